@@ -1,0 +1,46 @@
+# Thin layer over the CMake presets. `make run` and `make test` are the two
+# commands of the README; both install what is missing first.
+PRESET ?= default
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?= $(if $(CI),-DSLICEWRIGHT_WERROR=ON,)
+
+.PHONY: deps configure build run test asan-test fuzz fuzz-smoke bench format clean
+
+deps:
+	bash scripts/install-deps
+
+configure:
+	cmake --preset $(PRESET) $(CMAKE_FLAGS)
+
+build: deps configure
+	cmake --build --preset $(PRESET) -j $(JOBS)
+
+run: build
+	./build/$(PRESET)/src/desktop/slicewright
+
+test: build
+	ctest --preset $(PRESET) -j $(JOBS)
+
+asan-test:
+	$(MAKE) test PRESET=asan
+
+fuzz: deps
+	cmake --preset fuzz $(CMAKE_FLAGS)
+	cmake --build --preset fuzz -j $(JOBS)
+
+# A short libFuzzer run of every target, seeded with the saved inputs.
+fuzz-smoke: fuzz
+	@for f in build/fuzz/fuzz/*_fuzz; do \
+	  name=$$(basename $$f _fuzz); \
+	  echo "== $$name"; \
+	  $$f -max_total_time=$${FUZZ_SECONDS:-20} -rss_limit_mb=2048 -timeout=10 fuzz/seeds/$$name || exit 1; \
+	done
+
+bench: build
+	@for b in build/$(PRESET)/benchmarks/*_bench; do $$b; done
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

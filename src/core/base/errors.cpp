@@ -1,0 +1,12 @@
+#include "base/errors.h"
+
+namespace sw {
+
+std::string WithFullStop(const std::string& message)
+{
+    if (message.empty() || static_cast<unsigned char>(message.back()) <= '.')
+        return message;
+    return message + '.';
+}
+
+} // namespace sw

@@ -1,0 +1,182 @@
+#include "base/stream.h"
+
+#include "base/errors.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sw {
+
+int64_t TStream::Size()
+{
+    const int64_t here = Position();
+    const int64_t end = Seek(0, SeekOrigin::End);
+    Seek(here, SeekOrigin::Begin);
+    return end;
+}
+
+void TStream::ReadBuffer(void* buffer, size_t count)
+{
+    if (count != 0 && Read(buffer, count) != count)
+        throw EReadError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* buffer, size_t count)
+{
+    if (count != 0 && Write(buffer, count) != count)
+        throw EWriteError("Stream write error");
+}
+
+uint8_t TStream::ReadByte()
+{
+    uint8_t value = 0;
+    ReadBuffer(&value, 1);
+    return value;
+}
+
+uint16_t TStream::ReadU16LE()
+{
+    uint8_t b[2];
+    ReadBuffer(b, 2);
+    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+
+uint32_t TStream::ReadU32LE()
+{
+    uint8_t b[4];
+    ReadBuffer(b, 4);
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16)
+        | (static_cast<uint32_t>(b[3]) << 24);
+}
+
+void TStream::WriteU16LE(uint16_t value)
+{
+    const uint8_t b[2] = { static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8) };
+    WriteBuffer(b, 2);
+}
+
+void TStream::WriteU32LE(uint32_t value)
+{
+    const uint8_t b[4] = { static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24) };
+    WriteBuffer(b, 4);
+}
+
+int64_t TStream::CopyFrom(TStream& source, int64_t count)
+{
+    if (count == 0)
+        count = source.Remaining();
+    uint8_t buffer[65536];
+    int64_t left = count;
+    while (left > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<int64_t>(left, sizeof buffer));
+        source.ReadBuffer(buffer, chunk);
+        WriteBuffer(buffer, chunk);
+        left -= static_cast<int64_t>(chunk);
+    }
+    return count;
+}
+
+size_t TMemoryStream::Read(void* buffer, size_t count)
+{
+    if (m_position >= m_bytes.size())
+        return 0;
+    const size_t n = std::min(count, m_bytes.size() - m_position);
+    std::memcpy(buffer, m_bytes.data() + m_position, n);
+    m_position += n;
+    return n;
+}
+
+size_t TMemoryStream::Write(const void* buffer, size_t count)
+{
+    if (count == 0)
+        return 0;
+    if (m_position + count > m_bytes.size())
+        m_bytes.resize(m_position + count);
+    std::memcpy(m_bytes.data() + m_position, buffer, count);
+    m_position += count;
+    return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, SeekOrigin origin)
+{
+    int64_t base = 0;
+    if (origin == SeekOrigin::Current)
+        base = static_cast<int64_t>(m_position);
+    else if (origin == SeekOrigin::End)
+        base = static_cast<int64_t>(m_bytes.size());
+    m_position = static_cast<size_t>(std::max<int64_t>(0, base + offset));
+    return static_cast<int64_t>(m_position);
+}
+
+void TMemoryStream::Clear()
+{
+    m_bytes.clear();
+    m_position = 0;
+}
+
+void TMemoryStream::LoadFromFile(const std::string& fileName)
+{
+    TFileStream file(fileName, FileMode::OpenRead);
+    const int64_t size = file.Size();
+    m_bytes.resize(static_cast<size_t>(size));
+    file.ReadBuffer(m_bytes.data(), m_bytes.size());
+    m_position = 0;
+}
+
+void TMemoryStream::SaveToFile(const std::string& fileName) const
+{
+    TFileStream file(fileName, FileMode::Create);
+    file.WriteBuffer(m_bytes.data(), m_bytes.size());
+    file.Close();
+}
+
+TFileStream::TFileStream(const std::string& fileName, FileMode mode)
+    : m_fileName(fileName)
+{
+    m_file = std::fopen(fileName.c_str(), mode == FileMode::OpenRead ? "rb" : "wb");
+    if (!m_file) {
+        if (mode == FileMode::OpenRead)
+            throw EFOpenError(Format("Cannot open file %s", fileName.c_str()));
+        throw EFCreateError(Format("Cannot create file %s", fileName.c_str()));
+    }
+}
+
+TFileStream::~TFileStream()
+{
+    if (m_file)
+        std::fclose(m_file);
+}
+
+void TFileStream::Close()
+{
+    if (!m_file)
+        return;
+    const bool failed = std::fflush(m_file) != 0 || std::ferror(m_file);
+    const bool closeFailed = std::fclose(m_file) != 0;
+    m_file = nullptr;
+    if (failed || closeFailed)
+        throw EWriteError("Stream write error");
+}
+
+size_t TFileStream::Read(void* buffer, size_t count)
+{
+    return m_file ? std::fread(buffer, 1, count, m_file) : 0;
+}
+
+size_t TFileStream::Write(const void* buffer, size_t count)
+{
+    return m_file ? std::fwrite(buffer, 1, count, m_file) : 0;
+}
+
+int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin)
+{
+    if (!m_file)
+        return 0;
+    const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    if (!(origin == SeekOrigin::Current && offset == 0))
+        std::fseek(m_file, static_cast<long>(offset), whence);
+    return static_cast<int64_t>(std::ftell(m_file));
+}
+
+} // namespace sw

@@ -1,0 +1,92 @@
+#pragma once
+
+// Byte streams over memory and files. Readers of outside bytes use
+// ReadBuffer, which throws on a short read instead of returning zeros.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace sw {
+
+enum class SeekOrigin { Begin, Current, End };
+
+class TStream {
+public:
+    virtual ~TStream() = default;
+
+    // Reads up to count bytes; returns how many were read.
+    virtual size_t Read(void* buffer, size_t count) = 0;
+    // Writes count bytes; returns how many were written.
+    virtual size_t Write(const void* buffer, size_t count) = 0;
+    virtual int64_t Seek(int64_t offset, SeekOrigin origin) = 0;
+
+    int64_t Position() { return Seek(0, SeekOrigin::Current); }
+    void SetPosition(int64_t position) { Seek(position, SeekOrigin::Begin); }
+    int64_t Size();
+    int64_t Remaining() { return Size() - Position(); }
+
+    // Exactly count bytes or EReadError "Stream read error".
+    void ReadBuffer(void* buffer, size_t count);
+    // Exactly count bytes or EWriteError "Stream write error".
+    void WriteBuffer(const void* buffer, size_t count);
+    uint8_t ReadByte();
+    uint16_t ReadU16LE();
+    uint32_t ReadU32LE();
+    void WriteByte(uint8_t value) { WriteBuffer(&value, 1); }
+    void WriteU16LE(uint16_t value);
+    void WriteU32LE(uint32_t value);
+    // Copies count bytes (all that is left when count is 0) from source.
+    int64_t CopyFrom(TStream& source, int64_t count);
+};
+
+class TMemoryStream : public TStream {
+public:
+    TMemoryStream() = default;
+    explicit TMemoryStream(std::vector<uint8_t> bytes)
+        : m_bytes(std::move(bytes))
+    {
+    }
+
+    size_t Read(void* buffer, size_t count) override;
+    size_t Write(const void* buffer, size_t count) override;
+    int64_t Seek(int64_t offset, SeekOrigin origin) override;
+
+    const std::vector<uint8_t>& Bytes() const { return m_bytes; }
+    std::vector<uint8_t>& Bytes() { return m_bytes; }
+    void Clear();
+    void LoadFromFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName) const;
+
+private:
+    std::vector<uint8_t> m_bytes;
+    size_t m_position = 0;
+};
+
+enum class FileMode { OpenRead, Create };
+
+// A file opened for reading ("Cannot open file %s") or created/truncated for
+// writing ("Cannot create file %s").
+class TFileStream : public TStream {
+public:
+    TFileStream(const std::string& fileName, FileMode mode);
+    ~TFileStream() override;
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    size_t Read(void* buffer, size_t count) override;
+    size_t Write(const void* buffer, size_t count) override;
+    int64_t Seek(int64_t offset, SeekOrigin origin) override;
+
+    const std::string& FileName() const { return m_fileName; }
+    // Flushes and closes; throws EWriteError when buffered bytes cannot be written.
+    void Close();
+
+private:
+    std::string m_fileName;
+    std::FILE* m_file = nullptr;
+};
+
+} // namespace sw
