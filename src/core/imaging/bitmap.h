@@ -1,0 +1,148 @@
+#pragma once
+
+// Bitmaps: a pixel store shared between bitmaps assigned from one another
+// and copied on the first change, pixel formats, the canvas, and BMP files.
+
+#include "imaging/graphic.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace sw {
+
+enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+
+enum class TTransparentMode { tmAuto, tmFixed };
+
+struct TRGBQuad {
+    uint8_t Blue = 0;
+    uint8_t Green = 0;
+    uint8_t Red = 0;
+    uint8_t Reserved = 0;
+    bool operator==(const TRGBQuad&) const = default;
+};
+
+// The "no colour chosen" marker of a bitmap's transparent colour.
+constexpr TColor kTransparentColorAuto = 0x20000000;
+// Bit 25, set on every transparent colour a bitmap reports.
+constexpr TColor kTransparentColorFlag = 0x02000000;
+
+// The display here is true colour: device bitmaps are 24 bits per pixel,
+// rows of blue, green, red.
+constexpr int kDisplayBitsPerPixel = 24;
+
+// The largest pixel count a file may ask for (width x height); bigger
+// headers are refused as invalid rather than allocated.
+constexpr int64_t kMaxBitmapPixels = int64_t(1) << 28;
+
+// The platform palettes used when converting to 4 and 8 bits per pixel.
+const std::vector<TRGBQuad>& StandardPalette16();
+const std::vector<TRGBQuad>& HalftonePalette256();
+
+struct TBitmapImage; // the shared pixel store, private to bitmap.cpp
+
+class TCanvas {
+public:
+    explicit TCanvas(TBitmap& owner)
+        : m_owner(owner)
+    {
+    }
+    TCanvas(const TCanvas&) = delete;
+    TCanvas& operator=(const TCanvas&) = delete;
+
+    TColor BrushColor() const { return m_brushColor; }
+    void SetBrushColor(TColor color) { m_brushColor = color; }
+    // Raster operation; the default 0xCC0020 is a plain source copy.
+    uint32_t CopyMode() const { return m_copyMode; }
+    void SetCopyMode(uint32_t mode) { m_copyMode = mode; }
+
+    void FillRect(const TRect& rect);
+    // Copies source's sourceRect into dest; stretches or shrinks when the
+    // two rectangles differ in size. Parts outside either bitmap are clipped.
+    void CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRect);
+    // RGB colour of one pixel, or clNone (0x1FFFFFFF) outside the bitmap.
+    TColor Pixel(int x, int y) const;
+    void SetPixel(int x, int y, TColor color);
+
+    TBitmap& Owner() { return m_owner; }
+
+private:
+    TBitmap& m_owner;
+    TColor m_brushColor = clWhite;
+    uint32_t m_copyMode = 0xCC0020;
+};
+
+class TBitmap : public TGraphic {
+public:
+    TBitmap();
+    ~TBitmap() override;
+    // Copying shares the pixel store (no pixels are copied).
+    TBitmap(const TBitmap& other);
+    TBitmap& operator=(const TBitmap& other);
+
+    const char* ClassName() const override { return "TBitmap"; }
+    int Width() const override;
+    int Height() const override;
+    bool Empty() const override;
+    void SetWidth(int width) override;
+    void SetHeight(int height) override;
+    void SetSize(int width, int height);
+
+    // From a bitmap: share its store and take its transparency settings.
+    // From any other kind: ask it to convert itself.
+    void Assign(const TGraphic& source) override;
+    // Becomes empty ("assign from nothing").
+    void Clear();
+
+    TPixelFormat PixelFormat() const;
+    // "Invalid pixel format" for pfCustom.
+    void SetPixelFormat(TPixelFormat format);
+    int BitsPerPixel() const;
+    bool Monochrome() const;
+    bool IsDevice() const;
+    // Bytes from one row to the next: bits per pixel x width, rounded up to 4.
+    int RowBytes() const;
+
+    // Row y counted from the top; gives this bitmap its own store first.
+    // "Scan line index out of range" outside 0 .. height - 1.
+    uint8_t* ScanLine(int y);
+    // Read-only row access that never copies the store.
+    const uint8_t* ScanLine(int y) const;
+
+    // Colour table of a 1/4/8-bit bitmap (entries blue, green, red, 0).
+    const std::vector<TRGBQuad>& ColorTable() const;
+    void SetColorTable(const std::vector<TRGBQuad>& table);
+    // Palette of a bitmap above 8 bits read with a colour table (written back).
+    const std::vector<TRGBQuad>& Palette() const;
+    // Masks of a 16/32-bit store with bit-field compression (else 0).
+    uint32_t RedMask() const;
+    uint32_t GreenMask() const;
+    uint32_t BlueMask() const;
+
+    TCanvas& Canvas();
+    bool HasCanvas() const { return m_canvas != nullptr; }
+
+    // Transparent colour as read: fixed mode gives the set colour resolved to
+    // RGB; automatic mode gives the bottom-left pixel (0x02FFFFFF for a
+    // monochrome bitmap); both with bit 25 set.
+    TColor TransparentColor() const;
+    void SetTransparentColor(TColor color);
+    TTransparentMode TransparentMode() const;
+
+    // BMP form: see bitmap.cpp for the layouts written and read.
+    void LoadFromStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) override;
+
+    void Draw(TCanvas& canvas, const TRect& rect) override;
+
+private:
+    friend class TCanvas;
+    void Unshare();
+    std::shared_ptr<TBitmapImage> m_image;
+    std::unique_ptr<TCanvas> m_canvas;
+    TColor m_transparentColor = kTransparentColorAuto;
+    TTransparentMode m_transparentMode = TTransparentMode::tmAuto;
+};
+
+} // namespace sw
