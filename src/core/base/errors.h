@@ -29,7 +29,7 @@ SW_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 SW_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
 SW_DECLARE_EXCEPTION(EOutOfResources, Exception);
 SW_DECLARE_EXCEPTION(GIFException, Exception);
-SW_DECLARE_EXCEPTION(EJPEG, Exception);
+SW_DECLARE_EXCEPTION(EJPEG, EInvalidGraphic);
 SW_DECLARE_EXCEPTION(EStreamError, Exception);
 SW_DECLARE_EXCEPTION(EFOpenError, EStreamError);
 SW_DECLARE_EXCEPTION(EFCreateError, EStreamError);
@@ -38,6 +38,8 @@ SW_DECLARE_EXCEPTION(EWriteError, EStreamError);
 SW_DECLARE_EXCEPTION(EConvertError, Exception);
 SW_DECLARE_EXCEPTION(EInOutError, Exception);
 SW_DECLARE_EXCEPTION(EIniFileException, Exception);
+// A cancelled operation: the silent failure a progress handler may raise.
+SW_DECLARE_EXCEPTION(EAbort, Exception);
 
 #undef SW_DECLARE_EXCEPTION
 
