@@ -1,15 +1,50 @@
 #include "base/errors.h"
+#include "cli/command_line.h"
+#include "cli/convert_command.h"
+#include "generate/picture_formats.h"
 #include "version_info.h"
 
 #include <cstdio>
-#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+int Run(const sw::cli::CliArguments& arguments)
+{
+    using sw::cli::CliCommand;
+    switch (arguments.Command) {
+    case CliCommand::Help:
+        std::fputs(sw::cli::UsageText().c_str(), stdout);
+        return 0;
+    case CliCommand::Version:
+        std::printf("slicewright-cli %s\n", SLICEWRIGHT_VERSION);
+        return 0;
+    case CliCommand::Convert: {
+        std::optional<sw::TColor> transparent;
+        if (arguments.Has("--transparent"))
+            transparent = sw::cli::ParseHexColor(arguments.Options.at("--transparent"), "--transparent");
+        sw::RegisterPictureFormats();
+        sw::cli::RunConvert(arguments.Positionals[0], arguments.Positionals[1], transparent);
+        return 0;
+    }
+    }
+    return 1;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("slicewright-cli %s\n", SLICEWRIGHT_VERSION);
-        return 0;
+    try {
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        return Run(sw::cli::ParseArguments(args));
+    } catch (const sw::cli::CliUsageError& e) {
+        std::fprintf(stderr, "slicewright-cli: %s\n\n%s", e.what(), sw::cli::UsageText().c_str());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", sw::WithFullStop(e.what()).c_str());
+        return 1;
     }
-    std::fprintf(stderr, "usage: slicewright-cli --help | --version\n");
-    return 2;
 }

@@ -1,0 +1,28 @@
+// The INI reader and the project reader over arbitrary bytes: every input
+// must parse, read back both lists, and serialise again without failing.
+#include "project/ini_file.h"
+#include "project/project_file.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const sw::TIniFile ini = sw::TIniFile::FromText(text, "fuzz.swr");
+    const sw::TLoadedProject project = sw::ReadProject(ini, "default.bmp");
+    if (project.PictureFileName.size() > sw::kMaxPictureFileNameLength)
+        std::abort();
+    for (const auto* list : { &project.Columns, &project.Rows })
+        for (const sw::TStoredLine& line : *list)
+            if (line.Position < 0)
+                std::abort();
+
+    // What was read is written back and must read the same.
+    const std::string written = ini.Text();
+    const sw::TIniFile again = sw::TIniFile::FromText(written, "fuzz.swr");
+    if (again.Text() != written)
+        std::abort();
+    return 0;
+}

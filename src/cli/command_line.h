@@ -1,0 +1,52 @@
+#pragma once
+
+// The command line of slicewright-cli, parsed without side effects so the
+// rules can be tested apart from the commands. A command is one row of a
+// table (its name, how many positional arguments it takes, its options);
+// adding a command means adding a row, its usage lines and its runner.
+
+#include "base/colors.h"
+
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sw::cli {
+
+// A command line that does not follow the usage; main answers with exit
+// status 2 and the usage text.
+class CliUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class CliCommand { Help, Version, Convert };
+
+struct CliArguments {
+    CliCommand Command = CliCommand::Help;
+    std::vector<std::string> Positionals;
+    // Options by name with the leading dashes ("--transparent"); a flag maps
+    // to the empty text.
+    std::map<std::string, std::string> Options;
+
+    bool Has(const std::string& option) const { return Options.count(option) != 0; }
+};
+
+// args excludes the program name. "--help" or "--version" stand alone.
+// Options may come before, between or after the positional arguments; "--"
+// makes every later argument positional. Unknown or repeated options,
+// options without their value and a wrong number of positional arguments
+// are usage errors.
+CliArguments ParseArguments(const std::vector<std::string>& args);
+
+// Six hexadecimal digits RRGGBB, red first, as a colour value 0x00BBGGRR.
+// Anything else is a usage error naming the option.
+TColor ParseHexColor(std::string_view text, std::string_view option);
+
+// The usage text, ending in a line break.
+const std::string& UsageText();
+
+} // namespace sw::cli

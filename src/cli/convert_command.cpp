@@ -1,0 +1,70 @@
+#include "cli/convert_command.h"
+
+#include "base/errors.h"
+#include "base/stream.h"
+#include "base/sysutils.h"
+#include "imaging/bitmap.h"
+
+#include <memory>
+
+namespace sw::cli {
+
+namespace {
+
+enum class OutputKind { Bmp, Gif, Jpeg };
+
+OutputKind OutputKindOf(const std::string& output)
+{
+    const std::string extension = LowerCaseAscii(ExtractFileExt(output));
+    if (extension == ".bmp")
+        return OutputKind::Bmp;
+    throw Exception(
+        Format("Unsupported output extension (%s)", extension.empty() ? "none" : extension.c_str()));
+}
+
+std::unique_ptr<TGraphic> OutputGraphic(OutputKind kind, const TBitmap& bitmap)
+{
+    switch (kind) {
+    case OutputKind::Bmp:
+        return std::make_unique<TBitmap>(bitmap);
+    case OutputKind::Gif:
+    case OutputKind::Jpeg:
+        break;
+    }
+    throw Exception("Unsupported output kind");
+}
+
+void WriteOutput(TGraphic& graphic, const std::string& output)
+{
+    TMemoryStream encoded;
+    graphic.SaveToStream(encoded);
+    try {
+        encoded.SaveToFile(output);
+    } catch (const EWriteError&) {
+        DeleteFile(output);
+        throw;
+    }
+}
+
+} // namespace
+
+void RunConvert(const std::string& input, const std::string& output, std::optional<TColor> transparent)
+{
+    const OutputKind kind = OutputKindOf(output);
+
+    TPicture picture;
+    picture.LoadFromFile(input);
+    if (!picture.Graphic())
+        throw EInvalidGraphic(Format("Cannot load %s", input.c_str()));
+    TBitmap bitmap;
+    bitmap.Assign(*picture.Graphic());
+    if (transparent) {
+        bitmap.SetTransparent(true);
+        bitmap.SetTransparentColor(*transparent);
+    }
+
+    const std::unique_ptr<TGraphic> graphic = OutputGraphic(kind, bitmap);
+    WriteOutput(*graphic, output);
+}
+
+} // namespace sw::cli

@@ -1,0 +1,96 @@
+#include "project/project_file.h"
+
+#include "base/sysutils.h"
+#include "project/ini_file.h"
+
+#include <unistd.h>
+
+namespace sw {
+
+namespace {
+
+constexpr const char* kSettingsSection = "Settings";
+constexpr const char* kColumnsSection = "Columns";
+constexpr const char* kRowsSection = "Rows";
+constexpr const char* kPictureKey = "GraphicImage";
+
+void WriteList(TIniFile& ini, const char* section, const std::vector<TCutLineEntry>& entries)
+{
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const std::string n = IntToStr(static_cast<int64_t>(i) + 1);
+        ini.WriteString(section, "Position" + n, entries[i].Caption);
+        ini.WriteBool(section, "Checked" + n, entries[i].Checked);
+    }
+}
+
+std::vector<TStoredLine> ReadList(const TIniFile& ini, const char* section)
+{
+    std::vector<TStoredLine> lines;
+    // Each step needs one more key than the last, so a bounded file ends the loop.
+    for (int64_t n = 1;; ++n) {
+        const std::string suffix = IntToStr(n);
+        const int32_t position = ini.ReadInteger(section, "Position" + suffix, kMissingPosition);
+        if (position < 0)
+            break;
+        lines.push_back({ position, ini.ReadBool(section, "Checked" + suffix, true) });
+    }
+    return lines;
+}
+
+// The old file keeps its name until the new one replaces it: a hard link
+// makes the backup, so the project file never goes missing. Where links are
+// not supported the old file is moved instead.
+void MakeBackup(const std::string& fileName)
+{
+    if (!FileExists(fileName))
+        return;
+    const std::string backup = BackupFileName(fileName);
+    if (FileExists(backup))
+        DeleteFile(backup);
+    if (::link(fileName.c_str(), backup.c_str()) != 0)
+        RenameFile(fileName, backup);
+}
+
+} // namespace
+
+std::string BackupFileName(std::string_view projectFileName)
+{
+    return ChangeFileExt(projectFileName, ".bak");
+}
+
+TIniFile ProjectIni(const std::string& fileName, const TProjectData& project)
+{
+    TIniFile ini = TIniFile::FromText("", fileName);
+    ini.WriteString(kSettingsSection, kPictureKey, project.PictureFileName);
+    WriteList(ini, kColumnsSection, project.Columns);
+    WriteList(ini, kRowsSection, project.Rows);
+    return ini;
+}
+
+void WriteProjectFile(const std::string& fileName, const TProjectData& project)
+{
+    const TIniFile ini = ProjectIni(fileName, project);
+    ini.UpdateFile([&fileName] { MakeBackup(fileName); });
+}
+
+TLoadedProject ReadProject(const TIniFile& ini, const std::string& defaultPictureFileName)
+{
+    TLoadedProject project;
+    if (ini.ValueExists(kSettingsSection, kPictureKey)) {
+        project.PictureFileName = ini.ReadString(kSettingsSection, kPictureKey, std::string());
+        if (project.PictureFileName.size() > kMaxPictureFileNameLength)
+            project.PictureFileName.resize(kMaxPictureFileNameLength);
+    } else {
+        project.PictureFileName = defaultPictureFileName;
+    }
+    project.Columns = ReadList(ini, kColumnsSection);
+    project.Rows = ReadList(ini, kRowsSection);
+    return project;
+}
+
+TLoadedProject ReadProjectFile(const std::string& fileName, const std::string& defaultPictureFileName)
+{
+    return ReadProject(TIniFile(fileName), defaultPictureFileName);
+}
+
+} // namespace sw

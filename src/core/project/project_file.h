@@ -1,0 +1,73 @@
+#pragma once
+
+// The project file: the picture's path and both cut-line lists with their
+// check marks, in INI form (sections Settings, Columns, Rows).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sw {
+
+class TIniFile;
+
+// The longest picture path a project file gives back; longer values are cut.
+constexpr size_t kMaxPictureFileNameLength = 2047;
+// The default of a missing or non-numeric position; any negative value ends a list.
+constexpr int32_t kMissingPosition = -999;
+
+// One entry of a cut-line list as the lists hold it: the caption is written
+// as it stands, whether or not it is a whole number.
+struct TCutLineEntry {
+    std::string Caption;
+    bool Checked = false;
+    bool operator==(const TCutLineEntry&) const = default;
+};
+
+// What a save writes.
+struct TProjectData {
+    std::string PictureFileName;
+    std::vector<TCutLineEntry> Columns;
+    std::vector<TCutLineEntry> Rows;
+};
+
+// One stored line as read back, in file order, before any bounds test.
+struct TStoredLine {
+    int32_t Position = 0;
+    bool Checked = true;
+    bool operator==(const TStoredLine&) const = default;
+};
+
+// What a load gives back.
+struct TLoadedProject {
+    std::string PictureFileName;
+    std::vector<TStoredLine> Columns;
+    std::vector<TStoredLine> Rows;
+};
+
+// The backup's name: the extension of the name's file-name part replaced by
+// ".bak", or ".bak" appended when there is none.
+std::string BackupFileName(std::string_view projectFileName);
+
+// The project as an INI file bound to fileName (nothing is written).
+TIniFile ProjectIni(const std::string& fileName, const TProjectData& project);
+
+// Saves the project. The complete file is built first; an existing file
+// then becomes the ".bak" (an older backup is deleted; a failure of this
+// step does not stop the save) and the new file replaces the project file
+// atomically. "Unable to write to %s" when the file cannot be written, with
+// the project file as it was and no temporary file left behind.
+void WriteProjectFile(const std::string& fileName, const TProjectData& project);
+
+// Reads the picture path (defaultPictureFileName when the key is missing,
+// empty when its value is) and, for each list, Position<n> (default -999)
+// and Checked<n> (default true, true when not 0) for n = 1, 2, ... up to
+// the first negative position. A file that does not exist reads as if every
+// key were missing. Fails with EIniFileException for a file that cannot be
+// read or is larger than kMaxIniFileSize.
+TLoadedProject ReadProjectFile(const std::string& fileName, const std::string& defaultPictureFileName);
+// The same rules over an INI file already in memory.
+TLoadedProject ReadProject(const TIniFile& ini, const std::string& defaultPictureFileName);
+
+} // namespace sw

@@ -1,0 +1,156 @@
+#include "imaging/bitmap.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+namespace sw {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+public:
+    TempFolder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "sw-cli-XXXXXX").string();
+        m_path = ::mkdtemp(pattern.data());
+    }
+    ~TempFolder() { fs::remove_all(m_path); }
+    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    fs::path m_path;
+};
+
+std::string ReadBytes(const std::string& fileName)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct RunResult {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+class CliRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* cli = std::getenv("SLICEWRIGHT_CLI");
+        if (!cli || !fs::exists(cli))
+            GTEST_SKIP() << "SLICEWRIGHT_CLI does not name the built slicewright-cli";
+        m_cli = cli;
+    }
+
+    RunResult Run(const std::vector<std::string>& args)
+    {
+        std::string command = Quote(m_cli);
+        for (const auto& a : args)
+            command += ' ' + Quote(a);
+        command += " >" + Quote(m_folder / "out.txt") + " 2>" + Quote(m_folder / "err.txt");
+        const int raw = std::system(command.c_str());
+        RunResult result;
+        result.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.Out = ReadBytes(m_folder / "out.txt");
+        result.Err = ReadBytes(m_folder / "err.txt");
+        return result;
+    }
+
+    TempFolder m_folder;
+    std::string m_cli;
+};
+
+TEST_F(CliRun, HelpAndVersionGoToStandardOutput)
+{
+    const RunResult help = Run({ "--help" });
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_NE(help.Out.find("usage: slicewright-cli convert INPUT OUTPUT"), std::string::npos) << help.Out;
+    EXPECT_EQ(help.Err, "");
+
+    const RunResult version = Run({ "--version" });
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_EQ(version.Out.rfind("slicewright-cli ", 0), 0u) << version.Out;
+}
+
+TEST_F(CliRun, UsageErrorsExitWithTwoAndTheUsage)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        { "convert", "only-one.bmp" },
+        { "convert", "a.bmp", "b.bmp", "--transparent", "red" },
+        { "unknown" },
+    };
+    for (const auto& args : cases) {
+        const RunResult result = Run(args);
+        EXPECT_EQ(result.Status, 2) << (args.empty() ? "(none)" : args[0]);
+        EXPECT_NE(result.Err.find("usage: slicewright-cli"), std::string::npos) << result.Err;
+        EXPECT_EQ(result.Out, "");
+    }
+}
+
+TEST_F(CliRun, FailuresExitWithOneAndTheMessageAlone)
+{
+    const std::string missing = m_folder / "missing.bmp";
+    const RunResult result = Run({ "convert", missing, m_folder / "out.bmp" });
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_EQ(result.Err, "Cannot open file " + missing + ".\n");
+    EXPECT_FALSE(fs::exists(m_folder / "out.bmp"));
+
+    const RunResult unsupported = Run({ "convert", missing, m_folder / "out.png" });
+    EXPECT_EQ(unsupported.Status, 1);
+    EXPECT_EQ(unsupported.Err, "Unsupported output extension (.png)\n");
+}
+
+// A 3 x 2 picture, 24 bits per pixel, rows stored bottom-up, each padded to 12 bytes.
+std::string ThreeByTwoBmp()
+{
+    const unsigned char bytes[] = {
+        'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, // file header
+        40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 24, 0, 0, 0, // info header
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, //
+        0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0, // bottom row: red, green, blue
+        255, 255, 255, 0, 0, 0, 10, 20, 30, 0, 0, 0, // top row: white, black, (30, 20, 10)
+    };
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+TEST_F(CliRun, BmpToBmpKeepsEveryPixel)
+{
+    const std::string input = m_folder / "in.bmp";
+    std::ofstream(input, std::ios::binary) << ThreeByTwoBmp();
+    const std::string output = m_folder / "OUT.BMP";
+    const RunResult result = Run({ "convert", input, output, "--transparent", "FF00FF" });
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    EXPECT_EQ(result.Out, "");
+
+    TBitmap converted;
+    converted.LoadFromFile(output);
+    ASSERT_EQ(converted.Width(), 3);
+    ASSERT_EQ(converted.Height(), 2);
+    const TColor expected[2][3] = {
+        { RGB(255, 255, 255), RGB(0, 0, 0), RGB(30, 20, 10) },
+        { RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255) },
+    };
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(converted.Canvas().Pixel(x, y), expected[y][x]) << x << ',' << y;
+}
+
+} // namespace
+} // namespace sw

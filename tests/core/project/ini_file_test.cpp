@@ -1,0 +1,195 @@
+#include "base/errors.h"
+#include "project/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdlib.h>
+
+namespace sw {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+public:
+    TempFolder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "sw-ini-XXXXXX").string();
+        m_path = ::mkdtemp(pattern.data());
+    }
+    ~TempFolder() { fs::remove_all(m_path); }
+    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
+    size_t EntryCount() const
+    {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(m_path), {}));
+    }
+
+private:
+    fs::path m_path;
+};
+
+std::string ReadBytes(const std::string& fileName)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const std::string& fileName, const std::string& bytes)
+{
+    std::ofstream(fileName, std::ios::binary) << bytes;
+}
+
+TEST(IniFile, ReadsByTheLineRules)
+{
+    const TIniFile ini = TIniFile::FromText("Orphan=before any section\n"
+                                            "[Settings]\r\n"
+                                            "GraphicImage= spaced path \r\n"
+                                            "\r\n"
+                                            "   \n"
+                                            "; Comment=ignored\n"
+                                            "no equals sign here\n"
+                                            "  Padded Key\t=value\n"
+                                            "Empty=\n"
+                                            "DUP=first\n"
+                                            "dup=second\n"
+                                            "[ columns ]\n"
+                                            "Position1=120\n"
+                                            "[SETTINGS]\n"
+                                            "Later=merged\n"
+                                            "GraphicImage=ignored duplicate\n"
+                                            "Last=no line end");
+
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* expected;
+    };
+    const Case cases[] = {
+        { "settings", "graphicimage", " spaced path " },
+        { "Settings", "Padded Key", "value" },
+        { "Settings", "Empty", "" },
+        { "Settings", "Dup", "first" },
+        { "Columns", "POSITION1", "120" },
+        { "Settings", "Later", "merged" },
+        { "Settings", "Last", "no line end" },
+        { "Settings", "Orphan", "<default>" },
+        { "Settings", "; Comment", "<default>" },
+        { "Settings", "Missing", "<default>" },
+        { "Nowhere", "GraphicImage", "<default>" },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ini.ReadString(c.section, c.key, "<default>"), c.expected) << c.section << '/' << c.key;
+}
+
+TEST(IniFile, NumbersAndFlagsFallBackOnAnythingElse)
+{
+    const TIniFile ini = TIniFile::FromText("[S]\nHex=0x1F\nDollar=$1F\nBlank= 42\nUnit=42px\nEmpty=\n"
+                                            "Zero=0\nTwo=2\nWord=false\nNegative=-5\n");
+    EXPECT_EQ(ini.ReadInteger("S", "Hex", -999), 31);
+    EXPECT_EQ(ini.ReadInteger("S", "Dollar", -999), 31);
+    EXPECT_EQ(ini.ReadInteger("S", "Blank", -999), 42);
+    EXPECT_EQ(ini.ReadInteger("S", "Unit", -999), -999);
+    EXPECT_EQ(ini.ReadInteger("S", "Empty", -999), -999);
+    EXPECT_EQ(ini.ReadInteger("S", "Negative", -999), -5);
+
+    EXPECT_FALSE(ini.ReadBool("S", "Zero", true));
+    EXPECT_TRUE(ini.ReadBool("S", "Two", false));
+    EXPECT_TRUE(ini.ReadBool("S", "Word", true));
+    EXPECT_FALSE(ini.ReadBool("S", "Word", false));
+    EXPECT_TRUE(ini.ReadBool("S", "Missing", true));
+}
+
+TEST(IniFile, WritesCrLfAndUpdatesKeysInPlace)
+{
+    TIniFile ini = TIniFile::FromText("[Settings]\nGraphicImage=old\ngraphicimage=shadowed\n");
+    ini.WriteString("Rows", "Position1", "80");
+    ini.WriteString("SETTINGS", "GRAPHICIMAGE", "new");
+    ini.WriteBool("Rows", "Checked1", true);
+    ini.WriteInteger("Rows", "position1", -3);
+    // The shadowed duplicate is never read, so it is not written either.
+    EXPECT_EQ(ini.Text(),
+        "[Settings]\r\nGraphicImage=new\r\n"
+        "[Rows]\r\nPosition1=-3\r\nChecked1=1\r\n");
+}
+
+TEST(IniFile, RefusesWhatCannotBeReadBackTheSame)
+{
+    TIniFile ini = TIniFile::FromText("", "/some/project.swr");
+    const std::pair<const char*, const char*> badNames[] = {
+        { "Settings", "Key=Value" },
+        { "Settings", "[Key" },
+        { "Settings", " Key" },
+        { "Settings", "" },
+        { "Set]tings", "Key" },
+        { "", "Key" },
+    };
+    for (const auto& [section, key] : badNames)
+        EXPECT_THROW(ini.WriteString(section, key, "v"), EIniFileException) << section << '/' << key;
+    try {
+        ini.WriteString("Settings", "GraphicImage", "two\nlines");
+        FAIL() << "a value with a line break was stored";
+    } catch (const EIniFileException& e) {
+        EXPECT_STREQ(e.what(), "Unable to write to /some/project.swr");
+    }
+    EXPECT_EQ(ini.Text(), "");
+}
+
+TEST(IniFile, MissingFileIsEmptyAndOversizedFileIsRefused)
+{
+    TempFolder folder;
+    EXPECT_EQ(TIniFile(folder / "absent.ini").Text(), "");
+    EXPECT_EQ(TIniFile(folder / "no-such-folder/absent.ini").Text(), "");
+
+    const std::string big = folder / "big.ini";
+    WriteBytes(big, "[S]\nK=v\n" + std::string(kMaxIniFileSize, 'x'));
+    try {
+        TIniFile ini(big);
+        FAIL() << "an oversized file was read";
+    } catch (const EIniFileException& e) {
+        EXPECT_NE(std::string(e.what()).find(big), std::string::npos) << e.what();
+    }
+}
+
+TEST(IniFile, UpdateFileReplacesTheWholeFile)
+{
+    TempFolder folder;
+    const std::string name = folder / "p.ini";
+    WriteBytes(name, "[Old]\nStale=1\n");
+    TIniFile ini = TIniFile::FromText("", name);
+    ini.WriteString("New", "Key", "value");
+    ini.UpdateFile();
+    EXPECT_EQ(ReadBytes(name), "[New]\r\nKey=value\r\n");
+    EXPECT_EQ(folder.EntryCount(), 1u);
+}
+
+TEST(IniFile, FailedUpdateLeavesTheFileAndNoTemporaryFile)
+{
+    TempFolder folder;
+    const std::string name = folder / "p.ini";
+    WriteBytes(name, "[Old]\nKept=1\n");
+    TIniFile ini = TIniFile::FromText("", name);
+    ini.WriteString("New", "Key", "value");
+
+    EXPECT_THROW(ini.UpdateFile([] { throw EInOutError("stop"); }), EInOutError);
+    EXPECT_EQ(ReadBytes(name), "[Old]\nKept=1\n");
+    EXPECT_EQ(folder.EntryCount(), 1u);
+
+    // A folder in the file's place cannot be replaced by a file.
+    const std::string occupied = folder / "occupied.ini";
+    fs::create_directory(occupied);
+    WriteBytes(occupied + "/inside", "x");
+    try {
+        TIniFile::FromText("[S]\nK=v\n", occupied).UpdateFile();
+        FAIL() << "a folder was replaced";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.what(), "Unable to write to " + occupied);
+    }
+    EXPECT_EQ(ReadBytes(occupied + "/inside"), "x");
+    EXPECT_EQ(folder.EntryCount(), 2u);
+}
+
+} // namespace
+} // namespace sw

@@ -1,0 +1,229 @@
+#include "base/errors.h"
+#include "project/ini_file.h"
+#include "project/project_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace sw {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+public:
+    TempFolder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "sw-project-XXXXXX").string();
+        m_path = ::mkdtemp(pattern.data());
+    }
+    ~TempFolder() { fs::remove_all(m_path); }
+    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
+    const fs::path& Path() const { return m_path; }
+    size_t EntryCount() const
+    {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(m_path), {}));
+    }
+
+private:
+    fs::path m_path;
+};
+
+std::string ReadBytes(const std::string& fileName)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const std::string& fileName, const std::string& bytes)
+{
+    std::ofstream(fileName, std::ios::binary) << bytes;
+}
+
+TProjectData ExampleProject()
+{
+    return { "C:\\Web\\Pictures\\page.jpg", { { "120", true }, { "340", false } }, { { "80", true } } };
+}
+
+const char* const kExampleFile = "[Settings]\r\n"
+                                 "GraphicImage=C:\\Web\\Pictures\\page.jpg\r\n"
+                                 "[Columns]\r\n"
+                                 "Position1=120\r\n"
+                                 "Checked1=1\r\n"
+                                 "Position2=340\r\n"
+                                 "Checked2=0\r\n"
+                                 "[Rows]\r\n"
+                                 "Position1=80\r\n"
+                                 "Checked1=1\r\n";
+
+TEST(ProjectFile, WritesTheExampleByteForByte)
+{
+    TempFolder folder;
+    WriteProjectFile(folder / "page.swr", ExampleProject());
+    EXPECT_EQ(ReadBytes(folder / "page.swr"), kExampleFile);
+}
+
+TEST(ProjectFile, EmptyListsWriteOnlySettings)
+{
+    const TProjectData project { "/pictures/page.bmp", {}, {} };
+    EXPECT_EQ(ProjectIni("p.swr", project).Text(), "[Settings]\r\nGraphicImage=/pictures/page.bmp\r\n");
+    const TProjectData rowsOnly { "", {}, { { "7", false } } };
+    EXPECT_EQ(ProjectIni("p.swr", rowsOnly).Text(),
+        "[Settings]\r\nGraphicImage=\r\n[Rows]\r\nPosition1=7\r\nChecked1=0\r\n");
+}
+
+TEST(ProjectFile, CaptionsThatAreNoNumbersAreWrittenAndEndTheListOnReading)
+{
+    const TProjectData project { "p.bmp", { { "10", true }, { "2O", true }, { "30", true } }, {} };
+    const TLoadedProject loaded = ReadProject(ProjectIni("p.swr", project), "");
+    EXPECT_EQ(loaded.Columns, (std::vector<TStoredLine> { { 10, true } }));
+}
+
+struct ReadCase {
+    const char* description;
+    const char* columnsSection;
+    std::vector<TStoredLine> expected;
+};
+
+TEST(ProjectFile, ReadsEachListUpToTheFirstNegativeOrMissingPosition)
+{
+    const ReadCase cases[] = {
+        { "the example", "Position1=120\nChecked1=1\nPosition2=340\nChecked2=0",
+            { { 120, true }, { 340, false } } },
+        { "gap at 3", "Position1=1\nPosition2=2\nPosition4=4", { { 1, true }, { 2, true } } },
+        { "first is -5", "Position1=-5\nPosition2=10", {} },
+        { "checked values",
+            "Position1=1\nChecked1=0\nPosition2=2\nChecked2=false\nPosition3=3\nPosition4=4\nChecked4=2",
+            { { 1, false }, { 2, true }, { 3, true }, { 4, true } } },
+        { "number forms", "Position1=0x1F\nPosition2=$1F\nPosition3= 42\nPosition4=42px\nPosition5=50",
+            { { 31, true }, { 31, true }, { 42, true } } },
+        { "file order kept, zero kept", "Position1=300\nPosition2=0\nPosition3=100",
+            { { 300, true }, { 0, true }, { 100, true } } },
+        { "keys in any case and order", "checked1=0\nPOSITION1=5", { { 5, false } } },
+    };
+    for (const auto& c : cases) {
+        const TIniFile ini
+            = TIniFile::FromText(std::string("[Columns]\n") + c.columnsSection + "\n[Rows]\nPosition1=9\n");
+        const TLoadedProject loaded = ReadProject(ini, "");
+        EXPECT_EQ(loaded.Columns, c.expected) << c.description;
+        EXPECT_EQ(loaded.Rows, (std::vector<TStoredLine> { { 9, true } })) << c.description;
+    }
+}
+
+TEST(ProjectFile, PicturePathDefaultsOnlyWhenTheKeyIsMissing)
+{
+    EXPECT_EQ(ReadProject(TIniFile::FromText("[Settings]\n"), "current.bmp").PictureFileName, "current.bmp");
+    EXPECT_EQ(
+        ReadProject(TIniFile::FromText("[Settings]\nGraphicImage=\n"), "current.bmp").PictureFileName, "");
+    const std::string longPath(3000, 'p');
+    EXPECT_EQ(ReadProject(TIniFile::FromText("[Settings]\nGraphicImage=" + longPath), "").PictureFileName,
+        longPath.substr(0, kMaxPictureFileNameLength));
+
+    TempFolder folder;
+    const TLoadedProject missing = ReadProjectFile(folder / "absent.swr", "current.bmp");
+    EXPECT_EQ(missing.PictureFileName, "current.bmp");
+    EXPECT_TRUE(missing.Columns.empty());
+    EXPECT_TRUE(missing.Rows.empty());
+}
+
+TEST(ProjectFile, BackupNameReplacesOrAppendsTheExtension)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        { "/web/page.swr", "/web/page.bak" },
+        { "/web/page", "/web/page.bak" },
+        { "/web.site/page", "/web.site/page.bak" },
+        { "/web/page.old.swr", "/web/page.old.bak" },
+        { "page.", "page.bak" },
+    };
+    for (const auto& [name, backup] : cases)
+        EXPECT_EQ(BackupFileName(name), backup) << name;
+}
+
+TEST(ProjectFile, SecondSaveKeepsTheFirstInTheBackup)
+{
+    for (const char* name : { "page.swr", "noextension" }) {
+        TempFolder folder;
+        const std::string fileName = folder / name;
+        TProjectData first = ExampleProject();
+        WriteProjectFile(fileName, first);
+        EXPECT_FALSE(fs::exists(BackupFileName(fileName))) << name;
+
+        TProjectData second = first;
+        second.Columns.pop_back();
+        WriteProjectFile(fileName, second);
+        EXPECT_EQ(ReadBytes(BackupFileName(fileName)), kExampleFile) << name;
+        EXPECT_EQ(ReadBytes(fileName), ProjectIni(fileName, second).Text()) << name;
+        EXPECT_EQ(folder.EntryCount(), 2u) << name;
+    }
+}
+
+TEST(ProjectFile, FailedBackupLeavesNoStaleKeys)
+{
+    TempFolder folder;
+    const std::string fileName = folder / "page.swr";
+    WriteProjectFile(fileName, ExampleProject());
+    // A non-empty folder under the backup name can be neither deleted nor replaced.
+    fs::create_directory(folder / "page.bak");
+    WriteBytes(folder / "page.bak/keep", "x");
+
+    const TProjectData shorter { "p.bmp", { { "5", true } }, {} };
+    WriteProjectFile(fileName, shorter);
+    const TLoadedProject loaded = ReadProjectFile(fileName, "");
+    EXPECT_EQ(loaded.Columns, (std::vector<TStoredLine> { { 5, true } }));
+    EXPECT_TRUE(loaded.Rows.empty());
+}
+
+TEST(ProjectFile, UnwritableFolderKeepsTheOldProject)
+{
+    TempFolder folder;
+    const std::string fileName = folder / "page.swr";
+    WriteProjectFile(fileName, ExampleProject());
+    fs::permissions(folder.Path(),
+        fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read | fs::perms::group_exec
+            | fs::perms::others_read | fs::perms::others_exec);
+
+    // Root may write anywhere, so the save runs in a child that has given up
+    // its rights; the child reports through its exit status.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(3);
+        try {
+            WriteProjectFile(fileName, TProjectData { "other.bmp", {}, {} });
+        } catch (const EIniFileException& e) {
+            ::_exit(e.what() == "Unable to write to " + fileName ? 0 : 1);
+        } catch (...) {
+            ::_exit(2);
+        }
+        ::_exit(4);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    fs::permissions(folder.Path(), fs::perms::owner_all);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong message, 2: wrong exception, 3: setuid failed, 4: saved";
+    EXPECT_EQ(ReadBytes(fileName), kExampleFile);
+    EXPECT_EQ(folder.EntryCount(), 1u);
+}
+
+TEST(ProjectFile, RoundTripKeepsOrderAndFlags)
+{
+    TempFolder folder;
+    const TProjectData project { "/a b/=c.jpg", { { "400", false }, { "12", true }, { "0x10", true } },
+        { { "1", false }, { "2", false } } };
+    WriteProjectFile(folder / "p.swr", project);
+    const TLoadedProject loaded = ReadProjectFile(folder / "p.swr", "unused");
+    EXPECT_EQ(loaded.PictureFileName, "/a b/=c.jpg");
+    EXPECT_EQ(loaded.Columns, (std::vector<TStoredLine> { { 400, false }, { 12, true }, { 16, true } }));
+    EXPECT_EQ(loaded.Rows, (std::vector<TStoredLine> { { 1, false }, { 2, false } }));
+}
+
+} // namespace
+} // namespace sw
