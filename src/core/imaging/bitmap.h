@@ -36,8 +36,15 @@ constexpr int kDisplayBitsPerPixel = 24;
 // headers are refused as invalid rather than allocated.
 constexpr int64_t kMaxBitmapPixels = int64_t(1) << 28;
 
-// The platform palettes used when converting to 4 and 8 bits per pixel.
+// The palettes used when converting to 4 and 8 bits per pixel; this
+// platform has none of its own, so they are fixed here.
+// The 16 colours of the classic VGA set in the usual order: black, maroon,
+// green, olive, navy, purple, teal, silver (192), grey (128), red, lime,
+// yellow, blue, fuchsia, aqua, white.
 const std::vector<TRGBQuad>& StandardPalette16();
+// 256 colours: the 16 above, then the 6 x 6 x 6 cube of the levels 0, 51,
+// 102, 153, 204, 255 (blue fastest, red slowest), then 24 greys 10, 20, ...,
+// 240 (values the cube and the 16 do not have).
 const std::vector<TRGBQuad>& HalftonePalette256();
 
 struct TBitmapImage; // the shared pixel store, private to bitmap.cpp
@@ -46,8 +53,7 @@ class TCanvas {
 public:
     explicit TCanvas(TBitmap& owner)
         : m_owner(owner)
-    {
-    }
+    { }
     TCanvas(const TCanvas&) = delete;
     TCanvas& operator=(const TCanvas&) = delete;
 
@@ -104,8 +110,10 @@ public:
     // Bytes from one row to the next: bits per pixel x width, rounded up to 4.
     int RowBytes() const;
 
-    // Row y counted from the top; gives this bitmap its own store first.
-    // "Scan line index out of range" outside 0 .. height - 1.
+    // Row y counted from the top; gives this bitmap its own store first and
+    // brings it into device-independent form (a device bitmap then reports
+    // pf24bit: same bytes). "Scan line index out of range" outside
+    // 0 .. height - 1.
     uint8_t* ScanLine(int y);
     // Read-only row access that never copies the store.
     const uint8_t* ScanLine(int y) const;
@@ -130,7 +138,9 @@ public:
     void SetTransparentColor(TColor color);
     TTransparentMode TransparentMode() const;
 
-    // BMP form: see bitmap.cpp for the layouts written and read.
+    // BMP form: see bmp_file.cpp for the layouts written and read. Reading
+    // fails with EInvalidGraphic "Bitmap image is not valid" and leaves the
+    // bitmap as it was; an empty stream gives an empty bitmap.
     void LoadFromStream(TStream& stream) override;
     void SaveToStream(TStream& stream) override;
 
@@ -139,6 +149,10 @@ public:
 private:
     friend class TCanvas;
     void Unshare();
+    // Makes the store this bitmap's own and forgets a file's bytes kept for
+    // writing back: called before every change of pixels.
+    TBitmapImage& Changing();
+    void ReplaceImage(std::shared_ptr<TBitmapImage> image);
     std::shared_ptr<TBitmapImage> m_image;
     std::unique_ptr<TCanvas> m_canvas;
     TColor m_transparentColor = kTransparentColorAuto;

@@ -1,0 +1,83 @@
+#pragma once
+
+// The pixel store behind TBitmap, and the pixel codec shared by the bitmap,
+// its canvas and the BMP reader and writer. Private to the imaging module.
+
+#include "imaging/bitmap.h"
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace sw {
+
+constexpr uint32_t kCompressionNone = 0;
+constexpr uint32_t kCompressionBitFields = 3;
+
+struct TBitmapImage {
+    int Width = 0;
+    int Height = 0;
+    int BitCount = kDisplayBitsPerPixel;
+    // Device-dependent: the display's layout (24 bits, no colour table).
+    bool Device = true;
+    uint32_t Compression = kCompressionNone; // none, or bit fields for 16/32 bits
+    uint32_t Masks[3] = { 0, 0, 0 }; // red, green, blue; only with bit fields
+    std::vector<TRGBQuad> ColorTable; // 1..8 bits per pixel
+    std::vector<TRGBQuad> Palette; // above 8 bits, when read with a colour table
+    int32_t XPelsPerMeter = 0;
+    int32_t YPelsPerMeter = 0;
+    uint32_t ColorsImportant = 0;
+    // Read from a file with the 12-byte header: written back in that form.
+    bool OS2 = false;
+    // A run-length encoded file as read, written back while unchanged.
+    std::vector<uint8_t> FileBytes;
+    // Rows top to bottom, RowBytes() apart.
+    std::vector<uint8_t> Pixels;
+
+    bool Empty() const { return Width <= 0 || Height <= 0; }
+    int64_t RowBytes() const { return RowBytesFor(Width, BitCount); }
+    uint8_t* Row(int y) { return Pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(RowBytes()); }
+    const uint8_t* Row(int y) const
+    {
+        return Pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(RowBytes());
+    }
+
+    // Allocates zeroed pixels for the current size (none when empty).
+    void Allocate();
+
+    static int64_t RowBytesFor(int64_t width, int bitCount) { return (width * bitCount + 31) / 32 * 4; }
+};
+
+// Reads and writes pixels of any store layout as RGB colours (0x00BBGGRR).
+class TPixelCodec {
+public:
+    explicit TPixelCodec(const TBitmapImage& image);
+
+    // The raw value of pixel x in a row: a table index, or packed bits.
+    uint32_t GetRaw(const uint8_t* row, int x) const;
+    void PutRaw(uint8_t* row, int x, uint32_t raw) const;
+    TColor Decode(uint32_t raw) const;
+    // The raw value closest to an RGB colour (nearest table entry for
+    // indexed stores).
+    uint32_t Encode(TColor rgb) const;
+
+    TColor Get(const uint8_t* row, int x) const { return Decode(GetRaw(row, x)); }
+    void Put(uint8_t* row, int x, TColor rgb) const { PutRaw(row, x, Encode(rgb)); }
+
+private:
+    int m_bitCount;
+    const std::vector<TRGBQuad>* m_table;
+    uint32_t m_masks[3];
+    int m_shift[3];
+    int m_width[3];
+    mutable std::unordered_map<TColor, uint32_t> m_nearest;
+};
+
+// Pixels converted from one store into another of the same size.
+void ConvertPixels(const TBitmapImage& from, TBitmapImage& to);
+
+std::shared_ptr<TBitmapImage> ReadBmp(const std::vector<uint8_t>& bytes);
+void WriteBmp(const TBitmapImage& image, TStream& stream);
+
+} // namespace sw

@@ -1,0 +1,398 @@
+// BMP files.
+//
+// Written: a 14-byte file header ("BM", file size, 0, offset of pixels), a
+// 40-byte information header, the three 4-byte masks red, green, blue for
+// 16/32 bits with bit-field compression (3), the colour table (blue, green,
+// red, 0 per entry), then the rows bottom to top, each padded to 4 bytes. A
+// store read from a 12-byte-header file is written with that header (16-bit
+// width and height) and 3-byte colour entries, 2^bits of them. A store read
+// from a run-length encoded file and not changed since writes the file's
+// bytes back.
+//
+// Read: the 12-byte header and every longer one (40; 52 and 56 with the
+// masks inside; 108 and 124; the OS/2 2.x forms of 16 to 64 bytes, whose
+// missing fields read as 0), 1/2/4/8/16/24/32 bits per pixel, top-down
+// rows, bit fields of any layout, RLE8 and RLE4. Pixel data that ends early
+// leaves the remaining pixels zero (colour index 0, or black); pixels that
+// run-length data skips are black.
+
+#include "base/errors.h"
+#include "imaging/bitmap_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace sw {
+
+namespace {
+
+constexpr uint32_t kCompressionRle8 = 1;
+constexpr uint32_t kCompressionRle4 = 2;
+// Bit fields with a fourth (alpha) mask, which is not used here.
+constexpr uint32_t kCompressionAlphaBitFields = 6;
+
+constexpr uint32_t kFileHeaderSize = 14;
+constexpr uint32_t kCoreHeaderSize = 12;
+constexpr uint32_t kInfoHeaderSize = 40;
+// The longest header known is 124 bytes; anything much longer is damage.
+constexpr uint32_t kMaxHeaderSize = 1024;
+
+[[noreturn]] void Invalid()
+{
+    throw EInvalidGraphic("Bitmap image is not valid");
+}
+
+// Little-endian fields of a byte range; reading past the end is invalid.
+class TByteReader {
+public:
+    TByteReader(const uint8_t* data, size_t size)
+        : m_data(data)
+        , m_size(size)
+    { }
+    size_t Position() const { return m_position; }
+    size_t Remaining() const { return m_size - m_position; }
+    void Skip(size_t count)
+    {
+        if (count > Remaining())
+            Invalid();
+        m_position += count;
+    }
+    uint8_t U8()
+    {
+        if (Remaining() < 1)
+            Invalid();
+        return m_data[m_position++];
+    }
+    uint16_t U16()
+    {
+        const uint16_t low = U8();
+        return static_cast<uint16_t>(low | (U8() << 8));
+    }
+    uint32_t U32()
+    {
+        const uint32_t low = U16();
+        return low | (uint32_t(U16()) << 16);
+    }
+
+private:
+    const uint8_t* m_data;
+    size_t m_size;
+    size_t m_position = 0;
+};
+
+struct THeader {
+    uint32_t Size = 0;
+    int64_t Width = 0;
+    int64_t Height = 0;
+    uint16_t Planes = 0;
+    uint16_t BitCount = 0;
+    uint32_t Compression = 0;
+    uint32_t SizeImage = 0;
+    int32_t XPelsPerMeter = 0;
+    int32_t YPelsPerMeter = 0;
+    uint32_t ColorsUsed = 0;
+    uint32_t ColorsImportant = 0;
+    uint32_t Masks[3] = { 0, 0, 0 };
+    bool HasMasks = false;
+};
+
+THeader ReadHeader(TByteReader& reader)
+{
+    THeader header;
+    header.Size = reader.U32();
+    if (header.Size == kCoreHeaderSize) {
+        header.Width = reader.U16();
+        header.Height = reader.U16();
+        header.Planes = reader.U16();
+        header.BitCount = reader.U16();
+        return header;
+    }
+    if (header.Size < 16 || header.Size > kMaxHeaderSize)
+        Invalid();
+    // Shorter headers (OS/2 2.x) stop anywhere after the bit count; the
+    // fields they lack read as 0.
+    uint8_t fields[56] = {};
+    const size_t present = std::min<size_t>(header.Size - 4, sizeof fields);
+    for (size_t i = 0; i < present; ++i)
+        fields[i] = reader.U8();
+    reader.Skip(header.Size - 4 - present);
+    TByteReader in(fields, sizeof fields);
+    header.Width = static_cast<int32_t>(in.U32());
+    header.Height = static_cast<int32_t>(in.U32());
+    header.Planes = in.U16();
+    header.BitCount = in.U16();
+    header.Compression = in.U32();
+    header.SizeImage = in.U32();
+    header.XPelsPerMeter = static_cast<int32_t>(in.U32());
+    header.YPelsPerMeter = static_cast<int32_t>(in.U32());
+    header.ColorsUsed = in.U32();
+    header.ColorsImportant = in.U32();
+    for (uint32_t& mask : header.Masks)
+        mask = in.U32();
+    header.HasMasks = header.Size >= 52;
+    return header;
+}
+
+bool ValidBitCount(uint16_t bits)
+{
+    return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// Run-length decoding into a device store; row 0 of the file is the bottom
+// row unless the file is top-down.
+void DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
+    const std::vector<TRGBQuad>& table, TBitmapImage& image)
+{
+    const TPixelCodec codec(image);
+    int64_t x = 0;
+    int64_t line = 0;
+    auto put = [&](unsigned index) {
+        if (x < image.Width && line < image.Height) {
+            const int y = static_cast<int>(topDown ? line : image.Height - 1 - line);
+            const TColor color = index < table.size()
+                ? RGB(table[index].Red, table[index].Green, table[index].Blue)
+                : clBlack;
+            codec.Put(image.Row(y), static_cast<int>(x), color);
+        }
+        ++x;
+    };
+    size_t at = 0;
+    while (at + 2 <= size && line < image.Height) {
+        const unsigned count = data[at];
+        const unsigned value = data[at + 1];
+        at += 2;
+        if (count > 0) {
+            for (unsigned i = 0; i < count; ++i)
+                put(fourBits ? ((i % 2 == 0) ? value >> 4 : value & 0x0F) : value);
+            continue;
+        }
+        if (value == 0) {
+            x = 0;
+            ++line;
+        } else if (value == 1) {
+            break;
+        } else if (value == 2) {
+            if (at + 2 > size)
+                break;
+            x += data[at];
+            line += data[at + 1];
+            at += 2;
+        } else {
+            // An absolute run of value pixels, padded to a 16-bit boundary.
+            const size_t bytes = fourBits ? (value + 1) / 2 : value;
+            const size_t padded = (bytes + 1) & ~size_t(1);
+            for (unsigned i = 0; i < value; ++i) {
+                const size_t byteIndex = at + (fourBits ? i / 2 : i);
+                if (byteIndex >= size)
+                    break;
+                const unsigned byte = data[byteIndex];
+                put(fourBits ? ((i % 2 == 0) ? byte >> 4 : byte & 0x0F) : byte);
+            }
+            at += std::min(padded, size - at);
+        }
+    }
+}
+
+} // namespace
+
+std::shared_ptr<TBitmapImage> ReadBmp(const std::vector<uint8_t>& bytes)
+{
+    auto image = std::make_shared<TBitmapImage>();
+    if (bytes.empty())
+        return image;
+
+    TByteReader reader(bytes.data(), bytes.size());
+    if (reader.U8() != 'B' || reader.U8() != 'M')
+        Invalid();
+    reader.Skip(8); // file size, reserved
+    const uint32_t pixelOffset = reader.U32();
+    THeader header = ReadHeader(reader);
+    const bool os2 = header.Size == kCoreHeaderSize;
+
+    if (header.Planes != 1 || !ValidBitCount(header.BitCount))
+        Invalid();
+    const int bits = header.BitCount;
+    uint32_t compression = header.Compression;
+    switch (compression) {
+    case kCompressionNone:
+        break;
+    case kCompressionRle8:
+        if (bits != 8)
+            Invalid();
+        break;
+    case kCompressionRle4:
+        if (bits != 4)
+            Invalid();
+        break;
+    case kCompressionBitFields:
+    case kCompressionAlphaBitFields:
+        if (bits != 16 && bits != 32)
+            Invalid();
+        if (!header.HasMasks) {
+            for (uint32_t& mask : header.Masks)
+                mask = reader.U32();
+            if (compression == kCompressionAlphaBitFields)
+                reader.Skip(4);
+        }
+        compression = kCompressionBitFields;
+        break;
+    default:
+        // Embedded JPEG or PNG data, OS/2 Huffman and RLE24 are not read.
+        Invalid();
+    }
+
+    const bool topDown = header.Height < 0;
+    const int64_t height = topDown ? -header.Height : header.Height;
+    const int64_t width = header.Width;
+    if (width <= 0 || height <= 0 || width > kMaxBitmapPixels / height)
+        Invalid();
+    const bool runLength = compression == kCompressionRle8 || compression == kCompressionRle4;
+
+    // Colour table: 3-byte entries after a 12-byte header, else 4 bytes.
+    const size_t entrySize = os2 ? 3 : 4;
+    uint64_t colorCount = header.ColorsUsed;
+    if (os2 || colorCount == 0)
+        colorCount = bits <= 8 ? (uint64_t(1) << bits) : 0;
+    const size_t tableStart = reader.Position();
+    // The file header's pixel offset is used when it is plausible: it lets
+    // files with a gap before the pixels, or a colour table shorter than
+    // declared, read correctly. Otherwise the pixels follow the table.
+    const bool offsetUsable = pixelOffset >= tableStart && pixelOffset <= bytes.size();
+    if (offsetUsable)
+        colorCount = std::min<uint64_t>(colorCount, (pixelOffset - tableStart) / entrySize);
+    if (colorCount > reader.Remaining() / entrySize)
+        Invalid();
+    std::vector<TRGBQuad> table(static_cast<size_t>(colorCount));
+    for (TRGBQuad& entry : table) {
+        entry.Blue = reader.U8();
+        entry.Green = reader.U8();
+        entry.Red = reader.U8();
+        if (!os2)
+            reader.U8();
+    }
+    const size_t dataStart = offsetUsable ? pixelOffset : reader.Position();
+    const size_t available = bytes.size() - dataStart;
+
+    image->Width = static_cast<int>(width);
+    image->Height = static_cast<int>(height);
+    image->XPelsPerMeter = header.XPelsPerMeter;
+    image->YPelsPerMeter = header.YPelsPerMeter;
+    image->ColorsImportant = header.ColorsImportant;
+    image->OS2 = os2;
+    try {
+        if (runLength) {
+            image->Device = true;
+            image->BitCount = kDisplayBitsPerPixel;
+            image->Allocate();
+            const size_t dataSize
+                = header.SizeImage ? std::min<size_t>(header.SizeImage, available) : available;
+            DecodeRle(
+                bytes.data() + dataStart, dataSize, compression == kCompressionRle4, topDown, table, *image);
+            image->FileBytes.assign(
+                bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(dataStart + dataSize));
+            return image;
+        }
+        image->Device = false;
+        image->BitCount = bits;
+        image->Compression = compression;
+        if (compression == kCompressionBitFields)
+            std::copy(std::begin(header.Masks), std::end(header.Masks), std::begin(image->Masks));
+        if (bits <= 8) {
+            if (table.size() > (size_t(1) << bits))
+                table.resize(size_t(1) << bits);
+            image->ColorTable = std::move(table);
+        } else {
+            if (table.size() > 256)
+                table.resize(256);
+            image->Palette = std::move(table);
+        }
+        image->Allocate();
+    } catch (const EOutOfResources&) {
+        Invalid();
+    } catch (const std::bad_alloc&) {
+        Invalid();
+    }
+    // The header's size of pixel data is not needed for uncompressed rows;
+    // files get it wrong often enough that the row length is trusted instead.
+    const size_t rowBytes = static_cast<size_t>(image->RowBytes());
+    const uint8_t* data = bytes.data() + dataStart;
+    for (int64_t line = 0; line < height; ++line) {
+        const size_t offset = static_cast<size_t>(line) * rowBytes;
+        if (offset >= available)
+            break;
+        const int y = static_cast<int>(topDown ? line : height - 1 - line);
+        std::memcpy(image->Row(y), data + offset, std::min(rowBytes, available - offset));
+    }
+    return image;
+}
+
+void WriteBmp(const TBitmapImage& image, TStream& stream)
+{
+    if (!image.FileBytes.empty()) {
+        stream.WriteBuffer(image.FileBytes.data(), image.FileBytes.size());
+        return;
+    }
+    if (image.Empty())
+        return;
+    const int bits = image.BitCount;
+    const bool bitFields = (bits == 16 || bits == 32) && image.Compression == kCompressionBitFields;
+    const bool os2 = image.OS2 && image.Width <= 0xFFFF && image.Height <= 0xFFFF
+        && (bits == 1 || bits == 4 || bits == 8 || bits == 24);
+    std::vector<TRGBQuad> table = bits <= 8 ? image.ColorTable : image.Palette;
+    if (table.size() > 256)
+        table.resize(256);
+    if (os2 && bits <= 8)
+        table.resize(size_t(1) << bits);
+    if (os2 && bits > 8)
+        table.clear();
+
+    const uint32_t entrySize = os2 ? 3 : 4;
+    const uint32_t headerSize = (os2 ? kCoreHeaderSize : kInfoHeaderSize) + (bitFields ? 12 : 0)
+        + entrySize * static_cast<uint32_t>(table.size());
+    const uint64_t rowBytes = static_cast<uint64_t>(image.RowBytes());
+    const uint64_t pixelBytes = rowBytes * static_cast<uint64_t>(image.Height);
+    const uint64_t fileSize = kFileHeaderSize + headerSize + pixelBytes;
+    if (fileSize > UINT32_MAX)
+        throw EInvalidGraphic("Bitmap image is not valid");
+
+    TMemoryStream head;
+    head.WriteU16LE(0x4D42);
+    head.WriteU32LE(static_cast<uint32_t>(fileSize));
+    head.WriteU32LE(0);
+    head.WriteU32LE(kFileHeaderSize + headerSize);
+    if (os2) {
+        head.WriteU32LE(kCoreHeaderSize);
+        head.WriteU16LE(static_cast<uint16_t>(image.Width));
+        head.WriteU16LE(static_cast<uint16_t>(image.Height));
+        head.WriteU16LE(1);
+        head.WriteU16LE(static_cast<uint16_t>(bits));
+    } else {
+        head.WriteU32LE(kInfoHeaderSize);
+        head.WriteU32LE(static_cast<uint32_t>(image.Width));
+        head.WriteU32LE(static_cast<uint32_t>(image.Height));
+        head.WriteU16LE(1);
+        head.WriteU16LE(static_cast<uint16_t>(bits));
+        head.WriteU32LE(bitFields ? kCompressionBitFields : kCompressionNone);
+        head.WriteU32LE(static_cast<uint32_t>(pixelBytes));
+        head.WriteU32LE(static_cast<uint32_t>(image.XPelsPerMeter));
+        head.WriteU32LE(static_cast<uint32_t>(image.YPelsPerMeter));
+        head.WriteU32LE(static_cast<uint32_t>(table.size()));
+        head.WriteU32LE(image.ColorsImportant <= table.size() ? image.ColorsImportant : 0);
+        if (bitFields)
+            for (uint32_t mask : image.Masks)
+                head.WriteU32LE(mask);
+    }
+    for (const TRGBQuad& entry : table) {
+        head.WriteByte(entry.Blue);
+        head.WriteByte(entry.Green);
+        head.WriteByte(entry.Red);
+        if (!os2)
+            head.WriteByte(0);
+    }
+    stream.WriteBuffer(head.Bytes().data(), head.Bytes().size());
+    for (int y = image.Height - 1; y >= 0; --y)
+        stream.WriteBuffer(image.Row(y), static_cast<size_t>(rowBytes));
+}
+
+} // namespace sw

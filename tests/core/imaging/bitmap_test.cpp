@@ -1,0 +1,278 @@
+#include "base/errors.h"
+#include "imaging/bitmap.h"
+
+#include <gtest/gtest.h>
+
+namespace sw {
+namespace {
+
+// A graphic kind that cannot turn itself into a bitmap.
+class TOtherGraphic : public TGraphic {
+public:
+    const char* ClassName() const override { return "TOtherGraphic"; }
+    int Width() const override { return 3; }
+    int Height() const override { return 2; }
+    bool Empty() const override { return false; }
+    void SetWidth(int) override { }
+    void SetHeight(int) override { }
+    void LoadFromStream(TStream&) override { }
+    void SaveToStream(TStream&) override { }
+    void Draw(TCanvas&, const TRect&) override { }
+};
+
+// One that can: paints itself red.
+class TRedGraphic : public TOtherGraphic {
+public:
+    const char* ClassName() const override { return "TRedGraphic"; }
+    bool AssignTo(TGraphic& dest) const override
+    {
+        auto* bitmap = dynamic_cast<TBitmap*>(&dest);
+        if (!bitmap)
+            return false;
+        bitmap->SetSize(3, 2);
+        bitmap->Canvas().SetBrushColor(RGB(255, 0, 0));
+        bitmap->Canvas().FillRect({ 0, 0, 3, 2 });
+        return true;
+    }
+};
+
+TEST(Bitmap, StartsEmptyInTheDisplayFormat)
+{
+    TBitmap bitmap;
+    EXPECT_TRUE(bitmap.Empty());
+    EXPECT_EQ(bitmap.Width(), 0);
+    EXPECT_EQ(bitmap.PixelFormat(), TPixelFormat::pfDevice);
+    EXPECT_EQ(bitmap.BitsPerPixel(), 24);
+}
+
+TEST(Bitmap, GivenASizeIsWhiteAllOver)
+{
+    TBitmap bitmap;
+    bitmap.SetWidth(5);
+    EXPECT_TRUE(bitmap.Empty());
+    EXPECT_EQ(bitmap.Width(), 5);
+    bitmap.SetHeight(4);
+    ASSERT_FALSE(bitmap.Empty());
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x)
+            ASSERT_EQ(bitmap.Canvas().Pixel(x, y), clWhite) << x << "," << y;
+    EXPECT_EQ(bitmap.Canvas().Pixel(5, 0), clNone);
+    EXPECT_EQ(bitmap.Canvas().Pixel(-1, 0), clNone);
+}
+
+TEST(Bitmap, ResizingKeepsTheTopLeftAndFillsWithTheBrush)
+{
+    TBitmap bitmap;
+    bitmap.SetSize(2, 2);
+    bitmap.Canvas().SetPixel(0, 0, RGB(1, 2, 3));
+    bitmap.Canvas().SetPixel(1, 1, RGB(4, 5, 6));
+    bitmap.Canvas().SetBrushColor(RGB(0, 0, 255));
+    bitmap.SetSize(3, 3);
+    EXPECT_EQ(bitmap.Canvas().Pixel(0, 0), RGB(1, 2, 3));
+    EXPECT_EQ(bitmap.Canvas().Pixel(1, 1), RGB(4, 5, 6));
+    EXPECT_EQ(bitmap.Canvas().Pixel(1, 0), clWhite);
+    EXPECT_EQ(bitmap.Canvas().Pixel(2, 0), RGB(0, 0, 255));
+    EXPECT_EQ(bitmap.Canvas().Pixel(0, 2), RGB(0, 0, 255));
+    bitmap.SetWidth(1);
+    EXPECT_EQ(bitmap.Width(), 1);
+    EXPECT_EQ(bitmap.Canvas().Pixel(0, 0), RGB(1, 2, 3));
+}
+
+TEST(Bitmap, DeviceRowsAreBlueGreenRedPaddedToFourBytes)
+{
+    TBitmap bitmap;
+    bitmap.SetSize(301, 2);
+    EXPECT_EQ(bitmap.RowBytes(), 904);
+    bitmap.Canvas().SetPixel(1, 1, RGB(10, 20, 30));
+    const uint8_t* row = static_cast<const TBitmap&>(bitmap).ScanLine(1);
+    EXPECT_EQ(row[3], 30);
+    EXPECT_EQ(row[4], 20);
+    EXPECT_EQ(row[5], 10);
+}
+
+TEST(Bitmap, ScanLineOutsideTheBitmapFails)
+{
+    TBitmap bitmap;
+    bitmap.SetSize(4, 3);
+    for (int y : { -1, 3, 100 }) {
+        try {
+            bitmap.ScanLine(y);
+            FAIL() << y;
+        } catch (const EInvalidGraphicOperation& e) {
+            EXPECT_STREQ(e.what(), "Scan line index out of range");
+        }
+    }
+    EXPECT_NO_THROW(bitmap.ScanLine(2));
+}
+
+TEST(Bitmap, ScanLineWritesAppearAsPixels)
+{
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap.SetSize(2, 2);
+    uint8_t* row = bitmap.ScanLine(0);
+    row[0] = 0x11; // blue
+    row[1] = 0x22;
+    row[2] = 0x33;
+    EXPECT_EQ(bitmap.Canvas().Pixel(0, 0), RGB(0x33, 0x22, 0x11));
+}
+
+TEST(Bitmap, CopiesShareUntilOneChanges)
+{
+    TBitmap first;
+    first.SetSize(2, 2);
+    TBitmap second;
+    second.Assign(first);
+    EXPECT_EQ(
+        static_cast<const TBitmap&>(first).ScanLine(0), static_cast<const TBitmap&>(second).ScanLine(0));
+
+    second.Canvas().SetPixel(0, 0, RGB(9, 9, 9));
+    EXPECT_EQ(second.Canvas().Pixel(0, 0), RGB(9, 9, 9));
+    EXPECT_EQ(first.Canvas().Pixel(0, 0), clWhite);
+
+    TBitmap third(first);
+    third.ScanLine(1)[0] = 0;
+    EXPECT_EQ(first.Canvas().Pixel(0, 1), clWhite);
+    EXPECT_NE(third.Canvas().Pixel(0, 1), clWhite);
+}
+
+TEST(Bitmap, AssignTakesTransparencyAndNotifies)
+{
+    TBitmap source;
+    source.SetSize(1, 1);
+    source.SetTransparent(true);
+    source.SetTransparentColor(RGB(1, 2, 3));
+    TBitmap dest;
+    int changes = 0;
+    dest.OnChange = [&] { ++changes; };
+    dest.Assign(source);
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(dest.Transparent());
+    EXPECT_EQ(dest.TransparentMode(), TTransparentMode::tmFixed);
+    EXPECT_EQ(dest.TransparentColor(), RGB(1, 2, 3) | kTransparentColorFlag);
+}
+
+TEST(Bitmap, AssignFromAnotherKind)
+{
+    TBitmap bitmap;
+    bitmap.SetSize(7, 7);
+    try {
+        bitmap.Assign(TOtherGraphic());
+        FAIL();
+    } catch (const EInvalidGraphicOperation& e) {
+        EXPECT_STREQ(e.what(), "Cannot assign a TOtherGraphic to a TBitmap");
+    }
+    EXPECT_EQ(bitmap.Width(), 7);
+
+    bitmap.Assign(TRedGraphic());
+    EXPECT_EQ(bitmap.Width(), 3);
+    EXPECT_EQ(bitmap.Canvas().Pixel(2, 1), RGB(255, 0, 0));
+
+    bitmap.Clear();
+    EXPECT_TRUE(bitmap.Empty());
+}
+
+TEST(Bitmap, TransparentColourRules)
+{
+    TBitmap bitmap;
+    bitmap.SetSize(4, 4);
+    EXPECT_EQ(bitmap.TransparentMode(), TTransparentMode::tmAuto);
+    EXPECT_EQ(bitmap.TransparentColor(), 0x02FFFFFFu);
+
+    bitmap.Canvas().SetPixel(0, 3, RGB(0x12, 0x34, 0x56));
+    EXPECT_EQ(bitmap.TransparentColor(), RGB(0x12, 0x34, 0x56) | 0x02000000u);
+
+    bitmap.SetTransparentColor(clBtnFace);
+    EXPECT_EQ(bitmap.TransparentMode(), TTransparentMode::tmFixed);
+    EXPECT_EQ(bitmap.TransparentColor(), RGB(240, 240, 240) | 0x02000000u);
+
+    bitmap.SetTransparentColor(kTransparentColorAuto);
+    EXPECT_EQ(bitmap.TransparentMode(), TTransparentMode::tmAuto);
+    EXPECT_EQ(bitmap.TransparentColor(), RGB(0x12, 0x34, 0x56) | 0x02000000u);
+
+    bitmap.Canvas().SetBrushColor(clBlack);
+    bitmap.Canvas().FillRect({ 0, 0, 4, 4 });
+    bitmap.SetPixelFormat(TPixelFormat::pf1bit);
+    EXPECT_TRUE(bitmap.Monochrome());
+    EXPECT_EQ(bitmap.TransparentColor(), 0x02FFFFFFu);
+}
+
+TEST(Canvas, FillRectIsClippedAndExclusive)
+{
+    TBitmap bitmap;
+    bitmap.SetSize(4, 4);
+    bitmap.Canvas().SetBrushColor(RGB(0, 128, 0));
+    bitmap.Canvas().FillRect({ -2, 1, 2, 10 });
+    EXPECT_EQ(bitmap.Canvas().Pixel(0, 0), clWhite);
+    EXPECT_EQ(bitmap.Canvas().Pixel(0, 1), RGB(0, 128, 0));
+    EXPECT_EQ(bitmap.Canvas().Pixel(1, 3), RGB(0, 128, 0));
+    EXPECT_EQ(bitmap.Canvas().Pixel(2, 1), clWhite);
+}
+
+TEST(Canvas, CopyRectCopiesAndStretches)
+{
+    TBitmap source;
+    source.SetSize(2, 2);
+    source.Canvas().SetPixel(0, 0, RGB(255, 0, 0));
+    source.Canvas().SetPixel(1, 0, RGB(0, 255, 0));
+    source.Canvas().SetPixel(0, 1, RGB(0, 0, 255));
+    source.Canvas().SetPixel(1, 1, RGB(0, 0, 0));
+
+    TBitmap dest;
+    dest.SetSize(4, 4);
+    dest.Canvas().CopyRect({ 0, 0, 4, 4 }, source.Canvas(), { 0, 0, 2, 2 });
+    const TColor expected[4][4] = {
+        { RGB(255, 0, 0), RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 255, 0) },
+        { RGB(255, 0, 0), RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 255, 0) },
+        { RGB(0, 0, 255), RGB(0, 0, 255), 0, 0 },
+        { RGB(0, 0, 255), RGB(0, 0, 255), 0, 0 },
+    };
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(dest.Canvas().Pixel(x, y), expected[y][x]) << x << "," << y;
+
+    TBitmap small;
+    small.SetSize(3, 3);
+    small.Canvas().CopyRect({ 1, 1, 2, 2 }, dest.Canvas(), { 2, 2, 4, 4 });
+    EXPECT_EQ(small.Canvas().Pixel(1, 1), RGB(0, 0, 0));
+    EXPECT_EQ(small.Canvas().Pixel(0, 0), clWhite);
+
+    // Within one bitmap, overlapping.
+    dest.Canvas().CopyRect({ 1, 0, 4, 4 }, dest.Canvas(), { 0, 0, 3, 4 });
+    EXPECT_EQ(dest.Canvas().Pixel(1, 0), RGB(255, 0, 0));
+    EXPECT_EQ(dest.Canvas().Pixel(2, 0), RGB(255, 0, 0));
+    EXPECT_EQ(dest.Canvas().Pixel(3, 0), RGB(0, 255, 0));
+}
+
+TEST(Canvas, CopyRectLeavesTheSourceOfASharedStoreAlone)
+{
+    TBitmap source;
+    source.SetSize(2, 1);
+    TBitmap copy(source);
+    TBitmap red;
+    red.SetSize(1, 1);
+    red.Canvas().SetBrushColor(RGB(255, 0, 0));
+    red.Canvas().FillRect({ 0, 0, 1, 1 });
+    copy.Canvas().CopyRect({ 0, 0, 1, 1 }, red.Canvas(), { 0, 0, 1, 1 });
+    EXPECT_EQ(copy.Canvas().Pixel(0, 0), RGB(255, 0, 0));
+    EXPECT_EQ(source.Canvas().Pixel(0, 0), clWhite);
+}
+
+TEST(Canvas, DrawLeavesTransparentPixelsOut)
+{
+    TBitmap picture;
+    picture.SetSize(2, 1);
+    picture.Canvas().SetPixel(0, 0, RGB(0, 0, 255));
+    picture.SetTransparent(true);
+    picture.SetTransparentColor(clWhite);
+    TBitmap target;
+    target.SetSize(2, 1);
+    target.Canvas().SetBrushColor(RGB(0, 255, 0));
+    target.Canvas().FillRect({ 0, 0, 2, 1 });
+    picture.Draw(target.Canvas(), { 0, 0, 2, 1 });
+    EXPECT_EQ(target.Canvas().Pixel(0, 0), RGB(0, 0, 255));
+    EXPECT_EQ(target.Canvas().Pixel(1, 0), RGB(0, 255, 0));
+}
+
+} // namespace
+} // namespace sw
