@@ -100,8 +100,8 @@ public:
     // Hands the name to the held graphic; nothing happens when none is held.
     void SaveToFile(const std::string& fileName);
 
-    static void RegisterFileFormat(const std::string& extension, const std::string& description,
-        TGraphicFactory factory);
+    static void RegisterFileFormat(
+        const std::string& extension, const std::string& description, TGraphicFactory factory);
     static const std::vector<TFileFormat>& FileFormats();
     // The factory for an extension (without dot, any case), or nullptr.
     static const TFileFormat* FindFileFormat(const std::string& extension);
