@@ -1,0 +1,454 @@
+#include "imaging/gif/color_reduction.h"
+
+#include "base/errors.h"
+#include "imaging/gif/gif_image.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+
+namespace sw {
+
+const TGIFDefaults GifDefaults {};
+
+namespace {
+
+// Per-channel contributions to a web-cube index, so mapping a pixel is three
+// table reads and two additions.
+struct TCubeTables {
+    std::array<uint8_t, 256> Red;
+    std::array<uint8_t, 256> Green;
+    std::array<uint8_t, 256> Blue;
+};
+
+constexpr TCubeTables MakeCubeTables()
+{
+    TCubeTables tables {};
+    for (int c = 0; c < 256; ++c) {
+        const auto level = TNetscapeColorLookup::Level(static_cast<uint8_t>(c));
+        tables.Red[static_cast<size_t>(c)] = static_cast<uint8_t>(36 * level);
+        tables.Green[static_cast<size_t>(c)] = static_cast<uint8_t>(6 * level);
+        tables.Blue[static_cast<size_t>(c)] = level;
+    }
+    return tables;
+}
+
+constexpr TCubeTables kCubeTables = MakeCubeTables();
+
+const char* const kConverting = "Converting...";
+
+} // namespace
+
+std::vector<TRGBQuad> MakeWebCubePalette()
+{
+    std::vector<TRGBQuad> palette;
+    palette.reserve(216);
+    for (int r = 0; r < 6; ++r)
+        for (int g = 0; g < 6; ++g)
+            for (int b = 0; b < 6; ++b)
+                palette.push_back(TRGBQuad { static_cast<uint8_t>(51 * b), static_cast<uint8_t>(51 * g),
+                    static_cast<uint8_t>(51 * r), 0 });
+    return palette;
+}
+
+uint8_t TNetscapeColorLookup::MapColor(uint8_t& red, uint8_t& green, uint8_t& blue) const
+{
+    const uint8_t index = Index(red, green, blue);
+    red = static_cast<uint8_t>(51 * Level(red));
+    green = static_cast<uint8_t>(51 * Level(green));
+    blue = static_cast<uint8_t>(51 * Level(blue));
+    return index;
+}
+
+void TNetscapeColorLookup::MapRow(const uint8_t* bgr, uint8_t* indices, int width)
+{
+    for (int x = 0; x < width; ++x, bgr += 3)
+        indices[x] = static_cast<uint8_t>(
+            kCubeTables.Red[bgr[2]] + kCubeTables.Green[bgr[1]] + kCubeTables.Blue[bgr[0]]);
+}
+
+uint8_t TDitherEngine::Lookup(uint8_t& red, uint8_t& green, uint8_t& blue)
+{
+    const uint8_t index = m_lookup.MapColor(red, green, blue);
+    m_column += m_direction;
+    return index;
+}
+
+uint8_t TDitherEngine::MapPixel(uint8_t red, uint8_t green, uint8_t blue)
+{
+    return Lookup(red, green, blue);
+}
+
+void TDitherEngine::TurnRow()
+{
+    m_direction = -m_direction;
+    m_column = m_direction > 0 ? 0 : m_width - 1;
+}
+
+TFloydSteinbergDitherer::TFloydSteinbergDitherer(int width, const TColorLookup& lookup)
+    : TDitherEngine(width, lookup)
+{
+    for (TChannel& channel : m_channels)
+        channel.ErrorRow.assign(static_cast<size_t>(width) + 2, 0);
+}
+
+uint8_t TFloydSteinbergDitherer::MapPixel(uint8_t red, uint8_t green, uint8_t blue)
+{
+    const int direction = Direction();
+    const uint8_t input[3] = { red, green, blue };
+    uint8_t value[3];
+    for (int c = 0; c < 3; ++c) {
+        TChannel& channel = m_channels[c];
+        // Integer division truncates toward zero, as the error terms require.
+        const int carried
+            = (channel.Current + channel.ErrorRow[static_cast<size_t>(m_pointer + direction)] + 8) / 16;
+        const int v = std::clamp(input[c] + carried, 0, 255);
+        channel.Current = v;
+        value[c] = static_cast<uint8_t>(v);
+    }
+    uint8_t chosen[3] = { value[0], value[1], value[2] };
+    const uint8_t index = Lookup(chosen[0], chosen[1], chosen[2]);
+    for (int c = 0; c < 3; ++c) {
+        TChannel& channel = m_channels[c];
+        const int error = value[c] - chosen[c];
+        channel.ErrorRow[static_cast<size_t>(m_pointer)] = channel.BelowPrevious + 3 * error;
+        channel.BelowPrevious = channel.Below + 5 * error;
+        channel.Below = error;
+        channel.Current = 7 * error;
+    }
+    m_pointer += direction;
+    return index;
+}
+
+void TFloydSteinbergDitherer::TurnRow()
+{
+    for (TChannel& channel : m_channels) {
+        channel.ErrorRow[static_cast<size_t>(m_pointer)] = channel.BelowPrevious;
+        channel.Current = 0;
+        channel.Below = 0;
+        channel.BelowPrevious = 0;
+    }
+    TDitherEngine::TurnRow();
+    m_pointer = Direction() > 0 ? 0 : Width() + 1;
+}
+
+std::unique_ptr<TDitherEngine> CreateDitherEngine(TDitherMode kind, int width, const TColorLookup& lookup)
+{
+    switch (kind) {
+    case TDitherMode::Nearest:
+        return std::make_unique<TDitherEngine>(width, lookup);
+    case TDitherMode::FloydSteinberg:
+        return std::make_unique<TFloydSteinbergDitherer>(width, lookup);
+    default:
+        throw GIFException(Format("Dither kind %d is not supported", static_cast<int>(kind)));
+    }
+}
+
+TDIBReader::TDIBReader(TBitmap& bitmap, TPixelFormat format)
+    : m_bitmap(bitmap)
+{
+    bitmap.SetPixelFormat(format);
+}
+
+TDIBWriter::TDIBWriter(
+    TBitmap& target, const std::vector<TRGBQuad>& palette, int height, int width, TPixelFormat format)
+    : m_target(target)
+{
+    if (format != TPixelFormat::pf8bit && format != TPixelFormat::pf24bit)
+        throw GIFException("Unsupported PixelFormat");
+    if (width <= 0 || height <= 0)
+        throw GIFException("Invalid image dimensions");
+    try {
+        target.Clear();
+        target.SetPixelFormat(format);
+        if (format == TPixelFormat::pf8bit) {
+            std::vector<TRGBQuad> table(
+                palette.begin(), palette.begin() + std::min<ptrdiff_t>(ssize(palette), 256));
+            table.resize(256, TRGBQuad {});
+            target.SetColorTable(table);
+        }
+        target.SetSize(width, height);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfResources("Failed to allocate memory for GIF DIB");
+    }
+}
+
+std::unique_ptr<TBitmap> ReduceBitmap(TBitmap& bitmap, TColorReduction kind, TDitherMode dither,
+    int /*quantizeBits*/, const std::vector<TRGBQuad>* /*palette*/)
+{
+    auto result = std::make_unique<TBitmap>();
+    if (kind == TColorReduction::None) {
+        *result = bitmap;
+        result->SetPixelFormat(TPixelFormat::pf24bit);
+        return result;
+    }
+    // Checked before the source is touched, so a refused setting leaves it
+    // as it was.
+    if (kind != TColorReduction::WebCube)
+        throw GIFException(Format("Color reduction kind %d is not supported", static_cast<int>(kind)));
+    if (dither != TDitherMode::Nearest && dither != TDitherMode::FloydSteinberg)
+        throw GIFException(Format("Dither kind %d is not supported", static_cast<int>(dither)));
+
+    TDIBReader reader(bitmap, TPixelFormat::pf24bit);
+    const int width = bitmap.Width();
+    const int height = bitmap.Height();
+    const std::vector<TRGBQuad> cube = MakeWebCubePalette();
+    const TNetscapeColorLookup lookup;
+    TDIBWriter writer(*result, cube, height, width, TPixelFormat::pf8bit);
+
+    if (dither == TDitherMode::Nearest) {
+        // The plain engine carries nothing between pixels, so its serpentine
+        // walk gives the same indices as a straight one.
+        for (int y = 0; y < height; ++y)
+            TNetscapeColorLookup::MapRow(reader.Row(y), writer.Row(y), width);
+        return result;
+    }
+
+    auto engine = CreateDitherEngine(dither, width, lookup);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* source = reader.Row(y);
+        uint8_t* target = writer.Row(y);
+        for (int x = engine->Column(); x >= 0 && x < width; x = engine->Column()) {
+            const uint8_t* pixel = source + size_t(x) * 3;
+            target[x] = engine->MapPixel(pixel[2], pixel[1], pixel[0]);
+        }
+        engine->TurnRow();
+    }
+    return result;
+}
+
+namespace {
+
+bool IsIndexed(TPixelFormat format)
+{
+    return format == TPixelFormat::pf1bit || format == TPixelFormat::pf4bit || format == TPixelFormat::pf8bit;
+}
+
+// The table index of pixel x in a row of 1, 4 or 8 bits per pixel; the most
+// significant bits hold the leftmost pixel.
+uint8_t IndexAt(const uint8_t* row, int x, int bitsPerPixel)
+{
+    switch (bitsPerPixel) {
+    case 1:
+        return (row[x >> 3] >> (7 - (x & 7))) & 0x01;
+    case 4:
+        return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F;
+    default:
+        return row[x];
+    }
+}
+
+int IndexedBits(TPixelFormat format)
+{
+    return format == TPixelFormat::pf1bit ? 1 : format == TPixelFormat::pf4bit ? 4 : 8;
+}
+
+} // namespace
+
+TTransparencyMask::TTransparencyMask(const TBitmap& bitmap, TColor transparentColor)
+    : m_width(bitmap.Width())
+    , m_height(bitmap.Height())
+{
+    if (bitmap.Empty()) {
+        m_width = m_height = 0;
+        return;
+    }
+    if (IsSystemColor(transparentColor))
+        transparentColor = ColorToRGB(transparentColor);
+    const uint8_t red = GetRValue(transparentColor);
+    const uint8_t green = GetGValue(transparentColor);
+    const uint8_t blue = GetBValue(transparentColor);
+    m_bits.assign(size_t(m_width) * size_t(m_height), 0);
+
+    const TPixelFormat format = bitmap.PixelFormat();
+    if (IsIndexed(format)) {
+        std::array<uint8_t, 256> matches {};
+        const std::vector<TRGBQuad>& table = bitmap.ColorTable();
+        for (size_t i = 0; i < std::min<size_t>(table.size(), 256); ++i)
+            matches[i] = table[i].Red == red && table[i].Green == green && table[i].Blue == blue;
+        const int bits = IndexedBits(format);
+        for (int y = 0; y < m_height; ++y) {
+            const uint8_t* row = bitmap.ScanLine(y);
+            uint8_t* out = m_bits.data() + size_t(y) * size_t(m_width);
+            for (int x = 0; x < m_width; ++x)
+                out[x] = matches[IndexAt(row, x, bits)];
+        }
+        return;
+    }
+
+    TBitmap converted;
+    const TBitmap* source = &bitmap;
+    if (format != TPixelFormat::pf24bit) {
+        converted = bitmap;
+        converted.SetPixelFormat(TPixelFormat::pf24bit);
+        source = &converted;
+    }
+    for (int y = 0; y < m_height; ++y) {
+        const uint8_t* pixel = source->ScanLine(y);
+        uint8_t* out = m_bits.data() + size_t(y) * size_t(m_width);
+        for (int x = 0; x < m_width; ++x, pixel += 3)
+            out[x] = pixel[0] == blue && pixel[1] == green && pixel[2] == red;
+    }
+}
+
+void ApplyTransparencyMask(TGIFSubImage& frame, const TTransparencyMask& mask)
+{
+    frame.SortByUsage();
+    TGIFLocalColorMap& colors = frame.ColorMap();
+    if (colors.Count() == 0 || colors.Count() >= kMaxGIFColors)
+        return;
+    // Black, whatever the transparent colour is: decoders show the entry's
+    // colour only where transparency is ignored.
+    const int transparentIndex = colors.AppendColor(TColor(0));
+    const auto t = static_cast<uint8_t>(transparentIndex);
+    const int width = std::min(frame.Width(), mask.Width());
+    const int height = std::min(frame.Height(), mask.Height());
+    uint8_t found = 0;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* pixels = frame.Data().data() + size_t(y) * size_t(frame.Width());
+        const uint8_t* bits = mask.Row(y);
+        for (int x = 0; x < width; ++x) {
+            pixels[x] = bits[x] ? t : pixels[x];
+            found |= bits[x];
+        }
+    }
+    if (!found) {
+        colors.RemoveColor(transparentIndex);
+        return;
+    }
+    auto extension = std::make_unique<TGIFGraphicControlExtension>(&frame);
+    extension->SetTransparent(true);
+    extension->SetTransparentColorIndex(transparentIndex);
+    frame.Extensions().Add(std::move(extension));
+}
+
+void TGIFSubImage::Assign(const TBitmap& bitmap)
+{
+    TGIFImage* owner = Image();
+    const TGIFDefaults settings = owner != nullptr ? TGIFDefaults { owner->ReductionKind(),
+        owner->DitherKind(), owner->QuantizeBits(), owner->EncodingKind() }
+                                                   : GifDefaults;
+    auto progress = [owner](TGIFProgressStage stage, int percent) {
+        if (owner != nullptr)
+            owner->Progress(stage, percent, kConverting);
+    };
+
+    progress(TGIFProgressStage::Starting, 0);
+    try {
+        Clear();
+        if (bitmap.Empty()) {
+            progress(TGIFProgressStage::Ending, 100);
+            return;
+        }
+        // The descriptor holds 16-bit sizes; a larger bitmap cannot be
+        // stored without corrupting the file.
+        if (bitmap.Width() > 0xFFFF || bitmap.Height() > 0xFFFF)
+            throw GIFException(Format(
+                "Image too large for GIF: %d x %d (at most 65535 x 65535)", bitmap.Width(), bitmap.Height()));
+        SetWidth(bitmap.Width());
+        SetHeight(bitmap.Height());
+
+        // A second handle on the same pixels: the in-place conversion for
+        // reading stays invisible to the caller's bitmap.
+        TBitmap work(bitmap);
+        std::unique_ptr<TBitmap> kept;
+        if (IsIndexed(work.PixelFormat()))
+            kept = std::make_unique<TBitmap>(work);
+        else
+            kept = ReduceBitmap(
+                work, settings.ReductionKind, settings.DitherKind, settings.QuantizeBits, nullptr);
+
+        AllocateData();
+        ReadBitmap(*kept);
+        m_bitmap = std::move(kept);
+
+        if (bitmap.Transparent())
+            ApplyTransparencyMask(*this, TTransparencyMask(work, bitmap.TransparentColor()));
+    } catch (...) {
+        progress(TGIFProgressStage::Ending, 0);
+        throw;
+    }
+    progress(TGIFProgressStage::Ending, 100);
+}
+
+namespace {
+
+// Distinct colours of a 24-bit image in order of first appearance; a 257th
+// overflows the colour table.
+class TDistinctColors {
+public:
+    explicit TDistinctColors(TGIFColorMap& colors)
+        : m_colors(colors)
+    {
+        m_keys.fill(kEmpty);
+    }
+
+    uint8_t IndexOf(uint8_t red, uint8_t green, uint8_t blue)
+    {
+        const uint32_t key = uint32_t(red) | uint32_t(green) << 8 | uint32_t(blue) << 16;
+        size_t slot = (key * 2654435761u) >> (32 - kBits);
+        while (m_keys[slot] != kEmpty) {
+            if (m_keys[slot] == key)
+                return m_indices[slot];
+            slot = (slot + 1) & (kSlots - 1);
+        }
+        const int index = m_colors.AppendColor(TGIFColor { red, green, blue });
+        m_keys[slot] = key;
+        m_indices[slot] = static_cast<uint8_t>(index);
+        return static_cast<uint8_t>(index);
+    }
+
+private:
+    static constexpr int kBits = 10; // 1024 slots for at most 256 colours
+    static constexpr size_t kSlots = size_t(1) << kBits;
+    static constexpr uint32_t kEmpty = 0xFFFFFFFF;
+    TGIFColorMap& m_colors;
+    std::array<uint32_t, kSlots> m_keys;
+    std::array<uint8_t, kSlots> m_indices {};
+};
+
+} // namespace
+
+void TGIFSubImage::ReadBitmap(const TBitmap& kept)
+{
+    TGIFImage* owner = Image();
+    const size_t stride = m_width;
+    const int width = std::min<int>(m_width, kept.Width());
+    const int height = std::min<int>(m_height, kept.Height());
+    const TPixelFormat format = kept.PixelFormat();
+    auto rowDone = [&](int y) {
+        if (owner != nullptr && (y + 1) % 32 == 0)
+            owner->Progress(TGIFProgressStage::Running, (y + 1) * 100 / m_height, kConverting);
+    };
+
+    if (IsIndexed(format)) {
+        m_colorMap.ImportTable(kept.ColorTable());
+        const int bits = IndexedBits(format);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* row = kept.ScanLine(y);
+            uint8_t* out = m_data.data() + size_t(y) * stride;
+            if (bits == 8)
+                std::memcpy(out, row, size_t(width));
+            else
+                for (int x = 0; x < width; ++x)
+                    out[x] = IndexAt(row, x, bits);
+            rowDone(y);
+        }
+        return;
+    }
+
+    m_colorMap.Clear();
+    TBitmap copy(kept);
+    TDIBReader reader(copy, TPixelFormat::pf24bit);
+    TDistinctColors distinct(m_colorMap);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* pixel = reader.Row(y);
+        uint8_t* out = m_data.data() + size_t(y) * stride;
+        for (int x = 0; x < width; ++x, pixel += 3)
+            out[x] = distinct.IndexOf(pixel[2], pixel[1], pixel[0]);
+        rowDone(y);
+    }
+}
+
+} // namespace sw

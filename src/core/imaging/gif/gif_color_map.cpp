@@ -1,0 +1,215 @@
+#include "imaging/gif/gif_color_map.h"
+
+#include "base/errors.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace sw {
+
+int ColorBits(int colors)
+{
+    int bits = 0;
+    while (bits < 8 && (1 << bits) < colors)
+        ++bits;
+    if (colors > 0 && bits == 0)
+        bits = 1;
+    return bits;
+}
+
+const TGIFColor& TGIFColorMap::Color(int index) const
+{
+    if (index < 0 || index >= m_count)
+        throw GIFException("Invalid color index");
+    return m_entries[static_cast<size_t>(index)];
+}
+
+TGIFColor& TGIFColorMap::Color(int index)
+{
+    if (index < 0 || index >= m_count)
+        throw GIFException("Invalid color index");
+    return m_entries[static_cast<size_t>(index)];
+}
+
+void TGIFColorMap::Clear()
+{
+    m_entries.clear();
+    m_count = 0;
+    m_sorted = false;
+}
+
+void TGIFColorMap::EnsureCapacity(int needed)
+{
+    if (needed <= Capacity())
+        return;
+    const int capacity = needed <= 16 ? 16 : std::min(kMaxGIFColors, (needed + 31) / 32 * 32);
+    m_entries.resize(static_cast<size_t>(capacity));
+}
+
+int TGIFColorMap::AppendColor(TColor color)
+{
+    return AppendColor(TGIFColor { GetRValue(color), GetGValue(color), GetBValue(color) });
+}
+
+int TGIFColorMap::AppendColor(const TGIFColor& color)
+{
+    if (m_count >= kMaxGIFColors)
+        throw GIFException("Color table overflow");
+    EnsureCapacity(m_count + 1);
+    m_entries[static_cast<size_t>(m_count)] = color;
+    m_sorted = false;
+    return m_count++;
+}
+
+void TGIFColorMap::RemoveColor(int index)
+{
+    if (index < 0 || index >= m_count)
+        throw GIFException("Invalid color index");
+    std::copy(m_entries.begin() + index + 1, m_entries.begin() + m_count, m_entries.begin() + index);
+    --m_count;
+    m_sorted = false;
+}
+
+void TGIFColorMap::ImportTable(const std::vector<TRGBQuad>& table)
+{
+    Clear();
+    const int count = static_cast<int>(std::min<size_t>(table.size(), kMaxGIFColors));
+    EnsureCapacity(count);
+    for (int i = 0; i < count; ++i) {
+        const TRGBQuad& quad = table[static_cast<size_t>(i)];
+        m_entries[static_cast<size_t>(i)] = TGIFColor { quad.Red, quad.Green, quad.Blue };
+    }
+    m_count = count;
+}
+
+namespace {
+
+struct TUsage {
+    uint64_t Pixels;
+    int Index;
+};
+
+// The order of equal counts is part of the file format's observable output,
+// so this exact partitioning scheme is kept rather than std::sort.
+void QuickSortByUsage(TUsage* usage, int left, int right)
+{
+    int i;
+    do {
+        i = left;
+        int j = right;
+        const uint64_t pivot = usage[(left + right) >> 1].Pixels;
+        do {
+            while (usage[i].Pixels > pivot)
+                ++i;
+            while (usage[j].Pixels < pivot)
+                --j;
+            if (i <= j) {
+                std::swap(usage[i], usage[j]);
+                ++i;
+                --j;
+            }
+        } while (i <= j);
+        if (left < j)
+            QuickSortByUsage(usage, left, j);
+        left = i;
+    } while (i < right);
+}
+
+// Four interleaved histograms: long runs of one index (flat artwork) would
+// otherwise serialise on a single counter.
+void CountPixels(std::span<const uint8_t> pixels, std::array<uint64_t, kMaxGIFColors>& counts)
+{
+    std::array<std::array<uint32_t, kMaxGIFColors>, 4> partial {};
+    const uint8_t* p = pixels.data();
+    size_t left = pixels.size();
+    while (left > 0) {
+        // Bounded chunks keep the 32-bit partial counters from overflowing.
+        size_t chunk = std::min<size_t>(left, size_t(1) << 30);
+        left -= chunk;
+        for (; chunk >= 4; chunk -= 4, p += 4) {
+            ++partial[0][p[0]];
+            ++partial[1][p[1]];
+            ++partial[2][p[2]];
+            ++partial[3][p[3]];
+        }
+        for (; chunk > 0; --chunk, ++p)
+            ++partial[0][*p];
+        for (size_t c = 0; c < kMaxGIFColors; ++c) {
+            counts[c] += uint64_t(partial[0][c]) + partial[1][c] + partial[2][c] + partial[3][c];
+            partial[0][c] = partial[1][c] = partial[2][c] = partial[3][c] = 0;
+        }
+    }
+}
+
+} // namespace
+
+bool TGIFColorMap::SortByUsage(std::span<uint8_t> pixels, TColorRemap& remap)
+{
+    if (m_count <= 1)
+        return false;
+    m_sorted = true;
+
+    std::array<uint64_t, kMaxGIFColors> counts {};
+    CountPixels(pixels, counts);
+    std::array<TUsage, kMaxGIFColors> usage;
+    for (int i = 0; i < m_count; ++i)
+        usage[static_cast<size_t>(i)] = TUsage { counts[static_cast<size_t>(i)], i };
+    QuickSortByUsage(usage.data(), 0, m_count - 1);
+
+    bool moved = false;
+    for (int i = 0; i < m_count && !moved; ++i)
+        moved = usage[static_cast<size_t>(i)].Index != i;
+    if (!moved)
+        return false;
+
+    for (int i = 0; i < kMaxGIFColors; ++i)
+        remap[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    int used = m_count;
+    for (int position = 0; position < m_count; ++position) {
+        const TUsage& entry = usage[static_cast<size_t>(position)];
+        remap[static_cast<size_t>(entry.Index)] = static_cast<uint8_t>(position);
+        if (entry.Pixels == 0 && used == m_count)
+            used = position;
+    }
+    for (uint8_t& pixel : pixels)
+        pixel = remap[pixel];
+
+    std::vector<TGIFColor> reordered(m_entries.size());
+    for (int i = 0; i < m_count; ++i)
+        reordered[remap[static_cast<size_t>(i)]] = m_entries[static_cast<size_t>(i)];
+    m_entries = std::move(reordered);
+    m_count = used;
+    return true;
+}
+
+void TGIFColorMap::SaveToStream(TStream& stream) const
+{
+    if (m_count == 0)
+        return;
+    const size_t entries = size_t(1) << ColorBits(m_count);
+    std::vector<uint8_t> bytes(entries * 3, 0);
+    for (int i = 0; i < m_count; ++i) {
+        const TGIFColor& color = m_entries[static_cast<size_t>(i)];
+        bytes[size_t(i) * 3] = color.Red;
+        bytes[size_t(i) * 3 + 1] = color.Green;
+        bytes[size_t(i) * 3 + 2] = color.Blue;
+    }
+    stream.WriteBuffer(bytes.data(), bytes.size());
+}
+
+void TGIFColorMap::LoadFromStream(TStream& stream, int count)
+{
+    if (count < 0 || count > kMaxGIFColors)
+        throw GIFException("Color table overflow");
+    Clear();
+    std::vector<uint8_t> bytes(size_t(count) * 3);
+    if (stream.Read(bytes.data(), bytes.size()) != bytes.size())
+        throw GIFException("Premature end of data");
+    EnsureCapacity(count);
+    for (int i = 0; i < count; ++i)
+        m_entries[static_cast<size_t>(i)]
+            = TGIFColor { bytes[size_t(i) * 3], bytes[size_t(i) * 3 + 1], bytes[size_t(i) * 3 + 2] };
+    m_count = count;
+}
+
+} // namespace sw

@@ -1,0 +1,528 @@
+#include "imaging/gif/gif_image.h"
+
+#include "base/errors.h"
+#include "base/sysutils.h"
+#include "imaging/gif/lzw_encoder.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace sw {
+
+namespace {
+
+constexpr uint8_t kExtensionIntroducer = 0x21;
+constexpr uint8_t kImageSeparator = 0x2C;
+constexpr uint8_t kTrailer = 0x3B;
+
+const char* const kSaving = "Saving...";
+
+void PutU16(uint8_t* out, int value)
+{
+    out[0] = static_cast<uint8_t>(value);
+    out[1] = static_cast<uint8_t>(value >> 8);
+}
+
+uint16_t GetU16(const uint8_t* in)
+{
+    return static_cast<uint16_t>(in[0] | in[1] << 8);
+}
+
+void ReadExact(TStream& stream, void* buffer, size_t count)
+{
+    if (stream.Read(buffer, count) != count)
+        throw GIFException("Premature end of data");
+}
+
+struct TExtensionClass {
+    uint8_t Label;
+    TGIFExtensionFactory Create;
+};
+
+std::vector<TExtensionClass>& ExtensionClasses()
+{
+    static std::vector<TExtensionClass> classes {
+        { TGIFGraphicControlExtension::kLabel,
+            [](TGIFSubImage* frame) { return std::make_unique<TGIFGraphicControlExtension>(frame); } },
+    };
+    return classes;
+}
+
+} // namespace
+
+void RegisterGifImageFormat()
+{
+    static bool registered = false;
+    if (registered)
+        return;
+    TPicture::RegisterFileFormat(
+        LowerCaseAscii("GIF"), "GIF Image", [] { return std::make_unique<TGIFImage>(); });
+    registered = true;
+}
+
+void RegisterExtension(uint8_t label, TGIFExtensionFactory factory)
+{
+    ExtensionClasses().push_back(TExtensionClass { label, std::move(factory) });
+}
+
+const TGIFExtensionFactory* FindExtensionFactory(uint8_t label)
+{
+    const auto& classes = ExtensionClasses();
+    for (auto it = classes.rbegin(); it != classes.rend(); ++it)
+        if (it->Label == label)
+            return &it->Create;
+    return nullptr;
+}
+
+// ---- TGIFItem
+
+void TGIFItem::Warning(TGIFSeverity severity, const std::string& message) const
+{
+    if (m_image != nullptr)
+        m_image->Warning(severity, message);
+}
+
+void TGIFItem::SaveToFile(const std::string& fileName)
+{
+    TFileStream stream(fileName, FileMode::Create);
+    SaveToStream(stream);
+    stream.Close();
+}
+
+void TGIFItem::LoadFromFile(const std::string& fileName)
+{
+    TFileStream stream(fileName, FileMode::OpenRead);
+    LoadFromStream(stream);
+}
+
+// ---- TGIFHeader
+
+void TGIFHeader::Clear()
+{
+    m_colorMap.Clear();
+    m_width = 0;
+    m_height = 0;
+}
+
+void TGIFHeader::SaveToStream(TStream& stream)
+{
+    const int version = Image() != nullptr ? Image()->Version() : 0;
+    if (version != 1 && version != 2)
+        throw GIFException("Unsupported GIF version");
+
+    // The size code describes the largest table of the file, global or
+    // local, so it is set even without a global table; with no colours at
+    // all (bits - 1) & 7 gives 7.
+    const int code = (Image()->ColorResolutionBits() - 1) & 0x07;
+    m_packed = static_cast<uint8_t>(code << 4 | code);
+    if (!m_colorMap.Empty()) {
+        m_packed |= 0x80;
+        if (m_colorMap.Sorted())
+            m_packed |= 0x08;
+    }
+
+    uint8_t bytes[13] = { 'G', 'I', 'F', '8', version == 1 ? uint8_t('7') : uint8_t('9'), 'a' };
+    PutU16(bytes + 6, m_width);
+    PutU16(bytes + 8, m_height);
+    bytes[10] = m_packed;
+    bytes[11] = m_background;
+    bytes[12] = m_aspectRatio;
+    stream.WriteBuffer(bytes, sizeof bytes);
+    if ((m_packed & 0x80) != 0)
+        m_colorMap.SaveToStream(stream);
+}
+
+void TGIFHeader::LoadFromStream(TStream& stream)
+{
+    Clear();
+    uint8_t signature[6];
+    const int64_t start = stream.Position();
+    ReadExact(stream, signature, sizeof signature);
+    if (UpperCaseAscii(std::string_view(reinterpret_cast<const char*>(signature), 3)) != "GIF") {
+        stream.SetPosition(start + 4);
+        ReadExact(stream, signature, sizeof signature);
+        if (UpperCaseAscii(std::string_view(reinterpret_cast<const char*>(signature), 3)) != "GIF")
+            throw GIFException("Invalid GIF signature");
+    }
+    uint8_t descriptor[7];
+    ReadExact(stream, descriptor, sizeof descriptor);
+    m_width = GetU16(descriptor);
+    m_height = GetU16(descriptor + 2);
+    m_packed = descriptor[4];
+    m_background = descriptor[5];
+    m_aspectRatio = descriptor[6];
+    if ((m_packed & 0x80) != 0)
+        m_colorMap.LoadFromStream(stream, 2 << (m_packed & 0x07));
+}
+
+// ---- TGIFExtension
+
+TGIFExtension::TGIFExtension(TGIFSubImage* frame)
+    : TGIFItem(frame != nullptr ? frame->Image() : nullptr)
+    , m_frame(frame)
+{ }
+
+void TGIFExtension::SaveToStream(TStream& stream)
+{
+    const uint8_t head[2] = { kExtensionIntroducer, Label() };
+    stream.WriteBuffer(head, sizeof head);
+    SaveBody(stream);
+}
+
+// ---- TGIFGraphicControlExtension
+
+TGIFGraphicControlExtension::TGIFGraphicControlExtension(TGIFSubImage* frame)
+    : TGIFExtension(frame)
+{
+    if (frame != nullptr && frame->m_graphicControl == nullptr)
+        frame->m_graphicControl = this;
+}
+
+TGIFGraphicControlExtension::~TGIFGraphicControlExtension()
+{
+    if (Frame() != nullptr && Frame()->m_graphicControl == this)
+        Frame()->m_graphicControl = nullptr;
+}
+
+void TGIFGraphicControlExtension::SetTransparent(bool value)
+{
+    m_packed = static_cast<uint8_t>(value ? m_packed | 0x01 : m_packed & ~0x01);
+    if (Frame() != nullptr)
+        Frame()->SetTransparent(value);
+}
+
+void TGIFGraphicControlExtension::SetTransparentColorIndex(int index)
+{
+    const int count = Frame() != nullptr ? Frame()->ActiveColorMap().Count() : 0;
+    if (index < 0 || index > 0xFF || (count > 0 && index >= count)) {
+        Warning(TGIFSeverity::Warning, "Invalid color index");
+        index = 0;
+    }
+    m_transparentIndex = static_cast<uint8_t>(index);
+}
+
+void TGIFGraphicControlExtension::SetUserInput(bool value)
+{
+    m_packed = static_cast<uint8_t>(value ? m_packed | 0x02 : m_packed & ~0x02);
+}
+
+void TGIFGraphicControlExtension::SetDisposal(TDisposalMethod method)
+{
+    m_packed = static_cast<uint8_t>((m_packed & ~0x1C) | (static_cast<uint8_t>(method) & 0x07) << 2);
+}
+
+void TGIFGraphicControlExtension::SaveBody(TStream& stream)
+{
+    uint8_t body[6] = { m_blockSize, m_packed, 0, 0, m_transparentIndex, m_terminator };
+    PutU16(body + 2, m_delay);
+    stream.WriteBuffer(body, sizeof body);
+}
+
+void TGIFGraphicControlExtension::LoadFromStream(TStream& stream)
+{
+    uint8_t head[2];
+    ReadExact(stream, head, sizeof head);
+    if (head[0] != kExtensionIntroducer)
+        throw GIFException("Invalid extension introducer");
+    if (head[1] != kLabel)
+        throw GIFException("Internal error: Extension Instance does not match Extension Label");
+    uint8_t body[6] = {};
+    if (stream.Read(body, sizeof body) != sizeof body)
+        Warning(TGIFSeverity::Warning, "Premature end of data");
+    m_blockSize = body[0];
+    m_packed = body[1];
+    m_delay = GetU16(body + 2);
+    m_transparentIndex = body[4];
+    m_terminator = body[5];
+    if ((m_packed & 0x01) != 0 && Frame() != nullptr)
+        Frame()->SetTransparent(true);
+}
+
+// ---- TGIFSubImage
+
+TGIFSubImage::TGIFSubImage(TGIFImage* image)
+    : TGIFItem(image)
+{ }
+
+TGIFSubImage::~TGIFSubImage()
+{
+    // Extensions reach back into the frame when they go.
+    m_extensions.Clear();
+}
+
+void TGIFSubImage::AllocateData()
+{
+    try {
+        m_data.assign(size_t(m_width) * size_t(m_height), 0);
+    } catch (const std::bad_alloc&) {
+        m_data.clear();
+        throw EOutOfResources(
+            Format("Not enough memory for a GIF frame of %d x %d pixels", m_width, m_height));
+    }
+}
+
+void TGIFSubImage::SetLeft(int left)
+{
+    m_left = static_cast<uint16_t>(left);
+    if (Image() != nullptr)
+        Image()->FrameBoundsChanged(*this);
+}
+
+void TGIFSubImage::SetTop(int top)
+{
+    m_top = static_cast<uint16_t>(top);
+    if (Image() != nullptr)
+        Image()->FrameBoundsChanged(*this);
+}
+
+void TGIFSubImage::SetWidth(int width)
+{
+    if (width != m_width) {
+        m_width = static_cast<uint16_t>(width);
+        AllocateData();
+    }
+    if (Image() != nullptr)
+        Image()->FrameBoundsChanged(*this);
+}
+
+void TGIFSubImage::SetHeight(int height)
+{
+    if (height != m_height) {
+        m_height = static_cast<uint16_t>(height);
+        AllocateData();
+    }
+    if (Image() != nullptr)
+        Image()->FrameBoundsChanged(*this);
+}
+
+bool TGIFSubImage::Empty() const
+{
+    return m_data.empty() || m_width == 0 || m_height == 0;
+}
+
+void TGIFSubImage::SetInterlaced(bool value)
+{
+    m_packed = static_cast<uint8_t>(value ? m_packed | 0x40 : m_packed & ~0x40);
+}
+
+const TGIFColorMap& TGIFSubImage::ActiveColorMap() const
+{
+    if (m_colorMap.Empty() && Image() != nullptr)
+        return Image()->Header().ColorMap();
+    return m_colorMap;
+}
+
+void TGIFSubImage::Clear()
+{
+    m_extensions.Clear();
+    m_colorMap.Clear();
+    m_data = std::vector<uint8_t>();
+    m_width = 0;
+    m_height = 0;
+    m_transparent = false;
+    m_bitmap.reset();
+}
+
+bool TGIFSubImage::SortByUsage()
+{
+    TColorRemap remap;
+    if (!m_colorMap.SortByUsage(m_data, remap))
+        return false;
+    if (m_transparent && m_graphicControl != nullptr)
+        m_graphicControl->SetTransparentColorIndex(
+            remap[static_cast<size_t>(m_graphicControl->TransparentColorIndex())]);
+    return true;
+}
+
+int TGIFSubImage::Version() const
+{
+    return m_colorMap.Sorted() || !m_extensions.Empty() ? 2 : 1;
+}
+
+void TGIFSubImage::SaveToStream(TStream& stream)
+{
+    for (const auto& extension : m_extensions)
+        extension->SaveToStream(stream);
+    if (Empty())
+        return;
+
+    if (!m_colorMap.Empty())
+        m_packed
+            = static_cast<uint8_t>((m_colorMap.Sorted() ? 0xA0 : 0x80) | (ColorBits(m_colorMap.Count()) - 1));
+    else
+        m_packed &= 0x58; // interlace and the two reserved bits
+
+    uint8_t descriptor[10] = { kImageSeparator };
+    PutU16(descriptor + 1, m_left);
+    PutU16(descriptor + 3, m_top);
+    PutU16(descriptor + 5, m_width);
+    PutU16(descriptor + 7, m_height);
+    descriptor[9] = m_packed;
+    stream.WriteBuffer(descriptor, sizeof descriptor);
+    m_colorMap.SaveToStream(stream);
+
+    int bits = ColorBits(m_colorMap.Count());
+    int colorLimit = m_colorMap.Count();
+    if (m_colorMap.Empty()) {
+        bits = Image() != nullptr ? Image()->ColorResolutionBits() : 0;
+        colorLimit = 1 << bits;
+    }
+    EncodeFrame(stream, bits, colorLimit, m_data.data(), Interlaced(), m_height, m_width);
+}
+
+void TGIFSubImage::LoadFromStream(TStream& /*stream*/)
+{
+    throw GIFException("Reading GIF frames is not supported");
+}
+
+// ---- TGIFTrailer
+
+void TGIFTrailer::SaveToStream(TStream& stream)
+{
+    stream.WriteByte(kTrailer);
+}
+
+void TGIFTrailer::LoadFromStream(TStream& stream)
+{
+    uint8_t byte = 0;
+    if (stream.Read(&byte, 1) == 1 && byte != kTrailer)
+        Warning(TGIFSeverity::Warning, "Invalid Image trailer");
+}
+
+// ---- TGIFImage
+
+TGIFImage::TGIFImage()
+    : m_header(this)
+    , m_settings(GifDefaults)
+{ }
+
+TGIFImage::~TGIFImage() = default;
+
+void TGIFImage::SetWidth(int width)
+{
+    m_header.SetWidth(width);
+    Changed();
+}
+
+void TGIFImage::SetHeight(int height)
+{
+    m_header.SetHeight(height);
+    Changed();
+}
+
+void TGIFImage::Clear()
+{
+    m_images.Clear();
+    m_header.Clear();
+}
+
+void TGIFImage::Assign(const TGraphic& source)
+{
+    const TBitmap* bitmap = dynamic_cast<const TBitmap*>(&source);
+    TBitmap converted;
+    if (bitmap == nullptr) {
+        try {
+            converted.Assign(source);
+        } catch (const EInvalidGraphicOperation&) {
+            TGraphic::Assign(source);
+            return;
+        }
+        bitmap = &converted;
+    }
+
+    Clear();
+    auto frame = std::make_unique<TGIFSubImage>(this);
+    frame->Assign(*bitmap);
+    m_images.Add(std::move(frame));
+    Changed();
+}
+
+int TGIFImage::Version() const
+{
+    int version = 0;
+    for (const auto& frame : m_images) {
+        version = std::max(version, frame->Version());
+        if (version >= 2)
+            break;
+    }
+    return version;
+}
+
+int TGIFImage::ColorResolutionBits() const
+{
+    int bits = ColorBits(m_header.ColorMap().Count());
+    for (const auto& frame : m_images)
+        bits = std::max(bits, ColorBits(frame->ColorMap().Count()));
+    return bits;
+}
+
+void TGIFImage::FrameBoundsChanged(const TGIFSubImage& frame)
+{
+    bool warned = false;
+    const int right = std::min(frame.Left() + frame.Width(), 0xFFFF);
+    if (m_header.Width() < right) {
+        if (m_header.Width() > 0) {
+            Warning(TGIFSeverity::Warning, "Image width too small for contained frames");
+            warned = true;
+        }
+        m_header.SetWidth(right);
+    }
+    const int bottom = std::min(frame.Top() + frame.Height(), 0xFFFF);
+    if (m_header.Height() < bottom) {
+        if (m_header.Height() > 0) {
+            Warning(TGIFSeverity::Warning, "Image height too small for contained frames");
+            warned = true;
+        }
+        m_header.SetHeight(bottom);
+    }
+    if (warned)
+        Warning(TGIFSeverity::Warning, "Image exceeds Logical Screen size");
+}
+
+void TGIFImage::SaveToStream(TStream& stream)
+{
+    Progress(TGIFProgressStage::Starting, 0, kSaving);
+    try {
+        if (m_settings.EncodingKind == TGIFEncoding::RLE)
+            throw GIFException("Run-length encoding of GIF image data is not supported");
+        m_header.SaveToStream(stream);
+        const int count = m_images.Count();
+        for (int i = 0; i < count; ++i) {
+            m_images[i].SaveToStream(stream);
+            Progress(TGIFProgressStage::Running, (i + 1) * 100 / count, kSaving);
+        }
+        TGIFTrailer(this).SaveToStream(stream);
+    } catch (...) {
+        Progress(TGIFProgressStage::Ending, 0, kSaving);
+        throw;
+    }
+    Progress(TGIFProgressStage::Ending, 100, kSaving);
+}
+
+void TGIFImage::LoadFromStream(TStream& /*stream*/)
+{
+    throw GIFException("Reading GIF files is not supported");
+}
+
+void TGIFImage::Draw(TCanvas& canvas, const TRect& rect)
+{
+    if (m_images.Empty() || m_images[0].m_bitmap == nullptr)
+        return;
+    TBitmap& bitmap = *m_images[0].m_bitmap;
+    canvas.CopyRect(rect, bitmap.Canvas(), TRect { 0, 0, bitmap.Width(), bitmap.Height() });
+}
+
+void TGIFImage::Warning(TGIFSeverity severity, const std::string& message) const
+{
+    if (OnWarning)
+        OnWarning(severity, message);
+}
+
+void TGIFImage::Progress(TGIFProgressStage stage, int percent, const std::string& message) const
+{
+    if (OnProgress)
+        OnProgress(stage, percent, message);
+}
+
+} // namespace sw
