@@ -1,0 +1,247 @@
+#include "imaging/jpeg/jpeg_image.h"
+
+#include "base/errors.h"
+#include "imaging/jpeg/jpeg_codec.h"
+
+#include <algorithm>
+#include <limits>
+#include <mutex>
+
+namespace sw {
+
+TJpegDefaults JpegDefaults;
+
+TJPEGPixelFormat DetectDisplayDepth()
+{
+    return kDisplayBitsPerPixel <= 8 ? TJPEGPixelFormat::Depth8 : TJPEGPixelFormat::Depth24;
+}
+
+void RegisterJpegImageFormats()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        JpegDefaults.DecodeDepth = DetectDisplayDepth();
+        for (const char* extension : { "jpeg", "jpg" })
+            TPicture::RegisterFileFormat(
+                extension, "JPEG Image File", [] { return std::make_unique<TJPEGImage>(); });
+    });
+}
+
+TJPEGImage::TJPEGImage()
+    : m_data(std::make_shared<TJPEGData>())
+    , m_blockSmoothing(JpegDefaults.BlockSmoothing)
+    , m_grayOutput(JpegDefaults.GrayOutput)
+    , m_decodeDepth(JpegDefaults.DecodeDepth)
+    , m_saveQuality(JpegDefaults.SaveQuality)
+    , m_showProgressive(JpegDefaults.ShowProgressive)
+    , m_decodeSpeed(JpegDefaults.DecodeSpeed)
+    , m_decodeScale(JpegDefaults.DecodeScale)
+{
+    m_saveProgressive = JpegDefaults.SaveProgressive;
+}
+
+TJPEGImage::~TJPEGImage() = default;
+
+int TJPEGImage::Width() const
+{
+    if (m_bitmap)
+        return m_bitmap->Width();
+    if (m_decodeScale == 0)
+        return static_cast<int>(m_data->Width);
+    CalcScaledSize();
+    return m_scaledWidth;
+}
+
+int TJPEGImage::Height() const
+{
+    if (m_bitmap)
+        return m_bitmap->Height();
+    if (m_decodeScale == 0)
+        return static_cast<int>(m_data->Height);
+    CalcScaledSize();
+    return m_scaledHeight;
+}
+
+bool TJPEGImage::Empty() const
+{
+    return !m_data->Data && (!m_bitmap || m_bitmap->Empty());
+}
+
+void TJPEGImage::SetWidth(int)
+{
+    throw EInvalidGraphicOperation("Cannot change the size of a JPEG image");
+}
+
+void TJPEGImage::SetHeight(int)
+{
+    throw EInvalidGraphicOperation("Cannot change the size of a JPEG image");
+}
+
+void TJPEGImage::SetSaveQuality(int value)
+{
+    m_saveQuality = static_cast<uint8_t>(std::clamp(value, 1, 100));
+}
+
+void TJPEGImage::SetDecodeScale(int value)
+{
+    const auto scale = static_cast<uint8_t>(std::clamp(value, 0, 3));
+    if (scale != m_decodeScale)
+        m_needRecalc = true;
+    m_decodeScale = scale;
+}
+
+void TJPEGImage::Assign(const TGraphic& source)
+{
+    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(&source)) {
+        if (jpeg == this)
+            return;
+        std::unique_ptr<TBitmap> bitmap;
+        if (jpeg->m_bitmap) {
+            bitmap = std::make_unique<TBitmap>();
+            bitmap->Assign(*jpeg->m_bitmap);
+        }
+        m_data = jpeg->m_data;
+        m_bitmap = std::move(bitmap);
+        m_needRecalc = true;
+        Changed();
+        return;
+    }
+    if (const auto* sourceBitmap = dynamic_cast<const TBitmap*>(&source)) {
+        auto bitmap = std::make_unique<TBitmap>();
+        bitmap->Assign(*sourceBitmap);
+        m_data = std::make_shared<TJPEGData>();
+        m_bitmap = std::move(bitmap);
+        m_needRecalc = true;
+        Changed();
+        return;
+    }
+    TGraphic::Assign(source);
+}
+
+bool TJPEGImage::AssignTo(TGraphic& dest) const
+{
+    auto* bitmap = dynamic_cast<TBitmap*>(&dest);
+    if (!bitmap)
+        return false;
+    DecodeToBitmap();
+    if (m_bitmap)
+        bitmap->Assign(*m_bitmap);
+    else
+        bitmap->Clear();
+    return true;
+}
+
+void TJPEGImage::LoadFromStream(TStream& stream)
+{
+    ReadJpegStream(stream, stream.Remaining());
+}
+
+void TJPEGImage::ReadJpegStream(TStream& stream, int64_t size)
+{
+    auto data = std::make_shared<TJPEGData>();
+    data->Data = std::make_unique<TMemoryStream>();
+    if (size > 0) {
+        data->Data->Bytes().resize(static_cast<size_t>(size));
+        stream.ReadBuffer(data->Data->Bytes().data(), static_cast<size_t>(size));
+    }
+    bool multiScan = m_saveProgressive;
+    if (size > 0) {
+        const JpegHeaderInfo header = ReadJpegHeader(*data->Data);
+        data->Width = header.Width;
+        data->Height = header.Height;
+        data->Grayscale = header.Grayscale;
+        multiScan = header.MultiScan;
+    }
+    // The image changes only once the header has been accepted.
+    m_data = std::move(data);
+    m_bitmap.reset();
+    m_saveProgressive = multiScan;
+    m_needRecalc = true;
+    m_paletteModified = true;
+    Changed();
+}
+
+void TJPEGImage::SaveToStream(TStream& stream)
+{
+    if (!m_data->Data)
+        EncodeFromBitmap();
+    if (!m_data->Data)
+        return;
+    const std::vector<uint8_t>& bytes = m_data->Data->Bytes();
+    if (!bytes.empty())
+        stream.WriteBuffer(bytes.data(), bytes.size());
+}
+
+void TJPEGImage::Draw(TCanvas& canvas, const TRect& rect)
+{
+    DecodeToBitmap();
+    if (m_bitmap && !m_bitmap->Empty())
+        canvas.CopyRect(rect, m_bitmap->Canvas(), TRect { 0, 0, m_bitmap->Width(), m_bitmap->Height() });
+}
+
+bool TJPEGImage::Equals(const TJPEGImage& other) const
+{
+    if (m_data->Data && other.m_data->Data)
+        return m_data->Data->Bytes() == other.m_data->Data->Bytes();
+    return m_data == other.m_data;
+}
+
+void TJPEGImage::ReadData(TStream& stream)
+{
+    const auto count = static_cast<int32_t>(stream.ReadU32LE());
+    // Checked before anything is allocated for it.
+    if (count < 0 || count > stream.Remaining())
+        throw EReadError("Stream read error");
+    ReadJpegStream(stream, count);
+}
+
+void TJPEGImage::WriteData(TStream& stream) const
+{
+    if (!m_data->Data) {
+        stream.WriteU32LE(0);
+        return;
+    }
+    const std::vector<uint8_t>& bytes = m_data->Data->Bytes();
+    if (bytes.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        throw EWriteError("Stream write error");
+    stream.WriteU32LE(static_cast<uint32_t>(bytes.size()));
+    if (!bytes.empty())
+        stream.WriteBuffer(bytes.data(), bytes.size());
+}
+
+std::vector<TRGBQuad> TJPEGImage::Palette() const
+{
+    if (m_bitmap)
+        return m_bitmap->BitsPerPixel() <= 8 ? m_bitmap->ColorTable() : m_bitmap->Palette();
+    if (!m_tempPalette.empty() || m_decodeDepth == TJPEGPixelFormat::Depth8)
+        return m_tempPalette;
+    if (kDisplayBitsPerPixel <= 8)
+        m_tempPalette = HalftonePalette256();
+    return m_tempPalette;
+}
+
+void TJPEGImage::SetPalette(const std::vector<TRGBQuad>& palette)
+{
+    if (palette == m_tempPalette)
+        return;
+    if (m_bitmap && Palette() != palette) {
+        m_bitmap.reset();
+        m_paletteModified = true;
+        Changed();
+    }
+    m_tempPalette = palette;
+}
+
+void TJPEGImage::NotifyChange() const
+{
+    // Decoding fills a cache; the owner still hears that the pixels are new.
+    const_cast<TJPEGImage*>(this)->Changed();
+}
+
+void TJPEGImage::Progress(TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect) const
+{
+    if (OnProgress)
+        OnProgress(const_cast<TJPEGImage&>(*this), stage, percent, redrawNow, rect, std::string());
+}
+
+} // namespace sw
