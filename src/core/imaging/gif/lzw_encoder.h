@@ -1,0 +1,152 @@
+#pragma once
+
+// GIF image data writer: the code-size byte, the pixel block compressed by
+// GIF's variable-width LZW (codes packed least significant bit first), the
+// bytes cut into data sub-blocks and the zero-length block that ends them.
+
+#include "base/stream.h"
+#include "imaging/gif/gif_sub_blocks.h"
+
+#include <array>
+#include <cstdint>
+
+namespace sw {
+
+// Writes the whole image data of one frame to stream.
+// codeSize: bits per pixel index; values below 2 are written as 2.
+// colorLimit: the frame's colour count; every pixel must be below it, else
+//   GIFException "Color not in color table" is raised after the sub-blocks
+//   already produced have been written, and the terminator is not written.
+// pixels: width x height indices, rows top to bottom (may be null when the
+//   frame is empty: only the end code is written then).
+// interlace: codes follow GIF's four-pass row order instead of top to bottom.
+// Errors of the stream pass to the caller.
+void EncodeFrame(TStream& stream, int codeSize, int colorLimit, const uint8_t* pixels, bool interlace,
+    int height, int width);
+
+// The LZW string table: (prefix code, pixel) -> code. Each slot holds
+// (key << 12) | code with key = prefix * 256 + pixel (20 bits, since a prefix
+// is at most 4094); an empty slot has all bits set. Open addressing with a
+// power-of-two size and a multiplicative hash keeps each probe short and free
+// of divisions; the layout decides only speed, never the codes written.
+class THashTable {
+public:
+    static constexpr int kBits = 13;
+    static constexpr uint32_t kSize = 1u << kBits;
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+
+    THashTable() { Clear(); }
+    void Clear();
+
+    static uint32_t Key(uint32_t prefix, uint32_t pixel) { return (prefix << 8) | pixel; }
+
+    // The slot holding key, or the empty slot where it would be stored.
+    // The table never holds more than 4096 keys, so an empty slot always exists.
+    uint32_t* Find(uint32_t key)
+    {
+        uint32_t index = (key * 0x9E3779B1u) >> (32 - kBits);
+        for (;;) {
+            uint32_t* slot = &m_slots[index];
+            if ((*slot >> 12) == key || *slot == kEmpty)
+                return slot;
+            index = (index + 1) & (kSize - 1);
+        }
+    }
+    static bool Used(uint32_t slot) { return (slot >> 12) != (kEmpty >> 12); }
+    static int Code(uint32_t slot) { return static_cast<int>(slot & 0xFFF); }
+    static void Store(uint32_t* slot, uint32_t key, uint32_t code) { *slot = (key << 12) | code; }
+
+private:
+    std::array<uint32_t, kSize> m_slots;
+};
+
+// Code output, bit packing and the pixel walk shared by GIF encoders.
+class TGIFEncoder {
+public:
+    TGIFEncoder(TStream& stream, int codeSize, int colorLimit);
+    virtual ~TGIFEncoder() = default;
+    TGIFEncoder(const TGIFEncoder&) = delete;
+    TGIFEncoder& operator=(const TGIFEncoder&) = delete;
+
+    // Writes everything from the code-size byte to the terminator.
+    void Encode(const uint8_t* pixels, bool interlace, int height, int width);
+
+protected:
+    // Compresses the frame, ending with the last prefix but not the end code.
+    virtual void Compress() = 0;
+
+    // Appends one code at the current width, then steps the width.
+    void Output(int code)
+    {
+        m_accumulator |= static_cast<uint64_t>(code) << m_bitCount;
+        m_bitCount += m_codeWidth;
+        while (m_bitCount >= 8) {
+            m_writer.PutByte(static_cast<uint8_t>(m_accumulator));
+            m_accumulator >>= 8;
+            m_bitCount -= 8;
+        }
+        StepWidth();
+    }
+    void OutputEndCode();
+    void StepWidth()
+    {
+        if (m_nextFree > m_maxCode || m_clearPending) {
+            if (m_clearPending) {
+                m_codeWidth = m_initialWidth;
+                m_clearPending = false;
+            } else {
+                ++m_codeWidth;
+            }
+            m_maxCode = m_codeWidth == 12 ? 4096 : (1 << m_codeWidth) - 1;
+        }
+    }
+
+    // Raises "Color not in color table" when pixel is not below the colour limit.
+    void CheckPixel(uint8_t pixel) const
+    {
+        if (pixel >= m_colorLimit)
+            ThrowColorNotInTable();
+    }
+    [[noreturn]] static void ThrowColorNotInTable();
+
+    // Calls visit(first, end) for each run of contiguous pixels in walk order:
+    // the whole block, or one row at a time when interlaced.
+    template <typename Visit> void Walk(Visit&& visit) const;
+
+    TStream& m_stream;
+    TGIFWriter m_writer;
+    int m_codeSize;
+    int m_colorLimit;
+    int m_initialWidth;
+    int m_codeWidth;
+    int m_maxCode;
+    int m_clearCode;
+    int m_endCode;
+    int m_firstFree;
+    int m_nextFree;
+    bool m_clearPending = false;
+    uint64_t m_accumulator = 0;
+    int m_bitCount = 0;
+
+    const uint8_t* m_pixels = nullptr;
+    bool m_interlace = false;
+    int m_height = 0;
+    int m_width = 0;
+};
+
+// The LZW string-table encoder. Codes up to 4094 are assigned; the first miss
+// after code 4094 has been assigned sends a clear code (at 12 bits) instead.
+class TLZWEncoder : public TGIFEncoder {
+public:
+    using TGIFEncoder::TGIFEncoder;
+
+protected:
+    void Compress() override;
+
+private:
+    void Clear();
+
+    THashTable m_table;
+};
+
+} // namespace sw
