@@ -1,0 +1,170 @@
+#include "base/version_record.h"
+
+#include "base/errors.h"
+
+#include <algorithm>
+#include <fstream>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace sw {
+
+namespace {
+
+constexpr size_t kHeaderSize = 4 + 2; // bodySize, count
+constexpr size_t kScanChunk = 64 * 1024;
+
+uint16_t U16At(const std::vector<char>& bytes, size_t at)
+{
+    return static_cast<uint16_t>(
+        static_cast<unsigned char>(bytes[at]) | (static_cast<unsigned char>(bytes[at + 1]) << 8));
+}
+
+struct Entry {
+    std::string_view path;
+    std::string_view value;
+};
+
+// The entries of a record body, or nothing when the body is malformed: every
+// length is checked against the body, and the entries must fill it exactly.
+std::optional<std::vector<Entry>> ParseEntries(const std::vector<char>& body, uint16_t count)
+{
+    std::vector<Entry> entries;
+    size_t at = 0;
+    for (uint16_t i = 0; i < count; ++i) {
+        if (body.size() - at < 4)
+            return std::nullopt;
+        const size_t pathLength = U16At(body, at);
+        const size_t valueLength = U16At(body, at + 2);
+        at += 4;
+        if (body.size() - at < pathLength || body.size() - at - pathLength < valueLength)
+            return std::nullopt;
+        entries.push_back(Entry { std::string_view(body.data() + at, pathLength),
+            std::string_view(body.data() + at + pathLength, valueLength) });
+        at += pathLength + valueLength;
+    }
+    if (at != body.size())
+        return std::nullopt;
+    return entries;
+}
+
+std::optional<std::string_view> LookUp(const std::vector<Entry>& entries, std::string_view path)
+{
+    for (const Entry& entry : entries) {
+        if (entry.path == path)
+            return entry.value;
+    }
+    return std::nullopt;
+}
+
+// Reads the body of the record whose marker starts at offset; nothing when
+// the bytes there are not a well-formed record but only happen to look like
+// the marker.
+std::optional<std::vector<char>> ReadBodyAt(
+    std::ifstream& file, uint64_t offset, uint64_t fileSize, uint16_t& count)
+{
+    const uint64_t headerAt = offset + kVersionRecordMarker.size();
+    if (fileSize < headerAt || fileSize - headerAt < kHeaderSize)
+        return std::nullopt;
+    file.clear();
+    file.seekg(static_cast<std::streamoff>(headerAt));
+    std::vector<char> header(kHeaderSize);
+    if (!file.read(header.data(), static_cast<std::streamsize>(header.size())))
+        return std::nullopt;
+    const uint32_t bodySize
+        = static_cast<uint32_t>(U16At(header, 0)) | (static_cast<uint32_t>(U16At(header, 2)) << 16);
+    if (bodySize > kMaxVersionRecordBody || fileSize - headerAt - kHeaderSize < bodySize)
+        return std::nullopt;
+    std::vector<char> body(bodySize);
+    if (bodySize > 0 && !file.read(body.data(), static_cast<std::streamsize>(bodySize)))
+        return std::nullopt;
+    count = U16At(header, 4);
+    if (!ParseEntries(body, count))
+        return std::nullopt;
+    return body;
+}
+
+struct RecordBody {
+    uint16_t count = 0;
+    std::vector<char> bytes;
+};
+
+// The first well-formed record in the file, found by scanning for its marker.
+std::optional<RecordBody> FindRecord(const std::string& fileName)
+{
+    std::ifstream scan(fileName, std::ios::binary);
+    std::ifstream reader(fileName, std::ios::binary);
+    if (!scan || !reader)
+        return std::nullopt;
+    reader.seekg(0, std::ios::end);
+    const std::streamoff end = reader.tellg();
+    if (end <= 0)
+        return std::nullopt;
+    const uint64_t fileSize = static_cast<uint64_t>(end);
+
+    const size_t keep = kVersionRecordMarker.size() - 1;
+    std::vector<char> window;
+    uint64_t windowStart = 0;
+    std::vector<char> chunk(kScanChunk);
+    while (scan) {
+        scan.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const size_t got = static_cast<size_t>(scan.gcount());
+        if (got == 0)
+            break;
+        window.insert(window.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+        auto from = window.begin();
+        while (true) {
+            const auto hit
+                = std::search(from, window.end(), kVersionRecordMarker.begin(), kVersionRecordMarker.end());
+            if (hit == window.end())
+                break;
+            const uint64_t offset = windowStart + static_cast<uint64_t>(hit - window.begin());
+            RecordBody record;
+            if (auto body = ReadBodyAt(reader, offset, fileSize, record.count)) {
+                record.bytes = std::move(*body);
+                return record;
+            }
+            from = hit + 1;
+        }
+        // Keep the tail so a marker split across two chunks is still found.
+        if (window.size() > keep) {
+            const size_t drop = window.size() - keep;
+            window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(drop));
+            windowStart += drop;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string HexDigits4(uint16_t value)
+{
+    return Format("%04X", static_cast<unsigned>(value));
+}
+
+} // namespace
+
+std::string GetVersionString(const std::string& fileName, uint8_t keyIndex)
+{
+    const std::string_view key = keyIndex < kVersionKeys.size() ? kVersionKeys[keyIndex] : kVersionKeys[2];
+
+    const std::optional<RecordBody> record = FindRecord(fileName);
+    if (!record)
+        return std::string();
+    const std::vector<Entry> entries = *ParseEntries(record->bytes, record->count);
+    const std::optional<std::string_view> translation = LookUp(entries, "\\VarFileInfo\\Translation");
+    if (!translation || translation->size() < 4)
+        return std::string();
+    const auto byteAt = [&](size_t i) { return static_cast<unsigned char>((*translation)[i]); };
+    const uint16_t language = static_cast<uint16_t>(byteAt(0) | (byteAt(1) << 8));
+    const uint16_t codePage = static_cast<uint16_t>(byteAt(2) | (byteAt(3) << 8));
+
+    const std::string path
+        = "\\StringFileInfo\\" + HexDigits4(language) + HexDigits4(codePage) + "\\" + std::string(key);
+    const std::optional<std::string_view> value = LookUp(entries, path);
+    if (!value)
+        return std::string();
+    return std::string(value->substr(0, value->find('\0')));
+}
+
+} // namespace sw

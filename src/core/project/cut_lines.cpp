@@ -1,0 +1,56 @@
+#include "project/cut_lines.h"
+
+#include "base/sysutils.h"
+
+#include <algorithm>
+
+namespace sw {
+
+std::optional<int32_t> CutLinePosition(std::string_view caption)
+{
+    return TryStrToInt(caption);
+}
+
+int CompareCutLines(std::string_view caption1, std::string_view caption2)
+{
+    const std::optional<int32_t> a = CutLinePosition(caption1);
+    const std::optional<int32_t> b = CutLinePosition(caption2);
+    if (!a || !b)
+        return a ? -1 : (b ? 1 : 0);
+    if (*a == *b)
+        return 0;
+    return *a < *b ? -1 : 1;
+}
+
+void SortCutLines(CutLineList& lines)
+{
+    std::stable_sort(lines.begin(), lines.end(),
+        [](const CutLine& x, const CutLine& y) { return CompareCutLines(x.caption, y.caption) < 0; });
+}
+
+bool IsSortedByPosition(const CutLineList& lines)
+{
+    return std::is_sorted(lines.begin(), lines.end(),
+        [](const CutLine& x, const CutLine& y) { return CompareCutLines(x.caption, y.caption) < 0; });
+}
+
+void AddCutLine(CutLineList& lines, int32_t position, bool checked)
+{
+    lines.push_back(CutLine { IntToStr(position), checked });
+    SortCutLines(lines);
+}
+
+bool IsInsideGrid(int32_t position, int32_t extent)
+{
+    return position > 0 && position < extent;
+}
+
+std::optional<std::string> AcceptCaptionEdit(std::string_view text, int32_t extent)
+{
+    const std::optional<int32_t> position = CutLinePosition(text);
+    if (!position || !IsInsideGrid(*position, extent))
+        return std::nullopt;
+    return IntToStr(*position);
+}
+
+} // namespace sw

@@ -1,0 +1,53 @@
+#pragma once
+
+// The rules of the two cut-line lists that do not depend on how the lists are
+// shown: the numeric order of positions, the bounds a position must respect,
+// and what an in-place caption edit may turn into. A list is plain data here:
+// the caption and check mark of every entry, in list order.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sw {
+
+struct CutLine {
+    std::string caption; // the position as decimal text
+    bool checked = false;
+    bool operator==(const CutLine&) const = default;
+};
+
+using CutLineList = std::vector<CutLine>;
+
+// The position a caption stands for, by the project's whole-number rule;
+// empty when the caption is not a whole number.
+std::optional<int32_t> CutLinePosition(std::string_view caption);
+
+// -1, 0 or 1 as the first caption's position is below, equal to or above
+// the second's. Positions compare as numbers, so "20" comes before "100". A
+// caption that is no whole number sorts after every number and equal to any
+// other such caption, so a damaged entry can never break the order.
+int CompareCutLines(std::string_view caption1, std::string_view caption2);
+
+// Sorts ascending by CompareCutLines; entries with equal positions keep the
+// order in which they were added.
+void SortCutLines(CutLineList& lines);
+bool IsSortedByPosition(const CutLineList& lines);
+
+// Appends an entry for position (as plain decimal text) and restores the
+// order, so it lands after every entry of the same position.
+void AddCutLine(CutLineList& lines, int32_t position, bool checked);
+
+// A line fits the grid when 0 < position < extent, extent being the grid's
+// width for a column and its height for a row.
+bool IsInsideGrid(int32_t position, int32_t extent);
+
+// The caption stored for text the user typed over an entry: the position in
+// plain decimal ("0x1F" and " 31" both give "31"), or empty when the text is
+// no whole number or the position does not fit the grid.
+std::optional<std::string> AcceptCaptionEdit(std::string_view text, int32_t extent);
+
+} // namespace sw
