@@ -1,0 +1,407 @@
+#include "imaging/gif/color_reduction.h"
+
+#include "base/errors.h"
+#include "core/imaging/gif/gif_test_support.h"
+#include "imaging/gif/gif_image.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace sw {
+namespace {
+
+using test::MakeBitmap24;
+using test::MakeCell;
+
+constexpr TColor kRed = RGB(255, 0, 0);
+constexpr TColor kGreen = RGB(0, 255, 0);
+constexpr TColor kWhite = RGB(255, 255, 255);
+
+std::vector<TGIFColor> Colors(const TGIFColorMap& map)
+{
+    std::vector<TGIFColor> colors;
+    for (int i = 0; i < map.Count(); ++i)
+        colors.push_back(map[i]);
+    return colors;
+}
+
+template <typename F> std::string MessageOf(F&& f)
+{
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "(no exception)";
+}
+
+TEST(WebCubeLookup, MapsByBiasedTruncation)
+{
+    struct Case {
+        uint8_t Red, Green, Blue;
+        uint8_t Index;
+        TGIFColor Chosen;
+    };
+    const Case cases[] = {
+        { 47, 47, 47, 0, { 0, 0, 0 } },
+        { 48, 48, 48, 43, { 51, 51, 51 } },
+        { 251, 0, 0, 144, { 204, 0, 0 } },
+        { 252, 0, 0, 180, { 255, 0, 0 } },
+        { 200, 100, 48, 121, { 153, 102, 51 } }, // 200 stays at 153
+        { 255, 255, 255, 215, { 255, 255, 255 } },
+        { 0, 255, 0, 30, { 0, 255, 0 } },
+    };
+    const TNetscapeColorLookup lookup;
+    EXPECT_EQ(lookup.Colors(), 216);
+    for (const Case& c : cases) {
+        uint8_t r = c.Red, g = c.Green, b = c.Blue;
+        EXPECT_EQ(lookup.MapColor(r, g, b), c.Index)
+            << int(c.Red) << "," << int(c.Green) << "," << int(c.Blue);
+        EXPECT_EQ((TGIFColor { r, g, b }), c.Chosen);
+    }
+}
+
+TEST(WebCubeLookup, RowMappingAgreesWithPerPixelLookup)
+{
+    // Every channel value in every position.
+    std::vector<uint8_t> bgr;
+    for (int v = 0; v < 256; ++v) {
+        const uint8_t c = static_cast<uint8_t>(v);
+        const uint8_t d = static_cast<uint8_t>(255 - v);
+        const uint8_t e = static_cast<uint8_t>(v * 7);
+        bgr.insert(bgr.end(), { c, d, e, e, c, d, d, e, c });
+    }
+    const int width = static_cast<int>(bgr.size() / 3);
+    std::vector<uint8_t> indices(static_cast<size_t>(width));
+    TNetscapeColorLookup::MapRow(bgr.data(), indices.data(), width);
+    const TNetscapeColorLookup lookup;
+    for (int x = 0; x < width; ++x) {
+        uint8_t r = bgr[size_t(x) * 3 + 2], g = bgr[size_t(x) * 3 + 1], b = bgr[size_t(x) * 3];
+        ASSERT_EQ(indices[size_t(x)], lookup.MapColor(r, g, b)) << "pixel " << x;
+    }
+}
+
+TEST(ColorMap, ColorBitsByCount)
+{
+    const std::pair<int, int> cases[]
+        = { { 0, 0 }, { 1, 1 }, { 2, 1 }, { 3, 2 }, { 4, 2 }, { 5, 3 }, { 8, 3 }, { 9, 4 }, { 16, 4 },
+              { 17, 5 }, { 32, 5 }, { 33, 6 }, { 64, 6 }, { 65, 7 }, { 128, 7 }, { 129, 8 }, { 256, 8 } };
+    for (const auto& [count, bits] : cases)
+        EXPECT_EQ(ColorBits(count), bits) << count << " colours";
+}
+
+TEST(ColorMap, AppendRemoveAndLimits)
+{
+    TGIFColorMap map;
+    EXPECT_EQ(map.AppendColor(RGB(1, 2, 3)), 0);
+    EXPECT_EQ(map[0], (TGIFColor { 1, 2, 3 }));
+    EXPECT_EQ(map.Capacity(), 16);
+    for (int i = 1; i < 17; ++i)
+        map.AppendColor(TColor(i));
+    EXPECT_EQ(map.Capacity(), 32);
+    for (int i = 17; i < 97; ++i)
+        map.AppendColor(TColor(i));
+    EXPECT_EQ(map.Capacity(), 128); // 97 entries, up to the next multiple of 32
+
+    map.SetSorted(true);
+    map.RemoveColor(0);
+    EXPECT_FALSE(map.Sorted());
+    EXPECT_EQ(map.Count(), 96);
+    EXPECT_EQ(map[0], (TGIFColor { 1, 0, 0 }));
+    EXPECT_EQ(MessageOf([&] { map.RemoveColor(96); }), "Invalid color index");
+    EXPECT_EQ(MessageOf([&] { map.RemoveColor(-1); }), "Invalid color index");
+
+    while (map.Count() < 256)
+        map.AppendColor(clWhite);
+    EXPECT_EQ(map.Capacity(), 256);
+    EXPECT_EQ(MessageOf([&] { map.AppendColor(clBlack); }), "Color table overflow");
+}
+
+TEST(ColorMap, SortByUsageKeepsTheQuicksortOrderOfEqualCounts)
+{
+    struct Case {
+        const char* Name;
+        int Colors;
+        std::vector<uint8_t> Pixels;
+        bool Moved;
+        std::vector<int> NewOrder; // old index at each new position
+        std::vector<uint8_t> NewPixels;
+    };
+    const Case cases[] = {
+        // A stable sort would give 2, 0, 1; this partitioning swaps the ties.
+        { "ties behind a larger count", 3, { 0, 1, 2, 2 }, true, { 2, 1, 0 }, { 2, 1, 0, 0 } },
+        { "unused entries are cut", 4, { 3, 3, 1 }, true, { 3, 1 }, { 0, 0, 1 } },
+        { "pixels beyond the table stay", 2, { 1, 7, 1 }, true, { 1 }, { 0, 7, 0 } },
+        // Already in order: nothing moves and the unused entry stays.
+        { "in order", 3, { 0, 0, 1 }, false, { 0, 1, 2 }, { 0, 0, 1 } },
+        { "one colour", 1, { 0, 0 }, false, { 0 }, { 0, 0 } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TGIFColorMap map;
+        for (int i = 0; i < c.Colors; ++i)
+            map.AppendColor(RGB(static_cast<uint8_t>(i), 0, 0));
+        std::vector<uint8_t> pixels = c.Pixels;
+        TColorRemap remap {};
+        EXPECT_EQ(map.SortByUsage(pixels, remap), c.Moved);
+        EXPECT_EQ(map.Sorted(), c.Colors > 1);
+        ASSERT_EQ(map.Count(), static_cast<int>(c.NewOrder.size()));
+        for (int i = 0; i < map.Count(); ++i)
+            EXPECT_EQ(map[i].Red, c.NewOrder[size_t(i)]) << "position " << i;
+        EXPECT_EQ(pixels, c.NewPixels);
+    }
+}
+
+struct FrameFixture : ::testing::Test {
+    TGIFImage image;
+    TGIFSubImage& Assign(const TBitmap& bitmap)
+    {
+        image.Assign(bitmap);
+        return image.Images()[0];
+    }
+};
+
+TEST_F(FrameFixture, TwoByTwoCellWithTransparentGreen)
+{
+    TGIFSubImage& frame = Assign(MakeCell(2, 2, { kRed, kRed, kWhite, kGreen }, kGreen));
+    EXPECT_EQ(frame.Data(), (std::vector<uint8_t> { 0, 0, 2, 3 }));
+    EXPECT_EQ(Colors(frame.ColorMap()),
+        (std::vector<TGIFColor> { { 255, 0, 0 }, { 0, 255, 0 }, { 255, 255, 255 }, { 0, 0, 0 } }));
+    EXPECT_FALSE(frame.ColorMap().Sorted()); // the appended entry cleared it
+    ASSERT_EQ(frame.Extensions().Count(), 1);
+    ASSERT_NE(frame.GraphicControlExtension(), nullptr);
+    EXPECT_TRUE(frame.Transparent());
+    EXPECT_TRUE(frame.GraphicControlExtension()->Transparent());
+    EXPECT_EQ(frame.GraphicControlExtension()->TransparentColorIndex(), 3);
+    EXPECT_EQ(image.Width(), 2);
+    EXPECT_EQ(image.Height(), 2);
+}
+
+TEST_F(FrameFixture, TransparencyCases)
+{
+    struct Case {
+        const char* Name;
+        std::vector<TColor> Pixels; // 2 x 2
+        TColor Transparent;
+        std::vector<TGIFColor> Table;
+        std::vector<uint8_t> Data;
+        bool Sorted;
+        int TransparentIndex; // -1: no graphic control extension
+    };
+    const Case cases[] = {
+        { "one colour, not transparent", { kRed, kRed, kRed, kRed }, kGreen, { { 255, 0, 0 } },
+            { 0, 0, 0, 0 }, false, -1 },
+        { "one colour that is the transparent colour", { kGreen, kGreen, kGreen, kGreen }, kGreen,
+            { { 0, 255, 0 }, { 0, 0, 0 } }, { 1, 1, 1, 1 }, false, 1 },
+        // Only exact equality counts: (1, 254, 2) reduces to the same cube
+        // colour as the transparent one but stays opaque.
+        { "near colour stays opaque", { RGB(1, 254, 2), kGreen, kGreen, kRed }, kGreen,
+            { { 0, 255, 0 }, { 255, 0, 0 }, { 0, 0, 0 } }, { 0, 2, 2, 1 }, false, 2 },
+        { "transparent colour absent", { kRed, kWhite, kWhite, kWhite }, kGreen,
+            { { 255, 255, 255 }, { 255, 0, 0 } }, { 1, 0, 0, 0 }, false, -1 },
+        // A system colour reference is resolved (button face: 240, 240, 240).
+        { "system colour", { RGB(240, 240, 240), kRed, kRed, kRed }, clBtnFace,
+            { { 255, 0, 0 }, { 204, 204, 204 }, { 0, 0, 0 } }, { 2, 0, 0, 0 }, false, 2 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TGIFSubImage& frame = Assign(MakeCell(2, 2, c.Pixels, c.Transparent));
+        EXPECT_EQ(Colors(frame.ColorMap()), c.Table);
+        EXPECT_EQ(frame.Data(), c.Data);
+        EXPECT_EQ(frame.ColorMap().Sorted(), c.Sorted);
+        if (c.TransparentIndex < 0) {
+            EXPECT_EQ(frame.Extensions().Count(), 0);
+            EXPECT_FALSE(frame.Transparent());
+        } else {
+            ASSERT_NE(frame.GraphicControlExtension(), nullptr);
+            EXPECT_EQ(frame.GraphicControlExtension()->TransparentColorIndex(), c.TransparentIndex);
+        }
+    }
+}
+
+TEST_F(FrameFixture, BitmapWithoutTransparentFlagKeepsTheWholeCube)
+{
+    TBitmap bitmap = MakeBitmap24(2, 1, { kGreen, kRed });
+    bitmap.SetTransparentColor(kGreen);
+    TGIFSubImage& frame = Assign(bitmap);
+    EXPECT_EQ(frame.Extensions().Count(), 0);
+    EXPECT_EQ(frame.ColorMap().Count(), 256); // neither sorted nor cut
+    EXPECT_EQ(frame.Data(), (std::vector<uint8_t> { 30, 180 }));
+}
+
+TEST_F(FrameFixture, FullyUsedEightBitTableGetsNoTransparency)
+{
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf8bit);
+    std::vector<TRGBQuad> table(256);
+    for (int i = 0; i < 256; ++i)
+        table[size_t(i)] = TRGBQuad { static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), 7, 0 };
+    bitmap.SetColorTable(table);
+    bitmap.SetSize(16, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            bitmap.ScanLine(y)[x] = static_cast<uint8_t>(y * 16 + x);
+    bitmap.SetTransparent(true);
+    bitmap.SetTransparentColor(RGB(7, 255, 0)); // entry 0
+
+    TGIFSubImage& frame = Assign(bitmap);
+    EXPECT_EQ(frame.ColorMap().Count(), 256);
+    EXPECT_TRUE(frame.ColorMap().Sorted());
+    EXPECT_EQ(frame.Extensions().Count(), 0);
+    // Equal counts get reordered by the sort; every pixel keeps its colour.
+    for (int i = 0; i < 256; ++i) {
+        const TGIFColor& c = frame.ColorMap()[frame.Data()[size_t(i)]];
+        EXPECT_EQ(c, (TGIFColor { 7, static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i) })) << i;
+    }
+}
+
+TEST_F(FrameFixture, LowBitDepthsAreReadByTheirPackedLayout)
+{
+    struct Case {
+        TPixelFormat Format;
+        std::vector<uint8_t> Row; // packed bytes of row 0
+        int Width;
+        std::vector<uint8_t> Indices;
+    };
+    const Case cases[] = {
+        { TPixelFormat::pf4bit, { 0x1F, 0x30 }, 3, { 1, 15, 3 } },
+        { TPixelFormat::pf1bit, { 0xA1, 0x80 }, 9, { 1, 0, 1, 0, 0, 0, 0, 1, 1 } },
+    };
+    for (const Case& c : cases) {
+        TBitmap bitmap;
+        bitmap.SetPixelFormat(c.Format);
+        const int entries = c.Format == TPixelFormat::pf1bit ? 2 : 16;
+        std::vector<TRGBQuad> table;
+        for (int i = 0; i < entries; ++i)
+            table.push_back(TRGBQuad { static_cast<uint8_t>(i), 0, 0, 0 });
+        bitmap.SetColorTable(table);
+        bitmap.SetSize(c.Width, 1);
+        std::copy(c.Row.begin(), c.Row.end(), bitmap.ScanLine(0));
+
+        TGIFSubImage& frame = Assign(bitmap);
+        ASSERT_EQ(frame.ColorMap().Count(), entries);
+        EXPECT_EQ(frame.ColorMap()[entries - 1].Blue, entries - 1);
+        EXPECT_EQ(frame.Data(), c.Indices);
+    }
+}
+
+TEST_F(FrameFixture, NoReductionKeepsDistinctColoursInOrderOfAppearance)
+{
+    image.SetReductionKind(TColorReduction::None);
+    TGIFSubImage& frame = Assign(MakeBitmap24(
+        3, 2, { RGB(1, 2, 3), RGB(4, 5, 6), RGB(1, 2, 3), RGB(7, 8, 9), RGB(4, 5, 6), RGB(7, 8, 9) }));
+    EXPECT_EQ(Colors(frame.ColorMap()), (std::vector<TGIFColor> { { 1, 2, 3 }, { 4, 5, 6 }, { 7, 8, 9 } }));
+    EXPECT_EQ(frame.Data(), (std::vector<uint8_t> { 0, 1, 0, 2, 1, 2 }));
+
+    std::vector<TColor> many;
+    for (int i = 0; i < 257; ++i)
+        many.push_back(RGB(static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0));
+    EXPECT_EQ(MessageOf([&] { image.Assign(MakeBitmap24(257, 1, many)); }), "Color table overflow");
+    EXPECT_TRUE(image.Images().Empty());
+}
+
+TEST_F(FrameFixture, CellNeverExceedsTheCubePlusTransparency)
+{
+    std::vector<TColor> pixels;
+    for (int i = 0; i < 64 * 64; ++i)
+        pixels.push_back(static_cast<TColor>(i * 2654435761u) & 0xFFFFFF);
+    pixels[5] = RGB(9, 9, 9);
+    TGIFSubImage& frame = Assign(MakeCell(64, 64, pixels, RGB(9, 9, 9)));
+    EXPECT_LE(frame.ColorMap().Count(), 217);
+    EXPECT_EQ(frame.ColorMap().Count() - 1, frame.GraphicControlExtension()->TransparentColorIndex());
+}
+
+TEST_F(FrameFixture, UnbuiltSettingsAreRefused)
+{
+    const TBitmap bitmap = MakeBitmap24(1, 1, { kRed });
+    image.SetReductionKind(TColorReduction::Quantize);
+    EXPECT_EQ(MessageOf([&] { image.Assign(bitmap); }), "Color reduction kind 7 is not supported");
+    image.SetReductionKind(TColorReduction::WebCube);
+    image.SetDitherKind(TDitherMode::Stucki);
+    EXPECT_EQ(MessageOf([&] { image.Assign(bitmap); }), "Dither kind 2 is not supported");
+    EXPECT_TRUE(image.Images().Empty());
+}
+
+TEST_F(FrameFixture, OversizedBitmapIsRefused)
+{
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf8bit);
+    bitmap.SetSize(65536, 1);
+    EXPECT_EQ(MessageOf([&] { image.Assign(bitmap); }),
+        "Image too large for GIF: 65536 x 1 (at most 65535 x 65535)");
+}
+
+TEST_F(FrameFixture, ProgressReportsConverting)
+{
+    std::vector<std::pair<TGIFProgressStage, int>> reports;
+    image.OnProgress = [&](TGIFProgressStage stage, int percent, const std::string& message) {
+        EXPECT_EQ(message, "Converting...");
+        reports.emplace_back(stage, percent);
+    };
+    Assign(MakeBitmap24(1, 64, std::vector<TColor>(64, kRed)));
+    using S = TGIFProgressStage;
+    EXPECT_EQ(reports,
+        (std::vector<std::pair<S, int>> {
+            { S::Starting, 0 }, { S::Running, 50 }, { S::Running, 100 }, { S::Ending, 100 } }));
+}
+
+TEST(FloydSteinberg, DiffusesErrorInSerpentineOrder)
+{
+    // Grey 30 on every channel; the cube grey of level L has index 43 * L.
+    // Row 0 runs left to right, row 1 right to left carrying row 0's error.
+    TBitmap source = MakeBitmap24(4, 2, std::vector<TColor>(8, RGB(30, 30, 30)));
+    auto result = ReduceBitmap(source, TColorReduction::WebCube, TDitherMode::FloydSteinberg, 8, nullptr);
+    ASSERT_EQ(result->PixelFormat(), TPixelFormat::pf8bit);
+    const uint8_t* row0 = result->ScanLine(0);
+    const uint8_t* row1 = result->ScanLine(1);
+    EXPECT_EQ((std::vector<uint8_t>(row0, row0 + 4)), (std::vector<uint8_t> { 0, 0, 43, 0 }));
+    EXPECT_EQ((std::vector<uint8_t>(row1, row1 + 4)), (std::vector<uint8_t> { 43, 0, 43, 0 }));
+}
+
+TEST(FloydSteinberg, KeepsTheAverageOfAFlatArea)
+{
+    const int size = 64;
+    TBitmap source = MakeBitmap24(size, size, std::vector<TColor>(size * size, RGB(30, 120, 220)));
+    auto result = ReduceBitmap(source, TColorReduction::WebCube, TDitherMode::FloydSteinberg, 8, nullptr);
+    double sum[3] = {};
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const TRGBQuad& c = result->ColorTable()[result->ScanLine(y)[x]];
+            sum[0] += c.Red;
+            sum[1] += c.Green;
+            sum[2] += c.Blue;
+        }
+    EXPECT_NEAR(sum[0] / (size * size), 30, 1.5);
+    EXPECT_NEAR(sum[1] / (size * size), 120, 1.5);
+    EXPECT_NEAR(sum[2] / (size * size), 220, 1.5);
+}
+
+TEST(ReduceBitmap, GivesAnEightBitBitmapOverTheCube)
+{
+    TBitmap source = MakeBitmap24(2, 1, { RGB(200, 100, 48), kWhite });
+    auto result = ReduceBitmap(source, TColorReduction::WebCube, TDitherMode::Nearest, 8, nullptr);
+    ASSERT_EQ(result->PixelFormat(), TPixelFormat::pf8bit);
+    EXPECT_EQ(result->ScanLine(0)[0], 121);
+    EXPECT_EQ(result->ScanLine(0)[1], 215);
+    const auto& table = result->ColorTable();
+    ASSERT_EQ(table.size(), 256u);
+    EXPECT_EQ(table[121], (TRGBQuad { 51, 102, 153, 0 }));
+    EXPECT_EQ(table[215], (TRGBQuad { 255, 255, 255, 0 }));
+    for (size_t i = 216; i < 256; ++i)
+        EXPECT_EQ(table[i], TRGBQuad {}) << i;
+}
+
+TEST(DIBWriter, RefusesOtherFormatsAndEmptySizes)
+{
+    TBitmap target;
+    const auto palette = MakeWebCubePalette();
+    EXPECT_EQ(MessageOf([&] { TDIBWriter writer(target, palette, 1, 1, TPixelFormat::pf16bit); }),
+        "Unsupported PixelFormat");
+    EXPECT_EQ(MessageOf([&] { TDIBWriter writer(target, palette, 0, 5, TPixelFormat::pf8bit); }),
+        "Invalid image dimensions");
+}
+
+} // namespace
+} // namespace sw
