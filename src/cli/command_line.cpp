@@ -6,21 +6,21 @@ namespace sw::cli {
 
 namespace {
 
-struct OptionSpec {
+struct OptionRule {
     const char* Name;
     bool TakesValue;
 };
 
-struct CommandSpec {
+struct CommandRule {
     const char* Name;
     CliCommand Command;
     size_t PositionalCount;
-    std::vector<OptionSpec> Options;
+    std::vector<OptionRule> Options;
 };
 
-const std::vector<CommandSpec>& Commands()
+const std::vector<CommandRule>& Commands()
 {
-    static const std::vector<CommandSpec> commands = {
+    static const std::vector<CommandRule> commands = {
         { "convert", CliCommand::Convert, 2, { { "--transparent", true } } },
     };
     return commands;
@@ -82,7 +82,7 @@ CliArguments ParseArguments(const std::vector<std::string>& args)
 
     const auto& commands = Commands();
     const auto command = std::find_if(
-        commands.begin(), commands.end(), [&args](const CommandSpec& spec) { return args[0] == spec.Name; });
+        commands.begin(), commands.end(), [&args](const CommandRule& rule) { return args[0] == rule.Name; });
     if (command == commands.end())
         throw CliUsageError("unknown command '" + args[0] + "'");
     result.Command = command->Command;
@@ -99,7 +99,7 @@ CliArguments ParseArguments(const std::vector<std::string>& args)
             continue;
         }
         const auto option = std::find_if(command->Options.begin(), command->Options.end(),
-            [&arg](const OptionSpec& spec) { return arg == spec.Name; });
+            [&arg](const OptionRule& rule) { return arg == rule.Name; });
         if (option == command->Options.end())
             throw CliUsageError("unknown option '" + arg + "' for " + command->Name);
         if (result.Has(arg))

@@ -4,6 +4,8 @@
 #include "base/stream.h"
 #include "base/sysutils.h"
 #include "imaging/bitmap.h"
+#include "imaging/gif/gif_image.h"
+#include "imaging/jpeg/jpeg_image.h"
 
 #include <memory>
 
@@ -18,6 +20,10 @@ OutputKind OutputKindOf(const std::string& output)
     const std::string extension = LowerCaseAscii(ExtractFileExt(output));
     if (extension == ".bmp")
         return OutputKind::Bmp;
+    if (extension == ".gif")
+        return OutputKind::Gif;
+    if (extension == ".jpg" || extension == ".jpeg")
+        return OutputKind::Jpeg;
     throw Exception(
         Format("Unsupported output extension (%s)", extension.empty() ? "none" : extension.c_str()));
 }
@@ -27,9 +33,19 @@ std::unique_ptr<TGraphic> OutputGraphic(OutputKind kind, const TBitmap& bitmap)
     switch (kind) {
     case OutputKind::Bmp:
         return std::make_unique<TBitmap>(bitmap);
-    case OutputKind::Gif:
-    case OutputKind::Jpeg:
-        break;
+    case OutputKind::Gif: {
+        auto gif = std::make_unique<TGIFImage>();
+        gif->Assign(bitmap);
+        // The frame takes its transparency entry from the bitmap's fixed colour.
+        if (bitmap.Transparent())
+            gif->SetTransparent(true);
+        return gif;
+    }
+    case OutputKind::Jpeg: {
+        auto jpeg = std::make_unique<TJPEGImage>();
+        jpeg->Assign(bitmap);
+        return jpeg;
+    }
     }
     throw Exception("Unsupported output kind");
 }

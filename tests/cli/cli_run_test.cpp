@@ -1,38 +1,20 @@
 #include "imaging/bitmap.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <stdlib.h>
 #include <sys/wait.h>
 
 namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "sw-cli-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() { fs::remove_all(m_path); }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-std::string ReadBytes(const std::string& fileName)
-{
-    std::ifstream in(fileName, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFileBytes;
+using test::TempFolder;
 
 std::string Quote(const std::string& text)
 {
@@ -67,8 +49,8 @@ protected:
         const int raw = std::system(command.c_str());
         RunResult result;
         result.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        result.Out = ReadBytes(m_folder / "out.txt");
-        result.Err = ReadBytes(m_folder / "err.txt");
+        result.Out = ReadFileBytes(m_folder / "out.txt");
+        result.Err = ReadFileBytes(m_folder / "err.txt");
         return result;
     }
 
@@ -150,6 +132,24 @@ TEST_F(CliRun, BmpToBmpKeepsEveryPixel)
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x)
             EXPECT_EQ(converted.Canvas().Pixel(x, y), expected[y][x]) << x << ',' << y;
+}
+
+TEST_F(CliRun, OutputKindFollowsTheExtensionInAnyCase)
+{
+    const std::string input = m_folder / "in.bmp";
+    std::ofstream(input, std::ios::binary) << ThreeByTwoBmp();
+    const std::pair<const char*, std::string> cases[] = {
+        { "a.gif", "GIF8" },
+        { "b.GIF", "GIF8" },
+        { "c.jpg", "\xFF\xD8\xFF" },
+        { "d.Jpeg", "\xFF\xD8\xFF" },
+        { "e.bmp", "BM" },
+    };
+    for (const auto& [name, magic] : cases) {
+        const RunResult result = Run({ "convert", input, m_folder / name, "--transparent", "000000" });
+        ASSERT_EQ(result.Status, 0) << name << ": " << result.Err;
+        EXPECT_EQ(ReadFileBytes(m_folder / name).substr(0, magic.size()), magic) << name;
+    }
 }
 
 } // namespace

@@ -45,6 +45,9 @@ void MakeBackup(const std::string& fileName)
     if (!FileExists(fileName))
         return;
     const std::string backup = BackupFileName(fileName);
+    // A project that is itself named ".bak" has no other name to go to.
+    if (backup == fileName)
+        return;
     if (FileExists(backup))
         DeleteFile(backup);
     if (::link(fileName.c_str(), backup.c_str()) != 0)

@@ -1,39 +1,21 @@
 #include "base/errors.h"
 #include "generate/page_writer.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "sw-page-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() { fs::remove_all(m_path); }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-std::string ReadBytes(const std::string& fileName)
-{
-    std::ifstream in(fileName, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFileBytes;
+using test::TempFolder;
 
 size_t OpenFileCount()
 {
@@ -94,7 +76,7 @@ TEST(PageWriter, WritesTheWholePageForEachKind)
         TPageWriter writer;
         WriteTwoByTwo(writer, folder / c.name, "My cuts");
         EXPECT_FALSE(writer.IsOpen()) << c.name;
-        EXPECT_EQ(ReadBytes(folder / c.name), c.expected) << c.name;
+        EXPECT_EQ(ReadFileBytes(folder / c.name), c.expected) << c.name;
     }
 }
 
@@ -109,7 +91,7 @@ TEST(PageWriter, DescriptionIsWrittenAsTyped)
         TPageWriter writer;
         writer.BeginPage(folder / "s.bcs", description, 1);
         writer.EndPage();
-        const std::string text = ReadBytes(folder / "s.bcs");
+        const std::string text = ReadFileBytes(folder / "s.bcs");
         EXPECT_EQ(text.substr(0, text.find("\r\n")), header);
     }
 }
@@ -123,7 +105,7 @@ TEST(PageWriter, ReplacesAnOldFile)
     writer.BeginPage(name, "", 10);
     writer.EndPage();
     EXPECT_EQ(
-        ReadBytes(name), Lines({ "<table border=0 width=10 cellpadding=0 cellspacing=0>", "</table>" }));
+        ReadFileBytes(name), Lines({ "<table border=0 width=10 cellpadding=0 cellspacing=0>", "</table>" }));
 }
 
 TEST(PageWriter, FullDeviceFailsAndClosesTheFile)
@@ -171,7 +153,7 @@ TEST(PageWriter, DestructorClosesAPageLeftOpen)
         EXPECT_EQ(OpenFileCount(), filesBefore + 1);
     }
     EXPECT_EQ(OpenFileCount(), filesBefore);
-    EXPECT_EQ(ReadBytes(folder / "page.txt"),
+    EXPECT_EQ(ReadFileBytes(folder / "page.txt"),
         Lines({ "<table border=0 width=5 cellpadding=0 cellspacing=0>", "<tr>" }));
 }
 

@@ -1,46 +1,20 @@
 #include "base/errors.h"
 #include "project/ini_file.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <stdlib.h>
 
 namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "sw-ini-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() { fs::remove_all(m_path); }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-    size_t EntryCount() const
-    {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(m_path), {}));
-    }
-
-private:
-    fs::path m_path;
-};
-
-std::string ReadBytes(const std::string& fileName)
-{
-    std::ifstream in(fileName, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::string& fileName, const std::string& bytes)
-{
-    std::ofstream(fileName, std::ios::binary) << bytes;
-}
+using test::ReadFileBytes;
+using test::TempFolder;
+using test::WriteFileBytes;
 
 TEST(IniFile, ReadsByTheLineRules)
 {
@@ -144,7 +118,7 @@ TEST(IniFile, MissingFileIsEmptyAndOversizedFileIsRefused)
     EXPECT_EQ(TIniFile(folder / "no-such-folder/absent.ini").Text(), "");
 
     const std::string big = folder / "big.ini";
-    WriteBytes(big, "[S]\nK=v\n" + std::string(kMaxIniFileSize, 'x'));
+    WriteFileBytes(big, "[S]\nK=v\n" + std::string(kMaxIniFileSize, 'x'));
     try {
         TIniFile ini(big);
         FAIL() << "an oversized file was read";
@@ -157,11 +131,11 @@ TEST(IniFile, UpdateFileReplacesTheWholeFile)
 {
     TempFolder folder;
     const std::string name = folder / "p.ini";
-    WriteBytes(name, "[Old]\nStale=1\n");
+    WriteFileBytes(name, "[Old]\nStale=1\n");
     TIniFile ini = TIniFile::FromText("", name);
     ini.WriteString("New", "Key", "value");
     ini.UpdateFile();
-    EXPECT_EQ(ReadBytes(name), "[New]\r\nKey=value\r\n");
+    EXPECT_EQ(ReadFileBytes(name), "[New]\r\nKey=value\r\n");
     EXPECT_EQ(folder.EntryCount(), 1u);
 }
 
@@ -169,25 +143,25 @@ TEST(IniFile, FailedUpdateLeavesTheFileAndNoTemporaryFile)
 {
     TempFolder folder;
     const std::string name = folder / "p.ini";
-    WriteBytes(name, "[Old]\nKept=1\n");
+    WriteFileBytes(name, "[Old]\nKept=1\n");
     TIniFile ini = TIniFile::FromText("", name);
     ini.WriteString("New", "Key", "value");
 
     EXPECT_THROW(ini.UpdateFile([] { throw EInOutError("stop"); }), EInOutError);
-    EXPECT_EQ(ReadBytes(name), "[Old]\nKept=1\n");
+    EXPECT_EQ(ReadFileBytes(name), "[Old]\nKept=1\n");
     EXPECT_EQ(folder.EntryCount(), 1u);
 
     // A folder in the file's place cannot be replaced by a file.
     const std::string occupied = folder / "occupied.ini";
     fs::create_directory(occupied);
-    WriteBytes(occupied + "/inside", "x");
+    WriteFileBytes(occupied + "/inside", "x");
     try {
         TIniFile::FromText("[S]\nK=v\n", occupied).UpdateFile();
         FAIL() << "a folder was replaced";
     } catch (const EIniFileException& e) {
         EXPECT_EQ(e.what(), "Unable to write to " + occupied);
     }
-    EXPECT_EQ(ReadBytes(occupied + "/inside"), "x");
+    EXPECT_EQ(ReadFileBytes(occupied + "/inside"), "x");
     EXPECT_EQ(folder.EntryCount(), 2u);
 }
 

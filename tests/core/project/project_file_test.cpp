@@ -2,12 +2,12 @@
 #include "project/ini_file.h"
 #include "project/project_file.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,36 +15,9 @@ namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "sw-project-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() { fs::remove_all(m_path); }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-    const fs::path& Path() const { return m_path; }
-    size_t EntryCount() const
-    {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(m_path), {}));
-    }
-
-private:
-    fs::path m_path;
-};
-
-std::string ReadBytes(const std::string& fileName)
-{
-    std::ifstream in(fileName, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::string& fileName, const std::string& bytes)
-{
-    std::ofstream(fileName, std::ios::binary) << bytes;
-}
+using test::ReadFileBytes;
+using test::TempFolder;
+using test::WriteFileBytes;
 
 TProjectData ExampleProject()
 {
@@ -66,7 +39,7 @@ TEST(ProjectFile, WritesTheExampleByteForByte)
 {
     TempFolder folder;
     WriteProjectFile(folder / "page.swr", ExampleProject());
-    EXPECT_EQ(ReadBytes(folder / "page.swr"), kExampleFile);
+    EXPECT_EQ(ReadFileBytes(folder / "page.swr"), kExampleFile);
 }
 
 TEST(ProjectFile, EmptyListsWriteOnlySettings)
@@ -157,8 +130,8 @@ TEST(ProjectFile, SecondSaveKeepsTheFirstInTheBackup)
         TProjectData second = first;
         second.Columns.pop_back();
         WriteProjectFile(fileName, second);
-        EXPECT_EQ(ReadBytes(BackupFileName(fileName)), kExampleFile) << name;
-        EXPECT_EQ(ReadBytes(fileName), ProjectIni(fileName, second).Text()) << name;
+        EXPECT_EQ(ReadFileBytes(BackupFileName(fileName)), kExampleFile) << name;
+        EXPECT_EQ(ReadFileBytes(fileName), ProjectIni(fileName, second).Text()) << name;
         EXPECT_EQ(folder.EntryCount(), 2u) << name;
     }
 }
@@ -170,7 +143,7 @@ TEST(ProjectFile, FailedBackupLeavesNoStaleKeys)
     WriteProjectFile(fileName, ExampleProject());
     // A non-empty folder under the backup name can be neither deleted nor replaced.
     fs::create_directory(folder / "page.bak");
-    WriteBytes(folder / "page.bak/keep", "x");
+    WriteFileBytes(folder / "page.bak/keep", "x");
 
     const TProjectData shorter { "p.bmp", { { "5", true } }, {} };
     WriteProjectFile(fileName, shorter);
@@ -209,7 +182,7 @@ TEST(ProjectFile, UnwritableFolderKeepsTheOldProject)
     fs::permissions(folder.Path(), fs::perms::owner_all);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong message, 2: wrong exception, 3: setuid failed, 4: saved";
-    EXPECT_EQ(ReadBytes(fileName), kExampleFile);
+    EXPECT_EQ(ReadFileBytes(fileName), kExampleFile);
     EXPECT_EQ(folder.EntryCount(), 1u);
 }
 
