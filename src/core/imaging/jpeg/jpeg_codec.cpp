@@ -94,8 +94,7 @@ Codec& CodecOf(j_common_ptr cinfo)
 
 // Runs step under the library's error handling; a library error destroys
 // the library object and then throws.
-template <typename Step>
-void Guarded(Codec& codec, Step&& step)
+template <typename Step> void Guarded(Codec& codec, Step&& step)
 {
     using StepType = std::remove_reference_t<Step>;
     auto trampoline = [](void* argument) { (*static_cast<StepType*>(argument))(); };
@@ -119,8 +118,7 @@ void Guarded(Codec& codec, Step&& step)
 // Runs our own code called back from inside the library: an exception may
 // not unwind through the library's frames, so it is parked and the library
 // left by longjmp after the handler has finished.
-template <typename Body>
-void Protected(j_common_ptr cinfo, Body&& body)
+template <typename Body> void Protected(j_common_ptr cinfo, Body&& body)
 {
     bool failed = false;
     try {
@@ -133,8 +131,10 @@ void Protected(j_common_ptr cinfo, Body&& body)
         std::longjmp(CodecOf(cinfo).jump, 1);
 }
 
-void IgnoreMessage(j_common_ptr, int) { }
-void IgnoreOutput(j_common_ptr) { }
+void IgnoreMessage(j_common_ptr, int)
+{ }
+void IgnoreOutput(j_common_ptr)
+{ }
 void FormatNothing(j_common_ptr, char* buffer)
 {
     buffer[0] = '\0';
@@ -171,7 +171,8 @@ void CheckScanCount(j_decompress_ptr cinfo)
     if (cinfo->input_scan_number <= kMaxJpegScans)
         return;
     Codec& codec = CodecOf(reinterpret_cast<j_common_ptr>(cinfo));
-    codec.pending = std::make_exception_ptr(EJPEG(Format("JPEG image has more than %d scans", kMaxJpegScans)));
+    codec.pending
+        = std::make_exception_ptr(EJPEG(Format("JPEG image has more than %d scans", kMaxJpegScans)));
     std::longjmp(codec.jump, 1);
 }
 
@@ -276,7 +277,8 @@ void SkipInputData(j_decompress_ptr cinfo, long count)
     source.pub.bytes_in_buffer -= static_cast<size_t>(count);
 }
 
-void TermSource(j_decompress_ptr) { }
+void TermSource(j_decompress_ptr)
+{ }
 
 void StreamSource(j_decompress_ptr cinfo, TStream& stream)
 {
@@ -313,8 +315,8 @@ StreamDestinationManager& DestinationOf(j_compress_ptr cinfo)
 void InitDestination(j_compress_ptr cinfo)
 {
     StreamDestinationManager& destination = DestinationOf(cinfo);
-    destination.buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_small)(
-        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, kStreamBufferSize));
+    destination.buffer = static_cast<JOCTET*>(
+        (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, kStreamBufferSize));
     destination.pub.next_output_byte = destination.buffer;
     destination.pub.free_in_buffer = kStreamBufferSize;
 }
@@ -382,7 +384,8 @@ void ColormapFromPalette(j_decompress_ptr cinfo, const std::vector<TRGBQuad>& pa
     const auto count = static_cast<JDIMENSION>(std::min<size_t>(palette.size(), 256));
     if (count == 0)
         return;
-    JSAMPARRAY map = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, count, 3);
+    JSAMPARRAY map
+        = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, count, 3);
     for (JDIMENSION i = 0; i < count; ++i) {
         map[0][i] = palette[i].Blue;
         map[1][i] = palette[i].Green;
@@ -489,8 +492,8 @@ void JpegCodecAccess::ProgressHook(j_common_ptr cinfo)
     const jpeg_progress_mgr& pub = progress.pub;
     if (pub.pass_limit <= 0 || pub.total_passes <= 0)
         return;
-    const double done = static_cast<double>(pub.pass_counter) / static_cast<double>(pub.pass_limit)
-        + pub.completed_passes;
+    const double done
+        = static_cast<double>(pub.pass_counter) / static_cast<double>(pub.pass_limit) + pub.completed_passes;
     const int percent = std::clamp(static_cast<int>(done * 100.0 / pub.total_passes), 0, 100);
     if (percent == progress.lastPercent)
         return;
