@@ -13,8 +13,7 @@ namespace {
 
 constexpr int kTableSize = 4096;
 constexpr int kMaxBlock = 255;
-// Zero bytes after the data let a code be assembled from a fixed three bytes
-// even when the data ends inside it.
+// Bytes after the data, so that a code is always assembled from three bytes.
 constexpr int kSlack = 8;
 
 inline void Copy16(uint8_t* target, const uint8_t* source)
@@ -158,6 +157,13 @@ bool TLZWDecoder::Refill()
         m_lastByte = 2 + static_cast<int>(got);
         m_bitLimit = m_lastByte * 8;
     } while (m_bitPosition + m_codeWidth > m_bitLimit && !m_terminatorSeen);
+    if (m_bitPosition + m_codeWidth > m_bitLimit) {
+        // The data ended inside this code: its missing bits do not exist, so
+        // it yields no pixel.
+        m_bitPosition = m_bitLimit;
+        Warn("Decoder bit buffer under-run");
+        return false;
+    }
     return true;
 }
 
@@ -404,7 +410,7 @@ void TLZWDecoder::DecodeFrame(uint8_t* pixels, int width, int height, bool inter
         return;
     }
     if (codeSize > kMaxCodeSize)
-        throw GIFException(Format("Invalid LZW code size %d (at most %d)", codeSize, kMaxCodeSize));
+        throw GIFException("Invalid GIF data");
     Start(codeSize);
     m_decoded = DecodeInto(pixels, total);
     NextValueAfterEnd();

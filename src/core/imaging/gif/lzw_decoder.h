@@ -28,13 +28,15 @@
 //   "Premature end of data"        a sub-block is longer than the rest of the
 //                                  stream (it is cut to what is there);
 //   "Decoder bit buffer under-run" a code was asked for after the data ended
-//                                  and the last code read already ran past it.
+//                                  and the last code read already ran past it,
+//                                  or the data ended inside a code (such a
+//                                  partial code yields no pixel).
 // Errors (GIFException; the stream is left where the decoder stopped and the
 // block's contents are unspecified, so the frame is to be dropped):
 //   "Circular decoder table entry" the table walk for a code meets an entry
 //                                  that is its own prefix, or would yield more
 //                                  than 4096 values (corrupt data only);
-//   "Invalid LZW code size"        a minimum code size above 11, whose clear
+//   "Invalid GIF data"             a minimum code size above 11, whose clear
 //                                  code would not fit the 4096-entry table.
 // Errors of the stream itself pass through.
 //
