@@ -1,11 +1,24 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "app/application.h"
+#include "editor/main_form.h"
+#include "editor/splash_form.h"
+
+#include <QThread>
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle("Slicewright");
-    window.show();
-    return app.exec();
+    sw::TApplication application(argc, argv);
+
+    sw::frmSplash = new sw::TfrmSplash();
+    sw::frmSplash->show();
+    sw::frmSplash->repaint();
+    QApplication::processEvents();
+
+    // A deliberate pause with the splash on screen; no events are handled meanwhile.
+    QThread::msleep(1024);
+
+    sw::TMainForm mainForm;
+    // Closing asks for a deferred release, which the event loop carries out.
+    sw::frmSplash->close();
+    mainForm.show();
+    return application.exec();
 }

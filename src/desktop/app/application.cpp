@@ -1,0 +1,38 @@
+#include "app/application.h"
+
+#include "app/platform_services.h"
+#include "base/colors.h"
+#include "base/errors.h"
+
+#include <QPalette>
+
+namespace sw {
+
+TApplication::TApplication(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+    setApplicationName(QString::fromUtf8(kApplicationTitle));
+    // The core resolves the button-face reference like the display does, so a
+    // transparent colour never picked means the colour the user sees.
+    const QColor face = palette().color(QPalette::Button);
+    SetSystemColor(static_cast<int>(clBtnFace & 0xFF),
+        RGB(static_cast<uint8_t>(face.red()), static_cast<uint8_t>(face.green()),
+            static_cast<uint8_t>(face.blue())));
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ShowException(error);
+    }
+    return false;
+}
+
+void ShowException(const std::exception& error)
+{
+    Services().ShowError(QString::fromStdString(WithFullStop(error.what())));
+}
+
+} // namespace sw

@@ -1,0 +1,71 @@
+#include "app/platform_services.h"
+
+#include "app/application.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+
+namespace sw {
+
+namespace {
+
+class DesktopServices final : public PlatformServices {
+public:
+    // Qt has a single beep; the types only differ where the platform sounds differ.
+    void MessageBeep(BeepType) override { QApplication::beep(); }
+
+    bool Confirm(const QString& text) override
+    {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::NoButton,
+            QApplication::activeWindow());
+        QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+        QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+        box.setDefaultButton(yes);
+        box.setEscapeButton(no);
+        box.exec();
+        return box.clickedButton() == yes;
+    }
+
+    void ShowError(const QString& text) override { Show(QMessageBox::Critical, text); }
+    void ShowInformation(const QString& text) override { Show(QMessageBox::Information, text); }
+
+    void OpenUrl(const QString& address) override { QDesktopServices::openUrl(QUrl::fromUserInput(address)); }
+
+private:
+    static void Show(QMessageBox::Icon icon, const QString& text)
+    {
+        QMessageBox box(
+            icon, QString::fromUtf8(kApplicationTitle), text, QMessageBox::Ok, QApplication::activeWindow());
+        box.exec();
+    }
+};
+
+DesktopServices g_desktopServices;
+PlatformServices* g_services = &g_desktopServices;
+
+} // namespace
+
+PlatformServices& Services()
+{
+    return *g_services;
+}
+
+void SetServices(PlatformServices* services)
+{
+    g_services = services ? services : &g_desktopServices;
+}
+
+HourglassCursor::HourglassCursor()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+HourglassCursor::~HourglassCursor()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+} // namespace sw

@@ -1,0 +1,35 @@
+#pragma once
+
+// A raised panel that shows a colour value as its background, with its caption
+// centred in the window-text colour. It keeps the value exactly as set, so a
+// system-colour reference stays a reference and is resolved only for display.
+
+#include "base/colors.h"
+
+#include <QFrame>
+#include <QString>
+
+namespace sw {
+
+class TColorPanel : public QFrame {
+    Q_OBJECT
+public:
+    TColorPanel(const QString& caption, TColor color, QWidget* parent = nullptr);
+
+    TColor Color() const { return m_color; }
+    void SetColor(TColor color);
+    QString Caption() const { return m_caption; }
+
+signals:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QString m_caption;
+    TColor m_color;
+};
+
+} // namespace sw

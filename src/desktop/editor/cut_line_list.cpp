@@ -1,0 +1,123 @@
+#include "editor/cut_line_list.h"
+
+#include "app/platform_services.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QStyledItemDelegate>
+
+#include <utility>
+
+namespace sw {
+
+namespace {
+
+constexpr int kDesignColumnWidth = 148;
+
+class TCutLineItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        return CompareCutLines(text(0).toStdString(), other.text(0).toStdString()) < 0;
+    }
+};
+
+// Lets an edit through only when it names a position inside the grid, and
+// stores it as plain decimal text. A refused edit leaves the old caption and
+// beeps, as a refused click does.
+class TCaptionDelegate : public QStyledItemDelegate {
+public:
+    TCaptionDelegate(TCutLineList* list)
+        : QStyledItemDelegate(list)
+        , m_list(list)
+    { }
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override
+    {
+        const auto* line = qobject_cast<QLineEdit*>(editor);
+        if (!line)
+            return;
+        const std::optional<std::string> caption
+            = AcceptCaptionEdit(line->text().toStdString(), m_list->Extent());
+        if (!caption) {
+            Services().MessageBeep(BeepType::Exclamation);
+            return;
+        }
+        model->setData(index, QString::fromStdString(*caption), Qt::EditRole);
+    }
+
+private:
+    TCutLineList* m_list;
+};
+
+} // namespace
+
+TCutLineList::TCutLineList(
+    const QString& objectName, const QIcon& icon, std::function<int()> extent, QWidget* parent)
+    : QTreeWidget(parent)
+    , m_icon(icon)
+    , m_extent(std::move(extent))
+{
+    setObjectName(objectName);
+    setColumnCount(1);
+    setHeaderLabels({ QStringLiteral("Position") });
+    header()->setStretchLastSection(false);
+    setColumnWidth(0, kDesignColumnWidth);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setIconSize(QSize(16, 16));
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+        | QAbstractItemView::SelectedClicked);
+    setItemDelegate(new TCaptionDelegate(this));
+    connect(this, &QTreeWidget::itemChanged, this, &TCutLineList::ItemChanged);
+}
+
+void TCutLineList::AddLine(int32_t position, bool checked)
+{
+    auto* item = new TCutLineItem();
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsEditable
+        | Qt::ItemNeverHasChildren);
+    item->setIcon(0, m_icon);
+    item->setText(0, QString::number(position));
+    item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    addTopLevelItem(item);
+    sortItems(0, Qt::AscendingOrder);
+    emit Changed();
+}
+
+void TCutLineList::RemoveLines(bool all)
+{
+    for (int i = topLevelItemCount() - 1; i >= 0; --i) {
+        if (all || topLevelItem(i)->checkState(0) != Qt::Checked)
+            delete takeTopLevelItem(i);
+    }
+}
+
+CutLineList TCutLineList::Lines() const
+{
+    CutLineList lines;
+    lines.reserve(static_cast<size_t>(topLevelItemCount()));
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = topLevelItem(i);
+        lines.push_back(CutLine { item->text(0).toStdString(), item->checkState(0) == Qt::Checked });
+    }
+    return lines;
+}
+
+void TCutLineList::ItemChanged()
+{
+    // Sorting moves entries, which is no change of theirs; only a caption
+    // that broke the order needs it.
+    if (!m_sorting && !IsSortedByPosition(Lines())) {
+        m_sorting = true;
+        sortItems(0, Qt::AscendingOrder);
+        m_sorting = false;
+    }
+    emit Changed();
+}
+
+} // namespace sw

@@ -1,0 +1,393 @@
+#include "editor/main_form.h"
+
+#include "app/platform_services.h"
+#include "base/sysutils.h"
+#include "editor/image_list.h"
+#include "editor/splash_form.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace sw {
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+constexpr QSize kDesignSize(696, 458);
+constexpr int kInfoWidth = 185;
+constexpr int kColumnsHeight = 190;
+constexpr int kSplitterWidth = 3;
+constexpr int kGridDesignSize = 105;
+constexpr int kListColumnMargin = 30;
+constexpr int kSeparatorWidth = 8;
+
+// The hint carried by a command: short text, "|", long text. The window
+// shows neither as a tooltip nor in the status bar.
+constexpr char kHintProperty[] = "hint";
+// Tells the mode commands apart in their shared handler.
+constexpr char kTagProperty[] = "tag";
+
+QAction* MakeAction(QObject* owner, const char* name, const char* caption)
+{
+    auto* action = new QAction(QString::fromUtf8(caption), owner);
+    action->setObjectName(QString::fromUtf8(name));
+    return action;
+}
+
+QWidget* MakeSeparator(const char* name)
+{
+    auto* line = new QFrame();
+    line->setObjectName(QString::fromUtf8(name));
+    line->setFrameStyle(QFrame::VLine | QFrame::Sunken);
+    line->setFixedWidth(kSeparatorWidth);
+    return line;
+}
+
+} // namespace
+
+TMainForm::TMainForm(QWidget* parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QString::fromUtf8(AppName));
+    resize(kDesignSize);
+    ilstImages = CreateImageList();
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateBody();
+    MainForm = this;
+    FormCreate();
+}
+
+TMainForm::~TMainForm()
+{
+    if (MainForm == this)
+        MainForm = nullptr;
+}
+
+void TMainForm::CreateActions()
+{
+    New1 = MakeAction(this, "New1", "&New");
+    New1->setIcon(ilstImages[kIconNewProject]);
+    connect(New1, &QAction::triggered, this, &TMainForm::New1Click);
+
+    // Opening and saving projects, picking the transparent colour, opening a
+    // picture and generating arrive with the picture view and the generator;
+    // until then their commands are shown but cannot be chosen.
+    Open1 = MakeAction(this, "Open1", "&Open...");
+    Open1->setIcon(ilstImages[kIconOpenProject]);
+    Save1 = MakeAction(this, "Save1", "&Save");
+    Save1->setIcon(ilstImages[kIconSaveProject]);
+    Saveas1 = MakeAction(this, "Saveas1", "Save &as...");
+    Transparentcolor1 = MakeAction(this, "Transparentcolor1", "&Transparent color");
+    Transparentcolor1->setProperty(kHintProperty,
+        QStringLiteral("The next color that you click on on the image will be set as the transparent color"));
+    mnuOpenImage = MakeAction(this, "mnuOpenImage", "O&pen image...");
+    mnuOpenImage->setIcon(ilstImages[kIconOpenPicture]);
+    mnuOpenImage->setProperty(kHintProperty, QStringLiteral("Open an image|Open an image to be cut up"));
+    Generate1 = MakeAction(this, "Generate1", "&Generate...");
+    for (QAction* later : { Open1, Save1, Saveas1, Transparentcolor1, mnuOpenImage, Generate1 })
+        later->setEnabled(false);
+
+    mnuExit = MakeAction(this, "mnuExit", "E&xit");
+    mnuExit->setProperty(kHintProperty, QStringLiteral("Exit|Exit this application"));
+    connect(mnuExit, &QAction::triggered, this, &TMainForm::mnuExitClick);
+
+    Column1 = MakeAction(this, "Column1", "&Column");
+    Column1->setIcon(ilstImages[kIconColumn]);
+    Column1->setProperty(kHintProperty, QStringLiteral("Column|Insert a column"));
+    Column1->setProperty(kTagProperty, 0);
+    Row1 = MakeAction(this, "Row1", "&Row");
+    Row1->setIcon(ilstImages[kIconRow]);
+    Row1->setProperty(kHintProperty, QStringLiteral("Row|Insert a row"));
+    Row1->setProperty(kTagProperty, 1);
+    ModeGroup = new QActionGroup(this);
+    ModeGroup->setObjectName(QStringLiteral("ModeGroup"));
+    ModeGroup->setExclusive(true);
+    for (QAction* mode : { Column1, Row1 }) {
+        mode->setCheckable(true);
+        ModeGroup->addAction(mode);
+        connect(mode, &QAction::triggered, this, [this, mode] { SetDrawMode(mode); });
+    }
+    Column1->setChecked(true);
+
+    Clear1 = MakeAction(this, "Clear1", "&Clear...");
+    connect(Clear1, &QAction::triggered, this, &TMainForm::Clear1Click);
+    Clearunchecked1 = MakeAction(this, "Clearunchecked1", "C&lear unchecked...");
+    connect(Clearunchecked1, &QAction::triggered, this, &TMainForm::Clearunchecked1Click);
+    About1 = MakeAction(this, "About1", "&About...");
+    connect(About1, &QAction::triggered, this, &TMainForm::About1Click);
+}
+
+void TMainForm::CreateMenus()
+{
+    MainMenu = new QMenuBar(this);
+    MainMenu->setObjectName(QStringLiteral("MainMenu"));
+    setMenuBar(MainMenu);
+
+    QMenu* file = MainMenu->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("File1"));
+    file->addActions({ New1, Open1, Save1, Saveas1 });
+    file->addSeparator()->setObjectName(QStringLiteral("N2"));
+    file->addActions({ Transparentcolor1, mnuOpenImage });
+    file->addSeparator()->setObjectName(QStringLiteral("N1"));
+    file->addAction(Generate1);
+    file->addSeparator()->setObjectName(QStringLiteral("N3"));
+    file->addAction(mnuExit);
+
+    QMenu* mode = MainMenu->addMenu(QStringLiteral("&Mode"));
+    mode->setObjectName(QStringLiteral("Mode1"));
+    mode->addActions({ Column1, Row1 });
+
+    QMenu* grid = MainMenu->addMenu(QStringLiteral("&Grid"));
+    grid->setObjectName(QStringLiteral("Grid1"));
+    grid->addActions({ Clear1, Clearunchecked1 });
+
+    QMenu* help = MainMenu->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    help->addAction(About1);
+}
+
+void TMainForm::CreateToolBar()
+{
+    // The band bar holds the tool bar as its one band.
+    CoolBar1 = new QToolBar(this);
+    CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
+    CoolBar1->setMovable(false);
+    CoolBar1->setFloatable(false);
+    CoolBar1->setFixedHeight(24);
+    CoolBar1->setContentsMargins(0, 0, 0, 0);
+    addToolBar(Qt::TopToolBarArea, CoolBar1);
+
+    ToolBar1 = new QToolBar(CoolBar1);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setFixedHeight(22);
+    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ToolBar1->setContentsMargins(0, 0, 0, 0);
+    CoolBar1->addWidget(ToolBar1);
+
+    auto addButton = [this](QAction* action, const char* name) {
+        ToolBar1->addAction(action);
+        auto* button = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(action));
+        button->setObjectName(QString::fromUtf8(name));
+        button->setAutoRaise(true);
+        button->installEventFilter(this);
+        return button;
+    };
+    ToolButton1 = addButton(New1, "ToolButton1");
+    ToolButton3 = addButton(Open1, "ToolButton3");
+    ToolButton4 = addButton(Save1, "ToolButton4");
+    ToolBar1->addWidget(MakeSeparator("ToolButton5"));
+    tbtnOpenImage = addButton(mnuOpenImage, "tbtnOpenImage");
+    ToolBar1->addWidget(MakeSeparator("ToolButton2"));
+    tbtnColumn = addButton(Column1, "tbtnColumn");
+    tbtnRow = addButton(Row1, "tbtnRow");
+    ToolBar1->addWidget(MakeSeparator("ToolButton6"));
+
+    pnlTransparent = new TColorPanel(QStringLiteral("Transparent"), clBtnFace);
+    pnlTransparent->setObjectName(QStringLiteral("pnlTransparent"));
+    pnlTransparent->setFixedSize(89, 22);
+    connect(pnlTransparent, &TColorPanel::clicked, this, &TMainForm::pnlTransparentClick);
+    ToolBar1->addWidget(pnlTransparent);
+}
+
+void TMainForm::CreateBody()
+{
+    Splitter1 = new QSplitter(Qt::Horizontal, this);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setHandleWidth(kSplitterWidth);
+    Splitter1->setChildrenCollapsible(false);
+    setCentralWidget(Splitter1);
+
+    pnlInfo = new QFrame(Splitter1);
+    pnlInfo->setObjectName(QStringLiteral("pnlInfo"));
+    pnlInfo->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pnlInfo->installEventFilter(this);
+    auto* infoLayout = new QVBoxLayout(pnlInfo);
+    infoLayout->setContentsMargins(1, 1, 1, 1);
+    infoLayout->setSpacing(0);
+
+    Splitter2 = new QSplitter(Qt::Vertical, pnlInfo);
+    Splitter2->setObjectName(QStringLiteral("Splitter2"));
+    Splitter2->setHandleWidth(kSplitterWidth);
+    Splitter2->setChildrenCollapsible(false);
+    infoLayout->addWidget(Splitter2);
+
+    lvColumns = new TCutLineList(
+        QStringLiteral("lvColumns"), ilstImages[kIconColumn], [this] { return pbGrid->width(); }, Splitter2);
+    lvRows = new TCutLineList(
+        QStringLiteral("lvRows"), ilstImages[kIconRow], [this] { return pbGrid->height(); }, Splitter2);
+    Splitter2->setStretchFactor(0, 0);
+    Splitter2->setStretchFactor(1, 1);
+    Splitter2->setSizes({ kColumnsHeight, kDesignSize.height() - kColumnsHeight });
+    for (TCutLineList* list : { lvColumns, lvRows })
+        connect(list, &TCutLineList::Changed, this, &TMainForm::DataChange);
+
+    ScrollBox1 = new QScrollArea(Splitter1);
+    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
+    ScrollBox1->setWidgetResizable(false);
+    auto* content = new QWidget();
+    content->setObjectName(QStringLiteral("ScrollBox1Content"));
+    pbGrid = new QWidget(content);
+    pbGrid->setObjectName(QStringLiteral("pbGrid"));
+    pbGrid->resize(kGridDesignSize, kGridDesignSize);
+    content->resize(pbGrid->size());
+    ScrollBox1->setWidget(content);
+
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({ kInfoWidth, kDesignSize.width() - kInfoWidth - kSplitterWidth });
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setFixedHeight(19);
+    setStatusBar(StatusBar1);
+}
+
+void TMainForm::FormCreate()
+{
+    DrawMode = TDrawMode::dmColumn;
+    pbGrid->move(0, 0);
+    pbGrid->raise();
+    for (int position : { 12, 34, 48 })
+        lvColumns->AddLine(position, false);
+    for (int position : { 20, 60 })
+        lvRows->AddLine(position, false);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == pnlInfo && event->type() == QEvent::Resize)
+        pnlInfoResize();
+    if (event->type() == QEvent::ToolTip && qobject_cast<QToolButton*>(watched))
+        return true;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::New1Click()
+{
+    // The view holds no picture of its own yet; once it does, New empties it
+    // here and leaves its size and the grid's as they are.
+    ClearLines(true);
+    ProjectFileName.assign(1, '*');
+    setWindowTitle(QString::fromUtf8(AppName));
+}
+
+void TMainForm::mnuExitClick()
+{
+    close();
+}
+
+void TMainForm::About1Click()
+{
+    if (!frmSplash)
+        frmSplash = new TfrmSplash();
+    frmSplash->exec();
+}
+
+void TMainForm::SetDrawMode(QAction* sender)
+{
+    DrawMode = sender->property(kTagProperty).toInt() != 0 ? TDrawMode::dmRow : TDrawMode::dmColumn;
+    Column1->setChecked(DrawMode == TDrawMode::dmColumn);
+    Row1->setChecked(DrawMode == TDrawMode::dmRow);
+}
+
+void TMainForm::pnlTransparentClick()
+{
+    Transparentcolor1->trigger();
+}
+
+void TMainForm::Clear1Click()
+{
+    Services().MessageBeep(BeepType::Question);
+    if (Services().Confirm(QStringLiteral("Remove all items?")))
+        ClearLines(true);
+}
+
+void TMainForm::Clearunchecked1Click()
+{
+    Services().MessageBeep(BeepType::Question);
+    if (Services().Confirm(QStringLiteral("Remove unchecked items?")))
+        ClearLines(false);
+}
+
+void TMainForm::DrawColumn(bool add, bool checked, int32_t x, int32_t /*y*/)
+{
+    // Drawn before the bounds test: a refused line shows until the next repaint.
+    DrawColumnLine(x);
+    if (!add)
+        return;
+    if (IsInsideGrid(x, pbGrid->width()))
+        lvColumns->AddLine(x, checked);
+    else
+        Services().MessageBeep(BeepType::Exclamation);
+}
+
+void TMainForm::DrawRow(bool add, bool checked, int32_t /*x*/, int32_t y)
+{
+    DrawRowLine(y);
+    if (!add)
+        return;
+    if (IsInsideGrid(y, pbGrid->height()))
+        lvRows->AddLine(y, checked);
+    else
+        Services().MessageBeep(BeepType::Exclamation);
+}
+
+// The dotted lines belong to the picture view painted under the grid; until
+// it exists there is no canvas to draw them on, and a line shows only in its
+// list.
+void TMainForm::DrawColumnLine(int32_t)
+{ }
+void TMainForm::DrawRowLine(int32_t)
+{ }
+
+void TMainForm::ClearLines(bool all)
+{
+    {
+        HourglassCursor hourglass;
+        lvColumns->RemoveLines(all);
+        lvRows->RemoveLines(all);
+    }
+    InvalidateGrid();
+}
+
+void TMainForm::ShowProjectCaption()
+{
+    setWindowTitle(QString::fromUtf8(AppName) + QStringLiteral(" - [")
+        + QString::fromStdString(ExtractFileName(ProjectFileName)) + QStringLiteral("]"));
+}
+
+void TMainForm::DataChange()
+{
+    InvalidateGrid();
+}
+
+void TMainForm::pnlInfoResize()
+{
+    const int width = pnlInfo->width() - kListColumnMargin;
+    lvColumns->setColumnWidth(0, width);
+    lvRows->setColumnWidth(0, width);
+}
+
+void TMainForm::InvalidateGrid()
+{
+    ++m_gridRepaintRequests;
+    pbGrid->update();
+}
+
+} // namespace sw
