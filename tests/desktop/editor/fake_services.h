@@ -1,0 +1,41 @@
+#pragma once
+
+#include "app/platform_services.h"
+
+#include <QStringList>
+
+namespace sw {
+
+// Counts beeps, answers questions and records boxes and opened addresses,
+// installed for the lifetime of the object.
+class FakeServices final : public PlatformServices {
+public:
+    FakeServices() { SetServices(this); }
+    ~FakeServices() override { SetServices(nullptr); }
+
+    void MessageBeep(BeepType type) override
+    {
+        if (type == BeepType::Exclamation)
+            ++exclamations;
+        else
+            ++questions;
+    }
+    bool Confirm(const QString& text) override
+    {
+        confirmations << text;
+        return answer;
+    }
+    void ShowError(const QString& text) override { errors << text; }
+    void ShowInformation(const QString& text) override { informations << text; }
+    void OpenUrl(const QString& address) override { openedUrls << address; }
+
+    bool answer = true;
+    int exclamations = 0;
+    int questions = 0;
+    QStringList confirmations;
+    QStringList errors;
+    QStringList informations;
+    QStringList openedUrls;
+};
+
+} // namespace sw

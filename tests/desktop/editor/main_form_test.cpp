@@ -1,0 +1,314 @@
+#include "app/application.h"
+#include "base/errors.h"
+#include "editor/main_form.h"
+#include "fake_services.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QSplitter>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace sw {
+
+void PrintTo(const CutLine& line, std::ostream* out)
+{
+    *out << line.caption << (line.checked ? " (checked)" : "");
+}
+
+namespace {
+
+CutLineList Entries(std::initializer_list<std::pair<const char*, bool>> entries)
+{
+    CutLineList lines;
+    for (const auto& [caption, checked] : entries)
+        lines.push_back(CutLine { caption, checked });
+    return lines;
+}
+
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    }
+
+    // Types text over an entry's caption and presses Return, as a user does.
+    void EditCaption(TCutLineList* list, int row, const QString& text)
+    {
+        QTreeWidgetItem* item = list->topLevelItem(row);
+        list->setCurrentItem(item);
+        list->editItem(item, 0);
+        auto* editor = list->viewport()->findChild<QLineEdit*>();
+        ASSERT_NE(editor, nullptr);
+        editor->setText(text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        // The delegate commits and closes the editor through a queued call.
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    FakeServices services;
+    TMainForm form;
+};
+
+TEST_F(MainFormTest, StartsWithDesignTimeLinesUncheckedAndColumnMode)
+{
+    EXPECT_EQ(MainForm, &form);
+    EXPECT_EQ(form.windowTitle(), "Slicewright");
+    EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "12", false }, { "34", false }, { "48", false } }));
+    EXPECT_EQ(form.lvRows->Lines(), Entries({ { "20", false }, { "60", false } }));
+    EXPECT_EQ(form.DrawMode, TDrawMode::dmColumn);
+    EXPECT_TRUE(form.tbtnColumn->isChecked());
+    EXPECT_FALSE(form.tbtnRow->isChecked());
+    EXPECT_EQ(form.pbGrid->size(), QSize(105, 105));
+    // The transparent colour is the unresolved button-face reference.
+    EXPECT_EQ(form.pnlTransparent->Color(), 0x8000000Fu);
+    EXPECT_EQ(form.pnlTransparent->size(), QSize(89, 22));
+    EXPECT_EQ(form.pnlTransparent->Caption(), "Transparent");
+    EXPECT_EQ(form.lvColumns->headerItem()->text(0), "Position");
+    EXPECT_EQ(form.lvColumns->topLevelItem(0)->icon(0).cacheKey(), form.ilstImages[1].cacheKey());
+    EXPECT_EQ(form.lvRows->topLevelItem(0)->icon(0).cacheKey(), form.ilstImages[2].cacheKey());
+}
+
+TEST_F(MainFormTest, CommandsShareOneActionWithTheirToolButtons)
+{
+    struct Command {
+        const char* name;
+        const char* caption;
+        int icon;
+        const char* button;
+        bool enabled;
+        const char* hint;
+    };
+    const Command commands[] = {
+        { "New1", "&New", 3, "ToolButton1", true, nullptr },
+        { "Open1", "&Open...", 4, "ToolButton3", false, nullptr },
+        { "Save1", "&Save", 5, "ToolButton4", false, nullptr },
+        { "Saveas1", "Save &as...", -1, nullptr, false, nullptr },
+        { "Transparentcolor1", "&Transparent color", -1, nullptr, false,
+            "The next color that you click on on the image will be set as the transparent color" },
+        { "mnuOpenImage", "O&pen image...", 0, "tbtnOpenImage", false,
+            "Open an image|Open an image to be cut up" },
+        { "Generate1", "&Generate...", -1, nullptr, false, nullptr },
+        { "mnuExit", "E&xit", -1, nullptr, true, "Exit|Exit this application" },
+        { "Column1", "&Column", 1, "tbtnColumn", true, "Column|Insert a column" },
+        { "Row1", "&Row", 2, "tbtnRow", true, "Row|Insert a row" },
+        { "Clear1", "&Clear...", -1, nullptr, true, nullptr },
+        { "Clearunchecked1", "C&lear unchecked...", -1, nullptr, true, nullptr },
+        { "About1", "&About...", -1, nullptr, true, nullptr },
+    };
+    for (const Command& c : commands) {
+        SCOPED_TRACE(c.name);
+        auto* action = form.findChild<QAction*>(c.name);
+        ASSERT_NE(action, nullptr);
+        EXPECT_EQ(action->text(), c.caption);
+        EXPECT_EQ(action->isEnabled(), c.enabled);
+        EXPECT_TRUE(action->shortcut().isEmpty());
+        if (c.icon >= 0) {
+            EXPECT_EQ(action->icon().cacheKey(), form.ilstImages[c.icon].cacheKey());
+        } else {
+            EXPECT_TRUE(action->icon().isNull());
+        }
+        EXPECT_EQ(action->property("hint").toString(), c.hint ? c.hint : "");
+        if (c.button) {
+            auto* button = form.findChild<QToolButton*>(c.button);
+            ASSERT_NE(button, nullptr);
+            EXPECT_EQ(button->defaultAction(), action);
+        }
+    }
+}
+
+TEST_F(MainFormTest, ModeCommandsKeepMenuAndButtonsInStep)
+{
+    form.tbtnRow->click();
+    EXPECT_EQ(form.DrawMode, TDrawMode::dmRow);
+    EXPECT_TRUE(form.Row1->isChecked());
+    EXPECT_FALSE(form.Column1->isChecked());
+    EXPECT_FALSE(form.tbtnColumn->isChecked());
+
+    form.Column1->trigger();
+    EXPECT_EQ(form.DrawMode, TDrawMode::dmColumn);
+    EXPECT_TRUE(form.tbtnColumn->isChecked());
+    EXPECT_FALSE(form.tbtnRow->isChecked());
+}
+
+TEST_F(MainFormTest, AddedLinesSortNumericallyAndKeepDuplicatesInOrder)
+{
+    form.New1Click();
+    for (int x : { 100, 20, 5 })
+        form.DrawColumn(true, true, x, 0);
+    EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "5", true }, { "20", true }, { "100", true } }));
+
+    form.DrawColumn(true, false, 20, 0);
+    form.DrawColumn(true, true, 10, 0);
+    EXPECT_EQ(form.lvColumns->Lines(),
+        Entries({ { "5", true }, { "10", true }, { "20", true }, { "20", false }, { "100", true } }));
+
+    for (int y : { 60, 9, 60 })
+        form.DrawRow(true, y != 9, 0, y);
+    EXPECT_EQ(form.lvRows->Lines(), Entries({ { "9", false }, { "60", true }, { "60", true } }));
+    EXPECT_EQ(services.exclamations, 0);
+}
+
+TEST_F(MainFormTest, LinesOutsideTheGridAreRefusedWithABeep)
+{
+    form.New1Click();
+    // A column uses only x and a row only y; the other coordinate is ignored.
+    for (int x : { 0, -1, 105, 1000 })
+        form.DrawColumn(true, true, x, 50);
+    for (int y : { 0, 105 })
+        form.DrawRow(true, true, 50, y);
+    EXPECT_EQ(services.exclamations, 6);
+    EXPECT_TRUE(form.lvColumns->Lines().empty());
+    EXPECT_TRUE(form.lvRows->Lines().empty());
+
+    form.DrawColumn(true, true, 104, 500);
+    form.DrawColumn(true, true, 1, 0);
+    form.DrawRow(true, false, 500, 104);
+    EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "1", true }, { "104", true } }));
+    EXPECT_EQ(form.lvRows->Lines(), Entries({ { "104", false } }));
+    EXPECT_EQ(services.exclamations, 6);
+
+    // Without the add flag nothing is added and nothing beeps.
+    form.DrawColumn(false, true, 50, 0);
+    form.DrawColumn(false, true, 0, 0);
+    EXPECT_EQ(form.lvColumns->Lines().size(), 2u);
+    EXPECT_EQ(services.exclamations, 6);
+}
+
+TEST_F(MainFormTest, ClearCommandsAskFirstAndRemoveWhatTheySay)
+{
+    struct Case {
+        void (TMainForm::*command)();
+        const char* question;
+        bool answer;
+        CutLineList columns;
+        CutLineList rows;
+    };
+    const Case cases[] = {
+        { &TMainForm::Clear1Click, "Remove all items?", false, Entries({ { "7", true }, { "30", false } }),
+            Entries({ { "40", false } }) },
+        { &TMainForm::Clear1Click, "Remove all items?", true, {}, {} },
+        { &TMainForm::Clearunchecked1Click, "Remove unchecked items?", false,
+            Entries({ { "7", true }, { "30", false } }), Entries({ { "40", false } }) },
+        { &TMainForm::Clearunchecked1Click, "Remove unchecked items?", true, Entries({ { "7", true } }), {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.question + std::string(c.answer ? " Yes" : " No"));
+        form.New1Click();
+        form.DrawColumn(true, false, 30, 0);
+        form.DrawColumn(true, true, 7, 0);
+        form.DrawRow(true, false, 0, 40);
+        services.questions = 0;
+        services.confirmations.clear();
+        services.answer = c.answer;
+        const int repaints = form.GridRepaintRequests();
+
+        (form.*c.command)();
+        EXPECT_EQ(services.questions, 1);
+        EXPECT_EQ(services.confirmations, QStringList { c.question });
+        EXPECT_EQ(form.lvColumns->Lines(), c.columns);
+        EXPECT_EQ(form.lvRows->Lines(), c.rows);
+        EXPECT_EQ(form.GridRepaintRequests() > repaints, c.answer);
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+}
+
+TEST_F(MainFormTest, ClearUncheckedWithOnlyCheckedLinesStillRepaints)
+{
+    form.New1Click();
+    form.DrawColumn(true, true, 8, 0);
+    form.DrawRow(true, true, 0, 9);
+    const int repaints = form.GridRepaintRequests();
+    form.ClearLines(false);
+    EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "8", true } }));
+    EXPECT_EQ(form.lvRows->Lines(), Entries({ { "9", true } }));
+    EXPECT_GT(form.GridRepaintRequests(), repaints);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainFormTest, UntickingKeepsTheEntryAndMarksTheGridForRepaint)
+{
+    QTreeWidgetItem* item = form.lvColumns->topLevelItem(1);
+    item->setCheckState(0, Qt::Checked);
+    const int repaints = form.GridRepaintRequests();
+    item->setCheckState(0, Qt::Unchecked);
+    EXPECT_GT(form.GridRepaintRequests(), repaints);
+    EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "12", false }, { "34", false }, { "48", false } }));
+}
+
+TEST_F(MainFormTest, ListColumnFollowsTheLeftPanelWidth)
+{
+    form.Splitter1->setSizes({ 300, form.Splitter1->width() - 300 });
+    ASSERT_EQ(form.pnlInfo->width(), 300);
+    EXPECT_EQ(form.lvColumns->columnWidth(0), 270);
+    EXPECT_EQ(form.lvRows->columnWidth(0), 270);
+}
+
+TEST_F(MainFormTest, CaptionEditsAreStoredAsNumbersAndResorted)
+{
+    EditCaption(form.lvColumns, 0, QStringLiteral(" 0x3C")); // 12 becomes 60
+    EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "34", false }, { "48", false }, { "60", false } }));
+    EXPECT_EQ(services.exclamations, 0);
+
+    // Text that is no whole number, or a position off the 105-pixel grid,
+    // leaves the caption as it was and beeps.
+    const QString refused[] = { "abc", "12px", "", "0", "105" };
+    for (const QString& text : refused) {
+        SCOPED_TRACE(text.toStdString());
+        EditCaption(form.lvRows, 1, text);
+        EXPECT_EQ(form.lvRows->Lines(), Entries({ { "20", false }, { "60", false } }));
+    }
+    EXPECT_EQ(services.exclamations, 5);
+
+    EditCaption(form.lvRows, 1, QStringLiteral("104"));
+    EXPECT_EQ(form.lvRows->Lines(), Entries({ { "20", false }, { "104", false } }));
+}
+
+TEST_F(MainFormTest, NewEmptiesBothListsAndResetsTheProject)
+{
+    form.DrawColumn(true, true, 70, 0);
+    form.tbtnRow->click();
+    form.PictureFileName = "/pictures/page.jpg";
+    form.ProjectFileName = "/projects/page.swr";
+    form.ShowProjectCaption();
+    EXPECT_EQ(form.windowTitle(), "Slicewright - [page.swr]");
+
+    services.questions = 0;
+    form.New1->trigger();
+    EXPECT_TRUE(form.lvColumns->Lines().empty());
+    EXPECT_TRUE(form.lvRows->Lines().empty());
+    EXPECT_EQ(form.ProjectFileName, "*");
+    EXPECT_EQ(form.windowTitle(), "Slicewright");
+    EXPECT_EQ(services.questions, 0);
+    // What New leaves alone.
+    EXPECT_EQ(form.PictureFileName, "/pictures/page.jpg");
+    EXPECT_EQ(form.DrawMode, TDrawMode::dmRow);
+    EXPECT_EQ(form.pnlTransparent->Color(), clBtnFace);
+    EXPECT_EQ(form.pbGrid->size(), QSize(105, 105));
+}
+
+TEST_F(MainFormTest, ExitClosesWithoutAsking)
+{
+    form.DrawColumn(true, true, 70, 0);
+    form.mnuExit->trigger();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(services.confirmations.isEmpty());
+}
+
+TEST(ErrorBoxTest, ShowsTheMessageWithTheFullStopRule)
+{
+    FakeServices services;
+    ShowException(EConvertError("'abc' is not a valid integer value"));
+    ShowException(EJPEG("Done!"));
+    ShowException(EInOutError("File not found (2)"));
+    EXPECT_EQ(services.errors,
+        (QStringList { "'abc' is not a valid integer value.", "Done!", "File not found (2)" }));
+}
+
+} // namespace
+} // namespace sw
