@@ -1,12 +1,14 @@
 #include "base/errors.h"
 #include "cli/command_line.h"
 #include "cli/convert_command.h"
+#include "cli/generate_command.h"
 #include "generate/picture_formats.h"
 #include "version_info.h"
 
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -21,6 +23,13 @@ int Run(const sw::cli::CliArguments& arguments)
     case CliCommand::Version:
         std::printf("slicewright-cli %s\n", SLICEWRIGHT_VERSION);
         return 0;
+    case CliCommand::Generate: {
+        const sw::cli::GenerateOptions options = sw::cli::GenerateOptionsFrom(arguments);
+        sw::RegisterPictureFormats();
+        std::FILE* progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
+        sw::cli::RunGenerate(options, stdout, stderr, progress);
+        return 0;
+    }
     case CliCommand::Convert: {
         std::optional<sw::TColor> transparent;
         if (arguments.Has("--transparent"))

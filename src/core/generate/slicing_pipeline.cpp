@@ -1,0 +1,280 @@
+#include "generate/slicing_pipeline.h"
+
+#include "base/errors.h"
+#include "base/sysutils.h"
+#include "generate/page_writer.h"
+#include "imaging/bitmap.h"
+#include "imaging/gif/gif_image.h"
+#include "imaging/jpeg/jpeg_image.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace sw {
+
+std::string WithTrailingBackslash(std::string_view folder)
+{
+    std::string result(folder);
+    if (result.empty() || result.back() != kPathSeparator)
+        result += kPathSeparator;
+    return result;
+}
+
+std::string ImageExtension(int imageType)
+{
+    switch (imageType) {
+    case 0:
+        return ".gif";
+    case 1:
+        return ".jpg";
+    default:
+        return ".jpeg";
+    }
+}
+
+void SaveCellGif(const std::string& fileName, TBitmap& cell, TColor transparentColor)
+{
+    TGIFImage gif;
+    // A fixed colour, not the automatic bottom-left pixel, decides which
+    // pixels the frame leaves transparent.
+    cell.SetTransparent(true);
+    cell.SetTransparentColor(transparentColor);
+    gif.Assign(cell);
+    gif.SetTransparent(true);
+    gif.SaveToFile(fileName);
+}
+
+void SaveCellJpeg(const std::string& fileName, TBitmap& cell)
+{
+    TJPEGImage jpeg;
+    jpeg.Assign(cell);
+    jpeg.SaveToFile(fileName);
+}
+
+namespace {
+
+// The stretch from one cut line to the next, clipped to the picture.
+struct TSpan {
+    int Start = 0;
+    int End = 0;
+    int Length() const { return End - Start; }
+};
+
+struct TPiece {
+    std::optional<TSpan> Span; // empty when nothing of the piece is inside the picture
+    std::string Reason; // why, for the log
+};
+
+// lines is "rows" or "columns", size "height" or "width". Lines beyond the
+// picture (left over from a larger one) and repeated positions make pieces
+// that would have no pixels; they are reported and never read outside it.
+TPiece PieceBetween(int from, int to, int extent, const char* lines, const char* size)
+{
+    TPiece piece;
+    if (to <= from) {
+        piece.Reason = Format("%s %d to %d give it no %s", lines, from, to, size);
+        return piece;
+    }
+    const TSpan span { std::clamp(from, 0, extent), std::clamp(to, 0, extent) };
+    if (span.Length() <= 0) {
+        piece.Reason
+            = Format("%s %d to %d lie outside the picture's %s of %d", lines, from, to, size, extent);
+        return piece;
+    }
+    piece.Span = span;
+    return piece;
+}
+
+std::vector<int> Positions(const std::vector<std::string>& captions)
+{
+    std::vector<int> positions;
+    positions.reserve(captions.size());
+    for (const std::string& caption : captions)
+        positions.push_back(StrToInt(caption));
+    return positions;
+}
+
+class TGenerationRun {
+public:
+    TGenerationRun(const TGenerationInput& input, const TGenerationSettings& settings, IGenerationSink& sink)
+        : m_input(input)
+        , m_settings(settings)
+        , m_sink(sink)
+        , m_folder(WithTrailingBackslash(settings.OutputFolder))
+        , m_extension(ImageExtension(settings.ImageType))
+    { }
+
+    void Run();
+
+private:
+    std::string StripFileName(int row) const { return m_folder + "r" + IntToStr(row) + ".bmp"; }
+    void WriteStrip(TBitmap& picture, int row, int from, int to);
+    void SliceRowStrip(const std::string& stripFileName);
+    void SaveCell(const std::string& fileName, TBitmap& cell);
+    void CellWritten(const std::string& fileName);
+    void Skipped(const std::string& fileName, const std::string& reason, int cells);
+
+    const TGenerationInput& m_input;
+    const TGenerationSettings& m_settings;
+    IGenerationSink& m_sink;
+    const std::string m_folder;
+    const std::string m_extension;
+    std::vector<int> m_columns;
+    std::vector<std::string> m_rowFiles;
+    TPageWriter m_page;
+    int m_cellsDone = 0;
+    int m_cellsTotal = 0;
+};
+
+void TGenerationRun::Run()
+{
+    if (!m_input.Picture)
+        throw Exception("There is no picture to cut");
+    // Refused before anything is written rather than after the strips.
+    if (m_settings.WriteHTML && m_settings.PageFileName.empty())
+        throw EInOutError("No page file name was given");
+
+    TBitmap picture(*m_input.Picture); // shares the pixels
+    const int width = picture.Width();
+    const int height = picture.Height();
+
+    m_sink.ProcessMessages();
+    m_rowFiles.clear();
+    m_sink.LogLine("Generating temporary images...");
+
+    // Every caption is checked before the first file is written, so a bad
+    // one leaves no half-finished output behind.
+    const std::vector<int> rows = Positions(m_input.RowCaptions);
+    m_columns = Positions(m_input.ColumnCaptions);
+    const int64_t total = int64_t(rows.size() + 1) * int64_t(m_columns.size() + 1);
+    m_cellsTotal = static_cast<int>(std::min<int64_t>(total, INT32_MAX));
+    m_sink.Progress(0, m_cellsTotal);
+
+    int prev = 0;
+    for (size_t k = 0; k < rows.size(); ++k) {
+        WriteStrip(picture, static_cast<int>(k) + 1, prev, rows[k]);
+        prev = rows[k];
+    }
+    WriteStrip(picture, static_cast<int>(rows.size()) + 1, prev, height);
+
+    m_sink.LogLine("Temporary images created, creating final images...");
+    m_sink.LogLine("");
+
+    if (m_settings.WriteHTML)
+        m_page.BeginPage(m_settings.PageFileName, m_settings.Description, width);
+    for (const std::string& stripFileName : m_rowFiles) {
+        if (m_settings.WriteHTML)
+            m_page.BeginRow();
+        SliceRowStrip(stripFileName);
+        if (m_settings.WriteHTML)
+            m_page.EndRow();
+    }
+
+    if (m_settings.DeleteTemp)
+        for (size_t k = 1; k <= rows.size() + 1; ++k) {
+            const std::string name = StripFileName(static_cast<int>(k));
+            if (FileExists(name))
+                DeleteFile(name);
+        }
+
+    if (m_settings.WriteHTML)
+        m_page.EndPage();
+
+    m_sink.Beep();
+    m_sink.LogLine("Done.");
+}
+
+void TGenerationRun::WriteStrip(TBitmap& picture, int row, int from, int to)
+{
+    const std::string name = StripFileName(row);
+    const TPiece piece = PieceBetween(from, to, picture.Height(), "rows", "height");
+    if (!piece.Span) {
+        Skipped(name, piece.Reason, static_cast<int>(m_columns.size()) + 1);
+        return;
+    }
+    const int width = picture.Width();
+    const TSpan span = *piece.Span;
+    TBitmap strip;
+    strip.SetSize(width, span.Length());
+    strip.Canvas().SetBrushColor(clWhite);
+    strip.Canvas().FillRect({ 0, 0, width, span.Length() });
+    strip.Canvas().CopyRect(
+        { 0, 0, width, span.Length() }, picture.Canvas(), { 0, span.Start, width, span.End });
+    m_rowFiles.push_back(name);
+    m_sink.RowFileAdded(name);
+    strip.SaveToFile(name);
+}
+
+void TGenerationRun::SliceRowStrip(const std::string& stripFileName)
+{
+    TImage holder;
+    holder.SetAutoSize(true);
+    holder.Picture().LoadFromFile(stripFileName);
+    auto* strip = dynamic_cast<TBitmap*>(holder.Picture().Graphic());
+    if (!strip)
+        throw EInvalidGraphic(Format("Cannot open file %s", stripFileName.c_str()));
+    const int stripWidth = strip->Width();
+    const int stripHeight = strip->Height();
+    m_sink.ProcessMessages();
+
+    if (m_columns.empty()) {
+        const std::string name = ChangeFileExt(stripFileName, m_extension);
+        SaveCell(name, *strip); // not a finished file: that list holds cut cells only
+        CellWritten(name);
+        return;
+    }
+
+    const std::string stem = ChangeFileExt(stripFileName, "");
+    int prevX = 0;
+    for (size_t m = 0; m <= m_columns.size(); ++m) {
+        const bool last = m == m_columns.size();
+        const int to = last ? stripWidth : m_columns[m];
+        const std::string name = stem + "_c" + IntToStr(static_cast<int64_t>(m) + 1) + m_extension;
+        const TPiece piece = PieceBetween(prevX, to, stripWidth, "columns", "width");
+        prevX = to;
+        if (!piece.Span) {
+            Skipped(name, piece.Reason, 1);
+            continue;
+        }
+        const TSpan span = *piece.Span;
+        TBitmap cell;
+        cell.SetSize(span.Length(), stripHeight);
+        cell.Canvas().CopyRect(
+            { 0, 0, span.Length(), stripHeight }, strip->Canvas(), { span.Start, 0, span.End, stripHeight });
+        m_sink.FileFinished(name);
+        SaveCell(name, cell);
+        CellWritten(name);
+    }
+}
+
+void TGenerationRun::SaveCell(const std::string& fileName, TBitmap& cell)
+{
+    if (m_settings.ImageType == 0)
+        SaveCellGif(fileName, cell, m_input.TransparentColor);
+    else
+        SaveCellJpeg(fileName, cell);
+}
+
+void TGenerationRun::CellWritten(const std::string& fileName)
+{
+    if (m_settings.WriteHTML)
+        m_page.CellLine(ExtractFileName(fileName));
+    m_sink.Progress(++m_cellsDone, m_cellsTotal);
+}
+
+void TGenerationRun::Skipped(const std::string& fileName, const std::string& reason, int cells)
+{
+    m_sink.LogLine("Skipped " + ExtractFileName(fileName) + ": " + reason + ".");
+    m_cellsDone += cells;
+    m_sink.Progress(m_cellsDone, m_cellsTotal);
+}
+
+} // namespace
+
+void RunGeneration(const TGenerationInput& input, const TGenerationSettings& settings, IGenerationSink& sink)
+{
+    TGenerationRun run(input, settings, sink);
+    run.Run();
+}
+
+} // namespace sw
