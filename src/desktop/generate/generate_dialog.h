@@ -1,0 +1,111 @@
+#pragma once
+
+// The Generate dialog: an options page that collects the output settings and
+// a progress page that shows the run's log and the files it finished. The
+// page tabs are hidden; the dialog turns to the progress page itself when
+// the run starts, and closes and frees itself when the run is done.
+
+#include "generate/slicing_pipeline.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QButtonGroup;
+class QCheckBox;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QToolButton;
+
+namespace sw {
+
+class TGenerateDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit TGenerateDlg(QWidget* parent = nullptr);
+    ~TGenerateDlg() override;
+
+    // Handlers.
+    void btnCloseClick();
+    void cbxWriteHTMLClick();
+    void sbtnHTMLFileClick();
+    void edtFilenameChange();
+    void sbtnSelFoldClick();
+    // Starts the run. A failure leaves as an exception, with the dialog on
+    // its progress page; success ends with the final message and closes it.
+    void btnGenerateClick();
+
+    // The settings as the controls hold them.
+    TGenerationSettings Settings() const;
+    bool IsRunning() const { return m_running; }
+
+    // Where the picture, the cut lines and the transparent colour come from;
+    // empty means the main window.
+    std::function<TGenerationInput()> InputSource;
+    // Shows a modal dialog (the page-file dialog or the folder chooser) and
+    // tells whether the user confirmed it. Tests answer in place of the user.
+    std::function<bool(QDialog&)> RunModal;
+
+    QWidget* Panel1 = nullptr;
+    QPushButton* btnClose = nullptr;
+    QProgressBar* pbRun = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* tbshtOptions = nullptr;
+    QCheckBox* cbxWriteHTML = nullptr;
+    QLineEdit* edtFilename = nullptr;
+    QToolButton* sbtnHTMLFile = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* edtBCSDescription = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* edtOutputPath = nullptr;
+    QToolButton* sbtnSelFold = nullptr;
+    QGroupBox* rgOutputImages = nullptr;
+    QButtonGroup* rgOutputImagesItems = nullptr;
+    QCheckBox* cbxDeleteTemp = nullptr;
+    QPushButton* btnGenerate = nullptr;
+    QWidget* tbshtGenerate = nullptr;
+    QPlainTextEdit* mmoGenerate = nullptr;
+    QListWidget* lbxFinishedFiles = nullptr;
+    QListWidget* lbxRowFiles = nullptr;
+    QFileDialog* HTMLSaveDialog = nullptr;
+
+public slots:
+    void done(int result) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    class Sink;
+
+    void CreateOptionsPage();
+    void CreateGeneratePage();
+    void CreateHTMLSaveDialog();
+    void SetTabOrder();
+    void SetEditColor(QLineEdit* edit, bool windowColor);
+    bool ShowModal(QDialog& dialog);
+    TGenerationInput ReadInput() const;
+
+    bool m_running = false;
+};
+
+// The folder part of a page file name without its trailing separator: the
+// output path that choosing that page file suggests ("/web/index.html" gives
+// "/web", "/index.html" gives the empty text).
+std::string OutputPathOfPage(const std::string& pageFileName);
+// Whether a page file name asks for the snippet header (its upper-cased
+// extension contains "BCS").
+bool IsSnippetPage(const std::string& pageFileName);
+
+// The dialog while it exists, else empty; the dialog clears it when it goes.
+extern TGenerateDlg* GenerateDlg;
+
+} // namespace sw
