@@ -1,0 +1,523 @@
+#include "generate/slicing_pipeline.h"
+
+#include "base/errors.h"
+#include "generate/picture_formats.h"
+#include "imaging/bitmap.h"
+
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#if SLICEWRIGHT_HAVE_GIFLIB
+#include <gif_lib.h>
+#endif
+
+namespace sw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFileBytes;
+using test::TempFolder;
+
+size_t OpenFileCount()
+{
+    return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+}
+
+// Every call in order, so a test can check the run's sequence of steps.
+class RecordingSink : public IGenerationSink {
+public:
+    void LogLine(const std::string& line) override
+    {
+        Events.push_back("log " + line);
+        Log.push_back(line);
+        if (OnLogLine)
+            OnLogLine(line);
+    }
+    void RowFileAdded(const std::string& fileName) override { Events.push_back("row " + fileName); }
+    void FileFinished(const std::string& fileName) override
+    {
+        Events.push_back("finished " + fileName);
+        Finished.push_back(fileName);
+    }
+    void ProcessMessages() override { Events.push_back("yield"); }
+    void Beep() override { Events.push_back("beep"); }
+    void Progress(int done, int total) override
+    {
+        LastDone = done;
+        LastTotal = total;
+    }
+
+    std::vector<std::string> Events;
+    std::vector<std::string> Log;
+    std::vector<std::string> Finished;
+    std::function<void(const std::string&)> OnLogLine;
+    int LastDone = -1;
+    int LastTotal = -1;
+};
+
+TColor NoisyColor(int x, int y)
+{
+    return RGB(static_cast<uint8_t>(x * 37 + y * 11), static_cast<uint8_t>(x * 13 + y * 29),
+        static_cast<uint8_t>(x * 7 + y * 53));
+}
+
+constexpr TColor kMagenta = RGB(255, 0, 255);
+
+// Distinct colours everywhere, and the transparent colour on a diagonal
+// pattern so that most cells hold some of it.
+TColor SourceColor(int x, int y)
+{
+    return (x + 2 * y) % 7 == 0 ? kMagenta : NoisyColor(x, y);
+}
+
+TBitmap MakePicture(int width, int height, TColor (*color)(int, int))
+{
+    TBitmap bitmap;
+    bitmap.SetSize(width, height);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = bitmap.ScanLine(y);
+        for (int x = 0; x < width; ++x) {
+            const TColor c = color(x, y);
+            row[x * 3] = GetBValue(c);
+            row[x * 3 + 1] = GetGValue(c);
+            row[x * 3 + 2] = GetRValue(c);
+        }
+    }
+    return bitmap;
+}
+
+std::vector<std::string> Captions(std::initializer_list<int> positions)
+{
+    std::vector<std::string> captions;
+    for (int p : positions)
+        captions.push_back(std::to_string(p));
+    return captions;
+}
+
+std::set<std::string> FolderEntries(const fs::path& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// The page's rows and image names, in file order.
+std::vector<std::string> CellLinesOf(const std::string& page)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = page.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        const std::string line = page.substr(start, end - start);
+        const std::string cellStart = "<td><img src=\"";
+        if (line == "<tr>" || line == "</tr>")
+            lines.push_back(line);
+        else if (line.rfind(cellStart, 0) == 0)
+            lines.push_back(
+                line.substr(cellStart.size(), line.find('"', cellStart.size()) - cellStart.size()));
+    }
+    return lines;
+}
+
+class SlicingPipeline : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { RegisterPictureFormats(); }
+
+    TBitmap m_picture = MakePicture(40, 30, SourceColor);
+    TempFolder m_folder;
+};
+
+TEST(SlicingNames, TrailingSeparatorAndExtension)
+{
+    EXPECT_EQ(WithTrailingBackslash(""), "/");
+    EXPECT_EQ(WithTrailingBackslash("/tmp/out"), "/tmp/out/");
+    EXPECT_EQ(WithTrailingBackslash("/tmp/out/"), "/tmp/out/");
+    EXPECT_EQ(WithTrailingBackslash("out\\"), "out\\/");
+    EXPECT_EQ(ImageExtension(0), ".gif");
+    EXPECT_EQ(ImageExtension(1), ".jpg");
+    EXPECT_EQ(ImageExtension(2), ".jpeg");
+    EXPECT_EQ(ImageExtension(-1), ".jpeg");
+}
+
+TEST_F(SlicingPipeline, FileSetsNamesAndOrder)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> columns;
+        std::vector<std::string> rows;
+        int imageType;
+        bool trailingSeparator;
+        bool deleteTemp;
+        std::set<std::string> files; // besides index.html
+        std::vector<std::string> finished; // without folder
+        std::vector<std::string> page; // rows and image names
+    };
+    const std::vector<Case> cases = {
+        { "no lines", {}, {}, 0, false, true, { "r1.gif" }, {}, { "<tr>", "r1.gif", "</tr>" } },
+        { "rows only", {}, Captions({ 10, 20 }), 0, true, true, { "r1.gif", "r2.gif", "r3.gif" }, {},
+            { "<tr>", "r1.gif", "</tr>", "<tr>", "r2.gif", "</tr>", "<tr>", "r3.gif", "</tr>" } },
+        { "columns only", Captions({ 15 }), {}, 0, false, true, { "r1_c1.gif", "r1_c2.gif" },
+            { "r1_c1.gif", "r1_c2.gif" }, { "<tr>", "r1_c1.gif", "r1_c2.gif", "</tr>" } },
+        { "both, jpg", Captions({ 15, 30 }), Captions({ 10 }), 1, true, true,
+            { "r1_c1.jpg", "r1_c2.jpg", "r1_c3.jpg", "r2_c1.jpg", "r2_c2.jpg", "r2_c3.jpg" },
+            { "r1_c1.jpg", "r1_c2.jpg", "r1_c3.jpg", "r2_c1.jpg", "r2_c2.jpg", "r2_c3.jpg" },
+            { "<tr>", "r1_c1.jpg", "r1_c2.jpg", "r1_c3.jpg", "</tr>", "<tr>", "r2_c1.jpg", "r2_c2.jpg",
+                "r2_c3.jpg", "</tr>" } },
+        { "jpeg, strips kept", Captions({ 20 }), Captions({ 12 }), 2, false, false,
+            { "r1.bmp", "r2.bmp", "r1_c1.jpeg", "r1_c2.jpeg", "r2_c1.jpeg", "r2_c2.jpeg" },
+            { "r1_c1.jpeg", "r1_c2.jpeg", "r2_c1.jpeg", "r2_c2.jpeg" },
+            { "<tr>", "r1_c1.jpeg", "r1_c2.jpeg", "</tr>", "<tr>", "r2_c1.jpeg", "r2_c2.jpeg", "</tr>" } },
+        { "strips kept, no columns", {}, Captions({ 5 }), 0, false, false,
+            { "r1.bmp", "r2.bmp", "r1.gif", "r2.gif" }, {},
+            { "<tr>", "r1.gif", "</tr>", "<tr>", "r2.gif", "</tr>" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const std::string base = folder.Path().string();
+        TGenerationInput input { &m_picture, c.columns, c.rows, kMagenta };
+        TGenerationSettings settings;
+        settings.OutputFolder = c.trailingSeparator ? base + "/" : base;
+        settings.WriteHTML = true;
+        settings.PageFileName = folder / "index.html";
+        settings.ImageType = c.imageType;
+        settings.DeleteTemp = c.deleteTemp;
+        RecordingSink sink;
+        RunGeneration(input, settings, sink);
+
+        std::set<std::string> expectedFiles = c.files;
+        expectedFiles.insert("index.html");
+        EXPECT_EQ(FolderEntries(folder.Path()), expectedFiles);
+        std::vector<std::string> finished;
+        for (const std::string& name : c.finished)
+            finished.push_back(base + "/" + name);
+        EXPECT_EQ(sink.Finished, finished);
+        EXPECT_EQ(CellLinesOf(ReadFileBytes(folder / "index.html")), c.page);
+        const int cells = static_cast<int>((c.rows.size() + 1) * (c.columns.size() + 1));
+        EXPECT_EQ(sink.LastDone, cells);
+        EXPECT_EQ(sink.LastTotal, cells);
+    }
+}
+
+TEST_F(SlicingPipeline, StepsComeInTheirOrder)
+{
+    const std::string base = m_folder.Path().string();
+    TGenerationInput input { &m_picture, Captions({ 15 }), Captions({ 10 }), kMagenta };
+    TGenerationSettings settings;
+    settings.OutputFolder = base;
+    RecordingSink sink;
+    RunGeneration(input, settings, sink);
+
+    const std::vector<std::string> expected = {
+        "yield",
+        "log Generating temporary images...",
+        "row " + base + "/r1.bmp",
+        "row " + base + "/r2.bmp",
+        "log Temporary images created, creating final images...",
+        "log ",
+        "yield",
+        "finished " + base + "/r1_c1.gif",
+        "finished " + base + "/r1_c2.gif",
+        "yield",
+        "finished " + base + "/r2_c1.gif",
+        "finished " + base + "/r2_c2.gif",
+        "beep",
+        "log Done.",
+    };
+    EXPECT_EQ(sink.Events, expected);
+    // No page was asked for, and the strips are gone.
+    EXPECT_EQ(FolderEntries(m_folder.Path()),
+        (std::set<std::string> { "r1_c1.gif", "r1_c2.gif", "r2_c1.gif", "r2_c2.gif" }));
+}
+
+TEST_F(SlicingPipeline, StripsHoldThePictureRowsExactly)
+{
+    TGenerationInput input { &m_picture, {}, Captions({ 7, 19 }), kMagenta };
+    TGenerationSettings settings;
+    settings.OutputFolder = m_folder.Path().string();
+    settings.DeleteTemp = false;
+    RecordingSink sink;
+    RunGeneration(input, settings, sink);
+
+    const int bounds[] = { 0, 7, 19, 30 };
+    for (int k = 0; k < 3; ++k) {
+        TPicture strip;
+        strip.LoadFromFile(m_folder / ("r" + std::to_string(k + 1) + ".bmp"));
+        TBitmap& bitmap = strip.Bitmap();
+        ASSERT_EQ(bitmap.Width(), 40);
+        ASSERT_EQ(bitmap.Height(), bounds[k + 1] - bounds[k]);
+        for (int y = 0; y < bitmap.Height(); ++y)
+            for (int x = 0; x < 40; ++x)
+                ASSERT_EQ(bitmap.Canvas().Pixel(x, y), SourceColor(x, bounds[k] + y))
+                    << k << ' ' << x << ',' << y;
+    }
+}
+
+#if SLICEWRIGHT_HAVE_GIFLIB
+
+uint8_t CubeLevel(uint8_t c)
+{
+    return static_cast<uint8_t>((c + 3) / 51 * 51);
+}
+
+// Every GIF cell, read by giflib, shows the web-cube colour of its source
+// pixel, or the transparency entry exactly where the source held the
+// transparent colour; cells laid side by side cover the picture.
+void ExpectGifCellsReassemble(const std::string& folder, const std::vector<int>& columnBounds,
+    const std::vector<int>& rowBounds, bool noColumns)
+{
+    for (size_t k = 0; k + 1 < rowBounds.size(); ++k)
+        for (size_t m = 0; m + 1 < columnBounds.size(); ++m) {
+            const std::string name = folder + "/r" + std::to_string(k + 1)
+                + (noColumns ? std::string() : "_c" + std::to_string(m + 1)) + ".gif";
+            SCOPED_TRACE(name);
+            int error = 0;
+            GifFileType* gif = DGifOpenFileName(name.c_str(), &error);
+            ASSERT_NE(gif, nullptr) << GifErrorString(error);
+            ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+            ASSERT_EQ(gif->ImageCount, 1);
+            const SavedImage& frame = gif->SavedImages[0];
+            const int width = columnBounds[m + 1] - columnBounds[m];
+            const int height = rowBounds[k + 1] - rowBounds[k];
+            EXPECT_EQ(frame.ImageDesc.Width, width);
+            EXPECT_EQ(frame.ImageDesc.Height, height);
+            GraphicsControlBlock control {};
+            control.TransparentColor = NO_TRANSPARENT_COLOR;
+            DGifSavedExtensionToGCB(gif, 0, &control);
+            const ColorMapObject* map = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
+            ASSERT_NE(map, nullptr);
+            int mismatches = 0;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    const TColor source = SourceColor(columnBounds[m] + x, rowBounds[k] + y);
+                    const int index = frame.RasterBits[y * width + x];
+                    if (source == kMagenta) {
+                        mismatches += index != control.TransparentColor;
+                        continue;
+                    }
+                    const GifColorType color = map->Colors[index];
+                    mismatches += index == control.TransparentColor
+                        || color.Red != CubeLevel(GetRValue(source))
+                        || color.Green != CubeLevel(GetGValue(source))
+                        || color.Blue != CubeLevel(GetBValue(source));
+                }
+            EXPECT_EQ(mismatches, 0);
+            DGifCloseFile(gif, &error);
+        }
+}
+
+TEST_F(SlicingPipeline, GifCellsReassembleThePicture)
+{
+    TGenerationInput input { &m_picture, Captions({ 9, 25 }), Captions({ 13 }), kMagenta };
+    TGenerationSettings settings;
+    settings.OutputFolder = m_folder.Path().string();
+    RecordingSink sink;
+    RunGeneration(input, settings, sink);
+    ExpectGifCellsReassemble(m_folder.Path().string(), { 0, 9, 25, 40 }, { 0, 13, 30 }, false);
+
+    // A whole strip read back from its BMP file goes the same way.
+    TempFolder strips;
+    input.ColumnCaptions.clear();
+    settings.OutputFolder = strips.Path().string();
+    RunGeneration(input, settings, sink);
+    ExpectGifCellsReassemble(strips.Path().string(), { 0, 40 }, { 0, 13, 30 }, true);
+}
+
+TEST_F(SlicingPipeline, DefaultTransparentColourIsTheButtonFace)
+{
+    TBitmap grey = MakePicture(4, 2, [](int x, int) { return x < 2 ? RGB(240, 240, 240) : RGB(10, 20, 30); });
+    TGenerationInput input { &grey, {}, {}, clBtnFace };
+    TGenerationSettings settings;
+    settings.OutputFolder = m_folder.Path().string();
+    RecordingSink sink;
+    RunGeneration(input, settings, sink);
+
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName((m_folder / "r1.gif").c_str(), &error);
+    ASSERT_NE(gif, nullptr);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+    GraphicsControlBlock control {};
+    ASSERT_EQ(DGifSavedExtensionToGCB(gif, 0, &control), GIF_OK);
+    const GifByteType* pixels = gif->SavedImages[0].RasterBits;
+    EXPECT_EQ(pixels[0], control.TransparentColor);
+    EXPECT_EQ(pixels[4], control.TransparentColor);
+    EXPECT_NE(pixels[2], control.TransparentColor);
+    DGifCloseFile(gif, &error);
+}
+
+#endif
+
+TColor SmoothColor(int x, int y)
+{
+    return RGB(static_cast<uint8_t>(40 + x * 4), static_cast<uint8_t>(30 + y * 5), 128);
+}
+
+TEST_F(SlicingPipeline, JpegCellsStayCloseToThePicture)
+{
+    const TBitmap smooth = MakePicture(40, 30, SmoothColor);
+    for (int type : { 1, 2 }) {
+        TempFolder folder;
+        TGenerationInput input { &smooth, Captions({ 16 }), Captions({ 8 }), kMagenta };
+        TGenerationSettings settings;
+        settings.OutputFolder = folder.Path().string();
+        settings.ImageType = type;
+        RecordingSink sink;
+        RunGeneration(input, settings, sink);
+
+        const int columns[] = { 0, 16, 40 };
+        const int rows[] = { 0, 8, 30 };
+        for (int k = 0; k < 2; ++k)
+            for (int m = 0; m < 2; ++m) {
+                const std::string name = folder
+                    / ("r" + std::to_string(k + 1) + "_c" + std::to_string(m + 1) + ImageExtension(type));
+                ASSERT_EQ(ReadFileBytes(name).substr(0, 2), "\xFF\xD8") << name;
+                TPicture picture;
+                picture.LoadFromFile(name);
+                TBitmap cell;
+                cell.Assign(*picture.Graphic());
+                ASSERT_EQ(cell.Width(), columns[m + 1] - columns[m]) << name;
+                ASSERT_EQ(cell.Height(), rows[k + 1] - rows[k]) << name;
+                int worst = 0;
+                for (int y = 0; y < cell.Height(); ++y)
+                    for (int x = 0; x < cell.Width(); ++x) {
+                        const TColor got = cell.Canvas().Pixel(x, y);
+                        const TColor want = SmoothColor(columns[m] + x, rows[k] + y);
+                        worst = std::max({ worst, std::abs(GetRValue(got) - GetRValue(want)),
+                            std::abs(GetGValue(got) - GetGValue(want)),
+                            std::abs(GetBValue(got) - GetBValue(want)) });
+                    }
+                EXPECT_LE(worst, 12) << name;
+            }
+    }
+}
+
+TEST_F(SlicingPipeline, EmptyPiecesAreSkippedAndLogged)
+{
+    // Two rows at one place, a row and a column beyond the picture (40 x 30)
+    // and two columns at one place.
+    TGenerationInput input { &m_picture, Captions({ 20, 20, 60 }), Captions({ 10, 10, 45 }), kMagenta };
+    TGenerationSettings settings;
+    settings.OutputFolder = m_folder.Path().string();
+    settings.WriteHTML = true;
+    settings.PageFileName = m_folder / "page.txt";
+    settings.DeleteTemp = false;
+    RecordingSink sink;
+    RunGeneration(input, settings, sink);
+
+    const std::vector<std::string> skipped = {
+        "Skipped r2.bmp: rows 10 to 10 give it no height.",
+        "Skipped r4.bmp: rows 45 to 30 give it no height.",
+        "Skipped r1_c2.gif: columns 20 to 20 give it no width.",
+        "Skipped r1_c4.gif: columns 60 to 40 give it no width.",
+        "Skipped r3_c2.gif: columns 20 to 20 give it no width.",
+        "Skipped r3_c4.gif: columns 60 to 40 give it no width.",
+    };
+    std::vector<std::string> logged;
+    std::copy_if(sink.Log.begin(), sink.Log.end(), std::back_inserter(logged),
+        [](const std::string& line) { return line.rfind("Skipped", 0) == 0; });
+    EXPECT_EQ(logged, skipped);
+    EXPECT_EQ(FolderEntries(m_folder.Path()),
+        (std::set<std::string> {
+            "page.txt", "r1.bmp", "r3.bmp", "r1_c1.gif", "r1_c3.gif", "r3_c1.gif", "r3_c3.gif" }));
+    EXPECT_EQ(CellLinesOf(ReadFileBytes(m_folder / "page.txt")),
+        (std::vector<std::string> {
+            "<tr>", "r1_c1.gif", "r1_c3.gif", "</tr>", "<tr>", "r3_c1.gif", "r3_c3.gif", "</tr>" }));
+    EXPECT_EQ(sink.LastDone, sink.LastTotal);
+
+    // The pieces that reach past the picture are cut at its edge.
+    TPicture strip;
+    strip.LoadFromFile(m_folder / "r3.bmp");
+    EXPECT_EQ(strip.Width(), 40);
+    EXPECT_EQ(strip.Height(), 20);
+    EXPECT_EQ(strip.Bitmap().Canvas().Pixel(39, 19), SourceColor(39, 29));
+}
+
+TEST_F(SlicingPipeline, LinesWhollyOutsideThePictureAreSkipped)
+{
+    TGenerationInput input { &m_picture, Captions({ 50, 70 }), Captions({ 35 }), kMagenta };
+    TGenerationSettings settings;
+    settings.OutputFolder = m_folder.Path().string();
+    RecordingSink sink;
+    RunGeneration(input, settings, sink);
+    EXPECT_NE(std::find(sink.Log.begin(), sink.Log.end(),
+                  "Skipped r1_c2.gif: columns 50 to 70 lie outside the picture's width of 40."),
+        sink.Log.end());
+    EXPECT_EQ(FolderEntries(m_folder.Path()), (std::set<std::string> { "r1_c1.gif" }));
+}
+
+TEST_F(SlicingPipeline, FailuresLeaveNoOpenFile)
+{
+    const std::string missing = m_folder / "missing";
+    const size_t before = OpenFileCount();
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> rows;
+        std::string folder;
+        bool page;
+        std::string pageFile;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        { "missing output folder", Captions({ 10 }), missing, false, "",
+            "Cannot create file " + missing + "/r1.bmp" },
+        { "caption not a number", { "10", "12a" }, m_folder.Path().string(), true, m_folder / "p.html",
+            "'12a' is not a valid integer value" },
+        { "page in a missing folder", {}, m_folder.Path().string(), true, missing + "/p.html",
+            "No such file or directory" },
+        { "page on a full device", {}, m_folder.Path().string(), true, "/dev/full",
+            "No space left on device" },
+        { "no page name", {}, m_folder.Path().string(), true, "", "No page file name was given" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TGenerationInput input { &m_picture, {}, c.rows, kMagenta };
+        TGenerationSettings settings;
+        settings.OutputFolder = c.folder;
+        settings.WriteHTML = c.page;
+        settings.PageFileName = c.pageFile;
+        RecordingSink sink;
+        try {
+            RunGeneration(input, settings, sink);
+            ADD_FAILURE() << "no exception";
+        } catch (const Exception& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+        EXPECT_EQ(OpenFileCount(), before);
+        EXPECT_EQ(std::find(sink.Events.begin(), sink.Events.end(), "beep"), sink.Events.end());
+    }
+    // Refused before the strips: nothing was written for a bad caption or a
+    // missing page name.
+    EXPECT_EQ(FolderEntries(m_folder.Path()), (std::set<std::string> { "r1.bmp" }));
+}
+
+TEST_F(SlicingPipeline, StripRemovedBeforeItIsReadBack)
+{
+    TGenerationInput input { &m_picture, {}, Captions({ 10 }), kMagenta };
+    TGenerationSettings settings;
+    settings.OutputFolder = m_folder.Path().string();
+    RecordingSink sink;
+    sink.OnLogLine = [this](const std::string& line) {
+        if (line.empty())
+            fs::remove(m_folder / "r2.bmp");
+    };
+    const size_t before = OpenFileCount();
+    try {
+        RunGeneration(input, settings, sink);
+        ADD_FAILURE() << "no exception";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open file " + m_folder / "r2.bmp");
+    }
+    EXPECT_EQ(OpenFileCount(), before);
+    // The first strip was cut and, as the run ended early, is still there.
+    EXPECT_EQ(FolderEntries(m_folder.Path()), (std::set<std::string> { "r1.bmp", "r1.gif" }));
+}
+
+} // namespace
+} // namespace sw
