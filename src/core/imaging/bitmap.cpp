@@ -487,8 +487,13 @@ void TBitmap::ReplaceImage(std::shared_ptr<TBitmapImage> image)
 void TBitmap::Unshare()
 {
     std::lock_guard<std::mutex> lock(g_shareLock);
-    if (m_image.use_count() > 1)
+    if (m_image.use_count() <= 1)
+        return;
+    try {
         m_image = std::make_shared<TBitmapImage>(*m_image);
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfResources();
+    }
 }
 
 TBitmapImage& TBitmap::Changing()
@@ -765,6 +770,44 @@ void TBitmap::LoadFromStream(TStream& stream)
 void TBitmap::SaveToStream(TStream& stream)
 {
     WriteBmp(*m_image, stream);
+}
+
+void TBitmap::SaveToClipboardFormat(TClipboardData& data)
+{
+    TMemoryStream file;
+    if (m_image->FileBytes.empty()) {
+        WriteBmp(*m_image, file);
+    } else {
+        // A run-length file may leave a gap before its pixels, which the
+        // clipboard form cannot express: its decoded rows go instead.
+        TBitmapImage decoded = *m_image;
+        decoded.FileBytes.clear();
+        WriteBmp(decoded, file);
+    }
+    const std::vector<uint8_t>& bytes = file.Bytes();
+    constexpr size_t kFileHeaderSize = 14;
+    data.Format = kClipboardDib;
+    data.Bytes.assign(
+        bytes.size() > kFileHeaderSize ? bytes.begin() + kFileHeaderSize : bytes.end(), bytes.end());
+}
+
+void TBitmap::LoadFromClipboardFormat(const TClipboardData& data)
+{
+    if (data.Format != kClipboardDib)
+        throw EInvalidGraphic("Unsupported clipboard format");
+    if (data.Bytes.empty()) {
+        Clear();
+        return;
+    }
+    // A file header in front; its pixel offset 0 makes the reader take the
+    // rows right after the colour table.
+    constexpr size_t kFileHeaderSize = 14;
+    std::vector<uint8_t> file(kFileHeaderSize + data.Bytes.size(), 0);
+    file[0] = 'B';
+    file[1] = 'M';
+    std::copy(data.Bytes.begin(), data.Bytes.end(), file.begin() + kFileHeaderSize);
+    ReplaceImage(ReadBmp(file));
+    Changed();
 }
 
 void TBitmap::Draw(TCanvas& canvas, const TRect& rect)

@@ -146,6 +146,12 @@ public:
 
     void Draw(TCanvas& canvas, const TRect& rect) override;
 
+    // The bitmap as a device-independent bitmap; an empty bitmap gives no
+    // bytes. Loading takes only that form ("Unsupported clipboard format"),
+    // reads it as a BMP file and leaves the bitmap as it was on failure.
+    void SaveToClipboardFormat(TClipboardData& data) override;
+    void LoadFromClipboardFormat(const TClipboardData& data) override;
+
 private:
     friend class TCanvas;
     void Unshare();

@@ -41,6 +41,18 @@ bool TGraphic::AssignTo(TGraphic&) const
     return false;
 }
 
+void TGraphic::SaveToClipboardFormat(TClipboardData& data)
+{
+    TBitmap bitmap;
+    bitmap.Assign(*this);
+    bitmap.SaveToClipboardFormat(data);
+}
+
+void TGraphic::LoadFromClipboardFormat(const TClipboardData&)
+{
+    throw EInvalidGraphic("Unsupported clipboard format");
+}
+
 void TGraphic::Changed()
 {
     if (OnChange)

@@ -7,6 +7,7 @@
 #include "base/colors.h"
 #include "base/stream.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,6 +26,17 @@ struct TRect {
     int Width() const { return Right - Left; }
     int Height() const { return Bottom - Top; }
     bool operator==(const TRect&) const = default;
+};
+
+// A picture on the clipboard. The one form written and read is the
+// device-independent bitmap: a BMP file without its 14-byte file header
+// (information header, masks, colour table, rows), the rows following the
+// colour table directly.
+constexpr uint16_t kClipboardDib = 8;
+
+struct TClipboardData {
+    uint16_t Format = 0;
+    std::vector<uint8_t> Bytes;
 };
 
 class TGraphic {
@@ -60,6 +72,13 @@ public:
 
     // Draws the graphic into rect of the canvas, stretched to fit.
     virtual void Draw(TCanvas& canvas, const TRect& rect) = 0;
+
+    // The picture in clipboard form; the default converts it into a bitmap
+    // first ("Cannot assign a %s to a %s" when this kind cannot).
+    virtual void SaveToClipboardFormat(TClipboardData& data);
+    // Takes the picture from clipboard data; the default refuses every form
+    // with EInvalidGraphic "Unsupported clipboard format".
+    virtual void LoadFromClipboardFormat(const TClipboardData& data);
 
     // Raised after every change of content.
     std::function<void()> OnChange;

@@ -197,6 +197,63 @@ TEST(Bitmap, TransparentColourRules)
     EXPECT_EQ(bitmap.TransparentColor(), 0x02FFFFFFu);
 }
 
+TEST(Bitmap, ClipboardFormRoundTrips)
+{
+    struct Case {
+        const char* name;
+        TPixelFormat format;
+    };
+    for (const Case& c : { Case { "device", TPixelFormat::pfDevice }, Case { "8 bits", TPixelFormat::pf8bit },
+             Case { "16 bits", TPixelFormat::pf16bit }, Case { "1 bit", TPixelFormat::pf1bit } }) {
+        SCOPED_TRACE(c.name);
+        TBitmap bitmap;
+        bitmap.SetSize(5, 3);
+        bitmap.Canvas().SetPixel(0, 0, clBlack);
+        bitmap.Canvas().SetPixel(4, 2, clBlack);
+        bitmap.SetPixelFormat(c.format);
+        TClipboardData data;
+        bitmap.SaveToClipboardFormat(data);
+        EXPECT_EQ(data.Format, kClipboardDib);
+        // The information header comes first: no file header.
+        ASSERT_GE(data.Bytes.size(), 40u);
+        EXPECT_EQ(data.Bytes[0], 40);
+
+        TBitmap copy;
+        copy.LoadFromClipboardFormat(data);
+        ASSERT_EQ(copy.Width(), 5);
+        ASSERT_EQ(copy.Height(), 3);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 5; ++x)
+                EXPECT_EQ(copy.Canvas().Pixel(x, y), bitmap.Canvas().Pixel(x, y)) << x << "," << y;
+    }
+}
+
+TEST(Bitmap, ClipboardRefusesOtherFormsAndKeepsThePicture)
+{
+    TBitmap bitmap;
+    bitmap.SetSize(2, 2);
+    for (const TClipboardData& data :
+        { TClipboardData { 2, { 1, 2, 3 } }, TClipboardData { kClipboardDib, { 40, 0, 0 } } }) {
+        EXPECT_THROW(bitmap.LoadFromClipboardFormat(data), EInvalidGraphic);
+        EXPECT_EQ(bitmap.Width(), 2);
+    }
+    try {
+        bitmap.LoadFromClipboardFormat({ 2, {} });
+        FAIL();
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_STREQ(e.what(), "Unsupported clipboard format");
+    }
+
+    // Other kinds go through a bitmap; one that cannot become one says so.
+    TClipboardData data;
+    TRedGraphic red;
+    red.SaveToClipboardFormat(data);
+    bitmap.LoadFromClipboardFormat(data);
+    EXPECT_EQ(bitmap.Canvas().Pixel(2, 1), RGB(255, 0, 0));
+    TOtherGraphic other;
+    EXPECT_THROW(other.SaveToClipboardFormat(data), EInvalidGraphicOperation);
+}
+
 TEST(Canvas, FillRectIsClippedAndExclusive)
 {
     TBitmap bitmap;

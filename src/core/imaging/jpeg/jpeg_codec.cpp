@@ -176,10 +176,16 @@ void CheckScanCount(j_decompress_ptr cinfo)
     std::longjmp(codec.jump, 1);
 }
 
+// A frame header of a few bytes could otherwise ask for gigabytes of
+// bitmap and coefficient memory; checked before anything is decoded.
 void CheckImageSize(j_decompress_ptr cinfo)
 {
-    if (static_cast<int64_t>(cinfo->image_width) * cinfo->image_height > kMaxBitmapPixels)
-        ERREXIT1(cinfo, JERR_IMAGE_TOO_BIG, static_cast<unsigned>(JPEG_MAX_DIMENSION));
+    if (static_cast<int64_t>(cinfo->image_width) * cinfo->image_height <= kMaxBitmapPixels)
+        return;
+    Codec& codec = CodecOf(reinterpret_cast<j_common_ptr>(cinfo));
+    codec.pending
+        = std::make_exception_ptr(EJPEG(JpegTooLargeMessage(cinfo->image_width, cinfo->image_height)));
+    std::longjmp(codec.jump, 1);
 }
 
 } // namespace
@@ -712,6 +718,12 @@ void JpegCodecAccess::Encode(TJPEGImage& image)
     image.m_data->Grayscale = gray;
     image.m_data->Data = std::move(output);
     image.Progress(TProgressStage::Ending, 100, false, TRect {});
+}
+
+std::string JpegTooLargeMessage(uint32_t width, uint32_t height)
+{
+    return Format("JPEG image of %u x %u pixels is larger than the %lld pixels allowed", width, height,
+        static_cast<long long>(kMaxBitmapPixels));
 }
 
 JpegHeaderInfo ReadJpegHeader(TMemoryStream& data)

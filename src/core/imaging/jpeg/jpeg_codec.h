@@ -6,6 +6,7 @@
 #include "base/stream.h"
 
 #include <cstdint>
+#include <string>
 
 namespace sw {
 
@@ -19,9 +20,13 @@ struct JpegHeaderInfo {
 };
 
 // Reads the header of the JPEG file held in data (from position 0). EJPEG
-// with the library's code when it is none, or when it asks for more pixels
-// than kMaxBitmapPixels.
+// with the library's code when it is none, or with JpegTooLargeMessage when
+// it asks for more pixels than kMaxBitmapPixels (2^28: about 800 MB of
+// 24-bit rows).
 JpegHeaderInfo ReadJpegHeader(TMemoryStream& data);
+
+// "JPEG image of W x H pixels is larger than the N pixels allowed".
+std::string JpegTooLargeMessage(uint32_t width, uint32_t height);
 
 // The most scans a file may have; each one costs a pass over the image.
 constexpr int kMaxJpegScans = 1000;

@@ -179,6 +179,27 @@ void TJPEGImage::Draw(TCanvas& canvas, const TRect& rect)
         canvas.CopyRect(rect, m_bitmap->Canvas(), TRect { 0, 0, m_bitmap->Width(), m_bitmap->Height() });
 }
 
+void TJPEGImage::SaveToClipboardFormat(TClipboardData& data)
+{
+    DecodeToBitmap();
+    if (m_bitmap) {
+        m_bitmap->SaveToClipboardFormat(data);
+        return;
+    }
+    data.Format = kClipboardDib;
+    data.Bytes.clear();
+}
+
+void TJPEGImage::LoadFromClipboardFormat(const TClipboardData& data)
+{
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->LoadFromClipboardFormat(data);
+    m_data = std::make_shared<TJPEGData>();
+    m_bitmap = std::move(bitmap);
+    m_needRecalc = true;
+    Changed();
+}
+
 bool TJPEGImage::Equals(const TJPEGImage& other) const
 {
     if (m_data->Data && other.m_data->Data)

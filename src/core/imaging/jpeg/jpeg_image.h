@@ -90,6 +90,11 @@ public:
 
     void Draw(TCanvas& canvas, const TRect& rect) override;
 
+    // Saving hands over the decoded bitmap; loading reads a bitmap and
+    // holds it for encoding, as Assign from a bitmap does.
+    void SaveToClipboardFormat(TClipboardData& data) override;
+    void LoadFromClipboardFormat(const TClipboardData& data) override;
+
     // Equal when both saved forms are the same bytes, or when both share
     // the same data.
     bool Equals(const TJPEGImage& other) const;

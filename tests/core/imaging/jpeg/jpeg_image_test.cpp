@@ -336,20 +336,40 @@ TEST(JpegImage, FailuresCarryTheLibrarysCode)
     }
 }
 
-TEST(JpegImage, HugeDeclaredSizeIsRefusedAtLoad)
+TEST(JpegImage, DeclaredSizeIsBoundedAtLoad)
 {
-    std::vector<uint8_t> bytes = EncodeBitmap(MakePicture(16, 16));
-    for (size_t i = 2; i + 8 < bytes.size(); ++i)
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
-            // 60000 x 60000 in the frame header: 3.6 gigapixels.
-            bytes[i + 5] = bytes[i + 7] = 0xEA;
-            bytes[i + 6] = bytes[i + 8] = 0x60;
-            break;
+    const std::vector<uint8_t> good = EncodeBitmap(MakePicture(16, 16));
+    size_t frame = 0;
+    for (size_t i = 2; i + 8 < good.size() && frame == 0; ++i)
+        if (good[i] == 0xFF && good[i + 1] == 0xC0)
+            frame = i;
+    ASSERT_GT(frame, 0u);
+    struct Case {
+        unsigned width;
+        unsigned height;
+        bool accepted;
+    };
+    // 16384 x 16384 is exactly the bound.
+    for (const Case& c : { Case { 60000, 60000, false }, Case { 16384, 16385, false },
+             Case { 16385, 16384, false }, Case { 16384, 16384, true } }) {
+        SCOPED_TRACE(Format("%u x %u", c.width, c.height));
+        std::vector<uint8_t> bytes = good;
+        bytes[frame + 5] = static_cast<uint8_t>(c.height >> 8);
+        bytes[frame + 6] = static_cast<uint8_t>(c.height);
+        bytes[frame + 7] = static_cast<uint8_t>(c.width >> 8);
+        bytes[frame + 8] = static_cast<uint8_t>(c.width);
+        TJPEGImage image;
+        TMemoryStream stream(bytes);
+        if (c.accepted) {
+            ASSERT_NO_THROW(image.LoadFromStream(stream));
+            EXPECT_EQ(image.Width(), static_cast<int>(c.width));
+            continue;
         }
-    TJPEGImage image;
-    TMemoryStream stream(bytes);
-    EXPECT_EQ(MessageOf([&] { image.LoadFromStream(stream); }), JpegError(JERR_IMAGE_TOO_BIG));
-    EXPECT_TRUE(image.Empty());
+        EXPECT_EQ(MessageOf([&] { image.LoadFromStream(stream); }), JpegTooLargeMessage(c.width, c.height));
+        EXPECT_TRUE(image.Empty());
+    }
+    EXPECT_EQ(JpegTooLargeMessage(60000, 60000),
+        "JPEG image of 60000 x 60000 pixels is larger than the 268435456 pixels allowed");
 }
 
 TEST(JpegImage, EndlessScansAreRefused)
@@ -427,6 +447,34 @@ TEST(JpegImage, CancelledOperationsLeaveNoPartialResult)
     decoder.LoadFromStream(stream);
     TBitmap bitmap;
     EXPECT_NO_THROW(bitmap.Assign(decoder));
+}
+
+TEST(JpegImage, ClipboardGoesThroughTheBitmap)
+{
+    const std::vector<uint8_t> bytes = EncodeBitmap(MakePicture(9, 7));
+    TJPEGImage loaded;
+    TMemoryStream stream(bytes);
+    loaded.LoadFromStream(stream);
+    TClipboardData data;
+    loaded.SaveToClipboardFormat(data);
+    TBitmap fromClipboard;
+    fromClipboard.LoadFromClipboardFormat(data);
+    TBitmap decoded = DecodeBytes(bytes);
+    ASSERT_EQ(fromClipboard.Width(), 9);
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 9; ++x)
+            EXPECT_EQ(fromClipboard.Canvas().Pixel(x, y), decoded.Canvas().Pixel(x, y));
+
+    // Loading drops the compressed bytes and encodes the new picture.
+    TJPEGImage target;
+    TMemoryStream small(EncodeBitmap(MakePicture(3, 3)));
+    target.LoadFromStream(small);
+    target.LoadFromClipboardFormat(data);
+    EXPECT_EQ(target.Width(), 9);
+    EXPECT_EQ(SaveBytes(target), EncodeBitmap(fromClipboard));
+
+    EXPECT_THROW(target.LoadFromClipboardFormat({ 2, {} }), EInvalidGraphic);
+    EXPECT_EQ(target.Width(), 9);
 }
 
 TEST(JpegImage, SizeCannotChange)
