@@ -2,6 +2,7 @@
 
 #include "base/errors.h"
 #include "base/sysutils.h"
+#include "imaging/gif/gif_io.h"
 #include "imaging/gif/lzw_encoder.h"
 
 #include <algorithm>
@@ -10,44 +11,11 @@
 
 namespace sw {
 
+using namespace gif_io;
+
 namespace {
 
-constexpr uint8_t kExtensionIntroducer = 0x21;
-constexpr uint8_t kImageSeparator = 0x2C;
-constexpr uint8_t kTrailer = 0x3B;
-
 const char* const kSaving = "Saving...";
-
-void PutU16(uint8_t* out, int value)
-{
-    out[0] = static_cast<uint8_t>(value);
-    out[1] = static_cast<uint8_t>(value >> 8);
-}
-
-uint16_t GetU16(const uint8_t* in)
-{
-    return static_cast<uint16_t>(in[0] | in[1] << 8);
-}
-
-void ReadExact(TStream& stream, void* buffer, size_t count)
-{
-    if (stream.Read(buffer, count) != count)
-        throw GIFException("Premature end of data");
-}
-
-struct TExtensionClass {
-    uint8_t Label;
-    TGIFExtensionFactory Create;
-};
-
-std::vector<TExtensionClass>& ExtensionClasses()
-{
-    static std::vector<TExtensionClass> classes {
-        { TGIFGraphicControlExtension::kLabel,
-            [](TGIFSubImage* frame) { return std::make_unique<TGIFGraphicControlExtension>(frame); } },
-    };
-    return classes;
-}
 
 } // namespace
 
@@ -59,20 +27,6 @@ void RegisterGifImageFormat()
     TPicture::RegisterFileFormat(
         LowerCaseAscii("GIF"), "GIF Image", [] { return std::make_unique<TGIFImage>(); });
     registered = true;
-}
-
-void RegisterExtension(uint8_t label, TGIFExtensionFactory factory)
-{
-    ExtensionClasses().push_back(TExtensionClass { label, std::move(factory) });
-}
-
-const TGIFExtensionFactory* FindExtensionFactory(uint8_t label)
-{
-    const auto& classes = ExtensionClasses();
-    for (auto it = classes.rbegin(); it != classes.rend(); ++it)
-        if (it->Label == label)
-            return &it->Create;
-    return nullptr;
 }
 
 // ---- TGIFItem
@@ -221,12 +175,7 @@ void TGIFGraphicControlExtension::SaveBody(TStream& stream)
 
 void TGIFGraphicControlExtension::LoadFromStream(TStream& stream)
 {
-    uint8_t head[2];
-    ReadExact(stream, head, sizeof head);
-    if (head[0] != kExtensionIntroducer)
-        throw GIFException("Invalid extension introducer");
-    if (head[1] != kLabel)
-        throw GIFException("Internal error: Extension Instance does not match Extension Label");
+    ReadIntroducer(stream);
     uint8_t body[6] = {};
     if (stream.Read(body, sizeof body) != sizeof body)
         Warning(TGIFSeverity::Warning, "Premature end of data");
@@ -322,6 +271,7 @@ void TGIFSubImage::Clear()
     m_height = 0;
     m_transparent = false;
     m_bitmap.reset();
+    DropBitmap();
 }
 
 bool TGIFSubImage::SortByUsage()
@@ -371,11 +321,6 @@ void TGIFSubImage::SaveToStream(TStream& stream)
     EncodeFrame(stream, bits, colorLimit, m_data.data(), Interlaced(), m_height, m_width);
 }
 
-void TGIFSubImage::LoadFromStream(TStream& /*stream*/)
-{
-    throw GIFException("Reading GIF frames is not supported");
-}
-
 // ---- TGIFTrailer
 
 void TGIFTrailer::SaveToStream(TStream& stream)
@@ -395,24 +340,28 @@ void TGIFTrailer::LoadFromStream(TStream& stream)
 TGIFImage::TGIFImage()
     : m_header(this)
     , m_settings(GifDefaults)
+    , m_dithered(GifLowColorScreen())
 { }
 
 TGIFImage::~TGIFImage() = default;
 
 void TGIFImage::SetWidth(int width)
 {
+    DropBitmaps();
     m_header.SetWidth(width);
     Changed();
 }
 
 void TGIFImage::SetHeight(int height)
 {
+    DropBitmaps();
     m_header.SetHeight(height);
     Changed();
 }
 
 void TGIFImage::Clear()
 {
+    DropBitmaps();
     m_images.Clear();
     m_header.Clear();
 }
@@ -500,16 +449,12 @@ void TGIFImage::SaveToStream(TStream& stream)
     Progress(TGIFProgressStage::Ending, 100, kSaving);
 }
 
-void TGIFImage::LoadFromStream(TStream& /*stream*/)
-{
-    throw GIFException("Reading GIF files is not supported");
-}
-
 void TGIFImage::Draw(TCanvas& canvas, const TRect& rect)
 {
-    if (m_images.Empty() || m_images[0].m_bitmap == nullptr)
+    const TBitmap* image = ImageBitmap();
+    if (image == nullptr || image->Empty())
         return;
-    TBitmap& bitmap = *m_images[0].m_bitmap;
+    TBitmap bitmap(*image);
     canvas.CopyRect(rect, bitmap.Canvas(), TRect { 0, 0, bitmap.Width(), bitmap.Height() });
 }
 

@@ -113,6 +113,20 @@ private:
     TGIFGlobalColorMap m_colorMap;
 };
 
+class TGIFExtension;
+
+// An extension class as the reader sees it: its label, how to make one, and
+// how it picks a more specific class from the bytes after the label.
+struct TGIFExtensionClass {
+    const char* Name;
+    uint8_t Label;
+    std::unique_ptr<TGIFExtension> (*Create)(TGIFSubImage* frame);
+    // The stream stands after the label (and is put back by the caller).
+    // Returns the class for the bytes ahead: self when nothing more specific
+    // fits, nullptr when the bytes rule out every class.
+    const TGIFExtensionClass* (*FindSubClass)(const TGIFExtensionClass& self, TStream& stream);
+};
+
 class TGIFExtension : public TGIFItem {
 public:
     explicit TGIFExtension(TGIFSubImage* frame);
@@ -126,19 +140,43 @@ public:
 
 protected:
     virtual void SaveBody(TStream& stream) = 0;
+    // Reads 0x21 ("Invalid extension introducer" otherwise) and the label
+    // ("Internal error: Extension Instance does not match Extension Label"
+    // when it is not this class's).
+    void ReadIntroducer(TStream& stream) const;
 
 private:
     TGIFSubImage* m_frame;
 };
 
-using TGIFExtensionFactory = std::function<std::unique_ptr<TGIFExtension>(TGIFSubImage* frame)>;
+// The extension classes by label, searched from the last entry backwards.
+// Holds 0x01, 0xF9, 0xFE and 0xFF from the start.
+class TExtensionList {
+public:
+    static void Add(const TGIFExtensionClass& extensionClass);
+    static const TGIFExtensionClass* Find(uint8_t label);
+};
 
-// The extension classes by label, searched from the last registration
-// backwards. Holds the graphic control extension from the start.
-void RegisterExtension(uint8_t label, TGIFExtensionFactory factory);
-const TGIFExtensionFactory* FindExtensionFactory(uint8_t label);
+// Application extension classes by their 11 identifier bytes (compared byte
+// for byte). Holds "NETSCAPE2.0" and "ANIMEXTS1.0" from the start.
+class TAppExtensionList {
+public:
+    static void Add(const std::string& identifier, const TGIFExtensionClass& extensionClass);
+    static const TGIFExtensionClass* Find(const uint8_t* identifier);
+};
 
-class TGIFExtensionList : public TGIFList<TGIFExtension> { };
+// With the stream after an 0x21 byte: the class for the extension ahead, or
+// nullptr. The stream is left where it was.
+const TGIFExtensionClass* FindExtensionClass(TStream& stream);
+
+class TGIFExtensionList : public TGIFList<TGIFExtension> {
+public:
+    // Reads extensions for the frame up to the next image separator or
+    // trailer, which is left unread. "Unknown extension type" for a label
+    // without a class; a byte that is no introducer warns "Invalid extension
+    // introducer" and ends the list.
+    void LoadFromStream(TStream& stream, TGIFSubImage* frame);
+};
 
 enum class TDisposalMethod : uint8_t { NoAction = 0, DoNothing = 1, Background = 2, Previous = 3 };
 
@@ -152,6 +190,7 @@ public:
     ~TGIFGraphicControlExtension() override;
 
     uint8_t Label() const override { return kLabel; }
+    static const TGIFExtensionClass& Class();
 
     bool Transparent() const { return (m_packed & 0x01) != 0; }
     // Also sets the frame's transparent flag.
@@ -178,6 +217,136 @@ private:
     uint16_t m_delay = 0;
     uint8_t m_transparentIndex = 0;
     uint8_t m_terminator = 0;
+};
+
+// Text lines carried in data sub-blocks: each sub-block is one line, cut at
+// its first 0 byte. A line longer than 255 bytes is written as several.
+using TGIFLines = std::vector<std::string>;
+
+class TGIFCommentExtension : public TGIFExtension {
+public:
+    static constexpr uint8_t kLabel = 0xFE;
+    using TGIFExtension::TGIFExtension;
+    uint8_t Label() const override { return kLabel; }
+    static const TGIFExtensionClass& Class();
+
+    TGIFLines& Lines() { return m_lines; }
+    const TGIFLines& Lines() const { return m_lines; }
+
+    void LoadFromStream(TStream& stream) override;
+
+protected:
+    void SaveBody(TStream& stream) override;
+
+private:
+    TGIFLines m_lines;
+};
+
+// Plain text drawn on a grid of character cells.
+class TGIFTextExtension : public TGIFExtension {
+public:
+    static constexpr uint8_t kLabel = 0x01;
+    using TGIFExtension::TGIFExtension;
+    uint8_t Label() const override { return kLabel; }
+    static const TGIFExtensionClass& Class();
+
+    int Left() const { return m_left; }
+    int Top() const { return m_top; }
+    int GridWidth() const { return m_width; }
+    int GridHeight() const { return m_height; }
+    int CellWidth() const { return m_cellWidth; }
+    int CellHeight() const { return m_cellHeight; }
+    int ForegroundColorIndex() const { return m_foreground; }
+    int BackgroundColorIndex() const { return m_background; }
+    void SetGrid(int left, int top, int width, int height);
+    void SetCell(int width, int height, int foreground, int background);
+    TGIFLines& Lines() { return m_lines; }
+    const TGIFLines& Lines() const { return m_lines; }
+
+    void LoadFromStream(TStream& stream) override;
+
+protected:
+    void SaveBody(TStream& stream) override;
+
+private:
+    uint16_t m_left = 0;
+    uint16_t m_top = 0;
+    uint16_t m_width = 0;
+    uint16_t m_height = 0;
+    uint8_t m_cellWidth = 0;
+    uint8_t m_cellHeight = 0;
+    uint8_t m_foreground = 0;
+    uint8_t m_background = 0;
+    TGIFLines m_lines;
+};
+
+// One data sub-block kept as it was read.
+using TGIFBlock = std::vector<uint8_t>;
+
+// An application extension: an 11-byte identifier (8 bytes of name, 3 of
+// authentication code) and data sub-blocks. This base class keeps the
+// sub-blocks as raw bytes; it stands for identifiers it cannot place.
+class TGIFApplicationExtension : public TGIFExtension {
+public:
+    static constexpr uint8_t kLabel = 0xFF;
+    static constexpr size_t kIdentifierSize = 11;
+    using TGIFExtension::TGIFExtension;
+    uint8_t Label() const override { return kLabel; }
+    static const TGIFExtensionClass& Class();
+
+    const std::string& Identifier() const { return m_identifier; }
+    // Padded with 0 bytes or cut to 11 bytes.
+    void SetIdentifier(const std::string& identifier);
+
+    // Block size 10 (read as an 11-byte identifier whose last byte is the
+    // first byte of the data) is accepted; below 10 fails with "Unsupported
+    // Application Extension block size"; bytes of a block above 11 after the
+    // identifier are skipped.
+    void LoadFromStream(TStream& stream) override;
+
+protected:
+    void SaveBody(TStream& stream) override;
+    // The sub-blocks after the identifier, up to and including the 0 block
+    // (or the end of the stream).
+    virtual void LoadData(TStream& stream);
+    virtual void SaveData(TStream& stream);
+
+    std::vector<TGIFBlock> m_blocks;
+
+private:
+    std::string m_identifier = std::string(kIdentifierSize, '\0');
+};
+
+// An identifier without a class of its own: the sub-blocks as they are.
+class TGIFUnknownAppExtension : public TGIFApplicationExtension {
+public:
+    using TGIFApplicationExtension::TGIFApplicationExtension;
+    static const TGIFExtensionClass& Class();
+    const std::vector<TGIFBlock>& Blocks() const { return m_blocks; }
+    std::vector<TGIFBlock>& Blocks() { return m_blocks; }
+};
+
+// The looping extension ("NETSCAPE2.0", also read for "ANIMEXTS1.0"):
+// sub-block 1 holds the loop count, sub-block 2 a buffer size.
+class TGIFAppExtNSLoop : public TGIFApplicationExtension {
+public:
+    explicit TGIFAppExtNSLoop(TGIFSubImage* frame);
+    static const TGIFExtensionClass& Class();
+
+    int Loops() const { return m_loops; }
+    void SetLoops(int loops) { m_loops = static_cast<uint16_t>(loops); }
+    uint32_t BufferSize() const { return m_bufferSize; }
+    void SetBufferSize(uint32_t size) { m_bufferSize = size; }
+
+protected:
+    // "Invalid GIF data" when a sub-block is too short for its value.
+    void LoadData(TStream& stream) override;
+    // The loop count, then the buffer size when it is not 0.
+    void SaveData(TStream& stream) override;
+
+private:
+    uint16_t m_loops = 0;
+    uint32_t m_bufferSize = 0;
 };
 
 // One frame: image descriptor, local colour table, pixel block (one byte per
@@ -236,13 +405,36 @@ public:
     // 2 when the local table is marked sorted or there are extensions.
     int Version() const override;
     void SaveToStream(TStream& stream) override;
+    // The extensions, then (unless the trailer, a 0 byte or the end of the
+    // stream comes first) the image descriptor, local colour table and image
+    // data. A frame of width or height 0 takes the logical screen's size.
+    // Frames above kMaxGIFFramePixels fail with a GIFException.
     void LoadFromStream(TStream& stream) override;
+    // Fills the pixel block from LZW image data at the stream's position.
+    // Pixels the data does not reach keep the transparent index (transparent
+    // frame) or 0.
+    void DecodeFrameData(TStream& stream);
+
+    // The frame as a bitmap, built on first use; nullptr without a pixel
+    // block. On a true-colour screen an 8-bit bitmap whose pixels are the
+    // frame's indices, with a 256-entry colour table (entries beyond the
+    // frame's colours black); dithered to the web cube otherwise. "No global
+    // or local color table defined" when no table can be had.
+    const TBitmap* FrameBitmap();
+    // One bit per pixel, most significant first, set where the pixel is the
+    // transparent index; rows padded to 16 bits. Empty unless the frame is
+    // transparent and FrameBitmap was built.
+    const std::vector<uint8_t>& TransparencyMask() const { return m_mask; }
 
 private:
     friend class TGIFGraphicControlExtension;
     friend class TGIFImage;
     void AllocateData();
     void ReadBitmap(const TBitmap& kept);
+    void BuildTrueColorBitmap(const TGIFColorMap& palette);
+    void BuildDitheredBitmap(const TGIFColorMap& palette);
+    void BuildTransparencyMask();
+    void DropBitmap();
 
     uint16_t m_left = 0;
     uint16_t m_top = 0;
@@ -255,6 +447,8 @@ private:
     bool m_transparent = false;
     TGIFGraphicControlExtension* m_graphicControl = nullptr;
     std::unique_ptr<TBitmap> m_bitmap;
+    std::unique_ptr<TBitmap> m_frameBitmap;
+    std::vector<uint8_t> m_mask;
 };
 
 class TGIFImageList : public TGIFList<TGIFSubImage> { };
@@ -265,6 +459,16 @@ public:
     void SaveToStream(TStream& stream) override;
     void LoadFromStream(TStream& stream) override;
 };
+
+// Limits for reading: a frame's pixel block, the logical screen, and all
+// pixel blocks of one image together. Files asking for more fail with a
+// GIFException naming the size instead of exhausting memory.
+constexpr int64_t kMaxGIFFramePixels = int64_t(1) << 26; // 8192 x 8192
+constexpr int64_t kMaxGIFImagePixels = int64_t(1) << 28;
+
+// Whether the screen has 8 bits per pixel or fewer (sampled once); frame
+// bitmaps are then dithered to the web cube.
+bool GifLowColorScreen();
 
 class TGIFImage : public TGraphic {
 public:
@@ -308,8 +512,25 @@ public:
     int ColorResolutionBits() const;
 
     void SaveToStream(TStream& stream) override;
+    // Clears the image and reads a whole file. On a GIFException (or a
+    // stream error) the stream goes back to where it stood; frames read
+    // before the failure stay. Damage after the header is mostly reported
+    // as warnings and reading keeps what it has.
     void LoadFromStream(TStream& stream) override;
     void Draw(TCanvas& canvas, const TRect& rect) override;
+    // Only to a bitmap, which gets ImageBitmap (or is emptied without frames).
+    bool AssignTo(TGraphic& dest) const override;
+
+    // The first frame on the logical screen, built on first use; nullptr
+    // without frames.
+    const TBitmap* ImageBitmap() const;
+    // The global colour table, or without one the first frame's; "No
+    // global or local color table defined" when both are empty.
+    const TGIFColorMap& ImagePalette() const;
+    // Frame bitmaps are dithered to the web cube; defaults to
+    // GifLowColorScreen().
+    bool Dithered() const { return m_dithered; }
+    void SetDithered(bool value);
 
     TGIFWarningEvent OnWarning;
     TGIFProgressEvent OnProgress;
@@ -322,10 +543,16 @@ private:
     // Widens the logical screen to hold the frame, with warnings when it
     // was already set.
     void FrameBoundsChanged(const TGIFSubImage& frame);
+    void LoadFromMemory(TMemoryStream& stream);
+    void LoadFrames(TStream& stream);
+    void DropBitmaps();
 
     TGIFHeader m_header;
     TGIFImageList m_images;
     TGIFDefaults m_settings;
+    bool m_dithered;
+    mutable std::unique_ptr<TBitmap> m_bitmap;
+    int64_t m_pixelsRead = 0;
 };
 
 } // namespace sw

@@ -1,0 +1,35 @@
+#pragma once
+
+// Byte helpers shared by the GIF writer and reader.
+
+#include "base/errors.h"
+#include "base/stream.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sw::gif_io {
+
+constexpr uint8_t kExtensionIntroducer = 0x21;
+constexpr uint8_t kImageSeparator = 0x2C;
+constexpr uint8_t kTrailer = 0x3B;
+
+inline void PutU16(uint8_t* out, int value)
+{
+    out[0] = static_cast<uint8_t>(value);
+    out[1] = static_cast<uint8_t>(value >> 8);
+}
+
+inline uint16_t GetU16(const uint8_t* in)
+{
+    return static_cast<uint16_t>(in[0] | in[1] << 8);
+}
+
+// Exactly count bytes, or GIFException "Premature end of data".
+inline void ReadExact(TStream& stream, void* buffer, size_t count)
+{
+    if (stream.Read(buffer, count) != count)
+        throw GIFException("Premature end of data");
+}
+
+} // namespace sw::gif_io

@@ -1,0 +1,736 @@
+// Reading GIF files into the object model, the extension classes, and the
+// bitmaps a read image is shown through.
+
+#include "base/errors.h"
+#include "imaging/gif/color_reduction.h"
+#include "imaging/gif/gif_image.h"
+#include "imaging/gif/gif_io.h"
+#include "imaging/gif/lzw_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace sw {
+
+using namespace gif_io;
+
+namespace {
+
+const char* const kLoading = "Loading...";
+const char* const kRendering = "Rendering...";
+
+const bool g_lowColorScreen = kDisplayBitsPerPixel <= 8;
+
+bool ReadByte(TStream& stream, uint8_t& byte)
+{
+    return stream.Read(&byte, 1) == 1;
+}
+
+// The next byte that is not 0; false at the end of the stream.
+bool ReadNonZero(TStream& stream, uint8_t& byte)
+{
+    while (ReadByte(stream, byte))
+        if (byte != 0)
+            return true;
+    return false;
+}
+
+void StepBack(TStream& stream)
+{
+    stream.Seek(-1, SeekOrigin::Current);
+}
+
+// Skips up to 255 bytes; the end of the stream simply stops it.
+void SkipBytes(TStream& stream, size_t count)
+{
+    uint8_t scratch[255];
+    stream.Read(scratch, std::min(count, sizeof scratch));
+}
+
+void ReadSubBlockLines(TStream& stream, TGIFLines& lines)
+{
+    lines.clear();
+    char buffer[255];
+    uint8_t size = 0;
+    if (!ReadByte(stream, size))
+        return;
+    while (size != 0) {
+        ReadExact(stream, buffer, size);
+        lines.emplace_back(buffer, strnlen(buffer, size));
+        if (!ReadByte(stream, size))
+            return;
+    }
+}
+
+void WriteSubBlocks(TStream& stream, const uint8_t* bytes, size_t count)
+{
+    for (size_t at = 0; at < count; at += 255) {
+        const size_t n = std::min<size_t>(255, count - at);
+        stream.WriteByte(static_cast<uint8_t>(n));
+        stream.WriteBuffer(bytes + at, n);
+    }
+}
+
+// An empty line has no sub-block of its own (a 0 size ends the list).
+void WriteSubBlockLines(TStream& stream, const TGIFLines& lines)
+{
+    for (const std::string& line : lines)
+        WriteSubBlocks(stream, reinterpret_cast<const uint8_t*>(line.data()), line.size());
+    stream.WriteByte(0);
+}
+
+void PutU32(uint8_t* out, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+const TGIFExtensionClass* SameClass(const TGIFExtensionClass& self, TStream& /*stream*/)
+{
+    return &self;
+}
+
+const TGIFExtensionClass* ApplicationSubClass(const TGIFExtensionClass& self, TStream& stream)
+{
+    uint8_t size = 0;
+    if (!ReadByte(stream, size))
+        return nullptr;
+    uint8_t identifier[TGIFApplicationExtension::kIdentifierSize];
+    if (size == 10)
+        return stream.Read(identifier, 10) == 10 ? &TGIFUnknownAppExtension::Class() : nullptr;
+    if (size == 11 && stream.Read(identifier, sizeof identifier) == sizeof identifier) {
+        const TGIFExtensionClass* registered = TAppExtensionList::Find(identifier);
+        return registered != nullptr ? registered : &TGIFUnknownAppExtension::Class();
+    }
+    return &self;
+}
+
+template <typename T> std::unique_ptr<TGIFExtension> Make(TGIFSubImage* frame)
+{
+    return std::make_unique<T>(frame);
+}
+
+std::vector<const TGIFExtensionClass*>& ExtensionClasses()
+{
+    static std::vector<const TGIFExtensionClass*> classes {
+        &TGIFTextExtension::Class(),
+        &TGIFGraphicControlExtension::Class(),
+        &TGIFCommentExtension::Class(),
+        &TGIFApplicationExtension::Class(),
+    };
+    return classes;
+}
+
+struct TAppExtensionEntry {
+    std::string Identifier;
+    const TGIFExtensionClass* Class;
+};
+
+std::vector<TAppExtensionEntry>& AppExtensionClasses()
+{
+    static std::vector<TAppExtensionEntry> classes {
+        { "NETSCAPE2.0", &TGIFAppExtNSLoop::Class() },
+        { "ANIMEXTS1.0", &TGIFAppExtNSLoop::Class() },
+    };
+    return classes;
+}
+
+} // namespace
+
+bool GifLowColorScreen()
+{
+    return g_lowColorScreen;
+}
+
+// ---- Registries
+
+void TExtensionList::Add(const TGIFExtensionClass& extensionClass)
+{
+    ExtensionClasses().push_back(&extensionClass);
+}
+
+const TGIFExtensionClass* TExtensionList::Find(uint8_t label)
+{
+    const auto& classes = ExtensionClasses();
+    for (auto it = classes.rbegin(); it != classes.rend(); ++it)
+        if ((*it)->Label == label)
+            return *it;
+    return nullptr;
+}
+
+void TAppExtensionList::Add(const std::string& identifier, const TGIFExtensionClass& extensionClass)
+{
+    std::string key = identifier;
+    key.resize(TGIFApplicationExtension::kIdentifierSize, '\0');
+    AppExtensionClasses().push_back({ key, &extensionClass });
+}
+
+const TGIFExtensionClass* TAppExtensionList::Find(const uint8_t* identifier)
+{
+    const auto& classes = AppExtensionClasses();
+    for (auto it = classes.rbegin(); it != classes.rend(); ++it)
+        if (std::memcmp(it->Identifier.data(), identifier, TGIFApplicationExtension::kIdentifierSize) == 0)
+            return it->Class;
+    return nullptr;
+}
+
+const TGIFExtensionClass* FindExtensionClass(TStream& stream)
+{
+    const int64_t start = stream.Position();
+    uint8_t label = 0;
+    const TGIFExtensionClass* found = ReadByte(stream, label) ? TExtensionList::Find(label) : nullptr;
+    const int64_t afterLabel = stream.Position();
+    // Each class looks at the same bytes; the answer settles within a step
+    // or two, the bound only guards against a registry that cycles.
+    for (int step = 0; found != nullptr && step < 8; ++step) {
+        stream.SetPosition(afterLabel);
+        const TGIFExtensionClass* next = found->FindSubClass(*found, stream);
+        if (next == found)
+            break;
+        found = next;
+    }
+    stream.SetPosition(start);
+    return found;
+}
+
+// ---- Extensions
+
+void TGIFExtension::ReadIntroducer(TStream& stream) const
+{
+    uint8_t head[2];
+    ReadExact(stream, head, sizeof head);
+    if (head[0] != kExtensionIntroducer)
+        throw GIFException("Invalid extension introducer");
+    if (head[1] != Label())
+        throw GIFException("Internal error: Extension Instance does not match Extension Label");
+}
+
+void TGIFExtensionList::LoadFromStream(TStream& stream, TGIFSubImage* frame)
+{
+    uint8_t byte = 0;
+    if (!ReadByte(stream, byte))
+        return;
+    while (byte != kImageSeparator && byte != kTrailer) {
+        if (byte != kExtensionIntroducer) {
+            if (frame != nullptr)
+                frame->Warning(TGIFSeverity::Warning, "Invalid extension introducer");
+            break;
+        }
+        const TGIFExtensionClass* found = FindExtensionClass(stream);
+        if (found == nullptr)
+            throw GIFException("Unknown extension type");
+        StepBack(stream);
+        std::unique_ptr<TGIFExtension> extension = found->Create(frame);
+        extension->LoadFromStream(stream);
+        Add(std::move(extension));
+        if (!ReadByte(stream, byte))
+            return;
+    }
+    StepBack(stream);
+}
+
+const TGIFExtensionClass& TGIFGraphicControlExtension::Class()
+{
+    static const TGIFExtensionClass c { "TGIFGraphicControlExtension", kLabel,
+        Make<TGIFGraphicControlExtension>, SameClass };
+    return c;
+}
+
+const TGIFExtensionClass& TGIFCommentExtension::Class()
+{
+    static const TGIFExtensionClass c { "TGIFCommentExtension", kLabel, Make<TGIFCommentExtension>,
+        SameClass };
+    return c;
+}
+
+void TGIFCommentExtension::LoadFromStream(TStream& stream)
+{
+    ReadIntroducer(stream);
+    ReadSubBlockLines(stream, m_lines);
+}
+
+void TGIFCommentExtension::SaveBody(TStream& stream)
+{
+    WriteSubBlockLines(stream, m_lines);
+}
+
+const TGIFExtensionClass& TGIFTextExtension::Class()
+{
+    static const TGIFExtensionClass c { "TGIFTextExtension", kLabel, Make<TGIFTextExtension>, SameClass };
+    return c;
+}
+
+void TGIFTextExtension::SetGrid(int left, int top, int width, int height)
+{
+    m_left = static_cast<uint16_t>(left);
+    m_top = static_cast<uint16_t>(top);
+    m_width = static_cast<uint16_t>(width);
+    m_height = static_cast<uint16_t>(height);
+}
+
+void TGIFTextExtension::SetCell(int width, int height, int foreground, int background)
+{
+    m_cellWidth = static_cast<uint8_t>(width);
+    m_cellHeight = static_cast<uint8_t>(height);
+    m_foreground = static_cast<uint8_t>(foreground);
+    m_background = static_cast<uint8_t>(background);
+}
+
+void TGIFTextExtension::LoadFromStream(TStream& stream)
+{
+    ReadIntroducer(stream);
+    // The block size byte is not checked: the header is 12 bytes whatever it says.
+    uint8_t header[13];
+    ReadExact(stream, header, sizeof header);
+    SetGrid(GetU16(header + 1), GetU16(header + 3), GetU16(header + 5), GetU16(header + 7));
+    SetCell(header[9], header[10], header[11], header[12]);
+    ReadSubBlockLines(stream, m_lines);
+}
+
+void TGIFTextExtension::SaveBody(TStream& stream)
+{
+    uint8_t header[13] = { 12 };
+    PutU16(header + 1, m_left);
+    PutU16(header + 3, m_top);
+    PutU16(header + 5, m_width);
+    PutU16(header + 7, m_height);
+    header[9] = m_cellWidth;
+    header[10] = m_cellHeight;
+    header[11] = m_foreground;
+    header[12] = m_background;
+    stream.WriteBuffer(header, sizeof header);
+    WriteSubBlockLines(stream, m_lines);
+}
+
+const TGIFExtensionClass& TGIFApplicationExtension::Class()
+{
+    static const TGIFExtensionClass c { "TGIFApplicationExtension", kLabel, Make<TGIFApplicationExtension>,
+        ApplicationSubClass };
+    return c;
+}
+
+void TGIFApplicationExtension::SetIdentifier(const std::string& identifier)
+{
+    m_identifier = identifier;
+    m_identifier.resize(kIdentifierSize, '\0');
+}
+
+void TGIFApplicationExtension::LoadFromStream(TStream& stream)
+{
+    ReadIntroducer(stream);
+    uint8_t size = 0;
+    ReadExact(stream, &size, 1);
+    if (size < 10)
+        throw GIFException("Unsupported Application Extension block size");
+    uint8_t identifier[kIdentifierSize];
+    ReadExact(stream, identifier, sizeof identifier);
+    // A 10-byte block has one identifier byte less; the byte read for it
+    // belongs to the data and is left as 0 here.
+    if (size == 10)
+        identifier[kIdentifierSize - 1] = 0;
+    m_identifier.assign(reinterpret_cast<const char*>(identifier), kIdentifierSize);
+    stream.Seek(static_cast<int64_t>(size) - static_cast<int64_t>(kIdentifierSize), SeekOrigin::Current);
+    LoadData(stream);
+}
+
+void TGIFApplicationExtension::SaveBody(TStream& stream)
+{
+    stream.WriteByte(static_cast<uint8_t>(kIdentifierSize));
+    stream.WriteBuffer(m_identifier.data(), kIdentifierSize);
+    SaveData(stream);
+}
+
+void TGIFApplicationExtension::LoadData(TStream& stream)
+{
+    m_blocks.clear();
+    uint8_t size = 0;
+    while (ReadByte(stream, size) && size != 0) {
+        TGIFBlock block(size);
+        ReadExact(stream, block.data(), size);
+        m_blocks.push_back(std::move(block));
+    }
+}
+
+void TGIFApplicationExtension::SaveData(TStream& stream)
+{
+    for (const TGIFBlock& block : m_blocks)
+        WriteSubBlocks(stream, block.data(), block.size());
+    stream.WriteByte(0);
+}
+
+const TGIFExtensionClass& TGIFUnknownAppExtension::Class()
+{
+    static const TGIFExtensionClass c { "TGIFUnknownAppExtension", kLabel, Make<TGIFUnknownAppExtension>,
+        ApplicationSubClass };
+    return c;
+}
+
+TGIFAppExtNSLoop::TGIFAppExtNSLoop(TGIFSubImage* frame)
+    : TGIFApplicationExtension(frame)
+{
+    SetIdentifier("NETSCAPE2.0");
+}
+
+const TGIFExtensionClass& TGIFAppExtNSLoop::Class()
+{
+    static const TGIFExtensionClass c { "TGIFAppExtNSLoop", kLabel, Make<TGIFAppExtNSLoop>,
+        ApplicationSubClass };
+    return c;
+}
+
+void TGIFAppExtNSLoop::LoadData(TStream& stream)
+{
+    uint8_t size = 0;
+    while (ReadByte(stream, size) && size != 0) {
+        uint8_t id = 0;
+        ReadExact(stream, &id, 1);
+        size_t rest = size - 1u;
+        uint8_t value[4];
+        if ((id & 7) == 1) {
+            if (rest < 2)
+                throw GIFException("Invalid GIF data");
+            ReadExact(stream, value, 2);
+            m_loops = GetU16(value);
+            rest -= 2;
+        } else if ((id & 7) == 2) {
+            if (rest < 4)
+                throw GIFException("Invalid GIF data");
+            ReadExact(stream, value, 4);
+            m_bufferSize = static_cast<uint32_t>(value[0]) | static_cast<uint32_t>(value[1]) << 8
+                | static_cast<uint32_t>(value[2]) << 16 | static_cast<uint32_t>(value[3]) << 24;
+            rest -= 4;
+        }
+        SkipBytes(stream, rest);
+    }
+}
+
+void TGIFAppExtNSLoop::SaveData(TStream& stream)
+{
+    uint8_t loops[4] = { 3, 1 };
+    PutU16(loops + 2, m_loops);
+    stream.WriteBuffer(loops, sizeof loops);
+    if (m_bufferSize != 0) {
+        uint8_t buffer[6] = { 5, 2 };
+        PutU32(buffer + 2, m_bufferSize);
+        stream.WriteBuffer(buffer, sizeof buffer);
+    }
+    stream.WriteByte(0);
+}
+
+// ---- TGIFSubImage
+
+void TGIFSubImage::LoadFromStream(TStream& stream)
+{
+    Clear();
+    m_left = 0;
+    m_top = 0;
+    m_packed = 0;
+    m_extensions.LoadFromStream(stream, this);
+
+    uint8_t next = 0;
+    if (!ReadByte(stream, next))
+        return;
+    StepBack(stream);
+    if (next == kTrailer || next == 0)
+        return; // a frame of extensions only
+
+    // The separator byte is not checked: the extension list stopped at it.
+    uint8_t descriptor[10];
+    ReadExact(stream, descriptor, sizeof descriptor);
+    m_left = GetU16(descriptor + 1);
+    m_top = GetU16(descriptor + 3);
+    m_width = GetU16(descriptor + 5);
+    m_height = GetU16(descriptor + 7);
+    m_packed = descriptor[9];
+    if (m_width == 0 || m_height == 0) {
+        m_width = Image() != nullptr ? static_cast<uint16_t>(Image()->Header().Width()) : 0;
+        m_height = Image() != nullptr ? static_cast<uint16_t>(Image()->Header().Height()) : 0;
+        Warning(TGIFSeverity::Warning, "Image exceeds Logical Screen size");
+    }
+    if ((m_packed & 0x80) != 0)
+        m_colorMap.LoadFromStream(stream, 2 << (m_packed & 0x07));
+    DecodeFrameData(stream);
+}
+
+void TGIFSubImage::DecodeFrameData(TStream& stream)
+{
+    DropBitmap();
+    const int64_t pixels = int64_t(m_width) * m_height;
+    if (pixels > kMaxGIFFramePixels)
+        throw GIFException(Format("GIF frame too large (%d x %d pixels; at most %lld)", int(m_width),
+            int(m_height), static_cast<long long>(kMaxGIFFramePixels)));
+    if (Image() != nullptr) {
+        Image()->m_pixelsRead += pixels;
+        if (Image()->m_pixelsRead > kMaxGIFImagePixels)
+            throw GIFException(Format("GIF image too large (more than %lld pixels in its frames)",
+                static_cast<long long>(kMaxGIFImagePixels)));
+    }
+    const uint8_t fill = m_transparent && m_graphicControl != nullptr
+        ? static_cast<uint8_t>(m_graphicControl->TransparentColorIndex())
+        : 0;
+    try {
+        m_data.assign(static_cast<size_t>(pixels), fill);
+    } catch (const std::bad_alloc&) {
+        m_data = std::vector<uint8_t>();
+        throw EOutOfResources(
+            Format("Not enough memory for a GIF frame of %d x %d pixels", int(m_width), int(m_height)));
+    }
+    TLZWDecoder decoder(
+        stream, [this](const std::string& message) { Warning(TGIFSeverity::Warning, message); });
+    decoder.DecodeFrame(m_data.data(), m_width, m_height, Interlaced(), fill);
+}
+
+void TGIFSubImage::DropBitmap()
+{
+    m_frameBitmap.reset();
+    m_mask.clear();
+}
+
+const TBitmap* TGIFSubImage::FrameBitmap()
+{
+    if (m_frameBitmap != nullptr)
+        return m_frameBitmap.get();
+    if (Empty() || m_data.size() < size_t(m_width) * m_height)
+        return nullptr;
+    const TGIFColorMap* palette = &m_colorMap;
+    if (m_colorMap.Empty()) {
+        if (Image() == nullptr)
+            throw GIFException("No global or local color table defined");
+        palette = &Image()->ImagePalette();
+    }
+    const bool dithered = Image() != nullptr ? Image()->Dithered() : GifLowColorScreen();
+    if (dithered)
+        BuildDitheredBitmap(*palette);
+    else
+        BuildTrueColorBitmap(*palette);
+    if (m_transparent)
+        BuildTransparencyMask();
+    return m_frameBitmap.get();
+}
+
+// An 8-bit BMP file made in memory and read back: the bitmap's pixels are
+// the frame's indices, and indices beyond the table show black.
+void TGIFSubImage::BuildTrueColorBitmap(const TGIFColorMap& palette)
+{
+    constexpr size_t kFileHeader = 14;
+    constexpr size_t kInfoHeader = 40;
+    constexpr size_t kPixelOffset = kFileHeader + kInfoHeader + 256 * 4;
+    const size_t width = m_width;
+    const size_t height = m_height;
+    const size_t rowBytes = (width + 3) & ~size_t(3);
+    const size_t imageBytes = rowBytes * height;
+    const char* const kNoMemory = "Failed to allocate memory for GIF DIB";
+
+    TMemoryStream file;
+    try {
+        file.Bytes().assign(kPixelOffset + imageBytes, 0);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfResources(kNoMemory);
+    }
+    uint8_t* bytes = file.Bytes().data();
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    PutU32(bytes + 2, static_cast<uint32_t>(kPixelOffset + imageBytes));
+    PutU32(bytes + 10, static_cast<uint32_t>(kPixelOffset));
+    uint8_t* info = bytes + kFileHeader;
+    PutU32(info, kInfoHeader);
+    PutU32(info + 4, static_cast<uint32_t>(width));
+    PutU32(info + 8, static_cast<uint32_t>(height)); // bottom-up
+    PutU16(info + 12, 1);
+    PutU16(info + 14, 8);
+    PutU32(info + 20, static_cast<uint32_t>(imageBytes));
+    PutU32(info + 32, 256);
+    PutU32(info + 36, static_cast<uint32_t>(palette.Count()));
+    uint8_t* table = info + kInfoHeader;
+    for (int i = 0; i < palette.Count(); ++i) {
+        const TGIFColor& color = palette[i];
+        table[4 * i] = color.Blue;
+        table[4 * i + 1] = color.Green;
+        table[4 * i + 2] = color.Red;
+    }
+    uint8_t* pixels = bytes + kPixelOffset;
+    TGIFImage* image = Image();
+    for (size_t y = 0; y < height; ++y) {
+        std::memcpy(pixels + (height - 1 - y) * rowBytes, m_data.data() + y * width, width);
+        if (image != nullptr && (y + 1) % 32 == 0)
+            image->Progress(TGIFProgressStage::Running, static_cast<int>((y + 1) * 100 / height), kRendering);
+    }
+    auto bitmap = std::make_unique<TBitmap>();
+    try {
+        bitmap->LoadFromStream(file);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfResources(kNoMemory);
+    }
+    m_frameBitmap = std::move(bitmap);
+}
+
+// For screens of 256 colours or fewer: the frame's colours error-diffused
+// onto the web cube.
+void TGIFSubImage::BuildDitheredBitmap(const TGIFColorMap& palette)
+{
+    auto bitmap = std::make_unique<TBitmap>();
+    const TNetscapeColorLookup lookup;
+    TFloydSteinbergDitherer engine(m_width, lookup);
+    TDIBWriter writer(*bitmap, MakeWebCubePalette(), m_height, m_width, TPixelFormat::pf8bit);
+    TGIFImage* image = Image();
+    for (int y = 0; y < m_height; ++y) {
+        const uint8_t* in = m_data.data() + size_t(y) * m_width;
+        uint8_t* out = writer.Row(y);
+        for (int x = engine.Column(); x >= 0 && x < m_width; x = engine.Column()) {
+            const TGIFColor color = in[x] < palette.Count() ? palette[in[x]] : TGIFColor {};
+            out[x] = engine.MapPixel(color.Red, color.Green, color.Blue);
+        }
+        engine.TurnRow();
+        if (image != nullptr && (y + 1) % 32 == 0)
+            image->Progress(TGIFProgressStage::Running, (y + 1) * 100 / m_height, kRendering);
+    }
+    m_frameBitmap = std::move(bitmap);
+}
+
+void TGIFSubImage::BuildTransparencyMask()
+{
+    const uint8_t transparent
+        = m_graphicControl != nullptr ? static_cast<uint8_t>(m_graphicControl->TransparentColorIndex()) : 0;
+    const size_t rowBytes = (size_t(m_width) + 15) / 16 * 2;
+    m_mask.assign(rowBytes * m_height, 0);
+    for (size_t y = 0; y < m_height; ++y) {
+        const uint8_t* in = m_data.data() + y * m_width;
+        uint8_t* out = m_mask.data() + y * rowBytes;
+        for (size_t x = 0; x < m_width; ++x)
+            if (in[x] == transparent)
+                out[x >> 3] = static_cast<uint8_t>(out[x >> 3] | (0x80 >> (x & 7)));
+    }
+}
+
+// ---- TGIFImage
+
+void TGIFImage::LoadFromStream(TStream& stream)
+{
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+        LoadFromMemory(*memory);
+        return;
+    }
+    // Reading works on many small reads and steps back; a copy in memory
+    // makes those cheap. The stream ends up where the reading stopped.
+    const int64_t start = stream.Position();
+    TMemoryStream copy;
+    const int64_t remaining = std::max<int64_t>(0, stream.Size() - start);
+    copy.Bytes().resize(static_cast<size_t>(remaining));
+    copy.Bytes().resize(stream.Read(copy.Bytes().data(), copy.Bytes().size()));
+    try {
+        LoadFromMemory(copy);
+    } catch (...) {
+        stream.SetPosition(start);
+        throw;
+    }
+    stream.SetPosition(start + copy.Position());
+}
+
+void TGIFImage::LoadFromMemory(TMemoryStream& stream)
+{
+    Clear();
+    m_pixelsRead = 0;
+    const int64_t start = stream.Position();
+    Progress(TGIFProgressStage::Starting, 0, kLoading);
+    try {
+        m_header.LoadFromStream(stream);
+        const int64_t screen = int64_t(m_header.Width()) * m_header.Height();
+        if (screen > kMaxGIFFramePixels)
+            throw GIFException(Format("GIF logical screen too large (%d x %d pixels; at most %lld)",
+                m_header.Width(), m_header.Height(), static_cast<long long>(kMaxGIFFramePixels)));
+        LoadFrames(stream);
+        TGIFTrailer(this).LoadFromStream(stream);
+    } catch (...) {
+        stream.SetPosition(start);
+        Progress(TGIFProgressStage::Ending, 0, kLoading);
+        Changed();
+        throw;
+    }
+    Progress(TGIFProgressStage::Ending, 100, kLoading);
+    Changed();
+}
+
+void TGIFImage::LoadFrames(TStream& stream)
+{
+    const int64_t size = std::max<int64_t>(stream.Size(), 1);
+    uint8_t byte = 0;
+    bool more = ReadNonZero(stream, byte);
+    while (more && byte != kTrailer) {
+        StepBack(stream);
+        if (byte != kExtensionIntroducer && byte != kImageSeparator) {
+            Warning(TGIFSeverity::Warning, "Unknown GIF block type");
+            break;
+        }
+        auto frame = std::make_unique<TGIFSubImage>(this);
+        frame->LoadFromStream(stream);
+        m_images.Add(std::move(frame));
+        Progress(TGIFProgressStage::Running, static_cast<int>(stream.Position() * 100 / size), kLoading);
+        more = ReadNonZero(stream, byte);
+    }
+}
+
+void TGIFImage::DropBitmaps()
+{
+    m_bitmap.reset();
+    for (const auto& frame : m_images)
+        frame->DropBitmap();
+}
+
+void TGIFImage::SetDithered(bool value)
+{
+    if (value == m_dithered)
+        return;
+    DropBitmaps();
+    m_dithered = value;
+}
+
+const TGIFColorMap& TGIFImage::ImagePalette() const
+{
+    if (!m_header.ColorMap().Empty())
+        return m_header.ColorMap();
+    if (!m_images.Empty() && !m_images[0].ColorMap().Empty())
+        return m_images[0].ColorMap();
+    throw GIFException("No global or local color table defined");
+}
+
+const TBitmap* TGIFImage::ImageBitmap() const
+{
+    if (m_bitmap != nullptr)
+        return m_bitmap.get();
+    if (m_images.Empty())
+        return nullptr;
+    TGIFSubImage& frame = m_images[0];
+    auto bitmap = std::make_unique<TBitmap>();
+    if (frame.Width() == Width() && frame.Height() == Height()) {
+        if (const TBitmap* frameBitmap = frame.FrameBitmap())
+            bitmap->Assign(*frameBitmap);
+    } else {
+        // The frame at its place on a screen-sized bitmap; the rest is what
+        // a newly sized bitmap holds.
+        bitmap->SetSize(Width(), Height());
+        const TBitmap* frameBitmap = frame.FrameBitmap();
+        if (frameBitmap != nullptr && !bitmap->Empty()) {
+            TBitmap source(*frameBitmap);
+            const TRect place { frame.Left(), frame.Top(), frame.Left() + frame.Width(),
+                frame.Top() + frame.Height() };
+            bitmap->Canvas().CopyRect(place, source.Canvas(), TRect { 0, 0, frame.Width(), frame.Height() });
+        }
+    }
+    m_bitmap = std::move(bitmap);
+    return m_bitmap.get();
+}
+
+bool TGIFImage::AssignTo(TGraphic& dest) const
+{
+    auto* bitmap = dynamic_cast<TBitmap*>(&dest);
+    if (bitmap == nullptr)
+        return false;
+    if (const TBitmap* image = ImageBitmap())
+        bitmap->Assign(*image);
+    else
+        bitmap->Clear();
+    return true;
+}
+
+} // namespace sw
