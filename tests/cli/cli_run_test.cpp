@@ -1,68 +1,27 @@
 #include "imaging/bitmap.h"
 
+#include "cli/cli_runner.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
 
 namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::CliRun;
 using test::ReadFileBytes;
+using test::RunResult;
 using test::TempFolder;
-
-std::string Quote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-struct RunResult {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
-class CliRun : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const char* cli = std::getenv("SLICEWRIGHT_CLI");
-        if (!cli || !fs::exists(cli))
-            GTEST_SKIP() << "SLICEWRIGHT_CLI does not name the built slicewright-cli";
-        m_cli = cli;
-    }
-
-    RunResult Run(const std::vector<std::string>& args)
-    {
-        std::string command = Quote(m_cli);
-        for (const auto& a : args)
-            command += ' ' + Quote(a);
-        command += " >" + Quote(m_folder / "out.txt") + " 2>" + Quote(m_folder / "err.txt");
-        const int raw = std::system(command.c_str());
-        RunResult result;
-        result.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        result.Out = ReadFileBytes(m_folder / "out.txt");
-        result.Err = ReadFileBytes(m_folder / "err.txt");
-        return result;
-    }
-
-    TempFolder m_folder;
-    std::string m_cli;
-};
 
 TEST_F(CliRun, HelpAndVersionGoToStandardOutput)
 {
     const RunResult help = Run({ "--help" });
     EXPECT_EQ(help.Status, 0);
-    EXPECT_NE(help.Out.find("usage: slicewright-cli convert INPUT OUTPUT"), std::string::npos) << help.Out;
+    EXPECT_NE(help.Out.find("slicewright-cli convert INPUT OUTPUT"), std::string::npos) << help.Out;
     EXPECT_EQ(help.Err, "");
 
     const RunResult version = Run({ "--version" });
