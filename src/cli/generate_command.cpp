@@ -26,28 +26,25 @@ std::string ProjectFolder(const std::string& project)
 }
 
 // The desktop program beeps for a stored line that does not fit the
-// picture; here the user gets told which one.
-CutLineList FittingLines(const std::vector<TStoredLine>& stored, int extent, const char* kind,
+// picture; here the user gets told which one. The lines that fit come back
+// as captions in the lists' order: ascending, equal positions as stored.
+std::vector<std::string> FittingCaptions(const std::vector<TStoredLine>& stored, int extent, const char* kind,
     const char* dimension, std::FILE* warnings)
 {
-    CutLineList lines;
+    std::vector<int32_t> positions;
     for (const TStoredLine& line : stored) {
         if (IsInsideGrid(line.Position, extent))
-            AddCutLine(lines, line.Position, line.Checked);
+            positions.push_back(line.Position);
         else
             std::fprintf(warnings,
                 "slicewright-cli: warning: %s line at %d ignored: the picture's %s is %d, so a line must "
                 "lie in 1 to %d\n",
                 kind, static_cast<int>(line.Position), dimension, extent, extent - 1);
     }
-    return lines;
-}
-
-std::vector<std::string> Captions(const CutLineList& lines)
-{
+    std::stable_sort(positions.begin(), positions.end());
     std::vector<std::string> captions;
-    for (const CutLine& line : lines)
-        captions.push_back(line.caption);
+    for (const int32_t position : positions)
+        captions.push_back(IntToStr(position));
     return captions;
 }
 
@@ -176,13 +173,10 @@ void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warn
     TBitmap bitmap;
     bitmap.Assign(*picture.Graphic());
 
-    const CutLineList columns = FittingLines(project.Columns, bitmap.Width(), "column", "width", warnings);
-    const CutLineList rows = FittingLines(project.Rows, bitmap.Height(), "row", "height", warnings);
-
     TGenerationInput input;
     input.Picture = &bitmap;
-    input.ColumnCaptions = Captions(columns);
-    input.RowCaptions = Captions(rows);
+    input.ColumnCaptions = FittingCaptions(project.Columns, bitmap.Width(), "column", "width", warnings);
+    input.RowCaptions = FittingCaptions(project.Rows, bitmap.Height(), "row", "height", warnings);
     input.TransparentColor = options.Transparent;
 
     TGenerationSettings settings;
