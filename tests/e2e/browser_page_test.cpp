@@ -1,0 +1,195 @@
+// The page's real reader is a browser: slice the sample design with
+// slicewright-cli, let headless Chromium render the page, and compare the
+// screenshot with the picture the cells came from.
+
+#include "generate/picture_formats.h"
+#include "imaging/bitmap.h"
+
+#include "cli/cli_runner.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+namespace sw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CliRun;
+using test::RunResult;
+using test::ShellQuote;
+
+const std::string kSampleFolder = std::string(SLICEWRIGHT_SOURCE_DIR) + "/data/sample";
+// The design's background, given as the transparent colour so that the
+// page's own white shows through wherever it was.
+constexpr TColor kBackground = RGB(0xF4, 0xF1, 0xEA);
+constexpr TColor kPageWhite = RGB(255, 255, 255);
+// The body margin of a page without style puts the table here.
+constexpr int kTableLeft = 8;
+constexpr int kTableTop = 8;
+
+std::string FindProgram(const std::vector<std::string>& candidates)
+{
+    for (const std::string& candidate : candidates) {
+        if (candidate.find('/') != std::string::npos) {
+            if (fs::exists(candidate))
+                return candidate;
+            continue;
+        }
+        const char* path = std::getenv("PATH");
+        std::stringstream folders(path ? path : "");
+        for (std::string folder; std::getline(folders, folder, ':');)
+            if (!folder.empty() && fs::exists(fs::path(folder) / candidate))
+                return (fs::path(folder) / candidate).string();
+    }
+    return {};
+}
+
+uint8_t CubeLevel(uint8_t c)
+{
+    return static_cast<uint8_t>((c + 3) / 51 * 51);
+}
+
+TColor WebCube(TColor c)
+{
+    return RGB(CubeLevel(GetRValue(c)), CubeLevel(GetGValue(c)), CubeLevel(GetBValue(c)));
+}
+
+int ChannelDistance(TColor a, TColor b)
+{
+    return std::max({ std::abs(GetRValue(a) - GetRValue(b)), std::abs(GetGValue(a) - GetGValue(b)),
+        std::abs(GetBValue(a) - GetBValue(b)) });
+}
+
+class BrowserPage : public CliRun {
+protected:
+    void SetUp() override
+    {
+        CliRun::SetUp();
+        if (IsSkipped())
+            return;
+        m_chromium = FindProgram({ "chromium", "chromium-browser" });
+        if (m_chromium.empty())
+            GTEST_SKIP() << "chromium is not installed (scripts/install-deps installs it): the browser check "
+                            "did not run";
+        // ImageMagick's own convert, not a look-alike earlier on the path.
+        m_convert = FindProgram({ "/usr/bin/convert", "convert" });
+        if (m_convert.empty())
+            GTEST_SKIP() << "ImageMagick's convert is not installed: the browser check did not run";
+        m_source.LoadFromFile(kSampleFolder + "/design.bmp");
+    }
+
+    // Slices the sample into its own folder, renders index.html and returns
+    // the screenshot as a bitmap.
+    TBitmap Render(const std::string& type)
+    {
+        const std::string out = m_folder / type;
+        fs::create_directory(out);
+        const RunResult run = Run({ "generate", kSampleFolder + "/design.swr", "--out", out, "--type", type,
+            "--page", "index.html", "--transparent", "F4F1EA" });
+        EXPECT_EQ(run.Status, 0) << run.Err;
+
+        // A window well larger than the page: small windows render only part of it.
+        const int windowWidth = std::max(400, m_source.Width() + 100);
+        const int windowHeight = std::max(400, m_source.Height() + 200);
+        const std::string shot = m_folder / (type + ".png");
+        const std::string command = "timeout 120 " + ShellQuote(m_chromium)
+            + " --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking"
+              " --force-device-scale-factor=1 --user-data-dir="
+            + ShellQuote(m_folder / (type + "-profile")) + " --window-size=" + std::to_string(windowWidth)
+            + "," + std::to_string(windowHeight) + " --screenshot=" + ShellQuote(shot) + " "
+            + ShellQuote("file://" + out + "/index.html") + " >" + ShellQuote(m_folder / "chromium.log")
+            + " 2>&1 </dev/null";
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(fs::exists(shot)) << "chromium gave no screenshot (status " << status << "):\n"
+                                      << test::ReadFileBytes(m_folder / "chromium.log");
+
+        const std::string bmp = m_folder / (type + ".bmp");
+        const std::string convert = ShellQuote(m_convert) + " " + ShellQuote(shot)
+            + " -alpha off BMP3:" + ShellQuote(bmp) + " >/dev/null 2>&1";
+        EXPECT_EQ(std::system(convert.c_str()), 0);
+        TBitmap screen;
+        if (fs::exists(bmp))
+            screen.LoadFromFile(bmp);
+        return screen;
+    }
+
+    std::string m_chromium;
+    std::string m_convert;
+    TBitmap m_source;
+};
+
+TEST_F(BrowserPage, GifCellsShowTheWebCubePicture)
+{
+    TBitmap screen = Render("gif");
+    ASSERT_GE(screen.Width(), kTableLeft + m_source.Width() + 1);
+    ASSERT_GE(screen.Height(), kTableTop + m_source.Height() + 1);
+
+    int mismatches = 0;
+    int transparent = 0;
+    std::string first;
+    for (int y = 0; y < m_source.Height(); ++y)
+        for (int x = 0; x < m_source.Width(); ++x) {
+            const TColor source = m_source.Canvas().Pixel(x, y);
+            const TColor expected = source == kBackground ? kPageWhite : WebCube(source);
+            transparent += source == kBackground;
+            const TColor shown = screen.Canvas().Pixel(kTableLeft + x, kTableTop + y);
+            if (shown != expected && mismatches++ == 0)
+                first = "first at " + std::to_string(x) + "," + std::to_string(y);
+        }
+    EXPECT_EQ(mismatches, 0) << first;
+    EXPECT_GT(transparent, m_source.Width() * m_source.Height() / 10) << "the background should show through";
+
+    // Nothing of the page lies beyond the table's right and bottom edges.
+    for (int y = 0; y < kTableTop + m_source.Height(); ++y)
+        ASSERT_EQ(screen.Canvas().Pixel(kTableLeft + m_source.Width(), y), kPageWhite) << y;
+    for (int x = 0; x < kTableLeft + m_source.Width(); ++x)
+        ASSERT_EQ(screen.Canvas().Pixel(x, kTableTop + m_source.Height()), kPageWhite) << x;
+}
+
+TEST_F(BrowserPage, JpegCellsShowThePictureClosely)
+{
+    TBitmap screen = Render("jpg");
+    ASSERT_GE(screen.Width(), kTableLeft + m_source.Width());
+    ASSERT_GE(screen.Height(), kTableTop + m_source.Height());
+
+    // The cells as our own decoder reads them, laid side by side at the
+    // sample's cut lines.
+    RegisterPictureFormats();
+    const int columns[] = { 0, 24, 376, 400, 576, 600 };
+    const int rows[] = { 0, 78, 100, 300, 330, 400 };
+    int worstAgainstCells = 0;
+    int64_t totalAgainstSource = 0;
+    for (int k = 0; k < 5; ++k)
+        for (int m = 0; m < 5; ++m) {
+            const std::string name
+                = m_folder / ("jpg/r" + std::to_string(k + 1) + "_c" + std::to_string(m + 1) + ".jpg");
+            TPicture picture;
+            picture.LoadFromFile(name);
+            TBitmap cell;
+            cell.Assign(*picture.Graphic());
+            ASSERT_EQ(cell.Width(), columns[m + 1] - columns[m]) << name;
+            ASSERT_EQ(cell.Height(), rows[k + 1] - rows[k]) << name;
+            for (int y = 0; y < cell.Height(); ++y)
+                for (int x = 0; x < cell.Width(); ++x) {
+                    const TColor shown
+                        = screen.Canvas().Pixel(kTableLeft + columns[m] + x, kTableTop + rows[k] + y);
+                    worstAgainstCells
+                        = std::max(worstAgainstCells, ChannelDistance(shown, cell.Canvas().Pixel(x, y)));
+                    totalAgainstSource
+                        += ChannelDistance(shown, m_source.Canvas().Pixel(columns[m] + x, rows[k] + y));
+                }
+        }
+    // Two decoders of one file may round a little differently; a gap or a
+    // misplaced cell would shift whole areas.
+    EXPECT_LE(worstAgainstCells, 4);
+    // Compression itself stays small on average, though it blurs text edges.
+    EXPECT_LT(double(totalAgainstSource) / (m_source.Width() * m_source.Height()), 5.0);
+}
+
+} // namespace
+} // namespace sw
