@@ -24,19 +24,21 @@ int CompareCutLines(std::string_view caption1, std::string_view caption2)
 
 void SortCutLines(CutLineList& lines)
 {
-    std::stable_sort(lines.begin(), lines.end(),
-        [](const CutLine& x, const CutLine& y) { return CompareCutLines(x.caption, y.caption) < 0; });
+    std::stable_sort(lines.begin(), lines.end(), [](const TCutLineEntry& x, const TCutLineEntry& y) {
+        return CompareCutLines(x.Caption, y.Caption) < 0;
+    });
 }
 
 bool IsSortedByPosition(const CutLineList& lines)
 {
-    return std::is_sorted(lines.begin(), lines.end(),
-        [](const CutLine& x, const CutLine& y) { return CompareCutLines(x.caption, y.caption) < 0; });
+    return std::is_sorted(lines.begin(), lines.end(), [](const TCutLineEntry& x, const TCutLineEntry& y) {
+        return CompareCutLines(x.Caption, y.Caption) < 0;
+    });
 }
 
 void AddCutLine(CutLineList& lines, int32_t position, bool checked)
 {
-    lines.push_back(CutLine { IntToStr(position), checked });
+    lines.push_back(TCutLineEntry { IntToStr(position), checked });
     SortCutLines(lines);
 }
 

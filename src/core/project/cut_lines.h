@@ -14,13 +14,15 @@
 
 namespace sw {
 
-struct CutLine {
-    std::string caption; // the position as decimal text
-    bool checked = false;
-    bool operator==(const CutLine&) const = default;
+// One entry of a cut-line list: its caption (the position as decimal text,
+// kept as it stands even when it is not a whole number) and its check mark.
+struct TCutLineEntry {
+    std::string Caption;
+    bool Checked = false;
+    bool operator==(const TCutLineEntry&) const = default;
 };
 
-using CutLineList = std::vector<CutLine>;
+using CutLineList = std::vector<TCutLineEntry>;
 
 // The position a caption stands for, by the project's whole-number rule;
 // empty when the caption is not a whole number.

@@ -3,6 +3,8 @@
 // The project file: the picture's path and both cut-line lists with their
 // check marks, in INI form (sections Settings, Columns, Rows).
 
+#include "project/cut_lines.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,14 +18,6 @@ class TIniFile;
 constexpr size_t kMaxPictureFileNameLength = 2047;
 // The default of a missing or non-numeric position; any negative value ends a list.
 constexpr int32_t kMissingPosition = -999;
-
-// One entry of a cut-line list as the lists hold it: the caption is written
-// as it stands, whether or not it is a whole number.
-struct TCutLineEntry {
-    std::string Caption;
-    bool Checked = false;
-    bool operator==(const TCutLineEntry&) const = default;
-};
 
 // What a save writes.
 struct TProjectData {

@@ -103,7 +103,7 @@ CutLineList TCutLineList::Lines() const
     lines.reserve(static_cast<size_t>(topLevelItemCount()));
     for (int i = 0; i < topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = topLevelItem(i);
-        lines.push_back(CutLine { item->text(0).toStdString(), item->checkState(0) == Qt::Checked });
+        lines.push_back(TCutLineEntry { item->text(0).toStdString(), item->checkState(0) == Qt::Checked });
     }
     return lines;
 }

@@ -10,8 +10,8 @@ namespace {
 std::vector<std::string> Captions(const CutLineList& lines)
 {
     std::vector<std::string> captions;
-    for (const CutLine& line : lines)
-        captions.push_back(line.caption);
+    for (const TCutLineEntry& line : lines)
+        captions.push_back(line.Caption);
     return captions;
 }
 
