@@ -2,8 +2,15 @@
 
 #include "app/platform_services.h"
 #include "base/sysutils.h"
+#include "editor/file_dialogs.h"
 #include "editor/image_list.h"
 #include "editor/splash_form.h"
+#include "project/cut_lines.h"
+#include "project/project_file.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 
 #include <QEvent>
 #include <QFrame>
@@ -82,23 +89,26 @@ void TMainForm::CreateActions()
     New1->setIcon(ilstImages[kIconNewProject]);
     connect(New1, &QAction::triggered, this, &TMainForm::New1Click);
 
-    // Opening and saving projects, picking the transparent colour, opening a
-    // picture and generating arrive with the picture view and the generator;
-    // until then their commands are shown but cannot be chosen.
     Open1 = MakeAction(this, "Open1", "&Open...");
     Open1->setIcon(ilstImages[kIconOpenProject]);
+    connect(Open1, &QAction::triggered, this, &TMainForm::Open1Click);
     Save1 = MakeAction(this, "Save1", "&Save");
     Save1->setIcon(ilstImages[kIconSaveProject]);
+    connect(Save1, &QAction::triggered, this, &TMainForm::Save1Click);
     Saveas1 = MakeAction(this, "Saveas1", "Save &as...");
+    connect(Saveas1, &QAction::triggered, this, &TMainForm::Saveas1Click);
     Transparentcolor1 = MakeAction(this, "Transparentcolor1", "&Transparent color");
     Transparentcolor1->setProperty(kHintProperty,
         QStringLiteral("The next color that you click on on the image will be set as the transparent color"));
+    connect(Transparentcolor1, &QAction::triggered, this, &TMainForm::Transparentcolor1Click);
     mnuOpenImage = MakeAction(this, "mnuOpenImage", "O&pen image...");
     mnuOpenImage->setIcon(ilstImages[kIconOpenPicture]);
     mnuOpenImage->setProperty(kHintProperty, QStringLiteral("Open an image|Open an image to be cut up"));
+    connect(mnuOpenImage, &QAction::triggered, this, &TMainForm::mnuOpenImageClick);
+    // Generating arrives with the Generate dialog; until then the command is
+    // shown but cannot be chosen.
     Generate1 = MakeAction(this, "Generate1", "&Generate...");
-    for (QAction* later : { Open1, Save1, Saveas1, Transparentcolor1, mnuOpenImage, Generate1 })
-        later->setEnabled(false);
+    Generate1->setEnabled(false);
 
     mnuExit = MakeAction(this, "mnuExit", "E&xit");
     mnuExit->setProperty(kHintProperty, QStringLiteral("Exit|Exit this application"));
@@ -227,6 +237,7 @@ void TMainForm::CreateBody()
     Splitter2->setChildrenCollapsible(false);
     infoLayout->addWidget(Splitter2);
 
+    // The lists test in-place edits against the grid, made just below.
     lvColumns = new TCutLineList(
         QStringLiteral("lvColumns"), ilstImages[kIconColumn], [this] { return pbGrid->width(); }, Splitter2);
     lvRows = new TCutLineList(
@@ -242,11 +253,25 @@ void TMainForm::CreateBody()
     ScrollBox1->setWidgetResizable(false);
     auto* content = new QWidget();
     content->setObjectName(QStringLiteral("ScrollBox1Content"));
-    pbGrid = new QWidget(content);
-    pbGrid->setObjectName(QStringLiteral("pbGrid"));
+    imgInterface = new TImageView(content);
+    pbGrid = new TPaintBox(content);
     pbGrid->resize(kGridDesignSize, kGridDesignSize);
-    content->resize(pbGrid->size());
+    pbGrid->OnPaint = [this](QPainter& painter, const QRect& area) {
+        m_gridCanvas.Begin(painter, area);
+        try {
+            pbGridPaint();
+        } catch (...) {
+            m_gridCanvas.End();
+            throw;
+        }
+        m_gridCanvas.End();
+    };
+    pbGrid->OnMouseUp = [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
+        pbGridMouseUp(button, shift, x, y);
+    };
+    connect(imgInterface, &TImageView::PictureChanged, this, &TMainForm::FitScrollContent);
     ScrollBox1->setWidget(content);
+    FitScrollContent();
 
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
@@ -258,9 +283,32 @@ void TMainForm::CreateBody()
     setStatusBar(StatusBar1);
 }
 
+QFileDialog& TMainForm::OpenDialog()
+{
+    if (!m_openDialog)
+        m_openDialog = CreateProjectDialog(this, QStringLiteral("OpenDialog"), false);
+    return *m_openDialog;
+}
+
+QFileDialog& TMainForm::SaveDialog()
+{
+    if (!m_saveDialog)
+        m_saveDialog = CreateProjectDialog(this, QStringLiteral("SaveDialog"), true);
+    return *m_saveDialog;
+}
+
+TOpenPictureDialog& TMainForm::OpenImageDlg()
+{
+    if (!m_openImageDlg)
+        m_openImageDlg = new TOpenPictureDialog(this);
+    return *m_openImageDlg;
+}
+
 void TMainForm::FormCreate()
 {
     DrawMode = TDrawMode::dmColumn;
+    imgInterface->move(0, 0);
+    imgInterface->lower();
     pbGrid->move(0, 0);
     pbGrid->raise();
     for (int position : { 12, 34, 48 })
@@ -280,11 +328,109 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 
 void TMainForm::New1Click()
 {
-    // The view holds no picture of its own yet; once it does, New empties it
-    // here and leaves its size and the grid's as they are.
+    // The view and the grid keep their sizes.
+    imgInterface->Image().Picture().SetGraphic(nullptr);
     ClearLines(true);
     ProjectFileName.assign(1, '*');
     setWindowTitle(QString::fromUtf8(AppName));
+}
+
+void TMainForm::Open1Click()
+{
+    if (!FileExists(m_openDialogFileName))
+        OpenDialog().setDirectory(QCoreApplication::applicationDirPath() + QDir::separator());
+    if (!ExecuteDialog(OpenDialog()))
+        return;
+    m_openDialogFileName = SelectedFileName(OpenDialog());
+    ProjectFileName = m_openDialogFileName;
+    LoadProject(ProjectFileName);
+}
+
+void TMainForm::Save1Click()
+{
+    if (FileExists(ProjectFileName))
+        SaveProject(ProjectFileName);
+    else
+        Saveas1Click();
+}
+
+void TMainForm::Saveas1Click()
+{
+    if (!ExecuteDialog(SaveDialog()))
+        return;
+    ProjectFileName = SelectedFileName(SaveDialog());
+    SaveProject(ProjectFileName);
+}
+
+void TMainForm::SaveProject(const std::string& fileName)
+{
+    TProjectData project;
+    project.PictureFileName = PictureFileName;
+    project.Columns = lvColumns->Lines();
+    project.Rows = lvRows->Lines();
+    WriteProjectFile(fileName, project);
+    ShowProjectCaption();
+}
+
+void TMainForm::LoadProject(const std::string& fileName)
+{
+    // Read before anything is emptied: a file that cannot be read leaves
+    // the window as it was.
+    const TLoadedProject project = ReadProjectFile(fileName, PictureFileName);
+    New1Click();
+    ProjectFileName = fileName;
+    PictureFileName = project.PictureFileName;
+    try {
+        LoadPicture(PictureFileName);
+    } catch (const std::exception&) {
+        // A picture that has gone or cannot be read is no reason to refuse
+        // the lines: they are tested against the grid as it is.
+    }
+    for (const TStoredLine& line : project.Columns)
+        DrawColumn(true, line.Checked, line.Position, 0);
+    for (const TStoredLine& line : project.Rows)
+        DrawRow(true, line.Checked, 0, line.Position);
+    ShowProjectCaption();
+}
+
+void TMainForm::mnuOpenImageClick()
+{
+    if (!ExecuteDialog(OpenImageDlg()))
+        return;
+    PictureFileName = SelectedFileName(OpenImageDlg());
+    LoadPicture(PictureFileName);
+}
+
+void TMainForm::LoadPicture(const std::string& fileName)
+{
+    TPicture loaded;
+    loaded.LoadFromFile(fileName);
+    // A JPEG or GIF picture becomes a bitmap here, a BMP picture is copied;
+    // the view's picture is replaced only once that has worked.
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->Assign(*loaded.Graphic());
+    imgInterface->Image().Picture().SetGraphic(std::move(bitmap));
+    pbGrid->resize(imgInterface->width(), imgInterface->height());
+    FitScrollContent();
+}
+
+bool TMainForm::ExecuteDialog(QFileDialog& dialog)
+{
+    if (RunFileDialog)
+        return RunFileDialog(dialog);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+TGenerationInput TMainForm::GenerationInput()
+{
+    TGenerationInput input;
+    input.Picture = &imgInterface->PictureBitmap();
+    for (const TCutLineEntry& line : lvColumns->Lines())
+        input.ColumnCaptions.push_back(line.Caption);
+    for (const TCutLineEntry& line : lvRows->Lines())
+        input.RowCaptions.push_back(line.Caption);
+    input.TransparentColor = pnlTransparent->Color();
+    return input;
 }
 
 void TMainForm::mnuExitClick()
@@ -306,9 +452,51 @@ void TMainForm::SetDrawMode(QAction* sender)
     Row1->setChecked(DrawMode == TDrawMode::dmRow);
 }
 
+void TMainForm::Transparentcolor1Click()
+{
+    pbGrid->setCursor(Qt::PointingHandCursor);
+    DrawMode = TDrawMode::dmTransparent;
+}
+
 void TMainForm::pnlTransparentClick()
 {
     Transparentcolor1->trigger();
+}
+
+void TMainForm::pbGridMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y)
+{
+    switch (DrawMode) {
+    case TDrawMode::dmColumn:
+        DrawColumn(true, true, x, y);
+        break;
+    case TDrawMode::dmRow:
+        DrawRow(true, true, x, y);
+        break;
+    case TDrawMode::dmTransparent: {
+        pbGrid->setCursor(Qt::ArrowCursor);
+        const TColor color = imgInterface->PictureBitmap().Canvas().Pixel(x, y);
+        // A release beyond the picture's edge has no colour to take.
+        if (color != clNone)
+            pnlTransparent->SetColor(color);
+        break;
+    }
+    }
+}
+
+void TMainForm::pbGridPaint()
+{
+    // Each list is drawn by the same steps as an added line, so the pen's
+    // mode carries from one line to the next.
+    for (const TCutLineEntry& line : lvColumns->Lines()) {
+        const std::optional<int32_t> position = CutLinePosition(line.Caption);
+        if (position && line.Checked)
+            DrawColumn(false, false, *position, 0);
+    }
+    for (const TCutLineEntry& line : lvRows->Lines()) {
+        const std::optional<int32_t> position = CutLinePosition(line.Caption);
+        if (position && line.Checked)
+            DrawRow(false, false, 0, *position);
+    }
 }
 
 void TMainForm::Clear1Click()
@@ -327,8 +515,10 @@ void TMainForm::Clearunchecked1Click()
 
 void TMainForm::DrawColumn(bool add, bool checked, int32_t x, int32_t /*y*/)
 {
-    // Drawn before the bounds test: a refused line shows until the next repaint.
-    DrawColumnLine(x);
+    // Drawn before the bounds test; outside a repaint only the pen changes.
+    m_gridCanvas.PenStyle = TPenStyle::psDot;
+    m_gridCanvas.PenMode = TPenMode::pmXor;
+    m_gridCanvas.VerticalLine(x, 0, pbGrid->height());
     if (!add)
         return;
     if (IsInsideGrid(x, pbGrid->width()))
@@ -339,7 +529,9 @@ void TMainForm::DrawColumn(bool add, bool checked, int32_t x, int32_t /*y*/)
 
 void TMainForm::DrawRow(bool add, bool checked, int32_t /*x*/, int32_t y)
 {
-    DrawRowLine(y);
+    // Rows keep the pen's mode: copy until the first column has been drawn.
+    m_gridCanvas.PenStyle = TPenStyle::psDot;
+    m_gridCanvas.HorizontalLine(y, 0, pbGrid->width());
     if (!add)
         return;
     if (IsInsideGrid(y, pbGrid->height()))
@@ -347,14 +539,6 @@ void TMainForm::DrawRow(bool add, bool checked, int32_t /*x*/, int32_t y)
     else
         Services().MessageBeep(BeepType::Exclamation);
 }
-
-// The dotted lines belong to the picture view painted under the grid; until
-// it exists there is no canvas to draw them on, and a line shows only in its
-// list.
-void TMainForm::DrawColumnLine(int32_t)
-{ }
-void TMainForm::DrawRowLine(int32_t)
-{ }
 
 void TMainForm::ClearLines(bool all)
 {
@@ -388,6 +572,12 @@ void TMainForm::InvalidateGrid()
 {
     ++m_gridRepaintRequests;
     pbGrid->update();
+}
+
+void TMainForm::FitScrollContent()
+{
+    if (QWidget* content = ScrollBox1->widget())
+        content->resize(imgInterface->size().expandedTo(pbGrid->size()));
 }
 
 } // namespace sw

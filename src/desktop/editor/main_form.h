@@ -7,6 +7,9 @@
 #include "base/colors.h"
 #include "editor/color_panel.h"
 #include "editor/cut_line_list.h"
+#include "editor/grid_canvas.h"
+#include "editor/picture_view.h"
+#include "generate/slicing_pipeline.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -14,8 +17,10 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
+class QFileDialog;
 class QFrame;
 class QMenu;
 class QMenuBar;
@@ -26,6 +31,8 @@ class QToolBar;
 class QToolButton;
 
 namespace sw {
+
+class TOpenPictureDialog;
 
 inline constexpr char AppName[] = "Slicewright";
 
@@ -40,12 +47,36 @@ public:
 
     // Commands.
     void New1Click();
+    void Open1Click();
+    void Save1Click();
+    void Saveas1Click();
     void mnuExitClick();
     void About1Click();
+    void mnuOpenImageClick();
     void SetDrawMode(QAction* sender);
+    void Transparentcolor1Click();
     void Clear1Click();
     void Clearunchecked1Click();
     void pnlTransparentClick();
+
+    // A release on the grid adds a line in the current mode, or picks the
+    // transparent colour from the picture; x and y may lie off the grid.
+    void pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    // Draws every checked line over the picture.
+    void pbGridPaint();
+
+    // Writes the picture path and both lists to fileName (ProjectFileName,
+    // which the caller has set) and shows it in the caption.
+    void SaveProject(const std::string& fileName);
+    // Starts a new project, then reads the picture path and the lines from
+    // fileName; the picture loads if it can, and each stored line goes
+    // through the bounds test of a click.
+    void LoadProject(const std::string& fileName);
+
+    // What a generation run reads: the picture (a white one of the view's
+    // size when none is open), every caption of both lists in list order,
+    // checked or not, and the transparent colour as the panel holds it.
+    TGenerationInput GenerationInput();
 
     // Draws a cut line on the grid and, with add set, adds it to its list with
     // the given check mark when 0 < x < the grid's width (0 < y < its height
@@ -60,6 +91,11 @@ public:
 
     // How often the grid was marked for a full repaint.
     int GridRepaintRequests() const { return m_gridRepaintRequests; }
+    const TGridCanvas& GridCanvas() const { return m_gridCanvas; }
+
+    // Shows a file dialog modally and tells whether the user confirmed it.
+    // Tests answer in place of the user; empty means the real dialog.
+    std::function<bool(QFileDialog&)> RunFileDialog;
 
     TDrawMode DrawMode = TDrawMode::dmColumn;
     std::string PictureFileName;
@@ -98,8 +134,14 @@ public:
     TCutLineList* lvColumns = nullptr;
     TCutLineList* lvRows = nullptr;
     QScrollArea* ScrollBox1 = nullptr;
-    QWidget* pbGrid = nullptr;
+    TImageView* imgInterface = nullptr;
+    TPaintBox* pbGrid = nullptr;
     QStatusBar* StatusBar1 = nullptr;
+
+    // The file dialogs, made on first use and kept.
+    QFileDialog& OpenDialog();
+    QFileDialog& SaveDialog();
+    TOpenPictureDialog& OpenImageDlg();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -113,10 +155,19 @@ private:
     void DataChange();
     void pnlInfoResize();
     void InvalidateGrid();
-    void DrawColumnLine(int32_t x);
-    void DrawRowLine(int32_t y);
+    void FitScrollContent();
+    // Opening a picture from the loading on: on failure the view, the grid
+    // and everything else stay as they were.
+    void LoadPicture(const std::string& fileName);
+    bool ExecuteDialog(QFileDialog& dialog);
 
     int m_gridRepaintRequests = 0;
+    TGridCanvas m_gridCanvas;
+    // The file the open dialog returned last.
+    std::string m_openDialogFileName;
+    QFileDialog* m_openDialog = nullptr;
+    QFileDialog* m_saveDialog = nullptr;
+    TOpenPictureDialog* m_openImageDlg = nullptr;
 };
 
 // The main window while it exists, else empty.

@@ -13,9 +13,9 @@
 
 namespace sw {
 
-void PrintTo(const CutLine& line, std::ostream* out)
+void PrintTo(const TCutLineEntry& line, std::ostream* out)
 {
-    *out << line.caption << (line.checked ? " (checked)" : "");
+    *out << line.Caption << (line.Checked ? " (checked)" : "");
 }
 
 namespace {
@@ -24,7 +24,7 @@ CutLineList Entries(std::initializer_list<std::pair<const char*, bool>> entries)
 {
     CutLineList lines;
     for (const auto& [caption, checked] : entries)
-        lines.push_back(CutLine { caption, checked });
+        lines.push_back(TCutLineEntry { caption, checked });
     return lines;
 }
 
@@ -86,12 +86,12 @@ TEST_F(MainFormTest, CommandsShareOneActionWithTheirToolButtons)
     };
     const Command commands[] = {
         { "New1", "&New", 3, "ToolButton1", true, nullptr },
-        { "Open1", "&Open...", 4, "ToolButton3", false, nullptr },
-        { "Save1", "&Save", 5, "ToolButton4", false, nullptr },
-        { "Saveas1", "Save &as...", -1, nullptr, false, nullptr },
-        { "Transparentcolor1", "&Transparent color", -1, nullptr, false,
+        { "Open1", "&Open...", 4, "ToolButton3", true, nullptr },
+        { "Save1", "&Save", 5, "ToolButton4", true, nullptr },
+        { "Saveas1", "Save &as...", -1, nullptr, true, nullptr },
+        { "Transparentcolor1", "&Transparent color", -1, nullptr, true,
             "The next color that you click on on the image will be set as the transparent color" },
-        { "mnuOpenImage", "O&pen image...", 0, "tbtnOpenImage", false,
+        { "mnuOpenImage", "O&pen image...", 0, "tbtnOpenImage", true,
             "Open an image|Open an image to be cut up" },
         { "Generate1", "&Generate...", -1, nullptr, false, nullptr },
         { "mnuExit", "E&xit", -1, nullptr, true, "Exit|Exit this application" },

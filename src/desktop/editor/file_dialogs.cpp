@@ -1,0 +1,132 @@
+#include "editor/file_dialogs.h"
+
+#include "editor/picture_view.h"
+#include "imaging/bitmap.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace sw {
+
+namespace {
+
+constexpr char kProjectFilter[] = "Slicewright files|*.swr|All files|*.*";
+constexpr char kPictureFilter[] = "All supported files|*.jpeg;*.jpg;*.gif;*.bmp|JPEG files|*.jpeg;*.jpg|"
+                                  "Compuserve GIF files|*.gif|Bitmap files|*.bmp|All files|*.*";
+constexpr int kPreviewSize = 160;
+// Larger files are not decoded just to preview them; the dialog stays quick.
+constexpr qint64 kMaxPreviewFileSize = 64 * 1024 * 1024;
+
+void SetUpDialog(QFileDialog& dialog, const char* filter, const QString& defaultSuffix)
+{
+    // The toolkit's own dialog, the same on every desktop, so the preview
+    // pane has a place and tests can drive it.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilters(FileDialogFilters(filter));
+    dialog.selectNameFilter(dialog.nameFilters().value(0));
+    dialog.setDefaultSuffix(defaultSuffix);
+    dialog.setSizeGripEnabled(true);
+}
+
+} // namespace
+
+QStringList FileDialogFilters(std::string_view pairs)
+{
+    const QStringList parts
+        = QString::fromUtf8(pairs.data(), static_cast<qsizetype>(pairs.size())).split('|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QStringList patterns = parts[i + 1].split(';', Qt::SkipEmptyParts);
+        filters << parts[i] + QStringLiteral(" (") + patterns.join(' ') + QStringLiteral(")");
+    }
+    return filters;
+}
+
+QFileDialog* CreateProjectDialog(QWidget* parent, const QString& objectName, bool save)
+{
+    auto* dialog = new QFileDialog(parent);
+    dialog->setObjectName(objectName);
+    SetUpDialog(*dialog, kProjectFilter, QStringLiteral("swr"));
+    if (save) {
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog->setAcceptMode(QFileDialog::AcceptOpen);
+        dialog->setFileMode(QFileDialog::ExistingFile);
+    }
+    return dialog;
+}
+
+std::string SelectedFileName(const QFileDialog& dialog)
+{
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? std::string() : QFile::encodeName(files.first()).toStdString();
+}
+
+TOpenPictureDialog::TOpenPictureDialog(QWidget* parent)
+    : QFileDialog(parent)
+{
+    setObjectName(QStringLiteral("OpenImageDlg"));
+    SetUpDialog(*this, kPictureFilter, QStringLiteral("jpg"));
+    setAcceptMode(QFileDialog::AcceptOpen);
+    setFileMode(QFileDialog::ExistingFile);
+
+    auto* pane = new QWidget(this);
+    pane->setObjectName(QStringLiteral("pnlPreview"));
+    auto* paneLayout = new QVBoxLayout(pane);
+    imgPreview = new QLabel(pane);
+    imgPreview->setObjectName(QStringLiteral("imgPreview"));
+    imgPreview->setFixedSize(kPreviewSize, kPreviewSize);
+    imgPreview->setAlignment(Qt::AlignCenter);
+    imgPreview->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    lblPreviewSize = new QLabel(pane);
+    lblPreviewSize->setObjectName(QStringLiteral("lblPreviewSize"));
+    lblPreviewSize->setAlignment(Qt::AlignCenter);
+    paneLayout->addWidget(imgPreview);
+    paneLayout->addWidget(lblPreviewSize);
+    paneLayout->addStretch();
+    if (auto* grid = qobject_cast<QGridLayout*>(layout()))
+        grid->addWidget(pane, 0, grid->columnCount(), grid->rowCount(), 1);
+
+    connect(this, &QFileDialog::currentChanged, this, &TOpenPictureDialog::ShowPreview);
+    ShowPreview(QString());
+}
+
+void TOpenPictureDialog::ShowPreview(const QString& fileName)
+{
+    imgPreview->clear();
+    lblPreviewSize->clear();
+    const QFileInfo info(fileName);
+    if (fileName.isEmpty() || !info.isFile())
+        return;
+    if (info.size() > kMaxPreviewFileSize) {
+        lblPreviewSize->setText(tr("No preview (large file)"));
+        return;
+    }
+    try {
+        TPicture picture;
+        picture.LoadFromFile(QFile::encodeName(fileName).toStdString());
+        TBitmap bitmap;
+        bitmap.Assign(*picture.Graphic());
+        const QImage image = BitmapToQImage(bitmap);
+        if (image.isNull()) {
+            lblPreviewSize->setText(tr("Empty picture"));
+            return;
+        }
+        const QImage shown = image.width() > kPreviewSize || image.height() > kPreviewSize
+            ? image.scaled(kPreviewSize, kPreviewSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+            : image;
+        imgPreview->setPixmap(QPixmap::fromImage(shown));
+        lblPreviewSize->setText(tr("%1 \u00D7 %2 pixels").arg(image.width()).arg(image.height()));
+    } catch (const std::exception&) {
+        lblPreviewSize->setText(tr("No preview"));
+    }
+}
+
+} // namespace sw

@@ -1,0 +1,69 @@
+#pragma once
+
+// The two layers of the picture view: the image control that shows the core
+// image holder's picture at its natural size, and the paint box in front of
+// it that draws the grid and takes the mouse releases.
+
+#include "imaging/bitmap.h"
+#include "imaging/graphic.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <functional>
+
+namespace sw {
+
+// imgInterface. The holder sizes itself to its picture (for pictures above
+// 0 x 0) and the control follows it. The picture is turned into a screen
+// image once per change, so painting never converts pixels.
+class TImageView : public QWidget {
+    Q_OBJECT
+public:
+    explicit TImageView(QWidget* parent = nullptr);
+
+    TImage& Image() { return m_image; }
+    // The held bitmap. With no picture held, a white bitmap of the
+    // control's current size becomes the picture first.
+    TBitmap& PictureBitmap();
+    bool HasPicture() const { return m_image.Picture().Graphic() != nullptr; }
+    // What the control paints: the picture as 32-bit RGB, or a null image.
+    const QImage& Shown() const { return m_shown; }
+
+signals:
+    // The picture or the control's size changed.
+    void PictureChanged();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void ImageChanged();
+
+    TImage m_image;
+    QImage m_shown;
+};
+
+// A bitmap as a 32-bit RGB screen image (null for an empty bitmap).
+QImage BitmapToQImage(const TBitmap& bitmap);
+
+// pbGrid: a transparent drawing surface whose painting and mouse releases
+// are handled by its owner.
+class TPaintBox : public QWidget {
+    Q_OBJECT
+public:
+    explicit TPaintBox(QWidget* parent = nullptr);
+
+    // Runs inside every paint event, after everything under the box has been
+    // painted; the painter and the area to repaint are passed in.
+    std::function<void(QPainter& painter, const QRect& area)> OnPaint;
+    // Any button; x and y in box pixels, also beyond its edges when the
+    // button was pressed on the box and released outside it.
+    std::function<void(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y)> OnMouseUp;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+} // namespace sw
