@@ -272,6 +272,7 @@ void TGenerateDlg::CreateOptionsPage()
     int id = 0;
     for (const char* caption : captions) {
         auto* item = new QRadioButton(QString::fromUtf8(caption), rgOutputImages);
+        item->setObjectName(QStringLiteral("rgOutputImages%1").arg(id));
         rgOutputImagesItems->addButton(item, id++);
         items->addWidget(item);
     }
