@@ -1,11 +1,13 @@
 #include "app/application.h"
 #include "editor/main_form.h"
 #include "editor/splash_form.h"
+#include "generate/picture_formats.h"
 
 #include <QThread>
 
 int main(int argc, char** argv)
 {
+    sw::RegisterPictureFormats();
     sw::TApplication application(argc, argv);
 
     sw::frmSplash = new sw::TfrmSplash();

@@ -5,6 +5,7 @@
 #include "editor/file_dialogs.h"
 #include "editor/image_list.h"
 #include "editor/splash_form.h"
+#include "generate/generate_dialog.h"
 #include "project/cut_lines.h"
 #include "project/project_file.h"
 
@@ -105,10 +106,8 @@ void TMainForm::CreateActions()
     mnuOpenImage->setIcon(ilstImages[kIconOpenPicture]);
     mnuOpenImage->setProperty(kHintProperty, QStringLiteral("Open an image|Open an image to be cut up"));
     connect(mnuOpenImage, &QAction::triggered, this, &TMainForm::mnuOpenImageClick);
-    // Generating arrives with the Generate dialog; until then the command is
-    // shown but cannot be chosen.
     Generate1 = MakeAction(this, "Generate1", "&Generate...");
-    Generate1->setEnabled(false);
+    connect(Generate1, &QAction::triggered, this, &TMainForm::Generate1Click);
 
     mnuExit = MakeAction(this, "mnuExit", "E&xit");
     mnuExit->setProperty(kHintProperty, QStringLiteral("Exit|Exit this application"));
@@ -436,6 +435,13 @@ TGenerationInput TMainForm::GenerationInput()
 void TMainForm::mnuExitClick()
 {
     close();
+}
+
+void TMainForm::Generate1Click()
+{
+    // A fresh dialog each time; it frees itself when it closes.
+    GenerateDlg = new TGenerateDlg(this);
+    GenerateDlg->exec();
 }
 
 void TMainForm::About1Click()

@@ -51,6 +51,7 @@ public:
     void Save1Click();
     void Saveas1Click();
     void mnuExitClick();
+    void Generate1Click();
     void About1Click();
     void mnuOpenImageClick();
     void SetDrawMode(QAction* sender);

@@ -93,7 +93,7 @@ TEST_F(MainFormTest, CommandsShareOneActionWithTheirToolButtons)
             "The next color that you click on on the image will be set as the transparent color" },
         { "mnuOpenImage", "O&pen image...", 0, "tbtnOpenImage", true,
             "Open an image|Open an image to be cut up" },
-        { "Generate1", "&Generate...", -1, nullptr, false, nullptr },
+        { "Generate1", "&Generate...", -1, nullptr, true, nullptr },
         { "mnuExit", "E&xit", -1, nullptr, true, "Exit|Exit this application" },
         { "Column1", "&Column", 1, "tbtnColumn", true, "Column|Insert a column" },
         { "Row1", "&Row", 2, "tbtnRow", true, "Row|Insert a row" },
