@@ -106,8 +106,10 @@ void TGIFHeader::LoadFromStream(TStream& stream)
     m_packed = descriptor[4];
     m_background = descriptor[5];
     m_aspectRatio = descriptor[6];
-    if ((m_packed & 0x80) != 0)
+    if ((m_packed & 0x80) != 0) {
         m_colorMap.LoadFromStream(stream, 2 << (m_packed & 0x07));
+        m_colorMap.SetSorted((m_packed & 0x08) != 0);
+    }
 }
 
 // ---- TGIFExtension

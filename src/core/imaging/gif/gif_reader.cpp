@@ -448,8 +448,10 @@ void TGIFSubImage::LoadFromStream(TStream& stream)
         m_height = Image() != nullptr ? static_cast<uint16_t>(Image()->Header().Height()) : 0;
         Warning(TGIFSeverity::Warning, "Image exceeds Logical Screen size");
     }
-    if ((m_packed & 0x80) != 0)
+    if ((m_packed & 0x80) != 0) {
         m_colorMap.LoadFromStream(stream, 2 << (m_packed & 0x07));
+        m_colorMap.SetSorted((m_packed & 0x20) != 0);
+    }
     DecodeFrameData(stream);
 }
 
