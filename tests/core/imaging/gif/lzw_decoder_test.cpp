@@ -3,6 +3,7 @@
 #include "imaging/gif/gif_sub_blocks.h"
 #include "imaging/gif/lzw_decoder.h"
 #include "imaging/gif/lzw_encoder.h"
+#include "lzw_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -302,6 +303,66 @@ TEST(LzwDecoder, FinalReadConsumesOnlyWhatAPixelDecoderWould)
     result = Decode({}, 3, 1, false, 9);
     EXPECT_EQ(result.pixels, (Bytes { 9, 9, 9 }));
     EXPECT_EQ(result.error, "");
+}
+
+// The string-copying decoder against the plain per-pixel one on damaged
+// data: random codes, flipped bytes, odd sub-block sizes and cut streams.
+TEST(LzwDecoder, AgreesWithThePlainDecoderOnDamagedData)
+{
+    std::mt19937 random(2024);
+    for (int round = 0; round < 3000; ++round) {
+        const int width = 1 + static_cast<int>(random() % 40);
+        const int height = 1 + static_cast<int>(random() % 30);
+        const int codeSize = static_cast<int>(random() % 9);
+        const bool interlaced = random() % 3 == 0;
+        Bytes data;
+        switch (round % 3) {
+        case 0: { // valid data with bytes flipped
+            const int colors = 1 << std::max(codeSize, 1);
+            const int bits = std::max(codeSize, 2);
+            data = Encode(bits,
+                RandomPixels(size_t(width * height), std::min(colors, 1 << bits), 1 + round % 7,
+                    static_cast<unsigned>(round)),
+                width, height, interlaced);
+            for (int flips = static_cast<int>(random() % 4); flips > 0; --flips)
+                data[random() % data.size()] ^= static_cast<uint8_t>(1 + random() % 255);
+            break;
+        }
+        case 1: { // random codes, packed at the widths a decoder expects
+            std::vector<int> codes = { 1 << codeSize };
+            for (int i = static_cast<int>(random() % 300); i > 0; --i)
+                codes.push_back(static_cast<int>(random() % (4u << codeSize)));
+            data = Frame(codeSize, PackCodes(codeSize, codes), 1 + random() % 255, random() % 4 != 0);
+            break;
+        }
+        default: { // random bytes in random sub-blocks
+            Bytes codes(random() % 600);
+            for (uint8_t& b : codes)
+                b = static_cast<uint8_t>(random());
+            data = Frame(codeSize, codes, 1 + random() % 255, random() % 2 != 0);
+        }
+        }
+        if (random() % 4 == 0)
+            data.resize(random() % (data.size() + 1));
+        data.push_back(kSentinel);
+
+        const TResult fast = Decode(data, width, height, interlaced, 0xEE);
+        TMemoryStream stream(data);
+        std::vector<std::string> warnings;
+        Bytes pixels(static_cast<size_t>(width * height));
+        std::string error;
+        try {
+            test::TReferenceLzw(stream, warnings).Decode(pixels.data(), width, height, interlaced, 0xEE);
+        } catch (const GIFException& e) {
+            error = e.what();
+        }
+        ASSERT_EQ(fast.error, error) << "round " << round;
+        if (!error.empty())
+            continue;
+        ASSERT_TRUE(fast.pixels == pixels) << "round " << round;
+        ASSERT_EQ(fast.position, stream.Position()) << "round " << round;
+        ASSERT_EQ(fast.warnings.empty(), warnings.empty()) << "round " << round;
+    }
 }
 
 TEST(LzwDecoder, RejectsCodeSizesBeyondTheTable)
