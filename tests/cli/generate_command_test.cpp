@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -161,6 +162,23 @@ TEST_F(GenerateRun, ProjectFolderIsTheDefaultOutput)
     const std::string first = ReadFileBytes(Out() + "/r1_c1.gif");
     ASSERT_GE(first.size(), 10u);
     EXPECT_EQ(first.substr(6, 4), std::string("\x64\x00\xC8\x00", 4)); // screen 100 x 200
+}
+
+TEST_F(GenerateRun, ProgressBarOnlyOnATerminal)
+{
+    if (!fs::exists("/usr/bin/script"))
+        GTEST_SKIP() << "script (util-linux) is not installed: no terminal to run under";
+    // script gives the program a terminal for standard error while standard
+    // output goes to a file; what the terminal showed comes out of script.
+    const std::string log = m_folder / "log.txt";
+    const std::string shown = m_folder / "terminal.txt";
+    const std::string command = "/usr/bin/script -qec "
+        + test::ShellQuote(test::ShellQuote(m_cli) + " generate " + test::ShellQuote(kSample) + " --out "
+            + test::ShellQuote(Out()) + " >" + test::ShellQuote(log))
+        + " /dev/null >" + test::ShellQuote(shown) + " </dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadFileBytes(log), kLog);
+    EXPECT_NE(ReadFileBytes(shown).find("] 25/25 cells"), std::string::npos) << ReadFileBytes(shown);
 }
 
 TEST_F(GenerateRun, FailuresAndUsageErrors)
