@@ -1,0 +1,34 @@
+// GIF reader: any bytes give an image or a clean exception, and a loaded
+// image becomes a bitmap or fails for want of a colour table.
+#include "base/errors.h"
+#include "base/stream.h"
+#include "imaging/bitmap.h"
+#include "imaging/gif/gif_image.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    sw::TMemoryStream stream(std::vector<uint8_t>(data, data + size));
+    sw::TGIFImage image;
+    try {
+        image.LoadFromStream(stream);
+    } catch (const sw::Exception&) {
+        return 0;
+    }
+    try {
+        sw::TBitmap bitmap;
+        bitmap.Assign(image);
+        for (const auto& frame : image.Images())
+            frame->FrameBitmap();
+        image.SetDithered(true);
+        bitmap.Assign(image);
+        // What was read can be written again (frames with pixels only).
+        if (!image.Empty() && image.Images()[0].ColorMap().Count() > 0) {
+            sw::TMemoryStream out;
+            image.SaveToStream(out);
+        }
+    } catch (const sw::Exception&) { }
+    return 0;
+}
