@@ -94,6 +94,7 @@ void Fill(TBitmapImage& image, TColor rgb)
         return;
     const TPixelCodec codec(image);
     const uint32_t raw = codec.Encode(rgb);
+    std::memset(image.Row(0), 0, static_cast<size_t>(image.RowBytes()));
     for (int x = 0; x < image.Width; ++x)
         codec.PutRaw(image.Row(0), x, raw);
     const size_t rowBytes = static_cast<size_t>(image.RowBytes());
@@ -245,6 +246,31 @@ void TBitmapImage::Allocate()
     } catch (const std::bad_alloc&) {
         ThrowOutOfResources();
     }
+}
+
+void TBitmapImage::AllocateForOverwrite()
+{
+    Pixels.clear();
+    if (Empty())
+        return;
+    if (int64_t(Width) > kMaxBitmapPixels / Height)
+        ThrowOutOfResources();
+    try {
+        Pixels.resize(static_cast<size_t>(RowBytes() * Height));
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfResources();
+    }
+    const size_t used = static_cast<size_t>((int64_t(Width) * BitCount + 7) / 8);
+    const size_t padding = static_cast<size_t>(RowBytes()) - used;
+    if (padding > 0)
+        for (int y = 0; y < Height; ++y)
+            std::memset(Row(y) + used, 0, padding);
+}
+
+void TBitmapImage::AllocateFilled(TColor rgb)
+{
+    AllocateForOverwrite();
+    Fill(*this, rgb);
 }
 
 TPixelCodec::TPixelCodec(const TBitmapImage& image)
@@ -536,9 +562,20 @@ void TBitmap::SetSize(int width, int height)
     auto image = SameFormat(old, width, height);
     if (image->BitCount == 1 && image->ColorTable.empty())
         image->ColorTable = BlackAndWhite();
-    image->Allocate();
-    Fill(*image, m_canvas ? ColorToRGB(m_canvas->BrushColor()) : clWhite);
+    image->AllocateFilled(m_canvas ? ColorToRGB(m_canvas->BrushColor()) : clWhite);
     CopyTopLeft(old, *image);
+    ReplaceImage(std::move(image));
+    Changed();
+}
+
+void TBitmap::SetSizeForOverwrite(int width, int height)
+{
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    auto image = SameFormat(*m_image, width, height);
+    if (image->BitCount == 1 && image->ColorTable.empty())
+        image->ColorTable = BlackAndWhite();
+    image->AllocateForOverwrite();
     ReplaceImage(std::move(image));
     Changed();
 }

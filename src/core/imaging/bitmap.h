@@ -94,6 +94,11 @@ public:
     void SetWidth(int width) override;
     void SetHeight(int height) override;
     void SetSize(int width, int height);
+    // A new store of that size in the same format whose pixels are left
+    // unspecified (row padding is zero), for a caller that writes every row
+    // next, such as a decoder: it saves a pass over the whole picture.
+    // Nothing of the old pixels is kept.
+    void SetSizeForOverwrite(int width, int height);
 
     // From a bitmap: share its store and take its transparency settings.
     // From any other kind: ask it to convert itself.

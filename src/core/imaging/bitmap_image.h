@@ -8,9 +8,28 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace sw {
+
+// Grows without writing the new bytes: a store that is filled right after
+// it is made would otherwise be written twice, which shows on pictures of
+// many megapixels.
+template <typename T> struct TUninitialisedAllocator : std::allocator<T> {
+    template <typename U> struct rebind {
+        using other = TUninitialisedAllocator<U>;
+    };
+    TUninitialisedAllocator() = default;
+    template <typename U> TUninitialisedAllocator(const TUninitialisedAllocator<U>&) noexcept { }
+    template <typename U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <typename U, typename... Args> void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+using TPixelBytes = std::vector<uint8_t, TUninitialisedAllocator<uint8_t>>;
 
 constexpr uint32_t kCompressionNone = 0;
 constexpr uint32_t kCompressionBitFields = 3;
@@ -33,7 +52,7 @@ struct TBitmapImage {
     // A run-length encoded file as read, written back while unchanged.
     std::vector<uint8_t> FileBytes;
     // Rows top to bottom, RowBytes() apart.
-    std::vector<uint8_t> Pixels;
+    TPixelBytes Pixels;
 
     bool Empty() const { return Width <= 0 || Height <= 0; }
     int64_t RowBytes() const { return RowBytesFor(Width, BitCount); }
@@ -45,6 +64,12 @@ struct TBitmapImage {
 
     // Allocates zeroed pixels for the current size (none when empty).
     void Allocate();
+    // Allocates pixels for the current size, every row filled with an RGB
+    // colour (row padding zero).
+    void AllocateFilled(TColor rgb);
+    // Allocates pixels for the current size and zeroes only the row padding;
+    // the pixels themselves are left for the caller to write.
+    void AllocateForOverwrite();
 
     static int64_t RowBytesFor(int64_t width, int bitCount) { return (width * bitCount + 31) / 32 * 4; }
 };

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace sw {
 namespace {
 
@@ -195,6 +197,32 @@ TEST(Bitmap, TransparentColourRules)
     bitmap.SetPixelFormat(TPixelFormat::pf1bit);
     EXPECT_TRUE(bitmap.Monochrome());
     EXPECT_EQ(bitmap.TransparentColor(), 0x02FFFFFFu);
+}
+
+TEST(Bitmap, SizeForOverwriteKeepsFormatAndPaddingClean)
+{
+    // Rows of 3 and 5 pixels leave padding at 24 and 8 bits per pixel.
+    for (const TPixelFormat format : { TPixelFormat::pf24bit, TPixelFormat::pf8bit }) {
+        for (const int width : { 3, 5 }) {
+            TBitmap filled;
+            filled.SetPixelFormat(format);
+            filled.SetSize(width, 4);
+            TBitmap overwritten;
+            overwritten.SetPixelFormat(format);
+            overwritten.SetSize(1, 1);
+            overwritten.SetSizeForOverwrite(width, 4);
+            ASSERT_EQ(overwritten.PixelFormat(), format);
+            ASSERT_EQ(overwritten.Width(), width);
+            for (int y = 0; y < 4; ++y)
+                std::memcpy(overwritten.ScanLine(y), filled.ScanLine(y),
+                    static_cast<size_t>(width * overwritten.BitsPerPixel() / 8));
+            TMemoryStream a;
+            TMemoryStream b;
+            filled.SaveToStream(a);
+            overwritten.SaveToStream(b);
+            EXPECT_EQ(a.Bytes(), b.Bytes()) << width;
+        }
+    }
 }
 
 TEST(Bitmap, ClipboardFormRoundTrips)

@@ -3,6 +3,7 @@
 #include "base/errors.h"
 #include "imaging/jpeg/jpeg_image.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csetjmp>
 #include <cstddef>
@@ -69,6 +70,8 @@ struct DecodeContext : Codec {
     JSAMPARRAY rows = nullptr;
     // Four-component output is read here and converted into the rows.
     JSAMPARRAY cmykRows = nullptr;
+    // Rows of the bitmap written by any pass so far, from the top.
+    JDIMENSION rowsWritten = 0;
 };
 
 struct EncodeContext : Codec {
@@ -454,6 +457,7 @@ void ReadAllRows(DecodeContext& context)
                 const JDIMENSION start = cinfo.output_scanline;
                 if (jpeg_read_scanlines(&cinfo, context.rows + start, height - start) == 0)
                     break;
+                context.rowsWritten = std::max(context.rowsWritten, cinfo.output_scanline);
             }
             return;
         }
@@ -466,6 +470,7 @@ void ReadAllRows(DecodeContext& context)
                 break;
             for (JDIMENSION i = 0; i < count && start + i < height; ++i)
                 ConvertCmykRow(context.cmykRows[i], context.rows[start + i], cinfo.output_width, inverted);
+            context.rowsWritten = std::max(context.rowsWritten, std::min(start + count, height));
         }
     });
 }
@@ -582,7 +587,10 @@ void JpegCodecAccess::Decode(const TJPEGImage& image)
             }
         }
         Guarded(context, [&] { jpeg_start_decompress(&cinfo); });
-        bitmap->SetSize(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
+        // Every row is written by the library below; a decode that stops
+        // early fills what it did not reach.
+        bitmap->SetSizeForOverwrite(
+            static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
         if (bitmap->BitsPerPixel() != (eightBit ? 8 : 24))
             throw EInvalidGraphic("Bitmap image is not valid");
         PointRowsAt(context, *bitmap);
@@ -637,6 +645,11 @@ void JpegCodecAccess::Decode(const TJPEGImage& image)
         throw;
     }
     context.Release();
+    if (static_cast<int>(context.rowsWritten) < bitmap->Height()) {
+        bitmap->Canvas().SetBrushColor(clWhite);
+        bitmap->Canvas().FillRect(
+            TRect { 0, static_cast<int>(context.rowsWritten), bitmap->Width(), bitmap->Height() });
+    }
     image.m_bitmap = std::move(bitmap);
     image.Progress(TProgressStage::Ending, failed ? 0 : 100, image.m_paletteModified, TRect {});
     if (image.m_paletteModified)
