@@ -1,0 +1,93 @@
+// Reading GIF files to colour indices: our reader (LoadFromStream) and
+// giflib's DGifSlurp on the same bytes in the same run. The files are the
+// photo-like and the flat mock-up-like 12-megapixel pictures reduced to the
+// web cube and written by our writer, as our own cells are.
+
+#include "bench_pictures.h"
+#include "imaging/gif/gif_image.h"
+
+#include <benchmark/benchmark.h>
+
+#include <gif_lib.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace sw;
+using namespace sw::bench;
+
+const std::vector<uint8_t>& GifFile(TPictureKind kind)
+{
+    static std::vector<uint8_t> files[2];
+    std::vector<uint8_t>& file = files[kind == TPictureKind::Photo ? 0 : 1];
+    if (file.empty()) {
+        TGIFImage image;
+        image.Assign(Picture(kind));
+        TMemoryStream stream;
+        image.SaveToStream(stream);
+        file = stream.Bytes();
+    }
+    return file;
+}
+
+void DecodeOurs(benchmark::State& state, TPictureKind kind)
+{
+    TMemoryStream stream(GifFile(kind));
+    for (auto _ : state) {
+        stream.SetPosition(0);
+        TGIFImage image;
+        image.LoadFromStream(stream);
+        benchmark::DoNotOptimize(image.Images()[0].Data().data());
+    }
+    state.counters["file KiB"] = double(GifFile(kind).size()) / 1024;
+    SetPixelRate(state, int64_t(kWidth) * kHeight);
+}
+
+struct TMemoryInput {
+    const std::vector<uint8_t>* Bytes;
+    size_t At;
+};
+
+int ReadFromMemory(GifFileType* file, GifByteType* buffer, int count)
+{
+    auto* input = static_cast<TMemoryInput*>(file->UserData);
+    const size_t n = std::min(static_cast<size_t>(count), input->Bytes->size() - input->At);
+    std::memcpy(buffer, input->Bytes->data() + input->At, n);
+    input->At += n;
+    return static_cast<int>(n);
+}
+
+void DecodeGiflib(benchmark::State& state, TPictureKind kind)
+{
+    const std::vector<uint8_t>& bytes = GifFile(kind);
+    for (auto _ : state) {
+        TMemoryInput input { &bytes, 0 };
+        int error = 0;
+        GifFileType* file = DGifOpen(&input, ReadFromMemory, &error);
+        if (file == nullptr || DGifSlurp(file) != GIF_OK) {
+            state.SkipWithError("giflib failed");
+            break;
+        }
+        benchmark::DoNotOptimize(file->SavedImages[0].RasterBits);
+        DGifCloseFile(file, &error);
+    }
+    SetPixelRate(state, int64_t(kWidth) * kHeight);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (const TPictureKind kind : { TPictureKind::Photo, TPictureKind::Flat }) {
+        const std::string prefix = std::string("Decode/") + KindName(kind);
+        benchmark::RegisterBenchmark((prefix + "/ours/whole").c_str(), DecodeOurs, kind)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((prefix + "/giflib/whole").c_str(), DecodeGiflib, kind)
+            ->Unit(benchmark::kMillisecond);
+    }
+    return RunWithRatios(argc, argv);
+}
