@@ -73,15 +73,6 @@ QString FromBytes(const std::string& bytes)
     return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
 
-// TEMPORARY until the main window offers GenerationInput.
-template <typename Form> TGenerationInput InputOf(Form& form)
-{
-    if constexpr (requires { form.GenerationInput(); })
-        return form.GenerationInput();
-    else
-        throw Exception("The main window offers no picture yet");
-}
-
 } // namespace
 
 std::string OutputPathOfPage(const std::string& pageFileName)
@@ -382,7 +373,7 @@ TGenerationInput TGenerateDlg::ReadInput() const
         return InputSource();
     if (MainForm == nullptr)
         throw Exception("There is no main window to take the picture from");
-    return InputOf(*MainForm);
+    return MainForm->GenerationInput();
 }
 
 void TGenerateDlg::btnCloseClick()

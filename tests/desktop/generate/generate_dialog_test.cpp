@@ -345,20 +345,20 @@ TEST_F(GenerateDialog, AWholeRunWritesTheFilesReportsAndClosesTheDialog)
     dialog->edtOutputPath->setText(QString::fromStdString(out));
     dialog->cbxWriteHTML->click();
     ChoosePage(folder / "index.html");
-    dialog->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
 
-    // Closing while the run yields to the event loop must do nothing.
+    // Shown the way the main window shows it. While the run yields to the
+    // event loop, every way of closing must do nothing.
     bool closeRefused = false;
-    QTimer::singleShot(0, [this, &closeRefused] {
-        ASSERT_TRUE(dialog && dialog->IsRunning());
+    QTimer::singleShot(0, dialog, [this] { QTest::mouseClick(dialog->btnGenerate, Qt::LeftButton); });
+    QTimer::singleShot(0, dialog, [this, &closeRefused] {
+        ASSERT_TRUE(dialog->IsRunning());
         dialog->btnClose->click();
         QTest::keyClick(dialog, Qt::Key_Escape);
         dialog->close();
         dialog->reject();
-        closeRefused = dialog && dialog->isVisible() && GenerateDlg == dialog;
+        closeRefused = dialog->isVisible() && GenerateDlg == dialog;
     });
-    QTest::mouseClick(dialog->btnGenerate, Qt::LeftButton);
+    dialog->exec();
 
     EXPECT_TRUE(closeRefused);
     EXPECT_EQ(services.informations, QStringList { kDoneMessage });
