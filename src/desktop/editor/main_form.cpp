@@ -361,7 +361,7 @@ void TMainForm::Saveas1Click()
     SaveProject(ProjectFileName);
 }
 
-void TMainForm::SaveProject(const std::string& fileName)
+void TMainForm::SaveProject(std::string fileName)
 {
     TProjectData project;
     project.PictureFileName = PictureFileName;
@@ -371,7 +371,8 @@ void TMainForm::SaveProject(const std::string& fileName)
     ShowProjectCaption();
 }
 
-void TMainForm::LoadProject(const std::string& fileName)
+// The name is taken by value: callers pass ProjectFileName, which New resets.
+void TMainForm::LoadProject(std::string fileName)
 {
     // Read before anything is emptied: a file that cannot be read leaves
     // the window as it was.

@@ -68,11 +68,11 @@ public:
 
     // Writes the picture path and both lists to fileName (ProjectFileName,
     // which the caller has set) and shows it in the caption.
-    void SaveProject(const std::string& fileName);
+    void SaveProject(std::string fileName);
     // Starts a new project, then reads the picture path and the lines from
     // fileName; the picture loads if it can, and each stored line goes
     // through the bounds test of a click.
-    void LoadProject(const std::string& fileName);
+    void LoadProject(std::string fileName);
 
     // What a generation run reads: the picture (a white one of the view's
     // size when none is open), every caption of both lists in list order,
