@@ -129,9 +129,32 @@ class SlicingPipeline : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { RegisterPictureFormats(); }
 
+    // Runs into m_folder unless the settings name another folder.
+    void Generate(const TGenerationInput& input, TGenerationSettings settings, RecordingSink& sink)
+    {
+        if (settings.OutputFolder.empty())
+            settings.OutputFolder = m_folder.Path().string();
+        RunGeneration(input, settings, sink);
+    }
+    RecordingSink Generate(const TGenerationInput& input, const TGenerationSettings& settings = {})
+    {
+        RecordingSink sink;
+        Generate(input, settings, sink);
+        return sink;
+    }
+
     TBitmap m_picture = MakePicture(40, 30, SourceColor);
     TempFolder m_folder;
 };
+
+TBitmap LoadBitmap(const std::string& fileName)
+{
+    TPicture picture;
+    picture.LoadFromFile(fileName);
+    TBitmap bitmap;
+    bitmap.Assign(*picture.Graphic());
+    return bitmap;
+}
 
 TEST(SlicingNames, TrailingSeparatorAndExtension)
 {
@@ -181,15 +204,12 @@ TEST_F(SlicingPipeline, FileSetsNamesAndOrder)
         SCOPED_TRACE(c.name);
         TempFolder folder;
         const std::string base = folder.Path().string();
-        TGenerationInput input { &m_picture, c.columns, c.rows, kMagenta };
-        TGenerationSettings settings;
-        settings.OutputFolder = c.trailingSeparator ? base + "/" : base;
-        settings.WriteHTML = true;
-        settings.PageFileName = folder / "index.html";
-        settings.ImageType = c.imageType;
-        settings.DeleteTemp = c.deleteTemp;
-        RecordingSink sink;
-        RunGeneration(input, settings, sink);
+        const RecordingSink sink = Generate({ &m_picture, c.columns, c.rows, kMagenta },
+            { .OutputFolder = c.trailingSeparator ? base + "/" : base,
+                .WriteHTML = true,
+                .PageFileName = folder / "index.html",
+                .ImageType = c.imageType,
+                .DeleteTemp = c.deleteTemp });
 
         std::set<std::string> expectedFiles = c.files;
         expectedFiles.insert("index.html");
@@ -208,12 +228,7 @@ TEST_F(SlicingPipeline, FileSetsNamesAndOrder)
 TEST_F(SlicingPipeline, StepsComeInTheirOrder)
 {
     const std::string base = m_folder.Path().string();
-    TGenerationInput input { &m_picture, Captions({ 15 }), Captions({ 10 }), kMagenta };
-    TGenerationSettings settings;
-    settings.OutputFolder = base;
-    RecordingSink sink;
-    RunGeneration(input, settings, sink);
-
+    const RecordingSink sink = Generate({ &m_picture, Captions({ 15 }), Captions({ 10 }), kMagenta });
     const std::vector<std::string> expected = {
         "yield",
         "log Generating temporary images...",
@@ -238,18 +253,11 @@ TEST_F(SlicingPipeline, StepsComeInTheirOrder)
 
 TEST_F(SlicingPipeline, StripsHoldThePictureRowsExactly)
 {
-    TGenerationInput input { &m_picture, {}, Captions({ 7, 19 }), kMagenta };
-    TGenerationSettings settings;
-    settings.OutputFolder = m_folder.Path().string();
-    settings.DeleteTemp = false;
-    RecordingSink sink;
-    RunGeneration(input, settings, sink);
+    Generate({ &m_picture, {}, Captions({ 7, 19 }), kMagenta }, { .DeleteTemp = false });
 
     const int bounds[] = { 0, 7, 19, 30 };
     for (int k = 0; k < 3; ++k) {
-        TPicture strip;
-        strip.LoadFromFile(m_folder / ("r" + std::to_string(k + 1) + ".bmp"));
-        TBitmap& bitmap = strip.Bitmap();
+        TBitmap bitmap = LoadBitmap(m_folder / ("r" + std::to_string(k + 1) + ".bmp"));
         ASSERT_EQ(bitmap.Width(), 40);
         ASSERT_EQ(bitmap.Height(), bounds[k + 1] - bounds[k]);
         for (int y = 0; y < bitmap.Height(); ++y)
@@ -314,29 +322,19 @@ void ExpectGifCellsReassemble(const std::string& folder, const std::vector<int>&
 
 TEST_F(SlicingPipeline, GifCellsReassembleThePicture)
 {
-    TGenerationInput input { &m_picture, Captions({ 9, 25 }), Captions({ 13 }), kMagenta };
-    TGenerationSettings settings;
-    settings.OutputFolder = m_folder.Path().string();
-    RecordingSink sink;
-    RunGeneration(input, settings, sink);
+    Generate({ &m_picture, Captions({ 9, 25 }), Captions({ 13 }), kMagenta });
     ExpectGifCellsReassemble(m_folder.Path().string(), { 0, 9, 25, 40 }, { 0, 13, 30 }, false);
 
     // A whole strip read back from its BMP file goes the same way.
     TempFolder strips;
-    input.ColumnCaptions.clear();
-    settings.OutputFolder = strips.Path().string();
-    RunGeneration(input, settings, sink);
+    Generate({ &m_picture, {}, Captions({ 13 }), kMagenta }, { .OutputFolder = strips.Path().string() });
     ExpectGifCellsReassemble(strips.Path().string(), { 0, 40 }, { 0, 13, 30 }, true);
 }
 
 TEST_F(SlicingPipeline, DefaultTransparentColourIsTheButtonFace)
 {
     TBitmap grey = MakePicture(4, 2, [](int x, int) { return x < 2 ? RGB(240, 240, 240) : RGB(10, 20, 30); });
-    TGenerationInput input { &grey, {}, {}, clBtnFace };
-    TGenerationSettings settings;
-    settings.OutputFolder = m_folder.Path().string();
-    RecordingSink sink;
-    RunGeneration(input, settings, sink);
+    Generate({ &grey, {}, {}, clBtnFace });
 
     int error = 0;
     GifFileType* gif = DGifOpenFileName((m_folder / "r1.gif").c_str(), &error);
@@ -363,12 +361,8 @@ TEST_F(SlicingPipeline, JpegCellsStayCloseToThePicture)
     const TBitmap smooth = MakePicture(40, 30, SmoothColor);
     for (int type : { 1, 2 }) {
         TempFolder folder;
-        TGenerationInput input { &smooth, Captions({ 16 }), Captions({ 8 }), kMagenta };
-        TGenerationSettings settings;
-        settings.OutputFolder = folder.Path().string();
-        settings.ImageType = type;
-        RecordingSink sink;
-        RunGeneration(input, settings, sink);
+        Generate({ &smooth, Captions({ 16 }), Captions({ 8 }), kMagenta },
+            { .OutputFolder = folder.Path().string(), .ImageType = type });
 
         const int columns[] = { 0, 16, 40 };
         const int rows[] = { 0, 8, 30 };
@@ -377,10 +371,7 @@ TEST_F(SlicingPipeline, JpegCellsStayCloseToThePicture)
                 const std::string name = folder
                     / ("r" + std::to_string(k + 1) + "_c" + std::to_string(m + 1) + ImageExtension(type));
                 ASSERT_EQ(ReadFileBytes(name).substr(0, 2), "\xFF\xD8") << name;
-                TPicture picture;
-                picture.LoadFromFile(name);
-                TBitmap cell;
-                cell.Assign(*picture.Graphic());
+                TBitmap cell = LoadBitmap(name);
                 ASSERT_EQ(cell.Width(), columns[m + 1] - columns[m]) << name;
                 ASSERT_EQ(cell.Height(), rows[k + 1] - rows[k]) << name;
                 int worst = 0;
@@ -401,14 +392,9 @@ TEST_F(SlicingPipeline, EmptyPiecesAreSkippedAndLogged)
 {
     // Two rows at one place, a row and a column beyond the picture (40 x 30)
     // and two columns at one place.
-    TGenerationInput input { &m_picture, Captions({ 20, 20, 60 }), Captions({ 10, 10, 45 }), kMagenta };
-    TGenerationSettings settings;
-    settings.OutputFolder = m_folder.Path().string();
-    settings.WriteHTML = true;
-    settings.PageFileName = m_folder / "page.txt";
-    settings.DeleteTemp = false;
-    RecordingSink sink;
-    RunGeneration(input, settings, sink);
+    const RecordingSink sink
+        = Generate({ &m_picture, Captions({ 20, 20, 60 }), Captions({ 10, 10, 45 }), kMagenta },
+            { .WriteHTML = true, .PageFileName = m_folder / "page.txt", .DeleteTemp = false });
 
     const std::vector<std::string> skipped = {
         "Skipped r2.bmp: rows 10 to 10 give it no height.",
@@ -431,20 +417,15 @@ TEST_F(SlicingPipeline, EmptyPiecesAreSkippedAndLogged)
     EXPECT_EQ(sink.LastDone, sink.LastTotal);
 
     // The pieces that reach past the picture are cut at its edge.
-    TPicture strip;
-    strip.LoadFromFile(m_folder / "r3.bmp");
+    TBitmap strip = LoadBitmap(m_folder / "r3.bmp");
     EXPECT_EQ(strip.Width(), 40);
     EXPECT_EQ(strip.Height(), 20);
-    EXPECT_EQ(strip.Bitmap().Canvas().Pixel(39, 19), SourceColor(39, 29));
+    EXPECT_EQ(strip.Canvas().Pixel(39, 19), SourceColor(39, 29));
 }
 
 TEST_F(SlicingPipeline, LinesWhollyOutsideThePictureAreSkipped)
 {
-    TGenerationInput input { &m_picture, Captions({ 50, 70 }), Captions({ 35 }), kMagenta };
-    TGenerationSettings settings;
-    settings.OutputFolder = m_folder.Path().string();
-    RecordingSink sink;
-    RunGeneration(input, settings, sink);
+    const RecordingSink sink = Generate({ &m_picture, Captions({ 50, 70 }), Captions({ 35 }), kMagenta });
     EXPECT_NE(std::find(sink.Log.begin(), sink.Log.end(),
                   "Skipped r1_c2.gif: columns 50 to 70 lie outside the picture's width of 40."),
         sink.Log.end());
@@ -477,14 +458,10 @@ TEST_F(SlicingPipeline, FailuresLeaveNoOpenFile)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TGenerationInput input { &m_picture, {}, c.rows, kMagenta };
-        TGenerationSettings settings;
-        settings.OutputFolder = c.folder;
-        settings.WriteHTML = c.page;
-        settings.PageFileName = c.pageFile;
         RecordingSink sink;
         try {
-            RunGeneration(input, settings, sink);
+            Generate({ &m_picture, {}, c.rows, kMagenta },
+                { .OutputFolder = c.folder, .WriteHTML = c.page, .PageFileName = c.pageFile }, sink);
             ADD_FAILURE() << "no exception";
         } catch (const Exception& e) {
             EXPECT_EQ(std::string(e.what()), c.message);
@@ -499,9 +476,6 @@ TEST_F(SlicingPipeline, FailuresLeaveNoOpenFile)
 
 TEST_F(SlicingPipeline, StripRemovedBeforeItIsReadBack)
 {
-    TGenerationInput input { &m_picture, {}, Captions({ 10 }), kMagenta };
-    TGenerationSettings settings;
-    settings.OutputFolder = m_folder.Path().string();
     RecordingSink sink;
     sink.OnLogLine = [this](const std::string& line) {
         if (line.empty())
@@ -509,7 +483,7 @@ TEST_F(SlicingPipeline, StripRemovedBeforeItIsReadBack)
     };
     const size_t before = OpenFileCount();
     try {
-        RunGeneration(input, settings, sink);
+        Generate({ &m_picture, {}, Captions({ 10 }), kMagenta }, {}, sink);
         ADD_FAILURE() << "no exception";
     } catch (const EFOpenError& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot open file " + m_folder / "r2.bmp");
