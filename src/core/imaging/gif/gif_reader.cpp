@@ -86,6 +86,11 @@ void PutU32(uint8_t* out, uint32_t value)
         out[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+bool HasSignature(const uint8_t* bytes)
+{
+    return (bytes[0] | 0x20) == 'g' && (bytes[1] | 0x20) == 'i' && (bytes[2] | 0x20) == 'f';
+}
+
 const TGIFExtensionClass* SameClass(const TGIFExtensionClass& self, TStream& /*stream*/)
 {
     return &self;
@@ -616,6 +621,12 @@ void TGIFImage::LoadFromStream(TStream& stream)
     // Reading works on many small reads and steps back; a copy in memory
     // makes those cheap. The stream ends up where the reading stopped.
     const int64_t start = stream.Position();
+    // Something that is plainly no GIF file is refused before it is copied.
+    uint8_t head[10];
+    const size_t got = stream.Read(head, sizeof head);
+    stream.SetPosition(start);
+    if (got == sizeof head && !HasSignature(head) && !HasSignature(head + 4))
+        throw GIFException("Invalid GIF signature");
     TMemoryStream copy;
     const int64_t remaining = std::max<int64_t>(0, stream.Size() - start);
     copy.Bytes().resize(static_cast<size_t>(remaining));
@@ -709,7 +720,9 @@ const TBitmap* TGIFImage::ImageBitmap() const
             bitmap->Assign(*frameBitmap);
     } else {
         // The frame at its place on a screen-sized bitmap; the rest is what
-        // a newly sized bitmap holds.
+        // a newly sized bitmap holds. The image's palette is needed here
+        // even when the frame has no pixels.
+        ImagePalette();
         bitmap->SetSize(Width(), Height());
         const TBitmap* frameBitmap = frame.FrameBitmap();
         if (frameBitmap != nullptr && !bitmap->Empty()) {

@@ -497,6 +497,21 @@ TEST(GifReader, OpensThroughThePictureLoader)
     TGIFImage image;
     image.LoadFromStream(stream);
     EXPECT_EQ(stream.Position(), static_cast<int64_t>(file.Bytes().size()));
+
+    // Not a GIF file: refused, the picture keeps what it held.
+    const std::string other = (folder.Path() / "other.gif").string();
+    TMemoryStream(Bytes(5000, 'x')).SaveToFile(other);
+    try {
+        picture.LoadFromFile(other);
+        FAIL() << "read a file that is no GIF";
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), "Invalid GIF signature");
+    }
+    EXPECT_NE(dynamic_cast<TGIFImage*>(picture.Graphic()), nullptr);
+    TFileStream otherStream(other, FileMode::OpenRead);
+    otherStream.SetPosition(7);
+    EXPECT_THROW(image.LoadFromStream(otherStream), GIFException);
+    EXPECT_EQ(otherStream.Position(), 7);
 }
 
 } // namespace
