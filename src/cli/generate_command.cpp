@@ -61,10 +61,14 @@ public:
     void LogLine(const std::string& line) override
     {
         ClearBar();
-        std::fprintf(m_log, "%s\n", line.c_str());
-        std::fflush(m_log);
+        if (std::fprintf(m_log, "%s\n", line.c_str()) < 0 || std::fflush(m_log) != 0)
+            m_logFailed = true;
         DrawBar();
     }
+    // A log that did not reach its reader (a full disk, a closed pipe) makes
+    // the run count as failed even though its files were written.
+    bool LogFailed() const { return m_logFailed; }
+
     void RowFileAdded(const std::string&) override { }
     void FileFinished(const std::string&) override { }
     void ProcessMessages() override { }
@@ -103,6 +107,7 @@ private:
     int m_done = 0;
     int m_total = 0;
     bool m_barShown = false;
+    bool m_logFailed = false;
 };
 
 } // namespace
@@ -189,6 +194,8 @@ void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warn
 
     TConsoleSink sink(log, progress);
     RunGeneration(input, settings, sink);
+    if (sink.LogFailed())
+        throw EWriteError("Cannot write the log to standard output");
 }
 
 } // namespace sw::cli

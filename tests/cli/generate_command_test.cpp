@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <sys/wait.h>
 
 namespace sw::cli {
 namespace {
@@ -179,6 +180,16 @@ TEST_F(GenerateRun, ProgressBarOnlyOnATerminal)
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(ReadFileBytes(log), kLog);
     EXPECT_NE(ReadFileBytes(shown).find("] 25/25 cells"), std::string::npos) << ReadFileBytes(shown);
+}
+
+TEST_F(GenerateRun, LogThatCannotBeWrittenIsAFailure)
+{
+    const std::string command = test::ShellQuote(m_cli) + " generate " + test::ShellQuote(kSample) + " --out "
+        + test::ShellQuote(Out()) + " >/dev/full 2>" + test::ShellQuote(m_folder / "err.txt");
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    EXPECT_EQ(ReadFileBytes(m_folder / "err.txt"), "Cannot write the log to standard output.\n");
 }
 
 TEST_F(GenerateRun, FailuresAndUsageErrors)
