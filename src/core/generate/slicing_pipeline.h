@@ -66,6 +66,12 @@ void SaveCellJpeg(const std::string& fileName, TBitmap& cell);
 
 // The whole run, steps in order; ends with the sink's Beep and the log line
 // "Done.". Failures are exceptions; the page file is closed on every path.
+// Refused before any file is written: no picture, a page wanted without a
+// name (EInOutError "No page file name was given"), a caption that is not a
+// whole number (EConvertError "'%s' is not a valid integer value").
+// Pieces are clipped to the picture; a strip or cell left without pixels
+// (two lines at one position, lines beyond the picture) is not written, has
+// no page cell, and gets a log line "Skipped NAME: REASON.".
 void RunGeneration(const TGenerationInput& input, const TGenerationSettings& settings, IGenerationSink& sink);
 
 } // namespace sw
