@@ -61,11 +61,55 @@ uint8_t TNetscapeColorLookup::MapColor(uint8_t& red, uint8_t& green, uint8_t& bl
     return index;
 }
 
-void TNetscapeColorLookup::MapRow(const uint8_t* bgr, uint8_t* indices, int width)
+namespace {
+
+void MapRowByTables(const uint8_t* bgr, uint8_t* indices, int width)
 {
     for (int x = 0; x < width; ++x, bgr += 3)
         indices[x] = static_cast<uint8_t>(
             kCubeTables.Red[bgr[2]] + kCubeTables.Green[bgr[1]] + kCubeTables.Blue[bgr[0]]);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define SLICEWRIGHT_CUBE_AVX2 1
+
+// The level as a sum of threshold tests: the same values as (c + 3) / 51,
+// in byte arithmetic that the compiler turns into 32 pixels per step.
+inline uint8_t LevelByThresholds(uint8_t c)
+{
+    return static_cast<uint8_t>((c >= 48) + (c >= 99) + (c >= 150) + (c >= 201) + (c >= 252));
+}
+
+__attribute__((target("avx2"))) void MapRowAvx2(
+    const uint8_t* __restrict bgr, uint8_t* __restrict indices, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        const uint8_t blue = bgr[3 * x];
+        const uint8_t green = bgr[3 * x + 1];
+        const uint8_t red = bgr[3 * x + 2];
+        indices[x] = static_cast<uint8_t>(
+            36 * LevelByThresholds(red) + 6 * LevelByThresholds(green) + LevelByThresholds(blue));
+    }
+}
+#endif
+
+using TMapRow = void (*)(const uint8_t*, uint8_t*, int);
+
+TMapRow ChooseMapRow()
+{
+#ifdef SLICEWRIGHT_CUBE_AVX2
+    if (__builtin_cpu_supports("avx2"))
+        return MapRowAvx2;
+#endif
+    return MapRowByTables;
+}
+
+} // namespace
+
+void TNetscapeColorLookup::MapRow(const uint8_t* bgr, uint8_t* indices, int width)
+{
+    static const TMapRow map = ChooseMapRow();
+    map(bgr, indices, width);
 }
 
 uint8_t TDitherEngine::Lookup(uint8_t& red, uint8_t& green, uint8_t& blue)
@@ -323,6 +367,184 @@ void ApplyTransparencyMask(TGIFSubImage& frame, const TTransparencyMask& mask)
     frame.Extensions().Add(std::move(extension));
 }
 
+namespace {
+
+TGIFColor ResolvedTransparentColor(TColor color)
+{
+    if (IsSystemColor(color))
+        color = ColorToRGB(color);
+    return TGIFColor { GetRValue(color), GetGValue(color), GetBValue(color) };
+}
+
+// Counts per index in four interleaved 32-bit sets, added into 64-bit
+// totals before they can overflow.
+class TIndexCounter {
+public:
+    void CountRow(const uint8_t* indices, int width)
+    {
+        if (m_pending + uint64_t(width) > kFlushAt)
+            Flush();
+        m_pending += uint64_t(width);
+        int x = 0;
+        for (; x + 8 <= width; x += 8) {
+            // Flat artwork is mostly runs: eight equal indices count at once.
+            uint64_t word;
+            std::memcpy(&word, indices + x, 8);
+            if (word == indices[x] * 0x0101010101010101u) {
+                m_partial[(x >> 3) & 3][indices[x]] += 8;
+                continue;
+            }
+            for (int k = 0; k < 8; k += 4) {
+                ++m_partial[0][indices[x + k]];
+                ++m_partial[1][indices[x + k + 1]];
+                ++m_partial[2][indices[x + k + 2]];
+                ++m_partial[3][indices[x + k + 3]];
+            }
+        }
+        for (; x < width; ++x)
+            ++m_partial[0][indices[x]];
+    }
+
+    const TColorCounts& Totals()
+    {
+        Flush();
+        return m_totals;
+    }
+
+private:
+    static constexpr uint64_t kFlushAt = uint64_t(1) << 31;
+
+    void Flush()
+    {
+        for (size_t c = 0; c < kMaxGIFColors; ++c) {
+            m_totals[c] += uint64_t(m_partial[0][c]) + m_partial[1][c] + m_partial[2][c] + m_partial[3][c];
+            m_partial[0][c] = m_partial[1][c] = m_partial[2][c] = m_partial[3][c] = 0;
+        }
+        m_pending = 0;
+    }
+
+    std::array<std::array<uint32_t, kMaxGIFColors>, 4> m_partial {};
+    TColorCounts m_totals {};
+    uint64_t m_pending = 0;
+};
+
+// Eight indices per load and store: the lookups are what remains.
+void RemapRow(uint8_t* row, int width, const TColorRemap& remap)
+{
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        uint64_t word;
+        std::memcpy(&word, row + x, 8);
+        uint64_t mapped = 0;
+        for (int k = 0; k < 64; k += 8)
+            mapped |= uint64_t(remap[(word >> k) & 0xFF]) << k;
+        std::memcpy(row + x, &mapped, 8);
+    }
+    for (; x < width; ++x)
+        row[x] = remap[row[x]];
+}
+
+// The default path of a frame assign in one sweep over the source and one
+// over the pixel block, instead of separate passes for reduction, copying,
+// counting, the transparency mask, remapping and marking. The result is the
+// same, byte for byte: the kept bitmap is ReduceBitmap's, the table is the
+// kept bitmap's sorted by use, and transparency is marked as
+// ApplyTransparencyMask marks it. A pixel can equal the transparent colour
+// only where it reduced to that colour's cube index, so only those pixels
+// are compared with the source. work is converted to 24 bits per pixel;
+// frame's pixel block must have its size (its content is overwritten).
+template <typename RowDone>
+std::unique_ptr<TBitmap> ReduceToWebCubeFrame(
+    TGIFSubImage& frame, TBitmap& work, const TBitmap& source, RowDone&& rowDone)
+{
+    TDIBReader reader(work, TPixelFormat::pf24bit);
+    const int width = frame.Width();
+    const int height = frame.Height();
+    auto kept = std::make_unique<TBitmap>();
+    {
+        TDIBWriter writer(*kept, MakeWebCubePalette(), height, width, TPixelFormat::pf8bit);
+    }
+    TGIFLocalColorMap& colors = frame.ColorMap();
+    colors.ImportTable(kept->ColorTable());
+
+    uint8_t* const data = frame.Data().data();
+    const size_t stride = size_t(width);
+    TIndexCounter counter;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = data + size_t(y) * stride;
+        TNetscapeColorLookup::MapRow(reader.Row(y), row, width);
+        std::memcpy(kept->ScanLine(y), row, stride);
+        counter.CountRow(row, width);
+        rowDone(y);
+    }
+    if (!source.Transparent())
+        return kept;
+
+    const TColorCounts& counts = counter.Totals();
+    TColorRemap remap;
+    const bool moved = colors.SortByCounts(counts, remap);
+    if (!moved)
+        for (size_t i = 0; i < remap.size(); ++i)
+            remap[i] = static_cast<uint8_t>(i);
+    const bool full = colors.Count() == 0 || colors.Count() >= kMaxGIFColors;
+    if (full && !moved)
+        return kept;
+    const int transparentIndex = full ? -1 : colors.AppendColor(TColor(0));
+
+    // Transparent pixels are first marked with an index the cube never
+    // gives, which the remap then sends to the transparency entry.
+    const TGIFColor key = ResolvedTransparentColor(source.TransparentColor());
+    const uint8_t candidate = TNetscapeColorLookup::Index(key.Red, key.Green, key.Blue);
+    constexpr uint8_t kMarker = 255;
+    bool found = false;
+    const bool marking = transparentIndex >= 0 && counts[candidate] > 0;
+    if (marking)
+        remap[kMarker] = static_cast<uint8_t>(transparentIndex);
+    const uint64_t pattern = candidate * 0x0101010101010101u;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = data + size_t(y) * stride;
+        if (marking) {
+            const uint8_t* bgr = reader.Row(y);
+            auto mark = [&](int x) {
+                const uint8_t* pixel = bgr + size_t(x) * 3;
+                if (row[x] == candidate && pixel[0] == key.Blue && pixel[1] == key.Green
+                    && pixel[2] == key.Red) {
+                    row[x] = kMarker;
+                    found = true;
+                }
+            };
+            int x = 0;
+            for (; x + 8 <= width; x += 8) {
+                // Eight indices at a time are skipped unless one of them is
+                // the candidate (a zero byte after the exclusive or).
+                uint64_t word;
+                std::memcpy(&word, row + x, 8);
+                word ^= pattern;
+                if (((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) == 0)
+                    continue;
+                for (int k = 0; k < 8; ++k)
+                    mark(x + k);
+            }
+            for (; x < width; ++x)
+                mark(x);
+        }
+        RemapRow(row, width, remap);
+    }
+    if (transparentIndex < 0)
+        return kept;
+    if (!found) {
+        colors.RemoveColor(transparentIndex);
+        return kept;
+    }
+    auto extension = std::make_unique<TGIFGraphicControlExtension>(&frame);
+    extension->SetTransparent(true);
+    extension->SetTransparentColorIndex(transparentIndex);
+    frame.Extensions().Add(std::move(extension));
+    return kept;
+}
+
+} // namespace
+
 void TGIFSubImage::Assign(const TBitmap& bitmap)
 {
     TGIFImage* owner = Image();
@@ -352,6 +574,17 @@ void TGIFSubImage::Assign(const TBitmap& bitmap)
         // A second handle on the same pixels: the in-place conversion for
         // reading stays invisible to the caller's bitmap.
         TBitmap work(bitmap);
+        if (!IsIndexed(work.PixelFormat()) && settings.ReductionKind == TColorReduction::WebCube
+            && settings.DitherKind == TDitherMode::Nearest) {
+            if (m_data.size() != size_t(m_width) * size_t(m_height))
+                AllocateData();
+            m_bitmap = ReduceToWebCubeFrame(*this, work, bitmap, [owner, this](int y) {
+                if (owner != nullptr && (y + 1) % 32 == 0)
+                    owner->Progress(TGIFProgressStage::Running, (y + 1) * 100 / m_height, kConverting);
+            });
+            progress(TGIFProgressStage::Ending, 100);
+            return;
+        }
         std::unique_ptr<TBitmap> kept;
         if (IsIndexed(work.PixelFormat()))
             kept = std::make_unique<TBitmap>(work);

@@ -115,9 +115,11 @@ void QuickSortByUsage(TUsage* usage, int left, int right)
     } while (i < right);
 }
 
+} // namespace
+
 // Four interleaved histograms: long runs of one index (flat artwork) would
 // otherwise serialise on a single counter.
-void CountPixels(std::span<const uint8_t> pixels, std::array<uint64_t, kMaxGIFColors>& counts)
+void CountColors(std::span<const uint8_t> pixels, TColorCounts& counts)
 {
     std::array<std::array<uint32_t, kMaxGIFColors>, 4> partial {};
     const uint8_t* p = pixels.data();
@@ -141,16 +143,25 @@ void CountPixels(std::span<const uint8_t> pixels, std::array<uint64_t, kMaxGIFCo
     }
 }
 
-} // namespace
-
 bool TGIFColorMap::SortByUsage(std::span<uint8_t> pixels, TColorRemap& remap)
+{
+    if (m_count <= 1)
+        return false;
+    TColorCounts counts {};
+    CountColors(pixels, counts);
+    if (!SortByCounts(counts, remap))
+        return false;
+    for (uint8_t& pixel : pixels)
+        pixel = remap[pixel];
+    return true;
+}
+
+bool TGIFColorMap::SortByCounts(const TColorCounts& counts, TColorRemap& remap)
 {
     if (m_count <= 1)
         return false;
     m_sorted = true;
 
-    std::array<uint64_t, kMaxGIFColors> counts {};
-    CountPixels(pixels, counts);
     std::array<TUsage, kMaxGIFColors> usage;
     for (int i = 0; i < m_count; ++i)
         usage[static_cast<size_t>(i)] = TUsage { counts[static_cast<size_t>(i)], i };
@@ -171,8 +182,6 @@ bool TGIFColorMap::SortByUsage(std::span<uint8_t> pixels, TColorRemap& remap)
         if (entry.Pixels == 0 && used == m_count)
             used = position;
     }
-    for (uint8_t& pixel : pixels)
-        pixel = remap[pixel];
 
     std::vector<TGIFColor> reordered(m_entries.size());
     for (int i = 0; i < m_count; ++i)

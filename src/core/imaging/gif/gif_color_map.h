@@ -30,6 +30,12 @@ int ColorBits(int colors);
 // A mapping from old to new colour indices, as produced by SortByUsage.
 using TColorRemap = std::array<uint8_t, kMaxGIFColors>;
 
+// How many pixels use each index.
+using TColorCounts = std::array<uint64_t, kMaxGIFColors>;
+
+// Adds the pixels' uses of each index to counts.
+void CountColors(std::span<const uint8_t> pixels, TColorCounts& counts);
+
 class TGIFColorMap {
 public:
     TGIFColorMap() = default;
@@ -71,6 +77,10 @@ public:
     // previous count; indices at or above it map to themselves. Sets the
     // sorted flag unless count <= 1.
     bool SortByUsage(std::span<uint8_t> pixels, TColorRemap& remap);
+    // The same, from counts already made (counts[i]: pixels using index i),
+    // for callers that remap the pixels themselves: nothing but the table
+    // changes. remap is filled whenever true is returned.
+    bool SortByCounts(const TColorCounts& counts, TColorRemap& remap);
 
     // The Count() entries as red, green, blue bytes, then zero entries up to
     // 2^ColorBits(Count()); nothing for an empty table.

@@ -2,6 +2,8 @@
 
 #include "base/errors.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace sw {
@@ -92,43 +94,111 @@ void TLZWEncoder::Clear()
     m_clearPending = true;
     Output(m_clearCode);
     m_table.Clear();
+    for (std::vector<uint16_t>& codes : m_runCodes)
+        codes.clear();
     m_nextFree = m_firstFree;
 }
+
+namespace {
+
+// How many of the first limit bytes from first on equal value (limit <= end - first).
+size_t EqualRun(const uint8_t* first, size_t limit, uint8_t value)
+{
+    size_t n = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        const uint64_t pattern = value * 0x0101010101010101u;
+        for (; n + 8 <= limit; n += 8) {
+            uint64_t word;
+            std::memcpy(&word, first + n, 8);
+            if (const uint64_t differ = word ^ pattern; differ != 0)
+                return n + static_cast<size_t>(std::countr_zero(differ) / 8);
+        }
+    }
+    while (n < limit && first[n] == value)
+        ++n;
+    return n;
+}
+
+} // namespace
 
 void TLZWEncoder::Compress()
 {
     Clear();
     bool started = false;
-    uint32_t prefix = 0;
-    Walk([&](const uint8_t* pixel, const uint8_t* end) {
+    TPrefix prefix;
+    Walk([&](const uint8_t* first, const uint8_t* end) {
         if (!started) {
-            CheckPixel(*pixel);
-            prefix = *pixel++;
+            CheckPixel(*first);
+            prefix.Code = *first;
+            prefix.RunPixel = *first;
+            prefix.RunLength = 1;
             started = true;
+            first = FollowRun(first + 1, end, prefix);
         }
-        const uint32_t colorLimit = static_cast<uint32_t>(m_colorLimit);
-        // The hit path touches only the table; everything else waits for a miss.
-        for (; pixel != end; ++pixel) {
-            const uint32_t c = *pixel;
-            if (c >= colorLimit)
-                ThrowColorNotInTable();
-            const uint32_t key = THashTable::Key(prefix, c);
-            uint32_t* slot = m_table.Find(key);
-            if (THashTable::Used(*slot)) {
-                prefix = static_cast<uint32_t>(THashTable::Code(*slot));
-                continue;
-            }
-            Output(static_cast<int>(prefix));
-            prefix = c;
-            if (m_nextFree > kMaxAssignedCode) {
-                Clear();
-            } else {
-                THashTable::Store(slot, key, static_cast<uint32_t>(m_nextFree));
-                ++m_nextFree;
-            }
-        }
+        CompressSpan(first, end, prefix);
     });
-    Output(static_cast<int>(prefix));
+    Output(static_cast<int>(prefix.Code));
+}
+
+const uint8_t* TLZWEncoder::FollowRun(const uint8_t* pixel, const uint8_t* end, TPrefix& prefix) const
+{
+    const std::vector<uint16_t>& codes = m_runCodes[prefix.RunPixel];
+    const size_t n
+        = EqualRun(pixel, std::min(codes.size(), size_t(end - pixel)), static_cast<uint8_t>(prefix.RunPixel));
+    if (n == 0)
+        return pixel;
+    prefix.Code = codes[n - 1];
+    prefix.RunLength = static_cast<uint32_t>(n + 1);
+    return pixel + n;
+}
+
+void TLZWEncoder::CompressSpan(const uint8_t* pixel, const uint8_t* end, TPrefix& state)
+{
+    // Plain locals whose address is never taken: the byte stores of the code
+    // output may alias anything reached through a pointer, and the hit path
+    // must stay in registers.
+    uint32_t prefix = state.Code;
+    uint32_t runPixel = state.RunPixel;
+    uint32_t runLength = state.RunLength;
+    const uint32_t colorLimit = static_cast<uint32_t>(m_colorLimit);
+    while (pixel != end) {
+        const uint32_t c = *pixel++;
+        if (c >= colorLimit)
+            ThrowColorNotInTable();
+        const uint32_t key = THashTable::Key(prefix, c);
+        uint32_t* slot = m_table.Find(key);
+        if (THashTable::Used(*slot)) {
+            prefix = static_cast<uint32_t>(THashTable::Code(*slot));
+            runLength = c == runPixel && runLength > 0 ? runLength + 1 : 0;
+            continue;
+        }
+        Output(static_cast<int>(prefix));
+        const bool extendsRun = c == runPixel && runLength > 0;
+        prefix = c;
+        runPixel = c;
+        runLength = 1;
+        if (m_nextFree > kMaxAssignedCode) {
+            Clear();
+        } else {
+            THashTable::Store(slot, key, static_cast<uint32_t>(m_nextFree));
+            if (extendsRun)
+                m_runCodes[c].push_back(static_cast<uint16_t>(m_nextFree));
+            ++m_nextFree;
+        }
+        // The prefix is now the single pixel c: follow the known strings of
+        // repeated c over the equal pixels ahead. Done once per code, so
+        // varied pixels pay little for it.
+        const std::vector<uint16_t>& codes = m_runCodes[c];
+        if (!codes.empty()) {
+            const size_t n = EqualRun(pixel, std::min(codes.size(), size_t(end - pixel)), uint8_t(c));
+            if (n > 0) {
+                prefix = codes[n - 1];
+                runLength = static_cast<uint32_t>(n + 1);
+                pixel += n;
+            }
+        }
+    }
+    state = TPrefix { prefix, runPixel, runLength };
 }
 
 void EncodeFrame(TStream& stream, int codeSize, int colorLimit, const uint8_t* pixels, bool interlace,

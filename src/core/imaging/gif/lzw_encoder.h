@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace sw {
 
@@ -144,9 +145,28 @@ protected:
     void Compress() override;
 
 private:
+    // The string being extended: its code and, when it is RunLength > 0
+    // copies of one pixel, that pixel. Every miss restarts the prefix from a
+    // single pixel, so a string of one repeated pixel is always known as such.
+    struct TPrefix {
+        uint32_t Code = 0;
+        uint32_t RunPixel = 0;
+        uint32_t RunLength = 0;
+    };
+
     void Clear();
+    void CompressSpan(const uint8_t* pixel, const uint8_t* end, TPrefix& prefix);
+    // With the prefix a single pixel, follows the known strings of that pixel
+    // repeated over the equal pixels from pixel on; returns the first pixel
+    // not taken.
+    const uint8_t* FollowRun(const uint8_t* pixel, const uint8_t* end, TPrefix& prefix) const;
 
     THashTable m_table;
+    // m_runCodes[c][k] is the code of the string of k + 2 pixels c. The
+    // strings of one repeated pixel in the table always form such an unbroken
+    // series, so a run of equal pixels can follow it without table lookups;
+    // the codes written stay exactly those of the lookups.
+    std::array<std::vector<uint16_t>, 256> m_runCodes;
 };
 
 } // namespace sw

@@ -1,0 +1,57 @@
+// Turning 24-bit pictures into GIF frames as the slicing pipeline does: map
+// to the web cube, count, sort by use, remap and mark the transparent colour.
+// A photo-like and a flat mock-up-like picture, whole and cut into 400 x 300
+// cells, reported in Mpixel/s of source picture.
+
+#include "bench_pictures.h"
+#include "imaging/gif/gif_image.h"
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace sw;
+using namespace sw::bench;
+
+void ReduceWhole(benchmark::State& state, TPictureKind kind)
+{
+    const TBitmap& picture = Picture(kind);
+    int colors = 0;
+    for (auto _ : state) {
+        TGIFImage image;
+        image.Assign(picture);
+        colors = image.Images()[0].ColorMap().Count();
+        benchmark::DoNotOptimize(image.Images()[0].Data().data());
+    }
+    state.counters["colours"] = colors;
+    SetPixelRate(state, int64_t(kWidth) * kHeight);
+}
+
+void ReduceCells(benchmark::State& state, TPictureKind kind)
+{
+    const std::vector<TBitmap> cells = MakeCells(kind);
+    for (auto _ : state)
+        for (const TBitmap& cell : cells) {
+            TGIFImage image;
+            image.Assign(cell);
+            benchmark::DoNotOptimize(image.Images()[0].Data().data());
+        }
+    SetPixelRate(state, int64_t(kWidth) * kHeight);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (const TPictureKind kind : { TPictureKind::Photo, TPictureKind::Flat }) {
+        const std::string suffix = std::string("/") + KindName(kind);
+        benchmark::RegisterBenchmark(("Reduce" + suffix + "/whole").c_str(), ReduceWhole, kind)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("Reduce" + suffix + "/cells").c_str(), ReduceCells, kind)
+            ->Unit(benchmark::kMillisecond);
+    }
+    return RunWithRatios(argc, argv);
+}

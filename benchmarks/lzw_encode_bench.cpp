@@ -1,0 +1,155 @@
+// GIF image data from the same 8-bit index images, written by our LZW
+// encoder and by giflib's EGifPutLine, both into memory, in the same run.
+// The index images are the frames of the photo-like and the flat mock-up-like
+// pictures, whole and as 400 x 300 cells. Besides Mpixel/s each side reports
+// the bytes of image data it wrote.
+
+#include "bench_pictures.h"
+#include "imaging/gif/gif_image.h"
+#include "imaging/gif/lzw_encoder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <gif_lib.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace sw;
+using namespace sw::bench;
+
+struct TIndexImage {
+    int Width = 0;
+    int Height = 0;
+    std::vector<uint8_t> Pixels;
+    std::vector<GifColorType> Colors; // padded to 2^bits entries
+    int ColorCount = 0;
+    int Bits() const { return ColorBits(ColorCount); }
+};
+
+TIndexImage FromFrame(const TBitmap& bitmap)
+{
+    TGIFImage image;
+    image.Assign(bitmap);
+    const TGIFSubImage& frame = image.Images()[0];
+    TIndexImage result;
+    result.Width = frame.Width();
+    result.Height = frame.Height();
+    result.Pixels = frame.Data();
+    result.ColorCount = frame.ColorMap().Count();
+    result.Colors.assign(size_t(1) << result.Bits(), GifColorType { 0, 0, 0 });
+    for (int i = 0; i < result.ColorCount; ++i) {
+        const TGIFColor& c = frame.ColorMap()[i];
+        result.Colors[size_t(i)] = GifColorType { c.Red, c.Green, c.Blue };
+    }
+    return result;
+}
+
+const std::vector<TIndexImage>& Images(TPictureKind kind, bool cells)
+{
+    static std::map<std::pair<TPictureKind, bool>, std::vector<TIndexImage>> cache;
+    std::vector<TIndexImage>& images = cache[{ kind, cells }];
+    if (images.empty()) {
+        if (cells)
+            for (const TBitmap& cell : MakeCells(kind))
+                images.push_back(FromFrame(cell));
+        else
+            images.push_back(FromFrame(Picture(kind)));
+    }
+    return images;
+}
+
+int64_t PixelCount(const std::vector<TIndexImage>& images)
+{
+    int64_t count = 0;
+    for (const TIndexImage& image : images)
+        count += int64_t(image.Width) * image.Height;
+    return count;
+}
+
+void EncodeOurs(benchmark::State& state, TPictureKind kind, bool cells)
+{
+    const std::vector<TIndexImage>& images = Images(kind, cells);
+    TMemoryStream stream;
+    size_t bytes = 0;
+    for (auto _ : state) {
+        bytes = 0;
+        for (const TIndexImage& image : images) {
+            stream.Clear();
+            EncodeFrame(stream, image.Bits(), image.ColorCount, image.Pixels.data(), false, image.Height,
+                image.Width);
+            bytes += stream.Bytes().size();
+            benchmark::DoNotOptimize(stream.Bytes().data());
+        }
+    }
+    state.counters["bytes"] = double(bytes);
+    SetPixelRate(state, PixelCount(images));
+}
+
+int WriteToVector(GifFileType* file, const GifByteType* data, int count)
+{
+    auto* out = static_cast<std::vector<uint8_t>*>(file->UserData);
+    out->insert(out->end(), data, data + count);
+    return count;
+}
+
+// A whole single-frame file, since giflib writes nothing less; the bytes
+// reported leave out everything but the image data.
+size_t EncodeWithGiflib(const TIndexImage& image, std::vector<uint8_t>& out)
+{
+    out.clear();
+    int error = 0;
+    GifFileType* gif = EGifOpen(&out, WriteToVector, &error);
+    if (gif == nullptr)
+        throw std::runtime_error("EGifOpen failed");
+    ColorMapObject* map = GifMakeMapObject(1 << image.Bits(), image.Colors.data());
+    bool ok = EGifPutScreenDesc(gif, image.Width, image.Height, image.Bits(), 0, nullptr) == GIF_OK
+        && EGifPutImageDesc(gif, 0, 0, image.Width, image.Height, false, map) == GIF_OK;
+    // giflib takes rows through a non-const pointer but only reads them.
+    auto* row = const_cast<GifPixelType*>(image.Pixels.data());
+    for (int y = 0; ok && y < image.Height; ++y, row += image.Width)
+        ok = EGifPutLine(gif, row, image.Width) == GIF_OK;
+    ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
+    GifFreeMapObject(map);
+    if (!ok)
+        throw std::runtime_error("giflib failed to write");
+    const size_t framing = 6 + 7 + 10 + 3 * image.Colors.size() + 1;
+    return out.size() - framing;
+}
+
+void EncodeGiflib(benchmark::State& state, TPictureKind kind, bool cells)
+{
+    const std::vector<TIndexImage>& images = Images(kind, cells);
+    std::vector<uint8_t> out;
+    size_t bytes = 0;
+    for (auto _ : state) {
+        bytes = 0;
+        for (const TIndexImage& image : images) {
+            bytes += EncodeWithGiflib(image, out);
+            benchmark::DoNotOptimize(out.data());
+        }
+    }
+    state.counters["bytes"] = double(bytes);
+    SetPixelRate(state, PixelCount(images));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (const TPictureKind kind : { TPictureKind::Photo, TPictureKind::Flat })
+        for (const bool cells : { false, true }) {
+            const std::string suffix = std::string("/") + KindName(kind) + (cells ? "/cells" : "/whole");
+            benchmark::RegisterBenchmark(("LzwEncode/ours" + suffix).c_str(), EncodeOurs, kind, cells)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(("LzwEncode/giflib" + suffix).c_str(), EncodeGiflib, kind, cells)
+                ->Unit(benchmark::kMillisecond);
+        }
+    return RunWithRatios(argc, argv);
+}
