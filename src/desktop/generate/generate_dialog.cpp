@@ -28,6 +28,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace sw {
 
@@ -412,6 +413,12 @@ void TGenerateDlg::edtFilenameChange()
 void TGenerateDlg::sbtnSelFoldClick()
 {
     TfrmSelect& chooser = FolderChooser();
+    // The chooser outlives this dialog, so it is no child of it; it still
+    // stays above it while shown.
+    if (QWindow* above = windowHandle()) {
+        chooser.winId();
+        chooser.windowHandle()->setTransientParent(above);
+    }
     chooser.stvFolders->SetSelection(edtOutputPath->text());
     if (ShowModal(chooser))
         edtOutputPath->setText(FromBytes(WithTrailingBackslash(ToBytes(chooser.stvFolders->Selection()))));

@@ -263,6 +263,7 @@ TEST_F(GenerateDialog, ChoosingThePageSetsTheOutputPathOnlyWhenTheNameChanges)
 TEST_F(GenerateDialog, FolderChooserIsKeptAndItsChoiceEndsInASeparator)
 {
     fs::create_directory(folder.Path() / "a");
+    dialog->show();
     dialog->edtOutputPath->setText(QString::fromStdString(folder / "a"));
     folderAnswer = QString::fromStdString(folder.Path().string());
     dialog->sbtnSelFoldClick();
