@@ -12,11 +12,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     sw::TMemoryStream stream(std::vector<uint8_t>(data, data + size));
     sw::TGIFImage image;
+    // Large pictures are slow to fill and say nothing new.
+    image.SetReadLimits(int64_t(1) << 18, int64_t(1) << 20);
     try {
         image.LoadFromStream(stream);
     } catch (const sw::Exception&) {
         return 0;
     }
+    // Bitmaps of huge screens are slow to make and say nothing new.
+    int64_t pixels = int64_t(image.Width()) * image.Height();
+    for (const auto& frame : image.Images())
+        pixels += int64_t(frame->Width()) * frame->Height();
+    if (pixels > (int64_t(1) << 20))
+        return 0;
     try {
         sw::TBitmap bitmap;
         bitmap.Assign(image);

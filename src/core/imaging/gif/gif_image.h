@@ -527,6 +527,9 @@ public:
     // The global colour table, or without one the first frame's; "No
     // global or local color table defined" when both are empty.
     const TGIFColorMap& ImagePalette() const;
+    // The reading limits, kMaxGIFFramePixels (also for the logical screen)
+    // and kMaxGIFImagePixels unless set lower.
+    void SetReadLimits(int64_t framePixels, int64_t imagePixels);
     // Frame bitmaps are dithered to the web cube; defaults to
     // GifLowColorScreen().
     bool Dithered() const { return m_dithered; }
@@ -553,6 +556,8 @@ private:
     bool m_dithered;
     mutable std::unique_ptr<TBitmap> m_bitmap;
     int64_t m_pixelsRead = 0;
+    int64_t m_maxFramePixels = kMaxGIFFramePixels;
+    int64_t m_maxImagePixels = kMaxGIFImagePixels;
 };
 
 } // namespace sw

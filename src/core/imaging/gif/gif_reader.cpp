@@ -464,14 +464,15 @@ void TGIFSubImage::DecodeFrameData(TStream& stream)
 {
     DropBitmap();
     const int64_t pixels = int64_t(m_width) * m_height;
-    if (pixels > kMaxGIFFramePixels)
+    const int64_t frameLimit = Image() != nullptr ? Image()->m_maxFramePixels : kMaxGIFFramePixels;
+    if (pixels > frameLimit)
         throw GIFException(Format("GIF frame too large (%d x %d pixels; at most %lld)", int(m_width),
-            int(m_height), static_cast<long long>(kMaxGIFFramePixels)));
+            int(m_height), static_cast<long long>(frameLimit)));
     if (Image() != nullptr) {
         Image()->m_pixelsRead += pixels;
-        if (Image()->m_pixelsRead > kMaxGIFImagePixels)
+        if (Image()->m_pixelsRead > Image()->m_maxImagePixels)
             throw GIFException(Format("GIF image too large (more than %lld pixels in its frames)",
-                static_cast<long long>(kMaxGIFImagePixels)));
+                static_cast<long long>(Image()->m_maxImagePixels)));
     }
     const uint8_t fill = m_transparent && m_graphicControl != nullptr
         ? static_cast<uint8_t>(m_graphicControl->TransparentColorIndex())
@@ -649,9 +650,9 @@ void TGIFImage::LoadFromMemory(TMemoryStream& stream)
     try {
         m_header.LoadFromStream(stream);
         const int64_t screen = int64_t(m_header.Width()) * m_header.Height();
-        if (screen > kMaxGIFFramePixels)
+        if (screen > m_maxFramePixels)
             throw GIFException(Format("GIF logical screen too large (%d x %d pixels; at most %lld)",
-                m_header.Width(), m_header.Height(), static_cast<long long>(kMaxGIFFramePixels)));
+                m_header.Width(), m_header.Height(), static_cast<long long>(m_maxFramePixels)));
         LoadFrames(stream);
         TGIFTrailer(this).LoadFromStream(stream);
     } catch (...) {
@@ -688,6 +689,12 @@ void TGIFImage::DropBitmaps()
     m_bitmap.reset();
     for (const auto& frame : m_images)
         frame->DropBitmap();
+}
+
+void TGIFImage::SetReadLimits(int64_t framePixels, int64_t imagePixels)
+{
+    m_maxFramePixels = std::clamp<int64_t>(framePixels, 0, kMaxGIFFramePixels);
+    m_maxImagePixels = std::clamp<int64_t>(imagePixels, 0, kMaxGIFImagePixels);
 }
 
 void TGIFImage::SetDithered(bool value)

@@ -394,12 +394,24 @@ TEST(GifReader, RejectsWhatCannotBeHeld)
     for (const Case& c : cases)
         EXPECT_EQ(Load(c.file).error, c.error) << c.name;
 
-    // Many frames within the limits each still add up.
-    Bytes many = Screen(8192, 8192, 2);
-    const Bytes big = Bytes { 0x2C, 0, 0, 0, 0, 0, 0x20, 0, 0x20, 0, 2, 0 };
+    // Frames within the limit each still add up.
+    Bytes many = Screen(100, 100, 2);
+    const Bytes frame = Bytes { 0x2C, 0, 0, 0, 0, 100, 0, 100, 0, 0, 2, 0 };
     for (int i = 0; i < 5; ++i)
-        many = many + big;
-    EXPECT_EQ(Load(many).error, "GIF image too large (more than 268435456 pixels in its frames)");
+        many = many + frame;
+    TGIFImage image;
+    image.SetReadLimits(10000, 40000);
+    TMemoryStream stream(many);
+    try {
+        image.LoadFromStream(stream);
+        FAIL() << "read more pixels than allowed";
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), "GIF image too large (more than 40000 pixels in its frames)");
+    }
+    EXPECT_EQ(image.Images().Count(), 4);
+    image.SetReadLimits(9999, 40000);
+    stream.SetPosition(0);
+    EXPECT_THROW(image.LoadFromStream(stream), GIFException) << "the screen is over the frame limit";
 }
 
 // Everything the writer makes reads back to the same frame, and writing
