@@ -1,0 +1,75 @@
+#include "editor/main_form.h"
+#include "generate/generate_dialog.h"
+#include "imaging/bitmap.h"
+
+#include "desktop/editor/fake_services.h"
+#include "support/temp_folder.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+namespace sw {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The whole job from the main window: open a picture, place lines, Generate,
+// choose the page and the folder, generate.
+TEST(GenerateFromMainWindow, CutsThePictureAndClosesTheDialog)
+{
+    FakeServices services;
+    test::TempFolder folder;
+    const std::string design = folder / "design.bmp";
+    {
+        TBitmap picture;
+        picture.SetSize(60, 40);
+        picture.Canvas().SetPixel(5, 5, RGB(0, 0, 255));
+        picture.SaveToFile(design);
+    }
+    const fs::path out = folder.Path() / "out";
+    fs::create_directory(out);
+
+    TMainForm form;
+    form.RunFileDialog = [&design](QFileDialog& dialog) {
+        dialog.selectFile(QString::fromStdString(design));
+        return true;
+    };
+    form.mnuOpenImageClick();
+    form.ClearLines(true);
+    form.DrawColumn(true, false, 30, 0);
+    form.DrawRow(true, true, 0, 20);
+
+    QPointer<TGenerateDlg> shown;
+    QTimer::singleShot(0, &form, [&shown, &out] {
+        shown = GenerateDlg;
+        ASSERT_NE(shown, nullptr);
+        shown->cbxWriteHTML->click();
+        shown->edtFilename->setText(QString::fromStdString((out / "index.html").string()));
+        shown->btnGenerate->click();
+    });
+    form.Generate1Click();
+
+    EXPECT_TRUE(services.errors.isEmpty()) << services.errors.join("\n").toStdString();
+    EXPECT_EQ(services.informations, QStringList { "Slicewright is done.  Enjoy the interface!" });
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(
+        names, (std::set<std::string> { "index.html", "r1_c1.gif", "r1_c2.gif", "r2_c1.gif", "r2_c2.gif" }));
+    EXPECT_EQ(GenerateDlg, nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(shown.isNull());
+}
+
+} // namespace
+} // namespace sw
