@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -202,6 +204,128 @@ TEST(LzwEncoder, SubBlocksAtExactBoundaries)
     }
 }
 
+// The image data the encoding rules give, built the plain way: an ordered
+// map as the string table, one code at a time. pixels are in walk order.
+Bytes ReferenceImageData(int codeSize, const Bytes& pixels)
+{
+    codeSize = std::max(codeSize, 2);
+    const int clear = 1 << codeSize;
+    const int initialWidth = codeSize + 1;
+    int width = initialWidth;
+    int maxCode = (1 << width) - 1;
+    int nextFree = clear + 2;
+    bool clearPending = false;
+    Bytes codes;
+    uint32_t bits = 0;
+    int bitCount = 0;
+    auto output = [&](int code) {
+        bits |= static_cast<uint32_t>(code) << bitCount;
+        for (bitCount += width; bitCount >= 8; bitCount -= 8, bits >>= 8)
+            codes.push_back(static_cast<uint8_t>(bits));
+        if (nextFree > maxCode || clearPending) {
+            width = clearPending ? initialWidth : width + 1;
+            maxCode = !clearPending && width == 12 ? 4096 : (1 << width) - 1;
+            clearPending = false;
+        }
+    };
+    std::map<std::pair<int, int>, int> table;
+    auto restart = [&] {
+        clearPending = true;
+        output(clear);
+        table.clear();
+        nextFree = clear + 2;
+    };
+    if (!pixels.empty()) {
+        restart();
+        int prefix = pixels[0];
+        for (size_t i = 1; i < pixels.size(); ++i) {
+            const auto found = table.find({ prefix, pixels[i] });
+            if (found != table.end()) {
+                prefix = found->second;
+                continue;
+            }
+            output(prefix);
+            const int previous = prefix;
+            prefix = pixels[i];
+            if (nextFree >= 4095)
+                restart();
+            else
+                table[{ previous, pixels[i] }] = nextFree++;
+        }
+        output(prefix);
+    }
+    output(clear + 1);
+    if (bitCount > 0)
+        codes.push_back(static_cast<uint8_t>(bits));
+
+    Bytes data = { static_cast<uint8_t>(codeSize) };
+    for (size_t at = 0; at < codes.size(); at += 255) {
+        const size_t size = std::min<size_t>(255, codes.size() - at);
+        data.push_back(static_cast<uint8_t>(size));
+        data.insert(
+            data.end(), codes.begin() + static_cast<long>(at), codes.begin() + static_cast<long>(at + size));
+    }
+    data.push_back(0);
+    return data;
+}
+
+// The string table's layout and the shortcut along runs of one pixel decide
+// only speed. A lookup that missed a string would still decode correctly, so
+// only the exact bytes show it.
+TEST(LzwEncoder, WritesTheBytesOfThePlainStringTable)
+{
+    struct Case {
+        const char* name;
+        int width;
+        int height;
+        int colors;
+        int minRun; // runs of equal pixels of minRun .. maxRun
+        int maxRun;
+        int noisyRun; // > 0: runs alternate with this many random pixels
+        bool interlace;
+    };
+    const Case cases[] = {
+        { "single pixel", 1, 1, 1, 1, 1, 0, false },
+        { "short runs around word sizes", 61, 7, 2, 7, 17, 0, false },
+        { "random 256 colours through clears", 400, 300, 256, 1, 1, 0, false },
+        { "long runs of three colours", 1000, 1000, 3, 1, 600, 0, false },
+        { "one colour, long row", 100000, 1, 1, 1, 1, 0, false },
+        { "runs between noise, clears inside runs", 2000, 500, 200, 20000, 20000, 3000, false },
+        { "two colours, interlaced", 300, 203, 2, 1, 40, 0, true },
+        { "runs across rows, interlaced", 97, 450, 16, 50, 900, 0, true },
+    };
+    std::mt19937 random(5);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes pixels;
+        pixels.reserve(static_cast<size_t>(c.width) * static_cast<size_t>(c.height));
+        while (pixels.size() < pixels.capacity()) {
+            const auto value = static_cast<uint8_t>(random() % static_cast<unsigned>(c.colors));
+            const int run
+                = c.minRun + static_cast<int>(random() % static_cast<unsigned>(c.maxRun - c.minRun + 1));
+            for (int i = 0; i < run && pixels.size() < pixels.capacity(); ++i)
+                pixels.push_back(value);
+            for (int i = 0; i < c.noisyRun && pixels.size() < pixels.capacity(); ++i)
+                pixels.push_back(static_cast<uint8_t>(random() % static_cast<unsigned>(c.colors)));
+        }
+        Bytes walked = pixels;
+        if (c.interlace) {
+            walked.clear();
+            for (const auto& [start, step] : { std::pair { 0, 8 }, { 4, 8 }, { 2, 4 }, { 1, 2 } })
+                for (int row = start; row < c.height; row += step)
+                    walked.insert(walked.end(), pixels.begin() + static_cast<long>(row) * c.width,
+                        pixels.begin() + static_cast<long>(row + 1) * c.width);
+        }
+        int bits = 1;
+        while ((1 << bits) < c.colors)
+            ++bits;
+        const Bytes data = Encode(bits, c.colors, pixels, c.height, c.width, c.interlace);
+        const Bytes expected = ReferenceImageData(bits, walked);
+        ASSERT_EQ(data.size(), expected.size());
+        EXPECT_TRUE(data == expected);
+    }
+}
+
 TEST(GifWriterStream, CutsBytesIntoSubBlocks)
 {
     TMemoryStream out;
@@ -324,6 +448,14 @@ TEST(LzwEncoder, GiflibDecodesOurIndices)
         { 1, 1500, 33, 1, true },
         { 97, 9, 64, 2, true },
         { 300, 300, 2, 4000, false },
+        // every code size: the largest and smallest colour count of each
+        { 45, 31, 4, 2, false },
+        { 80, 50, 9, 3, false },
+        { 120, 90, 17, 1, false },
+        { 64, 200, 32, 7, true },
+        { 500, 400, 65, 20, false },
+        { 222, 111, 129, 1, false },
+        { 1500, 700, 255, 900, false },
     };
     std::mt19937 random(11);
     for (const Case& c : cases) {
