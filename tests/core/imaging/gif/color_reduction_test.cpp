@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -345,6 +347,83 @@ TEST_F(FrameFixture, ProgressReportsConverting)
     EXPECT_EQ(reports,
         (std::vector<std::pair<S, int>> {
             { S::Starting, 0 }, { S::Running, 50 }, { S::Running, 100 }, { S::Ending, 100 } }));
+}
+
+// A frame assign does reduction, counting, sorting, remapping and marking in
+// one sweep; it must equal those steps run one after another: ReduceBitmap,
+// the indexed read of its result, and ApplyTransparencyMask with the
+// source's mask.
+TEST(FrameAssign, EqualsReductionFollowedByTheTransparencyMask)
+{
+    struct Case {
+        const char* Name;
+        int Width;
+        int Height;
+        std::vector<TColor> Palette; // pixels are runs of these
+        int MaxRun;
+        TColor Transparent;
+        bool Flag; // the bitmap's transparent flag
+    };
+    const TColor page = RGB(240, 240, 240);
+    std::vector<TColor> noise;
+    for (int i = 0; i < 300; ++i)
+        noise.push_back(static_cast<TColor>(i * 2654435761u) & 0xFFFFFF);
+    std::vector<TColor> cube;
+    for (int i = 0; i < 216; ++i)
+        cube.push_back(RGB(uint8_t(51 * (i / 36)), uint8_t(51 * (i / 6 % 6)), uint8_t(51 * (i % 6))));
+    cube.push_back(RGB(3, 3, 3));
+    const std::vector<TColor> nearPage
+        = { page, RGB(241, 240, 240), RGB(240, 239, 240), RGB(240, 240, 242), kRed };
+
+    const Case cases[] = {
+        { "noise, transparent colour absent", 37, 23, noise, 1, RGB(1, 2, 3), true },
+        { "flat runs on a transparent page", 300, 40, { page, page, kWhite, RGB(40, 40, 40), kRed }, 90, page,
+            true },
+        { "colours next to the transparent one", 64, 64, nearPage, 12, page, true },
+        { "every cube colour and transparency", 217, 3, cube, 1, RGB(3, 3, 3), true },
+        { "only the transparent colour", 9, 9, { kGreen }, 100, kGreen, true },
+        { "transparent flag off", 50, 20, nearPage, 5, page, false },
+        { "system colour", 41, 17, nearPage, 9, clBtnFace, true },
+    };
+    std::mt19937 random(17);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<TColor> pixels;
+        while (pixels.size() < size_t(c.Width) * size_t(c.Height)) {
+            const TColor color = c.Palette[random() % c.Palette.size()];
+            const size_t run = 1 + random() % static_cast<unsigned>(c.MaxRun);
+            pixels.insert(
+                pixels.end(), std::min(run, size_t(c.Width) * size_t(c.Height) - pixels.size()), color);
+        }
+        TBitmap source = MakeCell(c.Width, c.Height, pixels, c.Transparent);
+        source.SetTransparent(c.Flag);
+
+        TGIFImage image;
+        image.Assign(source);
+        const TGIFSubImage& frame = image.Images()[0];
+
+        TBitmap copy = MakeBitmap24(c.Width, c.Height, pixels);
+        const auto reduced = ReduceBitmap(copy, TColorReduction::WebCube, TDitherMode::Nearest, 8, nullptr);
+        TGIFImage expectedImage;
+        expectedImage.Assign(*reduced);
+        TGIFSubImage& expected = expectedImage.Images()[0];
+        if (c.Flag)
+            ApplyTransparencyMask(expected, TTransparencyMask(copy, c.Transparent));
+
+        EXPECT_EQ(Colors(frame.ColorMap()), Colors(expected.ColorMap()));
+        EXPECT_EQ(frame.ColorMap().Sorted(), expected.ColorMap().Sorted());
+        EXPECT_TRUE(frame.Data() == expected.Data());
+        ASSERT_EQ(frame.GraphicControlExtension() != nullptr, expected.GraphicControlExtension() != nullptr);
+        if (frame.GraphicControlExtension() != nullptr) {
+            EXPECT_EQ(frame.GraphicControlExtension()->TransparentColorIndex(),
+                expected.GraphicControlExtension()->TransparentColorIndex());
+        }
+        ASSERT_NE(frame.Bitmap(), nullptr);
+        for (int y = 0; y < c.Height; ++y)
+            ASSERT_TRUE(
+                std::equal(reduced->ScanLine(y), reduced->ScanLine(y) + c.Width, frame.Bitmap()->ScanLine(y)))
+                << "kept bitmap, row " << y;
+    }
 }
 
 TEST(FloydSteinberg, DiffusesErrorInSerpentineOrder)
