@@ -15,6 +15,7 @@
 
 #include <QEvent>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
@@ -38,6 +39,9 @@ constexpr int kSplitterWidth = 3;
 constexpr int kGridDesignSize = 105;
 constexpr int kListColumnMargin = 30;
 constexpr int kSeparatorWidth = 8;
+constexpr int kBandHeight = 24;
+constexpr int kToolBarHeight = 22;
+constexpr QSize kToolButtonSize(23, 22);
 
 // The hint carried by a command: short text, "|", long text. The window
 // shows neither as a tooltip nor in the status bar.
@@ -52,13 +56,19 @@ QAction* MakeAction(QObject* owner, const char* name, const char* caption)
     return action;
 }
 
+// An etched line in the middle of an 8-pixel gap.
 QWidget* MakeSeparator(const char* name)
 {
-    auto* line = new QFrame();
-    line->setObjectName(QString::fromUtf8(name));
+    auto* gap = new QWidget();
+    gap->setObjectName(QString::fromUtf8(name));
+    gap->setFixedSize(kSeparatorWidth, kToolBarHeight);
+    auto* layout = new QHBoxLayout(gap);
+    layout->setContentsMargins(0, 3, 0, 3);
+    auto* line = new QFrame(gap);
     line->setFrameStyle(QFrame::VLine | QFrame::Sunken);
-    line->setFixedWidth(kSeparatorWidth);
-    return line;
+    line->setFixedWidth(2);
+    layout->addWidget(line, 0, Qt::AlignHCenter);
+    return gap;
 }
 
 } // namespace
@@ -170,30 +180,34 @@ void TMainForm::CreateMenus()
 
 void TMainForm::CreateToolBar()
 {
-    // The band bar holds the tool bar as its one band.
-    CoolBar1 = new QToolBar(this);
+    // The band bar spans the window's top edge and holds the tool bar as its
+    // one band.
+    CoolBar1 = new QFrame(this);
     CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
-    CoolBar1->setMovable(false);
-    CoolBar1->setFloatable(false);
-    CoolBar1->setFixedHeight(24);
-    CoolBar1->setContentsMargins(0, 0, 0, 0);
-    addToolBar(Qt::TopToolBarArea, CoolBar1);
+    CoolBar1->setFixedHeight(kBandHeight);
+    auto* band = new QHBoxLayout(CoolBar1);
+    band->setContentsMargins(2, 1, 2, 1);
+    band->setSpacing(0);
 
     ToolBar1 = new QToolBar(CoolBar1);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setMovable(false);
     ToolBar1->setFloatable(false);
-    ToolBar1->setFixedHeight(22);
+    ToolBar1->setFixedHeight(kToolBarHeight);
     ToolBar1->setIconSize(QSize(16, 16));
     ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    ToolBar1->setContentsMargins(0, 0, 0, 0);
-    CoolBar1->addWidget(ToolBar1);
+    // The buttons fill the band's height; the style's own tool-bar margins
+    // would squeeze the icons below 16 pixels.
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; spacing: 0px; }"));
+    band->addWidget(ToolBar1);
+    band->addStretch();
 
     auto addButton = [this](QAction* action, const char* name) {
         ToolBar1->addAction(action);
         auto* button = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(action));
         button->setObjectName(QString::fromUtf8(name));
         button->setAutoRaise(true);
+        button->setFixedSize(kToolButtonSize);
         button->installEventFilter(this);
         return button;
     };
@@ -209,18 +223,26 @@ void TMainForm::CreateToolBar()
 
     pnlTransparent = new TColorPanel(QStringLiteral("Transparent"), clBtnFace);
     pnlTransparent->setObjectName(QStringLiteral("pnlTransparent"));
-    pnlTransparent->setFixedSize(89, 22);
+    pnlTransparent->setFixedSize(89, kToolBarHeight);
     connect(pnlTransparent, &TColorPanel::clicked, this, &TMainForm::pnlTransparentClick);
     ToolBar1->addWidget(pnlTransparent);
 }
 
 void TMainForm::CreateBody()
 {
-    Splitter1 = new QSplitter(Qt::Horizontal, this);
+    auto* body = new QWidget(this);
+    body->setObjectName(QStringLiteral("Body"));
+    auto* bodyLayout = new QVBoxLayout(body);
+    bodyLayout->setContentsMargins(0, 0, 0, 0);
+    bodyLayout->setSpacing(0);
+    bodyLayout->addWidget(CoolBar1);
+    setCentralWidget(body);
+
+    Splitter1 = new QSplitter(Qt::Horizontal, body);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
     Splitter1->setHandleWidth(kSplitterWidth);
     Splitter1->setChildrenCollapsible(false);
-    setCentralWidget(Splitter1);
+    bodyLayout->addWidget(Splitter1);
 
     pnlInfo = new QFrame(Splitter1);
     pnlInfo->setObjectName(QStringLiteral("pnlInfo"));

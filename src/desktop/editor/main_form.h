@@ -120,7 +120,7 @@ public:
     QActionGroup* ModeGroup = nullptr;
 
     QMenuBar* MainMenu = nullptr;
-    QToolBar* CoolBar1 = nullptr;
+    QFrame* CoolBar1 = nullptr;
     QToolBar* ToolBar1 = nullptr;
     QToolButton* ToolButton1 = nullptr;
     QToolButton* ToolButton3 = nullptr;
