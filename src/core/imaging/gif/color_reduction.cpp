@@ -376,58 +376,6 @@ TGIFColor ResolvedTransparentColor(TColor color)
     return TGIFColor { GetRValue(color), GetGValue(color), GetBValue(color) };
 }
 
-// Counts per index in four interleaved 32-bit sets, added into 64-bit
-// totals before they can overflow.
-class TIndexCounter {
-public:
-    void CountRow(const uint8_t* indices, int width)
-    {
-        if (m_pending + uint64_t(width) > kFlushAt)
-            Flush();
-        m_pending += uint64_t(width);
-        int x = 0;
-        for (; x + 8 <= width; x += 8) {
-            // Flat artwork is mostly runs: eight equal indices count at once.
-            uint64_t word;
-            std::memcpy(&word, indices + x, 8);
-            if (word == indices[x] * 0x0101010101010101u) {
-                m_partial[(x >> 3) & 3][indices[x]] += 8;
-                continue;
-            }
-            for (int k = 0; k < 8; k += 4) {
-                ++m_partial[0][indices[x + k]];
-                ++m_partial[1][indices[x + k + 1]];
-                ++m_partial[2][indices[x + k + 2]];
-                ++m_partial[3][indices[x + k + 3]];
-            }
-        }
-        for (; x < width; ++x)
-            ++m_partial[0][indices[x]];
-    }
-
-    const TColorCounts& Totals()
-    {
-        Flush();
-        return m_totals;
-    }
-
-private:
-    static constexpr uint64_t kFlushAt = uint64_t(1) << 31;
-
-    void Flush()
-    {
-        for (size_t c = 0; c < kMaxGIFColors; ++c) {
-            m_totals[c] += uint64_t(m_partial[0][c]) + m_partial[1][c] + m_partial[2][c] + m_partial[3][c];
-            m_partial[0][c] = m_partial[1][c] = m_partial[2][c] = m_partial[3][c] = 0;
-        }
-        m_pending = 0;
-    }
-
-    std::array<std::array<uint32_t, kMaxGIFColors>, 4> m_partial {};
-    TColorCounts m_totals {};
-    uint64_t m_pending = 0;
-};
-
 // Eight indices per load and store: the lookups are what remains.
 void RemapRow(uint8_t* row, int width, const TColorRemap& remap)
 {
@@ -461,20 +409,20 @@ std::unique_ptr<TBitmap> ReduceToWebCubeFrame(
     const int width = frame.Width();
     const int height = frame.Height();
     auto kept = std::make_unique<TBitmap>();
-    {
-        TDIBWriter writer(*kept, MakeWebCubePalette(), height, width, TPixelFormat::pf8bit);
-    }
+    // Shapes the kept bitmap as ReduceBitmap's: 8 bits per pixel, the cube,
+    // then black up to 256 entries.
+    TDIBWriter(*kept, MakeWebCubePalette(), height, width, TPixelFormat::pf8bit);
     TGIFLocalColorMap& colors = frame.ColorMap();
     colors.ImportTable(kept->ColorTable());
 
     uint8_t* const data = frame.Data().data();
     const size_t stride = size_t(width);
-    TIndexCounter counter;
+    TColorCounter counter;
     for (int y = 0; y < height; ++y) {
         uint8_t* row = data + size_t(y) * stride;
         TNetscapeColorLookup::MapRow(reader.Row(y), row, width);
         std::memcpy(kept->ScanLine(y), row, stride);
-        counter.CountRow(row, width);
+        counter.Count({ row, stride });
         rowDone(y);
     }
     if (!source.Transparent())

@@ -3,6 +3,7 @@
 #include "base/errors.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace sw {
@@ -117,39 +118,60 @@ void QuickSortByUsage(TUsage* usage, int left, int right)
 
 } // namespace
 
-// Four interleaved histograms: long runs of one index (flat artwork) would
-// otherwise serialise on a single counter.
-void CountColors(std::span<const uint8_t> pixels, TColorCounts& counts)
+void TColorCounter::Count(std::span<const uint8_t> pixels)
 {
-    std::array<std::array<uint32_t, kMaxGIFColors>, 4> partial {};
+    constexpr uint64_t kFlushAt = uint64_t(1) << 31;
     const uint8_t* p = pixels.data();
     size_t left = pixels.size();
     while (left > 0) {
-        // Bounded chunks keep the 32-bit partial counters from overflowing.
-        size_t chunk = std::min<size_t>(left, size_t(1) << 30);
+        if (m_pending >= kFlushAt / 2)
+            Flush();
+        size_t chunk = std::min<size_t>(left, kFlushAt / 2);
         left -= chunk;
-        for (; chunk >= 4; chunk -= 4, p += 4) {
-            ++partial[0][p[0]];
-            ++partial[1][p[1]];
-            ++partial[2][p[2]];
-            ++partial[3][p[3]];
+        m_pending += chunk;
+        size_t block = 0;
+        for (; chunk >= 8; chunk -= 8, p += 8, ++block) {
+            // Flat artwork is mostly runs: eight equal indices count at once.
+            uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word == p[0] * 0x0101010101010101u) {
+                m_partial[block & 3][p[0]] += 8;
+                continue;
+            }
+            for (int k = 0; k < 8; k += 4) {
+                ++m_partial[0][p[k]];
+                ++m_partial[1][p[k + 1]];
+                ++m_partial[2][p[k + 2]];
+                ++m_partial[3][p[k + 3]];
+            }
         }
         for (; chunk > 0; --chunk, ++p)
-            ++partial[0][*p];
-        for (size_t c = 0; c < kMaxGIFColors; ++c) {
-            counts[c] += uint64_t(partial[0][c]) + partial[1][c] + partial[2][c] + partial[3][c];
-            partial[0][c] = partial[1][c] = partial[2][c] = partial[3][c] = 0;
-        }
+            ++m_partial[0][*p];
     }
+}
+
+const TColorCounts& TColorCounter::Totals()
+{
+    Flush();
+    return m_totals;
+}
+
+void TColorCounter::Flush()
+{
+    for (size_t c = 0; c < kMaxGIFColors; ++c) {
+        m_totals[c] += uint64_t(m_partial[0][c]) + m_partial[1][c] + m_partial[2][c] + m_partial[3][c];
+        m_partial[0][c] = m_partial[1][c] = m_partial[2][c] = m_partial[3][c] = 0;
+    }
+    m_pending = 0;
 }
 
 bool TGIFColorMap::SortByUsage(std::span<uint8_t> pixels, TColorRemap& remap)
 {
     if (m_count <= 1)
         return false;
-    TColorCounts counts {};
-    CountColors(pixels, counts);
-    if (!SortByCounts(counts, remap))
+    TColorCounter counter;
+    counter.Count(pixels);
+    if (!SortByCounts(counter.Totals(), remap))
         return false;
     for (uint8_t& pixel : pixels)
         pixel = remap[pixel];

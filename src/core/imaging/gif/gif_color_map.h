@@ -33,8 +33,22 @@ using TColorRemap = std::array<uint8_t, kMaxGIFColors>;
 // How many pixels use each index.
 using TColorCounts = std::array<uint64_t, kMaxGIFColors>;
 
-// Adds the pixels' uses of each index to counts.
-void CountColors(std::span<const uint8_t> pixels, TColorCounts& counts);
+// Counts the uses of each index over any number of pixel runs.
+class TColorCounter {
+public:
+    void Count(std::span<const uint8_t> pixels);
+    const TColorCounts& Totals();
+
+private:
+    void Flush();
+
+    // Four interleaved 32-bit sets, so that runs of one index do not
+    // serialise on a single counter; added into the totals before they can
+    // overflow.
+    std::array<std::array<uint32_t, kMaxGIFColors>, 4> m_partial {};
+    TColorCounts m_totals {};
+    uint64_t m_pending = 0;
+};
 
 class TGIFColorMap {
 public:
