@@ -1,5 +1,6 @@
 #include "editor/main_form.h"
 
+#include "app/application.h"
 #include "app/platform_services.h"
 #include "base/sysutils.h"
 #include "editor/file_dialogs.h"
@@ -56,6 +57,20 @@ QAction* MakeAction(QObject* owner, const char* name, const char* caption)
     return action;
 }
 
+// A command's handler as a slot. A failure is shown at the handler's edge,
+// in the same box as any other, and never unwinds through the toolkit's
+// event dispatch.
+auto Guarded(TMainForm* form, void (TMainForm::*handler)())
+{
+    return [form, handler] {
+        try {
+            (form->*handler)();
+        } catch (const std::exception& error) {
+            ShowException(error);
+        }
+    };
+}
+
 // An etched line in the middle of an 8-pixel gap.
 QWidget* MakeSeparator(const char* name)
 {
@@ -98,30 +113,30 @@ void TMainForm::CreateActions()
 {
     New1 = MakeAction(this, "New1", "&New");
     New1->setIcon(ilstImages[kIconNewProject]);
-    connect(New1, &QAction::triggered, this, &TMainForm::New1Click);
+    connect(New1, &QAction::triggered, this, Guarded(this, &TMainForm::New1Click));
 
     Open1 = MakeAction(this, "Open1", "&Open...");
     Open1->setIcon(ilstImages[kIconOpenProject]);
-    connect(Open1, &QAction::triggered, this, &TMainForm::Open1Click);
+    connect(Open1, &QAction::triggered, this, Guarded(this, &TMainForm::Open1Click));
     Save1 = MakeAction(this, "Save1", "&Save");
     Save1->setIcon(ilstImages[kIconSaveProject]);
-    connect(Save1, &QAction::triggered, this, &TMainForm::Save1Click);
+    connect(Save1, &QAction::triggered, this, Guarded(this, &TMainForm::Save1Click));
     Saveas1 = MakeAction(this, "Saveas1", "Save &as...");
-    connect(Saveas1, &QAction::triggered, this, &TMainForm::Saveas1Click);
+    connect(Saveas1, &QAction::triggered, this, Guarded(this, &TMainForm::Saveas1Click));
     Transparentcolor1 = MakeAction(this, "Transparentcolor1", "&Transparent color");
     Transparentcolor1->setProperty(kHintProperty,
         QStringLiteral("The next color that you click on on the image will be set as the transparent color"));
-    connect(Transparentcolor1, &QAction::triggered, this, &TMainForm::Transparentcolor1Click);
+    connect(Transparentcolor1, &QAction::triggered, this, Guarded(this, &TMainForm::Transparentcolor1Click));
     mnuOpenImage = MakeAction(this, "mnuOpenImage", "O&pen image...");
     mnuOpenImage->setIcon(ilstImages[kIconOpenPicture]);
     mnuOpenImage->setProperty(kHintProperty, QStringLiteral("Open an image|Open an image to be cut up"));
-    connect(mnuOpenImage, &QAction::triggered, this, &TMainForm::mnuOpenImageClick);
+    connect(mnuOpenImage, &QAction::triggered, this, Guarded(this, &TMainForm::mnuOpenImageClick));
     Generate1 = MakeAction(this, "Generate1", "&Generate...");
-    connect(Generate1, &QAction::triggered, this, &TMainForm::Generate1Click);
+    connect(Generate1, &QAction::triggered, this, Guarded(this, &TMainForm::Generate1Click));
 
     mnuExit = MakeAction(this, "mnuExit", "E&xit");
     mnuExit->setProperty(kHintProperty, QStringLiteral("Exit|Exit this application"));
-    connect(mnuExit, &QAction::triggered, this, &TMainForm::mnuExitClick);
+    connect(mnuExit, &QAction::triggered, this, Guarded(this, &TMainForm::mnuExitClick));
 
     Column1 = MakeAction(this, "Column1", "&Column");
     Column1->setIcon(ilstImages[kIconColumn]);
@@ -142,11 +157,11 @@ void TMainForm::CreateActions()
     Column1->setChecked(true);
 
     Clear1 = MakeAction(this, "Clear1", "&Clear...");
-    connect(Clear1, &QAction::triggered, this, &TMainForm::Clear1Click);
+    connect(Clear1, &QAction::triggered, this, Guarded(this, &TMainForm::Clear1Click));
     Clearunchecked1 = MakeAction(this, "Clearunchecked1", "C&lear unchecked...");
-    connect(Clearunchecked1, &QAction::triggered, this, &TMainForm::Clearunchecked1Click);
+    connect(Clearunchecked1, &QAction::triggered, this, Guarded(this, &TMainForm::Clearunchecked1Click));
     About1 = MakeAction(this, "About1", "&About...");
-    connect(About1, &QAction::triggered, this, &TMainForm::About1Click);
+    connect(About1, &QAction::triggered, this, Guarded(this, &TMainForm::About1Click));
 }
 
 void TMainForm::CreateMenus()
@@ -288,7 +303,11 @@ void TMainForm::CreateBody()
         m_gridCanvas.End();
     };
     pbGrid->OnMouseUp = [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
-        pbGridMouseUp(button, shift, x, y);
+        try {
+            pbGridMouseUp(button, shift, x, y);
+        } catch (const std::exception& error) {
+            ShowException(error);
+        }
     };
     connect(imgInterface, &TImageView::PictureChanged, this, &TMainForm::FitScrollContent);
     ScrollBox1->setWidget(content);

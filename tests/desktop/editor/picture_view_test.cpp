@@ -162,6 +162,11 @@ TEST_F(PictureViewTest, APictureThatCannotBeReadKeepsTheOldPictureAndGrid)
         EXPECT_EQ(form.imgInterface->Shown(), before);
         EXPECT_EQ(form.pbGrid->size(), QSize(64, 48));
     }
+    // Chosen from the menu, the failure reaches the user as the error box.
+    answers = { folder / "damaged.bmp" };
+    form.mnuOpenImage->trigger();
+    EXPECT_EQ(services.errors, QStringList { "Bitmap image is not valid." });
+    EXPECT_EQ(form.imgInterface->Shown(), before);
 }
 
 TEST_F(PictureViewTest, ReleasesAddLinesInTheCurrentModeWithTheBoundsTest)
