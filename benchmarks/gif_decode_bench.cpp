@@ -56,7 +56,8 @@ int ReadFromMemory(GifFileType* file, GifByteType* buffer, int count)
 {
     auto* input = static_cast<TMemoryInput*>(file->UserData);
     const size_t n = std::min(static_cast<size_t>(count), input->Bytes->size() - input->At);
-    std::memcpy(buffer, input->Bytes->data() + input->At, n);
+    if (n > 0)
+        std::memcpy(buffer, input->Bytes->data() + input->At, n);
     input->At += n;
     return static_cast<int>(n);
 }

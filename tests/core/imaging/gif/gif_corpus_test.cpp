@@ -96,7 +96,8 @@ int ReadFromMemory(GifFileType* file, GifByteType* buffer, int count)
 {
     auto* input = static_cast<TMemoryInput*>(file->UserData);
     const size_t n = std::min(static_cast<size_t>(count), input->bytes->size() - input->at);
-    std::memcpy(buffer, input->bytes->data() + input->at, n);
+    if (n > 0)
+        std::memcpy(buffer, input->bytes->data() + input->at, n);
     input->at += n;
     return static_cast<int>(n);
 }
