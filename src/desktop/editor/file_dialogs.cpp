@@ -98,6 +98,12 @@ TOpenPictureDialog::TOpenPictureDialog(QWidget* parent)
     ShowPreview(QString());
 }
 
+void TOpenPictureDialog::showEvent(QShowEvent* event)
+{
+    QFileDialog::showEvent(event);
+    ShowPreview(selectedFiles().value(0));
+}
+
 void TOpenPictureDialog::ShowPreview(const QString& fileName)
 {
     imgPreview->clear();

@@ -36,6 +36,10 @@ public:
 
     QLabel* imgPreview = nullptr;
     QLabel* lblPreviewSize = nullptr;
+
+protected:
+    // Shown again, the dialog previews the file it kept from its last use.
+    void showEvent(QShowEvent* event) override;
 };
 
 } // namespace sw
