@@ -236,16 +236,9 @@ const std::vector<TRGBQuad>& HalftonePalette256()
 
 void TBitmapImage::Allocate()
 {
-    Pixels.clear();
-    if (Empty())
-        return;
-    if (int64_t(Width) > kMaxBitmapPixels / Height)
-        ThrowOutOfResources();
-    try {
-        Pixels.assign(static_cast<size_t>(RowBytes() * Height), 0);
-    } catch (const std::bad_alloc&) {
-        ThrowOutOfResources();
-    }
+    AllocateForOverwrite();
+    if (!Pixels.empty())
+        std::memset(Pixels.data(), 0, Pixels.size());
 }
 
 void TBitmapImage::AllocateForOverwrite()
@@ -256,7 +249,7 @@ void TBitmapImage::AllocateForOverwrite()
     if (int64_t(Width) > kMaxBitmapPixels / Height)
         ThrowOutOfResources();
     try {
-        Pixels.resize(static_cast<size_t>(RowBytes() * Height));
+        Pixels.Allocate(static_cast<size_t>(RowBytes() * Height));
     } catch (const std::bad_alloc&) {
         ThrowOutOfResources();
     }

@@ -6,30 +6,54 @@
 #include "imaging/bitmap.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 namespace sw {
 
-// Grows without writing the new bytes: a store that is filled right after
-// it is made would otherwise be written twice, which shows on pictures of
-// many megapixels.
-template <typename T> struct TUninitialisedAllocator : std::allocator<T> {
-    template <typename U> struct rebind {
-        using other = TUninitialisedAllocator<U>;
-    };
-    TUninitialisedAllocator() = default;
-    template <typename U> TUninitialisedAllocator(const TUninitialisedAllocator<U>&) noexcept { }
-    template <typename U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
-    template <typename U, typename... Args> void construct(U* p, Args&&... args)
+// Pixel bytes that are not written when allocated: a store is filled or
+// decoded into right after it is made, and writing a picture of many
+// megapixels twice shows.
+class TPixelBytes {
+public:
+    TPixelBytes() = default;
+    TPixelBytes(const TPixelBytes& other) { *this = other; }
+    TPixelBytes& operator=(const TPixelBytes& other)
     {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        if (this != &other) {
+            Allocate(other.m_size);
+            if (m_size > 0)
+                std::memcpy(m_bytes.get(), other.m_bytes.get(), m_size);
+        }
+        return *this;
     }
-};
+    TPixelBytes(TPixelBytes&&) noexcept = default;
+    TPixelBytes& operator=(TPixelBytes&&) noexcept = default;
 
-using TPixelBytes = std::vector<uint8_t, TUninitialisedAllocator<uint8_t>>;
+    uint8_t* data() { return m_bytes.get(); }
+    const uint8_t* data() const { return m_bytes.get(); }
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    void clear()
+    {
+        m_bytes.reset();
+        m_size = 0;
+    }
+    // count bytes of unspecified content; std::bad_alloc when there is no room.
+    void Allocate(size_t count)
+    {
+        clear();
+        if (count > 0)
+            m_bytes.reset(new uint8_t[count]);
+        m_size = count;
+    }
+
+private:
+    std::unique_ptr<uint8_t[]> m_bytes;
+    size_t m_size = 0;
+};
 
 constexpr uint32_t kCompressionNone = 0;
 constexpr uint32_t kCompressionBitFields = 3;

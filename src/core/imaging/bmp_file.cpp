@@ -307,7 +307,7 @@ std::shared_ptr<TBitmapImage> ReadBmp(const std::vector<uint8_t>& bytes)
                 table.resize(256);
             image->Palette = std::move(table);
         }
-        image->Allocate();
+        image->AllocateForOverwrite();
     } catch (const EOutOfResources&) {
         Invalid();
     } catch (const std::bad_alloc&) {
@@ -319,10 +319,12 @@ std::shared_ptr<TBitmapImage> ReadBmp(const std::vector<uint8_t>& bytes)
     const uint8_t* data = bytes.data() + dataStart;
     for (int64_t line = 0; line < height; ++line) {
         const size_t offset = static_cast<size_t>(line) * rowBytes;
-        if (offset >= available)
-            break;
-        const int y = static_cast<int>(topDown ? line : height - 1 - line);
-        std::memcpy(image->Row(y), data + offset, std::min(rowBytes, available - offset));
+        const size_t present = offset < available ? std::min(rowBytes, available - offset) : 0;
+        uint8_t* row = image->Row(static_cast<int>(topDown ? line : height - 1 - line));
+        if (present > 0)
+            std::memcpy(row, data + offset, present);
+        if (present < rowBytes)
+            std::memset(row + present, 0, rowBytes - present);
     }
     return image;
 }

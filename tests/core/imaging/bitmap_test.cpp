@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <string>
 
 namespace sw {
 namespace {
@@ -197,6 +199,57 @@ TEST(Bitmap, TransparentColourRules)
     bitmap.SetPixelFormat(TPixelFormat::pf1bit);
     EXPECT_TRUE(bitmap.Monochrome());
     EXPECT_EQ(bitmap.TransparentColor(), 0x02FFFFFFu);
+}
+
+TEST(Bitmap, FailuresLeaveTheBitmapAsItWas)
+{
+    const std::string missingFolder = "/nonexistent-sw-folder/out.bmp";
+    struct Case {
+        const char* message;
+        std::function<void(TBitmap&)> action;
+    };
+    const Case cases[] = {
+        { "Out of system resources", [](TBitmap& b) { b.SetSize(1 << 15, 1 << 14); } },
+        { "Out of system resources", [](TBitmap& b) { b.SetHeight(kMaxBitmapPixels / 4 + 1); } },
+        { "Invalid pixel format", [](TBitmap& b) { b.SetPixelFormat(TPixelFormat::pfCustom); } },
+        { "Scan line index out of range", [](TBitmap& b) { b.ScanLine(4); } },
+        { "Scan line index out of range", [](TBitmap& b) { b.ScanLine(-1); } },
+        { "Bitmap image is not valid",
+            [](TBitmap& b) {
+                TMemoryStream stream(std::vector<uint8_t> { 'B', 'M', 0, 0 });
+                b.LoadFromStream(stream);
+            } },
+        { "Cannot assign a TOtherGraphic to a TBitmap", [](TBitmap& b) { b.Assign(TOtherGraphic()); } },
+        { "Unsupported clipboard format",
+            [](TBitmap& b) {
+                b.LoadFromClipboardFormat({ 2, { 1 } });
+            } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        TBitmap bitmap;
+        bitmap.SetPixelFormat(TPixelFormat::pf8bit);
+        bitmap.SetSize(4, 4);
+        bitmap.Canvas().SetPixel(1, 2, RGB(255, 0, 0));
+        try {
+            c.action(bitmap);
+            ADD_FAILURE() << "no exception";
+        } catch (const Exception& e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+        EXPECT_EQ(bitmap.Width(), 4);
+        EXPECT_EQ(bitmap.Height(), 4);
+        EXPECT_EQ(bitmap.PixelFormat(), TPixelFormat::pf8bit);
+        EXPECT_EQ(bitmap.Canvas().Pixel(1, 2), RGB(255, 0, 0));
+    }
+    TBitmap bitmap;
+    bitmap.SetSize(2, 2);
+    try {
+        bitmap.SaveToFile(missingFolder);
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + missingFolder);
+    }
 }
 
 TEST(Bitmap, SizeForOverwriteKeepsFormatAndPaddingClean)
