@@ -376,6 +376,55 @@ TGIFColor ResolvedTransparentColor(TColor color)
     return TGIFColor { GetRValue(color), GetGValue(color), GetBValue(color) };
 }
 
+constexpr uint8_t kTransparentMarker = 255;
+
+// Sets the indices of the row's pixels of exactly the transparent colour to
+// kTransparentMarker, an index the cube never gives; true when any was found.
+// Only pixels that reduced to candidate, the colour's own cube index, can be
+// of that colour.
+bool MarkTransparentPixels(uint8_t* row, const uint8_t* bgr, int width, uint8_t candidate, TGIFColor key)
+{
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    const uint64_t pattern = candidate * kOnes;
+    // Eight pixels of the transparent colour as 24 bytes of blue, green, red.
+    uint8_t keyBytes[24];
+    for (int i = 0; i < 8; ++i) {
+        keyBytes[3 * i] = key.Blue;
+        keyBytes[3 * i + 1] = key.Green;
+        keyBytes[3 * i + 2] = key.Red;
+    }
+    bool found = false;
+    auto markOne = [&](int x) {
+        const uint8_t* pixel = bgr + size_t(x) * 3;
+        const bool match
+            = row[x] == candidate && pixel[0] == key.Blue && pixel[1] == key.Green && pixel[2] == key.Red;
+        row[x] = match ? kTransparentMarker : row[x];
+        return match;
+    };
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        uint64_t word;
+        std::memcpy(&word, row + x, 8);
+        const uint64_t differ = word ^ pattern;
+        // No zero byte in differ: none of the eight is the candidate.
+        if (((differ - kOnes) & ~differ & (kOnes << 7)) == 0)
+            continue;
+        // A stretch of page background: all eight are the colour.
+        if (differ == 0 && std::memcmp(bgr + size_t(x) * 3, keyBytes, sizeof keyBytes) == 0) {
+            std::memset(row + x, kTransparentMarker, 8);
+            found = true;
+            continue;
+        }
+        bool any = false;
+        for (int k = 0; k < 8; ++k)
+            any |= markOne(x + k);
+        found |= any;
+    }
+    for (; x < width; ++x)
+        found |= markOne(x);
+    return found;
+}
+
 // Eight indices per load and store: the lookups are what remains.
 void RemapRow(uint8_t* row, int width, const TColorRemap& remap)
 {
@@ -443,39 +492,14 @@ std::unique_ptr<TBitmap> ReduceToWebCubeFrame(
     // gives, which the remap then sends to the transparency entry.
     const TGIFColor key = ResolvedTransparentColor(source.TransparentColor());
     const uint8_t candidate = TNetscapeColorLookup::Index(key.Red, key.Green, key.Blue);
-    constexpr uint8_t kMarker = 255;
     bool found = false;
     const bool marking = transparentIndex >= 0 && counts[candidate] > 0;
     if (marking)
-        remap[kMarker] = static_cast<uint8_t>(transparentIndex);
-    const uint64_t pattern = candidate * 0x0101010101010101u;
+        remap[kTransparentMarker] = static_cast<uint8_t>(transparentIndex);
     for (int y = 0; y < height; ++y) {
         uint8_t* row = data + size_t(y) * stride;
-        if (marking) {
-            const uint8_t* bgr = reader.Row(y);
-            auto mark = [&](int x) {
-                const uint8_t* pixel = bgr + size_t(x) * 3;
-                if (row[x] == candidate && pixel[0] == key.Blue && pixel[1] == key.Green
-                    && pixel[2] == key.Red) {
-                    row[x] = kMarker;
-                    found = true;
-                }
-            };
-            int x = 0;
-            for (; x + 8 <= width; x += 8) {
-                // Eight indices at a time are skipped unless one of them is
-                // the candidate (a zero byte after the exclusive or).
-                uint64_t word;
-                std::memcpy(&word, row + x, 8);
-                word ^= pattern;
-                if (((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) == 0)
-                    continue;
-                for (int k = 0; k < 8; ++k)
-                    mark(x + k);
-            }
-            for (; x < width; ++x)
-                mark(x);
-        }
+        if (marking && MarkTransparentPixels(row, reader.Row(y), width, candidate, key))
+            found = true;
         RemapRow(row, width, remap);
     }
     if (transparentIndex < 0)
