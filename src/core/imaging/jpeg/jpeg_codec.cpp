@@ -255,9 +255,24 @@ boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
     StreamSourceManager& source = SourceOf(cinfo);
     size_t count = 0;
-    Protected(reinterpret_cast<j_common_ptr>(cinfo),
-        [&] { count = source.stream->Read(source.buffer, kStreamBufferSize); });
+    const JOCTET* next = source.buffer;
+    Protected(reinterpret_cast<j_common_ptr>(cinfo), [&] {
+        if (auto* memory = dynamic_cast<TMemoryStream*>(source.stream)) {
+            // Bytes already in memory are handed over where they lie: no
+            // copy, and the library's Huffman decoder keeps to its fast path,
+            // which needs a good stretch of input ahead.
+            const int64_t position = memory->Position();
+            count = static_cast<size_t>(std::max<int64_t>(0, memory->Size() - position));
+            if (count > 0) {
+                next = memory->Bytes().data() + position;
+                memory->Seek(0, SeekOrigin::End);
+            }
+            return;
+        }
+        count = source.stream->Read(source.buffer, kStreamBufferSize);
+    });
     if (count == 0) {
+        next = source.buffer;
         if (source.startOfFile)
             ERREXIT(cinfo, JERR_INPUT_EMPTY);
         // A file cut short: an end-of-image marker lets the library finish
@@ -267,7 +282,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo)
         source.buffer[1] = JPEG_EOI;
         count = 2;
     }
-    source.pub.next_input_byte = source.buffer;
+    source.pub.next_input_byte = next;
     source.pub.bytes_in_buffer = count;
     source.startOfFile = false;
     return TRUE;
