@@ -20,6 +20,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QStatusBar>
@@ -294,13 +295,8 @@ void TMainForm::CreateBody()
     pbGrid->resize(kGridDesignSize, kGridDesignSize);
     pbGrid->OnPaint = [this](QPainter& painter, const QRect& area) {
         m_gridCanvas.Begin(painter, area);
-        try {
-            pbGridPaint();
-        } catch (...) {
-            m_gridCanvas.End();
-            throw;
-        }
-        m_gridCanvas.End();
+        const auto lendingEnds = qScopeGuard([this] { m_gridCanvas.End(); });
+        pbGridPaint();
     };
     pbGrid->OnMouseUp = [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
         try {
