@@ -253,7 +253,8 @@ void TBitmapImage::AllocateForOverwrite()
     } catch (const std::bad_alloc&) {
         ThrowOutOfResources();
     }
-    const size_t used = static_cast<size_t>((int64_t(Width) * BitCount + 7) / 8);
+    // A byte only partly covered by the last pixels counts as padding.
+    const size_t used = static_cast<size_t>(int64_t(Width) * BitCount / 8);
     const size_t padding = static_cast<size_t>(RowBytes()) - used;
     if (padding > 0)
         for (int y = 0; y < Height; ++y)

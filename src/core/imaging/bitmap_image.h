@@ -91,8 +91,9 @@ struct TBitmapImage {
     // Allocates pixels for the current size, every row filled with an RGB
     // colour (row padding zero).
     void AllocateFilled(TColor rgb);
-    // Allocates pixels for the current size and zeroes only the row padding;
-    // the pixels themselves are left for the caller to write.
+    // Allocates pixels for the current size and zeroes only the row padding
+    // (with a last byte that pixels cover partly); the pixels themselves are
+    // left for the caller to write.
     void AllocateForOverwrite();
 
     static int64_t RowBytesFor(int64_t width, int bitCount) { return (width * bitCount + 31) / 32 * 4; }

@@ -254,12 +254,15 @@ TEST(Bitmap, FailuresLeaveTheBitmapAsItWas)
 
 TEST(Bitmap, SizeForOverwriteKeepsFormatAndPaddingClean)
 {
-    // Rows of 3 and 5 pixels leave padding at 24 and 8 bits per pixel.
-    for (const TPixelFormat format : { TPixelFormat::pf24bit, TPixelFormat::pf8bit }) {
+    // Rows of 3 and 5 pixels leave padding, and at 1 and 4 bits a last
+    // byte that pixels fill only partly.
+    for (const TPixelFormat format :
+        { TPixelFormat::pf24bit, TPixelFormat::pf8bit, TPixelFormat::pf4bit, TPixelFormat::pf1bit }) {
         for (const int width : { 3, 5 }) {
             TBitmap filled;
             filled.SetPixelFormat(format);
             filled.SetSize(width, 4);
+            filled.Canvas().SetPixel(0, 1, clBlack);
             TBitmap overwritten;
             overwritten.SetPixelFormat(format);
             overwritten.SetSize(1, 1);
@@ -267,8 +270,8 @@ TEST(Bitmap, SizeForOverwriteKeepsFormatAndPaddingClean)
             ASSERT_EQ(overwritten.PixelFormat(), format);
             ASSERT_EQ(overwritten.Width(), width);
             for (int y = 0; y < 4; ++y)
-                std::memcpy(overwritten.ScanLine(y), filled.ScanLine(y),
-                    static_cast<size_t>(width * overwritten.BitsPerPixel() / 8));
+                for (int x = 0; x < width; ++x)
+                    overwritten.Canvas().SetPixel(x, y, filled.Canvas().Pixel(x, y));
             TMemoryStream a;
             TMemoryStream b;
             filled.SaveToStream(a);
