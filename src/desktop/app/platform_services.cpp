@@ -29,16 +29,21 @@ public:
         return box.clickedButton() == yes;
     }
 
-    void ShowError(const QString& text) override { Show(QMessageBox::Critical, text); }
-    void ShowInformation(const QString& text) override { Show(QMessageBox::Information, text); }
+    void ShowError(const QString& text) override
+    {
+        Show(QMessageBox::Critical, QString::fromUtf8(kApplicationTitle), text);
+    }
+    void ShowInformation(const QString& text) override
+    {
+        Show(QMessageBox::Information, QStringLiteral("Information"), text);
+    }
 
     void OpenUrl(const QString& address) override { QDesktopServices::openUrl(QUrl::fromUserInput(address)); }
 
 private:
-    static void Show(QMessageBox::Icon icon, const QString& text)
+    static void Show(QMessageBox::Icon icon, const QString& title, const QString& text)
     {
-        QMessageBox box(
-            icon, QString::fromUtf8(kApplicationTitle), text, QMessageBox::Ok, QApplication::activeWindow());
+        QMessageBox box(icon, title, text, QMessageBox::Ok, QApplication::activeWindow());
         box.exec();
     }
 };

@@ -21,7 +21,7 @@ public:
     // A box titled "Slicewright" with the critical icon and one OK button;
     // the text is shown as given.
     virtual void ShowError(const QString& text) = 0;
-    // A box titled "Slicewright" with the information icon and one OK button.
+    // A box titled "Information" with the information icon and one OK button.
     virtual void ShowInformation(const QString& text) = 0;
     virtual void OpenUrl(const QString& address) = 0;
 };
