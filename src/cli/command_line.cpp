@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include "base/sysutils.h"
+
 #include <algorithm>
 
 namespace sw::cli {
@@ -27,17 +29,6 @@ const std::vector<CommandRule>& Commands()
         { "convert", CliCommand::Convert, 2, { { "--transparent", true } } },
     };
     return commands;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -77,12 +68,12 @@ const std::string& UsageText()
 TColor ParseHexColor(std::string_view text, std::string_view option)
 {
     const bool wellFormed
-        = text.size() == 6 && std::all_of(text.begin(), text.end(), [](char c) { return HexValue(c) >= 0; });
+        = text.size() == 6 && std::all_of(text.begin(), text.end(), [](char c) { return HexDigit(c) >= 0; });
     if (!wellFormed)
         throw CliUsageError(
             std::string(option) + " expects six hexadecimal digits RRGGBB, not '" + std::string(text) + "'");
     const auto byte = [&text](size_t at) {
-        return static_cast<uint32_t>(HexValue(text[at]) * 16 + HexValue(text[at + 1]));
+        return static_cast<uint32_t>(HexDigit(text[at]) * 16 + HexDigit(text[at + 1]));
     };
     return static_cast<TColor>(byte(0) | (byte(2) << 8) | (byte(4) << 16));
 }

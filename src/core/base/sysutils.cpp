@@ -18,6 +18,8 @@ size_t ExtensionDot(std::string_view fileName)
     return dot;
 }
 
+} // namespace
+
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -28,8 +30,6 @@ int HexDigit(char c)
         return c - 'A' + 10;
     return -1;
 }
-
-} // namespace
 
 std::string ExtractFileExt(std::string_view fileName)
 {

@@ -25,6 +25,8 @@ std::string ExtractFilePath(std::string_view fileName);
 std::string UpperCaseAscii(std::string_view text);
 std::string LowerCaseAscii(std::string_view text);
 std::string IntToStr(int64_t value);
+// The value of a hexadecimal digit of either case, or -1.
+int HexDigit(char c);
 
 // The whole-number rule of captions and project values: optional leading
 // blanks, then an optional sign and decimal digits, or a "$", "x", "X", "0x"
