@@ -59,7 +59,7 @@ struct TLZWDecoder::TTables {
 TLZWDecoder::TLZWDecoder(TStream& stream, TLZWWarningHandler warning)
     : m_stream(stream)
     , m_warning(std::move(warning))
-    , m_tables(std::make_unique<TTables>())
+    , m_tables(new TTables) // Start() sets every entry a frame reads
 {
     for (int i = 0; i < kTableSize + 16; ++i)
         m_tables->roots[i] = static_cast<uint8_t>(i);
@@ -416,7 +416,7 @@ void TLZWDecoder::DecodeFrame(uint8_t* pixels, int width, int height, bool inter
     NextValueAfterEnd();
     if (m_decoded < total)
         std::memset(pixels + m_decoded, fillValue, static_cast<size_t>(total - m_decoded));
-    if (interlaced && height > 1)
+    if (interlaced && height > 1 && width > 0)
         Deinterlace(pixels, width, height);
 }
 

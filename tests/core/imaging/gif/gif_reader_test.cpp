@@ -336,6 +336,9 @@ TEST(GifReader, DamagedFilesKeepWhatWasRead)
         { "short graphic control", head + Bytes { 0x21, 0xF9, 4, 1 }, 1, { "Premature end of data" } },
         { "zero-size frame", head + Bytes { 0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0 } + ImageData(Bytes(8, 2), 4, 2),
             1, { "Image exceeds Logical Screen size" } },
+        { "zero-size interlaced frame on a zero-width screen",
+            Screen(0, 9, 2) + Bytes { 0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0x40, 2, 1, 0x44, 0 } + kTrailer, 1,
+            { "Image exceeds Logical Screen size" } },
     };
     for (const Case& c : cases) {
         const TLoad load = Load(c.file);
