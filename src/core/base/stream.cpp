@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace sw {
 
@@ -45,8 +46,8 @@ uint32_t TStream::ReadU32LE()
 {
     uint8_t b[4];
     ReadBuffer(b, 4);
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16)
-        | (static_cast<uint32_t>(b[3]) << 24);
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8)
+        | (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
 }
 
 void TStream::WriteU16LE(uint16_t value)
@@ -119,6 +120,9 @@ void TMemoryStream::LoadFromFile(const std::string& fileName)
 {
     TFileStream file(fileName, FileMode::OpenRead);
     const int64_t size = file.Size();
+    // A pipe or a device has no size to trust.
+    if (size < 0)
+        throw EReadError("Stream read error");
     m_bytes.resize(static_cast<size_t>(size));
     file.ReadBuffer(m_bytes.data(), m_bytes.size());
     m_position = 0;
@@ -135,6 +139,13 @@ TFileStream::TFileStream(const std::string& fileName, FileMode mode)
     : m_fileName(fileName)
 {
     m_file = std::fopen(fileName.c_str(), mode == FileMode::OpenRead ? "rb" : "wb");
+    // A folder opens for reading, but its size reads as 2^63 - 1 on some
+    // file systems, which a reader would take for the number of bytes to come.
+    struct stat info { };
+    if (m_file && ::fstat(::fileno(m_file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
     if (!m_file) {
         if (mode == FileMode::OpenRead)
             throw EFOpenError(Format("Cannot open file %s", fileName.c_str()));
@@ -173,7 +184,9 @@ int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin)
 {
     if (!m_file)
         return 0;
-    const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    const int whence = origin == SeekOrigin::Begin ? SEEK_SET
+        : origin == SeekOrigin::Current            ? SEEK_CUR
+                                                   : SEEK_END;
     if (!(origin == SeekOrigin::Current && offset == 0))
         std::fseek(m_file, static_cast<long>(offset), whence);
     return static_cast<int64_t>(std::ftell(m_file));
