@@ -58,20 +58,6 @@ QAction* MakeAction(QObject* owner, const char* name, const char* caption)
     return action;
 }
 
-// A command's handler as a slot. A failure is shown at the handler's edge,
-// in the same box as any other, and never unwinds through the toolkit's
-// event dispatch.
-auto Guarded(TMainForm* form, void (TMainForm::*handler)())
-{
-    return [form, handler] {
-        try {
-            (form->*handler)();
-        } catch (const std::exception& error) {
-            ShowException(error);
-        }
-    };
-}
-
 // An etched line in the middle of an 8-pixel gap.
 QWidget* MakeSeparator(const char* name)
 {
@@ -299,11 +285,7 @@ void TMainForm::CreateBody()
         pbGridPaint();
     };
     pbGrid->OnMouseUp = [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
-        try {
-            pbGridMouseUp(button, shift, x, y);
-        } catch (const std::exception& error) {
-            ShowException(error);
-        }
+        RunHandler([&] { pbGridMouseUp(button, shift, x, y); });
     };
     connect(imgInterface, &TImageView::PictureChanged, this, &TMainForm::FitScrollContent);
     ScrollBox1->setWidget(content);

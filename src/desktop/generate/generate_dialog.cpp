@@ -1,5 +1,6 @@
 #include "generate/generate_dialog.h"
 
+#include "app/application.h"
 #include "app/platform_services.h"
 #include "base/errors.h"
 #include "base/sysutils.h"
@@ -179,12 +180,12 @@ TGenerateDlg::TGenerateDlg(QWidget* parent)
     CreateHTMLSaveDialog();
     SetTabOrder();
 
-    connect(btnClose, &QPushButton::clicked, this, &TGenerateDlg::btnCloseClick);
-    connect(cbxWriteHTML, &QCheckBox::toggled, this, &TGenerateDlg::cbxWriteHTMLClick);
-    connect(sbtnHTMLFile, &QToolButton::clicked, this, &TGenerateDlg::sbtnHTMLFileClick);
-    connect(edtFilename, &QLineEdit::textChanged, this, &TGenerateDlg::edtFilenameChange);
-    connect(sbtnSelFold, &QToolButton::clicked, this, &TGenerateDlg::sbtnSelFoldClick);
-    connect(btnGenerate, &QPushButton::clicked, this, &TGenerateDlg::btnGenerateClick);
+    connect(btnClose, &QPushButton::clicked, this, Guarded(this, &TGenerateDlg::btnCloseClick));
+    connect(cbxWriteHTML, &QCheckBox::toggled, this, Guarded(this, &TGenerateDlg::cbxWriteHTMLClick));
+    connect(sbtnHTMLFile, &QToolButton::clicked, this, Guarded(this, &TGenerateDlg::sbtnHTMLFileClick));
+    connect(edtFilename, &QLineEdit::textChanged, this, Guarded(this, &TGenerateDlg::edtFilenameChange));
+    connect(sbtnSelFold, &QToolButton::clicked, this, Guarded(this, &TGenerateDlg::sbtnSelFoldClick));
+    connect(btnGenerate, &QPushButton::clicked, this, Guarded(this, &TGenerateDlg::btnGenerateClick));
 
     // FormCreate: both tabs hidden, the options page in front.
     PageControl1->tabBar()->hide();

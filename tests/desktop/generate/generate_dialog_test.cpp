@@ -404,6 +404,17 @@ TEST_F(GenerateDialog, AFailedRunStaysOnTheProgressPageAndCanBeClosed)
     EXPECT_TRUE(dialog.isNull());
 }
 
+TEST_F(GenerateDialog, AFailedRunStartedByTheButtonIsShownInTheErrorBox)
+{
+    dialog->edtOutputPath->setText(QString::fromStdString(folder / "missing"));
+    dialog->btnGenerate->click();
+
+    EXPECT_EQ(services.errors,
+        QStringList { QString::fromStdString("Cannot create file " + folder / "missing" + "/r1.bmp.") });
+    EXPECT_EQ(dialog->PageControl1->currentWidget(), dialog->tbshtGenerate);
+    EXPECT_FALSE(dialog->IsRunning());
+}
+
 TEST_F(GenerateDialog, EnterOutsideAButtonClosesTheOptionsPage)
 {
     dialog->show();
