@@ -1,6 +1,7 @@
 #include "editor/cut_line_list.h"
 
 #include "app/platform_services.h"
+#include "base/sysutils.h"
 
 #include <QHeaderView>
 #include <QLineEdit>
@@ -78,14 +79,26 @@ TCutLineList::TCutLineList(
 
 void TCutLineList::AddLine(int32_t position, bool checked)
 {
+    const std::string caption = IntToStr(position);
     auto* item = new TCutLineItem();
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsEditable
         | Qt::ItemNeverHasChildren);
     item->setIcon(0, m_icon);
-    item->setText(0, QString::number(position));
+    item->setText(0, QString::fromStdString(caption));
     item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
-    addTopLevelItem(item);
-    sortItems(0, Qt::AscendingOrder);
+    // The list is always in order, so the entry goes straight to its place,
+    // after every entry of its position: where a stable sort puts it. A sort
+    // per entry made loading a project of 2,000 lines take seconds.
+    int first = 0;
+    int last = topLevelItemCount();
+    while (first < last) {
+        const int middle = first + (last - first) / 2;
+        if (CompareCutLines(topLevelItem(middle)->text(0).toStdString(), caption) <= 0)
+            first = middle + 1;
+        else
+            last = middle;
+    }
+    insertTopLevelItem(first, item);
     emit Changed();
 }
 
