@@ -58,11 +58,23 @@ std::optional<std::string_view> LookUp(const std::vector<Entry>& entries, std::s
     return std::nullopt;
 }
 
-// Reads the body of the record whose marker starts at offset; nothing when
-// the bytes there are not a well-formed record but only happen to look like
-// the marker.
-std::optional<std::vector<char>> ReadBodyAt(
-    std::ifstream& file, uint64_t offset, uint64_t fileSize, uint16_t& count)
+// A record's body and its entries, which point into the body's bytes. A
+// move takes the bytes along; a copy would leave the entries behind, so
+// there is none.
+struct Record {
+    Record() = default;
+    Record(Record&&) = default;
+    Record& operator=(Record&&) = default;
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+
+    std::vector<char> body;
+    std::vector<Entry> entries;
+};
+
+// Reads the record whose marker starts at offset; nothing when the bytes
+// there are not a well-formed record but only happen to look like the marker.
+std::optional<Record> ReadRecordAt(std::ifstream& file, uint64_t offset, uint64_t fileSize)
 {
     const uint64_t headerAt = offset + kVersionRecordMarker.size();
     if (fileSize < headerAt || fileSize - headerAt < kHeaderSize)
@@ -76,22 +88,19 @@ std::optional<std::vector<char>> ReadBodyAt(
         = static_cast<uint32_t>(U16At(header, 0)) | (static_cast<uint32_t>(U16At(header, 2)) << 16);
     if (bodySize > kMaxVersionRecordBody || fileSize - headerAt - kHeaderSize < bodySize)
         return std::nullopt;
-    std::vector<char> body(bodySize);
-    if (bodySize > 0 && !file.read(body.data(), static_cast<std::streamsize>(bodySize)))
+    Record record;
+    record.body.resize(bodySize);
+    if (bodySize > 0 && !file.read(record.body.data(), static_cast<std::streamsize>(bodySize)))
         return std::nullopt;
-    count = U16At(header, 4);
-    if (!ParseEntries(body, count))
+    std::optional<std::vector<Entry>> entries = ParseEntries(record.body, U16At(header, 4));
+    if (!entries)
         return std::nullopt;
-    return body;
+    record.entries = std::move(*entries);
+    return record;
 }
 
-struct RecordBody {
-    uint16_t count = 0;
-    std::vector<char> bytes;
-};
-
 // The first well-formed record in the file, found by scanning for its marker.
-std::optional<RecordBody> FindRecord(const std::string& fileName)
+std::optional<Record> FindRecord(const std::string& fileName)
 {
     std::ifstream scan(fileName, std::ios::binary);
     std::ifstream reader(fileName, std::ios::binary);
@@ -120,11 +129,8 @@ std::optional<RecordBody> FindRecord(const std::string& fileName)
             if (hit == window.end())
                 break;
             const uint64_t offset = windowStart + static_cast<uint64_t>(hit - window.begin());
-            RecordBody record;
-            if (auto body = ReadBodyAt(reader, offset, fileSize, record.count)) {
-                record.bytes = std::move(*body);
+            if (std::optional<Record> record = ReadRecordAt(reader, offset, fileSize))
                 return record;
-            }
             from = hit + 1;
         }
         // Keep the tail so a marker split across two chunks is still found.
@@ -148,10 +154,10 @@ std::string GetVersionString(const std::string& fileName, uint8_t keyIndex)
 {
     const std::string_view key = keyIndex < kVersionKeys.size() ? kVersionKeys[keyIndex] : kVersionKeys[2];
 
-    const std::optional<RecordBody> record = FindRecord(fileName);
+    const std::optional<Record> record = FindRecord(fileName);
     if (!record)
         return std::string();
-    const std::vector<Entry> entries = *ParseEntries(record->bytes, record->count);
+    const std::vector<Entry>& entries = record->entries;
     const std::optional<std::string_view> translation = LookUp(entries, "\\VarFileInfo\\Translation");
     if (!translation || translation->size() < 4)
         return std::string();
