@@ -98,15 +98,11 @@ void PaintColumn(QPainter& p)
     p.drawPolygon(QPolygonF({ QPointF(5.5, 0.5), QPointF(10.5, 0.5), QPointF(8, 3) }));
 }
 
+// The column icon mirrored across its diagonal.
 void PaintRow(QPainter& p)
 {
-    p.setPen(InkPen());
-    p.setBrush(kPaper);
-    p.drawRect(QRectF(1.5, 1.5, 13, 13));
-    PaintDottedLine(p, QPointF(0.5, 8), QPointF(15.5, 8));
-    p.setPen(Qt::NoPen);
-    p.setBrush(kAccent);
-    p.drawPolygon(QPolygonF({ QPointF(0.5, 5.5), QPointF(0.5, 10.5), QPointF(3, 8) }));
+    p.setTransform(QTransform(0, 1, 1, 0, 0, 0), true);
+    PaintColumn(p);
 }
 
 void PaintNewProject(QPainter& p)
