@@ -1,6 +1,7 @@
 #include "base/errors.h"
 #include "generate/page_writer.h"
 
+#include "support/open_files.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -14,13 +15,9 @@ namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::OpenFileCount;
 using test::ReadFileBytes;
 using test::TempFolder;
-
-size_t OpenFileCount()
-{
-    return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
-}
 
 std::string Lines(std::initializer_list<const char*> lines)
 {

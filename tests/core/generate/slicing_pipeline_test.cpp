@@ -4,6 +4,7 @@
 #include "generate/picture_formats.h"
 #include "imaging/bitmap.h"
 
+#include "support/open_files.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -21,13 +22,9 @@ namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::OpenFileCount;
 using test::ReadFileBytes;
 using test::TempFolder;
-
-size_t OpenFileCount()
-{
-    return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
-}
 
 // Every call in order, so a test can check the run's sequence of steps.
 class RecordingSink : public IGenerationSink {
