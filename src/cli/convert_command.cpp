@@ -70,8 +70,6 @@ void RunConvert(const std::string& input, const std::string& output, std::option
 
     TPicture picture;
     picture.LoadFromFile(input);
-    if (!picture.Graphic())
-        throw EInvalidGraphic(Format("Cannot load %s", input.c_str()));
     TBitmap bitmap;
     bitmap.Assign(*picture.Graphic());
     if (transparent) {
