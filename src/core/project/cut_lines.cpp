@@ -3,6 +3,7 @@
 #include "base/sysutils.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace sw {
 
@@ -38,8 +39,11 @@ bool IsSortedByPosition(const CutLineList& lines)
 
 void AddCutLine(CutLineList& lines, int32_t position, bool checked)
 {
-    lines.push_back(TCutLineEntry { IntToStr(position), checked });
-    SortCutLines(lines);
+    std::string caption = IntToStr(position);
+    const size_t at = CutLineInsertionIndex(
+        lines.size(), [&lines](size_t i) -> std::string_view { return lines[i].Caption; }, caption);
+    lines.insert(
+        lines.begin() + static_cast<std::ptrdiff_t>(at), TCutLineEntry { std::move(caption), checked });
 }
 
 bool IsInsideGrid(int32_t position, int32_t extent)

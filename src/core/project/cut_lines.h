@@ -39,8 +39,26 @@ int CompareCutLines(std::string_view caption1, std::string_view caption2);
 void SortCutLines(CutLineList& lines);
 bool IsSortedByPosition(const CutLineList& lines);
 
-// Appends an entry for position (as plain decimal text) and restores the
-// order, so it lands after every entry of the same position.
+// Where an entry with this caption goes in a list that is in order: after
+// every entry that does not sort after it, which is where a stable sort puts
+// it. captionAt(i) gives the caption of entry i of count.
+template <typename CaptionAt>
+size_t CutLineInsertionIndex(size_t count, const CaptionAt& captionAt, std::string_view caption)
+{
+    size_t first = 0;
+    size_t last = count;
+    while (first < last) {
+        const size_t middle = first + (last - first) / 2;
+        if (CompareCutLines(captionAt(middle), caption) <= 0)
+            first = middle + 1;
+        else
+            last = middle;
+    }
+    return first;
+}
+
+// Inserts an entry for position (as plain decimal text) into a list that is
+// in order, at its CutLineInsertionIndex.
 void AddCutLine(CutLineList& lines, int32_t position, bool checked);
 
 // A line fits the grid when 0 < position < extent, extent being the grid's

@@ -86,19 +86,12 @@ void TCutLineList::AddLine(int32_t position, bool checked)
     item->setIcon(0, m_icon);
     item->setText(0, QString::fromStdString(caption));
     item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
-    // The list is always in order, so the entry goes straight to its place,
-    // after every entry of its position: where a stable sort puts it. A sort
-    // per entry made loading a project of 2,000 lines take seconds.
-    int first = 0;
-    int last = topLevelItemCount();
-    while (first < last) {
-        const int middle = first + (last - first) / 2;
-        if (CompareCutLines(topLevelItem(middle)->text(0).toStdString(), caption) <= 0)
-            first = middle + 1;
-        else
-            last = middle;
-    }
-    insertTopLevelItem(first, item);
+    // The list is always in order, so the entry goes straight to its place.
+    // A sort per entry made loading a project of 2,000 lines take seconds.
+    const size_t at = CutLineInsertionIndex(
+        static_cast<size_t>(topLevelItemCount()),
+        [this](size_t i) { return topLevelItem(static_cast<int>(i))->text(0).toStdString(); }, caption);
+    insertTopLevelItem(static_cast<int>(at), item);
     emit Changed();
 }
 
