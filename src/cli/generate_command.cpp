@@ -8,6 +8,7 @@
 #include "project/project_file.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace sw::cli {
 
@@ -27,24 +28,23 @@ std::string ProjectFolder(const std::string& project)
 
 // The desktop program beeps for a stored line that does not fit the
 // picture; here the user gets told which one. The lines that fit come back
-// as captions in the lists' order: ascending, equal positions as stored.
+// as captions in the lists' order.
 std::vector<std::string> FittingCaptions(const std::vector<TStoredLine>& stored, int extent, const char* kind,
     const char* dimension, std::FILE* warnings)
 {
-    std::vector<int32_t> positions;
+    CutLineList lines;
     for (const TStoredLine& line : stored) {
         if (IsInsideGrid(line.Position, extent))
-            positions.push_back(line.Position);
+            AddCutLine(lines, line.Position, line.Checked);
         else
             std::fprintf(warnings,
                 "slicewright-cli: warning: %s line at %d ignored: the picture's %s is %d, so a line must "
                 "lie in 1 to %d\n",
                 kind, static_cast<int>(line.Position), dimension, extent, extent - 1);
     }
-    std::stable_sort(positions.begin(), positions.end());
     std::vector<std::string> captions;
-    for (const int32_t position : positions)
-        captions.push_back(IntToStr(position));
+    for (TCutLineEntry& line : lines)
+        captions.push_back(std::move(line.Caption));
     return captions;
 }
 
