@@ -1,6 +1,7 @@
 #include "cli/generate_command.h"
 
 #include "cli/cli_runner.h"
+#include "support/folder_entries.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::CliRun;
+using test::FolderEntries;
 using test::ReadFileBytes;
 using test::RunResult;
 using test::WriteFileBytes;
@@ -64,14 +66,6 @@ TEST(GenerateOptions, DefaultsAndValues)
              { "p.swr", "--picture", "" },
          })
         EXPECT_THROW(OptionsOf(bad), CliUsageError) << bad[1] << ' ' << bad[2];
-}
-
-std::set<std::string> FolderEntries(const fs::path& folder)
-{
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.insert(entry.path().filename().string());
-    return names;
 }
 
 std::set<std::string> CellNames(int rows, int columns, const std::string& extension)

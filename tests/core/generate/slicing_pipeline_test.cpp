@@ -4,6 +4,7 @@
 #include "generate/picture_formats.h"
 #include "imaging/bitmap.h"
 
+#include "support/folder_entries.h"
 #include "support/open_files.h"
 #include "support/temp_folder.h"
 
@@ -22,6 +23,7 @@ namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::FolderEntries;
 using test::OpenFileCount;
 using test::ReadFileBytes;
 using test::TempFolder;
@@ -95,14 +97,6 @@ std::vector<std::string> Captions(std::initializer_list<int> positions)
     for (int p : positions)
         captions.push_back(std::to_string(p));
     return captions;
-}
-
-std::set<std::string> FolderEntries(const fs::path& folder)
-{
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.insert(entry.path().filename().string());
-    return names;
 }
 
 // The page's rows and image names, in file order.

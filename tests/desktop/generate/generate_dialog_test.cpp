@@ -6,6 +6,7 @@
 #include "imaging/bitmap.h"
 
 #include "desktop/editor/fake_services.h"
+#include "support/folder_entries.h"
 #include "support/temp_folder.h"
 
 #include <QButtonGroup>
@@ -33,6 +34,7 @@ namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::FolderEntries;
 using test::TempFolder;
 
 constexpr char kDoneMessage[] = "Slicewright is done.  Enjoy the interface!";
@@ -45,14 +47,6 @@ QColor ButtonFace()
 QColor WindowColor()
 {
     return QApplication::palette().color(QPalette::Base);
-}
-
-std::set<std::string> FolderEntries(const fs::path& folder)
-{
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.insert(entry.path().filename().string());
-    return names;
 }
 
 QStringList Items(const QListWidget* list)

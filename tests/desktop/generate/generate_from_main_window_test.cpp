@@ -3,6 +3,7 @@
 #include "imaging/bitmap.h"
 
 #include "desktop/editor/fake_services.h"
+#include "support/folder_entries.h"
 #include "support/temp_folder.h"
 
 #include <QCheckBox>
@@ -61,11 +62,8 @@ TEST(GenerateFromMainWindow, CutsThePictureAndClosesTheDialog)
 
     EXPECT_TRUE(services.errors.isEmpty()) << services.errors.join("\n").toStdString();
     EXPECT_EQ(services.informations, QStringList { "Slicewright is done.  Enjoy the interface!" });
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(out))
-        names.insert(entry.path().filename().string());
-    EXPECT_EQ(
-        names, (std::set<std::string> { "index.html", "r1_c1.gif", "r1_c2.gif", "r2_c1.gif", "r2_c2.gif" }));
+    EXPECT_EQ(test::FolderEntries(out),
+        (std::set<std::string> { "index.html", "r1_c1.gif", "r1_c2.gif", "r2_c1.gif", "r2_c2.gif" }));
     EXPECT_EQ(GenerateDlg, nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(shown.isNull());
