@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sw {
 
@@ -135,17 +137,34 @@ void TMemoryStream::SaveToFile(const std::string& fileName) const
     file.Close();
 }
 
+namespace {
+
+// Only a regular file is read. A folder opens like one, but its size can read
+// as 2^63 - 1, which a reader would take for the bytes still to come; opening
+// a named pipe would wait, without end, for a writer.
+std::FILE* OpenRegularFile(const std::string& fileName)
+{
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat info { };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
+} // namespace
+
 TFileStream::TFileStream(const std::string& fileName, FileMode mode)
     : m_fileName(fileName)
 {
-    m_file = std::fopen(fileName.c_str(), mode == FileMode::OpenRead ? "rb" : "wb");
-    // A folder opens for reading, but its size reads as 2^63 - 1 on some
-    // file systems, which a reader would take for the number of bytes to come.
-    struct stat info { };
-    if (m_file && ::fstat(::fileno(m_file), &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::fclose(m_file);
-        m_file = nullptr;
-    }
+    m_file = mode == FileMode::OpenRead ? OpenRegularFile(fileName) : std::fopen(fileName.c_str(), "wb");
     if (!m_file) {
         if (mode == FileMode::OpenRead)
             throw EFOpenError(Format("Cannot open file %s", fileName.c_str()));

@@ -45,11 +45,18 @@ std::string ReadWholeFile(const std::string& fileName)
 {
     if (fileName.empty())
         return std::string();
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking, so a named pipe in the file's place cannot hold the
+    // program waiting for a writer; anything but a regular file is refused.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return std::string();
         throw EIniFileException(Format("Unable to read %s (%s)", fileName.c_str(), std::strerror(errno)));
+    }
+    struct stat info { };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw EIniFileException(Format("Unable to read %s (not a file)", fileName.c_str()));
     }
     std::string text;
     char buffer[65536];

@@ -6,21 +6,25 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace sw {
 namespace {
 
-// A folder opens for reading like a file, and its size can read as 2^63 - 1,
-// which every reader would take for the bytes still to come.
-TEST(TFileStream, RefusesAFolderAsTheFileToRead)
+// Only regular files are read: a folder opens like a file, and its size can
+// read as 2^63 - 1, which every reader would take for the bytes still to
+// come; opening a named pipe would wait for a writer for ever.
+TEST(TFileStream, RefusesAnythingButARegularFileToRead)
 {
     test::TempFolder folder;
     const std::string named = folder / "looks-like.bmp";
     std::filesystem::create_directory(named);
-    for (const std::string& name : { folder.Path().string(), named }) {
+    const std::string pipe = folder / "pipe.bmp";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& name : { folder.Path().string(), named, pipe }) {
         try {
             TFileStream stream(name, FileMode::OpenRead);
-            FAIL() << "a folder was opened as a file: " << name;
+            FAIL() << "opened as a file: " << name;
         } catch (const EFOpenError& e) {
             EXPECT_EQ(e.what(), "Cannot open file " + name);
         }

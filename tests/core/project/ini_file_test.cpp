@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace sw {
 namespace {
@@ -125,6 +126,16 @@ TEST(IniFile, MissingFileIsEmptyAndOversizedFileIsRefused)
     } catch (const EIniFileException& e) {
         EXPECT_NE(std::string(e.what()).find(big), std::string::npos) << e.what();
     }
+}
+
+TEST(IniFile, OnlyARegularFileIsRead)
+{
+    TempFolder folder;
+    const std::string pipe = folder / "pipe.ini";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // A pipe without a writer would hold the reader for ever.
+    for (const std::string& name : { folder.Path().string(), pipe })
+        EXPECT_THROW(TIniFile ini(name), EIniFileException) << name;
 }
 
 TEST(IniFile, UpdateFileReplacesTheWholeFile)
