@@ -20,7 +20,9 @@ int main(int argc, char** argv)
 
     sw::TMainForm mainForm;
     // Closing asks for a deferred release, which the event loop carries out.
-    sw::frmSplash->close();
+    // A click that reached the splash while it was painted has closed it already.
+    if (sw::frmSplash)
+        sw::frmSplash->close();
     mainForm.show();
     return application.exec();
 }
