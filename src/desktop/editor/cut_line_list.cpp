@@ -116,13 +116,9 @@ CutLineList TCutLineList::Lines() const
 
 void TCutLineList::ItemChanged()
 {
-    // Sorting moves entries, which is no change of theirs; only a caption
-    // that broke the order needs it.
-    if (!m_sorting && !IsSortedByPosition(Lines())) {
-        m_sorting = true;
+    // Only a caption edit can break the order; a tick leaves it as it was.
+    if (!IsSortedByPosition(Lines()))
         sortItems(0, Qt::AscendingOrder);
-        m_sorting = false;
-    }
     emit Changed();
 }
 

@@ -38,7 +38,6 @@ private:
 
     QIcon m_icon;
     std::function<int()> m_extent;
-    bool m_sorting = false;
 };
 
 } // namespace sw
