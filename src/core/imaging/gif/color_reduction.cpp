@@ -212,7 +212,7 @@ TDIBWriter::TDIBWriter(
             table.resize(256, TRGBQuad {});
             target.SetColorTable(table);
         }
-        target.SetSize(width, height);
+        target.SetSizeForOverwrite(width, height);
     } catch (const std::bad_alloc&) {
         throw EOutOfResources("Failed to allocate memory for GIF DIB");
     }
@@ -449,7 +449,8 @@ void RemapRow(uint8_t* row, int width, const TColorRemap& remap)
 // ApplyTransparencyMask marks it. A pixel can equal the transparent colour
 // only where it reduced to that colour's cube index, so only those pixels
 // are compared with the source. work is converted to 24 bits per pixel;
-// frame's pixel block must have its size (its content is overwritten).
+// frame's pixel block must be empty with room for its size: rows are
+// appended, so each byte of both blocks is written once.
 template <typename RowDone>
 std::unique_ptr<TBitmap> ReduceToWebCubeFrame(
     TGIFSubImage& frame, TBitmap& work, const TBitmap& source, RowDone&& rowDone)
@@ -464,16 +465,17 @@ std::unique_ptr<TBitmap> ReduceToWebCubeFrame(
     TGIFLocalColorMap& colors = frame.ColorMap();
     colors.ImportTable(kept->ColorTable());
 
-    uint8_t* const data = frame.Data().data();
+    std::vector<uint8_t>& pixels = frame.Data();
     const size_t stride = size_t(width);
     TColorCounter counter;
     for (int y = 0; y < height; ++y) {
-        uint8_t* row = data + size_t(y) * stride;
+        uint8_t* row = kept->ScanLine(y);
         TNetscapeColorLookup::MapRow(reader.Row(y), row, width);
-        std::memcpy(kept->ScanLine(y), row, stride);
+        pixels.insert(pixels.end(), row, row + stride);
         counter.Count({ row, stride });
         rowDone(y);
     }
+    uint8_t* const data = pixels.data();
     if (!source.Transparent())
         return kept;
 
@@ -540,16 +542,20 @@ void TGIFSubImage::Assign(const TBitmap& bitmap)
         if (bitmap.Width() > 0xFFFF || bitmap.Height() > 0xFFFF)
             throw GIFException(Format(
                 "Image too large for GIF: %d x %d (at most 65535 x 65535)", bitmap.Width(), bitmap.Height()));
-        SetWidth(bitmap.Width());
-        SetHeight(bitmap.Height());
+        // Sized in the order SetWidth and SetHeight would size it, for the
+        // owner's logical-screen checks; the pixel block is made once below
+        // instead of zero-filled at each step.
+        m_width = static_cast<uint16_t>(bitmap.Width());
+        BoundsChanged();
+        m_height = static_cast<uint16_t>(bitmap.Height());
+        BoundsChanged();
 
         // A second handle on the same pixels: the in-place conversion for
         // reading stays invisible to the caller's bitmap.
         TBitmap work(bitmap);
         if (!IsIndexed(work.PixelFormat()) && settings.ReductionKind == TColorReduction::WebCube
             && settings.DitherKind == TDitherMode::Nearest) {
-            if (m_data.size() != size_t(m_width) * size_t(m_height))
-                AllocateData();
+            ReserveData();
             m_bitmap = ReduceToWebCubeFrame(*this, work, bitmap, [owner, this](int y) {
                 if (owner != nullptr && (y + 1) % 32 == 0)
                     owner->Progress(TGIFProgressStage::Running, (y + 1) * 100 / m_height, kConverting);

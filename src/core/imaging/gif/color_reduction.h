@@ -160,6 +160,7 @@ private:
 
 // Builds a device-independent image in the target: 8 bits per pixel (colour
 // table: the palette, then black up to 256 entries) or 24 bits per pixel.
+// Its pixels are left unspecified: the caller writes every row.
 // "Unsupported PixelFormat" for other formats, "Invalid image dimensions"
 // for an empty size, EOutOfResources "Failed to allocate memory for GIF DIB"
 // when the memory cannot be had.

@@ -202,29 +202,39 @@ TGIFSubImage::~TGIFSubImage()
     m_extensions.Clear();
 }
 
-void TGIFSubImage::AllocateData()
+void TGIFSubImage::ReserveData()
 {
+    m_data = std::vector<uint8_t>();
     try {
-        m_data.assign(size_t(m_width) * size_t(m_height), 0);
+        m_data.reserve(size_t(m_width) * size_t(m_height));
     } catch (const std::bad_alloc&) {
-        m_data.clear();
         throw EOutOfResources(
             Format("Not enough memory for a GIF frame of %d x %d pixels", m_width, m_height));
     }
 }
 
+void TGIFSubImage::AllocateData()
+{
+    ReserveData();
+    m_data.resize(size_t(m_width) * size_t(m_height), 0);
+}
+
+void TGIFSubImage::BoundsChanged()
+{
+    if (Image() != nullptr)
+        Image()->FrameBoundsChanged(*this);
+}
+
 void TGIFSubImage::SetLeft(int left)
 {
     m_left = static_cast<uint16_t>(left);
-    if (Image() != nullptr)
-        Image()->FrameBoundsChanged(*this);
+    BoundsChanged();
 }
 
 void TGIFSubImage::SetTop(int top)
 {
     m_top = static_cast<uint16_t>(top);
-    if (Image() != nullptr)
-        Image()->FrameBoundsChanged(*this);
+    BoundsChanged();
 }
 
 void TGIFSubImage::SetWidth(int width)
@@ -233,8 +243,7 @@ void TGIFSubImage::SetWidth(int width)
         m_width = static_cast<uint16_t>(width);
         AllocateData();
     }
-    if (Image() != nullptr)
-        Image()->FrameBoundsChanged(*this);
+    BoundsChanged();
 }
 
 void TGIFSubImage::SetHeight(int height)
@@ -243,8 +252,7 @@ void TGIFSubImage::SetHeight(int height)
         m_height = static_cast<uint16_t>(height);
         AllocateData();
     }
-    if (Image() != nullptr)
-        Image()->FrameBoundsChanged(*this);
+    BoundsChanged();
 }
 
 bool TGIFSubImage::Empty() const

@@ -429,7 +429,13 @@ public:
 private:
     friend class TGIFGraphicControlExtension;
     friend class TGIFImage;
+    // An empty pixel block with room for width x height bytes, or
+    // EOutOfResources.
+    void ReserveData();
+    // The pixel block at width x height bytes, zero-filled.
     void AllocateData();
+    // Lets the owner widen its logical screen to the frame's bounds.
+    void BoundsChanged();
     void ReadBitmap(const TBitmap& kept);
     void BuildTrueColorBitmap(const TGIFColorMap& palette);
     void BuildDitheredBitmap(const TGIFColorMap& palette);
