@@ -25,6 +25,17 @@ inline uint16_t GetU16(const uint8_t* in)
     return static_cast<uint16_t>(in[0] | in[1] << 8);
 }
 
+inline void PutU32(uint8_t* out, uint32_t value)
+{
+    PutU16(out, static_cast<int>(value & 0xFFFF));
+    PutU16(out + 2, static_cast<int>(value >> 16));
+}
+
+inline uint32_t GetU32(const uint8_t* in)
+{
+    return GetU16(in) | uint32_t(GetU16(in + 2)) << 16;
+}
+
 // Exactly count bytes, or GIFException "Premature end of data".
 inline void ReadExact(TStream& stream, void* buffer, size_t count)
 {

@@ -80,12 +80,6 @@ void WriteSubBlockLines(TStream& stream, const TGIFLines& lines)
     stream.WriteByte(0);
 }
 
-void PutU32(uint8_t* out, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 bool HasSignature(const uint8_t* bytes)
 {
     return (bytes[0] | 0x20) == 'g' && (bytes[1] | 0x20) == 'i' && (bytes[2] | 0x20) == 'f';
@@ -402,8 +396,7 @@ void TGIFAppExtNSLoop::LoadData(TStream& stream)
             if (rest < 4)
                 throw GIFException("Invalid GIF data");
             ReadExact(stream, value, 4);
-            m_bufferSize = static_cast<uint32_t>(value[0]) | static_cast<uint32_t>(value[1]) << 8
-                | static_cast<uint32_t>(value[2]) << 16 | static_cast<uint32_t>(value[3]) << 24;
+            m_bufferSize = GetU32(value);
             rest -= 4;
         }
         SkipBytes(stream, rest);
