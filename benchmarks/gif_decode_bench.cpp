@@ -5,12 +5,10 @@
 
 #include "bench_pictures.h"
 #include "imaging/gif/gif_image.h"
+#include "support/giflib_memory.h"
 
 #include <benchmark/benchmark.h>
 
-#include <gif_lib.h>
-
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,34 +45,16 @@ void DecodeOurs(benchmark::State& state, TPictureKind kind)
     SetPixelRate(state, int64_t(kWidth) * kHeight);
 }
 
-struct TMemoryInput {
-    const std::vector<uint8_t>* Bytes;
-    size_t At;
-};
-
-int ReadFromMemory(GifFileType* file, GifByteType* buffer, int count)
-{
-    auto* input = static_cast<TMemoryInput*>(file->UserData);
-    const size_t n = std::min(static_cast<size_t>(count), input->Bytes->size() - input->At);
-    if (n > 0)
-        std::memcpy(buffer, input->Bytes->data() + input->At, n);
-    input->At += n;
-    return static_cast<int>(n);
-}
-
 void DecodeGiflib(benchmark::State& state, TPictureKind kind)
 {
     const std::vector<uint8_t>& bytes = GifFile(kind);
     for (auto _ : state) {
-        TMemoryInput input { &bytes, 0 };
-        int error = 0;
-        GifFileType* file = DGifOpen(&input, ReadFromMemory, &error);
-        if (file == nullptr || DGifSlurp(file) != GIF_OK) {
+        test::TGiflibFile giflib(bytes);
+        if (!giflib.Slurp()) {
             state.SkipWithError("giflib failed");
             break;
         }
-        benchmark::DoNotOptimize(file->SavedImages[0].RasterBits);
-        DGifCloseFile(file, &error);
+        benchmark::DoNotOptimize(giflib.File()->SavedImages[0].RasterBits);
     }
     SetPixelRate(state, int64_t(kWidth) * kHeight);
 }

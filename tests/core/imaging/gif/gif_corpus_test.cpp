@@ -11,13 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #if SLICEWRIGHT_HAVE_GIFLIB
-#include <gif_lib.h>
+#include "support/giflib_memory.h"
 #endif
 
 namespace sw {
@@ -87,42 +86,22 @@ std::vector<size_t> ImageDataOffsets(const Bytes& b)
 }
 
 #if SLICEWRIGHT_HAVE_GIFLIB
-struct TMemoryInput {
-    const Bytes* bytes;
-    size_t at;
-};
-
-int ReadFromMemory(GifFileType* file, GifByteType* buffer, int count)
-{
-    auto* input = static_cast<TMemoryInput*>(file->UserData);
-    const size_t n = std::min(static_cast<size_t>(count), input->bytes->size() - input->at);
-    if (n > 0)
-        std::memcpy(buffer, input->bytes->data() + input->at, n);
-    input->at += n;
-    return static_cast<int>(n);
-}
-
 // giflib's frames, or false when it rejects the file.
 bool DecodeWithGiflib(const Bytes& gif, std::vector<TFrameIndices>& frames)
 {
-    TMemoryInput input { &gif, 0 };
-    int error = 0;
-    GifFileType* file = DGifOpen(&input, ReadFromMemory, &error);
-    if (file == nullptr)
+    test::TGiflibFile giflib(gif);
+    if (!giflib.Slurp())
         return false;
-    const bool ok = DGifSlurp(file) == GIF_OK;
-    if (ok) {
-        for (int i = 0; i < file->ImageCount; ++i) {
-            const SavedImage& image = file->SavedImages[i];
-            const GifImageDesc& d = image.ImageDesc;
-            TFrameIndices frame { d.Left, d.Top, d.Width, d.Height, d.Interlace, {} };
-            if (image.RasterBits != nullptr)
-                frame.Pixels.assign(image.RasterBits, image.RasterBits + size_t(d.Width) * size_t(d.Height));
-            frames.push_back(std::move(frame));
-        }
+    const GifFileType* file = giflib.File();
+    for (int i = 0; i < file->ImageCount; ++i) {
+        const SavedImage& image = file->SavedImages[i];
+        const GifImageDesc& d = image.ImageDesc;
+        TFrameIndices frame { d.Left, d.Top, d.Width, d.Height, d.Interlace, {} };
+        if (image.RasterBits != nullptr)
+            frame.Pixels.assign(image.RasterBits, image.RasterBits + size_t(d.Width) * size_t(d.Height));
+        frames.push_back(std::move(frame));
     }
-    DGifCloseFile(file, &error);
-    return ok;
+    return true;
 }
 #endif
 

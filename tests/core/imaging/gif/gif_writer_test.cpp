@@ -13,7 +13,7 @@
 #include <vector>
 
 #ifdef SLICEWRIGHT_HAVE_GIFLIB
-#include <gif_lib.h>
+#include "support/giflib_memory.h"
 #endif
 
 namespace sw {
@@ -253,20 +253,6 @@ TEST(GifImage, SaveToFileReplacesTheFile)
 
 #ifdef SLICEWRIGHT_HAVE_GIFLIB
 
-struct TReadState {
-    const Bytes* Data;
-    size_t Position;
-};
-
-int ReadFromMemory(GifFileType* file, GifByteType* buffer, int count)
-{
-    auto* state = static_cast<TReadState*>(file->UserData);
-    const size_t n = std::min(size_t(count), state->Data->size() - state->Position);
-    std::copy_n(state->Data->begin() + std::ptrdiff_t(state->Position), n, buffer);
-    state->Position += n;
-    return static_cast<int>(n);
-}
-
 // Random cells of every colour-count class, with and without transparent
 // pixels, decoded by giflib to exactly our indices and colour table.
 TEST(GifWriter, GiflibDecodesOurFiles)
@@ -299,11 +285,10 @@ TEST(GifWriter, GiflibDecodesOurFiles)
             const Bytes file = Save(image);
             const TGIFSubImage& frame = image.Images()[0];
 
-            TReadState state { &file, 0 };
-            int error = 0;
-            GifFileType* gif = DGifOpen(&state, ReadFromMemory, &error);
-            ASSERT_NE(gif, nullptr) << GifErrorString(error);
-            ASSERT_EQ(DGifSlurp(gif), GIF_OK) << GifErrorString(gif->Error);
+            test::TGiflibFile giflib(file);
+            GifFileType* gif = giflib.File();
+            ASSERT_NE(gif, nullptr) << GifErrorString(giflib.OpenError());
+            ASSERT_TRUE(giflib.Slurp()) << GifErrorString(gif->Error);
             ASSERT_EQ(gif->ImageCount, 1);
             const SavedImage& saved = gif->SavedImages[0];
             EXPECT_EQ(gif->SWidth, width);
@@ -326,7 +311,6 @@ TEST(GifWriter, GiflibDecodesOurFiles)
             } else {
                 EXPECT_EQ(saved.ExtensionBlockCount, 0);
             }
-            DGifCloseFile(gif, &error);
         }
     }
 }

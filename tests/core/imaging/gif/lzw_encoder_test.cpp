@@ -6,14 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #if SLICEWRIGHT_HAVE_GIFLIB
-#include <gif_lib.h>
+#include "support/giflib_memory.h"
 #endif
 
 namespace sw {
@@ -394,34 +393,15 @@ Bytes WrapGif(int width, int height, int colorBits, bool interlace, const Bytes&
     return gif;
 }
 
-struct TMemoryInput {
-    const Bytes* bytes;
-    size_t at;
-};
-
-int ReadFromMemory(GifFileType* file, GifByteType* buffer, int count)
-{
-    auto* input = static_cast<TMemoryInput*>(file->UserData);
-    const size_t n = std::min(static_cast<size_t>(count), input->bytes->size() - input->at);
-    std::memcpy(buffer, input->bytes->data() + input->at, n);
-    input->at += n;
-    return static_cast<int>(n);
-}
-
 // giflib's decoding of the first frame, or an empty vector when it fails.
 Bytes DecodeWithGiflib(const Bytes& gif)
 {
-    TMemoryInput input { &gif, 0 };
-    int error = 0;
-    GifFileType* file = DGifOpen(&input, ReadFromMemory, &error);
-    if (file == nullptr)
-        return {};
+    test::TGiflibFile giflib(gif);
     Bytes raster;
-    if (DGifSlurp(file) == GIF_OK && file->ImageCount > 0) {
-        const SavedImage& image = file->SavedImages[0];
+    if (giflib.Slurp() && giflib.File()->ImageCount > 0) {
+        const SavedImage& image = giflib.File()->SavedImages[0];
         raster.assign(image.RasterBits, image.RasterBits + image.ImageDesc.Width * image.ImageDesc.Height);
     }
-    DGifCloseFile(file, &error);
     return raster;
 }
 
