@@ -1,5 +1,6 @@
 #include "base/errors.h"
 #include "imaging/bitmap.h"
+#include "support/imaging_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -10,21 +11,9 @@
 namespace sw {
 namespace {
 
-// A graphic kind that cannot turn itself into a bitmap.
-class TOtherGraphic : public TGraphic {
-public:
-    const char* ClassName() const override { return "TOtherGraphic"; }
-    int Width() const override { return 3; }
-    int Height() const override { return 2; }
-    bool Empty() const override { return false; }
-    void SetWidth(int) override { }
-    void SetHeight(int) override { }
-    void LoadFromStream(TStream&) override { }
-    void SaveToStream(TStream&) override { }
-    void Draw(TCanvas&, const TRect&) override { }
-};
+using test::TOtherGraphic;
 
-// One that can: paints itself red.
+// A graphic kind that can turn itself into a bitmap: paints itself red.
 class TRedGraphic : public TOtherGraphic {
 public:
     const char* ClassName() const override { return "TRedGraphic"; }

@@ -1,6 +1,7 @@
 #include "base/errors.h"
 #include "base/sysutils.h"
 #include "imaging/bitmap.h"
+#include "support/imaging_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -152,18 +153,7 @@ TEST(Image, CanvasMakesAWhiteBitmapOfTheHoldersSize)
 TEST(Image, CanvasNeedsABitmap)
 {
     TImage image;
-    struct TOther : TGraphic {
-        const char* ClassName() const override { return "TOther"; }
-        int Width() const override { return 1; }
-        int Height() const override { return 1; }
-        bool Empty() const override { return false; }
-        void SetWidth(int) override { }
-        void SetHeight(int) override { }
-        void LoadFromStream(TStream&) override { }
-        void SaveToStream(TStream&) override { }
-        void Draw(TCanvas&, const TRect&) override { }
-    };
-    image.Picture().SetGraphic(std::make_unique<TOther>());
+    image.Picture().SetGraphic(std::make_unique<test::TOtherGraphic>());
     try {
         image.Canvas();
         FAIL();

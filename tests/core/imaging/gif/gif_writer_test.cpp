@@ -195,28 +195,15 @@ TEST(GifWriter, TransparentIndexOutsideTheTableWarnsAndStoresZero)
     EXPECT_EQ(warnings, (std::vector<std::string> { "Invalid color index" }));
 }
 
-class TNoBitmapGraphic : public TGraphic {
-public:
-    const char* ClassName() const override { return "TOddGraphic"; }
-    int Width() const override { return 1; }
-    int Height() const override { return 1; }
-    bool Empty() const override { return false; }
-    void SetWidth(int) override { }
-    void SetHeight(int) override { }
-    void LoadFromStream(TStream&) override { }
-    void SaveToStream(TStream&) override { }
-    void Draw(TCanvas&, const TRect&) override { }
-};
-
 TEST(GifImage, AssignAndRegistration)
 {
     TGIFImage image;
     image.Assign(MakeBitmap24(1, 1, { kRed }));
     try {
-        image.Assign(TNoBitmapGraphic());
+        image.Assign(test::TOtherGraphic());
         FAIL() << "assigned a graphic without bitmap form";
     } catch (const EInvalidGraphicOperation& e) {
-        EXPECT_STREQ(e.what(), "Cannot assign a TOddGraphic to a TGIFImage");
+        EXPECT_STREQ(e.what(), "Cannot assign a TOtherGraphic to a TGIFImage");
     }
     EXPECT_EQ(image.Images().Count(), 1); // kept what it held
 

@@ -515,25 +515,14 @@ TEST(JpegImage, AssigningSharesTheCompressedData)
 
 TEST(JpegImage, OnlyBitmapsAndJpegsAreAssigned)
 {
-    struct TOther : TGraphic {
-        const char* ClassName() const override { return "TOther"; }
-        int Width() const override { return 1; }
-        int Height() const override { return 1; }
-        bool Empty() const override { return false; }
-        void SetWidth(int) override { }
-        void SetHeight(int) override { }
-        void LoadFromStream(TStream&) override { }
-        void SaveToStream(TStream&) override { }
-        void Draw(TCanvas&, const TRect&) override { }
-    };
     TJPEGImage image;
     try {
-        image.Assign(TOther());
+        image.Assign(test::TOtherGraphic());
         ADD_FAILURE() << "no exception";
     } catch (const EInvalidGraphicOperation& e) {
-        EXPECT_STREQ(e.what(), "Cannot assign a TOther to a TJPEGImage");
+        EXPECT_STREQ(e.what(), "Cannot assign a TOtherGraphic to a TJPEGImage");
     }
-    TOther other;
+    test::TOtherGraphic other;
     EXPECT_FALSE(image.AssignTo(other));
 }
 

@@ -6,6 +6,7 @@
 #include "base/stream.h"
 #include "imaging/bitmap.h"
 #include "imaging/jpeg/jpeg_image.h"
+#include "support/imaging_fixtures.h"
 
 #include <array>
 #include <cstdint>
@@ -24,19 +25,12 @@ namespace sw::test {
 // stage of the codec has work to do.
 inline TBitmap MakePicture(int width, int height)
 {
-    TBitmap bitmap;
-    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-    bitmap.SetSize(width, height);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = bitmap.ScanLine(y);
-        for (int x = 0; x < width; ++x) {
-            const bool square = ((x / 7) + (y / 5)) % 3 == 0;
-            row[3 * x + 0] = static_cast<uint8_t>(square ? 30 : (x * 255) / std::max(1, width - 1));
-            row[3 * x + 1] = static_cast<uint8_t>((y * 255) / std::max(1, height - 1));
-            row[3 * x + 2] = static_cast<uint8_t>(square ? 220 : ((x + y) * 3) & 0xFF);
-        }
-    }
-    return bitmap;
+    return MakeBitmap24With(width, height, [&](int x, int y) {
+        const bool square = ((x / 7) + (y / 5)) % 3 == 0;
+        return RGB(static_cast<uint8_t>(square ? 220 : ((x + y) * 3) & 0xFF),
+            static_cast<uint8_t>((y * 255) / std::max(1, height - 1)),
+            static_cast<uint8_t>(square ? 30 : (x * 255) / std::max(1, width - 1)));
+    });
 }
 
 inline std::vector<uint8_t> SaveBytes(TGraphic& graphic)
