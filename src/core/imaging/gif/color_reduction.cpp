@@ -336,6 +336,25 @@ TTransparencyMask::TTransparencyMask(const TBitmap& bitmap, TColor transparentCo
     }
 }
 
+namespace {
+
+// The transparency entry just appended to the frame's table: kept and
+// marked by a graphic control extension when pixels point at it, removed
+// again otherwise.
+void SettleTransparentEntry(TGIFSubImage& frame, int transparentIndex, bool found)
+{
+    if (!found) {
+        frame.ColorMap().RemoveColor(transparentIndex);
+        return;
+    }
+    auto extension = std::make_unique<TGIFGraphicControlExtension>(&frame);
+    extension->SetTransparent(true);
+    extension->SetTransparentColorIndex(transparentIndex);
+    frame.Extensions().Add(std::move(extension));
+}
+
+} // namespace
+
 void ApplyTransparencyMask(TGIFSubImage& frame, const TTransparencyMask& mask)
 {
     frame.SortByUsage();
@@ -357,14 +376,7 @@ void ApplyTransparencyMask(TGIFSubImage& frame, const TTransparencyMask& mask)
             found |= bits[x];
         }
     }
-    if (!found) {
-        colors.RemoveColor(transparentIndex);
-        return;
-    }
-    auto extension = std::make_unique<TGIFGraphicControlExtension>(&frame);
-    extension->SetTransparent(true);
-    extension->SetTransparentColorIndex(transparentIndex);
-    frame.Extensions().Add(std::move(extension));
+    SettleTransparentEntry(frame, transparentIndex, found != 0);
 }
 
 namespace {
@@ -451,9 +463,9 @@ void RemapRow(uint8_t* row, int width, const TColorRemap& remap)
 // are compared with the source. work is converted to 24 bits per pixel;
 // frame's pixel block must be empty with room for its size: rows are
 // appended, so each byte of both blocks is written once.
-template <typename RowDone>
+template <typename OnRow>
 std::unique_ptr<TBitmap> ReduceToWebCubeFrame(
-    TGIFSubImage& frame, TBitmap& work, const TBitmap& source, RowDone&& rowDone)
+    TGIFSubImage& frame, TBitmap& work, const TBitmap& source, OnRow&& rowDone)
 {
     TDIBReader reader(work, TPixelFormat::pf24bit);
     const int width = frame.Width();
@@ -504,16 +516,8 @@ std::unique_ptr<TBitmap> ReduceToWebCubeFrame(
             found = true;
         RemapRow(row, width, remap);
     }
-    if (transparentIndex < 0)
-        return kept;
-    if (!found) {
-        colors.RemoveColor(transparentIndex);
-        return kept;
-    }
-    auto extension = std::make_unique<TGIFGraphicControlExtension>(&frame);
-    extension->SetTransparent(true);
-    extension->SetTransparentColorIndex(transparentIndex);
-    frame.Extensions().Add(std::move(extension));
+    if (transparentIndex >= 0)
+        SettleTransparentEntry(frame, transparentIndex, found);
     return kept;
 }
 
@@ -556,10 +560,7 @@ void TGIFSubImage::Assign(const TBitmap& bitmap)
         if (!IsIndexed(work.PixelFormat()) && settings.ReductionKind == TColorReduction::WebCube
             && settings.DitherKind == TDitherMode::Nearest) {
             ReserveData();
-            m_bitmap = ReduceToWebCubeFrame(*this, work, bitmap, [owner, this](int y) {
-                if (owner != nullptr && (y + 1) % 32 == 0)
-                    owner->Progress(TGIFProgressStage::Running, (y + 1) * 100 / m_height, kConverting);
-            });
+            m_bitmap = ReduceToWebCubeFrame(*this, work, bitmap, [this](int y) { RowDone(y, kConverting); });
             progress(TGIFProgressStage::Ending, 100);
             return;
         }
@@ -623,15 +624,10 @@ private:
 
 void TGIFSubImage::ReadBitmap(const TBitmap& kept)
 {
-    TGIFImage* owner = Image();
     const size_t stride = m_width;
     const int width = std::min<int>(m_width, kept.Width());
     const int height = std::min<int>(m_height, kept.Height());
     const TPixelFormat format = kept.PixelFormat();
-    auto rowDone = [&](int y) {
-        if (owner != nullptr && (y + 1) % 32 == 0)
-            owner->Progress(TGIFProgressStage::Running, (y + 1) * 100 / m_height, kConverting);
-    };
 
     if (IsIndexed(format)) {
         m_colorMap.ImportTable(kept.ColorTable());
@@ -644,7 +640,7 @@ void TGIFSubImage::ReadBitmap(const TBitmap& kept)
             else
                 for (int x = 0; x < width; ++x)
                     out[x] = IndexAt(row, x, bits);
-            rowDone(y);
+            RowDone(y, kConverting);
         }
         return;
     }
@@ -658,7 +654,7 @@ void TGIFSubImage::ReadBitmap(const TBitmap& kept)
         uint8_t* out = m_data.data() + size_t(y) * stride;
         for (int x = 0; x < width; ++x, pixel += 3)
             out[x] = distinct.IndexOf(pixel[2], pixel[1], pixel[0]);
-        rowDone(y);
+        RowDone(y, kConverting);
     }
 }
 

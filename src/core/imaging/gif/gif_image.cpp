@@ -225,6 +225,12 @@ void TGIFSubImage::BoundsChanged()
         Image()->FrameBoundsChanged(*this);
 }
 
+void TGIFSubImage::RowDone(int y, const char* message) const
+{
+    if (Image() != nullptr && (y + 1) % 32 == 0)
+        Image()->Progress(TGIFProgressStage::Running, (y + 1) * 100 / m_height, message);
+}
+
 void TGIFSubImage::SetLeft(int left)
 {
     m_left = static_cast<uint16_t>(left);

@@ -436,6 +436,8 @@ private:
     void AllocateData();
     // Lets the owner widen its logical screen to the frame's bounds.
     void BoundsChanged();
+    // Tells the owner, every 32 rows, the share of rows done after row y.
+    void RowDone(int y, const char* message) const;
     void ReadBitmap(const TBitmap& kept);
     void BuildTrueColorBitmap(const TGIFColorMap& palette);
     void BuildDitheredBitmap(const TGIFColorMap& palette);

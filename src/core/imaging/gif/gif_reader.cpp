@@ -551,11 +551,9 @@ void TGIFSubImage::BuildTrueColorBitmap(const TGIFColorMap& palette)
         table[4 * i + 2] = color.Red;
     }
     uint8_t* pixels = bytes + kPixelOffset;
-    TGIFImage* image = Image();
     for (size_t y = 0; y < height; ++y) {
         std::memcpy(pixels + (height - 1 - y) * rowBytes, m_data.data() + y * width, width);
-        if (image != nullptr && (y + 1) % 32 == 0)
-            image->Progress(TGIFProgressStage::Running, static_cast<int>((y + 1) * 100 / height), kRendering);
+        RowDone(static_cast<int>(y), kRendering);
     }
     auto bitmap = std::make_unique<TBitmap>();
     try {
@@ -574,7 +572,6 @@ void TGIFSubImage::BuildDitheredBitmap(const TGIFColorMap& palette)
     const TNetscapeColorLookup lookup;
     TFloydSteinbergDitherer engine(m_width, lookup);
     TDIBWriter writer(*bitmap, MakeWebCubePalette(), m_height, m_width, TPixelFormat::pf8bit);
-    TGIFImage* image = Image();
     for (int y = 0; y < m_height; ++y) {
         const uint8_t* in = m_data.data() + size_t(y) * m_width;
         uint8_t* out = writer.Row(y);
@@ -583,8 +580,7 @@ void TGIFSubImage::BuildDitheredBitmap(const TGIFColorMap& palette)
             out[x] = engine.MapPixel(color.Red, color.Green, color.Blue);
         }
         engine.TurnRow();
-        if (image != nullptr && (y + 1) % 32 == 0)
-            image->Progress(TGIFProgressStage::Running, (y + 1) * 100 / m_height, kRendering);
+        RowDone(y, kRendering);
     }
     m_frameBitmap = std::move(bitmap);
 }
