@@ -64,8 +64,9 @@ void ThrowOutOfResources()
     throw EOutOfResources("Out of system resources");
 }
 
-// The store's pixels copied into a store of another size at the top-left
-// corner; the rest keeps what the new store holds.
+// The store's pixels copied into another store at the top-left corner,
+// converted when the layouts differ; the rest keeps what the new store
+// holds.
 void CopyTopLeft(const TBitmapImage& from, TBitmapImage& to)
 {
     const int width = std::min(from.Width, to.Width);
@@ -118,6 +119,16 @@ std::shared_ptr<TBitmapImage> SameFormat(const TBitmapImage& image, int width, i
     result->YPelsPerMeter = image.YPelsPerMeter;
     result->ColorsImportant = image.ColorsImportant;
     result->OS2 = image.OS2;
+    return result;
+}
+
+// The store's format at a new size, for pixels about to be made: a
+// monochrome store without a table gets black and white.
+std::shared_ptr<TBitmapImage> ResizedFormat(const TBitmapImage& image, int width, int height)
+{
+    auto result = SameFormat(image, width, height);
+    if (result->BitCount == 1 && result->ColorTable.empty())
+        result->ColorTable = BlackAndWhite();
     return result;
 }
 
@@ -400,11 +411,6 @@ uint32_t TPixelCodec::Encode(TColor rgb) const
     return raw;
 }
 
-void ConvertPixels(const TBitmapImage& from, TBitmapImage& to)
-{
-    CopyTopLeft(from, to);
-}
-
 // ---- TCanvas ------------------------------------------------------------
 
 void TCanvas::FillRect(const TRect& rect)
@@ -553,9 +559,7 @@ void TBitmap::SetSize(int width, int height)
     if (width == Width() && height == Height())
         return;
     const TBitmapImage& old = *m_image;
-    auto image = SameFormat(old, width, height);
-    if (image->BitCount == 1 && image->ColorTable.empty())
-        image->ColorTable = BlackAndWhite();
+    auto image = ResizedFormat(old, width, height);
     image->AllocateFilled(m_canvas ? ColorToRGB(m_canvas->BrushColor()) : clWhite);
     CopyTopLeft(old, *image);
     ReplaceImage(std::move(image));
@@ -566,9 +570,7 @@ void TBitmap::SetSizeForOverwrite(int width, int height)
 {
     width = std::max(width, 0);
     height = std::max(height, 0);
-    auto image = SameFormat(*m_image, width, height);
-    if (image->BitCount == 1 && image->ColorTable.empty())
-        image->ColorTable = BlackAndWhite();
+    auto image = ResizedFormat(*m_image, width, height);
     image->AllocateForOverwrite();
     ReplaceImage(std::move(image));
     Changed();
@@ -678,7 +680,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
         break;
     }
     image->Allocate();
-    ConvertPixels(old, *image);
+    CopyTopLeft(old, *image);
     ReplaceImage(std::move(image));
     Changed();
 }

@@ -124,9 +124,6 @@ private:
     mutable std::unordered_map<TColor, uint32_t> m_nearest;
 };
 
-// Pixels converted from one store into another of the same size.
-void ConvertPixels(const TBitmapImage& from, TBitmapImage& to);
-
 std::shared_ptr<TBitmapImage> ReadBmp(const std::vector<uint8_t>& bytes);
 void WriteBmp(const TBitmapImage& image, TStream& stream);
 
