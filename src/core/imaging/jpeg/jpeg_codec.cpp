@@ -216,20 +216,25 @@ void InstallProgress(Codec& codec, j_common_ptr cinfo, const TJPEGImage* owner)
     cinfo->progress = &codec.progress.pub;
 }
 
-void CreateDecompressor(DecodeContext& context, const TJPEGImage* owner)
+// The library object of a decode or encode context, with our error and
+// progress managers; create runs the library's constructor on it.
+template <typename Context, typename Create>
+void CreateLibraryObject(Context& context, const TJPEGImage* owner, Create create)
 {
     InstallErrorManager(context, reinterpret_cast<j_common_ptr>(&context.cinfo));
     context.common = reinterpret_cast<j_common_ptr>(&context.cinfo);
-    Guarded(context, [&] { jpeg_create_decompress(&context.cinfo); });
+    Guarded(context, [&] { create(&context.cinfo); });
     InstallProgress(context, context.common, owner);
+}
+
+void CreateDecompressor(DecodeContext& context, const TJPEGImage* owner)
+{
+    CreateLibraryObject(context, owner, [](j_decompress_ptr cinfo) { jpeg_create_decompress(cinfo); });
 }
 
 void CreateCompressor(EncodeContext& context, const TJPEGImage* owner)
 {
-    InstallErrorManager(context, reinterpret_cast<j_common_ptr>(&context.cinfo));
-    context.common = reinterpret_cast<j_common_ptr>(&context.cinfo);
-    Guarded(context, [&] { jpeg_create_compress(&context.cinfo); });
-    InstallProgress(context, context.common, owner);
+    CreateLibraryObject(context, owner, [](j_compress_ptr cinfo) { jpeg_create_compress(cinfo); });
 }
 
 // Source manager over a stream. The manager and its buffer live in the
@@ -601,6 +606,12 @@ void JpegCodecAccess::Decode(const TJPEGImage& image)
                 image.m_tempPalette.clear();
             }
         }
+        // The library's colour map becomes the bitmap's table unless a
+        // palette of our own was handed in.
+        auto takePalette = [&] {
+            bitmap->SetColorTable(PaletteFromColormap(&cinfo));
+            image.m_paletteModified = true;
+        };
         Guarded(context, [&] { jpeg_start_decompress(&cinfo); });
         // Every row is written by the library below; a decode that stops
         // early fills what it did not reach.
@@ -610,10 +621,8 @@ void JpegCodecAccess::Decode(const TJPEGImage& image)
             throw EInvalidGraphic("Bitmap image is not valid");
         PointRowsAt(context, *bitmap);
         if (!cinfo.buffered_image) {
-            if (cinfo.quantize_colors && cinfo.colormap && paletteWanted) {
-                bitmap->SetColorTable(PaletteFromColormap(&cinfo));
-                image.m_paletteModified = true;
-            }
+            if (cinfo.quantize_colors && cinfo.colormap && paletteWanted)
+                takePalette();
             ReadAllRows(context);
         } else {
             bool passDone = false;
@@ -626,10 +635,8 @@ void JpegCodecAccess::Decode(const TJPEGImage& image)
                     CheckScanCount(&cinfo);
                     jpeg_start_output(&cinfo, cinfo.input_scan_number);
                 });
-                if (!passDone && cinfo.colormap && eightBit && paletteWanted) {
-                    bitmap->SetColorTable(PaletteFromColormap(&cinfo));
-                    image.m_paletteModified = true;
-                }
+                if (!passDone && cinfo.colormap && eightBit && paletteWanted)
+                    takePalette();
                 ReadAllRows(context);
                 Guarded(context, [&] { jpeg_finish_output(&cinfo); });
                 passDone = true;
@@ -641,10 +648,8 @@ void JpegCodecAccess::Decode(const TJPEGImage& image)
                 cinfo.colormap = nullptr;
             }
             Guarded(context, [&] { jpeg_start_output(&cinfo, cinfo.input_scan_number); });
-            if (context.finalTwoPass && cinfo.colormap && eightBit && paletteWanted) {
-                bitmap->SetColorTable(PaletteFromColormap(&cinfo));
-                image.m_paletteModified = true;
-            }
+            if (context.finalTwoPass && cinfo.colormap && eightBit && paletteWanted)
+                takePalette();
             ReadAllRows(context);
             Guarded(context, [&] { jpeg_finish_output(&cinfo); });
         }
