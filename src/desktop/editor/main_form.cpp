@@ -422,6 +422,8 @@ void TMainForm::mnuOpenImageClick()
 
 void TMainForm::LoadPicture(const std::string& fileName)
 {
+    // Decoding a large picture takes a while; the window shows it is busy.
+    HourglassCursor hourglass;
     TPicture loaded;
     loaded.LoadFromFile(fileName);
     // A JPEG or GIF picture becomes a bitmap here, a BMP picture is copied;
