@@ -2,36 +2,17 @@
 #include "base/sysutils.h"
 #include "imaging/bitmap.h"
 #include "support/imaging_fixtures.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace sw {
 namespace {
 
-class TempFolder {
-public:
-    TempFolder()
-    {
-        m_path = std::filesystem::temp_directory_path()
-            / ("sw_picture_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_"
-                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(m_path);
-    }
-    ~TempFolder() { std::filesystem::remove_all(m_path); }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
-
-void WriteBytes(const std::string& fileName, const std::string& bytes)
-{
-    std::ofstream out(fileName, std::ios::binary);
-    out << bytes;
-}
+using test::TempFolder;
+using test::WriteFileBytes;
 
 std::string SaveBitmap(int width, int height, const std::string& fileName)
 {
@@ -62,11 +43,11 @@ TEST(Picture, LoadsByExtensionInAnyCase)
 {
     TempFolder folder;
     for (const char* name : { "PICTURE.BMP", "picture.bmp" }) {
-        SaveBitmap(6, 5, folder.File(name));
+        SaveBitmap(6, 5, folder / name);
         TPicture picture;
         int changes = 0;
         picture.OnChange = [&] { ++changes; };
-        picture.LoadFromFile(folder.File(name));
+        picture.LoadFromFile(folder / name);
         ASSERT_NE(dynamic_cast<TBitmap*>(picture.Graphic()), nullptr) << name;
         EXPECT_EQ(picture.Width(), 6);
         EXPECT_EQ(picture.Height(), 5);
@@ -91,7 +72,7 @@ TEST(Picture, UnknownExtensionsAreRefusedAndTheContentKept)
         TPicture picture;
         picture.Bitmap().SetSize(2, 3);
         try {
-            picture.LoadFromFile(folder.File(c.name));
+            picture.LoadFromFile(folder / c.name);
             ADD_FAILURE() << c.name;
         } catch (const EInvalidGraphic& e) {
             EXPECT_STREQ(e.what(), c.message);
@@ -103,27 +84,27 @@ TEST(Picture, UnknownExtensionsAreRefusedAndTheContentKept)
 TEST(Picture, AFailedLoadKeepsWhatWasHeld)
 {
     TempFolder folder;
-    WriteBytes(folder.File("bad.bmp"), "XY not a bitmap");
+    WriteFileBytes(folder / "bad.bmp", "XY not a bitmap");
     TPicture picture;
     picture.Bitmap().SetSize(4, 4);
-    EXPECT_THROW(picture.LoadFromFile(folder.File("bad.bmp")), EInvalidGraphic);
-    EXPECT_THROW(picture.LoadFromFile(folder.File("missing.bmp")), EFOpenError);
+    EXPECT_THROW(picture.LoadFromFile(folder / "bad.bmp"), EInvalidGraphic);
+    EXPECT_THROW(picture.LoadFromFile(folder / "missing.bmp"), EFOpenError);
     EXPECT_EQ(picture.Width(), 4);
 }
 
 TEST(Picture, AnEmptyFileIsAnEmptyBitmap)
 {
     TempFolder folder;
-    WriteBytes(folder.File("empty.bmp"), "");
+    WriteFileBytes(folder / "empty.bmp", "");
     TImage image;
     image.SetAutoSize(true);
-    image.Picture().LoadFromFile(folder.File("empty.bmp"));
+    image.Picture().LoadFromFile(folder / "empty.bmp");
     ASSERT_NE(dynamic_cast<TBitmap*>(image.Picture().Graphic()), nullptr);
     EXPECT_TRUE(image.Picture().Graphic()->Empty());
     EXPECT_EQ(image.Width(), 105);
     EXPECT_EQ(image.Height(), 105);
 
-    image.Picture().LoadFromFile(SaveBitmap(30, 20, folder.File("b.bmp")));
+    image.Picture().LoadFromFile(SaveBitmap(30, 20, folder / "b.bmp"));
     EXPECT_EQ(image.Width(), 30);
     EXPECT_EQ(image.Height(), 20);
 }
@@ -132,11 +113,11 @@ TEST(Picture, SaveToFileWithoutGraphicDoesNothing)
 {
     TempFolder folder;
     TPicture picture;
-    picture.SaveToFile(folder.File("none.bmp"));
-    EXPECT_FALSE(FileExists(folder.File("none.bmp")));
+    picture.SaveToFile(folder / "none.bmp");
+    EXPECT_FALSE(FileExists(folder / "none.bmp"));
     picture.Bitmap().SetSize(1, 1);
-    picture.SaveToFile(folder.File("one.bmp"));
-    EXPECT_EQ(std::filesystem::file_size(folder.File("one.bmp")), 14u + 40u + 4u);
+    picture.SaveToFile(folder / "one.bmp");
+    EXPECT_EQ(std::filesystem::file_size(folder / "one.bmp"), 14u + 40u + 4u);
 }
 
 TEST(Image, CanvasMakesAWhiteBitmapOfTheHoldersSize)

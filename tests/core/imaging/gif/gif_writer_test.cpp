@@ -2,12 +2,12 @@
 
 #include "base/errors.h"
 #include "core/imaging/gif/gif_test_support.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -221,8 +221,8 @@ TEST(GifImage, AssignAndRegistration)
 
 TEST(GifImage, SaveToFileReplacesTheFile)
 {
-    const std::string path
-        = (std::filesystem::temp_directory_path() / "slicewright_gif_writer_test.gif").string();
+    const test::TempFolder folder;
+    const std::string path = folder / "cell.gif";
     {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
@@ -235,7 +235,6 @@ TEST(GifImage, SaveToFileReplacesTheFile)
     TMemoryStream read;
     read.LoadFromFile(path);
     EXPECT_EQ(read.Bytes(), Save(image));
-    std::filesystem::remove(path);
 }
 
 #ifdef SLICEWRIGHT_HAVE_GIFLIB

@@ -312,7 +312,7 @@ TEST(JpegImage, FailuresCarryTheLibrarysCode)
         { "cut inside the scan data", "cut.JPG", head((firstScan + good.size()) / 2), 0, 0 },
     };
     RegisterJpegImageFormats();
-    test::TempDir dir;
+    test::TempFolder dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir / c.fileName;

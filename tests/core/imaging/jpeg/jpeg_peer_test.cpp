@@ -43,7 +43,7 @@ TEST(JpegPeers, EncodingEqualsCjpeg)
         { 37, 23, true, false, "-grayscale" },
         { 37, 23, false, true, "-progressive" },
     };
-    test::TempDir dir;
+    test::TempFolder dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ' ' << c.options);
         const TBitmap picture = MakePicture(c.width, c.height);
@@ -89,7 +89,7 @@ TEST(JpegPeers, CorpusDecodesLikeDjpeg)
     std::sort(files.begin(), files.end());
     ASSERT_FALSE(files.empty());
 
-    test::TempDir dir;
+    test::TempFolder dir;
     int decoded = 0;
     int refused = 0;
     int compared = 0;

@@ -7,6 +7,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/jpeg/jpeg_image.h"
 #include "support/imaging_fixtures.h"
+#include "support/temp_folder.h"
 
 #include <array>
 #include <cstdint>
@@ -220,28 +221,5 @@ inline bool ToolAvailable(const char* name)
     const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
     return std::system(command.c_str()) == 0;
 }
-
-// A fresh folder below the system's temporary folder, removed at the end.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "sw-jpeg-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            m_path = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
 
 } // namespace sw::test
