@@ -5,6 +5,7 @@
 #include "imaging/gif/color_reduction.h"
 #include "imaging/gif/gif_image.h"
 #include "imaging/gif/gif_io.h"
+#include "imaging/gif/gif_sub_blocks.h"
 #include "imaging/gif/lzw_decoder.h"
 
 #include <algorithm>
@@ -65,11 +66,9 @@ void ReadSubBlockLines(TStream& stream, TGIFLines& lines)
 
 void WriteSubBlocks(TStream& stream, const uint8_t* bytes, size_t count)
 {
-    for (size_t at = 0; at < count; at += 255) {
-        const size_t n = std::min<size_t>(255, count - at);
-        stream.WriteByte(static_cast<uint8_t>(n));
-        stream.WriteBuffer(bytes + at, n);
-    }
+    TGIFWriter blocks(stream);
+    blocks.Write(bytes, count);
+    blocks.Flush();
 }
 
 // An empty line has no sub-block of its own (a 0 size ends the list).
