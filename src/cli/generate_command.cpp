@@ -168,9 +168,7 @@ void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warn
         pictureFileName = project.PictureFileName;
         if (pictureFileName.empty())
             throw Exception(Format("%s names no picture; give one with --picture", options.Project.c_str()));
-        // A picture stored without a full path sits beside its project.
-        if (pictureFileName.front() != kPathSeparator)
-            pictureFileName = WithTrailingBackslash(ProjectFolder(options.Project)) + pictureFileName;
+        pictureFileName = PicturePathOfProject(options.Project, pictureFileName);
     }
 
     TPicture picture;

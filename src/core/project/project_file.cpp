@@ -56,6 +56,13 @@ void MakeBackup(const std::string& fileName)
 
 } // namespace
 
+std::string PicturePathOfProject(std::string_view projectFileName, std::string_view pictureFileName)
+{
+    if (pictureFileName.empty() || pictureFileName.front() == kPathSeparator)
+        return std::string(pictureFileName);
+    return ExtractFilePath(projectFileName) + std::string(pictureFileName);
+}
+
 std::string BackupFileName(std::string_view projectFileName)
 {
     return ChangeFileExt(projectFileName, ".bak");

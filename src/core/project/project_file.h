@@ -44,6 +44,10 @@ struct TLoadedProject {
 // ".bak", or ".bak" appended when there is none.
 std::string BackupFileName(std::string_view projectFileName);
 
+// The picture a project names, as a path to open: a name stored without a
+// full path is taken to sit beside the project file, so a project and its
+// picture can move together.
+std::string PicturePathOfProject(std::string_view projectFileName, std::string_view pictureFileName);
 // The project as an INI file bound to fileName (nothing is written).
 TIniFile ProjectIni(const std::string& fileName, const TProjectData& project);
 

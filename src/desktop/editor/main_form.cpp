@@ -398,7 +398,7 @@ void TMainForm::LoadProject(std::string fileName)
     const TLoadedProject project = ReadProjectFile(fileName, PictureFileName);
     New1Click();
     ProjectFileName = fileName;
-    PictureFileName = project.PictureFileName;
+    PictureFileName = PicturePathOfProject(fileName, project.PictureFileName);
     try {
         LoadPicture(PictureFileName);
     } catch (const std::exception&) {

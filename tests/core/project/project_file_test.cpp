@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,6 +117,19 @@ TEST(ProjectFile, BackupNameReplacesOrAppendsTheExtension)
     };
     for (const auto& [name, backup] : cases)
         EXPECT_EQ(BackupFileName(name), backup) << name;
+}
+
+TEST(ProjectFile, PictureStoredWithoutAFullPathSitsBesideTheProject)
+{
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        { "/web/page.swr", "design.bmp", "/web/design.bmp" },
+        { "/web/page.swr", "art/design.bmp", "/web/art/design.bmp" },
+        { "/web/page.swr", "/art/design.bmp", "/art/design.bmp" },
+        { "page.swr", "design.bmp", "design.bmp" },
+        { "/web/page.swr", "", "" },
+    };
+    for (const auto& [project, stored, opened] : cases)
+        EXPECT_EQ(PicturePathOfProject(project, stored), opened) << project << " " << stored;
 }
 
 TEST(ProjectFile, SecondSaveKeepsTheFirstInTheBackup)
