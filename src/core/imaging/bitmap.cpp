@@ -629,6 +629,14 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
         throw EInvalidGraphic("Invalid pixel format");
     if (format == PixelFormat())
         return;
+    if (format == TPixelFormat::pf24bit && IsDevice()) {
+        // A device store already holds 24-bit rows of blue, green, red, with
+        // no table or masks: only its form changes, and its pixels are not
+        // copied and converted (a shared store is still copied first).
+        Changing().Device = false;
+        Changed();
+        return;
+    }
     const TBitmapImage& old = *m_image;
     auto image = SameFormat(old, old.Width, old.Height);
     image->Device = format == TPixelFormat::pfDevice;
