@@ -578,6 +578,12 @@ void TGIFSubImage::Assign(const TBitmap& bitmap)
         if (bitmap.Transparent())
             ApplyTransparencyMask(*this, TTransparencyMask(work, bitmap.TransparentColor()));
     } catch (...) {
+        // Rows are appended as they are made: a failure part-way (a progress
+        // listener may abort) still leaves a whole block, the rest zero, so
+        // the frame's size and pixels never disagree.
+        const size_t pixels = size_t(m_width) * size_t(m_height);
+        if (m_data.capacity() >= pixels)
+            m_data.resize(pixels, 0);
         progress(TGIFProgressStage::Ending, 0);
         throw;
     }

@@ -349,6 +349,20 @@ TEST_F(FrameFixture, ProgressReportsConverting)
             { S::Starting, 0 }, { S::Running, 50 }, { S::Running, 100 }, { S::Ending, 100 } }));
 }
 
+TEST_F(FrameFixture, AbortedConversionLeavesAWholePixelBlock)
+{
+    TGIFSubImage& frame = image.Images().Add(std::make_unique<TGIFSubImage>(&image));
+    image.OnProgress = [](TGIFProgressStage stage, int, const std::string&) {
+        if (stage == TGIFProgressStage::Running)
+            throw EAbort("stopped");
+    };
+    EXPECT_THROW(frame.Assign(MakeBitmap24(3, 64, std::vector<TColor>(3 * 64, kRed))), EAbort);
+    ASSERT_EQ(frame.Data().size(), size_t(frame.Width()) * size_t(frame.Height()));
+    image.OnProgress = nullptr;
+    TMemoryStream out;
+    image.SaveToStream(out);
+}
+
 // A frame assign does reduction, counting, sorting, remapping and marking in
 // one sweep; it must equal those steps run one after another: ReduceBitmap,
 // the indexed read of its result, and ApplyTransparencyMask with the
