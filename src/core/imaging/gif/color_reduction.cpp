@@ -14,28 +14,6 @@ const TGIFDefaults GifDefaults {};
 
 namespace {
 
-// Per-channel contributions to a web-cube index, so mapping a pixel is three
-// table reads and two additions.
-struct TCubeTables {
-    std::array<uint8_t, 256> Red;
-    std::array<uint8_t, 256> Green;
-    std::array<uint8_t, 256> Blue;
-};
-
-constexpr TCubeTables MakeCubeTables()
-{
-    TCubeTables tables {};
-    for (int c = 0; c < 256; ++c) {
-        const auto level = TNetscapeColorLookup::Level(static_cast<uint8_t>(c));
-        tables.Red[static_cast<size_t>(c)] = static_cast<uint8_t>(36 * level);
-        tables.Green[static_cast<size_t>(c)] = static_cast<uint8_t>(6 * level);
-        tables.Blue[static_cast<size_t>(c)] = level;
-    }
-    return tables;
-}
-
-constexpr TCubeTables kCubeTables = MakeCubeTables();
-
 const char* const kConverting = "Converting...";
 
 } // namespace
@@ -63,25 +41,14 @@ uint8_t TNetscapeColorLookup::MapColor(uint8_t& red, uint8_t& green, uint8_t& bl
 
 namespace {
 
-void MapRowByTables(const uint8_t* bgr, uint8_t* indices, int width)
-{
-    for (int x = 0; x < width; ++x, bgr += 3)
-        indices[x] = static_cast<uint8_t>(
-            kCubeTables.Red[bgr[2]] + kCubeTables.Green[bgr[1]] + kCubeTables.Blue[bgr[0]]);
-}
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define SLICEWRIGHT_CUBE_AVX2 1
-
 // The level as a sum of threshold tests: the same values as (c + 3) / 51,
-// in byte arithmetic that the compiler turns into 32 pixels per step.
+// in byte arithmetic that the compiler turns into many pixels per step.
 inline uint8_t LevelByThresholds(uint8_t c)
 {
     return static_cast<uint8_t>((c >= 48) + (c >= 99) + (c >= 150) + (c >= 201) + (c >= 252));
 }
 
-__attribute__((target("avx2"))) void MapRowAvx2(
-    const uint8_t* __restrict bgr, uint8_t* __restrict indices, int width)
+inline void MapRowByThresholds(const uint8_t* __restrict bgr, uint8_t* __restrict indices, int width)
 {
     for (int x = 0; x < width; ++x) {
         const uint8_t blue = bgr[3 * x];
@@ -90,6 +57,19 @@ __attribute__((target("avx2"))) void MapRowAvx2(
         indices[x] = static_cast<uint8_t>(
             36 * LevelByThresholds(red) + 6 * LevelByThresholds(green) + LevelByThresholds(blue));
     }
+}
+
+void MapRowPortable(const uint8_t* bgr, uint8_t* indices, int width)
+{
+    MapRowByThresholds(bgr, indices, width);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define SLICEWRIGHT_CUBE_AVX2 1
+// The same loop, compiled for the wider vectors where the processor has them.
+__attribute__((target("avx2"))) void MapRowAvx2(const uint8_t* bgr, uint8_t* indices, int width)
+{
+    MapRowByThresholds(bgr, indices, width);
 }
 #endif
 
@@ -101,7 +81,7 @@ TMapRow ChooseMapRow()
     if (__builtin_cpu_supports("avx2"))
         return MapRowAvx2;
 #endif
-    return MapRowByTables;
+    return MapRowPortable;
 }
 
 } // namespace
