@@ -625,10 +625,10 @@ TPixelFormat TBitmap::PixelFormat() const
 
 void TBitmap::SetPixelFormat(TPixelFormat format)
 {
-    if (format == TPixelFormat::pfCustom)
-        throw EInvalidGraphic("Invalid pixel format");
     if (format == PixelFormat())
         return;
+    if (format == TPixelFormat::pfCustom)
+        throw EInvalidGraphic("Invalid pixel format");
     if (format == TPixelFormat::pf24bit && IsDevice()) {
         // A device store already holds 24-bit rows of blue, green, red, with
         // no table or masks: only its form changes, and its pixels are not

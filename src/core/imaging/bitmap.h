@@ -107,7 +107,7 @@ public:
     void Clear();
 
     TPixelFormat PixelFormat() const;
-    // "Invalid pixel format" for pfCustom.
+    // "Invalid pixel format" for pfCustom, unless the bitmap already is custom.
     void SetPixelFormat(TPixelFormat format);
     int BitsPerPixel() const;
     bool Monochrome() const;

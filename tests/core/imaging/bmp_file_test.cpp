@@ -367,6 +367,8 @@ TEST(BmpRead, BitFieldsOfAnyLayout)
         EXPECT_EQ(bitmap.PixelFormat(), c.format);
         EXPECT_EQ(PixelAt(bitmap, 0, 0), c.color) << std::hex << c.masks[0];
         EXPECT_EQ(bitmap.RedMask(), c.masks[0]);
+        // Asking for the format it already has is no request for a custom one.
+        EXPECT_NO_THROW(bitmap.SetPixelFormat(c.format));
     }
 }
 
