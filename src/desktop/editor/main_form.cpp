@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/platform_services.h"
+#include "base/errors.h"
 #include "base/sysutils.h"
 #include "editor/file_dialogs.h"
 #include "editor/image_list.h"
@@ -360,8 +361,16 @@ void TMainForm::Open1Click()
     if (!ExecuteDialog(OpenDialog()))
         return;
     m_openDialogFileName = SelectedFileName(OpenDialog());
+    const std::string previous = ProjectFileName;
     ProjectFileName = m_openDialogFileName;
-    LoadProject(ProjectFileName);
+    try {
+        LoadProject(ProjectFileName);
+    } catch (const EIniFileException&) {
+        // Nothing was loaded, so Save must still go to the project on
+        // screen, not over the file that could not be read.
+        ProjectFileName = previous;
+        throw;
+    }
 }
 
 void TMainForm::Save1Click()

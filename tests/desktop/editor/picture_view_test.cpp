@@ -5,6 +5,7 @@
 #include "generate/generate_dialog.h"
 #include "imaging/bitmap.h"
 #include "project/cut_lines.h"
+#include "project/ini_file.h"
 #include "support/temp_folder.h"
 
 #include <QApplication>
@@ -304,6 +305,24 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
     EXPECT_EQ(form.lvRows->Lines(), (CutLineList { { "30", true } }));
     EXPECT_EQ(form.windowTitle(), "Slicewright - [page.swr]");
     EXPECT_EQ(services.exclamations, 0);
+}
+
+TEST_F(PictureViewTest, AProjectThatCannotBeReadLeavesSaveOnTheProjectShown)
+{
+    const std::string project = folder / "page.swr";
+    form.DrawColumn(true, true, 40, 0);
+    answers = { project };
+    form.Saveas1Click();
+    const std::string unreadable = folder / "huge.bmp";
+    const std::string hugeBytes(kMaxIniFileSize + 1, 'x');
+    test::WriteFileBytes(unreadable, hugeBytes);
+
+    answers = { unreadable };
+    EXPECT_THROW(form.Open1Click(), EIniFileException);
+    EXPECT_EQ(form.ProjectFileName, project);
+    EXPECT_EQ(Positions(form.lvColumns), std::vector<int32_t> { 40 });
+    form.Save1Click();
+    EXPECT_TRUE(test::ReadFileBytes(unreadable) == hugeBytes); // no 4 MB diff on failure
 }
 
 TEST_F(PictureViewTest, LoadingRefusesLinesThatDoNotFitWithOneBeepEach)
