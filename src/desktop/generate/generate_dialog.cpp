@@ -439,6 +439,8 @@ void TGenerateDlg::btnGenerateClick()
     const TGenerationSettings settings = Settings();
 
     mmoGenerate->clear();
+    // The strip list starts afresh with every run; the finished files do not.
+    lbxRowFiles->clear();
     PageControl1->setCurrentWidget(tbshtGenerate);
     pbRun->setRange(0, 0);
     pbRun->show();

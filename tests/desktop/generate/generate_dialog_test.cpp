@@ -392,6 +392,11 @@ TEST_F(GenerateDialog, AFailedRunStaysOnTheProgressPageAndCanBeClosed)
     EXPECT_TRUE(dialog->btnClose->isEnabled());
     EXPECT_TRUE(services.informations.isEmpty());
 
+    // Run again in the same dialog: the strip list starts afresh.
+    EXPECT_THROW(dialog->btnGenerateClick(), Exception);
+    EXPECT_EQ(
+        Items(dialog->lbxRowFiles), QStringList { QString::fromStdString(folder / "missing" + "/r1.bmp") });
+
     dialog->btnClose->click();
     EXPECT_EQ(GenerateDlg, nullptr);
     FlushDeletes();
