@@ -334,7 +334,10 @@ void TGIFSubImage::SaveToStream(TStream& stream)
         bits = Image() != nullptr ? Image()->ColorResolutionBits() : 0;
         colorLimit = 1 << bits;
     }
-    EncodeFrame(stream, bits, colorLimit, m_data.data(), Interlaced(), m_height, m_width);
+    if (Image() != nullptr && Image()->EncodingKind() == TGIFEncoding::RLE)
+        EncodeFrameRunLength(stream, bits, colorLimit, m_data.data(), Interlaced(), m_height, m_width);
+    else
+        EncodeFrame(stream, bits, colorLimit, m_data.data(), Interlaced(), m_height, m_width);
 }
 
 // ---- TGIFTrailer
@@ -449,8 +452,6 @@ void TGIFImage::SaveToStream(TStream& stream)
 {
     Progress(TGIFProgressStage::Starting, 0, kSaving);
     try {
-        if (m_settings.EncodingKind == TGIFEncoding::RLE)
-            throw GIFException("Run-length encoding of GIF image data is not supported");
         m_header.SaveToStream(stream);
         const int count = m_images.Count();
         for (int i = 0; i < count; ++i) {

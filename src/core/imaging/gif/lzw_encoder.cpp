@@ -201,6 +201,69 @@ void TLZWEncoder::CompressSpan(const uint8_t* pixel, const uint8_t* end, TPrefix
     state = TPrefix { prefix, runPixel, runLength };
 }
 
+void TRLEEncoder::Clear()
+{
+    m_clearPending = true;
+    Output(m_clearCode);
+    for (std::vector<uint16_t>& codes : m_runCodes)
+        codes.clear();
+    m_nextFree = m_firstFree;
+    m_havePrevious = false;
+}
+
+void TRLEEncoder::Emit(int code, uint8_t pixel, size_t length)
+{
+    Output(code);
+    // A decoder adds the previous string plus this one's first pixel, at
+    // the code one below the next free one counted here (the count runs one
+    // ahead, as in the string-table encoder). The entry is kept when it
+    // extends the series of strings of this pixel.
+    std::vector<uint16_t>& codes = m_runCodes[pixel];
+    if (m_havePrevious && m_previousPixel == pixel && m_previousLength == codes.size() + 1)
+        codes.push_back(static_cast<uint16_t>(m_nextFree - 1));
+    m_havePrevious = true;
+    m_previousPixel = pixel;
+    m_previousLength = length;
+    if (m_nextFree > kMaxAssignedCode)
+        Clear();
+    else
+        ++m_nextFree;
+}
+
+void TRLEEncoder::EncodeRun(uint8_t pixel, size_t count)
+{
+    while (count > 0) {
+        const std::vector<uint16_t>& codes = m_runCodes[pixel];
+        const size_t length = std::min(codes.size() + 1, count);
+        const int code = length >= 2 ? codes[length - 2] : pixel;
+        Emit(code, pixel, length);
+        count -= length;
+    }
+}
+
+void TRLEEncoder::Compress()
+{
+    Clear();
+    Walk([&](const uint8_t* first, const uint8_t* end) {
+        while (first != end) {
+            const uint8_t pixel = *first;
+            CheckPixel(pixel);
+            const uint8_t* runEnd = first + 1;
+            while (runEnd != end && *runEnd == pixel)
+                ++runEnd;
+            EncodeRun(pixel, static_cast<size_t>(runEnd - first));
+            first = runEnd;
+        }
+    });
+}
+
+void EncodeFrameRunLength(TStream& stream, int codeSize, int colorLimit, const uint8_t* pixels,
+    bool interlace, int height, int width)
+{
+    TRLEEncoder encoder(stream, codeSize, colorLimit);
+    encoder.Encode(pixels, interlace, height, width);
+}
+
 void EncodeFrame(TStream& stream, int codeSize, int colorLimit, const uint8_t* pixels, bool interlace,
     int height, int width)
 {

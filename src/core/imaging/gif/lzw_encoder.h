@@ -25,6 +25,10 @@ namespace sw {
 void EncodeFrame(TStream& stream, int codeSize, int colorLimit, const uint8_t* pixels, bool interlace,
     int height, int width);
 
+// The same image data from the run-length encoder (TRLEEncoder).
+void EncodeFrameRunLength(TStream& stream, int codeSize, int colorLimit, const uint8_t* pixels,
+    bool interlace, int height, int width);
+
 // The LZW string table: (prefix code, pixel) -> code. Each slot holds
 // (key << 12) | code with key = prefix * 256 + pixel (20 bits, since a prefix
 // is at most 4094); an empty slot has all bits set. Open addressing with a
@@ -167,6 +171,31 @@ private:
     // series, so a run of equal pixels can follow it without table lookups;
     // the codes written stay exactly those of the lookups.
     std::array<std::vector<uint16_t>, 256> m_runCodes;
+};
+
+// Codes built from runs of equal pixels instead of a string table. Of the
+// strings a decoder adds, only those of one repeated pixel are followed, by
+// their length; each run is written with the longest such strings known, so
+// the table grows as a decoder grows it and no other decoding is needed.
+class TRLEEncoder : public TGIFEncoder {
+public:
+    using TGIFEncoder::TGIFEncoder;
+
+protected:
+    void Compress() override;
+
+private:
+    void Clear();
+    void EncodeRun(uint8_t pixel, size_t count);
+    // Writes code, the string of length copies of pixel, and keeps track of
+    // the string the decoder adds on reading it.
+    void Emit(int code, uint8_t pixel, size_t length);
+
+    // m_runCodes[c][k] is the code of the string of k + 2 pixels c.
+    std::array<std::vector<uint16_t>, 256> m_runCodes;
+    bool m_havePrevious = false;
+    uint8_t m_previousPixel = 0;
+    size_t m_previousLength = 0;
 };
 
 } // namespace sw

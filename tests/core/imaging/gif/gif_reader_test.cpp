@@ -433,27 +433,30 @@ TEST(GifReader, RoundTripsTheWriter)
         bitmaps.push_back(test::MakeCell(w, h, pixels, pixels[pixels.size() / 2]));
         bitmaps.push_back(test::MakeBitmap24(w, h, pixels));
     }
-    for (const TBitmap& bitmap : bitmaps) {
-        TGIFImage written;
-        written.Assign(bitmap);
-        TMemoryStream file;
-        written.SaveToStream(file);
-        const TLoad load = Load(file.Bytes());
-        ASSERT_EQ(load.error, "");
-        EXPECT_TRUE(load.warnings.empty());
-        EXPECT_EQ(load.position, static_cast<int64_t>(file.Bytes().size()));
-        ASSERT_EQ(load.image->Images().Count(), 1);
-        const TGIFSubImage& a = written.Images()[0];
-        const TGIFSubImage& b = load.image->Images()[0];
-        EXPECT_EQ(b.Data(), a.Data());
-        EXPECT_EQ(b.Transparent(), a.Transparent());
-        ASSERT_GE(b.ColorMap().Count(), a.ColorMap().Count());
-        for (int i = 0; i < a.ColorMap().Count(); ++i)
-            EXPECT_EQ(b.ColorMap()[i], a.ColorMap()[i]);
-        TMemoryStream again;
-        load.image->SaveToStream(again);
-        EXPECT_EQ(again.Bytes(), file.Bytes());
-    }
+    for (const TGIFEncoding encoding : { TGIFEncoding::LZW, TGIFEncoding::RLE })
+        for (const TBitmap& bitmap : bitmaps) {
+            TGIFImage written;
+            written.SetEncodingKind(encoding);
+            written.Assign(bitmap);
+            TMemoryStream file;
+            written.SaveToStream(file);
+            const TLoad load = Load(file.Bytes());
+            ASSERT_EQ(load.error, "");
+            EXPECT_TRUE(load.warnings.empty());
+            EXPECT_EQ(load.position, static_cast<int64_t>(file.Bytes().size()));
+            ASSERT_EQ(load.image->Images().Count(), 1);
+            const TGIFSubImage& a = written.Images()[0];
+            const TGIFSubImage& b = load.image->Images()[0];
+            EXPECT_EQ(b.Data(), a.Data());
+            EXPECT_EQ(b.Transparent(), a.Transparent());
+            ASSERT_GE(b.ColorMap().Count(), a.ColorMap().Count());
+            for (int i = 0; i < a.ColorMap().Count(); ++i)
+                EXPECT_EQ(b.ColorMap()[i], a.ColorMap()[i]);
+            TMemoryStream again;
+            load.image->SetEncodingKind(encoding);
+            load.image->SaveToStream(again);
+            EXPECT_EQ(again.Bytes(), file.Bytes());
+        }
 }
 
 TEST(GifReader, ExtensionsWriteWhatTheyRead)

@@ -20,10 +20,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Encode(int codeSize, int colorLimit, const Bytes& pixels, int height, int width, bool interlace = false)
+Bytes Encode(int codeSize, int colorLimit, const Bytes& pixels, int height, int width, bool interlace = false,
+    bool runLength = false)
 {
     TMemoryStream stream;
-    EncodeFrame(
+    (runLength ? EncodeFrameRunLength : EncodeFrame)(
         stream, codeSize, colorLimit, pixels.empty() ? nullptr : pixels.data(), interlace, height, width);
     return stream.Bytes();
 }
@@ -449,9 +450,12 @@ TEST(LzwEncoder, GiflibDecodesOurIndices)
         int bits = 1;
         while ((1 << bits) < c.colors)
             ++bits;
-        const Bytes data = Encode(bits, c.colors, pixels, c.height, c.width, c.interlace);
-        const Bytes decoded = DecodeWithGiflib(WrapGif(c.width, c.height, bits, c.interlace, data));
-        EXPECT_TRUE(decoded == pixels) << c.width << "x" << c.height << ", " << c.colors << " colours";
+        for (const bool runLength : { false, true }) {
+            const Bytes data = Encode(bits, c.colors, pixels, c.height, c.width, c.interlace, runLength);
+            const Bytes decoded = DecodeWithGiflib(WrapGif(c.width, c.height, bits, c.interlace, data));
+            EXPECT_TRUE(decoded == pixels) << c.width << "x" << c.height << ", " << c.colors << " colours"
+                                           << (runLength ? ", run-length" : "");
+        }
     }
 }
 
