@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QtMath>
 
 namespace sw {
 
@@ -100,9 +101,11 @@ void TPaintBox::paintEvent(QPaintEvent* event)
 
 void TPaintBox::mouseReleaseEvent(QMouseEvent* event)
 {
-    const QPoint at = event->position().toPoint();
+    // The pixel the point lies in: on a scaled screen the point can fall
+    // between pixels, and rounding would move it onto the next one.
+    const QPointF at = event->position();
     if (OnMouseUp)
-        OnMouseUp(event->button(), event->modifiers(), at.x(), at.y());
+        OnMouseUp(event->button(), event->modifiers(), qFloor(at.x()), qFloor(at.y()));
     event->accept();
 }
 

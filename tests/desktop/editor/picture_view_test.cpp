@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QScrollArea>
 #include <QTest>
@@ -178,14 +179,18 @@ TEST_F(PictureViewTest, ReleasesAddLinesInTheCurrentModeWithTheBoundsTest)
     QTest::mouseRelease(form.pbGrid, Qt::RightButton, Qt::ShiftModifier, QPoint(20, 5));
     form.pbGridMouseUp(Qt::LeftButton, {}, 640, 5);
     form.pbGridMouseUp(Qt::LeftButton, {}, -3, 5);
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 20, 639 }));
+    // A point between pixels (a scaled screen) is in the pixel it lies in.
+    QMouseEvent between(QEvent::MouseButtonRelease, QPointF(638.7, 5.2), QPointF(638.7, 5.2), Qt::LeftButton,
+        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(form.pbGrid, &between);
+    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 20, 638, 639 }));
     EXPECT_EQ(services.exclamations, 2);
 
     form.Row1->trigger();
     QTest::mouseRelease(form.pbGrid, Qt::MiddleButton, {}, QPoint(5, 479));
     form.pbGridMouseUp(Qt::LeftButton, {}, 5, 480);
     EXPECT_EQ(Positions(form.lvRows), std::vector<int32_t> { 479 });
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 20, 639 }));
+    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 20, 638, 639 }));
     EXPECT_EQ(services.exclamations, 3);
     for (const TCutLineEntry& line : form.lvColumns->Lines())
         EXPECT_TRUE(line.Checked);
