@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -178,6 +179,9 @@ TfrmSelect::TfrmSelect(QWidget* parent)
     font.setPointSize(kFontPoints);
     setFont(font);
     setFixedSize(kClientSize);
+    // Placed on the screen rather than over the dialog that opens it.
+    if (const QScreen* screen = QApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 
     stvFolders = new TFolderTree(this);
     stvFolders->setObjectName(QStringLiteral("stvFolders"));

@@ -23,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QStyle>
 #include <QTabBar>
@@ -156,6 +157,9 @@ TGenerateDlg::TGenerateDlg(QWidget* parent)
     setPalette(face);
     setAutoFillBackground(true);
     setFixedSize(kClientSize);
+    // Placed on the screen rather than over the main window.
+    if (const QScreen* screen = QApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 
     Panel1 = new QWidget(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));

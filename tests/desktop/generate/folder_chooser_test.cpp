@@ -4,9 +4,11 @@
 #include "support/temp_folder.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFileSystemModel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -45,6 +47,7 @@ TEST_F(FolderChooserTest, StartsEmptyWithOkDisabled)
 {
     EXPECT_EQ(chooser.windowTitle(), "Select a folder");
     EXPECT_EQ(chooser.size(), QSize(301, 276));
+    EXPECT_EQ(chooser.geometry().center(), QApplication::primaryScreen()->availableGeometry().center());
     EXPECT_TRUE(chooser.btnOk->isDefault());
     EXPECT_FALSE(chooser.btnOk->isEnabled());
     EXPECT_EQ(Selected(), "");

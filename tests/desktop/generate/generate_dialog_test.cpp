@@ -9,6 +9,7 @@
 #include "support/folder_entries.h"
 #include "support/temp_folder.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFileDialog>
@@ -18,6 +19,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTabBar>
 #include <QTabWidget>
@@ -136,6 +138,7 @@ TEST_F(GenerateDialog, OpensOnTheOptionsPageWithItsStartValues)
     EXPECT_EQ(GenerateDlg, dialog.data());
     EXPECT_EQ(dialog->windowTitle(), "Generate");
     EXPECT_EQ(dialog->size(), QSize(452, 464));
+    EXPECT_EQ(dialog->geometry().center(), QApplication::primaryScreen()->availableGeometry().center());
     EXPECT_TRUE(dialog->testAttribute(Qt::WA_DeleteOnClose));
     EXPECT_TRUE(dialog->PageControl1->tabBar()->isHidden());
     EXPECT_EQ(dialog->PageControl1->currentWidget(), dialog->tbshtOptions);
