@@ -15,14 +15,17 @@ namespace {
 
 constexpr int kDesignColumnWidth = 148;
 
+// The compare handler of both lists: -1, 0 or 1 by the entries' positions.
+int DataSort(const QTreeWidgetItem& item1, const QTreeWidgetItem& item2)
+{
+    return CompareCutLines(item1.text(0).toStdString(), item2.text(0).toStdString());
+}
+
 class TCutLineItem : public QTreeWidgetItem {
 public:
     using QTreeWidgetItem::QTreeWidgetItem;
 
-    bool operator<(const QTreeWidgetItem& other) const override
-    {
-        return CompareCutLines(text(0).toStdString(), other.text(0).toStdString()) < 0;
-    }
+    bool operator<(const QTreeWidgetItem& other) const override { return DataSort(*this, other) < 0; }
 };
 
 // Lets an edit through only when it names a position inside the grid, and
