@@ -122,9 +122,16 @@ void TfrmSplash::mouseReleaseEvent(QMouseEvent* event)
 
 void TfrmSplash::closeEvent(QCloseEvent* event)
 {
+    FormClose();
+    QDialog::closeEvent(event);
+}
+
+void TfrmSplash::FormClose()
+{
+    // The window frees itself once closed (WA_DeleteOnClose), so the next
+    // About makes a new one.
     if (frmSplash == this)
         frmSplash = nullptr;
-    QDialog::closeEvent(event);
 }
 
 void TfrmSplash::Image1Click()

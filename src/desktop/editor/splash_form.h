@@ -34,6 +34,7 @@ protected:
 
 private:
     void FormCreate();
+    void FormClose();
     void Image1Click();
     void lblWebSiteClick();
 };
