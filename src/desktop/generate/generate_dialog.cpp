@@ -4,6 +4,7 @@
 #include "app/platform_services.h"
 #include "base/errors.h"
 #include "base/sysutils.h"
+#include "editor/file_dialogs.h"
 #include "editor/main_form.h"
 #include "generate/folder_chooser.h"
 #include "generate/page_writer.h"
@@ -325,15 +326,10 @@ void TGenerateDlg::CreateHTMLSaveDialog()
     HTMLSaveDialog->setAcceptMode(QFileDialog::AcceptSave);
     HTMLSaveDialog->setFileMode(QFileDialog::AnyFile);
     HTMLSaveDialog->setDefaultSuffix(QStringLiteral("html"));
-    HTMLSaveDialog->setNameFilters({
-        QStringLiteral("HTML files (*.html *.htm)"),
-        QStringLiteral("Server side (SHTML) files (*.shtml)"),
-        QStringLiteral("Extended markup files (*.xml)"),
-        QStringLiteral("Active server pages (*.asp)"),
-        QStringLiteral("Text files (*.txt)"),
-        QStringLiteral("Bramble Code Snippets (*.bcs)"),
-        QStringLiteral("All files (*.*)"),
-    });
+    HTMLSaveDialog->setNameFilters(
+        FileDialogFilters("HTML files|*.html;*.htm|Server side (SHTML) files|*.shtml|"
+                          "Extended markup files|*.xml|Active server pages|*.asp|"
+                          "Text files|*.txt|Bramble Code Snippets|*.bcs|All files|*.*"));
     HTMLSaveDialog->selectFile(QStringLiteral("index.html"));
 }
 

@@ -165,7 +165,7 @@ TEST_F(GenerateDialog, OpensOnTheOptionsPageWithItsStartValues)
     EXPECT_EQ(dialog->HTMLSaveDialog->nameFilters(),
         QStringList({ "HTML files (*.html *.htm)", "Server side (SHTML) files (*.shtml)",
             "Extended markup files (*.xml)", "Active server pages (*.asp)", "Text files (*.txt)",
-            "Bramble Code Snippets (*.bcs)", "All files (*.*)" }));
+            "Bramble Code Snippets (*.bcs)", "All files (*)" }));
 }
 
 TEST_F(GenerateDialog, TabOrderOfTheOptionsPage)
