@@ -5,7 +5,7 @@
 // cells, and a console reporter that prints each of our results as a ratio
 // to its giflib counterpart from the same run.
 
-#include "imaging/bitmap.h"
+#include "core/imaging/bitmap.h"
 
 #include <benchmark/benchmark.h>
 

@@ -4,7 +4,7 @@
 // web cube and written by our writer, as our own cells are.
 
 #include "bench_pictures.h"
-#include "imaging/gif/gif_image.h"
+#include "core/imaging/gif/gif_image.h"
 #include "support/giflib_memory.h"
 
 #include <benchmark/benchmark.h>

@@ -4,7 +4,7 @@
 // cells, reported in Mpixel/s of source picture.
 
 #include "bench_pictures.h"
-#include "imaging/gif/gif_image.h"
+#include "core/imaging/gif/gif_image.h"
 
 #include <benchmark/benchmark.h>
 

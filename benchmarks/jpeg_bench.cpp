@@ -3,9 +3,9 @@
 // the library is printed at the end as a ratio per operation (median CPU
 // time of the adapter / of the library).
 
-#include "base/stream.h"
-#include "imaging/bitmap.h"
-#include "imaging/jpeg/jpeg_image.h"
+#include "core/base/stream.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/jpeg/jpeg_image.h"
 
 #include <benchmark/benchmark.h>
 

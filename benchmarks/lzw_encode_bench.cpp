@@ -5,8 +5,8 @@
 // the bytes of image data it wrote.
 
 #include "bench_pictures.h"
-#include "imaging/gif/gif_image.h"
-#include "imaging/gif/lzw_encoder.h"
+#include "core/imaging/gif/gif_image.h"
+#include "core/imaging/gif/lzw_encoder.h"
 
 #include <benchmark/benchmark.h>
 

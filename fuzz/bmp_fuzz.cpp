@@ -1,7 +1,7 @@
 // BMP reader: any bytes give a bitmap or a clean exception.
-#include "base/errors.h"
-#include "base/stream.h"
-#include "imaging/bitmap.h"
+#include "core/base/errors.h"
+#include "core/base/stream.h"
+#include "core/imaging/bitmap.h"
 
 #include <cstddef>
 #include <cstdint>

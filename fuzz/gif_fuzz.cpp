@@ -1,9 +1,9 @@
 // GIF reader: any bytes give an image or a clean exception, and a loaded
 // image becomes a bitmap or fails for want of a colour table.
-#include "base/errors.h"
-#include "base/stream.h"
-#include "imaging/bitmap.h"
-#include "imaging/gif/gif_image.h"
+#include "core/base/errors.h"
+#include "core/base/stream.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/gif/gif_image.h"
 
 #include <cstddef>
 #include <cstdint>

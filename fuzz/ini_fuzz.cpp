@@ -1,7 +1,7 @@
 // The INI reader and the project reader over arbitrary bytes: every input
 // must parse, read back both lists, and serialise again without failing.
-#include "project/ini_file.h"
-#include "project/project_file.h"
+#include "core/project/ini_file.h"
+#include "core/project/project_file.h"
 
 #include <cstdint>
 #include <cstdlib>

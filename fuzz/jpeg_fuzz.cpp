@@ -1,10 +1,10 @@
 // JPEG loading path: any bytes give a picture or a clean exception, the way
 // the picture loader and the main window use it (load, then assign to a
 // bitmap).
-#include "base/errors.h"
-#include "base/stream.h"
-#include "imaging/bitmap.h"
-#include "imaging/jpeg/jpeg_image.h"
+#include "core/base/errors.h"
+#include "core/base/stream.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/jpeg/jpeg_image.h"
 
 #include <cstddef>
 #include <cstdint>

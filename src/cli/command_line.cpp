@@ -1,6 +1,6 @@
 #include "cli/command_line.h"
 
-#include "base/sysutils.h"
+#include "core/base/sysutils.h"
 
 #include <algorithm>
 

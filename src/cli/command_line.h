@@ -5,7 +5,7 @@
 // table (its name, how many positional arguments it takes, its options);
 // adding a command means adding a row, its usage lines and its runner.
 
-#include "base/colors.h"
+#include "core/base/colors.h"
 
 #include <map>
 #include <optional>

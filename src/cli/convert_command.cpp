@@ -1,11 +1,11 @@
 #include "cli/convert_command.h"
 
-#include "base/errors.h"
-#include "base/stream.h"
-#include "base/sysutils.h"
-#include "imaging/bitmap.h"
-#include "imaging/gif/gif_image.h"
-#include "imaging/jpeg/jpeg_image.h"
+#include "core/base/errors.h"
+#include "core/base/stream.h"
+#include "core/base/sysutils.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/gif/gif_image.h"
+#include "core/imaging/jpeg/jpeg_image.h"
 
 #include <memory>
 

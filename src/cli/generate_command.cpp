@@ -1,11 +1,11 @@
 #include "cli/generate_command.h"
 
-#include "base/errors.h"
-#include "base/sysutils.h"
-#include "generate/slicing_pipeline.h"
-#include "imaging/bitmap.h"
-#include "project/cut_lines.h"
-#include "project/project_file.h"
+#include "core/base/errors.h"
+#include "core/base/sysutils.h"
+#include "core/generate/slicing_pipeline.h"
+#include "core/imaging/bitmap.h"
+#include "core/project/cut_lines.h"
+#include "core/project/project_file.h"
 
 #include <algorithm>
 #include <utility>

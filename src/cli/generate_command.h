@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/colors.h"
+#include "core/base/colors.h"
 #include "cli/command_line.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "imaging/bitmap.h"
+#include "core/imaging/bitmap.h"
 
 #include "cli/cli_runner.h"
 #include "support/temp_folder.h"

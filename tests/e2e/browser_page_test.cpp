@@ -2,8 +2,8 @@
 // slicewright-cli, let headless Chromium render the page, and compare the
 // screenshot with the picture the cells came from.
 
-#include "generate/picture_formats.h"
-#include "imaging/bitmap.h"
+#include "core/generate/picture_formats.h"
+#include "core/imaging/bitmap.h"
 
 #include "cli/cli_runner.h"
 #include "support/temp_folder.h"

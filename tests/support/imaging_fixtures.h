@@ -2,7 +2,7 @@
 
 // Pictures and graphics shared by the imaging tests.
 
-#include "imaging/bitmap.h"
+#include "core/imaging/bitmap.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "base/colors.h"
+#include "core/base/colors.h"
 
 #include <array>
 #include <cstddef>

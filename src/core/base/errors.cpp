@@ -1,4 +1,4 @@
-#include "base/errors.h"
+#include "core/base/errors.h"
 
 namespace sw {
 

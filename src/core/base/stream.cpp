@@ -1,6 +1,6 @@
-#include "base/stream.h"
+#include "core/base/stream.h"
 
-#include "base/errors.h"
+#include "core/base/errors.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "base/sysutils.h"
+#include "core/base/sysutils.h"
 
-#include "base/errors.h"
+#include "core/base/errors.h"
 
 #include <cstdio>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
-#include "base/version_record.h"
+#include "core/base/version_record.h"
 
-#include "base/errors.h"
+#include "core/base/errors.h"
 
 #include <algorithm>
 #include <fstream>

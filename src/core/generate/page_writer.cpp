@@ -1,7 +1,7 @@
-#include "generate/page_writer.h"
+#include "core/generate/page_writer.h"
 
-#include "base/errors.h"
-#include "base/sysutils.h"
+#include "core/base/errors.h"
+#include "core/base/sysutils.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "generate/picture_formats.h"
+#include "core/generate/picture_formats.h"
 
-#include "imaging/gif/gif_image.h"
-#include "imaging/jpeg/jpeg_image.h"
+#include "core/imaging/gif/gif_image.h"
+#include "core/imaging/jpeg/jpeg_image.h"
 
 #include <mutex>
 

@@ -1,11 +1,11 @@
-#include "generate/slicing_pipeline.h"
+#include "core/generate/slicing_pipeline.h"
 
-#include "base/errors.h"
-#include "base/sysutils.h"
-#include "generate/page_writer.h"
-#include "imaging/bitmap.h"
-#include "imaging/gif/gif_image.h"
-#include "imaging/jpeg/jpeg_image.h"
+#include "core/base/errors.h"
+#include "core/base/sysutils.h"
+#include "core/generate/page_writer.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/gif/gif_image.h"
+#include "core/imaging/jpeg/jpeg_image.h"
 
 #include <algorithm>
 #include <optional>

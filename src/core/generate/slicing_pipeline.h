@@ -5,7 +5,7 @@
 // column line into cells, writes each cell as a GIF or JPEG file, and drives
 // the page writer so the page's table follows the order of the cell files.
 
-#include "base/colors.h"
+#include "core/base/colors.h"
 
 #include <string>
 #include <string_view>

@@ -1,7 +1,7 @@
-#include "imaging/bitmap.h"
+#include "core/imaging/bitmap.h"
 
-#include "base/errors.h"
-#include "imaging/bitmap_image.h"
+#include "core/base/errors.h"
+#include "core/imaging/bitmap_image.h"
 
 #include <algorithm>
 #include <bit>

@@ -3,7 +3,7 @@
 // Bitmaps: a pixel store shared between bitmaps assigned from one another
 // and copied on the first change, pixel formats, the canvas, and BMP files.
 
-#include "imaging/graphic.h"
+#include "core/imaging/graphic.h"
 
 #include <cstdint>
 #include <memory>

@@ -3,7 +3,7 @@
 // The pixel store behind TBitmap, and the pixel codec shared by the bitmap,
 // its canvas and the BMP reader and writer. Private to the imaging module.
 
-#include "imaging/bitmap.h"
+#include "core/imaging/bitmap.h"
 
 #include <cstdint>
 #include <cstring>

@@ -16,8 +16,8 @@
 // leaves the remaining pixels zero (colour index 0, or black); pixels that
 // run-length data skips are black.
 
-#include "base/errors.h"
-#include "imaging/bitmap_image.h"
+#include "core/base/errors.h"
+#include "core/imaging/bitmap_image.h"
 
 #include <algorithm>
 #include <cstring>

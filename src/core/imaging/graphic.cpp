@@ -1,8 +1,8 @@
-#include "imaging/graphic.h"
+#include "core/imaging/graphic.h"
 
-#include "base/errors.h"
-#include "base/sysutils.h"
-#include "imaging/bitmap.h"
+#include "core/base/errors.h"
+#include "core/base/sysutils.h"
+#include "core/imaging/bitmap.h"
 
 namespace sw {
 

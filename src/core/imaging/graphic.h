@@ -4,8 +4,8 @@
 // holds one, the image holder, and the format registry that picks a kind by
 // file extension.
 
-#include "base/colors.h"
-#include "base/stream.h"
+#include "core/base/colors.h"
+#include "core/base/stream.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "project/cut_lines.h"
+#include "core/project/cut_lines.h"
 
-#include "base/sysutils.h"
+#include "core/base/sysutils.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,7 +1,7 @@
-#include "project/ini_file.h"
+#include "core/project/ini_file.h"
 
-#include "base/errors.h"
-#include "base/sysutils.h"
+#include "core/base/errors.h"
+#include "core/base/sysutils.h"
 
 #include <atomic>
 #include <cerrno>

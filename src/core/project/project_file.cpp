@@ -1,7 +1,7 @@
-#include "project/project_file.h"
+#include "core/project/project_file.h"
 
-#include "base/sysutils.h"
-#include "project/ini_file.h"
+#include "core/base/sysutils.h"
+#include "core/project/ini_file.h"
 
 #include <unistd.h>
 

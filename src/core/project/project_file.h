@@ -3,7 +3,7 @@
 // The project file: the picture's path and both cut-line lists with their
 // check marks, in INI form (sections Settings, Columns, Rows).
 
-#include "project/cut_lines.h"
+#include "core/project/cut_lines.h"
 
 #include <cstdint>
 #include <string>

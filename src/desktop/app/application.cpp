@@ -1,8 +1,8 @@
-#include "app/application.h"
+#include "desktop/app/application.h"
 
-#include "app/platform_services.h"
-#include "base/colors.h"
-#include "base/errors.h"
+#include "desktop/app/platform_services.h"
+#include "core/base/colors.h"
+#include "core/base/errors.h"
 
 #include <QPalette>
 

@@ -1,6 +1,6 @@
-#include "app/platform_services.h"
+#include "desktop/app/platform_services.h"
 
-#include "app/application.h"
+#include "desktop/app/application.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -1,4 +1,4 @@
-#include "editor/color_panel.h"
+#include "desktop/editor/color_panel.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -4,7 +4,7 @@
 // centred in the window-text colour. It keeps the value exactly as set, so a
 // system-colour reference stays a reference and is resolved only for display.
 
-#include "base/colors.h"
+#include "core/base/colors.h"
 
 #include <QFrame>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "editor/cut_line_list.h"
+#include "desktop/editor/cut_line_list.h"
 
-#include "app/platform_services.h"
-#include "base/sysutils.h"
+#include "desktop/app/platform_services.h"
+#include "core/base/sysutils.h"
 
 #include <QHeaderView>
 #include <QLineEdit>

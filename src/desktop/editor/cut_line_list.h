@@ -4,7 +4,7 @@
 // in pixels, kept in ascending numeric order after every change. The list is
 // the store of the lines; Lines() hands them out as plain data.
 
-#include "project/cut_lines.h"
+#include "core/project/cut_lines.h"
 
 #include <QIcon>
 #include <QTreeWidget>

@@ -1,7 +1,7 @@
-#include "editor/file_dialogs.h"
+#include "desktop/editor/file_dialogs.h"
 
-#include "editor/picture_view.h"
-#include "imaging/bitmap.h"
+#include "desktop/editor/picture_view.h"
+#include "core/imaging/bitmap.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "editor/grid_canvas.h"
+#include "desktop/editor/grid_canvas.h"
 
 #include <QPolygon>
 

@@ -1,4 +1,4 @@
-#include "editor/image_list.h"
+#include "desktop/editor/image_list.h"
 
 #include <QPainter>
 #include <QPainterPath>

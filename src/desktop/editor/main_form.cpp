@@ -1,15 +1,15 @@
-#include "editor/main_form.h"
+#include "desktop/editor/main_form.h"
 
-#include "app/application.h"
-#include "app/platform_services.h"
-#include "base/errors.h"
-#include "base/sysutils.h"
-#include "editor/file_dialogs.h"
-#include "editor/image_list.h"
-#include "editor/splash_form.h"
-#include "generate/generate_dialog.h"
-#include "project/cut_lines.h"
-#include "project/project_file.h"
+#include "desktop/app/application.h"
+#include "desktop/app/platform_services.h"
+#include "core/base/errors.h"
+#include "core/base/sysutils.h"
+#include "desktop/editor/file_dialogs.h"
+#include "desktop/editor/image_list.h"
+#include "desktop/editor/splash_form.h"
+#include "desktop/generate/generate_dialog.h"
+#include "core/project/cut_lines.h"
+#include "core/project/project_file.h"
 
 #include <QCoreApplication>
 #include <QDir>

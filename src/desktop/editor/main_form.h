@@ -4,12 +4,12 @@
 // right, menus and a tool bar whose buttons share one action with the menu
 // item of the same command, so caption, hint, icon and check mark stay linked.
 
-#include "base/colors.h"
-#include "editor/color_panel.h"
-#include "editor/cut_line_list.h"
-#include "editor/grid_canvas.h"
-#include "editor/picture_view.h"
-#include "generate/slicing_pipeline.h"
+#include "core/base/colors.h"
+#include "desktop/editor/color_panel.h"
+#include "desktop/editor/cut_line_list.h"
+#include "desktop/editor/grid_canvas.h"
+#include "desktop/editor/picture_view.h"
+#include "core/generate/slicing_pipeline.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -1,4 +1,4 @@
-#include "editor/picture_view.h"
+#include "desktop/editor/picture_view.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>

@@ -4,8 +4,8 @@
 // image holder's picture at its natural size, and the paint box in front of
 // it that draws the grid and takes the mouse releases.
 
-#include "imaging/bitmap.h"
-#include "imaging/graphic.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/graphic.h"
 
 #include <QImage>
 #include <QWidget>

@@ -1,7 +1,7 @@
-#include "editor/splash_form.h"
+#include "desktop/editor/splash_form.h"
 
-#include "app/platform_services.h"
-#include "base/version_record.h"
+#include "desktop/app/platform_services.h"
+#include "core/base/version_record.h"
 
 #include <QApplication>
 #include <QCloseEvent>

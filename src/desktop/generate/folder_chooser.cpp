@@ -1,6 +1,6 @@
-#include "generate/folder_chooser.h"
+#include "desktop/generate/folder_chooser.h"
 
-#include "app/platform_services.h"
+#include "desktop/app/platform_services.h"
 
 #include <QApplication>
 #include <QDir>

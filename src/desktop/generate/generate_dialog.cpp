@@ -1,13 +1,13 @@
-#include "generate/generate_dialog.h"
+#include "desktop/generate/generate_dialog.h"
 
-#include "app/application.h"
-#include "app/platform_services.h"
-#include "base/errors.h"
-#include "base/sysutils.h"
-#include "editor/file_dialogs.h"
-#include "editor/main_form.h"
-#include "generate/folder_chooser.h"
-#include "generate/page_writer.h"
+#include "desktop/app/application.h"
+#include "desktop/app/platform_services.h"
+#include "core/base/errors.h"
+#include "core/base/sysutils.h"
+#include "desktop/editor/file_dialogs.h"
+#include "desktop/editor/main_form.h"
+#include "desktop/generate/folder_chooser.h"
+#include "core/generate/page_writer.h"
 
 #include <QApplication>
 #include <QButtonGroup>

@@ -5,7 +5,7 @@
 // page tabs are hidden; the dialog turns to the progress page itself when
 // the run starts, and closes and frees itself when the run is done.
 
-#include "generate/slicing_pipeline.h"
+#include "core/generate/slicing_pipeline.h"
 
 #include <QDialog>
 

@@ -1,5 +1,5 @@
-#include "base/errors.h"
-#include "base/stream.h"
+#include "core/base/errors.h"
+#include "core/base/stream.h"
 
 #include "support/temp_folder.h"
 

@@ -1,5 +1,5 @@
-#include "base/errors.h"
-#include "base/sysutils.h"
+#include "core/base/errors.h"
+#include "core/base/sysutils.h"
 
 #include <gtest/gtest.h>
 

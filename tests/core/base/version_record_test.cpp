@@ -1,4 +1,4 @@
-#include "base/version_record.h"
+#include "core/base/version_record.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "base/errors.h"
-#include "generate/page_writer.h"
+#include "core/base/errors.h"
+#include "core/generate/page_writer.h"
 
 #include "support/open_files.h"
 #include "support/temp_folder.h"

@@ -1,8 +1,8 @@
-#include "generate/slicing_pipeline.h"
+#include "core/generate/slicing_pipeline.h"
 
-#include "base/errors.h"
-#include "generate/picture_formats.h"
-#include "imaging/bitmap.h"
+#include "core/base/errors.h"
+#include "core/generate/picture_formats.h"
+#include "core/imaging/bitmap.h"
 
 #include "support/folder_entries.h"
 #include "support/open_files.h"

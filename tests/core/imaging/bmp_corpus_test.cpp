@@ -1,8 +1,8 @@
 // Third-party BMP files: the bmpsuite good files must show the colours of
 // their reference renderings; everything else must load or fail cleanly.
 
-#include "base/errors.h"
-#include "imaging/bitmap.h"
+#include "core/base/errors.h"
+#include "core/imaging/bitmap.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "base/errors.h"
-#include "imaging/bitmap.h"
+#include "core/base/errors.h"
+#include "core/imaging/bitmap.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "base/errors.h"
-#include "base/sysutils.h"
-#include "imaging/bitmap.h"
+#include "core/base/errors.h"
+#include "core/base/sysutils.h"
+#include "core/imaging/bitmap.h"
 #include "support/imaging_fixtures.h"
 #include "support/temp_folder.h"
 

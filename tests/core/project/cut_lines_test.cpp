@@ -1,4 +1,4 @@
-#include "project/cut_lines.h"
+#include "core/project/cut_lines.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "base/errors.h"
-#include "project/ini_file.h"
+#include "core/base/errors.h"
+#include "core/project/ini_file.h"
 
 #include "support/temp_folder.h"
 

@@ -1,6 +1,6 @@
-#include "base/errors.h"
-#include "project/ini_file.h"
-#include "project/project_file.h"
+#include "core/base/errors.h"
+#include "core/project/ini_file.h"
+#include "core/project/project_file.h"
 
 #include "support/temp_folder.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/platform_services.h"
+#include "desktop/app/platform_services.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
-#include "app/application.h"
-#include "base/errors.h"
-#include "editor/main_form.h"
+#include "desktop/app/application.h"
+#include "core/base/errors.h"
+#include "desktop/editor/main_form.h"
 #include "fake_services.h"
 
 #include <QApplication>

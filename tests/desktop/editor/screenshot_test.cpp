@@ -1,4 +1,4 @@
-#include "editor/main_form.h"
+#include "desktop/editor/main_form.h"
 #include "fake_services.h"
 
 #include <QDir>

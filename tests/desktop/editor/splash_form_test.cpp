@@ -1,5 +1,5 @@
-#include "editor/main_form.h"
-#include "editor/splash_form.h"
+#include "desktop/editor/main_form.h"
+#include "desktop/editor/splash_form.h"
 #include "fake_services.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "generate/folder_chooser.h"
+#include "desktop/generate/folder_chooser.h"
 
 #include "desktop/editor/fake_services.h"
 #include "support/temp_folder.h"

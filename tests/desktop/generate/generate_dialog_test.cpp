@@ -1,9 +1,9 @@
-#include "generate/generate_dialog.h"
+#include "desktop/generate/generate_dialog.h"
 
-#include "base/errors.h"
-#include "generate/folder_chooser.h"
-#include "generate/picture_formats.h"
-#include "imaging/bitmap.h"
+#include "core/base/errors.h"
+#include "desktop/generate/folder_chooser.h"
+#include "core/generate/picture_formats.h"
+#include "core/imaging/bitmap.h"
 
 #include "desktop/editor/fake_services.h"
 #include "support/folder_entries.h"

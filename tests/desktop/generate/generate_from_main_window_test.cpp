@@ -1,6 +1,6 @@
-#include "editor/main_form.h"
-#include "generate/generate_dialog.h"
-#include "imaging/bitmap.h"
+#include "desktop/editor/main_form.h"
+#include "desktop/generate/generate_dialog.h"
+#include "core/imaging/bitmap.h"
 
 #include "desktop/editor/fake_services.h"
 #include "support/folder_entries.h"

@@ -3,7 +3,7 @@
 // a static library, whose unreferenced members the linker would drop), and
 // kept in a section of its own so that it survives optimisation unreferenced.
 
-#include "base/version_record.h"
+#include "core/base/version_record.h"
 #include "version_info.h"
 
 namespace {

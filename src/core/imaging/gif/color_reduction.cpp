@@ -1,7 +1,7 @@
-#include "imaging/gif/color_reduction.h"
+#include "core/imaging/gif/color_reduction.h"
 
-#include "base/errors.h"
-#include "imaging/gif/gif_image.h"
+#include "core/base/errors.h"
+#include "core/imaging/gif/gif_image.h"
 
 #include <algorithm>
 #include <array>

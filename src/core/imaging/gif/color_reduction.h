@@ -5,7 +5,7 @@
 // ReduceBitmap, and the transparency mask that gives the transparent colour
 // an entry of its own.
 
-#include "imaging/bitmap.h"
+#include "core/imaging/bitmap.h"
 
 #include <cstdint>
 #include <memory>

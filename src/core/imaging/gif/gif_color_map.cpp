@@ -1,6 +1,6 @@
-#include "imaging/gif/gif_color_map.h"
+#include "core/imaging/gif/gif_color_map.h"
 
-#include "base/errors.h"
+#include "core/base/errors.h"
 
 #include <algorithm>
 #include <cstring>

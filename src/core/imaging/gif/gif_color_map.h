@@ -3,9 +3,9 @@
 // GIF colour tables: up to 256 red, green, blue entries with a count, a
 // capacity that grows in steps, and a sorted flag that is stored in the file.
 
-#include "base/colors.h"
-#include "base/stream.h"
-#include "imaging/bitmap.h"
+#include "core/base/colors.h"
+#include "core/base/stream.h"
+#include "core/imaging/bitmap.h"
 
 #include <array>
 #include <cstddef>

@@ -1,9 +1,9 @@
-#include "imaging/gif/gif_image.h"
+#include "core/imaging/gif/gif_image.h"
 
-#include "base/errors.h"
-#include "base/sysutils.h"
-#include "imaging/gif/gif_io.h"
-#include "imaging/gif/lzw_encoder.h"
+#include "core/base/errors.h"
+#include "core/base/sysutils.h"
+#include "core/imaging/gif/gif_io.h"
+#include "core/imaging/gif/lzw_encoder.h"
 
 #include <algorithm>
 #include <new>

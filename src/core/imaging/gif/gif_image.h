@@ -5,10 +5,10 @@
 // extensions that precede them in the file. Writing produces GIF87a or
 // GIF89a files; reading fills the same classes.
 
-#include "base/stream.h"
-#include "imaging/bitmap.h"
-#include "imaging/gif/color_reduction.h"
-#include "imaging/gif/gif_color_map.h"
+#include "core/base/stream.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/gif/color_reduction.h"
+#include "core/imaging/gif/gif_color_map.h"
 
 #include <cstdint>
 #include <functional>

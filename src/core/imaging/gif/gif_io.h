@@ -2,8 +2,8 @@
 
 // Byte helpers shared by the GIF writer and reader.
 
-#include "base/errors.h"
-#include "base/stream.h"
+#include "core/base/errors.h"
+#include "core/base/stream.h"
 
 #include <cstddef>
 #include <cstdint>

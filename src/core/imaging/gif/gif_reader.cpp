@@ -1,12 +1,12 @@
 // Reading GIF files into the object model, the extension classes, and the
 // bitmaps a read image is shown through.
 
-#include "base/errors.h"
-#include "imaging/gif/color_reduction.h"
-#include "imaging/gif/gif_image.h"
-#include "imaging/gif/gif_io.h"
-#include "imaging/gif/gif_sub_blocks.h"
-#include "imaging/gif/lzw_decoder.h"
+#include "core/base/errors.h"
+#include "core/imaging/gif/color_reduction.h"
+#include "core/imaging/gif/gif_image.h"
+#include "core/imaging/gif/gif_io.h"
+#include "core/imaging/gif/gif_sub_blocks.h"
+#include "core/imaging/gif/lzw_decoder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 // by that many bytes, the run ended by a zero-length block. TGIFWriter cuts
 // a byte stream into such blocks; the terminator is left to the caller.
 
-#include "base/stream.h"
+#include "core/base/stream.h"
 
 #include <cstddef>
 #include <cstdint>

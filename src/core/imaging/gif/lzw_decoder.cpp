@@ -1,6 +1,6 @@
-#include "imaging/gif/lzw_decoder.h"
+#include "core/imaging/gif/lzw_decoder.h"
 
-#include "base/errors.h"
+#include "core/base/errors.h"
 
 #include <algorithm>
 #include <cstring>

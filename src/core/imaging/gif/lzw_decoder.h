@@ -48,7 +48,7 @@
 // Strings are copied out of the pixel block already decoded, not unwound
 // value by value.
 
-#include "base/stream.h"
+#include "core/base/stream.h"
 
 #include <cstdint>
 #include <functional>

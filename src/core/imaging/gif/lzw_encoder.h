@@ -4,8 +4,8 @@
 // GIF's variable-width LZW (codes packed least significant bit first), the
 // bytes cut into data sub-blocks and the zero-length block that ends them.
 
-#include "base/stream.h"
-#include "imaging/gif/gif_sub_blocks.h"
+#include "core/base/stream.h"
+#include "core/imaging/gif/gif_sub_blocks.h"
 
 #include <array>
 #include <cstdint>

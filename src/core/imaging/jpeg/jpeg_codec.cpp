@@ -1,7 +1,7 @@
-#include "imaging/jpeg/jpeg_codec.h"
+#include "core/imaging/jpeg/jpeg_codec.h"
 
-#include "base/errors.h"
-#include "imaging/jpeg/jpeg_image.h"
+#include "core/base/errors.h"
+#include "core/imaging/jpeg/jpeg_image.h"
 
 #include <algorithm>
 #include <chrono>

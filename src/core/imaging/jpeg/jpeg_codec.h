@@ -3,7 +3,7 @@
 // The bridge to libjpeg, private to the JPEG module. The library's own
 // header stays inside jpeg_codec.cpp.
 
-#include "base/stream.h"
+#include "core/base/stream.h"
 
 #include <cstdint>
 #include <string>

@@ -4,8 +4,8 @@
 // apart, decodes on the first demand for pixels and encodes on the first
 // demand for bytes, and caches both.
 
-#include "imaging/bitmap.h"
-#include "imaging/graphic.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/graphic.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,8 +1,8 @@
-#include "imaging/gif/color_reduction.h"
+#include "core/imaging/gif/color_reduction.h"
 
-#include "base/errors.h"
+#include "core/base/errors.h"
 #include "core/imaging/gif/gif_test_support.h"
-#include "imaging/gif/gif_image.h"
+#include "core/imaging/gif/gif_image.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // indices for every frame of every file giflib accepts, and for the rest a
 // clean GIFException or a tolerant result, never a crash.
 
-#include "base/errors.h"
-#include "base/stream.h"
-#include "imaging/bitmap.h"
-#include "imaging/gif/gif_image.h"
+#include "core/base/errors.h"
+#include "core/base/stream.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/gif/gif_image.h"
 #include "lzw_reference.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "imaging/gif/gif_image.h"
+#include "core/imaging/gif/gif_image.h"
 
-#include "base/errors.h"
+#include "core/base/errors.h"
 #include "core/imaging/gif/gif_test_support.h"
-#include "imaging/gif/lzw_encoder.h"
+#include "core/imaging/gif/lzw_encoder.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 
 // Bitmaps built pixel by pixel for the GIF tests.
 
-#include "imaging/bitmap.h"
+#include "core/imaging/bitmap.h"
 #include "support/imaging_fixtures.h"
 
 #include <vector>

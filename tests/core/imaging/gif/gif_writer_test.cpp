@@ -1,6 +1,6 @@
-#include "imaging/gif/gif_image.h"
+#include "core/imaging/gif/gif_image.h"
 
-#include "base/errors.h"
+#include "core/base/errors.h"
 #include "core/imaging/gif/gif_test_support.h"
 #include "support/temp_folder.h"
 

@@ -1,7 +1,7 @@
-#include "base/errors.h"
-#include "base/stream.h"
-#include "imaging/gif/gif_sub_blocks.h"
-#include "imaging/gif/lzw_encoder.h"
+#include "core/base/errors.h"
+#include "core/base/stream.h"
+#include "core/imaging/gif/gif_sub_blocks.h"
+#include "core/imaging/gif/lzw_encoder.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 // whole strings; on any input the two must give the same pixels, warnings
 // and final stream position.
 
-#include "base/errors.h"
-#include "base/stream.h"
+#include "core/base/errors.h"
+#include "core/base/stream.h"
 
 #include <cstdint>
 #include <cstring>

@@ -3,8 +3,8 @@
 
 #include "jpeg_test_support.h"
 
-#include "base/errors.h"
-#include "imaging/jpeg/jpeg_image.h"
+#include "core/base/errors.h"
+#include "core/imaging/jpeg/jpeg_image.h"
 
 #include <gtest/gtest.h>
 

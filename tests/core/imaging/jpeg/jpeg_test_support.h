@@ -3,9 +3,9 @@
 // Helpers shared by the JPEG tests: test pictures, a reader of the markers a
 // JPEG file carries, PNM files for the library's own command-line tools.
 
-#include "base/stream.h"
-#include "imaging/bitmap.h"
-#include "imaging/jpeg/jpeg_image.h"
+#include "core/base/stream.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/jpeg/jpeg_image.h"
 #include "support/imaging_fixtures.h"
 #include "support/temp_folder.h"
 
