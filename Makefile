@@ -4,7 +4,7 @@ PRESET ?= default
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= $(if $(CI),-DSLICEWRIGHT_WERROR=ON,)
 
-.PHONY: deps configure build run test asan-test fuzz fuzz-smoke bench format clean
+.PHONY: deps configure build run test asan-test core-only-test fuzz fuzz-smoke bench format format-check clean
 
 deps:
 	bash scripts/install-deps
@@ -24,6 +24,10 @@ test: build
 asan-test:
 	$(MAKE) test PRESET=asan
 
+# The core and the command line on their own: proves the core needs no Qt.
+core-only-test:
+	$(MAKE) test PRESET=core-only
+
 fuzz: deps
 	cmake --preset fuzz $(CMAKE_FLAGS)
 	cmake --build --preset fuzz -j $(JOBS)
@@ -41,6 +45,9 @@ bench: build
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf build

@@ -1,7 +1,7 @@
 // Draws splash.png, the 350 x 200 picture of the splash and About window.
-// Not part of the build; to redraw the picture after changing it:
-//   g++ -std=c++20 -fPIC make_splash.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/make_splash
-//   QT_QPA_PLATFORM=offscreen /tmp/make_splash splash.png
+// Built only with -DSLICEWRIGHT_ARTWORK=ON; to redraw the picture after
+// changing it:
+//   QT_QPA_PLATFORM=offscreen build/default/scripts/artwork/make_splash src/desktop/resources/splash.png
 // The labels of the window (version, copyright, web address) sit on the light
 // area from x = 105, y = 95 down, so that area stays calm.
 

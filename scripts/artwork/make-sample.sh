@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Draws the sample page design shipped with Slicewright (ImageMagick).
-# Regenerate with: bash data/sample/make-sample.sh
+# Regenerate with: bash scripts/artwork/make-sample.sh
 set -euo pipefail
-cd "$(dirname "$0")"
+cd "$(dirname "$0")/../../data/sample"
 F=/usr/share/fonts/truetype/dejavu
 convert -size 600x400 xc:'#f4f1ea' \
   \( -size 600x72 gradient:'#1d3557-#2a6f97' \) -geometry +0+0 -composite \
