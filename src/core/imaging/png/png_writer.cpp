@@ -1,0 +1,482 @@
+#include "core/imaging/png/png_writer.h"
+
+#include "core/base/errors.h"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <memory>
+
+namespace sw {
+
+namespace {
+
+constexpr uint8_t kSignature[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
+
+enum TColorType : uint8_t {
+    kGrey = 0,
+    kTruecolor = 2,
+    kIndexed = 3,
+    kGreyAlpha = 4,
+    kTruecolorAlpha = 6,
+};
+
+enum TFilter : uint8_t { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
+// Not a PNG filter: each row takes the filter whose output has the least
+// sum of magnitudes (bytes read as signed), the usual cheap predictor of
+// what deflates best.
+constexpr int kAdaptive = 5;
+
+// The final deflate runs at libdeflate's strongest level; the trials that
+// pick the filters run at a faster level, whose ranking of the candidates
+// is nearly always the same.
+constexpr int kFinalLevel = 12;
+constexpr int kTrialLevel = 9;
+
+// Above this many filtered bytes only the adaptive filters are tried.
+constexpr size_t kTrialAllLimit = size_t(1) << 22;
+
+// Longer image data is split over several IDAT chunks.
+constexpr size_t kMaxChunkData = size_t(1) << 24;
+
+// One picture ready for filtering: packed rows of samples plus the
+// palette and transparency chunks' contents.
+struct TRaster {
+    uint8_t ColorType = kTruecolor;
+    uint8_t BitDepth = 8;
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    size_t RowBytes = 0;
+    // Bytes of one whole pixel (at least 1): the distance the Sub, Average
+    // and Paeth filters look back.
+    size_t FilterUnit = 1;
+    std::vector<uint8_t> Rows;
+    std::vector<uint8_t> Palette; // PLTE
+    std::vector<uint8_t> Transparency; // tRNS
+};
+
+[[noreturn]] void Refuse(const std::string& message)
+{
+    throw EInvalidGraphicOperation(message);
+}
+
+struct TCompressorFree {
+    void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
+};
+
+libdeflate_compressor* Compressor(int level)
+{
+    // Making a strong compressor costs more than compressing a small cell,
+    // so each thread keeps one per level.
+    thread_local std::array<std::unique_ptr<libdeflate_compressor, TCompressorFree>, 13> compressors;
+    auto& compressor = compressors[static_cast<size_t>(level)];
+    if (!compressor) {
+        compressor.reset(libdeflate_alloc_compressor(level));
+        if (!compressor)
+            throw EOutOfResources("Out of memory");
+    }
+    return compressor.get();
+}
+
+std::vector<uint8_t> ZlibCompress(const std::vector<uint8_t>& data, int level)
+{
+    libdeflate_compressor* compressor = Compressor(level);
+    std::vector<uint8_t> out(libdeflate_zlib_compress_bound(compressor, data.size()));
+    const size_t size
+        = libdeflate_zlib_compress(compressor, data.data(), data.size(), out.data(), out.size());
+    if (size == 0)
+        Refuse("PNG image data could not be compressed");
+    out.resize(size);
+    return out;
+}
+
+uint8_t Paeth(uint8_t a, uint8_t b, uint8_t c)
+{
+    const int p = a + b - c;
+    const int pa = std::abs(p - a);
+    const int pb = std::abs(p - b);
+    const int pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc)
+        return a;
+    return pb <= pc ? b : c;
+}
+
+void FilterRow(
+    uint8_t filter, const uint8_t* row, const uint8_t* prior, size_t size, size_t unit, uint8_t* out)
+{
+    for (size_t i = 0; i < size; ++i) {
+        const uint8_t left = i >= unit ? row[i - unit] : 0;
+        const uint8_t upLeft = i >= unit ? prior[i - unit] : 0;
+        uint8_t predicted = 0;
+        switch (filter) {
+        case kSub:
+            predicted = left;
+            break;
+        case kUp:
+            predicted = prior[i];
+            break;
+        case kAverage:
+            predicted = static_cast<uint8_t>((left + prior[i]) / 2);
+            break;
+        case kPaeth:
+            predicted = Paeth(left, prior[i], upLeft);
+            break;
+        default:
+            break;
+        }
+        out[i] = static_cast<uint8_t>(row[i] - predicted);
+    }
+}
+
+unsigned SignedMagnitude(const uint8_t* bytes, size_t size)
+{
+    unsigned sum = 0;
+    for (size_t i = 0; i < size; ++i)
+        sum += static_cast<unsigned>(std::abs(static_cast<int8_t>(bytes[i])));
+    return sum;
+}
+
+// The image data before deflate: each row preceded by its filter type.
+std::vector<uint8_t> Filtered(const TRaster& raster, int strategy)
+{
+    const size_t rowBytes = raster.RowBytes;
+    std::vector<uint8_t> out((rowBytes + 1) * raster.Height);
+    const std::vector<uint8_t> zeros(rowBytes, 0);
+    std::vector<uint8_t> trial(strategy == kAdaptive ? rowBytes : 0);
+    for (uint32_t y = 0; y < raster.Height; ++y) {
+        const uint8_t* row = raster.Rows.data() + y * rowBytes;
+        const uint8_t* prior = y == 0 ? zeros.data() : row - rowBytes;
+        uint8_t* line = out.data() + y * (rowBytes + 1);
+        if (strategy != kAdaptive) {
+            line[0] = static_cast<uint8_t>(strategy);
+            FilterRow(line[0], row, prior, rowBytes, raster.FilterUnit, line + 1);
+            continue;
+        }
+        unsigned best = ~0u;
+        for (uint8_t filter = kNone; filter <= kPaeth; ++filter) {
+            FilterRow(filter, row, prior, rowBytes, raster.FilterUnit, trial.data());
+            const unsigned magnitude = SignedMagnitude(trial.data(), rowBytes);
+            if (magnitude < best) {
+                best = magnitude;
+                line[0] = filter;
+                std::copy(trial.begin(), trial.end(), line + 1);
+            }
+        }
+    }
+    return out;
+}
+
+// The shortest zlib stream of the raster's image data among the filter
+// strategies tried.
+std::vector<uint8_t> CompressImageData(const TRaster& raster)
+{
+    std::vector<int> strategies;
+    if (raster.Rows.size() > kTrialAllLimit)
+        strategies = { raster.BitDepth < 8 || raster.ColorType == kIndexed ? int(kNone) : kAdaptive };
+    else
+        strategies = { kNone, kSub, kUp, kAverage, kPaeth, kAdaptive };
+    std::vector<uint8_t> bestData;
+    size_t bestSize = ~size_t(0);
+    for (int strategy : strategies) {
+        std::vector<uint8_t> data = Filtered(raster, strategy);
+        if (strategies.size() == 1) {
+            bestData = std::move(data);
+            break;
+        }
+        const size_t size = ZlibCompress(data, kTrialLevel).size();
+        if (size < bestSize) {
+            bestSize = size;
+            bestData = std::move(data);
+        }
+    }
+    return ZlibCompress(bestData, kFinalLevel);
+}
+
+void PutU32(std::vector<uint8_t>& out, uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+void PutChunk(std::vector<uint8_t>& out, const char (&type)[5], const uint8_t* data, size_t size)
+{
+    PutU32(out, static_cast<uint32_t>(size));
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data, data + size);
+    PutU32(out, libdeflate_crc32(0, out.data() + start, size + 4));
+}
+
+std::vector<uint8_t> EncodeFile(const TRaster& raster)
+{
+    const std::vector<uint8_t> imageData = CompressImageData(raster);
+    std::vector<uint8_t> out(std::begin(kSignature), std::end(kSignature));
+    out.reserve(imageData.size() + raster.Palette.size() + raster.Transparency.size() + 128);
+    std::vector<uint8_t> header;
+    PutU32(header, raster.Width);
+    PutU32(header, raster.Height);
+    header.insert(header.end(), { raster.BitDepth, raster.ColorType, 0, 0, 0 });
+    PutChunk(out, "IHDR", header.data(), header.size());
+    if (!raster.Palette.empty())
+        PutChunk(out, "PLTE", raster.Palette.data(), raster.Palette.size());
+    if (!raster.Transparency.empty())
+        PutChunk(out, "tRNS", raster.Transparency.data(), raster.Transparency.size());
+    for (size_t at = 0; at < imageData.size(); at += kMaxChunkData)
+        PutChunk(out, "IDAT", imageData.data() + at, std::min(kMaxChunkData, imageData.size() - at));
+    PutChunk(out, "IEND", nullptr, 0);
+    return out;
+}
+
+// Pixels as red | green << 8 | blue << 16 | alpha << 24.
+uint32_t Pack(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha)
+{
+    return uint32_t(red) | uint32_t(green) << 8 | uint32_t(blue) << 16 | uint32_t(alpha) << 24;
+}
+uint8_t Red(uint32_t pixel)
+{
+    return static_cast<uint8_t>(pixel);
+}
+uint8_t Green(uint32_t pixel)
+{
+    return static_cast<uint8_t>(pixel >> 8);
+}
+uint8_t Blue(uint32_t pixel)
+{
+    return static_cast<uint8_t>(pixel >> 16);
+}
+uint8_t Alpha(uint32_t pixel)
+{
+    return static_cast<uint8_t>(pixel >> 24);
+}
+
+// Samples of depth bits (1, 2, 4 or 8) packed into rows, first sample in
+// the high bits.
+TRaster PackedRaster(const std::vector<uint8_t>& samples, uint32_t width, uint32_t height, uint8_t depth,
+    uint8_t colorType, size_t samplesPerPixel)
+{
+    TRaster raster;
+    raster.ColorType = colorType;
+    raster.BitDepth = depth;
+    raster.Width = width;
+    raster.Height = height;
+    const size_t rowSamples = size_t(width) * samplesPerPixel;
+    raster.RowBytes = (rowSamples * depth + 7) / 8;
+    raster.FilterUnit = std::max<size_t>(1, samplesPerPixel * depth / 8);
+    if (depth == 8) {
+        raster.Rows = samples;
+        return raster;
+    }
+    raster.Rows.assign(raster.RowBytes * height, 0);
+    const int perByte = 8 / depth;
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* in = samples.data() + y * rowSamples;
+        uint8_t* out = raster.Rows.data() + y * raster.RowBytes;
+        for (size_t i = 0; i < rowSamples; ++i) {
+            const int shift = 8 - depth * (static_cast<int>(i % perByte) + 1);
+            out[i / perByte] = static_cast<uint8_t>(out[i / perByte] | in[i] << shift);
+        }
+    }
+    return raster;
+}
+
+uint8_t IndexDepth(size_t colors)
+{
+    return colors <= 2 ? 1 : colors <= 4 ? 2 : colors <= 16 ? 4 : 8;
+}
+
+// entries: the palette as packed pixels, those with alpha below 255 first.
+TRaster IndexedRaster(const std::vector<uint8_t>& indices, uint32_t width, uint32_t height,
+    const std::vector<uint32_t>& entries)
+{
+    TRaster raster = PackedRaster(indices, width, height, IndexDepth(entries.size()), kIndexed, 1);
+    for (uint32_t entry : entries) {
+        raster.Palette.insert(raster.Palette.end(), { Red(entry), Green(entry), Blue(entry) });
+        if (Alpha(entry) != 255)
+            raster.Transparency.push_back(Alpha(entry));
+    }
+    return raster;
+}
+
+// Up to 256 distinct pixel values with their palette index.
+class TColorSet {
+public:
+    // False once a 257th value turns up; the set is then useless.
+    bool Add(uint32_t pixel)
+    {
+        size_t slot = Slot(pixel);
+        if (m_keys[slot] != 0)
+            return true;
+        if (m_colors.size() == 256)
+            return false;
+        m_keys[slot] = uint64_t(pixel) + 1;
+        m_colors.push_back(pixel);
+        return true;
+    }
+    const std::vector<uint32_t>& Colors() const { return m_colors; }
+    void SetIndex(uint32_t pixel, uint8_t index) { m_index[Slot(pixel)] = index; }
+    uint8_t Index(uint32_t pixel) const { return m_index[Slot(pixel)]; }
+
+private:
+    // The slot holding pixel, or the empty one where it belongs.
+    size_t Slot(uint32_t pixel) const
+    {
+        size_t slot = (pixel * 2654435761u) >> 22;
+        while (m_keys[slot] != 0 && m_keys[slot] != uint64_t(pixel) + 1)
+            slot = (slot + 1) & (kSlots - 1);
+        return slot;
+    }
+    static constexpr size_t kSlots = 1024;
+    std::array<uint64_t, kSlots> m_keys {};
+    std::array<uint8_t, kSlots> m_index {};
+    std::vector<uint32_t> m_colors;
+};
+
+// The smallest grey depth whose levels hold every grey value used.
+uint8_t GreyDepth(const std::vector<uint32_t>& pixels)
+{
+    for (uint8_t depth : { 1, 2, 4 }) {
+        const unsigned step = 255 / ((1u << depth) - 1);
+        if (std::all_of(pixels.begin(), pixels.end(), [&](uint32_t p) { return Red(p) % step == 0; }))
+            return depth;
+    }
+    return 8;
+}
+
+// Grey or RGB, with a tRNS key colour or an alpha channel as needed.
+TRaster DirectRaster(const std::vector<uint32_t>& pixels, uint32_t width, uint32_t height)
+{
+    bool grey = true;
+    bool opaque = true;
+    bool binaryAlpha = true;
+    for (uint32_t p : pixels) {
+        grey = grey && Red(p) == Green(p) && Green(p) == Blue(p);
+        opaque = opaque && Alpha(p) == 255;
+        binaryAlpha = binaryAlpha && (Alpha(p) == 0 || Alpha(p) == 255);
+    }
+    // A key colour stands for transparency when every transparent pixel has
+    // it and no opaque pixel does.
+    std::optional<uint32_t> key;
+    if (!opaque && binaryAlpha) {
+        key = *std::find_if(pixels.begin(), pixels.end(), [](uint32_t p) { return Alpha(p) == 0; });
+        const uint32_t rgb = *key & 0xFFFFFF;
+        for (uint32_t p : pixels) {
+            if ((p & 0xFFFFFF) == rgb && p != *key) {
+                key.reset();
+                break;
+            }
+        }
+    }
+    const bool alphaChannel = !opaque && !key;
+    const size_t channels = (grey ? 1 : 3) + (alphaChannel ? 1 : 0);
+    const uint8_t depth = grey && !alphaChannel ? GreyDepth(pixels) : 8;
+    const unsigned step = 255 / ((1u << depth) - 1);
+    std::vector<uint8_t> samples;
+    samples.reserve(pixels.size() * channels);
+    for (uint32_t p : pixels) {
+        if (grey) {
+            samples.push_back(static_cast<uint8_t>(Red(p) / step));
+        } else {
+            samples.insert(samples.end(), { Red(p), Green(p), Blue(p) });
+        }
+        if (alphaChannel)
+            samples.push_back(Alpha(p));
+    }
+    const uint8_t type
+        = grey ? (alphaChannel ? kGreyAlpha : kGrey) : (alphaChannel ? kTruecolorAlpha : kTruecolor);
+    TRaster raster = PackedRaster(samples, width, height, depth, type, channels);
+    if (key) {
+        // 16-bit sample values, whatever the depth.
+        if (grey)
+            raster.Transparency = { 0, static_cast<uint8_t>(Red(*key) / step) };
+        else
+            raster.Transparency = { 0, Red(*key), 0, Green(*key), 0, Blue(*key) };
+    }
+    return raster;
+}
+
+void CheckSize(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        Refuse(Format("Cannot write a PNG image of %d x %d pixels", width, height));
+}
+
+} // namespace
+
+std::vector<uint8_t> WritePng(const TPixelView& view, const TPngOptions& options)
+{
+    CheckSize(view.Width, view.Height);
+    const auto width = static_cast<uint32_t>(view.Width);
+    const auto height = static_cast<uint32_t>(view.Height);
+    std::vector<uint32_t> pixels;
+    pixels.reserve(size_t(width) * height);
+    const bool bgr = view.Layout == TPixelLayout::Bgr24;
+    const std::optional<uint32_t> transparent = options.TransparentColor
+        ? std::optional<uint32_t>(*options.TransparentColor & 0xFFFFFF)
+        : std::nullopt;
+    for (int y = 0; y < view.Height; ++y) {
+        const uint8_t* in = view.Row(y);
+        for (int x = 0; x < view.Width; ++x, in += view.BytesPerPixel()) {
+            uint32_t pixel = bgr ? Pack(in[2], in[1], in[0], 255) : Pack(in[0], in[1], in[2], in[3]);
+            if (transparent && (pixel & 0xFFFFFF) == *transparent)
+                pixel &= 0xFFFFFF;
+            pixels.push_back(pixel);
+        }
+    }
+
+    std::vector<uint8_t> best = EncodeFile(DirectRaster(pixels, width, height));
+    auto colors = std::make_unique<TColorSet>();
+    if (!std::all_of(pixels.begin(), pixels.end(), [&](uint32_t p) { return colors->Add(p); }))
+        return best;
+    std::vector<uint32_t> entries = colors->Colors();
+    std::stable_partition(entries.begin(), entries.end(), [](uint32_t p) { return Alpha(p) != 255; });
+    for (size_t i = 0; i < entries.size(); ++i)
+        colors->SetIndex(entries[i], static_cast<uint8_t>(i));
+    std::vector<uint8_t> indices(pixels.size());
+    std::transform(
+        pixels.begin(), pixels.end(), indices.begin(), [&](uint32_t p) { return colors->Index(p); });
+    std::vector<uint8_t> indexed = EncodeFile(IndexedRaster(indices, width, height, entries));
+    return indexed.size() < best.size() ? indexed : best;
+}
+
+std::vector<uint8_t> WritePng8(const TIndexedPixels& pixels)
+{
+    CheckSize(pixels.Width, pixels.Height);
+    const size_t paletteSize = pixels.Palette.size();
+    if (paletteSize == 0 || paletteSize > 256)
+        Refuse(Format("A PNG palette holds 1 to 256 colors, not %zu", paletteSize));
+    if (pixels.Indices.size() != size_t(pixels.Width) * size_t(pixels.Height))
+        Refuse(Format("%zu color indices given for %d x %d pixels", pixels.Indices.size(), pixels.Width,
+            pixels.Height));
+    const int transparent = pixels.TransparentIndex.value_or(-1);
+    if (pixels.TransparentIndex && (transparent < 0 || size_t(transparent) >= paletteSize))
+        Refuse(Format("Transparent index %d is outside the palette of %zu colors", transparent, paletteSize));
+
+    std::array<bool, 256> used {};
+    for (uint8_t index : pixels.Indices) {
+        if (index >= paletteSize)
+            Refuse(Format("Color index %d is outside the palette of %zu colors", index, paletteSize));
+        used[index] = true;
+    }
+    // The transparent entry first keeps tRNS at one byte.
+    std::array<uint8_t, 256> remap {};
+    std::vector<uint32_t> entries;
+    auto take = [&](size_t index) {
+        const TRGBQuad& c = pixels.Palette[index];
+        remap[index] = static_cast<uint8_t>(entries.size());
+        entries.push_back(Pack(c.Red, c.Green, c.Blue, int(index) == transparent ? 0 : 255));
+    };
+    if (transparent >= 0 && used[static_cast<size_t>(transparent)])
+        take(static_cast<size_t>(transparent));
+    for (size_t index = 0; index < paletteSize; ++index)
+        if (used[index] && int(index) != transparent)
+            take(index);
+    std::vector<uint8_t> indices(pixels.Indices.size());
+    std::transform(
+        pixels.Indices.begin(), pixels.Indices.end(), indices.begin(), [&](uint8_t i) { return remap[i]; });
+    return EncodeFile(IndexedRaster(
+        indices, static_cast<uint32_t>(pixels.Width), static_cast<uint32_t>(pixels.Height), entries));
+}
+
+} // namespace sw
