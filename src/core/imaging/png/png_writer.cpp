@@ -29,11 +29,16 @@ enum TFilter : uint8_t { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 
 // what deflates best.
 constexpr int kAdaptive = 5;
 
-// The final deflate runs at libdeflate's strongest level; the trials that
-// pick the filters run at a faster level, whose ranking of the candidates
-// is nearly always the same.
-constexpr int kFinalLevel = 12;
-constexpr int kTrialLevel = 9;
+// The trials that pick the filters run at libdeflate's fastest level, whose
+// ranking of the candidates is nearly always that of the final deflate.
+// Levels 11 and 12 gain about 1 % more at several times the cost.
+constexpr int kTrialLevel = 1;
+constexpr int kFlatLevel = 9;
+constexpr int kFinalLevel = 10;
+// Data that deflates to under an eighth of its size at the trial level
+// is flat (panels, text on plain ground): there the stronger search gains
+// little and costs the most.
+constexpr size_t kFlatRatio = 8;
 
 // Above this many filtered bytes only the adaptive filters are tried.
 constexpr size_t kTrialAllLimit = size_t(1) << 22;
@@ -168,30 +173,34 @@ std::vector<uint8_t> Filtered(const TRaster& raster, int strategy)
     return out;
 }
 
-// The shortest zlib stream of the raster's image data among the filter
-// strategies tried.
-std::vector<uint8_t> CompressImageData(const TRaster& raster)
+// The raster's image data filtered by the strategy that deflates shortest
+// at the trial level, with that trial's size.
+struct TFilterChoice {
+    std::vector<uint8_t> Data;
+    size_t TrialSize = 0; // 0 when only one strategy was tried
+};
+
+TFilterChoice ChooseFilters(const TRaster& raster)
 {
+    // The strategies that ever won on cells of page designs and photographs
+    // for this kind of raster; the others only cost time.
     std::vector<int> strategies;
-    if (raster.Rows.size() > kTrialAllLimit)
-        strategies = { raster.BitDepth < 8 || raster.ColorType == kIndexed ? int(kNone) : kAdaptive };
+    if (raster.BitDepth < 8)
+        strategies = { kNone, kAdaptive };
+    else if (raster.ColorType == kIndexed)
+        strategies = { kNone, kSub, kPaeth, kAdaptive };
     else
-        strategies = { kNone, kSub, kUp, kAverage, kPaeth, kAdaptive };
-    std::vector<uint8_t> bestData;
-    size_t bestSize = ~size_t(0);
+        strategies = { kAdaptive, kNone, kPaeth };
+    if (raster.Rows.size() > kTrialAllLimit)
+        strategies.resize(1);
+    TFilterChoice best;
     for (int strategy : strategies) {
         std::vector<uint8_t> data = Filtered(raster, strategy);
-        if (strategies.size() == 1) {
-            bestData = std::move(data);
-            break;
-        }
-        const size_t size = ZlibCompress(data, kTrialLevel).size();
-        if (size < bestSize) {
-            bestSize = size;
-            bestData = std::move(data);
-        }
+        const size_t size = strategies.size() == 1 ? 0 : ZlibCompress(data, kTrialLevel).size();
+        if (best.Data.empty() || size < best.TrialSize)
+            best = { std::move(data), size };
     }
-    return ZlibCompress(bestData, kFinalLevel);
+    return best;
 }
 
 void PutU32(std::vector<uint8_t>& out, uint32_t value)
@@ -209,9 +218,10 @@ void PutChunk(std::vector<uint8_t>& out, const char (&type)[5], const uint8_t* d
     PutU32(out, libdeflate_crc32(0, out.data() + start, size + 4));
 }
 
-std::vector<uint8_t> EncodeFile(const TRaster& raster)
+std::vector<uint8_t> EncodeFile(const TRaster& raster, const TFilterChoice& choice)
 {
-    const std::vector<uint8_t> imageData = CompressImageData(raster);
+    const bool flat = choice.TrialSize < choice.Data.size() / kFlatRatio;
+    const std::vector<uint8_t> imageData = ZlibCompress(choice.Data, flat ? kFlatLevel : kFinalLevel);
     std::vector<uint8_t> out(std::begin(kSignature), std::end(kSignature));
     out.reserve(imageData.size() + raster.Palette.size() + raster.Transparency.size() + 128);
     std::vector<uint8_t> header;
@@ -425,10 +435,12 @@ std::vector<uint8_t> WritePng(const TPixelView& view, const TPngOptions& options
         }
     }
 
-    std::vector<uint8_t> best = EncodeFile(DirectRaster(pixels, width, height));
+    // Only the layout whose trial came out shorter gets the final deflate.
+    const TRaster direct = DirectRaster(pixels, width, height);
+    TFilterChoice directChoice = ChooseFilters(direct);
     auto colors = std::make_unique<TColorSet>();
     if (!std::all_of(pixels.begin(), pixels.end(), [&](uint32_t p) { return colors->Add(p); }))
-        return best;
+        return EncodeFile(direct, directChoice);
     std::vector<uint32_t> entries = colors->Colors();
     std::stable_partition(entries.begin(), entries.end(), [](uint32_t p) { return Alpha(p) != 255; });
     for (size_t i = 0; i < entries.size(); ++i)
@@ -436,8 +448,13 @@ std::vector<uint8_t> WritePng(const TPixelView& view, const TPngOptions& options
     std::vector<uint8_t> indices(pixels.size());
     std::transform(
         pixels.begin(), pixels.end(), indices.begin(), [&](uint32_t p) { return colors->Index(p); });
-    std::vector<uint8_t> indexed = EncodeFile(IndexedRaster(indices, width, height, entries));
-    return indexed.size() < best.size() ? indexed : best;
+    const TRaster indexed = IndexedRaster(indices, width, height, entries);
+    TFilterChoice indexedChoice = ChooseFilters(indexed);
+    // The palette costs three bytes a colour that the direct layout saves.
+    if (indexedChoice.TrialSize + indexed.Palette.size() + indexed.Transparency.size()
+        <= directChoice.TrialSize + direct.Transparency.size())
+        return EncodeFile(indexed, indexedChoice);
+    return EncodeFile(direct, directChoice);
 }
 
 std::vector<uint8_t> WritePng8(const TIndexedPixels& pixels)
@@ -475,8 +492,9 @@ std::vector<uint8_t> WritePng8(const TIndexedPixels& pixels)
     std::vector<uint8_t> indices(pixels.Indices.size());
     std::transform(
         pixels.Indices.begin(), pixels.Indices.end(), indices.begin(), [&](uint8_t i) { return remap[i]; });
-    return EncodeFile(IndexedRaster(
-        indices, static_cast<uint32_t>(pixels.Width), static_cast<uint32_t>(pixels.Height), entries));
+    const TRaster raster = IndexedRaster(
+        indices, static_cast<uint32_t>(pixels.Width), static_cast<uint32_t>(pixels.Height), entries);
+    return EncodeFile(raster, ChooseFilters(raster));
 }
 
 } // namespace sw
