@@ -372,7 +372,7 @@ TRaster DirectRaster(const std::vector<uint32_t>& pixels, uint32_t width, uint32
         key = *std::find_if(pixels.begin(), pixels.end(), [](uint32_t p) { return Alpha(p) == 0; });
         const uint32_t rgb = *key & 0xFFFFFF;
         for (uint32_t p : pixels) {
-            if ((p & 0xFFFFFF) == rgb && p != *key) {
+            if (Alpha(p) == 0 ? p != *key : (p & 0xFFFFFF) == rgb) {
                 key.reset();
                 break;
             }
@@ -450,9 +450,13 @@ std::vector<uint8_t> WritePng(const TPixelView& view, const TPngOptions& options
         pixels.begin(), pixels.end(), indices.begin(), [&](uint32_t p) { return colors->Index(p); });
     const TRaster indexed = IndexedRaster(indices, width, height, entries);
     TFilterChoice indexedChoice = ChooseFilters(indexed);
-    // The palette costs three bytes a colour that the direct layout saves.
-    if (indexedChoice.TrialSize + indexed.Palette.size() + indexed.Transparency.size()
-        <= directChoice.TrialSize + direct.Transparency.size())
+    // The palette and its chunk are paid for by the paletted layout alone.
+    auto chunks = [](const TRaster& raster) {
+        const size_t overhead = 12; // length, type, CRC
+        return (raster.Palette.empty() ? 0 : overhead + raster.Palette.size())
+            + (raster.Transparency.empty() ? 0 : overhead + raster.Transparency.size());
+    };
+    if (indexedChoice.TrialSize + chunks(indexed) <= directChoice.TrialSize + chunks(direct))
         return EncodeFile(indexed, indexedChoice);
     return EncodeFile(direct, directChoice);
 }
