@@ -4,6 +4,7 @@
 #include "core/base/sysutils.h"
 #include "core/generate/slicing_pipeline.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/picture.h"
 #include "core/project/cut_lines.h"
 #include "core/project/project_file.h"
 

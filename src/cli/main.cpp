@@ -1,8 +1,8 @@
-#include "core/base/errors.h"
 #include "cli/command_line.h"
 #include "cli/convert_command.h"
 #include "cli/generate_command.h"
-#include "core/generate/picture_formats.h"
+#include "core/base/errors.h"
+#include "core/picture_formats.h"
 #include "version_info.h"
 
 #include <cstdio>

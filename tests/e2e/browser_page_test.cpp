@@ -2,8 +2,9 @@
 // slicewright-cli, let headless Chromium render the page, and compare the
 // screenshot with the picture the cells came from.
 
-#include "core/generate/picture_formats.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/picture.h"
+#include "core/picture_formats.h"
 
 #include "cli/cli_runner.h"
 #include "support/temp_folder.h"

@@ -1,4 +1,4 @@
-#include "core/generate/picture_formats.h"
+#include "core/picture_formats.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -10,12 +10,22 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace sw {
 
+// Little-endian values at p; the caller has checked that the bytes are there.
+inline uint16_t DecodeU16LE(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+inline uint32_t DecodeU32LE(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
 // Throws an exception of type E carrying message; a format picks its own.
-template <typename E>
-[[noreturn]] void ThrowAs(const std::string& message)
+template <typename E> [[noreturn]] void ThrowAs(const std::string& message)
 {
     throw E(message);
 }
@@ -29,24 +39,15 @@ public:
         : m_bytes(bytes)
         , m_onShortRead(onShortRead)
         , m_shortReadMessage(std::move(shortReadMessage))
-    {
-    }
+    { }
 
     uint8_t U8() { return Take(1)[0]; }
-    uint16_t U16LE()
-    {
-        const uint8_t* p = Take(2);
-        return static_cast<uint16_t>(p[0] | p[1] << 8);
-    }
-    uint32_t U32LE()
-    {
-        const uint8_t* p = Take(4);
-        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-    }
+    uint16_t U16LE() { return DecodeU16LE(Take(2)); }
+    uint32_t U32LE() { return DecodeU32LE(Take(4)); }
     int32_t I32LE() { return static_cast<int32_t>(U32LE()); }
     void Skip(size_t count) { Take(count); }
     // The next count bytes, still owned by the caller's buffer.
-    std::span<const uint8_t> Bytes(size_t count) { return {Take(count), count}; }
+    std::span<const uint8_t> Bytes(size_t count) { return { Take(count), count }; }
     void CopyTo(void* out, size_t count) { std::memcpy(out, Take(count), count); }
 
     size_t Position() const { return m_position; }

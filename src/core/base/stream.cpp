@@ -1,5 +1,6 @@
 #include "core/base/stream.h"
 
+#include "core/base/byte_reader.h"
 #include "core/base/errors.h"
 
 #include <algorithm>
@@ -41,15 +42,14 @@ uint16_t TStream::ReadU16LE()
 {
     uint8_t b[2];
     ReadBuffer(b, 2);
-    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return DecodeU16LE(b);
 }
 
 uint32_t TStream::ReadU32LE()
 {
     uint8_t b[4];
     ReadBuffer(b, 4);
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8)
-        | (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    return DecodeU32LE(b);
 }
 
 void TStream::WriteU16LE(uint16_t value)

@@ -1,5 +1,6 @@
 #include "core/base/version_record.h"
 
+#include "core/base/byte_reader.h"
 #include "core/base/errors.h"
 
 #include <algorithm>
@@ -15,10 +16,17 @@ namespace {
 constexpr size_t kHeaderSize = 4 + 2; // bodySize, count
 constexpr size_t kScanChunk = 64 * 1024;
 
-uint16_t U16At(const std::vector<char>& bytes, size_t at)
+// A record that only looks like one; never leaves this file, where it means
+// "no record".
+class EMalformedRecord : public Exception {
+public:
+    using Exception::Exception;
+};
+
+TByteReader RecordReader(const std::vector<char>& bytes)
 {
-    return static_cast<uint16_t>(
-        static_cast<unsigned char>(bytes[at]) | (static_cast<unsigned char>(bytes[at + 1]) << 8));
+    return TByteReader({ reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size() },
+        ThrowAs<EMalformedRecord>, "Malformed version record");
 }
 
 struct Entry {
@@ -26,26 +34,23 @@ struct Entry {
     std::string_view value;
 };
 
-// The entries of a record body, or nothing when the body is malformed: every
-// length is checked against the body, and the entries must fill it exactly.
-std::optional<std::vector<Entry>> ParseEntries(const std::vector<char>& body, uint16_t count)
+// The entries of a record body; EMalformedRecord unless the entries fill the
+// body exactly.
+std::vector<Entry> ParseEntries(const std::vector<char>& body, uint16_t count)
 {
+    TByteReader reader = RecordReader(body);
     std::vector<Entry> entries;
-    size_t at = 0;
     for (uint16_t i = 0; i < count; ++i) {
-        if (body.size() - at < 4)
-            return std::nullopt;
-        const size_t pathLength = U16At(body, at);
-        const size_t valueLength = U16At(body, at + 2);
-        at += 4;
-        if (body.size() - at < pathLength || body.size() - at - pathLength < valueLength)
-            return std::nullopt;
+        const size_t pathLength = reader.U16LE();
+        const size_t valueLength = reader.U16LE();
+        const size_t at = reader.Position();
+        reader.Skip(pathLength);
+        reader.Skip(valueLength);
         entries.push_back(Entry { std::string_view(body.data() + at, pathLength),
             std::string_view(body.data() + at + pathLength, valueLength) });
-        at += pathLength + valueLength;
     }
-    if (at != body.size())
-        return std::nullopt;
+    if (!reader.AtEnd())
+        reader.Fail();
     return entries;
 }
 
@@ -84,18 +89,20 @@ std::optional<Record> ReadRecordAt(std::ifstream& file, uint64_t offset, uint64_
     std::vector<char> header(kHeaderSize);
     if (!file.read(header.data(), static_cast<std::streamsize>(header.size())))
         return std::nullopt;
-    const uint32_t bodySize
-        = static_cast<uint32_t>(U16At(header, 0)) | (static_cast<uint32_t>(U16At(header, 2)) << 16);
+    TByteReader fields = RecordReader(header);
+    const uint32_t bodySize = fields.U32LE();
+    const uint16_t count = fields.U16LE();
     if (bodySize > kMaxVersionRecordBody || fileSize - headerAt - kHeaderSize < bodySize)
         return std::nullopt;
     Record record;
     record.body.resize(bodySize);
     if (bodySize > 0 && !file.read(record.body.data(), static_cast<std::streamsize>(bodySize)))
         return std::nullopt;
-    std::optional<std::vector<Entry>> entries = ParseEntries(record.body, U16At(header, 4));
-    if (!entries)
+    try {
+        record.entries = ParseEntries(record.body, count);
+    } catch (const EMalformedRecord&) {
         return std::nullopt;
-    record.entries = std::move(*entries);
+    }
     return record;
 }
 
@@ -161,9 +168,9 @@ std::string GetVersionString(const std::string& fileName, uint8_t keyIndex)
     const std::optional<std::string_view> translation = LookUp(entries, "\\VarFileInfo\\Translation");
     if (!translation || translation->size() < 4)
         return std::string();
-    const auto byteAt = [&](size_t i) { return static_cast<unsigned char>((*translation)[i]); };
-    const uint16_t language = static_cast<uint16_t>(byteAt(0) | (byteAt(1) << 8));
-    const uint16_t codePage = static_cast<uint16_t>(byteAt(2) | (byteAt(3) << 8));
+    const auto* pair = reinterpret_cast<const uint8_t*>(translation->data());
+    const uint16_t language = DecodeU16LE(pair);
+    const uint16_t codePage = DecodeU16LE(pair + 2);
 
     const std::string path
         = "\\StringFileInfo\\" + HexDigits4(language) + HexDigits4(codePage) + "\\" + std::string(key);

@@ -6,6 +6,7 @@
 #include "core/imaging/bitmap.h"
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_image.h"
+#include "core/imaging/picture.h"
 
 #include <algorithm>
 #include <optional>

@@ -2,6 +2,7 @@
 
 #include "core/base/errors.h"
 #include "core/imaging/bitmap_image.h"
+#include "core/imaging/bmp_file.h"
 
 #include <algorithm>
 #include <bit>
@@ -802,7 +803,7 @@ void TBitmap::LoadFromStream(TStream& stream)
             stream.ReadBuffer(bytes.data(), bytes.size());
         }
     } catch (const std::bad_alloc&) {
-        throw EInvalidGraphic("Bitmap image is not valid");
+        throw EInvalidGraphic(kBitmapNotValidMessage);
     }
     ReplaceImage(ReadBmp(bytes));
     Changed();
@@ -811,6 +812,13 @@ void TBitmap::LoadFromStream(TStream& stream)
 void TBitmap::SaveToStream(TStream& stream)
 {
     WriteBmp(*m_image, stream);
+}
+
+void TGraphic::SaveToClipboardFormat(TClipboardData& data)
+{
+    TBitmap bitmap;
+    bitmap.Assign(*this);
+    bitmap.SaveToClipboardFormat(data);
 }
 
 void TBitmap::SaveToClipboardFormat(TClipboardData& data)

@@ -1,7 +1,9 @@
 #pragma once
 
 // Bitmaps: a pixel store shared between bitmaps assigned from one another
-// and copied on the first change, pixel formats, the canvas, and BMP files.
+// and copied on the first change, pixel formats, and the canvas.
+// TBitmap and TCanvas live in bitmap.cpp; the BMP form that TBitmap reads and
+// writes lives in bmp_file.cpp, its pixel store in bitmap_image.h.
 
 #include "core/imaging/graphic.h"
 
@@ -32,8 +34,9 @@ constexpr TColor kTransparentColorFlag = 0x02000000;
 // rows of blue, green, red.
 constexpr int kDisplayBitsPerPixel = 24;
 
-// The largest pixel count a file may ask for (width x height); bigger
-// headers are refused as invalid rather than allocated.
+// The largest pixel count a bitmap made in memory may have (width x height);
+// bigger sizes fail as out of resources rather than being allocated. Files
+// are held to the smaller kMaxPicturePixels (core/base/pixel_limit.h).
 constexpr int64_t kMaxBitmapPixels = int64_t(1) << 28;
 
 // The palettes used when converting to 4 and 8 bits per pixel; this
@@ -47,6 +50,7 @@ const std::vector<TRGBQuad>& StandardPalette16();
 // 240 (values the cube and the 16 do not have).
 const std::vector<TRGBQuad>& HalftonePalette256();
 
+class TBitmap;
 struct TBitmapImage; // the shared pixel store, private to bitmap.cpp
 
 class TCanvas {
@@ -144,8 +148,9 @@ public:
     TTransparentMode TransparentMode() const;
 
     // BMP form: see bmp_file.cpp for the layouts written and read. Reading
-    // fails with EInvalidGraphic "Bitmap image is not valid" and leaves the
-    // bitmap as it was; an empty stream gives an empty bitmap.
+    // fails with EInvalidGraphic "Bitmap image is not valid" (with the size
+    // and the limit added for a picture above the pixel limit) and leaves
+    // the bitmap as it was; an empty stream gives an empty bitmap.
     void LoadFromStream(TStream& stream) override;
     void SaveToStream(TStream& stream) override;
 

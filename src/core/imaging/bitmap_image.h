@@ -1,7 +1,8 @@
 #pragma once
 
 // The pixel store behind TBitmap, and the pixel codec shared by the bitmap,
-// its canvas and the BMP reader and writer. Private to the imaging module.
+// its canvas and the BMP reader and writer (bmp_file.h). Private to the
+// imaging module; both are implemented in bitmap.cpp.
 
 #include "core/imaging/bitmap.h"
 
@@ -123,8 +124,5 @@ private:
     int m_width[3];
     mutable std::unordered_map<TColor, uint32_t> m_nearest;
 };
-
-std::shared_ptr<TBitmapImage> ReadBmp(const std::vector<uint8_t>& bytes);
-void WriteBmp(const TBitmapImage& image, TStream& stream);
 
 } // namespace sw

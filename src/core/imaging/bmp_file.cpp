@@ -12,11 +12,20 @@
 // Read: the 12-byte header and every longer one (40; 52 and 56 with the
 // masks inside; 108 and 124; the OS/2 2.x forms of 16 to 64 bytes, whose
 // missing fields read as 0), 1/2/4/8/16/24/32 bits per pixel, top-down
-// rows, bit fields of any layout, RLE8 and RLE4. Pixel data that ends early
-// leaves the remaining pixels zero (colour index 0, or black); pixels that
-// run-length data skips are black.
+// rows, bit fields of any layout, RLE8 and RLE4. Pictures above the shared
+// pixel limit are refused before anything is allocated. Uncompressed rows
+// must all be in the file (only the last row's padding may be missing), so
+// the store is never larger than the data that fills it. Run-length data may
+// end early or skip pixels, which stay black: its few bytes can rightly
+// stand for a large picture (end of line, delta and end of bitmap cover any
+// number of pixels), so only the pixel limit bounds it.
 
+#include "core/imaging/bmp_file.h"
+
+#include "core/base/byte_reader.h"
 #include "core/base/errors.h"
+#include "core/base/pixel_limit.h"
+#include "core/base/stream.h"
 #include "core/imaging/bitmap_image.h"
 
 #include <algorithm>
@@ -40,46 +49,13 @@ constexpr uint32_t kMaxHeaderSize = 1024;
 
 [[noreturn]] void Invalid()
 {
-    throw EInvalidGraphic("Bitmap image is not valid");
+    throw EInvalidGraphic(kBitmapNotValidMessage);
 }
 
-// Little-endian fields of a byte range; reading past the end is invalid.
-class TByteReader {
-public:
-    TByteReader(const uint8_t* data, size_t size)
-        : m_data(data)
-        , m_size(size)
-    { }
-    size_t Position() const { return m_position; }
-    size_t Remaining() const { return m_size - m_position; }
-    void Skip(size_t count)
-    {
-        if (count > Remaining())
-            Invalid();
-        m_position += count;
-    }
-    uint8_t U8()
-    {
-        if (Remaining() < 1)
-            Invalid();
-        return m_data[m_position++];
-    }
-    uint16_t U16()
-    {
-        const uint16_t low = U8();
-        return static_cast<uint16_t>(low | (U8() << 8));
-    }
-    uint32_t U32()
-    {
-        const uint32_t low = U16();
-        return low | (uint32_t(U16()) << 16);
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_position = 0;
-};
+TByteReader Reader(std::span<const uint8_t> bytes)
+{
+    return TByteReader(bytes, ThrowAs<EInvalidGraphic>, kBitmapNotValidMessage);
+}
 
 struct THeader {
     uint32_t Size = 0;
@@ -100,12 +76,12 @@ struct THeader {
 THeader ReadHeader(TByteReader& reader)
 {
     THeader header;
-    header.Size = reader.U32();
+    header.Size = reader.U32LE();
     if (header.Size == kCoreHeaderSize) {
-        header.Width = reader.U16();
-        header.Height = reader.U16();
-        header.Planes = reader.U16();
-        header.BitCount = reader.U16();
+        header.Width = reader.U16LE();
+        header.Height = reader.U16LE();
+        header.Planes = reader.U16LE();
+        header.BitCount = reader.U16LE();
         return header;
     }
     if (header.Size < 16 || header.Size > kMaxHeaderSize)
@@ -114,22 +90,21 @@ THeader ReadHeader(TByteReader& reader)
     // fields they lack read as 0.
     uint8_t fields[56] = {};
     const size_t present = std::min<size_t>(header.Size - 4, sizeof fields);
-    for (size_t i = 0; i < present; ++i)
-        fields[i] = reader.U8();
+    reader.CopyTo(fields, present);
     reader.Skip(header.Size - 4 - present);
-    TByteReader in(fields, sizeof fields);
-    header.Width = static_cast<int32_t>(in.U32());
-    header.Height = static_cast<int32_t>(in.U32());
-    header.Planes = in.U16();
-    header.BitCount = in.U16();
-    header.Compression = in.U32();
-    header.SizeImage = in.U32();
-    header.XPelsPerMeter = static_cast<int32_t>(in.U32());
-    header.YPelsPerMeter = static_cast<int32_t>(in.U32());
-    header.ColorsUsed = in.U32();
-    header.ColorsImportant = in.U32();
+    TByteReader in = Reader(fields);
+    header.Width = in.I32LE();
+    header.Height = in.I32LE();
+    header.Planes = in.U16LE();
+    header.BitCount = in.U16LE();
+    header.Compression = in.U32LE();
+    header.SizeImage = in.U32LE();
+    header.XPelsPerMeter = in.I32LE();
+    header.YPelsPerMeter = in.I32LE();
+    header.ColorsUsed = in.U32LE();
+    header.ColorsImportant = in.U32LE();
     for (uint32_t& mask : header.Masks)
-        mask = in.U32();
+        mask = in.U32LE();
     header.HasMasks = header.Size >= 52;
     return header;
 }
@@ -196,17 +171,22 @@ void DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
 
 } // namespace
 
-std::shared_ptr<TBitmapImage> ReadBmp(const std::vector<uint8_t>& bytes)
+std::string BitmapTooLargeMessage(int64_t width, int64_t height)
+{
+    return std::string(kBitmapNotValidMessage) + ": " + PictureTooLargeMessage(width, height);
+}
+
+std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes)
 {
     auto image = std::make_shared<TBitmapImage>();
     if (bytes.empty())
         return image;
 
-    TByteReader reader(bytes.data(), bytes.size());
+    TByteReader reader = Reader(bytes);
     if (reader.U8() != 'B' || reader.U8() != 'M')
         Invalid();
     reader.Skip(8); // file size, reserved
-    const uint32_t pixelOffset = reader.U32();
+    const uint32_t pixelOffset = reader.U32LE();
     THeader header = ReadHeader(reader);
     const bool os2 = header.Size == kCoreHeaderSize;
 
@@ -231,7 +211,7 @@ std::shared_ptr<TBitmapImage> ReadBmp(const std::vector<uint8_t>& bytes)
             Invalid();
         if (!header.HasMasks) {
             for (uint32_t& mask : header.Masks)
-                mask = reader.U32();
+                mask = reader.U32LE();
             if (compression == kCompressionAlphaBitFields)
                 reader.Skip(4);
         }
@@ -245,8 +225,10 @@ std::shared_ptr<TBitmapImage> ReadBmp(const std::vector<uint8_t>& bytes)
     const bool topDown = header.Height < 0;
     const int64_t height = topDown ? -header.Height : header.Height;
     const int64_t width = header.Width;
-    if (width <= 0 || height <= 0 || width > kMaxBitmapPixels / height)
+    if (width <= 0 || height <= 0)
         Invalid();
+    if (ExceedsPixelLimit(width, height))
+        throw EInvalidGraphic(BitmapTooLargeMessage(width, height));
     const bool runLength = compression == kCompressionRle8 || compression == kCompressionRle4;
 
     // Colour table: 3-byte entries after a 12-byte header, else 4 bytes.
@@ -273,6 +255,11 @@ std::shared_ptr<TBitmapImage> ReadBmp(const std::vector<uint8_t>& bytes)
     }
     const size_t dataStart = offsetUsable ? pixelOffset : reader.Position();
     const size_t available = bytes.size() - dataStart;
+    // Within the pixel limit none of this can overflow.
+    const uint64_t rowBytes = static_cast<uint64_t>(TBitmapImage::RowBytesFor(width, bits));
+    const uint64_t lastRowPixelBytes = (static_cast<uint64_t>(width) * bits + 7) / 8;
+    if (!runLength && available < rowBytes * static_cast<uint64_t>(height - 1) + lastRowPixelBytes)
+        Invalid();
 
     image->Width = static_cast<int>(width);
     image->Height = static_cast<int>(height);
@@ -315,16 +302,13 @@ std::shared_ptr<TBitmapImage> ReadBmp(const std::vector<uint8_t>& bytes)
     }
     // The header's size of pixel data is not needed for uncompressed rows;
     // files get it wrong often enough that the row length is trusted instead.
-    const size_t rowBytes = static_cast<size_t>(image->RowBytes());
     const uint8_t* data = bytes.data() + dataStart;
     for (int64_t line = 0; line < height; ++line) {
-        const size_t offset = static_cast<size_t>(line) * rowBytes;
-        const size_t present = offset < available ? std::min(rowBytes, available - offset) : 0;
+        const size_t offset = static_cast<size_t>(line) * static_cast<size_t>(rowBytes);
+        const size_t present = std::min(static_cast<size_t>(rowBytes), available - offset);
         uint8_t* row = image->Row(static_cast<int>(topDown ? line : height - 1 - line));
-        if (present > 0)
-            std::memcpy(row, data + offset, present);
-        if (present < rowBytes)
-            std::memset(row + present, 0, rowBytes - present);
+        std::memcpy(row, data + offset, present);
+        std::memset(row + present, 0, static_cast<size_t>(rowBytes) - present);
     }
     return image;
 }
@@ -356,7 +340,7 @@ void WriteBmp(const TBitmapImage& image, TStream& stream)
     const uint64_t pixelBytes = rowBytes * static_cast<uint64_t>(image.Height);
     const uint64_t fileSize = kFileHeaderSize + headerSize + pixelBytes;
     if (fileSize > UINT32_MAX)
-        throw EInvalidGraphic("Bitmap image is not valid");
+        Invalid();
 
     TMemoryStream head;
     head.WriteU16LE(0x4D42);

@@ -1,12 +1,8 @@
 #include "core/imaging/graphic.h"
 
 #include "core/base/errors.h"
-#include "core/base/sysutils.h"
-#include "core/imaging/bitmap.h"
 
 namespace sw {
-
-// ---- TGraphic ------------------------------------------------------------
 
 void TGraphic::SetTransparent(bool value)
 {
@@ -41,13 +37,6 @@ bool TGraphic::AssignTo(TGraphic&) const
     return false;
 }
 
-void TGraphic::SaveToClipboardFormat(TClipboardData& data)
-{
-    TBitmap bitmap;
-    bitmap.Assign(*this);
-    bitmap.SaveToClipboardFormat(data);
-}
-
 void TGraphic::LoadFromClipboardFormat(const TClipboardData&)
 {
     throw EInvalidGraphic("Unsupported clipboard format");
@@ -55,135 +44,6 @@ void TGraphic::LoadFromClipboardFormat(const TClipboardData&)
 
 void TGraphic::Changed()
 {
-    if (OnChange)
-        OnChange();
-}
-
-// ---- TPicture ------------------------------------------------------------
-
-namespace {
-
-std::vector<TFileFormat>& Registry()
-{
-    // Icons and metafiles have no reader on this platform and are left out.
-    static std::vector<TFileFormat> formats = {
-        { "bmp", "Bitmaps", [] { return std::unique_ptr<TGraphic>(std::make_unique<TBitmap>()); } },
-    };
-    return formats;
-}
-
-} // namespace
-
-void TPicture::RegisterFileFormat(
-    const std::string& extension, const std::string& description, TGraphicFactory factory)
-{
-    Registry().push_back({ LowerCaseAscii(extension), description, std::move(factory) });
-}
-
-const std::vector<TFileFormat>& TPicture::FileFormats()
-{
-    return Registry();
-}
-
-const TFileFormat* TPicture::FindFileFormat(const std::string& extension)
-{
-    const std::string key = LowerCaseAscii(extension);
-    const std::vector<TFileFormat>& formats = Registry();
-    for (auto it = formats.rbegin(); it != formats.rend(); ++it)
-        if (it->Extension == key)
-            return &*it;
-    return nullptr;
-}
-
-void TPicture::SetGraphic(std::unique_ptr<TGraphic> graphic)
-{
-    m_graphic = std::move(graphic);
-    if (m_graphic)
-        m_graphic->OnChange = [this] { Changed(); };
-    Changed();
-}
-
-TBitmap& TPicture::Bitmap()
-{
-    if (auto* bitmap = dynamic_cast<TBitmap*>(m_graphic.get()))
-        return *bitmap;
-    SetGraphic(std::make_unique<TBitmap>());
-    return static_cast<TBitmap&>(*m_graphic);
-}
-
-int TPicture::Width() const
-{
-    return m_graphic ? m_graphic->Width() : 0;
-}
-int TPicture::Height() const
-{
-    return m_graphic ? m_graphic->Height() : 0;
-}
-
-void TPicture::LoadFromFile(const std::string& fileName)
-{
-    std::string extension = ExtractFileExt(fileName);
-    if (!extension.empty())
-        extension.erase(0, 1);
-    const TFileFormat* format = FindFileFormat(extension);
-    if (!format || !format->Create)
-        throw EInvalidGraphic(Format("Unknown picture file extension (.%s)", extension.c_str()));
-    std::unique_ptr<TGraphic> graphic = format->Create();
-    graphic->LoadFromFile(fileName);
-    SetGraphic(std::move(graphic));
-}
-
-void TPicture::SaveToFile(const std::string& fileName)
-{
-    if (m_graphic)
-        m_graphic->SaveToFile(fileName);
-}
-
-void TPicture::Changed()
-{
-    if (OnChange)
-        OnChange();
-}
-
-// ---- TImage --------------------------------------------------------------
-
-TImage::TImage()
-{
-    m_picture.OnChange = [this] { PictureChanged(); };
-}
-
-void TImage::SetAutoSize(bool value)
-{
-    m_autoSize = value;
-    if (m_autoSize && m_picture.Width() > 0 && m_picture.Height() > 0)
-        SetBounds(m_picture.Width(), m_picture.Height());
-}
-
-void TImage::SetBounds(int width, int height)
-{
-    m_width = width;
-    m_height = height;
-}
-
-TCanvas& TImage::Canvas()
-{
-    TGraphic* graphic = m_picture.Graphic();
-    if (!graphic) {
-        auto bitmap = std::make_unique<TBitmap>();
-        bitmap->SetSize(m_width, m_height);
-        m_picture.SetGraphic(std::move(bitmap));
-        graphic = m_picture.Graphic();
-    }
-    auto* bitmap = dynamic_cast<TBitmap*>(graphic);
-    if (!bitmap)
-        throw EInvalidGraphicOperation("Can only modify an image if it contains a bitmap");
-    return bitmap->Canvas();
-}
-
-void TImage::PictureChanged()
-{
-    if (m_autoSize && m_picture.Width() > 0 && m_picture.Height() > 0)
-        SetBounds(m_picture.Width(), m_picture.Height());
     if (OnChange)
         OnChange();
 }

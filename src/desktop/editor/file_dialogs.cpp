@@ -1,7 +1,8 @@
 #include "desktop/editor/file_dialogs.h"
 
-#include "desktop/editor/picture_view.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/picture.h"
+#include "desktop/editor/picture_view.h"
 
 #include <QFile>
 #include <QFileInfo>

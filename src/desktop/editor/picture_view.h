@@ -6,6 +6,7 @@
 
 #include "core/imaging/bitmap.h"
 #include "core/imaging/graphic.h"
+#include "core/imaging/picture.h"
 
 #include <QImage>
 #include <QWidget>

@@ -97,6 +97,8 @@ TEST_F(VersionRecordTest, MissingOrBrokenRecordsGiveEmptyText)
     entryPastBody[kVersionRecordMarker.size() + 6 + 3] = '\x7F'; // first value runs past the body
     std::string extraCount = good;
     extraCount[kVersionRecordMarker.size() + 4] += 1; // one entry more than the body holds
+    std::string missingCount = good;
+    missingCount[kVersionRecordMarker.size() + 4] -= 1; // the last entry is left over in the body
 
     constexpr std::array<VersionRecordEntry, 1> kNoTranslation = { {
         { "\\StringFileInfo\\040904E4\\FileVersion", "1.0" },
@@ -118,6 +120,7 @@ TEST_F(VersionRecordTest, MissingOrBrokenRecordsGiveEmptyText)
         { "long body", longBody },
         { "entry past body", entryPastBody },
         { "extra count", extraCount },
+        { "missing count", missingCount },
         { "no translation", RecordBytes(kNoTranslation) },
         { "no key", RecordBytes(kNoKey) },
         { "short translation", RecordBytes(kShortTranslation) },

@@ -1,8 +1,9 @@
 #include "core/generate/slicing_pipeline.h"
 
 #include "core/base/errors.h"
-#include "core/generate/picture_formats.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/picture.h"
+#include "core/picture_formats.h"
 
 #include "support/folder_entries.h"
 #include "support/open_files.h"

@@ -1,5 +1,6 @@
 #include "core/base/errors.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/bmp_file.h"
 #include "support/imaging_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -203,7 +204,7 @@ TEST(Bitmap, FailuresLeaveTheBitmapAsItWas)
         { "Invalid pixel format", [](TBitmap& b) { b.SetPixelFormat(TPixelFormat::pfCustom); } },
         { "Scan line index out of range", [](TBitmap& b) { b.ScanLine(4); } },
         { "Scan line index out of range", [](TBitmap& b) { b.ScanLine(-1); } },
-        { "Bitmap image is not valid",
+        { kBitmapNotValidMessage,
             [](TBitmap& b) {
                 TMemoryStream stream(std::vector<uint8_t> { 'B', 'M', 0, 0 });
                 b.LoadFromStream(stream);

@@ -3,6 +3,7 @@
 
 #include "core/base/errors.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/bmp_file.h"
 
 #include <gtest/gtest.h>
 
@@ -122,6 +123,12 @@ std::vector<TReference> References()
     return result;
 }
 
+// The BMP refusal, alone or with the size and the limit added.
+bool IsBitmapRefusal(const std::string& message)
+{
+    return message.rfind(kBitmapNotValidMessage, 0) == 0;
+}
+
 // Loads a file; "" on success, else the message.
 std::string Load(const fs::path& file, TBitmap& bitmap)
 {
@@ -181,7 +188,7 @@ TEST(BmpSuite, FilesShowTheReferenceColours)
         const std::string error = Load(file, bitmap);
         if (!error.empty()) {
             EXPECT_FALSE(expectMatch) << reference.File << ": " << error;
-            EXPECT_EQ(error, "Bitmap image is not valid") << reference.File;
+            EXPECT_TRUE(IsBitmapRefusal(error)) << reference.File << ": " << error;
             continue;
         }
         const TRgbPicture ours = Pixels(bitmap);
@@ -213,7 +220,7 @@ TEST(BmpSuite, BadFilesFailCleanlyOrGiveAPicture)
     for (const auto& entry : fs::directory_iterator(kSuite / "b")) {
         TBitmap bitmap;
         const std::string error = Load(entry.path(), bitmap);
-        EXPECT_TRUE(error.empty() || error == "Bitmap image is not valid") << entry.path() << ": " << error;
+        EXPECT_TRUE(error.empty() || IsBitmapRefusal(error)) << entry.path() << ": " << error;
         ++count;
     }
     EXPECT_GT(count, 0);
@@ -240,8 +247,7 @@ TEST(BmpCorpus, EveryFileLoadsOrFailsCleanly)
                 continue;
             TBitmap bitmap;
             const std::string error = Load(entry.path(), bitmap);
-            EXPECT_TRUE(error.empty() || error == "Bitmap image is not valid")
-                << entry.path() << ": " << error;
+            EXPECT_TRUE(error.empty() || IsBitmapRefusal(error)) << entry.path() << ": " << error;
             if (error.empty() && !bitmap.Empty()) {
                 EXPECT_NO_THROW(Pixels(bitmap)) << entry.path();
             }

@@ -1,5 +1,6 @@
 #include "core/base/errors.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/bmp_file.h"
 
 #include <gtest/gtest.h>
 
@@ -391,18 +392,56 @@ TEST(BmpRead, TopDownRowsAndShortTables)
     EXPECT_EQ(Get32(file, 22), 2u); // stored bottom-up
 }
 
-TEST(BmpRead, PixelOffsetIsHonouredAndMissingRowsAreZero)
+TEST(BmpRead, PixelOffsetIsHonouredAndRowsMustBeInTheFile)
 {
     TBmpRecipe recipe;
     recipe.Width = 1;
     recipe.Height = 3;
     recipe.PixelOffset = 54 + 10;
-    recipe.Pixels = { 0, 0, 255, 0 }; // only the bottom row
+    recipe.Pixels = { 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0 }; // the top row lacks its padding
     TBitmap bitmap;
     Load(bitmap, recipe.Build());
     EXPECT_EQ(PixelAt(bitmap, 0, 2), RGB(255, 0, 0));
-    EXPECT_EQ(PixelAt(bitmap, 0, 1), clBlack);
-    EXPECT_EQ(PixelAt(bitmap, 0, 0), clBlack);
+    EXPECT_EQ(PixelAt(bitmap, 0, 1), RGB(0, 255, 0));
+    EXPECT_EQ(PixelAt(bitmap, 0, 0), RGB(0, 0, 255));
+    EXPECT_EQ(bitmap.ScanLine(0)[3], 0);
+
+    // One pixel byte short: rows that cannot be in the file are refused.
+    recipe.Pixels.pop_back();
+    TBitmap cut;
+    try {
+        Load(cut, recipe.Build());
+        FAIL();
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_STREQ(e.what(), kBitmapNotValidMessage);
+    }
+}
+
+// Largest accepted: the pixel limit itself, 8192 x 8192 (one bit each, 8 MB).
+TEST(BmpRead, ThePixelLimitIsInclusive)
+{
+    TBmpRecipe recipe;
+    recipe.Width = 8192;
+    recipe.Height = 8192;
+    recipe.Bits = 1;
+    recipe.Table = { 0x000000, 0xFFFFFF };
+    recipe.Pixels.assign(size_t(8192) * 8192 / 8, 0xFF);
+    TBitmap bitmap;
+    Load(bitmap, recipe.Build());
+    EXPECT_EQ(bitmap.Height(), 8192);
+    EXPECT_EQ(PixelAt(bitmap, 8191, 8191), clWhite);
+
+    recipe.Height = 8193;
+    recipe.Pixels.resize(size_t(8192) * 8193 / 8, 0xFF);
+    try {
+        Load(bitmap, recipe.Build());
+        FAIL();
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_STREQ(e.what(),
+            "Bitmap image is not valid: Picture too large (8192 x 8193 pixels; the limit is 67108864 "
+            "pixels)");
+    }
+    EXPECT_EQ(bitmap.Height(), 8192);
 }
 
 TEST(BmpRead, LargerColourTablesOnTrueColourBecomeThePalette)
@@ -484,6 +523,7 @@ TEST(BmpRead, BadFilesAreRefusedAndTheBitmapKept)
     struct Case {
         const char* what;
         Bytes bytes;
+        std::string message = kBitmapNotValidMessage;
     };
     std::vector<Case> cases;
     {
@@ -497,10 +537,10 @@ TEST(BmpRead, BadFilesAreRefusedAndTheBitmapKept)
         bytes.resize(30);
         cases.push_back({ "cut header", bytes });
     }
-    auto add = [&](const char* what, auto change) {
+    auto add = [&](const char* what, auto change, std::string message = kBitmapNotValidMessage) {
         TBmpRecipe recipe = valid();
         change(recipe);
-        cases.push_back({ what, recipe.Build() });
+        cases.push_back({ what, recipe.Build(), message });
     };
     add("planes", [](TBmpRecipe& r) { r.Planes = 2; });
     add("bit count 3", [](TBmpRecipe& r) { r.Bits = 3; });
@@ -508,14 +548,45 @@ TEST(BmpRead, BadFilesAreRefusedAndTheBitmapKept)
     add("width 0", [](TBmpRecipe& r) { r.Width = 0; });
     add("negative width", [](TBmpRecipe& r) { r.Width = -4; });
     add("height 0", [](TBmpRecipe& r) { r.Height = 0; });
-    add("smallest height", [](TBmpRecipe& r) { r.Height = INT32_MIN; });
-    add("too many pixels", [](TBmpRecipe& r) {
-        r.Width = 1 << 15;
-        r.Height = (1 << 13) + 1;
-    });
-    add("huge both ways", [](TBmpRecipe& r) {
-        r.Width = INT32_MAX;
-        r.Height = INT32_MAX;
+    add(
+        "smallest height", [](TBmpRecipe& r) { r.Height = INT32_MIN; }, BitmapTooLargeMessage(2, 2147483648));
+    add(
+        "too many pixels",
+        [](TBmpRecipe& r) {
+            r.Width = 1 << 15;
+            r.Height = (1 << 13) + 1;
+        },
+        BitmapTooLargeMessage(1 << 15, (1 << 13) + 1));
+    add(
+        "huge both ways",
+        [](TBmpRecipe& r) {
+            r.Width = INT32_MAX;
+            r.Height = INT32_MAX;
+        },
+        BitmapTooLargeMessage(INT32_MAX, INT32_MAX));
+    // Headers that would make the reader allocate far beyond their data.
+    add(
+        "54-byte header of 16384 x 16384",
+        [](TBmpRecipe& r) {
+            r.Width = 16384;
+            r.Height = 16384;
+            r.Pixels.clear();
+        },
+        BitmapTooLargeMessage(16384, 16384));
+    add(
+        "RLE8 of 16384 x 16384",
+        [](TBmpRecipe& r) {
+            r.Width = 16384;
+            r.Height = 16384;
+            r.Bits = 8;
+            r.Compression = 1;
+            r.Pixels.assign(1024, 0);
+        },
+        BitmapTooLargeMessage(16384, 16384));
+    add("54-byte header of 8192 x 8192", [](TBmpRecipe& r) {
+        r.Width = 8192;
+        r.Height = 8192;
+        r.Pixels.clear();
     });
     add("header size 8", [](TBmpRecipe& r) { r.HeaderSize = 8; });
     add("header size 100000", [](TBmpRecipe& r) { r.HeaderSize = 100000; });
@@ -550,7 +621,7 @@ TEST(BmpRead, BadFilesAreRefusedAndTheBitmapKept)
             Load(bitmap, c.bytes);
             ADD_FAILURE() << c.what;
         } catch (const EInvalidGraphic& e) {
-            EXPECT_STREQ(e.what(), "Bitmap image is not valid") << c.what;
+            EXPECT_EQ(e.what(), c.message) << c.what;
         }
         EXPECT_EQ(bitmap.Width(), 2) << c.what;
         EXPECT_EQ(PixelAt(bitmap, 1, 1), kCorners[3]) << c.what;
@@ -588,7 +659,7 @@ TEST(BmpRead, TruncationAndByteFlipSweep)
             }
             ++loaded;
         } catch (const EInvalidGraphic& e) {
-            ASSERT_STREQ(e.what(), "Bitmap image is not valid");
+            ASSERT_EQ(std::string(e.what()).rfind(kBitmapNotValidMessage, 0), 0u) << e.what();
             ++refused;
         }
     };

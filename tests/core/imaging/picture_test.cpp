@@ -1,6 +1,7 @@
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/picture.h"
 #include "support/imaging_fixtures.h"
 #include "support/temp_folder.h"
 

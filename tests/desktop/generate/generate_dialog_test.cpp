@@ -1,9 +1,9 @@
 #include "desktop/generate/generate_dialog.h"
 
 #include "core/base/errors.h"
-#include "desktop/generate/folder_chooser.h"
-#include "core/generate/picture_formats.h"
 #include "core/imaging/bitmap.h"
+#include "core/picture_formats.h"
+#include "desktop/generate/folder_chooser.h"
 
 #include "desktop/editor/fake_services.h"
 #include "support/folder_entries.h"

@@ -4,6 +4,7 @@
 #include "core/base/sysutils.h"
 #include "core/imaging/gif/gif_io.h"
 #include "core/imaging/gif/lzw_encoder.h"
+#include "core/imaging/picture.h"
 
 #include <algorithm>
 #include <new>

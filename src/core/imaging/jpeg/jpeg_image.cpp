@@ -2,6 +2,7 @@
 
 #include "core/base/errors.h"
 #include "core/imaging/jpeg/jpeg_codec.h"
+#include "core/imaging/picture.h"
 
 #include <algorithm>
 #include <limits>

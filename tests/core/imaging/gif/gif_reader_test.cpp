@@ -3,6 +3,7 @@
 #include "core/base/errors.h"
 #include "core/imaging/gif/gif_test_support.h"
 #include "core/imaging/gif/lzw_encoder.h"
+#include "core/imaging/picture.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>

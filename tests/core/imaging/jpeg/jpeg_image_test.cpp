@@ -3,6 +3,7 @@
 #include "core/base/errors.h"
 #include "core/imaging/jpeg/jpeg_codec.h"
 #include "core/imaging/jpeg/jpeg_image.h"
+#include "core/imaging/picture.h"
 
 #include <gtest/gtest.h>
 

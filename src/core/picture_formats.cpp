@@ -1,4 +1,4 @@
-#include "core/generate/picture_formats.h"
+#include "core/picture_formats.h"
 
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_image.h"

@@ -1,0 +1,28 @@
+#pragma once
+
+// Reading and writing BMP files; bmp_file.cpp describes the layouts. The
+// bitmap (bitmap.h) keeps its pixels in a TBitmapImage (bitmap_image.h).
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace sw {
+
+class TStream;
+struct TBitmapImage;
+
+// The one message of a refused BMP file, shared by every throw site and test.
+inline constexpr char kBitmapNotValidMessage[] = "Bitmap image is not valid";
+
+// "Bitmap image is not valid: Picture too large (W x H pixels; the limit is
+// 67108864 pixels)" for a header that asks for more than the pixel limit.
+std::string BitmapTooLargeMessage(int64_t width, int64_t height);
+
+// The store a BMP file describes; no bytes give an empty store. Bad files
+// throw EInvalidGraphic with one of the messages above.
+std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes);
+void WriteBmp(const TBitmapImage& image, TStream& stream);
+
+} // namespace sw
