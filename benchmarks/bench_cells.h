@@ -7,7 +7,7 @@
 
 #include "core/base/stream.h"
 #include "core/imaging/bitmap.h"
-#include "core/imaging/png/pixel_view.h"
+#include "core/imaging/pixel_view.h"
 #include "core/imaging/png/png_reader.h"
 
 #include <sys/resource.h>

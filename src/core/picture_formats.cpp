@@ -2,6 +2,7 @@
 
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_image.h"
+#include "core/imaging/png/png_image.h"
 
 #include <mutex>
 
@@ -13,6 +14,7 @@ void RegisterPictureFormats()
     std::call_once(once, [] {
         RegisterJpegImageFormats();
         RegisterGifImageFormat();
+        RegisterPngImageFormat();
     });
 }
 

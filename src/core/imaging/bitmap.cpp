@@ -727,6 +727,21 @@ const uint8_t* TBitmap::ScanLine(int y) const
     return m_image->Row(y);
 }
 
+TPixelView TBitmap::View24() const
+{
+    if (PixelFormat() != TPixelFormat::pf24bit)
+        throw EInvalidGraphicOperation("A pixel view needs a 24-bit bitmap");
+    TPixelView view;
+    view.Width = Width();
+    view.Height = Height();
+    view.Layout = TPixelLayout::Bgr24;
+    if (view.Width > 0 && view.Height > 0) {
+        view.Data = ScanLine(0);
+        view.Stride = view.Height > 1 ? ScanLine(1) - view.Data : RowBytes();
+    }
+    return view;
+}
+
 const std::vector<TRGBQuad>& TBitmap::ColorTable() const
 {
     return m_image->ColorTable;

@@ -6,6 +6,7 @@
 // writes lives in bmp_file.cpp, its pixel store in bitmap_image.h.
 
 #include "core/imaging/graphic.h"
+#include "core/imaging/pixel_view.h"
 
 #include <cstdint>
 #include <memory>
@@ -126,6 +127,9 @@ public:
     uint8_t* ScanLine(int y);
     // Read-only row access that never copies the store.
     const uint8_t* ScanLine(int y) const;
+    // The rows of a pf24bit bitmap as the cell writers take them; valid
+    // while the bitmap is neither changed nor destroyed.
+    TPixelView View24() const;
 
     // Colour table of a 1/4/8-bit bitmap (entries blue, green, red, 0).
     const std::vector<TRGBQuad>& ColorTable() const;

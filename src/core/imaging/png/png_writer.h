@@ -7,7 +7,7 @@
 
 #include "core/base/colors.h"
 #include "core/imaging/bitmap.h"
-#include "core/imaging/png/pixel_view.h"
+#include "core/imaging/pixel_view.h"
 
 #include <cstdint>
 #include <optional>

@@ -5,7 +5,7 @@
 // and the same pixels given to that encoder come out alike.
 
 #include "core/base/colors.h"
-#include "core/imaging/png/pixel_view.h"
+#include "core/imaging/pixel_view.h"
 
 #include <cstdint>
 #include <optional>
