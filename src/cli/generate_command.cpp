@@ -32,7 +32,7 @@ std::string ProjectFolder(const std::string& project)
 std::vector<std::string> FittingCaptions(const std::vector<TStoredLine>& stored, int extent, const char* kind,
     const char* dimension, std::FILE* warnings)
 {
-    CutLineList lines;
+    TCutLines lines;
     for (const TStoredLine& line : stored) {
         if (IsInsideGrid(line.Position, extent))
             AddCutLine(lines, line.Position, line.Checked);
