@@ -310,6 +310,13 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
     EXPECT_EQ(form.lvRows->Lines(), (TCutLines { { "30", true } }));
     EXPECT_EQ(form.windowTitle(), "Slicewright - [page.swr]");
     EXPECT_EQ(services.exclamations, 0);
+
+    // A picture stored beside the project is saved back the way it was stored.
+    test::WriteFileBytes(project, "[Settings]\r\nGraphicImage=page.bmp\r\n");
+    form.LoadProject(project);
+    EXPECT_EQ(form.PictureFileName, picture);
+    form.Save1->trigger();
+    EXPECT_EQ(test::ReadFileBytes(project), "[Settings]\r\nGraphicImage=page.bmp\r\n");
 }
 
 TEST_F(PictureViewTest, AProjectThatCannotBeReadLeavesSaveOnTheProjectShown)
