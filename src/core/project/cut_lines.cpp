@@ -23,21 +23,21 @@ int CompareCutLines(std::string_view caption1, std::string_view caption2)
     return *a < *b ? -1 : 1;
 }
 
-void SortCutLines(CutLineList& lines)
+void SortCutLines(TCutLines& lines)
 {
     std::stable_sort(lines.begin(), lines.end(), [](const TCutLineEntry& x, const TCutLineEntry& y) {
         return CompareCutLines(x.Caption, y.Caption) < 0;
     });
 }
 
-bool IsSortedByPosition(const CutLineList& lines)
+bool IsSortedByPosition(const TCutLines& lines)
 {
     return std::is_sorted(lines.begin(), lines.end(), [](const TCutLineEntry& x, const TCutLineEntry& y) {
         return CompareCutLines(x.Caption, y.Caption) < 0;
     });
 }
 
-void AddCutLine(CutLineList& lines, int32_t position, bool checked)
+void AddCutLine(TCutLines& lines, int32_t position, bool checked)
 {
     std::string caption = IntToStr(position);
     const size_t at = CutLineInsertionIndex(

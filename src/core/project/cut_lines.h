@@ -22,7 +22,7 @@ struct TCutLineEntry {
     bool operator==(const TCutLineEntry&) const = default;
 };
 
-using CutLineList = std::vector<TCutLineEntry>;
+using TCutLines = std::vector<TCutLineEntry>;
 
 // The position a caption stands for, by the project's whole-number rule;
 // empty when the caption is not a whole number.
@@ -36,8 +36,8 @@ int CompareCutLines(std::string_view caption1, std::string_view caption2);
 
 // Sorts ascending by CompareCutLines; entries with equal positions keep the
 // order in which they were added.
-void SortCutLines(CutLineList& lines);
-bool IsSortedByPosition(const CutLineList& lines);
+void SortCutLines(TCutLines& lines);
+bool IsSortedByPosition(const TCutLines& lines);
 
 // Where an entry with this caption goes in a list that is in order: after
 // every entry that does not sort after it, which is where a stable sort puts
@@ -59,7 +59,7 @@ size_t CutLineInsertionIndex(size_t count, const CaptionAt& captionAt, std::stri
 
 // Inserts an entry for position (as plain decimal text) into a list that is
 // in order, at its CutLineInsertionIndex.
-void AddCutLine(CutLineList& lines, int32_t position, bool checked);
+void AddCutLine(TCutLines& lines, int32_t position, bool checked);
 
 // A line fits the grid when 0 < position < extent, extent being the grid's
 // width for a column and its height for a row.

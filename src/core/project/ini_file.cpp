@@ -2,8 +2,8 @@
 
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
+#include "core/project/safe_save.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -82,40 +82,20 @@ std::string ReadWholeFile(const std::string& fileName)
     return text;
 }
 
-bool WriteAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// A name beside target that no other writer picks: the process id and a
-// counter make it unique within this machine, O_EXCL guards the rest.
-// The file-name part is shortened so the temporary name stays within the
-// file system's name limit whenever the target's own name does.
-std::string TemporaryName(const std::string& target, unsigned attempt)
-{
-    static std::atomic<unsigned> counter { 0 };
-    std::string base = ExtractFileName(target);
-    if (base.size() > 120)
-        base.resize(120);
-    return ExtractFilePath(target) + "." + base + "." + std::to_string(::getpid()) + "-"
-        + std::to_string(counter.fetch_add(1)) + "-" + std::to_string(attempt) + ".tmp";
-}
-
 } // namespace
 
 TIniFile::TIniFile(std::string fileName)
     : m_fileName(std::move(fileName))
 {
-    Parse(ReadWholeFile(m_fileName));
+    const std::string text = ReadWholeFile(m_fileName);
+    // Wide text would parse as nothing at all and every value would quietly
+    // take its default; the user is told instead.
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF"))
+        throw EIniFileException(
+            Format("Unable to read %s (UTF-16 text; save it as UTF-8 or 8-bit text)", m_fileName.c_str()));
+    if (text.find('\0') != std::string::npos)
+        throw EIniFileException(Format("Unable to read %s (binary data, not INI text)", m_fileName.c_str()));
+    Parse(text);
 }
 
 TIniFile TIniFile::FromText(std::string_view text, std::string fileName)
@@ -128,6 +108,10 @@ TIniFile TIniFile::FromText(std::string_view text, std::string fileName)
 
 void TIniFile::Parse(std::string_view text)
 {
+    // Editors that save UTF-8 often put a byte-order mark first, which would
+    // otherwise hide the first section.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
     Section* current = nullptr;
     while (!text.empty()) {
         const size_t end = text.find('\n');
@@ -152,7 +136,7 @@ void TIniFile::Parse(std::string_view text)
             continue;
         const auto [it, inserted] = current->KeyIndex.try_emplace(Fold(key), current->Entries.size());
         if (inserted)
-            current->Entries.push_back({ std::string(key), std::string(line.substr(equals + 1)) });
+            current->Entries.push_back({ std::string(key), std::string(Trim(line.substr(equals + 1))) });
     }
 }
 
@@ -252,53 +236,8 @@ std::string TIniFile::Text() const
 
 void TIniFile::UpdateFile(const std::function<void()>& beforeReplace) const
 {
-    if (m_fileName.empty())
+    if (!ReplaceFile(m_fileName, Text(), beforeReplace))
         FailWrite();
-    const std::string text = Text();
-
-    std::string temporary;
-    int fd = -1;
-    for (unsigned attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = TemporaryName(m_fileName, attempt);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0)
-        FailWrite();
-
-    // A file being replaced keeps its permission bits.
-    struct stat old { };
-    if (::stat(m_fileName.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        ::fchmod(fd, old.st_mode & 07777);
-
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        ::unlink(temporary.c_str());
-        FailWrite();
-    }
-
-    try {
-        if (beforeReplace)
-            beforeReplace();
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
-    }
-
-    if (::rename(temporary.c_str(), m_fileName.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        FailWrite();
-    }
-
-    // The rename itself reaches the disk with the folder's own entry list.
-    const std::string folder = ExtractFilePath(m_fileName);
-    const int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
 }
 
 } // namespace sw

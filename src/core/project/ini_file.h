@@ -4,9 +4,10 @@
 // values. Section and key names match without regard to ASCII case; the
 // first of duplicate keys wins (a section named twice is read as one).
 // Blank lines, lines starting with ';' and lines with neither brackets nor
-// '=' are ignored. Names lose surrounding blanks and tabs; values are kept
-// byte for byte (only the line end is removed), so what is written reads
-// back unchanged. Lines end in CR LF when written; CR LF and LF are read.
+// '=' are ignored. Names and values lose surrounding blanks and tabs, as
+// the files' home platform reads them; values are otherwise kept byte for
+// byte. A UTF-8 byte-order mark at the start is skipped. Lines end in CR LF
+// when written; CR LF and LF are read.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,8 +26,9 @@ constexpr size_t kMaxIniFileSize = size_t(4) << 20;
 class TIniFile {
 public:
     // Reads fileName when it exists (a missing file is an empty INI file).
-    // A file larger than kMaxIniFileSize, or one that cannot be read, fails
-    // with EIniFileException naming the file.
+    // A file larger than kMaxIniFileSize, one that cannot be read, and one
+    // that is UTF-16 or holds zero bytes fail with EIniFileException naming
+    // the file.
     explicit TIniFile(std::string fileName);
 
     // An INI file parsed from text, bound to fileName for UpdateFile.

@@ -1,9 +1,9 @@
 #include "core/project/project_file.h"
 
+#include "core/base/errors.h"
 #include "core/base/sysutils.h"
 #include "core/project/ini_file.h"
-
-#include <unistd.h>
+#include "core/project/safe_save.h"
 
 namespace sw {
 
@@ -37,21 +37,19 @@ std::vector<TStoredLine> ReadList(const TIniFile& ini, const char* section)
     return lines;
 }
 
-// The old file keeps its name until the new one replaces it: a hard link
-// makes the backup, so the project file never goes missing. Where links are
-// not supported the old file is moved instead.
+// The old file stays under its name until the new one replaces it, and the
+// older backup stays until its successor is complete: a failure anywhere
+// leaves a project file and a backup.
 void MakeBackup(const std::string& fileName)
 {
     if (!FileExists(fileName))
         return;
     const std::string backup = BackupFileName(fileName);
     // A project that is itself named ".bak" has no other name to go to.
-    if (backup == fileName)
+    if (backup == fileName || ResolveSymbolicLinks(fileName) == backup)
         return;
-    if (FileExists(backup))
-        DeleteFile(backup);
-    if (::link(fileName.c_str(), backup.c_str()) != 0)
-        RenameFile(fileName, backup);
+    if (!ReplaceWithCopy(fileName, backup))
+        throw EIniFileException(Format("Unable to write to %s", fileName.c_str()));
 }
 
 } // namespace
@@ -68,10 +66,17 @@ std::string BackupFileName(std::string_view projectFileName)
     return ChangeFileExt(projectFileName, ".bak");
 }
 
+std::string PicturePathToStore(std::string_view projectFileName, const TProjectData& project)
+{
+    if (PicturePathOfProject(projectFileName, project.StoredPictureFileName) == project.PictureFileName)
+        return project.StoredPictureFileName;
+    return project.PictureFileName;
+}
+
 TIniFile ProjectIni(const std::string& fileName, const TProjectData& project)
 {
     TIniFile ini = TIniFile::FromText("", fileName);
-    ini.WriteString(kSettingsSection, kPictureKey, project.PictureFileName);
+    ini.WriteString(kSettingsSection, kPictureKey, PicturePathToStore(fileName, project));
     WriteList(ini, kColumnsSection, project.Columns);
     WriteList(ini, kRowsSection, project.Rows);
     return ini;

@@ -24,6 +24,11 @@ struct TProjectData {
     std::string PictureFileName;
     std::vector<TCutLineEntry> Columns;
     std::vector<TCutLineEntry> Rows;
+    // The picture's path as the project file held it when it was opened. It
+    // is written in place of PictureFileName while it still names the same
+    // picture from where the file is saved, so a path stored relative to the
+    // project stays relative.
+    std::string StoredPictureFileName {};
 };
 
 // One stored line as read back, in file order, before any bounds test.
@@ -51,11 +56,16 @@ std::string PicturePathOfProject(std::string_view projectFileName, std::string_v
 // The project as an INI file bound to fileName (nothing is written).
 TIniFile ProjectIni(const std::string& fileName, const TProjectData& project);
 
-// Saves the project. The complete file is built first; an existing file
-// then becomes the ".bak" (an older backup is deleted; a failure of this
-// step does not stop the save) and the new file replaces the project file
-// atomically. "Unable to write to %s" when the file cannot be written, with
-// the project file as it was and no temporary file left behind.
+// The picture path a save writes: the stored text while it names the
+// picture PictureFileName names, PictureFileName otherwise.
+std::string PicturePathToStore(std::string_view projectFileName, const TProjectData& project);
+
+// Saves the project. The complete file is built first; a regular copy of an
+// existing file then replaces the ".bak", and the new file replaces the
+// project file atomically. A project name that is a symbolic link is saved
+// through: the file it points to is replaced, the link stays. "Unable to
+// write to %s" when either step fails, with the project file as it was, the
+// older backup or the new copy as the ".bak", and no temporary file left.
 void WriteProjectFile(const std::string& fileName, const TProjectData& project);
 
 // Reads the picture path (defaultPictureFileName when the key is missing,

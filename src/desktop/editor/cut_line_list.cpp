@@ -106,9 +106,9 @@ void TCutLineList::RemoveLines(bool all)
     }
 }
 
-CutLineList TCutLineList::Lines() const
+TCutLines TCutLineList::Lines() const
 {
-    CutLineList lines;
+    TCutLines lines;
     lines.reserve(static_cast<size_t>(topLevelItemCount()));
     for (int i = 0; i < topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = topLevelItem(i);

@@ -26,7 +26,7 @@ public:
     void AddLine(int32_t position, bool checked);
     // Removes every entry, or only the unchecked ones; the others keep their order.
     void RemoveLines(bool all);
-    CutLineList Lines() const;
+    TCutLines Lines() const;
     int Extent() const { return m_extent(); }
 
 signals:

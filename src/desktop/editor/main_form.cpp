@@ -395,6 +395,7 @@ void TMainForm::SaveProject(std::string fileName)
     project.PictureFileName = PictureFileName;
     project.Columns = lvColumns->Lines();
     project.Rows = lvRows->Lines();
+    project.StoredPictureFileName = m_storedPictureFileName;
     WriteProjectFile(fileName, project);
     ShowProjectCaption();
 }
@@ -408,6 +409,7 @@ void TMainForm::LoadProject(std::string fileName)
     New1Click();
     ProjectFileName = fileName;
     PictureFileName = PicturePathOfProject(fileName, project.PictureFileName);
+    m_storedPictureFileName = project.PictureFileName;
     try {
         LoadPicture(PictureFileName);
     } catch (const std::exception&) {

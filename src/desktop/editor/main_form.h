@@ -166,6 +166,9 @@ private:
     TGridCanvas m_gridCanvas;
     // The file the open dialog returned last.
     std::string m_openDialogFileName;
+    // The picture path as the open project stores it, written back unchanged
+    // while the picture stays the same.
+    std::string m_storedPictureFileName;
     QFileDialog* m_openDialog = nullptr;
     QFileDialog* m_saveDialog = nullptr;
     TOpenPictureDialog* m_openImageDlg = nullptr;

@@ -7,7 +7,7 @@
 namespace sw {
 namespace {
 
-std::vector<std::string> Captions(const CutLineList& lines)
+std::vector<std::string> Captions(const TCutLines& lines)
 {
     std::vector<std::string> captions;
     for (const TCutLineEntry& line : lines)
@@ -38,7 +38,7 @@ TEST(CutLinesTest, ComparesPositionsAsNumbers)
 
 TEST(CutLinesTest, AddingKeepsNumericOrderAndDuplicatesInOrderOfAddition)
 {
-    CutLineList lines;
+    TCutLines lines;
     AddCutLine(lines, 100, true);
     AddCutLine(lines, 20, false);
     AddCutLine(lines, 5, true);
@@ -46,7 +46,7 @@ TEST(CutLinesTest, AddingKeepsNumericOrderAndDuplicatesInOrderOfAddition)
 
     AddCutLine(lines, 20, true);
     AddCutLine(lines, 20, false);
-    const CutLineList expected = {
+    const TCutLines expected = {
         { "5", true },
         { "20", false },
         { "20", true },
@@ -59,9 +59,9 @@ TEST(CutLinesTest, AddingKeepsNumericOrderAndDuplicatesInOrderOfAddition)
 
 TEST(CutLinesTest, SortIsStableForEqualPositionsWrittenDifferently)
 {
-    CutLineList lines = { { "31", true }, { "9", false }, { "0x1F", false }, { "$1F", true } };
+    TCutLines lines = { { "31", true }, { "9", false }, { "0x1F", false }, { "$1F", true } };
     SortCutLines(lines);
-    const CutLineList expected = { { "9", false }, { "31", true }, { "0x1F", false }, { "$1F", true } };
+    const TCutLines expected = { { "9", false }, { "31", true }, { "0x1F", false }, { "$1F", true } };
     EXPECT_EQ(lines, expected);
 }
 

@@ -21,7 +21,7 @@ TEST(IniFile, ReadsByTheLineRules)
 {
     const TIniFile ini = TIniFile::FromText("Orphan=before any section\n"
                                             "[Settings]\r\n"
-                                            "GraphicImage= spaced path \r\n"
+                                            "GraphicImage= spaced path \t\r\n"
                                             "\r\n"
                                             "   \n"
                                             "; Comment=ignored\n"
@@ -43,7 +43,7 @@ TEST(IniFile, ReadsByTheLineRules)
         const char* expected;
     };
     const Case cases[] = {
-        { "settings", "graphicimage", " spaced path " },
+        { "settings", "graphicimage", "spaced path" },
         { "Settings", "Padded Key", "value" },
         { "Settings", "Empty", "" },
         { "Settings", "Dup", "first" },
@@ -125,6 +125,31 @@ TEST(IniFile, MissingFileIsEmptyAndOversizedFileIsRefused)
         FAIL() << "an oversized file was read";
     } catch (const EIniFileException& e) {
         EXPECT_NE(std::string(e.what()).find(big), std::string::npos) << e.what();
+    }
+}
+
+TEST(IniFile, SkipsAUtf8MarkAndRefusesWideOrBinaryText)
+{
+    TempFolder folder;
+    const std::string name = folder / "p.swr";
+    WriteFileBytes(name, "\xEF\xBB\xBF[Settings]\r\nGraphicImage=page.jpg\r\n");
+    EXPECT_EQ(TIniFile(name).ReadString("Settings", "GraphicImage", "<default>"), "page.jpg");
+
+    const std::pair<std::string, const char*> refused[] = {
+        { std::string("\xFF\xFE[\0S\0]\0", 8), "UTF-16" },
+        { std::string("\xFE\xFF\0[\0S\0]", 8), "UTF-16" },
+        { std::string("[S]\nK=v\0w\n", 11), "binary" },
+    };
+    for (const auto& [bytes, reason] : refused) {
+        WriteFileBytes(name, bytes);
+        try {
+            TIniFile ini(name);
+            FAIL() << reason << " text was read";
+        } catch (const EIniFileException& e) {
+            const std::string message = e.what();
+            EXPECT_NE(message.find(name), std::string::npos) << message;
+            EXPECT_NE(message.find(reason), std::string::npos) << message;
+        }
     }
 }
 

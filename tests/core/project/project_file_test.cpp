@@ -1,15 +1,17 @@
 #include "core/base/errors.h"
 #include "core/project/ini_file.h"
 #include "core/project/project_file.h"
+#include "core/project/safe_save.h"
 
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <tuple>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace sw {
@@ -80,6 +82,8 @@ TEST(ProjectFile, ReadsEachListUpToTheFirstNegativeOrMissingPosition)
         { "file order kept, zero kept", "Position1=300\nPosition2=0\nPosition3=100",
             { { 300, true }, { 0, true }, { 100, true } } },
         { "keys in any case and order", "checked1=0\nPOSITION1=5", { { 5, false } } },
+        { "blanks around values", "Position1=10 \nChecked1=0 \nPosition2=\t20\t\nChecked2= 0",
+            { { 10, false }, { 20, false } } },
     };
     for (const auto& c : cases) {
         const TIniFile ini
@@ -159,11 +163,133 @@ TEST(ProjectFile, FailedBackupLeavesNoStaleKeys)
     fs::create_directory(folder / "page.bak");
     WriteFileBytes(folder / "page.bak/keep", "x");
 
+    // Without a backup the save does not go ahead: the old project stays whole.
     const TProjectData shorter { "p.bmp", { { "5", true } }, {} };
-    WriteProjectFile(fileName, shorter);
-    const TLoadedProject loaded = ReadProjectFile(fileName, "");
-    EXPECT_EQ(loaded.Columns, (std::vector<TStoredLine> { { 5, true } }));
-    EXPECT_TRUE(loaded.Rows.empty());
+    EXPECT_THROW(WriteProjectFile(fileName, shorter), EIniFileException);
+    EXPECT_EQ(ReadFileBytes(fileName), kExampleFile);
+    EXPECT_EQ(ReadFileBytes(folder / "page.bak/keep"), "x");
+    EXPECT_EQ(folder.EntryCount(), 2u);
+}
+
+// Hard links that are not there and a rename that fails at one name, as on
+// file systems without links or with a name held by another program.
+int NoLink(const char*, const char*)
+{
+    errno = EPERM;
+    return -1;
+}
+
+std::string g_failingRenameTarget;
+
+int RenameFailingAt(const char* from, const char* to)
+{
+    if (g_failingRenameTarget == to) {
+        errno = EACCES;
+        return -1;
+    }
+    return ::rename(from, to);
+}
+
+class FileSystemCallsOverride {
+public:
+    FileSystemCallsOverride(const std::string& failingRenameTarget)
+        : m_saved(FileSystemCalls())
+    {
+        g_failingRenameTarget = failingRenameTarget;
+        FileSystemCalls() = { NoLink, RenameFailingAt };
+    }
+    ~FileSystemCallsOverride() { FileSystemCalls() = m_saved; }
+    FileSystemCallsOverride(const FileSystemCallsOverride&) = delete;
+    FileSystemCallsOverride& operator=(const FileSystemCallsOverride&) = delete;
+
+private:
+    TFileSystemCalls m_saved;
+};
+
+TEST(ProjectFile, WithoutHardLinksEveryFailureKeepsTheProjectAndIsReported)
+{
+    struct Case {
+        const char* failingRename;
+        const char* projectAfter;
+        const char* backupAfter;
+    };
+    const std::string older = "[Settings]\r\nGraphicImage=older.bmp\r\n";
+    const std::string newer = ProjectIni("page.swr", TProjectData { "newer.bmp", {}, {} }).Text();
+    const Case cases[] = {
+        { "", newer.c_str(), kExampleFile },
+        { "page.swr", kExampleFile, kExampleFile },
+        { "page.bak", kExampleFile, older.c_str() },
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        const std::string fileName = folder / "page.swr";
+        WriteFileBytes(fileName, kExampleFile);
+        WriteFileBytes(folder / "page.bak", older);
+        fs::permissions(fileName, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        {
+            const FileSystemCallsOverride calls(*c.failingRename ? folder / c.failingRename : "");
+            try {
+                WriteProjectFile(fileName, TProjectData { "newer.bmp", {}, {} });
+                EXPECT_FALSE(*c.failingRename) << c.failingRename << ": failure not reported";
+            } catch (const EIniFileException& e) {
+                EXPECT_EQ(e.what(), "Unable to write to " + fileName) << c.failingRename;
+            }
+        }
+        EXPECT_EQ(ReadFileBytes(fileName), c.projectAfter) << c.failingRename;
+        EXPECT_EQ(ReadFileBytes(folder / "page.bak"), c.backupAfter) << c.failingRename;
+        // A fresh copy keeps the project's permissions; no temporary file is left.
+        if (std::string(c.backupAfter) == kExampleFile) {
+            EXPECT_EQ(fs::status(folder / "page.bak").permissions(), fs::status(fileName).permissions())
+                << c.failingRename;
+        }
+        EXPECT_EQ(folder.EntryCount(), 2u) << c.failingRename;
+    }
+}
+
+TEST(ProjectFile, SavesThroughASymbolicLink)
+{
+    TempFolder folder;
+    fs::create_directory(folder / "real");
+    const std::string target = folder / "real/page.swr";
+    const std::string link = folder / "page.swr";
+    WriteFileBytes(target, kExampleFile);
+    fs::create_symlink("real/page.swr", link);
+    // An earlier save may have left the backup as a link to the project.
+    fs::create_symlink("real/page.swr", folder / "page.bak");
+
+    const TProjectData second { "second.bmp", {}, {} };
+    WriteProjectFile(link, second);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFileBytes(target), ProjectIni(link, second).Text());
+    EXPECT_FALSE(fs::is_symlink(folder / "page.bak"));
+    EXPECT_EQ(ReadFileBytes(folder / "page.bak"), kExampleFile);
+    EXPECT_EQ(folder.EntryCount(), 3u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / "real"), {}), 1);
+}
+
+TEST(ProjectFile, PicturePathIsWrittenAsStoredWhileItNamesTheSamePicture)
+{
+    struct Case {
+        const char* projectFileName;
+        const char* picture;
+        const char* stored;
+        const char* written;
+    };
+    const Case cases[] = {
+        { "/web/page.swr", "/web/art/page.jpg", "art/page.jpg", "art/page.jpg" },
+        { "/web/page.swr", "/web/page.jpg", "/web/page.jpg", "/web/page.jpg" },
+        { "/other/page.swr", "/web/art/page.jpg", "art/page.jpg", "/web/art/page.jpg" },
+        { "/web/page.swr", "/web/new.jpg", "art/page.jpg", "/web/new.jpg" },
+        { "/web/page.swr", "/web/new.jpg", "", "/web/new.jpg" },
+        { "/web/page.swr", "", "", "" },
+    };
+    for (const Case& c : cases) {
+        TProjectData project { c.picture, {}, {} };
+        project.StoredPictureFileName = c.stored;
+        EXPECT_EQ(ProjectIni(c.projectFileName, project).ReadString("Settings", "GraphicImage", "<none>"),
+            c.written)
+            << c.projectFileName << " " << c.picture << " " << c.stored;
+    }
 }
 
 TEST(ProjectFile, UnwritableFolderKeepsTheOldProject)

@@ -20,9 +20,9 @@ void PrintTo(const TCutLineEntry& line, std::ostream* out)
 
 namespace {
 
-CutLineList Entries(std::initializer_list<std::pair<const char*, bool>> entries)
+TCutLines Entries(std::initializer_list<std::pair<const char*, bool>> entries)
 {
-    CutLineList lines;
+    TCutLines lines;
     for (const auto& [caption, checked] : entries)
         lines.push_back(TCutLineEntry { caption, checked });
     return lines;
@@ -186,8 +186,8 @@ TEST_F(MainFormTest, ClearCommandsAskFirstAndRemoveWhatTheySay)
         void (TMainForm::*command)();
         const char* question;
         bool answer;
-        CutLineList columns;
-        CutLineList rows;
+        TCutLines columns;
+        TCutLines rows;
     };
     const Case cases[] = {
         { &TMainForm::Clear1Click, "Remove all items?", false, Entries({ { "7", true }, { "30", false } }),

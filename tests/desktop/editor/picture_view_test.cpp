@@ -306,10 +306,17 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
     EXPECT_EQ(form.ProjectFileName, project);
     EXPECT_EQ(form.PictureFileName, picture);
     EXPECT_EQ(form.imgInterface->Shown().pixel(3, 2), qRgb(1, 2, 3));
-    EXPECT_EQ(form.lvColumns->Lines(), (CutLineList { { "12", false }, { "40", true } }));
-    EXPECT_EQ(form.lvRows->Lines(), (CutLineList { { "30", true } }));
+    EXPECT_EQ(form.lvColumns->Lines(), (TCutLines { { "12", false }, { "40", true } }));
+    EXPECT_EQ(form.lvRows->Lines(), (TCutLines { { "30", true } }));
     EXPECT_EQ(form.windowTitle(), "Slicewright - [page.swr]");
     EXPECT_EQ(services.exclamations, 0);
+
+    // A picture stored beside the project is saved back the way it was stored.
+    test::WriteFileBytes(project, "[Settings]\r\nGraphicImage=page.bmp\r\n");
+    form.LoadProject(project);
+    EXPECT_EQ(form.PictureFileName, picture);
+    form.Save1->trigger();
+    EXPECT_EQ(test::ReadFileBytes(project), "[Settings]\r\nGraphicImage=page.bmp\r\n");
 }
 
 TEST_F(PictureViewTest, AProjectThatCannotBeReadLeavesSaveOnTheProjectShown)
@@ -343,8 +350,8 @@ TEST_F(PictureViewTest, LoadingRefusesLinesThatDoNotFitWithOneBeepEach)
     EXPECT_FALSE(form.imgInterface->HasPicture());
     EXPECT_EQ(form.pbGrid->size(), QSize(64, 48));
     EXPECT_EQ(form.PictureFileName, folder / "gone.bmp");
-    EXPECT_EQ(form.lvColumns->Lines(), (CutLineList { { "63", false } }));
-    EXPECT_EQ(form.lvRows->Lines(), (CutLineList { { "16", true } }));
+    EXPECT_EQ(form.lvColumns->Lines(), (TCutLines { { "63", false } }));
+    EXPECT_EQ(form.lvRows->Lines(), (TCutLines { { "16", true } }));
     EXPECT_EQ(services.exclamations, 3); // 500, 64 and row 0
     EXPECT_EQ(form.windowTitle(), "Slicewright - [big.swr]");
 }
