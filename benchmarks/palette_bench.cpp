@@ -128,7 +128,8 @@ TPixels Converted(const fs::path& file, const fs::path& work)
 {
     const fs::path png = work / (file.stem().string() + ".source.png");
     double unused = 0;
-    if (Run({ "convert", file.string(), "-alpha", "off", "-depth", "8", "-type", "TrueColor", png.string() }, unused)
+    if (Run({ "convert", file.string(), "-alpha", "off", "-depth", "8", "-type", "TrueColor", png.string() },
+            unused)
         != 0)
         throw std::runtime_error("ImageMagick could not convert " + file.string());
     return ReadPng(png);
@@ -141,7 +142,8 @@ TPixels FromBitmap(const TBitmap& bitmap)
     pixels.Height = bitmap.Height();
     pixels.Bgr.resize(size_t(pixels.Width) * size_t(pixels.Height) * 3);
     for (int y = 0; y < pixels.Height; ++y)
-        std::copy_n(bitmap.ScanLine(y), size_t(pixels.Width) * 3, &pixels.Bgr[size_t(y) * size_t(pixels.Width) * 3]);
+        std::copy_n(
+            bitmap.ScanLine(y), size_t(pixels.Width) * 3, &pixels.Bgr[size_t(y) * size_t(pixels.Width) * 3]);
     return pixels;
 }
 
@@ -208,9 +210,9 @@ TPixels MockUp(const fs::path& work)
         const TPixels photo = Converted(photoFile, work);
         for (int y = 0; y < 560; ++y)
             for (int x = 0; x < 640; ++x) {
-                const uint8_t* p
-                    = &photo.Bgr[(size_t(y * photo.Height / 560) * size_t(photo.Width) + size_t(x * photo.Width / 640))
-                        * 3];
+                const uint8_t* p = &photo.Bgr[(size_t(y * photo.Height / 560) * size_t(photo.Width)
+                                                  + size_t(x * photo.Width / 640))
+                    * 3];
                 blend(320 + x, 180 + y, p[2], p[1], p[0], 1);
             }
     }
@@ -226,11 +228,15 @@ struct TDesign {
 const std::vector<TDesign>& Designs()
 {
     static const std::vector<TDesign> designs = {
-        { "sample", [](const fs::path& work) { return Converted(kSource / "data/sample/design.bmp", work); } },
-        { "harvesters", [](const fs::path& work) { return Converted(kCorpus / "wuffs/harvesters.jpeg", work); } },
-        { "hibiscus", [](const fs::path& work) { return Converted(kCorpus / "wuffs/hibiscus.regular.jpeg", work); } },
+        { "sample",
+            [](const fs::path& work) { return Converted(kSource / "data/sample/design.bmp", work); } },
+        { "harvesters",
+            [](const fs::path& work) { return Converted(kCorpus / "wuffs/harvesters.jpeg", work); } },
+        { "hibiscus",
+            [](const fs::path& work) { return Converted(kCorpus / "wuffs/hibiscus.regular.jpeg", work); } },
         { "mockup", MockUp },
-        { "photo12mp", [](const fs::path&) { return FromBitmap(bench::Picture(bench::TPictureKind::Photo)); } },
+        { "photo12mp",
+            [](const fs::path&) { return FromBitmap(bench::Picture(bench::TPictureKind::Photo)); } },
         { "flat12mp", [](const fs::path&) { return FromBitmap(bench::Picture(bench::TPictureKind::Flat)); } },
     };
     return designs;
@@ -272,7 +278,8 @@ void Ours(benchmark::State& state, const TPrepared* design, int colors)
         palette = MakePalette(pixels.View(), colors);
         MapToPalette(pixels.View(), palette, TDither::None, indices.data(), pixels.Width);
         cpu += CpuSeconds() - cpuStart;
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     const double psnr = Psnr(pixels, [&](size_t i, uint8_t* bgr) {
         const TPaletteColor& c = palette.Colors[indices[i]];
@@ -291,14 +298,16 @@ void Pngquant(benchmark::State& state, const TPrepared* design, int colors)
         const int status = Run({ "pngquant", "--nofs", "--speed", "3", "--force", "--output", output.string(),
                                    std::to_string(colors), "--", design->Png.string() },
             cpu);
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         if (status != 0) {
             state.SkipWithError("pngquant failed (is it installed?)");
             return;
         }
     }
     const TPixels result = ReadPng(output);
-    const double psnr = Psnr(design->Pixels, [&](size_t i, uint8_t* bgr) { std::copy_n(&result.Bgr[i * 3], 3, bgr); });
+    const double psnr
+        = Psnr(design->Pixels, [&](size_t i, uint8_t* bgr) { std::copy_n(&result.Bgr[i * 3], 3, bgr); });
     SetFigures(state, cpu, psnr);
 }
 
@@ -328,8 +337,8 @@ public:
     void Finalize() override
     {
         ConsoleReporter::Finalize();
-        std::printf("\n%-24s %8s %8s %7s | %9s %9s %6s | %9s %9s %6s\n", "design/colours", "PSNR us", "pngquant",
-            "diff", "wall us", "pngquant", "ratio", "CPU us", "pngquant", "ratio");
+        std::printf("\n%-24s %8s %8s %7s | %9s %9s %6s | %9s %9s %6s\n", "design/colours", "PSNR us",
+            "pngquant", "diff", "wall us", "pngquant", "ratio", "CPU us", "pngquant", "ratio");
         for (const std::string& name : m_order) {
             const TFigures& ours = m_figures[name];
             const size_t at = name.find("/ours");
@@ -343,7 +352,8 @@ public:
             const TFigures& theirs = peer->second;
             std::printf("%-24s %8.2f %8.2f %+7.2f | %9.1f %9.1f %5.2fx | %9.1f %9.1f %5.2fx\n",
                 name.substr(8, at - 8).c_str(), ours.Psnr, theirs.Psnr, ours.Psnr - theirs.Psnr, ours.WallMs,
-                theirs.WallMs, ours.WallMs / theirs.WallMs, ours.CpuMs, theirs.CpuMs, ours.CpuMs / theirs.CpuMs);
+                theirs.WallMs, ours.WallMs / theirs.WallMs, ours.CpuMs, theirs.CpuMs,
+                ours.CpuMs / theirs.CpuMs);
         }
         std::printf("(times in ms; ratio = ours / pngquant)\n");
         std::fflush(stdout);

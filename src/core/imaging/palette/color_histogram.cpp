@@ -10,97 +10,135 @@ namespace sw::palette {
 namespace {
 
 constexpr uint32_t kEmptyKey = 0xFFFFFFFF;
-// Boxes keep 6 bits per channel: 2^18 of them at most.
+// Boxes keep 6 bits per channel: 2^18 of them.
 constexpr int kBoxBits = 6;
-constexpr int64_t kMaxBoxes = int64_t(1) << (3 * kBoxBits);
+constexpr size_t kBoxCount = size_t(1) << (3 * kBoxBits);
 
-struct TSlot {
-    uint32_t Key = kEmptyKey;
-    uint32_t Count = 0;
-    // Sums of the channel bits below the box (2 bits each), so a box's exact
-    // mean survives. Both fit 32 bits under the pixel limit of 2^26.
-    uint32_t LowRed = 0;
-    uint32_t LowGreen = 0;
-    uint32_t LowBlue = 0;
-};
-
-constexpr uint32_t Pack(uint32_t red, uint32_t green, uint32_t blue) { return (red << 16) | (green << 8) | blue; }
+constexpr uint32_t Pack(uint32_t red, uint32_t green, uint32_t blue)
+{
+    return (red << 16) | (green << 8) | blue;
+}
 
 constexpr uint32_t BoxKey(uint32_t packed)
 {
     return ((packed >> 18) << 12) | (((packed >> 10) & 0x3F) << 6) | ((packed >> 2) & 0x3F);
 }
 
-// Open addressing with linear probing; the table holds twice the entries it
-// can ever get (no more than the pixels, no more than the boxes), so probes
-// stay short and it never grows.
+// Counts colours exactly in a hash table (open addressing, linear probing)
+// sized for twice the colours it may hold, until there are too many; then in
+// an array of every box, indexed by the box's bits, so that the similar
+// colours of neighbouring pixels land near each other in memory. The array
+// is made only for pictures of more pixels than it has boxes.
 class TColorTable {
 public:
     explicit TColorTable(int64_t pixelCount)
     {
-        const int64_t most = std::min(pixelCount, kMaxBoxes);
+        const int64_t most = std::min<int64_t>(pixelCount, kExactHistogramLimit + 1);
         m_bits = 4;
         while ((int64_t(1) << m_bits) < 2 * most)
             ++m_bits;
-        m_slots.resize(size_t(1) << m_bits);
+        m_colors.resize(size_t(1) << m_bits);
     }
 
-    bool Exact() const { return m_exact; }
-    const std::vector<TSlot>& Slots() const { return m_slots; }
+    bool Exact() const { return m_boxes.empty(); }
 
-    // The slot counting this colour, added when new.
-    TSlot& Find(uint32_t packed)
+    void Add(uint32_t packed, uint32_t count)
     {
-        TSlot& slot = Probe(m_exact ? packed : BoxKey(packed));
-        if (slot.Key != kEmptyKey)
-            return slot;
-        if (m_exact && m_used == kExactHistogramLimit) {
-            ToBoxes();
-            return Find(packed);
+        if (Exact()) {
+            TColorSlot& slot = Probe(packed);
+            if (slot.Key == kEmptyKey) {
+                if (m_used == kExactHistogramLimit) {
+                    ToBoxes();
+                    Add(packed, count);
+                    return;
+                }
+                slot.Key = packed;
+                ++m_used;
+            }
+            slot.Count += count;
+            return;
         }
-        slot.Key = m_exact ? packed : BoxKey(packed);
-        ++m_used;
-        return slot;
+        // Sums of the channel bits below the box (2 bits each) keep the box's
+        // mean exact. Under the pixel limit of 2^26 they fit 32 bits.
+        TBox& box = m_boxes[BoxKey(packed)];
+        box.Count += count;
+        box.LowRed += ((packed >> 16) & 3) * count;
+        box.LowGreen += ((packed >> 8) & 3) * count;
+        box.LowBlue += (packed & 3) * count;
     }
 
-    void Add(TSlot& slot, uint32_t packed, uint32_t count) const
+    std::vector<TColorPoint> Points() const
     {
-        slot.Count += count;
-        if (!m_exact) {
-            slot.LowRed += ((packed >> 16) & 3) * count;
-            slot.LowGreen += ((packed >> 8) & 3) * count;
-            slot.LowBlue += (packed & 3) * count;
+        std::vector<TColorPoint> points;
+        if (Exact()) {
+            for (const TColorSlot& slot : m_colors) {
+                if (slot.Key == kEmptyKey)
+                    continue;
+                TColorPoint point;
+                point.Count = slot.Count;
+                point.Red = uint8_t(slot.Key >> 16);
+                point.Green = uint8_t(slot.Key >> 8);
+                point.Blue = uint8_t(slot.Key);
+                point.SumRed = uint64_t(point.Red) * slot.Count;
+                point.SumGreen = uint64_t(point.Green) * slot.Count;
+                point.SumBlue = uint64_t(point.Blue) * slot.Count;
+                points.push_back(point);
+            }
+            return points;
         }
+        for (uint32_t key = 0; key < kBoxCount; ++key) {
+            const TBox& box = m_boxes[key];
+            if (box.Count == 0)
+                continue;
+            TColorPoint point;
+            point.Count = box.Count;
+            point.SumRed = uint64_t((key >> 12) << 2) * box.Count + box.LowRed;
+            point.SumGreen = uint64_t(((key >> 6) & 0x3F) << 2) * box.Count + box.LowGreen;
+            point.SumBlue = uint64_t((key & 0x3F) << 2) * box.Count + box.LowBlue;
+            const uint64_t half = box.Count / 2;
+            point.Red = uint8_t((point.SumRed + half) / box.Count);
+            point.Green = uint8_t((point.SumGreen + half) / box.Count);
+            point.Blue = uint8_t((point.SumBlue + half) / box.Count);
+            points.push_back(point);
+        }
+        return points;
     }
 
 private:
-    TSlot& Probe(uint32_t key)
+    struct TColorSlot {
+        uint32_t Key = kEmptyKey;
+        uint32_t Count = 0;
+    };
+    struct TBox {
+        uint32_t Count = 0;
+        uint32_t LowRed = 0;
+        uint32_t LowGreen = 0;
+        uint32_t LowBlue = 0;
+    };
+
+    TColorSlot& Probe(uint32_t key)
     {
-        const size_t mask = m_slots.size() - 1;
+        const size_t mask = m_colors.size() - 1;
         size_t at = (key * 2654435761u) >> (32 - m_bits);
-        while (m_slots[at].Key != key && m_slots[at].Key != kEmptyKey)
+        while (m_colors[at].Key != key && m_colors[at].Key != kEmptyKey)
             at = (at + 1) & mask;
-        return m_slots[at];
+        return m_colors[at];
     }
 
     void ToBoxes()
     {
-        std::vector<TSlot> colors;
-        colors.reserve(size_t(m_used));
-        for (const TSlot& slot : m_slots)
+        m_boxes.resize(kBoxCount);
+        const std::vector<TColorSlot> colors = std::move(m_colors);
+        m_colors.clear();
+        for (const TColorSlot& slot : colors)
             if (slot.Key != kEmptyKey)
-                colors.push_back(slot);
-        std::fill(m_slots.begin(), m_slots.end(), TSlot {});
-        m_exact = false;
-        m_used = 0;
-        for (const TSlot& color : colors)
-            Add(Find(color.Key), color.Key, color.Count);
+                Add(slot.Key, slot.Count);
     }
 
-    std::vector<TSlot> m_slots;
+    std::vector<TColorSlot> m_colors;
+    std::vector<TBox> m_boxes;
     int m_bits = 0;
     int64_t m_used = 0;
-    bool m_exact = true;
 };
 
 } // namespace
@@ -108,7 +146,8 @@ private:
 void CheckPixelView(const TPixelView& view)
 {
     if (view.Width < 0 || view.Height < 0)
-        throw EInvalidGraphicOperation(Format("Invalid picture size (%d x %d pixels)", view.Width, view.Height));
+        throw EInvalidGraphicOperation(
+            Format("Invalid picture size (%d x %d pixels)", view.Width, view.Height));
     if (ExceedsPixelLimit(view.Width, view.Height))
         throw EInvalidGraphicOperation(PictureTooLargeMessage(view.Width, view.Height));
     if (view.Width == 0 || view.Height == 0)
@@ -144,7 +183,7 @@ TColorHistogram::TColorHistogram(const TPixelView& view, std::optional<TPaletteC
                 if (runColor == transparentKey)
                     transparentCount += runLength;
                 else
-                    table.Add(table.Find(runColor), runColor, runLength);
+                    table.Add(runColor, runLength);
             }
             runColor = packed;
             runLength = 1;
@@ -152,34 +191,11 @@ TColorHistogram::TColorHistogram(const TPixelView& view, std::optional<TPaletteC
         if (runColor == transparentKey)
             transparentCount += runLength;
         else
-            table.Add(table.Find(runColor), runColor, runLength);
+            table.Add(runColor, runLength);
     }
     m_transparentCount = transparentCount;
     m_exact = table.Exact();
-
-    for (const TSlot& slot : table.Slots()) {
-        if (slot.Key == kEmptyKey)
-            continue;
-        TColorPoint point;
-        point.Count = slot.Count;
-        if (m_exact) {
-            point.Red = uint8_t(slot.Key >> 16);
-            point.Green = uint8_t(slot.Key >> 8);
-            point.Blue = uint8_t(slot.Key);
-            point.SumRed = uint64_t(point.Red) * slot.Count;
-            point.SumGreen = uint64_t(point.Green) * slot.Count;
-            point.SumBlue = uint64_t(point.Blue) * slot.Count;
-        } else {
-            point.SumRed = uint64_t((slot.Key >> 12) << 2) * slot.Count + slot.LowRed;
-            point.SumGreen = uint64_t(((slot.Key >> 6) & 0x3F) << 2) * slot.Count + slot.LowGreen;
-            point.SumBlue = uint64_t((slot.Key & 0x3F) << 2) * slot.Count + slot.LowBlue;
-            const uint64_t half = slot.Count / 2;
-            point.Red = uint8_t((point.SumRed + half) / slot.Count);
-            point.Green = uint8_t((point.SumGreen + half) / slot.Count);
-            point.Blue = uint8_t((point.SumBlue + half) / slot.Count);
-        }
-        m_points.push_back(point);
-    }
+    m_points = table.Points();
 }
 
 } // namespace sw::palette

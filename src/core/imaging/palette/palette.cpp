@@ -16,6 +16,9 @@ namespace {
 
 // Refinement passes at most; most pictures settle in fewer.
 constexpr int kRefinePasses = 8;
+// A histogram has far fewer points than a picture has pixels: coarse cells
+// for its nearest-colour searches.
+constexpr int kRefineCellBits = 4;
 
 struct TWeightedColor {
     TPaletteColor Color;
@@ -117,8 +120,9 @@ bool SplitBox(std::vector<TColorPoint>& points, const TBox& box, TBox& low, TBox
     }
     if (bestError < 0)
         return false;
-    const auto middle = std::partition(points.begin() + ptrdiff_t(box.Begin), points.begin() + ptrdiff_t(box.End),
-        [&](const TColorPoint& point) { return Channel(point, bestAxis) <= bestCut; });
+    const auto middle
+        = std::partition(points.begin() + ptrdiff_t(box.Begin), points.begin() + ptrdiff_t(box.End),
+            [&](const TColorPoint& point) { return Channel(point, bestAxis) <= bestCut; });
     const size_t split = size_t(middle - points.begin());
     low = { box.Begin, split, bestLow };
     high = { split, box.End, box.Moments.Minus(bestLow) };
@@ -173,7 +177,7 @@ std::vector<TWeightedColor> Refine(const std::vector<TColorPoint>& points, std::
     };
     std::vector<TCluster> clusters;
     for (int pass = 0; pass < kRefinePasses; ++pass) {
-        palette::TNearestColor nearest(colors);
+        palette::TNearestColor nearest(colors, kRefineCellBits);
         clusters.assign(colors.size(), TCluster {});
         for (const TColorPoint& point : points) {
             TCluster& cluster = clusters[size_t(nearest.Find(point.Red, point.Green, point.Blue))];
@@ -189,7 +193,8 @@ std::vector<TWeightedColor> Refine(const std::vector<TColorPoint>& points, std::
                 continue;
             const uint64_t half = cluster.Count / 2;
             const TPaletteColor mean { uint8_t((cluster.Sum[0] + half) / cluster.Count),
-                uint8_t((cluster.Sum[1] + half) / cluster.Count), uint8_t((cluster.Sum[2] + half) / cluster.Count) };
+                uint8_t((cluster.Sum[1] + half) / cluster.Count),
+                uint8_t((cluster.Sum[2] + half) / cluster.Count) };
             moved = moved || !(mean == colors[i]);
             colors[i] = mean;
         }
@@ -201,8 +206,8 @@ std::vector<TWeightedColor> Refine(const std::vector<TColorPoint>& points, std::
     for (size_t i = 0; i < colors.size(); ++i) {
         if (clusters[i].Count == 0)
             continue;
-        auto same = std::find_if(
-            result.begin(), result.end(), [&](const TWeightedColor& other) { return other.Color == colors[i]; });
+        auto same = std::find_if(result.begin(), result.end(),
+            [&](const TWeightedColor& other) { return other.Color == colors[i]; });
         if (same != result.end())
             same->Count += clusters[i].Count;
         else
@@ -216,8 +221,8 @@ std::vector<TWeightedColor> Refine(const std::vector<TColorPoint>& points, std::
 TPalette MakePalette(const TPixelView& view, int maxColors, std::optional<TPaletteColor> transparent)
 {
     if (maxColors < kMinPaletteColors || maxColors > kMaxPaletteColors)
-        throw EInvalidGraphicOperation(Format("Invalid palette size %d (expected %d to %d colours)", maxColors,
-            kMinPaletteColors, kMaxPaletteColors));
+        throw EInvalidGraphicOperation(Format("Invalid palette size %d (expected %d to %d colours)",
+            maxColors, kMinPaletteColors, kMaxPaletteColors));
     palette::CheckPixelView(view);
 
     const palette::TColorHistogram histogram(view, transparent);

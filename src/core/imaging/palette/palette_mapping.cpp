@@ -10,6 +10,9 @@
 namespace sw {
 namespace {
 
+// Pictures have many pixels per colour: fine cells for short candidate lists.
+constexpr int kMappingCellBits = 4;
+
 // Picks entries for pixels: the transparent colour's own entry for exactly
 // its pixels, the nearest of the other entries for the rest.
 class TEntryChooser {
@@ -29,7 +32,7 @@ public:
             m_transparentEntry = uint8_t(palette.TransparentIndex);
         }
         if (!opaque.empty())
-            m_nearest = std::make_unique<palette::TNearestColor>(opaque);
+            m_nearest = std::make_unique<palette::TNearestColor>(opaque, kMappingCellBits);
         m_opaque = std::move(opaque);
     }
 
@@ -69,8 +72,9 @@ void MapPlain(const TPixelView& view, TEntryChooser& chooser, uint8_t* indices, 
             const uint32_t key = TEntryChooser::Key(pixel[2], pixel[1], pixel[0]);
             if (key != lastKey) {
                 const TPaletteColor* chosen = nullptr;
-                lastEntry = chooser.IsTransparent(key) ? chooser.TransparentEntry()
-                                                       : chooser.Nearest(pixel[2], pixel[1], pixel[0], chosen);
+                lastEntry = chooser.IsTransparent(key)
+                    ? chooser.TransparentEntry()
+                    : chooser.Nearest(pixel[2], pixel[1], pixel[0], chosen);
                 lastKey = key;
             }
             out[x] = lastEntry;
@@ -79,7 +83,8 @@ void MapPlain(const TPixelView& view, TEntryChooser& chooser, uint8_t* indices, 
 }
 
 // Error in sixteenths of a level, as the weights 7, 3, 5 and 1 give it out.
-void MapFloydSteinberg(const TPixelView& view, TEntryChooser& chooser, uint8_t* indices, ptrdiff_t indexStride)
+void MapFloydSteinberg(
+    const TPixelView& view, TEntryChooser& chooser, uint8_t* indices, ptrdiff_t indexStride)
 {
     // Column x is slot x + 1, so the neighbours of both ends have a slot.
     const size_t slots = (size_t(view.Width) + 2) * 3;
@@ -102,7 +107,8 @@ void MapFloydSteinberg(const TPixelView& view, TEntryChooser& chooser, uint8_t* 
                 value[c] = std::clamp(int(pixel[2 - c]) + ((here[c] + 8) >> 4), 0, 255);
             const TPaletteColor* chosen = nullptr;
             out[x] = chooser.Nearest(value[0], value[1], value[2], chosen);
-            const int error[3] = { value[0] - chosen->Red, value[1] - chosen->Green, value[2] - chosen->Blue };
+            const int error[3]
+                = { value[0] - chosen->Red, value[1] - chosen->Green, value[2] - chosen->Blue };
             int* ahead = &current[size_t(x + 1 + step) * 3];
             int* belowBehind = &below[size_t(x + 1 - step) * 3];
             int* belowHere = &below[size_t(x + 1) * 3];
@@ -175,8 +181,8 @@ void MapOrdered(const TPixelView& view, TEntryChooser& chooser, uint8_t* indices
             // Thresholds centred on zero: -63/128 .. +63/128 of the strength.
             const int offset = (2 * int(kBayer[y & 7][x & 7]) - 63) * strength / 128;
             const TPaletteColor* chosen = nullptr;
-            out[x] = chooser.Nearest(std::clamp(pixel[2] + offset, 0, 255), std::clamp(pixel[1] + offset, 0, 255),
-                std::clamp(pixel[0] + offset, 0, 255), chosen);
+            out[x] = chooser.Nearest(std::clamp(pixel[2] + offset, 0, 255),
+                std::clamp(pixel[1] + offset, 0, 255), std::clamp(pixel[0] + offset, 0, 255), chosen);
         }
     }
 }
@@ -188,8 +194,8 @@ void MapToPalette(
 {
     palette::CheckPixelView(view);
     if (palette.Colors.empty() || palette.Colors.size() > size_t(kMaxPaletteColors))
-        throw EInvalidGraphicOperation(
-            Format("Invalid palette of %zu colours (expected 1 to %d)", palette.Colors.size(), kMaxPaletteColors));
+        throw EInvalidGraphicOperation(Format(
+            "Invalid palette of %zu colours (expected 1 to %d)", palette.Colors.size(), kMaxPaletteColors));
     if (palette.TransparentIndex < -1 || palette.TransparentIndex >= int(palette.Colors.size()))
         throw EInvalidGraphicOperation(Format("Invalid transparent entry %d", palette.TransparentIndex));
     if (view.Width == 0 || view.Height == 0)
