@@ -337,8 +337,8 @@ public:
     void Finalize() override
     {
         ConsoleReporter::Finalize();
-        std::printf("\n%-24s %8s %8s %7s | %9s %9s %6s | %9s %9s %6s\n", "design/colours", "PSNR us",
-            "pngquant", "diff", "wall us", "pngquant", "ratio", "CPU us", "pngquant", "ratio");
+        std::printf("\n%-24s %9s %8s %7s | %9s %9s %6s | %9s %9s %6s\n", "design/colours", "PSNR ours",
+            "pngquant", "diff", "wall ours", "pngquant", "ratio", "CPU ours", "pngquant", "ratio");
         for (const std::string& name : m_order) {
             const TFigures& ours = m_figures[name];
             const size_t at = name.find("/ours");
@@ -350,7 +350,7 @@ public:
             if (peer == m_figures.end())
                 continue;
             const TFigures& theirs = peer->second;
-            std::printf("%-24s %8.2f %8.2f %+7.2f | %9.1f %9.1f %5.2fx | %9.1f %9.1f %5.2fx\n",
+            std::printf("%-24s %9.2f %8.2f %+7.2f | %9.1f %9.1f %5.2fx | %9.1f %9.1f %5.2fx\n",
                 name.substr(8, at - 8).c_str(), ours.Psnr, theirs.Psnr, ours.Psnr - theirs.Psnr, ours.WallMs,
                 theirs.WallMs, ours.WallMs / theirs.WallMs, ours.CpuMs, theirs.CpuMs,
                 ours.CpuMs / theirs.CpuMs);
