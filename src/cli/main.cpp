@@ -1,7 +1,7 @@
-#include "core/base/errors.h"
 #include "cli/command_line.h"
 #include "cli/convert_command.h"
 #include "cli/generate_command.h"
+#include "core/base/errors.h"
 #include "core/generate/picture_formats.h"
 #include "version_info.h"
 

@@ -14,8 +14,7 @@
 namespace sw {
 
 // Throws an exception of type E carrying message; a format picks its own.
-template <typename E>
-[[noreturn]] void ThrowAs(const std::string& message)
+template <typename E> [[noreturn]] void ThrowAs(const std::string& message)
 {
     throw E(message);
 }
@@ -29,8 +28,7 @@ public:
         : m_bytes(bytes)
         , m_onShortRead(onShortRead)
         , m_shortReadMessage(std::move(shortReadMessage))
-    {
-    }
+    { }
 
     uint8_t U8() { return Take(1)[0]; }
     uint16_t U16LE()
@@ -46,7 +44,7 @@ public:
     int32_t I32LE() { return static_cast<int32_t>(U32LE()); }
     void Skip(size_t count) { Take(count); }
     // The next count bytes, still owned by the caller's buffer.
-    std::span<const uint8_t> Bytes(size_t count) { return {Take(count), count}; }
+    std::span<const uint8_t> Bytes(size_t count) { return { Take(count), count }; }
     void CopyTo(void* out, size_t count) { std::memcpy(out, Take(count), count); }
 
     size_t Position() const { return m_position; }

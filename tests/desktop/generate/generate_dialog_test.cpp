@@ -1,9 +1,9 @@
 #include "desktop/generate/generate_dialog.h"
 
 #include "core/base/errors.h"
-#include "desktop/generate/folder_chooser.h"
 #include "core/generate/picture_formats.h"
 #include "core/imaging/bitmap.h"
+#include "desktop/generate/folder_chooser.h"
 
 #include "desktop/editor/fake_services.h"
 #include "support/folder_entries.h"
@@ -388,7 +388,8 @@ TEST_F(GenerateDialog, AFailedRunStaysOnTheProgressPageAndCanBeClosed)
         dialog->btnGenerateClick();
         ADD_FAILURE() << "the run should fail";
     } catch (const Exception& error) {
-        EXPECT_EQ(std::string(error.what()), "Cannot create file " + folder / "missing" + "/r1.bmp");
+        EXPECT_EQ(std::string(error.what()),
+            "Cannot create file " + folder / "missing" + "/r1.bmp (No such file or directory).");
     }
     EXPECT_EQ(dialog->PageControl1->currentWidget(), dialog->tbshtGenerate);
     EXPECT_FALSE(dialog->IsRunning());
@@ -412,7 +413,8 @@ TEST_F(GenerateDialog, AFailedRunStartedByTheButtonIsShownInTheErrorBox)
     dialog->btnGenerate->click();
 
     EXPECT_EQ(services.errors,
-        QStringList { QString::fromStdString("Cannot create file " + folder / "missing" + "/r1.bmp.") });
+        QStringList { QString::fromStdString(
+            "Cannot create file " + folder / "missing" + "/r1.bmp (No such file or directory).") });
     EXPECT_EQ(dialog->PageControl1->currentWidget(), dialog->tbshtGenerate);
     EXPECT_FALSE(dialog->IsRunning());
 }
