@@ -9,6 +9,8 @@
 #include "core/project/project_file.h"
 
 #include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <utility>
 
@@ -70,6 +72,52 @@ std::vector<std::string> FittingCaptions(const std::vector<TStoredLine>& stored,
     return captions;
 }
 
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void NoteStopSignal(int signal)
+{
+    g_stopSignal = signal;
+}
+
+// Ctrl-C or a plain kill ends the run at its next piece, which then removes
+// what it wrote instead of leaving strips and temporary files behind; a
+// second one ends the program at once. A signal the caller ignores (nohup)
+// stays ignored.
+class TStopSignals {
+public:
+    TStopSignals()
+    {
+        g_stopSignal = 0;
+        struct sigaction note { };
+        note.sa_handler = NoteStopSignal;
+        note.sa_flags = SA_RESETHAND;
+        sigemptyset(&note.sa_mask);
+        for (size_t i = 0; i < std::size(kSignals); ++i) {
+            m_installed[i] = ::sigaction(kSignals[i], nullptr, &m_previous[i]) == 0
+                && m_previous[i].sa_handler != SIG_IGN && ::sigaction(kSignals[i], &note, nullptr) == 0;
+        }
+    }
+    ~TStopSignals()
+    {
+        for (size_t i = 0; i < std::size(kSignals); ++i)
+            if (m_installed[i])
+                ::sigaction(kSignals[i], &m_previous[i], nullptr);
+    }
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
+
+    static void ThrowIfStopped()
+    {
+        if (const int signal = g_stopSignal)
+            throw EAbort(WithDetail("Stopped by a signal", ::strsignal(signal)));
+    }
+
+private:
+    static constexpr int kSignals[] = { SIGINT, SIGTERM, SIGHUP };
+    struct sigaction m_previous[std::size(kSignals)] {};
+    bool m_installed[std::size(kSignals)] {};
+};
+
 class TConsoleSink final : public IGenerationSink {
 public:
     TConsoleSink(std::FILE* log, std::FILE* progress)
@@ -93,10 +141,11 @@ public:
 
     void RowFileAdded(const std::string&) override { }
     void FileFinished(const std::string&) override { }
-    void ProcessMessages() override { }
+    void ProcessMessages() override { TStopSignals::ThrowIfStopped(); }
     void Beep() override { }
     void Progress(const TGenerationCounts& counts) override
     {
+        TStopSignals::ThrowIfStopped();
         m_done = counts.Done();
         m_total = counts.Total;
         DrawBar();
@@ -224,6 +273,7 @@ void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warn
     if (!options.Settings.OutputFolder.empty())
         CreateFolder(settings.OutputFolder);
 
+    TStopSignals stopSignals;
     TConsoleSink sink(log, progress);
     RunGeneration(input, settings, sink);
     if (sink.LogFailed())
