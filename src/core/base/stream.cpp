@@ -259,6 +259,7 @@ size_t TFileStream::Write(const void* buffer, size_t count)
         m_error = errno;
     return written;
 }
+
 int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin)
 {
     if (!m_file)
