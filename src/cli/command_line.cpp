@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include "cli/generate_command.h"
 #include "core/base/sysutils.h"
 
 #include <algorithm>
@@ -8,11 +9,6 @@ namespace sw::cli {
 
 namespace {
 
-struct OptionRule {
-    const char* Name;
-    bool TakesValue;
-};
-
 struct CommandRule {
     const char* Name;
     CliCommand Command;
@@ -20,12 +16,18 @@ struct CommandRule {
     std::vector<OptionRule> Options;
 };
 
+std::vector<OptionRule> GenerateOptionRules()
+{
+    std::vector<OptionRule> rules;
+    for (const GenerateOption& option : GenerateOptionTable())
+        rules.push_back(option.Rule);
+    return rules;
+}
+
 const std::vector<CommandRule>& Commands()
 {
     static const std::vector<CommandRule> commands = {
-        { "generate", CliCommand::Generate, 1,
-            { { "--out", true }, { "--type", true }, { "--page", true }, { "--description", true },
-                { "--keep-temp", false }, { "--transparent", true }, { "--picture", true } } },
+        { "generate", CliCommand::Generate, 1, GenerateOptionRules() },
         { "convert", CliCommand::Convert, 2, { { "--transparent", true } } },
     };
     return commands;

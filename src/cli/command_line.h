@@ -25,6 +25,11 @@ public:
 
 enum class CliCommand { Help, Version, Generate, Convert };
 
+struct OptionRule {
+    const char* Name;
+    bool TakesValue;
+};
+
 struct CliArguments {
     CliCommand Command = CliCommand::Help;
     std::vector<std::string> Positionals;

@@ -1,6 +1,7 @@
 #include "cli/generate_command.h"
 
 #include "core/base/errors.h"
+#include "core/base/stream.h"
 #include "core/base/sysutils.h"
 #include "core/generate/slicing_pipeline.h"
 #include "core/imaging/bitmap.h"
@@ -9,16 +10,39 @@
 #include "core/project/project_file.h"
 
 #include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <utility>
 
 namespace sw::cli {
 
 namespace {
 
-std::string OptionOr(const CliArguments& arguments, const std::string& option, const std::string& fallback)
+const std::string& NonEmpty(const std::string& value, const char* message)
 {
-    const auto found = arguments.Options.find(option);
-    return found == arguments.Options.end() ? fallback : found->second;
+    if (value.empty())
+        throw CliUsageError(message);
+    return value;
+}
+
+TImageType ImageTypeNamed(const std::string& type)
+{
+    if (type == "gif")
+        return TImageType::Gif;
+    if (type == "jpg")
+        return TImageType::Jpg;
+    if (type == "jpeg")
+        return TImageType::Jpeg;
+    throw CliUsageError("--type expects gif, jpg or jpeg, not '" + type + "'");
+}
+
+void CreateFolder(const std::string& folder)
+{
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        throw EFCreateError(WithDetail("Cannot create folder " + folder, error.message()));
 }
 
 std::string ProjectFolder(const std::string& project)
@@ -53,6 +77,52 @@ std::vector<std::string> FittingCaptions(const std::vector<TStoredLine>& stored,
     return captions;
 }
 
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void NoteStopSignal(int signal)
+{
+    g_stopSignal = signal;
+}
+
+// Ctrl-C or a plain kill ends the run at its next piece, which then removes
+// what it wrote instead of leaving strips and temporary files behind; a
+// second one ends the program at once. A signal the caller ignores (nohup)
+// stays ignored.
+class TStopSignals {
+public:
+    TStopSignals()
+    {
+        g_stopSignal = 0;
+        struct sigaction note { };
+        note.sa_handler = NoteStopSignal;
+        note.sa_flags = SA_RESETHAND;
+        sigemptyset(&note.sa_mask);
+        for (size_t i = 0; i < std::size(kSignals); ++i) {
+            m_installed[i] = ::sigaction(kSignals[i], nullptr, &m_previous[i]) == 0
+                && m_previous[i].sa_handler != SIG_IGN && ::sigaction(kSignals[i], &note, nullptr) == 0;
+        }
+    }
+    ~TStopSignals()
+    {
+        for (size_t i = 0; i < std::size(kSignals); ++i)
+            if (m_installed[i])
+                ::sigaction(kSignals[i], &m_previous[i], nullptr);
+    }
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
+
+    static void ThrowIfStopped()
+    {
+        if (const int signal = g_stopSignal)
+            throw EAbort(WithDetail("Stopped by a signal", ::strsignal(signal)));
+    }
+
+private:
+    static constexpr int kSignals[] = { SIGINT, SIGTERM, SIGHUP };
+    struct sigaction m_previous[std::size(kSignals)] {};
+    bool m_installed[std::size(kSignals)] {};
+};
+
 class TConsoleSink final : public IGenerationSink {
 public:
     TConsoleSink(std::FILE* log, std::FILE* progress)
@@ -76,12 +146,13 @@ public:
 
     void RowFileAdded(const std::string&) override { }
     void FileFinished(const std::string&) override { }
-    void ProcessMessages() override { }
+    void ProcessMessages() override { TStopSignals::ThrowIfStopped(); }
     void Beep() override { }
-    void Progress(int done, int total) override
+    void Progress(const TGenerationCounts& counts) override
     {
-        m_done = done;
-        m_total = total;
+        TStopSignals::ThrowIfStopped();
+        m_done = counts.Done();
+        m_total = counts.Total;
         DrawBar();
     }
 
@@ -117,55 +188,68 @@ private:
 
 } // namespace
 
+const std::vector<GenerateOption>& GenerateOptionTable()
+{
+    // In the order their values are checked.
+    static const std::vector<GenerateOption> table = {
+        { { "--out", true },
+            [](GenerateOptions& o, const std::string& v) {
+                o.Settings.OutputFolder = NonEmpty(v, "--out needs a folder name");
+            } },
+        { { "--type", true },
+            [](GenerateOptions& o, const std::string& v) { o.Settings.ImageType = ImageTypeNamed(v); } },
+        { { "--page", true },
+            [](GenerateOptions& o, const std::string& v) {
+                o.Settings.PageFileName = NonEmpty(v, "--page needs a file name");
+                o.Settings.WriteHTML = true;
+            } },
+        { { "--description", true },
+            [](GenerateOptions& o, const std::string& v) { o.Settings.Description = v; } },
+        { { "--keep-temp", false },
+            [](GenerateOptions& o, const std::string&) { o.Settings.DeleteTemp = false; } },
+        { { "--transparent", true },
+            [](GenerateOptions& o, const std::string& v) {
+                o.Transparent = ParseHexColor(v, "--transparent");
+            } },
+        { { "--picture", true },
+            [](GenerateOptions& o, const std::string& v) {
+                o.Picture = NonEmpty(v, "--picture needs a file name");
+            } },
+    };
+    return table;
+}
+
 GenerateOptions GenerateOptionsFrom(const CliArguments& arguments)
 {
     GenerateOptions options;
     options.Project = arguments.Positionals.at(0);
-    options.OutputFolder = OptionOr(arguments, "--out", "");
-    if (arguments.Has("--out") && options.OutputFolder.empty())
-        throw CliUsageError("--out needs a folder name");
-
-    const std::string type = OptionOr(arguments, "--type", "gif");
-    if (type == "gif")
-        options.ImageType = 0;
-    else if (type == "jpg")
-        options.ImageType = 1;
-    else if (type == "jpeg")
-        options.ImageType = 2;
-    else
-        throw CliUsageError("--type expects gif, jpg or jpeg, not '" + type + "'");
-
-    options.PageFileName = OptionOr(arguments, "--page", "");
-    if (arguments.Has("--page") && options.PageFileName.empty())
-        throw CliUsageError("--page needs a file name");
-    options.Description = OptionOr(arguments, "--description", options.Description);
-    options.KeepTemp = arguments.Has("--keep-temp");
-    if (arguments.Has("--transparent"))
-        options.Transparent = ParseHexColor(arguments.Options.at("--transparent"), "--transparent");
-    options.Picture = OptionOr(arguments, "--picture", "");
-    if (arguments.Has("--picture") && options.Picture.empty())
-        throw CliUsageError("--picture needs a file name");
+    for (const GenerateOption& option : GenerateOptionTable()) {
+        const auto given = arguments.Options.find(option.Rule.Name);
+        if (given != arguments.Options.end())
+            option.Apply(options, given->second);
+    }
     return options;
 }
 
 std::string ResolvedOutputFolder(const GenerateOptions& options)
 {
-    return options.OutputFolder.empty() ? ProjectFolder(options.Project) : options.OutputFolder;
+    return options.Settings.OutputFolder.empty() ? ProjectFolder(options.Project)
+                                                 : options.Settings.OutputFolder;
 }
 
 std::string ResolvedPageFileName(const GenerateOptions& options)
 {
-    if (options.PageFileName.empty() || options.PageFileName.find(kPathSeparator) != std::string::npos)
-        return options.PageFileName;
-    return WithTrailingBackslash(ResolvedOutputFolder(options)) + options.PageFileName;
+    const std::string& page = options.Settings.PageFileName;
+    if (page.empty() || page.find(kPathSeparator) != std::string::npos)
+        return page;
+    return WithTrailingBackslash(ResolvedOutputFolder(options)) + page;
 }
 
 void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, std::FILE* progress)
 {
     // A project file that is not there would read as an empty project; on
     // the command line that is far more likely a mistyped name.
-    if (!FileExists(options.Project))
-        throw EFOpenError(Format("Cannot open file %s", options.Project.c_str()));
+    TFileStream(options.Project, FileMode::OpenRead).Close();
     const TLoadedProject project = ReadProjectFile(options.Project, "");
 
     std::string pictureFileName = options.Picture;
@@ -186,15 +270,15 @@ void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warn
     input.ColumnCaptions = FittingCaptions(project.Columns, bitmap.Width(), "column", "width", warnings);
     input.RowCaptions = FittingCaptions(project.Rows, bitmap.Height(), "row", "height", warnings);
     input.TransparentColor = options.Transparent;
+    input.PictureFileName = pictureFileName;
 
-    TGenerationSettings settings;
+    TGenerationSettings settings = options.Settings;
     settings.OutputFolder = ResolvedOutputFolder(options);
-    settings.WriteHTML = !options.PageFileName.empty();
     settings.PageFileName = ResolvedPageFileName(options);
-    settings.Description = options.Description;
-    settings.ImageType = options.ImageType;
-    settings.DeleteTemp = !options.KeepTemp;
+    if (!options.Settings.OutputFolder.empty())
+        CreateFolder(settings.OutputFolder);
 
+    TStopSignals stopSignals;
     TConsoleSink sink(log, progress);
     RunGeneration(input, settings, sink);
     if (sink.LogFailed())

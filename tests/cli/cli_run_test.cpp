@@ -50,7 +50,7 @@ TEST_F(CliRun, FailuresExitWithOneAndTheMessageAlone)
     const std::string missing = m_folder / "missing.bmp";
     const RunResult result = Run({ "convert", missing, m_folder / "out.bmp" });
     EXPECT_EQ(result.Status, 1);
-    EXPECT_EQ(result.Err, "Cannot open file " + missing + ".\n");
+    EXPECT_EQ(result.Err, "Cannot open file " + missing + " (No such file or directory).\n");
     EXPECT_FALSE(fs::exists(m_folder / "out.bmp"));
 
     const RunResult unsupported = Run({ "convert", missing, m_folder / "out.png" });

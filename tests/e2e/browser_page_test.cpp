@@ -84,14 +84,16 @@ protected:
         m_source.LoadFromFile(kSampleFolder + "/design.bmp");
     }
 
-    // Slices the sample into its own folder, renders index.html and returns
-    // the screenshot as a bitmap.
-    TBitmap Render(const std::string& type)
+    // Slices the sample into its own folder (the cells into cellFolder below
+    // it when one is named), renders index.html and returns the screenshot
+    // as a bitmap.
+    TBitmap Render(const std::string& type, const std::string& cellFolder = "")
     {
         const std::string out = m_folder / type;
         fs::create_directory(out);
-        const RunResult run = Run({ "generate", kSampleFolder + "/design.swr", "--out", out, "--type", type,
-            "--page", "index.html", "--transparent", "F4F1EA" });
+        const RunResult run = Run({ "generate", kSampleFolder + "/design.swr", "--out",
+            cellFolder.empty() ? out : out + "/" + cellFolder, "--type", type, "--page", out + "/index.html",
+            "--transparent", "F4F1EA" });
         EXPECT_EQ(run.Status, 0) << run.Err;
 
         // A window well larger than the page: small windows render only part of it.
@@ -119,14 +121,17 @@ protected:
         return screen;
     }
 
+    // Every pixel of the table shows the sample's web-cube colour, or the
+    // page's white where the sample had its background.
+    void ExpectWebCubePicture(TBitmap& screen);
+
     std::string m_chromium;
     std::string m_convert;
     TBitmap m_source;
 };
 
-TEST_F(BrowserPage, GifCellsShowTheWebCubePicture)
+void BrowserPage::ExpectWebCubePicture(TBitmap& screen)
 {
-    TBitmap screen = Render("gif");
     ASSERT_GE(screen.Width(), kTableLeft + m_source.Width() + 1);
     ASSERT_GE(screen.Height(), kTableTop + m_source.Height() + 1);
 
@@ -150,6 +155,18 @@ TEST_F(BrowserPage, GifCellsShowTheWebCubePicture)
         ASSERT_EQ(screen.Canvas().Pixel(kTableLeft + m_source.Width(), y), kPageWhite) << y;
     for (int x = 0; x < kTableLeft + m_source.Width(); ++x)
         ASSERT_EQ(screen.Canvas().Pixel(x, kTableTop + m_source.Height()), kPageWhite) << x;
+}
+
+TEST_F(BrowserPage, GifCellsShowTheWebCubePicture)
+{
+    TBitmap screen = Render("gif");
+    ExpectWebCubePicture(screen);
+}
+
+TEST_F(BrowserPage, PageFindsCellsInAnotherFolder)
+{
+    TBitmap screen = Render("gif", "img/cells");
+    ExpectWebCubePicture(screen);
 }
 
 TEST_F(BrowserPage, JpegCellsShowThePictureClosely)

@@ -22,10 +22,22 @@ constexpr TColor RGB(uint8_t red, uint8_t green, uint8_t blue)
 {
     return static_cast<TColor>(red) | (static_cast<TColor>(green) << 8) | (static_cast<TColor>(blue) << 16);
 }
-constexpr uint8_t GetRValue(TColor color) { return static_cast<uint8_t>(color); }
-constexpr uint8_t GetGValue(TColor color) { return static_cast<uint8_t>(color >> 8); }
-constexpr uint8_t GetBValue(TColor color) { return static_cast<uint8_t>(color >> 16); }
-constexpr bool IsSystemColor(TColor color) { return (color & 0x80000000u) != 0; }
+constexpr uint8_t GetRValue(TColor color)
+{
+    return static_cast<uint8_t>(color);
+}
+constexpr uint8_t GetGValue(TColor color)
+{
+    return static_cast<uint8_t>(color >> 8);
+}
+constexpr uint8_t GetBValue(TColor color)
+{
+    return static_cast<uint8_t>(color >> 16);
+}
+constexpr bool IsSystemColor(TColor color)
+{
+    return (color & 0x80000000u) != 0;
+}
 
 // RGB of a colour value; system colour references are looked up. The table
 // starts with fixed values (button face 240, 240, 240) and the desktop

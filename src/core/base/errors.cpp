@@ -9,4 +9,9 @@ std::string WithFullStop(const std::string& message)
     return message + '.';
 }
 
+std::string WithDetail(const std::string& message, const std::string& detail)
+{
+    return message + " (" + detail + ").";
+}
+
 } // namespace sw

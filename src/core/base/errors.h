@@ -15,8 +15,7 @@ class Exception : public std::runtime_error {
 public:
     explicit Exception(const std::string& message)
         : std::runtime_error(message)
-    {
-    }
+    { }
 };
 
 #define SW_DECLARE_EXCEPTION(Name, Base)                                                                     \
@@ -44,8 +43,7 @@ SW_DECLARE_EXCEPTION(EAbort, Exception);
 #undef SW_DECLARE_EXCEPTION
 
 // printf-style formatting for message templates such as "Cannot open file %s".
-template <typename... Args>
-std::string Format(const char* pattern, Args&&... args)
+template <typename... Args> std::string Format(const char* pattern, Args&&... args)
 {
     const int size = std::snprintf(nullptr, 0, pattern, std::forward<Args>(args)...);
     if (size <= 0)
@@ -59,5 +57,9 @@ std::string Format(const char* pattern, Args&&... args)
 // The message as shown to the user: a full stop is added unless the text is
 // empty or already ends in a character that sorts at or before '.'.
 std::string WithFullStop(const std::string& message);
+
+// "MESSAGE (DETAIL)." with the full stop in place, since the parenthesis
+// would keep WithFullStop from adding one.
+std::string WithDetail(const std::string& message, const std::string& detail);
 
 } // namespace sw

@@ -2,8 +2,10 @@
 
 #include "core/base/byte_reader.h"
 #include "core/base/errors.h"
+#include "core/base/output_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,8 +29,10 @@ void TStream::ReadBuffer(void* buffer, size_t count)
 
 void TStream::WriteBuffer(const void* buffer, size_t count)
 {
-    if (count != 0 && Write(buffer, count) != count)
-        throw EWriteError("Stream write error");
+    if (count != 0 && Write(buffer, count) != count) {
+        const std::string detail = WriteFailureDetail();
+        throw EWriteError(detail.empty() ? "Stream write error" : WithDetail("Stream write error", detail));
+    }
 }
 
 uint8_t TStream::ReadByte()
@@ -141,7 +145,7 @@ namespace {
 
 // Only a regular file is read. A folder opens like one, but its size can read
 // as 2^63 - 1, which a reader would take for the bytes still to come; opening
-// a named pipe would wait, without end, for a writer.
+// a named pipe would wait, without end, for a writer. Null with errno set.
 std::FILE* OpenRegularFile(const std::string& fileName)
 {
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -149,7 +153,9 @@ std::FILE* OpenRegularFile(const std::string& fileName)
         return nullptr;
     struct stat info { };
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
+        errno = error;
         return nullptr;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -159,16 +165,36 @@ std::FILE* OpenRegularFile(const std::string& fileName)
     return file;
 }
 
+std::string OpenFailureReason(int error)
+{
+    return error == EINVAL ? std::string("not a regular file") : SystemErrorText(error);
+}
+
 } // namespace
 
 TFileStream::TFileStream(const std::string& fileName, FileMode mode)
     : m_fileName(fileName)
 {
-    m_file = mode == FileMode::OpenRead ? OpenRegularFile(fileName) : std::fopen(fileName.c_str(), "wb");
+    if (mode == FileMode::OpenRead) {
+        m_file = OpenRegularFile(fileName);
+        if (!m_file)
+            throw EFOpenError(WithDetail("Cannot open file " + fileName, OpenFailureReason(errno)));
+        return;
+    }
+    m_output = std::make_unique<TOutputFile>(fileName);
+    const int fd = m_output->Create();
+    if (fd >= 0) {
+        m_file = ::fdopen(fd, "wb");
+        if (!m_file) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+        }
+    }
     if (!m_file) {
-        if (mode == FileMode::OpenRead)
-            throw EFOpenError(Format("Cannot open file %s", fileName.c_str()));
-        throw EFCreateError(Format("Cannot create file %s", fileName.c_str()));
+        const int error = errno;
+        m_output.reset();
+        throw EFCreateError(WithDetail("Cannot create file " + fileName, SystemErrorText(error)));
     }
 }
 
@@ -180,13 +206,43 @@ TFileStream::~TFileStream()
 
 void TFileStream::Close()
 {
+    Finish();
+    Publish();
+}
+
+void TFileStream::Finish()
+{
     if (!m_file)
         return;
-    const bool failed = std::fflush(m_file) != 0 || std::ferror(m_file);
-    const bool closeFailed = std::fclose(m_file) != 0;
+    bool failed = std::fflush(m_file) != 0 || std::ferror(m_file);
+    if (failed && m_error == 0)
+        m_error = errno;
+    if (std::fclose(m_file) != 0) {
+        failed = true;
+        if (m_error == 0)
+            m_error = errno;
+    }
     m_file = nullptr;
-    if (failed || closeFailed)
-        throw EWriteError("Stream write error");
+    if (failed) {
+        m_output.reset();
+        throw EWriteError(WithDetail("Stream write error", WriteFailureDetail()));
+    }
+}
+
+void TFileStream::Publish()
+{
+    if (!m_output || m_output->Published())
+        return;
+    if (!m_output->Publish()) {
+        const int error = errno;
+        m_output.reset();
+        throw EFCreateError(WithDetail("Cannot create file " + m_fileName, SystemErrorText(error)));
+    }
+}
+
+std::string TFileStream::WriteFailureDetail() const
+{
+    return m_error == 0 ? m_fileName : m_fileName + ": " + SystemErrorText(m_error);
 }
 
 size_t TFileStream::Read(void* buffer, size_t count)
@@ -196,7 +252,12 @@ size_t TFileStream::Read(void* buffer, size_t count)
 
 size_t TFileStream::Write(const void* buffer, size_t count)
 {
-    return m_file ? std::fwrite(buffer, 1, count, m_file) : 0;
+    if (!m_file)
+        return 0;
+    const size_t written = std::fwrite(buffer, 1, count, m_file);
+    if (written != count && m_error == 0)
+        m_error = errno;
+    return written;
 }
 
 int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin)

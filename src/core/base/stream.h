@@ -3,9 +3,12 @@
 // Byte streams over memory and files. Readers of outside bytes use
 // ReadBuffer, which throws on a short read instead of returning zeros.
 
+#include "core/base/output_file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,7 +33,8 @@ public:
 
     // Exactly count bytes or EReadError "Stream read error".
     void ReadBuffer(void* buffer, size_t count);
-    // Exactly count bytes or EWriteError "Stream write error".
+    // Exactly count bytes or EWriteError "Stream write error", naming the
+    // file and the system's reason when the stream has them.
     void WriteBuffer(const void* buffer, size_t count);
     uint8_t ReadByte();
     uint16_t ReadU16LE();
@@ -40,6 +44,10 @@ public:
     void WriteU32LE(uint32_t value);
     // Copies count bytes (all that is left when count is 0) from source.
     int64_t CopyFrom(TStream& source, int64_t count);
+
+protected:
+    // "FILE: REASON" for the last failed write, or empty.
+    virtual std::string WriteFailureDetail() const { return {}; }
 };
 
 class TMemoryStream : public TStream {
@@ -47,8 +55,7 @@ public:
     TMemoryStream() = default;
     explicit TMemoryStream(std::vector<uint8_t> bytes)
         : m_bytes(std::move(bytes))
-    {
-    }
+    { }
 
     size_t Read(void* buffer, size_t count) override;
     size_t Write(const void* buffer, size_t count) override;
@@ -67,8 +74,10 @@ private:
 
 enum class FileMode { OpenRead, Create };
 
-// A file opened for reading ("Cannot open file %s") or created/truncated for
-// writing ("Cannot create file %s").
+// A file opened for reading ("Cannot open file %s (REASON)") or created for
+// writing ("Cannot create file %s (REASON)"). A created file is written as a
+// TOutputFile: under a temporary name, never through a link, and put in
+// place by Close; a stream destroyed before that leaves the name as it was.
 class TFileStream : public TStream {
 public:
     TFileStream(const std::string& fileName, FileMode mode);
@@ -81,12 +90,23 @@ public:
     int64_t Seek(int64_t offset, SeekOrigin origin) override;
 
     const std::string& FileName() const { return m_fileName; }
-    // Flushes and closes; throws EWriteError when buffered bytes cannot be written.
+    // Finish, then Publish.
     void Close();
+    // Flushes and closes; throws EWriteError when buffered bytes cannot be
+    // written. A created file is not yet under its name.
+    void Finish();
+    // Puts a finished created file in place (EFCreateError when it cannot);
+    // without it the temporary file goes with the stream.
+    void Publish();
+
+protected:
+    std::string WriteFailureDetail() const override;
 
 private:
     std::string m_fileName;
     std::FILE* m_file = nullptr;
+    std::unique_ptr<TOutputFile> m_output; // created files only
+    int m_error = 0; // errno of the last failed write
 };
 
 } // namespace sw

@@ -54,7 +54,8 @@ std::string ExtractFileName(std::string_view fileName)
 std::string ExtractFilePath(std::string_view fileName)
 {
     const size_t separator = fileName.rfind(kPathSeparator);
-    return separator == std::string_view::npos ? std::string() : std::string(fileName.substr(0, separator + 1));
+    return separator == std::string_view::npos ? std::string()
+                                               : std::string(fileName.substr(0, separator + 1));
 }
 
 std::string UpperCaseAscii(std::string_view text)
@@ -152,7 +153,7 @@ int32_t StrToIntDef(std::string_view text, int32_t fallback)
 
 bool FileExists(const std::string& fileName)
 {
-    struct stat info {};
+    struct stat info { };
     return !fileName.empty() && ::stat(fileName.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 

@@ -4,6 +4,9 @@
 // one row per strip and one cell per image, wrapped in a minimal HTML page
 // and/or preceded by a snippet header line, as the file's extension asks.
 
+#include "core/base/output_file.h"
+
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -19,11 +22,24 @@ struct TPageKind {
 
 TPageKind PageKindOf(std::string_view pageFileName);
 
-// Writes one page, line by line, each line ended by CR LF, nothing escaped.
-// Every line goes to the file at once and is checked; a failure closes the
-// file and raises EInOutError with the system's error text (or
-// "I/O error %d"). What was written before stays in the file. The file is
-// closed by EndPage, by a failure, by Close and by the destructor.
+// The description as the snippet header carries it: one line of a comment
+// that nothing in it can end. Line breaks become blanks and a blank goes
+// between two dashes in a row; any other text is kept as typed.
+std::string SnippetDescription(std::string_view description);
+
+// What an image's src starts with so that the page finds the images in
+// imageFolder: empty when the page is in that folder, else the way from the
+// page's folder, ending in '/'. Folders are compared as the system resolves
+// them, so two spellings of one folder count as one.
+std::string ImageSourcePrefix(const std::string& pageFileName, const std::string& imageFolder);
+
+// Writes one page, line by line, each line ended by CR LF. Lines go to a
+// temporary file beside the page (TOutputFile) and are checked at once; the
+// page takes the name only when EndPage or Publish succeeds, so until then an
+// old page of that name stays as it was. A failure drops the temporary file
+// and raises EInOutError with the system's error text (or "I/O error %d")
+// and the page's name in parentheses. The file is closed by EndPage,
+// FinishPage, a failure, Close and the destructor.
 class TPageWriter {
 public:
     TPageWriter() = default;
@@ -31,20 +47,25 @@ public:
     TPageWriter(const TPageWriter&) = delete;
     TPageWriter& operator=(const TPageWriter&) = delete;
 
-    // Deletes an old regular file (or link) of that name, creates the file
-    // and writes the head lines and the table's opening tag for a picture
-    // width pixels wide. An empty name is refused before anything happens.
-    // A page still open from an earlier call is closed first.
+    // Starts the page and writes the head lines and the table's opening tag
+    // for a picture width pixels wide. An empty name is refused before
+    // anything happens. A page still open from an earlier call is dropped.
     void BeginPage(const std::string& fileName, const std::string& description, int width);
     void BeginRow();
-    // One cell line for an image named without its folder.
-    void CellLine(const std::string& imageFileName);
+    // One cell line whose src is imageSource (the image's name, with the
+    // way from the page to it when they are apart).
+    void CellLine(const std::string& imageSource);
     void EndRow();
-    // Writes the closing lines and closes the file; a failing close raises.
+    // FinishPage, then Publish.
     void EndPage();
+    // Writes the closing lines and closes the file; a failing close raises.
+    void FinishPage();
+    // Puts a finished page under its name.
+    void Publish();
 
     bool IsOpen() const { return m_fd >= 0; }
-    // Closes the file without writing anything more; never throws.
+    // Closes the file without writing anything more and drops a page not
+    // yet published; never throws.
     void Close() noexcept;
 
 private:
@@ -53,6 +74,8 @@ private:
 
     int m_fd = -1;
     TPageKind m_kind;
+    std::string m_fileName;
+    std::unique_ptr<TOutputFile> m_output;
 };
 
 } // namespace sw

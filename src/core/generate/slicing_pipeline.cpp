@@ -1,6 +1,7 @@
 #include "core/generate/slicing_pipeline.h"
 
 #include "core/base/errors.h"
+#include "core/base/stream.h"
 #include "core/base/sysutils.h"
 #include "core/generate/page_writer.h"
 #include "core/imaging/bitmap.h"
@@ -9,7 +10,9 @@
 #include "core/imaging/picture.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
+#include <sys/stat.h>
 
 namespace sw {
 
@@ -21,19 +24,30 @@ std::string WithTrailingBackslash(std::string_view folder)
     return result;
 }
 
-std::string ImageExtension(int imageType)
+std::string ImageExtension(TImageType imageType)
 {
     switch (imageType) {
-    case 0:
+    case TImageType::Gif:
         return ".gif";
-    case 1:
+    case TImageType::Jpg:
         return ".jpg";
-    default:
-        return ".jpeg";
+    case TImageType::Jpeg:
+        break;
     }
+    return ".jpeg";
 }
 
-void SaveCellGif(const std::string& fileName, TBitmap& cell, TColor transparentColor)
+TImageType ImageTypeOfIndex(int index)
+{
+    return index == 0 ? TImageType::Gif : index == 1 ? TImageType::Jpg : TImageType::Jpeg;
+}
+
+std::string ImageExtension(int imageType)
+{
+    return ImageExtension(ImageTypeOfIndex(imageType));
+}
+
+void SaveCellGif(TStream& stream, TBitmap& cell, TColor transparentColor)
 {
     TGIFImage gif;
     // A fixed colour, not the automatic bottom-left pixel, decides which
@@ -42,14 +56,28 @@ void SaveCellGif(const std::string& fileName, TBitmap& cell, TColor transparentC
     cell.SetTransparentColor(transparentColor);
     gif.Assign(cell);
     gif.SetTransparent(true);
-    gif.SaveToFile(fileName);
+    gif.SaveToStream(stream);
+}
+
+void SaveCellGif(const std::string& fileName, TBitmap& cell, TColor transparentColor)
+{
+    TFileStream file(fileName, FileMode::Create);
+    SaveCellGif(file, cell, transparentColor);
+    file.Close();
+}
+
+void SaveCellJpeg(TStream& stream, TBitmap& cell)
+{
+    TJPEGImage jpeg;
+    jpeg.Assign(cell);
+    jpeg.SaveToStream(stream);
 }
 
 void SaveCellJpeg(const std::string& fileName, TBitmap& cell)
 {
-    TJPEGImage jpeg;
-    jpeg.Assign(cell);
-    jpeg.SaveToFile(fileName);
+    TFileStream file(fileName, FileMode::Create);
+    SaveCellJpeg(file, cell);
+    file.Close();
 }
 
 namespace {
@@ -105,10 +133,17 @@ public:
         , m_extension(ImageExtension(settings.ImageType))
     { }
 
-    void Run();
+    TGenerationCounts Run();
+    // After a failure: drops what the run wrote and says where it stopped.
+    void Abandon() noexcept;
 
 private:
     std::string StripFileName(int row) const { return m_folder + "r" + IntToStr(row) + ".bmp"; }
+    std::string CellFileName(int row, int column) const
+    {
+        return m_folder + "r" + IntToStr(row) + "_c" + IntToStr(column) + m_extension;
+    }
+    void RefuseToReplaceThePicture(size_t rows, size_t columns) const;
     void WriteStrip(TBitmap& picture, int row, int from, int to);
     void SliceRowStrip(const std::string& stripFileName);
     void SaveCell(const std::string& fileName, TBitmap& cell);
@@ -120,14 +155,18 @@ private:
     IGenerationSink& m_sink;
     const std::string m_folder;
     const std::string m_extension;
+    std::string m_sourcePrefix; // the way from the page to the cells
     std::vector<int> m_columns;
     std::vector<std::string> m_rowFiles;
+    std::vector<std::string> m_stripsWritten;
+    // Finished cells under temporary names, put in place together at the end.
+    std::vector<std::unique_ptr<TFileStream>> m_cells;
+    std::string m_current; // the file being written
     TPageWriter m_page;
-    int m_cellsDone = 0;
-    int m_cellsTotal = 0;
+    TGenerationCounts m_counts;
 };
 
-void TGenerationRun::Run()
+TGenerationCounts TGenerationRun::Run()
 {
     if (!m_input.Picture)
         throw Exception("There is no picture to cut");
@@ -147,9 +186,12 @@ void TGenerationRun::Run()
     // one leaves no half-finished output behind.
     const std::vector<int> rows = Positions(m_input.RowCaptions);
     m_columns = Positions(m_input.ColumnCaptions);
+    RefuseToReplaceThePicture(rows.size(), m_columns.size());
+    if (m_settings.WriteHTML)
+        m_sourcePrefix = ImageSourcePrefix(m_settings.PageFileName, m_folder);
     const int64_t total = int64_t(rows.size() + 1) * int64_t(m_columns.size() + 1);
-    m_cellsTotal = static_cast<int>(std::min<int64_t>(total, INT32_MAX));
-    m_sink.Progress(0, m_cellsTotal);
+    m_counts.Total = static_cast<int>(std::min<int64_t>(total, INT32_MAX));
+    m_sink.Progress(m_counts);
 
     int prev = 0;
     for (size_t k = 0; k < rows.size(); ++k) {
@@ -161,8 +203,10 @@ void TGenerationRun::Run()
     m_sink.LogLine("Temporary images created, creating final images...");
     m_sink.LogLine("");
 
-    if (m_settings.WriteHTML)
+    if (m_settings.WriteHTML) {
+        m_current = m_settings.PageFileName;
         m_page.BeginPage(m_settings.PageFileName, m_settings.Description, width);
+    }
     for (const std::string& stripFileName : m_rowFiles) {
         if (m_settings.WriteHTML)
             m_page.BeginRow();
@@ -171,18 +215,76 @@ void TGenerationRun::Run()
             m_page.EndRow();
     }
 
-    if (m_settings.DeleteTemp)
-        for (size_t k = 1; k <= rows.size() + 1; ++k) {
-            const std::string name = StripFileName(static_cast<int>(k));
+    if (m_settings.DeleteTemp) {
+        for (const std::string& name : m_stripsWritten)
             if (FileExists(name))
                 DeleteFile(name);
-        }
+        m_stripsWritten.clear();
+    }
 
-    if (m_settings.WriteHTML)
-        m_page.EndPage();
+    if (m_settings.WriteHTML) {
+        m_current = m_settings.PageFileName;
+        m_page.FinishPage();
+    }
+    // The cells take their names before the page that shows them.
+    for (const std::unique_ptr<TFileStream>& cell : m_cells) {
+        m_current = cell->FileName();
+        cell->Publish();
+    }
+    if (m_settings.WriteHTML) {
+        m_current = m_settings.PageFileName;
+        m_page.Publish();
+    }
+    m_current.clear();
+    m_cells.clear();
+    m_stripsWritten.clear();
 
     m_sink.Beep();
     m_sink.LogLine("Done.");
+    return m_counts;
+}
+
+void TGenerationRun::Abandon() noexcept
+{
+    m_page.Close();
+    m_cells.clear(); // their temporary files go with them
+    for (const std::string& name : m_stripsWritten)
+        DeleteFile(name);
+    m_stripsWritten.clear();
+    if (m_current.empty())
+        return;
+    try {
+        m_sink.LogLine("Stopped at " + ExtractFileName(m_current) + "; the files of this run were removed.");
+    } catch (...) {
+        // The run's own failure is the one to report.
+    }
+}
+
+// Compares the files themselves, so that another spelling of the folder or a
+// link to the picture is caught too; a link of that name would only be
+// replaced, which leaves the picture alone.
+void TGenerationRun::RefuseToReplaceThePicture(size_t rows, size_t columns) const
+{
+    struct stat picture { };
+    if (m_input.PictureFileName.empty() || ::stat(m_input.PictureFileName.c_str(), &picture) != 0)
+        return;
+    const auto refuseIfPicture = [&picture](const std::string& name) {
+        struct stat info { };
+        if (::lstat(name.c_str(), &info) == 0 && info.st_dev == picture.st_dev
+            && info.st_ino == picture.st_ino)
+            throw EFCreateError(WithDetail(
+                "Cannot create file " + name, "it is the picture being cut; choose another output folder"));
+    };
+    if (m_settings.WriteHTML)
+        refuseIfPicture(m_settings.PageFileName);
+    for (size_t k = 1; k <= rows + 1; ++k) {
+        const int row = static_cast<int>(k);
+        refuseIfPicture(StripFileName(row));
+        if (columns == 0)
+            refuseIfPicture(ChangeFileExt(StripFileName(row), m_extension));
+        for (size_t m = 1; columns != 0 && m <= columns + 1; ++m)
+            refuseIfPicture(CellFileName(row, static_cast<int>(m)));
+    }
 }
 
 void TGenerationRun::WriteStrip(TBitmap& picture, int row, int from, int to)
@@ -203,11 +305,14 @@ void TGenerationRun::WriteStrip(TBitmap& picture, int row, int from, int to)
         { 0, 0, width, span.Length() }, picture.Canvas(), { 0, span.Start, width, span.End });
     m_rowFiles.push_back(name);
     m_sink.RowFileAdded(name);
+    m_current = name;
     strip.SaveToFile(name);
+    m_stripsWritten.push_back(name);
 }
 
 void TGenerationRun::SliceRowStrip(const std::string& stripFileName)
 {
+    m_current = stripFileName;
     TImage holder;
     holder.SetAutoSize(true);
     holder.Picture().LoadFromFile(stripFileName);
@@ -250,32 +355,43 @@ void TGenerationRun::SliceRowStrip(const std::string& stripFileName)
 
 void TGenerationRun::SaveCell(const std::string& fileName, TBitmap& cell)
 {
-    if (m_settings.ImageType == 0)
-        SaveCellGif(fileName, cell, m_input.TransparentColor);
+    m_current = fileName;
+    auto file = std::make_unique<TFileStream>(fileName, FileMode::Create);
+    if (m_settings.ImageType == TImageType::Gif)
+        SaveCellGif(*file, cell, m_input.TransparentColor);
     else
-        SaveCellJpeg(fileName, cell);
+        SaveCellJpeg(*file, cell);
+    file->Finish();
+    m_cells.push_back(std::move(file));
 }
 
 void TGenerationRun::CellWritten(const std::string& fileName)
 {
     if (m_settings.WriteHTML)
-        m_page.CellLine(ExtractFileName(fileName));
-    m_sink.Progress(++m_cellsDone, m_cellsTotal);
+        m_page.CellLine(m_sourcePrefix + ExtractFileName(fileName));
+    ++m_counts.Written;
+    m_sink.Progress(m_counts);
 }
 
 void TGenerationRun::Skipped(const std::string& fileName, const std::string& reason, int cells)
 {
     m_sink.LogLine("Skipped " + ExtractFileName(fileName) + ": " + reason + ".");
-    m_cellsDone += cells;
-    m_sink.Progress(m_cellsDone, m_cellsTotal);
+    m_counts.Skipped += cells;
+    m_sink.Progress(m_counts);
 }
 
 } // namespace
 
-void RunGeneration(const TGenerationInput& input, const TGenerationSettings& settings, IGenerationSink& sink)
+TGenerationCounts RunGeneration(
+    const TGenerationInput& input, const TGenerationSettings& settings, IGenerationSink& sink)
 {
     TGenerationRun run(input, settings, sink);
-    run.Run();
+    try {
+        return run.Run();
+    } catch (...) {
+        run.Abandon();
+        throw;
+    }
 }
 
 } // namespace sw

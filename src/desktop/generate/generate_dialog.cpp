@@ -122,10 +122,10 @@ public:
         m_sinceRepaint.restart();
     }
     void Beep() override { Services().MessageBeep(BeepType::Exclamation); }
-    void Progress(int done, int total) override
+    void Progress(const TGenerationCounts& counts) override
     {
-        m_dialog.pbRun->setRange(0, total);
-        m_dialog.pbRun->setValue(done);
+        m_dialog.pbRun->setRange(0, counts.Total);
+        m_dialog.pbRun->setValue(counts.Done());
         RepaintNow();
     }
 
@@ -364,7 +364,7 @@ TGenerationSettings TGenerateDlg::Settings() const
     settings.WriteHTML = cbxWriteHTML->isChecked();
     settings.PageFileName = ToBytes(edtFilename->text());
     settings.Description = ToBytes(edtBCSDescription->text());
-    settings.ImageType = rgOutputImagesItems->checkedId();
+    settings.ImageType = ImageTypeOfIndex(rgOutputImagesItems->checkedId());
     settings.DeleteTemp = cbxDeleteTemp->isChecked();
     return settings;
 }

@@ -21,15 +21,43 @@ TEST(TFileStream, RefusesAnythingButARegularFileToRead)
     std::filesystem::create_directory(named);
     const std::string pipe = folder / "pipe.bmp";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    for (const std::string& name : { folder.Path().string(), named, pipe }) {
+    const std::string missing = folder / "missing.bmp";
+    const std::pair<std::string, const char*> cases[] = {
+        { folder.Path().string(), "Is a directory" },
+        { named, "Is a directory" },
+        { pipe, "not a regular file" },
+        { missing, "No such file or directory" },
+    };
+    for (const auto& [name, reason] : cases) {
         try {
             TFileStream stream(name, FileMode::OpenRead);
             FAIL() << "opened as a file: " << name;
         } catch (const EFOpenError& e) {
-            EXPECT_EQ(e.what(), "Cannot open file " + name);
+            EXPECT_EQ(e.what(), "Cannot open file " + name + " (" + reason + ").");
         }
         TMemoryStream memory;
         EXPECT_THROW(memory.LoadFromFile(name), EFOpenError) << name;
+    }
+}
+
+TEST(TFileStream, WriteFailuresNameTheFileAndTheReason)
+{
+    struct stat info { };
+    if (::stat("/dev/full", &info) != 0 || !S_ISCHR(info.st_mode))
+        GTEST_SKIP() << "/dev/full is not available";
+    TMemoryStream bytes(std::vector<uint8_t>(100000, 7));
+    try {
+        bytes.SaveToFile("/dev/full");
+        FAIL() << "a full device took the bytes";
+    } catch (const EWriteError& e) {
+        EXPECT_STREQ(e.what(), "Stream write error (/dev/full: No space left on device).");
+    }
+    test::TempFolder folder;
+    try {
+        bytes.SaveToFile(folder / "missing/out.bin");
+        FAIL() << "created in a missing folder";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.what(), "Cannot create file " + folder / "missing/out.bin (No such file or directory).");
     }
 }
 

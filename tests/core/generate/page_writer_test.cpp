@@ -77,11 +77,15 @@ TEST(PageWriter, WritesTheWholePageForEachKind)
     }
 }
 
-TEST(PageWriter, DescriptionIsWrittenAsTyped)
+// The header is one line and one comment whatever the description holds.
+TEST(PageWriter, DescriptionKeepsTheHeaderOneCommentLine)
 {
     const std::pair<const char*, const char*> cases[] = {
         { "", "<!--Snippet: -->" },
-        { "a --> b & <c>", "<!--Snippet:a --> b & <c> -->" },
+        { "a - b & <c>", "<!--Snippet:a - b & <c> -->" },
+        { "a --> b", "<!--Snippet:a - -> b -->" },
+        { "x---", "<!--Snippet:x- - - -->" },
+        { "one\r\ntwo\nthree\rfour", "<!--Snippet:one two three four -->" },
     };
     TempFolder folder;
     for (const auto& [description, header] : cases) {
@@ -90,7 +94,32 @@ TEST(PageWriter, DescriptionIsWrittenAsTyped)
         writer.EndPage();
         const std::string text = ReadFileBytes(folder / "s.bcs");
         EXPECT_EQ(text.substr(0, text.find("\r\n")), header);
+        EXPECT_EQ(text.find("<table"), std::string(header).size() + 2);
     }
+}
+
+TEST(PageWriter, ImageSourceFromThePageToTheImages)
+{
+    TempFolder folder;
+    const std::string base = folder.Path().string();
+    fs::create_directories(folder / "site/img");
+    fs::create_directories(folder / "site/pages");
+    fs::create_directories(folder / "with space#1");
+    struct Case {
+        std::string page;
+        std::string images;
+        std::string prefix;
+    };
+    const Case table[] = {
+        { base + "/site/index.html", base + "/site/", "" },
+        { base + "/site/index.html", base + "/site/./", "" },
+        { base + "/site/index.html", base + "/site/img/", "img/" },
+        { base + "/site/pages/index.html", base + "/site/img/", "../img/" },
+        { base + "/site/img/index.html", base + "/site/", "../" },
+        { base + "/site/index.html", base + "/with space#1/", "../with%20space%231/" },
+    };
+    for (const Case& c : table)
+        EXPECT_EQ(ImageSourcePrefix(c.page, c.images), c.prefix) << c.page << " -> " << c.images;
 }
 
 TEST(PageWriter, ReplacesAnOldFile)
@@ -116,7 +145,7 @@ TEST(PageWriter, FullDeviceFailsAndClosesTheFile)
         writer.BeginPage("/dev/full", "", 600);
         FAIL() << "writing to a full device succeeded";
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), std::strerror(ENOSPC));
+        EXPECT_EQ(e.what(), std::string(std::strerror(ENOSPC)) + " (/dev/full).");
     }
     EXPECT_FALSE(writer.IsOpen());
     EXPECT_EQ(OpenFileCount(), filesBefore);
@@ -134,14 +163,16 @@ TEST(PageWriter, RefusesNamesThatGiveNoFile)
         writer.BeginPage(folder / "missing/page.html", "", 600);
         FAIL() << "a page was created in a missing folder";
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), std::strerror(ENOENT));
+        EXPECT_EQ(e.what(), std::string(std::strerror(ENOENT)) + " (" + folder / "missing/page.html).");
     }
     EXPECT_FALSE(writer.IsOpen());
 }
 
+// An unfinished page never takes the name: the old page stays whole.
 TEST(PageWriter, DestructorClosesAPageLeftOpen)
 {
     TempFolder folder;
+    std::ofstream(folder / "page.txt") << "old page";
     const size_t filesBefore = OpenFileCount();
     {
         TPageWriter writer;
@@ -150,8 +181,8 @@ TEST(PageWriter, DestructorClosesAPageLeftOpen)
         EXPECT_EQ(OpenFileCount(), filesBefore + 1);
     }
     EXPECT_EQ(OpenFileCount(), filesBefore);
-    EXPECT_EQ(ReadFileBytes(folder / "page.txt"),
-        Lines({ "<table border=0 width=5 cellpadding=0 cellspacing=0>", "<tr>" }));
+    EXPECT_EQ(ReadFileBytes(folder / "page.txt"), "old page");
+    EXPECT_EQ(folder.EntryCount(), 1u);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #if SLICEWRIGHT_HAVE_GIFLIB
@@ -28,6 +29,7 @@ using test::FolderEntries;
 using test::OpenFileCount;
 using test::ReadFileBytes;
 using test::TempFolder;
+using test::WriteFileBytes;
 
 // Every call in order, so a test can check the run's sequence of steps.
 class RecordingSink : public IGenerationSink {
@@ -47,16 +49,18 @@ public:
     }
     void ProcessMessages() override { Events.push_back("yield"); }
     void Beep() override { Events.push_back("beep"); }
-    void Progress(int done, int total) override
+    void Progress(const TGenerationCounts& counts) override
     {
-        LastDone = done;
-        LastTotal = total;
+        Last = counts;
+        LastDone = counts.Done();
+        LastTotal = counts.Total;
     }
 
     std::vector<std::string> Events;
     std::vector<std::string> Log;
     std::vector<std::string> Finished;
     std::function<void(const std::string&)> OnLogLine;
+    TGenerationCounts Last;
     int LastDone = -1;
     int LastTotal = -1;
 };
@@ -200,7 +204,7 @@ TEST_F(SlicingPipeline, FileSetsNamesAndOrder)
             { .OutputFolder = c.trailingSeparator ? base + "/" : base,
                 .WriteHTML = true,
                 .PageFileName = folder / "index.html",
-                .ImageType = c.imageType,
+                .ImageType = ImageTypeOfIndex(c.imageType),
                 .DeleteTemp = c.deleteTemp });
 
         std::set<std::string> expectedFiles = c.files;
@@ -354,7 +358,7 @@ TEST_F(SlicingPipeline, JpegCellsStayCloseToThePicture)
     for (int type : { 1, 2 }) {
         TempFolder folder;
         Generate({ &smooth, Captions({ 16 }), Captions({ 8 }), kMagenta },
-            { .OutputFolder = folder.Path().string(), .ImageType = type });
+            { .OutputFolder = folder.Path().string(), .ImageType = ImageTypeOfIndex(type) });
 
         const int columns[] = { 0, 16, 40 };
         const int rows[] = { 0, 8, 30 };
@@ -406,7 +410,9 @@ TEST_F(SlicingPipeline, EmptyPiecesAreSkippedAndLogged)
     EXPECT_EQ(CellLinesOf(ReadFileBytes(m_folder / "page.txt")),
         (std::vector<std::string> {
             "<tr>", "r1_c1.gif", "r1_c3.gif", "</tr>", "<tr>", "r3_c1.gif", "r3_c3.gif", "</tr>" }));
-    EXPECT_EQ(sink.LastDone, sink.LastTotal);
+    EXPECT_EQ(sink.Last.Written, 4);
+    EXPECT_EQ(sink.Last.Skipped, 12);
+    EXPECT_EQ(sink.Last.Total, 16);
 
     // The pieces that reach past the picture are cut at its edge.
     TBitmap strip = LoadBitmap(m_folder / "r3.bmp");
@@ -439,13 +445,13 @@ TEST_F(SlicingPipeline, FailuresLeaveNoOpenFile)
     };
     const std::vector<Case> cases = {
         { "missing output folder", Captions({ 10 }), missing, false, "",
-            "Cannot create file " + missing + "/r1.bmp" },
+            "Cannot create file " + missing + "/r1.bmp (No such file or directory)." },
         { "caption not a number", { "10", "12a" }, m_folder.Path().string(), true, m_folder / "p.html",
             "'12a' is not a valid integer value" },
         { "page in a missing folder", {}, m_folder.Path().string(), true, missing + "/p.html",
-            "No such file or directory" },
+            "No such file or directory (" + missing + "/p.html)." },
         { "page on a full device", {}, m_folder.Path().string(), true, "/dev/full",
-            "No space left on device" },
+            "No space left on device (/dev/full)." },
         { "no page name", {}, m_folder.Path().string(), true, "", "No page file name was given" },
     };
     for (const Case& c : cases) {
@@ -461,9 +467,8 @@ TEST_F(SlicingPipeline, FailuresLeaveNoOpenFile)
         EXPECT_EQ(OpenFileCount(), before);
         EXPECT_EQ(std::find(sink.Events.begin(), sink.Events.end(), "beep"), sink.Events.end());
     }
-    // Refused before the strips: nothing was written for a bad caption or a
-    // missing page name.
-    EXPECT_EQ(FolderEntries(m_folder.Path()), (std::set<std::string> { "r1.bmp" }));
+    // Refused before the strips, or the strips removed after the failure.
+    EXPECT_TRUE(FolderEntries(m_folder.Path()).empty());
 }
 
 TEST_F(SlicingPipeline, StripRemovedBeforeItIsReadBack)
@@ -478,11 +483,117 @@ TEST_F(SlicingPipeline, StripRemovedBeforeItIsReadBack)
         Generate({ &m_picture, {}, Captions({ 10 }), kMagenta }, {}, sink);
         ADD_FAILURE() << "no exception";
     } catch (const EFOpenError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open file " + m_folder / "r2.bmp");
+        EXPECT_EQ(
+            std::string(e.what()), "Cannot open file " + m_folder / "r2.bmp (No such file or directory).");
     }
     EXPECT_EQ(OpenFileCount(), before);
-    // The first strip was cut and, as the run ended early, is still there.
-    EXPECT_EQ(FolderEntries(m_folder.Path()), (std::set<std::string> { "r1.bmp", "r1.gif" }));
+    // The first strip and its cell went with the failed run.
+    EXPECT_TRUE(FolderEntries(m_folder.Path()).empty());
+}
+
+// A picture kept in the output folder under a name the run gives one of its
+// files would be overwritten by it and then deleted with the strips.
+TEST_F(SlicingPipeline, RefusesToReplaceThePicture)
+{
+    struct Case {
+        const char* pictureName;
+        std::vector<std::string> columns;
+        std::string folderSuffix; // another spelling of the same folder
+    };
+    const std::vector<Case> cases = {
+        { "r1.bmp", Captions({ 15 }), "" },
+        { "r2_c2.gif", Captions({ 15 }), "" },
+        { "r2.gif", {}, "" },
+        { "r1.bmp", {}, "/./" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pictureName) + c.folderSuffix);
+        TempFolder folder;
+        const std::string picture = folder / c.pictureName;
+        WriteFileBytes(picture, "the picture");
+        TGenerationInput input { &m_picture, c.columns, Captions({ 10 }), kMagenta };
+        input.PictureFileName = picture;
+        try {
+            Generate(input,
+                { .OutputFolder = folder.Path().string() + c.folderSuffix,
+                    .WriteHTML = true,
+                    .PageFileName = folder / "index.html",
+                    .DeleteTemp = false });
+            ADD_FAILURE() << "no exception";
+        } catch (const EFCreateError& e) {
+            const std::string message = e.what();
+            EXPECT_EQ(message.rfind("Cannot create file ", 0), 0u) << message;
+            EXPECT_NE(
+                message.find(std::string(c.pictureName) + " (it is the picture being cut"), std::string::npos)
+                << message;
+        }
+        EXPECT_EQ(FolderEntries(folder.Path()), (std::set<std::string> { c.pictureName }));
+        EXPECT_EQ(ReadFileBytes(picture), "the picture");
+    }
+}
+
+// Links planted in a shared output folder are replaced, never written
+// through; a link to the picture itself is no reason to refuse the run.
+TEST_F(SlicingPipeline, NeverWritesThroughALink)
+{
+    TempFolder outside;
+    const std::string victim = outside / "victim";
+    WriteFileBytes(victim, "keep me");
+    const char* const planted[] = { "r1.bmp", "r1_c1.gif", "r2_c2.gif", "index.html" };
+    for (const char* name : planted)
+        fs::create_symlink(victim, m_folder / name);
+    TGenerationInput input { &m_picture, Captions({ 15 }), Captions({ 10 }), kMagenta };
+    input.PictureFileName = victim;
+    Generate(input, { .WriteHTML = true, .PageFileName = m_folder / "index.html", .DeleteTemp = false });
+
+    EXPECT_EQ(ReadFileBytes(victim), "keep me");
+    for (const char* name : planted)
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(m_folder / name))) << name;
+    EXPECT_EQ(ReadFileBytes(m_folder / "r1_c1.gif").substr(0, 3), "GIF");
+}
+
+// A run that fails part way leaves the files of the run before it exactly
+// as they were, and nothing of its own: no strip, no cell, no temporary file.
+TEST_F(SlicingPipeline, AFailedRunLeavesTheEarlierOutputAlone)
+{
+    TBitmap tooWide; // wider than a JPEG can be
+    tooWide.SetSize(65501, 2);
+    struct Case {
+        const char* name;
+        const TBitmap* picture;
+        std::string removeOnLog; // a strip removed once the strips are written
+        std::string stoppedAt;
+    };
+    const std::vector<Case> cases = {
+        { "first cell cannot be encoded", &tooWide, "", "r1.jpg" },
+        { "second strip lost", &m_picture, "r2.bmp", "r2.bmp" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const TGenerationSettings settings { .OutputFolder = folder.Path().string(),
+            .WriteHTML = true,
+            .PageFileName = folder / "index.html",
+            .ImageType = TImageType::Jpg };
+        Generate({ &m_picture, {}, Captions({ 1 }), kMagenta }, settings);
+        std::map<std::string, std::string> before;
+        for (const std::string& name : FolderEntries(folder.Path()))
+            before[name] = ReadFileBytes(folder / name);
+        ASSERT_EQ(before.size(), 3u);
+
+        RecordingSink sink;
+        sink.OnLogLine = [&](const std::string& line) {
+            if (line.empty() && !c.removeOnLog.empty())
+                fs::remove(folder / c.removeOnLog);
+        };
+        EXPECT_THROW(Generate({ c.picture, {}, Captions({ 1 }), kMagenta }, settings, sink), Exception);
+
+        std::map<std::string, std::string> after;
+        for (const std::string& name : FolderEntries(folder.Path()))
+            after[name] = ReadFileBytes(folder / name);
+        EXPECT_EQ(after, before);
+        EXPECT_EQ(sink.Log.back(), "Stopped at " + c.stoppedAt + "; the files of this run were removed.");
+    }
 }
 
 } // namespace

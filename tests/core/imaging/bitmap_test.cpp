@@ -238,7 +238,8 @@ TEST(Bitmap, FailuresLeaveTheBitmapAsItWas)
         bitmap.SaveToFile(missingFolder);
         ADD_FAILURE() << "no exception";
     } catch (const Exception& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + missingFolder);
+        EXPECT_EQ(
+            std::string(e.what()), "Cannot create file " + missingFolder + " (No such file or directory).");
     }
 }
 

@@ -388,7 +388,8 @@ TEST_F(GenerateDialog, AFailedRunStaysOnTheProgressPageAndCanBeClosed)
         dialog->btnGenerateClick();
         ADD_FAILURE() << "the run should fail";
     } catch (const Exception& error) {
-        EXPECT_EQ(std::string(error.what()), "Cannot create file " + folder / "missing" + "/r1.bmp");
+        EXPECT_EQ(std::string(error.what()),
+            "Cannot create file " + folder / "missing" + "/r1.bmp (No such file or directory).");
     }
     EXPECT_EQ(dialog->PageControl1->currentWidget(), dialog->tbshtGenerate);
     EXPECT_FALSE(dialog->IsRunning());
@@ -412,7 +413,8 @@ TEST_F(GenerateDialog, AFailedRunStartedByTheButtonIsShownInTheErrorBox)
     dialog->btnGenerate->click();
 
     EXPECT_EQ(services.errors,
-        QStringList { QString::fromStdString("Cannot create file " + folder / "missing" + "/r1.bmp.") });
+        QStringList { QString::fromStdString(
+            "Cannot create file " + folder / "missing" + "/r1.bmp (No such file or directory).") });
     EXPECT_EQ(dialog->PageControl1->currentWidget(), dialog->tbshtGenerate);
     EXPECT_FALSE(dialog->IsRunning());
 }
