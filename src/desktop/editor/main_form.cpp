@@ -364,9 +364,9 @@ void TMainForm::closeEvent(QCloseEvent* event)
 {
     // Closing is no handler of ours, so a failed save is shown here and
     // keeps the window open.
-    bool close = false;
-    RunHandler([&] { close = QuerySaveChanges(); });
-    if (close)
+    bool proceed = false;
+    RunHandler([&] { proceed = QuerySaveChanges(); });
+    if (proceed)
         event->accept();
     else
         event->ignore();
@@ -393,7 +393,8 @@ bool TMainForm::QuerySaveChanges()
 {
     if (!IsModified())
         return true;
-    const QString project = FileExists(ProjectFileName)
+    const bool named = !ProjectFileName.empty() && ProjectFileName != "*";
+    const QString project = named
         ? QStringLiteral("\"") + FileNameText(ExtractFileName(ProjectFileName)) + QStringLiteral("\"")
         : QStringLiteral("the new project");
     Services().MessageBeep(BeepType::Question);

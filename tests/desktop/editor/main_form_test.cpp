@@ -302,7 +302,7 @@ TEST_F(MainFormTest, NewEmptiesBothListsAndResetsTheProject)
     EXPECT_EQ(form.ProjectFileName, "*");
     EXPECT_EQ(Caption(), "Slicewright");
     // Only the unsaved-changes question, answered Discard.
-    EXPECT_EQ(services.saveQuestions, QStringList { "Save the changes to the new project?" });
+    EXPECT_EQ(services.saveQuestions, QStringList { "Save the changes to \"page.swr\"?" });
     EXPECT_TRUE(services.confirmations.isEmpty());
     // What New leaves alone.
     EXPECT_EQ(form.PictureFileName, "/pictures/page.jpg");
