@@ -28,6 +28,13 @@ QFont UiFont(int pixelSize, bool bold = false)
     return font;
 }
 
+// Only the left button acts; the others do nothing on the window.
+bool IsLeftRelease(const QEvent* event)
+{
+    return event->type() == QEvent::MouseButtonRelease
+        && static_cast<const QMouseEvent*>(event)->button() == Qt::LeftButton;
+}
+
 } // namespace
 
 TfrmSplash::TfrmSplash(QWidget* parent)
@@ -100,17 +107,6 @@ void TfrmSplash::FitToPicture()
     Image1->move(1, 1);
     setFixedSize(Image1->width() + 2, Image1->height() + 2);
 }
-
-namespace {
-
-// Only the left button acts; the others do nothing on the window.
-bool IsLeftRelease(const QEvent* event)
-{
-    return event->type() == QEvent::MouseButtonRelease
-        && static_cast<const QMouseEvent*>(event)->button() == Qt::LeftButton;
-}
-
-} // namespace
 
 bool TfrmSplash::eventFilter(QObject* watched, QEvent* event)
 {
