@@ -29,6 +29,21 @@ public:
         return box.clickedButton() == yes;
     }
 
+    SaveChangesAnswer AskSaveChanges(const QString& text) override
+    {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::NoButton,
+            QApplication::activeWindow());
+        QPushButton* save = box.addButton(QStringLiteral("&Save"), QMessageBox::AcceptRole);
+        QPushButton* discard = box.addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
+        QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+        box.setDefaultButton(save);
+        box.setEscapeButton(cancel);
+        box.exec();
+        if (box.clickedButton() == save)
+            return SaveChangesAnswer::Save;
+        return box.clickedButton() == discard ? SaveChangesAnswer::Discard : SaveChangesAnswer::Cancel;
+    }
+
     void ShowError(const QString& text) override
     {
         Show(QMessageBox::Critical, QString::fromUtf8(kApplicationTitle), text);

@@ -11,6 +11,9 @@ namespace sw {
 // Message-beep types, named after the message-box icons they belong to.
 enum class BeepType : unsigned { Question = 0x20, Exclamation = 0x30 };
 
+// The answers to the question asked before unsaved work would be lost.
+enum class SaveChangesAnswer { Save, Discard, Cancel };
+
 class PlatformServices {
 public:
     virtual ~PlatformServices() = default;
@@ -18,6 +21,8 @@ public:
     virtual void MessageBeep(BeepType type) = 0;
     // A box titled "Confirm" with the question icon, "&Yes" and "&No"; true on Yes.
     virtual bool Confirm(const QString& text) = 0;
+    // The same box with "&Save", "&Discard" and "Cancel"; Escape cancels.
+    virtual SaveChangesAnswer AskSaveChanges(const QString& text) = 0;
     // A box titled "Slicewright" with the critical icon and one OK button;
     // the text is shown as given.
     virtual void ShowError(const QString& text) = 0;

@@ -1,7 +1,7 @@
 #include "desktop/editor/cut_line_list.h"
 
-#include "desktop/app/platform_services.h"
 #include "core/base/sysutils.h"
+#include "desktop/app/platform_services.h"
 
 #include <QHeaderView>
 #include <QLineEdit>
@@ -28,9 +28,9 @@ public:
     bool operator<(const QTreeWidgetItem& other) const override { return DataSort(*this, other) < 0; }
 };
 
-// Lets an edit through only when it names a position inside the grid, and
-// stores it as plain decimal text. A refused edit leaves the old caption and
-// beeps, as a refused click does.
+// Lets an edit through only when it names a position inside the grid that no
+// other entry holds, and stores it as plain decimal text. A refused edit
+// leaves the old caption and beeps, as a refused click does.
 class TCaptionDelegate : public QStyledItemDelegate {
 public:
     TCaptionDelegate(TCutLineList* list)
@@ -45,7 +45,8 @@ public:
             return;
         const std::optional<std::string> caption
             = AcceptCaptionEdit(line->text().toStdString(), m_list->Extent());
-        if (!caption) {
+        const std::optional<int32_t> position = caption ? CutLinePosition(*caption) : std::nullopt;
+        if (!position || m_list->HasLineAt(*position, m_list->itemFromIndex(index))) {
             Services().MessageBeep(BeepType::Exclamation);
             return;
         }
@@ -98,12 +99,26 @@ void TCutLineList::AddLine(int32_t position, bool checked)
     emit Changed();
 }
 
-void TCutLineList::RemoveLines(bool all)
+int TCutLineList::RemoveLines(bool all)
 {
+    int removed = 0;
     for (int i = topLevelItemCount() - 1; i >= 0; --i) {
-        if (all || topLevelItem(i)->checkState(0) != Qt::Checked)
+        if (all || topLevelItem(i)->checkState(0) != Qt::Checked) {
             delete takeTopLevelItem(i);
+            ++removed;
+        }
     }
+    return removed;
+}
+
+bool TCutLineList::HasLineAt(int32_t position, const QTreeWidgetItem* except) const
+{
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = topLevelItem(i);
+        if (item != except && CutLinePosition(item->text(0).toStdString()) == position)
+            return true;
+    }
+    return false;
 }
 
 TCutLines TCutLineList::Lines() const

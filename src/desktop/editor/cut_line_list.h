@@ -24,9 +24,12 @@ public:
     // Appends an entry and sorts the list again; equal positions keep the
     // order in which they were added.
     void AddLine(int32_t position, bool checked);
-    // Removes every entry, or only the unchecked ones; the others keep their order.
-    void RemoveLines(bool all);
+    // Removes every entry, or only the unchecked ones; the others keep their
+    // order. Returns how many went.
+    int RemoveLines(bool all);
     TCutLines Lines() const;
+    // Whether an entry other than except stands for position.
+    bool HasLineAt(int32_t position, const QTreeWidgetItem* except = nullptr) const;
     int Extent() const { return m_extent(); }
 
 signals:

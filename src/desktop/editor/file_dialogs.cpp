@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QImageReader>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -20,8 +21,20 @@ constexpr char kProjectFilter[] = "Slicewright files|*.swr|All files|*.*";
 constexpr char kPictureFilter[] = "All supported files|*.jpeg;*.jpg;*.gif;*.bmp|JPEG files|*.jpeg;*.jpg|"
                                   "Compuserve GIF files|*.gif|Bitmap files|*.bmp|All files|*.*";
 constexpr int kPreviewSize = 160;
-// Larger files are not decoded just to preview them; the dialog stays quick.
+// Larger files, or pictures whose header claims more pixels, are not decoded
+// just to preview them: decoding runs on the GUI thread, and a small file
+// can hold a huge picture.
 constexpr qint64 kMaxPreviewFileSize = 64 * 1024 * 1024;
+constexpr qint64 kMaxPreviewPixels = qint64(1) << 22;
+
+// The picture's size as its header states it, read without decoding; an
+// invalid size when the header cannot be read.
+QSize HeaderSize(const QString& fileName)
+{
+    QImageReader reader(fileName);
+    reader.setDecideFormatFromContent(true);
+    return reader.size();
+}
 
 void SetUpDialog(QFileDialog& dialog, const char* filter, const QString& defaultSuffix)
 {
@@ -118,6 +131,16 @@ void TOpenPictureDialog::ShowPreview(const QString& fileName)
         return;
     if (info.size() > kMaxPreviewFileSize) {
         lblPreviewSize->setText(tr("No preview (large file)"));
+        return;
+    }
+    const QSize stated = HeaderSize(fileName);
+    if (!stated.isValid()) {
+        lblPreviewSize->setText(tr("No preview"));
+        return;
+    }
+    if (qint64(stated.width()) * stated.height() > kMaxPreviewPixels) {
+        lblPreviewSize->setText(
+            tr("No preview (%1 \u00D7 %2 pixels)").arg(stated.width()).arg(stated.height()));
         return;
     }
     try {

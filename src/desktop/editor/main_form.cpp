@@ -1,17 +1,18 @@
 #include "desktop/editor/main_form.h"
 
-#include "desktop/app/application.h"
-#include "desktop/app/platform_services.h"
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
+#include "core/project/cut_lines.h"
+#include "core/project/project_file.h"
+#include "desktop/app/application.h"
+#include "desktop/app/platform_services.h"
 #include "desktop/editor/file_dialogs.h"
 #include "desktop/editor/image_list.h"
 #include "desktop/editor/splash_form.h"
 #include "desktop/generate/generate_dialog.h"
-#include "core/project/cut_lines.h"
-#include "core/project/project_file.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 
@@ -45,6 +46,10 @@ constexpr int kSeparatorWidth = 8;
 constexpr int kBandHeight = 24;
 constexpr int kToolBarHeight = 22;
 constexpr QSize kToolButtonSize(23, 22);
+// The dialogs' size; the window's lists and menus read like theirs.
+constexpr int kFontPoints = 8;
+// Where Qt puts the modified marker: "*" while modified, nothing otherwise.
+constexpr char kModifiedMarker[] = "[*]";
 
 // The hint carried by a command: short text, "|", long text. The window
 // shows neither as a tooltip nor in the status bar.
@@ -74,13 +79,21 @@ QWidget* MakeSeparator(const char* name)
     return gap;
 }
 
+QString FileNameText(const std::string& fileName)
+{
+    return QFile::decodeName(QByteArray::fromStdString(fileName));
+}
+
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(QString::fromUtf8(AppName));
+    SetCaption(QString::fromUtf8(AppName));
+    QFont font = QApplication::font();
+    font.setPointSize(kFontPoints);
+    setFont(font);
     resize(kDesignSize);
     ilstImages = CreateImageList();
     CreateActions();
@@ -89,6 +102,8 @@ TMainForm::TMainForm(QWidget* parent)
     CreateBody();
     MainForm = this;
     FormCreate();
+    // The design-time lines are no work of the user's.
+    SetModified(false);
 }
 
 TMainForm::~TMainForm()
@@ -345,17 +360,74 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    // Closing is no handler of ours, so a failed save is shown here and
+    // keeps the window open.
+    bool proceed = false;
+    RunHandler([&] { proceed = QuerySaveChanges(); });
+    if (proceed)
+        event->accept();
+    else
+        event->ignore();
+}
+
 void TMainForm::New1Click()
+{
+    if (QuerySaveChanges())
+        NewProject();
+}
+
+void TMainForm::NewProject()
 {
     // The view and the grid keep their sizes.
     imgInterface->Image().Picture().SetGraphic(nullptr);
+    m_hasPicture = false;
     ClearLines(true);
     ProjectFileName.assign(1, '*');
-    setWindowTitle(QString::fromUtf8(AppName));
+    SetCaption(QString::fromUtf8(AppName));
+    SetModified(false);
+}
+
+bool TMainForm::QuerySaveChanges()
+{
+    if (!IsModified())
+        return true;
+    const bool named = !ProjectFileName.empty() && ProjectFileName != "*";
+    const QString project = named
+        ? QStringLiteral("\"") + FileNameText(ExtractFileName(ProjectFileName)) + QStringLiteral("\"")
+        : QStringLiteral("the new project");
+    Services().MessageBeep(BeepType::Question);
+    switch (Services().AskSaveChanges(QStringLiteral("Save the changes to %1?").arg(project))) {
+    case SaveChangesAnswer::Save:
+        Save1Click();
+        // A save dialog that was cancelled saved nothing.
+        return !IsModified();
+    case SaveChangesAnswer::Discard:
+        return true;
+    case SaveChangesAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+void TMainForm::SetModified(bool modified)
+{
+    setWindowModified(modified);
+}
+
+void TMainForm::SetCaption(const QString& caption)
+{
+    // A "[*]" inside a file name is doubled, which Qt shows as it is.
+    QString escaped = caption;
+    escaped.replace(QString::fromUtf8(kModifiedMarker), QString::fromUtf8(kModifiedMarker).repeated(2));
+    setWindowTitle(escaped + QString::fromUtf8(kModifiedMarker));
 }
 
 void TMainForm::Open1Click()
 {
+    if (!QuerySaveChanges())
+        return;
     if (!FileExists(m_openDialogFileName))
         OpenDialog().setDirectory(QCoreApplication::applicationDirPath() + QDir::separator());
     if (!ExecuteDialog(OpenDialog()))
@@ -398,6 +470,7 @@ void TMainForm::SaveProject(std::string fileName)
     project.StoredPictureFileName = m_storedPictureFileName;
     WriteProjectFile(fileName, project);
     ShowProjectCaption();
+    SetModified(false);
 }
 
 // The name is taken by value: callers pass ProjectFileName, which New resets.
@@ -406,21 +479,31 @@ void TMainForm::LoadProject(std::string fileName)
     // Read before anything is emptied: a file that cannot be read leaves
     // the window as it was.
     const TLoadedProject project = ReadProjectFile(fileName, PictureFileName);
-    New1Click();
+    NewProject();
     ProjectFileName = fileName;
     PictureFileName = PicturePathOfProject(fileName, project.PictureFileName);
     m_storedPictureFileName = project.PictureFileName;
-    try {
-        LoadPicture(PictureFileName);
-    } catch (const std::exception&) {
-        // A picture that has gone or cannot be read is no reason to refuse
-        // the lines: they are tested against the grid as it is.
+    std::string pictureFailure;
+    if (!PictureFileName.empty()) {
+        try {
+            LoadPicture(PictureFileName);
+        } catch (const std::exception& error) {
+            // A picture that has gone or cannot be read is no reason to
+            // refuse the lines: they are tested against the grid as it is.
+            pictureFailure = WithFullStop(error.what());
+        }
     }
     for (const TStoredLine& line : project.Columns)
-        DrawColumn(true, line.Checked, line.Position, 0);
+        PlaceColumn(true, line.Checked, line.Position, TDuplicates::Keep);
     for (const TStoredLine& line : project.Rows)
-        DrawRow(true, line.Checked, 0, line.Position);
+        PlaceRow(true, line.Checked, line.Position, TDuplicates::Keep);
     ShowProjectCaption();
+    SetModified(false);
+    if (!pictureFailure.empty())
+        Services().ShowError(QStringLiteral("The picture \"%1\" could not be read: %2\n"
+                                            "The cut lines were loaded. Open the picture with "
+                                            "\"Open image...\" before generating.")
+                                 .arg(FileNameText(PictureFileName), QString::fromStdString(pictureFailure)));
 }
 
 void TMainForm::mnuOpenImageClick()
@@ -428,6 +511,8 @@ void TMainForm::mnuOpenImageClick()
     if (!ExecuteDialog(OpenImageDlg()))
         return;
     PictureFileName = SelectedFileName(OpenImageDlg());
+    // Changed even if the picture cannot be read: Save writes the new name.
+    SetModified(true);
     LoadPicture(PictureFileName);
 }
 
@@ -442,6 +527,7 @@ void TMainForm::LoadPicture(const std::string& fileName)
     auto bitmap = std::make_unique<TBitmap>();
     bitmap->Assign(*loaded.Graphic());
     imgInterface->Image().Picture().SetGraphic(std::move(bitmap));
+    m_hasPicture = true;
     pbGrid->resize(imgInterface->width(), imgInterface->height());
     FitScrollContent();
 }
@@ -472,6 +558,12 @@ void TMainForm::mnuExitClick()
 
 void TMainForm::Generate1Click()
 {
+    // Without a picture there is nothing to cut but a blank page.
+    if (!HasPicture()) {
+        Services().ShowError(
+            QStringLiteral("There is no picture to cut up. Open one with \"Open image...\" first."));
+        return;
+    }
     // A fresh dialog each time; it frees itself when it closes.
     GenerateDlg = new TGenerateDlg(this);
     GenerateDlg->exec();
@@ -515,8 +607,10 @@ void TMainForm::pbGridMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int x, int
         pbGrid->setCursor(Qt::ArrowCursor);
         const TColor color = imgInterface->PictureBitmap().Canvas().Pixel(x, y);
         // A release beyond the picture's edge has no colour to take.
-        if (color != clNone)
+        if (color != clNone && color != pnlTransparent->Color()) {
             pnlTransparent->SetColor(color);
+            SetModified(true);
+        }
         break;
     }
     }
@@ -554,49 +648,66 @@ void TMainForm::Clearunchecked1Click()
 
 void TMainForm::DrawColumn(bool add, bool checked, int32_t x, int32_t /*y*/)
 {
-    // Drawn before the bounds test; outside a repaint only the pen changes.
-    m_gridCanvas.PenStyle = TPenStyle::psDot;
-    m_gridCanvas.PenMode = TPenMode::pmXor;
-    m_gridCanvas.VerticalLine(x, 0, pbGrid->height());
-    if (!add)
-        return;
-    if (IsInsideGrid(x, pbGrid->width()))
-        lvColumns->AddLine(x, checked);
-    else
-        Services().MessageBeep(BeepType::Exclamation);
+    PlaceColumn(add, checked, x, TDuplicates::Refuse);
 }
 
 void TMainForm::DrawRow(bool add, bool checked, int32_t /*x*/, int32_t y)
 {
+    PlaceRow(add, checked, y, TDuplicates::Refuse);
+}
+
+void TMainForm::PlaceColumn(bool add, bool checked, int32_t x, TDuplicates duplicates)
+{
+    // Drawn before the bounds test; outside a repaint only the pen changes.
+    m_gridCanvas.PenStyle = TPenStyle::psDot;
+    m_gridCanvas.PenMode = TPenMode::pmXor;
+    m_gridCanvas.VerticalLine(x, 0, pbGrid->height());
+    if (add)
+        AddLineInside(*lvColumns, x, checked, pbGrid->width(), duplicates);
+}
+
+void TMainForm::PlaceRow(bool add, bool checked, int32_t y, TDuplicates duplicates)
+{
     // Rows keep the pen's mode: copy until the first column has been drawn.
     m_gridCanvas.PenStyle = TPenStyle::psDot;
     m_gridCanvas.HorizontalLine(y, 0, pbGrid->width());
-    if (!add)
-        return;
-    if (IsInsideGrid(y, pbGrid->height()))
-        lvRows->AddLine(y, checked);
-    else
+    if (add)
+        AddLineInside(*lvRows, y, checked, pbGrid->height(), duplicates);
+}
+
+void TMainForm::AddLineInside(
+    TCutLineList& list, int32_t position, bool checked, int extent, TDuplicates duplicates)
+{
+    // Two lines at one place would cancel each other's XOR dots and vanish.
+    if (!IsInsideGrid(position, extent) || (duplicates == TDuplicates::Refuse && list.HasLineAt(position))) {
         Services().MessageBeep(BeepType::Exclamation);
+        return;
+    }
+    list.AddLine(position, checked);
 }
 
 void TMainForm::ClearLines(bool all)
 {
+    int removed = 0;
     {
         HourglassCursor hourglass;
-        lvColumns->RemoveLines(all);
-        lvRows->RemoveLines(all);
+        removed += lvColumns->RemoveLines(all);
+        removed += lvRows->RemoveLines(all);
     }
+    if (removed > 0)
+        SetModified(true);
     InvalidateGrid();
 }
 
 void TMainForm::ShowProjectCaption()
 {
-    setWindowTitle(QString::fromUtf8(AppName) + QStringLiteral(" - [")
+    SetCaption(QString::fromUtf8(AppName) + QStringLiteral(" - [")
         + QString::fromStdString(ExtractFileName(ProjectFileName)) + QStringLiteral("]"));
 }
 
 void TMainForm::DataChange()
 {
+    SetModified(true);
     InvalidateGrid();
 }
 

@@ -5,11 +5,11 @@
 // item of the same command, so caption, hint, icon and check mark stay linked.
 
 #include "core/base/colors.h"
+#include "core/generate/slicing_pipeline.h"
 #include "desktop/editor/color_panel.h"
 #include "desktop/editor/cut_line_list.h"
 #include "desktop/editor/grid_canvas.h"
 #include "desktop/editor/picture_view.h"
-#include "core/generate/slicing_pipeline.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -67,12 +67,21 @@ public:
     void pbGridPaint();
 
     // Writes the picture path and both lists to fileName (ProjectFileName,
-    // which the caller has set) and shows it in the caption.
+    // which the caller has set), shows it in the caption and clears the
+    // modified state.
     void SaveProject(std::string fileName);
     // Starts a new project, then reads the picture path and the lines from
-    // fileName; the picture loads if it can, and each stored line goes
-    // through the bounds test of a click.
+    // fileName; each stored line goes through the bounds test of a click,
+    // duplicates included. A picture that cannot be read is reported once
+    // the lines are in, and the window then has no picture.
     void LoadProject(std::string fileName);
+
+    // Whether the project has changes that were not saved: any change to
+    // the lines, the picture or the transparent colour since the last New,
+    // save or load. The title shows it as "*".
+    bool IsModified() const { return isWindowModified(); }
+    // Whether a picture was opened and is shown; Generate needs one.
+    bool HasPicture() const { return m_hasPicture; }
 
     // What a generation run reads: the picture (a white one of the view's
     // size when none is open), every caption of both lists in list order,
@@ -81,8 +90,8 @@ public:
 
     // Draws a cut line on the grid and, with add set, adds it to its list with
     // the given check mark when 0 < x < the grid's width (0 < y < its height
-    // for a row); a refused line gets the exclamation beep. A column uses
-    // only x, a row only y.
+    // for a row) and the list holds no line there yet; a refused line gets
+    // the exclamation beep. A column uses only x, a row only y.
     void DrawColumn(bool add, bool checked, int32_t x, int32_t y);
     void DrawRow(bool add, bool checked, int32_t x, int32_t y);
     // Removes every line, or only the unchecked ones, from both lists.
@@ -146,8 +155,26 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Asks about unsaved changes first; Cancel keeps the window open.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Whether a second line at the same position is taken: a project file
+    // may hold one, a click may not add one.
+    enum class TDuplicates : uint8_t { Refuse, Keep };
+
+    void NewProject();
+    void PlaceColumn(bool add, bool checked, int32_t x, TDuplicates duplicates);
+    void PlaceRow(bool add, bool checked, int32_t y, TDuplicates duplicates);
+    void AddLineInside(
+        TCutLineList& list, int32_t position, bool checked, int extent, TDuplicates duplicates);
+    // The one store of the modified state, shown by the title's "[*]".
+    void SetModified(bool modified);
+    // With unsaved changes, asks whether to save them first; false when the
+    // command that would lose them must stop.
+    bool QuerySaveChanges();
+    // The caption with the modified marker's place after it.
+    void SetCaption(const QString& caption);
     void FormCreate();
     void CreateActions();
     void CreateMenus();
@@ -163,6 +190,7 @@ private:
     bool ExecuteDialog(QFileDialog& dialog);
 
     int m_gridRepaintRequests = 0;
+    bool m_hasPicture = false;
     TGridCanvas m_gridCanvas;
     // The file the open dialog returned last.
     std::string m_openDialogFileName;

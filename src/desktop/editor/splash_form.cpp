@@ -1,7 +1,7 @@
 #include "desktop/editor/splash_form.h"
 
-#include "desktop/app/platform_services.h"
 #include "core/base/version_record.h"
+#include "desktop/app/platform_services.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,6 +26,13 @@ QFont UiFont(int pixelSize, bool bold = false)
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
+}
+
+// Only the left button acts; the others do nothing on the window.
+bool IsLeftRelease(const QEvent* event)
+{
+    return event->type() == QEvent::MouseButtonRelease
+        && static_cast<const QMouseEvent*>(event)->button() == Qt::LeftButton;
 }
 
 } // namespace
@@ -103,7 +110,7 @@ void TfrmSplash::FitToPicture()
 
 bool TfrmSplash::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonRelease) {
+    if (IsLeftRelease(event)) {
         if (watched == lblWebSite)
             lblWebSiteClick();
         else
@@ -116,7 +123,8 @@ bool TfrmSplash::eventFilter(QObject* watched, QEvent* event)
 void TfrmSplash::mouseReleaseEvent(QMouseEvent* event)
 {
     // The black frame around the picture is part of the window too.
-    Image1Click();
+    if (IsLeftRelease(event))
+        Image1Click();
     event->accept();
 }
 

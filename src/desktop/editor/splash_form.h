@@ -1,8 +1,8 @@
 #pragma once
 
 // The borderless window that shows the product picture with its version,
-// first while the program starts and then for Help, About. Any click closes
-// it, except one on the web address, which opens in the browser. It frees
+// first while the program starts and then for Help, About. A left click
+// closes it, except one on the web address, which opens in the browser. It frees
 // itself once closed.
 
 #include <QDialog>

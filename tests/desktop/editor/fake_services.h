@@ -25,14 +25,21 @@ public:
         confirmations << text;
         return answer;
     }
+    SaveChangesAnswer AskSaveChanges(const QString& text) override
+    {
+        saveQuestions << text;
+        return saveAnswer;
+    }
     void ShowError(const QString& text) override { errors << text; }
     void ShowInformation(const QString& text) override { informations << text; }
     void OpenUrl(const QString& address) override { openedUrls << address; }
 
     bool answer = true;
+    SaveChangesAnswer saveAnswer = SaveChangesAnswer::Discard;
     int exclamations = 0;
     int questions = 0;
     QStringList confirmations;
+    QStringList saveQuestions;
     QStringList errors;
     QStringList informations;
     QStringList openedUrls;

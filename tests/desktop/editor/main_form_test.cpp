@@ -1,15 +1,21 @@
-#include "desktop/app/application.h"
 #include "core/base/errors.h"
+#include "core/base/sysutils.h"
+#include "desktop/app/application.h"
 #include "desktop/editor/main_form.h"
 #include "fake_services.h"
+#include "support/temp_folder.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QSplitter>
 #include <QTest>
 #include <QToolButton>
+#include <QWindow>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace sw {
 
@@ -51,6 +57,9 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
+    // The title as the window system shows it, modified marker resolved.
+    QString Caption() const { return form.windowHandle()->title(); }
+
     FakeServices services;
     TMainForm form;
 };
@@ -58,7 +67,11 @@ protected:
 TEST_F(MainFormTest, StartsWithDesignTimeLinesUncheckedAndColumnMode)
 {
     EXPECT_EQ(MainForm, &form);
-    EXPECT_EQ(form.windowTitle(), "Slicewright");
+    EXPECT_EQ(Caption(), "Slicewright");
+    EXPECT_FALSE(form.IsModified());
+    // The dialogs' font.
+    EXPECT_EQ(form.font().family(), QApplication::font().family());
+    EXPECT_EQ(form.font().pointSize(), 8);
     EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "12", false }, { "34", false }, { "48", false } }));
     EXPECT_EQ(form.lvRows->Lines(), Entries({ { "20", false }, { "60", false } }));
     EXPECT_EQ(form.DrawMode, TDrawMode::dmColumn);
@@ -136,22 +149,26 @@ TEST_F(MainFormTest, ModeCommandsKeepMenuAndButtonsInStep)
     EXPECT_FALSE(form.tbtnRow->isChecked());
 }
 
-TEST_F(MainFormTest, AddedLinesSortNumericallyAndKeepDuplicatesInOrder)
+TEST_F(MainFormTest, AddedLinesSortNumericallyAndALineWhereOneIsIsRefused)
 {
     form.New1Click();
     for (int x : { 100, 20, 5 })
         form.DrawColumn(true, true, x, 0);
     EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "5", true }, { "20", true }, { "100", true } }));
+    EXPECT_EQ(services.exclamations, 0);
 
+    // Two lines at one place would cancel each other's XOR dots.
     form.DrawColumn(true, false, 20, 0);
     form.DrawColumn(true, true, 10, 0);
-    EXPECT_EQ(form.lvColumns->Lines(),
-        Entries({ { "5", true }, { "10", true }, { "20", true }, { "20", false }, { "100", true } }));
+    EXPECT_EQ(
+        form.lvColumns->Lines(), Entries({ { "5", true }, { "10", true }, { "20", true }, { "100", true } }));
+    EXPECT_EQ(services.exclamations, 1);
 
-    for (int y : { 60, 9, 60 })
+    // Rows and columns are apart: a row may lie where a column does.
+    for (int y : { 60, 9, 60, 20 })
         form.DrawRow(true, y != 9, 0, y);
-    EXPECT_EQ(form.lvRows->Lines(), Entries({ { "9", false }, { "60", true }, { "60", true } }));
-    EXPECT_EQ(services.exclamations, 0);
+    EXPECT_EQ(form.lvRows->Lines(), Entries({ { "9", false }, { "20", true }, { "60", true } }));
+    EXPECT_EQ(services.exclamations, 2);
 }
 
 TEST_F(MainFormTest, LinesOutsideTheGridAreRefusedWithABeep)
@@ -255,16 +272,17 @@ TEST_F(MainFormTest, CaptionEditsAreStoredAsNumbersAndResorted)
     EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "34", false }, { "48", false }, { "60", false } }));
     EXPECT_EQ(services.exclamations, 0);
 
-    // Text that is no whole number, or a position off the 105-pixel grid,
-    // leaves the caption as it was and beeps.
-    const QString refused[] = { "abc", "12px", "", "0", "105" };
+    // Text that is no whole number, a position off the 105-pixel grid or
+    // one another entry holds leaves the caption as it was and beeps.
+    const QString refused[] = { "abc", "12px", "", "0", "105", "0x14" };
     for (const QString& text : refused) {
         SCOPED_TRACE(text.toStdString());
         EditCaption(form.lvRows, 1, text);
         EXPECT_EQ(form.lvRows->Lines(), Entries({ { "20", false }, { "60", false } }));
     }
-    EXPECT_EQ(services.exclamations, 5);
+    EXPECT_EQ(services.exclamations, 6);
 
+    EditCaption(form.lvRows, 1, QStringLiteral("60"));
     EditCaption(form.lvRows, 1, QStringLiteral("104"));
     EXPECT_EQ(form.lvRows->Lines(), Entries({ { "20", false }, { "104", false } }));
 }
@@ -276,15 +294,16 @@ TEST_F(MainFormTest, NewEmptiesBothListsAndResetsTheProject)
     form.PictureFileName = "/pictures/page.jpg";
     form.ProjectFileName = "/projects/page.swr";
     form.ShowProjectCaption();
-    EXPECT_EQ(form.windowTitle(), "Slicewright - [page.swr]");
+    EXPECT_EQ(Caption(), "Slicewright - [page.swr]*");
 
-    services.questions = 0;
     form.New1->trigger();
     EXPECT_TRUE(form.lvColumns->Lines().empty());
     EXPECT_TRUE(form.lvRows->Lines().empty());
     EXPECT_EQ(form.ProjectFileName, "*");
-    EXPECT_EQ(form.windowTitle(), "Slicewright");
-    EXPECT_EQ(services.questions, 0);
+    EXPECT_EQ(Caption(), "Slicewright");
+    // Only the unsaved-changes question, answered Discard.
+    EXPECT_EQ(services.saveQuestions, QStringList { "Save the changes to \"page.swr\"?" });
+    EXPECT_TRUE(services.confirmations.isEmpty());
     // What New leaves alone.
     EXPECT_EQ(form.PictureFileName, "/pictures/page.jpg");
     EXPECT_EQ(form.DrawMode, TDrawMode::dmRow);
@@ -292,12 +311,100 @@ TEST_F(MainFormTest, NewEmptiesBothListsAndResetsTheProject)
     EXPECT_EQ(form.pbGrid->size(), QSize(105, 105));
 }
 
-TEST_F(MainFormTest, ExitClosesWithoutAsking)
+TEST_F(MainFormTest, ExitAsksAboutUnsavedChangesOnlyWhenThereAreSome)
 {
-    form.DrawColumn(true, true, 70, 0);
     form.mnuExit->trigger();
     EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(services.saveQuestions.isEmpty());
+
+    form.show();
+    form.DrawColumn(true, true, 70, 0);
+    services.saveAnswer = SaveChangesAnswer::Cancel;
+    form.mnuExit->trigger();
+    EXPECT_TRUE(form.isVisible());
+    services.saveAnswer = SaveChangesAnswer::Discard;
+    form.mnuExit->trigger();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(services.saveQuestions.size(), 2);
     EXPECT_TRUE(services.confirmations.isEmpty());
+}
+
+TEST_F(MainFormTest, EveryChangeToTheProjectMarksItModified)
+{
+    struct Change {
+        const char* name;
+        std::function<void()> make;
+    };
+    const test::TempFolder folder;
+    const std::string project = folder / "marks.swr";
+    const Change changes[] = {
+        { "add", [&] { form.DrawRow(true, true, 0, 50); } },
+        { "tick", [&] { form.lvColumns->topLevelItem(0)->setCheckState(0, Qt::Checked); } },
+        { "edit", [&] { EditCaption(form.lvColumns, 0, QStringLiteral("13")); } },
+        { "clear", [&] { form.ClearLines(true); } },
+        { "clear unchecked", [&] { form.ClearLines(false); } },
+        { "colour",
+            [&] {
+                form.Transparentcolor1->trigger();
+                form.pbGridMouseUp(Qt::LeftButton, {}, 5, 5);
+            } },
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.name);
+        form.New1Click();
+        for (int x : { 12, 34 })
+            form.DrawColumn(true, false, x, 0);
+        form.SaveProject(project);
+        ASSERT_FALSE(form.IsModified());
+        change.make();
+        EXPECT_TRUE(form.IsModified());
+        EXPECT_TRUE(Caption().endsWith('*'));
+    }
+    // What leaves the project as it was does not.
+    form.New1Click();
+    form.DrawColumn(true, true, 5, 0);
+    form.SaveProject(project);
+    form.DrawColumn(true, true, 5, 0); // refused: one is there
+    form.DrawColumn(true, true, 0, 0); // refused: off the grid
+    form.ClearLines(false); // nothing unchecked
+    EXPECT_FALSE(form.IsModified());
+}
+
+TEST_F(MainFormTest, TheSaveQuestionDecidesWhetherNewGoesOn)
+{
+    struct Case {
+        SaveChangesAnswer answer;
+        bool saveDialogConfirmed;
+        bool emptied;
+        int dialogs;
+    };
+    const Case cases[] = {
+        { SaveChangesAnswer::Cancel, true, false, 0 },
+        { SaveChangesAnswer::Discard, true, true, 0 },
+        { SaveChangesAnswer::Save, true, true, 1 },
+        // Save as cancelled saves nothing, so nothing may be thrown away.
+        { SaveChangesAnswer::Save, false, false, 1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.answer) * 2 + c.saveDialogConfirmed);
+        const test::TempFolder folder;
+        const std::string project = folder / "modified.swr";
+        int dialogs = 0;
+        form.RunFileDialog = [&](QFileDialog& dialog) {
+            ++dialogs;
+            dialog.selectFile(QString::fromStdString(project));
+            return c.saveDialogConfirmed;
+        };
+        form.New1Click();
+        form.DrawColumn(true, true, 70, 0);
+        services.saveAnswer = c.answer;
+        form.New1->trigger();
+        EXPECT_EQ(form.lvColumns->Lines().empty(), c.emptied);
+        EXPECT_EQ(form.IsModified(), !c.emptied);
+        EXPECT_EQ(dialogs, c.dialogs);
+        EXPECT_EQ(FileExists(project), c.answer == SaveChangesAnswer::Save && c.saveDialogConfirmed);
+        services.saveAnswer = SaveChangesAnswer::Discard;
+    }
 }
 
 TEST(ErrorBoxTest, ShowsTheMessageWithTheFullStopRule)

@@ -1,21 +1,24 @@
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
-#include "desktop/editor/main_form.h"
-#include "fake_services.h"
-#include "desktop/generate/generate_dialog.h"
 #include "core/imaging/bitmap.h"
 #include "core/project/cut_lines.h"
 #include "core/project/ini_file.h"
+#include "desktop/editor/file_dialogs.h"
+#include "desktop/editor/main_form.h"
+#include "desktop/generate/generate_dialog.h"
+#include "fake_services.h"
 #include "support/temp_folder.h"
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScrollArea>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -88,6 +91,9 @@ protected:
         return content->grab(area.isNull() ? QRect(QPoint(0, 0), content->size()) : area).toImage();
     }
 
+    // The title as the window system shows it, modified marker resolved.
+    QString Caption() const { return form.windowHandle()->title(); }
+
     FakeServices services;
     TMainForm form;
     TempFolder folder;
@@ -112,10 +118,11 @@ TEST_F(PictureViewTest, OpeningAPictureSizesViewAndGridAndKeepsEverythingElse)
     EXPECT_EQ(form.pbGrid->size(), QSize(64, 48));
     EXPECT_EQ(form.imgInterface->Shown().pixel(0, 0), kPaperShown);
     EXPECT_EQ(form.imgInterface->Shown().pixel(3, 2), qRgb(1, 2, 3));
-    // Lines beyond the new picture stay; caption, project and mode are untouched.
+    // Lines beyond the new picture stay; caption, project and mode are
+    // untouched but for the modified marker.
     EXPECT_EQ(Positions(form.lvColumns), std::vector<int32_t> { 100 });
     EXPECT_EQ(Positions(form.lvRows), std::vector<int32_t> { 90 });
-    EXPECT_EQ(form.windowTitle(), "Slicewright - [page.swr]");
+    EXPECT_EQ(Caption(), "Slicewright - [page.swr]*");
     EXPECT_EQ(form.ProjectFileName, "/projects/page.swr");
     EXPECT_EQ(form.DrawMode, TDrawMode::dmRow);
 
@@ -179,21 +186,56 @@ TEST_F(PictureViewTest, ReleasesAddLinesInTheCurrentModeWithTheBoundsTest)
     QTest::mouseRelease(form.pbGrid, Qt::RightButton, Qt::ShiftModifier, QPoint(20, 5));
     form.pbGridMouseUp(Qt::LeftButton, {}, 640, 5);
     form.pbGridMouseUp(Qt::LeftButton, {}, -3, 5);
-    // A point between pixels (a scaled screen) is in the pixel it lies in.
-    QMouseEvent between(QEvent::MouseButtonRelease, QPointF(638.7, 5.2), QPointF(638.7, 5.2), Qt::LeftButton,
-        Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(form.pbGrid, &between);
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 20, 638, 639 }));
+    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 20, 639 }));
     EXPECT_EQ(services.exclamations, 2);
 
     form.Row1->trigger();
     QTest::mouseRelease(form.pbGrid, Qt::MiddleButton, {}, QPoint(5, 479));
     form.pbGridMouseUp(Qt::LeftButton, {}, 5, 480);
     EXPECT_EQ(Positions(form.lvRows), std::vector<int32_t> { 479 });
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 20, 638, 639 }));
+    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 20, 639 }));
     EXPECT_EQ(services.exclamations, 3);
     for (const TCutLineEntry& line : form.lvColumns->Lines())
         EXPECT_TRUE(line.Checked);
+}
+
+TEST_F(PictureViewTest, ReleasesOnAScaledScreenLandOnThePixelTheyLieIn)
+{
+    OpenPicture(WritePicture(folder, "page.bmp", 640, 480));
+    // The toolkit hands over device pixels divided by the scale; a point in
+    // the right or lower half of a pixel still belongs to that pixel.
+    struct Case {
+        double scale;
+        int device;
+        int32_t pixel;
+    };
+    const Case cases[] = {
+        { 1.0, 389, 389 }, { 1.5, 580, 386 }, // 386.67
+        { 1.5, 581, 387 }, // 387.33
+        { 1.5, 718, 478 }, // 478.67
+        { 2.0, 779, 389 }, // 389.5
+        { 2.0, 1157, 578 }, // 578.5; below the picture for a row
+        { 2.0, 959, 479 }, // 479.5: still on the picture
+        { 2.0, 1279, 639 }, // 639.5: a column still on the picture
+        { 2.0, -1, -1 }, // -0.5: left of or above the picture
+    };
+    for (const Case& c : cases) {
+        for (TDrawMode mode : { TDrawMode::dmColumn, TDrawMode::dmRow }) {
+            SCOPED_TRACE(testing::Message()
+                << c.scale << "x, device " << c.device << ", row " << (mode == TDrawMode::dmRow));
+            form.ClearLines(true);
+            form.DrawMode = mode;
+            const double at = c.device / c.scale;
+            const QPointF point = mode == TDrawMode::dmColumn ? QPointF(at, 5.0) : QPointF(5.0, at);
+            QMouseEvent release(QEvent::MouseButtonRelease, point, form.pbGrid->mapToGlobal(point),
+                Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(form.pbGrid, &release);
+            const TCutLineList* list = mode == TDrawMode::dmColumn ? form.lvColumns : form.lvRows;
+            const int32_t extent = mode == TDrawMode::dmColumn ? 640 : 480;
+            EXPECT_EQ(Positions(list),
+                IsInsideGrid(c.pixel, extent) ? std::vector<int32_t> { c.pixel } : std::vector<int32_t> {});
+        }
+    }
 }
 
 TEST_F(PictureViewTest, TransparentModePicksUntilColumnOrRowIsChosen)
@@ -227,6 +269,31 @@ TEST_F(PictureViewTest, TransparentModePicksUntilColumnOrRowIsChosen)
     EXPECT_EQ(form.pnlTransparent->Color(), kPaper);
 }
 
+TEST_F(PictureViewTest, ThePreviewDecodesNoPictureWhoseHeaderClaimsMoreThanFourMegapixels)
+{
+    TOpenPictureDialog dialog;
+    dialog.ShowPreview(QString::fromStdString(WritePicture(folder, "small.bmp", 64, 48)));
+    EXPECT_EQ(dialog.lblPreviewSize->text(), QStringLiteral("64 \u00D7 48 pixels"));
+    EXPECT_FALSE(dialog.imgPreview->pixmap().isNull());
+
+    // A 24-bit BMP header claiming 2049 x 2048 pixels over a few bytes.
+    std::string bytes = "BM";
+    auto put = [&bytes](uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    put(54 + 16, 4), put(0, 4), put(54, 4);
+    put(40, 4), put(2049, 4), put(2048, 4), put(1, 2), put(24, 2);
+    for (int i = 0; i < 6; ++i)
+        put(0, 4);
+    bytes.append(16, '\0');
+    const std::string large = folder / "large.bmp";
+    test::WriteFileBytes(large, bytes);
+    dialog.ShowPreview(QString::fromStdString(large));
+    EXPECT_EQ(dialog.lblPreviewSize->text(), QStringLiteral("No preview (2049 \u00D7 2048 pixels)"));
+    EXPECT_TRUE(dialog.imgPreview->pixmap().isNull());
+}
+
 TEST_F(PictureViewTest, APickWithoutAPictureReadsABlankDesignSizeBitmap)
 {
     form.Transparentcolor1->trigger();
@@ -240,7 +307,8 @@ TEST_F(PictureViewTest, APickWithoutAPictureReadsABlankDesignSizeBitmap)
 
 TEST_F(PictureViewTest, CheckedLinesAreDottedColumnsXorAndRowsFollowThePen)
 {
-    OpenPicture(WritePicture(folder, "page.bmp", 64, 48));
+    const std::string picture = WritePicture(folder, "page.bmp", 64, 48);
+    OpenPicture(picture);
     // Only rows so far: the pen is still in copy mode, the dots are black.
     form.DrawRow(true, true, 0, 20);
     QImage screen = Screen();
@@ -263,8 +331,18 @@ TEST_F(PictureViewTest, CheckedLinesAreDottedColumnsXorAndRowsFollowThePen)
     // A repaint of part of the grid puts every dot where a full one does.
     EXPECT_EQ(Screen(QRect(5, 7, 30, 21)), screen.copy(5, 7, 30, 21));
 
-    // Two checked columns at one place cancel; unticking one shows the other.
+    // A click where a line is adds no second one, which would cancel it.
     form.DrawColumn(true, true, 10, 0);
+    EXPECT_EQ(Screen().pixel(10, 0), kPaperXor);
+    EXPECT_EQ(services.exclamations, 1);
+
+    // A project file may still hold two: they load, cancel each other, and
+    // unticking one shows the other.
+    const std::string project = folder / "twice.swr";
+    test::WriteFileBytes(project,
+        "[Settings]\r\nGraphicImage=" + picture + "\r\n[Columns]\r\nPosition1=10\r\nPosition2=10\r\n");
+    form.LoadProject(project);
+    ASSERT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 10, 10 }));
     screen = Screen();
     EXPECT_EQ(screen.pixel(10, 0), kPaperShown);
     EXPECT_EQ(screen.pixel(10, 46), kPaperShown);
@@ -286,7 +364,7 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
     form.Save1->trigger();
     EXPECT_EQ(shownDialogs.last(), "SaveDialog");
     EXPECT_EQ(form.ProjectFileName, project);
-    EXPECT_EQ(form.windowTitle(), "Slicewright - [page.swr]");
+    EXPECT_EQ(Caption(), "Slicewright - [page.swr]");
     EXPECT_EQ(test::ReadFileBytes(project),
         "[Settings]\r\nGraphicImage=" + picture
             + "\r\n[Columns]\r\nPosition1=12\r\nChecked1=0\r\nPosition2=40\r\nChecked2=1\r\n"
@@ -308,7 +386,7 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
     EXPECT_EQ(form.imgInterface->Shown().pixel(3, 2), qRgb(1, 2, 3));
     EXPECT_EQ(form.lvColumns->Lines(), (TCutLines { { "12", false }, { "40", true } }));
     EXPECT_EQ(form.lvRows->Lines(), (TCutLines { { "30", true } }));
-    EXPECT_EQ(form.windowTitle(), "Slicewright - [page.swr]");
+    EXPECT_EQ(Caption(), "Slicewright - [page.swr]");
     EXPECT_EQ(services.exclamations, 0);
 
     // A picture stored beside the project is saved back the way it was stored.
@@ -353,7 +431,15 @@ TEST_F(PictureViewTest, LoadingRefusesLinesThatDoNotFitWithOneBeepEach)
     EXPECT_EQ(form.lvColumns->Lines(), (TCutLines { { "63", false } }));
     EXPECT_EQ(form.lvRows->Lines(), (TCutLines { { "16", true } }));
     EXPECT_EQ(services.exclamations, 3); // 500, 64 and row 0
-    EXPECT_EQ(form.windowTitle(), "Slicewright - [big.swr]");
+    EXPECT_EQ(Caption(), "Slicewright - [big.swr]");
+    // Said once the lines are in, and Generate then refuses to cut a blank page.
+    ASSERT_EQ(services.errors.size(), 1);
+    EXPECT_TRUE(services.errors[0].startsWith(QString::fromStdString("The picture \"" + folder / "gone.bmp")))
+        << services.errors[0].toStdString();
+    EXPECT_FALSE(form.HasPicture());
+    form.Generate1Click();
+    EXPECT_EQ(GenerateDlg, nullptr);
+    EXPECT_EQ(services.errors.size(), 2);
 }
 
 TEST_F(PictureViewTest, OpenStartsInTheProgramFolderUntilAProjectHasBeenOpened)
@@ -403,8 +489,21 @@ TEST_F(PictureViewTest, GenerationInputReadsEveryLineThePictureAndTheColour)
     EXPECT_EQ(input.TransparentColor, RGB(1, 2, 3));
 }
 
-TEST_F(PictureViewTest, GenerateShowsAFreshDialogEachTime)
+TEST_F(PictureViewTest, GenerateShowsAFreshDialogEachTimeOnceThereIsAPicture)
 {
+    // A pick makes a blank picture, which is still nothing to cut.
+    form.Transparentcolor1->trigger();
+    form.pbGridMouseUp(Qt::LeftButton, {}, 5, 5);
+    QTimer::singleShot(0, [] {
+        if (GenerateDlg)
+            GenerateDlg->close();
+    });
+    form.Generate1->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(services.errors,
+        QStringList { "There is no picture to cut up. Open one with \"Open image...\" first." });
+
+    OpenPicture(WritePicture(folder, "page.bmp", 64, 48));
     for (int run = 0; run < 2; ++run) {
         QPointer<QDialog> seen;
         bool modal = false;

@@ -47,6 +47,23 @@ TEST(SplashFormTest, AnyClickButTheWebAddressClosesAndFreesTheWindow)
     EXPECT_TRUE(services.openedUrls.front().startsWith("https://"));
 }
 
+TEST(SplashFormTest, OnlyTheLeftButtonActs)
+{
+    FakeServices services;
+    QPointer<TfrmSplash> splash = ShowSplash();
+    for (Qt::MouseButton button : { Qt::RightButton, Qt::MiddleButton }) {
+        for (QWidget* target : { static_cast<QWidget*>(splash->Image1),
+                 static_cast<QWidget*>(splash->lblWebSite), static_cast<QWidget*>(splash.data()) })
+            QTest::mouseClick(target, button);
+    }
+    EXPECT_TRUE(splash->isVisible());
+    EXPECT_TRUE(services.openedUrls.isEmpty());
+    QTest::mouseClick(splash.data(), Qt::LeftButton, {}, QPoint(0, 0)); // the frame
+    EXPECT_EQ(frmSplash, nullptr);
+    ReleaseDeferred();
+    EXPECT_TRUE(splash.isNull());
+}
+
 TEST(SplashFormTest, WindowIsThePictureWithAOnePixelFrame)
 {
     QPointer<TfrmSplash> splash = new TfrmSplash();

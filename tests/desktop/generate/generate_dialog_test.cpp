@@ -312,6 +312,7 @@ public:
 
     void MessageBeep(BeepType type) override { m_inner.MessageBeep(type); }
     bool Confirm(const QString& text) override { return m_inner.Confirm(text); }
+    SaveChangesAnswer AskSaveChanges(const QString& text) override { return m_inner.AskSaveChanges(text); }
     void ShowError(const QString& text) override { m_inner.ShowError(text); }
     void OpenUrl(const QString& address) override { m_inner.OpenUrl(address); }
     void ShowInformation(const QString& text) override
