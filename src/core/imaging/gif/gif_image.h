@@ -4,11 +4,16 @@
 // frames and a trailer; frames own their colour table, pixel block and the
 // extensions that precede them in the file. Writing produces GIF87a or
 // GIF89a files; reading fills the same classes.
+//
+// Where the parts live: gif_image.cpp holds the model and the writing,
+// gif_reader.cpp the reading and the bitmaps a read image is shown through,
+// gif_frame_assign.cpp TGIFSubImage::Assign (a bitmap made into a frame).
 
 #include "core/base/stream.h"
 #include "core/imaging/bitmap.h"
-#include "core/imaging/gif/color_reduction.h"
 #include "core/imaging/gif/gif_color_map.h"
+#include "core/imaging/gif/gif_settings.h"
+#include "core/imaging/progress.h"
 
 #include <cstdint>
 #include <functional>
@@ -23,11 +28,8 @@ class TGIFSubImage;
 class TGIFGraphicControlExtension;
 
 enum class TGIFSeverity { Info, Warning, Error };
-enum class TGIFProgressStage { Starting, Running, Ending };
 
 using TGIFWarningEvent = std::function<void(TGIFSeverity severity, const std::string& message)>;
-using TGIFProgressEvent
-    = std::function<void(TGIFProgressStage stage, int percent, const std::string& message)>;
 
 // Registers "gif" ("GIF Image") with the picture loader. Safe to call more
 // than once; call it at start-up (static initialisers in a static library
@@ -408,7 +410,7 @@ public:
     // The extensions, then (unless the trailer, a 0 byte or the end of the
     // stream comes first) the image descriptor, local colour table and image
     // data. A frame of width or height 0 takes the logical screen's size.
-    // Frames above kMaxGIFFramePixels fail with a GIFException.
+    // A frame over the picture pixel limit fails with a GIFException.
     void LoadFromStream(TStream& stream) override;
     // Fills the pixel block from LZW image data at the stream's position.
     // Pixels the data does not reach keep the transparent index (transparent
@@ -468,10 +470,10 @@ public:
     void LoadFromStream(TStream& stream) override;
 };
 
-// Limits for reading: a frame's pixel block, the logical screen, and all
-// pixel blocks of one image together. Files asking for more fail with a
-// GIFException naming the size instead of exhausting memory.
-constexpr int64_t kMaxGIFFramePixels = int64_t(1) << 26; // 8192 x 8192
+// The bound on all pixel blocks of one image together, four frames of the
+// largest picture any reader accepts (kMaxPicturePixels, which bounds each
+// frame and the logical screen). A file asking for more fails with a
+// GIFException naming the limit instead of exhausting memory.
 constexpr int64_t kMaxGIFImagePixels = int64_t(1) << 28;
 
 // Whether the screen has 8 bits per pixel or fewer (sampled once); frame
@@ -535,19 +537,23 @@ public:
     // The global colour table, or without one the first frame's; "No
     // global or local color table defined" when both are empty.
     const TGIFColorMap& ImagePalette() const;
-    // The reading limits, kMaxGIFFramePixels (also for the logical screen)
-    // and kMaxGIFImagePixels unless set lower.
-    void SetReadLimits(int64_t framePixels, int64_t imagePixels);
+    // The bound on the pixels of all frames read, kMaxGIFImagePixels unless
+    // set lower. Each frame and the logical screen are bounded by the
+    // picture pixel limit whatever this says.
+    void SetReadLimit(int64_t imagePixels);
     // Frame bitmaps are dithered to the web cube; defaults to
     // GifLowColorScreen().
     bool Dithered() const { return m_dithered; }
     void SetDithered(bool value);
 
     TGIFWarningEvent OnWarning;
-    TGIFProgressEvent OnProgress;
+    // Loading, saving and frame assignment report with their own message
+    // ("Loading...", "Saving...", "Converting..."), rendering a frame
+    // bitmap with "Rendering..."; no rectangle is given.
+    TProgressEvent OnProgress;
 
     void Warning(TGIFSeverity severity, const std::string& message) const;
-    void Progress(TGIFProgressStage stage, int percent, const std::string& message) const;
+    void Progress(TProgressStage stage, int percent, const std::string& message) const;
 
 private:
     friend class TGIFSubImage;
@@ -564,7 +570,6 @@ private:
     bool m_dithered;
     mutable std::unique_ptr<TBitmap> m_bitmap;
     int64_t m_pixelsRead = 0;
-    int64_t m_maxFramePixels = kMaxGIFFramePixels;
     int64_t m_maxImagePixels = kMaxGIFImagePixels;
 };
 

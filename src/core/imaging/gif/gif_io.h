@@ -4,6 +4,7 @@
 
 #include "core/base/errors.h"
 #include "core/base/stream.h"
+#include "core/imaging/gif/gif_messages.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,11 +37,11 @@ inline uint32_t GetU32(const uint8_t* in)
     return GetU16(in) | uint32_t(GetU16(in + 2)) << 16;
 }
 
-// Exactly count bytes, or GIFException "Premature end of data".
+// Exactly count bytes, or GIFException gif_message::kPrematureEndOfData.
 inline void ReadExact(TStream& stream, void* buffer, size_t count)
 {
     if (stream.Read(buffer, count) != count)
-        throw GIFException("Premature end of data");
+        throw GIFException(gif_message::kPrematureEndOfData);
 }
 
 } // namespace sw::gif_io

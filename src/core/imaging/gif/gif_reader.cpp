@@ -2,9 +2,11 @@
 // bitmaps a read image is shown through.
 
 #include "core/base/errors.h"
+#include "core/base/pixel_limit.h"
 #include "core/imaging/gif/color_reduction.h"
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/gif/gif_io.h"
+#include "core/imaging/gif/gif_messages.h"
 #include "core/imaging/gif/gif_sub_blocks.h"
 #include "core/imaging/gif/lzw_decoder.h"
 
@@ -17,9 +19,6 @@ namespace sw {
 using namespace gif_io;
 
 namespace {
-
-const char* const kLoading = "Loading...";
-const char* const kRendering = "Rendering...";
 
 const bool g_lowColorScreen = kDisplayBitsPerPixel <= 8;
 
@@ -199,9 +198,9 @@ void TGIFExtension::ReadIntroducer(TStream& stream) const
     uint8_t head[2];
     ReadExact(stream, head, sizeof head);
     if (head[0] != kExtensionIntroducer)
-        throw GIFException("Invalid extension introducer");
+        throw GIFException(gif_message::kInvalidExtensionIntroducer);
     if (head[1] != Label())
-        throw GIFException("Internal error: Extension Instance does not match Extension Label");
+        throw GIFException(gif_message::kExtensionLabelMismatch);
 }
 
 void TGIFExtensionList::LoadFromStream(TStream& stream, TGIFSubImage* frame)
@@ -212,12 +211,12 @@ void TGIFExtensionList::LoadFromStream(TStream& stream, TGIFSubImage* frame)
     while (byte != kImageSeparator && byte != kTrailer) {
         if (byte != kExtensionIntroducer) {
             if (frame != nullptr)
-                frame->Warning(TGIFSeverity::Warning, "Invalid extension introducer");
+                frame->Warning(TGIFSeverity::Warning, gif_message::kInvalidExtensionIntroducer);
             break;
         }
         const TGIFExtensionClass* found = FindExtensionClass(stream);
         if (found == nullptr)
-            throw GIFException("Unknown extension type");
+            throw GIFException(gif_message::kUnknownExtensionType);
         StepBack(stream);
         std::unique_ptr<TGIFExtension> extension = found->Create(frame);
         extension->LoadFromStream(stream);
@@ -320,7 +319,7 @@ void TGIFApplicationExtension::LoadFromStream(TStream& stream)
     uint8_t size = 0;
     ReadExact(stream, &size, 1);
     if (size < 10)
-        throw GIFException("Unsupported Application Extension block size");
+        throw GIFException(gif_message::kUnsupportedApplicationBlockSize);
     uint8_t identifier[kIdentifierSize];
     ReadExact(stream, identifier, sizeof identifier);
     // A 10-byte block has one identifier byte less; the byte read for it
@@ -387,13 +386,13 @@ void TGIFAppExtNSLoop::LoadData(TStream& stream)
         uint8_t value[4];
         if ((id & 7) == 1) {
             if (rest < 2)
-                throw GIFException("Invalid GIF data");
+                throw GIFException(gif_message::kInvalidData);
             ReadExact(stream, value, 2);
             m_loops = GetU16(value);
             rest -= 2;
         } else if ((id & 7) == 2) {
             if (rest < 4)
-                throw GIFException("Invalid GIF data");
+                throw GIFException(gif_message::kInvalidData);
             ReadExact(stream, value, 4);
             m_bufferSize = GetU32(value);
             rest -= 4;
@@ -443,7 +442,7 @@ void TGIFSubImage::LoadFromStream(TStream& stream)
     if (m_width == 0 || m_height == 0) {
         m_width = Image() != nullptr ? static_cast<uint16_t>(Image()->Header().Width()) : 0;
         m_height = Image() != nullptr ? static_cast<uint16_t>(Image()->Header().Height()) : 0;
-        Warning(TGIFSeverity::Warning, "Image exceeds Logical Screen size");
+        Warning(TGIFSeverity::Warning, gif_message::kExceedsScreen);
     }
     if ((m_packed & 0x80) != 0) {
         m_colorMap.LoadFromStream(stream, 2 << (m_packed & 0x07));
@@ -456,15 +455,13 @@ void TGIFSubImage::DecodeFrameData(TStream& stream)
 {
     DropBitmap();
     const int64_t pixels = int64_t(m_width) * m_height;
-    const int64_t frameLimit = Image() != nullptr ? Image()->m_maxFramePixels : kMaxGIFFramePixels;
-    if (pixels > frameLimit)
-        throw GIFException(Format("GIF frame too large (%d x %d pixels; at most %lld)", int(m_width),
-            int(m_height), static_cast<long long>(frameLimit)));
+    if (ExceedsPixelLimit(m_width, m_height))
+        throw GIFException(PictureTooLargeMessage(m_width, m_height));
     if (Image() != nullptr) {
         Image()->m_pixelsRead += pixels;
         if (Image()->m_pixelsRead > Image()->m_maxImagePixels)
-            throw GIFException(Format("GIF image too large (more than %lld pixels in its frames)",
-                static_cast<long long>(Image()->m_maxImagePixels)));
+            throw GIFException(
+                Format(gif_message::kImageTooLarge, static_cast<long long>(Image()->m_maxImagePixels)));
     }
     const uint8_t fill = m_transparent && m_graphicControl != nullptr
         ? static_cast<uint8_t>(m_graphicControl->TransparentColorIndex())
@@ -473,8 +470,7 @@ void TGIFSubImage::DecodeFrameData(TStream& stream)
         m_data.assign(static_cast<size_t>(pixels), fill);
     } catch (const std::bad_alloc&) {
         m_data = std::vector<uint8_t>();
-        throw EOutOfResources(
-            Format("Not enough memory for a GIF frame of %d x %d pixels", int(m_width), int(m_height)));
+        throw EOutOfResources(Format(gif_message::kNoMemoryForFrame, int(m_width), int(m_height)));
     }
     TLZWDecoder decoder(
         stream, [this](const std::string& message) { Warning(TGIFSeverity::Warning, message); });
@@ -496,7 +492,7 @@ const TBitmap* TGIFSubImage::FrameBitmap()
     const TGIFColorMap* palette = &m_colorMap;
     if (m_colorMap.Empty()) {
         if (Image() == nullptr)
-            throw GIFException("No global or local color table defined");
+            throw GIFException(gif_message::kNoColorTable);
         palette = &Image()->ImagePalette();
     }
     const bool dithered = Image() != nullptr ? Image()->Dithered() : GifLowColorScreen();
@@ -520,13 +516,12 @@ void TGIFSubImage::BuildTrueColorBitmap(const TGIFColorMap& palette)
     const size_t height = m_height;
     const size_t rowBytes = (width + 3) & ~size_t(3);
     const size_t imageBytes = rowBytes * height;
-    const char* const kNoMemory = "Failed to allocate memory for GIF DIB";
 
     TMemoryStream file;
     try {
         file.Bytes().assign(kPixelOffset + imageBytes, 0);
     } catch (const std::bad_alloc&) {
-        throw EOutOfResources(kNoMemory);
+        throw EOutOfResources(gif_message::kNoMemoryForDib);
     }
     uint8_t* bytes = file.Bytes().data();
     bytes[0] = 'B';
@@ -552,13 +547,13 @@ void TGIFSubImage::BuildTrueColorBitmap(const TGIFColorMap& palette)
     uint8_t* pixels = bytes + kPixelOffset;
     for (size_t y = 0; y < height; ++y) {
         std::memcpy(pixels + (height - 1 - y) * rowBytes, m_data.data() + y * width, width);
-        RowDone(static_cast<int>(y), kRendering);
+        RowDone(static_cast<int>(y), gif_message::kRendering);
     }
     auto bitmap = std::make_unique<TBitmap>();
     try {
         bitmap->LoadFromStream(file);
     } catch (const std::bad_alloc&) {
-        throw EOutOfResources(kNoMemory);
+        throw EOutOfResources(gif_message::kNoMemoryForDib);
     }
     m_frameBitmap = std::move(bitmap);
 }
@@ -579,7 +574,7 @@ void TGIFSubImage::BuildDitheredBitmap(const TGIFColorMap& palette)
             out[x] = engine.MapPixel(color.Red, color.Green, color.Blue);
         }
         engine.TurnRow();
-        RowDone(y, kRendering);
+        RowDone(y, gif_message::kRendering);
     }
     m_frameBitmap = std::move(bitmap);
 }
@@ -615,7 +610,7 @@ void TGIFImage::LoadFromStream(TStream& stream)
     const size_t got = stream.Read(head, sizeof head);
     stream.SetPosition(start);
     if (got == sizeof head && !HasSignature(head) && !HasSignature(head + 4))
-        throw GIFException("Invalid GIF signature");
+        throw GIFException(gif_message::kInvalidSignature);
     TMemoryStream copy;
     const int64_t remaining = std::max<int64_t>(0, stream.Size() - start);
     copy.Bytes().resize(static_cast<size_t>(remaining));
@@ -634,22 +629,20 @@ void TGIFImage::LoadFromMemory(TMemoryStream& stream)
     Clear();
     m_pixelsRead = 0;
     const int64_t start = stream.Position();
-    Progress(TGIFProgressStage::Starting, 0, kLoading);
+    Progress(TProgressStage::Starting, 0, gif_message::kLoading);
     try {
         m_header.LoadFromStream(stream);
-        const int64_t screen = int64_t(m_header.Width()) * m_header.Height();
-        if (screen > m_maxFramePixels)
-            throw GIFException(Format("GIF logical screen too large (%d x %d pixels; at most %lld)",
-                m_header.Width(), m_header.Height(), static_cast<long long>(m_maxFramePixels)));
+        if (ExceedsPixelLimit(m_header.Width(), m_header.Height()))
+            throw GIFException(PictureTooLargeMessage(m_header.Width(), m_header.Height()));
         LoadFrames(stream);
         TGIFTrailer(this).LoadFromStream(stream);
     } catch (...) {
         stream.SetPosition(start);
-        Progress(TGIFProgressStage::Ending, 0, kLoading);
+        Progress(TProgressStage::Ending, 0, gif_message::kLoading);
         Changed();
         throw;
     }
-    Progress(TGIFProgressStage::Ending, 100, kLoading);
+    Progress(TProgressStage::Ending, 100, gif_message::kLoading);
     Changed();
 }
 
@@ -661,13 +654,14 @@ void TGIFImage::LoadFrames(TStream& stream)
     while (more && byte != kTrailer) {
         StepBack(stream);
         if (byte != kExtensionIntroducer && byte != kImageSeparator) {
-            Warning(TGIFSeverity::Warning, "Unknown GIF block type");
+            Warning(TGIFSeverity::Warning, gif_message::kUnknownBlockType);
             break;
         }
         auto frame = std::make_unique<TGIFSubImage>(this);
         frame->LoadFromStream(stream);
         m_images.Add(std::move(frame));
-        Progress(TGIFProgressStage::Running, static_cast<int>(stream.Position() * 100 / size), kLoading);
+        Progress(
+            TProgressStage::Running, static_cast<int>(stream.Position() * 100 / size), gif_message::kLoading);
         more = ReadNonZero(stream, byte);
     }
 }
@@ -679,9 +673,8 @@ void TGIFImage::DropBitmaps()
         frame->DropBitmap();
 }
 
-void TGIFImage::SetReadLimits(int64_t framePixels, int64_t imagePixels)
+void TGIFImage::SetReadLimit(int64_t imagePixels)
 {
-    m_maxFramePixels = std::clamp<int64_t>(framePixels, 0, kMaxGIFFramePixels);
     m_maxImagePixels = std::clamp<int64_t>(imagePixels, 0, kMaxGIFImagePixels);
 }
 
@@ -699,7 +692,7 @@ const TGIFColorMap& TGIFImage::ImagePalette() const
         return m_header.ColorMap();
     if (!m_images.Empty() && !m_images[0].ColorMap().Empty())
         return m_images[0].ColorMap();
-    throw GIFException("No global or local color table defined");
+    throw GIFException(gif_message::kNoColorTable);
 }
 
 const TBitmap* TGIFImage::ImageBitmap() const

@@ -1,6 +1,7 @@
 #include "core/imaging/gif/lzw_decoder.h"
 
 #include "core/base/errors.h"
+#include "core/imaging/gif/gif_messages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -128,7 +129,7 @@ bool TLZWDecoder::Refill()
 {
     if (m_terminatorSeen) {
         if (m_bitPosition >= m_bitLimit)
-            Warn("Decoder bit buffer under-run");
+            Warn(gif_message::kBitBufferUnderRun);
         return false;
     }
     if (m_streamEnded)
@@ -150,7 +151,7 @@ bool TLZWDecoder::Refill()
         } else {
             got = m_stream.Read(t.buffer + 2, size);
             if (got < size)
-                Warn("Premature end of data");
+                Warn(gif_message::kPrematureEndOfData);
         }
         std::memset(t.buffer + 2 + got, 0, kSlack);
         m_bitPosition = m_bitPosition - m_bitLimit + 16;
@@ -161,7 +162,7 @@ bool TLZWDecoder::Refill()
         // The data ended inside this code: its missing bits do not exist, so
         // it yields no pixel.
         m_bitPosition = m_bitLimit;
-        Warn("Decoder bit buffer under-run");
+        Warn(gif_message::kBitBufferUnderRun);
         return false;
     }
     return true;
@@ -241,7 +242,7 @@ int TLZWDecoder::SlowWalk(int code)
     int count = 0;
     auto push = [&](uint8_t value) {
         if (count == kTableSize)
-            throw GIFException("Circular decoder table entry");
+            throw GIFException(gif_message::kCircularTableEntry);
         t.stack[count++] = value;
     };
     if (code >= m_nextFree) {
@@ -251,7 +252,7 @@ int TLZWDecoder::SlowWalk(int code)
     while (code >= m_clearCode) {
         push(t.suffix[code]);
         if (t.prefix[code] == code)
-            throw GIFException("Circular decoder table entry");
+            throw GIFException(gif_message::kCircularTableEntry);
         code = t.prefix[code];
     }
     m_firstValue = t.suffix[code];
@@ -410,7 +411,7 @@ void TLZWDecoder::DecodeFrame(uint8_t* pixels, int width, int height, bool inter
         return;
     }
     if (codeSize > kMaxCodeSize)
-        throw GIFException("Invalid GIF data");
+        throw GIFException(gif_message::kInvalidData);
     Start(codeSize);
     m_decoded = DecodeInto(pixels, total);
     NextValueAfterEnd();

@@ -1,8 +1,9 @@
 #include "core/imaging/gif/color_reduction.h"
 
 #include "core/base/errors.h"
-#include "core/imaging/gif/gif_test_support.h"
+#include "core/imaging/gif/gif_frame_assign.h"
 #include "core/imaging/gif/gif_image.h"
+#include "core/imaging/gif/gif_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -337,13 +338,14 @@ TEST_F(FrameFixture, OversizedBitmapIsRefused)
 
 TEST_F(FrameFixture, ProgressReportsConverting)
 {
-    std::vector<std::pair<TGIFProgressStage, int>> reports;
-    image.OnProgress = [&](TGIFProgressStage stage, int percent, const std::string& message) {
+    std::vector<std::pair<TProgressStage, int>> reports;
+    image.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect&,
+                           const std::string& message) {
         EXPECT_EQ(message, "Converting...");
         reports.emplace_back(stage, percent);
     };
     Assign(MakeBitmap24(1, 64, std::vector<TColor>(64, kRed)));
-    using S = TGIFProgressStage;
+    using S = TProgressStage;
     EXPECT_EQ(reports,
         (std::vector<std::pair<S, int>> {
             { S::Starting, 0 }, { S::Running, 50 }, { S::Running, 100 }, { S::Ending, 100 } }));
@@ -352,8 +354,8 @@ TEST_F(FrameFixture, ProgressReportsConverting)
 TEST_F(FrameFixture, AbortedConversionLeavesAWholePixelBlock)
 {
     TGIFSubImage& frame = image.Images().Add(std::make_unique<TGIFSubImage>(&image));
-    image.OnProgress = [](TGIFProgressStage stage, int, const std::string&) {
-        if (stage == TGIFProgressStage::Running)
+    image.OnProgress = [](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+        if (stage == TProgressStage::Running)
             throw EAbort("stopped");
     };
     EXPECT_THROW(frame.Assign(MakeBitmap24(3, 64, std::vector<TColor>(3 * 64, kRed))), EAbort);

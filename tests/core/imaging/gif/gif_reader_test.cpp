@@ -1,6 +1,7 @@
 #include "core/imaging/gif/gif_image.h"
 
 #include "core/base/errors.h"
+#include "core/base/pixel_limit.h"
 #include "core/imaging/gif/gif_test_support.h"
 #include "core/imaging/gif/lzw_encoder.h"
 #include "support/temp_folder.h"
@@ -387,10 +388,9 @@ TEST(GifReader, RejectsWhatCannotBeHeld)
         std::string error;
     };
     const Case cases[] = {
-        { "huge screen", Screen(65535, 65535, 2) + kTrailer,
-            "GIF logical screen too large (65535 x 65535 pixels; at most 67108864)" },
+        { "huge screen", Screen(65535, 65535, 2) + kTrailer, PictureTooLargeMessage(65535, 65535) },
         { "huge frame", Screen(1, 1, 2) + Bytes { 0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 2, 0 },
-            "GIF frame too large (65535 x 65535 pixels; at most 67108864)" },
+            PictureTooLargeMessage(65535, 65535) },
         { "code size 12", Screen(1, 1, 2) + Bytes { 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 12, 1, 0, 0 },
             "Invalid GIF data" },
     };
@@ -403,7 +403,7 @@ TEST(GifReader, RejectsWhatCannotBeHeld)
     for (int i = 0; i < 5; ++i)
         many = many + frame;
     TGIFImage image;
-    image.SetReadLimits(10000, 40000);
+    image.SetReadLimit(40000);
     TMemoryStream stream(many);
     try {
         image.LoadFromStream(stream);
@@ -412,9 +412,16 @@ TEST(GifReader, RejectsWhatCannotBeHeld)
         EXPECT_STREQ(e.what(), "GIF image too large (more than 40000 pixels in its frames)");
     }
     EXPECT_EQ(image.Images().Count(), 4);
-    image.SetReadLimits(9999, 40000);
-    stream.SetPosition(0);
-    EXPECT_THROW(image.LoadFromStream(stream), GIFException) << "the screen is over the frame limit";
+
+    // The screen and each frame are held to the picture limit, exactly.
+    for (const auto& [width, height, accepted] :
+        { std::tuple { 8192, 8192, true }, { 8193, 8192, false }, { 8192, 8193, false } }) {
+        TMemoryStream screen(Screen(width, height, 2) + kTrailer);
+        if (accepted)
+            EXPECT_NO_THROW(image.LoadFromStream(screen));
+        else
+            EXPECT_THROW(image.LoadFromStream(screen), GIFException) << width << " x " << height;
+    }
 }
 
 // Everything the writer makes reads back to the same frame, and writing
