@@ -229,14 +229,12 @@ void TGIFColorMap::SaveToStream(TStream& stream) const
     stream.WriteBuffer(bytes.data(), bytes.size());
 }
 
-void TGIFColorMap::LoadFromStream(TStream& stream, int count)
+void TGIFColorMap::Load(TByteReader& reader, int count)
 {
     if (count < 0 || count > kMaxGIFColors)
         throw GIFException(gif_message::kColorTableOverflow);
     Clear();
-    std::vector<uint8_t> bytes(size_t(count) * 3);
-    if (stream.Read(bytes.data(), bytes.size()) != bytes.size())
-        throw GIFException(gif_message::kPrematureEndOfData);
+    const std::span<const uint8_t> bytes = reader.Bytes(size_t(count) * 3);
     EnsureCapacity(count);
     for (int i = 0; i < count; ++i)
         m_entries[static_cast<size_t>(i)]

@@ -41,12 +41,6 @@ void TGIFItem::SaveToFile(const std::string& fileName)
     stream.Close();
 }
 
-void TGIFItem::LoadFromFile(const std::string& fileName)
-{
-    TFileStream stream(fileName, FileMode::OpenRead);
-    LoadFromStream(stream);
-}
-
 // ---- TGIFHeader
 
 void TGIFHeader::Clear()
@@ -84,31 +78,6 @@ void TGIFHeader::SaveToStream(TStream& stream)
     stream.WriteBuffer(bytes, sizeof bytes);
     if ((m_packed & 0x80) != 0)
         m_colorMap.SaveToStream(stream);
-}
-
-void TGIFHeader::LoadFromStream(TStream& stream)
-{
-    Clear();
-    uint8_t signature[6];
-    const int64_t start = stream.Position();
-    ReadExact(stream, signature, sizeof signature);
-    if (UpperCaseAscii(std::string_view(reinterpret_cast<const char*>(signature), 3)) != "GIF") {
-        stream.SetPosition(start + 4);
-        ReadExact(stream, signature, sizeof signature);
-        if (UpperCaseAscii(std::string_view(reinterpret_cast<const char*>(signature), 3)) != "GIF")
-            throw GIFException(gif_message::kInvalidSignature);
-    }
-    uint8_t descriptor[7];
-    ReadExact(stream, descriptor, sizeof descriptor);
-    m_width = GetU16(descriptor);
-    m_height = GetU16(descriptor + 2);
-    m_packed = descriptor[4];
-    m_background = descriptor[5];
-    m_aspectRatio = descriptor[6];
-    if ((m_packed & 0x80) != 0) {
-        m_colorMap.LoadFromStream(stream, 2 << (m_packed & 0x07));
-        m_colorMap.SetSorted((m_packed & 0x08) != 0);
-    }
 }
 
 // ---- TGIFExtension
@@ -172,21 +141,6 @@ void TGIFGraphicControlExtension::SaveBody(TStream& stream)
     uint8_t body[6] = { m_blockSize, m_packed, 0, 0, m_transparentIndex, m_terminator };
     PutU16(body + 2, m_delay);
     stream.WriteBuffer(body, sizeof body);
-}
-
-void TGIFGraphicControlExtension::LoadFromStream(TStream& stream)
-{
-    ReadIntroducer(stream);
-    uint8_t body[6] = {};
-    if (stream.Read(body, sizeof body) != sizeof body)
-        Warning(TGIFSeverity::Warning, gif_message::kPrematureEndOfData);
-    m_blockSize = body[0];
-    m_packed = body[1];
-    m_delay = GetU16(body + 2);
-    m_transparentIndex = body[4];
-    m_terminator = body[5];
-    if ((m_packed & 0x01) != 0 && Frame() != nullptr)
-        Frame()->SetTransparent(true);
 }
 
 // ---- TGIFSubImage
@@ -343,13 +297,6 @@ void TGIFSubImage::SaveToStream(TStream& stream)
 void TGIFTrailer::SaveToStream(TStream& stream)
 {
     stream.WriteByte(kTrailer);
-}
-
-void TGIFTrailer::LoadFromStream(TStream& stream)
-{
-    uint8_t byte = 0;
-    if (stream.Read(&byte, 1) == 1 && byte != kTrailer)
-        Warning(TGIFSeverity::Warning, gif_message::kInvalidTrailer);
 }
 
 // ---- TGIFImage

@@ -1,5 +1,6 @@
 #include "core/base/errors.h"
 #include "core/base/stream.h"
+#include "core/imaging/gif/gif_io.h"
 #include "core/imaging/gif/gif_sub_blocks.h"
 #include "core/imaging/gif/lzw_decoder.h"
 #include "core/imaging/gif/lzw_encoder.h"
@@ -98,16 +99,16 @@ struct TResult {
 
 TResult Decode(const Bytes& data, int width, int height, bool interlaced = false, uint8_t fill = 0xEE)
 {
-    TMemoryStream stream(data);
+    TByteReader reader = gif_io::Reader(data);
     TResult result;
     result.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0xAA);
-    TLZWDecoder decoder(stream, [&](const std::string& message) { result.warnings.push_back(message); });
+    TLZWDecoder decoder(reader, [&](const std::string& message) { result.warnings.push_back(message); });
     try {
         decoder.DecodeFrame(result.pixels.data(), width, height, interlaced, fill);
     } catch (const GIFException& e) {
         result.error = e.what();
     }
-    result.position = stream.Position();
+    result.position = static_cast<int64_t>(reader.Position());
     return result;
 }
 
