@@ -1,6 +1,7 @@
 #include "core/imaging/gif/gif_image.h"
 
 #include "core/base/errors.h"
+#include "core/imaging/gif/gif_messages.h"
 #include "core/imaging/gif/gif_test_support.h"
 #include "support/temp_folder.h"
 
@@ -134,7 +135,7 @@ TEST(GifWriter, NoFramesIsAnUnsupportedVersionAndWritesNothing)
         image.SaveToStream(stream);
         FAIL() << "saved without frames";
     } catch (const GIFException& e) {
-        EXPECT_STREQ(e.what(), "Unsupported GIF version");
+        EXPECT_STREQ(e.what(), gif_message::kUnsupportedVersion);
     }
     EXPECT_TRUE(stream.Bytes().empty());
     EXPECT_EQ(endPercent, 0);
@@ -150,7 +151,7 @@ TEST(GifWriter, ProgressAndVersionOfTwoFrames)
     std::vector<std::pair<TProgressStage, int>> reports;
     image.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect&,
                            const std::string& message) {
-        EXPECT_EQ(message, "Saving...");
+        EXPECT_EQ(message, gif_message::kSaving);
         reports.emplace_back(stage, percent);
     };
     const Bytes file = Save(image);
@@ -175,9 +176,8 @@ TEST(GifWriter, LogicalScreenWidensWithWarnings)
     EXPECT_EQ(image.Height(), 3);
 
     frame.SetLeft(2);
-    EXPECT_EQ(warnings,
-        (std::vector<std::string> {
-            "Image width too small for contained frames", "Image exceeds Logical Screen size" }));
+    EXPECT_EQ(
+        warnings, (std::vector<std::string> { gif_message::kWidthTooSmall, gif_message::kExceedsScreen }));
     EXPECT_EQ(image.Width(), 6);
     EXPECT_EQ(image.Height(), 3);
 }
@@ -194,7 +194,7 @@ TEST(GifWriter, TransparentIndexOutsideTheTableWarnsAndStoresZero)
     EXPECT_EQ(control->TransparentColorIndex(), 2);
     control->SetTransparentColorIndex(3);
     EXPECT_EQ(control->TransparentColorIndex(), 0);
-    EXPECT_EQ(warnings, (std::vector<std::string> { "Invalid color index" }));
+    EXPECT_EQ(warnings, (std::vector<std::string> { gif_message::kInvalidColorIndex }));
 }
 
 TEST(GifImage, AssignAndRegistration)

@@ -8,6 +8,7 @@
 
 #include "core/base/errors.h"
 #include "core/base/stream.h"
+#include "core/imaging/gif/gif_messages.h"
 
 #include <cstdint>
 #include <cstring>
@@ -31,7 +32,7 @@ public:
         if (m_stream.Read(&m, 1) != 1)
             return;
         if (m > 11)
-            throw GIFException("Invalid GIF data");
+            throw GIFException(gif_message::kInvalidData);
         m_clear = 1 << m;
         m_codeSize = m;
         m_end = m_clear + 1;
@@ -91,7 +92,7 @@ private:
         uint8_t bytes[255];
         const size_t got = m_stream.Read(bytes, size);
         if (got < size)
-            m_warnings.push_back("Premature end of data");
+            m_warnings.push_back(gif_message::kPrematureEndOfData);
         for (size_t i = 0; i < got; ++i)
             for (int bit = 0; bit < 8; ++bit)
                 m_bits.push_back((bytes[i] >> bit) & 1);
@@ -112,7 +113,7 @@ private:
         if (m_bits.size() <= size_t(m_width)) {
             if (m_terminator) {
                 if (m_bits.empty())
-                    m_warnings.push_back("Decoder bit buffer under-run");
+                    m_warnings.push_back(gif_message::kBitBufferUnderRun);
                 return -1;
             }
             do {
@@ -122,7 +123,7 @@ private:
             if (m_bits.size() < size_t(m_width)) {
                 // The data ended inside this code.
                 m_bits.clear();
-                m_warnings.push_back("Decoder bit buffer under-run");
+                m_warnings.push_back(gif_message::kBitBufferUnderRun);
                 return -1;
             }
         }
@@ -137,7 +138,7 @@ private:
     void Push(int value)
     {
         if (m_top >= 4096)
-            throw GIFException("Circular decoder table entry");
+            throw GIFException(gif_message::kCircularTableEntry);
         m_stack[m_top++] = value;
     }
 
@@ -185,7 +186,7 @@ private:
         while (code >= m_clear) {
             Push(m_suffix[code]);
             if (m_prefix[code] == code)
-                throw GIFException("Circular decoder table entry");
+                throw GIFException(gif_message::kCircularTableEntry);
             code = m_prefix[code];
         }
         m_firstCode = m_suffix[code];
