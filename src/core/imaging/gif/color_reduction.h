@@ -1,11 +1,11 @@
 #pragma once
 
-// Turning bitmaps into frames of at most 256 colours: the GIF settings and
-// their defaults, colour lookups, dither engines, row access to bitmaps,
-// ReduceBitmap, and the transparency mask that gives the transparent colour
-// an entry of its own.
+// Reducing bitmaps to at most 256 colours: colour lookups, dither engines,
+// row access to bitmaps, ReduceBitmap, and the mask of the pixels of a
+// transparent colour. Knows bitmaps only, not GIF frames.
 
 #include "core/imaging/bitmap.h"
+#include "core/imaging/gif/gif_settings.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,46 +13,31 @@
 
 namespace sw {
 
-class TGIFSubImage;
+// 1, 4 and 8 bits per pixel: pixels are indices into the colour table.
+inline bool IsIndexedFormat(TPixelFormat format)
+{
+    return format == TPixelFormat::pf1bit || format == TPixelFormat::pf4bit || format == TPixelFormat::pf8bit;
+}
 
-// How a bitmap of more than 8 bits per pixel is reduced. Only None and
-// WebCube are built; the others fail with a GIFException when used.
-enum class TColorReduction {
-    None = 0, // stays at 24 bits; its distinct colours form the table
-    SystemColors = 1,
-    Halftone = 2,
-    FourGrays = 3,
-    Monochrome = 4,
-    GrayScale = 5,
-    WebCube = 6,
-    Quantize = 7,
-    QuantizeSystem = 8,
-    Palette = 9,
-};
+// The bits per pixel of an indexed format.
+inline int IndexedBits(TPixelFormat format)
+{
+    return format == TPixelFormat::pf1bit ? 1 : format == TPixelFormat::pf4bit ? 4 : 8;
+}
 
-// Which engine maps pixels to the palette. Only Nearest (plain lookup) and
-// FloydSteinberg are built.
-enum class TDitherMode {
-    Nearest = 0,
-    FloydSteinberg = 1,
-    Stucki = 2,
-    Sierra = 3,
-    JaJuNi = 4,
-    SteveArche = 5,
-    Burkes = 6,
-};
-
-enum class TGIFEncoding { LZW = 0, RLE = 1 };
-
-struct TGIFDefaults {
-    TColorReduction ReductionKind = TColorReduction::WebCube;
-    TDitherMode DitherKind = TDitherMode::Nearest;
-    int QuantizeBits = 8;
-    TGIFEncoding EncodingKind = TGIFEncoding::LZW;
-};
-
-// Copied by every TGIFImage when it is constructed.
-extern const TGIFDefaults GifDefaults;
+// The table index of pixel x in a row of 1, 4 or 8 bits per pixel; the most
+// significant bits hold the leftmost pixel.
+inline uint8_t IndexAt(const uint8_t* row, int x, int bitsPerPixel)
+{
+    switch (bitsPerPixel) {
+    case 1:
+        return (row[x >> 3] >> (7 - (x & 7))) & 0x01;
+    case 4:
+        return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F;
+    default:
+        return row[x];
+    }
+}
 
 // 216 entries; entry 36r + 6g + b is (51r, 51g, 51b).
 std::vector<TRGBQuad> MakeWebCubePalette();
@@ -196,11 +181,5 @@ private:
     int m_height = 0;
     std::vector<uint8_t> m_bits;
 };
-
-// Sorts the frame's colours by use, then appends a black entry for the
-// masked pixels and points them at it, with a graphic control extension
-// marking it transparent. No transparency when the table is empty or full;
-// the entry is removed again when no pixel is masked.
-void ApplyTransparencyMask(TGIFSubImage& frame, const TTransparencyMask& mask);
 
 } // namespace sw

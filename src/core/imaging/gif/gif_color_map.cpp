@@ -1,6 +1,7 @@
 #include "core/imaging/gif/gif_color_map.h"
 
 #include "core/base/errors.h"
+#include "core/imaging/gif/gif_messages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,14 +22,14 @@ int ColorBits(int colors)
 const TGIFColor& TGIFColorMap::Color(int index) const
 {
     if (index < 0 || index >= m_count)
-        throw GIFException("Invalid color index");
+        throw GIFException(gif_message::kInvalidColorIndex);
     return m_entries[static_cast<size_t>(index)];
 }
 
 TGIFColor& TGIFColorMap::Color(int index)
 {
     if (index < 0 || index >= m_count)
-        throw GIFException("Invalid color index");
+        throw GIFException(gif_message::kInvalidColorIndex);
     return m_entries[static_cast<size_t>(index)];
 }
 
@@ -55,7 +56,7 @@ int TGIFColorMap::AppendColor(TColor color)
 int TGIFColorMap::AppendColor(const TGIFColor& color)
 {
     if (m_count >= kMaxGIFColors)
-        throw GIFException("Color table overflow");
+        throw GIFException(gif_message::kColorTableOverflow);
     EnsureCapacity(m_count + 1);
     m_entries[static_cast<size_t>(m_count)] = color;
     m_sorted = false;
@@ -65,7 +66,7 @@ int TGIFColorMap::AppendColor(const TGIFColor& color)
 void TGIFColorMap::RemoveColor(int index)
 {
     if (index < 0 || index >= m_count)
-        throw GIFException("Invalid color index");
+        throw GIFException(gif_message::kInvalidColorIndex);
     std::copy(m_entries.begin() + index + 1, m_entries.begin() + m_count, m_entries.begin() + index);
     --m_count;
     m_sorted = false;
@@ -228,14 +229,12 @@ void TGIFColorMap::SaveToStream(TStream& stream) const
     stream.WriteBuffer(bytes.data(), bytes.size());
 }
 
-void TGIFColorMap::LoadFromStream(TStream& stream, int count)
+void TGIFColorMap::Load(TByteReader& reader, int count)
 {
     if (count < 0 || count > kMaxGIFColors)
-        throw GIFException("Color table overflow");
+        throw GIFException(gif_message::kColorTableOverflow);
     Clear();
-    std::vector<uint8_t> bytes(size_t(count) * 3);
-    if (stream.Read(bytes.data(), bytes.size()) != bytes.size())
-        throw GIFException("Premature end of data");
+    const std::span<const uint8_t> bytes = reader.Bytes(size_t(count) * 3);
     EnsureCapacity(count);
     for (int i = 0; i < count; ++i)
         m_entries[static_cast<size_t>(i)]

@@ -3,6 +3,7 @@
 // GIF colour tables: up to 256 red, green, blue entries with a count, a
 // capacity that grows in steps, and a sorted flag that is stored in the file.
 
+#include "core/base/byte_reader.h"
 #include "core/base/colors.h"
 #include "core/base/stream.h"
 #include "core/imaging/bitmap.h"
@@ -99,9 +100,9 @@ public:
     // The Count() entries as red, green, blue bytes, then zero entries up to
     // 2^ColorBits(Count()); nothing for an empty table.
     void SaveToStream(TStream& stream) const;
-    // Reads count entries of red, green, blue (count 0 .. 256); "Premature
-    // end of data" when the stream holds fewer bytes.
-    void LoadFromStream(TStream& stream, int count);
+    // Reads count entries of red, green, blue (count 0 .. 256); the reader's
+    // short-read error when it holds fewer bytes.
+    void Load(TByteReader& reader, int count);
 
 private:
     void EnsureCapacity(int needed);

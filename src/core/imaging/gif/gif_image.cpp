@@ -3,6 +3,7 @@
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
 #include "core/imaging/gif/gif_io.h"
+#include "core/imaging/gif/gif_messages.h"
 #include "core/imaging/gif/lzw_encoder.h"
 #include "core/imaging/picture.h"
 
@@ -14,11 +15,7 @@ namespace sw {
 
 using namespace gif_io;
 
-namespace {
-
-const char* const kSaving = "Saving...";
-
-} // namespace
+const TGIFDefaults GifDefaults {};
 
 void RegisterGifImageFormat()
 {
@@ -45,12 +42,6 @@ void TGIFItem::SaveToFile(const std::string& fileName)
     stream.Close();
 }
 
-void TGIFItem::LoadFromFile(const std::string& fileName)
-{
-    TFileStream stream(fileName, FileMode::OpenRead);
-    LoadFromStream(stream);
-}
-
 // ---- TGIFHeader
 
 void TGIFHeader::Clear()
@@ -64,15 +55,17 @@ void TGIFHeader::SaveToStream(TStream& stream)
 {
     const int version = Image() != nullptr ? Image()->Version() : 0;
     if (version != 1 && version != 2)
-        throw GIFException("Unsupported GIF version");
+        throw GIFException(gif_message::kUnsupportedVersion);
 
-    // The size code describes the largest table of the file, global or
-    // local, so it is set even without a global table; with no colours at
-    // all (bits - 1) & 7 gives 7.
+    // The colour resolution describes the largest table of the file, global
+    // or local; with no colours at all (bits - 1) & 7 gives 7. Without a
+    // global table the size field repeats it. With one, the size must be the
+    // global table's own, or readers take local colours for global ones.
     const int code = (Image()->ColorResolutionBits() - 1) & 0x07;
     m_packed = static_cast<uint8_t>(code << 4 | code);
     if (!m_colorMap.Empty()) {
-        m_packed |= 0x80;
+        const int size = ColorBits(m_colorMap.Count()) - 1;
+        m_packed = static_cast<uint8_t>(code << 4 | 0x80 | size);
         if (m_colorMap.Sorted())
             m_packed |= 0x08;
     }
@@ -86,31 +79,6 @@ void TGIFHeader::SaveToStream(TStream& stream)
     stream.WriteBuffer(bytes, sizeof bytes);
     if ((m_packed & 0x80) != 0)
         m_colorMap.SaveToStream(stream);
-}
-
-void TGIFHeader::LoadFromStream(TStream& stream)
-{
-    Clear();
-    uint8_t signature[6];
-    const int64_t start = stream.Position();
-    ReadExact(stream, signature, sizeof signature);
-    if (UpperCaseAscii(std::string_view(reinterpret_cast<const char*>(signature), 3)) != "GIF") {
-        stream.SetPosition(start + 4);
-        ReadExact(stream, signature, sizeof signature);
-        if (UpperCaseAscii(std::string_view(reinterpret_cast<const char*>(signature), 3)) != "GIF")
-            throw GIFException("Invalid GIF signature");
-    }
-    uint8_t descriptor[7];
-    ReadExact(stream, descriptor, sizeof descriptor);
-    m_width = GetU16(descriptor);
-    m_height = GetU16(descriptor + 2);
-    m_packed = descriptor[4];
-    m_background = descriptor[5];
-    m_aspectRatio = descriptor[6];
-    if ((m_packed & 0x80) != 0) {
-        m_colorMap.LoadFromStream(stream, 2 << (m_packed & 0x07));
-        m_colorMap.SetSorted((m_packed & 0x08) != 0);
-    }
 }
 
 // ---- TGIFExtension
@@ -153,7 +121,7 @@ void TGIFGraphicControlExtension::SetTransparentColorIndex(int index)
 {
     const int count = Frame() != nullptr ? Frame()->ActiveColorMap().Count() : 0;
     if (index < 0 || index > 0xFF || (count > 0 && index >= count)) {
-        Warning(TGIFSeverity::Warning, "Invalid color index");
+        Warning(TGIFSeverity::Warning, gif_message::kInvalidColorIndex);
         index = 0;
     }
     m_transparentIndex = static_cast<uint8_t>(index);
@@ -176,21 +144,6 @@ void TGIFGraphicControlExtension::SaveBody(TStream& stream)
     stream.WriteBuffer(body, sizeof body);
 }
 
-void TGIFGraphicControlExtension::LoadFromStream(TStream& stream)
-{
-    ReadIntroducer(stream);
-    uint8_t body[6] = {};
-    if (stream.Read(body, sizeof body) != sizeof body)
-        Warning(TGIFSeverity::Warning, "Premature end of data");
-    m_blockSize = body[0];
-    m_packed = body[1];
-    m_delay = GetU16(body + 2);
-    m_transparentIndex = body[4];
-    m_terminator = body[5];
-    if ((m_packed & 0x01) != 0 && Frame() != nullptr)
-        Frame()->SetTransparent(true);
-}
-
 // ---- TGIFSubImage
 
 TGIFSubImage::TGIFSubImage(TGIFImage* image)
@@ -209,8 +162,7 @@ void TGIFSubImage::ReserveData()
     try {
         m_data.reserve(size_t(m_width) * size_t(m_height));
     } catch (const std::bad_alloc&) {
-        throw EOutOfResources(
-            Format("Not enough memory for a GIF frame of %d x %d pixels", m_width, m_height));
+        throw EOutOfResources(Format(gif_message::kNoMemoryForFrame, m_width, m_height));
     }
 }
 
@@ -229,7 +181,7 @@ void TGIFSubImage::BoundsChanged()
 void TGIFSubImage::RowDone(int y, const char* message) const
 {
     if (Image() != nullptr && (y + 1) % 32 == 0)
-        Image()->Progress(TGIFProgressStage::Running, (y + 1) * 100 / m_height, message);
+        Image()->Progress(TProgressStage::Running, (y + 1) * 100 / m_height, message);
 }
 
 void TGIFSubImage::SetLeft(int left)
@@ -348,13 +300,6 @@ void TGIFTrailer::SaveToStream(TStream& stream)
     stream.WriteByte(kTrailer);
 }
 
-void TGIFTrailer::LoadFromStream(TStream& stream)
-{
-    uint8_t byte = 0;
-    if (stream.Read(&byte, 1) == 1 && byte != kTrailer)
-        Warning(TGIFSeverity::Warning, "Invalid Image trailer");
-}
-
 // ---- TGIFImage
 
 TGIFImage::TGIFImage()
@@ -432,7 +377,7 @@ void TGIFImage::FrameBoundsChanged(const TGIFSubImage& frame)
     const int right = std::min(frame.Left() + frame.Width(), 0xFFFF);
     if (m_header.Width() < right) {
         if (m_header.Width() > 0) {
-            Warning(TGIFSeverity::Warning, "Image width too small for contained frames");
+            Warning(TGIFSeverity::Warning, gif_message::kWidthTooSmall);
             warned = true;
         }
         m_header.SetWidth(right);
@@ -440,31 +385,31 @@ void TGIFImage::FrameBoundsChanged(const TGIFSubImage& frame)
     const int bottom = std::min(frame.Top() + frame.Height(), 0xFFFF);
     if (m_header.Height() < bottom) {
         if (m_header.Height() > 0) {
-            Warning(TGIFSeverity::Warning, "Image height too small for contained frames");
+            Warning(TGIFSeverity::Warning, gif_message::kHeightTooSmall);
             warned = true;
         }
         m_header.SetHeight(bottom);
     }
     if (warned)
-        Warning(TGIFSeverity::Warning, "Image exceeds Logical Screen size");
+        Warning(TGIFSeverity::Warning, gif_message::kExceedsScreen);
 }
 
 void TGIFImage::SaveToStream(TStream& stream)
 {
-    Progress(TGIFProgressStage::Starting, 0, kSaving);
+    Progress(TProgressStage::Starting, 0, gif_message::kSaving);
     try {
         m_header.SaveToStream(stream);
         const int count = m_images.Count();
         for (int i = 0; i < count; ++i) {
             m_images[i].SaveToStream(stream);
-            Progress(TGIFProgressStage::Running, (i + 1) * 100 / count, kSaving);
+            Progress(TProgressStage::Running, (i + 1) * 100 / count, gif_message::kSaving);
         }
         TGIFTrailer(this).SaveToStream(stream);
     } catch (...) {
-        Progress(TGIFProgressStage::Ending, 0, kSaving);
+        Progress(TProgressStage::Ending, 0, gif_message::kSaving);
         throw;
     }
-    Progress(TGIFProgressStage::Ending, 100, kSaving);
+    Progress(TProgressStage::Ending, 100, gif_message::kSaving);
 }
 
 void TGIFImage::Draw(TCanvas& canvas, const TRect& rect)
@@ -482,10 +427,11 @@ void TGIFImage::Warning(TGIFSeverity severity, const std::string& message) const
         OnWarning(severity, message);
 }
 
-void TGIFImage::Progress(TGIFProgressStage stage, int percent, const std::string& message) const
+void TGIFImage::Progress(TProgressStage stage, int percent, const std::string& message) const
 {
     if (OnProgress)
-        OnProgress(stage, percent, message);
+        OnProgress(const_cast<TGIFImage&>(*this), stage, static_cast<uint8_t>(std::clamp(percent, 0, 100)),
+            false, TRect {}, message);
 }
 
 } // namespace sw

@@ -4,11 +4,17 @@
 // frames and a trailer; frames own their colour table, pixel block and the
 // extensions that precede them in the file. Writing produces GIF87a or
 // GIF89a files; reading fills the same classes.
+//
+// Where the parts live: gif_image.cpp holds the model and the writing,
+// gif_reader.cpp the reading and the bitmaps a read image is shown through,
+// gif_frame_assign.cpp TGIFSubImage::Assign (a bitmap made into a frame).
 
+#include "core/base/byte_reader.h"
 #include "core/base/stream.h"
 #include "core/imaging/bitmap.h"
-#include "core/imaging/gif/color_reduction.h"
 #include "core/imaging/gif/gif_color_map.h"
+#include "core/imaging/gif/gif_settings.h"
+#include "core/imaging/progress.h"
 
 #include <cstdint>
 #include <functional>
@@ -23,11 +29,8 @@ class TGIFSubImage;
 class TGIFGraphicControlExtension;
 
 enum class TGIFSeverity { Info, Warning, Error };
-enum class TGIFProgressStage { Starting, Running, Ending };
 
 using TGIFWarningEvent = std::function<void(TGIFSeverity severity, const std::string& message)>;
-using TGIFProgressEvent
-    = std::function<void(TGIFProgressStage stage, int percent, const std::string& message)>;
 
 // Registers "gif" ("GIF Image") with the picture loader. Safe to call more
 // than once; call it at start-up (static initialisers in a static library
@@ -50,7 +53,12 @@ public:
     virtual void Warning(TGIFSeverity severity, const std::string& message) const;
 
     virtual void SaveToStream(TStream& stream) = 0;
-    virtual void LoadFromStream(TStream& stream) = 0;
+    // Reads the item at the stream's position through Load and leaves the
+    // stream where Load stopped (also when it fails).
+    void LoadFromStream(TStream& stream);
+    // Reads the item at the reader's position; a short read of a field the
+    // item cannot do without is a GIFException "Premature end of data".
+    virtual void Load(TByteReader& reader) = 0;
     void SaveToFile(const std::string& fileName);
     void LoadFromFile(const std::string& fileName);
 
@@ -102,7 +110,7 @@ public:
     // before anything is written when it has no frames), the descriptor with
     // a recomputed packed byte, and the global table when it has entries.
     void SaveToStream(TStream& stream) override;
-    void LoadFromStream(TStream& stream) override;
+    void Load(TByteReader& reader) override;
 
 private:
     uint16_t m_width = 0;
@@ -121,10 +129,10 @@ struct TGIFExtensionClass {
     const char* Name;
     uint8_t Label;
     std::unique_ptr<TGIFExtension> (*Create)(TGIFSubImage* frame);
-    // The stream stands after the label (and is put back by the caller).
+    // The reader stands after the label (and is put back by the caller).
     // Returns the class for the bytes ahead: self when nothing more specific
     // fits, nullptr when the bytes rule out every class.
-    const TGIFExtensionClass* (*FindSubClass)(const TGIFExtensionClass& self, TStream& stream);
+    const TGIFExtensionClass* (*FindSubClass)(const TGIFExtensionClass& self, TByteReader& reader);
 };
 
 class TGIFExtension : public TGIFItem {
@@ -143,7 +151,7 @@ protected:
     // Reads 0x21 ("Invalid extension introducer" otherwise) and the label
     // ("Internal error: Extension Instance does not match Extension Label"
     // when it is not this class's).
-    void ReadIntroducer(TStream& stream) const;
+    void ReadIntroducer(TByteReader& reader) const;
 
 private:
     TGIFSubImage* m_frame;
@@ -165,9 +173,9 @@ public:
     static const TGIFExtensionClass* Find(const uint8_t* identifier);
 };
 
-// With the stream after an 0x21 byte: the class for the extension ahead, or
-// nullptr. The stream is left where it was.
-const TGIFExtensionClass* FindExtensionClass(TStream& stream);
+// With the reader after an 0x21 byte: the class for the extension ahead, or
+// nullptr. The reader is left where it was.
+const TGIFExtensionClass* FindExtensionClass(TByteReader& reader);
 
 class TGIFExtensionList : public TGIFList<TGIFExtension> {
 public:
@@ -175,7 +183,7 @@ public:
     // trailer, which is left unread. "Unknown extension type" for a label
     // without a class; a byte that is no introducer warns "Invalid extension
     // introducer" and ends the list.
-    void LoadFromStream(TStream& stream, TGIFSubImage* frame);
+    void Load(TByteReader& reader, TGIFSubImage* frame);
 };
 
 enum class TDisposalMethod : uint8_t { NoAction = 0, DoNothing = 1, Background = 2, Previous = 3 };
@@ -206,7 +214,7 @@ public:
     int Delay() const { return m_delay; }
     void SetDelay(int hundredths) { m_delay = static_cast<uint16_t>(hundredths); }
 
-    void LoadFromStream(TStream& stream) override;
+    void Load(TByteReader& reader) override;
 
 protected:
     void SaveBody(TStream& stream) override;
@@ -233,7 +241,7 @@ public:
     TGIFLines& Lines() { return m_lines; }
     const TGIFLines& Lines() const { return m_lines; }
 
-    void LoadFromStream(TStream& stream) override;
+    void Load(TByteReader& reader) override;
 
 protected:
     void SaveBody(TStream& stream) override;
@@ -263,7 +271,7 @@ public:
     TGIFLines& Lines() { return m_lines; }
     const TGIFLines& Lines() const { return m_lines; }
 
-    void LoadFromStream(TStream& stream) override;
+    void Load(TByteReader& reader) override;
 
 protected:
     void SaveBody(TStream& stream) override;
@@ -302,13 +310,13 @@ public:
     // first byte of the data) is accepted; below 10 fails with "Unsupported
     // Application Extension block size"; bytes of a block above 11 after the
     // identifier are skipped.
-    void LoadFromStream(TStream& stream) override;
+    void Load(TByteReader& reader) override;
 
 protected:
     void SaveBody(TStream& stream) override;
     // The sub-blocks after the identifier, up to and including the 0 block
     // (or the end of the stream).
-    virtual void LoadData(TStream& stream);
+    virtual void LoadData(TByteReader& reader);
     virtual void SaveData(TStream& stream);
 
     std::vector<TGIFBlock> m_blocks;
@@ -340,7 +348,7 @@ public:
 
 protected:
     // "Invalid GIF data" when a sub-block is too short for its value.
-    void LoadData(TStream& stream) override;
+    void LoadData(TByteReader& reader) override;
     // The loop count, then the buffer size when it is not 0.
     void SaveData(TStream& stream) override;
 
@@ -408,12 +416,12 @@ public:
     // The extensions, then (unless the trailer, a 0 byte or the end of the
     // stream comes first) the image descriptor, local colour table and image
     // data. A frame of width or height 0 takes the logical screen's size.
-    // Frames above kMaxGIFFramePixels fail with a GIFException.
-    void LoadFromStream(TStream& stream) override;
-    // Fills the pixel block from LZW image data at the stream's position.
+    // A frame over the picture pixel limit fails with a GIFException.
+    void Load(TByteReader& reader) override;
+    // Fills the pixel block from LZW image data at the reader's position.
     // Pixels the data does not reach keep the transparent index (transparent
     // frame) or 0.
-    void DecodeFrameData(TStream& stream);
+    void DecodeFrameData(TByteReader& reader);
 
     // The frame as a bitmap, built on first use; nullptr without a pixel
     // block. On a true-colour screen an 8-bit bitmap whose pixels are the
@@ -465,13 +473,13 @@ class TGIFTrailer : public TGIFItem {
 public:
     using TGIFItem::TGIFItem;
     void SaveToStream(TStream& stream) override;
-    void LoadFromStream(TStream& stream) override;
+    void Load(TByteReader& reader) override;
 };
 
-// Limits for reading: a frame's pixel block, the logical screen, and all
-// pixel blocks of one image together. Files asking for more fail with a
-// GIFException naming the size instead of exhausting memory.
-constexpr int64_t kMaxGIFFramePixels = int64_t(1) << 26; // 8192 x 8192
+// The bound on all pixel blocks of one image together, four frames of the
+// largest picture any reader accepts (kMaxPicturePixels, which bounds each
+// frame and the logical screen). A file asking for more fails with a
+// GIFException naming the limit instead of exhausting memory.
 constexpr int64_t kMaxGIFImagePixels = int64_t(1) << 28;
 
 // Whether the screen has 8 bits per pixel or fewer (sampled once); frame
@@ -535,19 +543,23 @@ public:
     // The global colour table, or without one the first frame's; "No
     // global or local color table defined" when both are empty.
     const TGIFColorMap& ImagePalette() const;
-    // The reading limits, kMaxGIFFramePixels (also for the logical screen)
-    // and kMaxGIFImagePixels unless set lower.
-    void SetReadLimits(int64_t framePixels, int64_t imagePixels);
+    // The bound on the pixels of all frames read, kMaxGIFImagePixels unless
+    // set lower. Each frame and the logical screen are bounded by the
+    // picture pixel limit whatever this says.
+    void SetReadLimit(int64_t imagePixels);
     // Frame bitmaps are dithered to the web cube; defaults to
     // GifLowColorScreen().
     bool Dithered() const { return m_dithered; }
     void SetDithered(bool value);
 
     TGIFWarningEvent OnWarning;
-    TGIFProgressEvent OnProgress;
+    // Loading, saving and frame assignment report with their own message
+    // ("Loading...", "Saving...", "Converting..."), rendering a frame
+    // bitmap with "Rendering..."; no rectangle is given.
+    TProgressEvent OnProgress;
 
     void Warning(TGIFSeverity severity, const std::string& message) const;
-    void Progress(TGIFProgressStage stage, int percent, const std::string& message) const;
+    void Progress(TProgressStage stage, int percent, const std::string& message) const;
 
 private:
     friend class TGIFSubImage;
@@ -555,7 +567,7 @@ private:
     // was already set.
     void FrameBoundsChanged(const TGIFSubImage& frame);
     void LoadFromMemory(TMemoryStream& stream);
-    void LoadFrames(TStream& stream);
+    void LoadFrames(TByteReader& reader);
     void DropBitmaps();
 
     TGIFHeader m_header;
@@ -564,7 +576,6 @@ private:
     bool m_dithered;
     mutable std::unique_ptr<TBitmap> m_bitmap;
     int64_t m_pixelsRead = 0;
-    int64_t m_maxFramePixels = kMaxGIFFramePixels;
     int64_t m_maxImagePixels = kMaxGIFImagePixels;
 };
 

@@ -2,11 +2,13 @@
 
 // Byte helpers shared by the GIF writer and reader.
 
+#include "core/base/byte_reader.h"
 #include "core/base/errors.h"
-#include "core/base/stream.h"
+#include "core/imaging/gif/gif_messages.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace sw::gif_io {
 
@@ -20,27 +22,17 @@ inline void PutU16(uint8_t* out, int value)
     out[1] = static_cast<uint8_t>(value >> 8);
 }
 
-inline uint16_t GetU16(const uint8_t* in)
-{
-    return static_cast<uint16_t>(in[0] | in[1] << 8);
-}
-
 inline void PutU32(uint8_t* out, uint32_t value)
 {
     PutU16(out, static_cast<int>(value & 0xFFFF));
     PutU16(out + 2, static_cast<int>(value >> 16));
 }
 
-inline uint32_t GetU32(const uint8_t* in)
+// A reader over GIF bytes: a short read is GIFException "Premature end of
+// data".
+inline TByteReader Reader(std::span<const uint8_t> bytes)
 {
-    return GetU16(in) | uint32_t(GetU16(in + 2)) << 16;
-}
-
-// Exactly count bytes, or GIFException "Premature end of data".
-inline void ReadExact(TStream& stream, void* buffer, size_t count)
-{
-    if (stream.Read(buffer, count) != count)
-        throw GIFException("Premature end of data");
+    return TByteReader(bytes, ThrowAs<GIFException>, gif_message::kPrematureEndOfData);
 }
 
 } // namespace sw::gif_io

@@ -2,9 +2,11 @@
 // bitmaps a read image is shown through.
 
 #include "core/base/errors.h"
+#include "core/base/pixel_limit.h"
 #include "core/imaging/gif/color_reduction.h"
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/gif/gif_io.h"
+#include "core/imaging/gif/gif_messages.h"
 #include "core/imaging/gif/gif_sub_blocks.h"
 #include "core/imaging/gif/lzw_decoder.h"
 
@@ -18,48 +20,49 @@ using namespace gif_io;
 
 namespace {
 
-const char* const kLoading = "Loading...";
-const char* const kRendering = "Rendering...";
-
 const bool g_lowColorScreen = kDisplayBitsPerPixel <= 8;
 
-bool ReadByte(TStream& stream, uint8_t& byte)
+// Reading where the end of the data is no error: false there.
+bool ReadByte(TByteReader& reader, uint8_t& byte)
 {
-    return stream.Read(&byte, 1) == 1;
+    if (reader.AtEnd())
+        return false;
+    byte = reader.U8();
+    return true;
 }
 
-// The next byte that is not 0; false at the end of the stream.
-bool ReadNonZero(TStream& stream, uint8_t& byte)
+// The next byte that is not 0; false at the end of the data.
+bool ReadNonZero(TByteReader& reader, uint8_t& byte)
 {
-    while (ReadByte(stream, byte))
+    while (ReadByte(reader, byte))
         if (byte != 0)
             return true;
     return false;
 }
 
-void StepBack(TStream& stream)
+// Only after a byte was read.
+void StepBack(TByteReader& reader)
 {
-    stream.Seek(-1, SeekOrigin::Current);
+    reader.Seek(reader.Position() - 1);
 }
 
-// Skips up to 255 bytes; the end of the stream simply stops it.
-void SkipBytes(TStream& stream, size_t count)
+// Skips up to count bytes; the end of the data simply stops it.
+void SkipBytes(TByteReader& reader, size_t count)
 {
-    uint8_t scratch[255];
-    stream.Read(scratch, std::min(count, sizeof scratch));
+    reader.Skip(std::min(count, reader.Remaining()));
 }
 
-void ReadSubBlockLines(TStream& stream, TGIFLines& lines)
+void ReadSubBlockLines(TByteReader& reader, TGIFLines& lines)
 {
     lines.clear();
-    char buffer[255];
     uint8_t size = 0;
-    if (!ReadByte(stream, size))
+    if (!ReadByte(reader, size))
         return;
     while (size != 0) {
-        ReadExact(stream, buffer, size);
-        lines.emplace_back(buffer, strnlen(buffer, size));
-        if (!ReadByte(stream, size))
+        const std::span<const uint8_t> bytes = reader.Bytes(size);
+        const char* text = reinterpret_cast<const char*>(bytes.data());
+        lines.emplace_back(text, strnlen(text, size));
+        if (!ReadByte(reader, size))
             return;
     }
 }
@@ -84,21 +87,21 @@ bool HasSignature(const uint8_t* bytes)
     return (bytes[0] | 0x20) == 'g' && (bytes[1] | 0x20) == 'i' && (bytes[2] | 0x20) == 'f';
 }
 
-const TGIFExtensionClass* SameClass(const TGIFExtensionClass& self, TStream& /*stream*/)
+const TGIFExtensionClass* SameClass(const TGIFExtensionClass& self, TByteReader& /*reader*/)
 {
     return &self;
 }
 
-const TGIFExtensionClass* ApplicationSubClass(const TGIFExtensionClass& self, TStream& stream)
+const TGIFExtensionClass* ApplicationSubClass(const TGIFExtensionClass& self, TByteReader& reader)
 {
     uint8_t size = 0;
-    if (!ReadByte(stream, size))
+    if (!ReadByte(reader, size))
         return nullptr;
-    uint8_t identifier[TGIFApplicationExtension::kIdentifierSize];
+    constexpr size_t kIdentifierSize = TGIFApplicationExtension::kIdentifierSize;
     if (size == 10)
-        return stream.Read(identifier, 10) == 10 ? &TGIFUnknownAppExtension::Class() : nullptr;
-    if (size == 11 && stream.Read(identifier, sizeof identifier) == sizeof identifier) {
-        const TGIFExtensionClass* registered = TAppExtensionList::Find(identifier);
+        return reader.Remaining() >= 10 ? &TGIFUnknownAppExtension::Class() : nullptr;
+    if (size == 11 && reader.Remaining() >= kIdentifierSize) {
+        const TGIFExtensionClass* registered = TAppExtensionList::Find(reader.Bytes(kIdentifierSize).data());
         return registered != nullptr ? registered : &TGIFUnknownAppExtension::Class();
     }
     return &self;
@@ -173,59 +176,109 @@ const TGIFExtensionClass* TAppExtensionList::Find(const uint8_t* identifier)
     return nullptr;
 }
 
-const TGIFExtensionClass* FindExtensionClass(TStream& stream)
+const TGIFExtensionClass* FindExtensionClass(TByteReader& reader)
 {
-    const int64_t start = stream.Position();
+    const size_t start = reader.Position();
     uint8_t label = 0;
-    const TGIFExtensionClass* found = ReadByte(stream, label) ? TExtensionList::Find(label) : nullptr;
-    const int64_t afterLabel = stream.Position();
+    const TGIFExtensionClass* found = ReadByte(reader, label) ? TExtensionList::Find(label) : nullptr;
+    const size_t afterLabel = reader.Position();
     // Each class looks at the same bytes; the answer settles within a step
     // or two, the bound only guards against a registry that cycles.
     for (int step = 0; found != nullptr && step < 8; ++step) {
-        stream.SetPosition(afterLabel);
-        const TGIFExtensionClass* next = found->FindSubClass(*found, stream);
+        reader.Seek(afterLabel);
+        const TGIFExtensionClass* next = found->FindSubClass(*found, reader);
         if (next == found)
             break;
         found = next;
     }
-    stream.SetPosition(start);
+    reader.Seek(start);
     return found;
+}
+
+// ---- Items
+
+void TGIFItem::LoadFromStream(TStream& stream)
+{
+    const int64_t start = stream.Position();
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::max<int64_t>(0, stream.Size() - start)));
+    bytes.resize(stream.Read(bytes.data(), bytes.size()));
+    TByteReader reader = gif_io::Reader(bytes);
+    try {
+        Load(reader);
+    } catch (...) {
+        stream.SetPosition(start + static_cast<int64_t>(reader.Position()));
+        throw;
+    }
+    stream.SetPosition(start + static_cast<int64_t>(reader.Position()));
+}
+
+void TGIFItem::LoadFromFile(const std::string& fileName)
+{
+    TFileStream stream(fileName, FileMode::OpenRead);
+    LoadFromStream(stream);
+}
+
+void TGIFHeader::Load(TByteReader& reader)
+{
+    Clear();
+    const size_t start = reader.Position();
+    if (!HasSignature(reader.Bytes(6).data())) {
+        reader.Seek(start + 4);
+        if (!HasSignature(reader.Bytes(6).data()))
+            throw GIFException(gif_message::kInvalidSignature);
+    }
+    m_width = reader.U16LE();
+    m_height = reader.U16LE();
+    m_packed = reader.U8();
+    m_background = reader.U8();
+    m_aspectRatio = reader.U8();
+    if ((m_packed & 0x80) != 0) {
+        m_colorMap.Load(reader, 2 << (m_packed & 0x07));
+        m_colorMap.SetSorted((m_packed & 0x08) != 0);
+    }
+}
+
+void TGIFTrailer::Load(TByteReader& reader)
+{
+    uint8_t byte = 0;
+    if (ReadByte(reader, byte) && byte != kTrailer)
+        Warning(TGIFSeverity::Warning, gif_message::kInvalidTrailer);
 }
 
 // ---- Extensions
 
-void TGIFExtension::ReadIntroducer(TStream& stream) const
+void TGIFExtension::ReadIntroducer(TByteReader& reader) const
 {
-    uint8_t head[2];
-    ReadExact(stream, head, sizeof head);
-    if (head[0] != kExtensionIntroducer)
-        throw GIFException("Invalid extension introducer");
-    if (head[1] != Label())
-        throw GIFException("Internal error: Extension Instance does not match Extension Label");
+    const uint8_t introducer = reader.U8();
+    const uint8_t label = reader.U8();
+    if (introducer != kExtensionIntroducer)
+        throw GIFException(gif_message::kInvalidExtensionIntroducer);
+    if (label != Label())
+        throw GIFException(gif_message::kExtensionLabelMismatch);
 }
 
-void TGIFExtensionList::LoadFromStream(TStream& stream, TGIFSubImage* frame)
+void TGIFExtensionList::Load(TByteReader& reader, TGIFSubImage* frame)
 {
     uint8_t byte = 0;
-    if (!ReadByte(stream, byte))
+    if (!ReadByte(reader, byte))
         return;
     while (byte != kImageSeparator && byte != kTrailer) {
         if (byte != kExtensionIntroducer) {
             if (frame != nullptr)
-                frame->Warning(TGIFSeverity::Warning, "Invalid extension introducer");
+                frame->Warning(TGIFSeverity::Warning, gif_message::kInvalidExtensionIntroducer);
             break;
         }
-        const TGIFExtensionClass* found = FindExtensionClass(stream);
+        const TGIFExtensionClass* found = FindExtensionClass(reader);
         if (found == nullptr)
-            throw GIFException("Unknown extension type");
-        StepBack(stream);
+            throw GIFException(gif_message::kUnknownExtensionType);
+        StepBack(reader);
         std::unique_ptr<TGIFExtension> extension = found->Create(frame);
-        extension->LoadFromStream(stream);
+        extension->Load(reader);
         Add(std::move(extension));
-        if (!ReadByte(stream, byte))
+        if (!ReadByte(reader, byte))
             return;
     }
-    StepBack(stream);
+    StepBack(reader);
 }
 
 const TGIFExtensionClass& TGIFGraphicControlExtension::Class()
@@ -235,6 +288,24 @@ const TGIFExtensionClass& TGIFGraphicControlExtension::Class()
     return c;
 }
 
+void TGIFGraphicControlExtension::Load(TByteReader& reader)
+{
+    ReadIntroducer(reader);
+    // A cut-short block is read as far as it goes, the rest taken as 0.
+    uint8_t body[6] = {};
+    const size_t got = std::min(sizeof body, reader.Remaining());
+    reader.CopyTo(body, got);
+    if (got != sizeof body)
+        Warning(TGIFSeverity::Warning, gif_message::kPrematureEndOfData);
+    m_blockSize = body[0];
+    m_packed = body[1];
+    m_delay = static_cast<uint16_t>(body[2] | body[3] << 8);
+    m_transparentIndex = body[4];
+    m_terminator = body[5];
+    if ((m_packed & 0x01) != 0 && Frame() != nullptr)
+        Frame()->SetTransparent(true);
+}
+
 const TGIFExtensionClass& TGIFCommentExtension::Class()
 {
     static const TGIFExtensionClass c { "TGIFCommentExtension", kLabel, Make<TGIFCommentExtension>,
@@ -242,10 +313,10 @@ const TGIFExtensionClass& TGIFCommentExtension::Class()
     return c;
 }
 
-void TGIFCommentExtension::LoadFromStream(TStream& stream)
+void TGIFCommentExtension::Load(TByteReader& reader)
 {
-    ReadIntroducer(stream);
-    ReadSubBlockLines(stream, m_lines);
+    ReadIntroducer(reader);
+    ReadSubBlockLines(reader, m_lines);
 }
 
 void TGIFCommentExtension::SaveBody(TStream& stream)
@@ -275,15 +346,19 @@ void TGIFTextExtension::SetCell(int width, int height, int foreground, int backg
     m_background = static_cast<uint8_t>(background);
 }
 
-void TGIFTextExtension::LoadFromStream(TStream& stream)
+void TGIFTextExtension::Load(TByteReader& reader)
 {
-    ReadIntroducer(stream);
+    ReadIntroducer(reader);
     // The block size byte is not checked: the header is 12 bytes whatever it says.
-    uint8_t header[13];
-    ReadExact(stream, header, sizeof header);
-    SetGrid(GetU16(header + 1), GetU16(header + 3), GetU16(header + 5), GetU16(header + 7));
-    SetCell(header[9], header[10], header[11], header[12]);
-    ReadSubBlockLines(stream, m_lines);
+    reader.Skip(1);
+    const int left = reader.U16LE();
+    const int top = reader.U16LE();
+    const int width = reader.U16LE();
+    const int height = reader.U16LE();
+    SetGrid(left, top, width, height);
+    const std::span<const uint8_t> cell = reader.Bytes(4);
+    SetCell(cell[0], cell[1], cell[2], cell[3]);
+    ReadSubBlockLines(reader, m_lines);
 }
 
 void TGIFTextExtension::SaveBody(TStream& stream)
@@ -314,22 +389,23 @@ void TGIFApplicationExtension::SetIdentifier(const std::string& identifier)
     m_identifier.resize(kIdentifierSize, '\0');
 }
 
-void TGIFApplicationExtension::LoadFromStream(TStream& stream)
+void TGIFApplicationExtension::Load(TByteReader& reader)
 {
-    ReadIntroducer(stream);
-    uint8_t size = 0;
-    ReadExact(stream, &size, 1);
+    ReadIntroducer(reader);
+    const uint8_t size = reader.U8();
     if (size < 10)
-        throw GIFException("Unsupported Application Extension block size");
+        throw GIFException(gif_message::kUnsupportedApplicationBlockSize);
     uint8_t identifier[kIdentifierSize];
-    ReadExact(stream, identifier, sizeof identifier);
+    reader.CopyTo(identifier, sizeof identifier);
     // A 10-byte block has one identifier byte less; the byte read for it
     // belongs to the data and is left as 0 here.
     if (size == 10)
         identifier[kIdentifierSize - 1] = 0;
     m_identifier.assign(reinterpret_cast<const char*>(identifier), kIdentifierSize);
-    stream.Seek(static_cast<int64_t>(size) - static_cast<int64_t>(kIdentifierSize), SeekOrigin::Current);
-    LoadData(stream);
+    // A block above 11 bytes may claim more than is left: the data then
+    // simply ends.
+    reader.Seek(std::min(reader.Position() + size - kIdentifierSize, reader.Position() + reader.Remaining()));
+    LoadData(reader);
 }
 
 void TGIFApplicationExtension::SaveBody(TStream& stream)
@@ -339,14 +415,13 @@ void TGIFApplicationExtension::SaveBody(TStream& stream)
     SaveData(stream);
 }
 
-void TGIFApplicationExtension::LoadData(TStream& stream)
+void TGIFApplicationExtension::LoadData(TByteReader& reader)
 {
     m_blocks.clear();
     uint8_t size = 0;
-    while (ReadByte(stream, size) && size != 0) {
-        TGIFBlock block(size);
-        ReadExact(stream, block.data(), size);
-        m_blocks.push_back(std::move(block));
+    while (ReadByte(reader, size) && size != 0) {
+        const std::span<const uint8_t> bytes = reader.Bytes(size);
+        m_blocks.emplace_back(bytes.begin(), bytes.end());
     }
 }
 
@@ -377,28 +452,24 @@ const TGIFExtensionClass& TGIFAppExtNSLoop::Class()
     return c;
 }
 
-void TGIFAppExtNSLoop::LoadData(TStream& stream)
+void TGIFAppExtNSLoop::LoadData(TByteReader& reader)
 {
     uint8_t size = 0;
-    while (ReadByte(stream, size) && size != 0) {
-        uint8_t id = 0;
-        ReadExact(stream, &id, 1);
+    while (ReadByte(reader, size) && size != 0) {
+        const uint8_t id = reader.U8();
         size_t rest = size - 1u;
-        uint8_t value[4];
         if ((id & 7) == 1) {
             if (rest < 2)
-                throw GIFException("Invalid GIF data");
-            ReadExact(stream, value, 2);
-            m_loops = GetU16(value);
+                throw GIFException(gif_message::kInvalidData);
+            m_loops = reader.U16LE();
             rest -= 2;
         } else if ((id & 7) == 2) {
             if (rest < 4)
-                throw GIFException("Invalid GIF data");
-            ReadExact(stream, value, 4);
-            m_bufferSize = GetU32(value);
+                throw GIFException(gif_message::kInvalidData);
+            m_bufferSize = reader.U32LE();
             rest -= 4;
         }
-        SkipBytes(stream, rest);
+        SkipBytes(reader, rest);
     }
 }
 
@@ -417,54 +488,51 @@ void TGIFAppExtNSLoop::SaveData(TStream& stream)
 
 // ---- TGIFSubImage
 
-void TGIFSubImage::LoadFromStream(TStream& stream)
+void TGIFSubImage::Load(TByteReader& reader)
 {
     Clear();
     m_left = 0;
     m_top = 0;
     m_packed = 0;
-    m_extensions.LoadFromStream(stream, this);
+    m_extensions.Load(reader, this);
 
     uint8_t next = 0;
-    if (!ReadByte(stream, next))
+    if (!ReadByte(reader, next))
         return;
-    StepBack(stream);
+    StepBack(reader);
     if (next == kTrailer || next == 0)
         return; // a frame of extensions only
 
     // The separator byte is not checked: the extension list stopped at it.
-    uint8_t descriptor[10];
-    ReadExact(stream, descriptor, sizeof descriptor);
-    m_left = GetU16(descriptor + 1);
-    m_top = GetU16(descriptor + 3);
-    m_width = GetU16(descriptor + 5);
-    m_height = GetU16(descriptor + 7);
-    m_packed = descriptor[9];
+    reader.Skip(1);
+    m_left = reader.U16LE();
+    m_top = reader.U16LE();
+    m_width = reader.U16LE();
+    m_height = reader.U16LE();
+    m_packed = reader.U8();
     if (m_width == 0 || m_height == 0) {
         m_width = Image() != nullptr ? static_cast<uint16_t>(Image()->Header().Width()) : 0;
         m_height = Image() != nullptr ? static_cast<uint16_t>(Image()->Header().Height()) : 0;
-        Warning(TGIFSeverity::Warning, "Image exceeds Logical Screen size");
+        Warning(TGIFSeverity::Warning, gif_message::kExceedsScreen);
     }
     if ((m_packed & 0x80) != 0) {
-        m_colorMap.LoadFromStream(stream, 2 << (m_packed & 0x07));
+        m_colorMap.Load(reader, 2 << (m_packed & 0x07));
         m_colorMap.SetSorted((m_packed & 0x20) != 0);
     }
-    DecodeFrameData(stream);
+    DecodeFrameData(reader);
 }
 
-void TGIFSubImage::DecodeFrameData(TStream& stream)
+void TGIFSubImage::DecodeFrameData(TByteReader& reader)
 {
     DropBitmap();
     const int64_t pixels = int64_t(m_width) * m_height;
-    const int64_t frameLimit = Image() != nullptr ? Image()->m_maxFramePixels : kMaxGIFFramePixels;
-    if (pixels > frameLimit)
-        throw GIFException(Format("GIF frame too large (%d x %d pixels; at most %lld)", int(m_width),
-            int(m_height), static_cast<long long>(frameLimit)));
+    if (ExceedsPixelLimit(m_width, m_height))
+        throw GIFException(PictureTooLargeMessage(m_width, m_height));
     if (Image() != nullptr) {
         Image()->m_pixelsRead += pixels;
         if (Image()->m_pixelsRead > Image()->m_maxImagePixels)
-            throw GIFException(Format("GIF image too large (more than %lld pixels in its frames)",
-                static_cast<long long>(Image()->m_maxImagePixels)));
+            throw GIFException(
+                Format(gif_message::kImageTooLarge, static_cast<long long>(Image()->m_maxImagePixels)));
     }
     const uint8_t fill = m_transparent && m_graphicControl != nullptr
         ? static_cast<uint8_t>(m_graphicControl->TransparentColorIndex())
@@ -473,11 +541,10 @@ void TGIFSubImage::DecodeFrameData(TStream& stream)
         m_data.assign(static_cast<size_t>(pixels), fill);
     } catch (const std::bad_alloc&) {
         m_data = std::vector<uint8_t>();
-        throw EOutOfResources(
-            Format("Not enough memory for a GIF frame of %d x %d pixels", int(m_width), int(m_height)));
+        throw EOutOfResources(Format(gif_message::kNoMemoryForFrame, int(m_width), int(m_height)));
     }
     TLZWDecoder decoder(
-        stream, [this](const std::string& message) { Warning(TGIFSeverity::Warning, message); });
+        reader, [this](const std::string& message) { Warning(TGIFSeverity::Warning, message); });
     decoder.DecodeFrame(m_data.data(), m_width, m_height, Interlaced(), fill);
 }
 
@@ -496,7 +563,7 @@ const TBitmap* TGIFSubImage::FrameBitmap()
     const TGIFColorMap* palette = &m_colorMap;
     if (m_colorMap.Empty()) {
         if (Image() == nullptr)
-            throw GIFException("No global or local color table defined");
+            throw GIFException(gif_message::kNoColorTable);
         palette = &Image()->ImagePalette();
     }
     const bool dithered = Image() != nullptr ? Image()->Dithered() : GifLowColorScreen();
@@ -520,13 +587,12 @@ void TGIFSubImage::BuildTrueColorBitmap(const TGIFColorMap& palette)
     const size_t height = m_height;
     const size_t rowBytes = (width + 3) & ~size_t(3);
     const size_t imageBytes = rowBytes * height;
-    const char* const kNoMemory = "Failed to allocate memory for GIF DIB";
 
     TMemoryStream file;
     try {
         file.Bytes().assign(kPixelOffset + imageBytes, 0);
     } catch (const std::bad_alloc&) {
-        throw EOutOfResources(kNoMemory);
+        throw EOutOfResources(gif_message::kNoMemoryForDib);
     }
     uint8_t* bytes = file.Bytes().data();
     bytes[0] = 'B';
@@ -552,13 +618,13 @@ void TGIFSubImage::BuildTrueColorBitmap(const TGIFColorMap& palette)
     uint8_t* pixels = bytes + kPixelOffset;
     for (size_t y = 0; y < height; ++y) {
         std::memcpy(pixels + (height - 1 - y) * rowBytes, m_data.data() + y * width, width);
-        RowDone(static_cast<int>(y), kRendering);
+        RowDone(static_cast<int>(y), gif_message::kRendering);
     }
     auto bitmap = std::make_unique<TBitmap>();
     try {
         bitmap->LoadFromStream(file);
     } catch (const std::bad_alloc&) {
-        throw EOutOfResources(kNoMemory);
+        throw EOutOfResources(gif_message::kNoMemoryForDib);
     }
     m_frameBitmap = std::move(bitmap);
 }
@@ -579,7 +645,7 @@ void TGIFSubImage::BuildDitheredBitmap(const TGIFColorMap& palette)
             out[x] = engine.MapPixel(color.Red, color.Green, color.Blue);
         }
         engine.TurnRow();
-        RowDone(y, kRendering);
+        RowDone(y, gif_message::kRendering);
     }
     m_frameBitmap = std::move(bitmap);
 }
@@ -615,7 +681,7 @@ void TGIFImage::LoadFromStream(TStream& stream)
     const size_t got = stream.Read(head, sizeof head);
     stream.SetPosition(start);
     if (got == sizeof head && !HasSignature(head) && !HasSignature(head + 4))
-        throw GIFException("Invalid GIF signature");
+        throw GIFException(gif_message::kInvalidSignature);
     TMemoryStream copy;
     const int64_t remaining = std::max<int64_t>(0, stream.Size() - start);
     copy.Bytes().resize(static_cast<size_t>(remaining));
@@ -634,41 +700,43 @@ void TGIFImage::LoadFromMemory(TMemoryStream& stream)
     Clear();
     m_pixelsRead = 0;
     const int64_t start = stream.Position();
-    Progress(TGIFProgressStage::Starting, 0, kLoading);
+    Progress(TProgressStage::Starting, 0, gif_message::kLoading);
     try {
-        m_header.LoadFromStream(stream);
-        const int64_t screen = int64_t(m_header.Width()) * m_header.Height();
-        if (screen > m_maxFramePixels)
-            throw GIFException(Format("GIF logical screen too large (%d x %d pixels; at most %lld)",
-                m_header.Width(), m_header.Height(), static_cast<long long>(m_maxFramePixels)));
-        LoadFrames(stream);
-        TGIFTrailer(this).LoadFromStream(stream);
+        TByteReader reader = gif_io::Reader(stream.Bytes());
+        reader.Seek(static_cast<size_t>(start));
+        m_header.Load(reader);
+        if (ExceedsPixelLimit(m_header.Width(), m_header.Height()))
+            throw GIFException(PictureTooLargeMessage(m_header.Width(), m_header.Height()));
+        LoadFrames(reader);
+        TGIFTrailer(this).Load(reader);
+        stream.SetPosition(static_cast<int64_t>(reader.Position()));
     } catch (...) {
         stream.SetPosition(start);
-        Progress(TGIFProgressStage::Ending, 0, kLoading);
+        Progress(TProgressStage::Ending, 0, gif_message::kLoading);
         Changed();
         throw;
     }
-    Progress(TGIFProgressStage::Ending, 100, kLoading);
+    Progress(TProgressStage::Ending, 100, gif_message::kLoading);
     Changed();
 }
 
-void TGIFImage::LoadFrames(TStream& stream)
+void TGIFImage::LoadFrames(TByteReader& reader)
 {
-    const int64_t size = std::max<int64_t>(stream.Size(), 1);
+    const int64_t size = std::max<int64_t>(int64_t(reader.Position() + reader.Remaining()), 1);
     uint8_t byte = 0;
-    bool more = ReadNonZero(stream, byte);
+    bool more = ReadNonZero(reader, byte);
     while (more && byte != kTrailer) {
-        StepBack(stream);
+        StepBack(reader);
         if (byte != kExtensionIntroducer && byte != kImageSeparator) {
-            Warning(TGIFSeverity::Warning, "Unknown GIF block type");
+            Warning(TGIFSeverity::Warning, gif_message::kUnknownBlockType);
             break;
         }
         auto frame = std::make_unique<TGIFSubImage>(this);
-        frame->LoadFromStream(stream);
+        frame->Load(reader);
         m_images.Add(std::move(frame));
-        Progress(TGIFProgressStage::Running, static_cast<int>(stream.Position() * 100 / size), kLoading);
-        more = ReadNonZero(stream, byte);
+        Progress(TProgressStage::Running, static_cast<int>(int64_t(reader.Position()) * 100 / size),
+            gif_message::kLoading);
+        more = ReadNonZero(reader, byte);
     }
 }
 
@@ -679,9 +747,8 @@ void TGIFImage::DropBitmaps()
         frame->DropBitmap();
 }
 
-void TGIFImage::SetReadLimits(int64_t framePixels, int64_t imagePixels)
+void TGIFImage::SetReadLimit(int64_t imagePixels)
 {
-    m_maxFramePixels = std::clamp<int64_t>(framePixels, 0, kMaxGIFFramePixels);
     m_maxImagePixels = std::clamp<int64_t>(imagePixels, 0, kMaxGIFImagePixels);
 }
 
@@ -699,7 +766,7 @@ const TGIFColorMap& TGIFImage::ImagePalette() const
         return m_header.ColorMap();
     if (!m_images.Empty() && !m_images[0].ColorMap().Empty())
         return m_images[0].ColorMap();
-    throw GIFException("No global or local color table defined");
+    throw GIFException(gif_message::kNoColorTable);
 }
 
 const TBitmap* TGIFImage::ImageBitmap() const

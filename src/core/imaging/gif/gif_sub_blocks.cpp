@@ -1,6 +1,7 @@
 #include "core/imaging/gif/gif_sub_blocks.h"
 
 #include "core/base/errors.h"
+#include "core/imaging/gif/gif_messages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,12 +19,12 @@ TGIFWriter::~TGIFWriter()
 
 size_t TGIFWriter::Read(void*, size_t)
 {
-    throw GIFException("Invalid stream operation");
+    throw GIFException(gif_message::kInvalidStreamOperation);
 }
 
 int64_t TGIFWriter::Seek(int64_t, SeekOrigin)
 {
-    throw GIFException("Invalid stream operation");
+    throw GIFException(gif_message::kInvalidStreamOperation);
 }
 
 size_t TGIFWriter::Write(const void* buffer, size_t count)

@@ -1,6 +1,7 @@
 #include "core/imaging/gif/lzw_decoder.h"
 
 #include "core/base/errors.h"
+#include "core/imaging/gif/gif_messages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -53,11 +54,10 @@ struct TLZWDecoder::TTables {
     uint8_t roots[kTableSize + 16];
     uint8_t stack[kTableSize];
     uint8_t buffer[2 + kMaxBlock + kSlack];
-    uint8_t skip[kMaxBlock];
 };
 
-TLZWDecoder::TLZWDecoder(TStream& stream, TLZWWarningHandler warning)
-    : m_stream(stream)
+TLZWDecoder::TLZWDecoder(TByteReader& reader, TLZWWarningHandler warning)
+    : m_reader(reader)
     , m_warning(std::move(warning))
     , m_tables(new TTables) // Start() sets every entry a frame reads
 {
@@ -99,7 +99,7 @@ void TLZWDecoder::Start(int codeSize)
     m_bitLimit = 0;
     m_lastByte = 2;
     m_terminatorSeen = false;
-    m_streamEnded = false;
+    m_dataEnded = false;
     m_clearFirst = true;
     m_oldCode = 0;
     m_firstValue = 0;
@@ -128,10 +128,10 @@ bool TLZWDecoder::Refill()
 {
     if (m_terminatorSeen) {
         if (m_bitPosition >= m_bitLimit)
-            Warn("Decoder bit buffer under-run");
+            Warn(gif_message::kBitBufferUnderRun);
         return false;
     }
-    if (m_streamEnded)
+    if (m_dataEnded)
         return false;
     TTables& t = *m_tables;
     // A 12-bit code can straddle two one-byte sub-blocks, so keep loading
@@ -139,18 +139,19 @@ bool TLZWDecoder::Refill()
     do {
         t.buffer[0] = t.buffer[m_lastByte - 2];
         t.buffer[1] = t.buffer[m_lastByte - 1];
-        uint8_t size = 0;
-        if (m_stream.Read(&size, 1) != 1) {
-            m_streamEnded = true;
+        if (m_reader.AtEnd()) {
+            m_dataEnded = true;
             return false;
         }
+        const uint8_t size = m_reader.U8();
         size_t got = 0;
         if (size == 0) {
             m_terminatorSeen = true;
         } else {
-            got = m_stream.Read(t.buffer + 2, size);
+            got = std::min<size_t>(size, m_reader.Remaining());
+            m_reader.CopyTo(t.buffer + 2, got);
             if (got < size)
-                Warn("Premature end of data");
+                Warn(gif_message::kPrematureEndOfData);
         }
         std::memset(t.buffer + 2 + got, 0, kSlack);
         m_bitPosition = m_bitPosition - m_bitLimit + 16;
@@ -161,7 +162,7 @@ bool TLZWDecoder::Refill()
         // The data ended inside this code: its missing bits do not exist, so
         // it yields no pixel.
         m_bitPosition = m_bitLimit;
-        Warn("Decoder bit buffer under-run");
+        Warn(gif_message::kBitBufferUnderRun);
         return false;
     }
     return true;
@@ -200,23 +201,24 @@ int TLZWDecoder::ReadFirstAfterClear()
 
 void TLZWDecoder::SkipRest()
 {
-    TTables& t = *m_tables;
     for (;;) {
-        uint8_t size = 0;
-        if (m_stream.Read(&size, 1) != 1) {
-            m_streamEnded = true;
+        if (m_reader.AtEnd()) {
+            m_dataEnded = true;
             return;
         }
+        const uint8_t size = m_reader.U8();
         if (size == 0) {
             // Remembered so that a later code request does not take the
             // blocks after the image data for more sub-blocks.
             m_terminatorSeen = true;
             return;
         }
-        if (m_stream.Read(t.skip, size) != size) {
-            m_streamEnded = true;
+        if (m_reader.Remaining() < size) {
+            m_reader.Skip(m_reader.Remaining());
+            m_dataEnded = true;
             return;
         }
+        m_reader.Skip(size);
     }
 }
 
@@ -241,7 +243,7 @@ int TLZWDecoder::SlowWalk(int code)
     int count = 0;
     auto push = [&](uint8_t value) {
         if (count == kTableSize)
-            throw GIFException("Circular decoder table entry");
+            throw GIFException(gif_message::kCircularTableEntry);
         t.stack[count++] = value;
     };
     if (code >= m_nextFree) {
@@ -251,7 +253,7 @@ int TLZWDecoder::SlowWalk(int code)
     while (code >= m_clearCode) {
         push(t.suffix[code]);
         if (t.prefix[code] == code)
-            throw GIFException("Circular decoder table entry");
+            throw GIFException(gif_message::kCircularTableEntry);
         code = t.prefix[code];
     }
     m_firstValue = t.suffix[code];
@@ -403,14 +405,14 @@ void TLZWDecoder::DecodeFrame(uint8_t* pixels, int width, int height, bool inter
     if (total > 0 && pixels == nullptr)
         throw std::invalid_argument("DecodeFrame: no pixel block");
     m_decoded = 0;
-    uint8_t codeSize = 0;
-    if (m_stream.Read(&codeSize, 1) != 1) {
+    if (m_reader.AtEnd()) {
         if (total > 0)
             std::memset(pixels, fillValue, static_cast<size_t>(total));
         return;
     }
+    const uint8_t codeSize = m_reader.U8();
     if (codeSize > kMaxCodeSize)
-        throw GIFException("Invalid GIF data");
+        throw GIFException(gif_message::kInvalidData);
     Start(codeSize);
     m_decoded = DecodeInto(pixels, total);
     NextValueAfterEnd();

@@ -6,39 +6,38 @@
 // allocates width x height bytes (after deciding whether such a frame may be
 // allocated at all), works out the fill value (the transparent index of the
 // frame's graphic control extension when the frame is transparent, else 0),
-// positions the stream on the minimum code size byte and calls
+// positions the reader on the minimum code size byte and calls
 // TLZWDecoder::DecodeFrame, which does the rest:
 //
-//  - reads the minimum code size byte; at the end of the stream it fills the
+//  - reads the minimum code size byte; at the end of the data it fills the
 //    block and returns;
 //  - decodes pixels into the block, top row first, or in the four-pass row
 //    order when interlaced; decoding ends early when the codes run out (the
-//    data sub-blocks end, or the stream ends) or an end code arrives, and
+//    data sub-blocks end, or the bytes end) or an end code arrives, and
 //    every pixel not decoded gets the fill value;
 //  - then asks for one pixel more, exactly as a per-pixel decoder would after
 //    its last pixel: when the last code's string was not used up, that pixel
 //    is taken from it and nothing more is read; otherwise the next code is
 //    decoded, and when it is the end code the rest of the frame's data
 //    sub-blocks is skipped up to and including the zero-length terminator.
-//    With well-formed data the stream is thus left just past the terminator;
+//    With well-formed data the reader is thus left just past the terminator;
 //    with excess data it stays inside the sub-blocks, where the frame list
 //    meets it.
 //
 // Warnings go to the handler (if any) with these texts:
 //   "Premature end of data"        a sub-block is longer than the rest of the
-//                                  stream (it is cut to what is there);
+//                                  bytes (it is cut to what is there);
 //   "Decoder bit buffer under-run" a code was asked for after the data ended
 //                                  and the last code read already ran past it,
 //                                  or the data ended inside a code (such a
 //                                  partial code yields no pixel).
-// Errors (GIFException; the stream is left where the decoder stopped and the
+// Errors (GIFException; the reader is left where the decoder stopped and the
 // block's contents are unspecified, so the frame is to be dropped):
 //   "Circular decoder table entry" the table walk for a code meets an entry
 //                                  that is its own prefix, or would yield more
 //                                  than 4096 values (corrupt data only);
 //   "Invalid GIF data"             a minimum code size above 11, whose clear
 //                                  code would not fit the 4096-entry table.
-// Errors of the stream itself pass through.
 //
 // Decoded values are pixel indices stored as bytes; a code that names no
 // string (it can only come from corrupt data) is stored by its low 8 bits.
@@ -48,7 +47,7 @@
 // Strings are copied out of the pixel block already decoded, not unwound
 // value by value.
 
-#include "core/base/stream.h"
+#include "core/base/byte_reader.h"
 
 #include <cstdint>
 #include <functional>
@@ -63,13 +62,13 @@ class TLZWDecoder {
 public:
     static constexpr int kMaxCodeSize = 11;
 
-    explicit TLZWDecoder(TStream& stream, TLZWWarningHandler warning = {});
+    explicit TLZWDecoder(TByteReader& reader, TLZWWarningHandler warning = {});
     ~TLZWDecoder();
     TLZWDecoder(const TLZWDecoder&) = delete;
     TLZWDecoder& operator=(const TLZWDecoder&) = delete;
 
     // pixels: width x height bytes (null when that is 0). Decodes one frame's
-    // image data from the stream's current position. width and height must
+    // image data from the reader's current position. width and height must
     // not be negative.
     void DecodeFrame(uint8_t* pixels, int width, int height, bool interlaced, uint8_t fillValue);
 
@@ -92,7 +91,7 @@ private:
     void AddEntry(uint8_t suffix, const uint8_t* start, int length);
     void Warn(const char* message) const;
 
-    TStream& m_stream;
+    TByteReader& m_reader;
     TLZWWarningHandler m_warning;
     std::unique_ptr<TTables> m_tables;
 
@@ -102,7 +101,7 @@ private:
     int m_bitLimit = 0;
     int m_lastByte = 2;
     bool m_terminatorSeen = false;
-    bool m_streamEnded = false;
+    bool m_dataEnded = false;
     bool m_clearFirst = true;
 
     // LZW state

@@ -1,6 +1,7 @@
 #include "core/imaging/gif/lzw_encoder.h"
 
 #include "core/base/errors.h"
+#include "core/imaging/gif/gif_messages.h"
 
 #include <algorithm>
 #include <bit>
@@ -36,7 +37,7 @@ TGIFEncoder::TGIFEncoder(TStream& stream, int codeSize, int colorLimit)
 
 void TGIFEncoder::ThrowColorNotInTable()
 {
-    throw GIFException("Color not in color table");
+    throw GIFException(gif_message::kColorNotInTable);
 }
 
 void TGIFEncoder::Encode(const uint8_t* pixels, bool interlace, int height, int width)

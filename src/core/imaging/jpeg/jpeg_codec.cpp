@@ -1,7 +1,8 @@
 #include "core/imaging/jpeg/jpeg_codec.h"
 
 #include "core/base/errors.h"
-#include "core/imaging/jpeg/jpeg_image.h"
+#include "core/base/pixel_limit.h"
+#include "core/imaging/jpeg/jpeg_messages.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,7 +27,7 @@ constexpr int64_t kProgressIntervalMs = 500;
 
 struct ProgressManager {
     jpeg_progress_mgr pub; // first: the library hands back &pub
-    const TJPEGImage* owner;
+    const TJpegProgress* report;
     int lastPercent;
     int64_t lastTick;
     bool ticked;
@@ -108,7 +109,10 @@ template <typename Step> void Guarded(Codec& codec, Step&& step)
         std::exception_ptr pending = std::exchange(codec.pending, nullptr);
         std::rethrow_exception(pending);
     }
-    throw EJPEG(Format("JPEG error #%d", codec.errorCode));
+    std::string message = Format(jpeg_message::kLibraryError, codec.errorCode);
+    if (codec.errorCode == JERR_NO_BACKING_STORE || codec.errorCode == JERR_OUT_OF_MEMORY)
+        message += Format(jpeg_message::kMemoryLimitSuffix, kMaxJpegDecoderMegabytes);
+    throw EJPEG(message);
 }
 
 [[noreturn]] void RaiseJpegError(j_common_ptr cinfo)
@@ -174,8 +178,7 @@ void CheckScanCount(j_decompress_ptr cinfo)
     if (cinfo->input_scan_number <= kMaxJpegScans)
         return;
     Codec& codec = CodecOf(reinterpret_cast<j_common_ptr>(cinfo));
-    codec.pending
-        = std::make_exception_ptr(EJPEG(Format("JPEG image has more than %d scans", kMaxJpegScans)));
+    codec.pending = std::make_exception_ptr(EJPEG(Format(jpeg_message::kTooManyScans, kMaxJpegScans)));
     std::longjmp(codec.jump, 1);
 }
 
@@ -183,35 +186,20 @@ void CheckScanCount(j_decompress_ptr cinfo)
 // bitmap and coefficient memory; checked before anything is decoded.
 void CheckImageSize(j_decompress_ptr cinfo)
 {
-    if (static_cast<int64_t>(cinfo->image_width) * cinfo->image_height <= kMaxBitmapPixels)
+    if (!ExceedsPixelLimit(cinfo->image_width, cinfo->image_height))
         return;
     Codec& codec = CodecOf(reinterpret_cast<j_common_ptr>(cinfo));
     codec.pending
-        = std::make_exception_ptr(EJPEG(JpegTooLargeMessage(cinfo->image_width, cinfo->image_height)));
+        = std::make_exception_ptr(EJPEG(PictureTooLargeMessage(cinfo->image_width, cinfo->image_height)));
     std::longjmp(codec.jump, 1);
 }
 
-} // namespace
+void ProgressHook(j_common_ptr cinfo);
 
-// The library's view of a TJPEGImage.
-struct JpegCodecAccess {
-    static void ProgressHook(j_common_ptr cinfo);
-    static void PrepareDecoder(const TJPEGImage& image, DecodeContext& context);
-    static void Decode(const TJPEGImage& image);
-    static void Encode(TJPEGImage& image);
-};
-
-namespace {
-
-void JpegProgressHook(j_common_ptr cinfo)
+void InstallProgress(Codec& codec, j_common_ptr cinfo, const TJpegProgress* report)
 {
-    JpegCodecAccess::ProgressHook(cinfo);
-}
-
-void InstallProgress(Codec& codec, j_common_ptr cinfo, const TJPEGImage* owner)
-{
-    codec.progress.pub.progress_monitor = JpegProgressHook;
-    codec.progress.owner = owner;
+    codec.progress.pub.progress_monitor = ProgressHook;
+    codec.progress.report = report != nullptr && *report ? report : nullptr;
     codec.progress.lastPercent = -1;
     cinfo->progress = &codec.progress.pub;
 }
@@ -219,77 +207,68 @@ void InstallProgress(Codec& codec, j_common_ptr cinfo, const TJPEGImage* owner)
 // The library object of a decode or encode context, with our error and
 // progress managers; create runs the library's constructor on it.
 template <typename Context, typename Create>
-void CreateLibraryObject(Context& context, const TJPEGImage* owner, Create create)
+void CreateLibraryObject(Context& context, const TJpegProgress* report, Create create)
 {
     InstallErrorManager(context, reinterpret_cast<j_common_ptr>(&context.cinfo));
     context.common = reinterpret_cast<j_common_ptr>(&context.cinfo);
     Guarded(context, [&] { create(&context.cinfo); });
-    InstallProgress(context, context.common, owner);
+    InstallProgress(context, context.common, report);
 }
 
-void CreateDecompressor(DecodeContext& context, const TJPEGImage* owner)
+// Past the limit the library asks for a backing store, which this build has
+// not got, and fails instead of growing.
+void CreateDecompressor(DecodeContext& context, const TJpegProgress* report)
 {
-    CreateLibraryObject(context, owner, [](j_decompress_ptr cinfo) { jpeg_create_decompress(cinfo); });
+    CreateLibraryObject(context, report, [](j_decompress_ptr cinfo) {
+        jpeg_create_decompress(cinfo);
+        cinfo->mem->max_memory_to_use = long(kMaxJpegDecoderMegabytes) * 1024 * 1024;
+    });
 }
 
-void CreateCompressor(EncodeContext& context, const TJPEGImage* owner)
+void CreateCompressor(EncodeContext& context, const TJpegProgress* report)
 {
-    CreateLibraryObject(context, owner, [](j_compress_ptr cinfo) { jpeg_create_compress(cinfo); });
+    CreateLibraryObject(context, report, [](j_compress_ptr cinfo) { jpeg_create_compress(cinfo); });
 }
 
-// Source manager over a stream. The manager and its buffer live in the
-// permanent pool, as long as the decompressor.
-struct StreamSourceManager {
+// Source manager over bytes in memory, handed to the library where they
+// lie: no copy, and the library's Huffman decoder keeps to its fast path,
+// which needs a good stretch of input ahead. The manager and its two-byte
+// stand-in for a missing end lives in the permanent pool, as long as the
+// decompressor.
+struct MemorySourceManager {
     jpeg_source_mgr pub; // first: the library hands back &pub
-    TStream* stream;
-    JOCTET* buffer;
-    bool startOfFile;
+    const JOCTET* data;
+    size_t size;
+    bool handedOver;
+    JOCTET end[2];
 };
 
-StreamSourceManager& SourceOf(j_decompress_ptr cinfo)
+MemorySourceManager& SourceOf(j_decompress_ptr cinfo)
 {
-    return *reinterpret_cast<StreamSourceManager*>(cinfo->src);
+    return *reinterpret_cast<MemorySourceManager*>(cinfo->src);
 }
 
-void InitSource(j_decompress_ptr cinfo)
-{
-    SourceOf(cinfo).startOfFile = true;
-}
+void InitSource(j_decompress_ptr)
+{ }
 
 boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
-    StreamSourceManager& source = SourceOf(cinfo);
-    size_t count = 0;
-    const JOCTET* next = source.buffer;
-    Protected(reinterpret_cast<j_common_ptr>(cinfo), [&] {
-        if (auto* memory = dynamic_cast<TMemoryStream*>(source.stream)) {
-            // Bytes already in memory are handed over where they lie: no
-            // copy, and the library's Huffman decoder keeps to its fast path,
-            // which needs a good stretch of input ahead.
-            const int64_t position = memory->Position();
-            count = static_cast<size_t>(std::max<int64_t>(0, memory->Size() - position));
-            if (count > 0) {
-                next = memory->Bytes().data() + position;
-                memory->Seek(0, SeekOrigin::End);
-            }
-            return;
-        }
-        count = source.stream->Read(source.buffer, kStreamBufferSize);
-    });
-    if (count == 0) {
-        next = source.buffer;
-        if (source.startOfFile)
-            ERREXIT(cinfo, JERR_INPUT_EMPTY);
-        // A file cut short: an end-of-image marker lets the library finish
-        // the picture with what it has.
-        WARNMS(cinfo, JWRN_JPEG_EOF);
-        source.buffer[0] = 0xFF;
-        source.buffer[1] = JPEG_EOI;
-        count = 2;
+    MemorySourceManager& source = SourceOf(cinfo);
+    if (!source.handedOver && source.size > 0) {
+        source.handedOver = true;
+        source.pub.next_input_byte = source.data;
+        source.pub.bytes_in_buffer = source.size;
+        return TRUE;
     }
-    source.pub.next_input_byte = next;
-    source.pub.bytes_in_buffer = count;
-    source.startOfFile = false;
+    if (!source.handedOver)
+        ERREXIT(cinfo, JERR_INPUT_EMPTY);
+    // A file cut short: an end-of-image marker lets the library finish the
+    // picture with what it has.
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    source.end[0] = 0xFF;
+    source.end[1] = JPEG_EOI;
+    source.pub.next_input_byte = source.end;
+    source.pub.bytes_in_buffer = 2;
     return TRUE;
 }
 
@@ -297,7 +276,7 @@ void SkipInputData(j_decompress_ptr cinfo, long count)
 {
     if (count <= 0)
         return;
-    StreamSourceManager& source = SourceOf(cinfo);
+    MemorySourceManager& source = SourceOf(cinfo);
     while (count > static_cast<long>(source.pub.bytes_in_buffer)) {
         count -= static_cast<long>(source.pub.bytes_in_buffer);
         FillInputBuffer(cinfo);
@@ -309,16 +288,13 @@ void SkipInputData(j_decompress_ptr cinfo, long count)
 void TermSource(j_decompress_ptr)
 { }
 
-void StreamSource(j_decompress_ptr cinfo, TStream& stream)
+void MemorySource(j_decompress_ptr cinfo, std::span<const uint8_t> file)
 {
     if (!cinfo->src) {
-        auto* manager = static_cast<StreamSourceManager*>((*cinfo->mem->alloc_small)(
-            reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(StreamSourceManager)));
-        manager->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_small)(
-            reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, kStreamBufferSize));
-        cinfo->src = &manager->pub;
+        cinfo->src = static_cast<jpeg_source_mgr*>((*cinfo->mem->alloc_small)(
+            reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(MemorySourceManager)));
     }
-    StreamSourceManager& source = SourceOf(cinfo);
+    MemorySourceManager& source = SourceOf(cinfo);
     source.pub.init_source = InitSource;
     source.pub.fill_input_buffer = FillInputBuffer;
     source.pub.skip_input_data = SkipInputData;
@@ -326,7 +302,9 @@ void StreamSource(j_decompress_ptr cinfo, TStream& stream)
     source.pub.term_source = TermSource;
     source.pub.bytes_in_buffer = 0;
     source.pub.next_input_byte = nullptr;
-    source.stream = &stream;
+    source.data = file.data();
+    source.size = file.size();
+    source.handedOver = false;
 }
 
 // Destination manager over a stream; its buffer lives in the image pool.
@@ -429,18 +407,13 @@ uint8_t Scale255(unsigned a, unsigned b)
     return static_cast<uint8_t>((a * b + 127) / 255);
 }
 
-// Four-component pixels to blue, green, red. Adobe's files hold the inks
-// inverted (255 = no ink), which is the common case.
-void ConvertCmykRow(const JSAMPLE* cmyk, uint8_t* bgr, JDIMENSION width, bool inverted)
+// Four-component pixels to blue, green, red. The inks are held inverted
+// (255 = no ink) with or without an Adobe marker: that is how the files are
+// written and how other decoders and browsers read them.
+void ConvertCmykRow(const JSAMPLE* cmyk, uint8_t* bgr, JDIMENSION width)
 {
     for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
-        unsigned c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
-        if (!inverted) {
-            c = 255 - c;
-            m = 255 - m;
-            y = 255 - y;
-            k = 255 - k;
-        }
+        const unsigned c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
         bgr[0] = Scale255(y, k);
         bgr[1] = Scale255(m, k);
         bgr[2] = Scale255(c, k);
@@ -481,7 +454,6 @@ void ReadAllRows(DecodeContext& context)
             }
             return;
         }
-        const bool inverted = cinfo.saw_Adobe_marker;
         while (cinfo.output_scanline < height) {
             const JDIMENSION start = cinfo.output_scanline;
             const JDIMENSION count = jpeg_read_scanlines(
@@ -489,20 +461,18 @@ void ReadAllRows(DecodeContext& context)
             if (count == 0)
                 break;
             for (JDIMENSION i = 0; i < count && start + i < height; ++i)
-                ConvertCmykRow(context.cmykRows[i], context.rows[start + i], cinfo.output_width, inverted);
+                ConvertCmykRow(context.cmykRows[i], context.rows[start + i], cinfo.output_width);
             context.rowsWritten = std::max(context.rowsWritten, std::min(start + count, height));
         }
     });
 }
 
-} // namespace
-
-void JpegCodecAccess::ProgressHook(j_common_ptr cinfo)
+void ProgressHook(j_common_ptr cinfo)
 {
     auto& progress = *reinterpret_cast<ProgressManager*>(cinfo->progress);
     if (cinfo->is_decompressor)
         CheckScanCount(reinterpret_cast<j_decompress_ptr>(cinfo));
-    if (!progress.owner)
+    if (progress.report == nullptr)
         return;
     const int64_t tick = TickCount();
     if (progress.ticked && tick - progress.lastTick < kProgressIntervalMs)
@@ -531,41 +501,39 @@ void JpegCodecAccess::ProgressHook(j_common_ptr cinfo)
     progress.lastPercent = percent;
     if (cinfo->is_decompressor)
         progress.lastRow = reinterpret_cast<j_decompress_ptr>(cinfo)->output_scanline;
-    const TJPEGImage* owner = progress.owner;
-    Protected(cinfo, [&] {
-        owner->Progress(TProgressStage::Running, static_cast<uint8_t>(percent), rect.Height() >= 4, rect);
-    });
+    const TJpegProgress& report = *progress.report;
+    Protected(cinfo,
+        [&] { report(TProgressStage::Running, static_cast<uint8_t>(percent), rect.Height() >= 4, rect); });
 }
 
-void JpegCodecAccess::PrepareDecoder(const TJPEGImage& image, DecodeContext& context)
+void PrepareDecoder(std::span<const uint8_t> file, const TJpegDecodeOptions& options,
+    const TJpegProgress* report, DecodeContext& context)
 {
-    CreateDecompressor(context, &image);
-    TMemoryStream& data = *image.m_data->Data;
-    data.SetPosition(0);
+    CreateDecompressor(context, report);
     Guarded(context, [&] {
         jpeg_decompress_struct& cinfo = context.cinfo;
-        StreamSource(&cinfo, data);
+        MemorySource(&cinfo, file);
         jpeg_read_header(&cinfo, TRUE);
         CheckImageSize(&cinfo);
         cinfo.scale_num = 1;
-        cinfo.scale_denom = 1u << image.m_decodeScale;
-        cinfo.do_block_smoothing = image.m_blockSmoothing;
+        cinfo.scale_denom = 1u << options.Scale;
+        cinfo.do_block_smoothing = options.BlockSmoothing;
         // Four components are converted after the library (it has no such
         // conversion of its own) and always come out at 24 bits.
         const bool fourComponents = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
         if (fourComponents)
             cinfo.out_color_space = JCS_CMYK;
-        else if (image.m_grayOutput)
+        else if (options.GrayOutput)
             cinfo.out_color_space = JCS_GRAYSCALE;
         else if (cinfo.out_color_space != JCS_GRAYSCALE)
             // Blue, green, red: the order of a bitmap's rows.
             cinfo.out_color_space = JCS_EXT_BGR;
         if (!fourComponents
-            && (image.m_decodeDepth == TJPEGPixelFormat::Depth8 || cinfo.out_color_space == JCS_GRAYSCALE)) {
+            && (options.Depth == TJPEGPixelFormat::Depth8 || cinfo.out_color_space == JCS_GRAYSCALE)) {
             cinfo.quantize_colors = TRUE;
             cinfo.desired_number_of_colors = kQuantizedColors;
         }
-        if (image.m_decodeSpeed == TJPEGPerformance::Fast) {
+        if (options.Speed == TJPEGPerformance::Fast) {
             cinfo.dct_method = JDCT_IFAST;
             cinfo.two_pass_quantize = FALSE;
             cinfo.dither_mode = JDITHER_ORDERED;
@@ -573,7 +541,7 @@ void JpegCodecAccess::PrepareDecoder(const TJPEGImage& image, DecodeContext& con
         context.finalDct = cinfo.dct_method;
         context.finalTwoPass = cinfo.two_pass_quantize;
         context.finalDither = cinfo.dither_mode;
-        if (image.m_showProgressive && jpeg_has_multiple_scans(&cinfo)) {
+        if (options.ShowProgressive && jpeg_has_multiple_scans(&cinfo)) {
             cinfo.enable_2pass_quant = cinfo.two_pass_quantize;
             cinfo.dct_method = JDCT_IFAST;
             cinfo.two_pass_quantize = FALSE;
@@ -583,138 +551,130 @@ void JpegCodecAccess::PrepareDecoder(const TJPEGImage& image, DecodeContext& con
     });
 }
 
-void JpegCodecAccess::Decode(const TJPEGImage& image)
+void RunDecode(std::span<const uint8_t> file, const TJpegDecodeOptions& options,
+    const TJpegProgress& progress, TJpegDecoded& result, DecodeContext& context)
 {
-    auto bitmap = std::make_unique<TBitmap>();
+    PrepareDecoder(file, options, &progress, context);
+    jpeg_decompress_struct& cinfo = context.cinfo;
+    TBitmap& bitmap = *result.Bitmap;
+    const bool eightBit = cinfo.out_color_space != JCS_CMYK
+        && (options.Depth == TJPEGPixelFormat::Depth8 || cinfo.out_color_space == JCS_GRAYSCALE);
+    bitmap.SetPixelFormat(eightBit ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
+    if (progress)
+        progress(TProgressStage::Starting, 0, false, TRect {});
     bool paletteWanted = true;
-    bool failed = false;
-    DecodeContext context;
-    try {
-        PrepareDecoder(image, context);
-        jpeg_decompress_struct& cinfo = context.cinfo;
-        const bool eightBit = cinfo.out_color_space != JCS_CMYK
-            && (image.m_decodeDepth == TJPEGPixelFormat::Depth8 || cinfo.out_color_space == JCS_GRAYSCALE);
-        bitmap->SetPixelFormat(eightBit ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
-        image.Progress(TProgressStage::Starting, 0, false, TRect {});
-        if (!image.m_tempPalette.empty()) {
-            if (image.m_decodeDepth == TJPEGPixelFormat::Depth8 && cinfo.out_color_space == JCS_EXT_BGR) {
-                // The library maps the pixels onto the palette we were given.
-                Guarded(context, [&] { ColormapFromPalette(&cinfo, image.m_tempPalette); });
-                bitmap->SetColorTable(image.m_tempPalette);
-                paletteWanted = false;
-            } else if (image.m_decodeDepth == TJPEGPixelFormat::Depth24) {
-                image.m_tempPalette.clear();
-            }
-        }
-        // The library's colour map becomes the bitmap's table unless a
-        // palette of our own was handed in.
-        auto takePalette = [&] {
-            bitmap->SetColorTable(PaletteFromColormap(&cinfo));
-            image.m_paletteModified = true;
-        };
-        Guarded(context, [&] { jpeg_start_decompress(&cinfo); });
-        // Every row is written by the library below; a decode that stops
-        // early fills what it did not reach.
-        bitmap->SetSizeForOverwrite(
-            static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
-        if (bitmap->BitsPerPixel() != (eightBit ? 8 : 24))
-            throw EInvalidGraphic("Bitmap image is not valid");
-        PointRowsAt(context, *bitmap);
-        if (!cinfo.buffered_image) {
-            if (cinfo.quantize_colors && cinfo.colormap && paletteWanted)
-                takePalette();
-            ReadAllRows(context);
-        } else {
-            bool passDone = false;
-            while (true) {
-                int status = 0;
-                Guarded(context, [&] { status = jpeg_consume_input(&cinfo); });
-                if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED)
-                    break;
-                Guarded(context, [&] {
-                    CheckScanCount(&cinfo);
-                    jpeg_start_output(&cinfo, cinfo.input_scan_number);
-                });
-                if (!passDone && cinfo.colormap && eightBit && paletteWanted)
-                    takePalette();
-                ReadAllRows(context);
-                Guarded(context, [&] { jpeg_finish_output(&cinfo); });
-                passDone = true;
-            }
-            cinfo.dct_method = context.finalDct;
-            cinfo.dither_mode = context.finalDither;
-            if (context.finalTwoPass) {
-                cinfo.two_pass_quantize = TRUE;
-                cinfo.colormap = nullptr;
-            }
-            Guarded(context, [&] { jpeg_start_output(&cinfo, cinfo.input_scan_number); });
-            if (context.finalTwoPass && cinfo.colormap && eightBit && paletteWanted)
+    if (!options.Palette.empty() && options.Depth == TJPEGPixelFormat::Depth8
+        && cinfo.out_color_space == JCS_EXT_BGR) {
+        // The library maps the pixels onto the palette we were given.
+        Guarded(context, [&] { ColormapFromPalette(&cinfo, options.Palette); });
+        bitmap.SetColorTable(options.Palette);
+        paletteWanted = false;
+    }
+    // The library's colour map becomes the bitmap's table unless a palette
+    // of our own was handed in.
+    auto takePalette = [&] {
+        bitmap.SetColorTable(PaletteFromColormap(&cinfo));
+        result.PaletteTaken = true;
+    };
+    Guarded(context, [&] { jpeg_start_decompress(&cinfo); });
+    // Every row is written by the library below; a decode that stops early
+    // fills what it did not reach.
+    bitmap.SetSizeForOverwrite(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
+    if (bitmap.BitsPerPixel() != (eightBit ? 8 : 24))
+        throw EInvalidGraphic(jpeg_message::kInvalidBitmap);
+    PointRowsAt(context, bitmap);
+    if (!cinfo.buffered_image) {
+        if (cinfo.quantize_colors && cinfo.colormap && paletteWanted)
+            takePalette();
+        ReadAllRows(context);
+    } else {
+        bool passDone = false;
+        while (true) {
+            int status = 0;
+            Guarded(context, [&] { status = jpeg_consume_input(&cinfo); });
+            if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED)
+                break;
+            Guarded(context, [&] {
+                CheckScanCount(&cinfo);
+                jpeg_start_output(&cinfo, cinfo.input_scan_number);
+            });
+            if (!passDone && cinfo.colormap && eightBit && paletteWanted)
                 takePalette();
             ReadAllRows(context);
             Guarded(context, [&] { jpeg_finish_output(&cinfo); });
+            passDone = true;
         }
-        Guarded(context, [&] { jpeg_finish_decompress(&cinfo); });
-    } catch (const EAbort&) {
-        // A cancelled decode keeps the rows it has.
-        failed = true;
-    } catch (...) {
-        context.Release();
-        image.Progress(TProgressStage::Ending, 0, image.m_paletteModified, TRect {});
-        if (image.m_paletteModified)
-            image.NotifyChange();
-        throw;
+        cinfo.dct_method = context.finalDct;
+        cinfo.dither_mode = context.finalDither;
+        if (context.finalTwoPass) {
+            cinfo.two_pass_quantize = TRUE;
+            cinfo.colormap = nullptr;
+        }
+        Guarded(context, [&] { jpeg_start_output(&cinfo, cinfo.input_scan_number); });
+        if (context.finalTwoPass && cinfo.colormap && eightBit && paletteWanted)
+            takePalette();
+        ReadAllRows(context);
+        Guarded(context, [&] { jpeg_finish_output(&cinfo); });
     }
-    context.Release();
-    if (static_cast<int>(context.rowsWritten) < bitmap->Height()) {
-        bitmap->Canvas().SetBrushColor(clWhite);
-        bitmap->Canvas().FillRect(
-            TRect { 0, static_cast<int>(context.rowsWritten), bitmap->Width(), bitmap->Height() });
-    }
-    image.m_bitmap = std::move(bitmap);
-    image.Progress(TProgressStage::Ending, failed ? 0 : 100, image.m_paletteModified, TRect {});
-    if (image.m_paletteModified)
-        image.NotifyChange();
+    Guarded(context, [&] { jpeg_finish_decompress(&cinfo); });
 }
 
-void JpegCodecAccess::Encode(TJPEGImage& image)
+} // namespace
+
+void DecodeJpeg(std::span<const uint8_t> file, const TJpegDecodeOptions& options,
+    const TJpegProgress& progress, TJpegDecoded& result)
+{
+    result.Bitmap = std::make_unique<TBitmap>();
+    result.PaletteTaken = false;
+    result.Cancelled = false;
+    DecodeContext context;
+    try {
+        RunDecode(file, options, progress, result, context);
+    } catch (const EAbort&) {
+        // A cancelled decode keeps the rows it has.
+        result.Cancelled = true;
+    }
+    context.Release();
+    TBitmap& bitmap = *result.Bitmap;
+    if (static_cast<int>(context.rowsWritten) < bitmap.Height()) {
+        bitmap.Canvas().SetBrushColor(clWhite);
+        bitmap.Canvas().FillRect(
+            TRect { 0, static_cast<int>(context.rowsWritten), bitmap.Width(), bitmap.Height() });
+    }
+}
+
+std::optional<std::vector<uint8_t>> EncodeJpeg(
+    const TBitmap& bitmap, const TJpegEncodeOptions& options, const TJpegProgress& progress)
 {
     EncodeContext context;
-    CreateCompressor(context, &image);
-    if (image.m_data->Data)
-        image.m_data = std::make_shared<TJPEGData>();
-    auto output = std::make_unique<TMemoryStream>();
-    const TBitmap* held = image.m_bitmap.get();
-    if (!held || held->Width() == 0 || held->Height() == 0) {
-        image.m_data->Data = std::move(output);
-        return;
-    }
-    const auto width = static_cast<JDIMENSION>(held->Width());
-    const auto height = static_cast<JDIMENSION>(held->Height());
+    CreateCompressor(context, &progress);
+    TMemoryStream output;
+    const auto width = static_cast<JDIMENSION>(bitmap.Width());
+    const auto height = static_cast<JDIMENSION>(bitmap.Height());
     // Shares the held pixels; only a bitmap of another layout is converted.
     TBitmap source;
-    source.Assign(*held);
+    source.Assign(bitmap);
     if (source.BitsPerPixel() != 24 && source.PixelFormat() != TPixelFormat::pf32bit)
         source.SetPixelFormat(TPixelFormat::pf24bit);
     const bool padded = source.BitsPerPixel() == 32;
     const TBitmap& rowsOf = source;
     const uint8_t* first = rowsOf.ScanLine(0);
     const ptrdiff_t distance = height > 1 ? rowsOf.ScanLine(1) - first : 0;
-    const bool gray = image.m_grayOutput;
 
     try {
         JSAMPARRAY rows = nullptr;
         Guarded(context, [&] {
             jpeg_compress_struct& cinfo = context.cinfo;
-            StreamDestination(&cinfo, *output);
+            StreamDestination(&cinfo, output);
             cinfo.image_width = width;
             cinfo.image_height = height;
             cinfo.input_components = padded ? 4 : 3;
             cinfo.in_color_space = padded ? JCS_EXT_BGRX : JCS_EXT_BGR;
             jpeg_set_defaults(&cinfo);
-            jpeg_set_quality(&cinfo, image.m_saveQuality, TRUE);
-            if (gray)
+            jpeg_set_quality(&cinfo, options.Quality, TRUE);
+            if (options.Gray)
                 jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
-            if (image.m_saveProgressive)
+            if (options.Progressive)
                 jpeg_simple_progression(&cinfo);
             rows = static_cast<JSAMPARRAY>((*cinfo.mem->alloc_small)(
                 reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, sizeof(JSAMPROW) * height));
@@ -722,7 +682,8 @@ void JpegCodecAccess::Encode(TJPEGImage& image)
             for (JDIMENSION y = 0; y < height; ++y)
                 rows[y] = const_cast<JSAMPROW>(first + static_cast<ptrdiff_t>(y) * distance);
         });
-        image.Progress(TProgressStage::Starting, 0, false, TRect {});
+        if (progress)
+            progress(TProgressStage::Starting, 0, false, TRect {});
         Guarded(context, [&] {
             jpeg_compress_struct& cinfo = context.cinfo;
             jpeg_start_compress(&cinfo, TRUE);
@@ -734,40 +695,20 @@ void JpegCodecAccess::Encode(TJPEGImage& image)
             jpeg_finish_compress(&cinfo);
         });
     } catch (const EAbort&) {
-        context.Release();
-        image.Progress(TProgressStage::Ending, 0, false, TRect {});
-        image.m_data = std::make_shared<TJPEGData>();
-        return;
-    } catch (...) {
-        context.Release();
-        image.Progress(TProgressStage::Ending, 0, false, TRect {});
-        throw;
+        return std::nullopt;
     }
     context.Release();
-    // The data takes the bytes only once they are complete, so a failed
-    // encode is retried by the next save instead of writing a partial file.
-    image.m_data->Width = width;
-    image.m_data->Height = height;
-    image.m_data->Grayscale = gray;
-    image.m_data->Data = std::move(output);
-    image.Progress(TProgressStage::Ending, 100, false, TRect {});
+    return std::move(output.Bytes());
 }
 
-std::string JpegTooLargeMessage(uint32_t width, uint32_t height)
-{
-    return Format("JPEG image of %u x %u pixels is larger than the %lld pixels allowed", width, height,
-        static_cast<long long>(kMaxBitmapPixels));
-}
-
-JpegHeaderInfo ReadJpegHeader(TMemoryStream& data)
+TJpegHeaderInfo ReadJpegHeader(std::span<const uint8_t> file)
 {
     DecodeContext context;
     CreateDecompressor(context, nullptr);
-    data.SetPosition(0);
-    JpegHeaderInfo info;
+    TJpegHeaderInfo info;
     Guarded(context, [&] {
         jpeg_decompress_struct& cinfo = context.cinfo;
-        StreamSource(&cinfo, data);
+        MemorySource(&cinfo, file);
         jpeg_read_header(&cinfo, TRUE);
         CheckImageSize(&cinfo);
         info.Width = cinfo.image_width;
@@ -778,36 +719,18 @@ JpegHeaderInfo ReadJpegHeader(TMemoryStream& data)
     return info;
 }
 
-void TJPEGImage::DecodeToBitmap() const
+TJpegOutputSize JpegOutputSize(std::span<const uint8_t> file, const TJpegDecodeOptions& options)
 {
-    if (m_bitmap || !m_data->Data)
-        return;
-    JpegCodecAccess::Decode(*this);
-}
-
-void TJPEGImage::EncodeFromBitmap()
-{
-    JpegCodecAccess::Encode(*this);
-}
-
-void TJPEGImage::CalcScaledSize() const
-{
-    if (!m_needRecalc)
-        return;
-    if (!m_data->Data || m_data->Data->Bytes().empty()) {
-        m_scaledWidth = m_scaledHeight = 0;
-        m_needRecalc = false;
-        return;
-    }
     DecodeContext context;
-    JpegCodecAccess::PrepareDecoder(*this, context);
+    PrepareDecoder(file, options, nullptr, context);
+    TJpegOutputSize size;
     Guarded(context, [&] {
         jpeg_calc_output_dimensions(&context.cinfo);
-        m_scaledWidth = static_cast<int>(context.cinfo.output_width);
-        m_scaledHeight = static_cast<int>(context.cinfo.output_height);
-        m_saveProgressive = jpeg_has_multiple_scans(&context.cinfo);
+        size.Width = static_cast<int>(context.cinfo.output_width);
+        size.Height = static_cast<int>(context.cinfo.output_height);
+        size.MultiScan = jpeg_has_multiple_scans(&context.cinfo);
     });
-    m_needRecalc = false;
+    return size;
 }
 
 } // namespace sw

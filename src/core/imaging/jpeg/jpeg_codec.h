@@ -1,34 +1,97 @@
 #pragma once
 
-// The bridge to libjpeg, private to the JPEG module. The library's own
-// header stays inside jpeg_codec.cpp.
+// The bridge to libjpeg: compressed bytes in, a bitmap out, and back. It
+// takes and returns plain values and knows nothing of TJPEGImage. The
+// library's own header stays inside jpeg_codec.cpp.
 
-#include "core/base/stream.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/progress.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
 
 namespace sw {
 
-class TJPEGImage;
+enum class TJPEGPixelFormat { Depth24 = 0, Depth8 = 1 };
+enum class TJPEGPerformance { Accurate = 0, Fast = 1 };
 
-struct JpegHeaderInfo {
+// The most scans a file may have; each one costs a pass over the image.
+constexpr int kMaxJpegScans = 1000;
+
+// The most memory the library may take for one decode (coefficient buffers
+// of multi-scan files, whole-image buffers of two-pass colour reduction),
+// beside the bitmap decoded into. A file needing more fails with EJPEG.
+constexpr int kMaxJpegDecoderMegabytes = 256;
+
+// Reports from inside a decode or encode; it may throw, EAbort to cancel.
+using TJpegProgress
+    = std::function<void(TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect)>;
+
+struct TJpegHeaderInfo {
     uint32_t Width = 0;
     uint32_t Height = 0;
     bool Grayscale = false;
     bool MultiScan = false;
 };
 
-// Reads the header of the JPEG file held in data (from position 0). EJPEG
-// with the library's code when it is none, or with JpegTooLargeMessage when
-// it asks for more pixels than kMaxBitmapPixels (2^28: about 800 MB of
-// 24-bit rows).
-JpegHeaderInfo ReadJpegHeader(TMemoryStream& data);
+// The header of a JPEG file. EJPEG with the library's code when it is
+// none, or with the picture-size message when it has more pixels than the
+// picture pixel limit.
+TJpegHeaderInfo ReadJpegHeader(std::span<const uint8_t> file);
 
-// "JPEG image of W x H pixels is larger than the N pixels allowed".
-std::string JpegTooLargeMessage(uint32_t width, uint32_t height);
+struct TJpegDecodeOptions {
+    // Decoded size 1 / (1 << Scale), Scale 0 ... 3.
+    uint8_t Scale = 0;
+    bool BlockSmoothing = true;
+    bool GrayOutput = false;
+    TJPEGPixelFormat Depth = TJPEGPixelFormat::Depth24;
+    TJPEGPerformance Speed = TJPEGPerformance::Accurate;
+    // Multi-scan files are decoded scan by scan, each pass shown.
+    bool ShowProgressive = false;
+    // The colours a Depth8 colour decode maps onto; the library chooses
+    // its own when empty.
+    std::vector<TRGBQuad> Palette;
+};
 
-// The most scans a file may have; each one costs a pass over the image.
-constexpr int kMaxJpegScans = 1000;
+// The size a decode with these options gives, and whether the file has
+// several scans. Errors as ReadJpegHeader.
+struct TJpegOutputSize {
+    int Width = 0;
+    int Height = 0;
+    bool MultiScan = false;
+};
+TJpegOutputSize JpegOutputSize(std::span<const uint8_t> file, const TJpegDecodeOptions& options);
+
+struct TJpegDecoded {
+    std::unique_ptr<TBitmap> Bitmap;
+    // The library's colour map became the bitmap's colour table.
+    bool PaletteTaken = false;
+    // Progress threw EAbort: the rows done so far are kept.
+    bool Cancelled = false;
+};
+
+// Decodes a whole file into result.Bitmap: 24 bits per pixel, or 8 for
+// Depth8 and grey output (four-component files always give 24). Rows the
+// data does not reach are white. Reports Starting and Running progress; the
+// caller reports Ending. Errors (EJPEG, or what progress threw) pass on
+// with result filled as far as it got.
+void DecodeJpeg(std::span<const uint8_t> file, const TJpegDecodeOptions& options,
+    const TJpegProgress& progress, TJpegDecoded& result);
+
+struct TJpegEncodeOptions {
+    uint8_t Quality = 90; // 1 ... 100
+    bool Gray = false;
+    bool Progressive = false;
+};
+
+// The bitmap (not empty) as a JPEG file; nullopt when progress threw EAbort.
+// Reports Starting and Running progress; the caller reports Ending.
+std::optional<std::vector<uint8_t>> EncodeJpeg(
+    const TBitmap& bitmap, const TJpegEncodeOptions& options, const TJpegProgress& progress);
 
 } // namespace sw

@@ -2,6 +2,7 @@
 
 #include "core/base/errors.h"
 #include "core/imaging/jpeg/jpeg_codec.h"
+#include "core/imaging/jpeg/jpeg_messages.h"
 #include "core/imaging/picture.h"
 
 #include <algorithm>
@@ -70,12 +71,12 @@ bool TJPEGImage::Empty() const
 
 void TJPEGImage::SetWidth(int)
 {
-    throw EInvalidGraphicOperation("Cannot change the size of a JPEG image");
+    throw EInvalidGraphicOperation(jpeg_message::kCannotChangeSize);
 }
 
 void TJPEGImage::SetHeight(int)
 {
-    throw EInvalidGraphicOperation("Cannot change the size of a JPEG image");
+    throw EInvalidGraphicOperation(jpeg_message::kCannotChangeSize);
 }
 
 void TJPEGImage::SetSaveQuality(int value)
@@ -147,7 +148,7 @@ void TJPEGImage::ReadJpegStream(TStream& stream, int64_t size)
     }
     bool multiScan = m_saveProgressive;
     if (size > 0) {
-        const JpegHeaderInfo header = ReadJpegHeader(*data->Data);
+        const TJpegHeaderInfo header = ReadJpegHeader(data->Data->Bytes());
         data->Width = header.Width;
         data->Height = header.Height;
         data->Grayscale = header.Grayscale;
@@ -264,6 +265,95 @@ void TJPEGImage::Progress(TProgressStage stage, uint8_t percent, bool redrawNow,
 {
     if (OnProgress)
         OnProgress(const_cast<TJPEGImage&>(*this), stage, percent, redrawNow, rect, std::string());
+}
+
+TJpegDecodeOptions TJPEGImage::DecodeOptions() const
+{
+    TJpegDecodeOptions options;
+    options.Scale = m_decodeScale;
+    options.BlockSmoothing = m_blockSmoothing;
+    options.GrayOutput = m_grayOutput;
+    options.Depth = m_decodeDepth;
+    options.Speed = m_decodeSpeed;
+    options.ShowProgressive = m_showProgressive;
+    if (m_decodeDepth == TJPEGPixelFormat::Depth8)
+        options.Palette = m_tempPalette;
+    return options;
+}
+
+void TJPEGImage::DecodeToBitmap() const
+{
+    if (m_bitmap || !m_data->Data)
+        return;
+    // A palette set for 8-bit decoding means nothing to a 24-bit one.
+    if (m_decodeDepth == TJPEGPixelFormat::Depth24)
+        m_tempPalette.clear();
+    const TJpegProgress progress = [this](TProgressStage stage, uint8_t percent, bool redrawNow,
+                                       const TRect& rect) { Progress(stage, percent, redrawNow, rect); };
+    TJpegDecoded decoded;
+    try {
+        DecodeJpeg(m_data->Data->Bytes(), DecodeOptions(), progress, decoded);
+    } catch (...) {
+        m_paletteModified = m_paletteModified || decoded.PaletteTaken;
+        Progress(TProgressStage::Ending, 0, m_paletteModified, TRect {});
+        if (m_paletteModified)
+            NotifyChange();
+        throw;
+    }
+    m_paletteModified = m_paletteModified || decoded.PaletteTaken;
+    m_bitmap = std::move(decoded.Bitmap);
+    Progress(TProgressStage::Ending, decoded.Cancelled ? 0 : 100, m_paletteModified, TRect {});
+    if (m_paletteModified)
+        NotifyChange();
+}
+
+void TJPEGImage::EncodeFromBitmap()
+{
+    if (m_data->Data)
+        m_data = std::make_shared<TJPEGData>();
+    const TBitmap* held = m_bitmap.get();
+    if (!held || held->Width() == 0 || held->Height() == 0) {
+        m_data->Data = std::make_unique<TMemoryStream>();
+        return;
+    }
+    const TJpegProgress progress = [this](TProgressStage stage, uint8_t percent, bool redrawNow,
+                                       const TRect& rect) { Progress(stage, percent, redrawNow, rect); };
+    std::optional<std::vector<uint8_t>> bytes;
+    try {
+        bytes = EncodeJpeg(
+            *held, TJpegEncodeOptions { m_saveQuality, m_grayOutput, m_saveProgressive }, progress);
+    } catch (...) {
+        Progress(TProgressStage::Ending, 0, false, TRect {});
+        throw;
+    }
+    if (!bytes) {
+        Progress(TProgressStage::Ending, 0, false, TRect {});
+        m_data = std::make_shared<TJPEGData>();
+        return;
+    }
+    // The data takes the bytes only once they are complete, so a failed
+    // encode is retried by the next save instead of writing a partial file.
+    m_data->Width = static_cast<uint32_t>(held->Width());
+    m_data->Height = static_cast<uint32_t>(held->Height());
+    m_data->Grayscale = m_grayOutput;
+    m_data->Data = std::make_unique<TMemoryStream>(std::move(*bytes));
+    Progress(TProgressStage::Ending, 100, false, TRect {});
+}
+
+void TJPEGImage::CalcScaledSize() const
+{
+    if (!m_needRecalc)
+        return;
+    if (!m_data->Data || m_data->Data->Bytes().empty()) {
+        m_scaledWidth = m_scaledHeight = 0;
+        m_needRecalc = false;
+        return;
+    }
+    const TJpegOutputSize size = JpegOutputSize(m_data->Data->Bytes(), DecodeOptions());
+    m_scaledWidth = size.Width;
+    m_scaledHeight = size.Height;
+    m_saveProgressive = size.MultiScan;
+    m_needRecalc = false;
 }
 
 } // namespace sw

@@ -6,6 +6,8 @@
 
 #include "core/imaging/bitmap.h"
 #include "core/imaging/graphic.h"
+#include "core/imaging/jpeg/jpeg_codec.h"
+#include "core/imaging/progress.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,16 +16,6 @@
 #include <vector>
 
 namespace sw {
-
-enum class TJPEGPixelFormat { Depth24 = 0, Depth8 = 1 };
-enum class TJPEGPerformance { Accurate = 0, Fast = 1 };
-enum class TProgressStage { Starting, Running, Ending };
-
-// Progress of a long decode or encode. Throwing EAbort from the handler
-// cancels the operation: a decode keeps the rows done so far, an encode
-// keeps nothing.
-using TProgressEvent = std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percentDone,
-    bool redrawNow, const TRect& rect, const std::string& message)>;
 
 // The settings every new TJPEGImage copies.
 struct TJpegDefaults {
@@ -110,7 +102,9 @@ public:
     void SetPalette(const std::vector<TRGBQuad>& palette);
 
     // Decodes the compressed bytes once and caches the bitmap. EJPEG with
-    // the library's code on bad data.
+    // the library's code on bad data. Progress: throwing EAbort from the
+    // handler cancels; a decode keeps the rows done so far, an encode keeps
+    // nothing.
     void DecodeToBitmap() const;
     // Encodes the held bitmap into fresh compressed data.
     void EncodeFromBitmap();
@@ -144,7 +138,7 @@ public:
     TProgressEvent OnProgress;
 
 private:
-    friend struct JpegCodecAccess;
+    TJpegDecodeOptions DecodeOptions() const;
     void CalcScaledSize() const;
     void NotifyChange() const;
     void Progress(TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect) const;

@@ -1,8 +1,10 @@
 #include "core/imaging/gif/color_reduction.h"
 
 #include "core/base/errors.h"
-#include "core/imaging/gif/gif_test_support.h"
+#include "core/imaging/gif/gif_frame_assign.h"
 #include "core/imaging/gif/gif_image.h"
+#include "core/imaging/gif/gif_messages.h"
+#include "core/imaging/gif/gif_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -112,13 +114,13 @@ TEST(ColorMap, AppendRemoveAndLimits)
     EXPECT_FALSE(map.Sorted());
     EXPECT_EQ(map.Count(), 96);
     EXPECT_EQ(map[0], (TGIFColor { 1, 0, 0 }));
-    EXPECT_EQ(MessageOf([&] { map.RemoveColor(96); }), "Invalid color index");
-    EXPECT_EQ(MessageOf([&] { map.RemoveColor(-1); }), "Invalid color index");
+    EXPECT_EQ(MessageOf([&] { map.RemoveColor(96); }), gif_message::kInvalidColorIndex);
+    EXPECT_EQ(MessageOf([&] { map.RemoveColor(-1); }), gif_message::kInvalidColorIndex);
 
     while (map.Count() < 256)
         map.AppendColor(clWhite);
     EXPECT_EQ(map.Capacity(), 256);
-    EXPECT_EQ(MessageOf([&] { map.AppendColor(clBlack); }), "Color table overflow");
+    EXPECT_EQ(MessageOf([&] { map.AppendColor(clBlack); }), gif_message::kColorTableOverflow);
 }
 
 TEST(ColorMap, SortByUsageKeepsTheQuicksortOrderOfEqualCounts)
@@ -300,7 +302,7 @@ TEST_F(FrameFixture, NoReductionKeepsDistinctColoursInOrderOfAppearance)
     std::vector<TColor> many;
     for (int i = 0; i < 257; ++i)
         many.push_back(RGB(static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0));
-    EXPECT_EQ(MessageOf([&] { image.Assign(MakeBitmap24(257, 1, many)); }), "Color table overflow");
+    EXPECT_EQ(MessageOf([&] { image.Assign(MakeBitmap24(257, 1, many)); }), gif_message::kColorTableOverflow);
     EXPECT_TRUE(image.Images().Empty());
 }
 
@@ -337,13 +339,14 @@ TEST_F(FrameFixture, OversizedBitmapIsRefused)
 
 TEST_F(FrameFixture, ProgressReportsConverting)
 {
-    std::vector<std::pair<TGIFProgressStage, int>> reports;
-    image.OnProgress = [&](TGIFProgressStage stage, int percent, const std::string& message) {
-        EXPECT_EQ(message, "Converting...");
+    std::vector<std::pair<TProgressStage, int>> reports;
+    image.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect&,
+                           const std::string& message) {
+        EXPECT_EQ(message, gif_message::kConverting);
         reports.emplace_back(stage, percent);
     };
     Assign(MakeBitmap24(1, 64, std::vector<TColor>(64, kRed)));
-    using S = TGIFProgressStage;
+    using S = TProgressStage;
     EXPECT_EQ(reports,
         (std::vector<std::pair<S, int>> {
             { S::Starting, 0 }, { S::Running, 50 }, { S::Running, 100 }, { S::Ending, 100 } }));
@@ -352,8 +355,8 @@ TEST_F(FrameFixture, ProgressReportsConverting)
 TEST_F(FrameFixture, AbortedConversionLeavesAWholePixelBlock)
 {
     TGIFSubImage& frame = image.Images().Add(std::make_unique<TGIFSubImage>(&image));
-    image.OnProgress = [](TGIFProgressStage stage, int, const std::string&) {
-        if (stage == TGIFProgressStage::Running)
+    image.OnProgress = [](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+        if (stage == TProgressStage::Running)
             throw EAbort("stopped");
     };
     EXPECT_THROW(frame.Assign(MakeBitmap24(3, 64, std::vector<TColor>(3 * 64, kRed))), EAbort);
@@ -491,9 +494,9 @@ TEST(DIBWriter, RefusesOtherFormatsAndEmptySizes)
     TBitmap target;
     const auto palette = MakeWebCubePalette();
     EXPECT_EQ(MessageOf([&] { TDIBWriter writer(target, palette, 1, 1, TPixelFormat::pf16bit); }),
-        "Unsupported PixelFormat");
+        gif_message::kUnsupportedPixelFormat);
     EXPECT_EQ(MessageOf([&] { TDIBWriter writer(target, palette, 0, 5, TPixelFormat::pf8bit); }),
-        "Invalid image dimensions");
+        gif_message::kInvalidDimensions);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "core/imaging/gif/gif_image.h"
 
 #include "core/base/errors.h"
+#include "core/base/pixel_limit.h"
+#include "core/imaging/gif/gif_messages.h"
 #include "core/imaging/gif/gif_test_support.h"
 #include "core/imaging/gif/lzw_encoder.h"
 #include "core/imaging/picture.h"
@@ -126,12 +128,13 @@ TEST(GifReader, SignatureForms)
         { "lower case", Screen(2, 1, 2, "gif87a"), "" },
         { "mixed case, odd version", Screen(2, 1, 2, "Gif1x!"), "" },
         { "four bytes before", Bytes { 0, 'G', 'I', 'F' } + Screen(2, 1, 2), "" },
-        { "three bytes before", Bytes { 1, 2, 3 } + Screen(2, 1, 2), "Invalid GIF signature" },
-        { "five bytes before", Bytes { 1, 2, 3, 4, 5 } + Screen(2, 1, 2), "Invalid GIF signature" },
-        { "not a GIF", Screen(2, 1, 2, "GIX89a"), "Invalid GIF signature" },
+        { "three bytes before", Bytes { 1, 2, 3 } + Screen(2, 1, 2), gif_message::kInvalidSignature },
+        { "five bytes before", Bytes { 1, 2, 3, 4, 5 } + Screen(2, 1, 2), gif_message::kInvalidSignature },
+        { "not a GIF", Screen(2, 1, 2, "GIX89a"), gif_message::kInvalidSignature },
         { "cut in the screen descriptor", Bytes { 'G', 'I', 'F', '8', '9', 'a', 2, 0 },
-            "Premature end of data" },
-        { "cut in the global table", Bytes(withTable.begin(), withTable.end() - 1), "Premature end of data" },
+            gif_message::kPrematureEndOfData },
+        { "cut in the global table", Bytes(withTable.begin(), withTable.end() - 1),
+            gif_message::kPrematureEndOfData },
     };
     for (const Case& c : cases) {
         const TLoad load = Load(Bytes { 9, 9 } + c.head + (c.error.empty() ? body : Bytes {}), 2);
@@ -144,7 +147,7 @@ TEST(GifReader, SignatureForms)
             EXPECT_EQ(load.position, 2) << c.name << ": the stream goes back to where loading started";
         }
     }
-    EXPECT_EQ(Load({}).error, "Premature end of data");
+    EXPECT_EQ(Load({}).error, gif_message::kPrematureEndOfData);
 }
 
 TEST(GifReader, InterlacedFramesDecodeEveryRowOnce)
@@ -199,7 +202,7 @@ TEST(GifReader, ColourTableSources)
         bitmap.Assign(*load.image);
         FAIL() << "assigned without a colour table";
     } catch (const GIFException& e) {
-        EXPECT_STREQ(e.what(), "No global or local color table defined");
+        EXPECT_STREQ(e.what(), gif_message::kNoColorTable);
     }
     EXPECT_EQ(bitmap.Width(), 1) << "the destination stays as it was";
 
@@ -277,17 +280,17 @@ TEST(GifReader, Extensions)
         { "block size 13",
             { 0x21, 0xFF, 13, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 1, 7, 0 }, "",
             "TGIFApplicationExtension" },
-        { "label 0xFD", { 0x21, 0xFD, 1, 0, 0 }, "Unknown extension type", nullptr },
+        { "label 0xFD", { 0x21, 0xFD, 1, 0, 0 }, gif_message::kUnknownExtensionType, nullptr },
         { "block size 9", { 0x21, 0xFF, 9, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 0 },
-            "Unsupported Application Extension block size", nullptr },
-        { "application cut before its size", { 0x21, 0xFF }, "Unknown extension type", nullptr },
+            gif_message::kUnsupportedApplicationBlockSize, nullptr },
+        { "application cut before its size", { 0x21, 0xFF }, gif_message::kUnknownExtensionType, nullptr },
         { "loop count too short",
             { 0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 2, 1, 0, 0 },
-            "Invalid GIF data", nullptr },
+            gif_message::kInvalidData, nullptr },
         { "buffer size too short",
             { 0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 4, 2, 0, 0, 0, 0 },
-            "Invalid GIF data", nullptr },
-        { "comment cut short", { 0x21, 0xFE, 9, 'a' }, "Premature end of data", nullptr },
+            gif_message::kInvalidData, nullptr },
+        { "comment cut short", { 0x21, 0xFE, 9, 'a' }, gif_message::kPrematureEndOfData, nullptr },
     };
     for (const Case& c : cases) {
         const bool cut = std::string(c.name).find("cut") != std::string::npos;
@@ -331,15 +334,18 @@ TEST(GifReader, DamagedFilesKeepWhatWasRead)
         { "zero bytes between blocks", head + Bytes { 0, 0 } + data + Bytes { 0 } + second + kTrailer, 2,
             {} },
         { "unknown block after a frame", head + data + Bytes { 0x99 } + second, 1,
-            { "Unknown GIF block type", "Invalid Image trailer" } },
-        { "junk after the trailer", head + data + kTrailer + Bytes { 7 }, 1, { "Invalid Image trailer" } },
-        { "bad introducer", head + Bytes { 0x21, 0xFE, 0, 0 }, 1, { "Invalid extension introducer" } },
-        { "short graphic control", head + Bytes { 0x21, 0xF9, 4, 1 }, 1, { "Premature end of data" } },
+            { gif_message::kUnknownBlockType, gif_message::kInvalidTrailer } },
+        { "junk after the trailer", head + data + kTrailer + Bytes { 7 }, 1,
+            { gif_message::kInvalidTrailer } },
+        { "bad introducer", head + Bytes { 0x21, 0xFE, 0, 0 }, 1,
+            { gif_message::kInvalidExtensionIntroducer } },
+        { "short graphic control", head + Bytes { 0x21, 0xF9, 4, 1 }, 1,
+            { gif_message::kPrematureEndOfData } },
         { "zero-size frame", head + Bytes { 0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0 } + ImageData(Bytes(8, 2), 4, 2),
-            1, { "Image exceeds Logical Screen size" } },
+            1, { gif_message::kExceedsScreen } },
         { "zero-size interlaced frame on a zero-width screen",
             Screen(0, 9, 2) + Bytes { 0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0x40, 2, 1, 0x44, 0 } + kTrailer, 1,
-            { "Image exceeds Logical Screen size" } },
+            { gif_message::kExceedsScreen } },
     };
     for (const Case& c : cases) {
         const TLoad load = Load(c.file);
@@ -388,12 +394,11 @@ TEST(GifReader, RejectsWhatCannotBeHeld)
         std::string error;
     };
     const Case cases[] = {
-        { "huge screen", Screen(65535, 65535, 2) + kTrailer,
-            "GIF logical screen too large (65535 x 65535 pixels; at most 67108864)" },
+        { "huge screen", Screen(65535, 65535, 2) + kTrailer, PictureTooLargeMessage(65535, 65535) },
         { "huge frame", Screen(1, 1, 2) + Bytes { 0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 2, 0 },
-            "GIF frame too large (65535 x 65535 pixels; at most 67108864)" },
+            PictureTooLargeMessage(65535, 65535) },
         { "code size 12", Screen(1, 1, 2) + Bytes { 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 12, 1, 0, 0 },
-            "Invalid GIF data" },
+            gif_message::kInvalidData },
     };
     for (const Case& c : cases)
         EXPECT_EQ(Load(c.file).error, c.error) << c.name;
@@ -404,7 +409,7 @@ TEST(GifReader, RejectsWhatCannotBeHeld)
     for (int i = 0; i < 5; ++i)
         many = many + frame;
     TGIFImage image;
-    image.SetReadLimits(10000, 40000);
+    image.SetReadLimit(40000);
     TMemoryStream stream(many);
     try {
         image.LoadFromStream(stream);
@@ -413,9 +418,16 @@ TEST(GifReader, RejectsWhatCannotBeHeld)
         EXPECT_STREQ(e.what(), "GIF image too large (more than 40000 pixels in its frames)");
     }
     EXPECT_EQ(image.Images().Count(), 4);
-    image.SetReadLimits(9999, 40000);
-    stream.SetPosition(0);
-    EXPECT_THROW(image.LoadFromStream(stream), GIFException) << "the screen is over the frame limit";
+
+    // The screen and each frame are held to the picture limit, exactly.
+    for (const auto& [width, height, accepted] :
+        { std::tuple { 8192, 8192, true }, { 8193, 8192, false }, { 8192, 8193, false } }) {
+        TMemoryStream screen(Screen(width, height, 2) + kTrailer);
+        if (accepted)
+            EXPECT_NO_THROW(image.LoadFromStream(screen));
+        else
+            EXPECT_THROW(image.LoadFromStream(screen), GIFException) << width << " x " << height;
+    }
 }
 
 // Everything the writer makes reads back to the same frame, and writing
@@ -524,7 +536,7 @@ TEST(GifReader, OpensThroughThePictureLoader)
         picture.LoadFromFile(other);
         FAIL() << "read a file that is no GIF";
     } catch (const GIFException& e) {
-        EXPECT_STREQ(e.what(), "Invalid GIF signature");
+        EXPECT_STREQ(e.what(), gif_message::kInvalidSignature);
     }
     EXPECT_NE(dynamic_cast<TGIFImage*>(picture.Graphic()), nullptr);
     TFileStream otherStream(other, FileMode::OpenRead);

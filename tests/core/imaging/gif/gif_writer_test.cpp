@@ -1,6 +1,7 @@
 #include "core/imaging/gif/gif_image.h"
 
 #include "core/base/errors.h"
+#include "core/imaging/gif/gif_messages.h"
 #include "core/imaging/gif/gif_test_support.h"
 #include "core/imaging/picture.h"
 #include "support/temp_folder.h"
@@ -126,15 +127,16 @@ TEST(GifWriter, NoFramesIsAnUnsupportedVersionAndWritesNothing)
     TGIFImage image;
     TMemoryStream stream;
     int endPercent = -1;
-    image.OnProgress = [&](TGIFProgressStage stage, int percent, const std::string&) {
-        if (stage == TGIFProgressStage::Ending)
-            endPercent = percent;
-    };
+    image.OnProgress
+        = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect&, const std::string&) {
+              if (stage == TProgressStage::Ending)
+                  endPercent = percent;
+          };
     try {
         image.SaveToStream(stream);
         FAIL() << "saved without frames";
     } catch (const GIFException& e) {
-        EXPECT_STREQ(e.what(), "Unsupported GIF version");
+        EXPECT_STREQ(e.what(), gif_message::kUnsupportedVersion);
     }
     EXPECT_TRUE(stream.Bytes().empty());
     EXPECT_EQ(endPercent, 0);
@@ -147,14 +149,15 @@ TEST(GifWriter, ProgressAndVersionOfTwoFrames)
     auto second = std::make_unique<TGIFSubImage>(&image);
     second->Assign(MakeCell(1, 1, { kGreen }, kGreen));
     image.Images().Add(std::move(second));
-    std::vector<std::pair<TGIFProgressStage, int>> reports;
-    image.OnProgress = [&](TGIFProgressStage stage, int percent, const std::string& message) {
-        EXPECT_EQ(message, "Saving...");
+    std::vector<std::pair<TProgressStage, int>> reports;
+    image.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect&,
+                           const std::string& message) {
+        EXPECT_EQ(message, gif_message::kSaving);
         reports.emplace_back(stage, percent);
     };
     const Bytes file = Save(image);
     EXPECT_EQ(Slice(file, 3, 3), (Bytes { '8', '9', 'a' })); // the second frame needs 89a
-    using S = TGIFProgressStage;
+    using S = TProgressStage;
     EXPECT_EQ(reports,
         (std::vector<std::pair<S, int>> {
             { S::Starting, 0 }, { S::Running, 50 }, { S::Running, 100 }, { S::Ending, 100 } }));
@@ -174,9 +177,8 @@ TEST(GifWriter, LogicalScreenWidensWithWarnings)
     EXPECT_EQ(image.Height(), 3);
 
     frame.SetLeft(2);
-    EXPECT_EQ(warnings,
-        (std::vector<std::string> {
-            "Image width too small for contained frames", "Image exceeds Logical Screen size" }));
+    EXPECT_EQ(
+        warnings, (std::vector<std::string> { gif_message::kWidthTooSmall, gif_message::kExceedsScreen }));
     EXPECT_EQ(image.Width(), 6);
     EXPECT_EQ(image.Height(), 3);
 }
@@ -193,7 +195,7 @@ TEST(GifWriter, TransparentIndexOutsideTheTableWarnsAndStoresZero)
     EXPECT_EQ(control->TransparentColorIndex(), 2);
     control->SetTransparentColorIndex(3);
     EXPECT_EQ(control->TransparentColorIndex(), 0);
-    EXPECT_EQ(warnings, (std::vector<std::string> { "Invalid color index" }));
+    EXPECT_EQ(warnings, (std::vector<std::string> { gif_message::kInvalidColorIndex }));
 }
 
 TEST(GifImage, AssignAndRegistration)
@@ -236,6 +238,32 @@ TEST(GifImage, SaveToFileReplacesTheFile)
     TMemoryStream read;
     read.LoadFromFile(path);
     EXPECT_EQ(read.Bytes(), Save(image));
+}
+
+// A loaded file may carry a global table smaller than a frame's own; the
+// screen's size code must describe the global entries actually written.
+TEST(GifWriter, SmallGlobalTableBesideALargerLocalOneReadsBack)
+{
+    TGIFImage image;
+    image.Header().ColorMap().AppendColor(kRed);
+    image.Header().ColorMap().AppendColor(kGreen);
+    TGIFSubImage& frame = image.Images().Add(std::make_unique<TGIFSubImage>(&image));
+    frame.SetWidth(16);
+    frame.SetHeight(1);
+    for (int i = 0; i < 16; ++i) {
+        frame.ColorMap().AppendColor(RGB(uint8_t(16 * i), 0, 0));
+        frame.Data()[size_t(i)] = uint8_t(i);
+    }
+    const Bytes file = Save(image);
+    EXPECT_EQ(file[10], 0xB0) << "global table of 2 entries, colour resolution of 16";
+
+    TGIFImage read;
+    TMemoryStream stream(file);
+    read.LoadFromStream(stream);
+    ASSERT_EQ(read.Images().Count(), 1);
+    EXPECT_EQ(read.Header().ColorMap().Count(), 2);
+    EXPECT_EQ(read.Images()[0].Data(), frame.Data());
+    EXPECT_EQ(Save(read), file);
 }
 
 #ifdef SLICEWRIGHT_HAVE_GIFLIB

@@ -1,5 +1,7 @@
 #include "core/base/errors.h"
 #include "core/base/stream.h"
+#include "core/imaging/gif/gif_io.h"
+#include "core/imaging/gif/gif_messages.h"
 #include "core/imaging/gif/gif_sub_blocks.h"
 #include "core/imaging/gif/lzw_decoder.h"
 #include "core/imaging/gif/lzw_encoder.h"
@@ -98,16 +100,16 @@ struct TResult {
 
 TResult Decode(const Bytes& data, int width, int height, bool interlaced = false, uint8_t fill = 0xEE)
 {
-    TMemoryStream stream(data);
+    TByteReader reader = gif_io::Reader(data);
     TResult result;
     result.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0xAA);
-    TLZWDecoder decoder(stream, [&](const std::string& message) { result.warnings.push_back(message); });
+    TLZWDecoder decoder(reader, [&](const std::string& message) { result.warnings.push_back(message); });
     try {
         decoder.DecodeFrame(result.pixels.data(), width, height, interlaced, fill);
     } catch (const GIFException& e) {
         result.error = e.what();
     }
-    result.position = stream.Position();
+    result.position = static_cast<int64_t>(reader.Position());
     return result;
 }
 
@@ -205,7 +207,7 @@ TEST(LzwDecoder, CraftedCodeStreams)
         { "code beyond the table", 2, { 4, 1, 7, 5 }, 3, { 1, 1, 1 }, "" },
         // ... but becomes the previous code, so the entry built on it is its
         // own prefix.
-        { "circular entry", 2, { 4, 1, 7, 7, 7, 5 }, 9, {}, "Circular decoder table entry" },
+        { "circular entry", 2, { 4, 1, 7, 7, 7, 5 }, 9, {}, gif_message::kCircularTableEntry },
         // A code after a clear is handed out as it is, cut to 8 bits.
         { "end code after clear", 8, { 256, 257, 3, 5 }, 4, { 1, 3, 5, F }, "" },
         { "repeated clears", 2, { 4, 4, 4, 3, 4, 2, 5 }, 3, { 3, 2, F }, "" },
@@ -267,7 +269,8 @@ TEST(LzwDecoder, TruncatedDataKeepsTheFillValue)
         EXPECT_LE(fill, same + 4) << "cut " << cut;
         const bool insideBlock = cut > 1 && cut < data.size() - 1 && (cut - 1) % 256 != 0;
         EXPECT_EQ(result.warnings,
-            insideBlock ? std::vector<std::string> { "Premature end of data" } : std::vector<std::string> {})
+            insideBlock ? std::vector<std::string> { gif_message::kPrematureEndOfData }
+                        : std::vector<std::string> {})
             << "cut " << cut;
     }
 }
@@ -280,7 +283,7 @@ TEST(LzwDecoder, DataEndingBeforeTheFrameWarnsOfUnderRun)
     EXPECT_EQ(result.pixels, (Bytes { 1, 2, 0, 0, 0xEE, 0xEE }));
     EXPECT_FALSE(result.warnings.empty());
     for (const std::string& warning : result.warnings)
-        EXPECT_EQ(warning, "Decoder bit buffer under-run");
+        EXPECT_EQ(warning, gif_message::kBitBufferUnderRun);
 }
 
 TEST(LzwDecoder, FinalReadConsumesOnlyWhatAPixelDecoderWould)
@@ -368,7 +371,7 @@ TEST(LzwDecoder, AgreesWithThePlainDecoderOnDamagedData)
 TEST(LzwDecoder, RejectsCodeSizesBeyondTheTable)
 {
     const TResult result = Decode(Frame(12, { 0, 0 }), 2, 1);
-    EXPECT_EQ(result.error, "Invalid GIF data");
+    EXPECT_EQ(result.error, gif_message::kInvalidData);
 }
 
 } // namespace

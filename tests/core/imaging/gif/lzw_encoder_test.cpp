@@ -1,5 +1,6 @@
 #include "core/base/errors.h"
 #include "core/base/stream.h"
+#include "core/imaging/gif/gif_messages.h"
 #include "core/imaging/gif/gif_sub_blocks.h"
 #include "core/imaging/gif/lzw_encoder.h"
 
@@ -140,7 +141,7 @@ TEST(LzwEncoder, ColorNotInColorTableFlushesButDoesNotTerminate)
             EncodeFrame(stream, 2, 4, c.pixels.data(), false, 2, 2);
             ADD_FAILURE() << c.name << ": no exception";
         } catch (const GIFException& e) {
-            EXPECT_STREQ(e.what(), "Color not in color table") << c.name;
+            EXPECT_STREQ(e.what(), gif_message::kColorNotInTable) << c.name;
         }
         EXPECT_EQ(stream.Bytes(), c.expected) << c.name;
     }
@@ -358,7 +359,7 @@ TEST(GifWriterStream, CutsBytesIntoSubBlocks)
             operation(writer, &byte);
             ADD_FAILURE() << "no exception";
         } catch (const GIFException& e) {
-            EXPECT_STREQ(e.what(), "Invalid stream operation");
+            EXPECT_STREQ(e.what(), gif_message::kInvalidStreamOperation);
         }
     }
 }

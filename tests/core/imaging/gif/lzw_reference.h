@@ -1,16 +1,18 @@
 #pragma once
 
 // A plain per-pixel LZW decoder for GIF image data, written for clarity
-// rather than speed: a bit reader over sub-blocks, a prefix/suffix table
-// unwound through a stack one value at a time. The production decoder copies
+// rather than speed: codes read one bit at a time from the sub-blocks, a
+// prefix/suffix table unwound through a stack one value at a time. The production decoder copies
 // whole strings; on any input the two must give the same pixels, warnings
 // and final stream position.
 
 #include "core/base/errors.h"
 #include "core/base/stream.h"
+#include "core/imaging/gif/gif_messages.h"
 
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -30,7 +32,7 @@ public:
         if (m_stream.Read(&m, 1) != 1)
             return;
         if (m > 11)
-            throw GIFException("Invalid GIF data");
+            throw GIFException(gif_message::kInvalidData);
         m_clear = 1 << m;
         m_codeSize = m;
         m_end = m_clear + 1;
@@ -77,52 +79,66 @@ public:
     bool BeyondTable() const { return m_beyondTable; }
 
 private:
+    // Appends the next sub-block's bits; false at the end of the stream.
+    bool LoadBlock()
+    {
+        uint8_t size = 0;
+        if (m_stream.Read(&size, 1) != 1)
+            return false;
+        if (size == 0) {
+            m_terminator = true;
+            return true;
+        }
+        uint8_t bytes[255];
+        const size_t got = m_stream.Read(bytes, size);
+        if (got < size)
+            m_warnings.push_back(gif_message::kPrematureEndOfData);
+        for (size_t i = 0; i < got; ++i)
+            for (int bit = 0; bit < 8; ++bit)
+                m_bits.push_back((bytes[i] >> bit) & 1);
+        return true;
+    }
+
+    // Codes are taken one bit at a time from a queue of the sub-blocks'
+    // bits, least significant first. The next sub-block is fetched as soon as
+    // a code would use up the bits at hand, so a terminator right behind the
+    // last code is seen before that code is used; once it is seen, a code
+    // needs more bits than its width to be read.
     int ReadCode()
     {
         if (m_first) {
             m_first = false;
             return m_clear;
         }
-        if (m_pos + m_width >= m_bitLimit) {
+        if (m_bits.size() <= size_t(m_width)) {
             if (m_terminator) {
-                if (m_pos >= m_bitLimit)
-                    m_warnings.push_back("Decoder bit buffer under-run");
+                if (m_bits.empty())
+                    m_warnings.push_back(gif_message::kBitBufferUnderRun);
                 return -1;
             }
-            // Sub-blocks are loaded until the code is whole.
             do {
-                m_buffer[0] = m_buffer[m_lastByte - 2];
-                m_buffer[1] = m_buffer[m_lastByte - 1];
-                uint8_t size = 0;
-                if (m_stream.Read(&size, 1) != 1)
+                if (!LoadBlock())
                     return -1;
-                if (size == 0)
-                    m_terminator = true;
-                const size_t got = m_stream.Read(m_buffer + 2, size);
-                if (got < size)
-                    m_warnings.push_back("Premature end of data");
-                std::memset(m_buffer + 2 + got, 0, 4);
-                m_pos = m_pos - m_bitLimit + 16;
-                m_lastByte = 2 + static_cast<int>(got);
-                m_bitLimit = m_lastByte * 8;
-            } while (m_pos + m_width > m_bitLimit && !m_terminator);
-            if (m_pos + m_width > m_bitLimit) {
-                m_pos = m_bitLimit;
-                m_warnings.push_back("Decoder bit buffer under-run");
+            } while (m_bits.size() < size_t(m_width) && !m_terminator);
+            if (m_bits.size() < size_t(m_width)) {
+                // The data ended inside this code.
+                m_bits.clear();
+                m_warnings.push_back(gif_message::kBitBufferUnderRun);
                 return -1;
             }
         }
-        const uint8_t* b = m_buffer + (m_pos >> 3);
-        const uint32_t bits = b[0] | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16;
-        const int code = static_cast<int>((bits >> (m_pos & 7)) & ((1u << m_width) - 1));
-        m_pos += m_width;
+        int code = 0;
+        for (int bit = 0; bit < m_width; ++bit) {
+            code |= int(m_bits.front()) << bit;
+            m_bits.pop_front();
+        }
         return code;
     }
 
     void Push(int value)
     {
         if (m_top >= 4096)
-            throw GIFException("Circular decoder table entry");
+            throw GIFException(gif_message::kCircularTableEntry);
         m_stack[m_top++] = value;
     }
 
@@ -170,7 +186,7 @@ private:
         while (code >= m_clear) {
             Push(m_suffix[code]);
             if (m_prefix[code] == code)
-                throw GIFException("Circular decoder table entry");
+                throw GIFException(gif_message::kCircularTableEntry);
             code = m_prefix[code];
         }
         m_firstCode = m_suffix[code];
@@ -192,8 +208,7 @@ private:
 
     TStream& m_stream;
     std::vector<std::string>& m_warnings;
-    uint8_t m_buffer[2 + 255 + 4] = {};
-    int m_pos = 0, m_bitLimit = 0, m_lastByte = 2;
+    std::deque<bool> m_bits;
     bool m_terminator = false, m_first = true;
     int m_codeSize = 0, m_clear = 0, m_end = 0, m_width = 0, m_next = 0, m_limit = 0;
     int m_firstCode = 0, m_oldCode = 0;
