@@ -1,7 +1,7 @@
+#include "core/generate/picture_formats.h"
 #include "desktop/app/application.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/editor/splash_form.h"
-#include "core/generate/picture_formats.h"
 
 #include <QThread>
 

@@ -1,15 +1,16 @@
 #include "desktop/editor/main_form.h"
 
-#include "desktop/app/application.h"
-#include "desktop/app/platform_services.h"
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
+#include "core/project/cut_lines.h"
+#include "core/project/project_file.h"
 #include "desktop/editor/file_dialogs.h"
 #include "desktop/editor/image_list.h"
 #include "desktop/editor/splash_form.h"
 #include "desktop/generate/generate_dialog.h"
-#include "core/project/cut_lines.h"
-#include "core/project/project_file.h"
+#include "desktop/shell/file_names.h"
+#include "desktop/shell/handler_guard.h"
+#include "desktop/shell/platform_services.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -471,7 +472,7 @@ void TMainForm::mnuExitClick()
 void TMainForm::Generate1Click()
 {
     // A fresh dialog each time; it frees itself when it closes.
-    GenerateDlg = new TGenerateDlg(this);
+    GenerateDlg = new TGenerateDlg(GenerationInput(), ProjectFileName, this);
     GenerateDlg->exec();
 }
 
@@ -590,7 +591,7 @@ void TMainForm::ClearLines(bool all)
 void TMainForm::ShowProjectCaption()
 {
     setWindowTitle(QString::fromUtf8(AppName) + QStringLiteral(" - [")
-        + QString::fromStdString(ExtractFileName(ProjectFileName)) + QStringLiteral("]"));
+        + FileNameFromCore(ExtractFileName(ProjectFileName)) + QStringLiteral("]"));
 }
 
 void TMainForm::DataChange()

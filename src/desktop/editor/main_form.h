@@ -5,11 +5,11 @@
 // item of the same command, so caption, hint, icon and check mark stay linked.
 
 #include "core/base/colors.h"
+#include "core/generate/slicing_pipeline.h"
 #include "desktop/editor/color_panel.h"
 #include "desktop/editor/cut_line_list.h"
 #include "desktop/editor/grid_canvas.h"
 #include "desktop/editor/picture_view.h"
-#include "core/generate/slicing_pipeline.h"
 
 #include <QAction>
 #include <QActionGroup>

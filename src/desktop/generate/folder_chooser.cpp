@@ -1,6 +1,6 @@
 #include "desktop/generate/folder_chooser.h"
 
-#include "desktop/app/platform_services.h"
+#include "desktop/shell/platform_services.h"
 
 #include <QApplication>
 #include <QDir>

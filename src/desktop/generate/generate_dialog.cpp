@@ -1,20 +1,19 @@
 #include "desktop/generate/generate_dialog.h"
 
-#include "desktop/app/application.h"
-#include "desktop/app/platform_services.h"
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
-#include "desktop/editor/file_dialogs.h"
-#include "desktop/editor/main_form.h"
-#include "desktop/generate/folder_chooser.h"
 #include "core/generate/page_writer.h"
+#include "desktop/generate/folder_chooser.h"
+#include "desktop/shell/file_dialog_filters.h"
+#include "desktop/shell/file_names.h"
+#include "desktop/shell/handler_guard.h"
+#include "desktop/shell/platform_services.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -32,6 +31,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <utility>
 
 namespace sw {
 
@@ -66,17 +67,6 @@ constexpr char kDoneMessage[] = "Slicewright is done.  Enjoy the interface!";
 constexpr char kNoPageFileMessage[]
     = "No page file is chosen. Choose one with the \"Save as...\" button or uncheck \"Generate HTML file\".";
 
-// File names are byte strings in the local encoding; other texts follow it too.
-std::string ToBytes(const QString& text)
-{
-    return QFile::encodeName(text).toStdString();
-}
-
-QString FromBytes(const std::string& bytes)
-{
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
-
 } // namespace
 
 std::string OutputPathOfPage(const std::string& pageFileName)
@@ -103,16 +93,16 @@ public:
 
     void LogLine(const std::string& line) override
     {
-        m_dialog.mmoGenerate->appendPlainText(FromBytes(line));
+        m_dialog.mmoGenerate->appendPlainText(FileNameFromCore(line));
         RepaintNow();
     }
     void RowFileAdded(const std::string& fileName) override
     {
-        m_dialog.lbxRowFiles->addItem(FromBytes(fileName));
+        m_dialog.lbxRowFiles->addItem(FileNameFromCore(fileName));
     }
     void FileFinished(const std::string& fileName) override
     {
-        m_dialog.lbxFinishedFiles->addItem(FromBytes(fileName));
+        m_dialog.lbxFinishedFiles->addItem(FileNameFromCore(fileName));
         m_dialog.lbxFinishedFiles->scrollToBottom();
         RepaintNow();
     }
@@ -144,8 +134,10 @@ private:
     QElapsedTimer m_sinceRepaint;
 };
 
-TGenerateDlg::TGenerateDlg(QWidget* parent)
+TGenerateDlg::TGenerateDlg(TGenerationInput input, std::string projectFileName, QWidget* parent)
     : QDialog(parent)
+    , m_input(std::move(input))
+    , m_projectFileName(std::move(projectFileName))
 {
     setObjectName(QStringLiteral("GenerateDlg"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -360,22 +352,15 @@ bool TGenerateDlg::ShowModal(QDialog& dialog)
 TGenerationSettings TGenerateDlg::Settings() const
 {
     TGenerationSettings settings;
-    settings.OutputFolder = ToBytes(edtOutputPath->text());
+    settings.OutputFolder = FileNameToCore(edtOutputPath->text());
     settings.WriteHTML = cbxWriteHTML->isChecked();
-    settings.PageFileName = ToBytes(edtFilename->text());
-    settings.Description = ToBytes(edtBCSDescription->text());
+    settings.PageFileName = FileNameToCore(edtFilename->text());
+    // The page states no encoding, so its description takes the one its
+    // cell names have.
+    settings.Description = FileNameToCore(edtBCSDescription->text());
     settings.ImageType = rgOutputImagesItems->checkedId();
     settings.DeleteTemp = cbxDeleteTemp->isChecked();
     return settings;
-}
-
-TGenerationInput TGenerateDlg::ReadInput() const
-{
-    if (InputSource)
-        return InputSource();
-    if (MainForm == nullptr)
-        throw Exception("There is no main window to take the picture from");
-    return MainForm->GenerationInput();
 }
 
 void TGenerateDlg::btnCloseClick()
@@ -387,7 +372,7 @@ void TGenerateDlg::cbxWriteHTMLClick()
 {
     const bool writeHTML = cbxWriteHTML->isChecked();
     sbtnHTMLFile->setEnabled(writeHTML);
-    edtBCSDescription->setEnabled(writeHTML && IsSnippetPage(ToBytes(edtFilename->text())));
+    edtBCSDescription->setEnabled(writeHTML && IsSnippetPage(FileNameToCore(edtFilename->text())));
 }
 
 void TGenerateDlg::sbtnHTMLFileClick()
@@ -403,8 +388,8 @@ void TGenerateDlg::edtFilenameChange()
 {
     edtBCSDescription->setEnabled(false);
     SetEditColor(edtBCSDescription, false);
-    const std::string fileName = ToBytes(edtFilename->text());
-    edtOutputPath->setText(FromBytes(OutputPathOfPage(fileName)));
+    const std::string fileName = FileNameToCore(edtFilename->text());
+    edtOutputPath->setText(FileNameFromCore(OutputPathOfPage(fileName)));
     if (IsSnippetPage(fileName)) {
         edtBCSDescription->setEnabled(true);
         SetEditColor(edtBCSDescription, true);
@@ -422,7 +407,8 @@ void TGenerateDlg::sbtnSelFoldClick()
     }
     chooser.stvFolders->SetSelection(edtOutputPath->text());
     if (ShowModal(chooser))
-        edtOutputPath->setText(FromBytes(WithTrailingBackslash(ToBytes(chooser.stvFolders->Selection()))));
+        edtOutputPath->setText(
+            FileNameFromCore(WithTrailingBackslash(FileNameToCore(chooser.stvFolders->Selection()))));
 }
 
 void TGenerateDlg::btnGenerateClick()
@@ -435,7 +421,6 @@ void TGenerateDlg::btnGenerateClick()
         Services().ShowError(QString::fromUtf8(kNoPageFileMessage));
         return;
     }
-    const TGenerationInput input = ReadInput();
     const TGenerationSettings settings = Settings();
 
     mmoGenerate->clear();
@@ -457,7 +442,7 @@ void TGenerateDlg::btnGenerateClick()
     } scope { *this };
 
     Sink sink(*this);
-    RunGeneration(input, settings, sink);
+    RunGeneration(m_input, settings, sink);
     Services().ShowInformation(QString::fromUtf8(kDoneMessage));
     m_running = false;
     close();

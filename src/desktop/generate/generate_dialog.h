@@ -10,6 +10,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <string>
 
 class QButtonGroup;
 class QCheckBox;
@@ -30,7 +31,9 @@ namespace sw {
 class TGenerateDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit TGenerateDlg(QWidget* parent = nullptr);
+    // The run cuts input, whose picture must outlive the dialog; the output
+    // folder falls back on the folder of projectFileName.
+    TGenerateDlg(TGenerationInput input, std::string projectFileName, QWidget* parent = nullptr);
     ~TGenerateDlg() override;
 
     // Handlers.
@@ -47,9 +50,6 @@ public:
     TGenerationSettings Settings() const;
     bool IsRunning() const { return m_running; }
 
-    // Where the picture, the cut lines and the transparent colour come from;
-    // empty means the main window.
-    std::function<TGenerationInput()> InputSource;
     // Shows a modal dialog (the page-file dialog or the folder chooser) and
     // tells whether the user confirmed it. Tests answer in place of the user.
     std::function<bool(QDialog&)> RunModal;
@@ -92,8 +92,8 @@ private:
     void SetTabOrder();
     void SetEditColor(QLineEdit* edit, bool windowColor);
     bool ShowModal(QDialog& dialog);
-    TGenerationInput ReadInput() const;
-
+    const TGenerationInput m_input;
+    const std::string m_projectFileName;
     bool m_running = false;
 };
 

@@ -1,7 +1,7 @@
-#include "desktop/app/application.h"
 #include "core/base/errors.h"
 #include "desktop/editor/main_form.h"
-#include "fake_services.h"
+#include "desktop/shell/fake_services.h"
+#include "desktop/shell/handler_guard.h"
 
 #include <QApplication>
 #include <QHeaderView>

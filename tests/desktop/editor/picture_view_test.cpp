@@ -1,11 +1,11 @@
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
-#include "desktop/editor/main_form.h"
-#include "fake_services.h"
-#include "desktop/generate/generate_dialog.h"
 #include "core/imaging/bitmap.h"
 #include "core/project/cut_lines.h"
 #include "core/project/ini_file.h"
+#include "desktop/editor/main_form.h"
+#include "desktop/generate/generate_dialog.h"
+#include "desktop/shell/fake_services.h"
 #include "support/temp_folder.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "desktop/generate/folder_chooser.h"
 
-#include "desktop/editor/fake_services.h"
+#include "desktop/shell/fake_services.h"
 #include "support/temp_folder.h"
 
 #include <QAction>

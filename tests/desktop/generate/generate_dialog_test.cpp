@@ -1,11 +1,11 @@
 #include "desktop/generate/generate_dialog.h"
 
 #include "core/base/errors.h"
-#include "desktop/generate/folder_chooser.h"
 #include "core/generate/picture_formats.h"
 #include "core/imaging/bitmap.h"
+#include "desktop/generate/folder_chooser.h"
 
-#include "desktop/editor/fake_services.h"
+#include "desktop/shell/fake_services.h"
 #include "support/folder_entries.h"
 #include "support/temp_folder.h"
 
@@ -86,8 +86,7 @@ protected:
 
     void SetUp() override
     {
-        dialog = new TGenerateDlg();
-        dialog->InputSource = [this] { return SmallInput(picture); };
+        dialog = new TGenerateDlg(SmallInput(picture), std::string());
         // The page-file dialog answers with pageAnswer; the folder chooser
         // with folderAnswer (empty: Cancel).
         dialog->RunModal = [this](QDialog& shown) {

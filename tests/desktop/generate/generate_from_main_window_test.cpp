@@ -1,8 +1,8 @@
+#include "core/imaging/bitmap.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/generate/generate_dialog.h"
-#include "core/imaging/bitmap.h"
 
-#include "desktop/editor/fake_services.h"
+#include "desktop/shell/fake_services.h"
 #include "support/folder_entries.h"
 #include "support/temp_folder.h"
 
