@@ -472,7 +472,12 @@ void TMainForm::mnuExitClick()
 void TMainForm::Generate1Click()
 {
     // A fresh dialog each time; it frees itself when it closes.
-    GenerateDlg = new TGenerateDlg(GenerationInput(), ProjectFileName, this);
+    // Without a picture the dialog gets none, which it refuses to cut,
+    // rather than a blank canvas made up for the occasion.
+    TGenerationInput input;
+    if (imgInterface->HasPicture())
+        input = GenerationInput();
+    GenerateDlg = new TGenerateDlg(std::move(input), ProjectFileName, this);
     GenerateDlg->exec();
 }
 

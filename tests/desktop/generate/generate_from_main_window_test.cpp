@@ -69,5 +69,25 @@ TEST(GenerateFromMainWindow, CutsThePictureAndClosesTheDialog)
     EXPECT_TRUE(shown.isNull());
 }
 
+TEST(GenerateFromMainWindow, WithoutAPictureTheRunIsRefused)
+{
+    FakeServices services;
+    test::TempFolder folder;
+    TMainForm form;
+    QTimer::singleShot(0, &form, [&folder] {
+        ASSERT_NE(GenerateDlg, nullptr);
+        GenerateDlg->edtOutputPath->setText(QString::fromStdString(folder.Path().string()));
+        GenerateDlg->btnGenerate->click();
+        GenerateDlg->close();
+    });
+    form.Generate1Click();
+
+    ASSERT_EQ(services.errors.size(), 1);
+    EXPECT_TRUE(services.errors[0].startsWith("There is no picture to cut"))
+        << services.errors[0].toStdString();
+    EXPECT_EQ(folder.EntryCount(), 0u);
+    EXPECT_FALSE(form.imgInterface->HasPicture());
+}
+
 } // namespace
 } // namespace sw
