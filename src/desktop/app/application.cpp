@@ -1,8 +1,8 @@
 #include "desktop/app/application.h"
 
-#include "desktop/app/platform_services.h"
 #include "core/base/colors.h"
-#include "core/base/errors.h"
+#include "desktop/shell/handler_guard.h"
+#include "desktop/shell/platform_services.h"
 
 #include <QPalette>
 
@@ -28,11 +28,6 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
         ShowException(error);
     }
     return false;
-}
-
-void ShowException(const std::exception& error)
-{
-    Services().ShowError(QString::fromStdString(WithFullStop(error.what())));
 }
 
 } // namespace sw

@@ -1,7 +1,7 @@
 #include "desktop/editor/cut_line_list.h"
 
 #include "core/base/sysutils.h"
-#include "desktop/app/platform_services.h"
+#include "desktop/shell/platform_services.h"
 
 #include <QHeaderView>
 #include <QLineEdit>

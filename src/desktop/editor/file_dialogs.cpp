@@ -3,8 +3,9 @@
 #include "core/imaging/bitmap.h"
 #include "core/imaging/picture.h"
 #include "desktop/editor/picture_view.h"
+#include "desktop/shell/file_dialog_filters.h"
+#include "desktop/shell/file_names.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QImageReader>
@@ -50,22 +51,6 @@ void SetUpDialog(QFileDialog& dialog, const char* filter, const QString& default
 
 } // namespace
 
-QStringList FileDialogFilters(std::string_view pairs)
-{
-    const QStringList parts
-        = QString::fromUtf8(pairs.data(), static_cast<qsizetype>(pairs.size())).split('|');
-    QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList patterns = parts[i + 1].split(';', Qt::SkipEmptyParts);
-        // Names without a dot are common here, and "*.*" would hide them.
-        for (QString& pattern : patterns)
-            if (pattern == QStringLiteral("*.*"))
-                pattern = QStringLiteral("*");
-        filters << parts[i] + QStringLiteral(" (") + patterns.join(' ') + QStringLiteral(")");
-    }
-    return filters;
-}
-
 QFileDialog* CreateProjectDialog(QWidget* parent, const QString& objectName, bool save)
 {
     auto* dialog = new QFileDialog(parent);
@@ -84,7 +69,7 @@ QFileDialog* CreateProjectDialog(QWidget* parent, const QString& objectName, boo
 std::string SelectedFileName(const QFileDialog& dialog)
 {
     const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? std::string() : QFile::encodeName(files.first()).toStdString();
+    return files.isEmpty() ? std::string() : FileNameToCore(files.first());
 }
 
 TOpenPictureDialog::TOpenPictureDialog(QWidget* parent)
@@ -145,7 +130,7 @@ void TOpenPictureDialog::ShowPreview(const QString& fileName)
     }
     try {
         TPicture picture;
-        picture.LoadFromFile(QFile::encodeName(fileName).toStdString());
+        picture.LoadFromFile(FileNameToCore(fileName));
         TBitmap bitmap;
         bitmap.Assign(*picture.Graphic());
         const QImage image = BitmapToQImage(bitmap);

@@ -4,12 +4,13 @@
 #include "core/base/sysutils.h"
 #include "core/project/cut_lines.h"
 #include "core/project/project_file.h"
-#include "desktop/app/application.h"
-#include "desktop/app/platform_services.h"
 #include "desktop/editor/file_dialogs.h"
 #include "desktop/editor/image_list.h"
 #include "desktop/editor/splash_form.h"
 #include "desktop/generate/generate_dialog.h"
+#include "desktop/shell/file_names.h"
+#include "desktop/shell/handler_guard.h"
+#include "desktop/shell/platform_services.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -565,7 +566,12 @@ void TMainForm::Generate1Click()
         return;
     }
     // A fresh dialog each time; it frees itself when it closes.
-    GenerateDlg = new TGenerateDlg(this);
+    // Without a picture the dialog gets none, which it refuses to cut,
+    // rather than a blank canvas made up for the occasion.
+    TGenerationInput input;
+    if (imgInterface->HasPicture())
+        input = GenerationInput();
+    GenerateDlg = new TGenerateDlg(std::move(input), ProjectFileName, this);
     GenerateDlg->exec();
 }
 
@@ -702,7 +708,7 @@ void TMainForm::ClearLines(bool all)
 void TMainForm::ShowProjectCaption()
 {
     SetCaption(QString::fromUtf8(AppName) + QStringLiteral(" - [")
-        + QString::fromStdString(ExtractFileName(ProjectFileName)) + QStringLiteral("]"));
+        + FileNameFromCore(ExtractFileName(ProjectFileName)) + QStringLiteral("]"));
 }
 
 void TMainForm::DataChange()

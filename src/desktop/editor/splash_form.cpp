@@ -1,7 +1,8 @@
 #include "desktop/editor/splash_form.h"
 
 #include "core/base/version_record.h"
-#include "desktop/app/platform_services.h"
+#include "desktop/shell/file_names.h"
+#include "desktop/shell/platform_services.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -92,7 +93,7 @@ TfrmSplash::~TfrmSplash()
 void TfrmSplash::FormCreate()
 {
     const std::string version
-        = GetVersionString(QCoreApplication::applicationFilePath().toStdString(), kFileVersionKey);
+        = GetVersionString(FileNameToCore(QCoreApplication::applicationFilePath()), kFileVersionKey);
     lblVersion->setText(QStringLiteral("Version ") + QString::fromStdString(version));
     lblVersion->adjustSize();
     lblVersion->repaint();

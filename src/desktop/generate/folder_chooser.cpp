@@ -1,6 +1,6 @@
 #include "desktop/generate/folder_chooser.h"
 
-#include "desktop/app/platform_services.h"
+#include "desktop/shell/platform_services.h"
 
 #include <QApplication>
 #include <QDir>
@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -66,6 +67,17 @@ TFolderTree::TFolderTree(QWidget* parent)
     connect(m_view, &QWidget::customContextMenuRequested, this, &TFolderTree::ShowContextMenu);
     connect(m_model, &QAbstractItemModel::rowsAboutToBeRemoved, this, &TFolderTree::RowsAboutToBeRemoved);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &TFolderTree::RowsRemoved);
+    // A folder's rows arrive when it has been read and move when the model
+    // sorts them a moment later.
+    connect(m_model, &QFileSystemModel::directoryLoaded, this, &TFolderTree::KeepSelectionInView);
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, &TFolderTree::KeepSelectionInView);
+    // Only the user moves the scroll bars by actions, and only the user
+    // expands nodes once a selection was written.
+    for (QScrollBar* bar : { m_view->verticalScrollBar(), m_view->horizontalScrollBar() })
+        connect(
+            bar, &QAbstractSlider::actionTriggered, this, [this] { m_keepInView = QPersistentModelIndex(); });
+    for (auto signal : { &QTreeView::expanded, &QTreeView::collapsed })
+        connect(m_view, signal, this, [this] { m_keepInView = QPersistentModelIndex(); });
 }
 
 QString TFolderTree::Selection() const
@@ -93,6 +105,24 @@ void TFolderTree::SetSelection(const QString& path)
     if (!index.isValid())
         return;
     Select(index);
+    m_keepInView = index;
+}
+
+void TFolderTree::KeepSelectionInView()
+{
+    if (!m_keepInView.isValid())
+        return;
+    if (m_view->currentIndex() != m_keepInView) {
+        m_keepInView = QPersistentModelIndex();
+        return;
+    }
+    m_view->scrollTo(m_keepInView);
+}
+
+void TFolderTree::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    KeepSelectionInView();
 }
 
 void TFolderTree::Select(const QModelIndex& index)

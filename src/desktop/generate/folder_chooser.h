@@ -26,7 +26,9 @@ public:
     // nothing or the top node is selected.
     QString Selection() const;
     // Selects the folder of that path, opening the nodes above it, and
-    // scrolls it into view. A path that names no folder changes nothing.
+    // scrolls it into view, again whenever the model has read a folder,
+    // until the user scrolls, expands or selects. A path that names no folder
+    // changes nothing.
     void SetSelection(const QString& path);
     bool HasSelection() const;
 
@@ -44,7 +46,11 @@ signals:
     // After the selected node changed.
     void Changed();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void KeepSelectionInView();
     void ShowContextMenu(const QPoint& position);
     void RowsAboutToBeRemoved(const QModelIndex& parent, int first, int last);
     void RowsRemoved();
@@ -54,6 +60,10 @@ private:
     QTreeView* m_view = nullptr;
     // The parent of a selected folder that is going away, selected in its place.
     QPersistentModelIndex m_fallback;
+    // The folder written into the selection, while it should stay in view:
+    // the model reads folders in the background, and rows that arrive above
+    // it push it out of view.
+    QPersistentModelIndex m_keepInView;
 };
 
 class TfrmSelect : public QDialog {

@@ -10,6 +10,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <string>
 
 class QButtonGroup;
 class QCheckBox;
@@ -30,7 +31,9 @@ namespace sw {
 class TGenerateDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit TGenerateDlg(QWidget* parent = nullptr);
+    // The run cuts input, whose picture must outlive the dialog; the output
+    // folder falls back on the folder of projectFileName.
+    TGenerateDlg(TGenerationInput input, std::string projectFileName, QWidget* parent = nullptr);
     ~TGenerateDlg() override;
 
     // Handlers.
@@ -39,23 +42,25 @@ public:
     void sbtnHTMLFileClick();
     void edtFilenameChange();
     void sbtnSelFoldClick();
-    // Starts the run. A failure leaves as an exception, with the dialog on
-    // its progress page; success ends with the final message and closes it.
+    // Starts the run; refused with a message when there is no picture or a
+    // page is wanted without a name. A failure leaves as an exception, with
+    // the dialog on its progress page, the message at the end of the log and
+    // Back offered; success ends with the final message and closes it.
     void btnGenerateClick();
+    // After a failed run: back to the options page to change them and run again.
+    void btnBackClick();
 
     // The settings as the controls hold them.
     TGenerationSettings Settings() const;
     bool IsRunning() const { return m_running; }
 
-    // Where the picture, the cut lines and the transparent colour come from;
-    // empty means the main window.
-    std::function<TGenerationInput()> InputSource;
     // Shows a modal dialog (the page-file dialog or the folder chooser) and
     // tells whether the user confirmed it. Tests answer in place of the user.
     std::function<bool(QDialog&)> RunModal;
 
     QWidget* Panel1 = nullptr;
     QPushButton* btnClose = nullptr;
+    QPushButton* btnBack = nullptr;
     QProgressBar* pbRun = nullptr;
     QTabWidget* PageControl1 = nullptr;
     QWidget* tbshtOptions = nullptr;
@@ -92,10 +97,19 @@ private:
     void SetTabOrder();
     void SetEditColor(QLineEdit* edit, bool windowColor);
     bool ShowModal(QDialog& dialog);
-    TGenerationInput ReadInput() const;
-
+    void OfferOptionsAgain();
+    void ShowCounts(int written, int skipped, int total);
+    const TGenerationInput m_input;
+    const std::string m_projectFileName;
     bool m_running = false;
 };
+
+// The end-of-run message; when pieces were skipped it says how many images
+// were written and how many skipped.
+QString DoneMessage(int written, int skipped);
+// The first of the desktop folder and the project's folder that exists, else
+// the home folder.
+QString DefaultOutputFolder(const QString& desktop, const std::string& projectFileName, const QString& home);
 
 // The folder part of a page file name without its trailing separator: the
 // output path that choosing that page file suggests ("/web/index.html" gives

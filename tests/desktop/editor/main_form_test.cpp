@@ -2,7 +2,8 @@
 #include "core/base/sysutils.h"
 #include "desktop/app/application.h"
 #include "desktop/editor/main_form.h"
-#include "fake_services.h"
+#include "desktop/shell/fake_services.h"
+#include "desktop/shell/handler_guard.h"
 #include "support/temp_folder.h"
 
 #include <QApplication>

@@ -6,7 +6,7 @@
 #include "desktop/editor/file_dialogs.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/generate/generate_dialog.h"
-#include "fake_services.h"
+#include "desktop/shell/fake_services.h"
 #include "support/temp_folder.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
 #include "desktop/editor/main_form.h"
-#include "fake_services.h"
+#include "desktop/shell/fake_services.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,6 +1,6 @@
 #include "desktop/editor/main_form.h"
 #include "desktop/editor/splash_form.h"
-#include "fake_services.h"
+#include "desktop/shell/fake_services.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "desktop/generate/folder_chooser.h"
 
-#include "desktop/editor/fake_services.h"
+#include "desktop/shell/fake_services.h"
 #include "support/temp_folder.h"
 
 #include <QAction>
@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -111,6 +112,36 @@ TEST_F(FolderChooserTest, OkAndCancelGiveTheirResults)
     QTest::keyClick(&chooser, Qt::Key_Escape);
     EXPECT_EQ(chooser.result(), QDialog::Rejected);
     EXPECT_EQ(Selected(), Q(root.Path() / "d"));
+}
+
+TEST_F(FolderChooserTest, AWrittenSelectionStaysInViewWhileItsSiblingsArriveUntilTheUserScrolls)
+{
+    // The model reads the siblings in the background after the selection
+    // was written, so rows arrive above the selected one.
+    for (int i = 0; i < 100; ++i)
+        fs::create_directory(
+            root.Path() / "d" / QStringLiteral("f%1").arg(i, 3, 10, QChar('0')).toStdString());
+    const QString target = Q(root.Path() / "d/f090");
+    chooser.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chooser));
+    chooser.stvFolders->SetSelection(target);
+
+    QTreeView* view = chooser.stvFolders->View();
+    QFileSystemModel* model = chooser.stvFolders->Model();
+    // Sorting moves rows, so the index is looked up afresh each time.
+    const auto inView
+        = [&] { return view->viewport()->rect().contains(view->visualRect(model->index(target))); };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return model->rowCount(model->index(Q(root.Path() / "d"))) == 100 && inView(); }, 10000));
+
+    // Once the user has scrolled, arriving rows leave the view alone.
+    view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+    ASSERT_FALSE(inView());
+    fs::create_directory(root.Path() / "d/e");
+    model->fetchMore(model->index(Q(root.Path() / "d")));
+    QTest::qWait(300);
+    EXPECT_FALSE(inView());
+    EXPECT_EQ(Selected(), target);
 }
 
 TEST_F(FolderChooserTest, ASelectedFolderRemovedOutsideHandsTheSelectionToItsParent)

@@ -5,13 +5,14 @@
 #include "core/picture_formats.h"
 #include "desktop/generate/folder_chooser.h"
 
-#include "desktop/editor/fake_services.h"
+#include "desktop/shell/fake_services.h"
 #include "support/folder_entries.h"
 #include "support/temp_folder.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -30,6 +31,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 
 namespace sw {
@@ -86,8 +88,7 @@ protected:
 
     void SetUp() override
     {
-        dialog = new TGenerateDlg();
-        dialog->InputSource = [this] { return SmallInput(picture); };
+        dialog = new TGenerateDlg(SmallInput(picture), std::string());
         // The page-file dialog answers with pageAnswer; the folder chooser
         // with folderAnswer (empty: Cancel).
         dialog->RunModal = [this](QDialog& shown) {
@@ -154,8 +155,8 @@ TEST_F(GenerateDialog, OpensOnTheOptionsPageWithItsStartValues)
     EXPECT_FALSE(dialog->edtBCSDescription->isEnabled());
     EXPECT_EQ(dialog->edtBCSDescription->palette().color(QPalette::Base), ButtonFace());
     EXPECT_EQ(dialog->edtFilename->palette().color(QPalette::Base), ButtonFace());
-    EXPECT_EQ(
-        dialog->edtOutputPath->text(), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    EXPECT_EQ(dialog->edtOutputPath->text(), QDir(desktop).exists() ? desktop : QDir::homePath());
     EXPECT_EQ(dialog->rgOutputImagesItems->checkedId(), 0);
     EXPECT_TRUE(dialog->cbxDeleteTemp->isChecked());
     EXPECT_TRUE(dialog->lbxRowFiles->isHidden());
@@ -208,6 +209,34 @@ TEST(PageFileRules, OutputPathAndSnippetKind)
     for (const Case& c : cases) {
         EXPECT_EQ(OutputPathOfPage(c.pageFile), c.outputPath) << c.pageFile;
         EXPECT_EQ(IsSnippetPage(c.pageFile), c.snippet) << c.pageFile;
+    }
+}
+
+TEST(DefaultOutputFolder, TheDesktopWhenItExistsElseTheProjectFolderElseHome)
+{
+    TempFolder folder;
+    const QString desktop = QString::fromStdString(folder / "Desktop");
+    const QString project = QString::fromStdString(folder / "web");
+    fs::create_directory(folder.Path() / "web");
+    struct Case {
+        bool desktopExists;
+        std::string projectFileName;
+        QString expected;
+    };
+    const Case cases[] = {
+        { true, folder / "web/page.swr", desktop },
+        { false, folder / "web/page.swr", project },
+        { false, folder / "gone/page.swr", "/home/x" },
+        // A new project has no file yet.
+        { false, "*", "/home/x" },
+    };
+    for (const Case& c : cases) {
+        if (c.desktopExists)
+            fs::create_directory(folder.Path() / "Desktop");
+        else
+            fs::remove(folder.Path() / "Desktop");
+        EXPECT_EQ(DefaultOutputFolder(desktop, c.projectFileName, "/home/x"), c.expected)
+            << c.projectFileName;
     }
 }
 
@@ -285,18 +314,35 @@ TEST_F(GenerateDialog, FolderChooserIsKeptAndItsChoiceEndsInASeparator)
     EXPECT_EQ(modalCount, 3);
 }
 
-TEST_F(GenerateDialog, ARunWithoutItsPageFileIsRefusedBeforeWritingAnything)
+TEST_F(GenerateDialog, ARunWithoutItsPageFileOrPictureIsRefusedBeforeWritingAnything)
 {
-    dialog->edtOutputPath->setText(QString::fromStdString(folder.Path().string()));
-    dialog->cbxWriteHTML->click();
-    dialog->btnGenerateClick();
+    const TBitmap empty;
+    struct Case {
+        const TBitmap* picture;
+        bool writeHTML;
+        const char* message;
+    };
+    const Case cases[] = {
+        { &picture, true, "No page file" },
+        { nullptr, false, "There is no picture to cut" },
+        { &empty, false, "There is no picture to cut" },
+    };
+    for (const Case& c : cases) {
+        FakeServices boxes;
+        TGenerationInput input = SmallInput(picture);
+        input.Picture = c.picture;
+        TGenerateDlg refusing(input, std::string());
+        refusing.edtOutputPath->setText(QString::fromStdString(folder.Path().string()));
+        refusing.cbxWriteHTML->setChecked(c.writeHTML);
+        refusing.btnGenerateClick();
 
-    ASSERT_EQ(services.errors.size(), 1);
-    EXPECT_TRUE(services.errors[0].contains("No page file")) << services.errors[0].toStdString();
-    EXPECT_EQ(folder.EntryCount(), 0u);
-    EXPECT_EQ(dialog->PageControl1->currentWidget(), dialog->tbshtOptions);
-    EXPECT_FALSE(dialog->IsRunning());
-    EXPECT_EQ(services.informations.size(), 0);
+        ASSERT_EQ(boxes.errors.size(), 1) << c.message;
+        EXPECT_TRUE(boxes.errors[0].startsWith(c.message)) << boxes.errors[0].toStdString();
+        EXPECT_EQ(folder.EntryCount(), 0u);
+        EXPECT_EQ(refusing.PageControl1->currentWidget(), refusing.tbshtOptions);
+        EXPECT_FALSE(refusing.IsRunning());
+        EXPECT_EQ(boxes.informations.size(), 0);
+    }
 }
 
 // Passes every call on to the fake and records what the dialog shows at the
@@ -325,8 +371,11 @@ public:
             onProgressPage = GenerateDlg->PageControl1->currentWidget() == GenerateDlg->tbshtGenerate;
             progress = GenerateDlg->pbRun->value();
         }
+        if (onInformation)
+            onInformation();
     }
 
+    std::function<void()> onInformation;
     QString log;
     QStringList finished;
     QStringList rowFiles;
@@ -379,6 +428,26 @@ TEST_F(GenerateDialog, AWholeRunWritesTheFilesReportsAndClosesTheDialog)
     EXPECT_TRUE(dialog.isNull());
 }
 
+TEST_F(GenerateDialog, SkippedPiecesAreCountedApartFromWrittenImages)
+{
+    WatchingServices watching(services);
+    TGenerationInput input = SmallInput(picture);
+    // A second line at x = 8 leaves a column without pixels: one cell a row.
+    input.ColumnCaptions = { "8", "8" };
+    auto* run = new TGenerateDlg(input, std::string());
+    run->edtOutputPath->setText(QString::fromStdString(folder.Path().string()));
+    run->show();
+    QString barText;
+    watching.onInformation = [&] { barText = run->pbRun->text(); };
+    run->btnGenerateClick();
+
+    EXPECT_EQ(
+        services.informations, QStringList { QString(kDoneMessage) + "\n\n4 images written, 2 skipped." });
+    EXPECT_EQ(watching.progress, 6);
+    EXPECT_EQ(barText, "4 written, 2 skipped of 6 images");
+    EXPECT_EQ(folder.EntryCount(), 4u);
+}
+
 TEST_F(GenerateDialog, AFailedRunStaysOnTheProgressPageAndCanBeClosed)
 {
     dialog->edtOutputPath->setText(QString::fromStdString(folder / "missing"));
@@ -396,6 +465,17 @@ TEST_F(GenerateDialog, AFailedRunStaysOnTheProgressPageAndCanBeClosed)
     EXPECT_FALSE(dialog->IsRunning());
     EXPECT_TRUE(dialog->btnClose->isEnabled());
     EXPECT_TRUE(services.informations.isEmpty());
+    EXPECT_TRUE(dialog->mmoGenerate->toPlainText().endsWith(
+        QString::fromStdString("\nFailed: Cannot create file " + folder / "missing" + "/r1.bmp.")))
+        << dialog->mmoGenerate->toPlainText().toStdString();
+
+    // Enter goes back to the options, where the folder can be put right.
+    ASSERT_TRUE(dialog->btnBack->isVisible());
+    QTest::keyClick(dialog, Qt::Key_Return);
+    EXPECT_EQ(GenerateDlg, dialog.data());
+    EXPECT_EQ(dialog->PageControl1->currentWidget(), dialog->tbshtOptions);
+    EXPECT_FALSE(dialog->btnBack->isVisible());
+    EXPECT_TRUE(dialog->btnClose->isDefault());
 
     // Run again in the same dialog: the strip list starts afresh.
     EXPECT_THROW(dialog->btnGenerateClick(), Exception);

@@ -1,8 +1,8 @@
+#include "core/imaging/bitmap.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/generate/generate_dialog.h"
-#include "core/imaging/bitmap.h"
 
-#include "desktop/editor/fake_services.h"
+#include "desktop/shell/fake_services.h"
 #include "support/folder_entries.h"
 #include "support/temp_folder.h"
 
@@ -67,6 +67,26 @@ TEST(GenerateFromMainWindow, CutsThePictureAndClosesTheDialog)
     EXPECT_EQ(GenerateDlg, nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(shown.isNull());
+}
+
+TEST(GenerateFromMainWindow, WithoutAPictureTheRunIsRefused)
+{
+    FakeServices services;
+    test::TempFolder folder;
+    TMainForm form;
+    QTimer::singleShot(0, &form, [&folder] {
+        ASSERT_NE(GenerateDlg, nullptr);
+        GenerateDlg->edtOutputPath->setText(QString::fromStdString(folder.Path().string()));
+        GenerateDlg->btnGenerate->click();
+        GenerateDlg->close();
+    });
+    form.Generate1Click();
+
+    ASSERT_EQ(services.errors.size(), 1);
+    EXPECT_TRUE(services.errors[0].startsWith("There is no picture to cut"))
+        << services.errors[0].toStdString();
+    EXPECT_EQ(folder.EntryCount(), 0u);
+    EXPECT_FALSE(form.imgInterface->HasPicture());
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "desktop/app/platform_services.h"
+#include "desktop/shell/platform_services.h"
 
 #include <QStringList>
 

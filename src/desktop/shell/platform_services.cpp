@@ -1,6 +1,4 @@
-#include "desktop/app/platform_services.h"
-
-#include "desktop/app/application.h"
+#include "desktop/shell/platform_services.h"
 
 #include <QApplication>
 #include <QDesktopServices>

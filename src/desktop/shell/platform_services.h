@@ -8,6 +8,8 @@
 
 namespace sw {
 
+inline constexpr char kApplicationTitle[] = "Slicewright";
+
 // Message-beep types, named after the message-box icons they belong to.
 enum class BeepType : unsigned { Question = 0x20, Exclamation = 0x30 };
 
