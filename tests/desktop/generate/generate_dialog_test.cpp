@@ -465,8 +465,8 @@ TEST_F(GenerateDialog, AFailedRunStaysOnTheProgressPageAndCanBeClosed)
     EXPECT_FALSE(dialog->IsRunning());
     EXPECT_TRUE(dialog->btnClose->isEnabled());
     EXPECT_TRUE(services.informations.isEmpty());
-    EXPECT_TRUE(dialog->mmoGenerate->toPlainText().endsWith(
-        QString::fromStdString("\nFailed: Cannot create file " + folder / "missing" + "/r1.bmp (No such file or directory).")))
+    EXPECT_TRUE(dialog->mmoGenerate->toPlainText().endsWith(QString::fromStdString(
+        "\nFailed: Cannot create file " + folder / "missing" + "/r1.bmp (No such file or directory).")))
         << dialog->mmoGenerate->toPlainText().toStdString();
 
     // Enter goes back to the options, where the folder can be put right.

@@ -152,7 +152,8 @@ void CheckPixelView(const TPixelView& view)
         throw EInvalidGraphicOperation(PictureTooLargeMessage(view.Width, view.Height));
     if (view.Width == 0 || view.Height == 0)
         return;
-    if (view.Data == nullptr || view.Layout != TPixelLayout::Bgr24 || std::abs(view.Stride) < ptrdiff_t(view.Width) * 3)
+    if (view.Data == nullptr || view.Layout != TPixelLayout::Bgr24
+        || std::abs(view.Stride) < ptrdiff_t(view.Width) * 3)
         throw EInvalidGraphicOperation(Format("Invalid picture rows (%lld bytes apart for %d pixels)",
             static_cast<long long>(view.Stride), view.Width));
 }

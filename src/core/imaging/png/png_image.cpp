@@ -27,7 +27,8 @@ void RegisterPngImageFormat()
     static bool registered = false;
     if (registered)
         return;
-    TPicture::RegisterFileFormat("png", "Portable Network Graphics", [] { return std::make_unique<TPngImage>(); });
+    TPicture::RegisterFileFormat(
+        "png", "Portable Network Graphics", [] { return std::make_unique<TPngImage>(); });
     registered = true;
 }
 
