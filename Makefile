@@ -4,7 +4,7 @@ PRESET ?= default
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= $(if $(CI),-DSLICEWRIGHT_WERROR=ON,)
 
-.PHONY: deps configure build run test asan-test core-only-test fuzz fuzz-smoke bench format format-check clean
+.PHONY: deps configure build run test asan-test core-only-test fuzz fuzz-smoke bench format format-check clean package
 
 deps:
 	bash scripts/install-deps
@@ -39,6 +39,18 @@ fuzz-smoke: fuzz
 	  echo "== $$name"; \
 	  $$f -max_total_time=$${FUZZ_SECONDS:-20} -rss_limit_mb=2048 -timeout=10 fuzz/seeds/$$name || exit 1; \
 	done
+
+# A Debian package of the release build in its own folder, compiled and
+# linked with Debian's hardening flags; CPack strips the programs.
+PACKAGE_DIR ?= build/package
+BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+package: deps
+	cmake --preset release -B $(PACKAGE_DIR) $(CMAKE_FLAGS) -DSLICEWRIGHT_TESTS=OFF -DSLICEWRIGHT_BENCH=OFF \
+	  -DCMAKE_C_FLAGS="$$($(BUILDFLAGS) CPPFLAGS) $$($(BUILDFLAGS) CFLAGS)" \
+	  -DCMAKE_CXX_FLAGS="$$($(BUILDFLAGS) CPPFLAGS) $$($(BUILDFLAGS) CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)"
+	cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	cd $(PACKAGE_DIR) && cpack -G DEB
 
 bench: build
 	@for b in build/$(PRESET)/benchmarks/*_bench; do $$b; done
