@@ -7,6 +7,7 @@
 #include "core/picture_formats.h"
 
 #include "cli/cli_runner.h"
+#include "support/browser_shot.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -33,23 +34,6 @@ constexpr TColor kPageWhite = RGB(255, 255, 255);
 constexpr int kTableLeft = 8;
 constexpr int kTableTop = 8;
 
-std::string FindProgram(const std::vector<std::string>& candidates)
-{
-    for (const std::string& candidate : candidates) {
-        if (candidate.find('/') != std::string::npos) {
-            if (fs::exists(candidate))
-                return candidate;
-            continue;
-        }
-        const char* path = std::getenv("PATH");
-        std::stringstream folders(path ? path : "");
-        for (std::string folder; std::getline(folders, folder, ':');)
-            if (!folder.empty() && fs::exists(fs::path(folder) / candidate))
-                return (fs::path(folder) / candidate).string();
-    }
-    return {};
-}
-
 uint8_t CubeLevel(uint8_t c)
 {
     return static_cast<uint8_t>((c + 3) / 51 * 51);
@@ -73,13 +57,11 @@ protected:
         CliRun::SetUp();
         if (IsSkipped())
             return;
-        m_chromium = FindProgram({ "chromium", "chromium-browser" });
-        if (m_chromium.empty())
+        m_browser = test::TBrowser::Find();
+        if (m_browser.Chromium.empty())
             GTEST_SKIP() << "chromium is not installed (scripts/install-deps installs it): the browser check "
                             "did not run";
-        // ImageMagick's own convert, not a look-alike earlier on the path.
-        m_convert = FindProgram({ "/usr/bin/convert", "convert" });
-        if (m_convert.empty())
+        if (m_browser.Convert.empty())
             GTEST_SKIP() << "ImageMagick's convert is not installed: the browser check did not run";
         m_source.LoadFromFile(kSampleFolder + "/design.bmp");
     }
@@ -99,34 +81,15 @@ protected:
         // A window well larger than the page: small windows render only part of it.
         const int windowWidth = std::max(400, m_source.Width() + 100);
         const int windowHeight = std::max(400, m_source.Height() + 200);
-        const std::string shot = m_folder / (type + ".png");
-        const std::string command = "timeout 120 " + ShellQuote(m_chromium)
-            + " --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking"
-              " --force-device-scale-factor=1 --user-data-dir="
-            + ShellQuote(m_folder / (type + "-profile")) + " --window-size=" + std::to_string(windowWidth)
-            + "," + std::to_string(windowHeight) + " --screenshot=" + ShellQuote(shot) + " "
-            + ShellQuote("file://" + out + "/index.html") + " >" + ShellQuote(m_folder / "chromium.log")
-            + " 2>&1 </dev/null";
-        const int status = std::system(command.c_str());
-        EXPECT_TRUE(fs::exists(shot)) << "chromium gave no screenshot (status " << status << "):\n"
-                                      << test::ReadFileBytes(m_folder / "chromium.log");
-
-        const std::string bmp = m_folder / (type + ".bmp");
-        const std::string convert = ShellQuote(m_convert) + " " + ShellQuote(shot)
-            + " -alpha off BMP3:" + ShellQuote(bmp) + " >/dev/null 2>&1";
-        EXPECT_EQ(std::system(convert.c_str()), 0);
-        TBitmap screen;
-        if (fs::exists(bmp))
-            screen.LoadFromFile(bmp);
-        return screen;
+        return m_browser.Shoot(
+            "file://" + out + "/index.html", windowWidth, windowHeight, m_folder.Path().string(), type);
     }
 
     // Every pixel of the table shows the sample's web-cube colour, or the
     // page's white where the sample had its background.
     void ExpectWebCubePicture(TBitmap& screen);
 
-    std::string m_chromium;
-    std::string m_convert;
+    test::TBrowser m_browser;
     TBitmap m_source;
 };
 

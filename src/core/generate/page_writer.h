@@ -4,13 +4,84 @@
 // one row per strip and one cell per image, wrapped in a minimal HTML page
 // and/or preceded by a snippet header line, as the file's extension asks.
 
+#include "core/base/colors.h"
 #include "core/base/output_file.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sw {
+
+// The markup a page is written in. Classic is the borderless table of the
+// early web, shaped by the page file's extension (TPageKind); the others are
+// whole documents whatever the extension: Html5 a standards-mode table with
+// sizes and alt text, Email the table that mail clients keep intact (all
+// sizes as attributes, no style sheet, an outer centring table), Grid a CSS
+// grid that scales down with the window and keeps the design's aspect.
+enum class TPageStyle { Classic, Html5, Email, Grid };
+
+// "classic", "html5", "email", "grid"; names are matched without regard to
+// ASCII case, and an unknown name gives nothing.
+const char* PageStyleName(TPageStyle style);
+std::optional<TPageStyle> PageStyleFromName(std::string_view name);
+
+// One cell of a page: a rectangle of the grid of column and row tracks,
+// anchored at Column of its row and covering ColumnSpan x RowSpan tracks.
+// Sizes are in the picture's pixels; the page shows them divided by the
+// layout's Scale.
+struct TPageCell {
+    int Column = 0; // from 0
+    int ColumnSpan = 1;
+    int RowSpan = 1;
+    int Width = 0; // of the image (the union of the tracks when spanned)
+    int Height = 0;
+    // The image's address as the page refers to it (already a URL: any
+    // escaping a file name needs is done; see UrlPathEscaped). Unused for a
+    // fill or a skipped cell.
+    std::string Source;
+    std::string Alt; // written in every style but Classic
+    std::string Link; // wraps the image in a link when not empty
+    std::optional<TColor> Fill; // no image: a cell painted in this RGB colour
+    bool Skip = false; // no image and no content: an empty cell of its size
+};
+
+// The cells of one row track, left to right; cells that another cell's
+// span covers are left out.
+struct TPageRow {
+    std::vector<TPageCell> Cells;
+};
+
+// What a page shows: the picture's size, its tracks and its cells. Classic
+// writes the rows and cells as listed and needs no tracks; every other style
+// needs one row per row track and cells that cover every track once. Every
+// size must be a multiple of Scale.
+struct TPageLayout {
+    int Width = 0;
+    int Height = 0;
+    // 2 for a design drawn at twice the size it is shown: the page halves
+    // every size, the images keep theirs.
+    int Scale = 1;
+    std::vector<int> ColumnWidths;
+    std::vector<int> RowHeights;
+    std::vector<TPageRow> Rows;
+};
+
+struct TPageOptions {
+    TPageStyle Style = TPageStyle::Classic;
+    std::string Description; // Classic's snippet header
+    std::string Title; // the title of every other style; empty: the product's
+    // Put before every image's Source when not empty (a '/' is added when it
+    // does not end in one), for images kept on another server.
+    std::string BaseUrl;
+};
+
+// A file name made safe as part of an image address: the characters that
+// end or redirect a URL (blanks, controls, '"', '#', '%', '<', '>', '?')
+// are written as %XX.
+std::string UrlPathEscaped(std::string_view path);
 
 // Tests on the upper-cased extension of the page file name: "BCS" anywhere
 // asks for the snippet header, "HTM" anywhere for the HTML wrapper. Both
@@ -58,6 +129,13 @@ public:
     void EndRow();
     // FinishPage, then Publish.
     void EndPage();
+    // Starts the page, writes all of layout in the options' style and
+    // closes the file (as FinishPage); Publish then gives it its name. A
+    // layout whose cells do not cover its tracks exactly once is refused before
+    // the file is made (a layout is the program's own data, so this is
+    // Exception, not a file error). Classic pages of plain cells (no link, span, fill,
+    // skip, or scale) are the same bytes as BeginPage ... FinishPage write.
+    void WritePage(const std::string& fileName, const TPageLayout& layout, const TPageOptions& options);
     // Writes the closing lines and closes the file; a failing close raises.
     void FinishPage();
     // Puts a finished page under its name.
@@ -70,6 +148,11 @@ public:
 
 private:
     void WriteLine(std::string_view line);
+    void OpenFile(const std::string& fileName);
+    void CloseFile();
+    void WriteClassic(const TPageLayout& layout, const TPageOptions& options);
+    void WriteTable(const TPageLayout& layout, const TPageOptions& options);
+    void WriteGrid(const TPageLayout& layout, const TPageOptions& options);
     [[noreturn]] void Fail(int error);
 
     int m_fd = -1;

@@ -163,6 +163,17 @@ bool TIniFile::ValueExists(std::string_view section, std::string_view key) const
     return Find(section, key) != nullptr;
 }
 
+std::vector<std::string> TIniFile::KeysOf(std::string_view section) const
+{
+    std::vector<std::string> keys;
+    const auto s = m_sectionIndex.find(Fold(section));
+    if (s == m_sectionIndex.end())
+        return keys;
+    for (const Entry& entry : m_sections[s->second].Entries)
+        keys.push_back(entry.Key); // duplicates were never stored
+    return keys;
+}
+
 std::string TIniFile::ReadString(
     std::string_view section, std::string_view key, const std::string& fallback) const
 {

@@ -37,6 +37,9 @@ public:
     const std::string& FileName() const { return m_fileName; }
 
     bool ValueExists(std::string_view section, std::string_view key) const;
+    // The section's keys in file order, each once (as its first line spells
+    // it); empty when the section is missing.
+    std::vector<std::string> KeysOf(std::string_view section) const;
     // The value, or fallback when the key is missing (a present but empty
     // value gives the empty text).
     std::string ReadString(std::string_view section, std::string_view key, const std::string& fallback) const;

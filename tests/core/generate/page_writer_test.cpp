@@ -1,4 +1,5 @@
 #include "core/base/errors.h"
+#include "core/base/sysutils.h"
 #include "core/generate/page_writer.h"
 
 #include "support/open_files.h"
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sys/stat.h>
 
 namespace sw {
@@ -183,6 +185,191 @@ TEST(PageWriter, DestructorClosesAPageLeftOpen)
     EXPECT_EQ(OpenFileCount(), filesBefore);
     EXPECT_EQ(ReadFileBytes(folder / "page.txt"), "old page");
     EXPECT_EQ(folder.EntryCount(), 1u);
+}
+
+// A layout of rows x columns plain cells, each track size pixels wide and high.
+TPageLayout PlainLayout(int rows, int columns, int size)
+{
+    TPageLayout layout;
+    layout.Width = columns * size;
+    layout.Height = rows * size;
+    layout.ColumnWidths.assign(size_t(columns), size);
+    layout.RowHeights.assign(size_t(rows), size);
+    for (int r = 1; r <= rows; ++r) {
+        TPageRow row;
+        for (int c = 1; c <= columns; ++c) {
+            TPageCell cell;
+            cell.Column = c - 1;
+            cell.Width = size;
+            cell.Height = size;
+            cell.Source = "r" + std::to_string(r) + "_c" + std::to_string(c) + ".gif";
+            row.Cells.push_back(cell);
+        }
+        layout.Rows.push_back(row);
+    }
+    return layout;
+}
+
+TEST(PageWriter, ClassicLayoutOfPlainCellsIsTheStreamedPage)
+{
+    TempFolder folder;
+    for (const char* name : { "index.html", "page.bcs_htm", "page.txt" }) {
+        TPageWriter streamed;
+        WriteTwoByTwo(streamed, folder / (std::string("a") + name), "My cuts");
+        TPageWriter writer;
+        TPageOptions options;
+        options.Description = "My cuts";
+        writer.WritePage(folder / name, PlainLayout(2, 2, 300), options);
+        EXPECT_FALSE(writer.IsOpen());
+        EXPECT_FALSE(fs::exists(folder / name)) << "the page took its name before Publish";
+        writer.Publish();
+        EXPECT_EQ(ReadFileBytes(folder / name), ReadFileBytes(folder / (std::string("a") + name))) << name;
+    }
+}
+
+TEST(PageWriter, ClassicWritesOnlyWhatACellAsksFor)
+{
+    TPageLayout layout = PlainLayout(2, 3, 20);
+    std::vector<TPageCell>& first = layout.Rows[0].Cells;
+    first[0].Link = "https://example.org/?a=1&b=\"2\"";
+    first[0].Alt = "ignored";
+    first[1].ColumnSpan = 2;
+    first[1].RowSpan = 2;
+    first[1].Width = 40;
+    first[1].Height = 40;
+    first.pop_back();
+    layout.Rows[1].Cells.resize(1);
+    layout.Rows[1].Cells[0].Fill = RGB(0x12, 0xAB, 0xEF);
+    TPageOptions options;
+    options.BaseUrl = "https://cdn.example.org/img";
+
+    TempFolder folder;
+    TPageWriter writer;
+    writer.WritePage(folder / "page", layout, options);
+    writer.Publish();
+    EXPECT_EQ(ReadFileBytes(folder / "page"),
+        Lines({ "<table border=0 width=60 cellpadding=0 cellspacing=0>", "<tr>",
+            "<td><a href=\"https://example.org/?a=1&amp;b=&quot;2&quot;\"><img "
+            "src=\"https://cdn.example.org/img/r1_c1.gif\" border=0></a></td>",
+            "<td colspan=2 rowspan=2><img src=\"https://cdn.example.org/img/r1_c2.gif\" border=0></td>",
+            "</tr>", "<tr>",
+            "<td width=20 height=20 bgcolor=\"#12ABEF\" style=\"background-color:#12ABEF\"></td>", "</tr>",
+            "</table>" }));
+
+    // A design at twice the size: the page halves every size it states.
+    TPageLayout retina = PlainLayout(1, 1, 40);
+    retina.Scale = 2;
+    retina.Rows[0].Cells.push_back(retina.Rows[0].Cells[0]);
+    retina.Rows[0].Cells[1].Skip = true;
+    retina.Rows[0].Cells[1].Width = 10;
+    writer.WritePage(folder / "retina", retina, TPageOptions());
+    writer.Publish();
+    EXPECT_EQ(ReadFileBytes(folder / "retina"),
+        Lines({ "<table border=0 width=20 cellpadding=0 cellspacing=0>", "<tr>",
+            "<td><img src=\"r1_c1.gif\" width=20 height=20 border=0></td>", "<td width=5 height=20></td>",
+            "</tr>", "</table>" }));
+}
+
+// Alt text reaches the page as references only: nothing in it can end the
+// attribute or depend on the page's character set.
+TEST(PageWriter, TextIsEscapedInEveryNewStyle)
+{
+    TPageLayout layout = PlainLayout(1, 1, 10);
+    layout.Rows[0].Cells[0].Alt = "Fish & <Chips> \"caf\xC3\xA9\" \xF0\x9F\x90\x9F\xFF\x01";
+    layout.Rows[0].Cells[0].Link = "a?x=1&y=<2>";
+    layout.Rows[0].Cells[0].Source = "r&1.gif";
+    TPageOptions options;
+    options.Title = "Tom & Jerry";
+    TempFolder folder;
+    for (const TPageStyle style : { TPageStyle::Html5, TPageStyle::Email, TPageStyle::Grid }) {
+        options.Style = style;
+        TPageWriter writer;
+        writer.WritePage(folder / "page.html", layout, options);
+        writer.Publish();
+        const std::string page = ReadFileBytes(folder / "page.html");
+        EXPECT_NE(page.find("alt=\"Fish &amp; &lt;Chips&gt; &quot;caf&#xE9;&quot; &#x1F41F;&#xFFFD; \""),
+            std::string::npos)
+            << PageStyleName(style);
+        EXPECT_NE(page.find("href=\"a?x=1&amp;y=&lt;2&gt;\""), std::string::npos) << PageStyleName(style);
+        EXPECT_NE(page.find("src=\"r&amp;1.gif\""), std::string::npos) << PageStyleName(style);
+        EXPECT_NE(page.find("<title>Tom &amp; Jerry</title>"), std::string::npos) << PageStyleName(style);
+    }
+}
+
+// A row or column that only spans run through would be collapsed by a
+// browser; the table merges it into the track before it.
+TEST(PageWriter, TablesMergeTracksNoCellStartsIn)
+{
+    TPageLayout layout = PlainLayout(3, 3, 10);
+    // One cell covers the first two rows across all columns.
+    layout.Rows[0].Cells.resize(1);
+    layout.Rows[0].Cells[0].ColumnSpan = 3;
+    layout.Rows[0].Cells[0].RowSpan = 2;
+    layout.Rows[0].Cells[0].Width = 30;
+    layout.Rows[0].Cells[0].Height = 20;
+    layout.Rows[1].Cells.clear();
+    TempFolder folder;
+    for (const TPageStyle style : { TPageStyle::Html5, TPageStyle::Email }) {
+        TPageOptions options;
+        options.Style = style;
+        TPageWriter writer;
+        writer.WritePage(folder / "page.html", layout, options);
+        writer.Publish();
+        const std::string page = ReadFileBytes(folder / "page.html");
+        EXPECT_EQ(page.find("rowspan"), std::string::npos) << PageStyleName(style);
+        EXPECT_NE(page.find("colspan=\"3\""), std::string::npos) << PageStyleName(style);
+        size_t rows = 0;
+        for (size_t at = page.find("<tr"); at != std::string::npos; at = page.find("<tr", at + 1))
+            ++rows;
+        EXPECT_EQ(rows, style == TPageStyle::Email ? 3u : 2u) << PageStyleName(style);
+        if (style == TPageStyle::Html5) {
+            EXPECT_NE(page.find("<tr style=\"height:20px\">"), std::string::npos);
+        }
+    }
+}
+
+TEST(PageWriter, RefusesLayoutsThatDoNotCoverTheTracks)
+{
+    struct Case {
+        const char* what;
+        std::function<void(TPageLayout&)> change;
+    };
+    const Case cases[] = {
+        { "a missing cell", [](TPageLayout& l) { l.Rows[1].Cells.pop_back(); } },
+        { "an overlap",
+            [](TPageLayout& l) {
+                l.Rows[0].Cells[0].RowSpan = 2;
+                l.Rows[1].Cells[1].Column = 2;
+                l.Rows[1].Cells.erase(l.Rows[1].Cells.begin() + 2);
+                l.Rows[1].Cells.push_back(l.Rows[1].Cells[1]);
+                l.Rows[1].Cells.back().Column = 2;
+                l.Rows[1].Cells[1].Column = 1;
+            } },
+        { "a span past the grid", [](TPageLayout& l) { l.Rows[1].Cells[2].RowSpan = 2; } },
+        { "a column past the grid", [](TPageLayout& l) { l.Rows[1].Cells[2].Column = 3; } },
+        { "cells out of order", [](TPageLayout& l) { std::swap(l.Rows[0].Cells[0], l.Rows[0].Cells[1]); } },
+        { "a row too few", [](TPageLayout& l) { l.Rows.pop_back(); } },
+        { "an odd size at scale 2", [](TPageLayout& l) { l.Scale = 2; } },
+    };
+    TempFolder folder;
+    for (const Case& c : cases) {
+        TPageLayout layout = PlainLayout(2, 3, 11);
+        c.change(layout);
+        TPageOptions options;
+        options.Style = TPageStyle::Grid;
+        TPageWriter writer;
+        EXPECT_THROW(writer.WritePage(folder / "page.html", layout, options), Exception) << c.what;
+        EXPECT_EQ(folder.EntryCount(), 0u) << c.what;
+    }
+}
+
+TEST(PageWriter, StyleNames)
+{
+    for (const TPageStyle style :
+        { TPageStyle::Classic, TPageStyle::Html5, TPageStyle::Email, TPageStyle::Grid })
+        EXPECT_EQ(PageStyleFromName(UpperCaseAscii(PageStyleName(style))), style);
+    EXPECT_EQ(PageStyleFromName("html"), std::nullopt);
+    EXPECT_EQ(PageStyleFromName(""), std::nullopt);
 }
 
 } // namespace

@@ -1,0 +1,334 @@
+#include "core/project/cell_properties.h"
+
+#include "core/base/sysutils.h"
+#include "core/project/ini_file.h"
+
+#include <iterator>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace sw {
+
+namespace {
+
+const char* const kProperties[] = { "Name", "Alt", "Link", "Span", "Fill", "Format", "Skip" };
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    throw ECellPropertyError(message);
+}
+
+// Decimal digits only: a cell reference or a span has no sign, no blanks and
+// no hexadecimal form.
+std::optional<int> Decimal(std::string_view text, int maximum)
+{
+    if (text.empty() || text.size() > 9)
+        return std::nullopt;
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > maximum)
+        return std::nullopt;
+    return value;
+}
+
+std::string GridText(int rows, int columns)
+{
+    return "the grid of " + IntToStr(rows) + (rows == 1 ? " row" : " rows") + " and " + IntToStr(columns)
+        + (columns == 1 ? " column" : " columns");
+}
+
+std::string SpanText(const TCellProperties& properties)
+{
+    return IntToStr(properties.SpanColumns) + "x" + IntToStr(properties.SpanRows);
+}
+
+std::string FillText(const TCellProperties& properties)
+{
+    if (properties.Fill == TCellFill::Auto)
+        return "auto";
+    return Format("%02X%02X%02X", GetRValue(properties.FillColor), GetGValue(properties.FillColor),
+        GetBValue(properties.FillColor));
+}
+
+std::string ValueOf(const TCellProperties& properties, size_t property)
+{
+    switch (property) {
+    case 0:
+        return properties.Name;
+    case 1:
+        return properties.Alt;
+    case 2:
+        return properties.Link;
+    case 3:
+        return properties.Spans() ? SpanText(properties) : std::string();
+    case 4:
+        return properties.Fill == TCellFill::None ? std::string() : FillText(properties);
+    case 5:
+        return properties.Format;
+    default:
+        return properties.Skip ? "1" : std::string();
+    }
+}
+
+// Each cell under a span, with the span's anchor. Covered cells come after
+// their anchor, row by row, so one pass in that order finds each cell's
+// cover already marked. Fails on overlaps; the grid check before it bounds
+// the work by the grid's size.
+std::map<TCellRef, TCellRef> CoveredCells(const TCellPropertyMap& cells)
+{
+    std::map<TCellRef, TCellRef> coveredBy;
+    for (const auto& [cell, properties] : cells) {
+        const auto cover = coveredBy.find(cell);
+        if (cover != coveredBy.end()) {
+            if (properties.Spans())
+                Fail("The span of cell " + CellLabel(cell) + " overlaps the span of cell "
+                    + CellLabel(cover->second));
+            Fail("Cell " + CellLabel(cell) + " lies under the span of cell " + CellLabel(cover->second)
+                + " and cannot have properties of its own");
+        }
+        if (!properties.Spans())
+            continue;
+        for (int r = cell.Row; r < cell.Row + properties.SpanRows; ++r)
+            for (int c = cell.Column; c < cell.Column + properties.SpanColumns; ++c) {
+                if (r == cell.Row && c == cell.Column)
+                    continue;
+                const auto [at, inserted] = coveredBy.try_emplace(TCellRef { r, c }, cell);
+                if (!inserted)
+                    Fail("The span of cell " + CellLabel(cell) + " overlaps the span of cell "
+                        + CellLabel(at->second));
+            }
+    }
+    return coveredBy;
+}
+
+} // namespace
+
+std::string CellLabel(TCellRef cell)
+{
+    return "R" + IntToStr(cell.Row) + "C" + IntToStr(cell.Column);
+}
+
+void SetCellProperty(
+    TCellProperties& properties, TCellRef cell, std::string_view property, std::string_view value)
+{
+    const std::string folded = LowerCaseAscii(property);
+    const auto bad = [&](const char* expected) {
+        Fail("Cell " + CellLabel(cell) + " has " + std::string(property) + "=" + std::string(value)
+            + "; expected " + expected);
+    };
+    if (folded == "name") {
+        if (!value.empty())
+            CheckCellName(value, cell);
+        properties.Name = value;
+    } else if (folded == "alt") {
+        properties.Alt = value;
+    } else if (folded == "link") {
+        properties.Link = value;
+    } else if (folded == "format") {
+        properties.Format = value;
+    } else if (folded == "span") {
+        properties.SpanColumns = properties.SpanRows = 1;
+        if (value.empty())
+            return;
+        const size_t x = value.find_first_of("xX");
+        const auto columns
+            = x == std::string_view::npos ? std::nullopt : Decimal(value.substr(0, x), kMaxCellSpan);
+        const auto rows
+            = x == std::string_view::npos ? std::nullopt : Decimal(value.substr(x + 1), kMaxCellSpan);
+        if (!columns || !rows)
+            bad("COLUMNSxROWS, such as 2x1");
+        properties.SpanColumns = *columns;
+        properties.SpanRows = *rows;
+    } else if (folded == "fill") {
+        properties.Fill = TCellFill::None;
+        properties.FillColor = 0;
+        if (value.empty())
+            return;
+        if (LowerCaseAscii(value) == "auto") {
+            properties.Fill = TCellFill::Auto;
+            return;
+        }
+        const std::string_view digits = value.front() == '#' ? value.substr(1) : value;
+        uint32_t rgb = 0;
+        bool valid = digits.size() == 6;
+        for (size_t i = 0; valid && i < digits.size(); ++i) {
+            const int digit = HexDigit(digits[i]);
+            valid = digit >= 0;
+            rgb = (rgb << 4) | static_cast<uint32_t>(digit);
+        }
+        if (!valid)
+            bad("RRGGBB in hexadecimal or auto");
+        properties.Fill = TCellFill::Color;
+        properties.FillColor
+            = RGB(static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb));
+    } else if (folded == "skip") {
+        if (value.empty()) {
+            properties.Skip = false;
+            return;
+        }
+        const std::optional<int32_t> number = TryStrToInt(value);
+        if (!number)
+            bad("1 or 0");
+        properties.Skip = *number != 0;
+    } else {
+        Fail("Cell " + CellLabel(cell) + " has an unknown property " + std::string(property)
+            + "; known are Name, Alt, Link, Span, Fill, Format and Skip");
+    }
+}
+
+TCellPropertyMap ReadCellProperties(const TIniFile& ini)
+{
+    TCellPropertyMap cells;
+    for (const std::string& key : ini.KeysOf(kCellsSection)) {
+        // "R{r}C{c}.{Property}", any case.
+        const std::string upper = UpperCaseAscii(key);
+        const size_t c = upper.find('C', 1);
+        const size_t dot = upper.find('.');
+        std::optional<int> row;
+        std::optional<int> column;
+        if (!upper.empty() && upper.front() == 'R' && c != std::string::npos && dot != std::string::npos
+            && c < dot) {
+            row = Decimal(std::string_view(upper).substr(1, c - 1), INT32_MAX);
+            column = Decimal(std::string_view(upper).substr(c + 1, dot - c - 1), INT32_MAX);
+        }
+        if (!row || !column)
+            Fail("The [Cells] key " + key + " is not R{row}C{column}.{property}, such as R1C2.Alt");
+        const TCellRef cell { *row, *column };
+        TCellProperties& properties = cells[cell];
+        SetCellProperty(properties, cell, std::string_view(key).substr(dot + 1),
+            ini.ReadString(kCellsSection, key, std::string()));
+        if (properties.IsPlain())
+            cells.erase(cell);
+    }
+    return cells;
+}
+
+void WriteCellProperties(TIniFile& ini, const TCellPropertyMap& cells)
+{
+    for (const auto& [cell, properties] : cells)
+        for (size_t p = 0; p < std::size(kProperties); ++p) {
+            const std::string value = ValueOf(properties, p);
+            if (!value.empty())
+                ini.WriteString(kCellsSection, CellLabel(cell) + "." + kProperties[p], value);
+        }
+}
+
+void CheckCellLayout(const TCellPropertyMap& cells, int rows, int columns)
+{
+    for (const auto& [cell, properties] : cells) {
+        if (cell.Row > rows || cell.Column > columns)
+            Fail("Cell " + CellLabel(cell) + " lies outside " + GridText(rows, columns));
+        if (int64_t(cell.Row) + properties.SpanRows - 1 > rows
+            || int64_t(cell.Column) + properties.SpanColumns - 1 > columns)
+            Fail("Cell " + CellLabel(cell) + " spans " + SpanText(properties) + " cells, past "
+                + GridText(rows, columns));
+        if (properties.Skip && properties.Fill != TCellFill::None)
+            Fail("Cell " + CellLabel(cell) + " cannot be both skipped and filled");
+    }
+    CoveredCells(cells);
+}
+
+TCellRef CoveringCell(const TCellPropertyMap& cells, TCellRef cell)
+{
+    // Only an anchor above and to the left can cover a cell.
+    for (auto it = cells.begin(); it != cells.end() && it->first <= cell; ++it) {
+        const TCellRef anchor = it->first;
+        const TCellProperties& p = it->second;
+        if (anchor.Row <= cell.Row && cell.Row < anchor.Row + p.SpanRows && anchor.Column <= cell.Column
+            && cell.Column < anchor.Column + p.SpanColumns)
+            return anchor;
+    }
+    return cell;
+}
+
+void CheckCellName(std::string_view name, TCellRef cell)
+{
+    const auto refuse = [&](const std::string& why) {
+        Fail("The name '" + std::string(name) + "' of cell " + CellLabel(cell) + " " + why);
+    };
+    if (name.empty())
+        refuse("is empty");
+    if (name == "." || name == "..")
+        refuse("names a folder");
+    if (name.size() > kMaxCellNameLength)
+        refuse("is longer than " + IntToStr(int64_t(kMaxCellNameLength)) + " bytes");
+    for (const char c : name) {
+        if (c == '/' || c == '\\')
+            refuse("holds a path separator");
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            refuse("holds a control character");
+    }
+}
+
+std::string ExpandNameTemplate(std::string_view nameTemplate, TCellRef cell, std::string_view projectName)
+{
+    std::string out;
+    size_t i = 0;
+    while (i < nameTemplate.size()) {
+        const char c = nameTemplate[i];
+        if (c == '}')
+            Fail("The name template '" + std::string(nameTemplate) + "' has a '}' without its '{'");
+        if (c != '{') {
+            out += c;
+            ++i;
+            continue;
+        }
+        const size_t end = nameTemplate.find('}', i);
+        const std::string field
+            = LowerCaseAscii(nameTemplate.substr(i + 1, end == std::string_view::npos ? end : end - i - 1));
+        if (end == std::string_view::npos)
+            Fail("The name template '" + std::string(nameTemplate) + "' has a '{' without its '}'");
+        if (field == "row")
+            out += IntToStr(cell.Row);
+        else if (field == "col")
+            out += IntToStr(cell.Column);
+        else if (field == "project")
+            out += projectName;
+        else
+            Fail("The name template '" + std::string(nameTemplate) + "' has an unknown field {" + field
+                + "}; known are {row}, {col} and {project}");
+        i = end + 1;
+    }
+    return out;
+}
+
+std::string CellBaseName(
+    const TCellPropertyMap& cells, std::string_view nameTemplate, std::string_view projectName, TCellRef cell)
+{
+    const auto found = cells.find(cell);
+    if (found != cells.end() && !found->second.Name.empty())
+        return found->second.Name;
+    const std::string name
+        = ExpandNameTemplate(nameTemplate.empty() ? kDefaultNameTemplate : nameTemplate, cell, projectName);
+    CheckCellName(name, cell);
+    return name;
+}
+
+void CheckCellNames(const TCellPropertyMap& cells, std::string_view nameTemplate,
+    std::string_view projectName, int rows, int columns)
+{
+    CheckCellLayout(cells, rows, columns);
+    const std::map<TCellRef, TCellRef> covered = CoveredCells(cells);
+    std::unordered_map<std::string, TCellRef> taken;
+    for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= columns; ++c) {
+            const TCellRef cell { r, c };
+            const auto found = cells.find(cell);
+            if (found != cells.end() && !found->second.HasImage())
+                continue;
+            if (covered.count(cell))
+                continue;
+            const std::string name = CellBaseName(cells, nameTemplate, projectName, cell);
+            const auto [at, inserted] = taken.try_emplace(LowerCaseAscii(name), cell);
+            if (!inserted)
+                Fail("Cells " + CellLabel(at->second) + " and " + CellLabel(cell) + " have the same name '"
+                    + name + "'");
+        }
+}
+
+} // namespace sw

@@ -1,0 +1,115 @@
+#pragma once
+
+// What a project says about single cells: the optional [Cells] section, one
+// key "R{row}C{col}.{Property}" per property, rows and columns counted from
+// 1 at the top left. A project without the section cuts every cell as an
+// image named by the name template.
+
+#include "core/base/colors.h"
+#include "core/base/errors.h"
+
+#include <compare>
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace sw {
+
+class TIniFile;
+
+// A [Cells] key or value that cannot be read, a span or a name that does
+// not fit the grid: the message names the cell.
+class ECellPropertyError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+constexpr const char* kCellsSection = "Cells";
+constexpr const char* kDefaultNameTemplate = "r{row}_c{col}";
+// Bounds a span can be written with; the grid bounds it further.
+constexpr int kMaxCellSpan = 100000;
+// Leaves room for an extension and "@1x" within a file name's 255 bytes.
+constexpr size_t kMaxCellNameLength = 200;
+
+enum class TCellFill { None, Color, Auto };
+
+struct TCellProperties {
+    std::string Name; // the file's base name; empty: the name template's
+    std::string Alt;
+    std::string Link;
+    int SpanColumns = 1;
+    int SpanRows = 1;
+    TCellFill Fill = TCellFill::None;
+    TColor FillColor = 0; // RGB, when Fill is Color
+    std::string Format; // a cell format's name; empty: the run's
+    bool Skip = false;
+
+    bool operator==(const TCellProperties&) const = default;
+    bool IsPlain() const { return *this == TCellProperties(); }
+    bool Spans() const { return SpanColumns > 1 || SpanRows > 1; }
+    // A filled or skipped cell has no image file.
+    bool HasImage() const { return Fill == TCellFill::None && !Skip; }
+};
+
+struct TCellRef {
+    int Row = 1;
+    int Column = 1;
+    auto operator<=>(const TCellRef&) const = default;
+};
+
+// Row by row, left to right; plain cells are not kept.
+using TCellPropertyMap = std::map<TCellRef, TCellProperties>;
+
+// "R3C2".
+std::string CellLabel(TCellRef cell);
+
+// The property names as written: Name, Alt, Link, Span, Fill, Format, Skip.
+// SetCellProperty reads one value into properties (names match without
+// regard to ASCII case): Span is "CxR" with whole numbers from 1 to
+// kMaxCellSpan, Fill "RRGGBB" (a leading '#' allowed) or "auto", Skip a
+// whole number (not 0: skipped), Name as CheckCellName allows; an empty
+// value gives the default. A bad value or an unknown property fails with
+// ECellPropertyError naming the cell.
+void SetCellProperty(
+    TCellProperties& properties, TCellRef cell, std::string_view property, std::string_view value);
+
+// Reads every key of [Cells]. A key that is not "R{r}C{c}.{Property}" with
+// r, c >= 1 and a known property fails, as a bad value does. Properties that
+// come to their defaults leave no entry.
+TCellPropertyMap ReadCellProperties(const TIniFile& ini);
+
+// Appends the properties that differ from their defaults, cell by cell, in
+// the property order above; nothing at all for a map of plain cells, so such
+// a project is written as before.
+void WriteCellProperties(TIniFile& ini, const TCellPropertyMap& cells);
+
+// Checks the cells against a grid of rows x columns cells: every cell and
+// span inside the grid, no two spans overlapping, no cell under another's
+// span carrying properties of its own, no cell both filled and skipped.
+void CheckCellLayout(const TCellPropertyMap& cells, int rows, int columns);
+
+// The cell that covers (row, column): the anchor of the span it lies under,
+// or the cell itself. Assumes CheckCellLayout passed.
+TCellRef CoveringCell(const TCellPropertyMap& cells, TCellRef cell);
+
+// A file's base name: not empty, not "." or "..", no '/' or '\', no control
+// characters, at most kMaxCellNameLength bytes. Fails with
+// ECellPropertyError naming the cell.
+void CheckCellName(std::string_view name, TCellRef cell);
+
+// The name template with {row}, {col} and {project} replaced; any other
+// field or a lone brace fails with ECellPropertyError.
+std::string ExpandNameTemplate(std::string_view nameTemplate, TCellRef cell, std::string_view projectName);
+
+// The base name of a cell's file: its Name, else the expanded template
+// (kDefaultNameTemplate when nameTemplate is empty), checked.
+std::string CellBaseName(const TCellPropertyMap& cells, std::string_view nameTemplate,
+    std::string_view projectName, TCellRef cell);
+
+// CheckCellLayout, then the base names of every cell of the grid that gets an image file
+// (not covered, filled or skipped): each valid, and no two the same when
+// compared without regard to ASCII case (a project moves between systems).
+void CheckCellNames(const TCellPropertyMap& cells, std::string_view nameTemplate,
+    std::string_view projectName, int rows, int columns);
+
+} // namespace sw

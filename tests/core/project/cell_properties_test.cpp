@@ -1,0 +1,135 @@
+#include "core/project/cell_properties.h"
+#include "core/project/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace sw {
+namespace {
+
+TCellPropertyMap FromCells(std::string_view text)
+{
+    return ReadCellProperties(TIniFile::FromText("[Cells]\r\n" + std::string(text)));
+}
+
+std::string MessageOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const ECellPropertyError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+// Whatever spelling was read, a save writes one canonical form, and cells
+// brought back to their defaults leave no keys.
+TEST(CellProperties, ReadsAndWritesTheCellsSection)
+{
+    const TCellPropertyMap cells = FromCells("r2c1.alt = Caf\xC3\xA9 & <b>\r\n"
+                                             "R1C1.SPAN=2X3\r\n"
+                                             "R1C1.Link=https://example.org/?a=1&b=2\r\n"
+                                             "R2C1.Fill=#0a0B0c\r\n"
+                                             "R3C4.Fill=AUTO\r\n"
+                                             "R3C4.Skip=0\r\n"
+                                             "R5C5.Span=1x1\r\n"
+                                             "R5C6.Name=\r\n"
+                                             "R4C1.Skip=1\r\n"
+                                             "R4C2.Name=logo\r\n"
+                                             "R4C2.Format=photo\r\n");
+    ASSERT_EQ(cells.size(), 5u);
+    const TCellProperties& span = cells.at({ 1, 1 });
+    EXPECT_EQ(span.SpanColumns, 2);
+    EXPECT_EQ(span.SpanRows, 3);
+    EXPECT_EQ(cells.at({ 2, 1 }).FillColor, RGB(0x0A, 0x0B, 0x0C));
+    EXPECT_EQ(cells.at({ 3, 4 }).Fill, TCellFill::Auto);
+
+    TIniFile ini = TIniFile::FromText("[Output]\r\nPageStyle=email\r\n");
+    WriteCellProperties(ini, cells);
+    EXPECT_EQ(ini.Text(),
+        "[Output]\r\nPageStyle=email\r\n[Cells]\r\n"
+        "R1C1.Link=https://example.org/?a=1&b=2\r\nR1C1.Span=2x3\r\n"
+        "R2C1.Alt=Caf\xC3\xA9 & <b>\r\nR2C1.Fill=0A0B0C\r\n"
+        "R3C4.Fill=auto\r\n"
+        "R4C1.Skip=1\r\n"
+        "R4C2.Name=logo\r\nR4C2.Format=photo\r\n");
+    EXPECT_EQ(ReadCellProperties(ini), cells);
+
+    TIniFile plain = TIniFile::FromText("[Cells]\r\n");
+    WriteCellProperties(plain, FromCells("R1C1.Span=1x1\r\n"));
+    EXPECT_EQ(plain.Text(), "");
+}
+
+TEST(CellProperties, RefusesKeysAndValuesItCannotRead)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        { "R0C1.Alt=x", "The [Cells] key R0C1.Alt is not R{row}C{column}.{property}, such as R1C2.Alt" },
+        { "R1.Alt=x", "The [Cells] key R1.Alt is not R{row}C{column}.{property}, such as R1C2.Alt" },
+        { "R1C-2.Alt=x", "The [Cells] key R1C-2.Alt is not R{row}C{column}.{property}, such as R1C2.Alt" },
+        { "R1C2Alt=x", "The [Cells] key R1C2Alt is not R{row}C{column}.{property}, such as R1C2.Alt" },
+        { "R1C2.Colour=red",
+            "Cell R1C2 has an unknown property Colour; known are Name, Alt, Link, Span, Fill, Format and "
+            "Skip" },
+        { "R1C2.Span=2", "Cell R1C2 has Span=2; expected COLUMNSxROWS, such as 2x1" },
+        { "R1C2.Span=0x1", "Cell R1C2 has Span=0x1; expected COLUMNSxROWS, such as 2x1" },
+        { "R1C2.Span=2x+1", "Cell R1C2 has Span=2x+1; expected COLUMNSxROWS, such as 2x1" },
+        { "R1C2.Span=100001x1", "Cell R1C2 has Span=100001x1; expected COLUMNSxROWS, such as 2x1" },
+        { "R1C2.Fill=FFF", "Cell R1C2 has Fill=FFF; expected RRGGBB in hexadecimal or auto" },
+        { "R1C2.Fill=GG0000", "Cell R1C2 has Fill=GG0000; expected RRGGBB in hexadecimal or auto" },
+        { "R1C2.Skip=yes", "Cell R1C2 has Skip=yes; expected 1 or 0" },
+        { "R1C2.Name=a/b", "The name 'a/b' of cell R1C2 holds a path separator" },
+        { "R1C2.Name=..", "The name '..' of cell R1C2 names a folder" },
+    };
+    for (const auto& [line, message] : cases)
+        EXPECT_EQ(MessageOf([&] { FromCells(line); }), message) << line;
+}
+
+TEST(CellProperties, ChecksCellsAgainstTheGrid)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        { "R1C1.Span=3x3\r\nR4C3.Span=1x1", "(no error)" },
+        { "R5C1.Alt=x", "Cell R5C1 lies outside the grid of 4 rows and 3 columns" },
+        { "R1C4.Alt=x", "Cell R1C4 lies outside the grid of 4 rows and 3 columns" },
+        { "R2C2.Span=2x4", "Cell R2C2 spans 2x4 cells, past the grid of 4 rows and 3 columns" },
+        { "R1C1.Span=2x2\r\nR2C2.Span=2x1", "The span of cell R2C2 overlaps the span of cell R1C1" },
+        // A later span reaching over an earlier one's covered cells.
+        { "R1C3.Span=1x3\r\nR2C2.Span=2x1", "The span of cell R2C2 overlaps the span of cell R1C3" },
+        { "R1C2.Span=1x2\r\nR2C1.Span=2x1", "The span of cell R2C1 overlaps the span of cell R1C2" },
+        { "R1C1.Span=2x2\r\nR2C1.Alt=x",
+            "Cell R2C1 lies under the span of cell R1C1 and cannot have properties of its own" },
+        { "R1C1.Fill=auto\r\nR1C1.Skip=1", "Cell R1C1 cannot be both skipped and filled" },
+    };
+    for (const auto& [text, message] : cases)
+        EXPECT_EQ(MessageOf([&] { CheckCellLayout(FromCells(text), 4, 3); }), message) << text;
+}
+
+TEST(CellProperties, NamesCellsAndRefusesClashes)
+{
+    const TCellPropertyMap cells = FromCells("R1C1.Span=2x1\r\nR1C3.Name=Logo\r\nR2C1.Fill=FFFFFF\r\n");
+    EXPECT_EQ(CellBaseName(cells, "", "home", { 2, 3 }), "r2_c3");
+    EXPECT_EQ(CellBaseName(cells, "{project}-{ROW}x{col}", "home", { 2, 3 }), "home-2x3");
+    EXPECT_EQ(CellBaseName(cells, "{project}-{ROW}x{col}", "home", { 1, 3 }), "Logo");
+
+    const std::pair<const char*, const char*> cases[] = {
+        { "{project}_{row}_{col}", "(no error)" },
+        // The covered cell R1C2 and the filled R2C1 get no file, so no clash there.
+        { "{project}_{row}", "Cells R2C2 and R2C3 have the same name 'home_2'" },
+        { "logo", "Cells R1C1 and R1C3 have the same name 'Logo'" },
+        { "{project}", "Cells R1C1 and R1C3 have the same name 'Logo'" },
+        { "r{row}_c{column}",
+            "The name template 'r{row}_c{column}' has an unknown field {column}; known are {row}, {col} and "
+            "{project}" },
+        { "r{row", "The name template 'r{row' has a '{' without its '}'" },
+        { "r}", "The name template 'r}' has a '}' without its '{'" },
+        { "a/{row}", "The name 'a/1' of cell R1C1 holds a path separator" },
+    };
+    for (const auto& [nameTemplate, message] : cases) {
+        const std::string project = std::string_view(nameTemplate) == "{project}" ? "LOGO" : "home";
+        EXPECT_EQ(MessageOf([&] { CheckCellNames(cells, nameTemplate, project, 2, 3); }), message)
+            << nameTemplate;
+    }
+}
+
+} // namespace
+} // namespace sw

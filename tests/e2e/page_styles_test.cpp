@@ -1,0 +1,289 @@
+// Every page style in a real browser: the sample design is cut into
+// lossless PNG cells with spans, a fill, a skipped cell and links, each
+// style's page is rendered by headless Chromium, and the shot must show the
+// design pixel for pixel (the fill's colour and the page's white where the
+// design says so). tidy reads the standards-mode pages as well.
+
+#include "core/generate/page_writer.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/png/png_writer.h"
+
+#include "support/browser_shot.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace sw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::QuotedForShell;
+using test::TBrowser;
+using test::TempFolder;
+
+const std::string kDesign = std::string(SLICEWRIGHT_SOURCE_DIR) + "/data/sample/design.bmp";
+const int kColumnCuts[] = { 0, 24, 376, 400, 576, 600 };
+const int kRowCuts[] = { 0, 78, 100, 300, 330, 400 };
+constexpr TColor kFill = RGB(0x33, 0x66, 0x99);
+constexpr TColor kPageWhite = clWhite;
+
+// What a cell of the 5 x 5 grid (from 0) is given.
+struct TCellPlan {
+    int Row;
+    int Column;
+    int ColumnSpan = 1;
+    int RowSpan = 1;
+    bool Fill = false;
+    bool Skip = false;
+    const char* Link = "";
+    const char* Alt = "";
+};
+
+// Row 4 (from 0) is covered by spans alone, so tables must merge it.
+const TCellPlan kPlans[] = {
+    { 0, 0, 1, 1, false, false, "https://example.org/?a=1&b=<2>", "Fish & <Chips> \"caf\xC3\xA9\"" },
+    { 0, 4, 1, 1, true },
+    { 1, 1, 2, 2, false, false, "#top", "Spanned \xE2\x9C\x93" },
+    { 2, 4, 1, 1, false, true },
+    { 3, 0, 1, 2 },
+    { 3, 1, 4, 2, false, false, "", "Footer" },
+};
+
+class PageStyles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_browser = TBrowser::Find();
+        if (!m_browser.Usable())
+            GTEST_SKIP()
+                << "chromium or ImageMagick's convert is not installed (scripts/install-deps installs "
+                   "them): the page-style check did not run";
+        m_design.LoadFromFile(kDesign);
+    }
+
+    // Cuts picture (the design at scale times its size) into PNG cells in
+    // the test's folder and returns the page's layout of them.
+    TPageLayout CutCells(TBitmap& picture, int scale, const std::string& prefix);
+    // The design as the page must show it, at scale times its size.
+    TBitmap Expected(int scale);
+    TBitmap Enlarged(int scale);
+
+    std::string WritePage(const std::string& name, const TPageLayout& layout, TPageStyle style)
+    {
+        TPageOptions options;
+        options.Style = style;
+        options.Title = "Caf\xC3\xA9 & friends";
+        TPageWriter writer;
+        writer.WritePage(m_folder / name, layout, options);
+        writer.Publish();
+        return m_folder / name;
+    }
+
+    TBitmap Shoot(const std::string& page, int width, int height, int deviceScale = 1)
+    {
+        return m_browser.Shoot("file://" + page, width, height, m_folder.Path().string(),
+            fs::path(page).stem().string(), deviceScale);
+    }
+
+    void ExpectTidy(const std::string& page);
+    void ExpectPicture(TBitmap& screen, TBitmap& expected, int left, int top);
+
+    TBrowser m_browser;
+    TBitmap m_design;
+    TempFolder m_folder;
+};
+
+TBitmap PageStyles::Enlarged(int scale)
+{
+    TBitmap out;
+    out.SetSize(m_design.Width() * scale, m_design.Height() * scale);
+    for (int y = 0; y < out.Height(); ++y)
+        for (int x = 0; x < out.Width(); ++x)
+            out.Canvas().SetPixel(x, y, m_design.Canvas().Pixel(x / scale, y / scale));
+    return out;
+}
+
+TBitmap PageStyles::Expected(int scale)
+{
+    TBitmap expected = Enlarged(scale);
+    for (const TCellPlan& plan : kPlans) {
+        if (!plan.Fill && !plan.Skip)
+            continue;
+        for (int y = kRowCuts[plan.Row] * scale; y < kRowCuts[plan.Row + plan.RowSpan] * scale; ++y)
+            for (int x = kColumnCuts[plan.Column] * scale;
+                 x < kColumnCuts[plan.Column + plan.ColumnSpan] * scale; ++x)
+                expected.Canvas().SetPixel(x, y, plan.Fill ? kFill : kPageWhite);
+    }
+    return expected;
+}
+
+TPageLayout PageStyles::CutCells(TBitmap& picture, int scale, const std::string& prefix)
+{
+    TPageLayout layout;
+    layout.Width = picture.Width();
+    layout.Height = picture.Height();
+    layout.Scale = scale;
+    for (int k = 0; k < 5; ++k) {
+        layout.ColumnWidths.push_back((kColumnCuts[k + 1] - kColumnCuts[k]) * scale);
+        layout.RowHeights.push_back((kRowCuts[k + 1] - kRowCuts[k]) * scale);
+    }
+    layout.Rows.resize(5);
+    bool covered[5][5] = {};
+    for (int r = 0; r < 5; ++r)
+        for (int c = 0; c < 5; ++c) {
+            if (covered[r][c])
+                continue;
+            TCellPlan plan { r, c };
+            for (const TCellPlan& given : kPlans)
+                if (given.Row == r && given.Column == c)
+                    plan = given;
+            for (int y = r; y < r + plan.RowSpan; ++y)
+                for (int x = c; x < c + plan.ColumnSpan; ++x)
+                    covered[y][x] = true;
+            TPageCell cell;
+            cell.Column = c;
+            cell.ColumnSpan = plan.ColumnSpan;
+            cell.RowSpan = plan.RowSpan;
+            cell.Width = (kColumnCuts[c + plan.ColumnSpan] - kColumnCuts[c]) * scale;
+            cell.Height = (kRowCuts[r + plan.RowSpan] - kRowCuts[r]) * scale;
+            cell.Link = plan.Link;
+            cell.Alt = plan.Alt;
+            cell.Skip = plan.Skip;
+            if (plan.Fill)
+                cell.Fill = kFill;
+            if (!plan.Fill && !plan.Skip) {
+                TBitmap image;
+                image.SetPixelFormat(TPixelFormat::pf24bit);
+                image.SetSize(cell.Width, cell.Height);
+                const int left = kColumnCuts[c] * scale;
+                const int top = kRowCuts[r] * scale;
+                image.Canvas().CopyRect({ 0, 0, cell.Width, cell.Height }, picture.Canvas(),
+                    { left, top, left + cell.Width, top + cell.Height });
+                cell.Source = prefix + "r" + std::to_string(r + 1) + "_c" + std::to_string(c + 1) + ".png";
+                const std::vector<uint8_t> png = WritePng(image.View24());
+                std::ofstream(m_folder / cell.Source, std::ios::binary)
+                    .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+            }
+            layout.Rows[size_t(r)].Cells.push_back(cell);
+        }
+    return layout;
+}
+
+void PageStyles::ExpectTidy(const std::string& page)
+{
+    const std::string tidy = test::FindProgram({ "tidy" });
+    if (tidy.empty()) {
+        ADD_FAILURE() << "tidy is not installed (scripts/install-deps installs it)";
+        return;
+    }
+    const std::string report = page + ".tidy";
+    const int status = std::system((QuotedForShell(tidy) + " -errors -quiet " + QuotedForShell(page) + " >"
+        + QuotedForShell(report) + " 2>&1")
+                                       .c_str());
+    const std::string text = test::ReadFileBytes(report);
+    // 1 means warnings (attributes the standard calls obsolete but mail
+    // clients still need); 2 means errors.
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) < 2) << text;
+    EXPECT_EQ(text.find("Error:"), std::string::npos) << text;
+}
+
+// The design's place on the screen is searched for near (left, top), since
+// centring may round either way; there it must match pixel for pixel.
+void PageStyles::ExpectPicture(TBitmap& screen, TBitmap& expected, int left, int top)
+{
+    ASSERT_GE(screen.Width(), left + expected.Width() + 2);
+    ASSERT_GE(screen.Height(), top + expected.Height() + 2);
+    const auto mismatches = [&](int dx, int dy, int step) {
+        int count = 0;
+        for (int y = 0; y < expected.Height(); y += step)
+            for (int x = 0; x < expected.Width(); x += step)
+                count += screen.Canvas().Pixel(dx + x, dy + y) != expected.Canvas().Pixel(x, y);
+        return count;
+    };
+    int bestX = left;
+    int bestY = top;
+    int best = INT32_MAX;
+    for (int dy = std::max(0, top - 2); dy <= top + 2; ++dy)
+        for (int dx = std::max(0, left - 2); dx <= left + 2; ++dx)
+            if (const int count = mismatches(dx, dy, 3); count < best) {
+                best = count;
+                bestX = dx;
+                bestY = dy;
+            }
+    EXPECT_EQ(mismatches(bestX, bestY, 1), 0) << "at " << bestX << "," << bestY;
+    // Nothing of the page lies beyond the design's right and bottom edges.
+    for (int y = bestY; y < bestY + expected.Height(); ++y)
+        ASSERT_EQ(screen.Canvas().Pixel(bestX + expected.Width(), y), kPageWhite) << y;
+    for (int x = bestX; x < bestX + expected.Width(); ++x)
+        ASSERT_EQ(screen.Canvas().Pixel(x, bestY + expected.Height()), kPageWhite) << x;
+}
+
+TEST_F(PageStyles, EveryStyleShowsTheDesign)
+{
+    const TPageLayout layout = CutCells(m_design, 1, "");
+    TBitmap expected = Expected(1);
+    const int windowWidth = 800;
+    const int windowHeight = 600;
+    struct Case {
+        TPageStyle style;
+        int left;
+        int top;
+    };
+    // The body's margin places the table; the mail page centres it.
+    const Case cases[] = {
+        { TPageStyle::Classic, 8, 8 },
+        { TPageStyle::Html5, 8, 8 },
+        { TPageStyle::Email, (windowWidth - expected.Width()) / 2, 0 },
+        { TPageStyle::Grid, 8, 8 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(PageStyleName(c.style));
+        const std::string page = WritePage(std::string(PageStyleName(c.style)) + ".html", layout, c.style);
+        if (c.style != TPageStyle::Classic)
+            ExpectTidy(page);
+        TBitmap screen = Shoot(page, windowWidth, windowHeight);
+        ExpectPicture(screen, expected, c.left, c.top);
+    }
+}
+
+// A design drawn at twice its size shows at its own size, sharp: at a device
+// scale of 2 the browser shows the images' own pixels.
+TEST_F(PageStyles, TwiceTheSizeShowsSharpAtItsOwnSize)
+{
+    TBitmap enlarged = Enlarged(2);
+    const TPageLayout layout = CutCells(enlarged, 2, "x2-");
+    TBitmap expected = Expected(2);
+    for (const TPageStyle style : { TPageStyle::Html5, TPageStyle::Email, TPageStyle::Grid }) {
+        SCOPED_TRACE(PageStyleName(style));
+        const std::string page
+            = WritePage(std::string("x2-") + PageStyleName(style) + ".html", layout, style);
+        const int left = style == TPageStyle::Email ? (800 - m_design.Width()) / 2 : 8;
+        const int top = style == TPageStyle::Email ? 0 : 8;
+        TBitmap screen = Shoot(page, 800, 600, 2);
+        ExpectPicture(screen, expected, left * 2, top * 2);
+    }
+}
+
+// In a window narrower than the design the grid page scales it down whole.
+TEST_F(PageStyles, GridShrinksWithTheWindow)
+{
+    const std::string page = WritePage("narrow.html", CutCells(m_design, 1, ""), TPageStyle::Grid);
+    TBitmap screen = Shoot(page, 316, 400);
+    int right = 0;
+    int bottom = 0;
+    for (int y = 0; y < screen.Height(); ++y)
+        for (int x = 0; x < screen.Width(); ++x)
+            if (screen.Canvas().Pixel(x, y) != kPageWhite) {
+                right = std::max(right, x);
+                bottom = std::max(bottom, y);
+            }
+    // 300 pixels wide from the margin at 8, so 200 high.
+    EXPECT_NEAR(right, 307, 1);
+    EXPECT_NEAR(bottom, 207, 1);
+}
+
+} // namespace
+} // namespace sw
