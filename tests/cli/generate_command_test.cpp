@@ -56,6 +56,18 @@ TEST(GenerateOptions, DefaultsAndValues)
     EXPECT_EQ(full.Picture, "x.jpg");
     EXPECT_EQ(ResolvedPageFileName(full), "/tmp/o/index.html");
     EXPECT_EQ(OptionsOf({ "p.swr", "--type", "jpg" }).Settings.CellFormat.Type, TImageType::Jpg);
+    const TCellFormat format
+        = OptionsOf({ "p.swr", "--format", "png8", "--colors", "16", "--dither", "fs", "--quality", "70",
+                        "--progressive", "--subsampling", "444", "--min-psnr", "42.5", "--alpha" })
+              .Settings.CellFormat;
+    EXPECT_EQ(format.Type, TImageType::Png8);
+    EXPECT_EQ(format.Colors, 16);
+    EXPECT_EQ(format.Dither, TDither::FloydSteinberg);
+    EXPECT_EQ(format.Quality, 70);
+    EXPECT_TRUE(format.Progressive);
+    EXPECT_EQ(format.Subsampling, TChromaSubsampling::Full);
+    EXPECT_EQ(format.MinPsnr, 42.5);
+    EXPECT_TRUE(format.KeepAlpha);
     // A page named with a folder stays where it was named.
     EXPECT_EQ(ResolvedPageFileName(OptionsOf({ "p.swr", "--page", "web/index.html" })), "web/index.html");
 
@@ -66,6 +78,14 @@ TEST(GenerateOptions, DefaultsAndValues)
              { "p.swr", "--page", "" },
              { "p.swr", "--out", "" },
              { "p.swr", "--picture", "" },
+             { "p.swr", "--format", "PNG" },
+             { "p.swr", "--colors", "1" },
+             { "p.swr", "--colors", "257" },
+             { "p.swr", "--dither", "random" },
+             { "p.swr", "--quality", "0" },
+             { "p.swr", "--subsampling", "422" },
+             { "p.swr", "--min-psnr", "inf" },
+             { "p.swr", "--type", "gif", "--format", "png" },
          })
         EXPECT_THROW(OptionsOf(bad), CliUsageError) << bad[1] << ' ' << bad[2];
 }
@@ -128,6 +148,39 @@ TEST_F(GenerateRun, OptionsReachTheRun)
         ReadFileBytes(Out() + "/cuts.bcs").rfind("<!--Snippet:Harbour -->\r\n<table border=0 width=600", 0),
         0u);
     EXPECT_EQ(ReadFileBytes(Out() + "/r1_c1.jpeg").substr(0, 2), "\xFF\xD8");
+}
+
+// The project's [Output] section chooses the cells' format, the command
+// line overrides it, and the page names each cell by its own extension.
+TEST_F(GenerateRun, OutputSettingsFromProjectAndCommandLine)
+{
+    fs::copy_file(fs::path(kSample).parent_path() / "design.bmp", Out() + "/design.bmp");
+    const std::string project = Out() + "/p.swr";
+    const std::string lines = "[Settings]\r\nGraphicImage=design.bmp\r\n[Columns]\r\nPosition1=24\r\n";
+    WriteFileBytes(project, lines + "[Output]\r\nFormat=webp-lossless\r\nQuality=5\r\n");
+    ASSERT_EQ(Run({ "generate", project, "--out", Out() + "/a" }).Status, 0);
+    EXPECT_EQ(FolderEntries(Out() + "/a"), CellNames(1, 2, ".webp"));
+    ASSERT_EQ(Run({ "generate", project, "--out", Out() + "/b", "--type", "jpg" }).Status, 0);
+    EXPECT_EQ(FolderEntries(Out() + "/b"), CellNames(1, 2, ".jpg"));
+
+    const RunResult automatic
+        = Run({ "generate", project, "--out", Out() + "/c", "--format", "auto", "--page", "index.html" });
+    ASSERT_EQ(automatic.Status, 0) << automatic.Err;
+    const std::string page = ReadFileBytes(Out() + "/c/index.html");
+    for (const std::string& name : FolderEntries(Out() + "/c")) {
+        if (name == "index.html")
+            continue;
+        EXPECT_NE(page.find("src=\"" + name + "\""), std::string::npos) << name;
+        EXPECT_NE(automatic.Out.find("\n" + name + ": "), std::string::npos) << automatic.Out;
+    }
+
+    WriteFileBytes(project, lines + "[Output]\r\nColors=300\r\n");
+    const RunResult refused = Run({ "generate", project, "--out", Out() + "/d" });
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.find("p.swr [Output]: Colors expects a whole number from 2 to 256, not '300'"),
+        std::string::npos)
+        << refused.Err;
+    EXPECT_EQ(Run({ "generate", project, "--out", Out() + "/d", "--colors", "8" }).Status, 0);
 }
 
 TEST_F(GenerateRun, ProjectFolderIsTheDefaultOutput)
