@@ -36,7 +36,7 @@ struct TCellFormat {
     TImageType Type = TImageType::Gif;
     int Colors = kMaxPaletteColors; // gif-adaptive, png8
     TDither Dither = TDither::None; // gif-adaptive, png8
-    int Quality = 90; // jpg, jpeg, webp; the highest that auto tries
+    int Quality = 90; // jpg, jpeg, webp; auto searches its own
     bool Progressive = false; // jpg, jpeg
     TChromaSubsampling Subsampling = TChromaSubsampling::Half; // jpg, jpeg
     double MinPsnr = 40.0; // auto: the floor a lossy file must reach, in dB

@@ -165,16 +165,18 @@ std::vector<uint8_t> DecodedWebp(const std::vector<uint8_t>& bytes)
     return rgba;
 }
 
+constexpr int kBestQuality = 100;
+
 struct TCandidate {
     TImageType Type = TImageType::Png;
     std::vector<uint8_t> Bytes;
     int Quality = 0;
     double Psnr = 0;
+    bool FullChroma = false;
 };
 
-// The lowest quality up to the cell's own whose file still reaches the
-// floor, by bisection: files shrink with quality far more steadily than
-// their error grows, so a few encodes find it.
+// The lowest quality whose file still reaches the floor, by bisection: files shrink with quality far more
+// steadily than their error grows, so a few encodes find it.
 std::optional<TCandidate> SmallestAboveFloor(TImageType type, const TCellFormat& format,
     const TPixelView& expected, std::optional<TColor> key,
     const std::function<std::vector<uint8_t>(int)>& encode,
@@ -187,11 +189,11 @@ std::optional<TCandidate> SmallestAboveFloor(TImageType type, const TCellFormat&
             return std::nullopt;
         return candidate;
     };
-    std::optional<TCandidate> best = attempt(format.Quality);
+    std::optional<TCandidate> best = attempt(kBestQuality);
     if (!best)
         return std::nullopt;
     int low = 1;
-    int high = format.Quality;
+    int high = kBestQuality;
     while (low < high) {
         const int middle = (low + high) / 2;
         if (std::optional<TCandidate> found = attempt(middle)) {
@@ -246,27 +248,42 @@ TEncodedCell AutoCell(
         = translucent || AnyPixel(bgr, [key](const TRgba& pixel) { return IsKey(pixel, key); });
     std::vector<TCandidate> lossy;
     if (!needsTransparency) {
-        if (auto jpeg = SmallestAboveFloor(
-                TImageType::Jpg, format, bgr, std::nullopt,
-                [&](int quality) { return JpegBytes(cell, format, quality); }, DecodedJpeg))
-            lossy.push_back(std::move(*jpeg));
+        // Saturated colour keeps halved chroma below the floor at any
+        // quality; full chroma often reaches it smaller than lossless.
+        std::vector<TCellFormat> jpegs { format };
+        if (format.Subsampling == TChromaSubsampling::Half) {
+            jpegs.push_back(format);
+            jpegs.back().Subsampling = TChromaSubsampling::Full;
+        }
+        for (const TCellFormat& jpegFormat : jpegs)
+            if (auto jpeg = SmallestAboveFloor(
+                    TImageType::Jpg, format, bgr, std::nullopt,
+                    [&](int quality) { return JpegBytes(cell, jpegFormat, quality); }, DecodedJpeg)) {
+                jpeg->FullChroma = jpegFormat.Subsampling == TChromaSubsampling::Full;
+                lossy.push_back(std::move(*jpeg));
+            }
     }
     if (auto webp = SmallestAboveFloor(
             TImageType::Webp, format, pixels, key,
             [&](int quality) { return WebpBytes(pixels, false, quality, key); }, DecodedWebp))
         lossy.push_back(std::move(*webp));
-    if (!lossy.empty()) {
-        std::stable_sort(lossy.begin(), lossy.end(),
-            [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });
-        const std::string why
-            = Format("quality %d, %.1f dB", lossy.front().Quality, std::min(lossy.front().Psnr, 99.9));
-        return Smallest(std::move(lossy), why);
-    }
-    std::vector<TCandidate> lossless {
-        { TImageType::Png, WritePng(pixels, { key }) },
-        { TImageType::WebpLossless, WebpBytes(pixels, true, format.Quality, key) },
-    };
-    return Smallest(std::move(lossless), Format("no lossy file reached %.1f dB", format.MinPsnr));
+    // A lossless file keeps the cell good too, and at times is the smaller.
+    const bool lossyReached = !lossy.empty();
+    std::vector<TCandidate> candidates = std::move(lossy);
+    candidates.push_back({ TImageType::Png, WritePng(pixels, { key }) });
+    candidates.push_back({ TImageType::WebpLossless, WebpBytes(pixels, true, format.Quality, key) });
+    std::stable_sort(candidates.begin(), candidates.end(),
+        [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });
+    const TCandidate& chosen = candidates.front();
+    std::string why;
+    if (chosen.Type == TImageType::Jpg || chosen.Type == TImageType::Webp)
+        why = Format("quality %d%s, %.1f dB", chosen.Quality, chosen.FullChroma ? " 4:4:4" : "",
+            std::min(chosen.Psnr, 99.9));
+    else if (lossyReached)
+        why = Format("lossless, smaller than any lossy file of %.1f dB", format.MinPsnr);
+    else
+        why = Format("no lossy file reached %.1f dB", format.MinPsnr);
+    return Smallest(std::move(candidates), why);
 }
 
 } // namespace
