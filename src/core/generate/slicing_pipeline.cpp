@@ -181,6 +181,7 @@ private:
     std::vector<int> m_columns;
     std::vector<std::string> m_rowFiles;
     std::vector<int> m_rowTops; // each strip's first row in the picture
+    std::vector<int> m_rowNumbers; // each strip's number in its name
     std::vector<std::string> m_stripsWritten;
     // Finished cells under temporary names, put in place together at the end.
     std::vector<std::unique_ptr<TFileStream>> m_cells;
@@ -342,6 +343,7 @@ void TGenerationRun::WriteStrip(TBitmap& picture, int row, int from, int to)
         { 0, 0, width, span.Length() }, picture.Canvas(), { 0, span.Start, width, span.End });
     m_rowFiles.push_back(name);
     m_rowTops.push_back(span.Start);
+    m_rowNumbers.push_back(row);
     m_sink.RowFileAdded(name);
     m_current = name;
     strip.SaveToFile(name);
@@ -351,7 +353,7 @@ void TGenerationRun::WriteStrip(TBitmap& picture, int row, int from, int to)
 void TGenerationRun::SliceRowStrip(size_t stripIndex)
 {
     const std::string& stripFileName = m_rowFiles[stripIndex];
-    const int row = static_cast<int>(stripIndex) + 1;
+    const int row = m_rowNumbers[stripIndex];
     m_current = stripFileName;
     TImage holder;
     holder.SetAutoSize(true);
