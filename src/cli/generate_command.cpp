@@ -6,6 +6,7 @@
 #include "core/generate/slicing_pipeline.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/picture.h"
+#include "core/imaging/png/png_reader.h"
 #include "core/project/cut_lines.h"
 #include "core/project/project_file.h"
 
@@ -26,15 +27,34 @@ const std::string& NonEmpty(const std::string& value, const char* message)
     return value;
 }
 
-TImageType ImageTypeNamed(const std::string& type)
+// Checks the value as the project file's key would take it, so both give
+// the same cells, and keeps it to override the project's.
+void SetOutputValue(GenerateOptions& options, const char* key, const char* option, const std::string& value)
 {
-    if (type == "gif")
-        return TImageType::Gif;
-    if (type == "jpg")
-        return TImageType::Jpg;
-    if (type == "jpeg")
-        return TImageType::Jpeg;
-    throw CliUsageError("--type expects gif, jpg or jpeg, not '" + type + "'");
+    if (options.Output.count(key) != 0)
+        throw CliUsageError(std::string(option) + " repeats a format setting already given");
+    const TOutputKey* row = FindOutputKey(key);
+    if (!row->Apply(options.Settings.CellFormat, value))
+        throw CliUsageError(std::string(option) + " expects " + row->Expects + ", not '" + value + "'");
+    options.Output[key] = value;
+}
+
+// The picture's own RGBA, for cells that keep alpha; only PNG pictures
+// have it. Empty pixels mean there is none.
+TPngPicture PictureAlpha(const std::string& pictureFileName, std::FILE* warnings)
+{
+    TMemoryStream bytes;
+    {
+        TFileStream file(pictureFileName, FileMode::OpenRead);
+        bytes.CopyFrom(file, 0);
+    }
+    if (!IsPngSignature(bytes.Bytes())) {
+        std::fprintf(warnings,
+            "slicewright-cli: warning: alpha is kept from PNG pictures only; %s is not one\n",
+            pictureFileName.c_str());
+        return {};
+    }
+    return ReadPng(bytes.Bytes());
 }
 
 void CreateFolder(const std::string& folder)
@@ -197,7 +217,31 @@ const std::vector<GenerateOption>& GenerateOptionTable()
                 o.Settings.OutputFolder = NonEmpty(v, "--out needs a folder name");
             } },
         { { "--type", true },
-            [](GenerateOptions& o, const std::string& v) { o.Settings.ImageType = ImageTypeNamed(v); } },
+            [](GenerateOptions& o, const std::string& v) {
+                if (v != "gif" && v != "jpg" && v != "jpeg")
+                    throw CliUsageError("--type expects gif, jpg or jpeg, not '" + v + "'");
+                SetOutputValue(o, "Format", "--type", v);
+            } },
+        { { "--format", true },
+            [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Format", "--format", v); } },
+        { { "--colors", true },
+            [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Colors", "--colors", v); } },
+        { { "--dither", true },
+            [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Dither", "--dither", v); } },
+        { { "--quality", true },
+            [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Quality", "--quality", v); } },
+        { { "--progressive", false },
+            [](GenerateOptions& o, const std::string&) {
+                SetOutputValue(o, "Progressive", "--progressive", "1");
+            } },
+        { { "--subsampling", true },
+            [](GenerateOptions& o, const std::string& v) {
+                SetOutputValue(o, "Subsampling", "--subsampling", v);
+            } },
+        { { "--min-psnr", true },
+            [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "MinPsnr", "--min-psnr", v); } },
+        { { "--alpha", false },
+            [](GenerateOptions& o, const std::string&) { SetOutputValue(o, "Alpha", "--alpha", "1"); } },
         { { "--page", true },
             [](GenerateOptions& o, const std::string& v) {
                 o.Settings.PageFileName = NonEmpty(v, "--page needs a file name");
@@ -273,6 +317,17 @@ void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warn
     input.PictureFileName = pictureFileName;
 
     TGenerationSettings settings = options.Settings;
+    TOutputValues output = project.Output.value_or(TOutputValues {});
+    for (const auto& [key, value] : options.Output)
+        output[key] = value;
+    settings.CellFormat = CellFormatOf(output, options.Project + " [Output]");
+    TPngPicture alpha;
+    if (settings.CellFormat.KeepAlpha) {
+        alpha = PictureAlpha(pictureFileName, warnings);
+        if (alpha.Width == bitmap.Width() && alpha.Height == bitmap.Height() && !alpha.Rgba.empty())
+            input.Rgba = TPixelView { alpha.Rgba.data(), alpha.Width, alpha.Height,
+                ptrdiff_t(alpha.Width) * 4, TPixelLayout::Rgba32 };
+    }
     settings.OutputFolder = ResolvedOutputFolder(options);
     settings.PageFileName = ResolvedPageFileName(options);
     if (!options.Settings.OutputFolder.empty())

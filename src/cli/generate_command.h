@@ -17,6 +17,9 @@ struct GenerateOptions {
     // The run's settings as the options leave them: an empty output folder
     // is the project's, and a page is written when --page names one.
     TGenerationSettings Settings;
+    // The cell-format values given on the command line, by [Output] key:
+    // they override the project's.
+    TOutputValues Output;
 };
 
 // One option of generate: its rule for the parser and how its value goes
@@ -28,8 +31,8 @@ struct GenerateOption {
 };
 const std::vector<GenerateOption>& GenerateOptionTable();
 
-// The generate options from a parsed command line; a bad --type or
-// --transparent, or an empty --page, is a usage error.
+// The generate options from a parsed command line; a bad --type,
+// --transparent or cell-format value, or an empty --page, is a usage error.
 GenerateOptions GenerateOptionsFrom(const CliArguments& arguments);
 
 // Where the output folder and the page file end up: the project's folder

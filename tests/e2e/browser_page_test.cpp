@@ -13,8 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <sstream>
 
 namespace sw {
@@ -74,8 +76,8 @@ protected:
         const std::string out = m_folder / type;
         fs::create_directory(out);
         const RunResult run = Run({ "generate", kSampleFolder + "/design.swr", "--out",
-            cellFolder.empty() ? out : out + "/" + cellFolder, "--type", type, "--page", out + "/index.html",
-            "--transparent", "F4F1EA" });
+            cellFolder.empty() ? out : out + "/" + cellFolder, "--format", type, "--page",
+            out + "/index.html", "--transparent", "F4F1EA" });
         EXPECT_EQ(run.Status, 0) << run.Err;
 
         // A window well larger than the page: small windows render only part of it.
@@ -170,6 +172,50 @@ TEST_F(BrowserPage, JpegCellsShowThePictureClosely)
     EXPECT_LE(worstAgainstCells, 4);
     // Compression itself stays small on average, though it blurs text edges.
     EXPECT_LT(double(totalAgainstSource) / (m_source.Width() * m_source.Height()), 5.0);
+}
+
+// Lossless cells show the design pixel for pixel and lossy ones stay above
+// a floor; in every format with transparency the background lets the
+// page's white through.
+TEST_F(BrowserPage, EveryCellFormatReassemblesThePicture)
+{
+    const struct {
+        const char* format;
+        double floor; // dB over the whole table; 0 asks for every pixel exact
+    } cases[] = {
+        { "png", 0 },
+        { "webp-lossless", 0 },
+        { "gif-adaptive", 50 },
+        { "png8", 50 },
+        { "webp", 34 },
+        { "auto", 40 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        TBitmap screen = Render(c.format);
+        ASSERT_GE(screen.Width(), kTableLeft + m_source.Width());
+        ASSERT_GE(screen.Height(), kTableTop + m_source.Height());
+        int mismatches = 0;
+        double squares = 0;
+        for (int y = 0; y < m_source.Height(); ++y)
+            for (int x = 0; x < m_source.Width(); ++x) {
+                const TColor source = m_source.Canvas().Pixel(x, y);
+                const TColor expected = source == kBackground ? kPageWhite : source;
+                const TColor shown = screen.Canvas().Pixel(kTableLeft + x, kTableTop + y);
+                mismatches += shown != expected;
+                for (int shift : { 0, 8, 16 }) {
+                    const double error = double((expected >> shift) & 0xFF) - double((shown >> shift) & 0xFF);
+                    squares += error * error;
+                }
+            }
+        const double meanSquare = squares / (3.0 * m_source.Width() * m_source.Height());
+        const double psnr = meanSquare == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / meanSquare);
+        if (c.floor == 0)
+            EXPECT_EQ(mismatches, 0);
+        else
+            EXPECT_GE(psnr, c.floor);
+        std::cout << c.format << ": " << psnr << " dB, " << mismatches << " pixels differ\n";
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "core/base/errors.h"
 #include "core/base/stream.h"
 #include "core/base/sysutils.h"
+#include "core/generate/cell_writer.h"
 #include "core/generate/page_writer.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/gif/gif_image.h"
@@ -32,9 +33,18 @@ std::string ImageExtension(TImageType imageType)
     case TImageType::Jpg:
         return ".jpg";
     case TImageType::Jpeg:
+        return ".jpeg";
+    case TImageType::GifAdaptive:
+        return ".gif";
+    case TImageType::Webp:
+    case TImageType::WebpLossless:
+        return ".webp";
+    case TImageType::Png8:
+    case TImageType::Png:
+    case TImageType::Auto:
         break;
     }
-    return ".jpeg";
+    return ".png";
 }
 
 TImageType ImageTypeOfIndex(int index)
@@ -130,7 +140,7 @@ public:
         , m_settings(settings)
         , m_sink(sink)
         , m_folder(WithTrailingBackslash(settings.OutputFolder))
-        , m_extension(ImageExtension(settings.ImageType))
+        , m_extension(ImageExtension(settings.CellFormat.Type))
     { }
 
     TGenerationCounts Run();
@@ -139,14 +149,26 @@ public:
 
 private:
     std::string StripFileName(int row) const { return m_folder + "r" + IntToStr(row) + ".bmp"; }
-    std::string CellFileName(int row, int column) const
+    std::string CellFileName(int row, int column, const std::string& extension) const
     {
-        return m_folder + "r" + IntToStr(row) + "_c" + IntToStr(column) + m_extension;
+        return m_folder + "r" + IntToStr(row) + "_c" + IntToStr(column) + extension;
+    }
+    // Auto cells learn their extension only once written.
+    bool ExtensionPerCell() const { return m_settings.CellFormat.Type == TImageType::Auto; }
+    std::vector<std::string> PossibleExtensions() const;
+    // The one place a cell's own format will come from.
+    const TCellFormat& CellFormatAt(int row, int column) const
+    {
+        (void)row;
+        (void)column;
+        return m_settings.CellFormat;
     }
     void RefuseToReplaceThePicture(size_t rows, size_t columns) const;
     void WriteStrip(TBitmap& picture, int row, int from, int to);
-    void SliceRowStrip(const std::string& stripFileName);
-    void SaveCell(const std::string& fileName, TBitmap& cell);
+    void SliceRowStrip(size_t strip);
+    // Writes the cell under stem plus its format's extension and returns
+    // that name; left is the cell's first column in the picture.
+    std::string SaveCell(const std::string& stem, TBitmap& cell, size_t strip, int left, int row, int column);
     void CellWritten(const std::string& fileName);
     void Skipped(const std::string& fileName, const std::string& reason, int cells);
 
@@ -158,6 +180,8 @@ private:
     std::string m_sourcePrefix; // the way from the page to the cells
     std::vector<int> m_columns;
     std::vector<std::string> m_rowFiles;
+    std::vector<int> m_rowTops; // each strip's first row in the picture
+    std::vector<int> m_rowNumbers; // each strip's number in its name
     std::vector<std::string> m_stripsWritten;
     // Finished cells under temporary names, put in place together at the end.
     std::vector<std::unique_ptr<TFileStream>> m_cells;
@@ -177,6 +201,10 @@ TGenerationCounts TGenerationRun::Run()
     TBitmap picture(*m_input.Picture); // shares the pixels
     const int width = picture.Width();
     const int height = picture.Height();
+    if (m_input.Rgba
+        && (m_input.Rgba->Width != width || m_input.Rgba->Height != height
+            || m_input.Rgba->Layout != TPixelLayout::Rgba32))
+        throw Exception("The picture's alpha does not match the picture");
 
     m_sink.ProcessMessages();
     m_rowFiles.clear();
@@ -207,10 +235,10 @@ TGenerationCounts TGenerationRun::Run()
         m_current = m_settings.PageFileName;
         m_page.BeginPage(m_settings.PageFileName, m_settings.Description, width);
     }
-    for (const std::string& stripFileName : m_rowFiles) {
+    for (size_t strip = 0; strip < m_rowFiles.size(); ++strip) {
         if (m_settings.WriteHTML)
             m_page.BeginRow();
-        SliceRowStrip(stripFileName);
+        SliceRowStrip(strip);
         if (m_settings.WriteHTML)
             m_page.EndRow();
     }
@@ -277,14 +305,24 @@ void TGenerationRun::RefuseToReplaceThePicture(size_t rows, size_t columns) cons
     };
     if (m_settings.WriteHTML)
         refuseIfPicture(m_settings.PageFileName);
+    const std::vector<std::string> extensions = PossibleExtensions();
     for (size_t k = 1; k <= rows + 1; ++k) {
         const int row = static_cast<int>(k);
         refuseIfPicture(StripFileName(row));
-        if (columns == 0)
-            refuseIfPicture(ChangeFileExt(StripFileName(row), m_extension));
-        for (size_t m = 1; columns != 0 && m <= columns + 1; ++m)
-            refuseIfPicture(CellFileName(row, static_cast<int>(m)));
+        for (const std::string& extension : extensions) {
+            if (columns == 0)
+                refuseIfPicture(ChangeFileExt(StripFileName(row), extension));
+            for (size_t m = 1; columns != 0 && m <= columns + 1; ++m)
+                refuseIfPicture(CellFileName(row, static_cast<int>(m), extension));
+        }
     }
+}
+
+std::vector<std::string> TGenerationRun::PossibleExtensions() const
+{
+    if (ExtensionPerCell())
+        return { ".png", ".gif", ".jpg", ".webp" };
+    return { m_extension };
 }
 
 void TGenerationRun::WriteStrip(TBitmap& picture, int row, int from, int to)
@@ -304,14 +342,18 @@ void TGenerationRun::WriteStrip(TBitmap& picture, int row, int from, int to)
     strip.Canvas().CopyRect(
         { 0, 0, width, span.Length() }, picture.Canvas(), { 0, span.Start, width, span.End });
     m_rowFiles.push_back(name);
+    m_rowTops.push_back(span.Start);
+    m_rowNumbers.push_back(row);
     m_sink.RowFileAdded(name);
     m_current = name;
     strip.SaveToFile(name);
     m_stripsWritten.push_back(name);
 }
 
-void TGenerationRun::SliceRowStrip(const std::string& stripFileName)
+void TGenerationRun::SliceRowStrip(size_t stripIndex)
 {
+    const std::string& stripFileName = m_rowFiles[stripIndex];
+    const int row = m_rowNumbers[stripIndex];
     m_current = stripFileName;
     TImage holder;
     holder.SetAutoSize(true);
@@ -324,8 +366,8 @@ void TGenerationRun::SliceRowStrip(const std::string& stripFileName)
     m_sink.ProcessMessages();
 
     if (m_columns.empty()) {
-        const std::string name = ChangeFileExt(stripFileName, m_extension);
-        SaveCell(name, *strip); // not a finished file: that list holds cut cells only
+        // not a finished file: that list holds cut cells only
+        const std::string name = SaveCell(ChangeFileExt(stripFileName, ""), *strip, stripIndex, 0, row, 1);
         CellWritten(name);
         return;
     }
@@ -335,7 +377,9 @@ void TGenerationRun::SliceRowStrip(const std::string& stripFileName)
     for (size_t m = 0; m <= m_columns.size(); ++m) {
         const bool last = m == m_columns.size();
         const int to = last ? stripWidth : m_columns[m];
-        const std::string name = stem + "_c" + IntToStr(static_cast<int64_t>(m) + 1) + m_extension;
+        const std::string cellStem = stem + "_c" + IntToStr(static_cast<int64_t>(m) + 1);
+        // An auto cell that is skipped has no format to name.
+        const std::string name = cellStem + (ExtensionPerCell() ? "" : m_extension);
         const TPiece piece = PieceBetween(prevX, to, stripWidth, "columns", "width");
         prevX = to;
         if (!piece.Span) {
@@ -347,22 +391,36 @@ void TGenerationRun::SliceRowStrip(const std::string& stripFileName)
         cell.SetSize(span.Length(), stripHeight);
         cell.Canvas().CopyRect(
             { 0, 0, span.Length(), stripHeight }, strip->Canvas(), { span.Start, 0, span.End, stripHeight });
-        m_sink.FileFinished(name);
-        SaveCell(name, cell);
-        CellWritten(name);
+        CellWritten(SaveCell(cellStem, cell, stripIndex, span.Start, row, static_cast<int>(m) + 1));
     }
 }
 
-void TGenerationRun::SaveCell(const std::string& fileName, TBitmap& cell)
+std::string TGenerationRun::SaveCell(
+    const std::string& stem, TBitmap& cell, size_t strip, int left, int row, int column)
 {
+    const TCellFormat& format = CellFormatAt(row, column);
+    std::optional<TPixelView> rgba;
+    if (format.KeepAlpha && m_input.Rgba) {
+        rgba = *m_input.Rgba;
+        rgba->Data += rgba->Stride * m_rowTops[strip] + ptrdiff_t(left) * rgba->BytesPerPixel();
+        rgba->Width = cell.Width();
+        rgba->Height = cell.Height();
+    }
+    m_current = stem + (ExtensionPerCell() ? "" : m_extension);
+    TEncodedCell encoded = EncodeCell(cell, rgba, format, m_input.TransparentColor);
+    const std::string fileName = stem + ImageExtension(encoded.Type);
+    const bool cut = !m_columns.empty();
+    if (cut)
+        m_sink.FileFinished(fileName);
     m_current = fileName;
     auto file = std::make_unique<TFileStream>(fileName, FileMode::Create);
-    if (m_settings.ImageType == TImageType::Gif)
-        SaveCellGif(*file, cell, m_input.TransparentColor);
-    else
-        SaveCellJpeg(*file, cell);
+    file->WriteBuffer(encoded.Bytes.data(), encoded.Bytes.size());
     file->Finish();
     m_cells.push_back(std::move(file));
+    if (!encoded.Reason.empty())
+        m_sink.LogLine(
+            ExtractFileName(fileName) + ": " + ImageTypeName(encoded.Type) + ", " + encoded.Reason + ".");
+    return fileName;
 }
 
 void TGenerationRun::CellWritten(const std::string& fileName)

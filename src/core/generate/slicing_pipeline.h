@@ -2,12 +2,15 @@
 
 // The generation run: cuts the picture at every row line into full-width
 // strips (written as BMP files and read back), cuts each strip at every
-// column line into cells, writes each cell as a GIF or JPEG file, and drives
+// column line into cells, writes each cell in its format, and drives
 // the page writer so the page's table follows the order of the cell files.
 
 #include "core/base/colors.h"
 #include "core/base/product.h"
+#include "core/generate/cell_format.h"
+#include "core/imaging/pixel_view.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,9 +20,6 @@ namespace sw {
 class TBitmap;
 class TStream;
 
-// The cells' file kind, in the order of the Generate dialog's choices.
-enum class TImageType { Gif, Jpg, Jpeg };
-
 // The generation settings, as plain data, shared by both hosts: the
 // Generate dialog fills them from its controls, the command line from its
 // options. A new setting is one field here plus its reading in each host.
@@ -28,7 +28,7 @@ struct TGenerationSettings {
     bool WriteHTML = false; // cbxWriteHTML
     std::string PageFileName {}; // edtFilename
     std::string Description = DefaultSnippetDescription(); // edtBCSDescription
-    TImageType ImageType = TImageType::Gif; // rgOutputImages
+    TCellFormat CellFormat {}; // rgOutputImages; every cell's unless it has its own
     bool DeleteTemp = true; // cbxDeleteTemp
 };
 
@@ -42,6 +42,9 @@ struct TGenerationInput {
     // The file the picture was read from, when known: no strip, cell or page
     // of the run may replace it.
     std::string PictureFileName {};
+    // The picture's own pixels with their alpha, same size as Picture, for
+    // cells whose format keeps alpha; the caller keeps them alive.
+    std::optional<TPixelView> Rgba {};
 };
 
 // Cells so far: written, skipped for having no pixels, and all there are.
@@ -70,6 +73,8 @@ public:
 // A folder text with one '/' appended unless it already ends in one; an
 // empty text gives "/" alone.
 std::string WithTrailingBackslash(std::string_view folder);
+// ".gif", ".jpg", ".jpeg", ".png" or ".webp"; auto cells take their
+// chosen format's, and ".png" stands for them here.
 std::string ImageExtension(TImageType imageType);
 // The dialog's choice index: 0 GIF, 1 JPG, anything else JPEG.
 TImageType ImageTypeOfIndex(int index);

@@ -13,6 +13,7 @@ constexpr const char* kSettingsSection = "Settings";
 constexpr const char* kColumnsSection = "Columns";
 constexpr const char* kRowsSection = "Rows";
 constexpr const char* kPictureKey = "GraphicImage";
+constexpr const char* kOutputSection = "Output";
 
 void WriteList(TIniFile& ini, const char* section, const std::vector<TCutLineEntry>& entries)
 {
@@ -79,6 +80,12 @@ TIniFile ProjectIni(const std::string& fileName, const TProjectData& project)
     ini.WriteString(kSettingsSection, kPictureKey, PicturePathToStore(fileName, project));
     WriteList(ini, kColumnsSection, project.Columns);
     WriteList(ini, kRowsSection, project.Rows);
+    if (project.Output)
+        for (const char* key : kOutputSectionKeys) {
+            const auto value = project.Output->find(key);
+            if (value != project.Output->end())
+                ini.WriteString(kOutputSection, key, value->second);
+        }
     return ini;
 }
 
@@ -100,6 +107,12 @@ TLoadedProject ReadProject(const TIniFile& ini, const std::string& defaultPictur
     }
     project.Columns = ReadList(ini, kColumnsSection);
     project.Rows = ReadList(ini, kRowsSection);
+    for (const char* key : kOutputSectionKeys)
+        if (ini.ValueExists(kOutputSection, key)) {
+            if (!project.Output)
+                project.Output.emplace();
+            (*project.Output)[key] = ini.ReadString(kOutputSection, key, std::string());
+        }
     return project;
 }
 

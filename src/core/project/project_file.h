@@ -1,11 +1,14 @@
 #pragma once
 
 // The project file: the picture's path and both cut-line lists with their
-// check marks, in INI form (sections Settings, Columns, Rows).
+// check marks, in INI form (sections Settings, Columns, Rows), and the
+// cells' output settings when the project has them (section Output).
 
 #include "core/project/cut_lines.h"
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +22,13 @@ constexpr size_t kMaxPictureFileNameLength = 2047;
 // The default of a missing or non-numeric position; any negative value ends a list.
 constexpr int32_t kMissingPosition = -999;
 
+// The [Output] section's values by key, as text: the keys of
+// kOutputSectionKeys, spelled as there. Their meaning is the generation
+// run's; here they are only kept.
+using TOutputValues = std::map<std::string, std::string>;
+inline constexpr const char* kOutputSectionKeys[]
+    = { "Format", "Colors", "Dither", "Quality", "Progressive", "Subsampling", "MinPsnr", "Alpha" };
+
 // What a save writes.
 struct TProjectData {
     std::string PictureFileName;
@@ -29,6 +39,9 @@ struct TProjectData {
     // picture from where the file is saved, so a path stored relative to the
     // project stays relative.
     std::string StoredPictureFileName {};
+    // Written as the [Output] section when present: a project opened with
+    // one keeps it, one without stays without.
+    std::optional<TOutputValues> Output {};
 };
 
 // One stored line as read back, in file order, before any bounds test.
@@ -43,6 +56,8 @@ struct TLoadedProject {
     std::string PictureFileName;
     std::vector<TStoredLine> Columns;
     std::vector<TStoredLine> Rows;
+    // Present when the file has any of the [Output] keys.
+    std::optional<TOutputValues> Output {};
 };
 
 // The backup's name: the extension of the name's file-name part replaced by
@@ -71,7 +86,7 @@ void WriteProjectFile(const std::string& fileName, const TProjectData& project);
 // Reads the picture path (defaultPictureFileName when the key is missing,
 // empty when its value is) and, for each list, Position<n> (default -999)
 // and Checked<n> (default true, true when not 0) for n = 1, 2, ... up to
-// the first negative position. A file that does not exist reads as if every
+// the first negative position, and the [Output] keys present. A file that does not exist reads as if every
 // key were missing. Fails with EIniFileException for a file that cannot be
 // read or is larger than kMaxIniFileSize.
 TLoadedProject ReadProjectFile(const std::string& fileName, const std::string& defaultPictureFileName);

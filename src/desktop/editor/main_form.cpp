@@ -385,6 +385,7 @@ void TMainForm::NewProject()
     imgInterface->Image().Picture().SetGraphic(nullptr);
     m_hasPicture = false;
     ClearLines(true);
+    m_projectOutput.reset();
     ProjectFileName.assign(1, '*');
     SetCaption(QString::fromUtf8(AppName));
     SetModified(false);
@@ -469,6 +470,7 @@ void TMainForm::SaveProject(std::string fileName)
     project.Columns = lvColumns->Lines();
     project.Rows = lvRows->Lines();
     project.StoredPictureFileName = m_storedPictureFileName;
+    project.Output = m_projectOutput;
     WriteProjectFile(fileName, project);
     ShowProjectCaption();
     SetModified(false);
@@ -484,6 +486,7 @@ void TMainForm::LoadProject(std::string fileName)
     ProjectFileName = fileName;
     PictureFileName = PicturePathOfProject(fileName, project.PictureFileName);
     m_storedPictureFileName = project.PictureFileName;
+    m_projectOutput = project.Output;
     std::string pictureFailure;
     if (!PictureFileName.empty()) {
         try {

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class QFileDialog;
@@ -197,6 +198,8 @@ private:
     // The picture path as the open project stores it, written back unchanged
     // while the picture stays the same.
     std::string m_storedPictureFileName;
+    // The project's cell-format settings, kept for the next save.
+    std::optional<TOutputValues> m_projectOutput;
     QFileDialog* m_openDialog = nullptr;
     QFileDialog* m_saveDialog = nullptr;
     TOpenPictureDialog* m_openImageDlg = nullptr;

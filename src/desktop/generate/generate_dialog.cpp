@@ -428,7 +428,7 @@ TGenerationSettings TGenerateDlg::Settings() const
     // The page states no encoding, so its description takes the one its
     // cell names have.
     settings.Description = FileNameToCore(edtBCSDescription->text());
-    settings.ImageType = ImageTypeOfIndex(rgOutputImagesItems->checkedId());
+    settings.CellFormat.Type = ImageTypeOfIndex(rgOutputImagesItems->checkedId());
     settings.DeleteTemp = cbxDeleteTemp->isChecked();
     return settings;
 }

@@ -204,7 +204,7 @@ TEST_F(SlicingPipeline, FileSetsNamesAndOrder)
             { .OutputFolder = c.trailingSeparator ? base + "/" : base,
                 .WriteHTML = true,
                 .PageFileName = folder / "index.html",
-                .ImageType = ImageTypeOfIndex(c.imageType),
+                .CellFormat = { .Type = ImageTypeOfIndex(c.imageType) },
                 .DeleteTemp = c.deleteTemp });
 
         std::set<std::string> expectedFiles = c.files;
@@ -358,7 +358,7 @@ TEST_F(SlicingPipeline, JpegCellsStayCloseToThePicture)
     for (int type : { 1, 2 }) {
         TempFolder folder;
         Generate({ &smooth, Captions({ 16 }), Captions({ 8 }), kMagenta },
-            { .OutputFolder = folder.Path().string(), .ImageType = ImageTypeOfIndex(type) });
+            { .OutputFolder = folder.Path().string(), .CellFormat = { .Type = ImageTypeOfIndex(type) } });
 
         const int columns[] = { 0, 16, 40 };
         const int rows[] = { 0, 8, 30 };
@@ -574,7 +574,7 @@ TEST_F(SlicingPipeline, AFailedRunLeavesTheEarlierOutputAlone)
         const TGenerationSettings settings { .OutputFolder = folder.Path().string(),
             .WriteHTML = true,
             .PageFileName = folder / "index.html",
-            .ImageType = TImageType::Jpg };
+            .CellFormat = { .Type = TImageType::Jpg } };
         Generate({ &m_picture, {}, Captions({ 1 }), kMagenta }, settings);
         std::map<std::string, std::string> before;
         for (const std::string& name : FolderEntries(folder.Path()))

@@ -54,6 +54,24 @@ TEST(ProjectFile, EmptyListsWriteOnlySettings)
         "[Settings]\r\nGraphicImage=\r\n[Rows]\r\nPosition1=7\r\nChecked1=0\r\n");
 }
 
+// The cells' output settings come back as written, so a save keeps them;
+// a project without them stays without.
+TEST(ProjectFile, OutputSectionIsKeptThroughASave)
+{
+    EXPECT_FALSE(ReadProject(TIniFile::FromText(kExampleFile), "").Output);
+    const TLoadedProject loaded = ReadProject(TIniFile::FromText("[output]\r\nminpsnr=38.5\r\nFormat=auto\r\n"
+                                                                 "Unknown=1\r\nColors=\r\n"),
+        "");
+    ASSERT_TRUE(loaded.Output);
+    EXPECT_EQ(
+        *loaded.Output, (TOutputValues { { "Colors", "" }, { "Format", "auto" }, { "MinPsnr", "38.5" } }));
+
+    TProjectData project = ExampleProject();
+    project.Output = loaded.Output;
+    EXPECT_EQ(ProjectIni("p.swr", project).Text(),
+        std::string(kExampleFile) + "[Output]\r\nFormat=auto\r\nColors=\r\nMinPsnr=38.5\r\n");
+}
+
 TEST(ProjectFile, CaptionsThatAreNoNumbersAreWrittenAndEndTheListOnReading)
 {
     const TProjectData project { "p.bmp", { { "10", true }, { "2O", true }, { "30", true } }, {} };

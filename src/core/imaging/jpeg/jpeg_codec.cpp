@@ -674,6 +674,8 @@ std::optional<std::vector<uint8_t>> EncodeJpeg(
             jpeg_set_quality(&cinfo, options.Quality, TRUE);
             if (options.Gray)
                 jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
+            else if (options.FullChroma)
+                cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
             if (options.Progressive)
                 jpeg_simple_progression(&cinfo);
             rows = static_cast<JSAMPARRAY>((*cinfo.mem->alloc_small)(

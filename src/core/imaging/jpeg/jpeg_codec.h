@@ -87,6 +87,8 @@ struct TJpegEncodeOptions {
     uint8_t Quality = 90; // 1 ... 100
     bool Gray = false;
     bool Progressive = false;
+    // Colour at full resolution (4:4:4) instead of halved both ways (4:2:0).
+    bool FullChroma = false;
 };
 
 // The bitmap (not empty) as a JPEG file; nullopt when progress threw EAbort.

@@ -1,0 +1,70 @@
+#pragma once
+
+// The file kind of a cell and the settings it is written with. Every cell
+// carries a TCellFormat of its own; the run's is the default.
+
+#include "core/imaging/palette/palette.h"
+#include "core/project/project_file.h"
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sw {
+
+// Gif, Jpg and Jpeg keep their places: they are the Generate dialog's
+// choice indices.
+enum class TImageType {
+    Gif, // the web-cube GIF
+    Jpg,
+    Jpeg,
+    GifAdaptive, // a palette made for the cell
+    Png8, // the same palette as PNG, with a tRNS entry
+    Png, // truecolour, lossless
+    Webp, // lossy
+    WebpLossless,
+    Auto, // the smallest file that keeps the cell good, chosen per cell
+};
+
+enum class TChromaSubsampling {
+    Half, // 4:2:0, the encoder's default
+    Full, // 4:4:4, sharper coloured text
+};
+
+struct TCellFormat {
+    TImageType Type = TImageType::Gif;
+    int Colors = kMaxPaletteColors; // gif-adaptive, png8
+    TDither Dither = TDither::None; // gif-adaptive, png8
+    int Quality = 90; // jpg, jpeg, webp; auto searches its own
+    bool Progressive = false; // jpg, jpeg
+    TChromaSubsampling Subsampling = TChromaSubsampling::Half; // jpg, jpeg
+    double MinPsnr = 40.0; // auto: the floor a lossy file must reach, in dB
+    // png, webp and auto cells keep the picture's own alpha when it has one.
+    bool KeepAlpha = false;
+};
+
+// "gif", "gif-adaptive", "png8", "png", "jpg", "jpeg", "webp",
+// "webp-lossless", "auto".
+std::string ImageTypeName(TImageType type);
+
+// The meaning of each output setting (TOutputValues), as a project's
+// [Output] section stores them and as the command line gives them.
+
+struct TOutputKey {
+    const char* Key;
+    // What a value must be, for messages: "a whole number from 2 to 256".
+    const char* Expects;
+    // False, with format unchanged, when the text is not such a value.
+    bool (*Apply)(TCellFormat& format, std::string_view text);
+};
+const std::vector<TOutputKey>& OutputKeys();
+// The key's row, or nullptr; keys match without regard to ASCII case.
+const TOutputKey* FindOutputKey(std::string_view key);
+
+// base with every value applied. A value that is not what its key expects
+// fails with Exception "WHERE: KEY expects EXPECTS, not 'TEXT'"; unknown
+// keys are left alone so that newer files still read.
+TCellFormat CellFormatOf(const TOutputValues& values, const std::string& where, TCellFormat base = {});
+
+} // namespace sw

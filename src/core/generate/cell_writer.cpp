@@ -1,0 +1,363 @@
+#include "core/generate/cell_writer.h"
+
+#include "core/base/errors.h"
+#include "core/base/stream.h"
+#include "core/base/sysutils.h"
+#include "core/generate/slicing_pipeline.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/gif/gif_image.h"
+#include "core/imaging/jpeg/jpeg_codec.h"
+#include "core/imaging/palette/palette.h"
+#include "core/imaging/png/png_writer.h"
+#include "core/imaging/webp/webp_writer.h"
+
+#include <webp/decode.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <memory>
+
+namespace sw {
+
+namespace {
+
+struct TRgba {
+    uint8_t Red = 0;
+    uint8_t Green = 0;
+    uint8_t Blue = 0;
+    uint8_t Alpha = 255;
+};
+
+TRgba PixelAt(const TPixelView& view, int x, int y)
+{
+    const uint8_t* p = view.Row(y) + ptrdiff_t(x) * view.BytesPerPixel();
+    if (view.Layout == TPixelLayout::Bgr24)
+        return { p[2], p[1], p[0], 255 };
+    return { p[0], p[1], p[2], p[3] };
+}
+
+bool IsKey(const TRgba& pixel, TColor key)
+{
+    return pixel.Red == (key & 0xFF) && pixel.Green == ((key >> 8) & 0xFF)
+        && pixel.Blue == ((key >> 16) & 0xFF);
+}
+
+bool AnyPixel(const TPixelView& view, const auto& test)
+{
+    for (int y = 0; y < view.Height; ++y)
+        for (int x = 0; x < view.Width; ++x)
+            if (test(PixelAt(view, x, y)))
+                return true;
+    return false;
+}
+
+std::vector<uint8_t> GifBytes(TBitmap& cell, TColor transparentColor)
+{
+    TMemoryStream stream;
+    SaveCellGif(stream, cell, transparentColor);
+    return std::move(stream.Bytes());
+}
+
+// The cell reduced to a palette made for it and mapped with the cell's
+// dithering; the transparent colour keeps an entry of its own.
+struct TIndexedCell {
+    TPalette Palette;
+    std::vector<uint8_t> Indices;
+    std::vector<TRGBQuad> Quads;
+};
+
+TIndexedCell IndexedCell(const TPixelView& view, int colors, TDither dither, TColor key)
+{
+    TIndexedCell result;
+    result.Palette = MakePalette(view, colors,
+        TPaletteColor { uint8_t(key & 0xFF), uint8_t((key >> 8) & 0xFF), uint8_t((key >> 16) & 0xFF) });
+    result.Indices.resize(size_t(view.Width) * size_t(view.Height));
+    MapToPalette(view, result.Palette, dither, result.Indices.data(), view.Width);
+    for (const TPaletteColor& color : result.Palette.Colors)
+        result.Quads.push_back({ color.Blue, color.Green, color.Red, 0 });
+    return result;
+}
+
+std::vector<uint8_t> Png8Bytes(const TIndexedCell& cell, const TPixelView& view)
+{
+    TIndexedPixels pixels;
+    pixels.Palette = cell.Quads;
+    pixels.Indices = cell.Indices;
+    pixels.Width = view.Width;
+    pixels.Height = view.Height;
+    if (cell.Palette.TransparentIndex >= 0)
+        pixels.TransparentIndex = cell.Palette.TransparentIndex;
+    return WritePng8(pixels);
+}
+
+// Through the GIF object model, so the container is the one the web-cube
+// cells get; the frame takes an 8-bit bitmap's table as it is.
+std::vector<uint8_t> AdaptiveGifBytes(const TIndexedCell& cell, const TPixelView& view)
+{
+    TBitmap indexed;
+    indexed.SetPixelFormat(TPixelFormat::pf8bit);
+    indexed.SetSize(view.Width, view.Height);
+    indexed.SetColorTable(cell.Quads);
+    for (int y = 0; y < view.Height; ++y)
+        std::copy_n(cell.Indices.data() + size_t(y) * size_t(view.Width), view.Width, indexed.ScanLine(y));
+    TGIFImage gif;
+    gif.Assign(indexed);
+    if (cell.Palette.TransparentIndex >= 0 && !gif.Images().Empty()) {
+        TGIFSubImage& frame = gif.Images()[0];
+        auto control = std::make_unique<TGIFGraphicControlExtension>(&frame);
+        control->SetTransparent(true);
+        control->SetTransparentColorIndex(cell.Palette.TransparentIndex);
+        frame.Extensions().Add(std::move(control));
+        gif.SetTransparent(true);
+    }
+    TMemoryStream stream;
+    gif.SaveToStream(stream);
+    return std::move(stream.Bytes());
+}
+
+std::vector<uint8_t> JpegBytes(const TBitmap& cell, const TCellFormat& format, int quality)
+{
+    TJpegEncodeOptions options;
+    options.Quality = static_cast<uint8_t>(std::clamp(quality, 1, 100));
+    options.Progressive = format.Progressive;
+    options.FullChroma = format.Subsampling == TChromaSubsampling::Full;
+    std::optional<std::vector<uint8_t>> bytes = EncodeJpeg(cell, options, {});
+    if (!bytes)
+        throw EAbort("Operation aborted");
+    return std::move(*bytes);
+}
+
+std::vector<uint8_t> WebpBytes(const TPixelView& view, bool lossless, int quality, TColor key)
+{
+    TWebpOptions options;
+    options.Lossless = lossless;
+    options.Quality = quality;
+    options.TransparentColor = key;
+    return WriteWebp(view, options);
+}
+
+std::vector<uint8_t> DecodedJpeg(const std::vector<uint8_t>& bytes)
+{
+    TJpegDecoded decoded;
+    DecodeJpeg(bytes, TJpegDecodeOptions {}, {}, decoded);
+    const TPixelView view = decoded.Bitmap->View24();
+    std::vector<uint8_t> rgba;
+    rgba.reserve(size_t(view.Width) * size_t(view.Height) * 4);
+    for (int y = 0; y < view.Height; ++y)
+        for (int x = 0; x < view.Width; ++x) {
+            const TRgba pixel = PixelAt(view, x, y);
+            rgba.insert(rgba.end(), { pixel.Red, pixel.Green, pixel.Blue, pixel.Alpha });
+        }
+    return rgba;
+}
+
+std::vector<uint8_t> DecodedWebp(const std::vector<uint8_t>& bytes)
+{
+    int width = 0;
+    int height = 0;
+    uint8_t* pixels = WebPDecodeRGBA(bytes.data(), bytes.size(), &width, &height);
+    if (!pixels)
+        throw EInvalidGraphic("WebP image is not valid (the cell just written does not decode)");
+    std::vector<uint8_t> rgba(pixels, pixels + size_t(width) * size_t(height) * 4);
+    WebPFree(pixels);
+    return rgba;
+}
+
+constexpr int kBestQuality = 100;
+
+struct TCandidate {
+    TImageType Type = TImageType::Png;
+    std::vector<uint8_t> Bytes;
+    int Quality = 0;
+    double Psnr = 0;
+    bool FullChroma = false;
+};
+
+// The lowest quality whose file still reaches the floor, by bisection: files shrink with quality far more
+// steadily than their error grows, so a few encodes find it.
+std::optional<TCandidate> SmallestAboveFloor(TImageType type, const TCellFormat& format,
+    const TPixelView& expected, std::optional<TColor> key,
+    const std::function<std::vector<uint8_t>(int)>& encode,
+    const std::function<std::vector<uint8_t>(const std::vector<uint8_t>&)>& decode)
+{
+    const auto attempt = [&](int quality) -> std::optional<TCandidate> {
+        TCandidate candidate { type, encode(quality), quality, 0 };
+        candidate.Psnr = CellPsnr(expected, key, decode(candidate.Bytes));
+        if (candidate.Psnr < format.MinPsnr)
+            return std::nullopt;
+        return candidate;
+    };
+    std::optional<TCandidate> best = attempt(kBestQuality);
+    if (!best)
+        return std::nullopt;
+    int low = 1;
+    int high = kBestQuality;
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        if (std::optional<TCandidate> found = attempt(middle)) {
+            if (found->Bytes.size() <= best->Bytes.size())
+                best = std::move(found);
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return best;
+}
+
+std::string SizeNote(const std::vector<TCandidate>& others)
+{
+    std::string note;
+    for (const TCandidate& other : others)
+        note += "; " + ImageTypeName(other.Type) + " " + IntToStr(static_cast<int64_t>(other.Bytes.size()));
+    return note;
+}
+
+TEncodedCell Smallest(std::vector<TCandidate> candidates, const std::string& why)
+{
+    std::stable_sort(candidates.begin(), candidates.end(),
+        [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });
+    TCandidate& chosen = candidates.front();
+    std::string reason = why + " (" + IntToStr(static_cast<int64_t>(chosen.Bytes.size())) + " bytes"
+        + SizeNote({ candidates.begin() + 1, candidates.end() }) + ")";
+    return { chosen.Type, std::move(chosen.Bytes), std::move(reason) };
+}
+
+TEncodedCell AutoCell(
+    TBitmap& cell, const TPixelView& bgr, const TPixelView& pixels, const TCellFormat& format, TColor key)
+{
+    const bool translucent = pixels.Layout == TPixelLayout::Rgba32;
+    if (!translucent) {
+        const TIndexedCell indexed = IndexedCell(bgr, kMaxPaletteColors, TDither::None, key);
+        if (indexed.Palette.Exact) {
+            std::vector<TCandidate> exact {
+                { TImageType::Png8, Png8Bytes(indexed, bgr) },
+                { TImageType::GifAdaptive, AdaptiveGifBytes(indexed, bgr) },
+                { TImageType::Png, WritePng(bgr, { key }) },
+            };
+            const size_t colors = indexed.Palette.Colors.size();
+            return Smallest(std::move(exact),
+                IntToStr(static_cast<int64_t>(colors)) + (colors == 1 ? " colour" : " colours") + ", exact");
+        }
+    }
+
+    // JPEG has neither alpha nor a transparent colour.
+    const bool needsTransparency
+        = translucent || AnyPixel(bgr, [key](const TRgba& pixel) { return IsKey(pixel, key); });
+    std::vector<TCandidate> lossy;
+    if (!needsTransparency) {
+        // Saturated colour keeps halved chroma below the floor at any
+        // quality; full chroma often reaches it smaller than lossless.
+        std::vector<TCellFormat> jpegs { format };
+        if (format.Subsampling == TChromaSubsampling::Half) {
+            jpegs.push_back(format);
+            jpegs.back().Subsampling = TChromaSubsampling::Full;
+        }
+        for (const TCellFormat& jpegFormat : jpegs)
+            if (auto jpeg = SmallestAboveFloor(
+                    TImageType::Jpg, format, bgr, std::nullopt,
+                    [&](int quality) { return JpegBytes(cell, jpegFormat, quality); }, DecodedJpeg)) {
+                jpeg->FullChroma = jpegFormat.Subsampling == TChromaSubsampling::Full;
+                lossy.push_back(std::move(*jpeg));
+            }
+    }
+    if (auto webp = SmallestAboveFloor(
+            TImageType::Webp, format, pixels, key,
+            [&](int quality) { return WebpBytes(pixels, false, quality, key); }, DecodedWebp))
+        lossy.push_back(std::move(*webp));
+    // A lossless file keeps the cell good too, and at times is the smaller.
+    const bool lossyReached = !lossy.empty();
+    std::vector<TCandidate> candidates = std::move(lossy);
+    candidates.push_back({ TImageType::Png, WritePng(pixels, { key }) });
+    candidates.push_back({ TImageType::WebpLossless, WebpBytes(pixels, true, format.Quality, key) });
+    std::stable_sort(candidates.begin(), candidates.end(),
+        [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });
+    const TCandidate& chosen = candidates.front();
+    std::string why;
+    if (chosen.Type == TImageType::Jpg || chosen.Type == TImageType::Webp)
+        why = Format("quality %d%s, %.1f dB", chosen.Quality, chosen.FullChroma ? " 4:4:4" : "",
+            std::min(chosen.Psnr, 99.9));
+    else if (lossyReached)
+        why = Format("lossless, smaller than any lossy file of %.1f dB", format.MinPsnr);
+    else
+        why = Format("no lossy file reached %.1f dB", format.MinPsnr);
+    return Smallest(std::move(candidates), why);
+}
+
+} // namespace
+
+TEncodedCell EncodeCell(
+    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
+{
+    const TColor key = ColorToRGB(transparentColor) & 0xFFFFFF;
+    if (format.Type == TImageType::Gif)
+        return { format.Type, GifBytes(cell, transparentColor), {} };
+    if (format.Type == TImageType::Jpg || format.Type == TImageType::Jpeg)
+        return { format.Type, JpegBytes(cell, format, format.Quality), {} };
+    // Shares the pixels unless the cell came in another layout.
+    TBitmap flat(cell);
+    if (flat.PixelFormat() != TPixelFormat::pf24bit)
+        flat.SetPixelFormat(TPixelFormat::pf24bit);
+    const TPixelView bgr = flat.View24();
+    // The picture's alpha only where it says something: an opaque cell is
+    // the same as its flattened pixels.
+    const bool translucent
+        = format.KeepAlpha && rgba && AnyPixel(*rgba, [](const TRgba& pixel) { return pixel.Alpha != 255; });
+    const TPixelView pixels = translucent ? *rgba : bgr;
+
+    TEncodedCell result;
+    result.Type = format.Type;
+    switch (format.Type) {
+    case TImageType::Gif:
+    case TImageType::Jpg:
+    case TImageType::Jpeg:
+        break;
+    case TImageType::GifAdaptive:
+        result.Bytes = AdaptiveGifBytes(IndexedCell(bgr, format.Colors, format.Dither, key), bgr);
+        break;
+    case TImageType::Png8:
+        result.Bytes = Png8Bytes(IndexedCell(bgr, format.Colors, format.Dither, key), bgr);
+        break;
+    case TImageType::Png:
+        result.Bytes = WritePng(pixels, { key });
+        break;
+    case TImageType::Webp:
+    case TImageType::WebpLossless:
+        result.Bytes = WebpBytes(pixels, format.Type == TImageType::WebpLossless, format.Quality, key);
+        break;
+    case TImageType::Auto:
+        result = AutoCell(flat, bgr, pixels, format, key);
+        break;
+    }
+    return result;
+}
+
+double CellPsnr(const TPixelView& expected, std::optional<TColor> transparentColor,
+    const std::vector<uint8_t>& decodedRgba)
+{
+    const size_t count = size_t(expected.Width) * size_t(expected.Height);
+    if (count == 0 || decodedRgba.size() != count * 4)
+        return 0;
+    double squares = 0;
+    const uint8_t* decoded = decodedRgba.data();
+    for (int y = 0; y < expected.Height; ++y)
+        for (int x = 0; x < expected.Width; ++x, decoded += 4) {
+            TRgba want = PixelAt(expected, x, y);
+            if (transparentColor && IsKey(want, *transparentColor))
+                want.Alpha = 0;
+            const auto channel = [](int value, int alpha) { return value * alpha / 255.0; };
+            const double red = channel(want.Red, want.Alpha) - channel(decoded[0], decoded[3]);
+            const double green = channel(want.Green, want.Alpha) - channel(decoded[1], decoded[3]);
+            const double blue = channel(want.Blue, want.Alpha) - channel(decoded[2], decoded[3]);
+            const double alpha = double(want.Alpha) - decoded[3];
+            squares += red * red + green * green + blue * blue + alpha * alpha;
+        }
+    const double meanSquare = squares / (3.0 * double(count));
+    if (meanSquare == 0)
+        return std::numeric_limits<double>::infinity();
+    return 10.0 * std::log10(255.0 * 255.0 / meanSquare);
+}
+
+} // namespace sw

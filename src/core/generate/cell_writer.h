@@ -1,0 +1,43 @@
+#pragma once
+
+// One cell as the bytes of its file, in the format the cell asks for.
+
+#include "core/base/colors.h"
+#include "core/generate/cell_format.h"
+#include "core/imaging/pixel_view.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sw {
+
+class TBitmap;
+
+struct TEncodedCell {
+    // What the file is; auto's choice for an auto cell.
+    TImageType Type = TImageType::Gif;
+    std::vector<uint8_t> Bytes;
+    // Why auto chose it ("12 colours, exact (340 bytes; png 402)"); empty
+    // for the other formats.
+    std::string Reason;
+};
+
+// The cell's file. cell is 24 bits per pixel; rgba, when given, is the
+// picture's own RGBA at the same place and size, and is used by png, webp
+// and auto cells whose format keeps alpha when some pixel is not opaque.
+// Pixels of transparentColor are transparent in every format that can say
+// so; JPEG has no transparency and ignores it. gif and jpg at quality 90,
+// baseline, 4:2:0 give exactly the bytes the plain GIF and JPEG writers do.
+TEncodedCell EncodeCell(
+    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor);
+
+// Peak signal-to-noise ratio of a decoded cell against what was asked for,
+// in dB: colours are weighed by their alpha, so the colour under a fully
+// transparent pixel does not count while its alpha does. Identical pixels
+// give infinity. decodedRgba holds expected.Width x expected.Height pixels.
+double CellPsnr(const TPixelView& expected, std::optional<TColor> transparentColor,
+    const std::vector<uint8_t>& decodedRgba);
+
+} // namespace sw
