@@ -110,7 +110,9 @@ inline void SetPixelRate(benchmark::State& state, int64_t pixelsPerIteration)
 }
 
 // Prints the usual table, then for every benchmark whose name holds "/ours/"
-// the ratio of its Mpixel/s to the one named "/giflib/" in its place.
+// its Mpixel/s beside each peer's in its place ("/giflib/", "/memcpy/"),
+// with the ratio in CPU time and in wall time. The pair process the same
+// pixels per iteration.
 class TRatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
@@ -119,35 +121,43 @@ public:
         for (const Run& run : runs) {
             const auto rate = run.counters.find("Mpixel/s");
             if (run.run_type == Run::RT_Iteration && rate != run.counters.end())
-                m_rates[run.benchmark_name()] = rate->second.value;
+                m_results[run.benchmark_name()]
+                    = TResult { rate->second.value, run.GetAdjustedCPUTime(), run.GetAdjustedRealTime() };
         }
     }
-
     void Finalize() override
     {
         ConsoleReporter::Finalize();
         bool header = false;
-        for (const auto& [name, rate] : m_rates) {
+        for (const auto& [name, ours] : m_results) {
             const size_t at = name.find("/ours/");
             if (at == std::string::npos)
                 continue;
-            std::string peer = name;
-            peer.replace(at, 6, "/giflib/");
-            const auto other = m_rates.find(peer);
-            if (other == m_rates.end() || other->second <= 0)
-                continue;
-            if (!header)
-                std::printf(
-                    "\n%-48s %10s %10s %7s\n", "ours vs giflib (Mpixel/s)", "ours", "giflib", "ratio");
-            header = true;
-            std::printf(
-                "%-48s %10.1f %10.1f %6.2fx\n", name.c_str(), rate, other->second, rate / other->second);
+            for (const char* peerName : { "/giflib/", "/memcpy/" }) {
+                std::string peer = name;
+                peer.replace(at, 6, peerName);
+                const auto other = m_results.find(peer);
+                if (other == m_results.end() || other->second.Rate <= 0 || ours.Cpu <= 0 || ours.Wall <= 0)
+                    continue;
+                if (!header)
+                    std::printf("\n%-40s %-8s %10s %10s %8s %8s\n", "ours vs peer (Mpixel/s, CPU)", "peer",
+                        "ours", "peer", "CPU", "wall");
+                header = true;
+                std::printf("%-40s %-8s %10.1f %10.1f %7.3fx %7.3fx\n", name.c_str(),
+                    std::string(peerName).substr(1, std::strlen(peerName) - 2).c_str(), ours.Rate,
+                    other->second.Rate, other->second.Cpu / ours.Cpu, other->second.Wall / ours.Wall);
+            }
         }
         std::fflush(stdout);
     }
 
 private:
-    std::map<std::string, double> m_rates;
+    struct TResult {
+        double Rate = 0;
+        double Cpu = 0;
+        double Wall = 0;
+    };
+    std::map<std::string, TResult> m_results;
 };
 
 inline int RunWithRatios(int argc, char** argv)

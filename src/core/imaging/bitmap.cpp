@@ -810,17 +810,7 @@ TTransparentMode TBitmap::TransparentMode() const
 
 void TBitmap::LoadFromStream(TStream& stream)
 {
-    std::vector<uint8_t> bytes;
-    try {
-        const int64_t remaining = stream.Remaining();
-        if (remaining > 0) {
-            bytes.resize(static_cast<size_t>(remaining));
-            stream.ReadBuffer(bytes.data(), bytes.size());
-        }
-    } catch (const std::bad_alloc&) {
-        throw EInvalidGraphic(kBitmapNotValidMessage);
-    }
-    ReplaceImage(ReadBmp(bytes));
+    ReplaceImage(ReadBmp(stream));
     Changed();
 }
 

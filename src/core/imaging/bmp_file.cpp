@@ -176,13 +176,83 @@ std::string BitmapTooLargeMessage(int64_t width, int64_t height)
     return std::string(kBitmapNotValidMessage) + ": " + PictureTooLargeMessage(width, height);
 }
 
-std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes)
+namespace {
+
+// Where the file's bytes come from. The headers and colour table are read
+// from the front of the file as one piece; uncompressed rows go straight
+// into the store, so a file on disk is not held in memory beside its pixels.
+class TBmpSource {
+public:
+    virtual ~TBmpSource() = default;
+    virtual size_t Size() const = 0;
+    // The first count bytes (count <= Size()), valid until the next call.
+    virtual std::span<const uint8_t> Front(size_t count) = 0;
+    // Copies count bytes at offset into out; offsets only grow from call to call.
+    virtual void Copy(size_t offset, uint8_t* out, size_t count) = 0;
+};
+
+class TSpanSource final : public TBmpSource {
+public:
+    explicit TSpanSource(std::span<const uint8_t> bytes)
+        : m_bytes(bytes)
+    { }
+    size_t Size() const override { return m_bytes.size(); }
+    std::span<const uint8_t> Front(size_t count) override { return m_bytes.first(count); }
+    void Copy(size_t offset, uint8_t* out, size_t count) override
+    {
+        std::memcpy(out, m_bytes.data() + offset, count);
+    }
+
+private:
+    std::span<const uint8_t> m_bytes;
+};
+
+class TStreamSource final : public TBmpSource {
+public:
+    TStreamSource(TStream& stream, size_t size)
+        : m_stream(stream)
+        , m_start(stream.Position())
+        , m_size(size)
+    { }
+    size_t Size() const override { return m_size; }
+    std::span<const uint8_t> Front(size_t count) override
+    {
+        if (count > m_front.size()) {
+            const size_t had = m_front.size();
+            m_front.resize(count);
+            m_stream.SetPosition(m_start + static_cast<int64_t>(had));
+            m_stream.ReadBuffer(m_front.data() + had, count - had);
+        }
+        return std::span<const uint8_t>(m_front).first(count);
+    }
+    void Copy(size_t offset, uint8_t* out, size_t count) override
+    {
+        const int64_t at = m_start + static_cast<int64_t>(offset);
+        if (m_stream.Position() != at)
+            m_stream.SetPosition(at);
+        m_stream.ReadBuffer(out, count);
+    }
+    // Leaves the stream after the file, as a reader of the whole would.
+    void Finish() { m_stream.SetPosition(m_start + static_cast<int64_t>(m_size)); }
+
+private:
+    TStream& m_stream;
+    int64_t m_start;
+    size_t m_size;
+    std::vector<uint8_t> m_front;
+};
+
+// Enough for the file header, the longest information header and masks.
+constexpr size_t kHeadersRead = kFileHeaderSize + kMaxHeaderSize + 16;
+
+std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
 {
     auto image = std::make_shared<TBitmapImage>();
-    if (bytes.empty())
+    const size_t fileSize = source.Size();
+    if (fileSize == 0)
         return image;
 
-    TByteReader reader = Reader(bytes);
+    TByteReader reader = Reader(source.Front(std::min(fileSize, kHeadersRead)));
     if (reader.U8() != 'B' || reader.U8() != 'M')
         Invalid();
     reader.Skip(8); // file size, reserved
@@ -240,11 +310,13 @@ std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes)
     // The file header's pixel offset is used when it is plausible: it lets
     // files with a gap before the pixels, or a colour table shorter than
     // declared, read correctly. Otherwise the pixels follow the table.
-    const bool offsetUsable = pixelOffset >= tableStart && pixelOffset <= bytes.size();
+    const bool offsetUsable = pixelOffset >= tableStart && pixelOffset <= fileSize;
     if (offsetUsable)
         colorCount = std::min<uint64_t>(colorCount, (pixelOffset - tableStart) / entrySize);
-    if (colorCount > reader.Remaining() / entrySize)
+    if (colorCount > (fileSize - tableStart) / entrySize)
         Invalid();
+    reader = Reader(source.Front(tableStart + static_cast<size_t>(colorCount) * entrySize));
+    reader.Seek(tableStart);
     std::vector<TRGBQuad> table(static_cast<size_t>(colorCount));
     for (TRGBQuad& entry : table) {
         entry.Blue = reader.U8();
@@ -254,7 +326,7 @@ std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes)
             reader.U8();
     }
     const size_t dataStart = offsetUsable ? pixelOffset : reader.Position();
-    const size_t available = bytes.size() - dataStart;
+    const size_t available = fileSize - dataStart;
     // Within the pixel limit none of this can overflow.
     const uint64_t rowBytes = static_cast<uint64_t>(TBitmapImage::RowBytesFor(width, bits));
     const uint64_t lastRowPixelBytes = (static_cast<uint64_t>(width) * bits + 7) / 8;
@@ -274,10 +346,10 @@ std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes)
             image->Allocate();
             const size_t dataSize
                 = header.SizeImage ? std::min<size_t>(header.SizeImage, available) : available;
+            const std::span<const uint8_t> file = source.Front(dataStart + dataSize);
             DecodeRle(
-                bytes.data() + dataStart, dataSize, compression == kCompressionRle4, topDown, table, *image);
-            image->FileBytes.assign(
-                bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(dataStart + dataSize));
+                file.data() + dataStart, dataSize, compression == kCompressionRle4, topDown, table, *image);
+            image->FileBytes.assign(file.begin(), file.end());
             return image;
         }
         image->Device = false;
@@ -302,15 +374,35 @@ std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes)
     }
     // The header's size of pixel data is not needed for uncompressed rows;
     // files get it wrong often enough that the row length is trusted instead.
-    const uint8_t* data = bytes.data() + dataStart;
     for (int64_t line = 0; line < height; ++line) {
         const size_t offset = static_cast<size_t>(line) * static_cast<size_t>(rowBytes);
         const size_t present = std::min(static_cast<size_t>(rowBytes), available - offset);
         uint8_t* row = image->Row(static_cast<int>(topDown ? line : height - 1 - line));
-        std::memcpy(row, data + offset, present);
+        source.Copy(dataStart + offset, row, present);
         std::memset(row + present, 0, static_cast<size_t>(rowBytes) - present);
     }
     return image;
+}
+
+} // namespace
+
+std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes)
+{
+    TSpanSource source(bytes);
+    return ReadBmpFrom(source);
+}
+
+std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream)
+{
+    const int64_t remaining = stream.Remaining();
+    TStreamSource source(stream, remaining > 0 ? static_cast<size_t>(remaining) : 0);
+    try {
+        auto image = ReadBmpFrom(source);
+        source.Finish();
+        return image;
+    } catch (const std::bad_alloc&) {
+        Invalid();
+    }
 }
 
 void WriteBmp(const TBitmapImage& image, TStream& stream)

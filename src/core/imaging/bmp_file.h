@@ -23,6 +23,9 @@ std::string BitmapTooLargeMessage(int64_t width, int64_t height);
 // The store a BMP file describes; no bytes give an empty store. Bad files
 // throw EInvalidGraphic with one of the messages above.
 std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes);
+// The same from the rest of a stream; uncompressed rows are read straight
+// into the store. Leaves the stream at its end.
+std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream);
 void WriteBmp(const TBitmapImage& image, TStream& stream);
 
 } // namespace sw

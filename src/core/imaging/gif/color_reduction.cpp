@@ -8,6 +8,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace sw {
 
 std::vector<TRGBQuad> MakeWebCubePalette()
@@ -33,14 +37,13 @@ uint8_t TNetscapeColorLookup::MapColor(uint8_t& red, uint8_t& green, uint8_t& bl
 
 namespace {
 
-// The level as a sum of threshold tests: the same values as (c + 3) / 51,
-// in byte arithmetic that the compiler turns into many pixels per step.
+// The level as a sum of threshold tests: the same values as (c + 3) / 51.
 inline uint8_t LevelByThresholds(uint8_t c)
 {
     return static_cast<uint8_t>((c >= 48) + (c >= 99) + (c >= 150) + (c >= 201) + (c >= 252));
 }
 
-inline void MapRowByThresholds(const uint8_t* __restrict bgr, uint8_t* __restrict indices, int width)
+void MapRowPortable(const uint8_t* bgr, uint8_t* indices, int width)
 {
     for (int x = 0; x < width; ++x) {
         const uint8_t blue = bgr[3 * x];
@@ -51,36 +54,144 @@ inline void MapRowByThresholds(const uint8_t* __restrict bgr, uint8_t* __restric
     }
 }
 
-void MapRowPortable(const uint8_t* bgr, uint8_t* indices, int width)
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define SLICEWRIGHT_CUBE_SIMD 1
+
+// Shuffle masks that gather one channel of 16 pixels (48 bytes, loaded as
+// three 16-byte parts) from one of the parts; 0x80 leaves a slot zero.
+struct TGatherMasks {
+    alignas(16) uint8_t Bytes[3][3][16]; // channel, part, slot
+};
+
+constexpr TGatherMasks MakeGatherMasks()
 {
-    MapRowByThresholds(bgr, indices, width);
+    TGatherMasks masks {};
+    for (int channel = 0; channel < 3; ++channel)
+        for (int part = 0; part < 3; ++part)
+            for (int slot = 0; slot < 16; ++slot) {
+                const int at = 3 * slot + channel;
+                masks.Bytes[channel][part][slot] = at / 16 == part ? static_cast<uint8_t>(at % 16) : 0x80;
+            }
+    return masks;
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define SLICEWRIGHT_CUBE_AVX2 1
-// The same loop, compiled for the wider vectors where the processor has them.
+constexpr TGatherMasks kGather = MakeGatherMasks();
+
+// Compilers at -O2 leave the stride-3 loop scalar; these spell the vector
+// form out. Both give MapRowPortable's bytes.
+__attribute__((target("ssse3"))) inline __m128i Gather128(__m128i a, __m128i b, __m128i c, int channel)
+{
+    const auto* m = kGather.Bytes[channel];
+    return _mm_or_si128(
+        _mm_or_si128(_mm_shuffle_epi8(a, _mm_load_si128(reinterpret_cast<const __m128i*>(m[0]))),
+            _mm_shuffle_epi8(b, _mm_load_si128(reinterpret_cast<const __m128i*>(m[1])))),
+        _mm_shuffle_epi8(c, _mm_load_si128(reinterpret_cast<const __m128i*>(m[2]))));
+}
+
+__attribute__((target("ssse3"))) inline __m128i Level128(__m128i c)
+{
+    // c >= t where max(c, t) == c; each true test adds one (a mask is -1).
+    __m128i level = _mm_setzero_si128();
+    for (const int t : { 48, 99, 150, 201, 252 })
+        level = _mm_sub_epi8(level, _mm_cmpeq_epi8(_mm_max_epu8(c, _mm_set1_epi8(static_cast<char>(t))), c));
+    return level;
+}
+
+__attribute__((target("ssse3"))) void MapRowSsse3(const uint8_t* bgr, uint8_t* indices, int width)
+{
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const uint8_t* p = bgr + size_t(x) * 3;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+        const __m128i blue = Level128(Gather128(a, b, c, 0));
+        const __m128i green = Level128(Gather128(a, b, c, 1));
+        const __m128i red = Level128(Gather128(a, b, c, 2));
+        // 36r + 6g + b = 6(6r + g) + b, at most 215: byte adds cannot overflow.
+        const __m128i r2 = _mm_add_epi8(red, red);
+        const __m128i rg = _mm_add_epi8(_mm_add_epi8(_mm_add_epi8(r2, r2), r2), green);
+        const __m128i rg2 = _mm_add_epi8(rg, rg);
+        const __m128i rg6 = _mm_add_epi8(_mm_add_epi8(rg2, rg2), rg2);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + x), _mm_add_epi8(rg6, blue));
+    }
+    MapRowPortable(bgr + size_t(x) * 3, indices + x, width - x);
+}
+// Two 16-pixel groups side by side, one per 128-bit lane, so the in-lane
+// shuffles of the narrower form still apply.
+__attribute__((target("avx2"))) inline __m256i Mask256(const uint8_t* bytes)
+{
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(bytes)));
+}
+
+__attribute__((target("avx2"))) inline __m256i Gather256(__m256i a, __m256i b, __m256i c, int channel)
+{
+    const auto* m = kGather.Bytes[channel];
+    return _mm256_or_si256(
+        _mm256_or_si256(_mm256_shuffle_epi8(a, Mask256(m[0])), _mm256_shuffle_epi8(b, Mask256(m[1]))),
+        _mm256_shuffle_epi8(c, Mask256(m[2])));
+}
+
+__attribute__((target("avx2"))) inline __m256i Level256(__m256i c)
+{
+    __m256i level = _mm256_setzero_si256();
+    for (const int t : { 48, 99, 150, 201, 252 })
+        level = _mm256_sub_epi8(
+            level, _mm256_cmpeq_epi8(_mm256_max_epu8(c, _mm256_set1_epi8(static_cast<char>(t))), c));
+    return level;
+}
+
+__attribute__((target("avx2"))) inline __m256i LoadPair(const uint8_t* low, const uint8_t* high)
+{
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
 __attribute__((target("avx2"))) void MapRowAvx2(const uint8_t* bgr, uint8_t* indices, int width)
 {
-    MapRowByThresholds(bgr, indices, width);
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const uint8_t* p = bgr + size_t(x) * 3;
+        const __m256i a = LoadPair(p, p + 48);
+        const __m256i b = LoadPair(p + 16, p + 64);
+        const __m256i c = LoadPair(p + 32, p + 80);
+        const __m256i blue = Level256(Gather256(a, b, c, 0));
+        const __m256i green = Level256(Gather256(a, b, c, 1));
+        const __m256i red = Level256(Gather256(a, b, c, 2));
+        const __m256i r2 = _mm256_add_epi8(red, red);
+        const __m256i rg = _mm256_add_epi8(_mm256_add_epi8(_mm256_add_epi8(r2, r2), r2), green);
+        const __m256i rg2 = _mm256_add_epi8(rg, rg);
+        const __m256i rg6 = _mm256_add_epi8(_mm256_add_epi8(rg2, rg2), rg2);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + x), _mm256_add_epi8(rg6, blue));
+    }
+    MapRowSsse3(bgr + size_t(x) * 3, indices + x, width - x);
 }
 #endif
 
-using TMapRow = void (*)(const uint8_t*, uint8_t*, int);
-
-TMapRow ChooseMapRow()
+TMapRowKernel ChooseMapRow()
 {
-#ifdef SLICEWRIGHT_CUBE_AVX2
-    if (__builtin_cpu_supports("avx2"))
-        return MapRowAvx2;
-#endif
-    return MapRowPortable;
+    const std::vector<TMapRowKernel> kernels = WebCubeRowMappers();
+    return kernels.back();
 }
 
 } // namespace
 
+std::vector<TMapRowKernel> WebCubeRowMappers()
+{
+    std::vector<TMapRowKernel> kernels { MapRowPortable };
+#ifdef SLICEWRIGHT_CUBE_SIMD
+    if (__builtin_cpu_supports("ssse3"))
+        kernels.push_back(MapRowSsse3);
+    if (__builtin_cpu_supports("avx2"))
+        kernels.push_back(MapRowAvx2);
+#endif
+    return kernels;
+}
+
 void TNetscapeColorLookup::MapRow(const uint8_t* bgr, uint8_t* indices, int width)
 {
-    static const TMapRow map = ChooseMapRow();
+    static const TMapRowKernel map = ChooseMapRow();
     map(bgr, indices, width);
 }
 

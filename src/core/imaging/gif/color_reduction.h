@@ -77,6 +77,12 @@ public:
     static void MapRow(const uint8_t* bgr, uint8_t* indices, int width);
 };
 
+// Maps width pixels of blue, green, red bytes to web-cube indices.
+using TMapRowKernel = void (*)(const uint8_t* bgr, uint8_t* indices, int width);
+// The row mappers this processor can run, the portable one first and the
+// one MapRow uses last; all give the same indices.
+std::vector<TMapRowKernel> WebCubeRowMappers();
+
 // The plain engine: a lookup per pixel, no error carried. The column starts
 // at 0 with direction +1 and moves after every pixel; TurnRow reverses the
 // walk, so rows are visited in serpentine order.

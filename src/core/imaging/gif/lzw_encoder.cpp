@@ -97,6 +97,8 @@ void TLZWEncoder::Clear()
     m_table.Clear();
     for (std::vector<uint16_t>& codes : m_runCodes)
         codes.clear();
+    for (size_t c = 0; c < m_runTop.size(); ++c)
+        m_runTop[c] = static_cast<uint16_t>(c);
     m_nextFree = m_firstFree;
 }
 
@@ -126,41 +128,35 @@ void TLZWEncoder::Compress()
 {
     Clear();
     bool started = false;
-    TPrefix prefix;
+    uint32_t prefix = 0;
     Walk([&](const uint8_t* first, const uint8_t* end) {
         if (!started) {
             CheckPixel(*first);
-            prefix.Code = *first;
-            prefix.RunPixel = *first;
-            prefix.RunLength = 1;
+            prefix = *first;
             started = true;
             first = FollowRun(first + 1, end, prefix);
         }
-        CompressSpan(first, end, prefix);
+        prefix = CompressSpan(first, end, prefix);
     });
-    Output(static_cast<int>(prefix.Code));
+    Output(static_cast<int>(prefix));
 }
 
-const uint8_t* TLZWEncoder::FollowRun(const uint8_t* pixel, const uint8_t* end, TPrefix& prefix) const
+const uint8_t* TLZWEncoder::FollowRun(const uint8_t* pixel, const uint8_t* end, uint32_t& prefix) const
 {
-    const std::vector<uint16_t>& codes = m_runCodes[prefix.RunPixel];
+    const std::vector<uint16_t>& codes = m_runCodes[prefix];
     const size_t n
-        = EqualRun(pixel, std::min(codes.size(), size_t(end - pixel)), static_cast<uint8_t>(prefix.RunPixel));
+        = EqualRun(pixel, std::min(codes.size(), size_t(end - pixel)), static_cast<uint8_t>(prefix));
     if (n == 0)
         return pixel;
-    prefix.Code = codes[n - 1];
-    prefix.RunLength = static_cast<uint32_t>(n + 1);
+    prefix = codes[n - 1];
     return pixel + n;
 }
 
-void TLZWEncoder::CompressSpan(const uint8_t* pixel, const uint8_t* end, TPrefix& state)
+uint32_t TLZWEncoder::CompressSpan(const uint8_t* pixel, const uint8_t* end, uint32_t prefix)
 {
-    // Plain locals whose address is never taken: the byte stores of the code
-    // output may alias anything reached through a pointer, and the hit path
-    // must stay in registers.
-    uint32_t prefix = state.Code;
-    uint32_t runPixel = state.RunPixel;
-    uint32_t runLength = state.RunLength;
+    // The hit path is a plain string-table encoder's; runs cost only on a
+    // miss, and only where the next pixel repeats. Locals whose address is
+    // never taken keep it in registers past the byte stores of the output.
     const uint32_t colorLimit = static_cast<uint32_t>(m_colorLimit);
     while (pixel != end) {
         const uint32_t c = *pixel++;
@@ -170,36 +166,29 @@ void TLZWEncoder::CompressSpan(const uint8_t* pixel, const uint8_t* end, TPrefix
         uint32_t* slot = m_table.Find(key);
         if (THashTable::Used(*slot)) {
             prefix = static_cast<uint32_t>(THashTable::Code(*slot));
-            runLength = c == runPixel && runLength > 0 ? runLength + 1 : 0;
             continue;
         }
         Output(static_cast<int>(prefix));
-        const bool extendsRun = c == runPixel && runLength > 0;
+        // A miss on a string of repeated c can only be on the longest one
+        // known (a shorter one's extension would have been a hit), so the new
+        // string continues the series exactly when the prefix is its top.
+        const bool extendsRun = prefix == m_runTop[c];
         prefix = c;
-        runPixel = c;
-        runLength = 1;
         if (m_nextFree > kMaxAssignedCode) {
             Clear();
-        } else {
-            THashTable::Store(slot, key, static_cast<uint32_t>(m_nextFree));
-            if (extendsRun)
-                m_runCodes[c].push_back(static_cast<uint16_t>(m_nextFree));
-            ++m_nextFree;
+            continue;
         }
-        // The prefix is now the single pixel c: follow the known strings of
-        // repeated c over the equal pixels ahead. Done once per code, so
-        // varied pixels pay little for it.
-        const std::vector<uint16_t>& codes = m_runCodes[c];
-        if (!codes.empty()) {
-            const size_t n = EqualRun(pixel, std::min(codes.size(), size_t(end - pixel)), uint8_t(c));
-            if (n > 0) {
-                prefix = codes[n - 1];
-                runLength = static_cast<uint32_t>(n + 1);
-                pixel += n;
-            }
+        THashTable::Store(slot, key, static_cast<uint32_t>(m_nextFree));
+        if (extendsRun) {
+            m_runCodes[c].push_back(static_cast<uint16_t>(m_nextFree));
+            m_runTop[c] = static_cast<uint16_t>(m_nextFree);
         }
+        ++m_nextFree;
+        // Follow the known strings of repeated c over the equal pixels ahead.
+        if (pixel != end && *pixel == c && m_runTop[c] != c)
+            pixel = FollowRun(pixel, end, prefix);
     }
-    state = TPrefix { prefix, runPixel, runLength };
+    return prefix;
 }
 
 void TRLEEncoder::Clear()

@@ -149,28 +149,22 @@ protected:
     void Compress() override;
 
 private:
-    // The string being extended: its code and, when it is RunLength > 0
-    // copies of one pixel, that pixel. Every miss restarts the prefix from a
-    // single pixel, so a string of one repeated pixel is always known as such.
-    struct TPrefix {
-        uint32_t Code = 0;
-        uint32_t RunPixel = 0;
-        uint32_t RunLength = 0;
-    };
-
     void Clear();
-    void CompressSpan(const uint8_t* pixel, const uint8_t* end, TPrefix& prefix);
-    // With the prefix a single pixel, follows the known strings of that pixel
-    // repeated over the equal pixels from pixel on; returns the first pixel
-    // not taken.
-    const uint8_t* FollowRun(const uint8_t* pixel, const uint8_t* end, TPrefix& prefix) const;
-
+    // Compresses from pixel to end after the string prefix; returns the
+    // string being extended at the end.
+    uint32_t CompressSpan(const uint8_t* pixel, const uint8_t* end, uint32_t prefix);
+    // With the prefix the single pixel it names, follows the known strings
+    // of that pixel repeated over the equal pixels from pixel on; returns
+    // the first pixel not taken.
+    const uint8_t* FollowRun(const uint8_t* pixel, const uint8_t* end, uint32_t& prefix) const;
     THashTable m_table;
     // m_runCodes[c][k] is the code of the string of k + 2 pixels c. The
     // strings of one repeated pixel in the table always form such an unbroken
     // series, so a run of equal pixels can follow it without table lookups;
     // the codes written stay exactly those of the lookups.
     std::array<std::vector<uint16_t>, 256> m_runCodes;
+    // The code of the longest known string of repeated c, or c itself.
+    std::array<uint16_t, 256> m_runTop {};
 };
 
 // Codes built from runs of equal pixels instead of a string table. Of the

@@ -77,14 +77,27 @@ TEST(WebCubeLookup, RowMappingAgreesWithPerPixelLookup)
         const uint8_t e = static_cast<uint8_t>(v * 7);
         bgr.insert(bgr.end(), { c, d, e, e, c, d, d, e, c });
     }
-    const int width = static_cast<int>(bgr.size() / 3);
-    std::vector<uint8_t> indices(static_cast<size_t>(width));
-    TNetscapeColorLookup::MapRow(bgr.data(), indices.data(), width);
+    const int full = static_cast<int>(bgr.size() / 3);
     const TNetscapeColorLookup lookup;
-    for (int x = 0; x < width; ++x) {
+    std::vector<uint8_t> expected(static_cast<size_t>(full));
+    for (int x = 0; x < full; ++x) {
         uint8_t r = bgr[size_t(x) * 3 + 2], g = bgr[size_t(x) * 3 + 1], b = bgr[size_t(x) * 3];
-        ASSERT_EQ(indices[size_t(x)], lookup.MapColor(r, g, b)) << "pixel " << x;
+        expected[size_t(x)] = lookup.MapColor(r, g, b);
     }
+    // Every mapper this machine runs, on widths that leave each vector
+    // width's tail partly filled; bytes past the width stay untouched.
+    const std::vector<TMapRowKernel> kernels = WebCubeRowMappers();
+    for (size_t k = 0; k < kernels.size(); ++k)
+        for (const int width : { 0, 1, 15, 16, 17, 31, 32, 33, 47, 63, 65, full - 1, full }) {
+            std::vector<uint8_t> indices(static_cast<size_t>(full), 0xEE);
+            kernels[k](bgr.data(), indices.data(), width);
+            for (int x = 0; x < full; ++x)
+                ASSERT_EQ(indices[size_t(x)], x < width ? expected[size_t(x)] : 0xEE)
+                    << "mapper " << k << ", width " << width << ", pixel " << x;
+        }
+    std::vector<uint8_t> indices(static_cast<size_t>(full));
+    TNetscapeColorLookup::MapRow(bgr.data(), indices.data(), full);
+    EXPECT_EQ(indices, expected);
 }
 
 TEST(ColorMap, ColorBitsByCount)
