@@ -1,7 +1,7 @@
 #pragma once
 
 // Where a design wants to be cut: the columns and rows along which the
-// picture changes across most of its length (the border of a box, a change
+// picture changes across much of its length (the border of a box, a change
 // of background), and the edges of flat bands (a run of rows, or of
 // columns, each of a single colour, all alike: a gap, a margin, a rule).
 // The picture comes as plain rows of pixels, three bytes each.
@@ -23,8 +23,10 @@ struct TPixelRows {
 struct TSuggestionSettings {
     // Two pixels differ when one of their channels differs by more than this.
     int ChangeThreshold = 24;
-    // A line where at least this share of its length changes is an edge.
-    double EdgeShare = 0.6;
+    // A line where at least this share of its length changes, beyond what
+    // the lines around it change, is an edge. A box's side rarely spans the
+    // whole page, so a third is enough.
+    double EdgeShare = 0.35;
     // The colours of a flat row or column stay within this of its first pixel.
     int FlatTolerance = 6;
     // A band needs this many flat rows or columns in a row.
