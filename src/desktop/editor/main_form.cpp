@@ -27,6 +27,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QTimer>
 #include <QUndoStack>
 #include <QWheelEvent>
 #include <QWindow>
@@ -941,9 +942,14 @@ TProjectState TMainForm::CurrentState() const
 
 void TMainForm::ApplyState(const TProjectState& state)
 {
+    // An undo in the middle of a drag ends the drag where it started.
+    if (m_drag) {
+        m_drag.reset();
+        m_pressTaken = false;
+        --m_recordingPaused;
+    }
     ++m_recordingPaused;
     const auto resume = qScopeGuard([this] { --m_recordingPaused; });
-    m_drag.reset();
     lvColumns->SetLines(state.Columns);
     lvRows->SetLines(state.Rows);
     PictureFileName = state.PictureFileName;
@@ -1206,6 +1212,10 @@ bool TMainForm::GridEvent(QEvent* event)
     case QEvent::Leave:
         lblPointer->clear();
         return false;
+    case QEvent::ScreenChangeInternal:
+        // Another screen may have another device pixel ratio.
+        QTimer::singleShot(0, this, [this] { SetZoom(m_zoomPercent); });
+        return false;
     default:
         return false;
     }
@@ -1314,7 +1324,7 @@ void TMainForm::DeleteLineClick()
 {
     TCutLineList* list = SelectedList();
     QTreeWidgetItem* item = SelectedLine();
-    if (!list || !item)
+    if (!list || !item || m_drag)
         return;
     delete list->takeTopLevelItem(list->indexOfTopLevelItem(item));
     DataChange();
