@@ -12,6 +12,8 @@ TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv)
 {
     setApplicationName(QString::fromUtf8(kApplicationTitle));
+    // Where the settings (the recent projects) are kept.
+    setOrganizationName(QString::fromUtf8(kApplicationTitle));
     // The core resolves the button-face reference like the display does, so a
     // transparent colour never picked means the colour the user sees.
     const QColor face = palette().color(QPalette::Button);

@@ -2,6 +2,9 @@
 #include "desktop/app/application.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/editor/splash_form.h"
+#include "desktop/shell/file_names.h"
+#include "desktop/shell/handler_guard.h"
+#include "desktop/shell/platform_services.h"
 
 #include <QThread>
 
@@ -24,5 +27,12 @@ int main(int argc, char** argv)
     if (sw::frmSplash)
         sw::frmSplash->close();
     mainForm.show();
+    // slicewright FILE opens a project or a picture.
+    const QStringList files = application.arguments().mid(1);
+    if (files.size() > 1)
+        sw::Services().ShowError(
+            QStringLiteral("Only one file can be opened at a time, but %1 were given.").arg(files.size()));
+    else if (files.size() == 1)
+        sw::RunHandler([&] { mainForm.OpenStartFile(sw::FileNameToCore(files.front())); });
     return application.exec();
 }

@@ -28,7 +28,9 @@ void TColorPanel::paintEvent(QPaintEvent* event)
         QPainter painter(this);
         const TColor rgb = ColorToRGB(m_color);
         painter.fillRect(rect(), QColor(GetRValue(rgb), GetGValue(rgb), GetBValue(rgb)));
-        painter.setPen(palette().color(QPalette::WindowText));
+        // Dark colours get a light caption so it stays readable.
+        const int lightness = (GetRValue(rgb) * 299 + GetGValue(rgb) * 587 + GetBValue(rgb) * 114) / 1000;
+        painter.setPen(lightness < 128 ? QColor(Qt::white) : palette().color(QPalette::WindowText));
         painter.drawText(contentsRect(), Qt::AlignCenter, m_caption);
     }
     QFrame::paintEvent(event);

@@ -5,6 +5,7 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 
 #include <utility>
@@ -84,12 +85,7 @@ TCutLineList::TCutLineList(
 void TCutLineList::AddLine(int32_t position, bool checked)
 {
     const std::string caption = IntToStr(position);
-    auto* item = new TCutLineItem();
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsEditable
-        | Qt::ItemNeverHasChildren);
-    item->setIcon(0, m_icon);
-    item->setText(0, QString::fromStdString(caption));
-    item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    QTreeWidgetItem* item = MakeItem(caption, checked);
     // The list is always in order, so the entry goes straight to its place.
     // A sort per entry made loading a project of 2,000 lines take seconds.
     const size_t at = CutLineInsertionIndex(
@@ -97,6 +93,37 @@ void TCutLineList::AddLine(int32_t position, bool checked)
         [this](size_t i) { return topLevelItem(static_cast<int>(i))->text(0).toStdString(); }, caption);
     insertTopLevelItem(static_cast<int>(at), item);
     emit Changed();
+}
+
+QTreeWidgetItem* TCutLineList::MakeItem(const std::string& caption, bool checked) const
+{
+    auto* item = new TCutLineItem();
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsEditable
+        | Qt::ItemNeverHasChildren);
+    item->setIcon(0, m_icon);
+    item->setText(0, QString::fromStdString(caption));
+    item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    return item;
+}
+
+void TCutLineList::SetLines(const TCutLines& lines)
+{
+    const QSignalBlocker quiet(this);
+    clear();
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(lines.size()));
+    for (const TCutLineEntry& line : lines)
+        items.append(MakeItem(line.Caption, line.Checked));
+    addTopLevelItems(items);
+    viewport()->update();
+}
+
+QTreeWidgetItem* TCutLineList::ItemAt(int32_t position) const
+{
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (CutLinePosition(topLevelItem(i)->text(0).toStdString()) == position)
+            return topLevelItem(i);
+    return nullptr;
 }
 
 int TCutLineList::RemoveLines(bool all)

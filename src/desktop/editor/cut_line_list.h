@@ -28,6 +28,10 @@ public:
     // order. Returns how many went.
     int RemoveLines(bool all);
     TCutLines Lines() const;
+    // Puts back lines as Lines() gave them, without a Changed signal.
+    void SetLines(const TCutLines& lines);
+    // The first entry standing for position, or null.
+    QTreeWidgetItem* ItemAt(int32_t position) const;
     // Whether an entry other than except stands for position.
     bool HasLineAt(int32_t position, const QTreeWidgetItem* except = nullptr) const;
     int Extent() const { return m_extent(); }
@@ -37,6 +41,7 @@ signals:
     void Changed();
 
 private:
+    QTreeWidgetItem* MakeItem(const std::string& caption, bool checked) const;
     void ItemChanged();
 
     QIcon m_icon;

@@ -15,7 +15,22 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QTimer>
+#include <QUndoStack>
+#include <QWheelEvent>
+#include <QWindow>
 
 #include <QEvent>
 #include <QFrame>
@@ -52,9 +67,11 @@ constexpr int kFontPoints = 8;
 // Where Qt puts the modified marker: "*" while modified, nothing otherwise.
 constexpr char kModifiedMarker[] = "[*]";
 
-// The hint carried by a command: short text, "|", long text. The window
-// shows neither as a tooltip nor in the status bar.
+// The hint carried by a command: short text, "|", long text.
 constexpr char kHintProperty[] = "hint";
+// How near, in logical pixels, the pointer must be to take hold of a line.
+constexpr int kGrabDistance = 2;
+constexpr char kProjectExtension[] = ".swr";
 // Tells the mode commands apart in their shared handler.
 constexpr char kTagProperty[] = "tag";
 
@@ -85,6 +102,19 @@ QString FileNameText(const std::string& fileName)
     return QFile::decodeName(QByteArray::fromStdString(fileName));
 }
 
+void SetShortcutAndTip(QAction* action, const QList<QKeySequence>& keys, const QString& tip)
+{
+    action->setShortcuts(keys);
+    const QString shortcut = keys.isEmpty() ? QString() : keys.front().toString(QKeySequence::NativeText);
+    action->setToolTip(shortcut.isEmpty() ? tip : QStringLiteral("%1 (%2)").arg(tip, shortcut));
+}
+
+// The cells the lines make: every entry counts, checked or not, as in a run.
+int CellCount(int columns, int rows)
+{
+    return (columns + 1) * (rows + 1);
+}
+
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent)
@@ -104,7 +134,9 @@ TMainForm::TMainForm(QWidget* parent)
     MainForm = this;
     FormCreate();
     // The design-time lines are no work of the user's.
-    SetModified(false);
+    ResetHistory();
+    setAcceptDrops(true);
+    UpdateStatus();
 }
 
 TMainForm::~TMainForm()
@@ -166,6 +198,74 @@ void TMainForm::CreateActions()
     connect(Clearunchecked1, &QAction::triggered, this, Guarded(this, &TMainForm::Clearunchecked1Click));
     About1 = MakeAction(this, "About1", "&About...");
     connect(About1, &QAction::triggered, this, Guarded(this, &TMainForm::About1Click));
+
+    SetShortcutAndTip(New1, { QKeySequence::New }, QStringLiteral("New project"));
+    SetShortcutAndTip(Open1, { QKeySequence::Open }, QStringLiteral("Open a project"));
+    SetShortcutAndTip(Save1, { QKeySequence::Save }, QStringLiteral("Save the project"));
+    SetShortcutAndTip(Saveas1, { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) }, QStringLiteral("Save as"));
+    SetShortcutAndTip(mnuOpenImage, {}, QStringLiteral("Open an image to be cut up"));
+    SetShortcutAndTip(mnuExit, { QKeySequence(Qt::CTRL | Qt::Key_Q) }, QStringLiteral("Exit"));
+    SetShortcutAndTip(About1, { QKeySequence(Qt::Key_F1) }, QStringLiteral("About"));
+    SetShortcutAndTip(Column1, {}, QStringLiteral("Column mode: a click adds a column"));
+    SetShortcutAndTip(Row1, {}, QStringLiteral("Row mode: a click adds a row"));
+
+    UndoStack = new QUndoStack(this);
+    UndoStack->setObjectName(QStringLiteral("UndoStack"));
+    Undo1 = UndoStack->createUndoAction(this, QStringLiteral("&Undo"));
+    Undo1->setObjectName(QStringLiteral("Undo1"));
+    Undo1->setShortcuts(QKeySequence::Undo);
+    Undo1->setIcon(
+        QIcon::fromTheme(QStringLiteral("edit-undo"), style()->standardIcon(QStyle::SP_ArrowBack)));
+    Redo1 = UndoStack->createRedoAction(this, QStringLiteral("&Redo"));
+    Redo1->setObjectName(QStringLiteral("Redo1"));
+    Redo1->setShortcuts(QKeySequence::Redo);
+    Redo1->setIcon(
+        QIcon::fromTheme(QStringLiteral("edit-redo"), style()->standardIcon(QStyle::SP_ArrowForward)));
+    // The saved state is the clean one: undoing back to it clears the marker.
+    connect(UndoStack, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
+    // The undo and redo actions name the change; their tips follow.
+    for (QAction* action : { Undo1, Redo1 })
+        connect(action, &QAction::changed, this, [action] {
+            const QString tip = action->text().remove(QLatin1Char('&'))
+                + QStringLiteral(" (%1)").arg(action->shortcut().toString(QKeySequence::NativeText));
+            if (action->toolTip() != tip)
+                action->setToolTip(tip);
+        });
+
+    ZoomIn1 = MakeAction(this, "ZoomIn1", "Zoom &in");
+    SetShortcutAndTip(ZoomIn1,
+        { QKeySequence(Qt::CTRL | Qt::Key_Equal), QKeySequence(Qt::CTRL | Qt::Key_Plus) },
+        QStringLiteral("Zoom in"));
+    connect(ZoomIn1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomInClick));
+    ZoomOut1 = MakeAction(this, "ZoomOut1", "Zoom &out");
+    SetShortcutAndTip(ZoomOut1, { QKeySequence(Qt::CTRL | Qt::Key_Minus) }, QStringLiteral("Zoom out"));
+    connect(ZoomOut1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomOutClick));
+    ZoomActual1 = MakeAction(this, "ZoomActual1", "&Actual size");
+    SetShortcutAndTip(
+        ZoomActual1, { QKeySequence(Qt::CTRL | Qt::Key_0) }, QStringLiteral("Actual size, 100 %"));
+    connect(ZoomActual1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomActualClick));
+    ZoomFit1 = MakeAction(this, "ZoomFit1", "&Fit in window");
+    SetShortcutAndTip(
+        ZoomFit1, { QKeySequence(Qt::CTRL | Qt::Key_9) }, QStringLiteral("Fit the picture in the window"));
+    connect(ZoomFit1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomFitClick));
+    CellOverlay1 = MakeAction(this, "CellOverlay1", "&Cell names and sizes");
+    CellOverlay1->setCheckable(true);
+    CellOverlay1->setToolTip(QStringLiteral("Show each cell's name and size on the picture"));
+    connect(CellOverlay1, &QAction::toggled, this, [this] { InvalidateGrid(); });
+
+    DeleteLine1 = MakeAction(this, "DeleteLine1", "&Delete line");
+    SetShortcutAndTip(DeleteLine1, { QKeySequence::Delete }, QStringLiteral("Delete the selected line"));
+    connect(DeleteLine1, &QAction::triggered, this, Guarded(this, &TMainForm::DeleteLineClick));
+    Suggest1 = MakeAction(this, "Suggest1", "&Suggest cuts");
+    Suggest1->setToolTip(QStringLiteral("Propose lines where the picture changes or flat bands end"));
+    connect(Suggest1, &QAction::triggered, this, Guarded(this, &TMainForm::SuggestClick));
+    AcceptSuggestions1 = MakeAction(this, "AcceptSuggestions1", "Accept &all suggestions");
+    connect(AcceptSuggestions1, &QAction::triggered, this, Guarded(this, &TMainForm::AcceptSuggestionsClick));
+    DismissSuggestions1 = MakeAction(this, "DismissSuggestions1", "D&ismiss suggestions");
+    connect(
+        DismissSuggestions1, &QAction::triggered, this, Guarded(this, &TMainForm::DismissSuggestionsClick));
+    for (QAction* action : { ZoomIn1, ZoomOut1, ZoomActual1, ZoomFit1, DeleteLine1 })
+        addAction(action);
 }
 
 void TMainForm::CreateMenus()
@@ -182,7 +282,23 @@ void TMainForm::CreateMenus()
     file->addSeparator()->setObjectName(QStringLiteral("N1"));
     file->addAction(Generate1);
     file->addSeparator()->setObjectName(QStringLiteral("N3"));
+    RecentMenu = file->addMenu(QStringLiteral("&Recent projects"));
+    RecentMenu->setObjectName(QStringLiteral("RecentMenu"));
+    connect(RecentMenu, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
+    file->addSeparator()->setObjectName(QStringLiteral("N4"));
     file->addAction(mnuExit);
+
+    QMenu* edit = MainMenu->addMenu(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("Edit1"));
+    edit->addActions({ Undo1, Redo1 });
+    edit->addSeparator();
+    edit->addAction(DeleteLine1);
+
+    QMenu* view = MainMenu->addMenu(QStringLiteral("&View"));
+    view->setObjectName(QStringLiteral("View1"));
+    view->addActions({ ZoomIn1, ZoomOut1, ZoomActual1, ZoomFit1 });
+    view->addSeparator();
+    view->addAction(CellOverlay1);
 
     QMenu* mode = MainMenu->addMenu(QStringLiteral("&Mode"));
     mode->setObjectName(QStringLiteral("Mode1"));
@@ -191,6 +307,8 @@ void TMainForm::CreateMenus()
     QMenu* grid = MainMenu->addMenu(QStringLiteral("&Grid"));
     grid->setObjectName(QStringLiteral("Grid1"));
     grid->addActions({ Clear1, Clearunchecked1 });
+    grid->addSeparator();
+    grid->addActions({ Suggest1, AcceptSuggestions1, DismissSuggestions1 });
 
     QMenu* help = MainMenu->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
@@ -245,6 +363,11 @@ void TMainForm::CreateToolBar()
     pnlTransparent->setFixedSize(89, kToolBarHeight);
     connect(pnlTransparent, &TColorPanel::clicked, this, &TMainForm::pnlTransparentClick);
     ToolBar1->addWidget(pnlTransparent);
+    ToolBar1->addWidget(MakeSeparator("ToolButton7"));
+    addButton(Undo1, "tbtnUndo");
+    addButton(Redo1, "tbtnRedo");
+    pnlTransparent->setToolTip(
+        QStringLiteral("The transparent color; click, then click the picture to pick it"));
 }
 
 void TMainForm::CreateBody()
@@ -279,14 +402,24 @@ void TMainForm::CreateBody()
 
     // The lists test in-place edits against the grid, made just below.
     lvColumns = new TCutLineList(
-        QStringLiteral("lvColumns"), ilstImages[kIconColumn], [this] { return pbGrid->width(); }, Splitter2);
+        QStringLiteral("lvColumns"), ilstImages[kIconColumn], [this] { return pbGrid->GridWidth(); },
+        Splitter2);
     lvRows = new TCutLineList(
-        QStringLiteral("lvRows"), ilstImages[kIconRow], [this] { return pbGrid->height(); }, Splitter2);
+        QStringLiteral("lvRows"), ilstImages[kIconRow], [this] { return pbGrid->GridHeight(); }, Splitter2);
     Splitter2->setStretchFactor(0, 0);
     Splitter2->setStretchFactor(1, 1);
     Splitter2->setSizes({ kColumnsHeight, kDesignSize.height() - kColumnsHeight });
-    for (TCutLineList* list : { lvColumns, lvRows })
+    for (TCutLineList* list : { lvColumns, lvRows }) {
         connect(list, &TCutLineList::Changed, this, &TMainForm::DataChange);
+        connect(list, &QTreeWidget::itemSelectionChanged, this, [this, list] { SelectionChanged(list); });
+        list->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
+            if (QTreeWidgetItem* item = list->itemAt(at)) {
+                SelectLine(*list, item);
+                ShowLineMenu(TLineHit { list, item }, -1, list->viewport()->mapToGlobal(at));
+            }
+        });
+    }
 
     ScrollBox1 = new QScrollArea(Splitter1);
     ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
@@ -295,17 +428,22 @@ void TMainForm::CreateBody()
     content->setObjectName(QStringLiteral("ScrollBox1Content"));
     imgInterface = new TImageView(content);
     pbGrid = new TPaintBox(content);
-    pbGrid->resize(kGridDesignSize, kGridDesignSize);
+    pbGrid->SetGridSize(QSize(kGridDesignSize, kGridDesignSize));
+    pbGrid->setMouseTracking(true);
+    pbGrid->setFocusPolicy(Qt::ClickFocus);
+    pbGrid->installEventFilter(this);
     pbGrid->OnPaint = [this](QPainter& painter, const QRect& area) {
-        m_gridCanvas.Begin(painter, area);
+        m_gridCanvas.Begin(painter, area, pbGrid->Zoom());
         const auto lendingEnds = qScopeGuard([this] { m_gridCanvas.End(); });
         pbGridPaint();
+        DrawMarks(painter);
     };
     pbGrid->OnMouseUp = [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
         RunHandler([&] { pbGridMouseUp(button, shift, x, y); });
     };
     connect(imgInterface, &TImageView::PictureChanged, this, &TMainForm::FitScrollContent);
     ScrollBox1->setWidget(content);
+    ScrollBox1->viewport()->installEventFilter(this);
     FitScrollContent();
 
     Splitter1->setStretchFactor(0, 0);
@@ -316,6 +454,20 @@ void TMainForm::CreateBody()
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setFixedHeight(19);
     setStatusBar(StatusBar1);
+    const auto addLabel = [this](const char* name, bool permanent) {
+        auto* label = new QLabel(StatusBar1);
+        label->setObjectName(QString::fromUtf8(name));
+        if (permanent)
+            StatusBar1->addPermanentWidget(label);
+        else
+            StatusBar1->addWidget(label, 1);
+        return label;
+    };
+    lblHint = addLabel("lblHint", false);
+    lblPointer = addLabel("lblPointer", true);
+    lblSize = addLabel("lblSize", true);
+    lblCounts = addLabel("lblCounts", true);
+    lblZoom = addLabel("lblZoom", true);
 }
 
 QFileDialog& TMainForm::OpenDialog()
@@ -356,7 +508,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == pnlInfo && event->type() == QEvent::Resize)
         pnlInfoResize();
-    if (event->type() == QEvent::ToolTip && qobject_cast<QToolButton*>(watched))
+    if (watched == pbGrid && GridEvent(event))
+        return true;
+    if (ScrollBox1 && watched == ScrollBox1->viewport() && event->type() == QEvent::Wheel
+        && ViewportWheel(static_cast<QWheelEvent*>(event)))
         return true;
     return QMainWindow::eventFilter(watched, event);
 }
@@ -382,13 +537,17 @@ void TMainForm::New1Click()
 void TMainForm::NewProject()
 {
     // The view and the grid keep their sizes.
+    ++m_recordingPaused;
     imgInterface->Image().Picture().SetGraphic(nullptr);
     m_hasPicture = false;
+    m_picture.reset();
+    m_suggestions = {};
     ClearLines(true);
     m_projectOutput.reset();
     ProjectFileName.assign(1, '*');
     SetCaption(QString::fromUtf8(AppName));
-    SetModified(false);
+    --m_recordingPaused;
+    ResetHistory();
 }
 
 bool TMainForm::QuerySaveChanges()
@@ -415,6 +574,8 @@ bool TMainForm::QuerySaveChanges()
 
 void TMainForm::SetModified(bool modified)
 {
+    if (!modified)
+        UndoStack->setClean();
     setWindowModified(modified);
 }
 
@@ -435,8 +596,13 @@ void TMainForm::Open1Click()
     if (!ExecuteDialog(OpenDialog()))
         return;
     m_openDialogFileName = SelectedFileName(OpenDialog());
+    OpenProject(m_openDialogFileName);
+}
+
+void TMainForm::OpenProject(const std::string& fileName)
+{
     const std::string previous = ProjectFileName;
-    ProjectFileName = m_openDialogFileName;
+    ProjectFileName = fileName;
     try {
         LoadProject(ProjectFileName);
     } catch (const EIniFileException&) {
@@ -474,6 +640,7 @@ void TMainForm::SaveProject(std::string fileName)
     WriteProjectFile(fileName, project);
     ShowProjectCaption();
     SetModified(false);
+    RememberProject();
 }
 
 // The name is taken by value: callers pass ProjectFileName, which New resets.
@@ -483,6 +650,8 @@ void TMainForm::LoadProject(std::string fileName)
     // the window as it was.
     const TLoadedProject project = ReadProjectFile(fileName, PictureFileName);
     NewProject();
+    ++m_recordingPaused;
+    auto resume = qScopeGuard([this] { --m_recordingPaused; });
     ProjectFileName = fileName;
     PictureFileName = PicturePathOfProject(fileName, project.PictureFileName);
     m_storedPictureFileName = project.PictureFileName;
@@ -502,7 +671,10 @@ void TMainForm::LoadProject(std::string fileName)
     for (const TStoredLine& line : project.Rows)
         PlaceRow(true, line.Checked, line.Position, TDuplicates::Keep);
     ShowProjectCaption();
-    SetModified(false);
+    resume.dismiss();
+    --m_recordingPaused;
+    ResetHistory();
+    RememberProject();
     if (!pictureFailure.empty())
         Services().ShowError(QStringLiteral("The picture \"%1\" could not be read: %2\n"
                                             "The cut lines were loaded. Open the picture with "
@@ -514,9 +686,15 @@ void TMainForm::mnuOpenImageClick()
 {
     if (!ExecuteDialog(OpenImageDlg()))
         return;
-    PictureFileName = SelectedFileName(OpenImageDlg());
+    OpenPicture(SelectedFileName(OpenImageDlg()));
+}
+
+void TMainForm::OpenPicture(const std::string& fileName)
+{
+    PictureFileName = fileName;
     // Changed even if the picture cannot be read: Save writes the new name.
     SetModified(true);
+    const auto recorded = qScopeGuard([this] { Record(); });
     LoadPicture(PictureFileName);
 }
 
@@ -530,10 +708,14 @@ void TMainForm::LoadPicture(const std::string& fileName)
     // the view's picture is replaced only once that has worked.
     auto bitmap = std::make_unique<TBitmap>();
     bitmap->Assign(*loaded.Graphic());
+    // The history keeps its own copy, which shares the pixels.
+    m_picture = std::make_shared<const TBitmap>(*bitmap);
     imgInterface->Image().Picture().SetGraphic(std::move(bitmap));
     m_hasPicture = true;
-    pbGrid->resize(imgInterface->width(), imgInterface->height());
+    m_suggestions = {};
+    pbGrid->SetGridSize(QSize(imgInterface->Image().Width(), imgInterface->Image().Height()));
     FitScrollContent();
+    UpdateStatus();
 }
 
 bool TMainForm::ExecuteDialog(QFileDialog& dialog)
@@ -590,12 +772,15 @@ void TMainForm::SetDrawMode(QAction* sender)
     DrawMode = sender->property(kTagProperty).toInt() != 0 ? TDrawMode::dmRow : TDrawMode::dmColumn;
     Column1->setChecked(DrawMode == TDrawMode::dmColumn);
     Row1->setChecked(DrawMode == TDrawMode::dmRow);
+    ShowModeHint();
 }
 
 void TMainForm::Transparentcolor1Click()
 {
-    pbGrid->setCursor(Qt::PointingHandCursor);
+    // The eyedropper's cross.
+    pbGrid->setCursor(Qt::CrossCursor);
     DrawMode = TDrawMode::dmTransparent;
+    ShowModeHint();
 }
 
 void TMainForm::pnlTransparentClick()
@@ -619,7 +804,9 @@ void TMainForm::pbGridMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int x, int
         if (color != clNone && color != pnlTransparent->Color()) {
             pnlTransparent->SetColor(color);
             SetModified(true);
+            Record();
         }
+        ShowModeHint();
         break;
     }
     }
@@ -670,18 +857,18 @@ void TMainForm::PlaceColumn(bool add, bool checked, int32_t x, TDuplicates dupli
     // Drawn before the bounds test; outside a repaint only the pen changes.
     m_gridCanvas.PenStyle = TPenStyle::psDot;
     m_gridCanvas.PenMode = TPenMode::pmXor;
-    m_gridCanvas.VerticalLine(x, 0, pbGrid->height());
+    m_gridCanvas.VerticalLine(x, 0, pbGrid->GridHeight());
     if (add)
-        AddLineInside(*lvColumns, x, checked, pbGrid->width(), duplicates);
+        AddLineInside(*lvColumns, x, checked, pbGrid->GridWidth(), duplicates);
 }
 
 void TMainForm::PlaceRow(bool add, bool checked, int32_t y, TDuplicates duplicates)
 {
     // Rows keep the pen's mode: copy until the first column has been drawn.
     m_gridCanvas.PenStyle = TPenStyle::psDot;
-    m_gridCanvas.HorizontalLine(y, 0, pbGrid->width());
+    m_gridCanvas.HorizontalLine(y, 0, pbGrid->GridWidth());
     if (add)
-        AddLineInside(*lvRows, y, checked, pbGrid->height(), duplicates);
+        AddLineInside(*lvRows, y, checked, pbGrid->GridHeight(), duplicates);
 }
 
 void TMainForm::AddLineInside(
@@ -706,6 +893,7 @@ void TMainForm::ClearLines(bool all)
     if (removed > 0)
         SetModified(true);
     InvalidateGrid();
+    Record();
 }
 
 void TMainForm::ShowProjectCaption()
@@ -718,6 +906,7 @@ void TMainForm::DataChange()
 {
     SetModified(true);
     InvalidateGrid();
+    Record();
 }
 
 void TMainForm::pnlInfoResize()
@@ -737,6 +926,646 @@ void TMainForm::FitScrollContent()
 {
     if (QWidget* content = ScrollBox1->widget())
         content->resize(imgInterface->size().expandedTo(pbGrid->size()));
+}
+
+// The history.
+
+TProjectState TMainForm::CurrentState() const
+{
+    TProjectState state;
+    state.Columns = lvColumns->Lines();
+    state.Rows = lvRows->Lines();
+    state.PictureFileName = PictureFileName;
+    state.Picture = m_hasPicture ? m_picture : nullptr;
+    state.GridWidth = pbGrid->GridWidth();
+    state.GridHeight = pbGrid->GridHeight();
+    state.TransparentColor = pnlTransparent->Color();
+    return state;
+}
+
+void TMainForm::ApplyState(const TProjectState& state)
+{
+    // An undo in the middle of a drag ends the drag where it started.
+    if (m_drag) {
+        m_drag.reset();
+        m_pressTaken = false;
+        --m_recordingPaused;
+    }
+    ++m_recordingPaused;
+    const auto resume = qScopeGuard([this] { --m_recordingPaused; });
+    lvColumns->SetLines(state.Columns);
+    lvRows->SetLines(state.Rows);
+    PictureFileName = state.PictureFileName;
+    if (state.Picture != (m_hasPicture ? m_picture : nullptr)) {
+        m_picture = state.Picture;
+        m_hasPicture = state.Picture != nullptr;
+        imgInterface->Image().Picture().SetGraphic(
+            m_picture ? std::make_unique<TBitmap>(*m_picture) : nullptr);
+        m_suggestions = {};
+    }
+    pbGrid->SetGridSize(QSize(state.GridWidth, state.GridHeight));
+    pnlTransparent->SetColor(state.TransparentColor);
+    m_committed = state;
+    FitScrollContent();
+    InvalidateGrid();
+    UpdateStatus();
+}
+
+void TMainForm::Record()
+{
+    if (m_recordingPaused > 0)
+        return;
+    TProjectState state = CurrentState();
+    if (state == m_committed)
+        return;
+    TProjectState before = std::exchange(m_committed, state);
+    UndoStack->push(new TStateCommand(
+        std::move(before), std::move(state), [this](const TProjectState& target) { ApplyState(target); }));
+    UpdateStatus();
+}
+
+void TMainForm::ResetHistory()
+{
+    UndoStack->clear();
+    m_committed = CurrentState();
+    SetModified(false);
+    UpdateStatus();
+}
+
+// Opening files.
+
+void TMainForm::OpenFile(const std::string& fileName)
+{
+    if (QFileInfo(FileNameFromCore(fileName))
+            .suffix()
+            .compare(QString::fromUtf8(kProjectExtension + 1), Qt::CaseInsensitive)
+        == 0) {
+        if (QuerySaveChanges())
+            OpenProject(fileName);
+        return;
+    }
+    OpenPicture(fileName);
+}
+
+void TMainForm::OpenStartFile(const std::string& fileName)
+{
+    const TProjectState start = CurrentState();
+    const std::string project = ProjectFileName;
+    try {
+        OpenFile(fileName);
+    } catch (...) {
+        ApplyState(start);
+        ProjectFileName = project;
+        ResetHistory();
+        throw;
+    }
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    const std::string fileName = FileNameToCore(urls.front().toLocalFile());
+    RunHandler([&] { OpenFile(fileName); });
+}
+
+void TMainForm::RememberProject()
+{
+    if (!ProjectFileName.empty() && ProjectFileName != "*")
+        m_recentFiles.Add(QFileInfo(FileNameFromCore(ProjectFileName)).absoluteFilePath());
+}
+
+void TMainForm::FillRecentMenu()
+{
+    RecentMenu->clear();
+    const QStringList files = m_recentFiles.Files();
+    for (int i = 0; i < files.size(); ++i) {
+        const QString file = files[i];
+        QAction* action = RecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(
+            QFileInfo(file).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
+        action->setToolTip(file);
+        action->setStatusTip(file);
+        connect(action, &QAction::triggered, this, [this, file] {
+            RunHandler([&] {
+                if (QuerySaveChanges())
+                    OpenProject(FileNameToCore(file));
+            });
+        });
+    }
+    if (files.isEmpty())
+        RecentMenu->addAction(QStringLiteral("(none)"))->setEnabled(false);
+}
+
+// Lines under the pointer.
+
+bool TMainForm::Near(QPointF at, int32_t position, bool vertical) const
+{
+    const TZoomMapping& zoom = pbGrid->Zoom();
+    const int64_t pointer = zoom.DeviceAtLogical(vertical ? at.x() : at.y());
+    const int64_t reach = int64_t { kGrabDistance } * zoom.RatioHundredths() / 100;
+    return std::abs(pointer - zoom.DeviceStart(position)) <= reach;
+}
+
+TMainForm::TLineHit TMainForm::LineUnder(QPointF at) const
+{
+    if (DrawMode == TDrawMode::dmTransparent)
+        return {};
+    const bool vertical = IsVerticalMode();
+    TCutLineList* list = vertical ? lvColumns : lvRows;
+    const int64_t pointer = pbGrid->Zoom().DeviceAtLogical(vertical ? at.x() : at.y());
+    TLineHit best;
+    int64_t bestDistance = 0;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list->topLevelItem(i);
+        const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString());
+        // Only drawn lines can be taken hold of.
+        if (!position || item->checkState(0) != Qt::Checked || !Near(at, *position, vertical))
+            continue;
+        const int64_t distance = std::abs(pointer - pbGrid->Zoom().DeviceStart(*position));
+        if (!best.Item || distance < bestDistance) {
+            best = TLineHit { list, item };
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+int32_t TMainForm::SuggestionUnder(QPointF at) const
+{
+    if (DrawMode == TDrawMode::dmTransparent)
+        return -1;
+    const bool vertical = IsVerticalMode();
+    for (const int32_t position : vertical ? m_suggestions.Columns : m_suggestions.Rows)
+        if (Near(at, position, vertical))
+            return position;
+    return -1;
+}
+
+bool TMainForm::GridEvent(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const QPointF at = mouse->position();
+        const TLineHit hit = LineUnder(at);
+        const int32_t suggestion = hit.Item ? -1 : SuggestionUnder(at);
+        if (mouse->button() == Qt::LeftButton && suggestion >= 0) {
+            m_pressTaken = true;
+            RunHandler([&] { AcceptSuggestion(IsVerticalMode(), suggestion); });
+            return true;
+        }
+        if (mouse->button() == Qt::LeftButton && hit.Item) {
+            m_pressTaken = true;
+            SelectLine(*hit.List, hit.Item);
+            const int32_t position = CutLinePosition(hit.Item->text(0).toStdString()).value_or(0);
+            m_drag = TDrag { hit.List, hit.Item, position, position, false };
+            ++m_recordingPaused;
+            return true;
+        }
+        if (mouse->button() == Qt::RightButton && (hit.Item || suggestion >= 0)) {
+            m_pressTaken = true;
+            if (hit.Item)
+                SelectLine(*hit.List, hit.Item);
+            ShowLineMenu(hit, suggestion, mouse->globalPosition().toPoint());
+            return true;
+        }
+        return false;
+    }
+    case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        UpdatePointer(mouse->position());
+        if (m_drag) {
+            const QPoint pixel = pbGrid->PixelAt(mouse->position());
+            const bool vertical = m_drag->List == lvColumns;
+            m_drag->To = vertical ? pixel.x() : pixel.y();
+            m_drag->Moved = m_drag->Moved || m_drag->To != m_drag->From;
+            // The list follows while the place is one a line may take.
+            const int extent = vertical ? pbGrid->GridWidth() : pbGrid->GridHeight();
+            if (IsInsideGrid(m_drag->To, extent) && !m_drag->List->HasLineAt(m_drag->To, m_drag->Item))
+                m_drag->Item->setText(0, QString::number(m_drag->To));
+            InvalidateGrid();
+            return true;
+        }
+        if (DrawMode != TDrawMode::dmTransparent) {
+            const bool onLine = LineUnder(mouse->position()).Item != nullptr;
+            if (onLine)
+                pbGrid->setCursor(IsVerticalMode() ? Qt::SizeHorCursor : Qt::SizeVerCursor);
+            else
+                pbGrid->unsetCursor();
+        }
+        return false;
+    }
+    case QEvent::MouseButtonRelease: {
+        if (!m_pressTaken)
+            return false;
+        m_pressTaken = false;
+        if (m_drag) {
+            const TDrag drag = *m_drag;
+            m_drag.reset();
+            --m_recordingPaused;
+            const bool vertical = drag.List == lvColumns;
+            const int extent = vertical ? pbGrid->GridWidth() : pbGrid->GridHeight();
+            if (drag.Moved && (!IsInsideGrid(drag.To, extent) || drag.List->HasLineAt(drag.To, drag.Item))) {
+                ++m_recordingPaused;
+                drag.Item->setText(0, QString::number(drag.From));
+                --m_recordingPaused;
+                Services().MessageBeep(BeepType::Exclamation);
+            }
+            Record();
+            setWindowModified(!UndoStack->isClean());
+            InvalidateGrid();
+        }
+        return true;
+    }
+    case QEvent::KeyPress: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const int step = key->modifiers().testFlag(Qt::ShiftModifier) ? 10 : 1;
+        const bool column = SelectedList() == lvColumns;
+        int delta = 0;
+        switch (key->key()) {
+        case Qt::Key_Left:
+            delta = column ? -step : 0;
+            break;
+        case Qt::Key_Right:
+            delta = column ? step : 0;
+            break;
+        case Qt::Key_Up:
+            delta = !column ? -step : 0;
+            break;
+        case Qt::Key_Down:
+            delta = !column ? step : 0;
+            break;
+        default:
+            break;
+        }
+        if (delta == 0 || !SelectedLine())
+            return false;
+        RunHandler([&] { NudgeSelectedLine(delta); });
+        return true;
+    }
+    case QEvent::Leave:
+        lblPointer->clear();
+        return false;
+    case QEvent::ScreenChangeInternal:
+        // Another screen may have another device pixel ratio.
+        QTimer::singleShot(0, this, [this] { SetZoom(m_zoomPercent); });
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool TMainForm::ViewportWheel(QWheelEvent* event)
+{
+    const QPoint delta = event->angleDelta();
+    if (event->modifiers().testFlag(Qt::ControlModifier)) {
+        if (delta.y() != 0) {
+            const QPointF anchor = pbGrid->mapFrom(ScrollBox1->viewport(), event->position());
+            ApplyZoom(delta.y() > 0 ? NextZoomStep(m_zoomPercent) : PreviousZoomStep(m_zoomPercent), anchor);
+        }
+        return true;
+    }
+    if (event->modifiers().testFlag(Qt::ShiftModifier) && delta.y() != 0) {
+        QScrollBar* bar = ScrollBox1->horizontalScrollBar();
+        bar->setValue(bar->value() - delta.y() * QApplication::wheelScrollLines() * bar->singleStep() / 120);
+        return true;
+    }
+    return false;
+}
+
+void TMainForm::ShowLineMenu(const TLineHit& hit, int32_t suggestion, const QPoint& globalAt)
+{
+    QMenu menu(this);
+    if (hit.Item)
+        menu.addAction(DeleteLine1);
+    if (suggestion >= 0) {
+        const bool vertical = IsVerticalMode();
+        menu.addAction(QStringLiteral("&Accept this suggestion"), this,
+            [this, vertical, suggestion] { RunHandler([&] { AcceptSuggestion(vertical, suggestion); }); });
+        menu.addAction(QStringLiteral("D&ismiss this suggestion"), this, [this, vertical, suggestion] {
+            std::vector<int32_t>& list = vertical ? m_suggestions.Columns : m_suggestions.Rows;
+            std::erase(list, suggestion);
+            UpdateActions();
+            InvalidateGrid();
+        });
+    }
+    menu.exec(globalAt);
+}
+
+// Selecting, moving and deleting lines.
+
+void TMainForm::SelectLine(TCutLineList& list, QTreeWidgetItem* item)
+{
+    list.setCurrentItem(item);
+    item->setSelected(true);
+    list.scrollToItem(item);
+}
+
+void TMainForm::SelectionChanged(TCutLineList* list)
+{
+    // One selected line over both lists.
+    if (!list->selectedItems().isEmpty()) {
+        TCutLineList* other = list == lvColumns ? lvRows : lvColumns;
+        const QSignalBlocker quiet(other);
+        other->clearSelection();
+        other->viewport()->update();
+    }
+    UpdateActions();
+    InvalidateGrid();
+}
+
+TCutLineList* TMainForm::SelectedList() const
+{
+    for (TCutLineList* list : { lvColumns, lvRows })
+        if (!list->selectedItems().isEmpty())
+            return list;
+    return nullptr;
+}
+
+QTreeWidgetItem* TMainForm::SelectedLine() const
+{
+    TCutLineList* list = SelectedList();
+    return list ? list->selectedItems().front() : nullptr;
+}
+
+bool TMainForm::MoveLine(TCutLineList& list, QTreeWidgetItem* item, int32_t position)
+{
+    const int extent = &list == lvColumns ? pbGrid->GridWidth() : pbGrid->GridHeight();
+    if (!IsInsideGrid(position, extent) || list.HasLineAt(position, item)) {
+        Services().MessageBeep(BeepType::Exclamation);
+        return false;
+    }
+    item->setText(0, QString::number(position));
+    return true;
+}
+
+void TMainForm::NudgeSelectedLine(int delta)
+{
+    TCutLineList* list = SelectedList();
+    QTreeWidgetItem* item = SelectedLine();
+    if (!list || !item)
+        return;
+    const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString());
+    if (!position) {
+        Services().MessageBeep(BeepType::Exclamation);
+        return;
+    }
+    MoveLine(*list, item, *position + delta);
+    list->scrollToItem(item);
+}
+
+void TMainForm::DeleteLineClick()
+{
+    TCutLineList* list = SelectedList();
+    QTreeWidgetItem* item = SelectedLine();
+    if (!list || !item || m_drag)
+        return;
+    delete list->takeTopLevelItem(list->indexOfTopLevelItem(item));
+    DataChange();
+    UpdateActions();
+}
+
+// Suggested cuts.
+
+void TMainForm::SuggestClick()
+{
+    if (!HasPicture()) {
+        Services().ShowError(QStringLiteral(
+            "There is no picture to suggest cuts for. Open one with \"Open image...\" first."));
+        return;
+    }
+    HourglassCursor hourglass;
+    TBitmap rows(imgInterface->PictureBitmap());
+    rows.SetPixelFormat(TPixelFormat::pf24bit);
+    TLineSuggestions found = SuggestCutLines(
+        TPixelRows { rows.Width(), rows.Height(), [&rows](int32_t y) { return rows.ScanLine(y); } });
+    // A place that has a line already needs no proposal.
+    std::erase_if(found.Columns, [this](int32_t x) { return lvColumns->HasLineAt(x); });
+    std::erase_if(found.Rows, [this](int32_t y) { return lvRows->HasLineAt(y); });
+    m_suggestions = std::move(found);
+    UpdateActions();
+    InvalidateGrid();
+    StatusBar1->showMessage(m_suggestions.Columns.empty() && m_suggestions.Rows.empty()
+            ? QStringLiteral("No cuts to suggest.")
+            : QStringLiteral("%1 columns and %2 rows suggested: click one to take it, or accept all.")
+                  .arg(m_suggestions.Columns.size())
+                  .arg(m_suggestions.Rows.size()),
+        5000);
+}
+
+void TMainForm::AcceptSuggestion(bool vertical, int32_t position)
+{
+    std::erase(vertical ? m_suggestions.Columns : m_suggestions.Rows, position);
+    if (vertical)
+        DrawColumn(true, true, position, 0);
+    else
+        DrawRow(true, true, 0, position);
+    UpdateActions();
+    InvalidateGrid();
+}
+
+void TMainForm::AcceptSuggestionsClick()
+{
+    const TLineSuggestions accepted = std::exchange(m_suggestions, {});
+    {
+        // One step to undo for the lot.
+        ++m_recordingPaused;
+        const auto resume = qScopeGuard([this] { --m_recordingPaused; });
+        for (const int32_t x : accepted.Columns)
+            PlaceColumn(true, true, x, TDuplicates::Refuse);
+        for (const int32_t y : accepted.Rows)
+            PlaceRow(true, true, y, TDuplicates::Refuse);
+    }
+    Record();
+    UpdateActions();
+    InvalidateGrid();
+}
+
+void TMainForm::DismissSuggestionsClick()
+{
+    m_suggestions = {};
+    UpdateActions();
+    InvalidateGrid();
+}
+
+// Drawing the editor's marks.
+
+void TMainForm::DrawMarks(QPainter& painter)
+{
+    const int width = pbGrid->GridWidth();
+    const int height = pbGrid->GridHeight();
+    for (const int32_t x : m_suggestions.Columns)
+        m_gridCanvas.Mark(true, x, 0, height, TMarkStyle::Suggestion);
+    for (const int32_t y : m_suggestions.Rows)
+        m_gridCanvas.Mark(false, y, 0, width, TMarkStyle::Suggestion);
+    if (QTreeWidgetItem* item = SelectedLine(); item && item->checkState(0) == Qt::Checked) {
+        const bool vertical = SelectedList() == lvColumns;
+        if (const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString()))
+            m_gridCanvas.Mark(vertical, *position, 0, vertical ? height : width, TMarkStyle::Selected);
+    }
+    if (m_drag && m_drag->Moved) {
+        const bool vertical = m_drag->List == lvColumns;
+        m_gridCanvas.Mark(vertical, m_drag->To, 0, vertical ? height : width, TMarkStyle::Guide);
+    }
+    if (CellOverlay1->isChecked())
+        DrawCellOverlay(painter);
+}
+
+void TMainForm::DrawCellOverlay(QPainter& painter)
+{
+    // The cells a run would cut: every entry counts, in list order, clipped
+    // to the grid; a cell without pixels is marked as skipped.
+    const auto edges = [](const TCutLines& lines, int extent) {
+        std::vector<int> at { 0 };
+        for (const TCutLineEntry& line : lines)
+            at.push_back(std::clamp(CutLinePosition(line.Caption).value_or(0), 0, extent));
+        at.push_back(extent);
+        return at;
+    };
+    const std::vector<int> xs = edges(lvColumns->Lines(), pbGrid->GridWidth());
+    const std::vector<int> ys = edges(lvRows->Lines(), pbGrid->GridHeight());
+    const TZoomMapping& zoom = pbGrid->Zoom();
+    const auto logical = [&zoom](int pixel) { return zoom.LogicalOfDevice(zoom.DeviceStart(pixel)); };
+    painter.save();
+    QFont font = painter.font();
+    font.setPointSize(7);
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    for (size_t r = 0; r + 1 < ys.size(); ++r) {
+        for (size_t c = 0; c + 1 < xs.size(); ++c) {
+            const int width = xs[c + 1] - xs[c];
+            const int height = ys[r + 1] - ys[r];
+            const QString text = width > 0 && height > 0
+                ? QStringLiteral("r%1_c%2 %3\u00D7%4").arg(r + 1).arg(c + 1).arg(width).arg(height)
+                : QStringLiteral("r%1_c%2 skipped").arg(r + 1).arg(c + 1);
+            const QRectF cell(
+                QPointF(logical(xs[c]), logical(ys[r])), QPointF(logical(xs[c + 1]), logical(ys[r + 1])));
+            if (cell.width() < 4 || cell.height() < 4)
+                continue;
+            QRectF label(cell.topLeft() + QPointF(2, 2), metrics.size(0, text) + QSizeF(4, 2));
+            label = label.intersected(cell);
+            painter.fillRect(label, QColor(255, 255, 224, 220));
+            painter.setPen(Qt::black);
+            painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral(" ") + text);
+        }
+    }
+    painter.restore();
+}
+
+// Zoom.
+
+void TMainForm::SetZoom(int percent)
+{
+    ApplyZoom(percent, QPointF(-1, -1));
+}
+
+void TMainForm::ApplyZoom(int percent, QPointF anchor)
+{
+    const TZoomMapping zoom(percent, pbGrid->devicePixelRatioF());
+    // Keep the picture point under the anchor (in grid coordinates) where
+    // it is in the viewport.
+    const bool anchored = anchor.x() >= 0 && anchor.y() >= 0;
+    const QPointF inViewport = anchored ? pbGrid->mapTo(ScrollBox1->viewport(), anchor) : QPointF();
+    const double oldScale = pbGrid->Zoom().Percent() / 100.0;
+    m_zoomPercent = zoom.Percent();
+    imgInterface->SetZoom(zoom);
+    pbGrid->SetZoom(zoom);
+    FitScrollContent();
+    if (anchored) {
+        const double scale = zoom.Percent() / 100.0;
+        ScrollBox1->horizontalScrollBar()->setValue(
+            static_cast<int>(anchor.x() / oldScale * scale - inViewport.x()));
+        ScrollBox1->verticalScrollBar()->setValue(
+            static_cast<int>(anchor.y() / oldScale * scale - inViewport.y()));
+    }
+    UpdateStatus();
+}
+
+void TMainForm::ZoomInClick()
+{
+    SetZoom(NextZoomStep(m_zoomPercent));
+}
+
+void TMainForm::ZoomOutClick()
+{
+    SetZoom(PreviousZoomStep(m_zoomPercent));
+}
+
+void TMainForm::ZoomActualClick()
+{
+    SetZoom(100);
+}
+
+void TMainForm::ZoomFitClick()
+{
+    const QSize view = ScrollBox1->viewport()->size();
+    SetZoom(FitZoom(pbGrid->GridWidth(), pbGrid->GridHeight(), view.width(), view.height()));
+}
+
+// The status bar and the commands' state.
+
+void TMainForm::UpdateActions()
+{
+    DeleteLine1->setEnabled(SelectedLine() != nullptr);
+    const bool suggested = !m_suggestions.Columns.empty() || !m_suggestions.Rows.empty();
+    AcceptSuggestions1->setEnabled(suggested);
+    DismissSuggestions1->setEnabled(suggested);
+    ZoomIn1->setEnabled(m_zoomPercent < kMaxZoom);
+    ZoomOut1->setEnabled(m_zoomPercent > kMinZoom);
+}
+
+void TMainForm::UpdateStatus()
+{
+    if (!lblZoom)
+        return;
+    lblSize->setText(HasPicture()
+            ? QStringLiteral("%1 \u00D7 %2").arg(pbGrid->GridWidth()).arg(pbGrid->GridHeight())
+            : QStringLiteral("No picture"));
+    const int columns = lvColumns->topLevelItemCount();
+    const int rows = lvRows->topLevelItemCount();
+    lblCounts->setText(
+        QStringLiteral("%1 columns, %2 rows, %3 cells").arg(columns).arg(rows).arg(CellCount(columns, rows)));
+    lblZoom->setText(QStringLiteral("%1 %").arg(m_zoomPercent));
+    ShowModeHint();
+    UpdateActions();
+}
+
+void TMainForm::ShowModeHint()
+{
+    QString hint;
+    switch (DrawMode) {
+    case TDrawMode::dmColumn:
+        hint = QStringLiteral("Click to add a column; drag a line to move it");
+        break;
+    case TDrawMode::dmRow:
+        hint = QStringLiteral("Click to add a row; drag a line to move it");
+        break;
+    case TDrawMode::dmTransparent:
+        hint = QStringLiteral("Picking the transparent color: click the picture");
+        break;
+    }
+    lblHint->setText(hint);
+    if (DrawMode != TDrawMode::dmTransparent && !m_drag)
+        pbGrid->unsetCursor();
+}
+
+void TMainForm::UpdatePointer(QPointF at)
+{
+    const QPoint pixel = pbGrid->PixelAt(at);
+    QString text = QStringLiteral("%1, %2").arg(pixel.x()).arg(pixel.y());
+    const QImage& shown = imgInterface->Shown();
+    if (HasPicture() && shown.valid(pixel))
+        text += QStringLiteral("  #%1").arg(shown.pixel(pixel) & 0xFFFFFF, 6, 16, QLatin1Char('0')).toUpper();
+    lblPointer->setText(text);
 }
 
 } // namespace sw

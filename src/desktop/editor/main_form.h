@@ -6,10 +6,13 @@
 
 #include "core/base/colors.h"
 #include "core/generate/slicing_pipeline.h"
+#include "core/layout/line_suggestions.h"
 #include "desktop/editor/color_panel.h"
 #include "desktop/editor/cut_line_list.h"
+#include "desktop/editor/edit_history.h"
 #include "desktop/editor/grid_canvas.h"
 #include "desktop/editor/picture_view.h"
+#include "desktop/shell/recent_files.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -18,10 +21,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+class QDragEnterEvent;
+class QDropEvent;
 class QFileDialog;
+class QWheelEvent;
+class QTreeWidgetItem;
 class QFrame;
 class QMenu;
 class QMenuBar;
@@ -30,6 +38,8 @@ class QSplitter;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
+class QLabel;
+class QUndoStack;
 
 namespace sw {
 
@@ -60,6 +70,35 @@ public:
     void Clear1Click();
     void Clearunchecked1Click();
     void pnlTransparentClick();
+    void ZoomInClick();
+    void ZoomOutClick();
+    void ZoomActualClick();
+    void ZoomFitClick();
+    // Removes the selected line.
+    void DeleteLineClick();
+    // Proposes cut lines for the picture; they are drawn dashed until
+    // accepted or dismissed.
+    void SuggestClick();
+    void AcceptSuggestionsClick();
+    void DismissSuggestionsClick();
+
+    // Opens a project (.swr, any case) or a picture, as a drop does; a
+    // project asks about unsaved changes first.
+    void OpenFile(const std::string& fileName);
+    // Opens the file the program was started on; one that cannot be opened
+    // leaves the window as it started.
+    void OpenStartFile(const std::string& fileName);
+
+    // The view's zoom in percent; SetZoom clamps to what the view offers.
+    int ZoomPercent() const { return m_zoomPercent; }
+    void SetZoom(int percent);
+    // Moves the selected line by delta pixels along its axis, with the
+    // bounds test of a caption edit; a refused move beeps.
+    void NudgeSelectedLine(int delta);
+    // The list holding the selected line and the line, or nulls.
+    TCutLineList* SelectedList() const;
+    QTreeWidgetItem* SelectedLine() const;
+    const TLineSuggestions& Suggestions() const { return m_suggestions; }
 
     // A release on the grid adds a line in the current mode, or picks the
     // transparent colour from the picture; x and y may lie off the grid.
@@ -128,6 +167,19 @@ public:
     QAction* Clearunchecked1 = nullptr;
     QAction* About1 = nullptr;
     QActionGroup* ModeGroup = nullptr;
+    QAction* Undo1 = nullptr;
+    QAction* Redo1 = nullptr;
+    QAction* ZoomIn1 = nullptr;
+    QAction* ZoomOut1 = nullptr;
+    QAction* ZoomActual1 = nullptr;
+    QAction* ZoomFit1 = nullptr;
+    QAction* CellOverlay1 = nullptr;
+    QAction* DeleteLine1 = nullptr;
+    QAction* Suggest1 = nullptr;
+    QAction* AcceptSuggestions1 = nullptr;
+    QAction* DismissSuggestions1 = nullptr;
+    QMenu* RecentMenu = nullptr;
+    QUndoStack* UndoStack = nullptr;
 
     QMenuBar* MainMenu = nullptr;
     QFrame* CoolBar1 = nullptr;
@@ -148,6 +200,13 @@ public:
     TImageView* imgInterface = nullptr;
     TPaintBox* pbGrid = nullptr;
     QStatusBar* StatusBar1 = nullptr;
+    // What a click does, the pointer's pixel and colour, the picture's size,
+    // the counts and the zoom.
+    QLabel* lblHint = nullptr;
+    QLabel* lblPointer = nullptr;
+    QLabel* lblSize = nullptr;
+    QLabel* lblCounts = nullptr;
+    QLabel* lblZoom = nullptr;
 
     // The file dialogs, made on first use and kept.
     QFileDialog& OpenDialog();
@@ -158,6 +217,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Asks about unsaved changes first; Cancel keeps the window open.
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Whether a second line at the same position is taken: a project file
@@ -189,6 +250,47 @@ private:
     // and everything else stay as they were.
     void LoadPicture(const std::string& fileName);
     bool ExecuteDialog(QFileDialog& dialog);
+    // Opens a project file; on failure Save still goes where it went.
+    void OpenProject(const std::string& fileName);
+    void OpenPicture(const std::string& fileName);
+
+    // The undo history: the state as last recorded, and a record of every
+    // change since, made by comparing states.
+    TProjectState CurrentState() const;
+    void ApplyState(const TProjectState& state);
+    void Record();
+    // Forgets the history; the state on screen becomes the saved one.
+    void ResetHistory();
+
+    // A line under the pointer in the current mode's list, within a few
+    // pixels of where it is drawn.
+    struct TLineHit {
+        TCutLineList* List = nullptr;
+        QTreeWidgetItem* Item = nullptr;
+    };
+    TLineHit LineUnder(QPointF at) const;
+    // The suggestion of the current mode under the pointer, or -1.
+    int32_t SuggestionUnder(QPointF at) const;
+    bool Near(QPointF at, int32_t position, bool vertical) const;
+    bool IsVerticalMode() const { return DrawMode == TDrawMode::dmColumn; }
+    bool GridEvent(QEvent* event);
+    bool ViewportWheel(QWheelEvent* event);
+    void ShowLineMenu(const TLineHit& hit, int32_t suggestion, const QPoint& globalAt);
+    // Moves an entry to position when the position fits the grid and is
+    // free; otherwise beeps and leaves it.
+    bool MoveLine(TCutLineList& list, QTreeWidgetItem* item, int32_t position);
+    void AcceptSuggestion(bool vertical, int32_t position);
+    void SelectLine(TCutLineList& list, QTreeWidgetItem* item);
+    void SelectionChanged(TCutLineList* list);
+    void DrawMarks(QPainter& painter);
+    void DrawCellOverlay(QPainter& painter);
+    void UpdateActions();
+    void UpdateStatus();
+    void UpdatePointer(QPointF at);
+    void ShowModeHint();
+    void ApplyZoom(int percent, QPointF anchor);
+    void FillRecentMenu();
+    void RememberProject();
 
     int m_gridRepaintRequests = 0;
     bool m_hasPicture = false;
@@ -203,6 +305,25 @@ private:
     QFileDialog* m_openDialog = nullptr;
     QFileDialog* m_saveDialog = nullptr;
     TOpenPictureDialog* m_openImageDlg = nullptr;
+
+    // The picture on screen, shared with the history.
+    std::shared_ptr<const TBitmap> m_picture;
+    TProjectState m_committed;
+    int m_recordingPaused = 0;
+    int m_zoomPercent = 100;
+    TLineSuggestions m_suggestions;
+    // A press the editor took (a drag, a menu, an accepted suggestion)
+    // owns its release: it adds no line.
+    bool m_pressTaken = false;
+    struct TDrag {
+        TCutLineList* List = nullptr;
+        QTreeWidgetItem* Item = nullptr;
+        int32_t From = 0;
+        int32_t To = 0;
+        bool Moved = false;
+    };
+    std::optional<TDrag> m_drag;
+    TRecentFiles m_recentFiles;
 };
 
 // The main window while it exists, else empty.

@@ -5,6 +5,11 @@
 #include <QPainter>
 #include <QtMath>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <vector>
+
 namespace sw {
 
 namespace {
@@ -55,7 +60,20 @@ TImageView::TImageView(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     m_image.SetAutoSize(true);
     m_image.OnChange = [this] { ImageChanged(); };
-    resize(m_image.Width(), m_image.Height());
+    FitToZoom();
+}
+
+void TImageView::SetZoom(const TZoomMapping& zoom)
+{
+    m_zoom = zoom;
+    FitToZoom();
+    update();
+}
+
+void TImageView::FitToZoom()
+{
+    resize(static_cast<int>(m_zoom.LogicalExtent(m_image.Width())),
+        static_cast<int>(m_zoom.LogicalExtent(m_image.Height())));
 }
 
 TBitmap& TImageView::PictureBitmap()
@@ -70,7 +88,7 @@ void TImageView::ImageChanged()
     const TGraphic* graphic = m_image.Picture().Graphic();
     const auto* bitmap = dynamic_cast<const TBitmap*>(graphic);
     m_shown = bitmap ? BitmapToQImage(*bitmap) : QImage();
-    resize(m_image.Width(), m_image.Height());
+    FitToZoom();
     update();
     emit PictureChanged();
 }
@@ -80,8 +98,46 @@ void TImageView::paintEvent(QPaintEvent* event)
     if (m_shown.isNull())
         return;
     QPainter painter(this);
-    const QRect area = event->rect() & m_shown.rect();
-    painter.drawImage(area.topLeft(), m_shown, area);
+    if (m_zoom.IsNatural() && m_zoom.RatioHundredths() == 100) {
+        const QRect area = event->rect() & m_shown.rect();
+        painter.drawImage(area.topLeft(), m_shown, area);
+        return;
+    }
+    // Every device pixel takes the picture pixel a click there would pick,
+    // so the pixels are sharp and line up with the grid at any zoom.
+    const QRect device = DeviceArea(event->rect(), m_zoom.RatioHundredths())
+        & QRect(0, 0, static_cast<int>(m_zoom.DeviceStart(m_shown.width())),
+            static_cast<int>(m_zoom.DeviceStart(m_shown.height())));
+    if (device.isEmpty())
+        return;
+    std::vector<int> sourceColumns(static_cast<size_t>(device.width()));
+    for (int x = 0; x < device.width(); ++x)
+        sourceColumns[static_cast<size_t>(x)]
+            = std::clamp(static_cast<int>(m_zoom.PixelAt(device.left() + x)), 0, m_shown.width() - 1);
+    QImage scaled(device.size(), QImage::Format_RGB32);
+    if (scaled.isNull())
+        return;
+    for (int y = 0; y < device.height(); ++y) {
+        const int sourceRow
+            = std::clamp(static_cast<int>(m_zoom.PixelAt(device.top() + y)), 0, m_shown.height() - 1);
+        const auto* source = reinterpret_cast<const QRgb*>(m_shown.constScanLine(sourceRow));
+        auto* target = reinterpret_cast<QRgb*>(scaled.scanLine(y));
+        for (int x = 0; x < device.width(); ++x)
+            target[x] = source[sourceColumns[static_cast<size_t>(x)]];
+    }
+    painter.setWorldTransform(QTransform::fromScale(1 / devicePixelRatioF(), 1 / devicePixelRatioF()));
+    painter.drawImage(device.topLeft(), scaled);
+}
+
+QRect DeviceArea(const QRect& logical, int ratioHundredths)
+{
+    const auto toDevice = [ratioHundredths](int at, bool up) {
+        const int64_t scaled = int64_t { at } * ratioHundredths;
+        return static_cast<int>(up ? (scaled + 99) / 100 : scaled / 100);
+    };
+    // Outward: every device pixel the logical area touches.
+    return QRect(QPoint(toDevice(logical.left(), false), toDevice(logical.top(), false)),
+        QPoint(toDevice(logical.right() + 1, true) - 1, toDevice(logical.bottom() + 1, true) - 1));
 }
 
 TPaintBox::TPaintBox(QWidget* parent)
@@ -89,6 +145,33 @@ TPaintBox::TPaintBox(QWidget* parent)
 {
     setObjectName(QStringLiteral("pbGrid"));
     setAttribute(Qt::WA_NoSystemBackground);
+}
+
+void TPaintBox::SetGridSize(QSize pixels)
+{
+    m_gridSize = pixels;
+    FitToZoom();
+}
+
+void TPaintBox::SetZoom(const TZoomMapping& zoom)
+{
+    m_zoom = zoom;
+    FitToZoom();
+    update();
+}
+
+void TPaintBox::FitToZoom()
+{
+    QWidget::resize(static_cast<int>(m_zoom.LogicalExtent(m_gridSize.width())),
+        static_cast<int>(m_zoom.LogicalExtent(m_gridSize.height())));
+}
+
+QPoint TPaintBox::PixelAt(QPointF logical) const
+{
+    const auto clampToInt
+        = [](int64_t value) { return static_cast<int>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX)); };
+    return QPoint(
+        clampToInt(m_zoom.PixelAtLogical(logical.x())), clampToInt(m_zoom.PixelAtLogical(logical.y())));
 }
 
 void TPaintBox::paintEvent(QPaintEvent* event)
@@ -103,9 +186,9 @@ void TPaintBox::mouseReleaseEvent(QMouseEvent* event)
 {
     // The pixel the point lies in: on a scaled screen the point can fall
     // between pixels, and rounding would move it onto the next one.
-    const QPointF at = event->position();
+    const QPoint at = PixelAt(event->position());
     if (OnMouseUp)
-        OnMouseUp(event->button(), event->modifiers(), qFloor(at.x()), qFloor(at.y()));
+        OnMouseUp(event->button(), event->modifiers(), at.x(), at.y());
     event->accept();
 }
 

@@ -97,23 +97,24 @@ TEST_F(MainFormTest, CommandsShareOneActionWithTheirToolButtons)
         const char* button;
         bool enabled;
         const char* hint;
+        const char* shortcut = "";
     };
     const Command commands[] = {
-        { "New1", "&New", 3, "ToolButton1", true, nullptr },
-        { "Open1", "&Open...", 4, "ToolButton3", true, nullptr },
-        { "Save1", "&Save", 5, "ToolButton4", true, nullptr },
-        { "Saveas1", "Save &as...", -1, nullptr, true, nullptr },
+        { "New1", "&New", 3, "ToolButton1", true, nullptr, "Ctrl+N" },
+        { "Open1", "&Open...", 4, "ToolButton3", true, nullptr, "Ctrl+O" },
+        { "Save1", "&Save", 5, "ToolButton4", true, nullptr, "Ctrl+S" },
+        { "Saveas1", "Save &as...", -1, nullptr, true, nullptr, "Ctrl+Shift+S" },
         { "Transparentcolor1", "&Transparent color", -1, nullptr, true,
             "The next color that you click on on the image will be set as the transparent color" },
         { "mnuOpenImage", "O&pen image...", 0, "tbtnOpenImage", true,
             "Open an image|Open an image to be cut up" },
         { "Generate1", "&Generate...", -1, nullptr, true, nullptr },
-        { "mnuExit", "E&xit", -1, nullptr, true, "Exit|Exit this application" },
+        { "mnuExit", "E&xit", -1, nullptr, true, "Exit|Exit this application", "Ctrl+Q" },
         { "Column1", "&Column", 1, "tbtnColumn", true, "Column|Insert a column" },
         { "Row1", "&Row", 2, "tbtnRow", true, "Row|Insert a row" },
         { "Clear1", "&Clear...", -1, nullptr, true, nullptr },
         { "Clearunchecked1", "C&lear unchecked...", -1, nullptr, true, nullptr },
-        { "About1", "&About...", -1, nullptr, true, nullptr },
+        { "About1", "&About...", -1, nullptr, true, nullptr, "F1" },
     };
     for (const Command& c : commands) {
         SCOPED_TRACE(c.name);
@@ -121,7 +122,10 @@ TEST_F(MainFormTest, CommandsShareOneActionWithTheirToolButtons)
         ASSERT_NE(action, nullptr);
         EXPECT_EQ(action->text(), c.caption);
         EXPECT_EQ(action->isEnabled(), c.enabled);
-        EXPECT_TRUE(action->shortcut().isEmpty());
+        EXPECT_EQ(action->shortcut().toString(), c.shortcut);
+        if (c.button) {
+            EXPECT_FALSE(action->toolTip().isEmpty());
+        }
         if (c.icon >= 0) {
             EXPECT_EQ(action->icon().cacheKey(), form.ilstImages[c.icon].cacheKey());
         } else {

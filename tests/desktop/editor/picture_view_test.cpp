@@ -244,7 +244,7 @@ TEST_F(PictureViewTest, TransparentModePicksUntilColumnOrRowIsChosen)
     form.tbtnRow->click();
     form.pnlTransparent->clicked(); // the panel does what the menu item does
     EXPECT_EQ(form.DrawMode, TDrawMode::dmTransparent);
-    EXPECT_EQ(form.pbGrid->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(form.pbGrid->cursor().shape(), Qt::CrossCursor);
     EXPECT_TRUE(form.tbtnRow->isChecked());
     EXPECT_TRUE(form.Row1->isChecked());
     EXPECT_FALSE(form.tbtnColumn->isChecked());

@@ -1,0 +1,58 @@
+#pragma once
+
+// Where a design wants to be cut: the columns and rows along which the
+// picture changes across much of its length (the border of a box, a change
+// of background), and the edges of flat bands (a run of rows, or of
+// columns, each of a single colour, all alike: a gap, a margin, a rule).
+// The picture comes as plain rows of pixels, three bytes each.
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace sw {
+
+struct TPixelRows {
+    int32_t Width = 0;
+    int32_t Height = 0;
+    // Row y, 0 <= y < Height: Width pixels of three bytes each (any channel
+    // order), valid until the next call.
+    std::function<const uint8_t*(int32_t y)> Row;
+};
+
+struct TSuggestionSettings {
+    // Two pixels differ when one of their channels differs by more than this.
+    int ChangeThreshold = 24;
+    // A line where at least this share of its length changes, beyond what
+    // the lines around it change, is an edge. A box's side rarely spans the
+    // whole page, so a third is enough.
+    double EdgeShare = 0.35;
+    // The colours of a flat row or column stay within this of its first pixel.
+    int FlatTolerance = 6;
+    // A band needs this many flat rows or columns in a row.
+    int32_t MinBand = 3;
+    // Of two suggestions closer than this, only the stronger stays.
+    int32_t MinGap = 3;
+};
+
+struct TLineSuggestions {
+    // Positions strictly inside the picture, ascending: a column at x cuts
+    // between pixels x - 1 and x.
+    std::vector<int32_t> Columns;
+    std::vector<int32_t> Rows;
+};
+
+TLineSuggestions SuggestCutLines(const TPixelRows& picture, const TSuggestionSettings& settings = {});
+
+// How suggestions compare with lines a designer placed: references with a
+// suggestion within `tolerance` pixels, and suggestions with no reference
+// within it.
+struct TSuggestionScore {
+    int Found = 0;
+    int Missed = 0;
+    int Extra = 0;
+};
+TSuggestionScore ScoreSuggestions(
+    const std::vector<int32_t>& suggested, const std::vector<int32_t>& reference, int32_t tolerance);
+
+} // namespace sw

@@ -1,0 +1,307 @@
+#include "core/base/sysutils.h"
+#include "core/imaging/bitmap.h"
+#include "core/layout/zoom_mapping.h"
+#include "core/project/project_file.h"
+#include "desktop/editor/main_form.h"
+#include "desktop/shell/fake_services.h"
+#include "support/temp_folder.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QScrollArea>
+#include <QTest>
+#include <QToolButton>
+#include <QUndoStack>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+
+namespace sw {
+namespace {
+
+using test::TempFolder;
+
+std::vector<int32_t> Positions(const TCutLineList* list)
+{
+    std::vector<int32_t> positions;
+    for (const TCutLineEntry& line : list->Lines())
+        positions.push_back(StrToInt(line.Caption));
+    return positions;
+}
+
+std::string WritePicture(
+    const TempFolder& folder, const std::string& name, int width, int height, TColor colour)
+{
+    TBitmap bitmap;
+    bitmap.SetSize(width, height);
+    bitmap.Canvas().SetBrushColor(colour);
+    bitmap.Canvas().FillRect(TRect { 0, 0, width, height });
+    const std::string fileName = folder / name;
+    bitmap.SaveToFile(fileName);
+    return fileName;
+}
+
+class EditingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form.RunFileDialog = [this](QFileDialog& dialog) {
+            if (answer.empty())
+                return false;
+            dialog.selectFile(QString::fromStdString(answer));
+            return true;
+        };
+        form.show();
+        form.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+        form.New1Click();
+        picture = WritePicture(folder, "page.bmp", 120, 80, RGB(200, 100, 40));
+        answer = picture;
+        form.mnuOpenImageClick();
+        form.ProjectFileName = folder / "page.swr";
+        form.SaveProject(form.ProjectFileName);
+        form.UndoStack->clear();
+    }
+
+    // A click as the user makes it: press and release at one place.
+    void Click(QPointF at, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QTest::mouseClick(form.pbGrid, button, {}, at.toPoint());
+    }
+
+    void Drag(QPoint from, QPoint to)
+    {
+        QTest::mousePress(form.pbGrid, Qt::LeftButton, {}, from);
+        QMouseEvent move(QEvent::MouseMove, QPointF(to), form.pbGrid->mapToGlobal(QPointF(to)), Qt::NoButton,
+            Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form.pbGrid, &move);
+        QTest::mouseRelease(form.pbGrid, Qt::LeftButton, {}, to);
+    }
+
+    FakeServices services;
+    TMainForm form;
+    TempFolder folder;
+    std::string picture;
+    std::string answer;
+};
+
+// The ratio the screen gives; a second run of these tests sets it to 2.
+double ScreenRatio()
+{
+    const char* expected = std::getenv("SLICEWRIGHT_EXPECTED_RATIO");
+    return expected ? std::atof(expected) : 1.0;
+}
+
+TEST_F(EditingTest, EveryKindOfChangeIsUndoneAndRedone)
+{
+    form.DrawColumn(true, true, 40, 0);
+    form.DrawColumn(true, false, 60, 0);
+    form.DrawRow(true, true, 0, 30);
+    form.SaveProject(form.ProjectFileName);
+    form.UndoStack->clear();
+    const TCutLines columns = form.lvColumns->Lines();
+    const TCutLines rows = form.lvRows->Lines();
+    const TColor colour = form.pnlTransparent->Color();
+    const std::string other = WritePicture(folder, "other.bmp", 50, 50, RGB(0, 0, 0));
+
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+    };
+    const Change changes[] = {
+        { "add by a click", [&] { form.pbGridMouseUp(Qt::LeftButton, {}, 90, 5); } },
+        { "move by a caption edit", [&] { form.lvColumns->topLevelItem(0)->setText(0, "45"); } },
+        { "move by dragging", [&] { Drag(QPoint(40, 50), QPoint(44, 50)); } },
+        { "delete",
+            [&] {
+                form.lvColumns->setCurrentItem(form.lvColumns->topLevelItem(0));
+                form.DeleteLine1->trigger();
+            } },
+        { "clear", [&] { form.ClearLines(true); } },
+        { "clear unchecked", [&] { form.ClearLines(false); } },
+        { "uncheck", [&] { form.lvColumns->topLevelItem(0)->setCheckState(0, Qt::Unchecked); } },
+        { "change the picture",
+            [&] {
+                answer = other;
+                form.mnuOpenImageClick();
+            } },
+        { "pick the transparent colour",
+            [&] {
+                form.Transparentcolor1->trigger();
+                form.pbGridMouseUp(Qt::LeftButton, {}, 3, 3);
+                form.tbtnColumn->click();
+            } },
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.what);
+        change.make();
+        ASSERT_EQ(form.UndoStack->count(), 1);
+        const TCutLines changedColumns = form.lvColumns->Lines();
+        const TCutLines changedRows = form.lvRows->Lines();
+        const std::string changedPicture = form.PictureFileName;
+        const TColor changedColour = form.pnlTransparent->Color();
+        EXPECT_TRUE(form.IsModified());
+
+        form.Undo1->trigger();
+        EXPECT_EQ(form.lvColumns->Lines(), columns);
+        EXPECT_EQ(form.lvRows->Lines(), rows);
+        EXPECT_EQ(form.PictureFileName, picture);
+        EXPECT_EQ(form.pbGrid->GridWidth(), 120);
+        EXPECT_EQ(form.imgInterface->Shown().pixel(3, 3), qRgb(200, 100, 40));
+        EXPECT_EQ(form.pnlTransparent->Color(), colour);
+        EXPECT_FALSE(form.IsModified());
+
+        form.Redo1->trigger();
+        EXPECT_EQ(form.lvColumns->Lines(), changedColumns);
+        EXPECT_EQ(form.lvRows->Lines(), changedRows);
+        EXPECT_EQ(form.PictureFileName, changedPicture);
+        EXPECT_EQ(form.pnlTransparent->Color(), changedColour);
+        EXPECT_TRUE(form.IsModified());
+
+        form.Undo1->trigger();
+        form.UndoStack->clear();
+    }
+    EXPECT_EQ(services.exclamations, 0);
+}
+
+TEST_F(EditingTest, AClickLandsOnThePixelUnderThePointerAtEveryZoom)
+{
+    ASSERT_DOUBLE_EQ(form.pbGrid->devicePixelRatioF(), ScreenRatio());
+    for (const int percent : { 25, 100, 200, 300 }) {
+        SCOPED_TRACE(percent);
+        form.SetZoom(percent);
+        EXPECT_EQ(form.pbGrid->width(), TZoomMapping(percent, ScreenRatio()).LogicalExtent(120));
+        const TZoomMapping zoom(percent, ScreenRatio());
+        for (const int at : { 3, 17, 29, 59 }) {
+            form.ClearLines(true);
+            Click(QPointF(at, 10));
+            const auto expected = static_cast<int32_t>(zoom.PixelAtLogical(at));
+            EXPECT_LE(zoom.DeviceStart(expected), at * ScreenRatio());
+            EXPECT_GT(zoom.DeviceStart(expected + 1), at * ScreenRatio());
+            if (expected > 0 && expected < 120) {
+                EXPECT_EQ(Positions(form.lvColumns), std::vector<int32_t> { expected }) << at;
+            }
+        }
+    }
+    form.ClearLines(true);
+    // The picture is drawn with the pixel under the pointer there too.
+    TBitmap marked;
+    marked.SetSize(8, 8);
+    marked.Canvas().SetBrushColor(RGB(255, 255, 255));
+    marked.Canvas().FillRect(TRect { 0, 0, 8, 8 });
+    marked.Canvas().SetPixel(5, 2, RGB(0, 0, 255));
+    marked.SaveToFile(folder / "marked.bmp");
+    answer = folder / "marked.bmp";
+    form.mnuOpenImageClick();
+    form.SetZoom(300);
+    const QImage shown = form.ScrollBox1->widget()->grab().toImage();
+    const TZoomMapping zoom(300, ScreenRatio());
+    for (int64_t device = 0; device < zoom.DeviceStart(8); ++device) {
+        const bool blue = zoom.PixelAt(device) == 5;
+        EXPECT_EQ(shown.pixel(static_cast<int>(device), static_cast<int>(zoom.DeviceStart(2) + 1))
+                == qRgb(0, 0, 255),
+            blue)
+            << device;
+    }
+}
+
+TEST_F(EditingTest, DraggingMovesALineAndRefusesAPlaceOutside)
+{
+    form.DrawColumn(true, true, 40, 0);
+    form.DrawColumn(true, true, 70, 0);
+    form.SetZoom(200);
+    Drag(QPoint(80, 20), QPoint(101, 20));
+    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 50, 70 }));
+    EXPECT_EQ(form.SelectedLine()->text(0), "50");
+    // Onto another line, then beyond the picture: each put back, with a beep.
+    Drag(QPoint(100, 20), QPoint(140, 20));
+    Drag(QPoint(100, 20), QPoint(500, 20));
+    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 50, 70 }));
+    EXPECT_EQ(services.exclamations, 2);
+    // A press on a line is no click that adds one.
+    Click(QPoint(101, 60));
+    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 50, 70 }));
+    form.Undo1->trigger();
+    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 40, 70 }));
+}
+
+TEST_F(EditingTest, ArrowKeysNudgeTheSelectedLine)
+{
+    form.DrawRow(true, true, 0, 30);
+    form.DrawRow(true, true, 0, 41);
+    form.tbtnRow->click();
+    Click(QPoint(10, 30));
+    ASSERT_EQ(form.SelectedList(), form.lvRows);
+    form.pbGrid->setFocus();
+    QTest::keyClick(form.pbGrid, Qt::Key_Down);
+    QTest::keyClick(form.pbGrid, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(Positions(form.lvRows), (std::vector<int32_t> { 31, 41 }));
+    EXPECT_EQ(services.exclamations, 1) << "onto the line at 41";
+    QTest::keyClick(form.pbGrid, Qt::Key_Up, Qt::ShiftModifier);
+    QTest::keyClick(form.pbGrid, Qt::Key_Left);
+    EXPECT_EQ(Positions(form.lvRows), (std::vector<int32_t> { 21, 41 }));
+    form.lvRows->setCurrentItem(form.lvRows->topLevelItem(1));
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(form.pbGrid, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(Positions(form.lvRows), (std::vector<int32_t> { 21, 71 }));
+    EXPECT_EQ(services.exclamations, 2) << "beyond the picture";
+    QTest::keyClick(&form, Qt::Key_Delete);
+    EXPECT_EQ(Positions(form.lvRows), (std::vector<int32_t> { 21 }));
+}
+
+TEST_F(EditingTest, SavingMarksTheCleanStateThatUndoReturnsTo)
+{
+    EXPECT_FALSE(form.IsModified());
+    form.DrawColumn(true, true, 40, 0);
+    EXPECT_TRUE(form.IsModified());
+    EXPECT_EQ(form.windowHandle()->title(), "Slicewright - [page.swr]*");
+    form.Save1Click();
+    EXPECT_FALSE(form.IsModified());
+    form.Undo1->trigger();
+    EXPECT_TRUE(form.IsModified());
+    form.Redo1->trigger();
+    EXPECT_FALSE(form.IsModified());
+    form.Undo1->trigger();
+    form.DrawColumn(true, true, 50, 0);
+    EXPECT_TRUE(form.IsModified()) << "the saved state cannot be reached again";
+    EXPECT_FALSE(form.Redo1->isEnabled());
+}
+
+TEST_F(EditingTest, StartingOnAProjectThenClickUndoClickSaveKeepsTheSecondLine)
+{
+    TMainForm started;
+    started.show();
+    started.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&started));
+    started.OpenStartFile(folder / "page.swr");
+    EXPECT_EQ(started.PictureFileName, picture);
+    started.ClearLines(true);
+    started.Save1Click();
+    started.SetZoom(200);
+    started.tbtnColumn->click();
+    QTest::mouseClick(started.pbGrid, Qt::LeftButton, {}, QPoint(21, 5));
+    QTest::keyClick(&started, Qt::Key_Z, Qt::ControlModifier);
+    QTest::mouseClick(started.pbGrid, Qt::LeftButton, {}, QPoint(61, 5));
+    QTest::keyClick(&started, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_FALSE(started.IsModified());
+    const TLoadedProject saved = ReadProjectFile(folder / "page.swr", "");
+    ASSERT_EQ(saved.Columns.size(), 1u);
+    EXPECT_EQ(saved.Columns.front().Position, 30);
+    EXPECT_TRUE(saved.Rows.empty());
+}
+
+TEST_F(EditingTest, AStartFileThatCannotBeOpenedLeavesTheWindowAsItStarted)
+{
+    TMainForm started;
+    const TCutLines columns = started.lvColumns->Lines();
+    EXPECT_THROW(started.OpenStartFile(folder / "missing.bmp"), std::exception);
+    EXPECT_EQ(started.lvColumns->Lines(), columns);
+    EXPECT_TRUE(started.PictureFileName.empty());
+    EXPECT_FALSE(started.IsModified());
+    EXPECT_EQ(started.UndoStack->count(), 0);
+}
+
+} // namespace
+} // namespace sw
