@@ -78,10 +78,10 @@ constexpr int kOutputImagesGrowth = kFurtherTypes * kOutputImagesLine;
 constexpr QRect kOutputImagesPlace(40, 160, 381, 81 + kOutputImagesGrowth);
 constexpr QRect kDeleteTempPlace(40, 250 + kOutputImagesGrowth, 236, 17);
 constexpr QRect kGeneratePlace(345, 270 + kOutputImagesGrowth, 75, 25);
-constexpr QRect kFormatOptionsPlace(440, 10, 320, 202);
-constexpr QRect kEstimatePlace(440, 220, 100, 25);
-constexpr QRect kEstimateBarPlace(548, 224, 212, 17);
-constexpr QRect kEstimateTablePlace(440, 250, 320, 152);
+constexpr QRect kFormatOptionsPlace(440, 10, 320, 186);
+constexpr QRect kEstimatePlace(440, 204, 100, 25);
+constexpr QRect kEstimateBarPlace(548, 208, 212, 17);
+constexpr QRect kEstimateTablePlace(440, 234, 320, 170);
 constexpr QRect kEstimateNotePlace(440, 406, 320, 17);
 constexpr QRect kRowFilesPlace(240, 18, 169, 97);
 constexpr int kFinishedFilesHeight = 97;
@@ -525,8 +525,9 @@ void TGenerateDlg::CreateEstimate()
     tblEstimate->verticalHeader()->hide();
     tblEstimate->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2);
     tblEstimate->horizontalHeader()->setStretchLastSection(true);
-    tblEstimate->setColumnWidth(0, 95);
-    tblEstimate->setColumnWidth(1, 80);
+    tblEstimate->setColumnWidth(0, 88);
+    tblEstimate->setColumnWidth(1, 66);
+    tblEstimate->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     tblEstimate->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblEstimate->setSelectionMode(QAbstractItemView::NoSelection);
     tblEstimate->setFocusPolicy(Qt::NoFocus);
@@ -704,8 +705,8 @@ void TGenerateDlg::SettingsChanged()
     bool same = true;
     for (const TOutputKey& row : OutputKeys())
         same = same && OutputText(now, row.Key) == OutputText(*m_estimated, row.Key);
-    lblEstimate->setText(same ? QStringLiteral("For the settings shown.")
-                              : QStringLiteral("Made with other settings; estimate again to compare."));
+    lblEstimate->setText(
+        same ? EstimateNote() : QStringLiteral("Made with other settings; estimate again to compare."));
 }
 
 void TGenerateDlg::btnEstimateClick()
@@ -755,8 +756,19 @@ void TGenerateDlg::EstimateFinished(const std::vector<TFormatSize>& sizes)
         mix->setToolTip(mix->text());
         tblEstimate->setItem(row, 2, mix);
     }
-    lblEstimate->setText(QStringLiteral("For the settings shown."));
+    m_autoMix.clear();
+    for (const TFormatSize& size : sizes)
+        if (size.Type == TImageType::Auto)
+            m_autoMix = MixText(size.Chosen);
+    lblEstimate->setText(EstimateNote());
     MarkChosenEstimate();
+}
+
+QString TGenerateDlg::EstimateNote() const
+{
+    // The table's column is too narrow for a mix of many formats.
+    return m_autoMix.isEmpty() ? QStringLiteral("For the settings shown.")
+                               : QStringLiteral("For the settings shown; auto: %1.").arg(m_autoMix);
 }
 
 void TGenerateDlg::EstimateFailed(const QString& message)

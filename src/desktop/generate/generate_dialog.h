@@ -135,6 +135,7 @@ private:
     void EstimateFailed(const QString& message);
     void StopEstimate();
     void MarkChosenEstimate();
+    QString EstimateNote() const;
     void CreateGeneratePage();
     void CreateHTMLSaveDialog();
     void SetTabOrder();
@@ -148,6 +149,7 @@ private:
     TSizeEstimator* m_estimator = nullptr;
     // The settings the table shows, once an estimate has finished.
     std::optional<TCellFormat> m_estimated;
+    QString m_autoMix;
     bool m_running = false;
 };
 
