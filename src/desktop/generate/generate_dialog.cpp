@@ -647,7 +647,9 @@ TCellFormat TGenerateDlg::CellFormat() const
     format.Quality = speQuality->value();
     format.Progressive = cbxProgressive->isChecked();
     format.Subsampling = cbxFullChroma->isChecked() ? TChromaSubsampling::Full : TChromaSubsampling::Half;
-    format.MinPsnr = speMinPsnr->value();
+    // The box rounds what the project stored; left alone, the stored value stands.
+    format.MinPsnr
+        = speMinPsnr->value() == m_shownMinPsnr.second ? m_shownMinPsnr.first : speMinPsnr->value();
     format.KeepAlpha = cbxKeepAlpha->isChecked();
     return format;
 }
@@ -673,6 +675,7 @@ void TGenerateDlg::ShowCellFormat(const TCellFormat& format)
     cbxProgressive->setChecked(format.Progressive);
     cbxFullChroma->setChecked(format.Subsampling == TChromaSubsampling::Full);
     speMinPsnr->setValue(format.MinPsnr);
+    m_shownMinPsnr = { format.MinPsnr, speMinPsnr->value() };
     cbxKeepAlpha->setChecked(format.KeepAlpha);
     rgOutputImagesClick();
 }

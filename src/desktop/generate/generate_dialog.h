@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QButtonGroup;
@@ -150,6 +151,8 @@ private:
     // The settings the table shows, once an estimate has finished.
     std::optional<TCellFormat> m_estimated;
     QString m_autoMix;
+    // As given, and as the box shows it.
+    std::pair<double, double> m_shownMinPsnr { 0, 0 };
     bool m_running = false;
 };
 

@@ -568,10 +568,10 @@ TEST(GenerateDialogOutput, TheChoiceGoesBackToTheProjectValues)
         // Values the user left alone stay as stored, unknown and bad ones too.
         { "stored kept",
             TOutputValues {
-                { "Format", "auto" }, { "MinPsnr", "38.5" }, { "Colors", "999" }, { "Future", "x" } },
+                { "Format", "auto" }, { "MinPsnr", "38.55" }, { "Colors", "999" }, { "Future", "x" } },
             [](TGenerateDlg&) {},
             TOutputValues {
-                { "Format", "auto" }, { "MinPsnr", "38.5" }, { "Colors", "999" }, { "Future", "x" } } },
+                { "Format", "auto" }, { "MinPsnr", "38.55" }, { "Colors", "999" }, { "Future", "x" } } },
         { "stored, changed", TOutputValues { { "Format", "png8" }, { "Colors", "64" }, { "Dither", "fs" } },
             [](TGenerateDlg& d) {
                 d.cbDither->setCurrentIndex(int(TDither::Ordered));
