@@ -756,7 +756,14 @@ void TMainForm::Generate1Click()
     TGenerationInput input;
     if (imgInterface->HasPicture())
         input = GenerationInput();
-    GenerateDlg = new TGenerateDlg(std::move(input), ProjectFileName, this);
+    GenerateDlg = new TGenerateDlg(std::move(input), ProjectFileName, this, m_projectOutput);
+    // Read as it closes: the dialog frees itself soon after.
+    connect(GenerateDlg, &QDialog::finished, this, [this, dialog = GenerateDlg] {
+        if (std::optional<TOutputValues> output = dialog->OutputValues(); output != m_projectOutput) {
+            m_projectOutput = std::move(output);
+            SetModified(true);
+        }
+    });
     GenerateDlg->exec();
 }
 

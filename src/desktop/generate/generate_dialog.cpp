@@ -5,6 +5,8 @@
 #include "core/generate/page_writer.h"
 #include "core/imaging/bitmap.h"
 #include "desktop/generate/folder_chooser.h"
+#include "desktop/generate/output_choice.h"
+#include "desktop/generate/size_estimator.h"
 #include "desktop/shell/file_dialog_filters.h"
 #include "desktop/shell/file_names.h"
 #include "desktop/shell/handler_guard.h"
@@ -14,23 +16,31 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSlider>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -44,12 +54,15 @@ TGenerateDlg* GenerateDlg = nullptr;
 
 namespace {
 
-constexpr QSize kClientSize(452, 464);
+// The format options and the size estimate take a column of their own to
+// the right of the original page.
+constexpr int kRightColumn = 328;
+constexpr QSize kClientSize(452 + kRightColumn, 464);
 constexpr int kPanelHeight = 34;
-constexpr QRect kClosePlace(370, 5, 75, 25);
-constexpr QRect kProgressPlace(8, 9, 354, 17);
-constexpr QRect kShortProgressPlace(8, 9, 273, 17);
-constexpr QRect kBackPlace(289, 5, 75, 25);
+constexpr QRect kClosePlace(370 + kRightColumn, 5, 75, 25);
+constexpr QRect kProgressPlace(8, 9, 354 + kRightColumn, 17);
+constexpr QRect kShortProgressPlace(8, 9, 273 + kRightColumn, 17);
+constexpr QRect kBackPlace(289 + kRightColumn, 5, 75, 25);
 constexpr QRect kWriteHTMLPlace(20, 15, 266, 17);
 constexpr QRect kFilenamePlace(40, 35, 351, 21);
 constexpr QRect kHTMLFilePlace(390, 35, 23, 21);
@@ -58,9 +71,18 @@ constexpr QRect kDescriptionPlace(40, 80, 371, 21);
 constexpr QPoint kLabel1Place(40, 110);
 constexpr QRect kOutputPathPlace(40, 125, 351, 21);
 constexpr QRect kSelFoldPlace(390, 125, 23, 21);
-constexpr QRect kOutputImagesPlace(40, 160, 381, 81);
-constexpr QRect kDeleteTempPlace(40, 250, 236, 17);
-constexpr QRect kGeneratePlace(345, 270, 75, 25);
+// Three entries fitted in 81 pixels; each further one adds a line.
+constexpr int kOutputImagesLine = 19;
+constexpr int kFurtherTypes = 6;
+constexpr int kOutputImagesGrowth = kFurtherTypes * kOutputImagesLine;
+constexpr QRect kOutputImagesPlace(40, 160, 381, 81 + kOutputImagesGrowth);
+constexpr QRect kDeleteTempPlace(40, 250 + kOutputImagesGrowth, 236, 17);
+constexpr QRect kGeneratePlace(345, 270 + kOutputImagesGrowth, 75, 25);
+constexpr QRect kFormatOptionsPlace(440, 10, 320, 186);
+constexpr QRect kEstimatePlace(440, 204, 100, 25);
+constexpr QRect kEstimateBarPlace(548, 208, 212, 17);
+constexpr QRect kEstimateTablePlace(440, 234, 320, 170);
+constexpr QRect kEstimateNotePlace(440, 406, 320, 17);
 constexpr QRect kRowFilesPlace(240, 18, 169, 97);
 constexpr int kFinishedFilesHeight = 97;
 constexpr int kFontPoints = 8;
@@ -74,6 +96,67 @@ constexpr char kNoPictureMessage[] = "There is no picture to cut. Open one with 
 constexpr char kProgressFormat[] = "%v of %m images";
 constexpr char kNoPageFileMessage[]
     = "No page file is chosen. Choose one with the \"Save as...\" button or uncheck \"Generate HTML file\".";
+
+// The output types after the first three, in the order of their indices.
+constexpr const char* kFurtherTypeCaptions[kFurtherTypes] = {
+    "GIF with a palette made for each cell (GIF Extension)",
+    "8-bit PNG with a palette made for each cell (PNG Extension)",
+    "Truecolour PNG, lossless (PNG Extension)",
+    "WebP, lossy (WEBP Extension)",
+    "WebP, lossless (WEBP Extension)",
+    "Smallest good file per cell (auto)",
+};
+
+// Which of the options each type is written with.
+struct TAppliesTo {
+    bool Palette = false; // colours, dither
+    bool Quality = false;
+    bool Jpeg = false; // progressive, 4:4:4
+    bool Floor = false; // minimum PSNR
+    bool Alpha = false;
+};
+
+TAppliesTo OptionsOf(TImageType type)
+{
+    switch (type) {
+    case TImageType::Gif:
+        return {};
+    case TImageType::Jpg:
+    case TImageType::Jpeg:
+        return { .Quality = true, .Jpeg = true };
+    case TImageType::GifAdaptive:
+    case TImageType::Png8:
+        return { .Palette = true };
+    case TImageType::Png:
+    case TImageType::WebpLossless:
+        return { .Alpha = true };
+    case TImageType::Webp:
+        return { .Quality = true, .Alpha = true };
+    case TImageType::Auto:
+        return { .Quality = true, .Jpeg = true, .Floor = true, .Alpha = true };
+    }
+    return {};
+}
+
+// The table lists jpg for both JPEG types: they give the same bytes.
+TImageType EstimatedTypeOf(TImageType type)
+{
+    return type == TImageType::Jpeg ? TImageType::Jpg : type;
+}
+
+QString TypeCaption(TImageType type)
+{
+    return type == TImageType::Jpg ? QStringLiteral("jpg, jpeg")
+                                   : QString::fromStdString(ImageTypeName(type));
+}
+
+QString MixText(const std::map<TImageType, int>& chosen)
+{
+    QStringList parts;
+    for (const auto& [type, cells] : chosen)
+        parts << QStringLiteral("%1 %2").arg(QString::fromStdString(ImageTypeName(type))).arg(cells);
+    return parts.join(QStringLiteral(", "));
+}
 
 QString CountOfImages(int count)
 {
@@ -192,10 +275,12 @@ private:
     int m_skipped = 0;
 };
 
-TGenerateDlg::TGenerateDlg(TGenerationInput input, std::string projectFileName, QWidget* parent)
+TGenerateDlg::TGenerateDlg(
+    TGenerationInput input, std::string projectFileName, QWidget* parent, std::optional<TOutputValues> output)
     : QDialog(parent)
     , m_input(std::move(input))
     , m_projectFileName(std::move(projectFileName))
+    , m_storedOutput(std::move(output))
 {
     setObjectName(QStringLiteral("GenerateDlg"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -237,6 +322,8 @@ TGenerateDlg::TGenerateDlg(TGenerationInput input, std::string projectFileName, 
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setGeometry(0, 0, kClientSize.width(), kClientSize.height() - kPanelHeight);
     CreateOptionsPage();
+    CreateFormatOptions();
+    CreateEstimate();
     CreateGeneratePage();
     CreateHTMLSaveDialog();
     SetTabOrder();
@@ -248,6 +335,20 @@ TGenerateDlg::TGenerateDlg(TGenerationInput input, std::string projectFileName, 
     connect(sbtnSelFold, &QToolButton::clicked, this, Guarded(this, &TGenerateDlg::sbtnSelFoldClick));
     connect(btnGenerate, &QPushButton::clicked, this, Guarded(this, &TGenerateDlg::btnGenerateClick));
     connect(btnBack, &QPushButton::clicked, this, Guarded(this, &TGenerateDlg::btnBackClick));
+    connect(btnEstimate, &QPushButton::clicked, this, Guarded(this, &TGenerateDlg::btnEstimateClick));
+
+    ShowCellFormat(ShownCellFormat(m_storedOutput));
+    // Connected after the stored values are shown: showing them changes nothing.
+    connect(rgOutputImagesItems, &QButtonGroup::idClicked, this,
+        Guarded(this, &TGenerateDlg::rgOutputImagesClick));
+    for (QSpinBox* box : { speColors, speQuality })
+        connect(box, &QSpinBox::valueChanged, this, [this] { SettingsChanged(); });
+    connect(cbDither, &QComboBox::currentIndexChanged, this, [this] { SettingsChanged(); });
+    connect(speMinPsnr, &QDoubleSpinBox::valueChanged, this, [this] { SettingsChanged(); });
+    for (QCheckBox* box : { cbxProgressive, cbxFullChroma, cbxKeepAlpha })
+        connect(box, &QCheckBox::toggled, this, [this] { SettingsChanged(); });
+    connect(tbQuality, &QSlider::valueChanged, speQuality, &QSpinBox::setValue);
+    connect(speQuality, &QSpinBox::valueChanged, tbQuality, &QSlider::setValue);
 
     // FormCreate: both tabs hidden, the options page in front.
     PageControl1->tabBar()->hide();
@@ -324,8 +425,10 @@ void TGenerateDlg::CreateOptionsPage()
     auto* items = new QVBoxLayout(rgOutputImages);
     items->setContentsMargins(8, 2, 8, 2);
     items->setSpacing(0);
-    const char* const captions[] = { "Compuserve GIF format (GIF Extension)", "JPEG format (JPG Extension)",
-        "JPEG format (JPEG Extension)" };
+    std::vector<const char*> captions = { "Compuserve GIF format (GIF Extension)",
+        "JPEG format (JPG Extension)", "JPEG format (JPEG Extension)" };
+    captions.insert(captions.end(), std::begin(kFurtherTypeCaptions), std::end(kFurtherTypeCaptions));
+    // An entry's index is its TImageType.
     int id = 0;
     for (const char* caption : captions) {
         auto* item = new QRadioButton(QString::fromUtf8(caption), rgOutputImages);
@@ -343,6 +446,105 @@ void TGenerateDlg::CreateOptionsPage()
     btnGenerate = new QPushButton(QStringLiteral("&Generate"), tbshtOptions);
     btnGenerate->setObjectName(QStringLiteral("btnGenerate"));
     btnGenerate->setGeometry(kGeneratePlace);
+}
+
+void TGenerateDlg::CreateFormatOptions()
+{
+    gbFormatOptions = new QGroupBox(QStringLiteral("Format options"), tbshtOptions);
+    gbFormatOptions->setObjectName(QStringLiteral("gbFormatOptions"));
+    gbFormatOptions->setGeometry(kFormatOptionsPlace);
+    auto* form = new QFormLayout(gbFormatOptions);
+    form->setContentsMargins(8, 4, 8, 6);
+    form->setVerticalSpacing(2);
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+
+    speColors = new QSpinBox(gbFormatOptions);
+    speColors->setObjectName(QStringLiteral("speColors"));
+    speColors->setRange(kMinPaletteColors, kMaxPaletteColors);
+    form->addRow(QStringLiteral("Colours:"), speColors);
+
+    cbDither = new QComboBox(gbFormatOptions);
+    cbDither->setObjectName(QStringLiteral("cbDither"));
+    // In the order of TDither.
+    cbDither->addItems(
+        { QStringLiteral("None"), QStringLiteral("Floyd\u2013Steinberg"), QStringLiteral("Ordered") });
+    form->addRow(QStringLiteral("Dithering:"), cbDither);
+
+    auto* quality = new QWidget(gbFormatOptions);
+    auto* qualityRow = new QHBoxLayout(quality);
+    qualityRow->setContentsMargins(0, 0, 0, 0);
+    tbQuality = new QSlider(Qt::Horizontal, quality);
+    tbQuality->setObjectName(QStringLiteral("tbQuality"));
+    tbQuality->setRange(1, 100);
+    tbQuality->setFixedWidth(120);
+    speQuality = new QSpinBox(quality);
+    speQuality->setObjectName(QStringLiteral("speQuality"));
+    speQuality->setRange(1, 100);
+    qualityRow->addWidget(tbQuality);
+    qualityRow->addWidget(speQuality);
+    form->addRow(QStringLiteral("Quality:"), quality);
+
+    cbxProgressive = new QCheckBox(QStringLiteral("Progressive JPEG"), gbFormatOptions);
+    cbxProgressive->setObjectName(QStringLiteral("cbxProgressive"));
+    form->addRow(QString(), cbxProgressive);
+
+    cbxFullChroma = new QCheckBox(QStringLiteral("Full colour detail (4:4:4), for text"), gbFormatOptions);
+    cbxFullChroma->setObjectName(QStringLiteral("cbxFullChroma"));
+    form->addRow(QString(), cbxFullChroma);
+
+    speMinPsnr = new QDoubleSpinBox(gbFormatOptions);
+    speMinPsnr->setObjectName(QStringLiteral("speMinPsnr"));
+    speMinPsnr->setRange(1, 100);
+    speMinPsnr->setDecimals(1);
+    speMinPsnr->setSuffix(QStringLiteral(" dB"));
+    form->addRow(QStringLiteral("Minimum PSNR:"), speMinPsnr);
+
+    cbxKeepAlpha = new QCheckBox(QStringLiteral("Keep the picture's own alpha"), gbFormatOptions);
+    cbxKeepAlpha->setObjectName(QStringLiteral("cbxKeepAlpha"));
+    form->addRow(QString(), cbxKeepAlpha);
+}
+
+void TGenerateDlg::CreateEstimate()
+{
+    btnEstimate = new QPushButton(QStringLiteral("Size &estimate"), tbshtOptions);
+    btnEstimate->setObjectName(QStringLiteral("btnEstimate"));
+    btnEstimate->setGeometry(kEstimatePlace);
+    btnEstimate->setToolTip(
+        QStringLiteral("Encode the cells in every format, in memory, and compare the sizes"));
+
+    pbEstimate = new QProgressBar(tbshtOptions);
+    pbEstimate->setObjectName(QStringLiteral("pbEstimate"));
+    pbEstimate->setGeometry(kEstimateBarPlace);
+    pbEstimate->hide();
+
+    tblEstimate = new QTableWidget(0, 3, tbshtOptions);
+    tblEstimate->setObjectName(QStringLiteral("tblEstimate"));
+    tblEstimate->setGeometry(kEstimateTablePlace);
+    tblEstimate->setHorizontalHeaderLabels(
+        { QStringLiteral("Format"), QStringLiteral("Bytes"), QStringLiteral("Cells") });
+    tblEstimate->verticalHeader()->hide();
+    tblEstimate->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2);
+    tblEstimate->horizontalHeader()->setStretchLastSection(true);
+    tblEstimate->setColumnWidth(0, 88);
+    tblEstimate->setColumnWidth(1, 66);
+    tblEstimate->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    tblEstimate->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tblEstimate->setSelectionMode(QAbstractItemView::NoSelection);
+    tblEstimate->setFocusPolicy(Qt::NoFocus);
+    tblEstimate->setWordWrap(false);
+
+    lblEstimate = new QLabel(tbshtOptions);
+    lblEstimate->setObjectName(QStringLiteral("lblEstimate"));
+    lblEstimate->setGeometry(kEstimateNotePlace);
+
+    m_estimator = new TSizeEstimator(this);
+    connect(m_estimator, &TSizeEstimator::Progress, this, [this](qint64 done, qint64 total) {
+        pbEstimate->setRange(0, total > INT32_MAX ? 100 : static_cast<int>(total));
+        pbEstimate->setValue(
+            total > INT32_MAX ? static_cast<int>(done * 100 / total) : static_cast<int>(done));
+    });
+    connect(m_estimator, &TSizeEstimator::Finished, this, &TGenerateDlg::EstimateFinished);
+    connect(m_estimator, &TSizeEstimator::Failed, this, &TGenerateDlg::EstimateFailed);
 }
 
 void TGenerateDlg::CreateGeneratePage()
@@ -399,7 +601,8 @@ void TGenerateDlg::SetTabOrder()
 {
     QWidget* const order[] = { cbxWriteHTML, edtFilename, btnGenerate, edtOutputPath, edtBCSDescription,
         rgOutputImagesItems->button(0), rgOutputImagesItems->button(1), rgOutputImagesItems->button(2),
-        cbxDeleteTemp, btnClose };
+        cbxDeleteTemp, speColors, cbDither, tbQuality, speQuality, cbxProgressive, cbxFullChroma, speMinPsnr,
+        cbxKeepAlpha, btnEstimate, btnClose };
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -428,9 +631,170 @@ TGenerationSettings TGenerateDlg::Settings() const
     // The page states no encoding, so its description takes the one its
     // cell names have.
     settings.Description = FileNameToCore(edtBCSDescription->text());
-    settings.CellFormat.Type = ImageTypeOfIndex(rgOutputImagesItems->checkedId());
+    settings.CellFormat = CellFormat();
     settings.DeleteTemp = cbxDeleteTemp->isChecked();
     return settings;
+}
+
+TCellFormat TGenerateDlg::CellFormat() const
+{
+    TCellFormat format;
+    const int id = rgOutputImagesItems->checkedId();
+    format.Type = id >= 0 && id <= static_cast<int>(TImageType::Auto) ? static_cast<TImageType>(id)
+                                                                      : ImageTypeOfIndex(id);
+    format.Colors = speColors->value();
+    format.Dither = static_cast<TDither>(cbDither->currentIndex());
+    format.Quality = speQuality->value();
+    format.Progressive = cbxProgressive->isChecked();
+    format.Subsampling = cbxFullChroma->isChecked() ? TChromaSubsampling::Full : TChromaSubsampling::Half;
+    // The box rounds what the project stored; left alone, the stored value stands.
+    format.MinPsnr
+        = speMinPsnr->value() == m_shownMinPsnr.second ? m_shownMinPsnr.first : speMinPsnr->value();
+    format.KeepAlpha = cbxKeepAlpha->isChecked();
+    return format;
+}
+
+std::optional<TOutputValues> TGenerateDlg::OutputValues() const
+{
+    return OutputAfterChoice(m_storedOutput, CellFormat());
+}
+
+bool TGenerateDlg::IsEstimating() const
+{
+    return m_estimator->IsRunning();
+}
+
+void TGenerateDlg::ShowCellFormat(const TCellFormat& format)
+{
+    if (QAbstractButton* item = rgOutputImagesItems->button(static_cast<int>(format.Type)))
+        item->setChecked(true);
+    speColors->setValue(format.Colors);
+    cbDither->setCurrentIndex(static_cast<int>(format.Dither));
+    speQuality->setValue(format.Quality);
+    tbQuality->setValue(format.Quality);
+    cbxProgressive->setChecked(format.Progressive);
+    cbxFullChroma->setChecked(format.Subsampling == TChromaSubsampling::Full);
+    speMinPsnr->setValue(format.MinPsnr);
+    m_shownMinPsnr = { format.MinPsnr, speMinPsnr->value() };
+    cbxKeepAlpha->setChecked(format.KeepAlpha);
+    rgOutputImagesClick();
+}
+
+void TGenerateDlg::rgOutputImagesClick()
+{
+    const TAppliesTo applies = OptionsOf(CellFormat().Type);
+    speColors->setEnabled(applies.Palette);
+    cbDither->setEnabled(applies.Palette);
+    tbQuality->setEnabled(applies.Quality);
+    speQuality->setEnabled(applies.Quality);
+    cbxProgressive->setEnabled(applies.Jpeg);
+    cbxFullChroma->setEnabled(applies.Jpeg);
+    speMinPsnr->setEnabled(applies.Floor);
+    cbxKeepAlpha->setEnabled(applies.Alpha);
+    // The labels of the form follow their fields.
+    for (QWidget* field : { static_cast<QWidget*>(speColors), static_cast<QWidget*>(cbDither),
+             tbQuality->parentWidget(), static_cast<QWidget*>(speMinPsnr) })
+        if (QWidget* label = static_cast<QFormLayout*>(gbFormatOptions->layout())->labelForField(field))
+            label->setEnabled(field == tbQuality->parentWidget() ? applies.Quality : field->isEnabled());
+    MarkChosenEstimate();
+}
+
+void TGenerateDlg::SettingsChanged()
+{
+    if (!m_estimated)
+        return;
+    TCellFormat now = CellFormat();
+    now.Type = m_estimated->Type;
+    bool same = true;
+    for (const TOutputKey& row : OutputKeys())
+        same = same && OutputText(now, row.Key) == OutputText(*m_estimated, row.Key);
+    lblEstimate->setText(
+        same ? EstimateNote() : QStringLiteral("Made with other settings; estimate again to compare."));
+}
+
+void TGenerateDlg::btnEstimateClick()
+{
+    if (m_estimator->IsRunning()) {
+        StopEstimate();
+        lblEstimate->setText(QStringLiteral("Stopped."));
+        return;
+    }
+    if (m_input.Picture == nullptr || m_input.Picture->Empty()) {
+        Services().ShowError(QString::fromUtf8(kNoPictureMessage));
+        return;
+    }
+    m_estimated.reset();
+    tblEstimate->setRowCount(0);
+    lblEstimate->setText(QStringLiteral("Encoding every cell in every format..."));
+    pbEstimate->setRange(0, 0);
+    pbEstimate->show();
+    btnEstimate->setText(QStringLiteral("&Stop"));
+    m_estimator->Start(m_input, CellFormat());
+}
+
+void TGenerateDlg::StopEstimate()
+{
+    m_estimator->Cancel();
+    pbEstimate->hide();
+    btnEstimate->setText(QStringLiteral("Size &estimate"));
+}
+
+void TGenerateDlg::EstimateFinished(const std::vector<TFormatSize>& sizes)
+{
+    StopEstimate();
+    m_estimated = CellFormat();
+    tblEstimate->setRowCount(static_cast<int>(sizes.size()));
+    const QLocale locale;
+    for (size_t k = 0; k < sizes.size(); ++k) {
+        const TFormatSize& size = sizes[k];
+        const int row = static_cast<int>(k);
+        auto* format = new QTableWidgetItem(TypeCaption(size.Type));
+        format->setData(Qt::UserRole, static_cast<int>(size.Type));
+        tblEstimate->setItem(row, 0, format);
+        auto* bytes = new QTableWidgetItem(locale.toString(static_cast<qulonglong>(size.Bytes)));
+        bytes->setData(Qt::UserRole, static_cast<qulonglong>(size.Bytes));
+        bytes->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        tblEstimate->setItem(row, 1, bytes);
+        auto* mix = new QTableWidgetItem(MixText(size.Chosen));
+        mix->setToolTip(mix->text());
+        tblEstimate->setItem(row, 2, mix);
+    }
+    m_autoMix.clear();
+    for (const TFormatSize& size : sizes)
+        if (size.Type == TImageType::Auto)
+            m_autoMix = MixText(size.Chosen);
+    lblEstimate->setText(EstimateNote());
+    MarkChosenEstimate();
+}
+
+QString TGenerateDlg::EstimateNote() const
+{
+    // The table's column is too narrow for a mix of many formats.
+    return m_autoMix.isEmpty() ? QStringLiteral("For the settings shown.")
+                               : QStringLiteral("For the settings shown; auto: %1.").arg(m_autoMix);
+}
+
+void TGenerateDlg::EstimateFailed(const QString& message)
+{
+    StopEstimate();
+    lblEstimate->setText(QStringLiteral("Failed: ") + message);
+    lblEstimate->setToolTip(message);
+}
+
+void TGenerateDlg::MarkChosenEstimate()
+{
+    const int chosen = static_cast<int>(EstimatedTypeOf(CellFormat().Type));
+    const QColor highlight = palette().color(QPalette::Highlight);
+    for (int row = 0; row < tblEstimate->rowCount(); ++row) {
+        const bool mark = tblEstimate->item(row, 0)->data(Qt::UserRole).toInt() == chosen;
+        for (int column = 0; column < tblEstimate->columnCount(); ++column) {
+            QTableWidgetItem* item = tblEstimate->item(row, column);
+            QFont font = item->font();
+            font.setBold(mark);
+            item->setFont(font);
+            item->setBackground(mark ? QBrush(highlight.lighter(170)) : QBrush());
+        }
+    }
 }
 
 void TGenerateDlg::btnCloseClick()
@@ -496,6 +860,11 @@ void TGenerateDlg::btnGenerateClick()
         return;
     }
     const TGenerationSettings settings = Settings();
+    // The run wants both cores more than the table does.
+    if (m_estimator->IsRunning()) {
+        StopEstimate();
+        lblEstimate->setText(QStringLiteral("Stopped."));
+    }
 
     mmoGenerate->clear();
     // The strip list starts afresh with every run; the finished files do not.
@@ -569,6 +938,7 @@ void TGenerateDlg::done(int result)
 {
     if (m_running)
         return;
+    StopEstimate();
     if (GenerateDlg == this)
         GenerateDlg = nullptr;
     QDialog::done(result);

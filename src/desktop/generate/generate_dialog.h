@@ -5,15 +5,22 @@
 // page tabs are hidden; the dialog turns to the progress page itself when
 // the run starts, and closes and frees itself when the run is done.
 
+#include "core/generate/size_estimate.h"
 #include "core/generate/slicing_pipeline.h"
+#include "core/project/project_file.h"
 
 #include <QDialog>
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
 class QFileDialog;
 class QGroupBox;
 class QLabel;
@@ -23,17 +30,24 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSlider;
+class QSpinBox;
 class QTabWidget;
+class QTableWidget;
 class QToolButton;
 
 namespace sw {
+
+class TSizeEstimator;
 
 class TGenerateDlg : public QDialog {
     Q_OBJECT
 public:
     // The run cuts input, whose picture must outlive the dialog; the output
-    // folder falls back on the folder of projectFileName.
-    TGenerateDlg(TGenerationInput input, std::string projectFileName, QWidget* parent = nullptr);
+    // folder falls back on the folder of projectFileName. output is the
+    // project's [Output] section, which the format controls start from.
+    TGenerateDlg(TGenerationInput input, std::string projectFileName, QWidget* parent = nullptr,
+        std::optional<TOutputValues> output = {});
     ~TGenerateDlg() override;
 
     // Handlers.
@@ -49,9 +63,18 @@ public:
     void btnGenerateClick();
     // After a failed run: back to the options page to change them and run again.
     void btnBackClick();
+    // Enables the options that the chosen format uses.
+    void rgOutputImagesClick();
+    // Starts the size estimate in the background, or stops the one running.
+    void btnEstimateClick();
 
     // The settings as the controls hold them.
     TGenerationSettings Settings() const;
+    TCellFormat CellFormat() const;
+    // The project's [Output] section as the user leaves it: what the dialog
+    // was given when the format controls still say the same.
+    std::optional<TOutputValues> OutputValues() const;
+    bool IsEstimating() const;
     bool IsRunning() const { return m_running; }
 
     // Shows a modal dialog (the page-file dialog or the folder chooser) and
@@ -75,6 +98,19 @@ public:
     QGroupBox* rgOutputImages = nullptr;
     QButtonGroup* rgOutputImagesItems = nullptr;
     QCheckBox* cbxDeleteTemp = nullptr;
+    QGroupBox* gbFormatOptions = nullptr;
+    QSpinBox* speColors = nullptr;
+    QComboBox* cbDither = nullptr;
+    QSlider* tbQuality = nullptr;
+    QSpinBox* speQuality = nullptr;
+    QCheckBox* cbxProgressive = nullptr;
+    QCheckBox* cbxFullChroma = nullptr;
+    QDoubleSpinBox* speMinPsnr = nullptr;
+    QCheckBox* cbxKeepAlpha = nullptr;
+    QPushButton* btnEstimate = nullptr;
+    QProgressBar* pbEstimate = nullptr;
+    QTableWidget* tblEstimate = nullptr;
+    QLabel* lblEstimate = nullptr;
     QPushButton* btnGenerate = nullptr;
     QWidget* tbshtGenerate = nullptr;
     QPlainTextEdit* mmoGenerate = nullptr;
@@ -92,6 +128,15 @@ private:
     class Sink;
 
     void CreateOptionsPage();
+    void CreateFormatOptions();
+    void CreateEstimate();
+    void ShowCellFormat(const TCellFormat& format);
+    void SettingsChanged();
+    void EstimateFinished(const std::vector<TFormatSize>& sizes);
+    void EstimateFailed(const QString& message);
+    void StopEstimate();
+    void MarkChosenEstimate();
+    QString EstimateNote() const;
     void CreateGeneratePage();
     void CreateHTMLSaveDialog();
     void SetTabOrder();
@@ -101,6 +146,13 @@ private:
     void ShowCounts(int written, int skipped, int total);
     const TGenerationInput m_input;
     const std::string m_projectFileName;
+    const std::optional<TOutputValues> m_storedOutput;
+    TSizeEstimator* m_estimator = nullptr;
+    // The settings the table shows, once an estimate has finished.
+    std::optional<TCellFormat> m_estimated;
+    QString m_autoMix;
+    // As given, and as the box shows it.
+    std::pair<double, double> m_shownMinPsnr { 0, 0 };
     bool m_running = false;
 };
 

@@ -4,6 +4,7 @@
 #include "core/imaging/bitmap.h"
 #include "core/picture_formats.h"
 #include "desktop/generate/folder_chooser.h"
+#include "desktop/generate/output_choice.h"
 
 #include "desktop/shell/fake_services.h"
 #include "support/folder_entries.h"
@@ -12,7 +13,9 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,9 +24,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -138,7 +143,7 @@ TEST_F(GenerateDialog, OpensOnTheOptionsPageWithItsStartValues)
 {
     EXPECT_EQ(GenerateDlg, dialog.data());
     EXPECT_EQ(dialog->windowTitle(), "Generate");
-    EXPECT_EQ(dialog->size(), QSize(452, 464));
+    EXPECT_EQ(dialog->size(), QSize(780, 464));
     EXPECT_EQ(dialog->geometry().center(), QApplication::primaryScreen()->availableGeometry().center());
     EXPECT_TRUE(dialog->testAttribute(Qt::WA_DeleteOnClose));
     EXPECT_TRUE(dialog->PageControl1->tabBar()->isHidden());
@@ -510,6 +515,148 @@ TEST_F(GenerateDialog, EnterOutsideAButtonClosesTheOptionsPage)
     EXPECT_EQ(folder.EntryCount(), 0u);
     FlushDeletes();
     EXPECT_TRUE(dialog.isNull());
+}
+
+TEST_F(GenerateDialog, TheOptionsFollowTheChosenFormat)
+{
+    struct Case {
+        TImageType type;
+        bool palette, quality, jpeg, floor, alpha;
+    };
+    const Case cases[] = {
+        { TImageType::Gif, false, false, false, false, false },
+        { TImageType::Jpg, false, true, true, false, false },
+        { TImageType::Jpeg, false, true, true, false, false },
+        { TImageType::GifAdaptive, true, false, false, false, false },
+        { TImageType::Png8, true, false, false, false, false },
+        { TImageType::Png, false, false, false, false, true },
+        { TImageType::Webp, false, true, false, false, true },
+        { TImageType::WebpLossless, false, false, false, false, true },
+        { TImageType::Auto, false, true, true, true, true },
+    };
+    for (const Case& c : cases) {
+        const std::string name = ImageTypeName(c.type);
+        dialog->rgOutputImagesItems->button(static_cast<int>(c.type))->click();
+        EXPECT_EQ(dialog->Settings().CellFormat.Type, c.type) << name;
+        EXPECT_EQ(dialog->speColors->isEnabled(), c.palette) << name;
+        EXPECT_EQ(dialog->cbDither->isEnabled(), c.palette) << name;
+        EXPECT_EQ(dialog->speQuality->isEnabled(), c.quality) << name;
+        EXPECT_EQ(dialog->cbxProgressive->isEnabled(), c.jpeg) << name;
+        EXPECT_EQ(dialog->cbxFullChroma->isEnabled(), c.jpeg) << name;
+        EXPECT_EQ(dialog->speMinPsnr->isEnabled(), c.floor) << name;
+        EXPECT_EQ(dialog->cbxKeepAlpha->isEnabled(), c.alpha) << name;
+    }
+}
+
+TEST(GenerateDialogOutput, TheChoiceGoesBackToTheProjectValues)
+{
+    TBitmap picture = SmallPicture();
+    struct Case {
+        const char* what;
+        std::optional<TOutputValues> stored;
+        std::function<void(TGenerateDlg&)> change;
+        std::optional<TOutputValues> expected;
+    };
+    const Case cases[] = {
+        // A project without the section opens on GIF and stays without it.
+        { "none kept", std::nullopt, [](TGenerateDlg&) {}, std::nullopt },
+        { "none, format chosen", std::nullopt,
+            [](TGenerateDlg& d) { d.rgOutputImagesItems->button(int(TImageType::Png8))->click(); },
+            TOutputValues { { "Format", "png8" } } },
+        { "none, setting changed", std::nullopt, [](TGenerateDlg& d) { d.speQuality->setValue(75); },
+            TOutputValues { { "Format", "gif" }, { "Quality", "75" } } },
+        // Values the user left alone stay as stored, unknown and bad ones too.
+        { "stored kept",
+            TOutputValues {
+                { "Format", "auto" }, { "MinPsnr", "38.55" }, { "Colors", "999" }, { "Future", "x" } },
+            [](TGenerateDlg&) {},
+            TOutputValues {
+                { "Format", "auto" }, { "MinPsnr", "38.55" }, { "Colors", "999" }, { "Future", "x" } } },
+        { "stored, changed", TOutputValues { { "Format", "png8" }, { "Colors", "64" }, { "Dither", "fs" } },
+            [](TGenerateDlg& d) {
+                d.cbDither->setCurrentIndex(int(TDither::Ordered));
+                d.speMinPsnr->setValue(42.5);
+                d.rgOutputImagesItems->button(int(TImageType::Jpg))->click();
+            },
+            TOutputValues {
+                { "Format", "jpg" }, { "Colors", "64" }, { "Dither", "ordered" }, { "MinPsnr", "42.5" } } },
+    };
+    for (const Case& c : cases) {
+        TGenerateDlg dialog(SmallInput(picture), std::string(), nullptr, c.stored);
+        c.change(dialog);
+        EXPECT_EQ(dialog.OutputValues(), c.expected) << c.what;
+        // What was written opens on the same choice.
+        TGenerateDlg again(SmallInput(picture), std::string(), nullptr, c.expected);
+        const TCellFormat shown = again.CellFormat();
+        const TCellFormat chosen = dialog.CellFormat();
+        for (const TOutputKey& key : OutputKeys())
+            EXPECT_EQ(OutputText(shown, key.Key), OutputText(chosen, key.Key)) << c.what << " " << key.Key;
+        EXPECT_EQ(again.OutputValues(), c.expected) << c.what;
+    }
+}
+
+TEST_F(GenerateDialog, TheSizeEstimateWeighsTheCellsTheRunWrites)
+{
+    // A repeated line gives a cell the run skips; the estimate leaves it out too.
+    TGenerationInput input = SmallInput(picture);
+    input.ColumnCaptions = { "8", "8" };
+    TGenerateDlg estimating(input, std::string(), nullptr, TOutputValues { { "Format", "jpeg" } });
+    estimating.btnEstimate->click();
+    EXPECT_TRUE(estimating.IsEstimating());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !estimating.IsEstimating(); }, 20000));
+
+    const QTableWidget* table = estimating.tblEstimate;
+    std::map<std::string, uint64_t> bytes;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const std::string format = table->item(row, 0)->text().toStdString();
+        bytes[format] = table->item(row, 1)->data(Qt::UserRole).toULongLong();
+        EXPECT_GT(bytes[format], 0u) << format;
+        EXPECT_EQ(table->item(row, 0)->font().bold(), format == "jpg, jpeg") << format;
+    }
+    EXPECT_EQ(bytes.size(), 8u);
+    // Four cells, each given to one format.
+    const QString mix = table->item(table->rowCount() - 1, 2)->text();
+    int cells = 0;
+    for (const QString& part : mix.split(QStringLiteral(", ")))
+        cells += part.section(u' ', 1).toInt();
+    EXPECT_EQ(cells, 4) << mix.toStdString();
+
+    for (const char* format : { "gif", "png" }) {
+        TempFolder out;
+        TGenerationSettings settings;
+        settings.OutputFolder = out.Path().string();
+        settings.CellFormat.Type = std::string(format) == "gif" ? TImageType::Gif : TImageType::Png;
+        struct : IGenerationSink {
+            void LogLine(const std::string&) override { }
+            void RowFileAdded(const std::string&) override { }
+            void FileFinished(const std::string&) override { }
+            void ProcessMessages() override { }
+            void Beep() override { }
+        } quiet;
+        RunGeneration(input, settings, quiet);
+        uint64_t written = 0;
+        for (const auto& entry : fs::directory_iterator(out.Path()))
+            if (entry.path().extension() != ".bmp")
+                written += entry.file_size();
+        EXPECT_EQ(bytes[format], written) << format;
+    }
+}
+
+TEST_F(GenerateDialog, ClosingStopsTheEstimate)
+{
+    TBitmap large;
+    large.SetSize(600, 400);
+    TGenerationInput input = SmallInput(large);
+    input.ColumnCaptions = { "100", "200", "300", "400", "500" };
+    input.RowCaptions = { "100", "200", "300" };
+    QPointer<TGenerateDlg> estimating = new TGenerateDlg(input, std::string());
+    estimating->show();
+    estimating->btnEstimate->click();
+    ASSERT_TRUE(estimating->IsEstimating());
+    estimating->btnClose->click();
+    EXPECT_FALSE(estimating->IsEstimating());
+    FlushDeletes();
+    EXPECT_TRUE(estimating.isNull());
 }
 
 } // namespace

@@ -1,0 +1,91 @@
+#include "desktop/generate/output_choice.h"
+
+#include "core/base/sysutils.h"
+
+#include <charconv>
+
+namespace sw {
+
+namespace {
+
+std::string Switch(bool on)
+{
+    return on ? "1" : "0";
+}
+
+std::string Decibels(double value)
+{
+    char text[32];
+    const auto [end, error] = std::to_chars(std::begin(text), std::end(text), value);
+    return error == std::errc() ? std::string(text, end) : std::string();
+}
+
+} // namespace
+
+std::string OutputText(const TCellFormat& format, std::string_view key)
+{
+    const TOutputKey* row = FindOutputKey(key);
+    if (!row)
+        return {};
+    const std::string_view name = row->Key;
+    if (name == "Format")
+        return ImageTypeName(format.Type);
+    if (name == "Colors")
+        return IntToStr(format.Colors);
+    if (name == "Dither")
+        return format.Dither == TDither::FloydSteinberg ? "fs"
+            : format.Dither == TDither::Ordered         ? "ordered"
+                                                        : "none";
+    if (name == "Quality")
+        return IntToStr(format.Quality);
+    if (name == "Progressive")
+        return Switch(format.Progressive);
+    if (name == "Subsampling")
+        return format.Subsampling == TChromaSubsampling::Full ? "444" : "420";
+    if (name == "MinPsnr")
+        return Decibels(format.MinPsnr);
+    if (name == "Alpha")
+        return Switch(format.KeepAlpha);
+    return {};
+}
+
+TCellFormat ShownCellFormat(const std::optional<TOutputValues>& stored)
+{
+    TCellFormat format;
+    if (!stored)
+        return format;
+    for (const auto& [key, text] : *stored)
+        if (const TOutputKey* row = FindOutputKey(key))
+            row->Apply(format, text); // a bad value leaves the default
+    return format;
+}
+
+std::optional<TOutputValues> OutputAfterChoice(
+    const std::optional<TOutputValues>& stored, const TCellFormat& chosen)
+{
+    const TCellFormat shown = ShownCellFormat(stored);
+    TOutputValues after = stored.value_or(TOutputValues {});
+    bool changed = false;
+    for (const TOutputKey& row : OutputKeys()) {
+        const std::string text = OutputText(chosen, row.Key);
+        if (text == OutputText(shown, row.Key))
+            continue; // as stored, or as absent
+        changed = true;
+        // A key stored in another case reads as the same key.
+        for (auto it = after.begin(); it != after.end();)
+            it = FindOutputKey(it->first) == &row ? after.erase(it) : std::next(it);
+        after[row.Key] = text;
+    }
+    if (!changed)
+        return stored;
+    // Settings without their format would read as the web-cube GIF's.
+    const TOutputKey* format = FindOutputKey("Format");
+    bool formatStored = false;
+    for (const auto& entry : after)
+        formatStored = formatStored || FindOutputKey(entry.first) == format;
+    if (!formatStored)
+        after[format->Key] = ImageTypeName(chosen.Type);
+    return after;
+}
+
+} // namespace sw

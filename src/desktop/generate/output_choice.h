@@ -1,0 +1,29 @@
+#pragma once
+
+// The Generate dialog's format choice as a project's [Output] values: read
+// leniently when the dialog opens, written back with as few keys as say it.
+
+#include "core/generate/cell_format.h"
+#include "core/project/project_file.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sw {
+
+// The text key stores for format's value ("Format" gives "png8", "Dither"
+// gives "fs"); empty for a key of no known meaning.
+std::string OutputText(const TCellFormat& format, std::string_view key);
+
+// The stored values over the defaults; a value that is not what its key
+// expects is passed over, so the dialog still opens on such a project.
+TCellFormat ShownCellFormat(const std::optional<TOutputValues>& stored);
+
+// stored as it should be after the dialog showed it and the user left chosen:
+// stored itself when nothing changed (a project without the section stays
+// without), else stored with each changed value and the format written.
+std::optional<TOutputValues> OutputAfterChoice(
+    const std::optional<TOutputValues>& stored, const TCellFormat& chosen);
+
+} // namespace sw
