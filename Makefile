@@ -54,6 +54,7 @@ package: deps
 
 bench: build
 	@for b in build/$(PRESET)/benchmarks/*_bench; do $$b; done
+	bash scripts/format-sizes build/$(PRESET)/src/cli/slicewright-cli
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
