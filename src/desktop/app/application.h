@@ -4,6 +4,7 @@
 // event loop's dispatch is caught and shown.
 
 #include <QApplication>
+#include <QIcon>
 
 namespace sw {
 
@@ -13,5 +14,8 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// The installed theme's icon, else the one built into the program.
+QIcon ApplicationIcon();
 
 } // namespace sw

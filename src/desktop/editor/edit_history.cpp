@@ -85,4 +85,14 @@ void TStateCommand::redo()
     m_apply(m_after);
 }
 
+void TStateCommand::ReplacePicture(const TBitmap* stale, const TProjectState& fresh)
+{
+    for (TProjectState* state : { &m_before, &m_after })
+        if (state->Picture.get() == stale) {
+            state->Picture = fresh.Picture;
+            state->GridWidth = fresh.GridWidth;
+            state->GridHeight = fresh.GridHeight;
+        }
+}
+
 } // namespace sw

@@ -44,6 +44,11 @@ public:
     void undo() override;
     void redo() override;
 
+    // Gives both states that show stale the picture and grid size of fresh,
+    // once the picture's file was read again: the history never brings back
+    // pixels the file no longer has.
+    void ReplacePicture(const TBitmap* stale, const TProjectState& fresh);
+
 private:
     TProjectState m_before;
     TProjectState m_after;

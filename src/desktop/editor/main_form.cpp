@@ -14,11 +14,13 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
@@ -53,6 +55,8 @@ TMainForm* MainForm = nullptr;
 namespace {
 
 constexpr QSize kDesignSize(696, 458);
+// How long a file must stay unchanged before it is read again.
+constexpr int kReloadDelayMs = 200;
 constexpr int kInfoWidth = 185;
 constexpr int kColumnsHeight = 190;
 constexpr int kSplitterWidth = 3;
@@ -132,6 +136,12 @@ TMainForm::TMainForm(QWidget* parent)
     CreateToolBar();
     CreateBody();
     MainForm = this;
+    m_watcher = new QFileSystemWatcher(this);
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &TMainForm::FileChanged);
+    m_reloadTimer = new QTimer(this);
+    m_reloadTimer->setSingleShot(true);
+    m_reloadTimer->setInterval(kReloadDelayMs);
+    connect(m_reloadTimer, &QTimer::timeout, this, Guarded(this, &TMainForm::ReloadChangedFiles));
     FormCreate();
     // The design-time lines are no work of the user's.
     ResetHistory();
@@ -545,6 +555,7 @@ void TMainForm::NewProject()
     ClearLines(true);
     m_projectOutput.reset();
     ProjectFileName.assign(1, '*');
+    m_projectStamp.reset();
     SetCaption(QString::fromUtf8(AppName));
     --m_recordingPaused;
     ResetHistory();
@@ -638,9 +649,11 @@ void TMainForm::SaveProject(std::string fileName)
     project.StoredPictureFileName = m_storedPictureFileName;
     project.Output = m_projectOutput;
     WriteProjectFile(fileName, project);
+    StampProject();
     ShowProjectCaption();
     SetModified(false);
     RememberProject();
+    WatchFiles();
 }
 
 // The name is taken by value: callers pass ProjectFileName, which New resets.
@@ -650,6 +663,7 @@ void TMainForm::LoadProject(std::string fileName)
     // the window as it was.
     const TLoadedProject project = ReadProjectFile(fileName, PictureFileName);
     NewProject();
+    StampProject();
     ++m_recordingPaused;
     auto resume = qScopeGuard([this] { --m_recordingPaused; });
     ProjectFileName = fileName;
@@ -716,6 +730,7 @@ void TMainForm::LoadPicture(const std::string& fileName)
     pbGrid->SetGridSize(QSize(imgInterface->Image().Width(), imgInterface->Image().Height()));
     FitScrollContent();
     UpdateStatus();
+    WatchFiles();
 }
 
 bool TMainForm::ExecuteDialog(QFileDialog& dialog)
@@ -976,6 +991,7 @@ void TMainForm::ApplyState(const TProjectState& state)
     FitScrollContent();
     InvalidateGrid();
     UpdateStatus();
+    WatchFiles();
 }
 
 void TMainForm::Record()
@@ -997,6 +1013,110 @@ void TMainForm::ResetHistory()
     m_committed = CurrentState();
     SetModified(false);
     UpdateStatus();
+    WatchFiles();
+}
+
+// Changes on disk.
+
+namespace {
+
+std::optional<std::pair<qint64, qint64>> FileStamp(const QString& path)
+{
+    QFileInfo info(path);
+    info.setCaching(false);
+    if (!info.isFile())
+        return std::nullopt;
+    return std::pair { info.size(), info.lastModified().toMSecsSinceEpoch() };
+}
+
+} // namespace
+
+void TMainForm::StampProject()
+{
+    m_projectStamp = FileStamp(FileNameFromCore(ProjectFileName));
+}
+
+void TMainForm::WatchFiles()
+{
+    if (!m_watcher)
+        return;
+    QStringList wanted;
+    if (m_hasPicture && !PictureFileName.empty())
+        wanted << QFileInfo(FileNameFromCore(PictureFileName)).absoluteFilePath();
+    if (!ProjectFileName.empty() && ProjectFileName != "*")
+        wanted << QFileInfo(FileNameFromCore(ProjectFileName)).absoluteFilePath();
+    const QStringList watched = m_watcher->files();
+    for (const QString& file : watched)
+        if (!wanted.contains(file))
+            m_watcher->removePath(file);
+    for (const QString& file : wanted)
+        if (!watched.contains(file) && QFileInfo::exists(file))
+            m_watcher->addPath(file);
+}
+
+void TMainForm::FileChanged(const QString& path)
+{
+    m_changedFiles.insert(path);
+    m_reloadTimer->start();
+}
+
+void TMainForm::ReloadChangedFiles()
+{
+    const QSet<QString> changed = std::exchange(m_changedFiles, {});
+    // A file replaced by renaming another over it has left the watcher.
+    const auto rewatch = qScopeGuard([this] { WatchFiles(); });
+    const auto isChanged = [&changed](const std::string& fileName) {
+        return !fileName.empty()
+            && changed.contains(QFileInfo(FileNameFromCore(fileName)).absoluteFilePath());
+    };
+    // Loading the project reads its picture too.
+    if (isChanged(ProjectFileName) && ProjectFileName != "*") {
+        const auto stamp = FileStamp(FileNameFromCore(ProjectFileName));
+        if (stamp && stamp != m_projectStamp) {
+            ReloadProject();
+            return;
+        }
+    }
+    if (m_hasPicture && isChanged(PictureFileName) && FileStamp(FileNameFromCore(PictureFileName)))
+        ReloadPicture();
+}
+
+void TMainForm::ReloadProject()
+{
+    // Asked once for each change: No keeps the window as it is until the
+    // file changes again.
+    m_projectStamp = FileStamp(FileNameFromCore(ProjectFileName));
+    if (IsModified()) {
+        Services().MessageBeep(BeepType::Question);
+        if (!Services().Confirm(QStringLiteral("The project \"%1\" has changed on disk. Load it again and "
+                                               "lose your changes?")
+                                    .arg(FileNameText(ExtractFileName(ProjectFileName)))))
+            return;
+    }
+    LoadProject(ProjectFileName);
+}
+
+void TMainForm::ReloadPicture()
+{
+    const TBitmap* stale = m_picture.get();
+    {
+        ++m_recordingPaused;
+        const auto resume = qScopeGuard([this] { --m_recordingPaused; });
+        // A picture that cannot be read now leaves the one on screen.
+        LoadPicture(PictureFileName);
+    }
+    // The file's new pixels are no edit of the project: every state of
+    // the history that showed the old ones shows the new ones instead.
+    const TProjectState fresh = CurrentState();
+    if (m_committed.Picture.get() == stale) {
+        m_committed.Picture = fresh.Picture;
+        m_committed.GridWidth = fresh.GridWidth;
+        m_committed.GridHeight = fresh.GridHeight;
+    }
+    for (int i = 0; i < UndoStack->count(); ++i)
+        if (auto* command = dynamic_cast<TStateCommand*>(const_cast<QUndoCommand*>(UndoStack->command(i))))
+            command->ReplacePicture(stale, fresh);
+    InvalidateGrid();
 }
 
 // Opening files.

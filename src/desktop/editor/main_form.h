@@ -18,16 +18,20 @@
 #include <QActionGroup>
 #include <QList>
 #include <QMainWindow>
+#include <QSet>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 class QDragEnterEvent;
 class QDropEvent;
 class QFileDialog;
+class QFileSystemWatcher;
+class QTimer;
 class QWheelEvent;
 class QTreeWidgetItem;
 class QFrame;
@@ -115,6 +119,12 @@ public:
     // duplicates included. A picture that cannot be read is reported once
     // the lines are in, and the window then has no picture.
     void LoadProject(std::string fileName);
+
+    // Acts on the open picture or project having changed on disk, as the
+    // file watcher does once the changes have settled: the picture is read
+    // again at once, keeping the lines; the project is loaded again, after
+    // asking when there are unsaved changes. Our own saves are no change.
+    void ReloadChangedFiles();
 
     // Whether the project has changes that were not saved: any change to
     // the lines, the picture or the transparent colour since the last New,
@@ -291,6 +301,14 @@ private:
     void ApplyZoom(int percent, QPointF anchor);
     void FillRecentMenu();
     void RememberProject();
+    // Watches the files of the picture shown and of the named project.
+    void WatchFiles();
+    void FileChanged(const QString& path);
+    void ReloadPicture();
+    void ReloadProject();
+    // The project file's size and modification time as we last read or
+    // wrote it, to tell our own writes from others'.
+    void StampProject();
 
     int m_gridRepaintRequests = 0;
     bool m_hasPicture = false;
@@ -324,6 +342,11 @@ private:
     };
     std::optional<TDrag> m_drag;
     TRecentFiles m_recentFiles;
+    QFileSystemWatcher* m_watcher = nullptr;
+    // Editors write a file in several steps; one reload follows the last.
+    QTimer* m_reloadTimer = nullptr;
+    QSet<QString> m_changedFiles;
+    std::optional<std::pair<qint64, qint64>> m_projectStamp;
 };
 
 // The main window while it exists, else empty.

@@ -42,6 +42,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -900,7 +901,14 @@ void TGenerateDlg::btnGenerateClick()
         throw;
     }
     sink.Flush();
-    Services().ShowInformation(DoneMessage(sink.Written(), sink.Skipped()));
+    const QString done = DoneMessage(sink.Written(), sink.Skipped());
+    if (settings.WriteHTML) {
+        const QString page = QFileInfo(FileNameFromCore(settings.PageFileName)).absoluteFilePath();
+        if (Services().OfferAction(done, QStringLiteral("&Open page")))
+            Services().OpenUrl(QUrl::fromLocalFile(page).toString());
+    } else {
+        Services().ShowInformation(done);
+    }
     m_running = false;
     close();
 }

@@ -50,6 +50,16 @@ public:
     {
         Show(QMessageBox::Information, QStringLiteral("Information"), text);
     }
+    bool OfferAction(const QString& text, const QString& action) override
+    {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Ok,
+            QApplication::activeWindow());
+        QPushButton* chosen = box.addButton(action, QMessageBox::ActionRole);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+        box.exec();
+        return box.clickedButton() == chosen;
+    }
 
     void OpenUrl(const QString& address) override { QDesktopServices::openUrl(QUrl::fromUserInput(address)); }
 

@@ -30,6 +30,9 @@ public:
     virtual void ShowError(const QString& text) = 0;
     // A box titled "Information" with the information icon and one OK button.
     virtual void ShowInformation(const QString& text) = 0;
+    // The same box with a second button captioned action beside OK, which
+    // stays the default; true when the user chose the action.
+    virtual bool OfferAction(const QString& text, const QString& action) = 0;
     virtual void OpenUrl(const QString& address) = 0;
 };
 

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 namespace sw {
@@ -301,6 +302,86 @@ TEST_F(EditingTest, AStartFileThatCannotBeOpenedLeavesTheWindowAsItStarted)
     EXPECT_TRUE(started.PictureFileName.empty());
     EXPECT_FALSE(started.IsModified());
     EXPECT_EQ(started.UndoStack->count(), 0);
+}
+
+// Replaces a file the way most editors save: a new file renamed over it.
+void ReplaceByRename(const std::string& fileName, const std::function<void(const std::string&)>& write)
+{
+    const std::string fresh = fileName + ".new";
+    write(fresh);
+    std::filesystem::rename(fresh, fileName);
+}
+
+TEST_F(EditingTest, APictureChangedOnDiskIsReadAgainAndTheLinesStay)
+{
+    form.DrawColumn(true, true, 40, 0);
+    form.DrawRow(true, true, 0, 30);
+    const TCutLines columns = form.lvColumns->Lines();
+    const TCutLines rows = form.lvRows->Lines();
+    const auto shown = [this] { return form.imgInterface->PictureBitmap().Canvas().Pixel(1, 1); };
+
+    // Twice: the first rename takes the file away from the watcher.
+    for (const TColor colour : { RGB(0, 0, 255), RGB(0, 255, 0) }) {
+        ReplaceByRename(picture, [&](const std::string& name) {
+            WritePicture(folder, std::filesystem::path(name).filename().string(), 100, 70, colour);
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == colour; }, 3000));
+        EXPECT_EQ(form.pbGrid->GridWidth(), 100);
+        EXPECT_EQ(form.lvColumns->Lines(), columns);
+        EXPECT_EQ(form.lvRows->Lines(), rows);
+        EXPECT_TRUE(form.IsModified());
+    }
+    // Undo takes back the row, not the new pixels.
+    form.UndoStack->undo();
+    EXPECT_EQ(shown(), RGB(0, 255, 0));
+    EXPECT_EQ(form.pbGrid->GridHeight(), 70);
+
+    ReplaceByRename(picture, [](const std::string& name) { test::WriteFileBytes(name, "BM not a bitmap"); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !services.errors.isEmpty(); }, 3000));
+    EXPECT_EQ(shown(), RGB(0, 255, 0));
+    EXPECT_TRUE(form.HasPicture());
+}
+
+TEST_F(EditingTest, AProjectChangedOnDiskIsLoadedAgainAskingFirstWhenModified)
+{
+    const auto writeLines = [&](std::initializer_list<int32_t> positions) {
+        TProjectData data;
+        data.PictureFileName = picture;
+        for (const int32_t x : positions)
+            data.Columns.push_back(TCutLineEntry { std::to_string(x), true });
+        ReplaceByRename(form.ProjectFileName, [&](const std::string& name) { WriteProjectFile(name, data); });
+    };
+    const auto settle = [] { QTest::qWait(600); };
+
+    // Our own save is no change.
+    form.DrawColumn(true, true, 40, 0);
+    form.Save1Click();
+    settle();
+    EXPECT_TRUE(services.confirmations.isEmpty());
+    EXPECT_EQ(Positions(form.lvColumns), std::vector<int32_t> { 40 });
+
+    // Unmodified: loaded at once.
+    writeLines({ 10, 20 });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Positions(form.lvColumns).size() == 2; }, 3000));
+    EXPECT_TRUE(services.confirmations.isEmpty());
+
+    // Modified: No keeps the changes, Yes loads the file like Open.
+    form.DrawColumn(true, true, 50, 0);
+    services.answer = false;
+    writeLines({ 10, 20, 30 });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return services.confirmations.size() == 1; }, 3000));
+    settle();
+    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 10, 20, 50 }));
+    EXPECT_TRUE(form.IsModified());
+
+    services.answer = true;
+    writeLines({ 11, 21, 31, 41 });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return services.confirmations.size() == 2; }, 3000));
+    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 11, 21, 31, 41 }));
+    EXPECT_FALSE(form.IsModified());
+    EXPECT_EQ(form.UndoStack->count(), 0);
+    EXPECT_TRUE(services.confirmations.back().contains("page.swr"))
+        << services.confirmations.back().toStdString();
 }
 
 } // namespace

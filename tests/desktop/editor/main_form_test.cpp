@@ -412,6 +412,14 @@ TEST_F(MainFormTest, TheSaveQuestionDecidesWhetherNewGoesOn)
     }
 }
 
+TEST(ApplicationIconTest, TheBuiltInIconIsThereInEverySize)
+{
+    const QIcon icon = ApplicationIcon();
+    ASSERT_FALSE(icon.isNull());
+    for (const int size : { 16, 32, 256 })
+        EXPECT_EQ(icon.pixmap(size).width(), size);
+}
+
 TEST(ErrorBoxTest, ShowsTheMessageWithTheFullStopRule)
 {
     FakeServices services;

@@ -33,6 +33,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -369,6 +370,25 @@ public:
     void ShowInformation(const QString& text) override
     {
         m_inner.ShowInformation(text);
+        Watch();
+    }
+    bool OfferAction(const QString& text, const QString& action) override
+    {
+        const bool chosen = m_inner.OfferAction(text, action);
+        Watch();
+        return chosen;
+    }
+
+    std::function<void()> onInformation;
+    QString log;
+    QStringList finished;
+    QStringList rowFiles;
+    bool onProgressPage = false;
+    int progress = -1;
+
+private:
+    void Watch()
+    {
         if (GenerateDlg != nullptr) {
             log = GenerateDlg->mmoGenerate->toPlainText();
             finished = Items(GenerateDlg->lbxFinishedFiles);
@@ -380,14 +400,6 @@ public:
             onInformation();
     }
 
-    std::function<void()> onInformation;
-    QString log;
-    QStringList finished;
-    QStringList rowFiles;
-    bool onProgressPage = false;
-    int progress = -1;
-
-private:
     FakeServices& m_inner;
 };
 
@@ -398,6 +410,7 @@ TEST_F(GenerateDialog, AWholeRunWritesTheFilesReportsAndClosesTheDialog)
     dialog->edtOutputPath->setText(QString::fromStdString(out));
     dialog->cbxWriteHTML->click();
     ChoosePage(folder / "index.html");
+    services.acceptOffer = true;
 
     // Shown the way the main window shows it. While the run yields to the
     // event loop, every way of closing must do nothing.
@@ -415,6 +428,9 @@ TEST_F(GenerateDialog, AWholeRunWritesTheFilesReportsAndClosesTheDialog)
 
     EXPECT_TRUE(closeRefused);
     EXPECT_EQ(services.informations, QStringList { kDoneMessage });
+    EXPECT_EQ(services.offeredActions, QStringList { "&Open page" });
+    EXPECT_EQ(services.openedUrls,
+        QStringList { QUrl::fromLocalFile(QString::fromStdString(folder / "index.html")).toString() });
     EXPECT_EQ(services.exclamations, 1);
     EXPECT_TRUE(services.errors.isEmpty());
     EXPECT_TRUE(watching.onProgressPage);
@@ -448,6 +464,8 @@ TEST_F(GenerateDialog, SkippedPiecesAreCountedApartFromWrittenImages)
 
     EXPECT_EQ(
         services.informations, QStringList { QString(kDoneMessage) + "\n\n4 images written, 2 skipped." });
+    // No page was written, so there is none to offer.
+    EXPECT_TRUE(services.offeredActions.isEmpty());
     EXPECT_EQ(watching.progress, 6);
     EXPECT_EQ(barText, "4 written, 2 skipped of 6 images");
     EXPECT_EQ(folder.EntryCount(), 4u);

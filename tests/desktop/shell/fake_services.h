@@ -32,16 +32,24 @@ public:
     }
     void ShowError(const QString& text) override { errors << text; }
     void ShowInformation(const QString& text) override { informations << text; }
+    bool OfferAction(const QString& text, const QString& action) override
+    {
+        informations << text;
+        offeredActions << action;
+        return acceptOffer;
+    }
     void OpenUrl(const QString& address) override { openedUrls << address; }
 
     bool answer = true;
     SaveChangesAnswer saveAnswer = SaveChangesAnswer::Discard;
+    bool acceptOffer = false;
     int exclamations = 0;
     int questions = 0;
     QStringList confirmations;
     QStringList saveQuestions;
     QStringList errors;
     QStringList informations;
+    QStringList offeredActions;
     QStringList openedUrls;
 };
 
