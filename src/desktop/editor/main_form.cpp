@@ -386,6 +386,7 @@ void TMainForm::NewProject()
     m_hasPicture = false;
     ClearLines(true);
     m_projectOutput.reset();
+    m_projectCells.clear();
     ProjectFileName.assign(1, '*');
     SetCaption(QString::fromUtf8(AppName));
     SetModified(false);
@@ -471,6 +472,7 @@ void TMainForm::SaveProject(std::string fileName)
     project.Rows = lvRows->Lines();
     project.StoredPictureFileName = m_storedPictureFileName;
     project.Output = m_projectOutput;
+    project.Cells = m_projectCells;
     WriteProjectFile(fileName, project);
     ShowProjectCaption();
     SetModified(false);
@@ -487,6 +489,7 @@ void TMainForm::LoadProject(std::string fileName)
     PictureFileName = PicturePathOfProject(fileName, project.PictureFileName);
     m_storedPictureFileName = project.PictureFileName;
     m_projectOutput = project.Output;
+    m_projectCells = project.Cells;
     std::string pictureFailure;
     if (!PictureFileName.empty()) {
         try {
