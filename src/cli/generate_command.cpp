@@ -33,9 +33,15 @@ void SetOutputValue(GenerateOptions& options, const char* key, const char* optio
 {
     if (options.Output.count(key) != 0)
         throw CliUsageError(std::string(option) + " repeats a format setting already given");
-    const TOutputKey* row = FindOutputKey(key);
-    if (!row->Apply(options.Settings.CellFormat, value))
-        throw CliUsageError(std::string(option) + " expects " + row->Expects + ", not '" + value + "'");
+    const char* expects = nullptr;
+    if (const TOutputKey* row = FindOutputKey(key)) {
+        if (!row->Apply(options.Settings.CellFormat, value))
+            expects = row->Expects;
+    } else if (const TRunKey* runRow = FindRunKey(key); !runRow->Apply(options.Settings, value)) {
+        expects = runRow->Expects;
+    }
+    if (expects)
+        throw CliUsageError(std::string(option) + " expects " + expects + ", not '" + value + "'");
     options.Output[key] = value;
 }
 
@@ -247,6 +253,20 @@ const std::vector<GenerateOption>& GenerateOptionTable()
                 o.Settings.PageFileName = NonEmpty(v, "--page needs a file name");
                 o.Settings.WriteHTML = true;
             } },
+        { { "--page-style", true },
+            [](GenerateOptions& o, const std::string& v) {
+                SetOutputValue(o, "PageStyle", "--page-style", v);
+            } },
+        { { "--base-url", true },
+            [](GenerateOptions& o, const std::string& v) {
+                o.Settings.BaseUrl = NonEmpty(v, "--base-url needs an address");
+            } },
+        { { "--scale", true },
+            [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Scale", "--scale", v); } },
+        { { "--also-1x", false },
+            [](GenerateOptions& o, const std::string&) { o.Settings.AlsoHalfSize = true; } },
+        { { "--auto-fill", false },
+            [](GenerateOptions& o, const std::string&) { o.Settings.AutoFill = true; } },
         { { "--description", true },
             [](GenerateOptions& o, const std::string& v) { o.Settings.Description = v; } },
         { { "--keep-temp", false },
@@ -321,6 +341,9 @@ void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warn
     for (const auto& [key, value] : options.Output)
         output[key] = value;
     settings.CellFormat = CellFormatOf(output, options.Project + " [Output]");
+    ApplyRunValues(settings, output, options.Project + " [Output]");
+    settings.ProjectName = ChangeFileExt(ExtractFileName(options.Project), "");
+    settings.Cells = project.Cells;
     TPngPicture alpha;
     if (settings.CellFormat.KeepAlpha) {
         alpha = PictureAlpha(pictureFileName, warnings);

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -264,6 +265,56 @@ TEST_F(PageStyles, TwiceTheSizeShowsSharpAtItsOwnSize)
         const int top = style == TPageStyle::Email ? 0 : 8;
         TBitmap screen = Shoot(page, 800, 600, 2);
         ExpectPicture(screen, expected, left * 2, top * 2);
+    }
+}
+
+// The same cells as a project's [Cells] section, cut by the command line.
+TEST_F(PageStyles, ProjectCellsThroughTheCommandLine)
+{
+    const char* cli = std::getenv("SLICEWRIGHT_CLI");
+    if (!cli || !fs::exists(cli))
+        GTEST_SKIP() << "SLICEWRIGHT_CLI does not name the built slicewright-cli";
+    std::ofstream project(m_folder / "cells.swr", std::ios::binary);
+    project << "[Settings]\nGraphicImage=" << kDesign << "\n[Columns]\n";
+    for (int k = 1; k < 5; ++k)
+        project << "Position" << k << "=" << kColumnCuts[k] << "\n";
+    project << "[Rows]\n";
+    for (int k = 1; k < 5; ++k)
+        project << "Position" << k << "=" << kRowCuts[k] << "\n";
+    project << "[Cells]\n";
+    for (const TCellPlan& plan : kPlans) {
+        const std::string cell
+            = "R" + std::to_string(plan.Row + 1) + "C" + std::to_string(plan.Column + 1) + ".";
+        if (plan.ColumnSpan > 1 || plan.RowSpan > 1)
+            project << cell << "Span=" << plan.ColumnSpan << "x" << plan.RowSpan << "\n";
+        if (plan.Fill)
+            project << cell << "Fill=336699\n";
+        if (plan.Skip)
+            project << cell << "Skip=1\n";
+        if (*plan.Link)
+            project << cell << "Link=" << plan.Link << "\n";
+        if (*plan.Alt)
+            project << cell << "Alt=" << plan.Alt << "\n";
+    }
+    project.close();
+
+    TBitmap expected = Expected(1);
+    for (const TPageStyle style :
+        { TPageStyle::Classic, TPageStyle::Html5, TPageStyle::Email, TPageStyle::Grid }) {
+        const std::string name = PageStyleName(style);
+        SCOPED_TRACE(name);
+        const std::string out = m_folder / ("cli-" + name);
+        // FF00FF is nowhere in the design, so no pixel turns transparent.
+        const std::string command = QuotedForShell(cli) + " generate "
+            + QuotedForShell(m_folder / "cells.swr") + " --out " + QuotedForShell(out)
+            + " --format png --transparent FF00FF --page index.html --page-style " + name + " >"
+            + QuotedForShell(out + ".log") + " 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << test::ReadFileBytes(out + ".log");
+        if (style != TPageStyle::Classic)
+            ExpectTidy(out + "/index.html");
+        TBitmap screen = Shoot(out + "/index.html", 800, 600);
+        const bool centred = style == TPageStyle::Email;
+        ExpectPicture(screen, expected, centred ? (800 - expected.Width()) / 2 : 8, centred ? 0 : 8);
     }
 }
 

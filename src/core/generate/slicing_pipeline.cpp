@@ -11,6 +11,7 @@
 #include "core/imaging/picture.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -55,6 +56,62 @@ TImageType ImageTypeOfIndex(int index)
 std::string ImageExtension(int imageType)
 {
     return ImageExtension(ImageTypeOfIndex(imageType));
+}
+
+namespace {
+
+bool ApplyPageStyle(TGenerationSettings& settings, std::string_view text)
+{
+    const std::optional<TPageStyle> style = PageStyleFromName(text);
+    if (style)
+        settings.PageStyle = *style;
+    return style.has_value();
+}
+
+bool ApplyScale(TGenerationSettings& settings, std::string_view text)
+{
+    if (text != "1" && text != "2")
+        return false;
+    settings.Scale = text == "1" ? 1 : 2;
+    return true;
+}
+
+// The template's fields are checked with the cells' names, where a bad one
+// can name the cell it would have named.
+bool ApplyNameTemplate(TGenerationSettings& settings, std::string_view text)
+{
+    settings.NameTemplate = text;
+    return true;
+}
+
+} // namespace
+
+const std::vector<TRunKey>& RunKeys()
+{
+    static const std::vector<TRunKey> keys = {
+        { "PageStyle", "classic, html5, email or grid", ApplyPageStyle },
+        { "Scale", "1 or 2", ApplyScale },
+        { "NameTemplate", "a file name with {row}, {col} or {project} in it", ApplyNameTemplate },
+    };
+    return keys;
+}
+
+const TRunKey* FindRunKey(std::string_view key)
+{
+    const std::string folded = LowerCaseAscii(key);
+    for (const TRunKey& row : RunKeys())
+        if (LowerCaseAscii(row.Key) == folded)
+            return &row;
+    return nullptr;
+}
+
+void ApplyRunValues(TGenerationSettings& settings, const TOutputValues& values, const std::string& where)
+{
+    for (const auto& [key, text] : values) {
+        const TRunKey* row = FindRunKey(key);
+        if (row && !row->Apply(settings, text))
+            throw Exception(where + ": " + row->Key + " expects " + row->Expects + ", not '" + text + "'");
+    }
 }
 
 void SaveCellGif(TStream& stream, TBitmap& cell, TColor transparentColor)
@@ -133,6 +190,110 @@ std::vector<int> Positions(const std::vector<std::string>& captions)
     return positions;
 }
 
+// The stretch that pieces first .. first + count - 1 cover together; empty
+// when none of them has pixels.
+std::optional<TSpan> UnionOf(const std::vector<TPiece>& pieces, int first, int count)
+{
+    std::optional<TSpan> span;
+    for (int k = first; k < first + count; ++k) {
+        const std::optional<TSpan>& piece = pieces[size_t(k)].Span;
+        if (!piece)
+            continue;
+        if (!span)
+            span = piece;
+        span->Start = std::min(span->Start, piece->Start);
+        span->End = std::max(span->End, piece->End);
+    }
+    return span;
+}
+
+TBitmap CutOut(TBitmap& source, TSpan columns, TSpan rows)
+{
+    TBitmap cell;
+    cell.SetSize(columns.Length(), rows.Length());
+    cell.Canvas().CopyRect({ 0, 0, columns.Length(), rows.Length() }, source.Canvas(),
+        { columns.Start, rows.Start, columns.End, rows.End });
+    return cell;
+}
+
+// The cell's one colour, or nothing when it has two, or a pixel that is not
+// opaque (a fill would lose its transparency).
+std::optional<TColor> FlatColor(const TBitmap& cell, const std::optional<TPixelView>& rgba)
+{
+    if (cell.Width() <= 0 || cell.Height() <= 0)
+        return std::nullopt;
+    const uint8_t* first = cell.ScanLine(0);
+    for (int y = 0; y < cell.Height(); ++y) {
+        const uint8_t* row = cell.ScanLine(y);
+        for (int x = 0; x < cell.Width(); ++x)
+            if (!std::equal(row + 3 * x, row + 3 * x + 3, first))
+                return std::nullopt;
+        if (rgba)
+            for (int x = 0; x < rgba->Width; ++x)
+                if (rgba->Row(y)[4 * x + 3] != 255)
+                    return std::nullopt;
+    }
+    return RGB(first[2], first[1], first[0]);
+}
+
+// Each 2 x 2 block of a 24-bit bitmap as one pixel of their mean, rounded.
+TBitmap HalfSize(const TBitmap& cell)
+{
+    TBitmap half;
+    half.SetSize(cell.Width() / 2, cell.Height() / 2);
+    for (int y = 0; y < half.Height(); ++y) {
+        const uint8_t* upper = cell.ScanLine(2 * y);
+        const uint8_t* lower = cell.ScanLine(2 * y + 1);
+        uint8_t* out = half.ScanLine(y);
+        for (int i = 0; i < 3 * half.Width(); ++i) {
+            const int at = (i / 3) * 6 + i % 3;
+            out[i] = static_cast<uint8_t>((upper[at] + upper[at + 3] + lower[at] + lower[at + 3] + 2) / 4);
+        }
+    }
+    return half;
+}
+
+// The same for straight RGBA: colours are weighed by their alpha, so the
+// colour under a transparent pixel does not bleed into its neighbours.
+std::vector<uint8_t> HalfSize(const TPixelView& rgba)
+{
+    const int width = rgba.Width / 2;
+    const int height = rgba.Height / 2;
+    std::vector<uint8_t> half(size_t(width) * size_t(height) * 4);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p[4] = { rgba.Row(2 * y) + 8 * x, rgba.Row(2 * y) + 8 * x + 4,
+                rgba.Row(2 * y + 1) + 8 * x, rgba.Row(2 * y + 1) + 8 * x + 4 };
+            const int alpha = p[0][3] + p[1][3] + p[2][3] + p[3][3];
+            uint8_t* out = &half[(size_t(y) * size_t(width) + size_t(x)) * 4];
+            for (int c = 0; c < 3; ++c) {
+                const int sum = alpha == 0
+                    ? p[0][c] + p[1][c] + p[2][c] + p[3][c]
+                    : p[0][c] * p[0][3] + p[1][c] * p[1][3] + p[2][c] * p[2][3] + p[3][c] * p[3][3];
+                const int weight = alpha == 0 ? 4 : alpha;
+                out[c] = static_cast<uint8_t>((sum + weight / 2) / weight);
+            }
+            out[3] = static_cast<uint8_t>((alpha + 2) / 4);
+        }
+    return half;
+}
+
+TPageCell PageCellOf(int column, const TCellProperties& properties)
+{
+    TPageCell cell;
+    cell.Column = column - 1;
+    cell.ColumnSpan = properties.SpanColumns;
+    cell.RowSpan = properties.SpanRows;
+    cell.Alt = properties.Alt;
+    cell.Link = properties.Link;
+    return cell;
+}
+
+std::string HexColor(TColor color)
+{
+    return Format("%02X%02X%02X", GetRValue(color), GetGValue(color), GetBValue(color));
+}
+
 class TGenerationRun {
 public:
     TGenerationRun(const TGenerationInput& input, const TGenerationSettings& settings, IGenerationSink& sink)
@@ -140,7 +301,6 @@ public:
         , m_settings(settings)
         , m_sink(sink)
         , m_folder(WithTrailingBackslash(settings.OutputFolder))
-        , m_extension(ImageExtension(settings.CellFormat.Type))
     { }
 
     TGenerationCounts Run();
@@ -149,43 +309,57 @@ public:
 
 private:
     std::string StripFileName(int row) const { return m_folder + "r" + IntToStr(row) + ".bmp"; }
-    std::string CellFileName(int row, int column, const std::string& extension) const
+    // A cell's file name without its extension.
+    std::string CellStem(TCellRef cell) const
     {
-        return m_folder + "r" + IntToStr(row) + "_c" + IntToStr(column) + extension;
+        return m_folder + CellBaseName(m_settings.Cells, m_nameTemplate, m_settings.ProjectName, cell);
     }
-    // Auto cells learn their extension only once written.
-    bool ExtensionPerCell() const { return m_settings.CellFormat.Type == TImageType::Auto; }
-    std::vector<std::string> PossibleExtensions() const;
-    // The one place a cell's own format will come from.
     const TCellFormat& CellFormatAt(int row, int column) const
     {
-        (void)row;
-        (void)column;
-        return m_settings.CellFormat;
+        const auto own = m_cellFormats.find({ row, column });
+        return own == m_cellFormats.end() ? m_settings.CellFormat : own->second;
     }
-    void RefuseToReplaceThePicture(size_t rows, size_t columns) const;
-    void WriteStrip(TBitmap& picture, int row, int from, int to);
-    void SliceRowStrip(size_t strip);
+    std::vector<std::string> PossibleExtensions() const;
+    void CheckScale(const std::vector<int>& rows, int width, int height) const;
+    void CheckCells(TBitmap& picture);
+    void RefuseToReplaceThePicture() const;
+    void WriteStrip(TBitmap& picture, size_t strip);
+    void SliceRowStrip(TBitmap& picture, size_t strip);
+    // Cells of a strip without pixels keep their place in a page of tracks.
+    void EmptyRow(int row);
+    // A cell under another's span has no place of its own.
+    bool Covered(TCellRef cell) const
+    {
+        return !m_settings.Cells.empty() && CoveringCell(m_settings.Cells, cell) != cell;
+    }
+    std::optional<TPixelView> RgbaAt(const TCellFormat& format, TSpan columns, TSpan rows) const;
     // Writes the cell under stem plus its format's extension and returns
-    // that name; left is the cell's first column in the picture.
-    std::string SaveCell(const std::string& stem, TBitmap& cell, size_t strip, int left, int row, int column);
-    void CellWritten(const std::string& fileName);
+    // that name.
+    std::string SaveCell(const std::string& stem, TBitmap& cell, const std::optional<TPixelView>& rgba,
+        const TCellFormat& format, bool listed);
+    void AddPageCell(TPageRow& row, TPageCell cell) const;
+    void CellWritten();
+    void WithoutImage();
     void Skipped(const std::string& fileName, const std::string& reason, int cells);
 
     const TGenerationInput& m_input;
     const TGenerationSettings& m_settings;
     IGenerationSink& m_sink;
     const std::string m_folder;
-    const std::string m_extension;
+    std::string m_nameTemplate;
     std::string m_sourcePrefix; // the way from the page to the cells
     std::vector<int> m_columns;
+    std::vector<TPiece> m_rowPieces;
+    std::vector<TPiece> m_columnPieces;
+    std::map<TCellRef, TCellFormat> m_cellFormats; // cells with a format of their own
+    std::map<TCellRef, TColor> m_autoFills; // Fill=auto cells, resolved
     std::vector<std::string> m_rowFiles;
-    std::vector<int> m_rowTops; // each strip's first row in the picture
     std::vector<int> m_rowNumbers; // each strip's number in its name
     std::vector<std::string> m_stripsWritten;
     // Finished cells under temporary names, put in place together at the end.
     std::vector<std::unique_ptr<TFileStream>> m_cells;
     std::string m_current; // the file being written
+    TPageLayout m_layout;
     TPageWriter m_page;
     TGenerationCounts m_counts;
 };
@@ -210,37 +384,56 @@ TGenerationCounts TGenerationRun::Run()
     m_rowFiles.clear();
     m_sink.LogLine("Generating temporary images...");
 
-    // Every caption is checked before the first file is written, so a bad
-    // one leaves no half-finished output behind.
+    // Every caption and cell is checked before the first file is written,
+    // so a bad one leaves no half-finished output behind.
     const std::vector<int> rows = Positions(m_input.RowCaptions);
     m_columns = Positions(m_input.ColumnCaptions);
-    RefuseToReplaceThePicture(rows.size(), m_columns.size());
+    int prev = 0;
+    for (size_t k = 0; k <= rows.size(); ++k) {
+        const int to = k == rows.size() ? height : rows[k];
+        m_rowPieces.push_back(PieceBetween(prev, to, height, "rows", "height"));
+        prev = to;
+    }
+    prev = 0;
+    for (size_t m = 0; m <= m_columns.size(); ++m) {
+        const int to = m == m_columns.size() ? width : m_columns[m];
+        m_columnPieces.push_back(PieceBetween(prev, to, width, "columns", "width"));
+        prev = to;
+    }
+    CheckScale(rows, width, height);
+    CheckCells(picture);
+    RefuseToReplaceThePicture();
     if (m_settings.WriteHTML)
         m_sourcePrefix = ImageSourcePrefix(m_settings.PageFileName, m_folder);
     const int64_t total = int64_t(rows.size() + 1) * int64_t(m_columns.size() + 1);
     m_counts.Total = static_cast<int>(std::min<int64_t>(total, INT32_MAX));
     m_sink.Progress(m_counts);
 
-    int prev = 0;
-    for (size_t k = 0; k < rows.size(); ++k) {
-        WriteStrip(picture, static_cast<int>(k) + 1, prev, rows[k]);
-        prev = rows[k];
-    }
-    WriteStrip(picture, static_cast<int>(rows.size()) + 1, prev, height);
+    for (size_t k = 0; k < m_rowPieces.size(); ++k)
+        WriteStrip(picture, k);
 
     m_sink.LogLine("Temporary images created, creating final images...");
     m_sink.LogLine("");
 
     if (m_settings.WriteHTML) {
+        // Started here so that a page that cannot be made stops the run
+        // before any cell is made; it is written whole at the end.
         m_current = m_settings.PageFileName;
         m_page.BeginPage(m_settings.PageFileName, m_settings.Description, width);
     }
-    for (size_t strip = 0; strip < m_rowFiles.size(); ++strip) {
-        if (m_settings.WriteHTML)
-            m_page.BeginRow();
-        SliceRowStrip(strip);
-        if (m_settings.WriteHTML)
-            m_page.EndRow();
+    m_layout.Width = width;
+    m_layout.Height = height;
+    m_layout.Scale = m_settings.Scale;
+    for (const TPiece& piece : m_columnPieces)
+        m_layout.ColumnWidths.push_back(piece.Span ? piece.Span->Length() : 0);
+    for (const TPiece& piece : m_rowPieces)
+        m_layout.RowHeights.push_back(piece.Span ? piece.Span->Length() : 0);
+    size_t strip = 0;
+    for (size_t k = 0; k < m_rowPieces.size(); ++k) {
+        if (m_rowPieces[k].Span)
+            SliceRowStrip(picture, strip++);
+        else
+            EmptyRow(static_cast<int>(k) + 1);
     }
 
     if (m_settings.DeleteTemp) {
@@ -252,7 +445,13 @@ TGenerationCounts TGenerationRun::Run()
 
     if (m_settings.WriteHTML) {
         m_current = m_settings.PageFileName;
-        m_page.FinishPage();
+        m_page.Close();
+        TPageOptions options;
+        options.Style = m_settings.PageStyle;
+        options.Description = m_settings.Description;
+        options.Title = m_settings.ProjectName;
+        options.BaseUrl = m_settings.BaseUrl;
+        m_page.WritePage(m_settings.PageFileName, m_layout, options);
     }
     // The cells take their names before the page that shows them.
     for (const std::unique_ptr<TFileStream>& cell : m_cells) {
@@ -288,10 +487,58 @@ void TGenerationRun::Abandon() noexcept
     }
 }
 
+void TGenerationRun::CheckScale(const std::vector<int>& rows, int width, int height) const
+{
+    if (m_settings.Scale != 1 && m_settings.Scale != 2)
+        throw Exception(Format("A design's scale is 1 or 2, not %d", m_settings.Scale));
+    if (m_settings.AlsoHalfSize && m_settings.Scale != 2)
+        throw Exception("Images at half size (@1x) need a design at scale 2");
+    if (m_settings.Scale == 1)
+        return;
+    if (width % 2 != 0 || height % 2 != 0)
+        throw Exception(Format(
+            "A design at scale 2 needs an even width and height; the picture is %d x %d", width, height));
+    for (const auto& [positions, kind] : { std::pair(&rows, "row"), std::pair(&m_columns, "column") })
+        for (const int position : *positions)
+            if (position % 2 != 0)
+                throw Exception(
+                    Format("The %s line at %d is odd; a design at scale 2 needs even cut positions", kind,
+                        position));
+}
+
+void TGenerationRun::CheckCells(TBitmap& picture)
+{
+    const int rows = static_cast<int>(m_rowPieces.size());
+    const int columns = static_cast<int>(m_columnPieces.size());
+    // Without column lines a strip is the cell, named as the strip.
+    m_nameTemplate = !m_settings.NameTemplate.empty() ? m_settings.NameTemplate
+        : m_columns.empty()                           ? std::string("r{row}")
+                                                      : std::string(kDefaultNameTemplate);
+    CheckCellNames(m_settings.Cells, m_nameTemplate, m_settings.ProjectName, rows, columns);
+    for (const auto& [cell, properties] : m_settings.Cells) {
+        if (!properties.Format.empty())
+            m_cellFormats[cell] = CellFormatOf(
+                { { "Format", properties.Format } }, "Cell " + CellLabel(cell), m_settings.CellFormat);
+        if (properties.Fill != TCellFill::Auto)
+            continue;
+        const std::optional<TSpan> across = UnionOf(m_columnPieces, cell.Column - 1, properties.SpanColumns);
+        const std::optional<TSpan> down = UnionOf(m_rowPieces, cell.Row - 1, properties.SpanRows);
+        if (!across || !down)
+            continue; // no pixels: skipped like any empty piece
+        const TBitmap pixels = CutOut(picture, *across, *down);
+        const std::optional<TColor> color
+            = FlatColor(pixels, RgbaAt(CellFormatAt(cell.Row, cell.Column), *across, *down));
+        if (!color)
+            throw ECellPropertyError(
+                "Cell " + CellLabel(cell) + " is not one flat colour, so Fill=auto cannot paint it");
+        m_autoFills[cell] = *color;
+    }
+}
+
 // Compares the files themselves, so that another spelling of the folder or a
 // link to the picture is caught too; a link of that name would only be
 // replaced, which leaves the picture alone.
-void TGenerationRun::RefuseToReplaceThePicture(size_t rows, size_t columns) const
+void TGenerationRun::RefuseToReplaceThePicture() const
 {
     struct stat picture { };
     if (m_input.PictureFileName.empty() || ::stat(m_input.PictureFileName.c_str(), &picture) != 0)
@@ -306,51 +553,81 @@ void TGenerationRun::RefuseToReplaceThePicture(size_t rows, size_t columns) cons
     if (m_settings.WriteHTML)
         refuseIfPicture(m_settings.PageFileName);
     const std::vector<std::string> extensions = PossibleExtensions();
-    for (size_t k = 1; k <= rows + 1; ++k) {
+    for (size_t k = 1; k <= m_rowPieces.size(); ++k) {
         const int row = static_cast<int>(k);
         refuseIfPicture(StripFileName(row));
-        for (const std::string& extension : extensions) {
-            if (columns == 0)
-                refuseIfPicture(ChangeFileExt(StripFileName(row), extension));
-            for (size_t m = 1; columns != 0 && m <= columns + 1; ++m)
-                refuseIfPicture(CellFileName(row, static_cast<int>(m), extension));
+        for (size_t m = 1; m <= m_columnPieces.size(); ++m) {
+            const std::string stem = CellStem({ row, static_cast<int>(m) });
+            for (const std::string& extension : extensions) {
+                refuseIfPicture(stem + extension);
+                if (m_settings.AlsoHalfSize)
+                    refuseIfPicture(stem + "@1x" + extension);
+            }
         }
     }
 }
 
 std::vector<std::string> TGenerationRun::PossibleExtensions() const
 {
-    if (ExtensionPerCell())
-        return { ".png", ".gif", ".jpg", ".webp" };
-    return { m_extension };
+    std::vector<std::string> extensions;
+    const auto add = [&extensions](const TCellFormat& format) {
+        const std::vector<std::string> found = format.Type == TImageType::Auto
+            ? std::vector<std::string> { ".png", ".gif", ".jpg", ".webp" }
+            : std::vector<std::string> { ImageExtension(format.Type) };
+        for (const std::string& extension : found)
+            if (std::find(extensions.begin(), extensions.end(), extension) == extensions.end())
+                extensions.push_back(extension);
+    };
+    add(m_settings.CellFormat);
+    for (const auto& [cell, format] : m_cellFormats)
+        add(format);
+    return extensions;
 }
 
-void TGenerationRun::WriteStrip(TBitmap& picture, int row, int from, int to)
+void TGenerationRun::WriteStrip(TBitmap& picture, size_t strip)
 {
+    const int row = static_cast<int>(strip) + 1;
     const std::string name = StripFileName(row);
-    const TPiece piece = PieceBetween(from, to, picture.Height(), "rows", "height");
+    const TPiece& piece = m_rowPieces[strip];
     if (!piece.Span) {
         Skipped(name, piece.Reason, static_cast<int>(m_columns.size()) + 1);
         return;
     }
     const int width = picture.Width();
     const TSpan span = *piece.Span;
-    TBitmap strip;
-    strip.SetSize(width, span.Length());
-    strip.Canvas().SetBrushColor(clWhite);
-    strip.Canvas().FillRect({ 0, 0, width, span.Length() });
-    strip.Canvas().CopyRect(
+    TBitmap strip24;
+    strip24.SetSize(width, span.Length());
+    strip24.Canvas().SetBrushColor(clWhite);
+    strip24.Canvas().FillRect({ 0, 0, width, span.Length() });
+    strip24.Canvas().CopyRect(
         { 0, 0, width, span.Length() }, picture.Canvas(), { 0, span.Start, width, span.End });
     m_rowFiles.push_back(name);
-    m_rowTops.push_back(span.Start);
     m_rowNumbers.push_back(row);
     m_sink.RowFileAdded(name);
     m_current = name;
-    strip.SaveToFile(name);
+    strip24.SaveToFile(name);
     m_stripsWritten.push_back(name);
 }
 
-void TGenerationRun::SliceRowStrip(size_t stripIndex)
+void TGenerationRun::EmptyRow(int row)
+{
+    TPageRow pageRow;
+    for (int column = 1; column <= static_cast<int>(m_columnPieces.size()); ++column) {
+        const TCellRef cell { row, column };
+        if (Covered(cell))
+            continue;
+        const auto found = m_settings.Cells.find(cell);
+        const TCellProperties properties
+            = found == m_settings.Cells.end() ? TCellProperties() : found->second;
+        TPageCell pageCell = PageCellOf(column, properties);
+        pageCell.Skip = true;
+        AddPageCell(pageRow, pageCell);
+    }
+    if (m_settings.PageStyle != TPageStyle::Classic)
+        m_layout.Rows.push_back(std::move(pageRow));
+}
+
+void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
 {
     const std::string& stripFileName = m_rowFiles[stripIndex];
     const int row = m_rowNumbers[stripIndex];
@@ -361,56 +638,105 @@ void TGenerationRun::SliceRowStrip(size_t stripIndex)
     auto* strip = dynamic_cast<TBitmap*>(holder.Picture().Graphic());
     if (!strip)
         throw EInvalidGraphic(Format("Cannot open file %s", stripFileName.c_str()));
-    const int stripWidth = strip->Width();
     const int stripHeight = strip->Height();
+    const TSpan stripRows = *m_rowPieces[size_t(row) - 1].Span;
     m_sink.ProcessMessages();
 
-    if (m_columns.empty()) {
-        // not a finished file: that list holds cut cells only
-        const std::string name = SaveCell(ChangeFileExt(stripFileName, ""), *strip, stripIndex, 0, row, 1);
-        CellWritten(name);
-        return;
-    }
-
-    const std::string stem = ChangeFileExt(stripFileName, "");
-    int prevX = 0;
-    for (size_t m = 0; m <= m_columns.size(); ++m) {
-        const bool last = m == m_columns.size();
-        const int to = last ? stripWidth : m_columns[m];
-        const std::string cellStem = stem + "_c" + IntToStr(static_cast<int64_t>(m) + 1);
-        // An auto cell that is skipped has no format to name.
-        const std::string name = cellStem + (ExtensionPerCell() ? "" : m_extension);
-        const TPiece piece = PieceBetween(prevX, to, stripWidth, "columns", "width");
-        prevX = to;
-        if (!piece.Span) {
-            Skipped(name, piece.Reason, 1);
+    TPageRow pageRow;
+    for (int column = 1; column <= static_cast<int>(m_columnPieces.size()); ++column) {
+        const TCellRef ref { row, column };
+        if (Covered(ref)) {
+            WithoutImage();
             continue;
         }
-        const TSpan span = *piece.Span;
-        TBitmap cell;
-        cell.SetSize(span.Length(), stripHeight);
-        cell.Canvas().CopyRect(
-            { 0, 0, span.Length(), stripHeight }, strip->Canvas(), { span.Start, 0, span.End, stripHeight });
-        CellWritten(SaveCell(cellStem, cell, stripIndex, span.Start, row, static_cast<int>(m) + 1));
+        const auto found = m_settings.Cells.find(ref);
+        const TCellProperties properties
+            = found == m_settings.Cells.end() ? TCellProperties() : found->second;
+        const TCellFormat& format = CellFormatAt(row, column);
+        const std::string stem = CellStem(ref);
+        TPageCell pageCell = PageCellOf(column, properties);
+        const std::optional<TSpan> across = UnionOf(m_columnPieces, column - 1, properties.SpanColumns);
+        const std::optional<TSpan> down = properties.SpanRows == 1
+            ? std::optional<TSpan>(stripRows)
+            : UnionOf(m_rowPieces, row - 1, properties.SpanRows);
+        if (!across) {
+            // An auto cell that is skipped has no format to name.
+            Skipped(stem + (format.Type == TImageType::Auto ? "" : ImageExtension(format.Type)),
+                m_columnPieces[size_t(column) - 1].Reason, 1);
+            pageCell.Skip = true;
+            if (m_settings.PageStyle != TPageStyle::Classic)
+                AddPageCell(pageRow, pageCell);
+            continue;
+        }
+        pageCell.Width = across->Length();
+        pageCell.Height = down->Length();
+        if (properties.Skip) {
+            pageCell.Skip = true;
+        } else if (properties.Fill == TCellFill::Color) {
+            pageCell.Fill = properties.FillColor;
+        } else if (properties.Fill == TCellFill::Auto) {
+            pageCell.Fill = m_autoFills.at(ref);
+        }
+        if (pageCell.Skip || pageCell.Fill) {
+            AddPageCell(pageRow, pageCell);
+            WithoutImage();
+            continue;
+        }
+
+        // A cell within its strip is cut from the strip as read back; one
+        // that spans strips from the picture itself.
+        TBitmap cell = properties.SpanRows == 1 ? CutOut(*strip, *across, { 0, stripHeight })
+                                                : CutOut(picture, *across, *down);
+        const std::optional<TPixelView> rgba = RgbaAt(format, *across, *down);
+        if (m_settings.AutoFill)
+            pageCell.Fill = FlatColor(cell, rgba);
+        if (pageCell.Fill) {
+            m_sink.LogLine(
+                "Filled " + ExtractFileName(stem) + " with its one colour " + HexColor(*pageCell.Fill) + ".");
+            AddPageCell(pageRow, pageCell);
+            WithoutImage();
+            continue;
+        }
+        // Without column lines the strips are the cells, and that list holds
+        // cut cells only.
+        const bool listed = !m_columns.empty();
+        const std::string fileName = SaveCell(stem, cell, rgba, format, listed);
+        if (m_settings.AlsoHalfSize) {
+            TBitmap half = HalfSize(cell);
+            std::vector<uint8_t> halfRgba;
+            std::optional<TPixelView> halfView;
+            if (rgba) {
+                halfRgba = HalfSize(*rgba);
+                halfView = TPixelView { halfRgba.data(), half.Width(), half.Height(),
+                    ptrdiff_t(half.Width()) * 4, TPixelLayout::Rgba32 };
+            }
+            SaveCell(stem + "@1x", half, halfView, format, listed);
+        }
+        pageCell.Source = m_sourcePrefix + UrlPathEscaped(ExtractFileName(fileName));
+        AddPageCell(pageRow, pageCell);
+        CellWritten();
     }
+    m_layout.Rows.push_back(std::move(pageRow));
 }
 
-std::string TGenerationRun::SaveCell(
-    const std::string& stem, TBitmap& cell, size_t strip, int left, int row, int column)
+std::optional<TPixelView> TGenerationRun::RgbaAt(const TCellFormat& format, TSpan columns, TSpan rows) const
 {
-    const TCellFormat& format = CellFormatAt(row, column);
-    std::optional<TPixelView> rgba;
-    if (format.KeepAlpha && m_input.Rgba) {
-        rgba = *m_input.Rgba;
-        rgba->Data += rgba->Stride * m_rowTops[strip] + ptrdiff_t(left) * rgba->BytesPerPixel();
-        rgba->Width = cell.Width();
-        rgba->Height = cell.Height();
-    }
-    m_current = stem + (ExtensionPerCell() ? "" : m_extension);
+    if (!format.KeepAlpha || !m_input.Rgba)
+        return std::nullopt;
+    TPixelView rgba = *m_input.Rgba;
+    rgba.Data += rgba.Stride * rows.Start + ptrdiff_t(columns.Start) * rgba.BytesPerPixel();
+    rgba.Width = columns.Length();
+    rgba.Height = rows.Length();
+    return rgba;
+}
+
+std::string TGenerationRun::SaveCell(const std::string& stem, TBitmap& cell,
+    const std::optional<TPixelView>& rgba, const TCellFormat& format, bool listed)
+{
+    m_current = stem + (format.Type == TImageType::Auto ? "" : ImageExtension(format.Type));
     TEncodedCell encoded = EncodeCell(cell, rgba, format, m_input.TransparentColor);
     const std::string fileName = stem + ImageExtension(encoded.Type);
-    const bool cut = !m_columns.empty();
-    if (cut)
+    if (listed)
         m_sink.FileFinished(fileName);
     m_current = fileName;
     auto file = std::make_unique<TFileStream>(fileName, FileMode::Create);
@@ -423,11 +749,21 @@ std::string TGenerationRun::SaveCell(
     return fileName;
 }
 
-void TGenerationRun::CellWritten(const std::string& fileName)
+void TGenerationRun::AddPageCell(TPageRow& row, TPageCell cell) const
 {
     if (m_settings.WriteHTML)
-        m_page.CellLine(m_sourcePrefix + ExtractFileName(fileName));
+        row.Cells.push_back(std::move(cell));
+}
+
+void TGenerationRun::CellWritten()
+{
     ++m_counts.Written;
+    m_sink.Progress(m_counts);
+}
+
+void TGenerationRun::WithoutImage()
+{
+    ++m_counts.WithoutImage;
     m_sink.Progress(m_counts);
 }
 

@@ -8,7 +8,9 @@
 #include "core/base/colors.h"
 #include "core/base/product.h"
 #include "core/generate/cell_format.h"
+#include "core/generate/page_writer.h"
 #include "core/imaging/pixel_view.h"
+#include "core/project/cell_properties.h"
 
 #include <optional>
 #include <string>
@@ -30,7 +32,34 @@ struct TGenerationSettings {
     std::string Description = DefaultSnippetDescription(); // edtBCSDescription
     TCellFormat CellFormat {}; // rgOutputImages; every cell's unless it has its own
     bool DeleteTemp = true; // cbxDeleteTemp
+    // Beyond the dialog's settings; their defaults give the classic run.
+    TPageStyle PageStyle = TPageStyle::Classic;
+    std::string BaseUrl {}; // put before every image's address
+    // 2: the picture is drawn at twice the size the page shows it.
+    int Scale = 1;
+    // With Scale 2, each image also at half size, as NAME@1x.
+    bool AlsoHalfSize = false;
+    // Every cell of one flat colour becomes a filled cell without an image.
+    bool AutoFill = false;
+    std::string NameTemplate {}; // empty: r{row}_c{col}, or r{row} without column lines
+    std::string ProjectName {}; // {project} in names, and the page's title
+    TCellPropertyMap Cells {};
 };
+
+// The [Output] keys that shape the run rather than its cells: PageStyle
+// (classic, html5, email or grid), Scale (1 or 2) and NameTemplate. Built
+// like TOutputKey, so both hosts check a value the same way.
+struct TRunKey {
+    const char* Key;
+    const char* Expects;
+    bool (*Apply)(TGenerationSettings& settings, std::string_view text);
+};
+const std::vector<TRunKey>& RunKeys();
+// The key's row, or nullptr; keys match without regard to ASCII case.
+const TRunKey* FindRunKey(std::string_view key);
+// settings with every run key of values applied; a bad value fails with
+// Exception "WHERE: KEY expects EXPECTS, not 'TEXT'", other keys are left alone.
+void ApplyRunValues(TGenerationSettings& settings, const TOutputValues& values, const std::string& where);
 
 // What the run reads from the main window. Captions are taken from every
 // list entry, checked or not, in list order.
@@ -47,12 +76,15 @@ struct TGenerationInput {
     std::optional<TPixelView> Rgba {};
 };
 
-// Cells so far: written, skipped for having no pixels, and all there are.
+// Cells so far: written, skipped for having no pixels, left without an
+// image of their own (filled, skipped by the project, under a span), and
+// all there are.
 struct TGenerationCounts {
     int Written = 0;
     int Skipped = 0;
+    int WithoutImage = 0;
     int Total = 0;
-    int Done() const { return Written + Skipped; }
+    int Done() const { return Written + Skipped + WithoutImage; }
 };
 
 // Where the run reports. The desktop dialog shows these in its log and
@@ -102,6 +134,10 @@ void SaveCellJpeg(TStream& stream, TBitmap& cell);
 // at the end, so a failed run leaves the files of an earlier one as they
 // were; it removes the strips it wrote and logs the piece it stopped at.
 // A page in another folder than the cells reaches them by a relative src.
+// The cells' properties are checked before anything is written too
+// (ECellPropertyError naming the cell): the layout of spans, the names, each
+// cell's format, and that a Fill=auto cell is one flat colour; so are the
+// even cut positions and picture size that Scale 2 needs.
 TGenerationCounts RunGeneration(
     const TGenerationInput& input, const TGenerationSettings& settings, IGenerationSink& sink);
 

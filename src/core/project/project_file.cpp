@@ -86,6 +86,7 @@ TIniFile ProjectIni(const std::string& fileName, const TProjectData& project)
             if (value != project.Output->end())
                 ini.WriteString(kOutputSection, key, value->second);
         }
+    WriteCellProperties(ini, project.Cells);
     return ini;
 }
 
@@ -113,6 +114,7 @@ TLoadedProject ReadProject(const TIniFile& ini, const std::string& defaultPictur
                 project.Output.emplace();
             (*project.Output)[key] = ini.ReadString(kOutputSection, key, std::string());
         }
+    project.Cells = ReadCellProperties(ini);
     return project;
 }
 

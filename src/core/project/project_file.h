@@ -2,8 +2,10 @@
 
 // The project file: the picture's path and both cut-line lists with their
 // check marks, in INI form (sections Settings, Columns, Rows), and the
-// cells' output settings when the project has them (section Output).
+// cells' output settings when the project has them (section Output), and
+// the properties of single cells (section Cells).
 
+#include "core/project/cell_properties.h"
 #include "core/project/cut_lines.h"
 
 #include <cstdint>
@@ -26,8 +28,8 @@ constexpr int32_t kMissingPosition = -999;
 // kOutputSectionKeys, spelled as there. Their meaning is the generation
 // run's; here they are only kept.
 using TOutputValues = std::map<std::string, std::string>;
-inline constexpr const char* kOutputSectionKeys[]
-    = { "Format", "Colors", "Dither", "Quality", "Progressive", "Subsampling", "MinPsnr", "Alpha" };
+inline constexpr const char* kOutputSectionKeys[] = { "Format", "Colors", "Dither", "Quality", "Progressive",
+    "Subsampling", "MinPsnr", "Alpha", "PageStyle", "Scale", "NameTemplate" };
 
 // What a save writes.
 struct TProjectData {
@@ -42,6 +44,8 @@ struct TProjectData {
     // Written as the [Output] section when present: a project opened with
     // one keeps it, one without stays without.
     std::optional<TOutputValues> Output {};
+    // Written as the [Cells] section; no cell with properties, no section.
+    TCellPropertyMap Cells {};
 };
 
 // One stored line as read back, in file order, before any bounds test.
@@ -58,6 +62,7 @@ struct TLoadedProject {
     std::vector<TStoredLine> Rows;
     // Present when the file has any of the [Output] keys.
     std::optional<TOutputValues> Output {};
+    TCellPropertyMap Cells {};
 };
 
 // The backup's name: the extension of the name's file-name part replaced by
@@ -86,8 +91,10 @@ void WriteProjectFile(const std::string& fileName, const TProjectData& project);
 // Reads the picture path (defaultPictureFileName when the key is missing,
 // empty when its value is) and, for each list, Position<n> (default -999)
 // and Checked<n> (default true, true when not 0) for n = 1, 2, ... up to
-// the first negative position, and the [Output] keys present. A file that does not exist reads as if every
-// key were missing. Fails with EIniFileException for a file that cannot be
+// the first negative position, the [Output] keys present and the [Cells]
+// section (a key or value there that cannot be read fails with
+// ECellPropertyError naming the cell). A file that does not exist reads as
+// if every key were missing. Fails with EIniFileException for a file that cannot be
 // read or is larger than kMaxIniFileSize.
 TLoadedProject ReadProjectFile(const std::string& fileName, const std::string& defaultPictureFileName);
 // The same rules over an INI file already in memory.

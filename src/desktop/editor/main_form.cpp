@@ -554,6 +554,7 @@ void TMainForm::NewProject()
     m_suggestions = {};
     ClearLines(true);
     m_projectOutput.reset();
+    m_projectCells.clear();
     ProjectFileName.assign(1, '*');
     m_projectStamp.reset();
     SetCaption(QString::fromUtf8(AppName));
@@ -648,6 +649,7 @@ void TMainForm::SaveProject(std::string fileName)
     project.Rows = lvRows->Lines();
     project.StoredPictureFileName = m_storedPictureFileName;
     project.Output = m_projectOutput;
+    project.Cells = m_projectCells;
     WriteProjectFile(fileName, project);
     StampProject();
     ShowProjectCaption();
@@ -670,6 +672,7 @@ void TMainForm::LoadProject(std::string fileName)
     PictureFileName = PicturePathOfProject(fileName, project.PictureFileName);
     m_storedPictureFileName = project.PictureFileName;
     m_projectOutput = project.Output;
+    m_projectCells = project.Cells;
     std::string pictureFailure;
     if (!PictureFileName.empty()) {
         try {

@@ -320,6 +320,8 @@ private:
     std::string m_storedPictureFileName;
     // The project's cell-format settings, kept for the next save.
     std::optional<TOutputValues> m_projectOutput;
+    // Its [Cells] properties, likewise.
+    TCellPropertyMap m_projectCells;
     QFileDialog* m_openDialog = nullptr;
     QFileDialog* m_saveDialog = nullptr;
     TOpenPictureDialog* m_openImageDlg = nullptr;

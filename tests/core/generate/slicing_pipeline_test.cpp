@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <tuple>
 
 #if SLICEWRIGHT_HAVE_GIFLIB
 #include <gif_lib.h>
@@ -594,6 +595,134 @@ TEST_F(SlicingPipeline, AFailedRunLeavesTheEarlierOutputAlone)
         EXPECT_EQ(after, before);
         EXPECT_EQ(sink.Log.back(), "Stopped at " + c.stoppedAt + "; the files of this run were removed.");
     }
+}
+
+} // namespace
+} // namespace sw
+
+namespace sw {
+namespace {
+
+constexpr TColor kFlat = RGB(10, 20, 30);
+
+// Flat in the top left 10 x 10 pixels, varied everywhere else.
+TColor FlatCornerColor(int x, int y)
+{
+    return x < 10 && y < 10 ? kFlat : NoisyColor(x, y);
+}
+
+TCellPropertyMap CellsOf(std::initializer_list<std::tuple<int, int, const char*, const char*>> values)
+{
+    TCellPropertyMap cells;
+    for (const auto& [row, column, property, value] : values)
+        SetCellProperty(cells[{ row, column }], { row, column }, property, value);
+    return cells;
+}
+
+// A 3 x 3 grid: a flat cell filled by its own colour, a span with a link, a
+// skipped cell, a cell of its own format and one filled by a given colour.
+TEST_F(SlicingPipeline, CellPropertiesShapeFilesAndPageInEveryStyle)
+{
+    TBitmap picture = MakePicture(40, 30, FlatCornerColor);
+    const TCellPropertyMap cells = CellsOf({ { 1, 1, "Fill", "auto" }, { 1, 2, "Span", "2x1" },
+        { 1, 2, "Link", "?a=1&b=2" }, { 1, 2, "Alt", "A <b>" }, { 2, 1, "Skip", "1" },
+        { 2, 2, "Format", "png" }, { 3, 3, "Fill", "336699" } });
+    for (const TPageStyle style :
+        { TPageStyle::Classic, TPageStyle::Html5, TPageStyle::Email, TPageStyle::Grid }) {
+        SCOPED_TRACE(PageStyleName(style));
+        TempFolder folder;
+        const RecordingSink sink
+            = Generate({ &picture, Captions({ 10, 25 }), Captions({ 10, 20 }), kMagenta },
+                { .OutputFolder = folder.Path().string(),
+                    .WriteHTML = true,
+                    .PageFileName = folder / "index.html",
+                    .PageStyle = style,
+                    .Cells = cells });
+        EXPECT_EQ(FolderEntries(folder.Path()),
+            (std::set<std::string> {
+                "index.html", "r1_c2.gif", "r2_c2.png", "r2_c3.gif", "r3_c1.gif", "r3_c2.gif" }));
+        EXPECT_EQ(sink.Last.Written, 5);
+        EXPECT_EQ(sink.Last.WithoutImage, 4);
+        EXPECT_EQ(sink.Last.Done(), sink.Last.Total);
+
+        TBitmap spanned = LoadBitmap(folder / "r1_c2.gif");
+        EXPECT_EQ(spanned.Width(), 30);
+        EXPECT_EQ(spanned.Height(), 10);
+        TBitmap own = LoadBitmap(folder / "r2_c2.png");
+        EXPECT_EQ(own.Canvas().Pixel(14, 9), FlatCornerColor(24, 19));
+
+        const std::string page = ReadFileBytes(folder / "index.html");
+        for (const char* expected :
+            { "\"r1_c2.gif\"", "\"r2_c2.png\"", "#0A141E", "#336699", "?a=1&amp;b=2" })
+            EXPECT_NE(page.find(expected), std::string::npos) << expected << "\n" << page;
+        EXPECT_EQ(page.find("r1_c3"), std::string::npos);
+        EXPECT_EQ(page.find("A &lt;b&gt;") != std::string::npos, style != TPageStyle::Classic);
+    }
+}
+
+TEST_F(SlicingPipeline, CellRefusalsNameTheCellAndWriteNothing)
+{
+    TBitmap picture = MakePicture(40, 30, FlatCornerColor);
+    struct Case {
+        TCellPropertyMap cells;
+        int scale;
+        std::vector<std::string> rows;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        { CellsOf({ { 2, 2, "Fill", "auto" } }), 1, Captions({ 10, 20 }),
+            "Cell R2C2 is not one flat colour, so Fill=auto cannot paint it" },
+        { CellsOf({ { 1, 1, "Format", "bmp" } }), 1, Captions({ 10, 20 }), "Cell R1C1: Format expects" },
+        { CellsOf({ { 1, 2, "Span", "3x1" } }), 1, Captions({ 10, 20 }), "R1C2" },
+        { CellsOf({ { 1, 1, "Name", "R1_C2" } }), 1, Captions({ 10, 20 }), "Cells R1C1 and R1C2" },
+        { {}, 2, Captions({ 10, 21 }), "The row line at 21 is odd" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        TempFolder folder;
+        try {
+            Generate({ &picture, Captions({ 10, 25 }), c.rows, kMagenta },
+                { .OutputFolder = folder.Path().string(),
+                    .WriteHTML = true,
+                    .PageFileName = folder / "index.html",
+                    .Scale = c.scale,
+                    .Cells = c.cells });
+            ADD_FAILURE() << "not refused";
+        } catch (const Exception& error) {
+            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+        }
+        EXPECT_TRUE(FolderEntries(folder.Path()).empty());
+    }
+}
+
+// Without column lines a cell keeps the strip's name unless it has its own;
+// the half-size image of a design at scale 2 is the mean of each 2 x 2 block.
+TEST_F(SlicingPipeline, HalfSizeImagesAverageAndStripNamesStay)
+{
+    const RecordingSink sink = Generate({ &m_picture, {}, Captions({ 10 }), kMagenta },
+        { .WriteHTML = true,
+            .PageFileName = m_folder / "index.html",
+            .CellFormat = { .Type = TImageType::Png },
+            .PageStyle = TPageStyle::Html5,
+            .Scale = 2,
+            .AlsoHalfSize = true,
+            .Cells = CellsOf({ { 2, 1, "Name", "footer" } }) });
+    EXPECT_EQ(FolderEntries(m_folder.Path()),
+        (std::set<std::string> { "index.html", "r1.png", "r1@1x.png", "footer.png", "footer@1x.png" }));
+    TBitmap half = LoadBitmap(m_folder / "footer@1x.png");
+    ASSERT_EQ(half.Width(), 20);
+    ASSERT_EQ(half.Height(), 10);
+    for (const auto& [x, y] : { std::pair(0, 0), std::pair(7, 3), std::pair(19, 9) }) {
+        int sum[3] = {};
+        for (int k = 0; k < 4; ++k) {
+            const TColor c = SourceColor(2 * x + k % 2, 10 + 2 * y + k / 2);
+            sum[0] += GetRValue(c);
+            sum[1] += GetGValue(c);
+            sum[2] += GetBValue(c);
+        }
+        EXPECT_EQ(half.Canvas().Pixel(x, y), RGB((sum[0] + 2) / 4, (sum[1] + 2) / 4, (sum[2] + 2) / 4));
+    }
+    EXPECT_NE(ReadFileBytes(m_folder / "index.html").find("width=\"20\" height=\"5\""), std::string::npos);
 }
 
 } // namespace

@@ -72,6 +72,26 @@ TEST(ProjectFile, OutputSectionIsKeptThroughASave)
         std::string(kExampleFile) + "[Output]\r\nFormat=auto\r\nColors=\r\nMinPsnr=38.5\r\n");
 }
 
+TEST(ProjectFile, CellsSectionIsReadAndKeptThroughASave)
+{
+    EXPECT_TRUE(ReadProject(TIniFile::FromText(kExampleFile), "").Cells.empty());
+    const TLoadedProject loaded
+        = ReadProject(TIniFile::FromText("[Output]\r\nPageStyle=email\r\n"
+                                         "[Cells]\r\nR2C1.Span=2x1\r\nr1c3.alt=A & B\r\n"),
+            "");
+    ASSERT_EQ(loaded.Cells.size(), 2u);
+    EXPECT_EQ(loaded.Cells.at({ 2, 1 }).SpanColumns, 2);
+    EXPECT_EQ(loaded.Cells.at({ 1, 3 }).Alt, "A & B");
+
+    TProjectData project = ExampleProject();
+    project.Output = loaded.Output;
+    project.Cells = loaded.Cells;
+    EXPECT_EQ(ProjectIni("p.swr", project).Text(),
+        std::string(kExampleFile)
+            + "[Output]\r\nPageStyle=email\r\n[Cells]\r\nR1C3.Alt=A & B\r\nR2C1.Span=2x1\r\n");
+    EXPECT_THROW(ReadProject(TIniFile::FromText("[Cells]\r\nR0C1.Skip=1\r\n"), ""), ECellPropertyError);
+}
+
 TEST(ProjectFile, CaptionsThatAreNoNumbersAreWrittenAndEndTheListOnReading)
 {
     const TProjectData project { "p.bmp", { { "10", true }, { "2O", true }, { "30", true } }, {} };
