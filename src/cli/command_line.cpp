@@ -29,6 +29,7 @@ const std::vector<CommandRule>& Commands()
     static const std::vector<CommandRule> commands = {
         { "generate", CliCommand::Generate, 1, GenerateOptionRules() },
         { "convert", CliCommand::Convert, 2, { { "--transparent", true } } },
+        { "suggest", CliCommand::Suggest, 1, {} },
     };
     return commands;
 }
@@ -46,6 +47,7 @@ const std::string& UsageText()
           "                       [--alpha] [--page-style STYLE] [--base-url URL]\n"
           "                       [--scale 1|2] [--also-1x] [--auto-fill]\n"
           "       slicewright-cli convert INPUT OUTPUT [--transparent RRGGBB]\n"
+          "       slicewright-cli suggest PICTURE\n"
           "       slicewright-cli --help | --version\n"
           "\n"
           "generate  cuts the project's picture at every cut line, checked or not,\n"
@@ -53,6 +55,9 @@ const std::string& UsageText()
           "          them back together; prints the run's log\n"
           "convert   loads INPUT (.bmp, .gif, .jpg, .jpeg) and saves it by OUTPUT's\n"
           "          extension: .bmp, .gif (web palette) or .jpg/.jpeg\n"
+          "suggest   prints where PICTURE wants to be cut: a line of column and a\n"
+          "          line of row positions, where the picture changes across much\n"
+          "          of its length and at the edges of flat bands\n"
           "\n"
           "  --out DIR             where the cells go (default: the project's folder)\n"
           "  --type gif|jpg|jpeg   the cells' kind and extension (default: gif)\n"

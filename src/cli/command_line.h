@@ -23,7 +23,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class CliCommand { Help, Version, Generate, Convert };
+enum class CliCommand { Help, Version, Generate, Convert, Suggest };
 
 struct OptionRule {
     const char* Name;

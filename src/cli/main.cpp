@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 #include "cli/convert_command.h"
 #include "cli/generate_command.h"
+#include "cli/suggest_command.h"
 #include "core/base/errors.h"
 #include "core/picture_formats.h"
 #include "version_info.h"
@@ -38,6 +39,10 @@ int Run(const sw::cli::CliArguments& arguments)
         sw::cli::RunConvert(arguments.Positionals[0], arguments.Positionals[1], transparent);
         return 0;
     }
+    case CliCommand::Suggest:
+        sw::RegisterPictureFormats();
+        sw::cli::RunSuggest(arguments.Positionals[0], stdout);
+        return 0;
     }
     return 1;
 }
