@@ -4,7 +4,8 @@
 // the real widget paint into the window's backing store.
 //
 // desktop_open_bench --open-once ours|qt FILE opens one picture that way
-// and quits: run under /usr/bin/time -v for the peak memory of each.
+// and quits: run under /usr/bin/time -v for the peak memory of each (with
+// FILE "-" no picture, for the window alone).
 
 #include "bench_pictures.h"
 
@@ -23,11 +24,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace sw::bench {
 namespace {
@@ -47,11 +50,12 @@ public:
         m_form.show();
         QApplication::processEvents();
     }
-    void Open(const std::string& fileName)
+    bool Open(const std::string& fileName)
     {
         m_fileName = fileName;
         m_form.mnuOpenImageClick();
         m_form.repaint();
+        return true;
     }
     // Drops the picture and the history that holds it, without asking
     // whether to save.
@@ -76,12 +80,16 @@ public:
         m_area.show();
         QApplication::processEvents();
     }
-    void Open(const std::string& fileName)
+    bool Open(const std::string& fileName)
     {
         QImageReader reader(QString::fromStdString(fileName));
-        m_label->setPixmap(QPixmap::fromImage(reader.read()));
+        QImage image = reader.read();
+        if (image.isNull())
+            return false;
+        m_label->setPixmap(QPixmap::fromImage(std::move(image)));
         m_label->adjustSize();
         m_area.repaint();
+        return true;
     }
     void Reset()
     {
@@ -117,10 +125,18 @@ TBitmap TiledPhoto(TSize size)
     return bitmap;
 }
 
+// SLICEWRIGHT_BENCH_PICTURES names a folder where the pictures are written
+// and kept, for the --open-once runs.
+const char* KeptFolder()
+{
+    return std::getenv("SLICEWRIGHT_BENCH_PICTURES");
+}
+
 std::filesystem::path Folder()
 {
-    static const std::filesystem::path folder
-        = std::filesystem::temp_directory_path() / ("slicewright-open-bench-" + std::to_string(getpid()));
+    static const std::filesystem::path folder = KeptFolder() != nullptr
+        ? std::filesystem::path(KeptFolder())
+        : std::filesystem::temp_directory_path() / ("slicewright-open-bench-" + std::to_string(getpid()));
     return folder;
 }
 
@@ -149,7 +165,10 @@ void OpenAndPaint(benchmark::State& state, const std::string& fileName, int64_t 
 {
     TWindow window;
     for (auto _ : state) {
-        window.Open(fileName);
+        if (!window.Open(fileName)) {
+            state.SkipWithError("the picture could not be read");
+            break;
+        }
         state.PauseTiming();
         window.Reset();
         state.ResumeTiming();
@@ -178,14 +197,13 @@ void RegisterAll()
 
 int OpenOnce(const char* who, const char* fileName)
 {
+    const bool none = std::strcmp(fileName, "-") == 0;
     if (std::strcmp(who, "ours") == 0) {
         TOurWindow window;
-        window.Open(fileName);
-    } else {
-        TQtWindow window;
-        window.Open(fileName);
+        return none || window.Open(fileName) ? 0 : 1;
     }
-    return 0;
+    TQtWindow window;
+    return none || window.Open(fileName) ? 0 : 1;
 }
 
 } // namespace
@@ -197,12 +215,16 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     sw::RegisterPictureFormats();
     QApplication application(argc, argv);
+    // Qt refuses pictures above 128 MB by default; ours takes up to 64
+    // megapixels.
+    QImageReader::setAllocationLimit(0);
     if (argc == 4 && std::strcmp(argv[1], "--open-once") == 0)
         return sw::bench::OpenOnce(argv[2], argv[3]);
     std::fprintf(stderr, "Writing the pictures...\n");
     sw::bench::WritePictures();
     sw::bench::RegisterAll();
     const int result = sw::bench::RunWithRatios(argc, argv);
-    std::filesystem::remove_all(sw::bench::Folder());
+    if (sw::bench::KeptFolder() == nullptr)
+        std::filesystem::remove_all(sw::bench::Folder());
     return result;
 }
