@@ -110,7 +110,7 @@ inline void SetPixelRate(benchmark::State& state, int64_t pixelsPerIteration)
 }
 
 // Prints the usual table, then for every benchmark whose name holds "/ours/"
-// its Mpixel/s beside each peer's in its place ("/giflib/", "/memcpy/"),
+// its Mpixel/s beside each peer's in its place ("/giflib/", "/memcpy/", "/qt/"),
 // with the ratio in CPU time and in wall time. The pair process the same
 // pixels per iteration.
 class TRatioReporter : public benchmark::ConsoleReporter {
@@ -133,7 +133,7 @@ public:
             const size_t at = name.find("/ours/");
             if (at == std::string::npos)
                 continue;
-            for (const char* peerName : { "/giflib/", "/memcpy/" }) {
+            for (const char* peerName : { "/giflib/", "/memcpy/", "/qt/" }) {
                 std::string peer = name;
                 peer.replace(at, 6, peerName);
                 const auto other = m_results.find(peer);

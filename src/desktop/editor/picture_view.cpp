@@ -8,26 +8,45 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace sw {
 
 namespace {
 
-// Rows of blue, green, red into 0xFFRRGGBB words.
-QImage FromBgrRows(const TBitmap& bitmap)
+// Each screen image holds its own share of the bitmap's store, released
+// with the last copy of the image; a later change of the picture copies the
+// store first, so the image never sees its rows change or go.
+void ReleaseShare(void* share)
 {
-    const int width = bitmap.Width();
-    const int height = bitmap.Height();
-    QImage image(width, height, QImage::Format_RGB32);
+    delete static_cast<TBitmap*>(share);
+}
+
+QImage WrapRows(const TBitmap& bitmap, QImage::Format format)
+{
+    auto share = std::make_unique<TBitmap>(bitmap);
+    const uint8_t* rows = std::as_const(*share).ScanLine(0);
+    QImage image(rows, share->Width(), share->Height(), share->RowBytes(), format, ReleaseShare, share.get());
     if (image.isNull())
         return image;
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* source = bitmap.ScanLine(y);
-        auto* target = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x, source += 3)
-            target[x] = qRgb(source[2], source[1], source[0]);
-    }
+    share.release();
+    return image;
+}
+
+QImage WrapIndexed(const TBitmap& bitmap)
+{
+    QImage image = WrapRows(bitmap, QImage::Format_Indexed8);
+    if (image.isNull())
+        return image;
+    // Indices past the table show black, as the bitmap reads them.
+    QList<QRgb> colors(256, qRgb(0, 0, 0));
+    const std::vector<TRGBQuad>& table = bitmap.ColorTable();
+    for (size_t i = 0; i < std::min<size_t>(table.size(), 256); ++i)
+        colors[static_cast<qsizetype>(i)] = qRgb(table[i].Red, table[i].Green, table[i].Blue);
+    image.setColorTable(colors);
     return image;
 }
 
@@ -38,6 +57,22 @@ bool HasBgrRows(const TBitmap& bitmap)
         && (format == TPixelFormat::pf24bit || format == TPixelFormat::pfDevice);
 }
 
+// Zoomed drawing: every device pixel takes the picture pixel chosen for its
+// column and row, whole pixels of the shown image's own layout copied.
+template <size_t PixelBytes>
+void SampleRows(
+    const QImage& shown, QImage& scaled, const std::vector<int>& columns, const std::vector<int>& rows)
+{
+    for (size_t y = 0; y < rows.size(); ++y) {
+        const uchar* source = shown.constScanLine(rows[y]);
+        uchar* target = scaled.scanLine(static_cast<int>(y));
+        for (const int column : columns) {
+            std::memcpy(target, source + static_cast<size_t>(column) * PixelBytes, PixelBytes);
+            target += PixelBytes;
+        }
+    }
+}
+
 } // namespace
 
 QImage BitmapToQImage(const TBitmap& bitmap)
@@ -45,12 +80,14 @@ QImage BitmapToQImage(const TBitmap& bitmap)
     if (bitmap.Empty() || bitmap.Width() <= 0 || bitmap.Height() <= 0)
         return {};
     if (HasBgrRows(bitmap))
-        return FromBgrRows(bitmap);
-    // Palette, 15/16/32-bit and bit-field pictures go through a 24-bit copy;
-    // the copy shares the store until its conversion, so the original stays.
+        return WrapRows(bitmap, QImage::Format_BGR888);
+    if (bitmap.PixelFormat() == TPixelFormat::pf8bit)
+        return WrapIndexed(bitmap);
+    // Other layouts go through a 24-bit copy; the copy shares the store
+    // until its conversion, so the original stays.
     TBitmap converted(bitmap);
     converted.SetPixelFormat(TPixelFormat::pf24bit);
-    return FromBgrRows(converted);
+    return WrapRows(converted, QImage::Format_BGR888);
 }
 
 TImageView::TImageView(QWidget* parent)
@@ -114,16 +151,24 @@ void TImageView::paintEvent(QPaintEvent* event)
     for (int x = 0; x < device.width(); ++x)
         sourceColumns[static_cast<size_t>(x)]
             = std::clamp(static_cast<int>(m_zoom.PixelAt(device.left() + x)), 0, m_shown.width() - 1);
-    QImage scaled(device.size(), QImage::Format_RGB32);
+    std::vector<int> sourceRows(static_cast<size_t>(device.height()));
+    for (int y = 0; y < device.height(); ++y)
+        sourceRows[static_cast<size_t>(y)]
+            = std::clamp(static_cast<int>(m_zoom.PixelAt(device.top() + y)), 0, m_shown.height() - 1);
+    QImage scaled(device.size(), m_shown.format());
     if (scaled.isNull())
         return;
-    for (int y = 0; y < device.height(); ++y) {
-        const int sourceRow
-            = std::clamp(static_cast<int>(m_zoom.PixelAt(device.top() + y)), 0, m_shown.height() - 1);
-        const auto* source = reinterpret_cast<const QRgb*>(m_shown.constScanLine(sourceRow));
-        auto* target = reinterpret_cast<QRgb*>(scaled.scanLine(y));
-        for (int x = 0; x < device.width(); ++x)
-            target[x] = source[sourceColumns[static_cast<size_t>(x)]];
+    switch (m_shown.depth()) {
+    case 8:
+        scaled.setColorTable(m_shown.colorTable());
+        SampleRows<1>(m_shown, scaled, sourceColumns, sourceRows);
+        break;
+    case 24:
+        SampleRows<3>(m_shown, scaled, sourceColumns, sourceRows);
+        break;
+    default:
+        SampleRows<4>(m_shown, scaled, sourceColumns, sourceRows);
+        break;
     }
     painter.setWorldTransform(QTransform::fromScale(1 / devicePixelRatioF(), 1 / devicePixelRatioF()));
     painter.drawImage(device.topLeft(), scaled);

@@ -19,8 +19,8 @@
 namespace sw {
 
 // imgInterface. The holder sizes itself to its picture (for pictures above
-// 0 x 0) and the control follows it. The picture is turned into a screen
-// image once per change, so painting never converts pixels.
+// 0 x 0) and the control follows it. The screen image reads the picture's
+// own rows, so a picture is held once and never converted for display.
 class TImageView : public QWidget {
     Q_OBJECT
 public:
@@ -31,7 +31,8 @@ public:
     // control's current size becomes the picture first.
     TBitmap& PictureBitmap();
     bool HasPicture() const { return m_image.Picture().Graphic() != nullptr; }
-    // What the control paints: the picture as 32-bit RGB, or a null image.
+    // What the control paints: the picture's rows (24-bit blue, green, red,
+    // or 8-bit indexed), or a null image.
     const QImage& Shown() const { return m_shown; }
     // The control takes the picture's size times the zoom.
     void SetZoom(const TZoomMapping& zoom);
@@ -54,7 +55,9 @@ private:
     TZoomMapping m_zoom;
 };
 
-// A bitmap as a 32-bit RGB screen image (null for an empty bitmap).
+// A bitmap as a screen image that shares its pixel store (null for an empty
+// bitmap); 24-bit and 8-bit bitmaps are not copied, others are converted
+// to 24 bits once.
 QImage BitmapToQImage(const TBitmap& bitmap);
 
 // pbGrid: a transparent drawing surface whose painting and mouse releases

@@ -1,6 +1,7 @@
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
 #include "core/imaging/bitmap.h"
+#include "core/layout/zoom_mapping.h"
 #include "core/project/cut_lines.h"
 #include "core/project/ini_file.h"
 #include "desktop/editor/file_dialogs.h"
@@ -139,6 +140,70 @@ TEST_F(PictureViewTest, JpegPicturesBecomeBitmaps)
     ASSERT_NE(dynamic_cast<const TBitmap*>(graphic), nullptr);
     EXPECT_EQ(form.pbGrid->size(), QSize(600, 400));
     EXPECT_EQ(form.ScrollBox1->widget()->size(), QSize(600, 400));
+}
+
+TEST_F(PictureViewTest, EveryPixelLayoutIsShownAndPaintedAsTheBitmapReadsIt)
+{
+    struct Case {
+        const char* name;
+        TPixelFormat format;
+    };
+    // 24 and 8 bits are shown from the bitmap's own rows, 4 bits through a
+    // converted copy.
+    const Case cases[] = {
+        { "true.bmp", TPixelFormat::pf24bit },
+        { "indexed.bmp", TPixelFormat::pf8bit },
+        { "sixteen.bmp", TPixelFormat::pf4bit },
+    };
+    QImage previous;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TBitmap written;
+        written.SetPixelFormat(c.format);
+        written.SetSize(7, 5);
+        if (c.format == TPixelFormat::pf8bit) {
+            // A short table, and an index past it, which reads as black.
+            written.SetColorTable({ { 10, 20, 30, 0 }, { 200, 150, 100, 0 } });
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 7; ++x)
+                    written.ScanLine(y)[x] = static_cast<uint8_t>((x + y) % 2);
+            written.ScanLine(4)[6] = 9;
+        } else {
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 7; ++x)
+                    written.Canvas().SetPixel(x, y, RGB(x * 36, y * 50, 255 - x * y));
+        }
+        const std::string fileName = folder / c.name;
+        written.SaveToFile(fileName);
+        OpenPicture(fileName);
+        TBitmap& held = form.imgInterface->PictureBitmap();
+        const QImage& shown = form.imgInterface->Shown();
+        ASSERT_EQ(shown.size(), QSize(7, 5));
+        for (const int percent : { 100, 300 }) {
+            form.SetZoom(percent);
+            const QImage screen = Screen();
+            const TZoomMapping zoom(percent, 1);
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 7; ++x) {
+                    const TColor color = held.Canvas().Pixel(x, y);
+                    const QRgb expected = qRgb(GetRValue(color), GetGValue(color), GetBValue(color));
+                    EXPECT_EQ(shown.pixel(x, y), expected) << x << "," << y;
+                    const auto at = [&zoom](int pixel) { return static_cast<int>(zoom.DeviceStart(pixel)); };
+                    EXPECT_EQ(screen.pixel(at(x), at(y)), expected) << percent << "% " << x << "," << y;
+                    EXPECT_EQ(screen.pixel(at(x + 1) - 1, at(y + 1) - 1), expected) << percent << "%";
+                }
+        }
+        if (c.format == TPixelFormat::pf8bit) {
+            EXPECT_EQ(shown.pixel(6, 4), qRgb(0, 0, 0));
+        }
+        form.SetZoom(100);
+        previous = shown;
+    }
+    // A copy of the screen image outlives the picture it showed.
+    const QRgb first = previous.pixel(0, 0);
+    form.New1Click();
+    EXPECT_FALSE(form.imgInterface->HasPicture());
+    EXPECT_EQ(previous.pixel(0, 0), first);
 }
 
 TEST_F(PictureViewTest, APictureThatCannotBeReadKeepsTheOldPictureAndGrid)
