@@ -67,7 +67,6 @@ constexpr int kBandHeight = 24;
 constexpr int kToolBarHeight = 22;
 constexpr QSize kToolButtonSize(23, 22);
 // The dialogs' size; the window's lists and menus read like theirs.
-constexpr int kFontPoints = 8;
 // Where Qt puts the modified marker: "*" while modified, nothing otherwise.
 constexpr char kModifiedMarker[] = "[*]";
 
@@ -126,9 +125,7 @@ TMainForm::TMainForm(QWidget* parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     SetCaption(QString::fromUtf8(AppName));
-    QFont font = QApplication::font();
-    font.setPointSize(kFontPoints);
-    setFont(font);
+    setFont(FormFont());
     resize(kDesignSize);
     ilstImages = CreateImageList();
     CreateActions();

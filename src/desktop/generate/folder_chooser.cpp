@@ -25,7 +25,6 @@ constexpr QRect kTreePlace(5, 5, 291, 231);
 constexpr QRect kOkPlace(145, 245, 75, 25);
 constexpr QRect kCancelPlace(220, 245, 75, 25);
 constexpr int kIndent = 19;
-constexpr int kFontPoints = 8;
 constexpr char kRootPath[] = "/";
 constexpr char kNewFolderName[] = "New folder";
 
@@ -205,9 +204,7 @@ TfrmSelect::TfrmSelect(QWidget* parent)
 {
     setObjectName(QStringLiteral("frmSelect"));
     setWindowTitle(QStringLiteral("Select a folder"));
-    QFont font = QApplication::font();
-    font.setPointSize(kFontPoints);
-    setFont(font);
+    setFont(FormFont());
     setFixedSize(kClientSize);
     // Placed on the screen rather than over the dialog that opens it.
     if (const QScreen* screen = QApplication::primaryScreen())

@@ -86,7 +86,6 @@ constexpr QRect kEstimateTablePlace(440, 234, 320, 170);
 constexpr QRect kEstimateNotePlace(440, 406, 320, 17);
 constexpr QRect kRowFilesPlace(240, 18, 169, 97);
 constexpr int kFinishedFilesHeight = 97;
-constexpr int kFontPoints = 8;
 // Between the run's own yields, a long strip still shows its growing lists
 // this often.
 constexpr qint64 kRepaintIntervalMs = 50;
@@ -286,9 +285,7 @@ TGenerateDlg::TGenerateDlg(
     setObjectName(QStringLiteral("GenerateDlg"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Generate"));
-    QFont font = QApplication::font();
-    font.setPointSize(kFontPoints);
-    setFont(font);
+    setFont(FormFont());
     QPalette face = palette();
     face.setColor(QPalette::Window, QApplication::palette().color(QPalette::Button));
     setPalette(face);

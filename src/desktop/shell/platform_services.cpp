@@ -8,6 +8,13 @@
 
 namespace sw {
 
+QFont FormFont()
+{
+    QFont font = QApplication::font();
+    font.setPointSize(8);
+    return font;
+}
+
 namespace {
 
 class DesktopServices final : public PlatformServices {

@@ -4,6 +4,7 @@
 // one replaceable object, so tests can count beeps and answer questions
 // without a modal loop or a browser.
 
+#include <QFont>
 #include <QString>
 
 namespace sw {
@@ -35,6 +36,9 @@ public:
     virtual bool OfferAction(const QString& text, const QString& action) = 0;
     virtual void OpenUrl(const QString& address) = 0;
 };
+
+// The application's font at 8 points: the size every form is laid out for.
+QFont FormFont();
 
 // The services in use: the desktop's own unless a test installed others.
 PlatformServices& Services();
