@@ -4,8 +4,9 @@
 // the real widget paint into the window's backing store.
 //
 // desktop_open_bench --open-once ours|qt FILE opens one picture that way
-// and quits: run under /usr/bin/time -v for the peak memory of each (with
-// FILE "-" no picture, for the window alone).
+// and prints the process's peak resident memory (with FILE "-" no picture,
+// for the window alone). After the timings the benchmark runs itself that
+// way for every picture and prints the peaks side by side.
 
 #include "bench_pictures.h"
 
@@ -28,9 +29,13 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
+
+extern char** environ;
 
 namespace sw::bench {
 namespace {
@@ -187,23 +192,105 @@ void RegisterAll()
             benchmark::RegisterBenchmark(("BM_OpenAndPaint/ours/" + suffix).c_str(),
                 [file, pixels](benchmark::State& state) { OpenAndPaint<TOurWindow>(state, file, pixels); })
                 ->Unit(benchmark::kMillisecond)
+                ->MeasureProcessCPUTime()
                 ->MinTime(1.0);
             benchmark::RegisterBenchmark(("BM_OpenAndPaint/qt/" + suffix).c_str(),
                 [file, pixels](benchmark::State& state) { OpenAndPaint<TQtWindow>(state, file, pixels); })
                 ->Unit(benchmark::kMillisecond)
+                ->MeasureProcessCPUTime()
                 ->MinTime(1.0);
         }
 }
 
+// The peak resident memory of this process in KiB, from the kernel's
+// high-water mark of its own address space (-1 when unknown).
+long OwnPeak()
+{
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr)
+        return -1;
+    long peak = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr)
+        if (std::sscanf(line, "VmHWM: %ld kB", &peak) == 1)
+            break;
+    std::fclose(status);
+    return peak;
+}
+
+template <class TWindow> int OpenOnceIn(const char* fileName)
+{
+    TWindow window;
+    if (std::strcmp(fileName, "-") != 0 && !window.Open(fileName))
+        return 1;
+    std::printf("peak %ld KiB\n", OwnPeak());
+    return 0;
+}
+
 int OpenOnce(const char* who, const char* fileName)
 {
-    const bool none = std::strcmp(fileName, "-") == 0;
-    if (std::strcmp(who, "ours") == 0) {
-        TOurWindow window;
-        return none || window.Open(fileName) ? 0 : 1;
-    }
-    TQtWindow window;
-    return none || window.Open(fileName) ? 0 : 1;
+    return std::strcmp(who, "ours") == 0 ? OpenOnceIn<TOurWindow>(fileName) : OpenOnceIn<TQtWindow>(fileName);
+}
+
+// The peak of this program run with --open-once, as the run reports it
+// (-1 when it could not run or failed). The run's own figure counts: a
+// spawned child's resource usage starts from its parent's peak.
+long PeakOfOpenOnce(const char* who, const std::string& fileName)
+{
+    int channel[2];
+    if (pipe(channel) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, channel[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, channel[0]);
+    const char* argv[] = { "/proc/self/exe", "--open-once", who, fileName.c_str(), nullptr };
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(channel[1]);
+    std::string output;
+    char buffer[256];
+    for (ssize_t got; (got = read(channel[0], buffer, sizeof buffer)) > 0;)
+        output.append(buffer, size_t(got));
+    close(channel[0]);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    long peak = -1;
+    const size_t at = output.rfind("peak ");
+    if (at == std::string::npos || std::sscanf(output.c_str() + at, "peak %ld KiB", &peak) != 1)
+        return -1;
+    return peak;
+}
+
+// What the program holds for a picture is its peak less the window's own
+// peak without one, set against the picture's 24 bits per pixel.
+void PrintPeakMemory()
+{
+    const long oursAlone = PeakOfOpenOnce("ours", "-");
+    const long qtAlone = PeakOfOpenOnce("qt", "-");
+    std::printf("\npeak memory (MiB), --open-once; held = peak less the window alone (ours %.1f, qt %.1f)\n",
+        double(oursAlone) / 1024, double(qtAlone) / 1024);
+    std::printf("%-16s %9s %9s %9s %11s %11s\n", "picture", "24-bit", "ours", "qt", "ours held", "qt held");
+    for (const TSize size : kSizes)
+        for (const char* kind : kKinds) {
+            const std::string file = PictureFile(kind, size);
+            const double picture = double(size.Width) * size.Height * 3 / (1024 * 1024);
+            const long ours = PeakOfOpenOnce("ours", file);
+            const long qt = PeakOfOpenOnce("qt", file);
+            const std::string name
+                = std::string(kind) + " " + std::to_string(size.Width) + "x" + std::to_string(size.Height);
+            if (ours < 0 || qt < 0 || oursAlone < 0 || qtAlone < 0) {
+                std::printf("%-16s %9.1f  (a run failed)\n", name.c_str(), picture);
+                continue;
+            }
+            std::printf("%-16s %9.1f %9.1f %9.1f %10.2fx %10.2fx\n", name.c_str(), picture,
+                double(ours) / 1024, double(qt) / 1024, double(ours - oursAlone) / 1024 / picture,
+                double(qt - qtAlone) / 1024 / picture);
+        }
 }
 
 } // namespace
@@ -224,6 +311,8 @@ int main(int argc, char** argv)
     sw::bench::WritePictures();
     sw::bench::RegisterAll();
     const int result = sw::bench::RunWithRatios(argc, argv);
+    if (result == 0)
+        sw::bench::PrintPeakMemory();
     if (sw::bench::KeptFolder() == nullptr)
         std::filesystem::remove_all(sw::bench::Folder());
     return result;

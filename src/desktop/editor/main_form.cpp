@@ -48,6 +48,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace sw {
 
 TMainForm* MainForm = nullptr;
@@ -1473,8 +1475,10 @@ void TMainForm::SuggestClick()
     HourglassCursor hourglass;
     TBitmap rows(imgInterface->PictureBitmap());
     rows.SetPixelFormat(TPixelFormat::pf24bit);
-    TLineSuggestions found = SuggestCutLines(
-        TPixelRows { rows.Width(), rows.Height(), [&rows](int32_t y) { return rows.ScanLine(y); } });
+    // Read-only rows: a writable row would copy the store the view and the
+    // history share, the whole picture once more.
+    TLineSuggestions found = SuggestCutLines(TPixelRows {
+        rows.Width(), rows.Height(), [&rows](int32_t y) { return std::as_const(rows).ScanLine(y); } });
     // A place that has a line already needs no proposal.
     std::erase_if(found.Columns, [this](int32_t x) { return lvColumns->HasLineAt(x); });
     std::erase_if(found.Rows, [this](int32_t y) { return lvRows->HasLineAt(y); });

@@ -63,9 +63,15 @@ template <size_t PixelBytes>
 void SampleRows(
     const QImage& shown, QImage& scaled, const std::vector<int>& columns, const std::vector<int>& rows)
 {
+    const size_t rowBytes = columns.size() * PixelBytes;
     for (size_t y = 0; y < rows.size(); ++y) {
-        const uchar* source = shown.constScanLine(rows[y]);
         uchar* target = scaled.scanLine(static_cast<int>(y));
+        // Zoomed in, neighbouring device rows often show the same picture row.
+        if (y > 0 && rows[y] == rows[y - 1]) {
+            std::memcpy(target, scaled.constScanLine(static_cast<int>(y - 1)), rowBytes);
+            continue;
+        }
+        const uchar* source = shown.constScanLine(rows[y]);
         for (const int column : columns) {
             std::memcpy(target, source + static_cast<size_t>(column) * PixelBytes, PixelBytes);
             target += PixelBytes;

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <utility>
 
 namespace sw {
 
@@ -140,6 +141,9 @@ TEST_F(PictureViewTest, JpegPicturesBecomeBitmaps)
     ASSERT_NE(dynamic_cast<const TBitmap*>(graphic), nullptr);
     EXPECT_EQ(form.pbGrid->size(), QSize(600, 400));
     EXPECT_EQ(form.ScrollBox1->widget()->size(), QSize(600, 400));
+    // Decoded once: the screen shows the held bitmap's own rows.
+    EXPECT_EQ(form.imgInterface->Shown().constBits(),
+        std::as_const(form.imgInterface->PictureBitmap()).ScanLine(0));
 }
 
 TEST_F(PictureViewTest, EveryPixelLayoutIsShownAndPaintedAsTheBitmapReadsIt)
@@ -179,6 +183,7 @@ TEST_F(PictureViewTest, EveryPixelLayoutIsShownAndPaintedAsTheBitmapReadsIt)
         TBitmap& held = form.imgInterface->PictureBitmap();
         const QImage& shown = form.imgInterface->Shown();
         ASSERT_EQ(shown.size(), QSize(7, 5));
+        EXPECT_EQ(shown.constBits() == std::as_const(held).ScanLine(0), c.format != TPixelFormat::pf4bit);
         for (const int percent : { 100, 300 }) {
             form.SetZoom(percent);
             const QImage screen = Screen();
