@@ -807,9 +807,13 @@ std::vector<GenerateOptions> GenerateRunsFrom(const CliArguments& arguments)
                 + ChangeFileExt(ExtractFileName(run.Project), "");
         const std::string folder
             = std::filesystem::absolute(ResolvedOutputFolder(run)).lexically_normal().string();
-        if (!folders.insert(WithTrailingBackslash(folder)).second)
-            throw CliUsageError(run.Project + " would write into the same folder as another project ("
-                + folder + "); give --out to put each project in a subfolder named after it");
+        if (folders.insert(WithTrailingBackslash(folder)).second)
+            continue;
+        if (!run.Settings.OutputFolder.empty())
+            throw CliUsageError(run.Project + " has the name of another project, and --out puts each project "
+                + "in a subfolder named after it (" + folder + ")");
+        throw CliUsageError(run.Project + " would write into the same folder as another project (" + folder
+            + "); give --out to put each project in a subfolder named after it");
     }
     return runs;
 }
