@@ -78,6 +78,13 @@ TPngPicture PictureAlpha(const std::string& pictureFileName, std::FILE* warnings
     return ReadPng(bytes.Bytes());
 }
 
+// The picture the project names, found beside it; empty when it names none.
+std::string PictureOfProject(const GenerateOptions& options, const TLoadedProject& project)
+{
+    return project.PictureFileName.empty() ? std::string()
+                                           : PicturePathOfProject(options.Project, project.PictureFileName);
+}
+
 void CreateFolder(const std::string& folder)
 {
     std::error_code error;
@@ -616,9 +623,7 @@ std::string ResolvedPictureFileName(const GenerateOptions& options)
 {
     if (!options.Picture.empty())
         return options.Picture;
-    const TLoadedProject project = ReadProjectFile(options.Project, "");
-    return project.PictureFileName.empty() ? std::string()
-                                           : PicturePathOfProject(options.Project, project.PictureFileName);
+    return PictureOfProject(options, ReadProjectFile(options.Project, ""));
 }
 
 namespace {
@@ -649,13 +654,10 @@ void Generate(const GenerateOptions& options, std::FILE* log, std::FILE* warning
     TFileStream(options.Project, FileMode::OpenRead).Close();
     const TLoadedProject project = ReadProjectFile(options.Project, "");
 
-    std::string pictureFileName = options.Picture;
-    if (pictureFileName.empty()) {
-        pictureFileName = project.PictureFileName;
-        if (pictureFileName.empty())
-            throw Exception(Format("%s names no picture; give one with --picture", options.Project.c_str()));
-        pictureFileName = PicturePathOfProject(options.Project, pictureFileName);
-    }
+    const std::string pictureFileName
+        = options.Picture.empty() ? PictureOfProject(options, project) : options.Picture;
+    if (pictureFileName.empty())
+        throw Exception(Format("%s names no picture; give one with --picture", options.Project.c_str()));
 
     TPicture picture;
     picture.LoadFromFile(pictureFileName);
@@ -836,7 +838,7 @@ int RunGenerateAll(
     std::mutex mutex;
     std::condition_variable finished;
     std::atomic<size_t> next { 0 };
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads;
     for (size_t w = 0; w < workers; ++w)
         threads.emplace_back([&] {
             for (size_t k = next++; k < runs.size() && !TStopSignals::Stopped(); k = next++) {
@@ -856,12 +858,13 @@ int RunGenerateAll(
         if (!results[k]) {
             // Stopped: the runs under way end at their next piece.
             lock.unlock();
-            for (std::thread& thread : threads)
-                thread.join();
             threads.clear();
             lock.lock();
-            if (!results[k])
+            if (!results[k]) {
+                bar.Print(
+                    err, WithFullStop(WithDetail("Stopped by a signal", ::strsignal(g_stopSignal))) + "\n");
                 return 1;
+            }
         }
         const TRunResult& result = *results[k];
         lock.unlock();
@@ -873,8 +876,7 @@ int RunGenerateAll(
             status = 1;
         }
     }
-    for (std::thread& thread : threads)
-        thread.join();
+    threads.clear();
     if (printFailed)
         throw EWriteError("Cannot write the log to standard output");
     return status;

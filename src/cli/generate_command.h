@@ -48,15 +48,18 @@ GenerateOptions GenerateOptionsFrom(const CliArguments& arguments);
 // unless --out names one ("." for a project named without a folder), and a
 // page named without a folder inside the output folder.
 std::string ResolvedOutputFolder(const GenerateOptions& options);
-// The picture a run cuts: --picture, else the project's picture beside it;
-// empty when the project names none.
-std::string ResolvedPictureFileName(const GenerateOptions& options);
 std::string ResolvedPageFileName(const GenerateOptions& options);
+// The picture a run cuts: --picture, else the project's picture beside it;
+// empty when the project names none. Reads the project.
+std::string ResolvedPictureFileName(const GenerateOptions& options);
 
 // Reads the project and its picture, applies the bounds test to every
 // stored line (a refused line is a warning on warnings), creates a missing
-// --out folder with its parents and runs the slicing pipeline. Log lines go to log, one per line; progress is
-// drawn on progress when it is not null. Failures are sw::Exception; the picture formats must be registered.
+// --out folder with its parents and runs the slicing pipeline. Log lines
+// (or with --json the JSON lines, with --quiet nothing) go to log, one per
+// line; progress is drawn on progress when it is not null and the run is
+// not quiet. Failures are sw::Exception; the picture formats must be
+// registered.
 void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, std::FILE* progress);
 
 // Every project of the command line, each with the options; with several
@@ -73,8 +76,11 @@ std::vector<GenerateOptions> GenerateRunsFrom(const CliArguments& arguments);
 int RunGenerateAll(
     const std::vector<GenerateOptions>& runs, std::FILE* out, std::FILE* err, std::FILE* progress);
 
-// Ctrl-C or a plain kill ends a run at its next piece; nested holders
-// (each project of a batch) leave the first one's handlers in place.
+// Ctrl-C or a plain kill ends the run at its next piece, which then removes
+// what it wrote instead of leaving strips and temporary files behind; a
+// second one ends the program at once. A signal the caller ignores (nohup)
+// stays ignored. Only the outermost holder installs the handlers, so the
+// projects of a batch, run on several threads, share the first one's.
 class TStopSignals {
 public:
     TStopSignals();
