@@ -646,9 +646,17 @@ std::optional<TFileStamp> StampOf(const std::string& fileName)
     return TFileStamp { info.st_ino, info.st_mtim };
 }
 
-void Generate(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, TProgressBar* bar)
+using TClock = std::chrono::steady_clock;
+
+double SecondsSince(TClock::time_point started)
 {
-    const auto started = std::chrono::steady_clock::now();
+    return std::chrono::duration<double>(TClock::now() - started).count();
+}
+
+// summarised tells whether a JSON run's summary was printed when it failed.
+void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, TProgressBar* bar,
+    TClock::time_point started, bool& summarised)
+{
     // A project file that is not there would read as an empty project; on
     // the command line that is far more likely a mistyped name.
     TFileStream(options.Project, FileMode::OpenRead).Close();
@@ -704,21 +712,34 @@ void Generate(const GenerateOptions& options, std::FILE* log, std::FILE* warning
         log, bar, options.Project, settings, input.RowCaptions.size() + 1, input.ColumnCaptions.size() + 1);
     const std::optional<TFileStamp> pageBefore
         = settings.WriteHTML ? StampOf(settings.PageFileName) : std::nullopt;
-    const auto seconds = [&started] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    };
     TGenerationCounts counts;
     try {
         counts = RunGeneration(input, settings, sink);
     } catch (const std::exception& e) {
-        sink.Summary(counts, seconds(), WithFullStop(e.what()));
+        sink.Summary(counts, SecondsSince(started), WithFullStop(e.what()));
+        summarised = true;
         throw;
     }
     const std::string page = settings.WriteHTML ? settings.PageFileName : std::string();
     sink.Finish(page, pageBefore && pageBefore == StampOf(page));
-    sink.Summary(counts, seconds(), "");
+    sink.Summary(counts, SecondsSince(started), "");
     if (sink.LogFailed())
         throw EWriteError("Cannot write the log to standard output");
+}
+
+// A JSON run that fails before it began still ends in its summary line.
+void Generate(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, TProgressBar* bar)
+{
+    const TClock::time_point started = TClock::now();
+    bool summarised = false;
+    try {
+        GenerateProject(options, log, warnings, bar, started, summarised);
+    } catch (const std::exception& e) {
+        if (options.Json && !summarised)
+            TJsonSink(log, nullptr, options.Project, options.Settings, 1, 1)
+                .Summary({}, SecondsSince(started), WithFullStop(e.what()));
+        throw;
+    }
 }
 
 // One project's output caught whole, to be printed in its turn.
