@@ -14,6 +14,8 @@ struct CommandRule {
     CliCommand Command;
     size_t PositionalCount;
     std::vector<OptionRule> Options;
+    // Takes PositionalCount or more.
+    bool MoreAllowed = false;
 };
 
 std::vector<OptionRule> GenerateOptionRules()
@@ -27,7 +29,7 @@ std::vector<OptionRule> GenerateOptionRules()
 const std::vector<CommandRule>& Commands()
 {
     static const std::vector<CommandRule> commands = {
-        { "generate", CliCommand::Generate, 1, GenerateOptionRules() },
+        { "generate", CliCommand::Generate, 1, GenerateOptionRules(), true },
         { "convert", CliCommand::Convert, 2, { { "--transparent", true } } },
         { "suggest", CliCommand::Suggest, 1, {} },
     };
@@ -39,27 +41,31 @@ const std::vector<CommandRule>& Commands()
 const std::string& UsageText()
 {
     static const std::string text
-        = "usage: slicewright-cli generate PROJECT.swr [--out DIR] [--type gif|jpg|jpeg]\n"
+        = "usage: slicewright-cli generate PROJECT.swr... [--out DIR] [--type gif|jpg|jpeg]\n"
           "                       [--page FILE] [--description TEXT] [--keep-temp]\n"
           "                       [--transparent RRGGBB] [--picture FILE] [--format NAME]\n"
           "                       [--colors N] [--dither none|fs|ordered] [--quality Q]\n"
           "                       [--progressive] [--subsampling 420|444] [--min-psnr DB]\n"
           "                       [--alpha] [--page-style STYLE] [--base-url URL]\n"
           "                       [--scale 1|2] [--also-1x] [--auto-fill]\n"
+          "                       [--quiet] [--json] [-j N] [--watch]\n"
           "       slicewright-cli convert INPUT OUTPUT [--transparent RRGGBB]\n"
           "       slicewright-cli suggest PICTURE\n"
           "       slicewright-cli --help | --version\n"
           "\n"
           "generate  cuts the project's picture at every cut line, checked or not,\n"
           "          writes one image per cell and, with --page, the page that puts\n"
-          "          them back together; prints the run's log\n"
+          "          them back together; prints the run's log. Several projects\n"
+          "          are generated one after the other, or N at once with -j\n"
           "convert   loads INPUT (.bmp, .gif, .jpg, .jpeg) and saves it by OUTPUT's\n"
           "          extension: .bmp, .gif (web palette) or .jpg/.jpeg\n"
           "suggest   prints where PICTURE wants to be cut: a line of column and a\n"
           "          line of row positions, where the picture changes across much\n"
           "          of its length and at the edges of flat bands\n"
           "\n"
-          "  --out DIR             where the cells go (default: the project's folder)\n"
+          "  --out DIR             where the cells go (default: the project's folder);\n"
+          "                        with several projects each goes to DIR/NAME,\n"
+          "                        NAME the project's file name without .swr\n"
           "  --type gif|jpg|jpeg   the cells' kind and extension (default: gif)\n"
           "  --format NAME         the cells' format, the project's [Output] Format\n"
           "                        otherwise: gif (web palette), gif-adaptive, png8,\n"
@@ -97,6 +103,18 @@ const std::string& UsageText()
           "  --transparent RRGGBB  the colour cells leave transparent (not jpg), in\n"
           "                        hexadecimal, red first (for example FF00FF;\n"
           "                        default for generate: F0F0F0, the button face)\n"
+          "  --quiet               prints neither the log nor the progress bar;\n"
+          "                        errors and warnings still go to standard error\n"
+          "  --json                prints one JSON object per line instead of the\n"
+          "                        log: each file written with its cell, format,\n"
+          "                        bytes and PSNR, each piece skipped, each cell\n"
+          "                        without an image, the page, and a summary\n"
+          "  -j N                  generates N projects at once (default: 1); each\n"
+          "                        project's output is printed whole, in order\n"
+          "  --watch               after the first run, generates a project again\n"
+          "                        whenever it or its picture changes; files whose\n"
+          "                        bytes stay the same are left untouched; Ctrl-C\n"
+          "                        ends it\n"
           "  --help                shows this text\n"
           "  --version             shows the program's version\n";
     return text;
@@ -160,9 +178,11 @@ CliArguments ParseArguments(const std::vector<std::string>& args)
         result.Options.emplace(arg, value);
     }
 
-    if (result.Positionals.size() != command->PositionalCount)
+    const size_t given = result.Positionals.size();
+    if (given < command->PositionalCount || (given > command->PositionalCount && !command->MoreAllowed))
         throw CliUsageError(std::string(command->Name) + " takes " + std::to_string(command->PositionalCount)
-            + " arguments, not " + std::to_string(result.Positionals.size()));
+            + " arguments, not " + std::to_string(given)
+            + (command->MoreAllowed ? " (one or more projects)" : ""));
     return result;
 }
 

@@ -3,22 +3,37 @@
 #include "core/base/errors.h"
 #include "core/base/stream.h"
 #include "core/base/sysutils.h"
+#include "core/generate/cell_writer.h"
 #include "core/generate/slicing_pipeline.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/picture.h"
 #include "core/imaging/png/png_reader.h"
+#include "core/project/cell_properties.h"
 #include "core/project/cut_lines.h"
 #include "core/project/project_file.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unordered_map>
 #include <utility>
 
 namespace sw::cli {
 
 namespace {
+
+constexpr int kMaxJobs = 64;
 
 const std::string& NonEmpty(const std::string& value, const char* message)
 {
@@ -63,6 +78,13 @@ TPngPicture PictureAlpha(const std::string& pictureFileName, std::FILE* warnings
     return ReadPng(bytes.Bytes());
 }
 
+// The picture the project names, found beside it; empty when it names none.
+std::string PictureOfProject(const GenerateOptions& options, const TLoadedProject& project)
+{
+    return project.PictureFileName.empty() ? std::string()
+                                           : PicturePathOfProject(options.Project, project.PictureFileName);
+}
+
 void CreateFolder(const std::string& folder)
 {
     std::error_code error;
@@ -104,72 +126,114 @@ std::vector<std::string> FittingCaptions(const std::vector<TStoredLine>& stored,
 }
 
 volatile std::sig_atomic_t g_stopSignal = 0;
+constexpr int kStopSignals[] = { SIGINT, SIGTERM, SIGHUP };
+std::atomic<bool> g_stopSignalsInstalled { false };
 
 extern "C" void NoteStopSignal(int signal)
 {
     g_stopSignal = signal;
 }
 
-// Ctrl-C or a plain kill ends the run at its next piece, which then removes
-// what it wrote instead of leaving strips and temporary files behind; a
-// second one ends the program at once. A signal the caller ignores (nohup)
-// stays ignored.
-class TStopSignals {
+// A bar of cells done of all, with the file last written, redrawn in place
+// on a terminal. Several projects at once share one bar that counts them
+// all; a run's log lines and finished projects' output clear it first.
+class TProgressBar {
 public:
-    TStopSignals()
-    {
-        g_stopSignal = 0;
-        struct sigaction note { };
-        note.sa_handler = NoteStopSignal;
-        note.sa_flags = SA_RESETHAND;
-        sigemptyset(&note.sa_mask);
-        for (size_t i = 0; i < std::size(kSignals); ++i) {
-            m_installed[i] = ::sigaction(kSignals[i], nullptr, &m_previous[i]) == 0
-                && m_previous[i].sa_handler != SIG_IGN && ::sigaction(kSignals[i], &note, nullptr) == 0;
-        }
-    }
-    ~TStopSignals()
-    {
-        for (size_t i = 0; i < std::size(kSignals); ++i)
-            if (m_installed[i])
-                ::sigaction(kSignals[i], &m_previous[i], nullptr);
-    }
-    TStopSignals(const TStopSignals&) = delete;
-    TStopSignals& operator=(const TStopSignals&) = delete;
+    explicit TProgressBar(std::FILE* terminal)
+        : m_terminal(terminal)
+    { }
+    ~TProgressBar() { Clear(); }
+    TProgressBar(const TProgressBar&) = delete;
+    TProgressBar& operator=(const TProgressBar&) = delete;
 
-    static void ThrowIfStopped()
+    size_t AddRun()
     {
-        if (const int signal = g_stopSignal)
-            throw EAbort(WithDetail("Stopped by a signal", ::strsignal(signal)));
+        const std::lock_guard lock(m_mutex);
+        m_runs.emplace_back();
+        return m_runs.size() - 1;
+    }
+    void Update(size_t run, const TGenerationCounts& counts)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_runs.at(run) = { counts.Done(), counts.Total };
+        DrawLocked();
+    }
+    void SetFile(const std::string& fileName)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_file = ExtractFileName(fileName);
+        DrawLocked();
+    }
+    // Writes text to where with the bar out of its way.
+    bool Print(std::FILE* where, std::string_view text)
+    {
+        const std::lock_guard lock(m_mutex);
+        ClearLocked();
+        const bool written
+            = std::fwrite(text.data(), 1, text.size(), where) == text.size() && std::fflush(where) == 0;
+        DrawLocked();
+        return written;
+    }
+    void Clear()
+    {
+        const std::lock_guard lock(m_mutex);
+        ClearLocked();
     }
 
 private:
-    static constexpr int kSignals[] = { SIGINT, SIGTERM, SIGHUP };
-    struct sigaction m_previous[std::size(kSignals)] {};
-    bool m_installed[std::size(kSignals)] {};
+    void DrawLocked()
+    {
+        if (!m_terminal)
+            return;
+        int64_t done = 0;
+        int64_t total = 0;
+        for (const auto& [runDone, runTotal] : m_runs) {
+            done += std::clamp(runDone, 0, runTotal);
+            total += runTotal;
+        }
+        if (total <= 0)
+            return;
+        constexpr int kBarWidth = 30;
+        // The end of a long name, so the line fits a narrow terminal.
+        constexpr size_t kNameWidth = 32;
+        const int filled = static_cast<int>(kBarWidth * done / total);
+        const std::string name
+            = m_file.size() > kNameWidth ? "..." + m_file.substr(m_file.size() - kNameWidth + 3) : m_file;
+        std::fprintf(m_terminal, "\r[%s%s] %lld/%lld cells%s%s\033[K",
+            std::string(static_cast<size_t>(filled), '#').c_str(),
+            std::string(static_cast<size_t>(kBarWidth - filled), '.').c_str(), static_cast<long long>(done),
+            static_cast<long long>(total), name.empty() ? "" : "  ", name.c_str());
+        std::fflush(m_terminal);
+        m_shown = true;
+    }
+    void ClearLocked()
+    {
+        if (!m_shown)
+            return;
+        std::fputs("\r\033[K", m_terminal);
+        std::fflush(m_terminal);
+        m_shown = false;
+    }
+
+    std::mutex m_mutex;
+    std::FILE* m_terminal;
+    std::vector<std::pair<int, int>> m_runs;
+    std::string m_file;
+    bool m_shown = false;
 };
 
-class TConsoleSink final : public IGenerationSink {
+// The sink both reports share: stop signals, progress, and a log whose
+// failure to reach its reader (a full disk, a closed pipe) makes the run
+// count as failed even though its files were written.
+class TRunSink : public IGenerationSink {
 public:
-    TConsoleSink(std::FILE* log, std::FILE* progress)
+    TRunSink(std::FILE* log, TProgressBar* bar)
         : m_log(log)
-        , m_progress(progress)
+        , m_bar(bar)
+        , m_slot(bar ? bar->AddRun() : 0)
     { }
-    ~TConsoleSink() override { ClearBar(); }
-    TConsoleSink(const TConsoleSink&) = delete;
-    TConsoleSink& operator=(const TConsoleSink&) = delete;
 
-    void LogLine(const std::string& line) override
-    {
-        ClearBar();
-        if (std::fprintf(m_log, "%s\n", line.c_str()) < 0 || std::fflush(m_log) != 0)
-            m_logFailed = true;
-        DrawBar();
-    }
-    // A log that did not reach its reader (a full disk, a closed pipe) makes
-    // the run count as failed even though its files were written.
     bool LogFailed() const { return m_logFailed; }
-
     void RowFileAdded(const std::string&) override { }
     void FileFinished(const std::string&) override { }
     void ProcessMessages() override { TStopSignals::ThrowIfStopped(); }
@@ -177,39 +241,270 @@ public:
     void Progress(const TGenerationCounts& counts) override
     {
         TStopSignals::ThrowIfStopped();
-        m_done = counts.Done();
-        m_total = counts.Total;
-        DrawBar();
+        if (m_bar)
+            m_bar->Update(m_slot, counts);
+    }
+    void CellFileWritten(const TCellFileReport& report) override
+    {
+        if (m_bar)
+            m_bar->SetFile(report.FileName);
+    }
+
+protected:
+    void Write(const std::string& text)
+    {
+        if (!m_log)
+            return;
+        const bool written = m_bar
+            ? m_bar->Print(m_log, text)
+            : std::fwrite(text.data(), 1, text.size(), m_log) == text.size() && std::fflush(m_log) == 0;
+        if (!written)
+            m_logFailed = true;
     }
 
 private:
-    void DrawBar()
-    {
-        if (!m_progress || m_total <= 0)
-            return;
-        constexpr int kBarWidth = 30;
-        const int filled = static_cast<int>(int64_t(kBarWidth) * std::clamp(m_done, 0, m_total) / m_total);
-        std::fprintf(m_progress, "\r[%s%s] %d/%d cells",
-            std::string(static_cast<size_t>(filled), '#').c_str(),
-            std::string(static_cast<size_t>(kBarWidth - filled), '.').c_str(), m_done, m_total);
-        std::fflush(m_progress);
-        m_barShown = true;
+    std::FILE* m_log;
+    TProgressBar* m_bar;
+    size_t m_slot;
+    bool m_logFailed = false;
+};
+
+class TConsoleSink final : public TRunSink {
+public:
+    using TRunSink::TRunSink;
+    void LogLine(const std::string& line) override { Write(line + "\n"); }
+};
+
+// Text as a JSON string. A byte that is not part of well-formed UTF-8
+// becomes the lone surrogate \udcXX, XX its value, so that any file name
+// comes out the same every time and a reader can get its bytes back
+// (Python's surrogateescape reads it so).
+std::string JsonString(std::string_view text)
+{
+    std::string out = "\"";
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = static_cast<uint8_t>(text[i]);
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += static_cast<char>(byte);
+            ++i;
+            continue;
+        }
+        if (byte < 0x20 || byte == 0x7F) {
+            static const std::map<uint8_t, const char*> kShort
+                = { { '\b', "\\b" }, { '\f', "\\f" }, { '\n', "\\n" }, { '\r', "\\r" }, { '\t', "\\t" } };
+            const auto found = kShort.find(byte);
+            out += found != kShort.end() ? std::string(found->second) : Format("\\u%04x", byte);
+            ++i;
+            continue;
+        }
+        // The length of a well-formed sequence starting here, 0 if none.
+        size_t length = 0;
+        if (byte < 0x80)
+            length = 1;
+        else if (byte >= 0xC2 && byte <= 0xDF)
+            length = 2;
+        else if (byte >= 0xE0 && byte <= 0xEF)
+            length = 3;
+        else if (byte >= 0xF0 && byte <= 0xF4)
+            length = 4;
+        if (length > 1) {
+            const auto at = [&](size_t k) { return static_cast<uint8_t>(text[i + k]); };
+            bool valid = i + length <= text.size();
+            for (size_t k = 1; valid && k < length; ++k)
+                valid = (at(k) & 0xC0) == 0x80;
+            // No overlong forms, surrogates or code points past U+10FFFF.
+            if (valid && byte == 0xE0)
+                valid = at(1) >= 0xA0;
+            if (valid && byte == 0xED)
+                valid = at(1) < 0xA0;
+            if (valid && byte == 0xF0)
+                valid = at(1) >= 0x90;
+            if (valid && byte == 0xF4)
+                valid = at(1) < 0x90;
+            if (!valid)
+                length = 0;
+        }
+        if (length == 0) {
+            out += Format("\\udc%02x", byte);
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, length));
+        i += length;
     }
-    void ClearBar()
+    return out + "\"";
+}
+
+std::string JsonNumber(double value)
+{
+    return Format("%.2f", value);
+}
+
+// One JSON object per line: a run's files, pieces and summary, each line
+// naming the project. Log lines that carry no fact about a file are left
+// out; the facts come from the pipeline's cell reports and its fixed
+// "Skipped" and "Filled" lines.
+class TJsonSink final : public TRunSink {
+public:
+    TJsonSink(std::FILE* out, TProgressBar* bar, std::string project, const TGenerationSettings& settings,
+        size_t rows, size_t columns)
+        : TRunSink(out, bar)
+        , m_project(std::move(project))
+        , m_settings(settings)
+        , m_rows(rows)
+        , m_columns(columns)
+    { }
+
+    void LogLine(const std::string& line) override
     {
-        if (!m_barShown)
-            return;
-        std::fputs("\r\033[K", m_progress);
-        std::fflush(m_progress);
-        m_barShown = false;
+        static constexpr std::string_view kSkipped = "Skipped ";
+        static constexpr std::string_view kFilled = "Filled ";
+        static constexpr std::string_view kColour = " with its one colour ";
+        if (line.size() > kSkipped.size() + 1 && line.starts_with(kSkipped) && line.ends_with('.')) {
+            // The reason never holds ": ", a name may.
+            const std::string body = line.substr(kSkipped.size(), line.size() - kSkipped.size() - 1);
+            const size_t colon = body.rfind(": ");
+            if (colon != std::string::npos) {
+                ++m_skipped;
+                Emit("\"skipped\":" + JsonString(body.substr(0, colon))
+                    + ",\"reason\":" + JsonString(body.substr(colon + 2)));
+            }
+        } else if (line.starts_with(kFilled) && line.ends_with('.')) {
+            const size_t colour = line.rfind(kColour);
+            if (colour != std::string::npos && colour > kFilled.size()) {
+                const std::string name = line.substr(kFilled.size(), colour - kFilled.size());
+                const std::string hex = line.substr(colour + kColour.size(), 6);
+                Emit("\"no_image\":" + JsonString(name) + CellFields(name)
+                    + ",\"why\":\"auto-fill\",\"color\":" + JsonString(hex));
+            }
+        }
     }
 
-    std::FILE* m_log;
-    std::FILE* m_progress;
-    int m_done = 0;
-    int m_total = 0;
-    bool m_barShown = false;
-    bool m_logFailed = false;
+    void CellFileWritten(const TCellFileReport& report) override
+    {
+        TRunSink::CellFileWritten(report);
+        std::string stem = ChangeFileExt(ExtractFileName(report.FileName), "");
+        bool half = false;
+        if (m_settings.AlsoHalfSize && !CellOf(stem) && stem.ends_with("@1x")) {
+            stem.resize(stem.size() - 3);
+            half = true;
+        }
+        std::string line = "\"file\":" + JsonString(report.FileName) + CellFields(stem);
+        if (half)
+            line += ",\"half\":true";
+        line += ",\"format\":" + JsonString(ImageTypeName(report.Type))
+            + ",\"bytes\":" + IntToStr(int64_t(report.Bytes));
+        if (report.Psnr)
+            line += ",\"psnr\":" + JsonNumber(*report.Psnr);
+        if (report.Unchanged) {
+            line += ",\"unchanged\":true";
+            ++m_unchanged;
+        }
+        m_bytes += report.Bytes;
+        ++m_files;
+        Emit(line);
+    }
+
+    // The cells the project leaves without an image, in cell order, and the
+    // page; called once the run has checked the project's cells.
+    void Finish(const std::string& pageFileName, bool pageUnchanged)
+    {
+        for (const auto& [cell, properties] : m_settings.Cells) {
+            if (!properties.HasImage()) {
+                const std::string why = properties.Skip ? "skip" : "fill";
+                std::string line
+                    = "\"no_image\":" + JsonString(NameOf(cell)) + Fields(cell) + ",\"why\":\"" + why + "\"";
+                if (properties.Fill == TCellFill::Color)
+                    line += ",\"color\":"
+                        + JsonString(Format("%02X%02X%02X", GetRValue(properties.FillColor),
+                            GetGValue(properties.FillColor), GetBValue(properties.FillColor)));
+                Emit(line);
+            }
+            for (int row = cell.Row; row < cell.Row + properties.SpanRows; ++row)
+                for (int column = cell.Column; column < cell.Column + properties.SpanColumns; ++column)
+                    if (row != cell.Row || column != cell.Column)
+                        Emit("\"no_image\":" + JsonString(NameOf({ row, column })) + Fields({ row, column })
+                            + ",\"why\":\"covered\",\"by\":" + JsonString(NameOf(cell)));
+        }
+        if (!pageFileName.empty()) {
+            struct stat info { };
+            const int64_t bytes = ::stat(pageFileName.c_str(), &info) == 0 ? int64_t(info.st_size) : 0;
+            m_bytes += uint64_t(bytes);
+            Emit("\"page\":" + JsonString(pageFileName) + ",\"bytes\":" + IntToStr(bytes)
+                + (pageUnchanged ? ",\"unchanged\":true" : ""));
+        }
+    }
+
+    void Summary(const TGenerationCounts& counts, double seconds, const std::string& error)
+    {
+        std::string line = "\"summary\":true,\"ok\":" + std::string(error.empty() ? "true" : "false");
+        if (!error.empty())
+            line += ",\"error\":" + JsonString(error);
+        line += ",\"cells\":" + IntToStr(counts.Total) + ",\"written\":" + IntToStr(counts.Written)
+            + ",\"skipped\":" + IntToStr(counts.Skipped)
+            + ",\"without_image\":" + IntToStr(counts.WithoutImage) + ",\"files\":" + IntToStr(m_files)
+            + ",\"unchanged\":" + IntToStr(m_unchanged) + ",\"pieces_skipped\":" + IntToStr(m_skipped)
+            + ",\"bytes\":" + IntToStr(int64_t(m_bytes)) + ",\"seconds\":" + Format("%.3f", seconds);
+        Emit(line);
+    }
+
+private:
+    void Emit(const std::string& fields)
+    {
+        Write("{\"project\":" + JsonString(m_project) + "," + fields + "}\n");
+    }
+
+    std::string NameTemplate() const
+    {
+        if (!m_settings.NameTemplate.empty())
+            return m_settings.NameTemplate;
+        return m_columns == 1 ? std::string("r{row}") : std::string(kDefaultNameTemplate);
+    }
+    std::string NameOf(TCellRef cell) const
+    {
+        return CellBaseName(m_settings.Cells, NameTemplate(), m_settings.ProjectName, cell);
+    }
+    // Built on first use, when the run has checked every name.
+    const TCellRef* CellOf(const std::string& name)
+    {
+        if (!m_names) {
+            m_names.emplace();
+            for (size_t row = 1; row <= m_rows; ++row)
+                for (size_t column = 1; column <= m_columns; ++column) {
+                    const TCellRef cell { static_cast<int>(row), static_cast<int>(column) };
+                    if (m_settings.Cells.empty() || CoveringCell(m_settings.Cells, cell) == cell)
+                        m_names->emplace(NameOf(cell), cell);
+                }
+        }
+        const auto found = m_names->find(name);
+        return found == m_names->end() ? nullptr : &found->second;
+    }
+    std::string Fields(TCellRef cell) const
+    {
+        std::string fields = ",\"row\":" + IntToStr(cell.Row) + ",\"col\":" + IntToStr(cell.Column);
+        const auto found = m_settings.Cells.find(cell);
+        if (found != m_settings.Cells.end() && found->second.Spans())
+            fields += ",\"rowspan\":" + IntToStr(found->second.SpanRows)
+                + ",\"colspan\":" + IntToStr(found->second.SpanColumns);
+        return fields;
+    }
+    std::string CellFields(const std::string& name)
+    {
+        const TCellRef* cell = CellOf(name);
+        return cell ? Fields(*cell) : std::string();
+    }
+
+    std::string m_project;
+    const TGenerationSettings& m_settings;
+    size_t m_rows;
+    size_t m_columns;
+    std::optional<std::unordered_map<std::string, TCellRef>> m_names;
+    uint64_t m_bytes = 0;
+    int m_files = 0;
+    int m_unchanged = 0;
+    int m_skipped = 0;
 };
 
 } // namespace
@@ -279,6 +574,21 @@ const std::vector<GenerateOption>& GenerateOptionTable()
             [](GenerateOptions& o, const std::string& v) {
                 o.Picture = NonEmpty(v, "--picture needs a file name");
             } },
+        { { "--quiet", false }, [](GenerateOptions& o, const std::string&) { o.Quiet = true; } },
+        { { "--json", false }, [](GenerateOptions& o, const std::string&) { o.Json = true; } },
+        { { "-j", true },
+            [](GenerateOptions& o, const std::string& v) {
+                const std::optional<int32_t> jobs = TryStrToInt(v);
+                if (!jobs || *jobs < 1 || *jobs > kMaxJobs)
+                    throw CliUsageError(
+                        "-j expects a whole number from 1 to " + IntToStr(kMaxJobs) + ", not '" + v + "'");
+                o.Jobs = *jobs;
+            } },
+        { { "--watch", false },
+            [](GenerateOptions& o, const std::string&) {
+                o.Watch = true;
+                o.Settings.KeepUnchanged = true;
+            } },
     };
     return table;
 }
@@ -309,20 +619,53 @@ std::string ResolvedPageFileName(const GenerateOptions& options)
     return WithTrailingBackslash(ResolvedOutputFolder(options)) + page;
 }
 
-void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, std::FILE* progress)
+std::string ResolvedPictureFileName(const GenerateOptions& options)
+{
+    if (!options.Picture.empty())
+        return options.Picture;
+    return PictureOfProject(options, ReadProjectFile(options.Project, ""));
+}
+
+namespace {
+
+struct TFileStamp {
+    ino_t Inode = 0;
+    struct timespec Modified { };
+    bool operator==(const TFileStamp& other) const
+    {
+        return Inode == other.Inode && Modified.tv_sec == other.Modified.tv_sec
+            && Modified.tv_nsec == other.Modified.tv_nsec;
+    }
+};
+
+std::optional<TFileStamp> StampOf(const std::string& fileName)
+{
+    struct stat info { };
+    if (fileName.empty() || ::stat(fileName.c_str(), &info) != 0)
+        return std::nullopt;
+    return TFileStamp { info.st_ino, info.st_mtim };
+}
+
+using TClock = std::chrono::steady_clock;
+
+double SecondsSince(TClock::time_point started)
+{
+    return std::chrono::duration<double>(TClock::now() - started).count();
+}
+
+// summarised tells whether a JSON run's summary was printed when it failed.
+void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, TProgressBar* bar,
+    TClock::time_point started, bool& summarised)
 {
     // A project file that is not there would read as an empty project; on
     // the command line that is far more likely a mistyped name.
     TFileStream(options.Project, FileMode::OpenRead).Close();
     const TLoadedProject project = ReadProjectFile(options.Project, "");
 
-    std::string pictureFileName = options.Picture;
-    if (pictureFileName.empty()) {
-        pictureFileName = project.PictureFileName;
-        if (pictureFileName.empty())
-            throw Exception(Format("%s names no picture; give one with --picture", options.Project.c_str()));
-        pictureFileName = PicturePathOfProject(options.Project, pictureFileName);
-    }
+    const std::string pictureFileName
+        = options.Picture.empty() ? PictureOfProject(options, project) : options.Picture;
+    if (pictureFileName.empty())
+        throw Exception(Format("%s names no picture; give one with --picture", options.Project.c_str()));
 
     TPicture picture;
     picture.LoadFromFile(pictureFileName);
@@ -344,6 +687,7 @@ void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warn
     ApplyRunValues(settings, output, options.Project + " [Output]");
     settings.ProjectName = ChangeFileExt(ExtractFileName(options.Project), "");
     settings.Cells = project.Cells;
+    settings.MeasurePsnr = options.Json;
     TPngPicture alpha;
     if (settings.CellFormat.KeepAlpha) {
         alpha = PictureAlpha(pictureFileName, warnings);
@@ -357,10 +701,243 @@ void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warn
         CreateFolder(settings.OutputFolder);
 
     TStopSignals stopSignals;
-    TConsoleSink sink(log, progress);
-    RunGeneration(input, settings, sink);
+    if (!options.Json) {
+        TConsoleSink sink(options.Quiet ? nullptr : log, bar);
+        RunGeneration(input, settings, sink);
+        if (sink.LogFailed())
+            throw EWriteError("Cannot write the log to standard output");
+        return;
+    }
+    TJsonSink sink(
+        log, bar, options.Project, settings, input.RowCaptions.size() + 1, input.ColumnCaptions.size() + 1);
+    const std::optional<TFileStamp> pageBefore
+        = settings.WriteHTML ? StampOf(settings.PageFileName) : std::nullopt;
+    TGenerationCounts counts;
+    try {
+        counts = RunGeneration(input, settings, sink);
+    } catch (const std::exception& e) {
+        sink.Summary(counts, SecondsSince(started), WithFullStop(e.what()));
+        summarised = true;
+        throw;
+    }
+    const std::string page = settings.WriteHTML ? settings.PageFileName : std::string();
+    sink.Finish(page, pageBefore && pageBefore == StampOf(page));
+    sink.Summary(counts, SecondsSince(started), "");
     if (sink.LogFailed())
         throw EWriteError("Cannot write the log to standard output");
+}
+
+// A JSON run that fails before it began still ends in its summary line.
+void Generate(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, TProgressBar* bar)
+{
+    const TClock::time_point started = TClock::now();
+    bool summarised = false;
+    try {
+        GenerateProject(options, log, warnings, bar, started, summarised);
+    } catch (const std::exception& e) {
+        if (options.Json && !summarised)
+            TJsonSink(log, nullptr, options.Project, options.Settings, 1, 1)
+                .Summary({}, SecondsSince(started), WithFullStop(e.what()));
+        throw;
+    }
+}
+
+// One project's output caught whole, to be printed in its turn.
+class TCaughtOutput {
+public:
+    TCaughtOutput()
+        : m_out(::open_memstream(&m_outText, &m_outSize))
+        , m_err(::open_memstream(&m_errText, &m_errSize))
+    {
+        if (!m_out || !m_err)
+            throw std::bad_alloc();
+    }
+    ~TCaughtOutput()
+    {
+        Close();
+        std::free(m_outText);
+        std::free(m_errText);
+    }
+    TCaughtOutput(const TCaughtOutput&) = delete;
+    TCaughtOutput& operator=(const TCaughtOutput&) = delete;
+
+    std::FILE* Out() { return m_out; }
+    std::FILE* Err() { return m_err; }
+    void Close()
+    {
+        if (m_out)
+            std::fclose(m_out);
+        if (m_err)
+            std::fclose(m_err);
+        m_out = m_err = nullptr;
+    }
+    std::string_view OutText() const { return { m_outText ? m_outText : "", m_outSize }; }
+    std::string_view ErrText() const { return { m_errText ? m_errText : "", m_errSize }; }
+
+private:
+    char* m_outText = nullptr;
+    size_t m_outSize = 0;
+    char* m_errText = nullptr;
+    size_t m_errSize = 0;
+    std::FILE* m_out;
+    std::FILE* m_err;
+};
+
+struct TRunResult {
+    std::unique_ptr<TCaughtOutput> Output;
+    std::string Error; // empty when the project was generated
+};
+
+TRunResult GenerateCaught(const GenerateOptions& options, TProgressBar* bar)
+{
+    TRunResult result { std::make_unique<TCaughtOutput>(), {} };
+    try {
+        Generate(options, result.Output->Out(), result.Output->Err(), bar);
+    } catch (const std::exception& e) {
+        result.Error = options.Project + ": " + WithFullStop(e.what());
+    }
+    result.Output->Close();
+    return result;
+}
+
+} // namespace
+
+void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, std::FILE* progress)
+{
+    TProgressBar bar(options.Quiet ? nullptr : progress);
+    Generate(options, log, warnings, progress && !options.Quiet ? &bar : nullptr);
+}
+
+std::vector<GenerateOptions> GenerateRunsFrom(const CliArguments& arguments)
+{
+    std::vector<GenerateOptions> runs;
+    for (const std::string& project : arguments.Positionals) {
+        CliArguments one = arguments;
+        one.Positionals = { project };
+        runs.push_back(GenerateOptionsFrom(one));
+    }
+    if (runs.size() < 2)
+        return runs;
+    if (!runs[0].Picture.empty())
+        throw CliUsageError("--picture is for one project only");
+    const std::string& page = runs[0].Settings.PageFileName;
+    if (page.find(kPathSeparator) != std::string::npos)
+        throw CliUsageError("with several projects --page names a file without a folder, not '" + page + "'");
+    std::set<std::string> folders;
+    for (GenerateOptions& run : runs) {
+        if (!run.Settings.OutputFolder.empty())
+            run.Settings.OutputFolder = WithTrailingBackslash(run.Settings.OutputFolder)
+                + ChangeFileExt(ExtractFileName(run.Project), "");
+        const std::string folder
+            = std::filesystem::absolute(ResolvedOutputFolder(run)).lexically_normal().string();
+        if (folders.insert(WithTrailingBackslash(folder)).second)
+            continue;
+        if (!run.Settings.OutputFolder.empty())
+            throw CliUsageError(run.Project + " has the name of another project, and --out puts each project "
+                + "in a subfolder named after it (" + folder + ")");
+        throw CliUsageError(run.Project + " would write into the same folder as another project (" + folder
+            + "); give --out to put each project in a subfolder named after it");
+    }
+    return runs;
+}
+
+int RunGenerateAll(
+    const std::vector<GenerateOptions>& runs, std::FILE* out, std::FILE* err, std::FILE* progress)
+{
+    if (runs.empty())
+        return 0;
+    const bool quiet = runs[0].Quiet;
+    TStopSignals stopSignals;
+    if (runs.size() == 1) {
+        RunGenerate(runs[0], out, err, progress);
+        return 0;
+    }
+    TProgressBar bar(quiet ? nullptr : progress);
+    TProgressBar* shown = progress && !quiet ? &bar : nullptr;
+    const size_t workers = std::min(runs.size(), size_t(std::max(runs[0].Jobs, 1)));
+    std::vector<std::optional<TRunResult>> results(runs.size());
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::atomic<size_t> next { 0 };
+    std::vector<std::jthread> threads;
+    for (size_t w = 0; w < workers; ++w)
+        threads.emplace_back([&] {
+            for (size_t k = next++; k < runs.size() && !TStopSignals::Stopped(); k = next++) {
+                TRunResult result = GenerateCaught(runs[k], shown);
+                const std::lock_guard lock(mutex);
+                results[k] = std::move(result);
+                finished.notify_all();
+            }
+        });
+    int status = 0;
+    bool printFailed = false;
+    for (size_t k = 0; k < runs.size(); ++k) {
+        std::unique_lock lock(mutex);
+        // A signal does not wake the wait, so it looks now and then.
+        while (!finished.wait_for(lock, std::chrono::milliseconds(100),
+            [&] { return results[k].has_value() || TStopSignals::Stopped(); })) { }
+        if (!results[k]) {
+            // Stopped: the runs under way end at their next piece.
+            lock.unlock();
+            threads.clear();
+            lock.lock();
+            if (!results[k]) {
+                bar.Print(
+                    err, WithFullStop(WithDetail("Stopped by a signal", ::strsignal(g_stopSignal))) + "\n");
+                return 1;
+            }
+        }
+        const TRunResult& result = *results[k];
+        lock.unlock();
+        if (!bar.Print(out, result.Output->OutText()))
+            printFailed = true;
+        bar.Print(err, result.Output->ErrText());
+        if (!result.Error.empty()) {
+            bar.Print(err, result.Error + "\n");
+            status = 1;
+        }
+    }
+    threads.clear();
+    if (printFailed)
+        throw EWriteError("Cannot write the log to standard output");
+    return status;
+}
+
+TStopSignals::TStopSignals()
+{
+    if (g_stopSignalsInstalled.exchange(true))
+        return;
+    m_outermost = true;
+    g_stopSignal = 0;
+    struct sigaction note { };
+    note.sa_handler = NoteStopSignal;
+    note.sa_flags = SA_RESETHAND;
+    sigemptyset(&note.sa_mask);
+    for (int i = 0; i < kSignalCount; ++i) {
+        m_installed[i] = ::sigaction(kStopSignals[i], nullptr, &m_previous[i]) == 0
+            && m_previous[i].sa_handler != SIG_IGN && ::sigaction(kStopSignals[i], &note, nullptr) == 0;
+    }
+}
+
+TStopSignals::~TStopSignals()
+{
+    if (!m_outermost)
+        return;
+    for (int i = 0; i < kSignalCount; ++i)
+        if (m_installed[i])
+            ::sigaction(kStopSignals[i], &m_previous[i], nullptr);
+    g_stopSignalsInstalled = false;
+}
+
+bool TStopSignals::Stopped()
+{
+    return g_stopSignal != 0;
+}
+
+void TStopSignals::ThrowIfStopped()
+{
+    if (const int signal = g_stopSignal)
+        throw EAbort(WithDetail("Stopped by a signal", ::strsignal(signal)));
 }
 
 } // namespace sw::cli

@@ -4,6 +4,7 @@
 #include "core/base/colors.h"
 #include "core/generate/slicing_pipeline.h"
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,6 +21,14 @@ struct GenerateOptions {
     // The cell-format values given on the command line, by [Output] key:
     // they override the project's.
     TOutputValues Output;
+    // How the run reports: no log and no progress; JSON lines instead of
+    // the log.
+    bool Quiet = false;
+    bool Json = false;
+    // For a run of several projects: how many at once, and whether to
+    // keep regenerating on change.
+    int Jobs = 1;
+    bool Watch = false;
 };
 
 // One option of generate: its rule for the parser and how its value goes
@@ -40,11 +49,53 @@ GenerateOptions GenerateOptionsFrom(const CliArguments& arguments);
 // page named without a folder inside the output folder.
 std::string ResolvedOutputFolder(const GenerateOptions& options);
 std::string ResolvedPageFileName(const GenerateOptions& options);
+// The picture a run cuts: --picture, else the project's picture beside it;
+// empty when the project names none. Reads the project.
+std::string ResolvedPictureFileName(const GenerateOptions& options);
 
 // Reads the project and its picture, applies the bounds test to every
 // stored line (a refused line is a warning on warnings), creates a missing
-// --out folder with its parents and runs the slicing pipeline. Log lines go to log, one per line; progress is
-// drawn on progress when it is not null. Failures are sw::Exception; the picture formats must be registered.
+// --out folder with its parents and runs the slicing pipeline. Log lines
+// (or with --json the JSON lines, with --quiet nothing) go to log, one per
+// line; progress is drawn on progress when it is not null and the run is
+// not quiet. Failures are sw::Exception; the picture formats must be
+// registered.
 void RunGenerate(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, std::FILE* progress);
+
+// Every project of the command line, each with the options; with several
+// projects an --out folder gets a subfolder per project, named after it.
+// Two projects that would write into one folder, or a page named with a
+// folder, are usage errors then.
+std::vector<GenerateOptions> GenerateRunsFrom(const CliArguments& arguments);
+
+// Runs the projects, options.Jobs of them at once, and prints each one's
+// log (or JSON lines) and warnings whole, in the order given. A single
+// project's failure passes on as an exception; with several, each failure
+// is printed as "PROJECT: message." and the result is 1. Returns 0 when
+// every project was generated.
+int RunGenerateAll(
+    const std::vector<GenerateOptions>& runs, std::FILE* out, std::FILE* err, std::FILE* progress);
+
+// Ctrl-C or a plain kill ends the run at its next piece, which then removes
+// what it wrote instead of leaving strips and temporary files behind; a
+// second one ends the program at once. A signal the caller ignores (nohup)
+// stays ignored. Only the outermost holder installs the handlers, so the
+// projects of a batch, run on several threads, share the first one's.
+class TStopSignals {
+public:
+    TStopSignals();
+    ~TStopSignals();
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
+    static bool Stopped();
+    // EAbort "Stopped by a signal (NAME)" once a signal came.
+    static void ThrowIfStopped();
+
+private:
+    static constexpr int kSignalCount = 3;
+    struct sigaction m_previous[kSignalCount] { };
+    bool m_installed[kSignalCount] {};
+    bool m_outermost = false;
+};
 
 } // namespace sw::cli

@@ -2,6 +2,7 @@
 #include "cli/convert_command.h"
 #include "cli/generate_command.h"
 #include "cli/suggest_command.h"
+#include "cli/watch_command.h"
 #include "core/base/errors.h"
 #include "core/picture_formats.h"
 #include "version_info.h"
@@ -25,11 +26,15 @@ int Run(const sw::cli::CliArguments& arguments)
         std::printf("slicewright-cli %s\n", SLICEWRIGHT_VERSION);
         return 0;
     case CliCommand::Generate: {
-        const sw::cli::GenerateOptions options = sw::cli::GenerateOptionsFrom(arguments);
+        const std::vector<sw::cli::GenerateOptions> runs = sw::cli::GenerateRunsFrom(arguments);
         sw::RegisterPictureFormats();
         std::FILE* progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
-        sw::cli::RunGenerate(options, stdout, stderr, progress);
-        return 0;
+        if (runs.front().Watch) {
+            sw::cli::TProjectWatch watch(runs, stdout, stderr, progress);
+            const std::atomic<bool> stop { false };
+            return sw::cli::WatchProjects(watch, std::chrono::milliseconds(300), stop);
+        }
+        return sw::cli::RunGenerateAll(runs, stdout, stderr, progress);
     }
     case CliCommand::Convert: {
         std::optional<sw::TColor> transparent;

@@ -3,6 +3,7 @@
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace sw {
 
@@ -41,7 +43,38 @@ std::string TemporaryNameFor(const std::string& fileName)
     return ExtractFilePath(fileName) + "." + name + ".tmp" + UniqueSuffix();
 }
 
+// Up to count bytes; fewer only at the end of the file or on an error.
+size_t ReadAll(int fd, uint8_t* buffer, size_t count)
+{
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(fd, buffer + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
 } // namespace
+
+bool FileHoldsBytes(const std::string& fileName, std::span<const uint8_t> bytes)
+{
+    struct stat info { };
+    if (::lstat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode)
+        || static_cast<uint64_t>(info.st_size) != bytes.size())
+        return false;
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // One byte more than expected tells a file that grew since the stat.
+    std::vector<uint8_t> found(bytes.size() + 1);
+    const size_t read = ReadAll(fd, found.data(), found.size());
+    ::close(fd);
+    return read == bytes.size() && std::equal(bytes.begin(), bytes.end(), found.begin());
+}
 
 std::string SystemErrorText(int error)
 {
@@ -99,6 +132,22 @@ int TOutputFile::Create()
     }
     errno = EEXIST;
     return -1;
+}
+
+bool TOutputFile::MatchesTarget() const
+{
+    if (m_tempName.empty())
+        return false;
+    struct stat info { };
+    if (::lstat(m_tempName.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
+    const int fd = ::open(m_tempName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool read = ReadAll(fd, bytes.data(), bytes.size()) == bytes.size();
+    ::close(fd);
+    return read && FileHoldsBytes(m_fileName, bytes);
 }
 
 bool TOutputFile::Publish()

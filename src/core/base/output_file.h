@@ -13,6 +13,8 @@
 // Failures come back as errno values so that each caller can word them in
 // its own message family.
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 namespace sw {
@@ -34,6 +36,10 @@ public:
     // Removes the temporary file unless it was published; never throws.
     void Discard() noexcept;
 
+    // The finished temporary file holds the same bytes as the regular file
+    // under the name; false when there is no such pair.
+    bool MatchesTarget() const;
+
     const std::string& FileName() const { return m_fileName; }
     bool Published() const { return m_published; }
 
@@ -42,6 +48,10 @@ private:
     std::string m_tempName; // empty when written directly or not created
     bool m_published = false;
 };
+
+// The regular file fileName (not a link) holds exactly bytes. Reads no
+// more than bytes.size() + 1 bytes of it.
+bool FileHoldsBytes(const std::string& fileName, std::span<const uint8_t> bytes);
 
 // The system's text for an errno value, "I/O error N" when it has none.
 std::string SystemErrorText(int error);

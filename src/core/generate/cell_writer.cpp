@@ -8,6 +8,7 @@
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_codec.h"
 #include "core/imaging/palette/palette.h"
+#include "core/imaging/png/png_reader.h"
 #include "core/imaging/png/png_writer.h"
 #include "core/imaging/webp/webp_writer.h"
 
@@ -162,6 +163,32 @@ std::vector<uint8_t> DecodedWebp(const std::vector<uint8_t>& bytes)
         throw EInvalidGraphic("WebP image is not valid (the cell just written does not decode)");
     std::vector<uint8_t> rgba(pixels, pixels + size_t(width) * size_t(height) * 4);
     WebPFree(pixels);
+    return rgba;
+}
+
+// The first frame as straight RGBA, its transparent index clear.
+std::vector<uint8_t> DecodedGif(const std::vector<uint8_t>& bytes, int width, int height)
+{
+    TMemoryStream stream(bytes);
+    TGIFImage gif;
+    gif.LoadFromStream(stream);
+    if (gif.Images().Empty())
+        throw EInvalidGraphic("GIF image is not valid (the cell just written has no frame)");
+    const TGIFSubImage& frame = gif.Images()[0];
+    const size_t count = size_t(width) * size_t(height);
+    if (frame.Width() != width || frame.Height() != height || frame.Data().size() < count)
+        throw EInvalidGraphic("GIF image is not valid (the cell just written has another size)");
+    const TGIFColorMap& colors = frame.ActiveColorMap();
+    const TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
+    const int transparent = control && control->Transparent() ? control->TransparentColorIndex() : -1;
+    std::vector<uint8_t> rgba;
+    rgba.reserve(count * 4);
+    for (size_t i = 0; i < count; ++i) {
+        const int index = frame.Data()[i];
+        const TGIFColor color = index < colors.Count() ? colors[index] : TGIFColor {};
+        rgba.insert(
+            rgba.end(), { color.Red, color.Green, color.Blue, uint8_t(index == transparent ? 0 : 255) });
+    }
     return rgba;
 }
 
@@ -358,6 +385,46 @@ double CellPsnr(const TPixelView& expected, std::optional<TColor> transparentCol
     if (meanSquare == 0)
         return std::numeric_limits<double>::infinity();
     return 10.0 * std::log10(255.0 * 255.0 / meanSquare);
+}
+
+std::optional<double> EncodedCellPsnr(TBitmap& cell, const std::optional<TPixelView>& rgba,
+    const TCellFormat& format, TColor transparentColor, const TEncodedCell& encoded)
+{
+    // Auto keeps its palette files for exact cells only.
+    const bool mayLose = encoded.Type == TImageType::Jpg || encoded.Type == TImageType::Jpeg
+        || encoded.Type == TImageType::Webp
+        || (format.Type != TImageType::Auto
+            && (encoded.Type == TImageType::Gif || encoded.Type == TImageType::GifAdaptive
+                || encoded.Type == TImageType::Png8));
+    if (!mayLose)
+        return std::nullopt;
+    const TColor key = ColorToRGB(transparentColor) & 0xFFFFFF;
+    TBitmap flat(cell);
+    if (flat.PixelFormat() != TPixelFormat::pf24bit)
+        flat.SetPixelFormat(TPixelFormat::pf24bit);
+    const TPixelView bgr = flat.View24();
+    const bool translucent
+        = format.KeepAlpha && rgba && AnyPixel(*rgba, [](const TRgba& pixel) { return pixel.Alpha != 255; });
+    const TPixelView pixels = translucent ? *rgba : bgr;
+    double psnr = 0;
+    switch (encoded.Type) {
+    case TImageType::Jpg:
+    case TImageType::Jpeg:
+        psnr = CellPsnr(bgr, std::nullopt, DecodedJpeg(encoded.Bytes));
+        break;
+    case TImageType::Webp:
+        psnr = CellPsnr(pixels, key, DecodedWebp(encoded.Bytes));
+        break;
+    case TImageType::Png8:
+        psnr = CellPsnr(bgr, key, ReadPng(encoded.Bytes).Rgba);
+        break;
+    default:
+        psnr = CellPsnr(bgr, key, DecodedGif(encoded.Bytes, bgr.Width, bgr.Height));
+        break;
+    }
+    if (std::isinf(psnr))
+        return std::nullopt;
+    return psnr;
 }
 
 } // namespace sw

@@ -40,4 +40,10 @@ TEncodedCell EncodeCell(
 double CellPsnr(const TPixelView& expected, std::optional<TColor> transparentColor,
     const std::vector<uint8_t>& decodedRgba);
 
+// The PSNR of an encoded cell's file against the cell it was made from
+// (the arguments EncodeCell had), decoded back; empty when the file holds
+// the cell exactly, which lossless formats always do.
+std::optional<double> EncodedCellPsnr(TBitmap& cell, const std::optional<TPixelView>& rgba,
+    const TCellFormat& format, TColor transparentColor, const TEncodedCell& encoded);
+
 } // namespace sw

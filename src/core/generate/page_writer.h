@@ -140,6 +140,8 @@ public:
     void FinishPage();
     // Puts a finished page under its name.
     void Publish();
+    // A finished page holds the same bytes as the file under its name.
+    bool MatchesPublished() const { return m_output && m_output->MatchesTarget(); }
 
     bool IsOpen() const { return m_fd >= 0; }
     // Closes the file without writing anything more and drops a page not

@@ -1,6 +1,7 @@
 #include "core/generate/slicing_pipeline.h"
 
 #include "core/base/errors.h"
+#include "core/base/output_file.h"
 #include "core/base/stream.h"
 #include "core/base/sysutils.h"
 #include "core/generate/cell_writer.h"
@@ -460,7 +461,10 @@ TGenerationCounts TGenerationRun::Run()
     }
     if (m_settings.WriteHTML) {
         m_current = m_settings.PageFileName;
-        m_page.Publish();
+        if (m_settings.KeepUnchanged && m_page.MatchesPublished())
+            m_page.Close();
+        else
+            m_page.Publish();
     }
     m_current.clear();
     m_cells.clear();
@@ -739,10 +743,17 @@ std::string TGenerationRun::SaveCell(const std::string& stem, TBitmap& cell,
     if (listed)
         m_sink.FileFinished(fileName);
     m_current = fileName;
-    auto file = std::make_unique<TFileStream>(fileName, FileMode::Create);
-    file->WriteBuffer(encoded.Bytes.data(), encoded.Bytes.size());
-    file->Finish();
-    m_cells.push_back(std::move(file));
+    TCellFileReport report { fileName, encoded.Type, encoded.Bytes.size(), std::nullopt, encoded.Reason,
+        m_settings.KeepUnchanged && FileHoldsBytes(fileName, encoded.Bytes) };
+    if (!report.Unchanged) {
+        auto file = std::make_unique<TFileStream>(fileName, FileMode::Create);
+        file->WriteBuffer(encoded.Bytes.data(), encoded.Bytes.size());
+        file->Finish();
+        m_cells.push_back(std::move(file));
+    }
+    if (m_settings.MeasurePsnr)
+        report.Psnr = EncodedCellPsnr(cell, rgba, format, m_input.TransparentColor, encoded);
+    m_sink.CellFileWritten(report);
     if (!encoded.Reason.empty())
         m_sink.LogLine(
             ExtractFileName(fileName) + ": " + ImageTypeName(encoded.Type) + ", " + encoded.Reason + ".");

@@ -44,6 +44,11 @@ struct TGenerationSettings {
     std::string NameTemplate {}; // empty: r{row}_c{col}, or r{row} without column lines
     std::string ProjectName {}; // {project} in names, and the page's title
     TCellPropertyMap Cells {};
+    // A cell or page whose new bytes equal its file keeps that file as it
+    // is, time included, so a re-run touches only what changed.
+    bool KeepUnchanged = false;
+    // Each written cell's report carries its PSNR; costs a decode per cell.
+    bool MeasurePsnr = false;
 };
 
 // The [Output] keys that shape the run rather than its cells: PageStyle
@@ -87,6 +92,19 @@ struct TGenerationCounts {
     int Done() const { return Written + Skipped + WithoutImage; }
 };
 
+// A cell's file, finished: under FileName (a half-size one ends in @1x),
+// Bytes long. Psnr when MeasurePsnr is set and the file does not hold the
+// cell exactly; Reason is auto's choice. Unchanged: KeepUnchanged found
+// the file already holding these bytes and left it alone.
+struct TCellFileReport {
+    std::string FileName;
+    TImageType Type = TImageType::Gif;
+    uint64_t Bytes = 0;
+    std::optional<double> Psnr;
+    std::string Reason;
+    bool Unchanged = false;
+};
+
 // Where the run reports. The desktop dialog shows these in its log and
 // lists and lets its event loop run in ProcessMessages; the command line
 // prints the log and draws a progress bar.
@@ -100,6 +118,7 @@ public:
     virtual void Beep() = 0; // the exclamation beep that ends a run
     // After every cell written or skipped; for progress display only.
     virtual void Progress(const TGenerationCounts& counts) { (void)counts; }
+    virtual void CellFileWritten(const TCellFileReport& report) { (void)report; }
 };
 
 // A folder text with one '/' appended unless it already ends in one; an
