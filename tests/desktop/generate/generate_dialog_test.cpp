@@ -144,7 +144,7 @@ TEST_F(GenerateDialog, OpensOnTheOptionsPageWithItsStartValues)
 {
     EXPECT_EQ(GenerateDlg, dialog.data());
     EXPECT_EQ(dialog->windowTitle(), "Generate");
-    EXPECT_EQ(dialog->size(), QSize(780, 464));
+    EXPECT_EQ(dialog->size(), QSize(780, 620));
     EXPECT_EQ(dialog->geometry().center(), QApplication::primaryScreen()->availableGeometry().center());
     EXPECT_TRUE(dialog->testAttribute(Qt::WA_DeleteOnClose));
     EXPECT_TRUE(dialog->PageControl1->tabBar()->isHidden());
