@@ -178,8 +178,11 @@ void TMainForm::DrawCellMarks(QPainter& painter, const TCellGrid& grid, const TC
             painter.fillRect(
                 QRectF(swatch.topLeft(), QSizeF(swatch.width() / 2, swatch.height())), Qt::black);
         }
+        // Black inside white, so the swatch shows on a cell of its own colour.
         painter.setPen(QPen(Qt::black, 0));
         painter.drawRect(swatch);
+        painter.setPen(QPen(Qt::white, 0));
+        painter.drawRect(swatch.adjusted(-1, -1, 1, 1));
     }
     painter.restore();
 }

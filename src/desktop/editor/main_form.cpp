@@ -1670,9 +1670,12 @@ void TMainForm::DrawCellOverlay(QPainter& painter)
                 = own == fitting.end() ? r + 1 : r + static_cast<size_t>(own->second.SpanRows);
             const int width = xs[right] - xs[c];
             const int height = ys[bottom] - ys[r];
+            const QString name = own != fitting.end() && !own->second.Name.empty()
+                ? QString::fromStdString(own->second.Name)
+                : QStringLiteral("r%1_c%2").arg(r + 1).arg(c + 1);
             const QString text = width > 0 && height > 0
-                ? QStringLiteral("r%1_c%2 %3\u00D7%4").arg(r + 1).arg(c + 1).arg(width).arg(height)
-                : QStringLiteral("r%1_c%2 skipped").arg(r + 1).arg(c + 1);
+                ? QStringLiteral("%1 %2\u00D7%3").arg(name).arg(width).arg(height)
+                : QStringLiteral("%1 skipped").arg(name);
             const QRectF cell(
                 QPointF(logical(xs[c]), logical(ys[r])), QPointF(logical(xs[right]), logical(ys[bottom])));
             if (cell.width() < 4 || cell.height() < 4)
