@@ -151,6 +151,31 @@ bool TMainForm::CellKey(QKeyEvent* key)
     return true;
 }
 
+void TMainForm::DrawGridLine(
+    bool vertical, int32_t position, const TCellGrid& grid, const TCellPropertyMap& fitting)
+{
+    // A span is one area: the lines inside it stop at its edges.
+    const int extent = vertical ? pbGrid->GridHeight() : pbGrid->GridWidth();
+    const std::vector<std::pair<int, int>> open = OpenStretches(fitting, grid, vertical, position, extent);
+    if (open.size() == 1 && open.front() == std::pair(0, extent)) {
+        if (vertical)
+            DrawColumn(false, false, position, 0);
+        else
+            DrawRow(false, false, 0, position);
+        return;
+    }
+    // The pen as the whole line would set it.
+    m_gridCanvas.PenStyle = TPenStyle::psDot;
+    if (vertical)
+        m_gridCanvas.PenMode = TPenMode::pmXor;
+    for (const auto& [from, to] : open) {
+        if (vertical)
+            m_gridCanvas.VerticalLine(position, from, to);
+        else
+            m_gridCanvas.HorizontalLine(position, from, to);
+    }
+}
+
 void TMainForm::DrawCellMarks(QPainter& painter, const TCellGrid& grid, const TCellPropertyMap& fitting)
 {
     const TZoomMapping& zoom = pbGrid->Zoom();

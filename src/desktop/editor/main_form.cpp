@@ -892,41 +892,19 @@ void TMainForm::pbGridPaint()
 {
     // Each list is drawn by the same steps as an added line, so the pen's
     // mode carries from one line to the next.
-    // A span is one area: the lines inside it stop at its edges.
     const TCellGrid grid = m_projectCells.empty() ? TCellGrid() : CellGrid();
     const TCellPropertyMap fitting = m_projectCells.empty()
         ? TCellPropertyMap()
         : FittingCells(m_projectCells, grid.Rows(), grid.Columns());
-    const auto draw = [&](bool vertical, int32_t position) {
-        const int extent = vertical ? pbGrid->GridHeight() : pbGrid->GridWidth();
-        const std::vector<std::pair<int, int>> open
-            = OpenStretches(fitting, grid, vertical, position, extent);
-        if (open.size() == 1 && open.front() == std::pair(0, extent)) {
-            if (vertical)
-                DrawColumn(false, false, position, 0);
-            else
-                DrawRow(false, false, 0, position);
-            return;
-        }
-        m_gridCanvas.PenStyle = TPenStyle::psDot;
-        if (vertical)
-            m_gridCanvas.PenMode = TPenMode::pmXor;
-        for (const auto& [from, to] : open) {
-            if (vertical)
-                m_gridCanvas.VerticalLine(position, from, to);
-            else
-                m_gridCanvas.HorizontalLine(position, from, to);
-        }
-    };
     for (const TCutLineEntry& line : lvColumns->Lines()) {
         const std::optional<int32_t> position = CutLinePosition(line.Caption);
         if (position && line.Checked)
-            draw(true, *position);
+            DrawGridLine(true, *position, grid, fitting);
     }
     for (const TCutLineEntry& line : lvRows->Lines()) {
         const std::optional<int32_t> position = CutLinePosition(line.Caption);
         if (position && line.Checked)
-            draw(false, *position);
+            DrawGridLine(false, *position, grid, fitting);
     }
 }
 

@@ -315,6 +315,10 @@ private:
     void SelectionChanged(TCutLineList* list);
     void DrawMarks(QPainter& painter);
     void DrawCellOverlay(QPainter& painter);
+    // A checked line as DrawColumn or DrawRow draws it, less its stretches
+    // inside spans.
+    void DrawGridLine(
+        bool vertical, int32_t position, const TCellGrid& grid, const TCellPropertyMap& fitting);
     // The cells' own marks: fills and skips with the overlay, the selected
     // cell in the Cells mode.
     void DrawCellMarks(QPainter& painter, const TCellGrid& grid, const TCellPropertyMap& fitting);
