@@ -61,6 +61,11 @@ TCellBounds TCellGrid::Bounds(TCellRef cell, int spanColumns, int spanRows) cons
 
 TCellPropertyMap FittingCells(const TCellPropertyMap& cells, int rows, int columns)
 {
+    // Mostly all of them fit, which one check shows.
+    try {
+        CheckCellLayout(cells, rows, columns);
+        return cells;
+    } catch (const ECellPropertyError&) { }
     TCellPropertyMap fitting;
     for (const auto& [cell, properties] : cells) {
         fitting[cell] = properties;

@@ -59,6 +59,15 @@ std::string TMainForm::DefaultCellName(TCellRef cell) const
     }
 }
 
+const TCellPropertyMap& TMainForm::FittingProjectCells(const TCellGrid& grid) const
+{
+    if (m_fitting.Rows != grid.Rows() || m_fitting.Columns != grid.Columns()
+        || m_fitting.Cells != m_projectCells)
+        m_fitting = { m_projectCells, grid.Rows(), grid.Columns(),
+            FittingCells(m_projectCells, grid.Rows(), grid.Columns()) };
+    return m_fitting.Fitting;
+}
+
 void TMainForm::SelectCell(std::optional<TCellRef> cell)
 {
     if (cell) {
@@ -66,7 +75,7 @@ void TMainForm::SelectCell(std::optional<TCellRef> cell)
         if (!grid.Contains(*cell))
             cell.reset();
         else
-            cell = CoveringCell(FittingCells(m_projectCells, grid.Rows(), grid.Columns()), *cell);
+            cell = CoveringCell(FittingProjectCells(grid), *cell);
     }
     m_selectedCell = cell;
     ShowSelectedCell();
@@ -145,9 +154,8 @@ bool TMainForm::CellKey(QKeyEvent* key)
     }
     const TCellGrid grid = CellGrid();
     const TCellRef from = m_selectedCell.value_or(TCellRef {});
-    SelectCell(m_selectedCell ? NeighbourCell(
-                   FittingCells(m_projectCells, grid.Rows(), grid.Columns()), grid, from, rowStep, columnStep)
-                              : from);
+    SelectCell(
+        m_selectedCell ? NeighbourCell(FittingProjectCells(grid), grid, from, rowStep, columnStep) : from);
     return true;
 }
 

@@ -892,10 +892,8 @@ void TMainForm::pbGridPaint()
 {
     // Each list is drawn by the same steps as an added line, so the pen's
     // mode carries from one line to the next.
-    const TCellGrid grid = m_projectCells.empty() ? TCellGrid() : CellGrid();
-    const TCellPropertyMap fitting = m_projectCells.empty()
-        ? TCellPropertyMap()
-        : FittingCells(m_projectCells, grid.Rows(), grid.Columns());
+    const TCellGrid grid = CellGrid();
+    const TCellPropertyMap& fitting = FittingProjectCells(grid);
     for (const TCutLineEntry& line : lvColumns->Lines()) {
         const std::optional<int32_t> position = CutLinePosition(line.Caption);
         if (position && line.Checked)
@@ -1612,7 +1610,7 @@ void TMainForm::DrawMarks(QPainter& painter)
         DrawCellOverlay(painter);
     if (!m_projectCells.empty() || m_selectedCell) {
         const TCellGrid grid = CellGrid();
-        const TCellPropertyMap fitting = FittingCells(m_projectCells, grid.Rows(), grid.Columns());
+        const TCellPropertyMap& fitting = FittingProjectCells(grid);
         if (CellOverlay1->isChecked())
             DrawCellMarks(painter, grid, fitting);
         if (DrawMode == TDrawMode::dmCells)
@@ -1628,7 +1626,7 @@ void TMainForm::DrawCellOverlay(QPainter& painter)
     const std::vector<int>& xs = grid.ColumnEdges();
     const std::vector<int>& ys = grid.RowEdges();
     // A span is labelled once, over its whole area.
-    const TCellPropertyMap fitting = FittingCells(m_projectCells, grid.Rows(), grid.Columns());
+    const TCellPropertyMap& fitting = FittingProjectCells(grid);
     const TZoomMapping& zoom = pbGrid->Zoom();
     const auto logical = [&zoom](int pixel) { return zoom.LogicalOfDevice(zoom.DeviceStart(pixel)); };
     painter.save();

@@ -328,6 +328,9 @@ private:
     void ShowSelectedCell();
     bool CellKey(QKeyEvent* key);
     bool EditsLines() const { return DrawMode == TDrawMode::dmColumn || DrawMode == TDrawMode::dmRow; }
+    // FittingCells of the project's cells, worked out again only when the
+    // cells or the grid's size in cells have changed: paints come often.
+    const TCellPropertyMap& FittingProjectCells(const TCellGrid& grid) const;
     // The base name a cell's file gets without a Name of its own.
     std::string DefaultCellName(TCellRef cell) const;
     void UpdateActions();
@@ -359,6 +362,13 @@ private:
     // Its [Cells] properties, edited in the Cells mode.
     TCellPropertyMap m_projectCells;
     std::optional<TCellRef> m_selectedCell;
+    struct TFittingCells {
+        TCellPropertyMap Cells;
+        int Rows = -1;
+        int Columns = -1;
+        TCellPropertyMap Fitting;
+    };
+    mutable TFittingCells m_fitting;
     QFileDialog* m_openDialog = nullptr;
     QFileDialog* m_saveDialog = nullptr;
     TOpenPictureDialog* m_openImageDlg = nullptr;
