@@ -554,14 +554,18 @@ const std::vector<GenerateOption>& GenerateOptionTable()
             } },
         { { "--base-url", true },
             [](GenerateOptions& o, const std::string& v) {
-                o.Settings.BaseUrl = NonEmpty(v, "--base-url needs an address");
+                SetOutputValue(o, "BaseUrl", "--base-url", NonEmpty(v, "--base-url needs an address"));
             } },
         { { "--scale", true },
             [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Scale", "--scale", v); } },
         { { "--also-1x", false },
-            [](GenerateOptions& o, const std::string&) { o.Settings.AlsoHalfSize = true; } },
+            [](GenerateOptions& o, const std::string&) {
+                SetOutputValue(o, "AlsoHalfSize", "--also-1x", "1");
+            } },
         { { "--auto-fill", false },
-            [](GenerateOptions& o, const std::string&) { o.Settings.AutoFill = true; } },
+            [](GenerateOptions& o, const std::string&) {
+                SetOutputValue(o, "AutoFill", "--auto-fill", "1");
+            } },
         { { "--description", true },
             [](GenerateOptions& o, const std::string& v) { o.Settings.Description = v; } },
         { { "--keep-temp", false },

@@ -181,6 +181,18 @@ TEST_F(GenerateRun, OutputSettingsFromProjectAndCommandLine)
         std::string::npos)
         << refused.Err;
     EXPECT_EQ(Run({ "generate", project, "--out", Out() + "/d", "--colors", "8" }).Status, 0);
+
+    // The run keys the desktop stores give way to the command line too.
+    WriteFileBytes(project, lines + "[Output]\r\nPageStyle=email\r\nBaseUrl=https://a.example/\r\n");
+    for (const auto& [given, expected] : { std::pair<std::string, std::string> { "", "https://a.example/" },
+             { "https://b.example/", "https://b.example/" } }) {
+        std::vector<std::string> args { "generate", project, "--out", Out() + "/e", "--page", "index.html" };
+        if (!given.empty())
+            args.insert(args.end(), { "--base-url", given });
+        ASSERT_EQ(Run(args).Status, 0);
+        const std::string mail = ReadFileBytes(Out() + "/e/index.html");
+        EXPECT_NE(mail.find("src=\"" + expected + "r1_c1.gif\""), std::string::npos) << mail;
+    }
 }
 
 TEST_F(GenerateRun, ProjectFolderIsTheDefaultOutput)

@@ -85,6 +85,21 @@ bool ApplyNameTemplate(TGenerationSettings& settings, std::string_view text)
     return true;
 }
 
+bool ApplyBaseUrl(TGenerationSettings& settings, std::string_view text)
+{
+    settings.BaseUrl = text;
+    return true;
+}
+
+template <bool TGenerationSettings::*Field>
+bool ApplySwitch(TGenerationSettings& settings, std::string_view text)
+{
+    if (text != "0" && text != "1")
+        return false;
+    settings.*Field = text == "1";
+    return true;
+}
+
 } // namespace
 
 const std::vector<TRunKey>& RunKeys()
@@ -93,6 +108,9 @@ const std::vector<TRunKey>& RunKeys()
         { "PageStyle", "classic, html5, email or grid", ApplyPageStyle },
         { "Scale", "1 or 2", ApplyScale },
         { "NameTemplate", "a file name with {row}, {col} or {project} in it", ApplyNameTemplate },
+        { "BaseUrl", "an address", ApplyBaseUrl },
+        { "AlsoHalfSize", "0 or 1", ApplySwitch<&TGenerationSettings::AlsoHalfSize> },
+        { "AutoFill", "0 or 1", ApplySwitch<&TGenerationSettings::AutoFill> },
     };
     return keys;
 }

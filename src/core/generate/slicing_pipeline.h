@@ -49,10 +49,12 @@ struct TGenerationSettings {
     bool KeepUnchanged = false;
     // Each written cell's report carries its PSNR; costs a decode per cell.
     bool MeasurePsnr = false;
+    int Threads = 0; // cells encoded at once; 0: one per hardware thread
 };
 
 // The [Output] keys that shape the run rather than its cells: PageStyle
-// (classic, html5, email or grid), Scale (1 or 2) and NameTemplate. Built
+// (classic, html5, email or grid), Scale (1 or 2), NameTemplate, BaseUrl,
+// AlsoHalfSize and AutoFill (0 or 1). Built
 // like TOutputKey, so both hosts check a value the same way.
 struct TRunKey {
     const char* Key;

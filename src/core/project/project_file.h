@@ -28,8 +28,9 @@ constexpr int32_t kMissingPosition = -999;
 // kOutputSectionKeys, spelled as there. Their meaning is the generation
 // run's; here they are only kept.
 using TOutputValues = std::map<std::string, std::string>;
-inline constexpr const char* kOutputSectionKeys[] = { "Format", "Colors", "Dither", "Quality", "Progressive",
-    "Subsampling", "MinPsnr", "Alpha", "PageStyle", "Scale", "NameTemplate" };
+inline constexpr const char* kOutputSectionKeys[]
+    = { "Format", "Colors", "Dither", "Quality", "Progressive", "Subsampling", "MinPsnr", "Alpha",
+          "PageStyle", "Scale", "NameTemplate", "BaseUrl", "AlsoHalfSize", "AutoFill" };
 
 // What a save writes.
 struct TProjectData {

@@ -1,5 +1,6 @@
 #include "desktop/editor/edit_history.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace sw {
@@ -55,6 +56,19 @@ QString DescribeChange(const TProjectState& before, const TProjectState& after)
         return QStringLiteral("Change picture");
     if (before.TransparentColor != after.TransparentColor)
         return QStringLiteral("Change transparent color");
+    if (before.Cells != after.Cells) {
+        // The first cell that changed names the step.
+        auto b = before.Cells.begin();
+        auto a = after.Cells.begin();
+        while (b != before.Cells.end() && a != after.Cells.end() && *b == *a) {
+            ++b;
+            ++a;
+        }
+        const TCellRef cell = b == before.Cells.end() ? a->first
+            : a == after.Cells.end()                  ? b->first
+                                                      : std::min(a->first, b->first);
+        return QStringLiteral("Edit cell %1").arg(QString::fromStdString(CellLabel(cell)));
+    }
     const QString columns = DescribeLines(before.Columns, after.Columns, QStringLiteral("column"));
     const QString rows = DescribeLines(before.Rows, after.Rows, QStringLiteral("row"));
     if (!columns.isEmpty() && !rows.isEmpty())

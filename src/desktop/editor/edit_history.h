@@ -7,6 +7,7 @@
 
 #include "core/base/colors.h"
 #include "core/imaging/bitmap.h"
+#include "core/project/cell_properties.h"
 #include "core/project/cut_lines.h"
 
 #include <QString>
@@ -28,6 +29,7 @@ struct TProjectState {
     int GridWidth = 0;
     int GridHeight = 0;
     TColor TransparentColor = clBtnFace;
+    TCellPropertyMap Cells;
 
     bool operator==(const TProjectState&) const = default;
 };

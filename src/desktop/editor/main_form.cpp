@@ -4,6 +4,7 @@
 #include "core/base/sysutils.h"
 #include "core/project/cut_lines.h"
 #include "core/project/project_file.h"
+#include "desktop/editor/cell_panel.h"
 #include "desktop/editor/file_dialogs.h"
 #include "desktop/editor/image_list.h"
 #include "desktop/editor/splash_form.h"
@@ -16,6 +17,7 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -26,6 +28,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -114,6 +117,20 @@ void SetShortcutAndTip(QAction* action, const QList<QKeySequence>& keys, const Q
     action->setToolTip(shortcut.isEmpty() ? tip : QStringLiteral("%1 (%2)").arg(tip, shortcut));
 }
 
+// A grid of four cells, one of them picked out.
+QIcon CellsIcon()
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.fillRect(QRect(8, 8, 6, 6), QColor(0x00, 0x78, 0xD7));
+    painter.setPen(QColor(0x40, 0x40, 0x40));
+    painter.drawRect(QRect(1, 1, 13, 13));
+    painter.drawLine(QPoint(1, 7), QPoint(14, 7));
+    painter.drawLine(QPoint(7, 1), QPoint(7, 14));
+    return QIcon(pixmap);
+}
+
 // The cells the lines make: every entry counts, checked or not, as in a run.
 int CellCount(int columns, int rows)
 {
@@ -191,10 +208,14 @@ void TMainForm::CreateActions()
     Row1->setIcon(ilstImages[kIconRow]);
     Row1->setProperty(kHintProperty, QStringLiteral("Row|Insert a row"));
     Row1->setProperty(kTagProperty, 1);
+    Cells1 = MakeAction(this, "Cells1", "C&ells");
+    Cells1->setIcon(CellsIcon());
+    Cells1->setProperty(kHintProperty, QStringLiteral("Cells|Select a cell and edit its properties"));
+    Cells1->setProperty(kTagProperty, static_cast<int>(TDrawMode::dmCells));
     ModeGroup = new QActionGroup(this);
     ModeGroup->setObjectName(QStringLiteral("ModeGroup"));
     ModeGroup->setExclusive(true);
-    for (QAction* mode : { Column1, Row1 }) {
+    for (QAction* mode : { Column1, Row1, Cells1 }) {
         mode->setCheckable(true);
         ModeGroup->addAction(mode);
         connect(mode, &QAction::triggered, this, [this, mode] { SetDrawMode(mode); });
@@ -217,6 +238,8 @@ void TMainForm::CreateActions()
     SetShortcutAndTip(About1, { QKeySequence(Qt::Key_F1) }, QStringLiteral("About"));
     SetShortcutAndTip(Column1, {}, QStringLiteral("Column mode: a click adds a column"));
     SetShortcutAndTip(Row1, {}, QStringLiteral("Row mode: a click adds a row"));
+    SetShortcutAndTip(Cells1, { QKeySequence(Qt::CTRL | Qt::Key_E) },
+        QStringLiteral("Cells mode: a click selects a cell to name, link, merge or fill"));
 
     UndoStack = new QUndoStack(this);
     UndoStack->setObjectName(QStringLiteral("UndoStack"));
@@ -311,7 +334,7 @@ void TMainForm::CreateMenus()
 
     QMenu* mode = MainMenu->addMenu(QStringLiteral("&Mode"));
     mode->setObjectName(QStringLiteral("Mode1"));
-    mode->addActions({ Column1, Row1 });
+    mode->addActions({ Column1, Row1, Cells1 });
 
     QMenu* grid = MainMenu->addMenu(QStringLiteral("&Grid"));
     grid->setObjectName(QStringLiteral("Grid1"));
@@ -365,6 +388,7 @@ void TMainForm::CreateToolBar()
     ToolBar1->addWidget(MakeSeparator("ToolButton2"));
     tbtnColumn = addButton(Column1, "tbtnColumn");
     tbtnRow = addButton(Row1, "tbtnRow");
+    tbtnCells = addButton(Cells1, "tbtnCells");
     ToolBar1->addWidget(MakeSeparator("ToolButton6"));
 
     pnlTransparent = new TColorPanel(QStringLiteral("Transparent"), clBtnFace);
@@ -458,6 +482,17 @@ void TMainForm::CreateBody()
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
     Splitter1->setSizes({ kInfoWidth, kDesignSize.width() - kInfoWidth - kSplitterWidth });
+
+    dckCells = new QDockWidget(QStringLiteral("Cell"), this);
+    dckCells->setObjectName(QStringLiteral("dckCells"));
+    dckCells->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    pnlCell = new TCellPanel(dckCells);
+    pnlCell->OnEdit = [this](const std::string& property, const std::string& value) {
+        RunHandler([&] { EditCellProperty(property, value); });
+    };
+    dckCells->setWidget(pnlCell);
+    addDockWidget(Qt::RightDockWidgetArea, dckCells);
+    dckCells->hide();
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -554,6 +589,7 @@ void TMainForm::NewProject()
     ClearLines(true);
     m_projectOutput.reset();
     m_projectCells.clear();
+    m_selectedCell.reset();
     ProjectFileName.assign(1, '*');
     m_projectStamp.reset();
     SetCaption(QString::fromUtf8(AppName));
@@ -733,6 +769,7 @@ void TMainForm::LoadPicture(const std::string& fileName)
     FitScrollContent();
     UpdateStatus();
     WatchFiles();
+    ShowSelectedCell();
 }
 
 bool TMainForm::ExecuteDialog(QFileDialog& dialog)
@@ -773,7 +810,7 @@ void TMainForm::Generate1Click()
     TGenerationInput input;
     if (imgInterface->HasPicture())
         input = GenerationInput();
-    GenerateDlg = new TGenerateDlg(std::move(input), ProjectFileName, this, m_projectOutput);
+    GenerateDlg = new TGenerateDlg(std::move(input), ProjectFileName, this, m_projectOutput, m_projectCells);
     // Read as it closes: the dialog frees itself soon after.
     connect(GenerateDlg, &QDialog::finished, this, [this, dialog = GenerateDlg] {
         if (std::optional<TOutputValues> output = dialog->OutputValues(); output != m_projectOutput) {
@@ -793,10 +830,18 @@ void TMainForm::About1Click()
 
 void TMainForm::SetDrawMode(QAction* sender)
 {
-    DrawMode = sender->property(kTagProperty).toInt() != 0 ? TDrawMode::dmRow : TDrawMode::dmColumn;
+    const int tag = sender->property(kTagProperty).toInt();
+    DrawMode = tag == static_cast<int>(TDrawMode::dmCells) ? TDrawMode::dmCells
+        : tag != 0                                         ? TDrawMode::dmRow
+                                                           : TDrawMode::dmColumn;
     Column1->setChecked(DrawMode == TDrawMode::dmColumn);
     Row1->setChecked(DrawMode == TDrawMode::dmRow);
+    Cells1->setChecked(DrawMode == TDrawMode::dmCells);
+    dckCells->setVisible(DrawMode == TDrawMode::dmCells);
+    if (DrawMode == TDrawMode::dmCells)
+        ShowSelectedCell();
     ShowModeHint();
+    InvalidateGrid();
 }
 
 void TMainForm::Transparentcolor1Click()
@@ -804,7 +849,9 @@ void TMainForm::Transparentcolor1Click()
     // The eyedropper's cross.
     pbGrid->setCursor(Qt::CrossCursor);
     DrawMode = TDrawMode::dmTransparent;
+    dckCells->hide();
     ShowModeHint();
+    InvalidateGrid();
 }
 
 void TMainForm::pnlTransparentClick()
@@ -812,7 +859,7 @@ void TMainForm::pnlTransparentClick()
     Transparentcolor1->trigger();
 }
 
-void TMainForm::pbGridMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y)
+void TMainForm::pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y)
 {
     switch (DrawMode) {
     case TDrawMode::dmColumn:
@@ -820,6 +867,10 @@ void TMainForm::pbGridMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int x, int
         break;
     case TDrawMode::dmRow:
         DrawRow(true, true, x, y);
+        break;
+    case TDrawMode::dmCells:
+        if (button == Qt::LeftButton)
+            SelectCell(CellGrid().CellAt(x, y));
         break;
     case TDrawMode::dmTransparent: {
         pbGrid->setCursor(Qt::ArrowCursor);
@@ -840,15 +891,17 @@ void TMainForm::pbGridPaint()
 {
     // Each list is drawn by the same steps as an added line, so the pen's
     // mode carries from one line to the next.
+    const TCellGrid grid = CellGrid();
+    const TCellPropertyMap& fitting = FittingProjectCells(grid);
     for (const TCutLineEntry& line : lvColumns->Lines()) {
         const std::optional<int32_t> position = CutLinePosition(line.Caption);
         if (position && line.Checked)
-            DrawColumn(false, false, *position, 0);
+            DrawGridLine(true, *position, grid, fitting);
     }
     for (const TCutLineEntry& line : lvRows->Lines()) {
         const std::optional<int32_t> position = CutLinePosition(line.Caption);
         if (position && line.Checked)
-            DrawRow(false, false, 0, *position);
+            DrawGridLine(false, *position, grid, fitting);
     }
 }
 
@@ -931,6 +984,7 @@ void TMainForm::DataChange()
     SetModified(true);
     InvalidateGrid();
     Record();
+    ShowSelectedCell();
 }
 
 void TMainForm::pnlInfoResize()
@@ -964,6 +1018,7 @@ TProjectState TMainForm::CurrentState() const
     state.GridWidth = pbGrid->GridWidth();
     state.GridHeight = pbGrid->GridHeight();
     state.TransparentColor = pnlTransparent->Color();
+    state.Cells = m_projectCells;
     return state;
 }
 
@@ -989,11 +1044,13 @@ void TMainForm::ApplyState(const TProjectState& state)
     }
     pbGrid->SetGridSize(QSize(state.GridWidth, state.GridHeight));
     pnlTransparent->SetColor(state.TransparentColor);
+    m_projectCells = state.Cells;
     m_committed = state;
     FitScrollContent();
     InvalidateGrid();
     UpdateStatus();
     WatchFiles();
+    ShowSelectedCell();
 }
 
 void TMainForm::Record()
@@ -1016,6 +1073,7 @@ void TMainForm::ResetHistory()
     SetModified(false);
     UpdateStatus();
     WatchFiles();
+    ShowSelectedCell();
 }
 
 // Changes on disk.
@@ -1206,7 +1264,7 @@ bool TMainForm::Near(QPointF at, int32_t position, bool vertical) const
 
 TMainForm::TLineHit TMainForm::LineUnder(QPointF at) const
 {
-    if (DrawMode == TDrawMode::dmTransparent)
+    if (!EditsLines())
         return {};
     const bool vertical = IsVerticalMode();
     TCutLineList* list = vertical ? lvColumns : lvRows;
@@ -1230,7 +1288,7 @@ TMainForm::TLineHit TMainForm::LineUnder(QPointF at) const
 
 int32_t TMainForm::SuggestionUnder(QPointF at) const
 {
-    if (DrawMode == TDrawMode::dmTransparent)
+    if (!EditsLines())
         return -1;
     const bool vertical = IsVerticalMode();
     for (const int32_t position : vertical ? m_suggestions.Columns : m_suggestions.Rows)
@@ -1317,6 +1375,8 @@ bool TMainForm::GridEvent(QEvent* event)
     }
     case QEvent::KeyPress: {
         auto* key = static_cast<QKeyEvent*>(event);
+        if (DrawMode == TDrawMode::dmCells)
+            return CellKey(key);
         const int step = key->modifiers().testFlag(Qt::ShiftModifier) ? 10 : 1;
         const bool column = SelectedList() == lvColumns;
         int delta = 0;
@@ -1549,21 +1609,25 @@ void TMainForm::DrawMarks(QPainter& painter)
     }
     if (CellOverlay1->isChecked())
         DrawCellOverlay(painter);
+    if (!m_projectCells.empty() || m_selectedCell) {
+        const TCellGrid grid = CellGrid();
+        const TCellPropertyMap& fitting = FittingProjectCells(grid);
+        if (CellOverlay1->isChecked())
+            DrawCellMarks(painter, grid, fitting);
+        if (DrawMode == TDrawMode::dmCells)
+            DrawSelectedCell(painter, grid, fitting);
+    }
 }
 
 void TMainForm::DrawCellOverlay(QPainter& painter)
 {
     // The cells a run would cut: every entry counts, in list order, clipped
     // to the grid; a cell without pixels is marked as skipped.
-    const auto edges = [](const TCutLines& lines, int extent) {
-        std::vector<int> at { 0 };
-        for (const TCutLineEntry& line : lines)
-            at.push_back(std::clamp(CutLinePosition(line.Caption).value_or(0), 0, extent));
-        at.push_back(extent);
-        return at;
-    };
-    const std::vector<int> xs = edges(lvColumns->Lines(), pbGrid->GridWidth());
-    const std::vector<int> ys = edges(lvRows->Lines(), pbGrid->GridHeight());
+    const TCellGrid grid = CellGrid();
+    const std::vector<int>& xs = grid.ColumnEdges();
+    const std::vector<int>& ys = grid.RowEdges();
+    // A span is labelled once, over its whole area.
+    const TCellPropertyMap& fitting = FittingProjectCells(grid);
     const TZoomMapping& zoom = pbGrid->Zoom();
     const auto logical = [&zoom](int pixel) { return zoom.LogicalOfDevice(zoom.DeviceStart(pixel)); };
     painter.save();
@@ -1573,13 +1637,24 @@ void TMainForm::DrawCellOverlay(QPainter& painter)
     const QFontMetrics metrics(font);
     for (size_t r = 0; r + 1 < ys.size(); ++r) {
         for (size_t c = 0; c + 1 < xs.size(); ++c) {
-            const int width = xs[c + 1] - xs[c];
-            const int height = ys[r + 1] - ys[r];
+            const TCellRef ref { static_cast<int>(r) + 1, static_cast<int>(c) + 1 };
+            if (CoveringCell(fitting, ref) != ref)
+                continue;
+            const auto own = fitting.find(ref);
+            const size_t right
+                = own == fitting.end() ? c + 1 : c + static_cast<size_t>(own->second.SpanColumns);
+            const size_t bottom
+                = own == fitting.end() ? r + 1 : r + static_cast<size_t>(own->second.SpanRows);
+            const int width = xs[right] - xs[c];
+            const int height = ys[bottom] - ys[r];
+            const QString name = own != fitting.end() && !own->second.Name.empty()
+                ? QString::fromStdString(own->second.Name)
+                : QStringLiteral("r%1_c%2").arg(r + 1).arg(c + 1);
             const QString text = width > 0 && height > 0
-                ? QStringLiteral("r%1_c%2 %3\u00D7%4").arg(r + 1).arg(c + 1).arg(width).arg(height)
-                : QStringLiteral("r%1_c%2 skipped").arg(r + 1).arg(c + 1);
+                ? QStringLiteral("%1 %2\u00D7%3").arg(name).arg(width).arg(height)
+                : QStringLiteral("%1 skipped").arg(name);
             const QRectF cell(
-                QPointF(logical(xs[c]), logical(ys[r])), QPointF(logical(xs[c + 1]), logical(ys[r + 1])));
+                QPointF(logical(xs[c]), logical(ys[r])), QPointF(logical(xs[right]), logical(ys[bottom])));
             if (cell.width() < 4 || cell.height() < 4)
                 continue;
             QRectF label(cell.topLeft() + QPointF(2, 2), metrics.size(0, text) + QSizeF(4, 2));
@@ -1682,6 +1757,9 @@ void TMainForm::ShowModeHint()
         break;
     case TDrawMode::dmTransparent:
         hint = QStringLiteral("Picking the transparent color: click the picture");
+        break;
+    case TDrawMode::dmCells:
+        hint = QStringLiteral("Click a cell to select it; arrow keys move, Esc clears");
         break;
     }
     lblHint->setText(hint);

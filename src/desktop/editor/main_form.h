@@ -7,6 +7,7 @@
 #include "core/base/colors.h"
 #include "core/generate/slicing_pipeline.h"
 #include "core/layout/line_suggestions.h"
+#include "desktop/editor/cell_grid.h"
 #include "desktop/editor/color_panel.h"
 #include "desktop/editor/cut_line_list.h"
 #include "desktop/editor/edit_history.h"
@@ -27,6 +28,7 @@
 #include <string>
 #include <utility>
 
+class QDockWidget;
 class QDragEnterEvent;
 class QDropEvent;
 class QFileDialog;
@@ -47,12 +49,14 @@ class QUndoStack;
 
 namespace sw {
 
+class TCellPanel;
+
 class TOpenPictureDialog;
 
 inline constexpr char AppName[] = "Slicewright";
 
-// What a mouse release on the picture does.
-enum class TDrawMode : uint8_t { dmColumn = 0, dmRow = 1, dmTransparent = 2 };
+// What a mouse release on the picture does; in dmCells it selects the cell.
+enum class TDrawMode : uint8_t { dmColumn = 0, dmRow = 1, dmTransparent = 2, dmCells = 3 };
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -109,6 +113,18 @@ public:
     void pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     // Draws every checked line over the picture.
     void pbGridPaint();
+
+    // The cells the lines make now, and the project's cell properties.
+    TCellGrid CellGrid() const;
+    const TCellPropertyMap& CellProperties() const { return m_projectCells; }
+    // The selected cell (a span's anchor), or none. Selecting a cell under
+    // a span selects the span; one off the grid clears the selection.
+    std::optional<TCellRef> SelectedCell() const { return m_selectedCell; }
+    void SelectCell(std::optional<TCellRef> cell);
+    // Sets one property of the selected cell, as the cell panel does: a
+    // value the core refuses leaves the cells as they were and shows its
+    // message in the panel; a change is one undo step.
+    void EditCellProperty(const std::string& property, const std::string& value);
 
     // Writes the picture path and both lists to fileName (ProjectFileName,
     // which the caller has set), shows it in the caption and clears the
@@ -173,6 +189,7 @@ public:
     QAction* mnuExit = nullptr;
     QAction* Column1 = nullptr;
     QAction* Row1 = nullptr;
+    QAction* Cells1 = nullptr;
     QAction* Clear1 = nullptr;
     QAction* Clearunchecked1 = nullptr;
     QAction* About1 = nullptr;
@@ -200,6 +217,10 @@ public:
     QToolButton* tbtnOpenImage = nullptr;
     QToolButton* tbtnColumn = nullptr;
     QToolButton* tbtnRow = nullptr;
+    QToolButton* tbtnCells = nullptr;
+    // Shown in the Cells mode.
+    QDockWidget* dckCells = nullptr;
+    TCellPanel* pnlCell = nullptr;
     TColorPanel* pnlTransparent = nullptr;
     QSplitter* Splitter1 = nullptr;
     QFrame* pnlInfo = nullptr;
@@ -294,6 +315,24 @@ private:
     void SelectionChanged(TCutLineList* list);
     void DrawMarks(QPainter& painter);
     void DrawCellOverlay(QPainter& painter);
+    // A checked line as DrawColumn or DrawRow draws it, less its stretches
+    // inside spans.
+    void DrawGridLine(
+        bool vertical, int32_t position, const TCellGrid& grid, const TCellPropertyMap& fitting);
+    // The cells' own marks: fills and skips with the overlay, the selected
+    // cell in the Cells mode.
+    void DrawCellMarks(QPainter& painter, const TCellGrid& grid, const TCellPropertyMap& fitting);
+    void DrawSelectedCell(QPainter& painter, const TCellGrid& grid, const TCellPropertyMap& fitting);
+    // The selected cell's properties into the panel; a selection the grid
+    // no longer has is cleared.
+    void ShowSelectedCell();
+    bool CellKey(QKeyEvent* key);
+    bool EditsLines() const { return DrawMode == TDrawMode::dmColumn || DrawMode == TDrawMode::dmRow; }
+    // FittingCells of the project's cells, worked out again only when the
+    // cells or the grid's size in cells have changed: paints come often.
+    const TCellPropertyMap& FittingProjectCells(const TCellGrid& grid) const;
+    // The base name a cell's file gets without a Name of its own.
+    std::string DefaultCellName(TCellRef cell) const;
     void UpdateActions();
     void UpdateStatus();
     void UpdatePointer(QPointF at);
@@ -320,8 +359,16 @@ private:
     std::string m_storedPictureFileName;
     // The project's cell-format settings, kept for the next save.
     std::optional<TOutputValues> m_projectOutput;
-    // Its [Cells] properties, likewise.
+    // Its [Cells] properties, edited in the Cells mode.
     TCellPropertyMap m_projectCells;
+    std::optional<TCellRef> m_selectedCell;
+    struct TFittingCells {
+        TCellPropertyMap Cells;
+        int Rows = -1;
+        int Columns = -1;
+        TCellPropertyMap Fitting;
+    };
+    mutable TFittingCells m_fitting;
     QFileDialog* m_openDialog = nullptr;
     QFileDialog* m_saveDialog = nullptr;
     TOpenPictureDialog* m_openImageDlg = nullptr;

@@ -34,6 +34,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -46,6 +47,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -58,7 +60,9 @@ namespace {
 // The format options and the size estimate take a column of their own to
 // the right of the original page.
 constexpr int kRightColumn = 328;
-constexpr QSize kClientSize(452 + kRightColumn, 464);
+// The page options take a group of their own below the image types.
+constexpr int kPageOptionsGrowth = 156;
+constexpr QSize kClientSize(452 + kRightColumn, 464 + kPageOptionsGrowth);
 constexpr int kPanelHeight = 34;
 constexpr QRect kClosePlace(370 + kRightColumn, 5, 75, 25);
 constexpr QRect kProgressPlace(8, 9, 354 + kRightColumn, 17);
@@ -78,14 +82,17 @@ constexpr int kFurtherTypes = 6;
 constexpr int kOutputImagesGrowth = kFurtherTypes * kOutputImagesLine;
 constexpr QRect kOutputImagesPlace(40, 160, 381, 81 + kOutputImagesGrowth);
 constexpr QRect kDeleteTempPlace(40, 250 + kOutputImagesGrowth, 236, 17);
-constexpr QRect kGeneratePlace(345, 270 + kOutputImagesGrowth, 75, 25);
+constexpr QRect kPageOptionsPlace(40, 272 + kOutputImagesGrowth, 381, kPageOptionsGrowth - 8);
+constexpr QRect kGeneratePlace(345, 270 + kOutputImagesGrowth + kPageOptionsGrowth, 75, 25);
 constexpr QRect kFormatOptionsPlace(440, 10, 320, 186);
 constexpr QRect kEstimatePlace(440, 204, 100, 25);
 constexpr QRect kEstimateBarPlace(548, 208, 212, 17);
-constexpr QRect kEstimateTablePlace(440, 234, 320, 170);
-constexpr QRect kEstimateNotePlace(440, 406, 320, 17);
+constexpr QRect kEstimateTablePlace(440, 234, 320, 170 + kPageOptionsGrowth);
+constexpr QRect kEstimateNotePlace(440, 406 + kPageOptionsGrowth, 320, 17);
 constexpr QRect kRowFilesPlace(240, 18, 169, 97);
 constexpr int kFinishedFilesHeight = 97;
+constexpr char kThreadsSetting[] = "generate/threads";
+constexpr int kMaxThreads = 256;
 // Between the run's own yields, a long strip still shows its growing lists
 // this often.
 constexpr qint64 kRepaintIntervalMs = 50;
@@ -275,12 +282,13 @@ private:
     int m_skipped = 0;
 };
 
-TGenerateDlg::TGenerateDlg(
-    TGenerationInput input, std::string projectFileName, QWidget* parent, std::optional<TOutputValues> output)
+TGenerateDlg::TGenerateDlg(TGenerationInput input, std::string projectFileName, QWidget* parent,
+    std::optional<TOutputValues> output, TCellPropertyMap cells)
     : QDialog(parent)
     , m_input(std::move(input))
     , m_projectFileName(std::move(projectFileName))
     , m_storedOutput(std::move(output))
+    , m_cells(std::move(cells))
 {
     setObjectName(QStringLiteral("GenerateDlg"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -321,6 +329,7 @@ TGenerateDlg::TGenerateDlg(
     PageControl1->setGeometry(0, 0, kClientSize.width(), kClientSize.height() - kPanelHeight);
     CreateOptionsPage();
     CreateFormatOptions();
+    CreatePageOptions();
     CreateEstimate();
     CreateGeneratePage();
     CreateHTMLSaveDialog();
@@ -336,6 +345,10 @@ TGenerateDlg::TGenerateDlg(
     connect(btnEstimate, &QPushButton::clicked, this, Guarded(this, &TGenerateDlg::btnEstimateClick));
 
     ShowCellFormat(ShownCellFormat(m_storedOutput));
+    ShowRunSettings(ShownRunSettings(m_storedOutput));
+    connect(cbxWriteHTML, &QCheckBox::toggled, this, &TGenerateDlg::PageOptionsClick);
+    connect(cbPageStyle, &QComboBox::currentIndexChanged, this, &TGenerateDlg::PageOptionsClick);
+    connect(cbxRetina, &QCheckBox::toggled, this, &TGenerateDlg::PageOptionsClick);
     // Connected after the stored values are shown: showing them changes nothing.
     connect(rgOutputImagesItems, &QButtonGroup::idClicked, this,
         Guarded(this, &TGenerateDlg::rgOutputImagesClick));
@@ -502,6 +515,97 @@ void TGenerateDlg::CreateFormatOptions()
     form->addRow(QString(), cbxKeepAlpha);
 }
 
+void TGenerateDlg::CreatePageOptions()
+{
+    gbPageOptions = new QGroupBox(QStringLiteral("Page and images"), tbshtOptions);
+    gbPageOptions->setObjectName(QStringLiteral("gbPageOptions"));
+    gbPageOptions->setGeometry(kPageOptionsPlace);
+    auto* form = new QFormLayout(gbPageOptions);
+    form->setContentsMargins(8, 4, 8, 6);
+    form->setVerticalSpacing(3);
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+
+    cbPageStyle = new QComboBox(gbPageOptions);
+    cbPageStyle->setObjectName(QStringLiteral("cbPageStyle"));
+    const std::pair<const char*, TPageStyle> styles[] = { { "Classic", TPageStyle::Classic },
+        { "HTML5", TPageStyle::Html5 }, { "E-mail", TPageStyle::Email }, { "Grid", TPageStyle::Grid } };
+    for (const auto& [caption, style] : styles)
+        cbPageStyle->addItem(QString::fromUtf8(caption), QString::fromUtf8(PageStyleName(style)));
+    cbPageStyle->setToolTip(QStringLiteral("Classic: the plain table. HTML5: a standards page. E-mail: the "
+                                           "table mail clients show alike. Grid: a page that scales down."));
+    form->addRow(QStringLiteral("Page st&yle:"), cbPageStyle);
+
+    edtBaseUrl = new QLineEdit(gbPageOptions);
+    edtBaseUrl->setObjectName(QStringLiteral("edtBaseUrl"));
+    edtBaseUrl->setMinimumWidth(260);
+    edtBaseUrl->setPlaceholderText(QStringLiteral("https://example.com/images/"));
+    edtBaseUrl->setToolTip(QStringLiteral("Put before every image's address, for images hosted elsewhere"));
+    form->addRow(QStringLiteral("&Base URL:"), edtBaseUrl);
+
+    auto* scale = new QWidget(gbPageOptions);
+    auto* scaleRow = new QHBoxLayout(scale);
+    scaleRow->setContentsMargins(0, 0, 0, 0);
+    cbxRetina = new QCheckBox(QStringLiteral("&2× design (retina)"), scale);
+    cbxRetina->setObjectName(QStringLiteral("cbxRetina"));
+    cbxRetina->setToolTip(QStringLiteral("The picture is drawn at twice the size the page shows"));
+    cbxAlsoHalfSize = new QCheckBox(QStringLiteral("also write &1× images"), scale);
+    cbxAlsoHalfSize->setObjectName(QStringLiteral("cbxAlsoHalfSize"));
+    scaleRow->addWidget(cbxRetina);
+    scaleRow->addWidget(cbxAlsoHalfSize);
+    form->addRow(QString(), scale);
+
+    cbxAutoFill = new QCheckBox(QStringLiteral("Fill flat cells with their colour"), gbPageOptions);
+    cbxAutoFill->setObjectName(QStringLiteral("cbxAutoFill"));
+    cbxAutoFill->setToolTip(QStringLiteral("A cell of one colour becomes a painted cell without an image"));
+    form->addRow(QString(), cbxAutoFill);
+
+    speThreads = new QSpinBox(gbPageOptions);
+    speThreads->setObjectName(QStringLiteral("speThreads"));
+    speThreads->setRange(0, kMaxThreads);
+    speThreads->setSpecialValueText(QStringLiteral("Automatic"));
+    speThreads->setToolTip(QStringLiteral("Cells encoded at once; Automatic uses every processor core"));
+    speThreads->setValue(
+        std::clamp(QSettings().value(QString::fromUtf8(kThreadsSetting), 0).toInt(), 0, kMaxThreads));
+    connect(speThreads, &QSpinBox::valueChanged, this,
+        [](int threads) { QSettings().setValue(QString::fromUtf8(kThreadsSetting), threads); });
+    form->addRow(QStringLiteral("&Threads:"), speThreads);
+}
+
+TGenerationSettings TGenerateDlg::RunChoice() const
+{
+    TGenerationSettings settings;
+    settings.PageStyle = PageStyleFromName(cbPageStyle->currentData().toString().toStdString())
+                             .value_or(TPageStyle::Classic);
+    settings.BaseUrl = edtBaseUrl->text().trimmed().toStdString();
+    settings.Scale = cbxRetina->isChecked() ? 2 : 1;
+    settings.AlsoHalfSize = cbxAlsoHalfSize->isChecked();
+    settings.AutoFill = cbxAutoFill->isChecked();
+    return settings;
+}
+
+void TGenerateDlg::ShowRunSettings(const TGenerationSettings& settings)
+{
+    cbPageStyle->setCurrentIndex(
+        std::max(0, cbPageStyle->findData(QString::fromUtf8(PageStyleName(settings.PageStyle)))));
+    edtBaseUrl->setText(QString::fromStdString(settings.BaseUrl));
+    cbxRetina->setChecked(settings.Scale == 2);
+    cbxAlsoHalfSize->setChecked(settings.AlsoHalfSize);
+    cbxAutoFill->setChecked(settings.AutoFill);
+    PageOptionsClick();
+}
+
+void TGenerateDlg::PageOptionsClick()
+{
+    const bool page = cbxWriteHTML->isChecked();
+    cbPageStyle->setEnabled(page);
+    edtBaseUrl->setEnabled(page && RunChoice().PageStyle == TPageStyle::Email);
+    cbxAlsoHalfSize->setEnabled(cbxRetina->isChecked());
+    auto* form = static_cast<QFormLayout*>(gbPageOptions->layout());
+    for (QWidget* field : { static_cast<QWidget*>(cbPageStyle), static_cast<QWidget*>(edtBaseUrl) })
+        if (QWidget* label = form->labelForField(field))
+            label->setEnabled(field->isEnabled());
+}
+
 void TGenerateDlg::CreateEstimate()
 {
     btnEstimate = new QPushButton(QStringLiteral("Size &estimate"), tbshtOptions);
@@ -599,8 +703,9 @@ void TGenerateDlg::SetTabOrder()
 {
     QWidget* const order[] = { cbxWriteHTML, edtFilename, btnGenerate, edtOutputPath, edtBCSDescription,
         rgOutputImagesItems->button(0), rgOutputImagesItems->button(1), rgOutputImagesItems->button(2),
-        cbxDeleteTemp, speColors, cbDither, tbQuality, speQuality, cbxProgressive, cbxFullChroma, speMinPsnr,
-        cbxKeepAlpha, btnEstimate, btnClose };
+        cbxDeleteTemp, cbPageStyle, edtBaseUrl, cbxRetina, cbxAlsoHalfSize, cbxAutoFill, speThreads,
+        speColors, cbDither, tbQuality, speQuality, cbxProgressive, cbxFullChroma, speMinPsnr, cbxKeepAlpha,
+        btnEstimate, btnClose };
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -631,6 +736,21 @@ TGenerationSettings TGenerateDlg::Settings() const
     settings.Description = FileNameToCore(edtBCSDescription->text());
     settings.CellFormat = CellFormat();
     settings.DeleteTemp = cbxDeleteTemp->isChecked();
+    // The keys the dialog shows come from its controls, the rest as stored.
+    TOutputValues stored = m_storedOutput.value_or(TOutputValues {});
+    const TGenerationSettings chosen = RunChoice();
+    for (auto it = stored.begin(); it != stored.end();)
+        it = IsShownRunKey(it->first) ? stored.erase(it) : std::next(it);
+    const bool named = !m_projectFileName.empty() && m_projectFileName != "*";
+    ApplyRunValues(settings, stored, named ? m_projectFileName + " [Output]" : std::string("[Output]"));
+    settings.PageStyle = chosen.PageStyle;
+    settings.BaseUrl = chosen.BaseUrl;
+    settings.Scale = chosen.Scale;
+    settings.AlsoHalfSize = chosen.AlsoHalfSize;
+    settings.AutoFill = chosen.AutoFill;
+    settings.ProjectName = named ? ChangeFileExt(ExtractFileName(m_projectFileName), "") : std::string();
+    settings.Cells = m_cells;
+    settings.Threads = speThreads->value();
     return settings;
 }
 
@@ -654,7 +774,7 @@ TCellFormat TGenerateDlg::CellFormat() const
 
 std::optional<TOutputValues> TGenerateDlg::OutputValues() const
 {
-    return OutputAfterChoice(m_storedOutput, CellFormat());
+    return RunAfterChoice(OutputAfterChoice(m_storedOutput, CellFormat()), m_storedOutput, RunChoice());
 }
 
 bool TGenerateDlg::IsEstimating() const

@@ -45,9 +45,10 @@ class TGenerateDlg : public QDialog {
 public:
     // The run cuts input, whose picture must outlive the dialog; the output
     // folder falls back on the folder of projectFileName. output is the
-    // project's [Output] section, which the format controls start from.
+    // project's [Output] section, which the format and page controls start
+    // from; cells its [Cells] properties, which the run follows.
     TGenerateDlg(TGenerationInput input, std::string projectFileName, QWidget* parent = nullptr,
-        std::optional<TOutputValues> output = {});
+        std::optional<TOutputValues> output = {}, TCellPropertyMap cells = {});
     ~TGenerateDlg() override;
 
     // Handlers.
@@ -68,7 +69,9 @@ public:
     // Starts the size estimate in the background, or stops the one running.
     void btnEstimateClick();
 
-    // The settings as the controls hold them.
+    // The settings as the controls hold them, with the project's cells and
+    // the [Output] keys the dialog has no control for (a bad one fails as
+    // in a command-line run).
     TGenerationSettings Settings() const;
     TCellFormat CellFormat() const;
     // The project's [Output] section as the user leaves it: what the dialog
@@ -107,6 +110,14 @@ public:
     QCheckBox* cbxFullChroma = nullptr;
     QDoubleSpinBox* speMinPsnr = nullptr;
     QCheckBox* cbxKeepAlpha = nullptr;
+    QGroupBox* gbPageOptions = nullptr;
+    QComboBox* cbPageStyle = nullptr;
+    QLineEdit* edtBaseUrl = nullptr;
+    QCheckBox* cbxRetina = nullptr;
+    QCheckBox* cbxAlsoHalfSize = nullptr;
+    QCheckBox* cbxAutoFill = nullptr;
+    // 0 shows as "Automatic"; an application preference, not the project's.
+    QSpinBox* speThreads = nullptr;
     QPushButton* btnEstimate = nullptr;
     QProgressBar* pbEstimate = nullptr;
     QTableWidget* tblEstimate = nullptr;
@@ -129,6 +140,12 @@ private:
 
     void CreateOptionsPage();
     void CreateFormatOptions();
+    void CreatePageOptions();
+    // The run settings of the page options as the controls hold them.
+    TGenerationSettings RunChoice() const;
+    void ShowRunSettings(const TGenerationSettings& settings);
+    // Enables the page options that the other choices leave open.
+    void PageOptionsClick();
     void CreateEstimate();
     void ShowCellFormat(const TCellFormat& format);
     void SettingsChanged();
@@ -147,6 +164,7 @@ private:
     const TGenerationInput m_input;
     const std::string m_projectFileName;
     const std::optional<TOutputValues> m_storedOutput;
+    const TCellPropertyMap m_cells;
     TSizeEstimator* m_estimator = nullptr;
     // The settings the table shows, once an estimate has finished.
     std::optional<TCellFormat> m_estimated;

@@ -1,7 +1,9 @@
 #include "desktop/generate/output_choice.h"
 
 #include "core/base/sysutils.h"
+#include "core/generate/page_writer.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace sw {
@@ -19,6 +21,9 @@ std::string Decibels(double value)
     const auto [end, error] = std::to_chars(std::begin(text), std::end(text), value);
     return error == std::errc() ? std::string(text, end) : std::string();
 }
+
+// The run keys the dialog has controls for; NameTemplate is kept as stored.
+constexpr const char* kShownRunKeys[] = { "PageStyle", "BaseUrl", "Scale", "AlsoHalfSize", "AutoFill" };
 
 } // namespace
 
@@ -86,6 +91,63 @@ std::optional<TOutputValues> OutputAfterChoice(
     if (!formatStored)
         after[format->Key] = ImageTypeName(chosen.Type);
     return after;
+}
+
+std::string RunText(const TGenerationSettings& settings, std::string_view key)
+{
+    const TRunKey* row = FindRunKey(key);
+    if (!row)
+        return {};
+    const std::string_view name = row->Key;
+    if (name == "PageStyle")
+        return PageStyleName(settings.PageStyle);
+    if (name == "BaseUrl")
+        return settings.BaseUrl;
+    if (name == "Scale")
+        return IntToStr(settings.Scale);
+    if (name == "AlsoHalfSize")
+        return Switch(settings.AlsoHalfSize);
+    if (name == "AutoFill")
+        return Switch(settings.AutoFill);
+    return {};
+}
+
+bool IsShownRunKey(std::string_view key)
+{
+    const TRunKey* row = FindRunKey(key);
+    return row && std::find_if(std::begin(kShownRunKeys), std::end(kShownRunKeys), [row](const char* shown) {
+        return FindRunKey(shown) == row;
+    }) != std::end(kShownRunKeys);
+}
+
+TGenerationSettings ShownRunSettings(const std::optional<TOutputValues>& stored)
+{
+    TGenerationSettings settings;
+    if (stored)
+        for (const auto& [key, text] : *stored)
+            if (const TRunKey* row = FindRunKey(key))
+                row->Apply(settings, text); // a bad value leaves the default
+    return settings;
+}
+
+std::optional<TOutputValues> RunAfterChoice(std::optional<TOutputValues> output,
+    const std::optional<TOutputValues>& stored, const TGenerationSettings& chosen)
+{
+    const TGenerationSettings shown = ShownRunSettings(stored);
+    const TGenerationSettings defaults;
+    for (const char* key : kShownRunKeys) {
+        const std::string text = RunText(chosen, key);
+        if (text == RunText(shown, key))
+            continue;
+        if (!output)
+            output.emplace();
+        const TRunKey* row = FindRunKey(key);
+        for (auto it = output->begin(); it != output->end();)
+            it = FindRunKey(it->first) == row ? output->erase(it) : std::next(it);
+        if (text != RunText(defaults, key))
+            (*output)[row->Key] = text;
+    }
+    return output;
 }
 
 } // namespace sw

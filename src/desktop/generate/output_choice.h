@@ -4,6 +4,7 @@
 // leniently when the dialog opens, written back with as few keys as say it.
 
 #include "core/generate/cell_format.h"
+#include "core/generate/slicing_pipeline.h"
 #include "core/project/project_file.h"
 
 #include <optional>
@@ -25,5 +26,17 @@ TCellFormat ShownCellFormat(const std::optional<TOutputValues>& stored);
 // without), else stored with each changed value and the format written.
 std::optional<TOutputValues> OutputAfterChoice(
     const std::optional<TOutputValues>& stored, const TCellFormat& chosen);
+
+// The run settings the dialog shows, likewise: PageStyle, BaseUrl, Scale,
+// AlsoHalfSize and AutoFill. RunText is the text stored for one of them,
+// empty for any other key.
+std::string RunText(const TGenerationSettings& settings, std::string_view key);
+bool IsShownRunKey(std::string_view key);
+TGenerationSettings ShownRunSettings(const std::optional<TOutputValues>& stored);
+// output (the values after the format choice) with each run setting that
+// chosen changes from what stored shows; a setting back at its default
+// leaves no key.
+std::optional<TOutputValues> RunAfterChoice(std::optional<TOutputValues> output,
+    const std::optional<TOutputValues>& stored, const TGenerationSettings& chosen);
 
 } // namespace sw

@@ -2,13 +2,19 @@
 #include "core/imaging/bitmap.h"
 #include "core/layout/zoom_mapping.h"
 #include "core/project/project_file.h"
+#include "desktop/editor/cell_panel.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/shell/fake_services.h"
 #include "support/temp_folder.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDockWidget>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 #include <QUndoStack>
@@ -382,6 +388,205 @@ TEST_F(EditingTest, AProjectChangedOnDiskIsLoadedAgainAskingFirstWhenModified)
     EXPECT_EQ(form.UndoStack->count(), 0);
     EXPECT_TRUE(services.confirmations.back().contains("page.swr"))
         << services.confirmations.back().toStdString();
+}
+
+// The Cells mode.
+
+void TypeInto(QLineEdit* edit, const QString& text)
+{
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+std::string CoreRefusal(const std::function<void()>& check)
+{
+    try {
+        check();
+    } catch (const Exception& error) {
+        return WithFullStop(error.what());
+    }
+    return "no refusal";
+}
+
+TEST_F(EditingTest, CellsModeSelectsTheCellUnderAClickAtAnyZoomAndArrowsMoveIt)
+{
+    form.DrawColumn(true, true, 40, 0);
+    form.DrawColumn(true, true, 80, 0);
+    form.DrawRow(true, true, 0, 30);
+    form.UndoStack->clear();
+    form.Cells1->trigger();
+    EXPECT_TRUE(form.dckCells->isVisible());
+    const TCutLines columns = form.lvColumns->Lines();
+    for (const int percent : { 50, 200, 300 }) {
+        SCOPED_TRACE(percent);
+        form.SetZoom(percent);
+        const TZoomMapping zoom(percent, ScreenRatio());
+        const auto at = [&zoom](int x, int y) {
+            return QPointF(
+                zoom.LogicalOfDevice(zoom.DeviceStart(x) + 1), zoom.LogicalOfDevice(zoom.DeviceStart(y) + 1));
+        };
+        Click(at(60, 50));
+        EXPECT_EQ(form.SelectedCell(), (TCellRef { 2, 2 }));
+        Click(at(100, 10));
+        EXPECT_EQ(form.SelectedCell(), (TCellRef { 1, 3 }));
+    }
+    EXPECT_EQ(form.lvColumns->Lines(), columns);
+    EXPECT_EQ(form.UndoStack->count(), 0);
+
+    form.SelectCell(TCellRef { 1, 1 });
+    const std::pair<Qt::Key, std::optional<TCellRef>> steps[] = { { Qt::Key_Right, TCellRef { 1, 2 } },
+        { Qt::Key_Right, TCellRef { 1, 3 } }, { Qt::Key_Right, TCellRef { 1, 3 } },
+        { Qt::Key_Down, TCellRef { 2, 3 } }, { Qt::Key_Down, TCellRef { 2, 3 } },
+        { Qt::Key_Left, TCellRef { 2, 2 } }, { Qt::Key_Escape, std::nullopt } };
+    for (const auto& [key, expected] : steps) {
+        QTest::keyClick(form.pbGrid, key);
+        EXPECT_EQ(form.SelectedCell(), expected) << key;
+    }
+
+    // A span is one cell to select and to step over, and no line crosses it.
+    form.SelectCell(TCellRef { 1, 1 });
+    form.pnlCell->speSpanColumns->setValue(2);
+    form.SetZoom(100);
+    Click(QPointF(60, 10));
+    EXPECT_EQ(form.SelectedCell(), (TCellRef { 1, 1 }));
+    QTest::keyClick(form.pbGrid, Qt::Key_Right);
+    EXPECT_EQ(form.SelectedCell(), (TCellRef { 1, 3 }));
+    form.tbtnColumn->click();
+    EXPECT_FALSE(form.dckCells->isVisible());
+    const QImage shown = form.ScrollBox1->widget()->grab().toImage();
+    const auto ratio = static_cast<int>(ScreenRatio());
+    EXPECT_EQ(shown.pixel(40 * ratio, 2 * ratio), qRgb(200, 100, 40));
+    EXPECT_NE(shown.pixel(40 * ratio, 32 * ratio), qRgb(200, 100, 40));
+}
+
+TEST_F(EditingTest, EveryCellEditIsOneUndoStepAndTheProjectKeepsIt)
+{
+    form.DrawColumn(true, true, 40, 0);
+    form.DrawRow(true, true, 0, 30);
+    form.SaveProject(form.ProjectFileName);
+    form.UndoStack->clear();
+    form.Cells1->trigger();
+    form.SelectCell(TCellRef { 1, 2 });
+    TCellPanel& panel = *form.pnlCell;
+    panel.ChooseColor = [](const QColor&) { return QColor(0x12, 0x34, 0x56); };
+
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        std::function<void(TCellProperties&)> expected;
+    };
+    const Change changes[] = {
+        { "name", [&] { TypeInto(panel.edtName, "header"); }, [](TCellProperties& p) { p.Name = "header"; } },
+        { "alt", [&] { TypeInto(panel.edtAlt, "Logo & \"co\""); },
+            [](TCellProperties& p) { p.Alt = "Logo & \"co\""; } },
+        { "link", [&] { TypeInto(panel.edtLink, "https://example.com/?a=1&b=2"); },
+            [](TCellProperties& p) { p.Link = "https://example.com/?a=1&b=2"; } },
+        { "span", [&] { panel.speSpanRows->setValue(2); }, [](TCellProperties& p) { p.SpanRows = 2; } },
+        { "fill colour", [&] { panel.btnFillColor->click(); },
+            [](TCellProperties& p) {
+                p.Fill = TCellFill::Color;
+                p.FillColor = RGB(0x12, 0x34, 0x56);
+            } },
+        { "fill auto", [&] { panel.cbFill->setCurrentIndex(2); },
+            [](TCellProperties& p) { p.Fill = TCellFill::Auto; } },
+        { "format", [&] { panel.cbFormat->setCurrentIndex(panel.cbFormat->findData("png")); },
+            [](TCellProperties& p) { p.Format = "png"; } },
+        { "skip", [&] { panel.cbxSkip->click(); }, [](TCellProperties& p) { p.Skip = true; } },
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.what);
+        change.make();
+        ASSERT_EQ(form.UndoStack->count(), 1);
+        TCellPropertyMap edited;
+        change.expected(edited[TCellRef { 1, 2 }]);
+        EXPECT_EQ(form.CellProperties(), edited);
+        EXPECT_TRUE(form.IsModified());
+        EXPECT_TRUE(panel.Refusal().isEmpty()) << panel.Refusal().toStdString();
+
+        form.Undo1->trigger();
+        EXPECT_TRUE(form.CellProperties().empty());
+        EXPECT_FALSE(form.IsModified());
+        EXPECT_TRUE(panel.edtName->text().isEmpty() && panel.edtAlt->text().isEmpty());
+        EXPECT_EQ(panel.speSpanRows->value(), 1);
+
+        form.Redo1->trigger();
+        EXPECT_EQ(form.CellProperties(), edited);
+        EXPECT_TRUE(form.IsModified());
+
+        form.Undo1->trigger();
+        form.UndoStack->clear();
+    }
+
+    form.SelectCell(TCellRef { 1, 1 });
+    TypeInto(panel.edtAlt, "Logo");
+    panel.speSpanColumns->setValue(2);
+    panel.cbFill->setCurrentIndex(2);
+    form.SelectCell(TCellRef { 2, 1 });
+    TypeInto(panel.edtName, "footer");
+    const TCellPropertyMap edited = form.CellProperties();
+    ASSERT_EQ(edited.size(), 2u);
+    form.SaveProject(form.ProjectFileName);
+    EXPECT_EQ(ReadProjectFile(form.ProjectFileName, "").Cells, edited);
+    const std::string project = form.ProjectFileName;
+    form.New1Click();
+    EXPECT_TRUE(form.CellProperties().empty());
+    form.LoadProject(project);
+    EXPECT_EQ(form.CellProperties(), edited);
+    form.SelectCell(TCellRef { 1, 2 });
+    EXPECT_EQ(form.SelectedCell(), (TCellRef { 1, 1 }));
+    EXPECT_EQ(panel.edtAlt->text(), "Logo");
+    EXPECT_EQ(panel.speSpanColumns->value(), 2);
+}
+
+TEST_F(EditingTest, ACellEditTheCoreRefusesKeepsTheLastValidStateAndShowsItsMessage)
+{
+    form.DrawColumn(true, true, 40, 0);
+    form.DrawColumn(true, true, 80, 0);
+    form.DrawRow(true, true, 0, 30);
+    form.Cells1->trigger();
+    TCellPanel& panel = *form.pnlCell;
+    form.SelectCell(TCellRef { 1, 2 });
+    panel.speSpanRows->setValue(2);
+    form.UndoStack->clear();
+    const TCellPropertyMap valid = form.CellProperties();
+    const auto with = [&valid](TCellRef cell, const std::function<void(TCellProperties&)>& change) {
+        TCellPropertyMap cells = valid;
+        change(cells[cell]);
+        return cells;
+    };
+
+    struct Refusal {
+        const char* what;
+        TCellRef cell;
+        std::function<void()> make;
+        std::string expected;
+    };
+    const Refusal refusals[] = {
+        { "a span over another", { 2, 1 }, [&] { panel.speSpanColumns->setValue(2); }, CoreRefusal([&] {
+             CheckCellLayout(with({ 2, 1 }, [](auto& p) { p.SpanColumns = 2; }), 2, 3);
+         }) },
+        { "a span off the grid", { 1, 3 }, [&] { panel.speSpanColumns->setValue(2); }, CoreRefusal([&] {
+             CheckCellLayout(with({ 1, 3 }, [](auto& p) { p.SpanColumns = 2; }), 2, 3);
+         }) },
+        { "a path in the name", { 1, 1 }, [&] { TypeInto(panel.edtName, "a/b"); }, CoreRefusal([] {
+             CheckCellName("a/b", { 1, 1 });
+         }) },
+        { "a name another cell has", { 1, 1 }, [&] { TypeInto(panel.edtName, "R1_C3"); }, CoreRefusal([&] {
+             CheckCellNames(with({ 1, 1 }, [](auto& p) { p.Name = "R1_C3"; }), "", "page", 2, 3);
+         }) },
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.what);
+        form.SelectCell(refusal.cell);
+        refusal.make();
+        EXPECT_EQ(panel.Refusal().toStdString(), refusal.expected);
+        EXPECT_EQ(form.CellProperties(), valid);
+        EXPECT_EQ(form.UndoStack->count(), 0);
+        EXPECT_EQ(panel.speSpanColumns->value(), 1);
+        EXPECT_TRUE(panel.edtName->text().isEmpty());
+    }
+    EXPECT_EQ(services.exclamations, static_cast<int>(std::size(refusals)));
 }
 
 } // namespace

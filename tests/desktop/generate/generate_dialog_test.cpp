@@ -144,7 +144,7 @@ TEST_F(GenerateDialog, OpensOnTheOptionsPageWithItsStartValues)
 {
     EXPECT_EQ(GenerateDlg, dialog.data());
     EXPECT_EQ(dialog->windowTitle(), "Generate");
-    EXPECT_EQ(dialog->size(), QSize(780, 464));
+    EXPECT_EQ(dialog->size(), QSize(780, 620));
     EXPECT_EQ(dialog->geometry().center(), QApplication::primaryScreen()->availableGeometry().center());
     EXPECT_TRUE(dialog->testAttribute(Qt::WA_DeleteOnClose));
     EXPECT_TRUE(dialog->PageControl1->tabBar()->isHidden());
@@ -598,6 +598,26 @@ TEST(GenerateDialogOutput, TheChoiceGoesBackToTheProjectValues)
             },
             TOutputValues {
                 { "Format", "jpg" }, { "Colors", "64" }, { "Dither", "ordered" }, { "MinPsnr", "42.5" } } },
+        // The page options are run keys: no format comes with them, and one
+        // back at its default leaves no key behind.
+        { "none, page options chosen", std::nullopt,
+            [](TGenerateDlg& d) {
+                d.cbPageStyle->setCurrentIndex(d.cbPageStyle->findData("email"));
+                d.edtBaseUrl->setText("https://cdn.example.com/mail/");
+                d.cbxRetina->click();
+                d.cbxAlsoHalfSize->click();
+                d.cbxAutoFill->click();
+            },
+            TOutputValues { { "PageStyle", "email" }, { "BaseUrl", "https://cdn.example.com/mail/" },
+                { "Scale", "2" }, { "AlsoHalfSize", "1" }, { "AutoFill", "1" } } },
+        { "stored page options, back to classic",
+            TOutputValues {
+                { "pagestyle", "grid" }, { "Scale", "2" }, { "NameTemplate", "{project}_{row}" } },
+            [](TGenerateDlg& d) {
+                d.cbPageStyle->setCurrentIndex(d.cbPageStyle->findData("classic"));
+                d.cbxRetina->click();
+            },
+            TOutputValues { { "NameTemplate", "{project}_{row}" } } },
     };
     for (const Case& c : cases) {
         TGenerateDlg dialog(SmallInput(picture), std::string(), nullptr, c.stored);
@@ -610,7 +630,39 @@ TEST(GenerateDialogOutput, TheChoiceGoesBackToTheProjectValues)
         for (const TOutputKey& key : OutputKeys())
             EXPECT_EQ(OutputText(shown, key.Key), OutputText(chosen, key.Key)) << c.what << " " << key.Key;
         EXPECT_EQ(again.OutputValues(), c.expected) << c.what;
+        for (const TRunKey& key : RunKeys())
+            EXPECT_EQ(RunText(again.Settings(), key.Key), RunText(dialog.Settings(), key.Key))
+                << c.what << " " << key.Key;
     }
+}
+
+TEST_F(GenerateDialog, ThePageStyleTheCellsAndTheThreadsReachTheRun)
+{
+    delete dialog.data();
+    TCellPropertyMap cells;
+    cells[TCellRef { 1, 2 }].Alt = "Logo & co";
+    dialog = new TGenerateDlg(SmallInput(picture), folder / "site.swr", nullptr,
+        TOutputValues { { "PageStyle", "html5" }, { "NameTemplate", "{project}_{row}_{col}" } }, cells);
+    EXPECT_EQ(dialog->cbPageStyle->currentText(), "HTML5");
+    EXPECT_FALSE(dialog->cbPageStyle->isEnabled());
+    dialog->cbxWriteHTML->click();
+    EXPECT_TRUE(dialog->cbPageStyle->isEnabled());
+    EXPECT_FALSE(dialog->edtBaseUrl->isEnabled());
+    dialog->speThreads->setValue(3);
+    EXPECT_EQ(dialog->Settings().Threads, 3);
+    EXPECT_EQ(TGenerateDlg(SmallInput(picture), std::string()).speThreads->value(), 3);
+    dialog->speThreads->setValue(0);
+    EXPECT_EQ(dialog->speThreads->text(), "Automatic");
+
+    dialog->edtOutputPath->setText(QString::fromStdString(folder.Path().string()));
+    dialog->edtFilename->setText(QString::fromStdString(folder / "index.html"));
+    dialog->btnGenerateClick();
+    EXPECT_TRUE(services.errors.isEmpty()) << services.errors.join("\n").toStdString();
+    const std::string page = test::ReadFileBytes(folder / "index.html");
+    EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u) << page;
+    EXPECT_NE(page.find("alt=\"Logo &amp; co\""), std::string::npos) << page;
+    EXPECT_TRUE(fs::exists(folder / "site_1_2.gif"));
+    FlushDeletes();
 }
 
 TEST_F(GenerateDialog, TheSizeEstimateWeighsTheCellsTheRunWrites)

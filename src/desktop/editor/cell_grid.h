@@ -1,0 +1,78 @@
+#pragma once
+
+// The cells the cut lines make, as the Cells mode and the cell overlay see
+// them, and the one way an edit reaches a cell's properties. Plain data, no
+// Qt: rows and columns count from 1, pixels from 0.
+
+#include "core/project/cell_properties.h"
+#include "core/project/cut_lines.h"
+
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace sw {
+
+// Picture pixels from Left up to Right and from Top up to Bottom.
+struct TCellBounds {
+    int Left = 0;
+    int Top = 0;
+    int Right = 0;
+    int Bottom = 0;
+    int Width() const { return Right - Left; }
+    int Height() const { return Bottom - Top; }
+};
+
+class TCellGrid {
+public:
+    TCellGrid() = default;
+    // Every entry counts, checked or not, in list order, clipped to the
+    // picture, as in a run; a caption that is no number counts as 0.
+    TCellGrid(const TCutLines& columns, const TCutLines& rows, int width, int height);
+
+    int Rows() const { return static_cast<int>(m_rowEdges.size()) - 1; }
+    int Columns() const { return static_cast<int>(m_columnEdges.size()) - 1; }
+    // 0, the clipped positions, the extent.
+    const std::vector<int>& ColumnEdges() const { return m_columnEdges; }
+    const std::vector<int>& RowEdges() const { return m_rowEdges; }
+    bool Contains(TCellRef cell) const;
+    // The cell whose pixels hold (x, y); none off the picture. Of cells
+    // without pixels, the one after them.
+    std::optional<TCellRef> CellAt(int x, int y) const;
+    // The pixels of the cell with the given span; Contains(cell) assumed,
+    // a span beyond the grid stops at its edge.
+    TCellBounds Bounds(TCellRef cell, int spanColumns = 1, int spanRows = 1) const;
+
+private:
+    std::vector<int> m_columnEdges { 0, 0 };
+    std::vector<int> m_rowEdges { 0, 0 };
+};
+
+// The entries of cells that fit the grid, taken in order while they keep the
+// core's layout check passing: what the editor draws and checks edits
+// against. The others stay in the project for lines that make room again;
+// a run refuses them.
+TCellPropertyMap FittingCells(const TCellPropertyMap& cells, int rows, int columns);
+
+// cells with one property of cell set to value, read as the project file
+// reads it (an empty value gives the default). The cell is then checked by
+// the core against the fitting others: its layout, a new name for being
+// unique, a format for being known. Fails with the core's exception, which
+// names the cell.
+TCellPropertyMap WithCellProperty(const TCellPropertyMap& cells, TCellRef cell, std::string_view property,
+    std::string_view value, const TCellGrid& grid, std::string_view nameTemplate,
+    std::string_view projectName);
+
+// The cell an arrow key moves to from the one selected: the next one past
+// its span in that direction, taken to the anchor of a span over it;
+// the selection stays at the grid's edge. fitting as FittingCells gives.
+TCellRef NeighbourCell(
+    const TCellPropertyMap& fitting, const TCellGrid& grid, TCellRef from, int rowStep, int columnStep);
+
+// The stretches of a cut line at position that lie inside no span, as
+// [from, to) along the line, over 0 up to extent.
+std::vector<std::pair<int, int>> OpenStretches(
+    const TCellPropertyMap& fitting, const TCellGrid& grid, bool vertical, int position, int extent);
+
+} // namespace sw

@@ -1,0 +1,243 @@
+#include "desktop/editor/cell_panel.h"
+
+#include "core/base/sysutils.h"
+#include "core/generate/cell_format.h"
+
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
+#include <QScopedValueRollback>
+#include <QSpinBox>
+#include <QToolButton>
+
+namespace sw {
+
+namespace {
+
+// In the order of TCellFill.
+constexpr const char* kFillValues[] = { "", "", "auto" };
+
+QString HexOf(const QColor& color)
+{
+    return QString::asprintf("%02X%02X%02X", color.red(), color.green(), color.blue());
+}
+
+QSpinBox* MakeSpanBox(const char* name, QWidget* parent)
+{
+    auto* box = new QSpinBox(parent);
+    box->setObjectName(QString::fromUtf8(name));
+    box->setRange(1, kMaxCellSpan);
+    // One edit per value the user settles on, not one per digit typed.
+    box->setKeyboardTracking(false);
+    return box;
+}
+
+} // namespace
+
+TCellPanel::TCellPanel(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("pnlCell"));
+    auto* form = new QFormLayout(this);
+    form->setContentsMargins(6, 6, 6, 6);
+    form->setVerticalSpacing(4);
+    form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+
+    lblCell = new QLabel(this);
+    lblCell->setObjectName(QStringLiteral("lblCell"));
+    lblCell->setTextFormat(Qt::PlainText);
+    QFont bold = lblCell->font();
+    bold.setBold(true);
+    lblCell->setFont(bold);
+    form->addRow(lblCell);
+
+    const auto addLine = [&](const char* name, const char* label, const char* property, const char* tip) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(QString::fromUtf8(name));
+        edit->setToolTip(QString::fromUtf8(tip));
+        form->addRow(QString::fromUtf8(label), edit);
+        connect(edit, &QLineEdit::editingFinished, this, [this, edit, property] {
+            if (edit->isModified())
+                Edit(property, edit->text().toStdString());
+            edit->setModified(false);
+        });
+        return edit;
+    };
+    edtName = addLine("edtName", "&Name:", "Name", "The cell's file name, without its extension");
+    edtAlt = addLine("edtAlt", "&Alt text:", "Alt", "Shown when the image is not; not in classic pages");
+    edtLink = addLine("edtLink", "&Link:", "Link", "An address the image links to");
+
+    auto* span = new QWidget(this);
+    auto* spanRow = new QHBoxLayout(span);
+    spanRow->setContentsMargins(0, 0, 0, 0);
+    speSpanColumns = MakeSpanBox("speSpanColumns", span);
+    speSpanColumns->setToolTip(QStringLiteral("Columns the cell covers"));
+    speSpanRows = MakeSpanBox("speSpanRows", span);
+    speSpanRows->setToolTip(QStringLiteral("Rows the cell covers"));
+    spanRow->addWidget(speSpanColumns);
+    spanRow->addWidget(new QLabel(QStringLiteral("\u00D7"), span));
+    spanRow->addWidget(speSpanRows);
+    spanRow->addStretch();
+    form->addRow(QStringLiteral("&Span:"), span);
+    for (QSpinBox* box : { speSpanColumns, speSpanRows })
+        connect(box, &QSpinBox::valueChanged, this, &TCellPanel::EditSpan);
+
+    auto* fill = new QWidget(this);
+    auto* fillRow = new QHBoxLayout(fill);
+    fillRow->setContentsMargins(0, 0, 0, 0);
+    cbFill = new QComboBox(fill);
+    cbFill->setObjectName(QStringLiteral("cbFill"));
+    cbFill->addItems({ QStringLiteral("None"), QStringLiteral("Colour"), QStringLiteral("Auto") });
+    cbFill->setToolTip(QStringLiteral("Paint the cell instead of writing an image; auto takes the colour "
+                                      "of a cell of one flat colour"));
+    btnFillColor = new QToolButton(fill);
+    btnFillColor->setObjectName(QStringLiteral("btnFillColor"));
+    btnFillColor->setToolTip(QStringLiteral("Choose the fill colour"));
+    fillRow->addWidget(cbFill, 1);
+    fillRow->addWidget(btnFillColor);
+    form->addRow(QStringLiteral("&Fill:"), fill);
+    connect(cbFill, &QComboBox::currentIndexChanged, this, &TCellPanel::EditFill);
+    connect(btnFillColor, &QToolButton::clicked, this, &TCellPanel::PickFillColor);
+
+    cbFormat = new QComboBox(this);
+    cbFormat->setObjectName(QStringLiteral("cbFormat"));
+    cbFormat->addItem(QStringLiteral("As the run"), QString());
+    for (int type = 0; type <= static_cast<int>(TImageType::Auto); ++type) {
+        const QString name = QString::fromStdString(ImageTypeName(static_cast<TImageType>(type)));
+        cbFormat->addItem(name, name);
+    }
+    cbFormat->setToolTip(QStringLiteral("The cell's own file format"));
+    form->addRow(QStringLiteral("F&ormat:"), cbFormat);
+    connect(cbFormat, &QComboBox::currentIndexChanged, this,
+        [this] { Edit("Format", cbFormat->currentData().toString().toStdString()); });
+
+    cbxSkip = new QCheckBox(QStringLiteral("S&kip: an empty cell"), this);
+    cbxSkip->setObjectName(QStringLiteral("cbxSkip"));
+    cbxSkip->setToolTip(QStringLiteral("No image and no content, for text the page adds"));
+    form->addRow(QString(), cbxSkip);
+    connect(cbxSkip, &QCheckBox::toggled, this, [this](bool on) { Edit("Skip", on ? "1" : ""); });
+
+    lblRefusal = new QLabel(this);
+    lblRefusal->setObjectName(QStringLiteral("lblRefusal"));
+    lblRefusal->setWordWrap(true);
+    lblRefusal->setTextFormat(Qt::PlainText);
+    QPalette warning = lblRefusal->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x20));
+    lblRefusal->setPalette(warning);
+    form->addRow(lblRefusal);
+
+    ShowCell(std::nullopt, {}, {}, {});
+}
+
+void TCellPanel::ShowCell(std::optional<TCellRef> cell, const TCellProperties& properties,
+    const std::string& defaultName, QSize pixels)
+{
+    const QScopedValueRollback showing(m_showing, true);
+    lblRefusal->clear();
+    for (QWidget* field : std::initializer_list<QWidget*> {
+             edtName, edtAlt, edtLink, speSpanColumns, speSpanRows, cbFill, btnFillColor, cbFormat, cbxSkip })
+        field->setEnabled(cell.has_value());
+    if (!cell) {
+        lblCell->setText(QStringLiteral("No cell selected"));
+        for (QLineEdit* edit : { edtName, edtAlt, edtLink })
+            edit->clear();
+        edtName->setPlaceholderText(QString());
+        return;
+    }
+    lblCell->setText(QStringLiteral("%1   %2 \u00D7 %3 px")
+                         .arg(QString::fromStdString(CellLabel(*cell)))
+                         .arg(pixels.width())
+                         .arg(pixels.height()));
+    edtName->setText(QString::fromStdString(properties.Name));
+    edtName->setPlaceholderText(QString::fromStdString(defaultName));
+    edtAlt->setText(QString::fromStdString(properties.Alt));
+    edtLink->setText(QString::fromStdString(properties.Link));
+    speSpanColumns->setValue(properties.SpanColumns);
+    speSpanRows->setValue(properties.SpanRows);
+    cbFill->setCurrentIndex(static_cast<int>(properties.Fill));
+    if (properties.Fill == TCellFill::Color)
+        m_fillColor = QColor(GetRValue(properties.FillColor), GetGValue(properties.FillColor),
+            GetBValue(properties.FillColor));
+    ShowFillColor(m_fillColor);
+    btnFillColor->setEnabled(properties.Fill != TCellFill::Auto);
+    // A format the list does not know still shows, so the refusal that a
+    // run gives it can be read against it.
+    int format = cbFormat->findData(QString::fromStdString(properties.Format));
+    if (format < 0) {
+        cbFormat->addItem(
+            QString::fromStdString(properties.Format), QString::fromStdString(properties.Format));
+        format = cbFormat->count() - 1;
+    }
+    cbFormat->setCurrentIndex(format);
+    cbxSkip->setChecked(properties.Skip);
+}
+
+void TCellPanel::ShowRefusal(const QString& message)
+{
+    lblRefusal->setText(message);
+}
+
+QString TCellPanel::Refusal() const
+{
+    return lblRefusal->text();
+}
+
+void TCellPanel::Edit(const char* property, const std::string& value)
+{
+    if (m_showing || !OnEdit)
+        return;
+    OnEdit(property, value);
+}
+
+void TCellPanel::EditSpan()
+{
+    const int columns = speSpanColumns->value();
+    const int rows = speSpanRows->value();
+    Edit("Span", columns == 1 && rows == 1 ? std::string() : IntToStr(columns) + "x" + IntToStr(rows));
+}
+
+void TCellPanel::EditFill()
+{
+    switch (static_cast<TCellFill>(cbFill->currentIndex())) {
+    case TCellFill::Color:
+        Edit("Fill", HexOf(m_fillColor).toStdString());
+        break;
+    case TCellFill::None:
+    case TCellFill::Auto:
+        Edit("Fill", kFillValues[cbFill->currentIndex()]);
+        break;
+    }
+}
+
+void TCellPanel::PickFillColor()
+{
+    const std::optional<QColor> chosen
+        = ChooseColor ? ChooseColor(m_fillColor) : [this]() -> std::optional<QColor> {
+        const QColor color = QColorDialog::getColor(m_fillColor, this, QStringLiteral("Fill colour"));
+        return color.isValid() ? std::optional(color) : std::nullopt;
+    }();
+    if (!chosen)
+        return;
+    m_fillColor = *chosen;
+    Edit("Fill", HexOf(m_fillColor).toStdString());
+}
+
+void TCellPanel::ShowFillColor(const QColor& color)
+{
+    QPixmap swatch(14, 14);
+    swatch.fill(color);
+    QPainter painter(&swatch);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawRect(swatch.rect().adjusted(0, 0, -1, -1));
+    painter.end();
+    btnFillColor->setIcon(QIcon(swatch));
+}
+
+} // namespace sw

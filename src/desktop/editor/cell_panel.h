@@ -1,0 +1,71 @@
+#pragma once
+
+// The Cells mode's side panel: the selected cell's label, size and
+// properties, each control handing its value on as the text a project file
+// holds for it. The panel keeps nothing: its owner checks each edit and
+// shows the cell again, or shows the refusal.
+
+#include "core/project/cell_properties.h"
+
+#include <QColor>
+#include <QSize>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QSpinBox;
+class QToolButton;
+
+namespace sw {
+
+class TCellPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit TCellPanel(QWidget* parent = nullptr);
+
+    // Shows the cell with its properties, its file's base name as the name
+    // field's placeholder and its pixel size (a span's whole area); nothing
+    // selected disables the fields. The refusal shown is cleared.
+    void ShowCell(std::optional<TCellRef> cell, const TCellProperties& properties,
+        const std::string& defaultName, QSize pixels);
+    // The core's message for an edit that was not taken.
+    void ShowRefusal(const QString& message);
+    QString Refusal() const;
+
+    // An edit: the property's name as the project file writes it, and its value.
+    std::function<void(const std::string& property, const std::string& value)> OnEdit;
+    // Asks for a fill colour; empty when cancelled. Tests answer in place
+    // of the user; empty means the colour dialog.
+    std::function<std::optional<QColor>(const QColor& initial)> ChooseColor;
+
+    QLabel* lblCell = nullptr;
+    QLineEdit* edtName = nullptr;
+    QLineEdit* edtAlt = nullptr;
+    QLineEdit* edtLink = nullptr;
+    QSpinBox* speSpanColumns = nullptr;
+    QSpinBox* speSpanRows = nullptr;
+    QComboBox* cbFill = nullptr;
+    QToolButton* btnFillColor = nullptr;
+    QComboBox* cbFormat = nullptr;
+    QCheckBox* cbxSkip = nullptr;
+    QLabel* lblRefusal = nullptr;
+
+private:
+    void Edit(const char* property, const std::string& value);
+    void EditSpan();
+    void EditFill();
+    void PickFillColor();
+    void ShowFillColor(const QColor& color);
+
+    QColor m_fillColor = Qt::white;
+    // Set while the controls are being filled: their signals are no edits.
+    bool m_showing = false;
+};
+
+} // namespace sw
