@@ -54,21 +54,31 @@ void TGIFEncoder::Encode(const uint8_t* pixels, bool interlace, int height, int 
     } catch (...) {
         // The bytes already produced still go out; a failing flush replaces
         // the original error, as any stream error would.
+        DrainOutput();
         m_writer.Flush();
         throw;
     }
+    DrainOutput();
     m_writer.Flush();
     m_stream.WriteByte(0);
+}
+
+void TGIFEncoder::DrainOutput()
+{
+    // Emptied first, so that a failing write does not send the bytes twice.
+    const size_t fill = m_outFill;
+    m_outFill = 0;
+    m_writer.Write(m_out, fill);
 }
 
 void TGIFEncoder::OutputEndCode()
 {
     Output(m_endCode);
     // The last byte's spare high bits stay zero.
-    while (m_bitCount > 0) {
-        m_writer.PutByte(static_cast<uint8_t>(m_accumulator));
-        m_accumulator >>= 8;
-        m_bitCount = m_bitCount > 8 ? m_bitCount - 8 : 0;
+    if (m_bitCount > 0) {
+        m_out[m_outFill++] = static_cast<uint8_t>(m_accumulator);
+        m_accumulator = 0;
+        m_bitCount = 0;
     }
 }
 
