@@ -43,10 +43,8 @@ inline uint8_t LevelByThresholds(uint8_t c)
     return static_cast<uint8_t>((c >= 48) + (c >= 99) + (c >= 150) + (c >= 201) + (c >= 252));
 }
 
-// Mark: marked gets the indices too, with kCubeMarker where the pixel is
-// exactly the key.
-template <bool Mark>
-void MapRowPortableT(const uint8_t* bgr, uint8_t* indices, uint8_t* marked, int width, TBgrKey key)
+// Mark: kCubeMarker instead of the index where the pixel is exactly key.
+template <bool Mark> void MapRowPortableT(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key)
 {
     for (int x = 0; x < width; ++x) {
         const uint8_t blue = bgr[3 * x];
@@ -54,15 +52,16 @@ void MapRowPortableT(const uint8_t* bgr, uint8_t* indices, uint8_t* marked, int 
         const uint8_t red = bgr[3 * x + 2];
         const auto index = static_cast<uint8_t>(
             36 * LevelByThresholds(red) + 6 * LevelByThresholds(green) + LevelByThresholds(blue));
-        indices[x] = index;
         if constexpr (Mark)
-            marked[x] = blue == key.Blue && green == key.Green && red == key.Red ? kCubeMarker : index;
+            indices[x] = blue == key.Blue && green == key.Green && red == key.Red ? kCubeMarker : index;
+        else
+            indices[x] = index;
     }
 }
 
 void MapRowPortable(const uint8_t* bgr, uint8_t* indices, int width)
 {
-    MapRowPortableT<false>(bgr, indices, nullptr, width, TBgrKey {});
+    MapRowPortableT<false>(bgr, indices, width, TBgrKey {});
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -110,7 +109,7 @@ __attribute__((target("ssse3"))) inline __m128i Level128(__m128i c)
 
 template <bool Mark>
 __attribute__((target("ssse3"))) void MapRowSsse3T(
-    const uint8_t* bgr, uint8_t* indices, uint8_t* marked, int width, TBgrKey key)
+    const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key)
 {
     const __m128i keyBlue = _mm_set1_epi8(static_cast<char>(key.Blue));
     const __m128i keyGreen = _mm_set1_epi8(static_cast<char>(key.Green));
@@ -133,21 +132,22 @@ __attribute__((target("ssse3"))) void MapRowSsse3T(
         const __m128i rg2 = _mm_add_epi8(rg, rg);
         const __m128i rg6 = _mm_add_epi8(_mm_add_epi8(rg2, rg2), rg2);
         const __m128i index = _mm_add_epi8(rg6, blue);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + x), index);
-        if constexpr (Mark) {
+        if constexpr (!Mark) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + x), index);
+        } else {
             // The marker is all ones: or-ing the match mask sets it.
             const __m128i match = _mm_and_si128(
                 _mm_and_si128(_mm_cmpeq_epi8(blueBytes, keyBlue), _mm_cmpeq_epi8(greenBytes, keyGreen)),
                 _mm_cmpeq_epi8(redBytes, keyRed));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(marked + x), _mm_or_si128(index, match));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + x), _mm_or_si128(index, match));
         }
     }
-    MapRowPortableT<Mark>(bgr + size_t(x) * 3, indices + x, marked + (Mark ? x : 0), width - x, key);
+    MapRowPortableT<Mark>(bgr + size_t(x) * 3, indices + x, width - x, key);
 }
 
 void MapRowSsse3(const uint8_t* bgr, uint8_t* indices, int width)
 {
-    MapRowSsse3T<false>(bgr, indices, nullptr, width, TBgrKey {});
+    MapRowSsse3T<false>(bgr, indices, width, TBgrKey {});
 }
 
 // Two 16-pixel groups side by side, one per 128-bit lane, so the in-lane
@@ -182,8 +182,7 @@ __attribute__((target("avx2"))) inline __m256i LoadPair(const uint8_t* low, cons
 }
 
 template <bool Mark>
-__attribute__((target("avx2"))) void MapRowAvx2T(
-    const uint8_t* bgr, uint8_t* indices, uint8_t* marked, int width, TBgrKey key)
+__attribute__((target("avx2"))) void MapRowAvx2T(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key)
 {
     const __m256i keyBlue = _mm256_set1_epi8(static_cast<char>(key.Blue));
     const __m256i keyGreen = _mm256_set1_epi8(static_cast<char>(key.Green));
@@ -205,20 +204,21 @@ __attribute__((target("avx2"))) void MapRowAvx2T(
         const __m256i rg2 = _mm256_add_epi8(rg, rg);
         const __m256i rg6 = _mm256_add_epi8(_mm256_add_epi8(rg2, rg2), rg2);
         const __m256i index = _mm256_add_epi8(rg6, blue);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + x), index);
-        if constexpr (Mark) {
+        if constexpr (!Mark) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + x), index);
+        } else {
             const __m256i match = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(blueBytes, keyBlue),
                                                        _mm256_cmpeq_epi8(greenBytes, keyGreen)),
                 _mm256_cmpeq_epi8(redBytes, keyRed));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(marked + x), _mm256_or_si256(index, match));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + x), _mm256_or_si256(index, match));
         }
     }
-    MapRowSsse3T<Mark>(bgr + size_t(x) * 3, indices + x, marked + (Mark ? x : 0), width - x, key);
+    MapRowSsse3T<Mark>(bgr + size_t(x) * 3, indices + x, width - x, key);
 }
 
 void MapRowAvx2(const uint8_t* bgr, uint8_t* indices, int width)
 {
-    MapRowAvx2T<false>(bgr, indices, nullptr, width, TBgrKey {});
+    MapRowAvx2T<false>(bgr, indices, width, TBgrKey {});
 }
 #endif
 
@@ -260,11 +260,10 @@ void TNetscapeColorLookup::MapRow(const uint8_t* bgr, uint8_t* indices, int widt
     map(bgr, indices, width);
 }
 
-void TNetscapeColorLookup::MapRowMarking(
-    const uint8_t* bgr, uint8_t* indices, uint8_t* marked, int width, TBgrKey key)
+void TNetscapeColorLookup::MapRowMarking(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key)
 {
     static const TMarkRowKernel map = WebCubeRowMarkers().back();
-    map(bgr, indices, marked, width, key);
+    map(bgr, indices, width, key);
 }
 
 uint8_t TDitherEngine::Lookup(uint8_t& red, uint8_t& green, uint8_t& blue)

@@ -85,9 +85,8 @@ public:
     uint8_t MapColor(uint8_t& red, uint8_t& green, uint8_t& blue) const override;
     // Maps width pixels of blue, green, red bytes to indices.
     static void MapRow(const uint8_t* bgr, uint8_t* indices, int width);
-    // The same, and the same indices to marked but kCubeMarker where the
-    // pixel is exactly key.
-    static void MapRowMarking(const uint8_t* bgr, uint8_t* indices, uint8_t* marked, int width, TBgrKey key);
+    // The same, but kCubeMarker where the pixel is exactly key.
+    static void MapRowMarking(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key);
 };
 
 // Maps width pixels of blue, green, red bytes to web-cube indices.
@@ -96,8 +95,7 @@ using TMapRowKernel = void (*)(const uint8_t* bgr, uint8_t* indices, int width);
 // one MapRow uses last; all give the same indices.
 std::vector<TMapRowKernel> WebCubeRowMappers();
 // MapRowMarking's kernels, listed the same way.
-using TMarkRowKernel
-    = void (*)(const uint8_t* bgr, uint8_t* indices, uint8_t* marked, int width, TBgrKey key);
+using TMarkRowKernel = void (*)(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key);
 std::vector<TMarkRowKernel> WebCubeRowMarkers();
 
 // The plain engine: a lookup per pixel, no error carried. The column starts

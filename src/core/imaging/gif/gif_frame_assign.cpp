@@ -69,47 +69,47 @@ TGIFColor ResolvedTransparentColor(TColor color)
 // same, byte for byte: the kept bitmap is ReduceBitmap's, the table is the
 // kept bitmap's sorted by use, and transparency is marked as
 // ApplyTransparencyMask marks it. Pixels of exactly the transparent colour
-// get kCubeMarker in the frame as they are mapped; they count as the
-// colour's own cube index for the sort, and the remap sends the marker to
-// the transparency entry. work is converted to 24 bits per pixel; frame's
-// pixel block must be empty with room for its size: rows are appended, so
-// each byte of both blocks is written once before the remap.
+// get kCubeMarker as they are mapped; they count as the colour's own cube
+// index for the sort, and the remap sends the marker to the transparency
+// entry. Returns the table from the frame's indices back to the kept
+// bitmap's. work is converted to 24 bits per pixel; frame's pixel block
+// must be empty with room for its size: rows are appended, so each byte is
+// written once before the remap.
 template <typename OnRow>
-std::unique_ptr<TBitmap> ReduceToWebCubeFrame(
+std::unique_ptr<TColorRemap> ReduceToWebCubeFrame(
     TGIFSubImage& frame, TBitmap& work, const TBitmap& source, OnRow&& rowDone)
 {
     TDIBReader reader(work, TPixelFormat::pf24bit);
     const int width = frame.Width();
     const int height = frame.Height();
-    auto kept = std::make_unique<TBitmap>();
-    // Shapes the kept bitmap as ReduceBitmap's: 8 bits per pixel, the cube,
-    // then black up to 256 entries.
-    TDIBWriter(*kept, MakeWebCubePalette(), height, width, TPixelFormat::pf8bit);
+    // The kept bitmap's table: the cube, then black up to 256 entries.
+    std::vector<TRGBQuad> table = MakeWebCubePalette();
+    table.resize(kMaxGIFColors, TRGBQuad {});
     TGIFLocalColorMap& colors = frame.ColorMap();
-    colors.ImportTable(kept->ColorTable());
+    colors.ImportTable(table);
 
+    auto back = std::make_unique<TColorRemap>();
+    for (size_t i = 0; i < back->size(); ++i)
+        (*back)[i] = static_cast<uint8_t>(i);
     std::vector<uint8_t>& pixels = frame.Data();
     const size_t stride = size_t(width);
     const bool transparent = source.Transparent();
     const TGIFColor key = transparent ? ResolvedTransparentColor(source.TransparentColor()) : TGIFColor {};
-    std::vector<uint8_t> marked(transparent ? stride : 0);
+    std::vector<uint8_t> row(stride);
     TColorCounter counter;
     for (int y = 0; y < height; ++y) {
-        uint8_t* row = kept->ScanLine(y);
-        const uint8_t* framed = row;
-        if (transparent) {
+        if (transparent)
             TNetscapeColorLookup::MapRowMarking(
-                reader.Row(y), row, marked.data(), width, TBgrKey { key.Blue, key.Green, key.Red });
-            framed = marked.data();
-        } else {
-            TNetscapeColorLookup::MapRow(reader.Row(y), row, width);
-        }
-        pixels.insert(pixels.end(), framed, framed + stride);
-        counter.Count({ framed, stride });
+                reader.Row(y), row.data(), width, TBgrKey { key.Blue, key.Green, key.Red });
+        else
+            TNetscapeColorLookup::MapRow(reader.Row(y), row.data(), width);
+        pixels.insert(pixels.end(), row.begin(), row.end());
+        if (transparent)
+            counter.Count(row);
         rowDone(y);
     }
     if (!transparent)
-        return kept;
+        return back;
 
     TColorCounts counts = counter.Totals();
     const uint8_t candidate = TNetscapeColorLookup::Index(key.Red, key.Green, key.Blue);
@@ -128,9 +128,15 @@ std::unique_ptr<TBitmap> ReduceToWebCubeFrame(
         = transparentIndex >= 0 && found ? static_cast<uint8_t>(transparentIndex) : remap[candidate];
     if (moved || found)
         RemapIndices(pixels, remap);
-    if (transparentIndex >= 0)
+    for (size_t i = 0; i < counts.size(); ++i)
+        if (counts[i] > 0)
+            (*back)[remap[i]] = static_cast<uint8_t>(i);
+    if (transparentIndex >= 0) {
+        if (found)
+            (*back)[size_t(transparentIndex)] = candidate;
         SettleTransparentEntry(frame, transparentIndex, found);
-    return kept;
+    }
+    return back;
 }
 
 } // namespace
@@ -171,7 +177,7 @@ void TGIFSubImage::Assign(const TBitmap& bitmap)
         if (!IsIndexedFormat(work.PixelFormat()) && settings.ReductionKind == TColorReduction::WebCube
             && settings.DitherKind == TDitherMode::Nearest) {
             ReserveData();
-            m_bitmap = ReduceToWebCubeFrame(
+            m_keptFrom = ReduceToWebCubeFrame(
                 *this, work, bitmap, [this](int y) { RowDone(y, gif_message::kConverting); });
             progress(TProgressStage::Ending, 100);
             return;
@@ -200,6 +206,22 @@ void TGIFSubImage::Assign(const TBitmap& bitmap)
         throw;
     }
     progress(TProgressStage::Ending, 100);
+}
+
+void TGIFSubImage::SettleKeptBitmap() const
+{
+    if (m_keptFrom == nullptr)
+        return;
+    auto kept = std::make_unique<TBitmap>();
+    TDIBWriter writer(*kept, MakeWebCubePalette(), m_height, m_width, TPixelFormat::pf8bit);
+    const size_t width = m_width;
+    for (int y = 0; y < m_height; ++y) {
+        uint8_t* row = writer.Row(y);
+        std::memcpy(row, m_data.data() + size_t(y) * width, width);
+        RemapIndices({ row, width }, *m_keptFrom);
+    }
+    m_bitmap = std::move(kept);
+    m_keptFrom.reset();
 }
 
 namespace {

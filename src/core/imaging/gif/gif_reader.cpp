@@ -524,6 +524,7 @@ void TGIFSubImage::Load(TByteReader& reader)
 
 void TGIFSubImage::DecodeFrameData(TByteReader& reader)
 {
+    SettleKeptBitmap();
     DropBitmap();
     const int64_t pixels = int64_t(m_width) * m_height;
     if (ExceedsPixelLimit(m_width, m_height))

@@ -98,6 +98,32 @@ TEST(WebCubeLookup, RowMappingAgreesWithPerPixelLookup)
     std::vector<uint8_t> indices(static_cast<size_t>(full));
     TNetscapeColorLookup::MapRow(bgr.data(), indices.data(), full);
     EXPECT_EQ(indices, expected);
+
+    // The marking mappers: the marker exactly where all three bytes match,
+    // for the colours of pixels in different vector lanes and one that
+    // shares two bytes with a pixel.
+    auto keyAt = [&](int x) {
+        return TBgrKey { bgr[size_t(x) * 3], bgr[size_t(x) * 3 + 1], bgr[size_t(x) * 3 + 2] };
+    };
+    const TBgrKey keys[] = { keyAt(0), keyAt(20), keyAt(37), keyAt(full - 1),
+        TBgrKey { keyAt(5).Blue, keyAt(5).Green, static_cast<uint8_t>(keyAt(5).Red + 1) } };
+    const std::vector<TMarkRowKernel> markers = WebCubeRowMarkers();
+    for (const TBgrKey& key : keys) {
+        std::vector<uint8_t> marked = expected;
+        for (int x = 0; x < full; ++x)
+            if (bgr[size_t(x) * 3] == key.Blue && bgr[size_t(x) * 3 + 1] == key.Green
+                && bgr[size_t(x) * 3 + 2] == key.Red)
+                marked[size_t(x)] = kCubeMarker;
+        for (size_t k = 0; k < markers.size(); ++k)
+            for (const int width : { 0, 1, 15, 17, 31, 33, 65, full }) {
+                std::vector<uint8_t> out(static_cast<size_t>(full), 0xEE);
+                markers[k](bgr.data(), out.data(), width, key);
+                for (int x = 0; x < full; ++x)
+                    ASSERT_EQ(out[size_t(x)], x < width ? marked[size_t(x)] : 0xEE)
+                        << "marker " << k << ", key " << int(key.Blue) << ", width " << width << ", pixel "
+                        << x;
+            }
+    }
 }
 
 TEST(ColorMap, ColorBitsByCount)
