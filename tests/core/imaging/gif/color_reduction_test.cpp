@@ -162,6 +162,35 @@ TEST(ColorMap, AppendRemoveAndLimits)
     EXPECT_EQ(MessageOf([&] { map.AppendColor(clBlack); }), gif_message::kColorTableOverflow);
 }
 
+TEST(ColorMap, RemappersAgreeWithTheTable)
+{
+    // Tables that move every index, that leave all but a few pieces of
+    // sixteen alone, and that leave everything alone; every index at every
+    // position of a vector, over lengths that leave the tail partly filled.
+    std::mt19937 random(5);
+    TColorRemap shuffled, sparse, identity;
+    for (size_t i = 0; i < shuffled.size(); ++i)
+        shuffled[i] = sparse[i] = identity[i] = static_cast<uint8_t>(i);
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    sparse[3] = 200;
+    sparse[215] = 0;
+    sparse[255] = 17;
+    std::vector<uint8_t> pixels;
+    for (int k = 0; k < 3; ++k)
+        for (int v = 0; v < 256; ++v)
+            pixels.push_back(static_cast<uint8_t>(v * (2 * k + 1) + k));
+    const std::vector<TRemapKernel> kernels = IndexRemappers();
+    for (const TColorRemap* table : { &shuffled, &sparse, &identity })
+        for (size_t k = 0; k < kernels.size(); ++k)
+            for (const size_t length : { size_t(0), size_t(7), size_t(31), size_t(33), pixels.size() }) {
+                std::vector<uint8_t> out = pixels;
+                kernels[k](out.data(), length, *table);
+                for (size_t x = 0; x < pixels.size(); ++x)
+                    ASSERT_EQ(out[x], x < length ? (*table)[pixels[x]] : pixels[x])
+                        << "kernel " << k << ", length " << length << ", pixel " << x;
+            }
+}
+
 TEST(ColorMap, SortByUsageKeepsTheQuicksortOrderOfEqualCounts)
 {
     struct Case {
