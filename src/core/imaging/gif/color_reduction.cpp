@@ -43,15 +43,25 @@ inline uint8_t LevelByThresholds(uint8_t c)
     return static_cast<uint8_t>((c >= 48) + (c >= 99) + (c >= 150) + (c >= 201) + (c >= 252));
 }
 
-void MapRowPortable(const uint8_t* bgr, uint8_t* indices, int width)
+// Mark: kCubeMarker instead of the index where the pixel is exactly key.
+template <bool Mark> void MapRowPortableT(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key)
 {
     for (int x = 0; x < width; ++x) {
         const uint8_t blue = bgr[3 * x];
         const uint8_t green = bgr[3 * x + 1];
         const uint8_t red = bgr[3 * x + 2];
-        indices[x] = static_cast<uint8_t>(
+        const auto index = static_cast<uint8_t>(
             36 * LevelByThresholds(red) + 6 * LevelByThresholds(green) + LevelByThresholds(blue));
+        if constexpr (Mark)
+            indices[x] = blue == key.Blue && green == key.Green && red == key.Red ? kCubeMarker : index;
+        else
+            indices[x] = index;
     }
+}
+
+void MapRowPortable(const uint8_t* bgr, uint8_t* indices, int width)
+{
+    MapRowPortableT<false>(bgr, indices, width, TBgrKey {});
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -97,26 +107,49 @@ __attribute__((target("ssse3"))) inline __m128i Level128(__m128i c)
     return level;
 }
 
-__attribute__((target("ssse3"))) void MapRowSsse3(const uint8_t* bgr, uint8_t* indices, int width)
+template <bool Mark>
+__attribute__((target("ssse3"))) void MapRowSsse3T(
+    const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key)
 {
+    const __m128i keyBlue = _mm_set1_epi8(static_cast<char>(key.Blue));
+    const __m128i keyGreen = _mm_set1_epi8(static_cast<char>(key.Green));
+    const __m128i keyRed = _mm_set1_epi8(static_cast<char>(key.Red));
     int x = 0;
     for (; x + 16 <= width; x += 16) {
         const uint8_t* p = bgr + size_t(x) * 3;
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
-        const __m128i blue = Level128(Gather128(a, b, c, 0));
-        const __m128i green = Level128(Gather128(a, b, c, 1));
-        const __m128i red = Level128(Gather128(a, b, c, 2));
+        const __m128i blueBytes = Gather128(a, b, c, 0);
+        const __m128i greenBytes = Gather128(a, b, c, 1);
+        const __m128i redBytes = Gather128(a, b, c, 2);
+        const __m128i blue = Level128(blueBytes);
+        const __m128i green = Level128(greenBytes);
+        const __m128i red = Level128(redBytes);
         // 36r + 6g + b = 6(6r + g) + b, at most 215: byte adds cannot overflow.
         const __m128i r2 = _mm_add_epi8(red, red);
         const __m128i rg = _mm_add_epi8(_mm_add_epi8(_mm_add_epi8(r2, r2), r2), green);
         const __m128i rg2 = _mm_add_epi8(rg, rg);
         const __m128i rg6 = _mm_add_epi8(_mm_add_epi8(rg2, rg2), rg2);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + x), _mm_add_epi8(rg6, blue));
+        const __m128i index = _mm_add_epi8(rg6, blue);
+        if constexpr (!Mark) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + x), index);
+        } else {
+            // The marker is all ones: or-ing the match mask sets it.
+            const __m128i match = _mm_and_si128(
+                _mm_and_si128(_mm_cmpeq_epi8(blueBytes, keyBlue), _mm_cmpeq_epi8(greenBytes, keyGreen)),
+                _mm_cmpeq_epi8(redBytes, keyRed));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + x), _mm_or_si128(index, match));
+        }
     }
-    MapRowPortable(bgr + size_t(x) * 3, indices + x, width - x);
+    MapRowPortableT<Mark>(bgr + size_t(x) * 3, indices + x, width - x, key);
 }
+
+void MapRowSsse3(const uint8_t* bgr, uint8_t* indices, int width)
+{
+    MapRowSsse3T<false>(bgr, indices, width, TBgrKey {});
+}
+
 // Two 16-pixel groups side by side, one per 128-bit lane, so the in-lane
 // shuffles of the narrower form still apply.
 __attribute__((target("avx2"))) inline __m256i Mask256(const uint8_t* bytes)
@@ -148,24 +181,44 @@ __attribute__((target("avx2"))) inline __m256i LoadPair(const uint8_t* low, cons
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
 }
 
-__attribute__((target("avx2"))) void MapRowAvx2(const uint8_t* bgr, uint8_t* indices, int width)
+template <bool Mark>
+__attribute__((target("avx2"))) void MapRowAvx2T(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key)
 {
+    const __m256i keyBlue = _mm256_set1_epi8(static_cast<char>(key.Blue));
+    const __m256i keyGreen = _mm256_set1_epi8(static_cast<char>(key.Green));
+    const __m256i keyRed = _mm256_set1_epi8(static_cast<char>(key.Red));
     int x = 0;
     for (; x + 32 <= width; x += 32) {
         const uint8_t* p = bgr + size_t(x) * 3;
         const __m256i a = LoadPair(p, p + 48);
         const __m256i b = LoadPair(p + 16, p + 64);
         const __m256i c = LoadPair(p + 32, p + 80);
-        const __m256i blue = Level256(Gather256(a, b, c, 0));
-        const __m256i green = Level256(Gather256(a, b, c, 1));
-        const __m256i red = Level256(Gather256(a, b, c, 2));
+        const __m256i blueBytes = Gather256(a, b, c, 0);
+        const __m256i greenBytes = Gather256(a, b, c, 1);
+        const __m256i redBytes = Gather256(a, b, c, 2);
+        const __m256i blue = Level256(blueBytes);
+        const __m256i green = Level256(greenBytes);
+        const __m256i red = Level256(redBytes);
         const __m256i r2 = _mm256_add_epi8(red, red);
         const __m256i rg = _mm256_add_epi8(_mm256_add_epi8(_mm256_add_epi8(r2, r2), r2), green);
         const __m256i rg2 = _mm256_add_epi8(rg, rg);
         const __m256i rg6 = _mm256_add_epi8(_mm256_add_epi8(rg2, rg2), rg2);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + x), _mm256_add_epi8(rg6, blue));
+        const __m256i index = _mm256_add_epi8(rg6, blue);
+        if constexpr (!Mark) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + x), index);
+        } else {
+            const __m256i match = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(blueBytes, keyBlue),
+                                                       _mm256_cmpeq_epi8(greenBytes, keyGreen)),
+                _mm256_cmpeq_epi8(redBytes, keyRed));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + x), _mm256_or_si256(index, match));
+        }
     }
-    MapRowSsse3(bgr + size_t(x) * 3, indices + x, width - x);
+    MapRowSsse3T<Mark>(bgr + size_t(x) * 3, indices + x, width - x, key);
+}
+
+void MapRowAvx2(const uint8_t* bgr, uint8_t* indices, int width)
+{
+    MapRowAvx2T<false>(bgr, indices, width, TBgrKey {});
 }
 #endif
 
@@ -189,10 +242,28 @@ std::vector<TMapRowKernel> WebCubeRowMappers()
     return kernels;
 }
 
+std::vector<TMarkRowKernel> WebCubeRowMarkers()
+{
+    std::vector<TMarkRowKernel> kernels { MapRowPortableT<true> };
+#ifdef SLICEWRIGHT_CUBE_SIMD
+    if (__builtin_cpu_supports("ssse3"))
+        kernels.push_back(MapRowSsse3T<true>);
+    if (__builtin_cpu_supports("avx2"))
+        kernels.push_back(MapRowAvx2T<true>);
+#endif
+    return kernels;
+}
+
 void TNetscapeColorLookup::MapRow(const uint8_t* bgr, uint8_t* indices, int width)
 {
     static const TMapRowKernel map = ChooseMapRow();
     map(bgr, indices, width);
+}
+
+void TNetscapeColorLookup::MapRowMarking(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key)
+{
+    static const TMarkRowKernel map = WebCubeRowMarkers().back();
+    map(bgr, indices, width, key);
 }
 
 uint8_t TDitherEngine::Lookup(uint8_t& red, uint8_t& green, uint8_t& blue)

@@ -42,6 +42,16 @@ inline uint8_t IndexAt(const uint8_t* row, int x, int bitsPerPixel)
 // 216 entries; entry 36r + 6g + b is (51r, 51g, 51b).
 std::vector<TRGBQuad> MakeWebCubePalette();
 
+// A colour as blue, green, red bytes.
+struct TBgrKey {
+    uint8_t Blue = 0;
+    uint8_t Green = 0;
+    uint8_t Red = 0;
+};
+
+// An index the web cube never gives.
+constexpr uint8_t kCubeMarker = 255;
+
 class TColorLookup {
 public:
     explicit TColorLookup(int colors)
@@ -75,6 +85,8 @@ public:
     uint8_t MapColor(uint8_t& red, uint8_t& green, uint8_t& blue) const override;
     // Maps width pixels of blue, green, red bytes to indices.
     static void MapRow(const uint8_t* bgr, uint8_t* indices, int width);
+    // The same, but kCubeMarker where the pixel is exactly key.
+    static void MapRowMarking(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key);
 };
 
 // Maps width pixels of blue, green, red bytes to web-cube indices.
@@ -82,6 +94,9 @@ using TMapRowKernel = void (*)(const uint8_t* bgr, uint8_t* indices, int width);
 // The row mappers this processor can run, the portable one first and the
 // one MapRow uses last; all give the same indices.
 std::vector<TMapRowKernel> WebCubeRowMappers();
+// MapRowMarking's kernels, listed the same way.
+using TMarkRowKernel = void (*)(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key);
+std::vector<TMarkRowKernel> WebCubeRowMarkers();
 
 // The plain engine: a lookup per pixel, no error carried. The column starts
 // at 0 with direction +1 and moves after every pixel; TurnRow reverses the

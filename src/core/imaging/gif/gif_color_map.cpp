@@ -7,6 +7,11 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define SLICEWRIGHT_REMAP_SIMD 1
+#endif
+
 namespace sw {
 
 int ColorBits(int colors)
@@ -117,7 +122,77 @@ void QuickSortByUsage(TUsage* usage, int left, int right)
     } while (i < right);
 }
 
+// Eight indices per load and store: the lookups are what remains.
+void RemapPortable(uint8_t* pixels, size_t count, const TColorRemap& remap)
+{
+    size_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        uint64_t word;
+        std::memcpy(&word, pixels + x, 8);
+        uint64_t mapped = 0;
+        for (int k = 0; k < 64; k += 8)
+            mapped |= uint64_t(remap[(word >> k) & 0xFF]) << k;
+        std::memcpy(pixels + x, &mapped, 8);
+    }
+    for (; x < count; ++x)
+        pixels[x] = remap[pixels[x]];
+}
+
+#ifdef SLICEWRIGHT_REMAP_SIMD
+// The table in sixteen pieces of sixteen, each a byte shuffle picked by the
+// index's high half; pieces that map onto themselves are left out, as the
+// indices start out as their own image.
+__attribute__((target("avx2"))) void RemapAvx2(uint8_t* pixels, size_t count, const TColorRemap& remap)
+{
+    __m256i pieces[16];
+    __m256i highs[16];
+    int used = 0;
+    for (int p = 0; p < 16; ++p) {
+        bool identity = true;
+        for (int i = 0; i < 16; ++i)
+            identity = identity && remap[size_t(16 * p + i)] == 16 * p + i;
+        if (identity)
+            continue;
+        pieces[used] = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(&remap[size_t(16 * p)])));
+        highs[used] = _mm256_set1_epi8(static_cast<char>(p));
+        ++used;
+    }
+    if (used == 0)
+        return;
+    const __m256i lowMask = _mm256_set1_epi8(0x0F);
+    size_t x = 0;
+    for (; x + 32 <= count; x += 32) {
+        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + x));
+        const __m256i low = _mm256_and_si256(index, lowMask);
+        const __m256i high = _mm256_and_si256(_mm256_srli_epi16(index, 4), lowMask);
+        __m256i result = index;
+        for (int k = 0; k < used; ++k)
+            result = _mm256_blendv_epi8(
+                result, _mm256_shuffle_epi8(pieces[k], low), _mm256_cmpeq_epi8(high, highs[k]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels + x), result);
+    }
+    RemapPortable(pixels + x, count - x, remap);
+}
+#endif
+
 } // namespace
+
+std::vector<TRemapKernel> IndexRemappers()
+{
+    std::vector<TRemapKernel> kernels { RemapPortable };
+#ifdef SLICEWRIGHT_REMAP_SIMD
+    if (__builtin_cpu_supports("avx2"))
+        kernels.push_back(RemapAvx2);
+#endif
+    return kernels;
+}
+
+void RemapIndices(std::span<uint8_t> pixels, const TColorRemap& remap)
+{
+    static const TRemapKernel remapper = IndexRemappers().back();
+    remapper(pixels.data(), pixels.size(), remap);
+}
 
 void TColorCounter::Count(std::span<const uint8_t> pixels)
 {
@@ -174,8 +249,7 @@ bool TGIFColorMap::SortByUsage(std::span<uint8_t> pixels, TColorRemap& remap)
     counter.Count(pixels);
     if (!SortByCounts(counter.Totals(), remap))
         return false;
-    for (uint8_t& pixel : pixels)
-        pixel = remap[pixel];
+    RemapIndices(pixels, remap);
     return true;
 }
 

@@ -31,6 +31,13 @@ int ColorBits(int colors);
 // A mapping from old to new colour indices, as produced by SortByUsage.
 using TColorRemap = std::array<uint8_t, kMaxGIFColors>;
 
+// Rewrites every index i of pixels to remap[i].
+void RemapIndices(std::span<uint8_t> pixels, const TColorRemap& remap);
+// The kernels RemapIndices can run here, the portable one first and the one
+// it uses last; all give the same bytes.
+using TRemapKernel = void (*)(uint8_t* pixels, size_t count, const TColorRemap& remap);
+std::vector<TRemapKernel> IndexRemappers();
+
 // How many pixels use each index.
 using TColorCounts = std::array<uint64_t, kMaxGIFColors>;
 

@@ -63,137 +63,80 @@ TGIFColor ResolvedTransparentColor(TColor color)
     return TGIFColor { GetRValue(color), GetGValue(color), GetBValue(color) };
 }
 
-constexpr uint8_t kTransparentMarker = 255;
-
-// Sets the indices of the row's pixels of exactly the transparent colour to
-// kTransparentMarker, an index the cube never gives; true when any was found.
-// Only pixels that reduced to candidate, the colour's own cube index, can be
-// of that colour.
-bool MarkTransparentPixels(uint8_t* row, const uint8_t* bgr, int width, uint8_t candidate, TGIFColor key)
-{
-    constexpr uint64_t kOnes = 0x0101010101010101u;
-    const uint64_t pattern = candidate * kOnes;
-    // Eight pixels of the transparent colour as 24 bytes of blue, green, red.
-    uint8_t keyBytes[24];
-    for (int i = 0; i < 8; ++i) {
-        keyBytes[3 * i] = key.Blue;
-        keyBytes[3 * i + 1] = key.Green;
-        keyBytes[3 * i + 2] = key.Red;
-    }
-    bool found = false;
-    auto markOne = [&](int x) {
-        const uint8_t* pixel = bgr + size_t(x) * 3;
-        const bool match
-            = row[x] == candidate && pixel[0] == key.Blue && pixel[1] == key.Green && pixel[2] == key.Red;
-        row[x] = match ? kTransparentMarker : row[x];
-        return match;
-    };
-    int x = 0;
-    for (; x + 8 <= width; x += 8) {
-        uint64_t word;
-        std::memcpy(&word, row + x, 8);
-        const uint64_t differ = word ^ pattern;
-        // No zero byte in differ: none of the eight is the candidate.
-        if (((differ - kOnes) & ~differ & (kOnes << 7)) == 0)
-            continue;
-        // A stretch of page background: all eight are the colour.
-        if (differ == 0 && std::memcmp(bgr + size_t(x) * 3, keyBytes, sizeof keyBytes) == 0) {
-            std::memset(row + x, kTransparentMarker, 8);
-            found = true;
-            continue;
-        }
-        bool any = false;
-        for (int k = 0; k < 8; ++k)
-            any |= markOne(x + k);
-        found |= any;
-    }
-    for (; x < width; ++x)
-        found |= markOne(x);
-    return found;
-}
-
-// Eight indices per load and store: the lookups are what remains.
-void RemapRow(uint8_t* row, int width, const TColorRemap& remap)
-{
-    int x = 0;
-    for (; x + 8 <= width; x += 8) {
-        uint64_t word;
-        std::memcpy(&word, row + x, 8);
-        uint64_t mapped = 0;
-        for (int k = 0; k < 64; k += 8)
-            mapped |= uint64_t(remap[(word >> k) & 0xFF]) << k;
-        std::memcpy(row + x, &mapped, 8);
-    }
-    for (; x < width; ++x)
-        row[x] = remap[row[x]];
-}
-
 // The default path of a frame assign in one sweep over the source and one
 // over the pixel block, instead of separate passes for reduction, copying,
 // counting, the transparency mask, remapping and marking. The result is the
 // same, byte for byte: the kept bitmap is ReduceBitmap's, the table is the
 // kept bitmap's sorted by use, and transparency is marked as
-// ApplyTransparencyMask marks it. A pixel can equal the transparent colour
-// only where it reduced to that colour's cube index, so only those pixels
-// are compared with the source. work is converted to 24 bits per pixel;
-// frame's pixel block must be empty with room for its size: rows are
-// appended, so each byte of both blocks is written once.
+// ApplyTransparencyMask marks it. Pixels of exactly the transparent colour
+// get kCubeMarker as they are mapped; they count as the colour's own cube
+// index for the sort, and the remap sends the marker to the transparency
+// entry. Returns the table from the frame's indices back to the kept
+// bitmap's. work is converted to 24 bits per pixel; frame's pixel block
+// must be empty with room for its size: rows are appended, so each byte is
+// written once before the remap.
 template <typename OnRow>
-std::unique_ptr<TBitmap> ReduceToWebCubeFrame(
+std::unique_ptr<TColorRemap> ReduceToWebCubeFrame(
     TGIFSubImage& frame, TBitmap& work, const TBitmap& source, OnRow&& rowDone)
 {
     TDIBReader reader(work, TPixelFormat::pf24bit);
     const int width = frame.Width();
     const int height = frame.Height();
-    auto kept = std::make_unique<TBitmap>();
-    // Shapes the kept bitmap as ReduceBitmap's: 8 bits per pixel, the cube,
-    // then black up to 256 entries.
-    TDIBWriter(*kept, MakeWebCubePalette(), height, width, TPixelFormat::pf8bit);
+    // The kept bitmap's table: the cube, then black up to 256 entries.
+    std::vector<TRGBQuad> table = MakeWebCubePalette();
+    table.resize(kMaxGIFColors, TRGBQuad {});
     TGIFLocalColorMap& colors = frame.ColorMap();
-    colors.ImportTable(kept->ColorTable());
+    colors.ImportTable(table);
 
+    auto back = std::make_unique<TColorRemap>();
+    for (size_t i = 0; i < back->size(); ++i)
+        (*back)[i] = static_cast<uint8_t>(i);
     std::vector<uint8_t>& pixels = frame.Data();
     const size_t stride = size_t(width);
+    const bool transparent = source.Transparent();
+    const TGIFColor key = transparent ? ResolvedTransparentColor(source.TransparentColor()) : TGIFColor {};
+    std::vector<uint8_t> row(stride);
     TColorCounter counter;
     for (int y = 0; y < height; ++y) {
-        uint8_t* row = kept->ScanLine(y);
-        TNetscapeColorLookup::MapRow(reader.Row(y), row, width);
-        pixels.insert(pixels.end(), row, row + stride);
-        counter.Count({ row, stride });
+        if (transparent)
+            TNetscapeColorLookup::MapRowMarking(
+                reader.Row(y), row.data(), width, TBgrKey { key.Blue, key.Green, key.Red });
+        else
+            TNetscapeColorLookup::MapRow(reader.Row(y), row.data(), width);
+        pixels.insert(pixels.end(), row.begin(), row.end());
+        if (transparent)
+            counter.Count(row);
         rowDone(y);
     }
-    uint8_t* const data = pixels.data();
-    if (!source.Transparent())
-        return kept;
+    if (!transparent)
+        return back;
 
-    const TColorCounts& counts = counter.Totals();
+    TColorCounts counts = counter.Totals();
+    const uint8_t candidate = TNetscapeColorLookup::Index(key.Red, key.Green, key.Blue);
+    const bool found = counts[kCubeMarker] > 0;
+    counts[candidate] += counts[kCubeMarker];
+    counts[kCubeMarker] = 0;
+
     TColorRemap remap;
     const bool moved = colors.SortByCounts(counts, remap);
     if (!moved)
         for (size_t i = 0; i < remap.size(); ++i)
             remap[i] = static_cast<uint8_t>(i);
     const bool full = colors.Count() == 0 || colors.Count() >= kMaxGIFColors;
-    if (full && !moved)
-        return kept;
     const int transparentIndex = full ? -1 : colors.AppendColor(TColor(0));
-
-    // Transparent pixels are first marked with an index the cube never
-    // gives, which the remap then sends to the transparency entry.
-    const TGIFColor key = ResolvedTransparentColor(source.TransparentColor());
-    const uint8_t candidate = TNetscapeColorLookup::Index(key.Red, key.Green, key.Blue);
-    bool found = false;
-    const bool marking = transparentIndex >= 0 && counts[candidate] > 0;
-    if (marking)
-        remap[kTransparentMarker] = static_cast<uint8_t>(transparentIndex);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = data + size_t(y) * stride;
-        if (marking && MarkTransparentPixels(row, reader.Row(y), width, candidate, key))
-            found = true;
-        RemapRow(row, width, remap);
-    }
-    if (transparentIndex >= 0)
+    remap[kCubeMarker]
+        = transparentIndex >= 0 && found ? static_cast<uint8_t>(transparentIndex) : remap[candidate];
+    if (moved || found)
+        RemapIndices(pixels, remap);
+    for (size_t i = 0; i < counts.size(); ++i)
+        if (counts[i] > 0)
+            (*back)[remap[i]] = static_cast<uint8_t>(i);
+    if (transparentIndex >= 0) {
+        if (found)
+            (*back)[size_t(transparentIndex)] = candidate;
         SettleTransparentEntry(frame, transparentIndex, found);
-    return kept;
+    }
+    return back;
 }
 
 } // namespace
@@ -234,7 +177,7 @@ void TGIFSubImage::Assign(const TBitmap& bitmap)
         if (!IsIndexedFormat(work.PixelFormat()) && settings.ReductionKind == TColorReduction::WebCube
             && settings.DitherKind == TDitherMode::Nearest) {
             ReserveData();
-            m_bitmap = ReduceToWebCubeFrame(
+            m_keptFrom = ReduceToWebCubeFrame(
                 *this, work, bitmap, [this](int y) { RowDone(y, gif_message::kConverting); });
             progress(TProgressStage::Ending, 100);
             return;
@@ -263,6 +206,22 @@ void TGIFSubImage::Assign(const TBitmap& bitmap)
         throw;
     }
     progress(TProgressStage::Ending, 100);
+}
+
+void TGIFSubImage::SettleKeptBitmap() const
+{
+    if (m_keptFrom == nullptr)
+        return;
+    auto kept = std::make_unique<TBitmap>();
+    TDIBWriter writer(*kept, MakeWebCubePalette(), m_height, m_width, TPixelFormat::pf8bit);
+    const size_t width = m_width;
+    for (int y = 0; y < m_height; ++y) {
+        uint8_t* row = writer.Row(y);
+        std::memcpy(row, m_data.data() + size_t(y) * width, width);
+        RemapIndices({ row, width }, *m_keptFrom);
+    }
+    m_bitmap = std::move(kept);
+    m_keptFrom.reset();
 }
 
 namespace {

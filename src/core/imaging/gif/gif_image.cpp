@@ -198,6 +198,7 @@ void TGIFSubImage::SetTop(int top)
 
 void TGIFSubImage::SetWidth(int width)
 {
+    SettleKeptBitmap();
     if (width != m_width) {
         m_width = static_cast<uint16_t>(width);
         AllocateData();
@@ -207,6 +208,7 @@ void TGIFSubImage::SetWidth(int width)
 
 void TGIFSubImage::SetHeight(int height)
 {
+    SettleKeptBitmap();
     if (height != m_height) {
         m_height = static_cast<uint16_t>(height);
         AllocateData();
@@ -240,11 +242,13 @@ void TGIFSubImage::Clear()
     m_height = 0;
     m_transparent = false;
     m_bitmap.reset();
+    m_keptFrom.reset();
     DropBitmap();
 }
 
 bool TGIFSubImage::SortByUsage()
 {
+    SettleKeptBitmap();
     TColorRemap remap;
     if (!m_colorMap.SortByUsage(m_data, remap))
         return false;

@@ -381,7 +381,11 @@ public:
     bool Interlaced() const { return (m_packed & 0x40) != 0; }
     void SetInterlaced(bool value);
 
-    std::vector<uint8_t>& Data() { return m_data; }
+    std::vector<uint8_t>& Data()
+    {
+        SettleKeptBitmap();
+        return m_data;
+    }
     const std::vector<uint8_t>& Data() const { return m_data; }
     TGIFLocalColorMap& ColorMap() { return m_colorMap; }
     const TGIFLocalColorMap& ColorMap() const { return m_colorMap; }
@@ -396,7 +400,11 @@ public:
     TGIFGraphicControlExtension* GraphicControlExtension() const { return m_graphicControl; }
 
     // The bitmap the frame was made from, or its reduction; display only.
-    const TBitmap* Bitmap() const { return m_bitmap.get(); }
+    const TBitmap* Bitmap() const
+    {
+        SettleKeptBitmap();
+        return m_bitmap.get();
+    }
 
     // Removes the extensions, empties the colour table, frees the pixel
     // block, sets the size to 0 x 0 and clears the transparent flag.
@@ -447,6 +455,9 @@ private:
     // Tells the owner, every 32 rows, the share of rows done after row y.
     void RowDone(int y, const char* message) const;
     void ReadBitmap(const TBitmap& kept);
+    // Makes the web-cube reduction Assign left pending from the pixel block;
+    // called before anything changes the block or the size.
+    void SettleKeptBitmap() const;
     void BuildTrueColorBitmap(const TGIFColorMap& palette);
     void BuildDitheredBitmap(const TGIFColorMap& palette);
     void BuildTransparencyMask();
@@ -462,7 +473,11 @@ private:
     TGIFExtensionList m_extensions;
     bool m_transparent = false;
     TGIFGraphicControlExtension* m_graphicControl = nullptr;
-    std::unique_ptr<TBitmap> m_bitmap;
+    mutable std::unique_ptr<TBitmap> m_bitmap;
+    // Set while m_bitmap is the web-cube reduction not yet made: its indices
+    // are the pixel block's through this table. Few callers ever ask for
+    // it, and making it would cost a pass and a block as large as the frame.
+    mutable std::unique_ptr<TColorRemap> m_keptFrom;
     std::unique_ptr<TBitmap> m_frameBitmap;
     std::vector<uint8_t> m_mask;
 };

@@ -524,6 +524,7 @@ void TGIFSubImage::Load(TByteReader& reader)
 
 void TGIFSubImage::DecodeFrameData(TByteReader& reader)
 {
+    SettleKeptBitmap();
     DropBitmap();
     const int64_t pixels = int64_t(m_width) * m_height;
     if (ExceedsPixelLimit(m_width, m_height))
@@ -576,19 +577,17 @@ const TBitmap* TGIFSubImage::FrameBitmap()
     return m_frameBitmap.get();
 }
 
-// An 8-bit BMP file made in memory and read back: the bitmap's pixels are
-// the frame's indices, and indices beyond the table show black.
-void TGIFSubImage::BuildTrueColorBitmap(const TGIFColorMap& palette)
+namespace {
+
+// An 8-bit BMP file of the size with a 256-entry table (the palette, then
+// black) and zero pixels, rows bottom-up.
+void MakeIndexedBmp(TMemoryStream& file, const TGIFColorMap& palette, size_t width, size_t height)
 {
     constexpr size_t kFileHeader = 14;
     constexpr size_t kInfoHeader = 40;
     constexpr size_t kPixelOffset = kFileHeader + kInfoHeader + 256 * 4;
-    const size_t width = m_width;
-    const size_t height = m_height;
     const size_t rowBytes = (width + 3) & ~size_t(3);
     const size_t imageBytes = rowBytes * height;
-
-    TMemoryStream file;
     try {
         file.Bytes().assign(kPixelOffset + imageBytes, 0);
     } catch (const std::bad_alloc&) {
@@ -615,14 +614,42 @@ void TGIFSubImage::BuildTrueColorBitmap(const TGIFColorMap& palette)
         table[4 * i + 1] = color.Green;
         table[4 * i + 2] = color.Red;
     }
-    uint8_t* pixels = bytes + kPixelOffset;
-    for (size_t y = 0; y < height; ++y) {
-        std::memcpy(pixels + (height - 1 - y) * rowBytes, m_data.data() + y * width, width);
-        RowDone(static_cast<int>(y), gif_message::kRendering);
-    }
+}
+
+} // namespace
+
+// An 8-bit bitmap whose pixels are the frame's indices, and indices beyond
+// the table show black, shaped as the BMP reader shapes such a file: a file
+// of one pixel read back gives the format, which the frame's size then
+// takes, so the pixels are copied once. A frame above the pixel limit for
+// files goes through a whole file, for the reader's refusal.
+void TGIFSubImage::BuildTrueColorBitmap(const TGIFColorMap& palette)
+{
+    const size_t width = m_width;
+    const size_t height = m_height;
+    const bool whole = int64_t(width) * int64_t(height) > kMaxPicturePixels;
+    TMemoryStream file;
+    MakeIndexedBmp(file, palette, whole ? width : 1, whole ? height : 1);
     auto bitmap = std::make_unique<TBitmap>();
     try {
-        bitmap->LoadFromStream(file);
+        if (whole) {
+            const size_t rowBytes = (width + 3) & ~size_t(3);
+            uint8_t* pixels = file.Bytes().data() + (file.Bytes().size() - rowBytes * height);
+            for (size_t y = 0; y < height; ++y) {
+                std::memcpy(pixels + (height - 1 - y) * rowBytes, m_data.data() + y * width, width);
+                RowDone(static_cast<int>(y), gif_message::kRendering);
+            }
+            bitmap->LoadFromStream(file);
+        } else {
+            bitmap->LoadFromStream(file);
+            bitmap->SetSizeForOverwrite(m_width, m_height);
+            uint8_t* rows = bitmap->ScanLine(0);
+            const size_t rowBytes = static_cast<size_t>(bitmap->RowBytes());
+            for (size_t y = 0; y < height; ++y) {
+                std::memcpy(rows + y * rowBytes, m_data.data() + y * width, width);
+                RowDone(static_cast<int>(y), gif_message::kRendering);
+            }
+        }
     } catch (const std::bad_alloc&) {
         throw EOutOfResources(gif_message::kNoMemoryForDib);
     }

@@ -54,21 +54,31 @@ void TGIFEncoder::Encode(const uint8_t* pixels, bool interlace, int height, int 
     } catch (...) {
         // The bytes already produced still go out; a failing flush replaces
         // the original error, as any stream error would.
+        DrainOutput();
         m_writer.Flush();
         throw;
     }
+    DrainOutput();
     m_writer.Flush();
     m_stream.WriteByte(0);
+}
+
+void TGIFEncoder::DrainOutput()
+{
+    // Emptied first, so that a failing write does not send the bytes twice.
+    const size_t fill = m_outFill;
+    m_outFill = 0;
+    m_writer.Write(m_out, fill);
 }
 
 void TGIFEncoder::OutputEndCode()
 {
     Output(m_endCode);
     // The last byte's spare high bits stay zero.
-    while (m_bitCount > 0) {
-        m_writer.PutByte(static_cast<uint8_t>(m_accumulator));
-        m_accumulator >>= 8;
-        m_bitCount = m_bitCount > 8 ? m_bitCount - 8 : 0;
+    if (m_bitCount > 0) {
+        m_out[m_outFill++] = static_cast<uint8_t>(m_accumulator);
+        m_accumulator = 0;
+        m_bitCount = 0;
     }
 }
 
@@ -155,39 +165,92 @@ const uint8_t* TLZWEncoder::FollowRun(const uint8_t* pixel, const uint8_t* end, 
 uint32_t TLZWEncoder::CompressSpan(const uint8_t* pixel, const uint8_t* end, uint32_t prefix)
 {
     // The hit path is a plain string-table encoder's; runs cost only on a
-    // miss, and only where the next pixel repeats. Locals whose address is
-    // never taken keep it in registers past the byte stores of the output.
+    // miss, and only where the next pixel repeats. The output state lives
+    // in locals here: the byte stores of the output would otherwise make the
+    // compiler reload every member after each code. It goes back to the
+    // members before anything else reads them.
     const uint32_t colorLimit = static_cast<uint32_t>(m_colorLimit);
+    uint64_t accumulator = m_accumulator;
+    int bitCount = m_bitCount;
+    size_t fill = m_outFill;
+    int codeWidth = m_codeWidth;
+    int maxCode = m_maxCode;
+    int nextFree = m_nextFree;
+    auto store = [&] {
+        m_accumulator = accumulator;
+        m_bitCount = bitCount;
+        m_outFill = fill;
+        m_codeWidth = codeWidth;
+        m_maxCode = maxCode;
+        m_nextFree = nextFree;
+    };
+    auto load = [&] {
+        accumulator = m_accumulator;
+        bitCount = m_bitCount;
+        fill = m_outFill;
+        codeWidth = m_codeWidth;
+        maxCode = m_maxCode;
+        nextFree = m_nextFree;
+    };
+    auto emit = [&](uint32_t code) {
+        if constexpr (std::endian::native == std::endian::little) {
+            accumulator |= uint64_t(code) << bitCount;
+            bitCount += codeWidth;
+            std::memcpy(m_out + fill, &accumulator, 8);
+            const int bytes = bitCount >> 3;
+            fill += static_cast<size_t>(bytes);
+            accumulator >>= 8 * bytes;
+            bitCount &= 7;
+            if (fill > sizeof m_out - 8) {
+                store();
+                DrainOutput();
+                fill = 0;
+            }
+            if (nextFree > maxCode) {
+                ++codeWidth;
+                maxCode = codeWidth == 12 ? 4096 : (1 << codeWidth) - 1;
+            }
+        } else {
+            store();
+            Output(static_cast<int>(code));
+            load();
+        }
+    };
     while (pixel != end) {
         const uint32_t c = *pixel++;
-        if (c >= colorLimit)
+        if (c >= colorLimit) {
+            store();
             ThrowColorNotInTable();
+        }
         const uint32_t key = THashTable::Key(prefix, c);
         uint32_t* slot = m_table.Find(key);
         if (THashTable::Used(*slot)) {
             prefix = static_cast<uint32_t>(THashTable::Code(*slot));
             continue;
         }
-        Output(static_cast<int>(prefix));
+        emit(prefix);
         // A miss on a string of repeated c can only be on the longest one
         // known (a shorter one's extension would have been a hit), so the new
         // string continues the series exactly when the prefix is its top.
         const bool extendsRun = prefix == m_runTop[c];
         prefix = c;
-        if (m_nextFree > kMaxAssignedCode) {
+        if (nextFree > kMaxAssignedCode) {
+            store();
             Clear();
+            load();
             continue;
         }
-        THashTable::Store(slot, key, static_cast<uint32_t>(m_nextFree));
+        THashTable::Store(slot, key, static_cast<uint32_t>(nextFree));
         if (extendsRun) {
-            m_runCodes[c].push_back(static_cast<uint16_t>(m_nextFree));
-            m_runTop[c] = static_cast<uint16_t>(m_nextFree);
+            m_runCodes[c].push_back(static_cast<uint16_t>(nextFree));
+            m_runTop[c] = static_cast<uint16_t>(nextFree);
         }
-        ++m_nextFree;
+        ++nextFree;
         // Follow the known strings of repeated c over the equal pixels ahead.
         if (pixel != end && *pixel == c && m_runTop[c] != c)
             pixel = FollowRun(pixel, end, prefix);
     }
+    store();
     return prefix;
 }
 

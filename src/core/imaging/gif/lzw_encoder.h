@@ -8,7 +8,9 @@
 #include "core/imaging/gif/gif_sub_blocks.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace sw {
@@ -80,18 +82,29 @@ protected:
     // Compresses the frame, ending with the last prefix but not the end code.
     virtual void Compress() = 0;
 
-    // Appends one code at the current width, then steps the width.
+    // Appends one code at the current width, then steps the width. Whole
+    // bytes go to a local buffer with one 8-byte store per code, and from
+    // there to the sub-block writer in large pieces.
     void Output(int code)
     {
         m_accumulator |= static_cast<uint64_t>(code) << m_bitCount;
         m_bitCount += m_codeWidth;
-        while (m_bitCount >= 8) {
-            m_writer.PutByte(static_cast<uint8_t>(m_accumulator));
-            m_accumulator >>= 8;
-            m_bitCount -= 8;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(m_out + m_outFill, &m_accumulator, 8);
+            const int bytes = m_bitCount >> 3;
+            m_outFill += static_cast<size_t>(bytes);
+            m_accumulator >>= 8 * bytes;
+            m_bitCount &= 7;
+        } else {
+            for (; m_bitCount >= 8; m_bitCount -= 8, m_accumulator >>= 8)
+                m_out[m_outFill++] = static_cast<uint8_t>(m_accumulator);
         }
+        if (m_outFill > sizeof m_out - 8)
+            DrainOutput();
         StepWidth();
     }
+    // Hands the whole bytes waiting in the local buffer to the writer.
+    void DrainOutput();
     void OutputEndCode();
     void StepWidth()
     {
@@ -132,6 +145,8 @@ protected:
     bool m_clearPending = false;
     uint64_t m_accumulator = 0;
     int m_bitCount = 0;
+    uint8_t m_out[4096];
+    size_t m_outFill = 0;
 
     const uint8_t* m_pixels = nullptr;
     bool m_interlace = false;

@@ -98,6 +98,32 @@ TEST(WebCubeLookup, RowMappingAgreesWithPerPixelLookup)
     std::vector<uint8_t> indices(static_cast<size_t>(full));
     TNetscapeColorLookup::MapRow(bgr.data(), indices.data(), full);
     EXPECT_EQ(indices, expected);
+
+    // The marking mappers: the marker exactly where all three bytes match,
+    // for the colours of pixels in different vector lanes and one that
+    // shares two bytes with a pixel.
+    auto keyAt = [&](int x) {
+        return TBgrKey { bgr[size_t(x) * 3], bgr[size_t(x) * 3 + 1], bgr[size_t(x) * 3 + 2] };
+    };
+    const TBgrKey keys[] = { keyAt(0), keyAt(20), keyAt(37), keyAt(full - 1),
+        TBgrKey { keyAt(5).Blue, keyAt(5).Green, static_cast<uint8_t>(keyAt(5).Red + 1) } };
+    const std::vector<TMarkRowKernel> markers = WebCubeRowMarkers();
+    for (const TBgrKey& key : keys) {
+        std::vector<uint8_t> marked = expected;
+        for (int x = 0; x < full; ++x)
+            if (bgr[size_t(x) * 3] == key.Blue && bgr[size_t(x) * 3 + 1] == key.Green
+                && bgr[size_t(x) * 3 + 2] == key.Red)
+                marked[size_t(x)] = kCubeMarker;
+        for (size_t k = 0; k < markers.size(); ++k)
+            for (const int width : { 0, 1, 15, 17, 31, 33, 65, full }) {
+                std::vector<uint8_t> out(static_cast<size_t>(full), 0xEE);
+                markers[k](bgr.data(), out.data(), width, key);
+                for (int x = 0; x < full; ++x)
+                    ASSERT_EQ(out[size_t(x)], x < width ? marked[size_t(x)] : 0xEE)
+                        << "marker " << k << ", key " << int(key.Blue) << ", width " << width << ", pixel "
+                        << x;
+            }
+    }
 }
 
 TEST(ColorMap, ColorBitsByCount)
@@ -134,6 +160,35 @@ TEST(ColorMap, AppendRemoveAndLimits)
         map.AppendColor(clWhite);
     EXPECT_EQ(map.Capacity(), 256);
     EXPECT_EQ(MessageOf([&] { map.AppendColor(clBlack); }), gif_message::kColorTableOverflow);
+}
+
+TEST(ColorMap, RemappersAgreeWithTheTable)
+{
+    // Tables that move every index, that leave all but a few pieces of
+    // sixteen alone, and that leave everything alone; every index at every
+    // position of a vector, over lengths that leave the tail partly filled.
+    std::mt19937 random(5);
+    TColorRemap shuffled, sparse, identity;
+    for (size_t i = 0; i < shuffled.size(); ++i)
+        shuffled[i] = sparse[i] = identity[i] = static_cast<uint8_t>(i);
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    sparse[3] = 200;
+    sparse[215] = 0;
+    sparse[255] = 17;
+    std::vector<uint8_t> pixels;
+    for (int k = 0; k < 3; ++k)
+        for (int v = 0; v < 256; ++v)
+            pixels.push_back(static_cast<uint8_t>(v * (2 * k + 1) + k));
+    const std::vector<TRemapKernel> kernels = IndexRemappers();
+    for (const TColorRemap* table : { &shuffled, &sparse, &identity })
+        for (size_t k = 0; k < kernels.size(); ++k)
+            for (const size_t length : { size_t(0), size_t(7), size_t(31), size_t(33), pixels.size() }) {
+                std::vector<uint8_t> out = pixels;
+                kernels[k](out.data(), length, *table);
+                for (size_t x = 0; x < pixels.size(); ++x)
+                    ASSERT_EQ(out[x], x < length ? (*table)[pixels[x]] : pixels[x])
+                        << "kernel " << k << ", length " << length << ", pixel " << x;
+            }
 }
 
 TEST(ColorMap, SortByUsageKeepsTheQuicksortOrderOfEqualCounts)
