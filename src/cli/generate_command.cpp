@@ -279,6 +279,13 @@ const std::vector<GenerateOption>& GenerateOptionTable()
             [](GenerateOptions& o, const std::string& v) {
                 o.Picture = NonEmpty(v, "--picture needs a file name");
             } },
+        { { "--threads", true },
+            [](GenerateOptions& o, const std::string& v) {
+                const std::optional<int32_t> threads = TryStrToInt(v);
+                if (!threads || *threads < 1 || v.find_first_not_of("0123456789") != std::string::npos)
+                    throw CliUsageError("--threads expects a whole number of at least 1, not '" + v + "'");
+                o.Settings.Threads = *threads;
+            } },
     };
     return table;
 }

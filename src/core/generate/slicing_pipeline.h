@@ -44,6 +44,7 @@ struct TGenerationSettings {
     std::string NameTemplate {}; // empty: r{row}_c{col}, or r{row} without column lines
     std::string ProjectName {}; // {project} in names, and the page's title
     TCellPropertyMap Cells {};
+    int Threads = 0; // cells encoded at once; 0: one per hardware thread
 };
 
 // The [Output] keys that shape the run rather than its cells: PageStyle
