@@ -699,7 +699,7 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
         throw EInvalidGraphic(Format("Cannot open file %s", stripFileName.c_str()));
     const int stripHeight = strip->Height();
     const TSpan stripRows = *m_rowPieces[size_t(row) - 1].Span;
-    m_sink.ProcessMessages();
+    InOrder([this] { m_sink.ProcessMessages(); });
 
     // The row is in the layout from the start: cells encoded later fill in
     // their addresses there.
