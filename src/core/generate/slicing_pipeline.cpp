@@ -214,6 +214,8 @@ std::optional<TSpan> UnionOf(const std::vector<TPiece>& pieces, int first, int c
 TBitmap CutOut(TBitmap& source, TSpan columns, TSpan rows)
 {
     TBitmap cell;
+    // In the form the writers read, so that none of them converts a copy.
+    cell.SetPixelFormat(TPixelFormat::pf24bit);
     // The copy covers every pixel: the pieces lie inside the picture.
     cell.SetSizeForOverwrite(columns.Length(), rows.Length());
     cell.Canvas().CopyRect({ 0, 0, columns.Length(), rows.Length() }, source.Canvas(),
@@ -652,14 +654,7 @@ void TGenerationRun::WriteStrip(TBitmap& picture, size_t strip)
         Skipped(name, piece.Reason, static_cast<int>(m_columns.size()) + 1);
         return;
     }
-    const int width = picture.Width();
-    const TSpan span = *piece.Span;
-    TBitmap strip24;
-    strip24.SetSize(width, span.Length());
-    strip24.Canvas().SetBrushColor(clWhite);
-    strip24.Canvas().FillRect({ 0, 0, width, span.Length() });
-    strip24.Canvas().CopyRect(
-        { 0, 0, width, span.Length() }, picture.Canvas(), { 0, span.Start, width, span.End });
+    TBitmap strip24 = CutOut(picture, { 0, picture.Width() }, *piece.Span);
     m_rowFiles.push_back(name);
     m_rowNumbers.push_back(row);
     m_sink.RowFileAdded(name);
