@@ -179,6 +179,13 @@ TFileStream::TFileStream(const std::string& fileName, FileMode mode)
         m_file = OpenRegularFile(fileName);
         if (!m_file)
             throw EFOpenError(WithDetail("Cannot open file " + fileName, OpenFailureReason(errno)));
+        // Pictures are read a row at a time: a buffer as large as the file,
+        // up to 1 MB, turns thousands of reads into a few.
+        constexpr off_t kLargestBuffer = 1 << 20;
+        struct stat info { };
+        if (::fstat(::fileno(m_file), &info) == 0 && info.st_size > BUFSIZ)
+            std::setvbuf(
+                m_file, nullptr, _IOFBF, static_cast<size_t>(std::min(info.st_size, kLargestBuffer)));
         return;
     }
     m_output = std::make_unique<TOutputFile>(fileName);

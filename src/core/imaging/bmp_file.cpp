@@ -468,9 +468,19 @@ void WriteBmp(const TBitmapImage& image, TStream& stream)
         if (!os2)
             head.WriteByte(0);
     }
-    stream.WriteBuffer(head.Bytes().data(), head.Bytes().size());
-    for (int y = image.Height - 1; y >= 0; --y)
-        stream.WriteBuffer(image.Row(y), static_cast<size_t>(rowBytes));
+    // The rows go out bottom up in pieces of about 1 MB: a write per row
+    // costs more than copying them together.
+    std::vector<uint8_t>& out = head.Bytes();
+    const size_t chunk = std::max<size_t>(static_cast<size_t>(rowBytes), size_t(1) << 20);
+    out.reserve(static_cast<size_t>(std::min<uint64_t>(out.size() + pixelBytes, chunk)));
+    for (int y = image.Height - 1; y >= 0; --y) {
+        if (out.size() + rowBytes > chunk) {
+            stream.WriteBuffer(out.data(), out.size());
+            out.clear();
+        }
+        out.insert(out.end(), image.Row(y), image.Row(y) + rowBytes);
+    }
+    stream.WriteBuffer(out.data(), out.size());
 }
 
 } // namespace sw
