@@ -381,9 +381,14 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                m_results[run.benchmark_name()] = { run.GetAdjustedCPUTime(), run.GetAdjustedRealTime() };
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration)
+                continue;
+            // Without the "/process_time/real_time" the options append.
+            std::string name = run.benchmark_name();
+            name = name.substr(0, name.find("/process_time"));
+            m_results[name] = { run.GetAdjustedCPUTime(), run.GetAdjustedRealTime() };
+        }
     }
     void Finalize() override
     {

@@ -358,8 +358,6 @@ private:
         return !m_settings.Cells.empty() && CoveringCell(m_settings.Cells, cell) != cell;
     }
     std::optional<TPixelView> RgbaAt(const TCellFormat& format, TSpan columns, TSpan rows) const;
-    // Writes the cell under stem plus its format's extension and returns
-    // that name.
     void EncodeJob(TCellJob& job) const;
     // Writes an encoded cell under stem plus its format's extension and
     // returns that name.
