@@ -382,12 +382,16 @@ public:
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
+            // With --benchmark_repetitions the median stands for the runs.
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type != Run::RT_Iteration && !median)
                 continue;
             // Without the "/process_time/real_time" the options append.
-            std::string name = run.benchmark_name();
+            std::string name = run.run_name.function_name;
             name = name.substr(0, name.find("/process_time"));
-            m_results[name] = { run.GetAdjustedCPUTime(), run.GetAdjustedRealTime() };
+            TResult& result = m_results[name];
+            if (median || !result.Median)
+                result = { run.GetAdjustedCPUTime(), run.GetAdjustedRealTime(), median };
         }
     }
     void Finalize() override
@@ -417,6 +421,7 @@ private:
     struct TResult {
         double Cpu = 0;
         double Wall = 0;
+        bool Median = false;
     };
     std::map<std::string, TResult> m_results;
 };
