@@ -36,15 +36,15 @@ inline const char* KindName(TPictureKind kind)
     return kind == TPictureKind::Photo ? "photo" : "flat";
 }
 
-inline TBitmap MakePicture(TPictureKind kind)
+inline TBitmap MakePicture(TPictureKind kind, int width = kWidth, int height = kHeight)
 {
     TBitmap bitmap;
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-    bitmap.SetSize(kWidth, kHeight);
+    bitmap.SetSize(width, height);
     std::mt19937 random(7);
-    for (int y = 0; y < kHeight; ++y) {
+    for (int y = 0; y < height; ++y) {
         uint8_t* row = bitmap.ScanLine(y);
-        for (int x = 0; x < kWidth; ++x) {
+        for (int x = 0; x < width; ++x) {
             int r, g, b;
             if (kind == TPictureKind::Photo) {
                 // Smooth shading with sensor-like noise of about +-12.

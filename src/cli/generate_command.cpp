@@ -593,6 +593,13 @@ const std::vector<GenerateOption>& GenerateOptionTable()
                 o.Watch = true;
                 o.Settings.KeepUnchanged = true;
             } },
+        { { "--threads", true },
+            [](GenerateOptions& o, const std::string& v) {
+                const std::optional<int32_t> threads = TryStrToInt(v);
+                if (!threads || *threads < 1 || v.find_first_not_of("0123456789") != std::string::npos)
+                    throw CliUsageError("--threads expects a whole number of at least 1, not '" + v + "'");
+                o.Settings.Threads = *threads;
+            } },
     };
     return table;
 }

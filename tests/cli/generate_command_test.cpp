@@ -56,6 +56,7 @@ TEST(GenerateOptions, DefaultsAndValues)
     EXPECT_EQ(full.Picture, "x.jpg");
     EXPECT_EQ(ResolvedPageFileName(full), "/tmp/o/index.html");
     EXPECT_EQ(OptionsOf({ "p.swr", "--type", "jpg" }).Settings.CellFormat.Type, TImageType::Jpg);
+    EXPECT_EQ(OptionsOf({ "p.swr", "--threads", "3" }).Settings.Threads, 3);
     const TCellFormat format
         = OptionsOf({ "p.swr", "--format", "png8", "--colors", "16", "--dither", "fs", "--quality", "70",
                         "--progressive", "--subsampling", "444", "--min-psnr", "42.5", "--alpha" })
@@ -85,6 +86,9 @@ TEST(GenerateOptions, DefaultsAndValues)
              { "p.swr", "--quality", "0" },
              { "p.swr", "--subsampling", "422" },
              { "p.swr", "--min-psnr", "inf" },
+             { "p.swr", "--threads", "0" },
+             { "p.swr", "--threads", "-2" },
+             { "p.swr", "--threads", "0x4" },
              { "p.swr", "--type", "gif", "--format", "png" },
          })
         EXPECT_THROW(OptionsOf(bad), CliUsageError) << bad[1] << ' ' << bad[2];

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace sw {
@@ -33,6 +34,50 @@ void TStream::WriteBuffer(const void* buffer, size_t count)
         const std::string detail = WriteFailureDetail();
         throw EWriteError(detail.empty() ? "Stream write error" : WithDetail("Stream write error", detail));
     }
+}
+
+void TStream::ReadPieces(std::span<const std::span<uint8_t>> pieces)
+{
+    size_t total = 0;
+    for (const std::span<uint8_t>& piece : pieces)
+        total += piece.size();
+    if (total != 0 && ReadScattered(pieces) != total)
+        throw EReadError("Stream read error");
+}
+
+void TStream::WritePieces(std::span<const std::span<const uint8_t>> pieces)
+{
+    size_t total = 0;
+    for (const std::span<const uint8_t>& piece : pieces)
+        total += piece.size();
+    if (total != 0 && WriteGathered(pieces) != total) {
+        const std::string detail = WriteFailureDetail();
+        throw EWriteError(detail.empty() ? "Stream write error" : WithDetail("Stream write error", detail));
+    }
+}
+
+size_t TStream::ReadScattered(std::span<const std::span<uint8_t>> pieces)
+{
+    size_t done = 0;
+    for (const std::span<uint8_t>& piece : pieces) {
+        const size_t got = piece.empty() ? 0 : Read(piece.data(), piece.size());
+        done += got;
+        if (got != piece.size())
+            break;
+    }
+    return done;
+}
+
+size_t TStream::WriteGathered(std::span<const std::span<const uint8_t>> pieces)
+{
+    size_t done = 0;
+    for (const std::span<const uint8_t>& piece : pieces) {
+        const size_t put = piece.empty() ? 0 : Write(piece.data(), piece.size());
+        done += put;
+        if (put != piece.size())
+            break;
+    }
+    return done;
 }
 
 uint8_t TStream::ReadByte()
@@ -258,6 +303,83 @@ size_t TFileStream::Write(const void* buffer, size_t count)
     if (written != count && m_error == 0)
         m_error = errno;
     return written;
+}
+
+namespace {
+
+// The pieces from piece first, byte skip on, through preadv or pwritev
+// (call) at position, in batches the system takes; returns the bytes moved,
+// fewer at the end of the file or on a failure (errno then set).
+template <typename Piece, typename Call>
+size_t MovePieces(std::span<const Piece> pieces, off_t position, Call call)
+{
+    constexpr size_t kBatch = 1024; // IOV_MAX on Linux
+    size_t done = 0;
+    size_t index = 0;
+    size_t skip = 0;
+    iovec batch[kBatch];
+    while (index < pieces.size()) {
+        size_t count = 0;
+        for (size_t k = index; k < pieces.size() && count < kBatch; ++k, ++count) {
+            const size_t from = k == index ? skip : 0;
+            batch[count].iov_base = const_cast<uint8_t*>(pieces[k].data() + from);
+            batch[count].iov_len = pieces[k].size() - from;
+        }
+        const ssize_t moved = call(batch, static_cast<int>(count), position);
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved <= 0)
+            break;
+        done += static_cast<size_t>(moved);
+        position += moved;
+        for (size_t left = static_cast<size_t>(moved); index < pieces.size();) {
+            const size_t available = pieces[index].size() - skip;
+            if (left < available) {
+                skip += left;
+                break;
+            }
+            left -= available;
+            ++index;
+            skip = 0;
+        }
+    }
+    return done;
+}
+
+} // namespace
+
+size_t TFileStream::ReadScattered(std::span<const std::span<uint8_t>> pieces)
+{
+    const off_t start = m_file ? ::ftello(m_file) : -1;
+    if (start < 0)
+        return TStream::ReadScattered(pieces);
+    const int fd = ::fileno(m_file);
+    const size_t done = MovePieces(pieces, start,
+        [fd](const iovec* batch, int count, off_t at) { return ::preadv(fd, batch, count, at); });
+    // Past what was read, with stdio's buffer dropped.
+    ::fseeko(m_file, start + static_cast<off_t>(done), SEEK_SET);
+    return done;
+}
+
+size_t TFileStream::WriteGathered(std::span<const std::span<const uint8_t>> pieces)
+{
+    if (!m_file || !m_output || std::fflush(m_file) != 0)
+        return TStream::WriteGathered(pieces);
+    const off_t start = ::ftello(m_file);
+    if (start < 0)
+        return TStream::WriteGathered(pieces);
+    const int fd = ::fileno(m_file);
+    errno = 0;
+    const size_t done = MovePieces(pieces, start,
+        [fd](const iovec* batch, int count, off_t at) { return ::pwritev(fd, batch, count, at); });
+    const int error = errno;
+    ::fseeko(m_file, start + static_cast<off_t>(done), SEEK_SET);
+    size_t total = 0;
+    for (const std::span<const uint8_t>& piece : pieces)
+        total += piece.size();
+    if (done != total && m_error == 0)
+        m_error = error != 0 ? error : EIO;
+    return done;
 }
 
 int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,17 @@ public:
     void WriteU32LE(uint32_t value);
     // Copies count bytes (all that is left when count is 0) from source.
     int64_t CopyFrom(TStream& source, int64_t count);
+    // Exactly the pieces, one after the other, as ReadBuffer and WriteBuffer
+    // of each would (and failing as they do); a file hands them to the system
+    // together, so the rows of a picture need neither a call each nor a copy.
+    void ReadPieces(std::span<const std::span<uint8_t>> pieces);
+    void WritePieces(std::span<const std::span<const uint8_t>> pieces);
 
 protected:
+    // Bytes read or written in all; the stream's own Read or Write of each
+    // piece unless the stream has a better way.
+    virtual size_t ReadScattered(std::span<const std::span<uint8_t>> pieces);
+    virtual size_t WriteGathered(std::span<const std::span<const uint8_t>> pieces);
     // "FILE: REASON" for the last failed write, or empty.
     virtual std::string WriteFailureDetail() const { return {}; }
 };
@@ -101,6 +111,8 @@ public:
 
 protected:
     std::string WriteFailureDetail() const override;
+    size_t ReadScattered(std::span<const std::span<uint8_t>> pieces) override;
+    size_t WriteGathered(std::span<const std::span<const uint8_t>> pieces) override;
 
 private:
     std::string m_fileName;

@@ -4,6 +4,7 @@
 #include "core/base/output_file.h"
 #include "core/base/stream.h"
 #include "core/base/sysutils.h"
+#include "core/base/thread_pool.h"
 #include "core/generate/cell_writer.h"
 #include "core/generate/page_writer.h"
 #include "core/imaging/bitmap.h"
@@ -12,6 +13,9 @@
 #include "core/imaging/picture.h"
 
 #include <algorithm>
+#include <atomic>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -229,7 +233,10 @@ std::optional<TSpan> UnionOf(const std::vector<TPiece>& pieces, int first, int c
 TBitmap CutOut(TBitmap& source, TSpan columns, TSpan rows)
 {
     TBitmap cell;
-    cell.SetSize(columns.Length(), rows.Length());
+    // In the form the writers read, so that none of them converts a copy.
+    cell.SetPixelFormat(TPixelFormat::pf24bit);
+    // The copy covers every pixel: the pieces lie inside the picture.
+    cell.SetSizeForOverwrite(columns.Length(), rows.Length());
     cell.Canvas().CopyRect({ 0, 0, columns.Length(), rows.Length() }, source.Canvas(),
         { columns.Start, rows.Start, columns.End, rows.End });
     return cell;
@@ -313,6 +320,26 @@ std::string HexColor(TColor color)
     return Format("%02X%02X%02X", GetRValue(color), GetGValue(color), GetBValue(color));
 }
 
+// A cell handed to the pool: its pixels in, its files' bytes out.
+struct TCellJob {
+    std::string Stem;
+    TCellFormat Format;
+    bool Listed = false;
+    // Where its page cell is, to take the file's address once it is known.
+    size_t PageRow = 0;
+    std::optional<size_t> PageCell;
+    TBitmap Cell;
+    std::optional<TPixelView> Rgba;
+    TEncodedCell Main;
+    std::optional<TEncodedCell> Half; // the @1x image
+    std::optional<double> MainPsnr; // when the run measures them
+    std::optional<double> HalfPsnr;
+    std::exception_ptr MainError;
+    std::exception_ptr HalfError;
+    std::atomic<bool> Done = false;
+    std::unique_ptr<TTaskBatch> Batch;
+};
+
 class TGenerationRun {
 public:
     TGenerationRun(const TGenerationInput& input, const TGenerationSettings& settings, IGenerationSink& sink)
@@ -352,10 +379,19 @@ private:
         return !m_settings.Cells.empty() && CoveringCell(m_settings.Cells, cell) != cell;
     }
     std::optional<TPixelView> RgbaAt(const TCellFormat& format, TSpan columns, TSpan rows) const;
-    // Writes the cell under stem plus its format's extension and returns
-    // that name.
-    std::string SaveCell(const std::string& stem, TBitmap& cell, const std::optional<TPixelView>& rgba,
-        const TCellFormat& format, bool listed);
+    void EncodeJob(TCellJob& job) const;
+    // Writes an encoded cell under stem plus its format's extension and
+    // returns that name.
+    std::string SaveCell(
+        const std::string& stem, const TEncodedCell& encoded, std::optional<double> psnr, bool listed);
+    void CommitCell(TCellJob& job);
+    // The cells are encoded on the pool while everything the sink and the
+    // files see happens here, in cell order: each such step waits in
+    // m_pending behind the cells before it.
+    void InOrder(std::function<void()> step);
+    void StartCell(std::shared_ptr<TCellJob> job);
+    void CommitFront();
+    void CommitAll();
     void AddPageCell(TPageRow& row, TPageCell cell) const;
     void CellWritten();
     void WithoutImage();
@@ -381,6 +417,15 @@ private:
     TPageLayout m_layout;
     TPageWriter m_page;
     TGenerationCounts m_counts;
+    std::unique_ptr<TThreadPool> m_pool;
+    size_t m_maxInFlight = 1;
+    struct TStep {
+        std::shared_ptr<TCellJob> Job; // empty for a step without encoding
+        std::function<void()> Commit;
+    };
+    std::deque<TStep> m_pending; // after m_pool: its jobs go before the workers
+    bool m_commitFailed = false;
+    std::atomic<bool> m_abandoned = false;
 };
 
 TGenerationCounts TGenerationRun::Run()
@@ -447,13 +492,28 @@ TGenerationCounts TGenerationRun::Run()
         m_layout.ColumnWidths.push_back(piece.Span ? piece.Span->Length() : 0);
     for (const TPiece& piece : m_rowPieces)
         m_layout.RowHeights.push_back(piece.Span ? piece.Span->Length() : 0);
-    size_t strip = 0;
-    for (size_t k = 0; k < m_rowPieces.size(); ++k) {
-        if (m_rowPieces[k].Span)
-            SliceRowStrip(picture, strip++);
-        else
-            EmptyRow(static_cast<int>(k) + 1);
+    // No more workers than cells, and a sane ceiling on what a setting asks.
+    const int threads = m_settings.Threads > 0 ? m_settings.Threads : TThreadPool::HardwareThreads();
+    m_pool = std::make_unique<TThreadPool>(std::clamp(threads, 1, std::clamp(m_counts.Total, 1, 256)));
+    // Enough to keep every worker busy while the next cell is cut; more
+    // would only hold more cells in memory.
+    m_maxInFlight = static_cast<size_t>(m_pool->Threads()) * 2;
+    try {
+        size_t strip = 0;
+        for (size_t k = 0; k < m_rowPieces.size(); ++k) {
+            if (m_rowPieces[k].Span)
+                SliceRowStrip(picture, strip++);
+            else
+                EmptyRow(static_cast<int>(k) + 1);
+        }
+    } catch (...) {
+        // The cells before the failure come first, as they would in one
+        // thread; their own failure is then the run's.
+        if (!m_commitFailed)
+            CommitAll();
+        throw;
     }
+    CommitAll();
 
     if (m_settings.DeleteTemp) {
         for (const std::string& name : m_stripsWritten)
@@ -495,6 +555,8 @@ TGenerationCounts TGenerationRun::Run()
 
 void TGenerationRun::Abandon() noexcept
 {
+    m_abandoned = true;
+    m_pending.clear(); // waits for the cells being encoded
     m_page.Close();
     m_cells.clear(); // their temporary files go with them
     for (const std::string& name : m_stripsWritten)
@@ -615,14 +677,7 @@ void TGenerationRun::WriteStrip(TBitmap& picture, size_t strip)
         Skipped(name, piece.Reason, static_cast<int>(m_columns.size()) + 1);
         return;
     }
-    const int width = picture.Width();
-    const TSpan span = *piece.Span;
-    TBitmap strip24;
-    strip24.SetSize(width, span.Length());
-    strip24.Canvas().SetBrushColor(clWhite);
-    strip24.Canvas().FillRect({ 0, 0, width, span.Length() });
-    strip24.Canvas().CopyRect(
-        { 0, 0, width, span.Length() }, picture.Canvas(), { 0, span.Start, width, span.End });
+    TBitmap strip24 = CutOut(picture, { 0, picture.Width() }, *piece.Span);
     m_rowFiles.push_back(name);
     m_rowNumbers.push_back(row);
     m_sink.RowFileAdded(name);
@@ -653,7 +708,7 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
 {
     const std::string& stripFileName = m_rowFiles[stripIndex];
     const int row = m_rowNumbers[stripIndex];
-    m_current = stripFileName;
+    InOrder([this, stripFileName] { m_current = stripFileName; });
     TImage holder;
     holder.SetAutoSize(true);
     holder.Picture().LoadFromFile(stripFileName);
@@ -662,13 +717,17 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
         throw EInvalidGraphic(Format("Cannot open file %s", stripFileName.c_str()));
     const int stripHeight = strip->Height();
     const TSpan stripRows = *m_rowPieces[size_t(row) - 1].Span;
-    m_sink.ProcessMessages();
+    InOrder([this] { m_sink.ProcessMessages(); });
 
-    TPageRow pageRow;
+    // The row is in the layout from the start: cells encoded later fill in
+    // their addresses there.
+    const size_t pageRowIndex = m_layout.Rows.size();
+    m_layout.Rows.emplace_back();
+    const auto pageRow = [this, pageRowIndex]() -> TPageRow& { return m_layout.Rows[pageRowIndex]; };
     for (int column = 1; column <= static_cast<int>(m_columnPieces.size()); ++column) {
         const TCellRef ref { row, column };
         if (Covered(ref)) {
-            WithoutImage();
+            InOrder([this] { WithoutImage(); });
             continue;
         }
         const auto found = m_settings.Cells.find(ref);
@@ -683,11 +742,14 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
             : UnionOf(m_rowPieces, row - 1, properties.SpanRows);
         if (!across) {
             // An auto cell that is skipped has no format to name.
-            Skipped(stem + (format.Type == TImageType::Auto ? "" : ImageExtension(format.Type)),
-                m_columnPieces[size_t(column) - 1].Reason, 1);
+            const std::string name
+                = stem + (format.Type == TImageType::Auto ? "" : ImageExtension(format.Type));
+            InOrder([this, name, reason = m_columnPieces[size_t(column) - 1].Reason] {
+                Skipped(name, reason, 1);
+            });
             pageCell.Skip = true;
             if (m_settings.PageStyle != TPageStyle::Classic)
-                AddPageCell(pageRow, pageCell);
+                AddPageCell(pageRow(), pageCell);
             continue;
         }
         pageCell.Width = across->Length();
@@ -700,45 +762,141 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
             pageCell.Fill = m_autoFills.at(ref);
         }
         if (pageCell.Skip || pageCell.Fill) {
-            AddPageCell(pageRow, pageCell);
-            WithoutImage();
+            AddPageCell(pageRow(), pageCell);
+            InOrder([this] { WithoutImage(); });
             continue;
         }
 
         // A cell within its strip is cut from the strip as read back; one
         // that spans strips from the picture itself.
-        TBitmap cell = properties.SpanRows == 1 ? CutOut(*strip, *across, { 0, stripHeight })
-                                                : CutOut(picture, *across, *down);
-        const std::optional<TPixelView> rgba = RgbaAt(format, *across, *down);
+        auto job = std::make_shared<TCellJob>();
+        job->Cell = properties.SpanRows == 1 ? CutOut(*strip, *across, { 0, stripHeight })
+                                             : CutOut(picture, *across, *down);
+        job->Rgba = RgbaAt(format, *across, *down);
         if (m_settings.AutoFill)
-            pageCell.Fill = FlatColor(cell, rgba);
+            pageCell.Fill = FlatColor(job->Cell, job->Rgba);
         if (pageCell.Fill) {
-            m_sink.LogLine(
-                "Filled " + ExtractFileName(stem) + " with its one colour " + HexColor(*pageCell.Fill) + ".");
-            AddPageCell(pageRow, pageCell);
-            WithoutImage();
+            InOrder([this,
+                        line = "Filled " + ExtractFileName(stem) + " with its one colour "
+                            + HexColor(*pageCell.Fill) + "."] {
+                m_sink.LogLine(line);
+                WithoutImage();
+            });
+            AddPageCell(pageRow(), pageCell);
             continue;
         }
+        job->Stem = stem;
+        job->Format = format;
         // Without column lines the strips are the cells, and that list holds
         // cut cells only.
-        const bool listed = !m_columns.empty();
-        const std::string fileName = SaveCell(stem, cell, rgba, format, listed);
-        if (m_settings.AlsoHalfSize) {
-            TBitmap half = HalfSize(cell);
-            std::vector<uint8_t> halfRgba;
-            std::optional<TPixelView> halfView;
-            if (rgba) {
-                halfRgba = HalfSize(*rgba);
-                halfView = TPixelView { halfRgba.data(), half.Width(), half.Height(),
-                    ptrdiff_t(half.Width()) * 4, TPixelLayout::Rgba32 };
-            }
-            SaveCell(stem + "@1x", half, halfView, format, listed);
-        }
-        pageCell.Source = m_sourcePrefix + UrlPathEscaped(ExtractFileName(fileName));
-        AddPageCell(pageRow, pageCell);
-        CellWritten();
+        job->Listed = !m_columns.empty();
+        job->PageRow = pageRowIndex;
+        if (m_settings.WriteHTML)
+            job->PageCell = pageRow().Cells.size();
+        AddPageCell(pageRow(), pageCell);
+        StartCell(std::move(job));
     }
-    m_layout.Rows.push_back(std::move(pageRow));
+}
+
+void TGenerationRun::InOrder(std::function<void()> step)
+{
+    if (!m_pending.empty()) {
+        m_pending.push_back({ nullptr, std::move(step) });
+        return;
+    }
+    try {
+        step();
+    } catch (...) {
+        m_commitFailed = true;
+        throw;
+    }
+}
+
+void TGenerationRun::StartCell(std::shared_ptr<TCellJob> job)
+{
+    job->Batch = std::make_unique<TTaskBatch>(*m_pool);
+    TCellJob& cell = *job;
+    m_pending.push_back({ job, [this, &cell] { CommitCell(cell); } });
+    cell.Batch->Run([this, &cell] {
+        if (!m_abandoned)
+            EncodeJob(cell);
+        cell.Done = true;
+    });
+    // Finished cells are written as soon as their turn comes, so that files
+    // and progress keep pace with the encoding.
+    while (!m_pending.empty()
+        && (m_pending.size() > m_maxInFlight || !m_pending.front().Job || m_pending.front().Job->Done))
+        CommitFront();
+}
+
+void TGenerationRun::CommitFront()
+{
+    TStep step = std::move(m_pending.front());
+    m_pending.pop_front();
+    if (step.Job)
+        step.Job->Batch->Wait();
+    try {
+        step.Commit();
+    } catch (...) {
+        m_commitFailed = true;
+        throw;
+    }
+}
+
+void TGenerationRun::CommitAll()
+{
+    while (!m_pending.empty())
+        CommitFront();
+}
+
+// On a worker: nothing here touches the sink, the files or the run's state.
+void TGenerationRun::EncodeJob(TCellJob& job) const
+{
+    try {
+        job.Main = EncodeCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor);
+        if (m_settings.MeasurePsnr)
+            job.MainPsnr
+                = EncodedCellPsnr(job.Cell, job.Rgba, job.Format, m_input.TransparentColor, job.Main);
+    } catch (...) {
+        job.MainError = std::current_exception();
+        return;
+    }
+    if (!m_settings.AlsoHalfSize)
+        return;
+    try {
+        TBitmap half = HalfSize(job.Cell);
+        std::vector<uint8_t> halfRgba;
+        std::optional<TPixelView> halfView;
+        if (job.Rgba) {
+            halfRgba = HalfSize(*job.Rgba);
+            halfView = TPixelView { halfRgba.data(), half.Width(), half.Height(), ptrdiff_t(half.Width()) * 4,
+                TPixelLayout::Rgba32 };
+        }
+        job.Half = EncodeCell(half, halfView, job.Format, m_input.TransparentColor);
+        if (m_settings.MeasurePsnr)
+            job.HalfPsnr = EncodedCellPsnr(half, halfView, job.Format, m_input.TransparentColor, *job.Half);
+    } catch (...) {
+        job.HalfError = std::current_exception();
+    }
+}
+
+void TGenerationRun::CommitCell(TCellJob& job)
+{
+    const std::string extension = job.Format.Type == TImageType::Auto ? "" : ImageExtension(job.Format.Type);
+    m_current = job.Stem + extension;
+    if (job.MainError)
+        std::rethrow_exception(job.MainError);
+    const std::string fileName = SaveCell(job.Stem, job.Main, job.MainPsnr, job.Listed);
+    if (m_settings.AlsoHalfSize) {
+        m_current = job.Stem + "@1x" + extension;
+        if (job.HalfError)
+            std::rethrow_exception(job.HalfError);
+        SaveCell(job.Stem + "@1x", *job.Half, job.HalfPsnr, job.Listed);
+    }
+    if (job.PageCell)
+        m_layout.Rows[job.PageRow].Cells[*job.PageCell].Source
+            = m_sourcePrefix + UrlPathEscaped(ExtractFileName(fileName));
+    CellWritten();
 }
 
 std::optional<TPixelView> TGenerationRun::RgbaAt(const TCellFormat& format, TSpan columns, TSpan rows) const
@@ -752,16 +910,14 @@ std::optional<TPixelView> TGenerationRun::RgbaAt(const TCellFormat& format, TSpa
     return rgba;
 }
 
-std::string TGenerationRun::SaveCell(const std::string& stem, TBitmap& cell,
-    const std::optional<TPixelView>& rgba, const TCellFormat& format, bool listed)
+std::string TGenerationRun::SaveCell(
+    const std::string& stem, const TEncodedCell& encoded, std::optional<double> psnr, bool listed)
 {
-    m_current = stem + (format.Type == TImageType::Auto ? "" : ImageExtension(format.Type));
-    TEncodedCell encoded = EncodeCell(cell, rgba, format, m_input.TransparentColor);
     const std::string fileName = stem + ImageExtension(encoded.Type);
     if (listed)
         m_sink.FileFinished(fileName);
     m_current = fileName;
-    TCellFileReport report { fileName, encoded.Type, encoded.Bytes.size(), std::nullopt, encoded.Reason,
+    TCellFileReport report { fileName, encoded.Type, encoded.Bytes.size(), psnr, encoded.Reason,
         m_settings.KeepUnchanged && FileHoldsBytes(fileName, encoded.Bytes) };
     if (!report.Unchanged) {
         auto file = std::make_unique<TFileStream>(fileName, FileMode::Create);
@@ -769,8 +925,6 @@ std::string TGenerationRun::SaveCell(const std::string& stem, TBitmap& cell,
         file->Finish();
         m_cells.push_back(std::move(file));
     }
-    if (m_settings.MeasurePsnr)
-        report.Psnr = EncodedCellPsnr(cell, rgba, format, m_input.TransparentColor, encoded);
     m_sink.CellFileWritten(report);
     if (!encoded.Reason.empty())
         m_sink.LogLine(

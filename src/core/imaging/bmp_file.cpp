@@ -187,8 +187,8 @@ public:
     virtual size_t Size() const = 0;
     // The first count bytes (count <= Size()), valid until the next call.
     virtual std::span<const uint8_t> Front(size_t count) = 0;
-    // Copies count bytes at offset into out; offsets only grow from call to call.
-    virtual void Copy(size_t offset, uint8_t* out, size_t count) = 0;
+    // The bytes from offset on into the pieces, one after the other.
+    virtual void Copy(size_t offset, std::span<const std::span<uint8_t>> pieces) = 0;
 };
 
 class TSpanSource final : public TBmpSource {
@@ -198,9 +198,12 @@ public:
     { }
     size_t Size() const override { return m_bytes.size(); }
     std::span<const uint8_t> Front(size_t count) override { return m_bytes.first(count); }
-    void Copy(size_t offset, uint8_t* out, size_t count) override
+    void Copy(size_t offset, std::span<const std::span<uint8_t>> pieces) override
     {
-        std::memcpy(out, m_bytes.data() + offset, count);
+        for (const std::span<uint8_t>& piece : pieces) {
+            std::memcpy(piece.data(), m_bytes.data() + offset, piece.size());
+            offset += piece.size();
+        }
     }
 
 private:
@@ -225,12 +228,10 @@ public:
         }
         return std::span<const uint8_t>(m_front).first(count);
     }
-    void Copy(size_t offset, uint8_t* out, size_t count) override
+    void Copy(size_t offset, std::span<const std::span<uint8_t>> pieces) override
     {
-        const int64_t at = m_start + static_cast<int64_t>(offset);
-        if (m_stream.Position() != at)
-            m_stream.SetPosition(at);
-        m_stream.ReadBuffer(out, count);
+        m_stream.SetPosition(m_start + static_cast<int64_t>(offset));
+        m_stream.ReadPieces(pieces);
     }
     // Leaves the stream after the file, as a reader of the whole would.
     void Finish() { m_stream.SetPosition(m_start + static_cast<int64_t>(m_size)); }
@@ -374,13 +375,17 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
     }
     // The header's size of pixel data is not needed for uncompressed rows;
     // files get it wrong often enough that the row length is trusted instead.
+    // The rows in file order, read together straight into the store.
+    std::vector<std::span<uint8_t>> rows;
+    rows.reserve(static_cast<size_t>(height));
     for (int64_t line = 0; line < height; ++line) {
         const size_t offset = static_cast<size_t>(line) * static_cast<size_t>(rowBytes);
         const size_t present = std::min(static_cast<size_t>(rowBytes), available - offset);
         uint8_t* row = image->Row(static_cast<int>(topDown ? line : height - 1 - line));
-        source.Copy(dataStart + offset, row, present);
         std::memset(row + present, 0, static_cast<size_t>(rowBytes) - present);
+        rows.emplace_back(row, present);
     }
+    source.Copy(dataStart, rows);
     return image;
 }
 
@@ -468,9 +473,13 @@ void WriteBmp(const TBitmapImage& image, TStream& stream)
         if (!os2)
             head.WriteByte(0);
     }
-    stream.WriteBuffer(head.Bytes().data(), head.Bytes().size());
+    // The headers and the rows bottom up, handed over together.
+    std::vector<std::span<const uint8_t>> pieces;
+    pieces.reserve(static_cast<size_t>(image.Height) + 1);
+    pieces.emplace_back(head.Bytes());
     for (int y = image.Height - 1; y >= 0; --y)
-        stream.WriteBuffer(image.Row(y), static_cast<size_t>(rowBytes));
+        pieces.emplace_back(image.Row(y), static_cast<size_t>(rowBytes));
+    stream.WritePieces(pieces);
 }
 
 } // namespace sw

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <span>
 #include <sys/stat.h>
+#include <vector>
 
 namespace sw {
 namespace {
@@ -59,6 +61,53 @@ TEST(TFileStream, WriteFailuresNameTheFileAndTheReason)
     } catch (const EFCreateError& e) {
         EXPECT_EQ(e.what(), "Cannot create file " + folder / "missing/out.bin (No such file or directory).");
     }
+}
+
+// Pieces go to the system together, past stdio's buffer: what is read and
+// written around them, and where the stream stands after them, must be as if
+// each piece had gone through ReadBuffer or WriteBuffer.
+TEST(TFileStream, PiecesMixWithPlainReadsAndWrites)
+{
+    std::vector<std::vector<uint8_t>> parts;
+    for (size_t k = 0; k < 2500; ++k) // more than one batch of the system's
+        parts.emplace_back(k % 7 == 0 ? 0 : 1 + k % 13, static_cast<uint8_t>(k));
+    std::vector<uint8_t> expected { 1, 2, 3 };
+    std::vector<std::span<const uint8_t>> out;
+    for (const std::vector<uint8_t>& part : parts) {
+        out.emplace_back(part);
+        expected.insert(expected.end(), part.begin(), part.end());
+    }
+    expected.push_back(9);
+
+    test::TempFolder folder;
+    const std::string name = folder / "pieces.bin";
+    TFileStream file(name, FileMode::Create);
+    file.WriteBuffer(expected.data(), 3);
+    file.WritePieces(out);
+    file.WriteByte(9);
+    EXPECT_EQ(file.Position(), static_cast<int64_t>(expected.size()));
+    file.Close();
+
+    TFileStream in(name, FileMode::OpenRead);
+    EXPECT_EQ(in.ReadByte(), 1);
+    std::vector<std::vector<uint8_t>> back;
+    back.emplace_back(2);
+    for (const std::vector<uint8_t>& part : parts)
+        back.emplace_back(part.size());
+    std::vector<std::span<uint8_t>> pieces;
+    for (std::vector<uint8_t>& part : back)
+        pieces.emplace_back(part);
+    in.ReadPieces(pieces);
+    std::vector<uint8_t> read { 1 };
+    for (const std::vector<uint8_t>& part : back)
+        read.insert(read.end(), part.begin(), part.end());
+    read.push_back(in.ReadByte());
+    EXPECT_EQ(read, expected);
+    // Past the end: a short read fails as ReadBuffer does.
+    in.SetPosition(static_cast<int64_t>(expected.size()) - 2);
+    std::vector<uint8_t> three(3);
+    const std::span<uint8_t> tooLong[] = { three };
+    EXPECT_THROW(in.ReadPieces(tooLong), EReadError);
 }
 
 } // namespace

@@ -725,5 +725,80 @@ TEST_F(SlicingPipeline, HalfSizeImagesAverageAndStripNamesStay)
     EXPECT_NE(ReadFileBytes(m_folder / "index.html").find("width=\"20\" height=\"5\""), std::string::npos);
 }
 
+// Cells are encoded on several threads but written, logged and counted in
+// cell order: the run's every trace is the one thread's, failures included.
+TEST_F(SlicingPipeline, ThreadCountChangesNothingOutside)
+{
+    struct ProgressSink : RecordingSink {
+        void Progress(const TGenerationCounts& counts) override
+        {
+            Events.push_back(
+                Format("progress %d %d %d", counts.Written, counts.Skipped, counts.WithoutImage));
+        }
+    };
+    struct Outcome {
+        std::vector<std::string> Events;
+        std::map<std::string, std::string> Files;
+        std::string Error;
+        bool operator==(const Outcome&) const = default;
+    };
+    TBitmap flatCorner = MakePicture(40, 30, FlatCornerColor);
+    TBitmap tooWide; // as wide as a GIF may be, wider than a JPEG can be
+    tooWide.SetSize(65501, 6);
+    struct Case {
+        const char* name;
+        const TBitmap* picture;
+        TGenerationInput input;
+        TGenerationSettings settings;
+        std::string lastEvent;
+    };
+    const std::vector<Case> cases = {
+        { "mixed formats, a span, fills, a skipped column", &flatCorner,
+            { nullptr, Captions({ 10, 16, 16, 25, 33 }), Captions({ 10, 18, 24 }), kMagenta },
+            { .WriteHTML = true,
+                .PageFileName = "index.html",
+                .CellFormat = { .Type = TImageType::Auto },
+                .PageStyle = TPageStyle::Html5,
+                .AutoFill = true,
+                .Cells
+                = CellsOf({ { 1, 2, "Format", "jpg" }, { 2, 1, "Format", "png8" }, { 2, 2, "Span", "2x2" },
+                    { 2, 5, "Format", "gif" }, { 4, 6, "Fill", "336699" }, { 4, 1, "Format", "jpg" } }) },
+            "log Done." },
+        { "a middle strip and a later one fail", &tooWide, { nullptr, {}, Captions({ 2, 4 }), kMagenta },
+            { .Cells = CellsOf({ { 2, 1, "Format", "jpg" }, { 3, 1, "Format", "jpg" } }) },
+            "log Stopped at r2.jpg; the files of this run were removed." },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Outcome> outcomes;
+        for (const int threads : { 1, 3 }) {
+            TempFolder folder;
+            TGenerationInput input = c.input;
+            input.Picture = c.picture;
+            TGenerationSettings settings = c.settings;
+            settings.OutputFolder = folder.Path().string();
+            if (settings.WriteHTML)
+                settings.PageFileName = folder / settings.PageFileName;
+            settings.Threads = threads;
+            ProgressSink sink;
+            Outcome outcome;
+            try {
+                RunGeneration(input, settings, sink);
+            } catch (const Exception& e) {
+                outcome.Error = e.what();
+            }
+            outcome.Events = sink.Events;
+            for (std::string& event : outcome.Events)
+                if (const size_t at = event.find(folder.Path().string()); at != std::string::npos)
+                    event.erase(at, folder.Path().string().size());
+            for (const std::string& name : FolderEntries(folder.Path()))
+                outcome.Files[name] = ReadFileBytes(folder / name);
+            outcomes.push_back(outcome);
+        }
+        EXPECT_EQ(outcomes[0], outcomes[1]);
+        EXPECT_EQ(outcomes[0].Events.back(), c.lastEvent);
+    }
+}
+
 } // namespace
 } // namespace sw

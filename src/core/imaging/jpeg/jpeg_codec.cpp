@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <type_traits>
 #include <utility>
 
@@ -78,6 +79,9 @@ struct DecodeContext : Codec {
 struct EncodeContext : Codec {
     ~EncodeContext() { Release(); }
     jpeg_compress_struct cinfo {};
+    // A progressive picture leaves its optimised Huffman tables in the
+    // object, and the defaults do not replace tables that exist.
+    bool tablesChanged = false;
 };
 
 Codec& CodecOf(j_common_ptr cinfo)
@@ -228,6 +232,31 @@ void CreateDecompressor(DecodeContext& context, const TJpegProgress* report)
 void CreateCompressor(EncodeContext& context, const TJpegProgress* report)
 {
     CreateLibraryObject(context, report, [](j_compress_ptr cinfo) { jpeg_create_compress(cinfo); });
+}
+
+// One compressor per thread, kept from one picture to the next: making it
+// and its tables anew costs more than encoding a small cell. A library
+// error destroys it, and the next picture makes another.
+EncodeContext& ThreadCompressor(const TJpegProgress* report)
+{
+    thread_local std::unique_ptr<EncodeContext> context;
+    if (!context)
+        context = std::make_unique<EncodeContext>();
+    context->pending = nullptr;
+    context->errorCode = 0;
+    context->progress = {};
+    if (context->tablesChanged)
+        context->Release();
+    context->tablesChanged = false;
+    if (!context->common) {
+        CreateCompressor(*context, report);
+        return *context;
+    }
+    // Drops what a picture left behind when it stopped between the
+    // library's steps (progress threw); a no-op after a finished one.
+    jpeg_abort_compress(&context->cinfo);
+    InstallProgress(*context, context->common, report);
+    return *context;
 }
 
 // Source manager over bytes in memory, handed to the library where they
@@ -646,8 +675,7 @@ void DecodeJpeg(std::span<const uint8_t> file, const TJpegDecodeOptions& options
 std::optional<std::vector<uint8_t>> EncodeJpeg(
     const TBitmap& bitmap, const TJpegEncodeOptions& options, const TJpegProgress& progress)
 {
-    EncodeContext context;
-    CreateCompressor(context, &progress);
+    EncodeContext& context = ThreadCompressor(&progress);
     TMemoryStream output;
     const auto width = static_cast<JDIMENSION>(bitmap.Width());
     const auto height = static_cast<JDIMENSION>(bitmap.Height());
@@ -672,6 +700,7 @@ std::optional<std::vector<uint8_t>> EncodeJpeg(
             cinfo.in_color_space = padded ? JCS_EXT_BGRX : JCS_EXT_BGR;
             jpeg_set_defaults(&cinfo);
             jpeg_set_quality(&cinfo, options.Quality, TRUE);
+            context.tablesChanged = options.Progressive;
             if (options.Gray)
                 jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
             else if (options.FullChroma)
@@ -679,7 +708,7 @@ std::optional<std::vector<uint8_t>> EncodeJpeg(
             if (options.Progressive)
                 jpeg_simple_progression(&cinfo);
             rows = static_cast<JSAMPARRAY>((*cinfo.mem->alloc_small)(
-                reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, sizeof(JSAMPROW) * height));
+                reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, sizeof(JSAMPROW) * height));
             // The library only reads through these rows.
             for (JDIMENSION y = 0; y < height; ++y)
                 rows[y] = const_cast<JSAMPROW>(first + static_cast<ptrdiff_t>(y) * distance);
@@ -699,7 +728,6 @@ std::optional<std::vector<uint8_t>> EncodeJpeg(
     } catch (const EAbort&) {
         return std::nullopt;
     }
-    context.Release();
     return std::move(output.Bytes());
 }
 

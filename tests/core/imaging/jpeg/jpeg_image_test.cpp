@@ -14,6 +14,7 @@
 #include <cstring>
 #include <jerror.h>
 #include <jpeglib.h>
+#include <thread>
 
 namespace sw {
 namespace {
@@ -641,6 +642,30 @@ TEST(JpegImage, DamagedFilesFailCleanly)
     }
     EXPECT_GT(decoded, 0);
     EXPECT_GT(refused, 0);
+}
+
+// Each thread keeps its compressor from one picture to the next; whatever
+// the pictures before asked for, the bytes are those of a new compressor.
+TEST(JpegEncoder, ReusedCompressorGivesTheBytesOfANewOne)
+{
+    const TBitmap picture = MakePicture(40, 24);
+    const TJpegEncodeOptions sequence[] = {
+        {},
+        { .Quality = 50, .Progressive = true },
+        {},
+        { .Gray = true },
+        { .FullChroma = true },
+        { .Quality = 100 },
+        {},
+    };
+    for (size_t k = 0; k < std::size(sequence); ++k) {
+        SCOPED_TRACE(k);
+        const auto reused = EncodeJpeg(picture, sequence[k], {});
+        std::optional<std::vector<uint8_t>> fresh;
+        std::thread([&] { fresh = EncodeJpeg(picture, sequence[k], {}); }).join();
+        ASSERT_TRUE(reused && fresh);
+        EXPECT_EQ(*reused, *fresh);
+    }
 }
 
 } // namespace
