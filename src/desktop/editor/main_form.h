@@ -6,8 +6,8 @@
 
 #include "core/base/colors.h"
 #include "core/generate/slicing_pipeline.h"
+#include "core/layout/cell_grid.h"
 #include "core/layout/line_suggestions.h"
-#include "desktop/editor/cell_grid.h"
 #include "desktop/editor/color_panel.h"
 #include "desktop/editor/cut_line_list.h"
 #include "desktop/editor/edit_history.h"

@@ -1,4 +1,4 @@
-#include "desktop/editor/cell_grid.h"
+#include "core/layout/cell_grid.h"
 
 #include "core/generate/cell_format.h"
 
