@@ -4,6 +4,7 @@
 // its canvas and the BMP reader and writer (bmp_file.h). Private to the
 // imaging module; both are implemented in bitmap.cpp.
 
+#include "core/base/huge_pages.h"
 #include "core/imaging/bitmap.h"
 
 #include <cstdint>
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <sys/mman.h>
 #include <unordered_map>
 #include <vector>
 
@@ -51,25 +51,19 @@ public:
         clear();
         if (count == 0)
             return;
-        // A picture's store in huge pages where the system offers them:
-        // touching it the first time then costs a few hundred page faults
-        // instead of one per 4 KB.
-        void* bytes = count >= kHugeFrom
-            ? std::aligned_alloc(kHugePage, (count + kHugePage - 1) & ~(kHugePage - 1))
-            : std::malloc(count);
+        // Aligned and rounded up, so that a large store is huge pages from
+        // end to end.
+        const bool huge = count >= kHugePagesFrom;
+        const size_t held = huge ? (count + kHugePage - 1) & ~(kHugePage - 1) : count;
+        void* bytes = huge ? std::aligned_alloc(kHugePage, held) : std::malloc(count);
         if (!bytes)
             throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-        if (count >= kHugeFrom)
-            ::madvise(bytes, count, MADV_HUGEPAGE);
-#endif
+        AdviseHugePages(bytes, held);
         m_bytes.reset(static_cast<uint8_t*>(bytes));
         m_size = count;
     }
 
 private:
-    static constexpr size_t kHugePage = size_t(2) << 20;
-    static constexpr size_t kHugeFrom = size_t(8) << 20;
     struct TFree {
         void operator()(uint8_t* bytes) const { std::free(bytes); }
     };

@@ -1,6 +1,7 @@
 #include "core/imaging/gif/gif_image.h"
 
 #include "core/base/errors.h"
+#include "core/base/huge_pages.h"
 #include "core/base/sysutils.h"
 #include "core/imaging/gif/gif_io.h"
 #include "core/imaging/gif/gif_messages.h"
@@ -164,6 +165,7 @@ void TGIFSubImage::ReserveData()
     } catch (const std::bad_alloc&) {
         throw EOutOfResources(Format(gif_message::kNoMemoryForFrame, m_width, m_height));
     }
+    AdviseHugePages(m_data.data(), m_data.capacity());
 }
 
 void TGIFSubImage::AllocateData()
