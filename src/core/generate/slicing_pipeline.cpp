@@ -8,6 +8,7 @@
 #include "core/generate/cell_writer.h"
 #include "core/generate/page_writer.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/bmp_file.h"
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_image.h"
 #include "core/imaging/picture.h"
@@ -677,12 +678,22 @@ void TGenerationRun::WriteStrip(TBitmap& picture, size_t strip)
         Skipped(name, piece.Reason, static_cast<int>(m_columns.size()) + 1);
         return;
     }
-    TBitmap strip24 = CutOut(picture, { 0, picture.Width() }, *piece.Span);
     m_rowFiles.push_back(name);
     m_rowNumbers.push_back(row);
     m_sink.RowFileAdded(name);
     m_current = name;
-    strip24.SaveToFile(name);
+    if (picture.PixelFormat() == TPixelFormat::pf24bit) {
+        // Straight from the picture's rows: the file is the one a 24-bit
+        // copy of them would write.
+        TPixelView rows = picture.View24();
+        rows.Data = rows.Row(piece.Span->Start);
+        rows.Height = piece.Span->Length();
+        TFileStream file(name, FileMode::Create);
+        WriteBmp24(rows, file);
+        file.Close();
+    } else {
+        CutOut(picture, { 0, picture.Width() }, *piece.Span).SaveToFile(name);
+    }
     m_stripsWritten.push_back(name);
 }
 

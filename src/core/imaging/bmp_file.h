@@ -3,6 +3,8 @@
 // Reading and writing BMP files; bmp_file.cpp describes the layouts. The
 // bitmap (bitmap.h) keeps its pixels in a TBitmapImage (bitmap_image.h).
 
+#include "core/imaging/pixel_view.h"
+
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -27,5 +29,8 @@ std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes);
 // into the store. Leaves the stream at its end.
 std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream);
 void WriteBmp(const TBitmapImage& image, TStream& stream);
+// The file WriteBmp gives for a 24-bit store holding these pixels, written
+// from where they are.
+void WriteBmp24(const TPixelView& pixels, TStream& stream);
 
 } // namespace sw

@@ -156,6 +156,30 @@ TEST(BmpWrite, RowsAreBottomUpAndPadded)
     EXPECT_EQ(pixels, (Bytes { 6, 5, 4, 0, 3, 2, 1, 0 }));
 }
 
+// Rows written from inside a larger picture must give the file of their own
+// 24-bit copy: the source's bytes beyond the window, padding included, stay out.
+TEST(BmpWrite, RowsFromAViewWriteTheFileOfTheirCopy)
+{
+    for (const int width : { 1, 2, 3, 4, 5 }) {
+        TBitmap picture;
+        picture.SetPixelFormat(TPixelFormat::pf24bit);
+        picture.SetSize(width + 2, 5);
+        for (int y = 0; y < 5; ++y)
+            std::memset(picture.ScanLine(y), 0x40 + y, size_t(picture.RowBytes()));
+        TBitmap copy;
+        copy.SetPixelFormat(TPixelFormat::pf24bit);
+        copy.SetSize(width, 3);
+        copy.Canvas().CopyRect({ 0, 0, width, 3 }, picture.Canvas(), { 1, 1, width + 1, 4 });
+        TPixelView rows = picture.View24();
+        rows.Data = rows.Row(1) + 3;
+        rows.Width = width;
+        rows.Height = 3;
+        TMemoryStream stream;
+        WriteBmp24(rows, stream);
+        EXPECT_EQ(stream.Bytes(), Save(copy)) << "width " << width;
+    }
+}
+
 TEST(BmpWrite, EmptyBitmapsWriteNothing)
 {
     TBitmap bitmap;
