@@ -1,6 +1,7 @@
 #include "core/generate/slicing_pipeline.h"
 
 #include "core/base/errors.h"
+#include "core/base/mapped_file.h"
 #include "core/base/output_file.h"
 #include "core/base/stream.h"
 #include "core/base/sysutils.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -240,6 +242,18 @@ TBitmap CutOut(TBitmap& source, TSpan columns, TSpan rows)
     cell.SetSizeForOverwrite(columns.Length(), rows.Length());
     cell.Canvas().CopyRect({ 0, 0, columns.Length(), rows.Length() }, source.Canvas(),
         { columns.Start, rows.Start, columns.End, rows.End });
+    return cell;
+}
+
+// The same from 24-bit rows anywhere, a strip's file mapped in memory included.
+TBitmap CutOut(const TPixelView& source, TSpan columns, TSpan rows)
+{
+    TBitmap cell;
+    cell.SetPixelFormat(TPixelFormat::pf24bit);
+    cell.SetSizeForOverwrite(columns.Length(), rows.Length());
+    const size_t rowBytes = size_t(columns.Length()) * 3;
+    for (int y = 0; y < rows.Length(); ++y)
+        std::memcpy(cell.ScanLine(y), source.Row(rows.Start + y) + ptrdiff_t(columns.Start) * 3, rowBytes);
     return cell;
 }
 
@@ -720,13 +734,22 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
     const std::string& stripFileName = m_rowFiles[stripIndex];
     const int row = m_rowNumbers[stripIndex];
     InOrder([this, stripFileName] { m_current = stripFileName; });
+    // The strip's cells come from its file as written: mapped where it is
+    // the plain file the run writes, read into a bitmap otherwise.
+    const TMappedFile mapped(stripFileName);
+    std::optional<TPixelView> strip = BmpRows24(mapped.Bytes());
     TImage holder;
-    holder.SetAutoSize(true);
-    holder.Picture().LoadFromFile(stripFileName);
-    auto* strip = dynamic_cast<TBitmap*>(holder.Picture().Graphic());
-    if (!strip)
-        throw EInvalidGraphic(Format("Cannot open file %s", stripFileName.c_str()));
-    const int stripHeight = strip->Height();
+    if (!strip) {
+        holder.SetAutoSize(true);
+        holder.Picture().LoadFromFile(stripFileName);
+        auto* bitmap = dynamic_cast<TBitmap*>(holder.Picture().Graphic());
+        if (!bitmap)
+            throw EInvalidGraphic(Format("Cannot open file %s", stripFileName.c_str()));
+        if (bitmap->PixelFormat() != TPixelFormat::pf24bit)
+            bitmap->SetPixelFormat(TPixelFormat::pf24bit);
+        strip = bitmap->View24();
+    }
+    const int stripHeight = strip->Height;
     const TSpan stripRows = *m_rowPieces[size_t(row) - 1].Span;
     InOrder([this] { m_sink.ProcessMessages(); });
 

@@ -497,6 +497,39 @@ void WriteBmp(const TBitmapImage& image, TStream& stream)
         image, static_cast<size_t>(image.RowBytes()), [&image](int y) { return image.Row(y); }, stream);
 }
 
+std::optional<TPixelView> BmpRows24(std::span<const uint8_t> bytes)
+{
+    if (bytes.size() < kFileHeaderSize + kInfoHeaderSize)
+        return std::nullopt;
+    TByteReader reader = Reader(bytes.first(std::min(bytes.size(), kHeadersRead)));
+    if (reader.U8() != 'B' || reader.U8() != 'M')
+        return std::nullopt;
+    reader.Skip(8); // file size, reserved
+    const uint32_t pixelOffset = reader.U32LE();
+    const THeader header = ReadHeader(reader);
+    // Anything with a table, masks or a gap before the pixels is left to
+    // ReadBmp, which knows what to do with it.
+    if (header.Size == kCoreHeaderSize || header.Planes != 1 || header.BitCount != 24
+        || header.Compression != kCompressionNone || header.ColorsUsed != 0
+        || pixelOffset != reader.Position())
+        return std::nullopt;
+    const bool topDown = header.Height < 0;
+    const int64_t height = topDown ? -header.Height : header.Height;
+    const int64_t width = header.Width;
+    if (width <= 0 || height <= 0 || ExceedsPixelLimit(width, height))
+        return std::nullopt;
+    const uint64_t rowBytes = static_cast<uint64_t>(TBitmapImage::RowBytesFor(width, 24));
+    if (bytes.size() - pixelOffset < rowBytes * static_cast<uint64_t>(height))
+        return std::nullopt;
+    TPixelView view;
+    view.Width = static_cast<int>(width);
+    view.Height = static_cast<int>(height);
+    view.Layout = TPixelLayout::Bgr24;
+    view.Stride = topDown ? static_cast<ptrdiff_t>(rowBytes) : -static_cast<ptrdiff_t>(rowBytes);
+    view.Data = bytes.data() + pixelOffset + (topDown ? 0 : (height - 1) * static_cast<int64_t>(rowBytes));
+    return view;
+}
+
 void WriteBmp24(const TPixelView& pixels, TStream& stream)
 {
     if (pixels.Layout != TPixelLayout::Bgr24)

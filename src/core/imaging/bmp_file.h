@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -32,5 +33,10 @@ void WriteBmp(const TBitmapImage& image, TStream& stream);
 // The file WriteBmp gives for a 24-bit store holding these pixels, written
 // from where they are.
 void WriteBmp24(const TPixelView& pixels, TStream& stream);
+// The rows of a plain 24-bit file (no colour table or masks, every row in
+// the file) as a view on bytes, which stay the caller's; nothing for any
+// other file, which ReadBmp reads or refuses. A header ReadBmp refuses
+// throws as it does.
+std::optional<TPixelView> BmpRows24(std::span<const uint8_t> bytes);
 
 } // namespace sw

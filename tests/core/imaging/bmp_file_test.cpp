@@ -180,6 +180,32 @@ TEST(BmpWrite, RowsFromAViewWriteTheFileOfTheirCopy)
     }
 }
 
+// The mapped reading of a strip must see the pixels ReadBmp would, and
+// leave every shortened or other kind of file to ReadBmp.
+TEST(BmpRead, RowsOfAPlain24BitFileAreViewedInPlace)
+{
+    TBitmap picture;
+    picture.SetPixelFormat(TPixelFormat::pf24bit);
+    picture.SetSize(3, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 3; ++x)
+            picture.Canvas().SetPixel(x, y, RGB(x * 40, y * 50, 7));
+    const Bytes file = Save(picture);
+    const std::optional<TPixelView> rows = BmpRows24(file);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->Width, 3);
+    ASSERT_EQ(rows->Height, 4);
+    for (int y = 0; y < 4; ++y)
+        EXPECT_EQ(std::memcmp(rows->Row(y), picture.ScanLine(y), 9), 0) << "row " << y;
+    for (size_t size = 0; size < file.size(); ++size) {
+        try {
+            EXPECT_FALSE(BmpRows24(std::span(file).first(size))) << size << " bytes";
+        } catch (const EInvalidGraphic&) { }
+    }
+    picture.SetPixelFormat(TPixelFormat::pf8bit);
+    EXPECT_FALSE(BmpRows24(Save(picture)));
+}
+
 TEST(BmpWrite, EmptyBitmapsWriteNothing)
 {
     TBitmap bitmap;
