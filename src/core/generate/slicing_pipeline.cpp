@@ -336,6 +336,17 @@ std::string HexColor(TColor color)
 }
 
 // A cell handed to the pool: its pixels in, its files' bytes out.
+// A strip as read back from its file: mapped, or read into a bitmap when
+// it is not the plain file the run writes.
+struct TStripRows {
+    explicit TStripRows(const std::string& fileName)
+        : Mapped(fileName)
+    { }
+    TMappedFile Mapped;
+    TImage Holder;
+    TPixelView Rows;
+};
+
 struct TCellJob {
     std::string Stem;
     TCellFormat Format;
@@ -344,6 +355,10 @@ struct TCellJob {
     size_t PageRow = 0;
     std::optional<size_t> PageCell;
     TBitmap Cell;
+    // A cell encoded from its strip's rows where they are, instead of Cell;
+    // Strip keeps them until it is.
+    std::optional<TPixelView> Rows;
+    std::shared_ptr<const TStripRows> Strip;
     std::optional<TPixelView> Rgba;
     TEncodedCell Main;
     std::optional<TEncodedCell> Half; // the @1x image
@@ -736,20 +751,20 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
     InOrder([this, stripFileName] { m_current = stripFileName; });
     // The strip's cells come from its file as written: mapped where it is
     // the plain file the run writes, read into a bitmap otherwise.
-    const TMappedFile mapped(stripFileName);
-    std::optional<TPixelView> strip = BmpRows24(mapped.Bytes());
-    TImage holder;
-    if (!strip) {
-        holder.SetAutoSize(true);
-        holder.Picture().LoadFromFile(stripFileName);
-        auto* bitmap = dynamic_cast<TBitmap*>(holder.Picture().Graphic());
+    auto strip = std::make_shared<TStripRows>(stripFileName);
+    if (const std::optional<TPixelView> rows = BmpRows24(strip->Mapped.Bytes())) {
+        strip->Rows = *rows;
+    } else {
+        strip->Holder.SetAutoSize(true);
+        strip->Holder.Picture().LoadFromFile(stripFileName);
+        auto* bitmap = dynamic_cast<TBitmap*>(strip->Holder.Picture().Graphic());
         if (!bitmap)
             throw EInvalidGraphic(Format("Cannot open file %s", stripFileName.c_str()));
         if (bitmap->PixelFormat() != TPixelFormat::pf24bit)
             bitmap->SetPixelFormat(TPixelFormat::pf24bit);
-        strip = bitmap->View24();
+        strip->Rows = bitmap->View24();
     }
-    const int stripHeight = strip->Height;
+    const int stripHeight = strip->Rows.Height;
     const TSpan stripRows = *m_rowPieces[size_t(row) - 1].Span;
     InOrder([this] { m_sink.ProcessMessages(); });
 
@@ -804,8 +819,21 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
         // A cell within its strip is cut from the strip as read back; one
         // that spans strips from the picture itself.
         auto job = std::make_shared<TCellJob>();
-        job->Cell = properties.SpanRows == 1 ? CutOut(*strip, *across, { 0, stripHeight })
-                                             : CutOut(picture, *across, *down);
+        // JPEG reads the strip's rows as they are; the others, and whatever
+        // looks at the cell's pixels again, get a copy of their own.
+        const bool fromRows = properties.SpanRows == 1
+            && (format.Type == TImageType::Jpg || format.Type == TImageType::Jpeg) && !m_settings.AutoFill
+            && !m_settings.MeasurePsnr && !m_settings.AlsoHalfSize;
+        if (fromRows) {
+            TPixelView rows = strip->Rows;
+            rows.Data += ptrdiff_t(across->Start) * 3;
+            rows.Width = across->Length();
+            job->Rows = rows;
+            job->Strip = strip;
+        } else {
+            job->Cell = properties.SpanRows == 1 ? CutOut(strip->Rows, *across, { 0, stripHeight })
+                                                 : CutOut(picture, *across, *down);
+        }
         job->Rgba = RgbaAt(format, *across, *down);
         if (m_settings.AutoFill)
             pageCell.Fill = FlatColor(job->Cell, job->Rgba);
@@ -887,7 +915,8 @@ void TGenerationRun::CommitAll()
 void TGenerationRun::EncodeJob(TCellJob& job) const
 {
     try {
-        job.Main = EncodeCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor);
+        job.Main = job.Rows ? EncodeJpegCell(*job.Rows, job.Format)
+                            : EncodeCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor);
         if (m_settings.MeasurePsnr)
             job.MainPsnr
                 = EncodedCellPsnr(job.Cell, job.Rgba, job.Format, m_input.TransparentColor, job.Main);
