@@ -400,6 +400,7 @@ private:
     void CheckCells(TBitmap& picture);
     void RefuseToReplaceThePicture() const;
     void WriteStrip(TBitmap& picture, size_t strip);
+    void WriteStripsOnWorkers(const TPixelView& picture);
     void SliceRowStrip(TBitmap& picture, size_t strip);
     // Cells of a strip without pixels keep their place in a page of tracks.
     void EmptyRow(int row);
@@ -503,8 +504,15 @@ TGenerationCounts TGenerationRun::Run()
     m_counts.Total = static_cast<int>(std::min<int64_t>(total, INT32_MAX));
     m_sink.Progress(m_counts);
 
-    for (size_t k = 0; k < m_rowPieces.size(); ++k)
-        WriteStrip(picture, k);
+    // No more workers than cells, and a sane ceiling on what a setting asks.
+    const int threads = m_settings.Threads > 0 ? m_settings.Threads : TThreadPool::HardwareThreads();
+    m_pool = std::make_unique<TThreadPool>(std::clamp(threads, 1, std::clamp(m_counts.Total, 1, 256)));
+    if (m_pool->Threads() > 1 && picture.PixelFormat() == TPixelFormat::pf24bit) {
+        WriteStripsOnWorkers(picture.View24());
+    } else {
+        for (size_t k = 0; k < m_rowPieces.size(); ++k)
+            WriteStrip(picture, k);
+    }
 
     m_sink.LogLine("Temporary images created, creating final images...");
     m_sink.LogLine("");
@@ -522,9 +530,6 @@ TGenerationCounts TGenerationRun::Run()
         m_layout.ColumnWidths.push_back(piece.Span ? piece.Span->Length() : 0);
     for (const TPiece& piece : m_rowPieces)
         m_layout.RowHeights.push_back(piece.Span ? piece.Span->Length() : 0);
-    // No more workers than cells, and a sane ceiling on what a setting asks.
-    const int threads = m_settings.Threads > 0 ? m_settings.Threads : TThreadPool::HardwareThreads();
-    m_pool = std::make_unique<TThreadPool>(std::clamp(threads, 1, std::clamp(m_counts.Total, 1, 256)));
     // Enough to keep every worker busy while the next cell is cut; more
     // would only hold more cells in memory.
     m_maxInFlight = static_cast<size_t>(m_pool->Threads()) * 2;
@@ -696,6 +701,66 @@ std::vector<std::string> TGenerationRun::PossibleExtensions() const
     for (const auto& [cell, format] : m_cellFormats)
         add(format);
     return extensions;
+}
+
+// The files are written side by side on the workers while each strip is
+// reported in turn as the one-thread run does; after a failure no further
+// strip is started, and those already written go with the run's files.
+void TGenerationRun::WriteStripsOnWorkers(const TPixelView& picture)
+{
+    struct TStripWrite {
+        std::string Name;
+        std::unique_ptr<TTaskBatch> Batch;
+        std::atomic<bool> Written = false;
+    };
+    std::atomic<bool> failed = false; // before the writes, which wait for their tasks
+    std::vector<TStripWrite> writes(m_rowPieces.size());
+    for (size_t k = 0; k < m_rowPieces.size(); ++k) {
+        writes[k].Name = StripFileName(static_cast<int>(k) + 1);
+        if (!m_rowPieces[k].Span)
+            continue;
+        TPixelView rows = picture;
+        rows.Data = rows.Row(m_rowPieces[k].Span->Start);
+        rows.Height = m_rowPieces[k].Span->Length();
+        writes[k].Batch = std::make_unique<TTaskBatch>(*m_pool);
+        writes[k].Batch->Run([&write = writes[k], &failed, rows] {
+            if (failed)
+                return;
+            try {
+                TFileStream file(write.Name, FileMode::Create);
+                WriteBmp24(rows, file);
+                file.Close();
+            } catch (...) {
+                failed = true;
+                throw;
+            }
+            write.Written = true;
+        });
+    }
+    size_t k = 0;
+    try {
+        for (; k < writes.size(); ++k) {
+            TStripWrite& write = writes[k];
+            if (!write.Batch) {
+                Skipped(write.Name, m_rowPieces[k].Reason, static_cast<int>(m_columns.size()) + 1);
+                continue;
+            }
+            m_rowFiles.push_back(write.Name);
+            m_rowNumbers.push_back(static_cast<int>(k) + 1);
+            m_sink.RowFileAdded(write.Name);
+            m_current = write.Name;
+            write.Batch->Wait();
+            m_stripsWritten.push_back(write.Name);
+        }
+    } catch (...) {
+        failed = true;
+        for (size_t later = k; later < writes.size(); ++later) {
+            writes[later].Batch.reset(); // waits for it
+            if (writes[later].Written)
+                m_stripsWritten.push_back(writes[later].Name);
+        }
+        throw;
+    }
 }
 
 void TGenerationRun::WriteStrip(TBitmap& picture, size_t strip)
