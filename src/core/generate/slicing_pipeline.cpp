@@ -335,7 +335,6 @@ std::string HexColor(TColor color)
     return Format("%02X%02X%02X", GetRValue(color), GetGValue(color), GetBValue(color));
 }
 
-// A cell handed to the pool: its pixels in, its files' bytes out.
 // A strip as read back from its file: mapped, or read into a bitmap when
 // it is not the plain file the run writes.
 struct TStripRows {
@@ -347,6 +346,18 @@ struct TStripRows {
     TPixelView Rows;
 };
 
+// The strip's file, straight from the picture's rows: the one a 24-bit copy
+// of them would write.
+void SaveStrip(TPixelView picture, TSpan rows, const std::string& fileName)
+{
+    picture.Data = picture.Row(rows.Start);
+    picture.Height = rows.Length();
+    TFileStream file(fileName, FileMode::Create);
+    WriteBmp24(picture, file);
+    file.Close();
+}
+
+// A cell handed to the pool: its pixels in, its files' bytes out.
 struct TCellJob {
     std::string Stem;
     TCellFormat Format;
@@ -719,17 +730,12 @@ void TGenerationRun::WriteStripsOnWorkers(const TPixelView& picture)
         writes[k].Name = StripFileName(static_cast<int>(k) + 1);
         if (!m_rowPieces[k].Span)
             continue;
-        TPixelView rows = picture;
-        rows.Data = rows.Row(m_rowPieces[k].Span->Start);
-        rows.Height = m_rowPieces[k].Span->Length();
         writes[k].Batch = std::make_unique<TTaskBatch>(*m_pool);
-        writes[k].Batch->Run([&write = writes[k], &failed, rows] {
+        writes[k].Batch->Run([&write = writes[k], &failed, picture, rows = *m_rowPieces[k].Span] {
             if (failed)
                 return;
             try {
-                TFileStream file(write.Name, FileMode::Create);
-                WriteBmp24(rows, file);
-                file.Close();
+                SaveStrip(picture, rows, write.Name);
             } catch (...) {
                 failed = true;
                 throw;
@@ -776,18 +782,10 @@ void TGenerationRun::WriteStrip(TBitmap& picture, size_t strip)
     m_rowNumbers.push_back(row);
     m_sink.RowFileAdded(name);
     m_current = name;
-    if (picture.PixelFormat() == TPixelFormat::pf24bit) {
-        // Straight from the picture's rows: the file is the one a 24-bit
-        // copy of them would write.
-        TPixelView rows = picture.View24();
-        rows.Data = rows.Row(piece.Span->Start);
-        rows.Height = piece.Span->Length();
-        TFileStream file(name, FileMode::Create);
-        WriteBmp24(rows, file);
-        file.Close();
-    } else {
+    if (picture.PixelFormat() == TPixelFormat::pf24bit)
+        SaveStrip(picture.View24(), *piece.Span, name);
+    else
         CutOut(picture, { 0, picture.Width() }, *piece.Span).SaveToFile(name);
-    }
     m_stripsWritten.push_back(name);
 }
 
