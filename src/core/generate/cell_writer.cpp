@@ -118,7 +118,7 @@ std::vector<uint8_t> AdaptiveGifBytes(const TIndexedCell& cell, const TPixelView
     return std::move(stream.Bytes());
 }
 
-std::vector<uint8_t> JpegBytes(const TBitmap& cell, const TCellFormat& format, int quality)
+std::vector<uint8_t> JpegBytes(const TPixelView& cell, const TCellFormat& format, int quality)
 {
     TJpegEncodeOptions options;
     options.Quality = static_cast<uint8_t>(std::clamp(quality, 1, 100));
@@ -252,8 +252,7 @@ TEncodedCell Smallest(std::vector<TCandidate> candidates, const std::string& why
     return { chosen.Type, std::move(chosen.Bytes), std::move(reason) };
 }
 
-TEncodedCell AutoCell(
-    TBitmap& cell, const TPixelView& bgr, const TPixelView& pixels, const TCellFormat& format, TColor key)
+TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCellFormat& format, TColor key)
 {
     const bool translucent = pixels.Layout == TPixelLayout::Rgba32;
     if (!translucent) {
@@ -285,7 +284,7 @@ TEncodedCell AutoCell(
         for (const TCellFormat& jpegFormat : jpegs)
             if (auto jpeg = SmallestAboveFloor(
                     TImageType::Jpg, format, bgr, std::nullopt,
-                    [&](int quality) { return JpegBytes(cell, jpegFormat, quality); }, DecodedJpeg)) {
+                    [&](int quality) { return JpegBytes(bgr, jpegFormat, quality); }, DecodedJpeg)) {
                 jpeg->FullChroma = jpegFormat.Subsampling == TChromaSubsampling::Full;
                 lossy.push_back(std::move(*jpeg));
             }
@@ -315,19 +314,24 @@ TEncodedCell AutoCell(
 
 } // namespace
 
+TEncodedCell EncodeJpegCell(const TPixelView& cell, const TCellFormat& format)
+{
+    return { format.Type, JpegBytes(cell, format, format.Quality), {} };
+}
+
 TEncodedCell EncodeCell(
     TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
 {
     const TColor key = ColorToRGB(transparentColor) & 0xFFFFFF;
     if (format.Type == TImageType::Gif)
         return { format.Type, GifBytes(cell, transparentColor), {} };
-    if (format.Type == TImageType::Jpg || format.Type == TImageType::Jpeg)
-        return { format.Type, JpegBytes(cell, format, format.Quality), {} };
     // Shares the pixels unless the cell came in another layout.
     TBitmap flat(cell);
     if (flat.PixelFormat() != TPixelFormat::pf24bit)
         flat.SetPixelFormat(TPixelFormat::pf24bit);
     const TPixelView bgr = flat.View24();
+    if (format.Type == TImageType::Jpg || format.Type == TImageType::Jpeg)
+        return EncodeJpegCell(bgr, format);
     // The picture's alpha only where it says something: an opaque cell is
     // the same as its flattened pixels.
     const bool translucent
@@ -355,7 +359,7 @@ TEncodedCell EncodeCell(
         result.Bytes = WebpBytes(pixels, format.Type == TImageType::WebpLossless, format.Quality, key);
         break;
     case TImageType::Auto:
-        result = AutoCell(flat, bgr, pixels, format, key);
+        result = AutoCell(bgr, pixels, format, key);
         break;
     }
     return result;

@@ -33,6 +33,10 @@ struct TEncodedCell {
 TEncodedCell EncodeCell(
     TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor);
 
+// A jpg or jpeg cell straight from 24-bit rows anywhere: the bytes
+// EncodeCell gives for a bitmap of those pixels.
+TEncodedCell EncodeJpegCell(const TPixelView& cell, const TCellFormat& format);
+
 // Peak signal-to-noise ratio of a decoded cell against what was asked for,
 // in dB: colours are weighed by their alpha, so the colour under a fully
 // transparent pixel does not count while its alpha does. Identical pixels

@@ -1,6 +1,7 @@
 #include "core/generate/slicing_pipeline.h"
 
 #include "core/base/errors.h"
+#include "core/base/mapped_file.h"
 #include "core/base/output_file.h"
 #include "core/base/stream.h"
 #include "core/base/sysutils.h"
@@ -8,12 +9,14 @@
 #include "core/generate/cell_writer.h"
 #include "core/generate/page_writer.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/bmp_file.h"
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_image.h"
 #include "core/imaging/picture.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -242,6 +245,18 @@ TBitmap CutOut(TBitmap& source, TSpan columns, TSpan rows)
     return cell;
 }
 
+// The same from 24-bit rows anywhere, a strip's file mapped in memory included.
+TBitmap CutOut(const TPixelView& source, TSpan columns, TSpan rows)
+{
+    TBitmap cell;
+    cell.SetPixelFormat(TPixelFormat::pf24bit);
+    cell.SetSizeForOverwrite(columns.Length(), rows.Length());
+    const size_t rowBytes = size_t(columns.Length()) * 3;
+    for (int y = 0; y < rows.Length(); ++y)
+        std::memcpy(cell.ScanLine(y), source.Row(rows.Start + y) + ptrdiff_t(columns.Start) * 3, rowBytes);
+    return cell;
+}
+
 // The cell's one colour, or nothing when it has two, or a pixel that is not
 // opaque (a fill would lose its transparency).
 std::optional<TColor> FlatColor(const TBitmap& cell, const std::optional<TPixelView>& rgba)
@@ -320,6 +335,28 @@ std::string HexColor(TColor color)
     return Format("%02X%02X%02X", GetRValue(color), GetGValue(color), GetBValue(color));
 }
 
+// A strip as read back from its file: mapped, or read into a bitmap when
+// it is not the plain file the run writes.
+struct TStripRows {
+    explicit TStripRows(const std::string& fileName)
+        : Mapped(fileName)
+    { }
+    TMappedFile Mapped;
+    TImage Holder;
+    TPixelView Rows;
+};
+
+// The strip's file, straight from the picture's rows: the one a 24-bit copy
+// of them would write.
+void SaveStrip(TPixelView picture, TSpan rows, const std::string& fileName)
+{
+    picture.Data = picture.Row(rows.Start);
+    picture.Height = rows.Length();
+    TFileStream file(fileName, FileMode::Create);
+    WriteBmp24(picture, file);
+    file.Close();
+}
+
 // A cell handed to the pool: its pixels in, its files' bytes out.
 struct TCellJob {
     std::string Stem;
@@ -329,6 +366,10 @@ struct TCellJob {
     size_t PageRow = 0;
     std::optional<size_t> PageCell;
     TBitmap Cell;
+    // A cell encoded from its strip's rows where they are, instead of Cell;
+    // Strip keeps them until it is.
+    std::optional<TPixelView> Rows;
+    std::shared_ptr<const TStripRows> Strip;
     std::optional<TPixelView> Rgba;
     TEncodedCell Main;
     std::optional<TEncodedCell> Half; // the @1x image
@@ -370,6 +411,7 @@ private:
     void CheckCells(TBitmap& picture);
     void RefuseToReplaceThePicture() const;
     void WriteStrip(TBitmap& picture, size_t strip);
+    void WriteStripsOnWorkers(const TPixelView& picture);
     void SliceRowStrip(TBitmap& picture, size_t strip);
     // Cells of a strip without pixels keep their place in a page of tracks.
     void EmptyRow(int row);
@@ -473,8 +515,15 @@ TGenerationCounts TGenerationRun::Run()
     m_counts.Total = static_cast<int>(std::min<int64_t>(total, INT32_MAX));
     m_sink.Progress(m_counts);
 
-    for (size_t k = 0; k < m_rowPieces.size(); ++k)
-        WriteStrip(picture, k);
+    // No more workers than cells, and a sane ceiling on what a setting asks.
+    const int threads = m_settings.Threads > 0 ? m_settings.Threads : TThreadPool::HardwareThreads();
+    m_pool = std::make_unique<TThreadPool>(std::clamp(threads, 1, std::clamp(m_counts.Total, 1, 256)));
+    if (m_pool->Threads() > 1 && picture.PixelFormat() == TPixelFormat::pf24bit) {
+        WriteStripsOnWorkers(picture.View24());
+    } else {
+        for (size_t k = 0; k < m_rowPieces.size(); ++k)
+            WriteStrip(picture, k);
+    }
 
     m_sink.LogLine("Temporary images created, creating final images...");
     m_sink.LogLine("");
@@ -492,9 +541,6 @@ TGenerationCounts TGenerationRun::Run()
         m_layout.ColumnWidths.push_back(piece.Span ? piece.Span->Length() : 0);
     for (const TPiece& piece : m_rowPieces)
         m_layout.RowHeights.push_back(piece.Span ? piece.Span->Length() : 0);
-    // No more workers than cells, and a sane ceiling on what a setting asks.
-    const int threads = m_settings.Threads > 0 ? m_settings.Threads : TThreadPool::HardwareThreads();
-    m_pool = std::make_unique<TThreadPool>(std::clamp(threads, 1, std::clamp(m_counts.Total, 1, 256)));
     // Enough to keep every worker busy while the next cell is cut; more
     // would only hold more cells in memory.
     m_maxInFlight = static_cast<size_t>(m_pool->Threads()) * 2;
@@ -668,6 +714,61 @@ std::vector<std::string> TGenerationRun::PossibleExtensions() const
     return extensions;
 }
 
+// The files are written side by side on the workers while each strip is
+// reported in turn as the one-thread run does; after a failure no further
+// strip is started, and those already written go with the run's files.
+void TGenerationRun::WriteStripsOnWorkers(const TPixelView& picture)
+{
+    struct TStripWrite {
+        std::string Name;
+        std::unique_ptr<TTaskBatch> Batch;
+        std::atomic<bool> Written = false;
+    };
+    std::atomic<bool> failed = false; // before the writes, which wait for their tasks
+    std::vector<TStripWrite> writes(m_rowPieces.size());
+    for (size_t k = 0; k < m_rowPieces.size(); ++k) {
+        writes[k].Name = StripFileName(static_cast<int>(k) + 1);
+        if (!m_rowPieces[k].Span)
+            continue;
+        writes[k].Batch = std::make_unique<TTaskBatch>(*m_pool);
+        writes[k].Batch->Run([&write = writes[k], &failed, picture, rows = *m_rowPieces[k].Span] {
+            if (failed)
+                return;
+            try {
+                SaveStrip(picture, rows, write.Name);
+            } catch (...) {
+                failed = true;
+                throw;
+            }
+            write.Written = true;
+        });
+    }
+    size_t k = 0;
+    try {
+        for (; k < writes.size(); ++k) {
+            TStripWrite& write = writes[k];
+            if (!write.Batch) {
+                Skipped(write.Name, m_rowPieces[k].Reason, static_cast<int>(m_columns.size()) + 1);
+                continue;
+            }
+            m_rowFiles.push_back(write.Name);
+            m_rowNumbers.push_back(static_cast<int>(k) + 1);
+            m_sink.RowFileAdded(write.Name);
+            m_current = write.Name;
+            write.Batch->Wait();
+            m_stripsWritten.push_back(write.Name);
+        }
+    } catch (...) {
+        failed = true;
+        for (size_t later = k; later < writes.size(); ++later) {
+            writes[later].Batch.reset(); // waits for it
+            if (writes[later].Written)
+                m_stripsWritten.push_back(writes[later].Name);
+        }
+        throw;
+    }
+}
+
 void TGenerationRun::WriteStrip(TBitmap& picture, size_t strip)
 {
     const int row = static_cast<int>(strip) + 1;
@@ -677,12 +778,14 @@ void TGenerationRun::WriteStrip(TBitmap& picture, size_t strip)
         Skipped(name, piece.Reason, static_cast<int>(m_columns.size()) + 1);
         return;
     }
-    TBitmap strip24 = CutOut(picture, { 0, picture.Width() }, *piece.Span);
     m_rowFiles.push_back(name);
     m_rowNumbers.push_back(row);
     m_sink.RowFileAdded(name);
     m_current = name;
-    strip24.SaveToFile(name);
+    if (picture.PixelFormat() == TPixelFormat::pf24bit)
+        SaveStrip(picture.View24(), *piece.Span, name);
+    else
+        CutOut(picture, { 0, picture.Width() }, *piece.Span).SaveToFile(name);
     m_stripsWritten.push_back(name);
 }
 
@@ -709,13 +812,22 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
     const std::string& stripFileName = m_rowFiles[stripIndex];
     const int row = m_rowNumbers[stripIndex];
     InOrder([this, stripFileName] { m_current = stripFileName; });
-    TImage holder;
-    holder.SetAutoSize(true);
-    holder.Picture().LoadFromFile(stripFileName);
-    auto* strip = dynamic_cast<TBitmap*>(holder.Picture().Graphic());
-    if (!strip)
-        throw EInvalidGraphic(Format("Cannot open file %s", stripFileName.c_str()));
-    const int stripHeight = strip->Height();
+    // The strip's cells come from its file as written: mapped where it is
+    // the plain file the run writes, read into a bitmap otherwise.
+    auto strip = std::make_shared<TStripRows>(stripFileName);
+    if (const std::optional<TPixelView> rows = BmpRows24(strip->Mapped.Bytes())) {
+        strip->Rows = *rows;
+    } else {
+        strip->Holder.SetAutoSize(true);
+        strip->Holder.Picture().LoadFromFile(stripFileName);
+        auto* bitmap = dynamic_cast<TBitmap*>(strip->Holder.Picture().Graphic());
+        if (!bitmap)
+            throw EInvalidGraphic(Format("Cannot open file %s", stripFileName.c_str()));
+        if (bitmap->PixelFormat() != TPixelFormat::pf24bit)
+            bitmap->SetPixelFormat(TPixelFormat::pf24bit);
+        strip->Rows = bitmap->View24();
+    }
+    const int stripHeight = strip->Rows.Height;
     const TSpan stripRows = *m_rowPieces[size_t(row) - 1].Span;
     InOrder([this] { m_sink.ProcessMessages(); });
 
@@ -770,8 +882,21 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
         // A cell within its strip is cut from the strip as read back; one
         // that spans strips from the picture itself.
         auto job = std::make_shared<TCellJob>();
-        job->Cell = properties.SpanRows == 1 ? CutOut(*strip, *across, { 0, stripHeight })
-                                             : CutOut(picture, *across, *down);
+        // JPEG reads the strip's rows as they are; the others, and whatever
+        // looks at the cell's pixels again, get a copy of their own.
+        const bool fromRows = properties.SpanRows == 1
+            && (format.Type == TImageType::Jpg || format.Type == TImageType::Jpeg) && !m_settings.AutoFill
+            && !m_settings.MeasurePsnr && !m_settings.AlsoHalfSize;
+        if (fromRows) {
+            TPixelView rows = strip->Rows;
+            rows.Data += ptrdiff_t(across->Start) * 3;
+            rows.Width = across->Length();
+            job->Rows = rows;
+            job->Strip = strip;
+        } else {
+            job->Cell = properties.SpanRows == 1 ? CutOut(strip->Rows, *across, { 0, stripHeight })
+                                                 : CutOut(picture, *across, *down);
+        }
         job->Rgba = RgbaAt(format, *across, *down);
         if (m_settings.AutoFill)
             pageCell.Fill = FlatColor(job->Cell, job->Rgba);
@@ -853,7 +978,8 @@ void TGenerationRun::CommitAll()
 void TGenerationRun::EncodeJob(TCellJob& job) const
 {
     try {
-        job.Main = EncodeCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor);
+        job.Main = job.Rows ? EncodeJpegCell(*job.Rows, job.Format)
+                            : EncodeCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor);
         if (m_settings.MeasurePsnr)
             job.MainPsnr
                 = EncodedCellPsnr(job.Cell, job.Rgba, job.Format, m_input.TransparentColor, job.Main);

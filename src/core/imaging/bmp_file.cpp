@@ -389,35 +389,12 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
     return image;
 }
 
-} // namespace
-
-std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes)
+// The file of a store in image's format, its rows (top to bottom) taken
+// from rowAt, pixelsPerRow bytes each; the rest of each row is written as
+// zeros, so the rows can stay where they are.
+template <typename RowAt>
+void WriteBmpRows(const TBitmapImage& image, size_t pixelsPerRow, RowAt rowAt, TStream& stream)
 {
-    TSpanSource source(bytes);
-    return ReadBmpFrom(source);
-}
-
-std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream)
-{
-    const int64_t remaining = stream.Remaining();
-    TStreamSource source(stream, remaining > 0 ? static_cast<size_t>(remaining) : 0);
-    try {
-        auto image = ReadBmpFrom(source);
-        source.Finish();
-        return image;
-    } catch (const std::bad_alloc&) {
-        Invalid();
-    }
-}
-
-void WriteBmp(const TBitmapImage& image, TStream& stream)
-{
-    if (!image.FileBytes.empty()) {
-        stream.WriteBuffer(image.FileBytes.data(), image.FileBytes.size());
-        return;
-    }
-    if (image.Empty())
-        return;
     const int bits = image.BitCount;
     const bool bitFields = (bits == 16 || bits == 32) && image.Compression == kCompressionBitFields;
     const bool os2 = image.OS2 && image.Width <= 0xFFFF && image.Height <= 0xFFFF
@@ -475,11 +452,97 @@ void WriteBmp(const TBitmapImage& image, TStream& stream)
     }
     // The headers and the rows bottom up, handed over together.
     std::vector<std::span<const uint8_t>> pieces;
-    pieces.reserve(static_cast<size_t>(image.Height) + 1);
+    const size_t padding = static_cast<size_t>(rowBytes) - pixelsPerRow;
+    static constexpr uint8_t kZeros[3] = { 0, 0, 0 };
+    pieces.reserve(static_cast<size_t>(image.Height) * (padding > 0 ? 2 : 1) + 1);
     pieces.emplace_back(head.Bytes());
-    for (int y = image.Height - 1; y >= 0; --y)
-        pieces.emplace_back(image.Row(y), static_cast<size_t>(rowBytes));
+    for (int y = image.Height - 1; y >= 0; --y) {
+        pieces.emplace_back(rowAt(y), pixelsPerRow);
+        if (padding > 0)
+            pieces.emplace_back(kZeros, padding);
+    }
     stream.WritePieces(pieces);
+}
+
+} // namespace
+
+std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes)
+{
+    TSpanSource source(bytes);
+    return ReadBmpFrom(source);
+}
+
+std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream)
+{
+    const int64_t remaining = stream.Remaining();
+    TStreamSource source(stream, remaining > 0 ? static_cast<size_t>(remaining) : 0);
+    try {
+        auto image = ReadBmpFrom(source);
+        source.Finish();
+        return image;
+    } catch (const std::bad_alloc&) {
+        Invalid();
+    }
+}
+
+void WriteBmp(const TBitmapImage& image, TStream& stream)
+{
+    if (!image.FileBytes.empty()) {
+        stream.WriteBuffer(image.FileBytes.data(), image.FileBytes.size());
+        return;
+    }
+    if (image.Empty())
+        return;
+    WriteBmpRows(
+        image, static_cast<size_t>(image.RowBytes()), [&image](int y) { return image.Row(y); }, stream);
+}
+
+std::optional<TPixelView> BmpRows24(std::span<const uint8_t> bytes)
+{
+    if (bytes.size() < kFileHeaderSize + kInfoHeaderSize)
+        return std::nullopt;
+    TByteReader reader = Reader(bytes.first(std::min(bytes.size(), kHeadersRead)));
+    if (reader.U8() != 'B' || reader.U8() != 'M')
+        return std::nullopt;
+    reader.Skip(8); // file size, reserved
+    const uint32_t pixelOffset = reader.U32LE();
+    const THeader header = ReadHeader(reader);
+    // Anything with a table, masks or a gap before the pixels is left to
+    // ReadBmp, which knows what to do with it.
+    if (header.Size == kCoreHeaderSize || header.Planes != 1 || header.BitCount != 24
+        || header.Compression != kCompressionNone || header.ColorsUsed != 0
+        || pixelOffset != reader.Position())
+        return std::nullopt;
+    const bool topDown = header.Height < 0;
+    const int64_t height = topDown ? -header.Height : header.Height;
+    const int64_t width = header.Width;
+    if (width <= 0 || height <= 0 || ExceedsPixelLimit(width, height))
+        return std::nullopt;
+    const uint64_t rowBytes = static_cast<uint64_t>(TBitmapImage::RowBytesFor(width, 24));
+    if (bytes.size() - pixelOffset < rowBytes * static_cast<uint64_t>(height))
+        return std::nullopt;
+    TPixelView view;
+    view.Width = static_cast<int>(width);
+    view.Height = static_cast<int>(height);
+    view.Layout = TPixelLayout::Bgr24;
+    view.Stride = topDown ? static_cast<ptrdiff_t>(rowBytes) : -static_cast<ptrdiff_t>(rowBytes);
+    view.Data = bytes.data() + pixelOffset + (topDown ? 0 : (height - 1) * static_cast<int64_t>(rowBytes));
+    return view;
+}
+
+void WriteBmp24(const TPixelView& pixels, TStream& stream)
+{
+    if (pixels.Layout != TPixelLayout::Bgr24)
+        throw EInvalidGraphicOperation("A BMP file is written from 24-bit pixels");
+    TBitmapImage format;
+    format.Width = pixels.Width;
+    format.Height = pixels.Height;
+    format.BitCount = 24;
+    format.Device = false;
+    if (format.Empty())
+        return;
+    WriteBmpRows(
+        format, size_t(pixels.Width) * 3, [&pixels](int y) { return pixels.Row(y); }, stream);
 }
 
 } // namespace sw

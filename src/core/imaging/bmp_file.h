@@ -3,8 +3,11 @@
 // Reading and writing BMP files; bmp_file.cpp describes the layouts. The
 // bitmap (bitmap.h) keeps its pixels in a TBitmapImage (bitmap_image.h).
 
+#include "core/imaging/pixel_view.h"
+
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -27,5 +30,13 @@ std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes);
 // into the store. Leaves the stream at its end.
 std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream);
 void WriteBmp(const TBitmapImage& image, TStream& stream);
+// The file WriteBmp gives for a 24-bit store holding these pixels, written
+// from where they are.
+void WriteBmp24(const TPixelView& pixels, TStream& stream);
+// The rows of a plain 24-bit file (no colour table or masks, every row in
+// the file) as a view on bytes, which stay the caller's; nothing for any
+// other file, which ReadBmp reads or refuses. A header ReadBmp refuses
+// throws as it does.
+std::optional<TPixelView> BmpRows24(std::span<const uint8_t> bytes);
 
 } // namespace sw

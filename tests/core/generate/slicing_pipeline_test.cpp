@@ -751,6 +751,7 @@ TEST_F(SlicingPipeline, ThreadCountChangesNothingOutside)
         TGenerationInput input;
         TGenerationSettings settings;
         std::string lastEvent;
+        const char* blocked = nullptr; // a folder of this name is in the way
     };
     const std::vector<Case> cases = {
         { "mixed formats, a span, fills, a skipped column", &flatCorner,
@@ -767,12 +768,16 @@ TEST_F(SlicingPipeline, ThreadCountChangesNothingOutside)
         { "a middle strip and a later one fail", &tooWide, { nullptr, {}, Captions({ 2, 4 }), kMagenta },
             { .Cells = CellsOf({ { 2, 1, "Format", "jpg" }, { 3, 1, "Format", "jpg" } }) },
             "log Stopped at r2.jpg; the files of this run were removed." },
+        { "a middle strip cannot be written", &m_picture, { nullptr, {}, Captions({ 10, 20 }), kMagenta }, {},
+            "log Stopped at r2.bmp; the files of this run were removed.", "r2.bmp" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<Outcome> outcomes;
         for (const int threads : { 1, 3 }) {
             TempFolder folder;
+            if (c.blocked)
+                fs::create_directory(folder / c.blocked);
             TGenerationInput input = c.input;
             input.Picture = c.picture;
             TGenerationSettings settings = c.settings;
@@ -788,11 +793,15 @@ TEST_F(SlicingPipeline, ThreadCountChangesNothingOutside)
                 outcome.Error = e.what();
             }
             outcome.Events = sink.Events;
+            std::vector<std::string*> texts { &outcome.Error }; // a message may name the folder too
             for (std::string& event : outcome.Events)
-                if (const size_t at = event.find(folder.Path().string()); at != std::string::npos)
-                    event.erase(at, folder.Path().string().size());
+                texts.push_back(&event);
+            for (std::string* text : texts)
+                if (const size_t at = text->find(folder.Path().string()); at != std::string::npos)
+                    text->erase(at, folder.Path().string().size());
             for (const std::string& name : FolderEntries(folder.Path()))
-                outcome.Files[name] = ReadFileBytes(folder / name);
+                outcome.Files[name]
+                    = fs::is_directory(folder / name) ? "(folder)" : ReadFileBytes(folder / name);
             outcomes.push_back(outcome);
         }
         EXPECT_EQ(outcomes[0], outcomes[1]);

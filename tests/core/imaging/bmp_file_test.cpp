@@ -156,6 +156,56 @@ TEST(BmpWrite, RowsAreBottomUpAndPadded)
     EXPECT_EQ(pixels, (Bytes { 6, 5, 4, 0, 3, 2, 1, 0 }));
 }
 
+// Rows written from inside a larger picture must give the file of their own
+// 24-bit copy: the source's bytes beyond the window, padding included, stay out.
+TEST(BmpWrite, RowsFromAViewWriteTheFileOfTheirCopy)
+{
+    for (const int width : { 1, 2, 3, 4, 5 }) {
+        TBitmap picture;
+        picture.SetPixelFormat(TPixelFormat::pf24bit);
+        picture.SetSize(width + 2, 5);
+        for (int y = 0; y < 5; ++y)
+            std::memset(picture.ScanLine(y), 0x40 + y, size_t(picture.RowBytes()));
+        TBitmap copy;
+        copy.SetPixelFormat(TPixelFormat::pf24bit);
+        copy.SetSize(width, 3);
+        copy.Canvas().CopyRect({ 0, 0, width, 3 }, picture.Canvas(), { 1, 1, width + 1, 4 });
+        TPixelView rows = picture.View24();
+        rows.Data = rows.Row(1) + 3;
+        rows.Width = width;
+        rows.Height = 3;
+        TMemoryStream stream;
+        WriteBmp24(rows, stream);
+        EXPECT_EQ(stream.Bytes(), Save(copy)) << "width " << width;
+    }
+}
+
+// The mapped reading of a strip must see the pixels ReadBmp would, and
+// leave every shortened or other kind of file to ReadBmp.
+TEST(BmpRead, RowsOfAPlain24BitFileAreViewedInPlace)
+{
+    TBitmap picture;
+    picture.SetPixelFormat(TPixelFormat::pf24bit);
+    picture.SetSize(3, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 3; ++x)
+            picture.Canvas().SetPixel(x, y, RGB(x * 40, y * 50, 7));
+    const Bytes file = Save(picture);
+    const std::optional<TPixelView> rows = BmpRows24(file);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->Width, 3);
+    ASSERT_EQ(rows->Height, 4);
+    for (int y = 0; y < 4; ++y)
+        EXPECT_EQ(std::memcmp(rows->Row(y), picture.ScanLine(y), 9), 0) << "row " << y;
+    for (size_t size = 0; size < file.size(); ++size) {
+        try {
+            EXPECT_FALSE(BmpRows24(std::span(file).first(size))) << size << " bytes";
+        } catch (const EInvalidGraphic&) { }
+    }
+    picture.SetPixelFormat(TPixelFormat::pf8bit);
+    EXPECT_FALSE(BmpRows24(Save(picture)));
+}
+
 TEST(BmpWrite, EmptyBitmapsWriteNothing)
 {
     TBitmap bitmap;

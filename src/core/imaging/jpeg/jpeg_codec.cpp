@@ -672,23 +672,15 @@ void DecodeJpeg(std::span<const uint8_t> file, const TJpegDecodeOptions& options
     }
 }
 
-std::optional<std::vector<uint8_t>> EncodeJpeg(
-    const TBitmap& bitmap, const TJpegEncodeOptions& options, const TJpegProgress& progress)
+namespace {
+
+// Rows of blue, green, red (padded: and one unused byte) per pixel,
+// distance bytes apart.
+std::optional<std::vector<uint8_t>> EncodeRows(const uint8_t* first, ptrdiff_t distance, JDIMENSION width,
+    JDIMENSION height, bool padded, const TJpegEncodeOptions& options, const TJpegProgress& progress)
 {
     EncodeContext& context = ThreadCompressor(&progress);
     TMemoryStream output;
-    const auto width = static_cast<JDIMENSION>(bitmap.Width());
-    const auto height = static_cast<JDIMENSION>(bitmap.Height());
-    // Shares the held pixels; only a bitmap of another layout is converted.
-    TBitmap source;
-    source.Assign(bitmap);
-    if (source.BitsPerPixel() != 24 && source.PixelFormat() != TPixelFormat::pf32bit)
-        source.SetPixelFormat(TPixelFormat::pf24bit);
-    const bool padded = source.BitsPerPixel() == 32;
-    const TBitmap& rowsOf = source;
-    const uint8_t* first = rowsOf.ScanLine(0);
-    const ptrdiff_t distance = height > 1 ? rowsOf.ScanLine(1) - first : 0;
-
     try {
         JSAMPARRAY rows = nullptr;
         Guarded(context, [&] {
@@ -729,6 +721,33 @@ std::optional<std::vector<uint8_t>> EncodeJpeg(
         return std::nullopt;
     }
     return std::move(output.Bytes());
+}
+
+} // namespace
+
+std::optional<std::vector<uint8_t>> EncodeJpeg(
+    const TBitmap& bitmap, const TJpegEncodeOptions& options, const TJpegProgress& progress)
+{
+    const auto height = static_cast<JDIMENSION>(bitmap.Height());
+    // Shares the held pixels; only a bitmap of another layout is converted.
+    TBitmap source;
+    source.Assign(bitmap);
+    if (source.BitsPerPixel() != 24 && source.PixelFormat() != TPixelFormat::pf32bit)
+        source.SetPixelFormat(TPixelFormat::pf24bit);
+    const TBitmap& rowsOf = source;
+    const uint8_t* first = rowsOf.ScanLine(0);
+    const ptrdiff_t distance = height > 1 ? rowsOf.ScanLine(1) - first : 0;
+    return EncodeRows(first, distance, static_cast<JDIMENSION>(bitmap.Width()), height,
+        source.BitsPerPixel() == 32, options, progress);
+}
+
+std::optional<std::vector<uint8_t>> EncodeJpeg(
+    const TPixelView& pixels, const TJpegEncodeOptions& options, const TJpegProgress& progress)
+{
+    if (pixels.Layout != TPixelLayout::Bgr24 || pixels.Width <= 0 || pixels.Height <= 0)
+        throw EInvalidGraphicOperation("A JPEG file is written from 24-bit pixels");
+    return EncodeRows(pixels.Data, pixels.Stride, static_cast<JDIMENSION>(pixels.Width),
+        static_cast<JDIMENSION>(pixels.Height), false, options, progress);
 }
 
 TJpegHeaderInfo ReadJpegHeader(std::span<const uint8_t> file)

@@ -95,5 +95,8 @@ struct TJpegEncodeOptions {
 // Reports Starting and Running progress; the caller reports Ending.
 std::optional<std::vector<uint8_t>> EncodeJpeg(
     const TBitmap& bitmap, const TJpegEncodeOptions& options, const TJpegProgress& progress);
+// The same from 24-bit rows where they are (not empty).
+std::optional<std::vector<uint8_t>> EncodeJpeg(
+    const TPixelView& pixels, const TJpegEncodeOptions& options, const TJpegProgress& progress);
 
 } // namespace sw
