@@ -3,6 +3,7 @@
 // the library is printed at the end as a ratio per operation (median CPU
 // time of the adapter / of the library).
 
+#include "bench_peers.h"
 #include "core/base/stream.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/jpeg/jpeg_image.h"
@@ -21,6 +22,7 @@
 namespace {
 
 using namespace sw;
+using sw::bench::EncodeWithLibjpeg;
 
 constexpr int kWidth = 4000;
 constexpr int kHeight = 3000;
@@ -121,31 +123,9 @@ void EncodeAdapter(benchmark::State& state)
 void EncodeLibrary(benchmark::State& state)
 {
     const TBitmap& picture = Picture();
-    std::vector<JSAMPROW> rows(kHeight);
-    for (int y = 0; y < kHeight; ++y)
-        rows[static_cast<size_t>(y)] = const_cast<JSAMPROW>(picture.ScanLine(y));
-    for (auto _ : state) {
-        jpeg_compress_struct cinfo {};
-        jpeg_error_mgr error {};
-        cinfo.err = jpeg_std_error(&error);
-        jpeg_create_compress(&cinfo);
-        unsigned char* output = nullptr;
-        unsigned long size = 0;
-        jpeg_mem_dest(&cinfo, &output, &size);
-        cinfo.image_width = kWidth;
-        cinfo.image_height = kHeight;
-        cinfo.input_components = 3;
-        cinfo.in_color_space = JCS_EXT_BGR;
-        jpeg_set_defaults(&cinfo);
-        jpeg_set_quality(&cinfo, 90, TRUE);
-        jpeg_start_compress(&cinfo, TRUE);
-        while (cinfo.next_scanline < cinfo.image_height)
-            jpeg_write_scanlines(&cinfo, rows.data() + cinfo.next_scanline, kHeight - cinfo.next_scanline);
-        jpeg_finish_compress(&cinfo);
-        jpeg_destroy_compress(&cinfo);
-        benchmark::DoNotOptimize(output);
-        std::free(output);
-    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(EncodeWithLibjpeg(
+            picture.ScanLine(0), picture.ScanLine(1) - picture.ScanLine(0), kWidth, kHeight));
 }
 
 // Keeps the CPU time per benchmark (the median when repeated) for the

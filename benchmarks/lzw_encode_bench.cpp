@@ -4,13 +4,12 @@
 // pictures, whole and as 400 x 300 cells. Besides Mpixel/s each side reports
 // the bytes of image data it wrote.
 
+#include "bench_peers.h"
 #include "bench_pictures.h"
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/gif/lzw_encoder.h"
 
 #include <benchmark/benchmark.h>
-
-#include <gif_lib.h>
 
 #include <cstdint>
 #include <map>
@@ -92,33 +91,10 @@ void EncodeOurs(benchmark::State& state, TPictureKind kind, bool cells)
     SetPixelRate(state, PixelCount(images));
 }
 
-int WriteToVector(GifFileType* file, const GifByteType* data, int count)
-{
-    auto* out = static_cast<std::vector<uint8_t>*>(file->UserData);
-    out->insert(out->end(), data, data + count);
-    return count;
-}
-
-// A whole single-frame file, since giflib writes nothing less; the bytes
-// reported leave out everything but the image data.
+// The bytes of the image data alone, without the file's framing.
 size_t EncodeWithGiflib(const TIndexImage& image, std::vector<uint8_t>& out)
 {
-    out.clear();
-    int error = 0;
-    GifFileType* gif = EGifOpen(&out, WriteToVector, &error);
-    if (gif == nullptr)
-        throw std::runtime_error("EGifOpen failed");
-    ColorMapObject* map = GifMakeMapObject(1 << image.Bits(), image.Colors.data());
-    bool ok = EGifPutScreenDesc(gif, image.Width, image.Height, image.Bits(), 0, nullptr) == GIF_OK
-        && EGifPutImageDesc(gif, 0, 0, image.Width, image.Height, false, map) == GIF_OK;
-    // giflib takes rows through a non-const pointer but only reads them.
-    auto* row = const_cast<GifPixelType*>(image.Pixels.data());
-    for (int y = 0; ok && y < image.Height; ++y, row += image.Width)
-        ok = EGifPutLine(gif, row, image.Width) == GIF_OK;
-    ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
-    GifFreeMapObject(map);
-    if (!ok)
-        throw std::runtime_error("giflib failed to write");
+    bench::EncodeWithGiflib(image.Pixels.data(), image.Width, image.Height, image.Colors, image.Bits(), out);
     const size_t framing = 6 + 7 + 10 + 3 * image.Colors.size() + 1;
     return out.size() - framing;
 }

@@ -7,6 +7,7 @@
 // A last row runs slicewright-cli as a child and reports its peak memory
 // over the 24-bit picture's size.
 
+#include "bench_peers.h"
 #include "bench_pictures.h"
 #include "core/base/stream.h"
 #include "core/generate/slicing_pipeline.h"
@@ -15,9 +16,6 @@
 #include "core/picture_formats.h"
 
 #include <benchmark/benchmark.h>
-
-#include <gif_lib.h>
-#include <jpeglib.h>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -196,35 +194,13 @@ void OurRun(benchmark::State& state, TPictureKind kind, TSize size, TImageType t
     SetPixelRate(state, design.Pixels());
 }
 
-int WriteToVector(GifFileType* file, const GifByteType* data, int count)
-{
-    auto* out = static_cast<std::vector<uint8_t>*>(file->UserData);
-    out->insert(out->end(), data, data + count);
-    return count;
-}
-
 void GiflibCells(benchmark::State& state, TPictureKind kind, TSize size)
 {
     const TDesign& design = Design(kind, size);
     std::vector<uint8_t> out;
     for (auto _ : state) {
         for (const TIndexCell& cell : design.IndexCells) {
-            out.clear();
-            int error = 0;
-            GifFileType* gif = EGifOpen(&out, WriteToVector, &error);
-            if (!gif)
-                throw std::runtime_error("EGifOpen failed");
-            ColorMapObject* map = GifMakeMapObject(int(cell.Colors.size()), cell.Colors.data());
-            bool ok = EGifPutScreenDesc(gif, cell.Width, cell.Height, cell.Bits, 0, nullptr) == GIF_OK
-                && EGifPutImageDesc(gif, 0, 0, cell.Width, cell.Height, false, map) == GIF_OK;
-            // giflib takes rows through a non-const pointer but only reads them.
-            auto* row = const_cast<GifPixelType*>(cell.Pixels.data());
-            for (int y = 0; ok && y < cell.Height; ++y, row += cell.Width)
-                ok = EGifPutLine(gif, row, cell.Width) == GIF_OK;
-            ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
-            GifFreeMapObject(map);
-            if (!ok)
-                throw std::runtime_error("giflib failed to write");
+            EncodeWithGiflib(cell.Pixels.data(), cell.Width, cell.Height, cell.Colors, cell.Bits, out);
             benchmark::DoNotOptimize(out.data());
         }
     }
@@ -234,36 +210,11 @@ void GiflibCells(benchmark::State& state, TPictureKind kind, TSize size)
 void LibjpegCells(benchmark::State& state, TPictureKind kind, TSize size)
 {
     const TDesign& design = Design(kind, size);
-    std::vector<JSAMPROW> rows;
-    for (auto _ : state) {
-        for (const TCellRect& cell : design.Cells) {
-            rows.clear();
-            for (int y = 0; y < cell.Height; ++y)
-                rows.push_back(
-                    const_cast<JSAMPROW>(design.Picture.ScanLine(cell.Top + y) + ptrdiff_t(cell.Left) * 3));
-            jpeg_compress_struct cinfo {};
-            jpeg_error_mgr error {};
-            cinfo.err = jpeg_std_error(&error);
-            jpeg_create_compress(&cinfo);
-            unsigned char* output = nullptr;
-            unsigned long bytes = 0;
-            jpeg_mem_dest(&cinfo, &output, &bytes);
-            cinfo.image_width = JDIMENSION(cell.Width);
-            cinfo.image_height = JDIMENSION(cell.Height);
-            cinfo.input_components = 3;
-            cinfo.in_color_space = JCS_EXT_BGR;
-            jpeg_set_defaults(&cinfo);
-            jpeg_set_quality(&cinfo, 90, TRUE);
-            jpeg_start_compress(&cinfo, TRUE);
-            while (cinfo.next_scanline < cinfo.image_height)
-                jpeg_write_scanlines(
-                    &cinfo, rows.data() + cinfo.next_scanline, cinfo.image_height - cinfo.next_scanline);
-            jpeg_finish_compress(&cinfo);
-            jpeg_destroy_compress(&cinfo);
-            benchmark::DoNotOptimize(output);
-            std::free(output);
-        }
-    }
+    for (auto _ : state)
+        for (const TCellRect& cell : design.Cells)
+            benchmark::DoNotOptimize(
+                EncodeWithLibjpeg(design.Picture.ScanLine(cell.Top) + ptrdiff_t(cell.Left) * 3,
+                    design.Picture.ScanLine(1) - design.Picture.ScanLine(0), cell.Width, cell.Height));
     SetPixelRate(state, design.Pixels());
 }
 
