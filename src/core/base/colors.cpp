@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdio>
 
 namespace sw {
 
@@ -56,6 +57,13 @@ void SetSystemColor(int index, TColor rgb)
 {
     if (index >= 0 && index < kSystemColorCount)
         g_systemColors[static_cast<std::size_t>(index)] = rgb & 0xFFFFFFu;
+}
+
+std::string HexRgb(TColor color)
+{
+    char text[7];
+    std::snprintf(text, sizeof text, "%02X%02X%02X", GetRValue(color), GetGValue(color), GetBValue(color));
+    return text;
 }
 
 } // namespace sw

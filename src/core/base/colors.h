@@ -6,6 +6,7 @@
 // colour is needed.
 
 #include <cstdint>
+#include <string>
 
 namespace sw {
 
@@ -43,6 +44,8 @@ constexpr bool IsSystemColor(TColor color)
 // starts with fixed values (button face 240, 240, 240) and the desktop
 // program replaces them with its palette's colours.
 TColor ColorToRGB(TColor color);
+// "RRGGBB" in upper-case hex digits, as projects and pages write colours.
+std::string HexRgb(TColor color);
 void SetSystemColor(int index, TColor rgb);
 
 } // namespace sw

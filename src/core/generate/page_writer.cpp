@@ -94,7 +94,7 @@ std::string HtmlEscaped(std::string_view text)
 
 std::string ColorHex(TColor color)
 {
-    return Format("#%02X%02X%02X", GetRValue(color), GetGValue(color), GetBValue(color));
+    return "#" + HexRgb(color);
 }
 
 std::string Quoted(std::string_view name, const std::string& value)

@@ -109,6 +109,13 @@ bool ApplySwitch(TGenerationSettings& settings, std::string_view text)
 
 } // namespace
 
+std::string RunNameTemplate(const TGenerationSettings& settings, bool hasColumnLines)
+{
+    if (!settings.NameTemplate.empty())
+        return settings.NameTemplate;
+    return hasColumnLines ? std::string(kDefaultNameTemplate) : std::string("r{row}");
+}
+
 const std::vector<TRunKey>& RunKeys()
 {
     static const std::vector<TRunKey> keys = {
@@ -328,11 +335,6 @@ TPageCell PageCellOf(int column, const TCellProperties& properties)
     cell.Alt = properties.Alt;
     cell.Link = properties.Link;
     return cell;
-}
-
-std::string HexColor(TColor color)
-{
-    return Format("%02X%02X%02X", GetRValue(color), GetGValue(color), GetBValue(color));
 }
 
 // A strip as read back from its file: mapped, or read into a bitmap when
@@ -640,10 +642,7 @@ void TGenerationRun::CheckCells(TBitmap& picture)
 {
     const int rows = static_cast<int>(m_rowPieces.size());
     const int columns = static_cast<int>(m_columnPieces.size());
-    // Without column lines a strip is the cell, named as the strip.
-    m_nameTemplate = !m_settings.NameTemplate.empty() ? m_settings.NameTemplate
-        : m_columns.empty()                           ? std::string("r{row}")
-                                                      : std::string(kDefaultNameTemplate);
+    m_nameTemplate = RunNameTemplate(m_settings, !m_columns.empty());
     CheckCellNames(m_settings.Cells, m_nameTemplate, m_settings.ProjectName, rows, columns);
     for (const auto& [cell, properties] : m_settings.Cells) {
         if (!properties.Format.empty())
@@ -901,10 +900,9 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
         if (m_settings.AutoFill)
             pageCell.Fill = FlatColor(job->Cell, job->Rgba);
         if (pageCell.Fill) {
-            InOrder([this,
-                        line = "Filled " + ExtractFileName(stem) + " with its one colour "
-                            + HexColor(*pageCell.Fill) + "."] {
-                m_sink.LogLine(line);
+            InOrder([this, name = ExtractFileName(stem), color = *pageCell.Fill] {
+                m_sink.LogLine("Filled " + name + " with its one colour " + HexRgb(color) + ".");
+                m_sink.CellFilled(name, color);
                 WithoutImage();
             });
             AddPageCell(pageRow(), pageCell);
@@ -1079,6 +1077,7 @@ void TGenerationRun::WithoutImage()
 void TGenerationRun::Skipped(const std::string& fileName, const std::string& reason, int cells)
 {
     m_sink.LogLine("Skipped " + ExtractFileName(fileName) + ": " + reason + ".");
+    m_sink.PieceSkipped(fileName, reason);
     m_counts.Skipped += cells;
     m_sink.Progress(m_counts);
 }

@@ -121,7 +121,24 @@ public:
     // After every cell written or skipped; for progress display only.
     virtual void Progress(const TGenerationCounts& counts) { (void)counts; }
     virtual void CellFileWritten(const TCellFileReport& report) { (void)report; }
+    // Right after their log lines, the same facts for readers that keep
+    // them: a strip or cell left without pixels, and a cell of one colour
+    // painted instead of written (auto-fill), by its file's base name.
+    virtual void PieceSkipped(const std::string& fileName, const std::string& reason)
+    {
+        (void)fileName;
+        (void)reason;
+    }
+    virtual void CellFilled(const std::string& name, TColor color)
+    {
+        (void)name;
+        (void)color;
+    }
 };
+
+// The template a run names its cells by: the settings' own, else
+// r{row}_c{col}, or r{row} without column lines, where a strip is the cell.
+std::string RunNameTemplate(const TGenerationSettings& settings, bool hasColumnLines);
 
 // A folder text with one '/' appended unless it already ends in one; an
 // empty text gives "/" alone.

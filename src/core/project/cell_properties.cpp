@@ -51,8 +51,7 @@ std::string FillText(const TCellProperties& properties)
 {
     if (properties.Fill == TCellFill::Auto)
         return "auto";
-    return Format("%02X%02X%02X", GetRValue(properties.FillColor), GetGValue(properties.FillColor),
-        GetBValue(properties.FillColor));
+    return HexRgb(properties.FillColor);
 }
 
 std::string ValueOf(const TCellProperties& properties, size_t property)
