@@ -82,12 +82,9 @@ std::optional<std::vector<TFormatSize>> EstimateSizes(const TSizeEstimateInput& 
         return std::nullopt;
 
     for (const TCellPlace& place : places) {
-        // The run's strips are white under the picture; a cell of them is
-        // what gets encoded.
+        // The place lies within the picture, so the copy covers the cell.
         TBitmap cell;
         cell.SetSize(place.Width, place.Height);
-        cell.Canvas().SetBrushColor(clWhite);
-        cell.Canvas().FillRect({ 0, 0, place.Width, place.Height });
         cell.Canvas().CopyRect({ 0, 0, place.Width, place.Height }, picture.Canvas(),
             { place.Left, place.Top, place.Left + place.Width, place.Top + place.Height });
         std::optional<TPixelView> rgba;
