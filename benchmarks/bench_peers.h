@@ -5,6 +5,9 @@
 // at quality 90 with its defaults (4:2:0). Each call sets up its library
 // afresh, as a program encoding one picture would.
 
+#include "core/imaging/bitmap.h"
+#include "core/imaging/gif/gif_image.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +26,35 @@ inline int AppendToVector(GifFileType* file, const GifByteType* data, int count)
     auto* out = static_cast<std::vector<uint8_t>*>(file->UserData);
     out->insert(out->end(), data, data + count);
     return count;
+}
+
+// What giflib is given: a picture's frame as our GIF writer makes it, its
+// palette indices and its colour table padded to 2^Bits() entries.
+struct TIndexImage {
+    int Width = 0;
+    int Height = 0;
+    std::vector<uint8_t> Pixels;
+    std::vector<GifColorType> Colors;
+    int ColorCount = 0;
+    int Bits() const { return ColorBits(ColorCount); }
+};
+
+inline TIndexImage IndexImageOf(const TBitmap& bitmap)
+{
+    TGIFImage image;
+    image.Assign(bitmap);
+    const TGIFSubImage& frame = image.Images()[0];
+    TIndexImage result;
+    result.Width = frame.Width();
+    result.Height = frame.Height();
+    result.Pixels = frame.Data();
+    result.ColorCount = frame.ColorMap().Count();
+    result.Colors.assign(size_t(1) << result.Bits(), GifColorType { 0, 0, 0 });
+    for (int i = 0; i < result.ColorCount; ++i) {
+        const TGIFColor& c = frame.ColorMap()[i];
+        result.Colors[size_t(i)] = GifColorType { c.Red, c.Green, c.Blue };
+    }
+    return result;
 }
 
 // A whole single-frame file, since giflib writes nothing less. colours
@@ -76,6 +108,11 @@ inline size_t EncodeWithLibjpeg(const uint8_t* first, ptrdiff_t stride, int widt
     jpeg_destroy_compress(&cinfo);
     std::free(output);
     return size;
+}
+
+inline void EncodeWithGiflib(const TIndexImage& image, std::vector<uint8_t>& out)
+{
+    EncodeWithGiflib(image.Pixels.data(), image.Width, image.Height, image.Colors, image.Bits(), out);
 }
 
 } // namespace sw::bench

@@ -23,33 +23,6 @@ namespace {
 using namespace sw;
 using namespace sw::bench;
 
-struct TIndexImage {
-    int Width = 0;
-    int Height = 0;
-    std::vector<uint8_t> Pixels;
-    std::vector<GifColorType> Colors; // padded to 2^bits entries
-    int ColorCount = 0;
-    int Bits() const { return ColorBits(ColorCount); }
-};
-
-TIndexImage FromFrame(const TBitmap& bitmap)
-{
-    TGIFImage image;
-    image.Assign(bitmap);
-    const TGIFSubImage& frame = image.Images()[0];
-    TIndexImage result;
-    result.Width = frame.Width();
-    result.Height = frame.Height();
-    result.Pixels = frame.Data();
-    result.ColorCount = frame.ColorMap().Count();
-    result.Colors.assign(size_t(1) << result.Bits(), GifColorType { 0, 0, 0 });
-    for (int i = 0; i < result.ColorCount; ++i) {
-        const TGIFColor& c = frame.ColorMap()[i];
-        result.Colors[size_t(i)] = GifColorType { c.Red, c.Green, c.Blue };
-    }
-    return result;
-}
-
 const std::vector<TIndexImage>& Images(TPictureKind kind, bool cells)
 {
     static std::map<std::pair<TPictureKind, bool>, std::vector<TIndexImage>> cache;
@@ -57,9 +30,9 @@ const std::vector<TIndexImage>& Images(TPictureKind kind, bool cells)
     if (images.empty()) {
         if (cells)
             for (const TBitmap& cell : MakeCells(kind))
-                images.push_back(FromFrame(cell));
+                images.push_back(IndexImageOf(cell));
         else
-            images.push_back(FromFrame(Picture(kind)));
+            images.push_back(IndexImageOf(Picture(kind)));
     }
     return images;
 }
@@ -92,9 +65,9 @@ void EncodeOurs(benchmark::State& state, TPictureKind kind, bool cells)
 }
 
 // The bytes of the image data alone, without the file's framing.
-size_t EncodeWithGiflib(const TIndexImage& image, std::vector<uint8_t>& out)
+size_t GiflibImageBytes(const TIndexImage& image, std::vector<uint8_t>& out)
 {
-    bench::EncodeWithGiflib(image.Pixels.data(), image.Width, image.Height, image.Colors, image.Bits(), out);
+    bench::EncodeWithGiflib(image, out);
     const size_t framing = 6 + 7 + 10 + 3 * image.Colors.size() + 1;
     return out.size() - framing;
 }
@@ -107,7 +80,7 @@ void EncodeGiflib(benchmark::State& state, TPictureKind kind, bool cells)
     for (auto _ : state) {
         bytes = 0;
         for (const TIndexImage& image : images) {
-            bytes += EncodeWithGiflib(image, out);
+            bytes += GiflibImageBytes(image, out);
             benchmark::DoNotOptimize(out.data());
         }
     }

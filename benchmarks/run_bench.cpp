@@ -52,14 +52,6 @@ struct TCellRect {
     int Left, Top, Width, Height;
 };
 
-struct TIndexCell {
-    int Width = 0;
-    int Height = 0;
-    std::vector<uint8_t> Pixels;
-    std::vector<GifColorType> Colors; // padded to 2^bits entries
-    int Bits = 1;
-};
-
 fs::path WorkFolder()
 {
     static const fs::path folder = [] {
@@ -95,11 +87,11 @@ struct TDesign {
     std::vector<int> Columns;
     std::vector<int> Rows;
     std::vector<TCellRect> Cells;
-    std::vector<TIndexCell> IndexCells;
+    std::vector<TIndexImage> IndexCells;
     int64_t Pixels() const { return int64_t(Picture.Width()) * Picture.Height(); }
 };
 
-TIndexCell IndexCellOf(const TBitmap& picture, const TCellRect& rect)
+TIndexImage IndexCellOf(const TBitmap& picture, const TCellRect& rect)
 {
     TBitmap cell;
     cell.SetPixelFormat(TPixelFormat::pf24bit);
@@ -109,22 +101,7 @@ TIndexCell IndexCellOf(const TBitmap& picture, const TCellRect& rect)
     // The same fixed transparent colour as the run's.
     cell.SetTransparent(true);
     cell.SetTransparentColor(kTransparent);
-    TGIFImage gif;
-    gif.Assign(cell);
-    const TGIFSubImage& frame = gif.Images()[0];
-    TIndexCell result;
-    result.Width = frame.Width();
-    result.Height = frame.Height();
-    result.Pixels = frame.Data();
-    const int count = frame.ColorMap().Count();
-    while ((1 << result.Bits) < count)
-        ++result.Bits;
-    result.Colors.assign(size_t(1) << result.Bits, GifColorType { 0, 0, 0 });
-    for (int i = 0; i < count; ++i) {
-        const TGIFColor& c = frame.ColorMap()[i];
-        result.Colors[size_t(i)] = GifColorType { c.Red, c.Green, c.Blue };
-    }
-    return result;
+    return IndexImageOf(cell);
 }
 
 const TDesign& Design(TPictureKind kind, const TSize& size)
@@ -202,8 +179,8 @@ void GiflibCells(benchmark::State& state, TPictureKind kind, TSize size)
     const TDesign& design = Design(kind, size);
     std::vector<uint8_t> out;
     for (auto _ : state) {
-        for (const TIndexCell& cell : design.IndexCells) {
-            EncodeWithGiflib(cell.Pixels.data(), cell.Width, cell.Height, cell.Colors, cell.Bits, out);
+        for (const TIndexImage& cell : design.IndexCells) {
+            EncodeWithGiflib(cell, out);
             benchmark::DoNotOptimize(out.data());
         }
     }
