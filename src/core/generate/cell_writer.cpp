@@ -314,8 +314,20 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
 
 } // namespace
 
-TEncodedCell EncodeJpegCell(const TPixelView& cell, const TCellFormat& format)
+bool EncodesFromRows(TImageType type)
 {
+    return type == TImageType::Gif || type == TImageType::Jpg || type == TImageType::Jpeg;
+}
+
+TEncodedCell EncodeCellRows(const TPixelView& cell, const TCellFormat& format, TColor transparentColor)
+{
+    if (format.Type == TImageType::Gif) {
+        TMemoryStream stream;
+        SaveCellGif(stream, cell, transparentColor);
+        return { format.Type, std::move(stream.Bytes()), {} };
+    }
+    if (!EncodesFromRows(format.Type))
+        throw EInvalidGraphicOperation("This format is encoded from a bitmap");
     return { format.Type, JpegBytes(cell, format, format.Quality), {} };
 }
 
@@ -331,7 +343,7 @@ TEncodedCell EncodeCell(
         flat.SetPixelFormat(TPixelFormat::pf24bit);
     const TPixelView bgr = flat.View24();
     if (format.Type == TImageType::Jpg || format.Type == TImageType::Jpeg)
-        return EncodeJpegCell(bgr, format);
+        return EncodeCellRows(bgr, format, transparentColor);
     // The picture's alpha only where it says something: an opaque cell is
     // the same as its flattened pixels.
     const bool translucent

@@ -33,9 +33,12 @@ struct TEncodedCell {
 TEncodedCell EncodeCell(
     TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor);
 
-// A jpg or jpeg cell straight from 24-bit rows anywhere: the bytes
-// EncodeCell gives for a bitmap of those pixels.
-TEncodedCell EncodeJpegCell(const TPixelView& cell, const TCellFormat& format);
+// Whether a cell of this format can be encoded from 24-bit rows anywhere
+// (gif, jpg, jpeg), without a bitmap of its own.
+bool EncodesFromRows(TImageType type);
+// Such a cell straight from its rows: the bytes EncodeCell gives for a
+// bitmap of those pixels.
+TEncodedCell EncodeCellRows(const TPixelView& cell, const TCellFormat& format, TColor transparentColor);
 
 // Peak signal-to-noise ratio of a decoded cell against what was asked for,
 // in dB: colours are weighed by their alpha, so the colour under a fully

@@ -159,6 +159,14 @@ void SaveCellGif(TStream& stream, TBitmap& cell, TColor transparentColor)
     gif.SaveToStream(stream);
 }
 
+void SaveCellGif(TStream& stream, const TPixelView& cell, TColor transparentColor)
+{
+    TGIFImage gif;
+    gif.AssignRows(cell, transparentColor);
+    gif.SetTransparent(true);
+    gif.SaveToStream(stream);
+}
+
 void SaveCellGif(const std::string& fileName, TBitmap& cell, TColor transparentColor)
 {
     TFileStream file(fileName, FileMode::Create);
@@ -881,10 +889,9 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
         // A cell within its strip is cut from the strip as read back; one
         // that spans strips from the picture itself.
         auto job = std::make_shared<TCellJob>();
-        // JPEG reads the strip's rows as they are; the others, and whatever
-        // looks at the cell's pixels again, get a copy of their own.
-        const bool fromRows = properties.SpanRows == 1
-            && (format.Type == TImageType::Jpg || format.Type == TImageType::Jpeg) && !m_settings.AutoFill
+        // GIF and JPEG read the strip's rows as they are; the others, and
+        // whatever looks at the cell's pixels again, get a copy of their own.
+        const bool fromRows = properties.SpanRows == 1 && EncodesFromRows(format.Type) && !m_settings.AutoFill
             && !m_settings.MeasurePsnr && !m_settings.AlsoHalfSize;
         if (fromRows) {
             TPixelView rows = strip->Rows;
@@ -976,7 +983,7 @@ void TGenerationRun::CommitAll()
 void TGenerationRun::EncodeJob(TCellJob& job) const
 {
     try {
-        job.Main = job.Rows ? EncodeJpegCell(*job.Rows, job.Format)
+        job.Main = job.Rows ? EncodeCellRows(*job.Rows, job.Format, m_input.TransparentColor)
                             : EncodeCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor);
         if (m_settings.MeasurePsnr)
             job.MainPsnr

@@ -154,6 +154,8 @@ std::string ImageExtension(int imageType);
 // Writes the cell as a GIF with the given transparent colour fixed.
 void SaveCellGif(const std::string& fileName, TBitmap& cell, TColor transparentColor);
 void SaveCellGif(TStream& stream, TBitmap& cell, TColor transparentColor);
+// The same from 24-bit rows anywhere.
+void SaveCellGif(TStream& stream, const TPixelView& cell, TColor transparentColor);
 // Writes the cell as a JPEG with the default settings.
 void SaveCellJpeg(const std::string& fileName, TBitmap& cell);
 void SaveCellJpeg(TStream& stream, TBitmap& cell);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 namespace sw {
 
@@ -72,14 +73,14 @@ TGIFColor ResolvedTransparentColor(TColor color)
 // get kCubeMarker as they are mapped; they count as the colour's own cube
 // index for the sort, and the remap sends the marker to the transparency
 // entry. Returns the table from the frame's indices back to the kept
-// bitmap's. work is converted to 24 bits per pixel; frame's pixel block
-// must be empty with room for its size: rows are appended, so each byte is
-// written once before the remap.
+// bitmap's. source holds 24-bit rows of the frame's size; key is the
+// transparent colour, if any. frame's pixel block must be empty with room
+// for its size: rows are appended, so each byte is written once before the
+// remap.
 template <typename OnRow>
-std::unique_ptr<TColorRemap> ReduceToWebCubeFrame(
-    TGIFSubImage& frame, TBitmap& work, const TBitmap& source, OnRow&& rowDone)
+std::unique_ptr<TColorRemap> ReduceToWebCubeFrame(TGIFSubImage& frame, const TPixelView& source,
+    const std::optional<TGIFColor>& transparentKey, OnRow&& rowDone)
 {
-    TDIBReader reader(work, TPixelFormat::pf24bit);
     const int width = frame.Width();
     const int height = frame.Height();
     // The kept bitmap's table: the cube, then black up to 256 entries.
@@ -93,16 +94,16 @@ std::unique_ptr<TColorRemap> ReduceToWebCubeFrame(
         (*back)[i] = static_cast<uint8_t>(i);
     std::vector<uint8_t>& pixels = frame.Data();
     const size_t stride = size_t(width);
-    const bool transparent = source.Transparent();
-    const TGIFColor key = transparent ? ResolvedTransparentColor(source.TransparentColor()) : TGIFColor {};
+    const bool transparent = transparentKey.has_value();
+    const TGIFColor key = transparentKey.value_or(TGIFColor {});
     std::vector<uint8_t> row(stride);
     TColorCounter counter;
     for (int y = 0; y < height; ++y) {
         if (transparent)
             TNetscapeColorLookup::MapRowMarking(
-                reader.Row(y), row.data(), width, TBgrKey { key.Blue, key.Green, key.Red });
+                source.Row(y), row.data(), width, TBgrKey { key.Blue, key.Green, key.Red });
         else
-            TNetscapeColorLookup::MapRow(reader.Row(y), row.data(), width);
+            TNetscapeColorLookup::MapRow(source.Row(y), row.data(), width);
         pixels.insert(pixels.end(), row.begin(), row.end());
         if (transparent)
             counter.Count(row);
@@ -141,12 +142,17 @@ std::unique_ptr<TColorRemap> ReduceToWebCubeFrame(
 
 } // namespace
 
-void TGIFSubImage::Assign(const TBitmap& bitmap)
+TGIFDefaults TGIFSubImage::Settings() const
+{
+    const TGIFImage* owner = Image();
+    return owner != nullptr ? TGIFDefaults { owner->ReductionKind(), owner->DitherKind(),
+        owner->QuantizeBits(), owner->EncodingKind() }
+                            : GifDefaults;
+}
+
+template <typename Fill> void TGIFSubImage::AssignSized(int width, int height, Fill&& fill)
 {
     TGIFImage* owner = Image();
-    const TGIFDefaults settings = owner != nullptr ? TGIFDefaults { owner->ReductionKind(),
-        owner->DitherKind(), owner->QuantizeBits(), owner->EncodingKind() }
-                                                   : GifDefaults;
     auto progress = [owner](TProgressStage stage, int percent) {
         if (owner != nullptr)
             owner->Progress(stage, percent, gif_message::kConverting);
@@ -155,31 +161,57 @@ void TGIFSubImage::Assign(const TBitmap& bitmap)
     progress(TProgressStage::Starting, 0);
     try {
         Clear();
-        if (bitmap.Empty()) {
+        if (width <= 0 || height <= 0) {
             progress(TProgressStage::Ending, 100);
             return;
         }
         // The descriptor holds 16-bit sizes; a larger bitmap cannot be
         // stored without corrupting the file.
-        if (bitmap.Width() > 0xFFFF || bitmap.Height() > 0xFFFF)
-            throw GIFException(Format(gif_message::kTooLargeForGif, bitmap.Width(), bitmap.Height()));
+        if (width > 0xFFFF || height > 0xFFFF)
+            throw GIFException(Format(gif_message::kTooLargeForGif, width, height));
         // Sized in the order SetWidth and SetHeight would size it, for the
         // owner's logical-screen checks; the pixel block is made once below
         // instead of zero-filled at each step.
-        m_width = static_cast<uint16_t>(bitmap.Width());
+        m_width = static_cast<uint16_t>(width);
         BoundsChanged();
-        m_height = static_cast<uint16_t>(bitmap.Height());
+        m_height = static_cast<uint16_t>(height);
         BoundsChanged();
+        fill();
+    } catch (...) {
+        // Rows are appended as they are made: a failure part-way (a progress
+        // listener may abort) still leaves a whole block, the rest zero, so
+        // the frame's size and pixels never disagree.
+        const size_t pixels = size_t(m_width) * size_t(m_height);
+        if (m_data.capacity() >= pixels)
+            m_data.resize(pixels, 0);
+        progress(TProgressStage::Ending, 0);
+        throw;
+    }
+    progress(TProgressStage::Ending, 100);
+}
 
+void TGIFSubImage::ReduceRows(const TPixelView& rows, const std::optional<TColor>& transparentColor)
+{
+    ReserveData();
+    std::optional<TGIFColor> key;
+    if (transparentColor)
+        key = ResolvedTransparentColor(*transparentColor);
+    m_keptFrom
+        = ReduceToWebCubeFrame(*this, rows, key, [this](int y) { RowDone(y, gif_message::kConverting); });
+}
+
+void TGIFSubImage::Assign(const TBitmap& bitmap)
+{
+    const TGIFDefaults settings = Settings();
+    AssignSized(bitmap.Width(), bitmap.Height(), [&] {
         // A second handle on the same pixels: the in-place conversion for
         // reading stays invisible to the caller's bitmap.
         TBitmap work(bitmap);
         if (!IsIndexedFormat(work.PixelFormat()) && settings.ReductionKind == TColorReduction::WebCube
             && settings.DitherKind == TDitherMode::Nearest) {
-            ReserveData();
-            m_keptFrom = ReduceToWebCubeFrame(
-                *this, work, bitmap, [this](int y) { RowDone(y, gif_message::kConverting); });
-            progress(TProgressStage::Ending, 100);
+            const TDIBReader reader(work, TPixelFormat::pf24bit);
+            ReduceRows(work.View24(),
+                bitmap.Transparent() ? std::optional<TColor>(bitmap.TransparentColor()) : std::nullopt);
             return;
         }
         std::unique_ptr<TBitmap> kept;
@@ -195,17 +227,33 @@ void TGIFSubImage::Assign(const TBitmap& bitmap)
 
         if (bitmap.Transparent())
             ApplyTransparencyMask(*this, TTransparencyMask(work, bitmap.TransparentColor()));
-    } catch (...) {
-        // Rows are appended as they are made: a failure part-way (a progress
-        // listener may abort) still leaves a whole block, the rest zero, so
-        // the frame's size and pixels never disagree.
-        const size_t pixels = size_t(m_width) * size_t(m_height);
-        if (m_data.capacity() >= pixels)
-            m_data.resize(pixels, 0);
-        progress(TProgressStage::Ending, 0);
-        throw;
+    });
+}
+
+void TGIFSubImage::AssignRows(const TPixelView& rows, std::optional<TColor> transparentColor)
+{
+    if (rows.Layout != TPixelLayout::Bgr24)
+        throw EInvalidGraphicOperation("A GIF frame is made from 24-bit rows");
+    const TGIFDefaults settings = Settings();
+    if (transparentColor == kTransparentColorAuto && rows.Width > 0 && rows.Height > 0) {
+        // A bitmap's automatic colour: its bottom-left pixel.
+        const uint8_t* pixel = rows.Row(rows.Height - 1);
+        transparentColor = RGB(pixel[2], pixel[1], pixel[0]);
     }
-    progress(TProgressStage::Ending, 100);
+    if (settings.ReductionKind == TColorReduction::WebCube && settings.DitherKind == TDitherMode::Nearest) {
+        AssignSized(rows.Width, rows.Height, [&] { ReduceRows(rows, transparentColor); });
+        return;
+    }
+    // Other settings reduce whole bitmaps.
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap.SetSizeForOverwrite(std::max(rows.Width, 0), std::max(rows.Height, 0));
+    for (int y = 0; y < bitmap.Height(); ++y)
+        std::memcpy(bitmap.ScanLine(y), rows.Row(y), size_t(rows.Width) * 3);
+    bitmap.SetTransparent(transparentColor.has_value());
+    if (transparentColor)
+        bitmap.SetTransparentColor(*transparentColor);
+    Assign(bitmap);
 }
 
 void TGIFSubImage::SettleKeptBitmap() const

@@ -358,6 +358,15 @@ void TGIFImage::Assign(const TGraphic& source)
     Changed();
 }
 
+void TGIFImage::AssignRows(const TPixelView& rows, std::optional<TColor> transparentColor)
+{
+    Clear();
+    auto frame = std::make_unique<TGIFSubImage>(this);
+    frame->AssignRows(rows, transparentColor);
+    m_images.Add(std::move(frame));
+    Changed();
+}
+
 int TGIFImage::Version() const
 {
     int version = 0;

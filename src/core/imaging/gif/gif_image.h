@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -414,6 +415,10 @@ public:
     // the bitmap's transparent flag is set, pixels of its transparent colour
     // get an entry of their own. Reports "Converting..." progress.
     void Assign(const TBitmap& bitmap);
+    // The frame Assign makes of a 24-bit bitmap with that transparent
+    // colour (none: not transparent), from rows that need not belong to a
+    // bitmap of their own, such as a cell within a larger picture.
+    void AssignRows(const TPixelView& rows, std::optional<TColor> transparentColor);
     // Sorts the local colour table by use (also remapping the transparent
     // index); see TGIFColorMap::SortByUsage.
     bool SortByUsage();
@@ -448,6 +453,13 @@ private:
     // An empty pixel block with room for width x height bytes, or
     // EOutOfResources.
     void ReserveData();
+    // The owner's reduction settings, or the defaults without an owner.
+    TGIFDefaults Settings() const;
+    // Clear, the size checks and progress around fill, which makes the
+    // pixels of a frame of that size.
+    template <typename Fill> void AssignSized(int width, int height, Fill&& fill);
+    // The web-cube reduction of 24-bit rows of the frame's size.
+    void ReduceRows(const TPixelView& rows, const std::optional<TColor>& transparentColor);
     // The pixel block at width x height bytes, zero-filled.
     void AllocateData();
     // Lets the owner widen its logical screen to the frame's bounds.
@@ -535,6 +547,8 @@ public:
     // A failing frame is freed and the exception passes on; a graphic that
     // cannot become a bitmap fails with "Cannot assign a %s to a %s".
     void Assign(const TGraphic& source) override;
+    // 24-bit rows become the only frame (see TGIFSubImage::AssignRows).
+    void AssignRows(const TPixelView& rows, std::optional<TColor> transparentColor);
 
     // The largest version any frame needs, scanning in order; 0 without
     // frames.

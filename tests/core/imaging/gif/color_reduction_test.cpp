@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ namespace sw {
 namespace {
 
 using test::MakeBitmap24;
+using test::MakeBitmap24With;
 using test::MakeCell;
 
 constexpr TColor kRed = RGB(255, 0, 0);
@@ -508,6 +510,53 @@ TEST(FrameAssign, EqualsReductionFollowedByTheTransparencyMask)
             ASSERT_TRUE(
                 std::equal(reduced->ScanLine(y), reduced->ScanLine(y) + c.Width, frame.Bitmap()->ScanLine(y)))
                 << "kept bitmap, row " << y;
+    }
+}
+
+// A cell's rows inside a wider picture give the file its own bitmap gives.
+TEST(FrameAssign, RowsGiveTheBytesOfTheirBitmap)
+{
+    constexpr int kWide = 61;
+    constexpr int kHigh = 23;
+    const auto color = [](int x, int y) {
+        return x % 7 == 0 ? RGB(240, 240, 240) : RGB(uint8_t(x * 4), uint8_t(y * 11), uint8_t(x * y));
+    };
+    const TBitmap picture = MakeBitmap24With(kWide, kHigh, color);
+    const TPixelView all = picture.View24();
+    TPixelView rows = all;
+    rows.Data += 3 * 5 + all.Stride * 2;
+    rows.Width = 40;
+    rows.Height = 17;
+    struct Case {
+        const char* Name;
+        std::optional<TColor> Transparent;
+        TDitherMode Dither;
+    };
+    const Case cases[] = {
+        { "fixed colour", RGB(240, 240, 240), TDitherMode::Nearest },
+        { "bottom-left pixel", kTransparentColorAuto, TDitherMode::Nearest },
+        { "not transparent", std::nullopt, TDitherMode::Nearest },
+        { "dithered", RGB(240, 240, 240), TDitherMode::FloydSteinberg },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TBitmap cell
+            = MakeBitmap24With(rows.Width, rows.Height, [&](int x, int y) { return color(x + 5, y + 2); });
+        cell.SetTransparent(c.Transparent.has_value());
+        if (c.Transparent)
+            cell.SetTransparentColor(*c.Transparent);
+        TGIFImage expected;
+        expected.SetDitherKind(c.Dither);
+        expected.Assign(cell);
+        TMemoryStream expectedBytes;
+        expected.SaveToStream(expectedBytes);
+
+        TGIFImage image;
+        image.SetDitherKind(c.Dither);
+        image.AssignRows(rows, c.Transparent);
+        TMemoryStream bytes;
+        image.SaveToStream(bytes);
+        EXPECT_TRUE(bytes.Bytes() == expectedBytes.Bytes());
     }
 }
 
