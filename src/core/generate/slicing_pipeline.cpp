@@ -368,6 +368,14 @@ void SaveStrip(TPixelView picture, TSpan rows, const std::string& fileName)
 }
 
 // A cell handed to the pool: its pixels in, its files' bytes out.
+// A cell's file as its worker left it: written under a temporary name, or
+// found unchanged in place, or the failure to be reported in its turn.
+struct TCellFile {
+    std::unique_ptr<TFileStream> Stream;
+    bool Unchanged = false;
+    std::exception_ptr Error;
+};
+
 struct TCellJob {
     std::string Stem;
     TCellFormat Format;
@@ -383,6 +391,8 @@ struct TCellJob {
     std::optional<TPixelView> Rgba;
     TEncodedCell Main;
     std::optional<TEncodedCell> Half; // the @1x image
+    TCellFile MainFile;
+    TCellFile HalfFile;
     std::optional<double> MainPsnr; // when the run measures them
     std::optional<double> HalfPsnr;
     std::exception_ptr MainError;
@@ -434,8 +444,11 @@ private:
     void EncodeJob(TCellJob& job) const;
     // Writes an encoded cell under stem plus its format's extension and
     // returns that name.
-    std::string SaveCell(
-        const std::string& stem, const TEncodedCell& encoded, std::optional<double> psnr, bool listed);
+    // Writes an encoded cell's temporary file on the worker, so that files
+    // are made side by side; never throws.
+    TCellFile WriteCellFile(const std::string& stem, const TEncodedCell& encoded) const;
+    std::string SaveCell(const std::string& stem, const TEncodedCell& encoded, TCellFile& file,
+        std::optional<double> psnr, bool listed);
     void CommitCell(TCellJob& job);
     // The cells are encoded on the pool while everything the sink and the
     // files see happens here, in cell order: each such step waits in
@@ -992,6 +1005,7 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
         job.MainError = std::current_exception();
         return;
     }
+    job.MainFile = WriteCellFile(job.Stem, job.Main);
     if (!m_settings.AlsoHalfSize)
         return;
     try {
@@ -1008,7 +1022,9 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
             job.HalfPsnr = EncodedCellPsnr(half, halfView, job.Format, m_input.TransparentColor, *job.Half);
     } catch (...) {
         job.HalfError = std::current_exception();
+        return;
     }
+    job.HalfFile = WriteCellFile(job.Stem + "@1x", *job.Half);
 }
 
 void TGenerationRun::CommitCell(TCellJob& job)
@@ -1017,12 +1033,12 @@ void TGenerationRun::CommitCell(TCellJob& job)
     m_current = job.Stem + extension;
     if (job.MainError)
         std::rethrow_exception(job.MainError);
-    const std::string fileName = SaveCell(job.Stem, job.Main, job.MainPsnr, job.Listed);
+    const std::string fileName = SaveCell(job.Stem, job.Main, job.MainFile, job.MainPsnr, job.Listed);
     if (m_settings.AlsoHalfSize) {
         m_current = job.Stem + "@1x" + extension;
         if (job.HalfError)
             std::rethrow_exception(job.HalfError);
-        SaveCell(job.Stem + "@1x", *job.Half, job.HalfPsnr, job.Listed);
+        SaveCell(job.Stem + "@1x", *job.Half, job.HalfFile, job.HalfPsnr, job.Listed);
     }
     if (job.PageCell)
         m_layout.Rows[job.PageRow].Cells[*job.PageCell].Source
@@ -1041,21 +1057,37 @@ std::optional<TPixelView> TGenerationRun::RgbaAt(const TCellFormat& format, TSpa
     return rgba;
 }
 
-std::string TGenerationRun::SaveCell(
-    const std::string& stem, const TEncodedCell& encoded, std::optional<double> psnr, bool listed)
+TCellFile TGenerationRun::WriteCellFile(const std::string& stem, const TEncodedCell& encoded) const
+{
+    TCellFile file;
+    try {
+        const std::string fileName = stem + ImageExtension(encoded.Type);
+        file.Unchanged = m_settings.KeepUnchanged && FileHoldsBytes(fileName, encoded.Bytes);
+        if (!file.Unchanged) {
+            file.Stream = std::make_unique<TFileStream>(fileName, FileMode::Create);
+            file.Stream->WriteBuffer(encoded.Bytes.data(), encoded.Bytes.size());
+            file.Stream->Finish();
+        }
+    } catch (...) {
+        file.Stream.reset(); // its temporary file goes with it
+        file.Error = std::current_exception();
+    }
+    return file;
+}
+
+std::string TGenerationRun::SaveCell(const std::string& stem, const TEncodedCell& encoded, TCellFile& file,
+    std::optional<double> psnr, bool listed)
 {
     const std::string fileName = stem + ImageExtension(encoded.Type);
     if (listed)
         m_sink.FileFinished(fileName);
     m_current = fileName;
+    if (file.Error)
+        std::rethrow_exception(file.Error);
     TCellFileReport report { fileName, encoded.Type, encoded.Bytes.size(), psnr, encoded.Reason,
-        m_settings.KeepUnchanged && FileHoldsBytes(fileName, encoded.Bytes) };
-    if (!report.Unchanged) {
-        auto file = std::make_unique<TFileStream>(fileName, FileMode::Create);
-        file->WriteBuffer(encoded.Bytes.data(), encoded.Bytes.size());
-        file->Finish();
-        m_cells.push_back(std::move(file));
-    }
+        file.Unchanged };
+    if (file.Stream)
+        m_cells.push_back(std::move(file.Stream));
     m_sink.CellFileWritten(report);
     if (!encoded.Reason.empty())
         m_sink.LogLine(
