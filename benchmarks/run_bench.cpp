@@ -343,7 +343,7 @@ public:
     void Finalize() override
     {
         ConsoleReporter::Finalize();
-        std::printf("\n%-36s %-8s %12s %12s %12s %12s %8s %8s\n", "whole run (ms per run)", "peer",
+        std::printf("\n%-42s %-8s %12s %12s %12s %12s %8s %8s\n", "whole run (ms per run)", "peer",
             "ours CPU", "peer CPU", "ours wall", "peer wall", "CPU", "wall");
         for (const auto& [name, ours] : m_results) {
             const size_t at = name.find("/ours/");
