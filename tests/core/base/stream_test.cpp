@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <span>
 #include <sys/stat.h>
@@ -108,6 +109,43 @@ TEST(TFileStream, PiecesMixWithPlainReadsAndWrites)
     std::vector<uint8_t> three(3);
     const std::span<uint8_t> tooLong[] = { three };
     EXPECT_THROW(in.ReadPieces(tooLong), EReadError);
+}
+
+// A large read goes to the system in two halves side by side: each byte
+// must land in its own place, the stream must stand after all of them,
+// and a file that ends in either half must fail the read.
+TEST(TFileStream, LargeReadsInHalvesLandInPlace)
+{
+    constexpr size_t kPiece = 12000;
+    constexpr size_t kPieces = 1500; // 18 MB
+    std::vector<uint8_t> bytes(kPiece * kPieces + 1);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
+    test::TempFolder folder;
+    const std::string name = folder / "large.bin";
+    {
+        TFileStream file(name, FileMode::Create);
+        file.WriteBuffer(bytes.data(), bytes.size());
+        file.Close();
+    }
+    std::vector<uint8_t> back(kPiece * kPieces);
+    std::vector<std::span<uint8_t>> pieces;
+    for (size_t k = 0; k < kPieces; ++k)
+        pieces.emplace_back(back.data() + k * kPiece, kPiece);
+    {
+        TFileStream in(name, FileMode::OpenRead);
+        EXPECT_EQ(in.ReadByte(), bytes[0]);
+        in.ReadPieces(pieces);
+        EXPECT_TRUE(std::equal(back.begin(), back.end(), bytes.begin() + 1));
+        EXPECT_EQ(in.Position(), static_cast<int64_t>(bytes.size()));
+    }
+    for (const size_t length : { bytes.size() / 4, bytes.size() / 2, bytes.size() - 5 }) {
+        SCOPED_TRACE(length);
+        std::filesystem::resize_file(name, length);
+        TFileStream in(name, FileMode::OpenRead);
+        in.ReadByte();
+        EXPECT_THROW(in.ReadPieces(pieces), EReadError);
+    }
 }
 
 } // namespace
