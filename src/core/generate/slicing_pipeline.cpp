@@ -357,14 +357,16 @@ struct TStripRows {
 };
 
 // The strip's file, straight from the picture's rows: the one a 24-bit copy
-// of them would write.
-void SaveStrip(TPixelView picture, TSpan rows, const std::string& fileName)
+// of them would write. Finished under its temporary name; Publish puts it
+// in place.
+std::unique_ptr<TFileStream> WriteStripFile(TPixelView picture, TSpan rows, const std::string& fileName)
 {
     picture.Data = picture.Row(rows.Start);
     picture.Height = rows.Length();
-    TFileStream file(fileName, FileMode::Create);
-    WriteBmp24(picture, file);
-    file.Close();
+    auto file = std::make_unique<TFileStream>(fileName, FileMode::Create);
+    WriteBmp24(picture, *file);
+    file->Finish();
+    return file;
 }
 
 // A cell handed to the pool: its pixels in, its files' bytes out.
@@ -739,10 +741,12 @@ std::vector<std::string> TGenerationRun::PossibleExtensions() const
 // strip is started, and those already written go with the run's files.
 void TGenerationRun::WriteStripsOnWorkers(const TPixelView& picture)
 {
+    // Written side by side, put in place in order: a failure leaves the
+    // names of the strips after it as they were.
     struct TStripWrite {
         std::string Name;
+        std::unique_ptr<TFileStream> File;
         std::unique_ptr<TTaskBatch> Batch;
-        std::atomic<bool> Written = false;
     };
     std::atomic<bool> failed = false; // before the writes, which wait for their tasks
     std::vector<TStripWrite> writes(m_rowPieces.size());
@@ -755,12 +759,11 @@ void TGenerationRun::WriteStripsOnWorkers(const TPixelView& picture)
             if (failed)
                 return;
             try {
-                SaveStrip(picture, rows, write.Name);
+                write.File = WriteStripFile(picture, rows, write.Name);
             } catch (...) {
                 failed = true;
                 throw;
             }
-            write.Written = true;
         });
     }
     size_t k = 0;
@@ -776,15 +779,18 @@ void TGenerationRun::WriteStripsOnWorkers(const TPixelView& picture)
             m_sink.RowFileAdded(write.Name);
             m_current = write.Name;
             write.Batch->Wait();
+            // Not written when a later strip failed first: its turn comes.
+            if (!write.File)
+                continue;
+            write.File->Publish();
             m_stripsWritten.push_back(write.Name);
         }
     } catch (...) {
         failed = true;
-        for (size_t later = k; later < writes.size(); ++later) {
-            writes[later].Batch.reset(); // waits for it
-            if (writes[later].Written)
-                m_stripsWritten.push_back(writes[later].Name);
-        }
+        // Waits for the strips still being written; their temporary files
+        // go with them.
+        for (size_t later = k; later < writes.size(); ++later)
+            writes[later].Batch.reset();
         throw;
     }
 }
@@ -803,7 +809,7 @@ void TGenerationRun::WriteStrip(TBitmap& picture, size_t strip)
     m_sink.RowFileAdded(name);
     m_current = name;
     if (picture.PixelFormat() == TPixelFormat::pf24bit)
-        SaveStrip(picture.View24(), *piece.Span, name);
+        WriteStripFile(picture.View24(), *piece.Span, name)->Publish();
     else
         CutOut(picture, { 0, picture.Width() }, *piece.Span).SaveToFile(name);
     m_stripsWritten.push_back(name);
