@@ -347,21 +347,19 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
             throw EWriteError("Cannot write the log to standard output");
         return;
     }
-    TJsonSink sink(
-        log, bar, options.Project, settings, input.RowCaptions.size() + 1, input.ColumnCaptions.size() + 1);
+    TJsonSink sink(log, bar, options.Project, settings, !input.ColumnCaptions.empty());
     const std::optional<TFileStamp> pageBefore
         = settings.WriteHTML ? StampOf(settings.PageFileName) : std::nullopt;
-    TGenerationCounts counts;
     try {
-        counts = RunGeneration(input, settings, sink);
+        RunGeneration(input, settings, sink);
     } catch (const std::exception& e) {
-        sink.Summary(counts, SecondsSince(started), WithFullStop(e.what()));
+        sink.Summary(SecondsSince(started), WithFullStop(e.what()));
         summarised = true;
         throw;
     }
     const std::string page = settings.WriteHTML ? settings.PageFileName : std::string();
     sink.Finish(page, pageBefore && pageBefore == StampOf(page));
-    sink.Summary(counts, SecondsSince(started), "");
+    sink.Summary(SecondsSince(started), "");
     if (sink.LogFailed())
         throw EWriteError("Cannot write the log to standard output");
 }
@@ -375,8 +373,8 @@ void Generate(const GenerateOptions& options, std::FILE* log, std::FILE* warning
         GenerateProject(options, log, warnings, bar, started, summarised);
     } catch (const std::exception& e) {
         if (options.Json && !summarised)
-            TJsonSink(log, nullptr, options.Project, options.Settings, 1, 1)
-                .Summary({}, SecondsSince(started), WithFullStop(e.what()));
+            TJsonSink(log, nullptr, options.Project, options.Settings, false)
+                .Summary(SecondsSince(started), WithFullStop(e.what()));
         throw;
     }
 }

@@ -16,7 +16,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -180,12 +179,11 @@ public:
 class TJsonSink final : public TRunSink {
 public:
     TJsonSink(std::FILE* out, TProgressBar* bar, std::string project, const TGenerationSettings& settings,
-        size_t rows, size_t columns)
+        bool columnLines)
         : TRunSink(out, bar)
         , m_project(std::move(project))
         , m_settings(settings)
-        , m_rows(rows)
-        , m_columns(columns)
+        , m_columnLines(columnLines)
     { }
 
     // The log's facts come through the calls below.
@@ -197,23 +195,17 @@ public:
         Emit("\"skipped\":" + JsonString(ExtractFileName(fileName)) + ",\"reason\":" + JsonString(reason));
     }
 
-    void CellFilled(const std::string& name, TColor color) override
+    void CellFilled(const std::string& name, TCellRef cell, TColor color) override
     {
-        Emit("\"no_image\":" + JsonString(name) + CellFields(name)
+        Emit("\"no_image\":" + JsonString(name) + Fields(cell)
             + ",\"why\":\"auto-fill\",\"color\":" + JsonString(HexRgb(color)));
     }
 
     void CellFileWritten(const TCellFileReport& report) override
     {
         TRunSink::CellFileWritten(report);
-        std::string stem = ChangeFileExt(ExtractFileName(report.FileName), "");
-        bool half = false;
-        if (m_settings.AlsoHalfSize && !CellOf(stem) && stem.ends_with("@1x")) {
-            stem.resize(stem.size() - 3);
-            half = true;
-        }
-        std::string line = "\"file\":" + JsonString(report.FileName) + CellFields(stem);
-        if (half)
+        std::string line = "\"file\":" + JsonString(report.FileName) + Fields(report.Cell);
+        if (report.Half)
             line += ",\"half\":true";
         line += ",\"format\":" + JsonString(ImageTypeName(report.Type))
             + ",\"bytes\":" + IntToStr(int64_t(report.Bytes));
@@ -256,8 +248,17 @@ public:
         }
     }
 
-    void Summary(const TGenerationCounts& counts, double seconds, const std::string& error)
+    // The cells as the run last counted them: all of them after a whole run,
+    // as far as it got after a failed one.
+    void Progress(const TGenerationCounts& counts) override
     {
+        m_counts = counts;
+        TRunSink::Progress(counts);
+    }
+
+    void Summary(double seconds, const std::string& error)
+    {
+        const TGenerationCounts& counts = m_counts;
         std::string line = "\"summary\":true,\"ok\":" + std::string(error.empty() ? "true" : "false");
         if (!error.empty())
             line += ",\"error\":" + JsonString(error);
@@ -278,22 +279,7 @@ private:
     std::string NameOf(TCellRef cell) const
     {
         return CellBaseName(
-            m_settings.Cells, RunNameTemplate(m_settings, m_columns > 1), m_settings.ProjectName, cell);
-    }
-    // Built on first use, when the run has checked every name.
-    const TCellRef* CellOf(const std::string& name)
-    {
-        if (!m_names) {
-            m_names.emplace();
-            for (size_t row = 1; row <= m_rows; ++row)
-                for (size_t column = 1; column <= m_columns; ++column) {
-                    const TCellRef cell { static_cast<int>(row), static_cast<int>(column) };
-                    if (m_settings.Cells.empty() || CoveringCell(m_settings.Cells, cell) == cell)
-                        m_names->emplace(NameOf(cell), cell);
-                }
-        }
-        const auto found = m_names->find(name);
-        return found == m_names->end() ? nullptr : &found->second;
+            m_settings.Cells, RunNameTemplate(m_settings, m_columnLines), m_settings.ProjectName, cell);
     }
     std::string Fields(TCellRef cell) const
     {
@@ -304,17 +290,11 @@ private:
                 + ",\"colspan\":" + IntToStr(found->second.SpanColumns);
         return fields;
     }
-    std::string CellFields(const std::string& name)
-    {
-        const TCellRef* cell = CellOf(name);
-        return cell ? Fields(*cell) : std::string();
-    }
 
     std::string m_project;
     const TGenerationSettings& m_settings;
-    size_t m_rows;
-    size_t m_columns;
-    std::optional<std::unordered_map<std::string, TCellRef>> m_names;
+    bool m_columnLines;
+    TGenerationCounts m_counts;
     uint64_t m_bytes = 0;
     int m_files = 0;
     int m_unchanged = 0;

@@ -65,6 +65,17 @@ def check_json(cli, sample):
         if not any("psnr" in obj for obj in cells):
             fail("web-palette cells that lose colours carry no psnr")
 
+        # A run that fails part-way says how far it got.
+        blocked = os.path.join(temp, "blocked")
+        os.makedirs(os.path.join(blocked, "r2_c2.gif"))
+        result = subprocess.run([cli, "generate", os.path.join(sample, "design.swr"), "--out", blocked, "--json"],
+                                capture_output=True)
+        objects = [json.loads(line) for line in result.stdout.decode().splitlines()]
+        summary = objects[-1]
+        written = sum(1 for obj in objects if "file" in obj)
+        if result.returncode != 1 or summary["ok"] or (summary["cells"], summary["written"]) != (25, written):
+            fail("a failed run's summary %r after %d files" % (summary, written))
+
         # Spans, skipped and filled cells, a piece without pixels, and names
         # that are not UTF-8 in a project that is not in the sample folder.
         shutil.copy(os.path.join(sample, "design.bmp"), temp)

@@ -380,6 +380,7 @@ struct TCellFile {
 
 struct TCellJob {
     std::string Stem;
+    TCellRef Ref {};
     TCellFormat Format;
     bool Listed = false;
     // Where its page cell is, to take the file's address once it is known.
@@ -449,8 +450,8 @@ private:
     // Writes an encoded cell's temporary file on the worker, so that files
     // are made side by side; never throws.
     TCellFile WriteCellFile(const std::string& stem, const TEncodedCell& encoded) const;
-    std::string SaveCell(const std::string& stem, const TEncodedCell& encoded, TCellFile& file,
-        std::optional<double> psnr, bool listed);
+    std::string SaveCell(const TCellJob& job, const TEncodedCell& encoded, TCellFile& file,
+        std::optional<double> psnr, bool half);
     void CommitCell(TCellJob& job);
     // The cells are encoded on the pool while everything the sink and the
     // files see happens here, in cell order: each such step waits in
@@ -926,15 +927,16 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
         if (m_settings.AutoFill)
             pageCell.Fill = FlatColor(job->Cell, job->Rgba);
         if (pageCell.Fill) {
-            InOrder([this, name = ExtractFileName(stem), color = *pageCell.Fill] {
+            InOrder([this, name = ExtractFileName(stem), ref, color = *pageCell.Fill] {
                 m_sink.LogLine("Filled " + name + " with its one colour " + HexRgb(color) + ".");
-                m_sink.CellFilled(name, color);
+                m_sink.CellFilled(name, ref, color);
                 WithoutImage();
             });
             AddPageCell(pageRow(), pageCell);
             continue;
         }
         job->Stem = stem;
+        job->Ref = ref;
         job->Format = format;
         // Without column lines the strips are the cells, and that list holds
         // cut cells only.
@@ -1039,12 +1041,12 @@ void TGenerationRun::CommitCell(TCellJob& job)
     m_current = job.Stem + extension;
     if (job.MainError)
         std::rethrow_exception(job.MainError);
-    const std::string fileName = SaveCell(job.Stem, job.Main, job.MainFile, job.MainPsnr, job.Listed);
+    const std::string fileName = SaveCell(job, job.Main, job.MainFile, job.MainPsnr, false);
     if (m_settings.AlsoHalfSize) {
         m_current = job.Stem + "@1x" + extension;
         if (job.HalfError)
             std::rethrow_exception(job.HalfError);
-        SaveCell(job.Stem + "@1x", *job.Half, job.HalfFile, job.HalfPsnr, job.Listed);
+        SaveCell(job, *job.Half, job.HalfFile, job.HalfPsnr, true);
     }
     if (job.PageCell)
         m_layout.Rows[job.PageRow].Cells[*job.PageCell].Source
@@ -1081,17 +1083,17 @@ TCellFile TGenerationRun::WriteCellFile(const std::string& stem, const TEncodedC
     return file;
 }
 
-std::string TGenerationRun::SaveCell(const std::string& stem, const TEncodedCell& encoded, TCellFile& file,
-    std::optional<double> psnr, bool listed)
+std::string TGenerationRun::SaveCell(
+    const TCellJob& job, const TEncodedCell& encoded, TCellFile& file, std::optional<double> psnr, bool half)
 {
-    const std::string fileName = stem + ImageExtension(encoded.Type);
-    if (listed)
+    const std::string fileName = job.Stem + (half ? "@1x" : "") + ImageExtension(encoded.Type);
+    if (job.Listed)
         m_sink.FileFinished(fileName);
     m_current = fileName;
     if (file.Error)
         std::rethrow_exception(file.Error);
-    TCellFileReport report { fileName, encoded.Type, encoded.Bytes.size(), psnr, encoded.Reason,
-        file.Unchanged };
+    const TCellFileReport report { fileName, job.Ref, half, encoded.Type, encoded.Bytes.size(), psnr,
+        encoded.Reason, file.Unchanged };
     if (file.Stream)
         m_cells.push_back(std::move(file.Stream));
     m_sink.CellFileWritten(report);

@@ -94,12 +94,15 @@ struct TGenerationCounts {
     int Done() const { return Written + Skipped + WithoutImage; }
 };
 
-// A cell's file, finished: under FileName (a half-size one ends in @1x),
-// Bytes long. Psnr when MeasurePsnr is set and the file does not hold the
-// cell exactly; Reason is auto's choice. Unchanged: KeepUnchanged found
-// the file already holding these bytes and left it alone.
+// A cell's file, finished: under FileName (the half-size one, Half, ends
+// in @1x), Bytes long, showing Cell (a span's first cell). Psnr when
+// MeasurePsnr is set and the file does not hold the cell exactly; Reason is
+// auto's choice. Unchanged: KeepUnchanged found the file already holding
+// these bytes and left it alone.
 struct TCellFileReport {
     std::string FileName;
+    TCellRef Cell {};
+    bool Half = false;
     TImageType Type = TImageType::Gif;
     uint64_t Bytes = 0;
     std::optional<double> Psnr;
@@ -129,9 +132,10 @@ public:
         (void)fileName;
         (void)reason;
     }
-    virtual void CellFilled(const std::string& name, TColor color)
+    virtual void CellFilled(const std::string& name, TCellRef cell, TColor color)
     {
         (void)name;
+        (void)cell;
         (void)color;
     }
 };
