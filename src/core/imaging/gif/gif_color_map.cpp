@@ -139,40 +139,80 @@ void RemapPortable(uint8_t* pixels, size_t count, const TColorRemap& remap)
 }
 
 #ifdef SLICEWRIGHT_REMAP_SIMD
-// The table in sixteen pieces of sixteen, each a byte shuffle picked by the
-// index's high half; pieces that map onto themselves are left out, as the
-// indices start out as their own image.
+// The table in sixteen pieces of sixteen, looked up by the index's low half.
+// A shuffle gives zero where its selector has bit 7 set, so for an index
+// below 128, selectors index, index - 16, ... pick pieces 0 up to the
+// index's own high half and no further; xor-ing each piece with the one
+// before it makes that chain add up to the index's own piece. Indices of
+// 128 and up run the same chain on pieces 8 to 15, each half with the other
+// half's selectors forced to 0xFF. The result starts as the index, so the
+// pieces are those of remap[i] ^ i, and a difference that is zero, as
+// between two pieces left alone, costs nothing.
 __attribute__((target("avx2"))) void RemapAvx2(uint8_t* pixels, size_t count, const TColorRemap& remap)
 {
-    __m256i pieces[16];
-    __m256i highs[16];
-    int used = 0;
+    alignas(16) std::array<uint8_t, kMaxGIFColors> change;
+    for (size_t i = 0; i < change.size(); ++i)
+        change[i] = static_cast<uint8_t>(remap[i] ^ i);
+    // Per half: the pieces' differences and the selector offsets they take.
+    __m256i steps[2][8];
+    __m256i offsets[2][8];
+    int used[2] = { 0, 0 };
+    bool moves = false;
     for (int p = 0; p < 16; ++p) {
-        bool identity = true;
-        for (int i = 0; i < 16; ++i)
-            identity = identity && remap[size_t(16 * p + i)] == 16 * p + i;
-        if (identity)
+        const __m128i piece = _mm_load_si128(reinterpret_cast<const __m128i*>(change.data() + 16 * p));
+        const __m128i before = p % 8 == 0
+            ? _mm_setzero_si128()
+            : _mm_load_si128(reinterpret_cast<const __m128i*>(change.data() + 16 * (p - 1)));
+        const __m128i difference = _mm_xor_si128(piece, before);
+        moves = moves || !_mm_testz_si128(piece, piece);
+        if (_mm_testz_si128(difference, difference))
             continue;
-        pieces[used] = _mm256_broadcastsi128_si256(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(&remap[size_t(16 * p)])));
-        highs[used] = _mm256_set1_epi8(static_cast<char>(p));
-        ++used;
+        int& n = used[p / 8];
+        steps[p / 8][n] = _mm256_broadcastsi128_si256(difference);
+        offsets[p / 8][n] = _mm256_set1_epi8(static_cast<char>(16 * (p % 8)));
+        ++n;
     }
-    if (used == 0)
+    if (!moves)
         return;
-    const __m256i lowMask = _mm256_set1_epi8(0x0F);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i half = _mm256_set1_epi8(static_cast<char>(0x80));
     size_t x = 0;
     for (; x + 32 <= count; x += 32) {
         const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + x));
-        const __m256i low = _mm256_and_si256(index, lowMask);
-        const __m256i high = _mm256_and_si256(_mm256_srli_epi16(index, 4), lowMask);
+        const __m256i flipped = _mm256_xor_si256(index, half);
+        const __m256i lower = _mm256_or_si256(index, _mm256_cmpgt_epi8(zero, index));
+        const __m256i upper = _mm256_or_si256(flipped, _mm256_cmpgt_epi8(zero, flipped));
         __m256i result = index;
-        for (int k = 0; k < used; ++k)
-            result = _mm256_blendv_epi8(
-                result, _mm256_shuffle_epi8(pieces[k], low), _mm256_cmpeq_epi8(high, highs[k]));
+        for (int k = 0; k < used[0]; ++k)
+            result = _mm256_xor_si256(
+                result, _mm256_shuffle_epi8(steps[0][k], _mm256_sub_epi8(lower, offsets[0][k])));
+        for (int k = 0; k < used[1]; ++k)
+            result = _mm256_xor_si256(
+                result, _mm256_shuffle_epi8(steps[1][k], _mm256_sub_epi8(upper, offsets[1][k])));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels + x), result);
     }
     RemapPortable(pixels + x, count - x, remap);
+}
+
+// 128-entry byte lookups in one instruction: two for the table's halves and
+// the index's bit 7 to choose between them.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void RemapAvx512(
+    uint8_t* pixels, size_t count, const TColorRemap& remap)
+{
+    const __m512i low0 = _mm512_loadu_si512(remap.data());
+    const __m512i low1 = _mm512_loadu_si512(remap.data() + 64);
+    const __m512i high0 = _mm512_loadu_si512(remap.data() + 128);
+    const __m512i high1 = _mm512_loadu_si512(remap.data() + 192);
+    for (size_t x = 0; x < count; x += 64) {
+        // The last block's bytes past the count are neither read nor written.
+        const size_t left = count - x;
+        const __mmask64 inside = left >= 64 ? ~__mmask64(0) : (__mmask64(1) << left) - 1;
+        const __m512i index = _mm512_maskz_loadu_epi8(inside, pixels + x);
+        const __m512i low = _mm512_permutex2var_epi8(low0, index, low1);
+        const __m512i high = _mm512_permutex2var_epi8(high0, index, high1);
+        _mm512_mask_storeu_epi8(
+            pixels + x, inside, _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high));
+    }
 }
 #endif
 
@@ -184,6 +224,8 @@ std::vector<TRemapKernel> IndexRemappers()
 #ifdef SLICEWRIGHT_REMAP_SIMD
     if (__builtin_cpu_supports("avx2"))
         kernels.push_back(RemapAvx2);
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
+        kernels.push_back(RemapAvx512);
 #endif
     return kernels;
 }

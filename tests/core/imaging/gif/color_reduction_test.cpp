@@ -182,7 +182,8 @@ TEST(ColorMap, RemappersAgreeWithTheTable)
     const std::vector<TRemapKernel> kernels = IndexRemappers();
     for (const TColorRemap* table : { &shuffled, &sparse, &identity })
         for (size_t k = 0; k < kernels.size(); ++k)
-            for (const size_t length : { size_t(0), size_t(7), size_t(31), size_t(33), pixels.size() }) {
+            for (const size_t length :
+                { size_t(0), size_t(7), size_t(31), size_t(33), size_t(100), pixels.size() }) {
                 std::vector<uint8_t> out = pixels;
                 kernels[k](out.data(), length, *table);
                 for (size_t x = 0; x < pixels.size(); ++x)
