@@ -38,7 +38,7 @@ uint8_t TNetscapeColorLookup::MapColor(uint8_t& red, uint8_t& green, uint8_t& bl
 namespace {
 
 // The level as a sum of threshold tests: the same values as (c + 3) / 51.
-inline uint8_t LevelByThresholds(uint8_t c)
+constexpr uint8_t LevelByThresholds(uint8_t c)
 {
     return static_cast<uint8_t>((c >= 48) + (c >= 99) + (c >= 150) + (c >= 201) + (c >= 252));
 }
@@ -98,13 +98,39 @@ __attribute__((target("ssse3"))) inline __m128i Gather128(__m128i a, __m128i b, 
         _mm_shuffle_epi8(c, _mm_load_si128(reinterpret_cast<const __m128i*>(m[2]))));
 }
 
+// Each threshold (48, 99, 150, 201, 252) lies inside one range of sixteen
+// channel values, so a channel's level is its range's level at the start,
+// plus one where the channel reaches the range's own threshold. Ranges
+// without one get 255, which none of their values reaches.
+struct TNibbleLevels {
+    alignas(16) uint8_t Base[16];
+    alignas(16) uint8_t Threshold[16];
+};
+
+constexpr TNibbleLevels MakeNibbleLevels()
+{
+    TNibbleLevels table {};
+    for (int range = 0; range < 16; ++range) {
+        table.Base[range] = LevelByThresholds(static_cast<uint8_t>(16 * range));
+        table.Threshold[range] = 255;
+        for (int c = 16 * range + 15; c > 16 * range; --c)
+            if (LevelByThresholds(static_cast<uint8_t>(c)) != table.Base[range])
+                table.Threshold[range] = static_cast<uint8_t>(c);
+    }
+    return table;
+}
+
+constexpr TNibbleLevels kNibbleLevels = MakeNibbleLevels();
+
 __attribute__((target("ssse3"))) inline __m128i Level128(__m128i c)
 {
-    // c >= t where max(c, t) == c; each true test adds one (a mask is -1).
-    __m128i level = _mm_setzero_si128();
-    for (const int t : { 48, 99, 150, 201, 252 })
-        level = _mm_sub_epi8(level, _mm_cmpeq_epi8(_mm_max_epu8(c, _mm_set1_epi8(static_cast<char>(t))), c));
-    return level;
+    const __m128i range = _mm_and_si128(_mm_srli_epi16(c, 4), _mm_set1_epi8(0x0F));
+    const __m128i base
+        = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(kNibbleLevels.Base)), range);
+    const __m128i threshold
+        = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(kNibbleLevels.Threshold)), range);
+    // c >= threshold where max(c, threshold) == c; a true test is -1.
+    return _mm_sub_epi8(base, _mm_cmpeq_epi8(_mm_max_epu8(c, threshold), c));
 }
 
 template <bool Mark>
@@ -167,11 +193,10 @@ __attribute__((target("avx2"))) inline __m256i Gather256(__m256i a, __m256i b, _
 
 __attribute__((target("avx2"))) inline __m256i Level256(__m256i c)
 {
-    __m256i level = _mm256_setzero_si256();
-    for (const int t : { 48, 99, 150, 201, 252 })
-        level = _mm256_sub_epi8(
-            level, _mm256_cmpeq_epi8(_mm256_max_epu8(c, _mm256_set1_epi8(static_cast<char>(t))), c));
-    return level;
+    const __m256i range = _mm256_and_si256(_mm256_srli_epi16(c, 4), _mm256_set1_epi8(0x0F));
+    const __m256i base = _mm256_shuffle_epi8(Mask256(kNibbleLevels.Base), range);
+    const __m256i threshold = _mm256_shuffle_epi8(Mask256(kNibbleLevels.Threshold), range);
+    return _mm256_sub_epi8(base, _mm256_cmpeq_epi8(_mm256_max_epu8(c, threshold), c));
 }
 
 __attribute__((target("avx2"))) inline __m256i LoadPair(const uint8_t* low, const uint8_t* high)
