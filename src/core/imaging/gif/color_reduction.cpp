@@ -245,6 +245,114 @@ void MapRowAvx2(const uint8_t* bgr, uint8_t* indices, int width)
 {
     MapRowAvx2T<false>(bgr, indices, width, TBgrKey {});
 }
+
+// Byte permutes across the whole register: a channel of 64 pixels is
+// gathered from 192 bytes by two, and a level by a 64-entry lookup on the
+// channel's top six bits: each range of four values holds at most one
+// threshold, compared as in the nibble form; ranges without one get 255,
+// which none of their values reaches.
+struct TQuadLevels {
+    alignas(64) uint8_t Gather[3][2][64]; // channel; from the first 128 bytes, from the last 64
+    alignas(64) uint8_t Base[3][64]; // blue, green, red, weighted 1, 6, 36
+    alignas(64) uint8_t Threshold[64];
+};
+
+constexpr TQuadLevels MakeQuadLevels()
+{
+    TQuadLevels table {};
+    for (int channel = 0; channel < 3; ++channel)
+        for (int i = 0; i < 64; ++i) {
+            const int at = 3 * i + channel;
+            table.Gather[channel][0][i] = static_cast<uint8_t>(at & 127);
+            table.Gather[channel][1][i] = static_cast<uint8_t>(at & 63);
+        }
+    constexpr int kWeights[3] = { 1, 6, 36 };
+    for (int range = 0; range < 64; ++range) {
+        // The level just below the range, so that 252, which starts the
+        // last range, is compared: a threshold of 255 would be reached there.
+        const int base = range == 0 ? 0 : LevelByThresholds(static_cast<uint8_t>(4 * range - 1));
+        for (int channel = 0; channel < 3; ++channel)
+            table.Base[channel][range] = static_cast<uint8_t>(kWeights[channel] * base);
+        table.Threshold[range] = 255;
+        for (int c = 4 * range + 3; c >= 4 * range; --c)
+            if (LevelByThresholds(static_cast<uint8_t>(c)) != base)
+                table.Threshold[range] = static_cast<uint8_t>(c);
+    }
+    return table;
+}
+
+constexpr TQuadLevels kQuadLevels = MakeQuadLevels();
+
+#define SLICEWRIGHT_AVX512_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+SLICEWRIGHT_AVX512_TARGET inline __m512i Load512(const uint8_t* bytes)
+{
+    return _mm512_load_si512(reinterpret_cast<const void*>(bytes));
+}
+
+// table[index & 63] per byte. The unmasked intrinsic's undefined start
+// value trips GCC 12's uninitialised-use warning; the full mask is the same
+// instruction.
+SLICEWRIGHT_AVX512_TARGET inline __m512i Lookup64(__m512i table, __m512i index)
+{
+    return _mm512_maskz_permutexvar_epi8(~__mmask64(0), index, table);
+}
+
+// Mark: also the pixels that are exactly key.
+template <bool Mark>
+SLICEWRIGHT_AVX512_TARGET void MapRowAvx512T(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key)
+{
+    const uint8_t keys[3] = { key.Blue, key.Green, key.Red };
+    const __m512i threshold = Load512(kQuadLevels.Threshold);
+    const __m512i weights[3] = { _mm512_set1_epi8(1), _mm512_set1_epi8(6), _mm512_set1_epi8(36) };
+    // The pixels whose channel lies in the last 64 bytes: red from pixel 42 on,
+    // blue and green from 43.
+    constexpr __mmask64 kFromLast[3]
+        = { ~((__mmask64(1) << 43) - 1), ~((__mmask64(1) << 43) - 1), ~((__mmask64(1) << 42) - 1) };
+    for (int x = 0; x < width; x += 64) {
+        // The last block's bytes past the width are neither read nor written.
+        const int left = width - x;
+        const __mmask64 inside = left >= 64 ? ~__mmask64(0) : (__mmask64(1) << left) - 1;
+        const int bytes = 3 * std::min(left, 64);
+        auto within = [bytes](int from) {
+            const int n = std::clamp(bytes - from, 0, 64);
+            return n == 64 ? ~__mmask64(0) : (__mmask64(1) << n) - 1;
+        };
+        const uint8_t* p = bgr + size_t(x) * 3;
+        const __m512i a = _mm512_maskz_loadu_epi8(within(0), p);
+        const __m512i b = _mm512_maskz_loadu_epi8(within(64), p + 64);
+        const __m512i c = _mm512_maskz_loadu_epi8(within(128), p + 128);
+        __m512i index = _mm512_setzero_si512();
+        __mmask64 match = inside;
+        for (int channel = 0; channel < 3; ++channel) {
+            const __m512i values = _mm512_mask_permutexvar_epi8(
+                _mm512_permutex2var_epi8(a, Load512(kQuadLevels.Gather[channel][0]), b), kFromLast[channel],
+                Load512(kQuadLevels.Gather[channel][1]), c);
+            // The permutes read the low six bits; the neighbour's bits
+            // shifted in above them play no part.
+            const __m512i range = _mm512_srli_epi16(values, 2);
+            const __m512i base = Lookup64(Load512(kQuadLevels.Base[channel]), range);
+            const __mmask64 above = _mm512_cmpge_epu8_mask(values, Lookup64(threshold, range));
+            index = _mm512_add_epi8(index, _mm512_mask_add_epi8(base, above, base, weights[channel]));
+            if constexpr (Mark)
+                match = _mm512_mask_cmpeq_epi8_mask(
+                    match, values, _mm512_set1_epi8(static_cast<char>(keys[channel])));
+        }
+        if constexpr (Mark)
+            index = _mm512_mask_mov_epi8(index, match, _mm512_set1_epi8(static_cast<char>(kCubeMarker)));
+        _mm512_mask_storeu_epi8(indices + x, inside, index);
+    }
+}
+
+void MapRowAvx512(const uint8_t* bgr, uint8_t* indices, int width)
+{
+    MapRowAvx512T<false>(bgr, indices, width, TBgrKey {});
+}
+
+bool HasAvx512Vbmi()
+{
+    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+}
 #endif
 
 TMapRowKernel ChooseMapRow()
@@ -263,6 +371,8 @@ std::vector<TMapRowKernel> WebCubeRowMappers()
         kernels.push_back(MapRowSsse3);
     if (__builtin_cpu_supports("avx2"))
         kernels.push_back(MapRowAvx2);
+    if (HasAvx512Vbmi())
+        kernels.push_back(MapRowAvx512);
 #endif
     return kernels;
 }
@@ -275,6 +385,8 @@ std::vector<TMarkRowKernel> WebCubeRowMarkers()
         kernels.push_back(MapRowSsse3T<true>);
     if (__builtin_cpu_supports("avx2"))
         kernels.push_back(MapRowAvx2T<true>);
+    if (HasAvx512Vbmi())
+        kernels.push_back(MapRowAvx512T<true>);
 #endif
     return kernels;
 }

@@ -50,10 +50,10 @@ public:
 private:
     void Flush();
 
-    // Four interleaved 32-bit sets, so that runs of one index do not
+    // Eight interleaved 32-bit sets, so that runs of one index do not
     // serialise on a single counter; added into the totals before they can
     // overflow.
-    std::array<std::array<uint32_t, kMaxGIFColors>, 4> m_partial {};
+    std::array<std::array<uint32_t, kMaxGIFColors>, 8> m_partial {};
     TColorCounts m_totals {};
     uint64_t m_pending = 0;
 };
