@@ -98,39 +98,30 @@ __attribute__((target("ssse3"))) inline __m128i Gather128(__m128i a, __m128i b, 
         _mm_shuffle_epi8(c, _mm_load_si128(reinterpret_cast<const __m128i*>(m[2]))));
 }
 
-// Each threshold (48, 99, 150, 201, 252) lies inside one range of sixteen
-// channel values, so a channel's level is its range's level at the start,
-// plus one where the channel reaches the range's own threshold. Ranges
-// without one get 255, which none of their values reaches.
-struct TNibbleLevels {
-    alignas(16) uint8_t Base[16];
-    alignas(16) uint8_t Threshold[16];
-};
-
-constexpr TNibbleLevels MakeNibbleLevels()
+// The levels in 16-bit halves: (c + 3) * 1286 >> 16 equals (c + 3) / 51 for
+// every byte, and a saturating add of 3 still gives 5 for 253 to 255. The
+// multiplies leave the shuffle unit to the gather, which has plenty.
+__attribute__((target("ssse3"))) inline void Levels128(__m128i c, __m128i& even, __m128i& odd)
 {
-    TNibbleLevels table {};
-    for (int range = 0; range < 16; ++range) {
-        table.Base[range] = LevelByThresholds(static_cast<uint8_t>(16 * range));
-        table.Threshold[range] = 255;
-        for (int c = 16 * range + 15; c > 16 * range; --c)
-            if (LevelByThresholds(static_cast<uint8_t>(c)) != table.Base[range])
-                table.Threshold[range] = static_cast<uint8_t>(c);
-    }
-    return table;
+    const __m128i biased = _mm_adds_epu8(c, _mm_set1_epi8(3));
+    const __m128i scale = _mm_set1_epi16(1286);
+    even = _mm_mulhi_epu16(_mm_and_si128(biased, _mm_set1_epi16(0x00FF)), scale);
+    odd = _mm_mulhi_epu16(_mm_srli_epi16(biased, 8), scale);
 }
 
-constexpr TNibbleLevels kNibbleLevels = MakeNibbleLevels();
-
-__attribute__((target("ssse3"))) inline __m128i Level128(__m128i c)
+// 6(6r + g) + b per 16-bit half, joined back into bytes.
+__attribute__((target("ssse3"))) inline __m128i CubeIndex128(__m128i blue, __m128i green, __m128i red)
 {
-    const __m128i range = _mm_and_si128(_mm_srli_epi16(c, 4), _mm_set1_epi8(0x0F));
-    const __m128i base
-        = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(kNibbleLevels.Base)), range);
-    const __m128i threshold
-        = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(kNibbleLevels.Threshold)), range);
-    // c >= threshold where max(c, threshold) == c; a true test is -1.
-    return _mm_sub_epi8(base, _mm_cmpeq_epi8(_mm_max_epu8(c, threshold), c));
+    __m128i b[2], g[2], r[2];
+    Levels128(blue, b[0], b[1]);
+    Levels128(green, g[0], g[1]);
+    Levels128(red, r[0], r[1]);
+    const __m128i six = _mm_set1_epi16(6);
+    __m128i index[2];
+    for (int half = 0; half < 2; ++half)
+        index[half] = _mm_add_epi16(
+            _mm_mullo_epi16(_mm_add_epi16(_mm_mullo_epi16(r[half], six), g[half]), six), b[half]);
+    return _mm_or_si128(index[0], _mm_slli_epi16(index[1], 8));
 }
 
 template <bool Mark>
@@ -149,15 +140,7 @@ __attribute__((target("ssse3"))) void MapRowSsse3T(
         const __m128i blueBytes = Gather128(a, b, c, 0);
         const __m128i greenBytes = Gather128(a, b, c, 1);
         const __m128i redBytes = Gather128(a, b, c, 2);
-        const __m128i blue = Level128(blueBytes);
-        const __m128i green = Level128(greenBytes);
-        const __m128i red = Level128(redBytes);
-        // 36r + 6g + b = 6(6r + g) + b, at most 215: byte adds cannot overflow.
-        const __m128i r2 = _mm_add_epi8(red, red);
-        const __m128i rg = _mm_add_epi8(_mm_add_epi8(_mm_add_epi8(r2, r2), r2), green);
-        const __m128i rg2 = _mm_add_epi8(rg, rg);
-        const __m128i rg6 = _mm_add_epi8(_mm_add_epi8(rg2, rg2), rg2);
-        const __m128i index = _mm_add_epi8(rg6, blue);
+        const __m128i index = CubeIndex128(blueBytes, greenBytes, redBytes);
         if constexpr (!Mark) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + x), index);
         } else {
@@ -191,12 +174,27 @@ __attribute__((target("avx2"))) inline __m256i Gather256(__m256i a, __m256i b, _
         _mm256_shuffle_epi8(c, Mask256(m[2])));
 }
 
-__attribute__((target("avx2"))) inline __m256i Level256(__m256i c)
+// The same on two 16-pixel groups side by side.
+__attribute__((target("avx2"))) inline void Levels256(__m256i c, __m256i& even, __m256i& odd)
 {
-    const __m256i range = _mm256_and_si256(_mm256_srli_epi16(c, 4), _mm256_set1_epi8(0x0F));
-    const __m256i base = _mm256_shuffle_epi8(Mask256(kNibbleLevels.Base), range);
-    const __m256i threshold = _mm256_shuffle_epi8(Mask256(kNibbleLevels.Threshold), range);
-    return _mm256_sub_epi8(base, _mm256_cmpeq_epi8(_mm256_max_epu8(c, threshold), c));
+    const __m256i biased = _mm256_adds_epu8(c, _mm256_set1_epi8(3));
+    const __m256i scale = _mm256_set1_epi16(1286);
+    even = _mm256_mulhi_epu16(_mm256_and_si256(biased, _mm256_set1_epi16(0x00FF)), scale);
+    odd = _mm256_mulhi_epu16(_mm256_srli_epi16(biased, 8), scale);
+}
+
+__attribute__((target("avx2"))) inline __m256i CubeIndex256(__m256i blue, __m256i green, __m256i red)
+{
+    __m256i b[2], g[2], r[2];
+    Levels256(blue, b[0], b[1]);
+    Levels256(green, g[0], g[1]);
+    Levels256(red, r[0], r[1]);
+    const __m256i six = _mm256_set1_epi16(6);
+    __m256i index[2];
+    for (int half = 0; half < 2; ++half)
+        index[half] = _mm256_add_epi16(
+            _mm256_mullo_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r[half], six), g[half]), six), b[half]);
+    return _mm256_or_si256(index[0], _mm256_slli_epi16(index[1], 8));
 }
 
 __attribute__((target("avx2"))) inline __m256i LoadPair(const uint8_t* low, const uint8_t* high)
@@ -221,14 +219,7 @@ __attribute__((target("avx2"))) void MapRowAvx2T(const uint8_t* bgr, uint8_t* in
         const __m256i blueBytes = Gather256(a, b, c, 0);
         const __m256i greenBytes = Gather256(a, b, c, 1);
         const __m256i redBytes = Gather256(a, b, c, 2);
-        const __m256i blue = Level256(blueBytes);
-        const __m256i green = Level256(greenBytes);
-        const __m256i red = Level256(redBytes);
-        const __m256i r2 = _mm256_add_epi8(red, red);
-        const __m256i rg = _mm256_add_epi8(_mm256_add_epi8(_mm256_add_epi8(r2, r2), r2), green);
-        const __m256i rg2 = _mm256_add_epi8(rg, rg);
-        const __m256i rg6 = _mm256_add_epi8(_mm256_add_epi8(rg2, rg2), rg2);
-        const __m256i index = _mm256_add_epi8(rg6, blue);
+        const __m256i index = CubeIndex256(blueBytes, greenBytes, redBytes);
         if constexpr (!Mark) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + x), index);
         } else {
