@@ -192,6 +192,30 @@ TEST(ColorMap, RemappersAgreeWithTheTable)
             }
 }
 
+TEST(ColorMap, CounterCountsRunsAndMixedIndices)
+{
+    // Runs just shorter and longer than the blocks counted at once, at
+    // every offset against them, between mixed indices; handed over in
+    // pieces that cut through runs and blocks.
+    std::vector<uint8_t> pixels;
+    std::mt19937 random(3);
+    for (const int run : { 1, 2, 15, 16, 17, 31, 32, 33, 100 })
+        for (int offset = 0; offset < 17; ++offset) {
+            for (int k = 0; k < offset; ++k)
+                pixels.push_back(static_cast<uint8_t>(random()));
+            pixels.insert(pixels.end(), size_t(run), static_cast<uint8_t>(run * 7 + offset));
+        }
+    TColorCounts expected {};
+    for (const uint8_t index : pixels)
+        ++expected[index];
+    for (const size_t piece : { size_t(1), size_t(13), size_t(64), pixels.size() }) {
+        TColorCounter counter;
+        for (size_t at = 0; at < pixels.size(); at += piece)
+            counter.Count(std::span(pixels).subspan(at, std::min(piece, pixels.size() - at)));
+        EXPECT_EQ(counter.Totals(), expected) << "pieces of " << piece;
+    }
+}
+
 TEST(ColorMap, SortByUsageKeepsTheQuicksortOrderOfEqualCounts)
 {
     struct Case {
