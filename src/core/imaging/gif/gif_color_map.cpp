@@ -224,7 +224,8 @@ std::vector<TRemapKernel> IndexRemappers()
 #ifdef SLICEWRIGHT_REMAP_SIMD
     if (__builtin_cpu_supports("avx2"))
         kernels.push_back(RemapAvx2);
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi")
+       )
         kernels.push_back(RemapAvx512);
 #endif
     return kernels;
@@ -234,6 +235,18 @@ void RemapIndices(std::span<uint8_t> pixels, const TColorRemap& remap)
 {
     static const TRemapKernel remapper = IndexRemappers().back();
     remapper(pixels.data(), pixels.size(), remap);
+}
+
+TColorRemap RemapForHeld(const TColorRemap& remap, const TColorCounts& counts)
+{
+    // The shuffle kernel pays for each piece of sixteen whose change
+    // (remap[i] ^ i) differs from the piece before it in its half: a free
+    // entry repeats that piece's change, or keeps its index at a half's start.
+    TColorRemap table = remap;
+    for (size_t i = 0; i < table.size(); ++i)
+        if (counts[i] == 0)
+            table[i] = static_cast<uint8_t>(i % 128 < 16 ? i : table[i - 16] ^ (i - 16) ^ i);
+    return table;
 }
 
 void TColorCounter::Count(std::span<const uint8_t> pixels)
@@ -302,9 +315,10 @@ bool TGIFColorMap::SortByUsage(std::span<uint8_t> pixels, TColorRemap& remap)
         return false;
     TColorCounter counter;
     counter.Count(pixels);
-    if (!SortByCounts(counter.Totals(), remap))
+    const TColorCounts& counts = counter.Totals();
+    if (!SortByCounts(counts, remap))
         return false;
-    RemapIndices(pixels, remap);
+    RemapIndices(pixels, RemapForHeld(remap, counts));
     return true;
 }
 

@@ -41,6 +41,11 @@ std::vector<TRemapKernel> IndexRemappers();
 // How many pixels use each index.
 using TColorCounts = std::array<uint64_t, kMaxGIFColors>;
 
+// remap at every index some pixel holds (counts[i] > 0), and elsewhere the
+// entries that leave RemapIndices the least work; pixels hold no other
+// index, so both tables give them the same bytes.
+TColorRemap RemapForHeld(const TColorRemap& remap, const TColorCounts& counts);
+
 // Counts the uses of each index over any number of pixel runs.
 class TColorCounter {
 public:

@@ -131,7 +131,8 @@ std::unique_ptr<TColorRemap> ReduceToWebCubeFrame(
     if (!transparent)
         return back;
 
-    TColorCounts counts = counter.Totals();
+    const TColorCounts& held = counter.Totals();
+    TColorCounts counts = held;
     const uint8_t candidate = TNetscapeColorLookup::Index(key.Red, key.Green, key.Blue);
     const bool found = counts[kCubeMarker] > 0;
     counts[candidate] += counts[kCubeMarker];
@@ -147,7 +148,7 @@ std::unique_ptr<TColorRemap> ReduceToWebCubeFrame(
     remap[kCubeMarker]
         = transparentIndex >= 0 && found ? static_cast<uint8_t>(transparentIndex) : remap[candidate];
     if (moved || found)
-        RemapIndices(pixels, remap);
+        RemapIndices(pixels, RemapForHeld(remap, held));
     for (size_t i = 0; i < counts.size(); ++i)
         if (counts[i] > 0)
             (*back)[remap[i]] = static_cast<uint8_t>(i);
