@@ -224,8 +224,7 @@ std::vector<TRemapKernel> IndexRemappers()
 #ifdef SLICEWRIGHT_REMAP_SIMD
     if (__builtin_cpu_supports("avx2"))
         kernels.push_back(RemapAvx2);
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi")
-       )
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
         kernels.push_back(RemapAvx512);
 #endif
     return kernels;
