@@ -4,6 +4,7 @@
 #include "core/imaging/gif/gif_messages.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -224,8 +225,9 @@ std::vector<TRemapKernel> IndexRemappers()
 #ifdef SLICEWRIGHT_REMAP_SIMD
     if (__builtin_cpu_supports("avx2"))
         kernels.push_back(RemapAvx2);
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
-        kernels.push_back(RemapAvx512);
+    if (std::getenv("CUBE_TMP_NO512"))
+        if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
+            kernels.push_back(RemapAvx512);
 #endif
     return kernels;
 }
@@ -248,6 +250,138 @@ TColorRemap RemapForHeld(const TColorRemap& remap, const TColorCounts& counts)
     return table;
 }
 
+namespace {
+
+// Eight pixels at a time (count a multiple of eight), one per set.
+// Spelled out: the compiler does not unroll this at -O2.
+inline void CountEach(const uint8_t* p, size_t count, TPartialCounts& partial)
+{
+    for (size_t k = 0; k < count; k += 8) {
+        ++partial[0][p[k]];
+        ++partial[1][p[k + 1]];
+        ++partial[2][p[k + 2]];
+        ++partial[3][p[k + 3]];
+        ++partial[4][p[k + 4]];
+        ++partial[5][p[k + 5]];
+        ++partial[6][p[k + 6]];
+        ++partial[7][p[k + 7]];
+    }
+}
+
+void CountPortable(const uint8_t* p, size_t count, TPartialCounts& partial)
+{
+    for (; count >= 16; count -= 16, p += 16) {
+        // Flat artwork is mostly runs: sixteen equal indices count at once.
+        // Photos rarely pass this test, so its branch stays predictable,
+        // which a test on eight was not.
+        uint64_t low;
+        uint64_t high;
+        std::memcpy(&low, p, 8);
+        std::memcpy(&high, p + 8, 8);
+        const uint64_t pattern = p[0] * 0x0101010101010101u;
+        if (((low ^ pattern) | (high ^ pattern)) == 0) {
+            partial[0][p[0]] += 16;
+            continue;
+        }
+        CountEach(p, 16, partial);
+    }
+    for (; count > 0; --count, ++p)
+        ++partial[0][*p];
+}
+
+#ifdef SLICEWRIGHT_REMAP_SIMD
+// A block of pixels rarely holds more than a few indices: each round counts
+// every pixel equal to the first one not yet counted with one compare and
+// a population count. A block that needs more rounds than Rounds is
+// finished pixel by pixel, and the blocks after it, likely as busy, are
+// counted plainly for a while.
+// Equal::Mask(block, index) gives a bit per pixel of the block equal to index.
+template <size_t Block, int Rounds, size_t Pause, typename Equal>
+__attribute__((always_inline)) inline void CountByRounds(
+    const uint8_t* p, size_t count, TPartialCounts& partial)
+{
+    size_t plain = 0;
+    for (; count >= Block; count -= Block, p += Block) {
+        if (plain > 0) {
+            --plain;
+            CountEach(p, Block, partial);
+            continue;
+        }
+        uint64_t left = Block == 64 ? ~uint64_t(0) : (uint64_t(1) << Block) - 1;
+        for (int round = 0; left != 0 && round < Rounds; ++round) {
+            const uint8_t index = p[std::countr_zero(left)];
+            const uint64_t same = Equal::Mask(p, index);
+            partial[size_t(round)][index] += uint32_t(std::popcount(same));
+            left &= ~same;
+        }
+        if (left != 0) {
+            plain = Pause;
+            for (; left != 0; left &= left - 1)
+                ++partial[0][p[std::countr_zero(left)]];
+        }
+    }
+    CountPortable(p, count, partial);
+}
+
+struct TEqualAvx2 {
+    __attribute__((target("avx2"))) static uint64_t Mask(const uint8_t* block, uint8_t index)
+    {
+        const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+        return uint32_t(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(pixels, _mm256_set1_epi8(static_cast<char>(index)))));
+    }
+};
+
+struct TEqualAvx512 {
+    __attribute__((target("avx512f,avx512bw"))) static uint64_t Mask(const uint8_t* block, uint8_t index)
+    {
+        return _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(block), _mm512_set1_epi8(static_cast<char>(index)));
+    }
+};
+
+__attribute__((target("avx2,popcnt,bmi"))) void CountAvx2(
+    const uint8_t* p, size_t count, TPartialCounts& partial)
+{
+    CountByRounds<32, 6, 31, TEqualAvx2>(p, count, partial);
+}
+
+__attribute__((target("avx512f,avx512bw,popcnt,bmi"))) void CountAvx512(
+    const uint8_t* p, size_t count, TPartialCounts& partial)
+{
+    CountByRounds<64, 8, 15, TEqualAvx512>(p, count, partial);
+}
+#endif
+
+} // namespace
+
+std::vector<TCountKernel> ColorCountKernels()
+{
+    std::vector<TCountKernel> kernels { CountPortable };
+#ifdef SLICEWRIGHT_REMAP_SIMD
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi"))
+        kernels.push_back(CountAvx2);
+    if (std::getenv("CUBE_TMP_NO512"))
+        if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("popcnt")
+            && __builtin_cpu_supports("bmi"))
+            kernels.push_back(CountAvx512);
+#endif
+    return kernels;
+}
+
+namespace {
+
+TCountKernel ChosenCountKernel()
+{
+    static const TCountKernel chosen = ColorCountKernels().back();
+    return chosen;
+}
+
+} // namespace
+
+TColorCounter::TColorCounter()
+    : m_kernel(ChosenCountKernel())
+{ }
+
 void TColorCounter::Count(std::span<const uint8_t> pixels)
 {
     constexpr uint64_t kFlushAt = uint64_t(1) << 31;
@@ -256,36 +390,11 @@ void TColorCounter::Count(std::span<const uint8_t> pixels)
     while (left > 0) {
         if (m_pending >= kFlushAt / 2)
             Flush();
-        size_t chunk = std::min<size_t>(left, kFlushAt / 2);
+        const size_t chunk = std::min<size_t>(left, kFlushAt / 2);
+        m_kernel(p, chunk, m_partial);
+        p += chunk;
         left -= chunk;
         m_pending += chunk;
-        for (; chunk >= 16; chunk -= 16, p += 16) {
-            // Flat artwork is mostly runs: sixteen equal indices count at
-            // once. Photos rarely pass this test, so its branch stays
-            // predictable, which a test on eight was not.
-            uint64_t low;
-            uint64_t high;
-            std::memcpy(&low, p, 8);
-            std::memcpy(&high, p + 8, 8);
-            const uint64_t pattern = p[0] * 0x0101010101010101u;
-            if (((low ^ pattern) | (high ^ pattern)) == 0) {
-                m_partial[0][p[0]] += 16;
-                continue;
-            }
-            // Spelled out: the compiler does not unroll this at -O2.
-            for (size_t k = 0; k < 16; k += 8) {
-                ++m_partial[0][p[k]];
-                ++m_partial[1][p[k + 1]];
-                ++m_partial[2][p[k + 2]];
-                ++m_partial[3][p[k + 3]];
-                ++m_partial[4][p[k + 4]];
-                ++m_partial[5][p[k + 5]];
-                ++m_partial[6][p[k + 6]];
-                ++m_partial[7][p[k + 7]];
-            }
-        }
-        for (; chunk > 0; --chunk, ++p)
-            ++m_partial[0][*p];
     }
 }
 
