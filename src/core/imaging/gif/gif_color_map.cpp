@@ -225,9 +225,8 @@ std::vector<TRemapKernel> IndexRemappers()
 #ifdef SLICEWRIGHT_REMAP_SIMD
     if (__builtin_cpu_supports("avx2"))
         kernels.push_back(RemapAvx2);
-    if (std::getenv("CUBE_TMP_NO512"))
-        if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
-            kernels.push_back(RemapAvx512);
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
+        kernels.push_back(RemapAvx512);
 #endif
     return kernels;
 }
@@ -360,10 +359,9 @@ std::vector<TCountKernel> ColorCountKernels()
 #ifdef SLICEWRIGHT_REMAP_SIMD
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi"))
         kernels.push_back(CountAvx2);
-    if (std::getenv("CUBE_TMP_NO512"))
-        if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("popcnt")
-            && __builtin_cpu_supports("bmi"))
-            kernels.push_back(CountAvx512);
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("popcnt")
+        && __builtin_cpu_supports("bmi"))
+        kernels.push_back(CountAvx512);
 #endif
     return kernels;
 }
