@@ -71,8 +71,10 @@ void CountFetchingAhead(
             for (size_t at = nextBytes * part / parts; at < nextBytes * (part + 1) / parts; at += 64)
                 __builtin_prefetch(next + at);
 #endif
-        const size_t from = row.size() * part / parts;
-        counter.Count(row.subspan(from, row.size() * (part + 1) / parts - from));
+        // Parts start at multiples of 64, the counting kernels' widest
+        // block, so that only the row's end is counted by the narrow tail.
+        auto start = [&](size_t p) { return p == parts ? row.size() : row.size() * p / parts / 64 * 64; };
+        counter.Count(row.subspan(start(part), start(part + 1) - start(part)));
     }
 }
 
