@@ -325,9 +325,11 @@ __attribute__((always_inline)) inline void CountByRounds(
 struct TEqualAvx2 {
     __attribute__((target("avx2"))) static uint64_t Mask(const uint8_t* block, uint8_t index)
     {
-        const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
-        return uint32_t(
-            _mm256_movemask_epi8(_mm256_cmpeq_epi8(pixels, _mm256_set1_epi8(static_cast<char>(index)))));
+        const __m256i wanted = _mm256_set1_epi8(static_cast<char>(index));
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+        return uint64_t(uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted))))
+            | uint64_t(uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, wanted)))) << 32;
     }
 };
 
@@ -341,7 +343,7 @@ struct TEqualAvx512 {
 __attribute__((target("avx2,popcnt,bmi"))) void CountAvx2(
     const uint8_t* p, size_t count, TPartialCounts& partial)
 {
-    CountByRounds<32, 6, 31, TEqualAvx2>(p, count, partial);
+    CountByRounds<64, 8, 15, TEqualAvx2>(p, count, partial);
 }
 
 __attribute__((target("avx512f,avx512bw,popcnt,bmi"))) void CountAvx512(
