@@ -238,9 +238,10 @@ void MapRowAvx2(const uint8_t* bgr, uint8_t* indices, int width)
 }
 
 // Byte permutes across the whole register: a channel of 64 pixels is
-// gathered from 192 bytes by two, and a level by a 64-entry lookup on the
-// channel's top six bits: each range of four values holds at most one
-// threshold, compared as in the nibble form; ranges without one get 255,
+// gathered from 192 bytes by two, and its level is a 64-entry lookup on the
+// channel's top six bits. Each range of four values holds at most one
+// threshold (48, 99, 150, 201, 252): the level is the range's base, plus one
+// where the value reaches the range's threshold; ranges without one get 255,
 // which none of their values reaches.
 struct TQuadLevels {
     alignas(64) uint8_t Gather[3][2][64]; // channel; from the first 128 bytes, from the last 64

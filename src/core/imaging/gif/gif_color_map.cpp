@@ -10,7 +10,7 @@
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
-#define SLICEWRIGHT_REMAP_SIMD 1
+#define SLICEWRIGHT_GIF_SIMD 1
 #endif
 
 namespace sw {
@@ -139,7 +139,7 @@ void RemapPortable(uint8_t* pixels, size_t count, const TColorRemap& remap)
         pixels[x] = remap[pixels[x]];
 }
 
-#ifdef SLICEWRIGHT_REMAP_SIMD
+#ifdef SLICEWRIGHT_GIF_SIMD
 // The table in sixteen pieces of sixteen, looked up by the index's low half.
 // A shuffle gives zero where its selector has bit 7 set, so for an index
 // below 128, selectors index, index - 16, ... pick pieces 0 up to the
@@ -222,7 +222,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void RemapAvx512(
 std::vector<TRemapKernel> IndexRemappers()
 {
     std::vector<TRemapKernel> kernels { RemapPortable };
-#ifdef SLICEWRIGHT_REMAP_SIMD
+#ifdef SLICEWRIGHT_GIF_SIMD
     if (__builtin_cpu_supports("avx2"))
         kernels.push_back(RemapAvx2);
     if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
@@ -288,33 +288,36 @@ void CountPortable(const uint8_t* p, size_t count, TPartialCounts& partial)
         ++partial[0][*p];
 }
 
-#ifdef SLICEWRIGHT_REMAP_SIMD
-// A block of pixels rarely holds more than a few indices: each round counts
-// every pixel equal to the first one not yet counted with one compare and
-// a population count. A block that needs more rounds than Rounds is
+#ifdef SLICEWRIGHT_GIF_SIMD
+// A block of 64 pixels rarely holds more than a few indices: each round
+// counts every pixel equal to the first one not yet counted with one compare
+// and a population count. A block that needs more than eight rounds is
 // finished pixel by pixel, and the blocks after it, likely as busy, are
-// counted plainly for a while.
-// Equal::Mask(block, index) gives a bit per pixel of the block equal to index.
-template <size_t Block, int Rounds, size_t Pause, typename Equal>
+// counted plainly for a while. Equal::Mask(block, index) gives a bit per
+// pixel of the block equal to index.
+template <typename Equal>
 __attribute__((always_inline)) inline void CountByRounds(
     const uint8_t* p, size_t count, TPartialCounts& partial)
 {
+    constexpr size_t kBlock = 64;
+    constexpr size_t kRounds = 8; // one per set
+    constexpr size_t kPause = 15;
     size_t plain = 0;
-    for (; count >= Block; count -= Block, p += Block) {
+    for (; count >= kBlock; count -= kBlock, p += kBlock) {
         if (plain > 0) {
             --plain;
-            CountEach(p, Block, partial);
+            CountEach(p, kBlock, partial);
             continue;
         }
-        uint64_t left = Block == 64 ? ~uint64_t(0) : (uint64_t(1) << Block) - 1;
-        for (int round = 0; left != 0 && round < Rounds; ++round) {
+        uint64_t left = ~uint64_t(0);
+        for (size_t round = 0; left != 0 && round < kRounds; ++round) {
             const uint8_t index = p[std::countr_zero(left)];
             const uint64_t same = Equal::Mask(p, index);
-            partial[size_t(round)][index] += uint32_t(std::popcount(same));
+            partial[round][index] += uint32_t(std::popcount(same));
             left &= ~same;
         }
         if (left != 0) {
-            plain = Pause;
+            plain = kPause;
             for (; left != 0; left &= left - 1)
                 ++partial[0][p[std::countr_zero(left)]];
         }
@@ -343,13 +346,13 @@ struct TEqualAvx512 {
 __attribute__((target("avx2,popcnt,bmi"))) void CountAvx2(
     const uint8_t* p, size_t count, TPartialCounts& partial)
 {
-    CountByRounds<64, 8, 15, TEqualAvx2>(p, count, partial);
+    CountByRounds<TEqualAvx2>(p, count, partial);
 }
 
 __attribute__((target("avx512f,avx512bw,popcnt,bmi"))) void CountAvx512(
     const uint8_t* p, size_t count, TPartialCounts& partial)
 {
-    CountByRounds<64, 8, 15, TEqualAvx512>(p, count, partial);
+    CountByRounds<TEqualAvx512>(p, count, partial);
 }
 #endif
 
@@ -358,7 +361,7 @@ __attribute__((target("avx512f,avx512bw,popcnt,bmi"))) void CountAvx512(
 std::vector<TCountKernel> ColorCountKernels()
 {
     std::vector<TCountKernel> kernels { CountPortable };
-#ifdef SLICEWRIGHT_REMAP_SIMD
+#ifdef SLICEWRIGHT_GIF_SIMD
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi"))
         kernels.push_back(CountAvx2);
     if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("popcnt")

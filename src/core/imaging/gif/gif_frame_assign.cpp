@@ -65,15 +65,16 @@ void CountFetchingAhead(
     // Parts of at least 512 indices: a call per few dozen costs more than
     // the overlap gains on narrow cells.
     const size_t parts = std::clamp<size_t>(row.size() / 512, 1, 8);
+    // Parts start at multiples of 64, the counting kernels' block, so that
+    // only the row's end is counted by the narrow tail.
+    auto start
+        = [&](size_t part) { return part == parts ? row.size() : row.size() * part / parts / 64 * 64; };
     for (size_t part = 0; part < parts; ++part) {
 #if defined(__GNUC__) || defined(__clang__)
         if (next != nullptr)
             for (size_t at = nextBytes * part / parts; at < nextBytes * (part + 1) / parts; at += 64)
                 __builtin_prefetch(next + at);
 #endif
-        // Parts start at multiples of 64, the counting kernels' widest
-        // block, so that only the row's end is counted by the narrow tail.
-        auto start = [&](size_t p) { return p == parts ? row.size() : row.size() * p / parts / 64 * 64; };
         counter.Count(row.subspan(start(part), start(part + 1) - start(part)));
     }
 }
