@@ -38,7 +38,7 @@ uint8_t TNetscapeColorLookup::MapColor(uint8_t& red, uint8_t& green, uint8_t& bl
 namespace {
 
 // The level as a sum of threshold tests: the same values as (c + 3) / 51.
-inline uint8_t LevelByThresholds(uint8_t c)
+constexpr uint8_t LevelByThresholds(uint8_t c)
 {
     return static_cast<uint8_t>((c >= 48) + (c >= 99) + (c >= 150) + (c >= 201) + (c >= 252));
 }
@@ -98,13 +98,30 @@ __attribute__((target("ssse3"))) inline __m128i Gather128(__m128i a, __m128i b, 
         _mm_shuffle_epi8(c, _mm_load_si128(reinterpret_cast<const __m128i*>(m[2]))));
 }
 
-__attribute__((target("ssse3"))) inline __m128i Level128(__m128i c)
+// The levels in 16-bit halves: (c + 3) * 1286 >> 16 equals (c + 3) / 51 for
+// every byte, and a saturating add of 3 still gives 5 for 253 to 255. The
+// multiplies leave the shuffle unit to the gather, which has plenty.
+__attribute__((target("ssse3"))) inline void Levels128(__m128i c, __m128i& even, __m128i& odd)
 {
-    // c >= t where max(c, t) == c; each true test adds one (a mask is -1).
-    __m128i level = _mm_setzero_si128();
-    for (const int t : { 48, 99, 150, 201, 252 })
-        level = _mm_sub_epi8(level, _mm_cmpeq_epi8(_mm_max_epu8(c, _mm_set1_epi8(static_cast<char>(t))), c));
-    return level;
+    const __m128i biased = _mm_adds_epu8(c, _mm_set1_epi8(3));
+    const __m128i scale = _mm_set1_epi16(1286);
+    even = _mm_mulhi_epu16(_mm_and_si128(biased, _mm_set1_epi16(0x00FF)), scale);
+    odd = _mm_mulhi_epu16(_mm_srli_epi16(biased, 8), scale);
+}
+
+// 6(6r + g) + b per 16-bit half, joined back into bytes.
+__attribute__((target("ssse3"))) inline __m128i CubeIndex128(__m128i blue, __m128i green, __m128i red)
+{
+    __m128i b[2], g[2], r[2];
+    Levels128(blue, b[0], b[1]);
+    Levels128(green, g[0], g[1]);
+    Levels128(red, r[0], r[1]);
+    const __m128i six = _mm_set1_epi16(6);
+    __m128i index[2];
+    for (int half = 0; half < 2; ++half)
+        index[half] = _mm_add_epi16(
+            _mm_mullo_epi16(_mm_add_epi16(_mm_mullo_epi16(r[half], six), g[half]), six), b[half]);
+    return _mm_or_si128(index[0], _mm_slli_epi16(index[1], 8));
 }
 
 template <bool Mark>
@@ -123,15 +140,7 @@ __attribute__((target("ssse3"))) void MapRowSsse3T(
         const __m128i blueBytes = Gather128(a, b, c, 0);
         const __m128i greenBytes = Gather128(a, b, c, 1);
         const __m128i redBytes = Gather128(a, b, c, 2);
-        const __m128i blue = Level128(blueBytes);
-        const __m128i green = Level128(greenBytes);
-        const __m128i red = Level128(redBytes);
-        // 36r + 6g + b = 6(6r + g) + b, at most 215: byte adds cannot overflow.
-        const __m128i r2 = _mm_add_epi8(red, red);
-        const __m128i rg = _mm_add_epi8(_mm_add_epi8(_mm_add_epi8(r2, r2), r2), green);
-        const __m128i rg2 = _mm_add_epi8(rg, rg);
-        const __m128i rg6 = _mm_add_epi8(_mm_add_epi8(rg2, rg2), rg2);
-        const __m128i index = _mm_add_epi8(rg6, blue);
+        const __m128i index = CubeIndex128(blueBytes, greenBytes, redBytes);
         if constexpr (!Mark) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + x), index);
         } else {
@@ -165,13 +174,27 @@ __attribute__((target("avx2"))) inline __m256i Gather256(__m256i a, __m256i b, _
         _mm256_shuffle_epi8(c, Mask256(m[2])));
 }
 
-__attribute__((target("avx2"))) inline __m256i Level256(__m256i c)
+// The same on two 16-pixel groups side by side.
+__attribute__((target("avx2"))) inline void Levels256(__m256i c, __m256i& even, __m256i& odd)
 {
-    __m256i level = _mm256_setzero_si256();
-    for (const int t : { 48, 99, 150, 201, 252 })
-        level = _mm256_sub_epi8(
-            level, _mm256_cmpeq_epi8(_mm256_max_epu8(c, _mm256_set1_epi8(static_cast<char>(t))), c));
-    return level;
+    const __m256i biased = _mm256_adds_epu8(c, _mm256_set1_epi8(3));
+    const __m256i scale = _mm256_set1_epi16(1286);
+    even = _mm256_mulhi_epu16(_mm256_and_si256(biased, _mm256_set1_epi16(0x00FF)), scale);
+    odd = _mm256_mulhi_epu16(_mm256_srli_epi16(biased, 8), scale);
+}
+
+__attribute__((target("avx2"))) inline __m256i CubeIndex256(__m256i blue, __m256i green, __m256i red)
+{
+    __m256i b[2], g[2], r[2];
+    Levels256(blue, b[0], b[1]);
+    Levels256(green, g[0], g[1]);
+    Levels256(red, r[0], r[1]);
+    const __m256i six = _mm256_set1_epi16(6);
+    __m256i index[2];
+    for (int half = 0; half < 2; ++half)
+        index[half] = _mm256_add_epi16(
+            _mm256_mullo_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r[half], six), g[half]), six), b[half]);
+    return _mm256_or_si256(index[0], _mm256_slli_epi16(index[1], 8));
 }
 
 __attribute__((target("avx2"))) inline __m256i LoadPair(const uint8_t* low, const uint8_t* high)
@@ -196,14 +219,7 @@ __attribute__((target("avx2"))) void MapRowAvx2T(const uint8_t* bgr, uint8_t* in
         const __m256i blueBytes = Gather256(a, b, c, 0);
         const __m256i greenBytes = Gather256(a, b, c, 1);
         const __m256i redBytes = Gather256(a, b, c, 2);
-        const __m256i blue = Level256(blueBytes);
-        const __m256i green = Level256(greenBytes);
-        const __m256i red = Level256(redBytes);
-        const __m256i r2 = _mm256_add_epi8(red, red);
-        const __m256i rg = _mm256_add_epi8(_mm256_add_epi8(_mm256_add_epi8(r2, r2), r2), green);
-        const __m256i rg2 = _mm256_add_epi8(rg, rg);
-        const __m256i rg6 = _mm256_add_epi8(_mm256_add_epi8(rg2, rg2), rg2);
-        const __m256i index = _mm256_add_epi8(rg6, blue);
+        const __m256i index = CubeIndex256(blueBytes, greenBytes, redBytes);
         if constexpr (!Mark) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + x), index);
         } else {
@@ -219,6 +235,115 @@ __attribute__((target("avx2"))) void MapRowAvx2T(const uint8_t* bgr, uint8_t* in
 void MapRowAvx2(const uint8_t* bgr, uint8_t* indices, int width)
 {
     MapRowAvx2T<false>(bgr, indices, width, TBgrKey {});
+}
+
+// Byte permutes across the whole register: a channel of 64 pixels is
+// gathered from 192 bytes by two, and its level is a 64-entry lookup on the
+// channel's top six bits. Each range of four values holds at most one
+// threshold (48, 99, 150, 201, 252): the level is the range's base, plus one
+// where the value reaches the range's threshold; ranges without one get 255,
+// which none of their values reaches.
+struct TQuadLevels {
+    alignas(64) uint8_t Gather[3][2][64]; // channel; from the first 128 bytes, from the last 64
+    alignas(64) uint8_t Base[3][64]; // blue, green, red, weighted 1, 6, 36
+    alignas(64) uint8_t Threshold[64];
+};
+
+constexpr TQuadLevels MakeQuadLevels()
+{
+    TQuadLevels table {};
+    for (int channel = 0; channel < 3; ++channel)
+        for (int i = 0; i < 64; ++i) {
+            const int at = 3 * i + channel;
+            table.Gather[channel][0][i] = static_cast<uint8_t>(at & 127);
+            table.Gather[channel][1][i] = static_cast<uint8_t>(at & 63);
+        }
+    constexpr int kWeights[3] = { 1, 6, 36 };
+    for (int range = 0; range < 64; ++range) {
+        // The level just below the range, so that 252, which starts the
+        // last range, is compared: a threshold of 255 would be reached there.
+        const int base = range == 0 ? 0 : LevelByThresholds(static_cast<uint8_t>(4 * range - 1));
+        for (int channel = 0; channel < 3; ++channel)
+            table.Base[channel][range] = static_cast<uint8_t>(kWeights[channel] * base);
+        table.Threshold[range] = 255;
+        for (int c = 4 * range + 3; c >= 4 * range; --c)
+            if (LevelByThresholds(static_cast<uint8_t>(c)) != base)
+                table.Threshold[range] = static_cast<uint8_t>(c);
+    }
+    return table;
+}
+
+constexpr TQuadLevels kQuadLevels = MakeQuadLevels();
+
+#define SLICEWRIGHT_AVX512_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+SLICEWRIGHT_AVX512_TARGET inline __m512i Load512(const uint8_t* bytes)
+{
+    return _mm512_load_si512(reinterpret_cast<const void*>(bytes));
+}
+
+// table[index & 63] per byte. The unmasked intrinsic's undefined start
+// value trips GCC 12's uninitialised-use warning; the full mask is the same
+// instruction.
+SLICEWRIGHT_AVX512_TARGET inline __m512i Lookup64(__m512i table, __m512i index)
+{
+    return _mm512_maskz_permutexvar_epi8(~__mmask64(0), index, table);
+}
+
+// Mark: also the pixels that are exactly key.
+template <bool Mark>
+SLICEWRIGHT_AVX512_TARGET void MapRowAvx512T(const uint8_t* bgr, uint8_t* indices, int width, TBgrKey key)
+{
+    const uint8_t keys[3] = { key.Blue, key.Green, key.Red };
+    const __m512i threshold = Load512(kQuadLevels.Threshold);
+    const __m512i weights[3] = { _mm512_set1_epi8(1), _mm512_set1_epi8(6), _mm512_set1_epi8(36) };
+    // The pixels whose channel lies in the last 64 bytes: red from pixel 42 on,
+    // blue and green from 43.
+    constexpr __mmask64 kFromLast[3]
+        = { ~((__mmask64(1) << 43) - 1), ~((__mmask64(1) << 43) - 1), ~((__mmask64(1) << 42) - 1) };
+    for (int x = 0; x < width; x += 64) {
+        // The last block's bytes past the width are neither read nor written.
+        const int left = width - x;
+        const __mmask64 inside = left >= 64 ? ~__mmask64(0) : (__mmask64(1) << left) - 1;
+        const int bytes = 3 * std::min(left, 64);
+        auto within = [bytes](int from) {
+            const int n = std::clamp(bytes - from, 0, 64);
+            return n == 64 ? ~__mmask64(0) : (__mmask64(1) << n) - 1;
+        };
+        const uint8_t* p = bgr + size_t(x) * 3;
+        const __m512i a = _mm512_maskz_loadu_epi8(within(0), p);
+        const __m512i b = _mm512_maskz_loadu_epi8(within(64), p + 64);
+        const __m512i c = _mm512_maskz_loadu_epi8(within(128), p + 128);
+        __m512i index = _mm512_setzero_si512();
+        __mmask64 match = inside;
+        for (int channel = 0; channel < 3; ++channel) {
+            const __m512i values = _mm512_mask_permutexvar_epi8(
+                _mm512_permutex2var_epi8(a, Load512(kQuadLevels.Gather[channel][0]), b), kFromLast[channel],
+                Load512(kQuadLevels.Gather[channel][1]), c);
+            // The permutes read the low six bits; the neighbour's bits
+            // shifted in above them play no part.
+            const __m512i range = _mm512_srli_epi16(values, 2);
+            const __m512i base = Lookup64(Load512(kQuadLevels.Base[channel]), range);
+            const __mmask64 above = _mm512_cmpge_epu8_mask(values, Lookup64(threshold, range));
+            index = _mm512_add_epi8(index, _mm512_mask_add_epi8(base, above, base, weights[channel]));
+            if constexpr (Mark)
+                match = _mm512_mask_cmpeq_epi8_mask(
+                    match, values, _mm512_set1_epi8(static_cast<char>(keys[channel])));
+        }
+        if constexpr (Mark)
+            index = _mm512_mask_mov_epi8(index, match, _mm512_set1_epi8(static_cast<char>(kCubeMarker)));
+        _mm512_mask_storeu_epi8(indices + x, inside, index);
+    }
+}
+
+void MapRowAvx512(const uint8_t* bgr, uint8_t* indices, int width)
+{
+    MapRowAvx512T<false>(bgr, indices, width, TBgrKey {});
+}
+
+bool HasAvx512Vbmi()
+{
+    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
 }
 #endif
 
@@ -238,6 +363,8 @@ std::vector<TMapRowKernel> WebCubeRowMappers()
         kernels.push_back(MapRowSsse3);
     if (__builtin_cpu_supports("avx2"))
         kernels.push_back(MapRowAvx2);
+    if (HasAvx512Vbmi())
+        kernels.push_back(MapRowAvx512);
 #endif
     return kernels;
 }
@@ -250,6 +377,8 @@ std::vector<TMarkRowKernel> WebCubeRowMarkers()
         kernels.push_back(MapRowSsse3T<true>);
     if (__builtin_cpu_supports("avx2"))
         kernels.push_back(MapRowAvx2T<true>);
+    if (HasAvx512Vbmi())
+        kernels.push_back(MapRowAvx512T<true>);
 #endif
     return kernels;
 }

@@ -41,19 +41,37 @@ std::vector<TRemapKernel> IndexRemappers();
 // How many pixels use each index.
 using TColorCounts = std::array<uint64_t, kMaxGIFColors>;
 
+// remap at every index some pixel holds (counts[i] > 0), and elsewhere the
+// entries that leave RemapIndices the least work; pixels hold no other
+// index, so both tables give them the same bytes.
+TColorRemap RemapForHeld(const TColorRemap& remap, const TColorCounts& counts);
+
+// Eight interleaved 32-bit sets of counters, so that runs of one index do
+// not serialise on a single counter.
+using TPartialCounts = std::array<std::array<uint32_t, kMaxGIFColors>, 8>;
+// Adds each of count pixels to one of the sets at its index.
+using TCountKernel = void (*)(const uint8_t* pixels, size_t count, TPartialCounts& partial);
+// The counting kernels this processor can run, the portable one first and
+// the one TColorCounter uses by default last; all give the same sums.
+std::vector<TCountKernel> ColorCountKernels();
+
 // Counts the uses of each index over any number of pixel runs.
 class TColorCounter {
 public:
+    TColorCounter();
+    explicit TColorCounter(TCountKernel kernel)
+        : m_kernel(kernel)
+    { }
+
     void Count(std::span<const uint8_t> pixels);
     const TColorCounts& Totals();
 
 private:
     void Flush();
 
-    // Four interleaved 32-bit sets, so that runs of one index do not
-    // serialise on a single counter; added into the totals before they can
-    // overflow.
-    std::array<std::array<uint32_t, kMaxGIFColors>, 4> m_partial {};
+    TCountKernel m_kernel;
+    // Added into the totals before they can overflow.
+    TPartialCounts m_partial {};
     TColorCounts m_totals {};
     uint64_t m_pending = 0;
 };

@@ -184,13 +184,48 @@ TEST(ColorMap, RemappersAgreeWithTheTable)
     const std::vector<TRemapKernel> kernels = IndexRemappers();
     for (const TColorRemap* table : { &shuffled, &sparse, &identity })
         for (size_t k = 0; k < kernels.size(); ++k)
-            for (const size_t length : { size_t(0), size_t(7), size_t(31), size_t(33), pixels.size() }) {
+            for (const size_t length :
+                { size_t(0), size_t(7), size_t(31), size_t(33), size_t(100), pixels.size() }) {
                 std::vector<uint8_t> out = pixels;
                 kernels[k](out.data(), length, *table);
                 for (size_t x = 0; x < pixels.size(); ++x)
                     ASSERT_EQ(out[x], x < length ? (*table)[pixels[x]] : pixels[x])
                         << "kernel " << k << ", length " << length << ", pixel " << x;
             }
+}
+
+TEST(ColorMap, CountersCountRunsAndMixedIndices)
+{
+    // Runs just shorter and longer than the blocks counted at once, at
+    // every offset against them, between mixed indices, then a stretch of
+    // noise too busy to count by rounds followed by runs again; handed to
+    // every kernel in pieces that cut through runs and blocks.
+    std::vector<uint8_t> pixels;
+    std::mt19937 random(3);
+    auto addRuns = [&] {
+        for (const int run : { 1, 2, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100 })
+            for (int offset = 0; offset < 17; ++offset) {
+                for (int k = 0; k < offset; ++k)
+                    pixels.push_back(static_cast<uint8_t>(random()));
+                pixels.insert(pixels.end(), size_t(run), static_cast<uint8_t>(run * 7 + offset));
+            }
+    };
+    addRuns();
+    for (int k = 0; k < 3000; ++k)
+        pixels.push_back(static_cast<uint8_t>(random()));
+    addRuns();
+    TColorCounts expected {};
+    for (const uint8_t index : pixels)
+        ++expected[index];
+    const std::vector<TCountKernel> kernels = ColorCountKernels();
+    for (size_t k = 0; k <= kernels.size(); ++k)
+        for (const size_t piece : { size_t(1), size_t(13), size_t(64), size_t(100), pixels.size() }) {
+            // The last pass is the default counter.
+            TColorCounter counter = k < kernels.size() ? TColorCounter(kernels[k]) : TColorCounter();
+            for (size_t at = 0; at < pixels.size(); at += piece)
+                counter.Count(std::span(pixels).subspan(at, std::min(piece, pixels.size() - at)));
+            EXPECT_EQ(counter.Totals(), expected) << "kernel " << k << ", pieces of " << piece;
+        }
 }
 
 TEST(ColorMap, SortByUsageKeepsTheQuicksortOrderOfEqualCounts)
