@@ -129,7 +129,7 @@ std::unique_ptr<TColorRemap> ReduceToWebCubeFrame(TGIFSubImage& frame, const TPi
             TNetscapeColorLookup::MapRow(source.Row(y), row.data(), width);
         pixels.insert(pixels.end(), row.begin(), row.end());
         if (transparent)
-            CountFetchingAhead(counter, row, y + 1 < height ? reader.Row(y + 1) : nullptr, 3 * stride);
+            CountFetchingAhead(counter, row, y + 1 < height ? source.Row(y + 1) : nullptr, 3 * stride);
         rowDone(y);
     }
     if (!transparent)
