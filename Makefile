@@ -54,6 +54,8 @@ package: deps
 
 bench: build
 	@for b in build/$(PRESET)/benchmarks/*_bench; do $$b; done
+	@echo "== the reduction with AVX2 kernels only"
+	SLICEWRIGHT_VECTOR_LIMIT=avx2 build/$(PRESET)/benchmarks/gif_reduce_bench
 	bash scripts/format-sizes build/$(PRESET)/src/cli/slicewright-cli
 
 format:

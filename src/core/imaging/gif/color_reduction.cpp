@@ -1,6 +1,7 @@
 #include "core/imaging/gif/color_reduction.h"
 
 #include "core/base/errors.h"
+#include "core/base/vector_limit.h"
 #include "core/imaging/gif/gif_messages.h"
 
 #include <algorithm>
@@ -343,7 +344,8 @@ void MapRowAvx512(const uint8_t* bgr, uint8_t* indices, int width)
 
 bool HasAvx512Vbmi()
 {
-    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+    return VectorLevelAllowed(TVectorLevel::Avx512) && __builtin_cpu_supports("avx512bw")
+        && __builtin_cpu_supports("avx512vbmi");
 }
 #endif
 
@@ -359,9 +361,9 @@ std::vector<TMapRowKernel> WebCubeRowMappers()
 {
     std::vector<TMapRowKernel> kernels { MapRowPortable };
 #ifdef SLICEWRIGHT_CUBE_SIMD
-    if (__builtin_cpu_supports("ssse3"))
+    if (VectorLevelAllowed(TVectorLevel::Ssse3) && __builtin_cpu_supports("ssse3"))
         kernels.push_back(MapRowSsse3);
-    if (__builtin_cpu_supports("avx2"))
+    if (VectorLevelAllowed(TVectorLevel::Avx2) && __builtin_cpu_supports("avx2"))
         kernels.push_back(MapRowAvx2);
     if (HasAvx512Vbmi())
         kernels.push_back(MapRowAvx512);
@@ -373,9 +375,9 @@ std::vector<TMarkRowKernel> WebCubeRowMarkers()
 {
     std::vector<TMarkRowKernel> kernels { MapRowPortableT<true> };
 #ifdef SLICEWRIGHT_CUBE_SIMD
-    if (__builtin_cpu_supports("ssse3"))
+    if (VectorLevelAllowed(TVectorLevel::Ssse3) && __builtin_cpu_supports("ssse3"))
         kernels.push_back(MapRowSsse3T<true>);
-    if (__builtin_cpu_supports("avx2"))
+    if (VectorLevelAllowed(TVectorLevel::Avx2) && __builtin_cpu_supports("avx2"))
         kernels.push_back(MapRowAvx2T<true>);
     if (HasAvx512Vbmi())
         kernels.push_back(MapRowAvx512T<true>);

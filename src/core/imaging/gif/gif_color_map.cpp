@@ -1,6 +1,7 @@
 #include "core/imaging/gif/gif_color_map.h"
 
 #include "core/base/errors.h"
+#include "core/base/vector_limit.h"
 #include "core/imaging/gif/gif_messages.h"
 
 #include <algorithm>
@@ -223,9 +224,10 @@ std::vector<TRemapKernel> IndexRemappers()
 {
     std::vector<TRemapKernel> kernels { RemapPortable };
 #ifdef SLICEWRIGHT_GIF_SIMD
-    if (__builtin_cpu_supports("avx2"))
+    if (VectorLevelAllowed(TVectorLevel::Avx2) && __builtin_cpu_supports("avx2"))
         kernels.push_back(RemapAvx2);
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
+    if (VectorLevelAllowed(TVectorLevel::Avx512) && __builtin_cpu_supports("avx512bw")
+        && __builtin_cpu_supports("avx512vbmi"))
         kernels.push_back(RemapAvx512);
 #endif
     return kernels;
@@ -362,10 +364,11 @@ std::vector<TCountKernel> ColorCountKernels()
 {
     std::vector<TCountKernel> kernels { CountPortable };
 #ifdef SLICEWRIGHT_GIF_SIMD
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi"))
+    if (VectorLevelAllowed(TVectorLevel::Avx2) && __builtin_cpu_supports("avx2")
+        && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi"))
         kernels.push_back(CountAvx2);
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("popcnt")
-        && __builtin_cpu_supports("bmi"))
+    if (VectorLevelAllowed(TVectorLevel::Avx512) && __builtin_cpu_supports("avx512bw")
+        && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi"))
         kernels.push_back(CountAvx512);
 #endif
     return kernels;
