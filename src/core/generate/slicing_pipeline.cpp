@@ -369,7 +369,6 @@ std::unique_ptr<TFileStream> WriteStripFile(TPixelView picture, TSpan rows, cons
     return file;
 }
 
-// A cell handed to the pool: its pixels in, its files' bytes out.
 // A cell's file as its worker left it: written under a temporary name, or
 // found unchanged in place, or the failure to be reported in its turn.
 struct TCellFile {
@@ -378,6 +377,7 @@ struct TCellFile {
     std::exception_ptr Error;
 };
 
+// A cell handed to the pool: its pixels in, its files out.
 struct TCellJob {
     std::string Stem;
     TCellRef Ref {};
@@ -445,11 +445,11 @@ private:
     }
     std::optional<TPixelView> RgbaAt(const TCellFormat& format, TSpan columns, TSpan rows) const;
     void EncodeJob(TCellJob& job) const;
-    // Writes an encoded cell under stem plus its format's extension and
-    // returns that name.
-    // Writes an encoded cell's temporary file on the worker, so that files
-    // are made side by side; never throws.
+    // Writes an encoded cell's file under stem plus its format's extension,
+    // on the worker, so that files are made side by side; never throws.
     TCellFile WriteCellFile(const std::string& stem, const TEncodedCell& encoded) const;
+    // Reports a written cell's file in its turn (the @1x one when half) and
+    // keeps it to be put in place with the others; returns its name.
     std::string SaveCell(const TCellJob& job, const TEncodedCell& encoded, TCellFile& file,
         std::optional<double> psnr, bool half);
     void CommitCell(TCellJob& job);
@@ -737,13 +737,13 @@ std::vector<std::string> TGenerationRun::PossibleExtensions() const
     return extensions;
 }
 
-// The files are written side by side on the workers while each strip is
-// reported in turn as the one-thread run does; after a failure no further
-// strip is started, and those already written go with the run's files.
+// The files are written side by side on the workers, each under its
+// temporary name, while each strip is reported and put in place in turn as
+// the one-thread run does. After a failure no further strip is started,
+// those put in place go with the run's files, and the names of the strips
+// after it keep what they held.
 void TGenerationRun::WriteStripsOnWorkers(const TPixelView& picture)
 {
-    // Written side by side, put in place in order: a failure leaves the
-    // names of the strips after it as they were.
     struct TStripWrite {
         std::string Name;
         std::unique_ptr<TFileStream> File;
