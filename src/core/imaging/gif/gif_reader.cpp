@@ -3,6 +3,7 @@
 
 #include "core/base/errors.h"
 #include "core/base/pixel_limit.h"
+#include "core/imaging/bmp_file.h"
 #include "core/imaging/gif/color_reduction.h"
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/gif/gif_io.h"
@@ -579,20 +580,17 @@ const TBitmap* TGIFSubImage::FrameBitmap()
 
 namespace {
 
-// An 8-bit BMP file of the size with a 256-entry table (the palette, then
-// black) and zero pixels, rows bottom-up.
-void MakeIndexedBmp(TMemoryStream& file, const TGIFColorMap& palette, size_t width, size_t height)
+// An 8-bit BMP file of one pixel (index 0) with a 256-entry table: the
+// palette, then black.
+void MakeIndexedBmp(TMemoryStream& file, const TGIFColorMap& palette)
 {
     constexpr size_t kFileHeader = 14;
     constexpr size_t kInfoHeader = 40;
     constexpr size_t kPixelOffset = kFileHeader + kInfoHeader + 256 * 4;
-    const size_t rowBytes = (width + 3) & ~size_t(3);
-    const size_t imageBytes = rowBytes * height;
-    try {
-        file.Bytes().assign(kPixelOffset + imageBytes, 0);
-    } catch (const std::bad_alloc&) {
-        throw EOutOfResources(gif_message::kNoMemoryForDib);
-    }
+    constexpr size_t width = 1;
+    constexpr size_t height = 1;
+    constexpr size_t imageBytes = 4; // a row is padded to four bytes
+    file.Bytes().assign(kPixelOffset + imageBytes, 0);
     uint8_t* bytes = file.Bytes().data();
     bytes[0] = 'B';
     bytes[1] = 'M';
@@ -621,34 +619,25 @@ void MakeIndexedBmp(TMemoryStream& file, const TGIFColorMap& palette, size_t wid
 // An 8-bit bitmap whose pixels are the frame's indices, and indices beyond
 // the table show black, shaped as the BMP reader shapes such a file: a file
 // of one pixel read back gives the format, which the frame's size then
-// takes, so the pixels are copied once. A frame above the pixel limit for
-// files goes through a whole file, for the reader's refusal.
+// takes, so the pixels are copied once. A frame above the pixel limit gets
+// the reader's refusal, without a file of its size made first.
 void TGIFSubImage::BuildTrueColorBitmap(const TGIFColorMap& palette)
 {
     const size_t width = m_width;
     const size_t height = m_height;
-    const bool whole = int64_t(width) * int64_t(height) > kMaxPicturePixels;
-    TMemoryStream file;
-    MakeIndexedBmp(file, palette, whole ? width : 1, whole ? height : 1);
+    if (ExceedsPixelLimit(m_width, m_height))
+        throw EInvalidGraphic(BitmapTooLargeMessage(m_width, m_height));
     auto bitmap = std::make_unique<TBitmap>();
     try {
-        if (whole) {
-            const size_t rowBytes = (width + 3) & ~size_t(3);
-            uint8_t* pixels = file.Bytes().data() + (file.Bytes().size() - rowBytes * height);
-            for (size_t y = 0; y < height; ++y) {
-                std::memcpy(pixels + (height - 1 - y) * rowBytes, m_data.data() + y * width, width);
-                RowDone(static_cast<int>(y), gif_message::kRendering);
-            }
-            bitmap->LoadFromStream(file);
-        } else {
-            bitmap->LoadFromStream(file);
-            bitmap->SetSizeForOverwrite(m_width, m_height);
-            uint8_t* rows = bitmap->ScanLine(0);
-            const size_t rowBytes = static_cast<size_t>(bitmap->RowBytes());
-            for (size_t y = 0; y < height; ++y) {
-                std::memcpy(rows + y * rowBytes, m_data.data() + y * width, width);
-                RowDone(static_cast<int>(y), gif_message::kRendering);
-            }
+        TMemoryStream file;
+        MakeIndexedBmp(file, palette);
+        bitmap->LoadFromStream(file);
+        bitmap->SetSizeForOverwrite(m_width, m_height);
+        uint8_t* rows = bitmap->ScanLine(0);
+        const size_t rowBytes = static_cast<size_t>(bitmap->RowBytes());
+        for (size_t y = 0; y < height; ++y) {
+            std::memcpy(rows + y * rowBytes, m_data.data() + y * width, width);
+            RowDone(static_cast<int>(y), gif_message::kRendering);
         }
     } catch (const std::bad_alloc&) {
         throw EOutOfResources(gif_message::kNoMemoryForDib);
