@@ -410,42 +410,29 @@ private:
 int main(int argc, char** argv)
 {
     StartSpawner();
+    // Every run row the same way: repeated, process CPU time and wall time.
+    const auto addRun = [](const std::string& name, auto&&... arguments) {
+        benchmark::RegisterBenchmark(name.c_str(), arguments...)
+            ->Repetitions(kRepetitions)
+            ->MeasureProcessCPUTime()
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+    };
     for (const TSize& size : kSizes)
         for (const TPictureKind kind : { TPictureKind::Photo, TPictureKind::Flat }) {
             const std::string suffix = std::string("/") + KindName(kind) + "/" + size.Name;
-            for (const auto& [type, typeName] :
-                { std::pair(TImageType::Gif, "gif"), std::pair(TImageType::Jpg, "jpg") })
-                for (const int threads : { 1, 2 })
-                    benchmark::RegisterBenchmark(
-                        ("Run/ours/" + std::string(typeName) + suffix + "/threads:" + std::to_string(threads))
-                            .c_str(),
-                        OurRun, kind, size, type, threads, false)
-                        ->Repetitions(kRepetitions)
-                        ->MeasureProcessCPUTime()
-                        ->UseRealTime()
-                        ->Unit(benchmark::kMillisecond);
-            if (!MemoryFolder().empty() && size.Width == kSizes[0].Width)
+            for (const bool inMemory : { false, true }) {
+                if (inMemory && (MemoryFolder().empty() || size.Width != kSizes[0].Width))
+                    continue;
                 for (const auto& [type, typeName] :
                     { std::pair(TImageType::Gif, "gif"), std::pair(TImageType::Jpg, "jpg") })
                     for (const int threads : { 1, 2 })
-                        benchmark::RegisterBenchmark(("Run/ours/" + std::string(typeName) + suffix
-                                                         + "/threads:" + std::to_string(threads) + "/tmpfs")
-                                                         .c_str(),
-                            OurRun, kind, size, type, threads, true)
-                            ->Repetitions(kRepetitions)
-                            ->MeasureProcessCPUTime()
-                            ->UseRealTime()
-                            ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("Run/giflib/gif" + suffix).c_str(), GiflibCells, kind, size)
-                ->Repetitions(kRepetitions)
-                ->MeasureProcessCPUTime()
-                ->UseRealTime()
-                ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("Run/libjpeg/jpg" + suffix).c_str(), LibjpegCells, kind, size)
-                ->Repetitions(kRepetitions)
-                ->MeasureProcessCPUTime()
-                ->UseRealTime()
-                ->Unit(benchmark::kMillisecond);
+                        addRun("Run/ours/" + std::string(typeName) + suffix
+                                + "/threads:" + std::to_string(threads) + (inMemory ? "/tmpfs" : ""),
+                            OurRun, kind, size, type, threads, inMemory);
+            }
+            addRun("Run/giflib/gif" + suffix, GiflibCells, kind, size);
+            addRun("Run/libjpeg/jpg" + suffix, LibjpegCells, kind, size);
         }
     for (const char* type : { "gif", "jpg" })
         benchmark::RegisterBenchmark((std::string("PeakMemory/ours/") + type + "/photo/64MP").c_str(),
