@@ -2,6 +2,7 @@
 
 #include "cli/generate_command.h"
 #include "core/base/sysutils.h"
+#include "core/project/project_file.h"
 
 #include <algorithm>
 
@@ -43,13 +44,13 @@ const std::string& UsageText()
     static const std::string text
         = "usage: slicewright-cli generate PROJECT.swr... [--out DIR] [--type gif|jpg|jpeg]\n"
           "                       [--page FILE] [--description TEXT] [--keep-temp]\n"
-          "                       [--transparent RRGGBB] [--picture FILE] [--format NAME]\n"
-          "                       [--colors N] [--dither none|fs|ordered] [--quality Q]\n"
-          "                       [--progressive] [--subsampling 420|444] [--min-psnr DB]\n"
-          "                       [--alpha] [--page-style STYLE] [--base-url URL]\n"
-          "                       [--scale 1|2] [--also-1x] [--auto-fill]\n"
+          "                       [--transparent RRGGBB|none] [--picture FILE]\n"
+          "                       [--format NAME] [--colors N] [--dither none|fs|ordered]\n"
+          "                       [--quality Q] [--progressive] [--subsampling 420|444]\n"
+          "                       [--min-psnr DB] [--alpha] [--page-style STYLE]\n"
+          "                       [--base-url URL] [--scale 1|2] [--also-1x] [--auto-fill]\n"
           "                       [--threads N] [--quiet] [--json] [-j N] [--watch]\n"
-          "       slicewright-cli convert INPUT OUTPUT [--transparent RRGGBB]\n"
+          "       slicewright-cli convert INPUT OUTPUT [--transparent RRGGBB|none]\n"
           "       slicewright-cli suggest PICTURE\n"
           "       slicewright-cli --help | --version\n"
           "\n"
@@ -103,8 +104,9 @@ const std::string& UsageText()
           "  --threads N           cells encoded at once, at least 1 (default: one\n"
           "                        per hardware thread); the output is the same\n"
           "  --transparent RRGGBB  the colour cells leave transparent (not jpg), in\n"
-          "                        hexadecimal, red first (for example FF00FF;\n"
-          "                        default for generate: F0F0F0, the button face)\n"
+          "                        hexadecimal, red first (for example FF00FF), or\n"
+          "                        none; for generate the project's [Output]\n"
+          "                        Transparent otherwise (default: none)\n"
           "  --quiet               prints neither the log nor the progress bar;\n"
           "                        errors and warnings still go to standard error\n"
           "  --json                prints one JSON object per line instead of the\n"
@@ -124,15 +126,11 @@ const std::string& UsageText()
 
 TColor ParseHexColor(std::string_view text, std::string_view option)
 {
-    const bool wellFormed
-        = text.size() == 6 && std::all_of(text.begin(), text.end(), [](char c) { return HexDigit(c) >= 0; });
-    if (!wellFormed)
-        throw CliUsageError(
-            std::string(option) + " expects six hexadecimal digits RRGGBB, not '" + std::string(text) + "'");
-    const auto byte = [&text](size_t at) {
-        return static_cast<uint32_t>(HexDigit(text[at]) * 16 + HexDigit(text[at + 1]));
-    };
-    return static_cast<TColor>(byte(0) | (byte(2) << 8) | (byte(4) << 16));
+    const std::optional<TColor> color = TransparentColorFromText(text);
+    if (!color)
+        throw CliUsageError(std::string(option) + " expects six hexadecimal digits RRGGBB or none, not '"
+            + std::string(text) + "'");
+    return *color;
 }
 
 CliArguments ParseArguments(const std::vector<std::string>& args)

@@ -47,8 +47,9 @@ struct CliArguments {
 // are usage errors.
 CliArguments ParseArguments(const std::vector<std::string>& args);
 
-// Six hexadecimal digits RRGGBB, red first, as a colour value 0x00BBGGRR.
-// Anything else is a usage error naming the option.
+// Six hexadecimal digits RRGGBB, red first, as a colour value 0x00BBGGRR,
+// or "none" (or nothing) as clNone, as the project's Transparent key takes
+// them. Anything else is a usage error naming the option.
 TColor ParseHexColor(std::string_view text, std::string_view option);
 
 // The usage text, ending in a line break.

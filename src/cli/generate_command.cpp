@@ -182,7 +182,7 @@ const std::vector<GenerateOption>& GenerateOptionTable()
             } },
         { { "--base-url", true },
             [](GenerateOptions& o, const std::string& v) {
-                SetOutputValue(o, "BaseUrl", "--base-url", NonEmpty(v, "--base-url needs an address"));
+                SetOutputValue(o, "BaseUrl", "--base-url", v);
             } },
         { { "--scale", true },
             [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Scale", "--scale", v); } },
@@ -200,7 +200,7 @@ const std::vector<GenerateOption>& GenerateOptionTable()
             [](GenerateOptions& o, const std::string&) { o.Settings.DeleteTemp = false; } },
         { { "--transparent", true },
             [](GenerateOptions& o, const std::string& v) {
-                o.Transparent = ParseHexColor(v, "--transparent");
+                SetOutputValue(o, kTransparentKey, "--transparent", v);
             } },
         { { "--picture", true },
             [](GenerateOptions& o, const std::string& v) {
@@ -315,7 +315,6 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
     input.Picture = &bitmap;
     input.ColumnCaptions = FittingCaptions(project.Columns, bitmap.Width(), "column", "width", warnings);
     input.RowCaptions = FittingCaptions(project.Rows, bitmap.Height(), "row", "height", warnings);
-    input.TransparentColor = options.Transparent;
     input.PictureFileName = pictureFileName;
 
     TGenerationSettings settings = options.Settings;
@@ -324,6 +323,7 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
         output[key] = value;
     settings.CellFormat = CellFormatOf(output, options.Project + " [Output]");
     ApplyRunValues(settings, output, options.Project + " [Output]");
+    input.TransparentColor = TransparentColorOf(output, options.Project + " [Output]");
     settings.ProjectName = ChangeFileExt(ExtractFileName(options.Project), "");
     settings.Cells = project.Cells;
     settings.MeasurePsnr = options.Json;

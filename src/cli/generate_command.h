@@ -14,12 +14,11 @@ namespace sw::cli {
 struct GenerateOptions {
     std::string Project;
     std::string Picture; // empty: the project's picture
-    TColor Transparent = clBtnFace;
     // The run's settings as the options leave them: an empty output folder
     // is the project's, and a page is written when --page names one.
     TGenerationSettings Settings;
-    // The cell-format values given on the command line, by [Output] key:
-    // they override the project's.
+    // The cell-format values given on the command line, by [Output] key
+    // (--transparent as Transparent): they override the project's.
     TOutputValues Output;
     // How the run reports: no log and no progress; JSON lines instead of
     // the log.

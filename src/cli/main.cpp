@@ -38,8 +38,12 @@ int Run(const sw::cli::CliArguments& arguments)
     }
     case CliCommand::Convert: {
         std::optional<sw::TColor> transparent;
-        if (arguments.Has("--transparent"))
-            transparent = sw::cli::ParseHexColor(arguments.Options.at("--transparent"), "--transparent");
+        if (arguments.Has("--transparent")) {
+            const sw::TColor color
+                = sw::cli::ParseHexColor(arguments.Options.at("--transparent"), "--transparent");
+            if (color != sw::clNone)
+                transparent = color;
+        }
         sw::RegisterPictureFormats();
         sw::cli::RunConvert(arguments.Positionals[0], arguments.Positionals[1], transparent);
         return 0;

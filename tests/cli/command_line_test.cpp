@@ -57,7 +57,8 @@ TEST(CommandLine, HexColourIsRedFirst)
     EXPECT_EQ(ParseHexColor("FF0000", "--transparent"), 0x000000FFu);
     EXPECT_EQ(ParseHexColor("00ff00", "--transparent"), 0x0000FF00u);
     EXPECT_EQ(ParseHexColor("123456", "--transparent"), 0x00563412u);
-    for (const char* bad : { "", "FFF", "FF00FF0", "#FF00F", "GG0000", " FF000", "0xFF00" })
+    EXPECT_EQ(ParseHexColor("none", "--transparent"), clNone);
+    for (const char* bad : { "FFF", "FF00FF0", "#FF00F", "GG0000", " FF000", "0xFF00" })
         EXPECT_THROW(ParseHexColor(bad, "--transparent"), CliUsageError) << '"' << bad << '"';
 }
 

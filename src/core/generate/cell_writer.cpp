@@ -45,6 +45,17 @@ bool IsKey(const TRgba& pixel, TColor key)
         && pixel.Blue == ((key >> 16) & 0xFF);
 }
 
+// The colour pixels must have to be transparent, as plain RGB; nothing when
+// the run leaves no colour transparent.
+using TKey = std::optional<TColor>;
+
+TKey KeyOf(TColor transparentColor)
+{
+    if (transparentColor == clNone)
+        return std::nullopt;
+    return ColorToRGB(transparentColor) & 0xFFFFFF;
+}
+
 bool AnyPixel(const TPixelView& view, const auto& test)
 {
     for (int y = 0; y < view.Height; ++y)
@@ -69,11 +80,14 @@ struct TIndexedCell {
     std::vector<TRGBQuad> Quads;
 };
 
-TIndexedCell IndexedCell(const TPixelView& view, int colors, TDither dither, TColor key)
+TIndexedCell IndexedCell(const TPixelView& view, int colors, TDither dither, TKey key)
 {
     TIndexedCell result;
-    result.Palette = MakePalette(view, colors,
-        TPaletteColor { uint8_t(key & 0xFF), uint8_t((key >> 8) & 0xFF), uint8_t((key >> 16) & 0xFF) });
+    std::optional<TPaletteColor> transparent;
+    if (key)
+        transparent = TPaletteColor { uint8_t(*key & 0xFF), uint8_t((*key >> 8) & 0xFF),
+            uint8_t((*key >> 16) & 0xFF) };
+    result.Palette = MakePalette(view, colors, transparent);
     result.Indices.resize(size_t(view.Width) * size_t(view.Height));
     MapToPalette(view, result.Palette, dither, result.Indices.data(), view.Width);
     for (const TPaletteColor& color : result.Palette.Colors)
@@ -130,7 +144,7 @@ std::vector<uint8_t> JpegBytes(const TPixelView& cell, const TCellFormat& format
     return std::move(*bytes);
 }
 
-std::vector<uint8_t> WebpBytes(const TPixelView& view, bool lossless, int quality, TColor key)
+std::vector<uint8_t> WebpBytes(const TPixelView& view, bool lossless, int quality, TKey key)
 {
     TWebpOptions options;
     options.Lossless = lossless;
@@ -252,7 +266,7 @@ TEncodedCell Smallest(std::vector<TCandidate> candidates, const std::string& why
     return { chosen.Type, std::move(chosen.Bytes), std::move(reason) };
 }
 
-TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCellFormat& format, TColor key)
+TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCellFormat& format, TKey key)
 {
     const bool translucent = pixels.Layout == TPixelLayout::Rgba32;
     if (!translucent) {
@@ -271,7 +285,7 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
 
     // JPEG has neither alpha nor a transparent colour.
     const bool needsTransparency
-        = translucent || AnyPixel(bgr, [key](const TRgba& pixel) { return IsKey(pixel, key); });
+        = translucent || (key && AnyPixel(bgr, [&key](const TRgba& pixel) { return IsKey(pixel, *key); }));
     std::vector<TCandidate> lossy;
     if (!needsTransparency) {
         // Saturated colour keeps halved chroma below the floor at any
@@ -334,7 +348,7 @@ TEncodedCell EncodeCellRows(const TPixelView& cell, const TCellFormat& format, T
 TEncodedCell EncodeCell(
     TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
 {
-    const TColor key = ColorToRGB(transparentColor) & 0xFFFFFF;
+    const TKey key = KeyOf(transparentColor);
     if (format.Type == TImageType::Gif)
         return { format.Type, GifBytes(cell, transparentColor), {} };
     // Shares the pixels unless the cell came in another layout.
@@ -414,7 +428,7 @@ std::optional<double> EncodedCellPsnr(TBitmap& cell, const std::optional<TPixelV
                 || encoded.Type == TImageType::Png8));
     if (!mayLose)
         return std::nullopt;
-    const TColor key = ColorToRGB(transparentColor) & 0xFFFFFF;
+    const TKey key = KeyOf(transparentColor);
     TBitmap flat(cell);
     if (flat.PixelFormat() != TPixelFormat::pf24bit)
         flat.SetPixelFormat(TPixelFormat::pf24bit);

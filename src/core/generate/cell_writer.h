@@ -28,7 +28,8 @@ struct TEncodedCell {
 // picture's own RGBA at the same place and size, and is used by png, webp
 // and auto cells whose format keeps alpha when some pixel is not opaque.
 // Pixels of transparentColor are transparent in every format that can say
-// so; JPEG has no transparency and ignores it. gif and jpg at quality 90,
+// so; JPEG has no transparency and ignores it. clNone leaves every pixel as
+// opaque as the picture has it. gif and jpg at quality 90,
 // baseline, 4:2:0 give exactly the bytes the plain GIF and JPEG writers do.
 TEncodedCell EncodeCell(
     TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor);

@@ -49,7 +49,7 @@ struct TSizeEstimateInput {
     std::optional<TPixelView> Rgba {};
     std::vector<std::string> ColumnCaptions;
     std::vector<std::string> RowCaptions;
-    TColor TransparentColor = clBtnFace;
+    TColor TransparentColor = clNone; // as the run's
 };
 
 // Every cell encoded in each of types with settings' values (its Type is

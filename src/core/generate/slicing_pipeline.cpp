@@ -92,10 +92,21 @@ bool ApplyNameTemplate(TGenerationSettings& settings, std::string_view text)
     return true;
 }
 
+// Every image's address starts with it, so it must not bring in a scheme
+// that runs code.
 bool ApplyBaseUrl(TGenerationSettings& settings, std::string_view text)
 {
+    if (!IsSafeLink(text))
+        return false;
     settings.BaseUrl = text;
     return true;
+}
+
+// The colour itself goes to the run with its input, as the desktop's
+// picked colour does; here it is only checked.
+bool CheckTransparent(TGenerationSettings&, std::string_view text)
+{
+    return TransparentColorFromText(text).has_value();
 }
 
 template <bool TGenerationSettings::*Field>
@@ -122,9 +133,10 @@ const std::vector<TRunKey>& RunKeys()
         { "PageStyle", "classic, html5, email or grid", ApplyPageStyle },
         { "Scale", "1 or 2", ApplyScale },
         { "NameTemplate", "a file name with {row}, {col} or {project} in it", ApplyNameTemplate },
-        { "BaseUrl", "an address", ApplyBaseUrl },
+        { "BaseUrl", "an http: or https: address or a relative path", ApplyBaseUrl },
         { "AlsoHalfSize", "0 or 1", ApplySwitch<&TGenerationSettings::AlsoHalfSize> },
         { "AutoFill", "0 or 1", ApplySwitch<&TGenerationSettings::AutoFill> },
+        { "Transparent", "RRGGBB or none", CheckTransparent },
     };
     return keys;
 }
@@ -152,18 +164,21 @@ void SaveCellGif(TStream& stream, TBitmap& cell, TColor transparentColor)
     TGIFImage gif;
     // A fixed colour, not the automatic bottom-left pixel, decides which
     // pixels the frame leaves transparent.
-    cell.SetTransparent(true);
-    cell.SetTransparentColor(transparentColor);
+    const bool transparent = transparentColor != clNone;
+    cell.SetTransparent(transparent);
+    if (transparent)
+        cell.SetTransparentColor(transparentColor);
     gif.Assign(cell);
-    gif.SetTransparent(true);
+    gif.SetTransparent(transparent);
     gif.SaveToStream(stream);
 }
 
 void SaveCellGif(TStream& stream, const TPixelView& cell, TColor transparentColor)
 {
     TGIFImage gif;
-    gif.AssignRows(cell, transparentColor);
-    gif.SetTransparent(true);
+    const bool transparent = transparentColor != clNone;
+    gif.AssignRows(cell, transparent ? std::optional<TColor>(transparentColor) : std::nullopt);
+    gif.SetTransparent(transparent);
     gif.SaveToStream(stream);
 }
 

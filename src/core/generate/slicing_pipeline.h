@@ -54,7 +54,7 @@ struct TGenerationSettings {
 
 // The [Output] keys that shape the run rather than its cells: PageStyle
 // (classic, html5, email or grid), Scale (1 or 2), NameTemplate, BaseUrl,
-// AlsoHalfSize and AutoFill (0 or 1). Built
+// AlsoHalfSize and AutoFill (0 or 1), and Transparent, only checked here. Built
 // like TOutputKey, so both hosts check a value the same way.
 struct TRunKey {
     const char* Key;
@@ -74,7 +74,8 @@ struct TGenerationInput {
     const TBitmap* Picture = nullptr;
     std::vector<std::string> ColumnCaptions;
     std::vector<std::string> RowCaptions;
-    TColor TransparentColor = clBtnFace;
+    // The colour cells leave transparent; clNone for none.
+    TColor TransparentColor = clNone;
     // The file the picture was read from, when known: no strip, cell or page
     // of the run may replace it.
     std::string PictureFileName {};

@@ -112,6 +112,44 @@ std::string CellLabel(TCellRef cell)
     return "R" + IntToStr(cell.Row) + "C" + IntToStr(cell.Column);
 }
 
+bool IsSafeLink(std::string_view link)
+{
+    // Browsers drop tabs and line breaks anywhere in an address and blanks
+    // and controls before it, so "java\tscript:" is still a scheme.
+    std::string text;
+    for (const char c : link)
+        if (c != '\t' && c != '\n' && c != '\r' && (!text.empty() || static_cast<unsigned char>(c) > 0x20))
+            text += c;
+    const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (text.empty() || !isAlpha(text.front()))
+        return true;
+    size_t end = 1;
+    while (end < text.size()
+        && (isAlpha(text[end]) || (text[end] >= '0' && text[end] <= '9') || text[end] == '+'
+            || text[end] == '-' || text[end] == '.'))
+        ++end;
+    // Without a colon right after them, the letters begin a relative path.
+    if (end == text.size() || text[end] != ':')
+        return true;
+    const std::string scheme = LowerCaseAscii(std::string_view(text).substr(0, end));
+    return scheme == "http" || scheme == "https" || scheme == "mailto" || scheme == "tel";
+}
+
+std::optional<TColor> ParseRgbHex(std::string_view text)
+{
+    const std::string_view digits = !text.empty() && text.front() == '#' ? text.substr(1) : text;
+    if (digits.size() != 6)
+        return std::nullopt;
+    uint32_t rgb = 0;
+    for (const char c : digits) {
+        const int digit = HexDigit(c);
+        if (digit < 0)
+            return std::nullopt;
+        rgb = (rgb << 4) | static_cast<uint32_t>(digit);
+    }
+    return RGB(static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb));
+}
+
 void SetCellProperty(
     TCellProperties& properties, TCellRef cell, std::string_view property, std::string_view value)
 {
@@ -127,6 +165,8 @@ void SetCellProperty(
     } else if (folded == "alt") {
         properties.Alt = value;
     } else if (folded == "link") {
+        if (!IsSafeLink(value))
+            bad(kSafeLinkRule);
         properties.Link = value;
     } else if (folded == "format") {
         properties.Format = value;
@@ -152,19 +192,11 @@ void SetCellProperty(
             properties.Fill = TCellFill::Auto;
             return;
         }
-        const std::string_view digits = value.front() == '#' ? value.substr(1) : value;
-        uint32_t rgb = 0;
-        bool valid = digits.size() == 6;
-        for (size_t i = 0; valid && i < digits.size(); ++i) {
-            const int digit = HexDigit(digits[i]);
-            valid = digit >= 0;
-            rgb = (rgb << 4) | static_cast<uint32_t>(digit);
-        }
-        if (!valid)
+        const std::optional<TColor> color = ParseRgbHex(value);
+        if (!color)
             bad("RRGGBB in hexadecimal or auto");
         properties.Fill = TCellFill::Color;
-        properties.FillColor
-            = RGB(static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb));
+        properties.FillColor = *color;
     } else if (folded == "skip") {
         if (value.empty()) {
             properties.Skip = false;
@@ -228,6 +260,8 @@ void CheckCellLayout(const TCellPropertyMap& cells, int rows, int columns)
                 + GridText(rows, columns));
         if (properties.Skip && properties.Fill != TCellFill::None)
             Fail("Cell " + CellLabel(cell) + " cannot be both skipped and filled");
+        if (!IsSafeLink(properties.Link))
+            Fail("Cell " + CellLabel(cell) + ": the link " + properties.Link + " is not " + kSafeLinkRule);
     }
     CoveredCells(cells);
 }

@@ -10,6 +10,7 @@
 
 #include <compare>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -63,13 +64,25 @@ using TCellPropertyMap = std::map<TCellRef, TCellProperties>;
 // "R3C2".
 std::string CellLabel(TCellRef cell);
 
+// Whether a page may link to the address: http:, https:, mailto: and tel:
+// addresses, relative paths and #anchors may; any other scheme (javascript:,
+// data:, ...) may not. The scheme is read as a browser reads it.
+bool IsSafeLink(std::string_view link);
+// The rule in words, for messages.
+constexpr const char* kSafeLinkRule
+    = "an http:, https:, mailto: or tel: address, a relative path or a #anchor";
+
+// "RRGGBB" in hexadecimal, red first, a leading '#' allowed; nothing for
+// any other text.
+std::optional<TColor> ParseRgbHex(std::string_view text);
+
 // The property names as written: Name, Alt, Link, Span, Fill, Format, Skip.
 // SetCellProperty reads one value into properties (names match without
 // regard to ASCII case): Span is "CxR" with whole numbers from 1 to
 // kMaxCellSpan, Fill "RRGGBB" (a leading '#' allowed) or "auto", Skip a
 // whole number (not 0: skipped), Name as CheckCellName allows; an empty
-// value gives the default. A bad value or an unknown property fails with
-// ECellPropertyError naming the cell.
+// value gives the default. A Link IsSafeLink refuses, a bad value or an
+// unknown property fails with ECellPropertyError naming the cell.
 void SetCellProperty(
     TCellProperties& properties, TCellRef cell, std::string_view property, std::string_view value);
 
@@ -85,7 +98,8 @@ void WriteCellProperties(TIniFile& ini, const TCellPropertyMap& cells);
 
 // Checks the cells against a grid of rows x columns cells: every cell and
 // span inside the grid, no two spans overlapping, no cell under another's
-// span carrying properties of its own, no cell both filled and skipped.
+// span carrying properties of its own, no cell both filled and skipped, no
+// link IsSafeLink refuses.
 void CheckCellLayout(const TCellPropertyMap& cells, int rows, int columns);
 
 // The cell that covers (row, column): the anchor of the span it lies under,

@@ -55,6 +55,45 @@ void MakeBackup(const std::string& fileName)
 
 } // namespace
 
+std::optional<TColor> TransparentColorFromText(std::string_view text)
+{
+    if (text.empty() || LowerCaseAscii(text) == "none")
+        return clNone;
+    return ParseRgbHex(text);
+}
+
+TColor TransparentColorOf(const TOutputValues& values, const std::string& where)
+{
+    const auto value = values.find(kTransparentKey);
+    if (value == values.end())
+        return clNone;
+    const std::optional<TColor> color = TransparentColorFromText(value->second);
+    if (!color)
+        throw Exception(
+            where + ": " + kTransparentKey + " expects RRGGBB or none, not '" + value->second + "'");
+    return *color;
+}
+
+TColor TransparentColorOf(const std::optional<TOutputValues>& values, const std::string& where)
+{
+    return values ? TransparentColorOf(*values, where) : clNone;
+}
+
+void SetTransparentColor(std::optional<TOutputValues>& values, TColor color)
+{
+    if (color == clNone) {
+        if (values) {
+            values->erase(kTransparentKey);
+            if (values->empty())
+                values.reset();
+        }
+        return;
+    }
+    if (!values)
+        values.emplace();
+    (*values)[kTransparentKey] = HexRgb(ColorToRGB(color));
+}
+
 std::string PicturePathOfProject(std::string_view projectFileName, std::string_view pictureFileName)
 {
     if (pictureFileName.empty() || pictureFileName.front() == kPathSeparator)

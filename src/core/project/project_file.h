@@ -30,7 +30,21 @@ constexpr int32_t kMissingPosition = -999;
 using TOutputValues = std::map<std::string, std::string>;
 inline constexpr const char* kOutputSectionKeys[]
     = { "Format", "Colors", "Dither", "Quality", "Progressive", "Subsampling", "MinPsnr", "Alpha",
-          "PageStyle", "Scale", "NameTemplate", "BaseUrl", "AlsoHalfSize", "AutoFill" };
+          "PageStyle", "Scale", "NameTemplate", "BaseUrl", "AlsoHalfSize", "AutoFill", "Transparent" };
+
+// [Output] Transparent: the colour every cell leaves transparent, "RRGGBB"
+// (a leading '#' allowed); absent, empty or "none" (any case) for none.
+constexpr const char* kTransparentKey = "Transparent";
+// The colour a Transparent value names: clNone for none, nothing for text
+// that is neither a colour nor none.
+std::optional<TColor> TransparentColorFromText(std::string_view text);
+// The colour values say, clNone without the key; a bad value fails with
+// Exception "WHERE: Transparent expects RRGGBB or none, not 'TEXT'".
+TColor TransparentColorOf(const TOutputValues& values, const std::string& where);
+TColor TransparentColorOf(const std::optional<TOutputValues>& values, const std::string& where);
+// Sets the key to the colour as RRGGBB, or removes it for clNone; a section
+// left without keys goes, so a project that had none stays without.
+void SetTransparentColor(std::optional<TOutputValues>& values, TColor color);
 
 // What a save writes.
 struct TProjectData {

@@ -28,7 +28,7 @@ struct TProjectState {
     // The grid's size in picture pixels.
     int GridWidth = 0;
     int GridHeight = 0;
-    TColor TransparentColor = clBtnFace;
+    TColor TransparentColor = clNone;
     TCellPropertyMap Cells;
 
     bool operator==(const TProjectState&) const = default;

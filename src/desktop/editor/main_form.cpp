@@ -189,6 +189,10 @@ void TMainForm::CreateActions()
     Transparentcolor1->setProperty(kHintProperty,
         QStringLiteral("The next color that you click on on the image will be set as the transparent color"));
     connect(Transparentcolor1, &QAction::triggered, this, Guarded(this, &TMainForm::Transparentcolor1Click));
+    NoTransparentColor1 = MakeAction(this, "NoTransparentColor1", "&No transparent color");
+    NoTransparentColor1->setProperty(kHintProperty, QStringLiteral("Every cell keeps all its pixels opaque"));
+    connect(
+        NoTransparentColor1, &QAction::triggered, this, Guarded(this, &TMainForm::NoTransparentColorClick));
     mnuOpenImage = MakeAction(this, "mnuOpenImage", "O&pen image...");
     mnuOpenImage->setIcon(ilstImages[kIconOpenPicture]);
     mnuOpenImage->setProperty(kHintProperty, QStringLiteral("Open an image|Open an image to be cut up"));
@@ -310,7 +314,7 @@ void TMainForm::CreateMenus()
     file->setObjectName(QStringLiteral("File1"));
     file->addActions({ New1, Open1, Save1, Saveas1 });
     file->addSeparator()->setObjectName(QStringLiteral("N2"));
-    file->addActions({ Transparentcolor1, mnuOpenImage });
+    file->addActions({ Transparentcolor1, NoTransparentColor1, mnuOpenImage });
     file->addSeparator()->setObjectName(QStringLiteral("N1"));
     file->addAction(Generate1);
     file->addSeparator()->setObjectName(QStringLiteral("N3"));
@@ -391,16 +395,19 @@ void TMainForm::CreateToolBar()
     tbtnCells = addButton(Cells1, "tbtnCells");
     ToolBar1->addWidget(MakeSeparator("ToolButton6"));
 
-    pnlTransparent = new TColorPanel(QStringLiteral("Transparent"), clBtnFace);
+    pnlTransparent = new TColorPanel(QStringLiteral("Transparent"), clNone);
     pnlTransparent->setObjectName(QStringLiteral("pnlTransparent"));
     pnlTransparent->setFixedSize(89, kToolBarHeight);
     connect(pnlTransparent, &TColorPanel::clicked, this, &TMainForm::pnlTransparentClick);
+    connect(
+        pnlTransparent, &TColorPanel::noneChosen, this, Guarded(this, &TMainForm::NoTransparentColorClick));
     ToolBar1->addWidget(pnlTransparent);
     ToolBar1->addWidget(MakeSeparator("ToolButton7"));
     addButton(Undo1, "tbtnUndo");
     addButton(Redo1, "tbtnRedo");
     pnlTransparent->setToolTip(
-        QStringLiteral("The transparent color; click, then click the picture to pick it"));
+        QStringLiteral("The transparent color; click, then click the picture to pick it. "
+                       "Right-click for none"));
 }
 
 void TMainForm::CreateBody()
@@ -587,6 +594,7 @@ void TMainForm::NewProject()
     m_picture.reset();
     m_suggestions = {};
     ClearLines(true);
+    pnlTransparent->SetColor(clNone);
     m_projectOutput.reset();
     m_projectCells.clear();
     m_selectedCell.reset();
@@ -684,6 +692,7 @@ void TMainForm::SaveProject(std::string fileName)
     project.Rows = lvRows->Lines();
     project.StoredPictureFileName = m_storedPictureFileName;
     project.Output = m_projectOutput;
+    SetTransparentColor(project.Output, pnlTransparent->Color());
     project.Cells = m_projectCells;
     WriteProjectFile(fileName, project);
     StampProject();
@@ -699,6 +708,11 @@ void TMainForm::LoadProject(std::string fileName)
     // Read before anything is emptied: a file that cannot be read leaves
     // the window as it was.
     const TLoadedProject project = ReadProjectFile(fileName, PictureFileName);
+    // The panel holds the colour while the project is open; the generate
+    // dialog gets it from there.
+    std::optional<TOutputValues> output = project.Output;
+    const TColor transparent = TransparentColorOf(output, fileName + " [Output]");
+    SetTransparentColor(output, clNone);
     NewProject();
     StampProject();
     ++m_recordingPaused;
@@ -706,7 +720,8 @@ void TMainForm::LoadProject(std::string fileName)
     ProjectFileName = fileName;
     PictureFileName = PicturePathOfProject(fileName, project.PictureFileName);
     m_storedPictureFileName = project.PictureFileName;
-    m_projectOutput = project.Output;
+    m_projectOutput = std::move(output);
+    pnlTransparent->SetColor(transparent);
     m_projectCells = project.Cells;
     std::string pictureFailure;
     if (!PictureFileName.empty()) {
@@ -857,6 +872,15 @@ void TMainForm::Transparentcolor1Click()
 void TMainForm::pnlTransparentClick()
 {
     Transparentcolor1->trigger();
+}
+
+void TMainForm::NoTransparentColorClick()
+{
+    if (pnlTransparent->Color() == clNone)
+        return;
+    pnlTransparent->SetColor(clNone);
+    SetModified(true);
+    Record();
 }
 
 void TMainForm::pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y)

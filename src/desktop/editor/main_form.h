@@ -78,6 +78,8 @@ public:
     void Clear1Click();
     void Clearunchecked1Click();
     void pnlTransparentClick();
+    // Cells keep every pixel opaque from now on.
+    void NoTransparentColorClick();
     void ZoomInClick();
     void ZoomOutClick();
     void ZoomActualClick();
@@ -184,6 +186,7 @@ public:
     QAction* Save1 = nullptr;
     QAction* Saveas1 = nullptr;
     QAction* Transparentcolor1 = nullptr;
+    QAction* NoTransparentColor1 = nullptr;
     QAction* mnuOpenImage = nullptr;
     QAction* Generate1 = nullptr;
     QAction* mnuExit = nullptr;

@@ -198,39 +198,46 @@ TEST(CellWriter, EveryFormatReadsBackInAnOutsideDecoder)
         { TImageType::Png8, false, 30 },
         { TImageType::Png, false, 0 },
         { TImageType::Jpg, false, 28 },
-        { TImageType::Webp, false, 30 },
+        { TImageType::Webp, false, 28 },
         { TImageType::WebpLossless, false, 0 },
         { TImageType::Auto, true, 0 },
         { TImageType::Auto, false, 40 },
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(ImageTypeName(c.type) + (c.flat ? " flat" : " gradient"));
+    // clNone: no pixel is transparent, not even the white of the flat cells.
+    for (const auto& c : cases)
+        for (const TColor key : { kKey, clNone }) {
+            SCOPED_TRACE(
+                ImageTypeName(c.type) + (c.flat ? " flat" : " gradient") + (key == clNone ? " none" : ""));
 #if !SLICEWRIGHT_HAVE_GIFLIB
-        if (c.type == TImageType::Gif || c.type == TImageType::GifAdaptive)
-            continue;
+            if (c.type == TImageType::Gif || c.type == TImageType::GifAdaptive)
+                continue;
 #endif
-        TBitmap cell = MakeCell(c.flat);
-        const TEncodedCell encoded = EncodeCell(cell, std::nullopt, { .Type = c.type }, kKey);
-        if (c.type != TImageType::Auto)
-            EXPECT_EQ(encoded.Type, c.type);
-        else
-            EXPECT_FALSE(encoded.Reason.empty());
-        const TDecoded decoded = Decode(encoded.Type, encoded.Bytes);
-        ASSERT_EQ(decoded.Width, 48);
-        ASSERT_EQ(decoded.Height, 32);
+            TBitmap cell = MakeCell(c.flat);
+            const TEncodedCell encoded = EncodeCell(cell, std::nullopt, { .Type = c.type }, key);
+            if (c.type != TImageType::Auto)
+                EXPECT_EQ(encoded.Type, c.type);
+            else
+                EXPECT_FALSE(encoded.Reason.empty());
+            const TDecoded decoded = Decode(encoded.Type, encoded.Bytes);
+            ASSERT_EQ(decoded.Width, 48);
+            ASSERT_EQ(decoded.Height, 32);
 
-        const bool hasTransparency = encoded.Type != TImageType::Jpg;
-        TBitmap flat = MakeCell(c.flat);
-        const double psnr
-            = CellPsnr(flat.View24(), hasTransparency ? std::optional(kKey) : std::nullopt, decoded.Rgba);
-        if (c.floor == 0)
-            EXPECT_TRUE(std::isinf(psnr)) << psnr << " dB";
-        else
-            EXPECT_GE(psnr, c.floor);
-        // The transparent corner is see-through wherever the format can say so.
-        EXPECT_EQ(decoded.Rgba[3], hasTransparency ? 0 : 255);
-        EXPECT_EQ(decoded.Rgba[(31 * 48 + 47) * 4 + 3], 255);
-    }
+            const bool hasTransparency = encoded.Type != TImageType::Jpg && key != clNone;
+            TBitmap flat = MakeCell(c.flat);
+            const double psnr
+                = CellPsnr(flat.View24(), hasTransparency ? std::optional(kKey) : std::nullopt, decoded.Rgba);
+            if (c.floor == 0)
+                EXPECT_TRUE(std::isinf(psnr)) << psnr << " dB";
+            else
+                EXPECT_GE(psnr, c.floor);
+            // The transparent corner is see-through wherever the format can say so.
+            EXPECT_EQ(decoded.Rgba[3], hasTransparency ? 0 : 255);
+            EXPECT_EQ(decoded.Rgba[(31 * 48 + 47) * 4 + 3], 255);
+            if (!hasTransparency) {
+                for (size_t i = 3; i < decoded.Rgba.size(); i += 4)
+                    ASSERT_EQ(decoded.Rgba[i], 255) << i / 4;
+            }
+        }
 }
 
 TEST(CellWriter, DefaultGifAndJpegAreThePlainWritersBytes)

@@ -328,22 +328,34 @@ TEST_F(SlicingPipeline, GifCellsReassembleThePicture)
     ExpectGifCellsReassemble(strips.Path().string(), { 0, 40 }, { 0, 13, 30 }, true);
 }
 
-TEST_F(SlicingPipeline, DefaultTransparentColourIsTheButtonFace)
+// Without a colour picked nothing is transparent, not even the theme's grey.
+TEST_F(SlicingPipeline, TransparencyOnlyForAPickedColour)
 {
     TBitmap grey = MakePicture(4, 2, [](int x, int) { return x < 2 ? RGB(240, 240, 240) : RGB(10, 20, 30); });
-    Generate({ &grey, {}, {}, clBtnFace });
+    for (const TColor picked : { clNone, RGB(240, 240, 240) }) {
+        SCOPED_TRACE(picked);
+        TGenerationInput input { &grey, {}, {} };
+        if (picked != clNone)
+            input.TransparentColor = picked;
+        Generate(input);
 
-    int error = 0;
-    GifFileType* gif = DGifOpenFileName((m_folder / "r1.gif").c_str(), &error);
-    ASSERT_NE(gif, nullptr);
-    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
-    GraphicsControlBlock control {};
-    ASSERT_EQ(DGifSavedExtensionToGCB(gif, 0, &control), GIF_OK);
-    const GifByteType* pixels = gif->SavedImages[0].RasterBits;
-    EXPECT_EQ(pixels[0], control.TransparentColor);
-    EXPECT_EQ(pixels[4], control.TransparentColor);
-    EXPECT_NE(pixels[2], control.TransparentColor);
-    DGifCloseFile(gif, &error);
+        int error = 0;
+        GifFileType* gif = DGifOpenFileName((m_folder / "r1.gif").c_str(), &error);
+        ASSERT_NE(gif, nullptr);
+        ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+        GraphicsControlBlock control {};
+        control.TransparentColor = NO_TRANSPARENT_COLOR;
+        DGifSavedExtensionToGCB(gif, 0, &control);
+        const GifByteType* pixels = gif->SavedImages[0].RasterBits;
+        if (picked == clNone) {
+            EXPECT_EQ(control.TransparentColor, NO_TRANSPARENT_COLOR);
+        } else {
+            EXPECT_EQ(pixels[0], control.TransparentColor);
+            EXPECT_EQ(pixels[4], control.TransparentColor);
+            EXPECT_NE(pixels[2], control.TransparentColor);
+        }
+        DGifCloseFile(gif, &error);
+    }
 }
 
 #endif

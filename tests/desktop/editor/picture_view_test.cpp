@@ -339,6 +339,33 @@ TEST_F(PictureViewTest, TransparentModePicksUntilColumnOrRowIsChosen)
     EXPECT_EQ(form.pnlTransparent->Color(), kPaper);
 }
 
+// The pick lives in the project, none is a choice of its own, and both undo.
+TEST_F(PictureViewTest, TheTransparentColourIsSavedLoadedAndCanBeNone)
+{
+    const std::string picture = WritePicture(folder, "page.bmp", 64, 48);
+    OpenPicture(picture);
+    EXPECT_EQ(form.GenerationInput().TransparentColor, clNone);
+    form.Transparentcolor1->trigger();
+    form.pbGridMouseUp(Qt::LeftButton, {}, 3, 2);
+    const std::string project = folder / "page.swr";
+    form.SaveProject(project);
+    EXPECT_NE(test::ReadFileBytes(project).find("[Output]\r\nTransparent=010203\r\n"), std::string::npos);
+
+    form.New1->trigger();
+    EXPECT_EQ(form.pnlTransparent->Color(), clNone);
+    form.LoadProject(project);
+    EXPECT_EQ(form.pnlTransparent->Color(), RGB(1, 2, 3));
+    EXPECT_EQ(form.GenerationInput().TransparentColor, RGB(1, 2, 3));
+
+    form.pnlTransparent->noneChosen();
+    EXPECT_EQ(form.pnlTransparent->Color(), clNone);
+    EXPECT_TRUE(form.IsModified());
+    form.SaveProject(project);
+    EXPECT_EQ(test::ReadFileBytes(project).find("Transparent"), std::string::npos);
+    form.Undo1->trigger();
+    EXPECT_EQ(form.pnlTransparent->Color(), RGB(1, 2, 3));
+}
+
 TEST_F(PictureViewTest, ThePreviewDecodesNoPictureWhoseHeaderClaimsMoreThanFourMegapixels)
 {
     TOpenPictureDialog dialog;
@@ -549,7 +576,7 @@ TEST_F(PictureViewTest, GenerationInputReadsEveryLineThePictureAndTheColour)
     EXPECT_EQ(const_cast<TBitmap*>(input.Picture)->Canvas().Pixel(50, 50), clWhite);
     EXPECT_EQ(input.ColumnCaptions, (std::vector<std::string> { "7", "50" }));
     EXPECT_EQ(input.RowCaptions, std::vector<std::string> { "8" });
-    EXPECT_EQ(input.TransparentColor, clBtnFace);
+    EXPECT_EQ(input.TransparentColor, clNone);
 
     OpenPicture(WritePicture(folder, "page.bmp", 64, 48));
     form.Transparentcolor1->trigger();
