@@ -4,6 +4,7 @@
 #include "core/base/output_file.h"
 #include "core/base/product.h"
 #include "core/base/sysutils.h"
+#include "core/project/cell_properties.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -97,9 +98,20 @@ std::string ColorHex(TColor color)
     return "#" + HexRgb(color);
 }
 
-std::string Quoted(std::string_view name, const std::string& value)
+// Every attribute value of every style is written through here, so no
+// address, name or text can end its attribute early.
+std::string Attribute(std::string_view name, std::string_view value)
 {
-    return " " + std::string(name) + "=\"" + value + "\"";
+    return " " + std::string(name) + "=\"" + HtmlEscaped(value) + "\"";
+}
+
+// What a cell without an image says about itself: its alt text as a label,
+// on its link when it has one, else on the cell itself as a picture.
+std::string LabelOf(const TPageCell& cell, bool onLink)
+{
+    if (cell.Alt.empty())
+        return std::string();
+    return (onLink ? std::string() : Attribute("role", "img")) + Attribute("aria-label", cell.Alt);
 }
 
 // Tracks that no cell starts in are merged into the one before, so that a
@@ -298,7 +310,7 @@ void TPageWriter::BeginRow()
 
 void TPageWriter::CellLine(const std::string& imageSource)
 {
-    WriteLine("<td><img src=\"" + imageSource + "\" border=0></td>");
+    WriteLine("<td><img" + Attribute("src", imageSource) + " border=0></td>");
 }
 
 void TPageWriter::EndRow()
@@ -355,6 +367,11 @@ void CheckLayout(const TPageLayout& layout, TPageStyle style)
             if (cell.Width < 0 || cell.Height < 0 || cell.Width % scale != 0 || cell.Height % scale != 0
                 || cell.ColumnSpan < 1 || cell.RowSpan < 1)
                 fail("has a cell whose size or span is out of range");
+    for (size_t r = 0; r < layout.Rows.size(); ++r)
+        for (const TPageCell& cell : layout.Rows[r].Cells)
+            if (!IsSafeLink(cell.Link))
+                fail(Format("has a link at row %d, column %d that is not ", int(r) + 1, cell.Column + 1)
+                    + kSafeLinkRule);
     if (style == TPageStyle::Classic)
         return;
 
@@ -412,6 +429,9 @@ void TPageWriter::WritePage(
     const std::string& fileName, const TPageLayout& layout, const TPageOptions& options)
 {
     CheckLayout(layout, options.Style);
+    // The base URL starts every image's address, so it could bring in a scheme.
+    if (!IsSafeLink(options.BaseUrl))
+        throw Exception("The base URL " + options.BaseUrl + " is not " + kSafeLinkRule);
     if (options.Style == TPageStyle::Classic) {
         BeginPage(fileName, options.Description, layout.Width / layout.Scale);
         WriteClassic(layout, options);
@@ -443,22 +463,29 @@ void TPageWriter::WriteClassic(const TPageLayout& layout, const TPageOptions& op
                 td += " rowspan=" + IntToStr(cell.RowSpan);
             const std::string size
                 = " width=" + IntToStr(cell.Width / scale) + " height=" + IntToStr(cell.Height / scale);
+            // A cell without an image keeps its link as a block of its size.
+            const std::string link = cell.Link.empty() ? std::string()
+                                                       : "<a" + Attribute("href", cell.Link)
+                    + Attribute("style",
+                        "display:block;width:" + Px(cell.Width / scale)
+                            + ";height:" + Px(cell.Height / scale))
+                    + "></a>";
             if (cell.Fill) {
                 const std::string color = ColorHex(*cell.Fill);
-                WriteLine(
-                    td + size + " bgcolor=\"" + color + "\" style=\"background-color:" + color + "\"></td>");
+                WriteLine(td + size + Attribute("bgcolor", color)
+                    + Attribute("style", "background-color:" + color) + ">" + link + "</td>");
                 continue;
             }
             if (cell.Skip) {
-                WriteLine(td + size + "></td>");
+                WriteLine(td + size + ">" + link + "</td>");
                 continue;
             }
-            std::string image = "<img src=\"" + SourceOf(cell, options.BaseUrl) + "\"";
+            std::string image = "<img" + Attribute("src", SourceOf(cell, options.BaseUrl));
             if (scale != 1)
                 image += size;
             image += " border=0>";
             if (!cell.Link.empty())
-                image = "<a href=\"" + HtmlEscaped(cell.Link) + "\">" + image + "</a>";
+                image = "<a" + Attribute("href", cell.Link) + ">" + image + "</a>";
             WriteLine(td + ">" + image + "</td>");
         }
         EndRow();
@@ -506,7 +533,7 @@ void TPageWriter::WriteTable(const TPageLayout& layout, const TPageOptions& opti
             "<table role=\"presentation\" width=\"100%\" cellpadding=\"0\" cellspacing=\"0\" border=\"0\">");
         WriteLine("<tr>");
         WriteLine("<td align=\"center\">");
-        WriteLine("<table role=\"presentation\"" + Quoted("width", width) + Quoted("height", height)
+        WriteLine("<table role=\"presentation\"" + Attribute("width", width) + Attribute("height", height)
             + " cellpadding=\"0\" cellspacing=\"0\" border=\"0\" style=\"border-collapse:collapse\">");
     } else {
         WriteLine("<body>");
@@ -530,39 +557,52 @@ void TPageWriter::WriteTable(const TPageLayout& layout, const TPageOptions& opti
             const std::string cellHeight = IntToStr(cell.Height / scale);
             std::string td = "<td";
             if (columnSpan > 1)
-                td += Quoted("colspan", IntToStr(columnSpan));
+                td += Attribute("colspan", IntToStr(columnSpan));
             if (rowSpan > 1)
-                td += Quoted("rowspan", IntToStr(rowSpan));
+                td += Attribute("rowspan", IntToStr(rowSpan));
             if (email)
-                td += Quoted("width", cellWidth) + Quoted("height", cellHeight);
+                td += Attribute("width", cellWidth) + Attribute("height", cellHeight);
+            if (!cell.Fill && !cell.Skip) {
+                std::string image = "<img" + Attribute("src", SourceOf(cell, options.BaseUrl))
+                    + Attribute("width", cellWidth) + Attribute("height", cellHeight);
+                if (email)
+                    image += Attribute("border", "0");
+                image += Attribute("alt", cell.Alt);
+                if (email)
+                    image += Attribute("style", "display:block");
+                image += ">";
+                if (!cell.Link.empty())
+                    image = "<a" + Attribute("href", cell.Link)
+                        + (email ? Attribute("style", "display:block") : std::string()) + ">" + image
+                        + "</a>";
+                if (email)
+                    td += Attribute("style", "line-height:0;font-size:0");
+                WriteLine(td + ">" + image + "</td>");
+                continue;
+            }
+            // A cell without an image keeps its link as a block of its size.
+            const std::string content = email && cell.Fill ? "&nbsp;" : "";
+            std::string inside = content;
+            if (!cell.Link.empty())
+                inside = "<a" + Attribute("href", cell.Link) + LabelOf(cell, true)
+                    + Attribute("style",
+                        email ? "display:block;width:" + Px(cell.Width / scale)
+                                + ";height:" + Px(cell.Height / scale)
+                              : "height:" + Px(cell.Height / scale))
+                    + ">" + content + "</a>";
+            else
+                td += LabelOf(cell, false);
             if (cell.Fill) {
                 const std::string color = ColorHex(*cell.Fill);
                 if (email)
-                    WriteLine(td + Quoted("bgcolor", color)
-                        + Quoted("style", "background-color:" + color + ";line-height:0;font-size:0")
-                        + ">&nbsp;</td>");
+                    WriteLine(td + Attribute("bgcolor", color)
+                        + Attribute("style", "background-color:" + color + ";line-height:0;font-size:0") + ">"
+                        + inside + "</td>");
                 else
-                    WriteLine(td + Quoted("style", "background-color:" + color) + "></td>");
+                    WriteLine(td + Attribute("style", "background-color:" + color) + ">" + inside + "</td>");
                 continue;
             }
-            if (cell.Skip) {
-                WriteLine(td + "></td>");
-                continue;
-            }
-            std::string image = "<img" + Quoted("src", HtmlEscaped(SourceOf(cell, options.BaseUrl)))
-                + Quoted("width", cellWidth) + Quoted("height", cellHeight);
-            if (email)
-                image += Quoted("border", "0");
-            image += Quoted("alt", HtmlEscaped(cell.Alt));
-            if (email)
-                image += Quoted("style", "display:block");
-            image += ">";
-            if (!cell.Link.empty())
-                image = "<a" + Quoted("href", HtmlEscaped(cell.Link))
-                    + (email ? Quoted("style", "display:block") : std::string()) + ">" + image + "</a>";
-            if (email)
-                td += Quoted("style", "line-height:0;font-size:0");
-            WriteLine(td + ">" + image + "</td>");
+            WriteLine(td + ">" + inside + "</td>");
         }
         WriteLine("</tr>");
     }
@@ -608,22 +648,26 @@ void TPageWriter::WriteGrid(const TPageLayout& layout, const TPageOptions& optio
     WriteLine("<div class=\"slices\">");
     for (size_t r = 0; r < layout.Rows.size(); ++r)
         for (const TPageCell& cell : layout.Rows[r].Cells) {
-            const std::string area = Quoted("style",
+            const std::string area = Attribute("style",
                 "grid-area:" + IntToStr(int64_t(r) + 1) + "/" + IntToStr(cell.Column + 1) + "/"
                     + IntToStr(int64_t(r) + 1 + cell.RowSpan) + "/"
                     + IntToStr(cell.Column + 1 + cell.ColumnSpan)
                     + (cell.Fill ? ";background-color:" + ColorHex(*cell.Fill) : std::string()));
             if (cell.Fill || cell.Skip) {
-                WriteLine("<div" + area + "></div>");
+                // A cell without an image keeps its link as a block of its area.
+                if (cell.Link.empty())
+                    WriteLine("<div" + LabelOf(cell, false) + area + "></div>");
+                else
+                    WriteLine("<a" + Attribute("href", cell.Link) + LabelOf(cell, true) + area + "></a>");
                 continue;
             }
-            const std::string image = "<img" + Quoted("src", HtmlEscaped(SourceOf(cell, options.BaseUrl)))
-                + Quoted("width", IntToStr(cell.Width / scale))
-                + Quoted("height", IntToStr(cell.Height / scale)) + Quoted("alt", HtmlEscaped(cell.Alt));
+            const std::string image = "<img" + Attribute("src", SourceOf(cell, options.BaseUrl))
+                + Attribute("width", IntToStr(cell.Width / scale))
+                + Attribute("height", IntToStr(cell.Height / scale)) + Attribute("alt", cell.Alt);
             if (cell.Link.empty())
                 WriteLine(image + area + ">");
             else
-                WriteLine("<a" + Quoted("href", HtmlEscaped(cell.Link)) + area + ">" + image + "></a>");
+                WriteLine("<a" + Attribute("href", cell.Link) + area + ">" + image + "></a>");
         }
     WriteLine("</div>");
     WriteLine("</body>");

@@ -42,8 +42,12 @@ struct TPageCell {
     // escaping a file name needs is done; see UrlPathEscaped). Unused for a
     // fill or a skipped cell.
     std::string Source;
-    std::string Alt; // written in every style but Classic
-    std::string Link; // wraps the image in a link when not empty
+    // Written in every style but Classic: an image's alt text, the label of
+    // a cell without an image.
+    std::string Alt;
+    // Wraps the image in a link when not empty; a cell without an image
+    // holds a link block of its size. Only what IsSafeLink allows.
+    std::string Link;
     std::optional<TColor> Fill; // no image: a cell painted in this RGB colour
     bool Skip = false; // no image and no content: an empty cell of its size
 };
@@ -74,7 +78,8 @@ struct TPageOptions {
     std::string Description; // Classic's snippet header
     std::string Title; // the title of every other style; empty: the product's
     // Put before every image's Source when not empty (a '/' is added when it
-    // does not end in one), for images kept on another server.
+    // does not end in one), for images kept on another server. Only what
+    // IsSafeLink allows.
     std::string BaseUrl;
 };
 
@@ -133,7 +138,8 @@ public:
     // closes the file (as FinishPage); Publish then gives it its name. A
     // layout whose cells do not cover its tracks exactly once is refused before
     // the file is made (a layout is the program's own data, so this is
-    // Exception, not a file error). Classic pages of plain cells (no link, span, fill,
+    // Exception, not a file error), as is a link or base URL IsSafeLink
+    // refuses. Every attribute value is escaped. Classic pages of plain cells (no link, span, fill,
     // skip, or scale) are the same bytes as BeginPage ... FinishPage write.
     void WritePage(const std::string& fileName, const TPageLayout& layout, const TPageOptions& options);
     // Writes the closing lines and closes the file; a failing close raises.

@@ -270,29 +270,105 @@ TEST(PageWriter, ClassicWritesOnlyWhatACellAsksFor)
             "</tr>", "</table>" }));
 }
 
-// Alt text reaches the page as references only: nothing in it can end the
-// attribute or depend on the page's character set.
-TEST(PageWriter, TextIsEscapedInEveryNewStyle)
+// The same hostile values in every style: each reaches the page only as
+// the text of its attribute, so none can end it, add markup or mean another
+// file, and alt text does not depend on the page's character set.
+TEST(PageWriter, EveryAttributeIsEscapedInEveryStyle)
 {
-    TPageLayout layout = PlainLayout(1, 1, 10);
-    layout.Rows[0].Cells[0].Alt = "Fish & <Chips> \"caf\xC3\xA9\" \xF0\x9F\x90\x9F\xFF\x01";
-    layout.Rows[0].Cells[0].Link = "a?x=1&y=<2>";
-    layout.Rows[0].Cells[0].Source = "r&1.gif";
+    TPageLayout layout = PlainLayout(1, 2, 10);
+    TPageCell& image = layout.Rows[0].Cells[0];
+    image.Source = "x&amp;y.gif";
+    image.Alt = "Fish & <Chips> \"caf\xC3\xA9\" \xF0\x9F\x90\x9F\xFF\x01";
+    image.Link = "a?x=1&y=\"><script>alert(2)</script>";
+    TPageCell& filled = layout.Rows[0].Cells[1];
+    filled.Fill = RGB(1, 2, 3);
+    filled.Alt = "'><script>alert(3)</script>";
+    filled.Link = "#\"><script>alert(4)</script>";
     TPageOptions options;
-    options.Title = "Tom & Jerry";
+    options.BaseUrl = "x\"><script>alert(1)</script><x y=\"";
+    options.Title = "Tom & Jerry</title><script>alert(5)</script>";
+    const std::string source
+        = "src=\"x&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;&lt;x y=&quot;/x&amp;amp;y.gif\"";
     TempFolder folder;
-    for (const TPageStyle style : { TPageStyle::Html5, TPageStyle::Email, TPageStyle::Grid }) {
+    for (const TPageStyle style :
+        { TPageStyle::Classic, TPageStyle::Html5, TPageStyle::Email, TPageStyle::Grid }) {
+        SCOPED_TRACE(PageStyleName(style));
         options.Style = style;
         TPageWriter writer;
         writer.WritePage(folder / "page.html", layout, options);
         writer.Publish();
         const std::string page = ReadFileBytes(folder / "page.html");
+        EXPECT_EQ(page.find("<script"), std::string::npos) << page;
+        EXPECT_NE(page.find(source), std::string::npos);
+        EXPECT_NE(page.find("href=\"a?x=1&amp;y=&quot;&gt;&lt;script&gt;alert(2)&lt;/script&gt;\""),
+            std::string::npos);
+        EXPECT_NE(page.find("href=\"#&quot;&gt;&lt;script&gt;alert(4)&lt;/script&gt;\""), std::string::npos);
+        if (style == TPageStyle::Classic)
+            continue;
         EXPECT_NE(page.find("alt=\"Fish &amp; &lt;Chips&gt; &quot;caf&#xE9;&quot; &#x1F41F;&#xFFFD; \""),
-            std::string::npos)
-            << PageStyleName(style);
-        EXPECT_NE(page.find("href=\"a?x=1&amp;y=&lt;2&gt;\""), std::string::npos) << PageStyleName(style);
-        EXPECT_NE(page.find("src=\"r&amp;1.gif\""), std::string::npos) << PageStyleName(style);
-        EXPECT_NE(page.find("<title>Tom &amp; Jerry</title>"), std::string::npos) << PageStyleName(style);
+            std::string::npos);
+        EXPECT_NE(
+            page.find("aria-label=\"&#39;&gt;&lt;script&gt;alert(3)&lt;/script&gt;\""), std::string::npos);
+        EXPECT_NE(
+            page.find("<title>Tom &amp; Jerry&lt;/title&gt;&lt;script&gt;alert(5)&lt;/script&gt;</title>"),
+            std::string::npos);
+    }
+    TPageWriter streamed;
+    streamed.BeginPage(folder / "streamed.html", "", 10);
+    streamed.CellLine("x&amp;\"y.gif");
+    streamed.EndPage();
+    EXPECT_NE(ReadFileBytes(folder / "streamed.html").find("<img src=\"x&amp;amp;&quot;y.gif\" border=0>"),
+        std::string::npos);
+}
+
+// A filled or skipped cell keeps its link as a block of its own size, and
+// its alt text as the label of that block or of the cell.
+TEST(PageWriter, CellsWithoutAnImageKeepTheirLinkAndAlt)
+{
+    TPageLayout layout = PlainLayout(1, 3, 10);
+    for (TPageCell& cell : layout.Rows[0].Cells) {
+        cell.Link = "https://example.org/";
+        cell.Alt = "Order";
+    }
+    layout.Rows[0].Cells[0].Fill = RGB(0x12, 0x34, 0x56);
+    layout.Rows[0].Cells[1].Skip = true;
+    layout.Rows[0].Cells[2].Fill = RGB(0x12, 0x34, 0x56);
+    layout.Rows[0].Cells[2].Link.clear();
+    const struct {
+        TPageStyle style;
+        std::vector<std::string> expected;
+    } cases[] = {
+        { TPageStyle::Classic,
+            { "<td width=10 height=10 bgcolor=\"#123456\" style=\"background-color:#123456\"><a "
+              "href=\"https://example.org/\" style=\"display:block;width:10px;height:10px\"></a></td>",
+                "<td width=10 height=10><a href=\"https://example.org/\" "
+                "style=\"display:block;width:10px;height:10px\"></a></td>" } },
+        { TPageStyle::Html5,
+            { "<td style=\"background-color:#123456\"><a href=\"https://example.org/\" aria-label=\"Order\" "
+              "style=\"height:10px\"></a></td>",
+                "<td><a href=\"https://example.org/\" aria-label=\"Order\" style=\"height:10px\"></a></td>",
+                "<td role=\"img\" aria-label=\"Order\" style=\"background-color:#123456\"></td>" } },
+        { TPageStyle::Email,
+            { "<a href=\"https://example.org/\" aria-label=\"Order\" "
+              "style=\"display:block;width:10px;height:10px\">&nbsp;</a></td>" } },
+        { TPageStyle::Grid,
+            { "<a href=\"https://example.org/\" aria-label=\"Order\" "
+              "style=\"grid-area:1/1/2/2;background-color:#123456\"></a>",
+                "<a href=\"https://example.org/\" aria-label=\"Order\" style=\"grid-area:1/2/2/3\"></a>",
+                "<div role=\"img\" aria-label=\"Order\" "
+                "style=\"grid-area:1/3/2/4;background-color:#123456\"></div>" } },
+    };
+    TempFolder folder;
+    for (const auto& c : cases) {
+        TPageOptions options;
+        options.Style = c.style;
+        TPageWriter writer;
+        writer.WritePage(folder / "page.html", layout, options);
+        writer.Publish();
+        const std::string page = ReadFileBytes(folder / "page.html");
+        for (const std::string& line : c.expected)
+            EXPECT_NE(page.find(line), std::string::npos) << PageStyleName(
+                c.style) << '\n' << line << '\n' << page;
     }
 }
 
@@ -350,6 +426,7 @@ TEST(PageWriter, RefusesLayoutsThatDoNotCoverTheTracks)
         { "cells out of order", [](TPageLayout& l) { std::swap(l.Rows[0].Cells[0], l.Rows[0].Cells[1]); } },
         { "a row too few", [](TPageLayout& l) { l.Rows.pop_back(); } },
         { "an odd size at scale 2", [](TPageLayout& l) { l.Scale = 2; } },
+        { "a script link", [](TPageLayout& l) { l.Rows[0].Cells[0].Link = " JavaScript:alert(1)"; } },
     };
     TempFolder folder;
     for (const Case& c : cases) {
@@ -361,6 +438,11 @@ TEST(PageWriter, RefusesLayoutsThatDoNotCoverTheTracks)
         EXPECT_THROW(writer.WritePage(folder / "page.html", layout, options), Exception) << c.what;
         EXPECT_EQ(folder.EntryCount(), 0u) << c.what;
     }
+    TPageOptions options;
+    options.BaseUrl = "data:text/html,";
+    TPageWriter writer;
+    EXPECT_THROW(writer.WritePage(folder / "page.html", PlainLayout(2, 3, 11), options), Exception);
+    EXPECT_EQ(folder.EntryCount(), 0u);
 }
 
 TEST(PageWriter, StyleNames)

@@ -80,9 +80,39 @@ TEST(CellProperties, RefusesKeysAndValuesItCannotRead)
         { "R1C2.Skip=yes", "Cell R1C2 has Skip=yes; expected 1 or 0" },
         { "R1C2.Name=a/b", "The name 'a/b' of cell R1C2 holds a path separator" },
         { "R1C2.Name=..", "The name '..' of cell R1C2 names a folder" },
+        { "R2C3.Link=javascript:alert(1)",
+            "Cell R2C3 has Link=javascript:alert(1); expected an http:, https:, mailto: or tel: address, a "
+            "relative path or a #anchor" },
     };
     for (const auto& [line, message] : cases)
         EXPECT_EQ(MessageOf([&] { FromCells(line); }), message) << line;
+}
+
+// Read as a browser reads them: case, blanks before and tabs inside do not
+// hide a scheme; letters without a colon right after them are a path.
+TEST(CellProperties, OnlyLinksThatCannotRunCode)
+{
+    const std::pair<const char*, bool> cases[] = {
+        { "", true },
+        { "https://example.org/a:b", true },
+        { "HTTP://example.org/", true },
+        { "mailto:shop@example.org", true },
+        { "tel:+441234", true },
+        { "#top", true },
+        { "/shop/", true },
+        { "../shop.html?a=b:c", true },
+        { "shop.html#x:y", true },
+        { "a b:c", true },
+        { "javascript:alert(1)", false },
+        { " \x01JavaScript:alert(1)", false },
+        { "java\tscr\nipt:alert(1)", false },
+        { "data:text/html,<script>", false },
+        { "vbscript:x", false },
+        { "file:///etc/passwd", false },
+        { "c:x", false },
+    };
+    for (const auto& [link, safe] : cases)
+        EXPECT_EQ(IsSafeLink(link), safe) << link;
 }
 
 TEST(CellProperties, ChecksCellsAgainstTheGrid)
@@ -102,6 +132,13 @@ TEST(CellProperties, ChecksCellsAgainstTheGrid)
     };
     for (const auto& [text, message] : cases)
         EXPECT_EQ(MessageOf([&] { CheckCellLayout(FromCells(text), 4, 3); }), message) << text;
+    // Cells made in the editor reach the run without a file read.
+    TCellPropertyMap edited;
+    edited[{ 2, 3 }].Link = "data:text/html,x";
+    EXPECT_EQ(MessageOf([&] { CheckCellLayout(edited, 4, 3); }),
+        "Cell R2C3: the link data:text/html,x is not an http:, https:, mailto: or tel: address, a relative "
+        "path "
+        "or a #anchor");
 }
 
 TEST(CellProperties, NamesCellsAndRefusesClashes)
