@@ -5,6 +5,8 @@
 #include "core/project/ini_file.h"
 #include "core/project/safe_save.h"
 
+#include <filesystem>
+
 namespace sw {
 
 namespace {
@@ -51,6 +53,27 @@ void MakeBackup(const std::string& fileName)
         return;
     if (!ReplaceWithCopy(fileName, backup))
         throw EIniFileException(Format("Unable to write to %s", fileName.c_str()));
+}
+
+// The picture's path from the project's folder when the picture lies in it
+// or below; compared as written, without asking the file system.
+std::optional<std::string> RelativePicturePath(std::string_view projectFileName, const std::string& picture)
+{
+    namespace fs = std::filesystem;
+    if (picture.empty())
+        return std::nullopt;
+    const std::string folderName = ExtractFilePath(projectFileName);
+    const fs::path folder = fs::path(folderName.empty() ? std::string(".") : folderName).lexically_normal();
+    const fs::path normal = fs::path(picture).lexically_normal();
+    if (folder.is_absolute() != normal.is_absolute())
+        return std::nullopt;
+    const fs::path relative = normal.lexically_relative(folder);
+    if (relative.empty() || relative == "." || *relative.begin() == "..")
+        return std::nullopt;
+    std::string text = relative.generic_string();
+    if (fs::path(PicturePathOfProject(projectFileName, text)).lexically_normal() != normal)
+        return std::nullopt;
+    return text;
 }
 
 } // namespace
@@ -108,8 +131,12 @@ std::string BackupFileName(std::string_view projectFileName)
 
 std::string PicturePathToStore(std::string_view projectFileName, const TProjectData& project)
 {
-    if (PicturePathOfProject(projectFileName, project.StoredPictureFileName) == project.PictureFileName)
-        return project.StoredPictureFileName;
+    const std::string& stored = project.StoredPictureFileName;
+    if (!stored.empty() && stored.front() != kPathSeparator
+        && PicturePathOfProject(projectFileName, stored) == project.PictureFileName)
+        return stored;
+    if (std::optional<std::string> relative = RelativePicturePath(projectFileName, project.PictureFileName))
+        return *relative;
     return project.PictureFileName;
 }
 

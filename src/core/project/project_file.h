@@ -51,10 +51,9 @@ struct TProjectData {
     std::string PictureFileName;
     std::vector<TCutLineEntry> Columns;
     std::vector<TCutLineEntry> Rows;
-    // The picture's path as the project file held it when it was opened. It
-    // is written in place of PictureFileName while it still names the same
-    // picture from where the file is saved, so a path stored relative to the
-    // project stays relative.
+    // The picture's path as the project file held it when it was opened. A
+    // relative one is written in place of PictureFileName while it still
+    // names the same picture from where the file is saved.
     std::string StoredPictureFileName {};
     // Written as the [Output] section when present: a project opened with
     // one keeps it, one without stays without.
@@ -91,8 +90,10 @@ std::string PicturePathOfProject(std::string_view projectFileName, std::string_v
 // The project as an INI file bound to fileName (nothing is written).
 TIniFile ProjectIni(const std::string& fileName, const TProjectData& project);
 
-// The picture path a save writes: the stored text while it names the
-// picture PictureFileName names, PictureFileName otherwise.
+// The picture path a save writes: the stored text while it is relative and
+// names the picture PictureFileName names; else the way from the project's
+// folder when the picture lies in it or below, so the two can move
+// together; else PictureFileName.
 std::string PicturePathToStore(std::string_view projectFileName, const TProjectData& project);
 
 // Saves the project. The complete file is built first; a regular copy of an

@@ -305,7 +305,9 @@ TEST(ProjectFile, SavesThroughASymbolicLink)
     EXPECT_EQ(std::distance(fs::directory_iterator(folder / "real"), {}), 1);
 }
 
-TEST(ProjectFile, PicturePathIsWrittenAsStoredWhileItNamesTheSamePicture)
+// A picture in the project's folder or below is stored relative to it, so
+// both can move; one elsewhere keeps its full path.
+TEST(ProjectFile, PicturePathIsStoredRelativeWhereThePictureAllows)
 {
     struct Case {
         const char* projectFileName;
@@ -315,18 +317,23 @@ TEST(ProjectFile, PicturePathIsWrittenAsStoredWhileItNamesTheSamePicture)
     };
     const Case cases[] = {
         { "/web/page.swr", "/web/art/page.jpg", "art/page.jpg", "art/page.jpg" },
-        { "/web/page.swr", "/web/page.jpg", "/web/page.jpg", "/web/page.jpg" },
+        { "/web/page.swr", "/web/art/page.jpg", "", "art/page.jpg" },
+        { "/web/page.swr", "/web/page.jpg", "/web/page.jpg", "page.jpg" },
+        { "/web/page.swr", "/web/./art/../page.jpg", "", "page.jpg" },
         { "/other/page.swr", "/web/art/page.jpg", "art/page.jpg", "/web/art/page.jpg" },
-        { "/web/page.swr", "/web/new.jpg", "art/page.jpg", "/web/new.jpg" },
-        { "/web/page.swr", "/web/new.jpg", "", "/web/new.jpg" },
+        { "/web/page.swr", "/web/new.jpg", "art/page.jpg", "new.jpg" },
+        { "/web/art/page.swr", "/web/page.jpg", "", "/web/page.jpg" },
+        { "/web/page.swr", "/webs/page.jpg", "", "/webs/page.jpg" },
+        { "page.swr", "art/page.jpg", "", "art/page.jpg" },
+        { "/web/page.swr", "art/page.jpg", "", "art/page.jpg" },
         { "/web/page.swr", "", "", "" },
     };
     for (const Case& c : cases) {
         TProjectData project { c.picture, {}, {} };
         project.StoredPictureFileName = c.stored;
-        EXPECT_EQ(ProjectIni(c.projectFileName, project).ReadString("Settings", "GraphicImage", "<none>"),
-            c.written)
-            << c.projectFileName << " " << c.picture << " " << c.stored;
+        const std::string written
+            = ProjectIni(c.projectFileName, project).ReadString("Settings", "GraphicImage", "<none>");
+        EXPECT_EQ(written, c.written) << c.projectFileName << " " << c.picture << " " << c.stored;
     }
 }
 
