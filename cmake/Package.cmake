@@ -30,9 +30,11 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Slicewright is a desktop tool for web designers. Open a picture of a
 finished page design, place vertical and horizontal cut lines over it with
 the mouse, and generate: the picture is cut along every line into a grid of
-cells, each written as its own GIF (web-safe palette, with one colour left
-transparent) or JPEG image, together with an HTML page, an editor snippet or
-a bare table that puts the cells back together in a browser.
+cells, each written as its own image (GIF with the web-safe or an adaptive
+palette, PNG, JPEG, WebP, or per cell the smallest good file; one colour
+left transparent when the user picks one), together with a page that puts
+the cells back together in a browser, in the classic, html5, email or grid
+style.
 
 The package also holds slicewright-cli, which runs the same cuts without a
 display, for scripts and build pipelines.")
