@@ -181,9 +181,7 @@ const std::vector<GenerateOption>& GenerateOptionTable()
                 SetOutputValue(o, "PageStyle", "--page-style", v);
             } },
         { { "--base-url", true },
-            [](GenerateOptions& o, const std::string& v) {
-                SetOutputValue(o, "BaseUrl", "--base-url", v);
-            } },
+            [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "BaseUrl", "--base-url", v); } },
         { { "--scale", true },
             [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Scale", "--scale", v); } },
         { { "--also-1x", false },
