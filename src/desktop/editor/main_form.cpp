@@ -131,6 +131,13 @@ QIcon CellsIcon()
     return QIcon(pixmap);
 }
 
+// A project made here starts on the format that keeps every cell good; a
+// project file that names no format keeps the web-cube GIF it was made with.
+TOutputValues NewProjectOutput()
+{
+    return { { "Format", ImageTypeName(TImageType::Auto) } };
+}
+
 // The cells the lines make: every entry counts, checked or not, as in a run.
 int CellCount(int columns, int rows)
 {
@@ -159,7 +166,6 @@ TMainForm::TMainForm(QWidget* parent)
     m_reloadTimer->setInterval(kReloadDelayMs);
     connect(m_reloadTimer, &QTimer::timeout, this, Guarded(this, &TMainForm::ReloadChangedFiles));
     FormCreate();
-    // The design-time lines are no work of the user's.
     ResetHistory();
     setAcceptDrops(true);
     UpdateStatus();
@@ -542,10 +548,7 @@ void TMainForm::FormCreate()
     imgInterface->lower();
     pbGrid->move(0, 0);
     pbGrid->raise();
-    for (int position : { 12, 34, 48 })
-        lvColumns->AddLine(position, false);
-    for (int position : { 20, 60 })
-        lvRows->AddLine(position, false);
+    m_projectOutput = NewProjectOutput();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
@@ -587,7 +590,7 @@ void TMainForm::NewProject()
     m_picture.reset();
     m_suggestions = {};
     ClearLines(true);
-    m_projectOutput.reset();
+    m_projectOutput = NewProjectOutput();
     m_projectCells.clear();
     m_selectedCell.reset();
     ProjectFileName.assign(1, '*');

@@ -438,7 +438,7 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
     EXPECT_EQ(test::ReadFileBytes(project),
         "[Settings]\r\nGraphicImage=" + picture
             + "\r\n[Columns]\r\nPosition1=12\r\nChecked1=0\r\nPosition2=40\r\nChecked2=1\r\n"
-              "[Rows]\r\nPosition1=30\r\nChecked1=1\r\n");
+              "[Rows]\r\nPosition1=30\r\nChecked1=1\r\n[Output]\r\nFormat=auto\r\n");
     // Once it exists, Save writes to it without asking.
     const int dialogs = static_cast<int>(shownDialogs.size());
     form.Save1->trigger();

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 
 namespace sw {
@@ -54,6 +55,8 @@ TEST(GenerateFromMainWindow, CutsThePictureAndClosesTheDialog)
     QTimer::singleShot(0, &form, [&shown, &out] {
         shown = GenerateDlg;
         ASSERT_NE(shown, nullptr);
+        // A project made here starts on the format that keeps cells good.
+        EXPECT_EQ(shown->CellFormat().Type, TImageType::Auto);
         shown->cbxWriteHTML->click();
         shown->edtFilename->setText(QString::fromStdString((out / "index.html").string()));
         shown->btnGenerate->click();
@@ -62,11 +65,38 @@ TEST(GenerateFromMainWindow, CutsThePictureAndClosesTheDialog)
 
     EXPECT_TRUE(services.errors.isEmpty()) << services.errors.join("\n").toStdString();
     EXPECT_EQ(services.informations, QStringList { "Slicewright is done.  Enjoy the interface!" });
-    EXPECT_EQ(test::FolderEntries(out),
-        (std::set<std::string> { "index.html", "r1_c1.gif", "r1_c2.gif", "r2_c1.gif", "r2_c2.gif" }));
+    std::set<std::string> stems;
+    for (const std::string& name : test::FolderEntries(out))
+        stems.insert(fs::path(name).stem().string());
+    EXPECT_EQ(stems, (std::set<std::string> { "index", "r1_c1", "r1_c2", "r2_c1", "r2_c2" }));
     EXPECT_EQ(GenerateDlg, nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(shown.isNull());
+}
+
+// Stored projects rely on the web-cube GIF of a file that names no format.
+TEST(GenerateFromMainWindow, AProjectThatNamesNoFormatKeepsTheWebCubeGif)
+{
+    FakeServices services;
+    test::TempFolder folder;
+    const std::string design = folder / "design.bmp";
+    TBitmap picture;
+    picture.SetSize(30, 20);
+    picture.SaveToFile(design);
+    const std::string project = folder / "old.swr";
+    test::WriteFileBytes(project, "[Settings]\r\nGraphicImage=design.bmp\r\n");
+
+    TMainForm form;
+    form.LoadProject(project);
+    std::optional<TImageType> type;
+    QTimer::singleShot(0, &form, [&type] {
+        type = GenerateDlg->CellFormat().Type;
+        GenerateDlg->close();
+    });
+    form.Generate1Click();
+    EXPECT_EQ(type, TImageType::Gif);
+    form.SaveProject(project);
+    EXPECT_EQ(test::ReadFileBytes(project), "[Settings]\r\nGraphicImage=design.bmp\r\n");
 }
 
 TEST(GenerateFromMainWindow, WithoutAPictureTheRunIsRefused)
