@@ -5,11 +5,14 @@
 #include "desktop/editor/main_form.h"
 
 #include "core/base/sysutils.h"
+#include "core/imaging/bitmap.h"
 #include "desktop/shell/platform_services.h"
 
 #include <QKeyEvent>
 #include <QPainter>
 #include <QUndoStack>
+
+#include <utility>
 
 namespace sw {
 
@@ -108,10 +111,19 @@ void TMainForm::EditCellProperty(const std::string& property, const std::string&
     if (!m_selectedCell)
         return;
     const TCellNaming naming = CellNaming(m_projectOutput, ProjectFileName);
+    // Fill=auto is checked against the pixels the run would cut.
+    std::optional<TBitmap> rows;
+    std::optional<TPixelView> pixels;
+    if (HasPicture() && m_picture) {
+        rows.emplace(*m_picture);
+        if (rows->PixelFormat() != TPixelFormat::pf24bit)
+            rows->SetPixelFormat(TPixelFormat::pf24bit);
+        pixels = std::as_const(*rows).View24();
+    }
     TCellPropertyMap edited;
     try {
         edited = WithCellProperty(m_projectCells, *m_selectedCell, property, value, CellGrid(),
-            naming.NameTemplate, naming.ProjectName);
+            naming.NameTemplate, naming.ProjectName, pixels);
     } catch (const Exception& refusal) {
         // The last valid state stays, with the reason beside it.
         Services().MessageBeep(BeepType::Exclamation);
