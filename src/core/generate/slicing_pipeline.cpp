@@ -98,6 +98,13 @@ bool ApplyBaseUrl(TGenerationSettings& settings, std::string_view text)
     return true;
 }
 
+template <std::string TGenerationSettings::*Field>
+bool ApplyText(TGenerationSettings& settings, std::string_view text)
+{
+    settings.*Field = text;
+    return true;
+}
+
 template <bool TGenerationSettings::*Field>
 bool ApplySwitch(TGenerationSettings& settings, std::string_view text)
 {
@@ -125,6 +132,11 @@ const std::vector<TRunKey>& RunKeys()
         { "BaseUrl", "an address", ApplyBaseUrl },
         { "AlsoHalfSize", "0 or 1", ApplySwitch<&TGenerationSettings::AlsoHalfSize> },
         { "AutoFill", "0 or 1", ApplySwitch<&TGenerationSettings::AutoFill> },
+        // Where the run writes, as the project stores it: a path relative to
+        // the project's folder is made whole by the host (PathOfProject).
+        { "WriteHtml", "0 or 1", ApplySwitch<&TGenerationSettings::WriteHTML> },
+        { "PageFile", "a file name", ApplyText<&TGenerationSettings::PageFileName> },
+        { "OutputFolder", "a folder", ApplyText<&TGenerationSettings::OutputFolder> },
     };
     return keys;
 }

@@ -54,7 +54,8 @@ struct TGenerationSettings {
 
 // The [Output] keys that shape the run rather than its cells: PageStyle
 // (classic, html5, email or grid), Scale (1 or 2), NameTemplate, BaseUrl,
-// AlsoHalfSize and AutoFill (0 or 1). Built
+// AlsoHalfSize and AutoFill (0 or 1), and where it writes: WriteHtml (0 or
+// 1), PageFile and OutputFolder. Built
 // like TOutputKey, so both hosts check a value the same way.
 struct TRunKey {
     const char* Key;

@@ -62,6 +62,30 @@ std::string PicturePathOfProject(std::string_view projectFileName, std::string_v
     return ExtractFilePath(projectFileName) + std::string(pictureFileName);
 }
 
+std::string PathToStoreInProject(std::string_view projectFileName, std::string_view path)
+{
+    const std::string folder = ExtractFilePath(projectFileName);
+    if (folder.empty() || folder.front() != kPathSeparator)
+        return std::string(path);
+    if (path.size() + 1 == folder.size() && folder.starts_with(path))
+        return ".";
+    if (!path.starts_with(folder))
+        return std::string(path);
+    const std::string_view inside = path.substr(folder.size());
+    return inside.empty() ? std::string(".") : std::string(inside);
+}
+
+std::string PathOfProject(std::string_view projectFileName, std::string_view storedPath)
+{
+    if (storedPath == ".") {
+        std::string folder = ExtractFilePath(projectFileName);
+        if (folder.size() > 1 && folder.back() == kPathSeparator)
+            folder.pop_back();
+        return folder.empty() ? std::string(".") : folder;
+    }
+    return PicturePathOfProject(projectFileName, storedPath);
+}
+
 std::string BackupFileName(std::string_view projectFileName)
 {
     return ChangeFileExt(projectFileName, ".bak");

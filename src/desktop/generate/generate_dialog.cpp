@@ -237,9 +237,7 @@ public:
     void Beep() override { Services().MessageBeep(BeepType::Exclamation); }
     void Progress(const TGenerationCounts& counts) override
     {
-        m_written = counts.Written;
-        m_skipped = counts.Skipped;
-        m_total = counts.Total;
+        m_counts = counts;
         RepaintWhenDue();
     }
 
@@ -255,11 +253,11 @@ public:
             m_dialog.lbxFinishedFiles->scrollToBottom();
             m_finished.clear();
         }
-        m_dialog.ShowCounts(m_written, m_skipped, m_total);
+        m_dialog.ShowCounts(m_counts);
     }
 
-    int Written() const { return m_written; }
-    int Skipped() const { return m_skipped; }
+    int Written() const { return m_counts.Written; }
+    int Skipped() const { return m_counts.Skipped; }
 
 private:
     // Paints what changed without taking user input, so no click or key can
@@ -277,9 +275,7 @@ private:
     QElapsedTimer m_sinceRepaint;
     QStringList m_log;
     QStringList m_finished;
-    int m_total = 0;
-    int m_written = 0;
-    int m_skipped = 0;
+    TGenerationCounts m_counts;
 };
 
 TGenerateDlg::TGenerateDlg(TGenerationInput input, std::string projectFileName, QWidget* parent,
@@ -346,6 +342,7 @@ TGenerateDlg::TGenerateDlg(TGenerationInput input, std::string projectFileName, 
 
     ShowCellFormat(ShownCellFormat(m_storedOutput));
     ShowRunSettings(ShownRunSettings(m_storedOutput));
+    ShowRunPlaces(ShownRunPlaces(m_storedOutput, m_projectFileName));
     connect(cbxWriteHTML, &QCheckBox::toggled, this, &TGenerateDlg::PageOptionsClick);
     connect(cbPageStyle, &QComboBox::currentIndexChanged, this, &TGenerateDlg::PageOptionsClick);
     connect(cbxRetina, &QCheckBox::toggled, this, &TGenerateDlg::PageOptionsClick);
@@ -571,6 +568,27 @@ void TGenerateDlg::CreatePageOptions()
     form->addRow(QStringLiteral("&Threads:"), speThreads);
 }
 
+void TGenerateDlg::ShowRunPlaces(const TRunPlaces& stored)
+{
+    m_defaultPlaces = RunPlaces();
+    // In the order a user would set them: choosing the page proposes its
+    // folder, which a stored folder then replaces.
+    cbxWriteHTML->setChecked(stored.WriteHtml);
+    cbxWriteHTMLClick();
+    if (!stored.PageFile.empty())
+        edtFilename->setText(FileNameFromCore(stored.PageFile));
+    if (!stored.OutputFolder.empty())
+        edtOutputPath->setText(FileNameFromCore(stored.OutputFolder));
+    PageOptionsClick();
+    m_shownPlaces = RunPlaces();
+}
+
+TRunPlaces TGenerateDlg::RunPlaces() const
+{
+    return { cbxWriteHTML->isChecked(), FileNameToCore(edtFilename->text()),
+        FileNameToCore(edtOutputPath->text()) };
+}
+
 TGenerationSettings TGenerateDlg::RunChoice() const
 {
     TGenerationSettings settings;
@@ -594,11 +612,16 @@ void TGenerateDlg::ShowRunSettings(const TGenerationSettings& settings)
     PageOptionsClick();
 }
 
+bool TGenerateDlg::BaseUrlApplies() const
+{
+    return cbxWriteHTML->isChecked() && RunChoice().PageStyle == TPageStyle::Email;
+}
+
 void TGenerateDlg::PageOptionsClick()
 {
     const bool page = cbxWriteHTML->isChecked();
     cbPageStyle->setEnabled(page);
-    edtBaseUrl->setEnabled(page && RunChoice().PageStyle == TPageStyle::Email);
+    edtBaseUrl->setEnabled(BaseUrlApplies());
     cbxAlsoHalfSize->setEnabled(cbxRetina->isChecked());
     auto* form = static_cast<QFormLayout*>(gbPageOptions->layout());
     for (QWidget* field : { static_cast<QWidget*>(cbPageStyle), static_cast<QWidget*>(edtBaseUrl) })
@@ -744,9 +767,10 @@ TGenerationSettings TGenerateDlg::Settings() const
     const bool named = !m_projectFileName.empty() && m_projectFileName != "*";
     ApplyRunValues(settings, stored, named ? m_projectFileName + " [Output]" : std::string("[Output]"));
     settings.PageStyle = chosen.PageStyle;
-    settings.BaseUrl = chosen.BaseUrl;
+    // A greyed field is kept for later but does not apply.
+    settings.BaseUrl = BaseUrlApplies() ? chosen.BaseUrl : std::string();
     settings.Scale = chosen.Scale;
-    settings.AlsoHalfSize = chosen.AlsoHalfSize;
+    settings.AlsoHalfSize = chosen.Scale == 2 && chosen.AlsoHalfSize;
     settings.AutoFill = chosen.AutoFill;
     settings.ProjectName = named ? ChangeFileExt(ExtractFileName(m_projectFileName), "") : std::string();
     settings.Cells = m_cells;
@@ -774,7 +798,9 @@ TCellFormat TGenerateDlg::CellFormat() const
 
 std::optional<TOutputValues> TGenerateDlg::OutputValues() const
 {
-    return RunAfterChoice(OutputAfterChoice(m_storedOutput, CellFormat()), m_storedOutput, RunChoice());
+    return PlacesAfterChoice(
+        RunAfterChoice(OutputAfterChoice(m_storedOutput, CellFormat()), m_storedOutput, RunChoice()),
+        m_shownPlaces, RunPlaces(), m_defaultPlaces, m_projectFileName);
 }
 
 bool TGenerateDlg::IsEstimating() const
@@ -1050,13 +1076,14 @@ void TGenerateDlg::OfferOptionsAgain()
     btnBack->setFocus();
 }
 
-void TGenerateDlg::ShowCounts(int written, int skipped, int total)
+void TGenerateDlg::ShowCounts(const TGenerationCounts& counts)
 {
-    pbRun->setRange(0, total);
-    pbRun->setValue(written + skipped);
-    pbRun->setFormat(skipped == 0
+    pbRun->setRange(0, counts.Total);
+    // Filled, skipped and spanned cells are done too: the bar ends full.
+    pbRun->setValue(counts.Done());
+    pbRun->setFormat(counts.Skipped == 0
             ? QString::fromUtf8(kProgressFormat)
-            : QStringLiteral("%1 written, %2 skipped of %m images").arg(written).arg(skipped));
+            : QStringLiteral("%1 written, %2 skipped of %m images").arg(counts.Written).arg(counts.Skipped));
 }
 
 void TGenerateDlg::done(int result)

@@ -8,6 +8,7 @@
 #include "core/generate/size_estimate.h"
 #include "core/generate/slicing_pipeline.h"
 #include "core/project/project_file.h"
+#include "desktop/generate/output_choice.h"
 
 #include <QDialog>
 
@@ -146,6 +147,10 @@ private:
     void ShowRunSettings(const TGenerationSettings& settings);
     // Enables the page options that the other choices leave open.
     void PageOptionsClick();
+    bool BaseUrlApplies() const;
+    // The page and folder the project keeps, over the defaults.
+    void ShowRunPlaces(const TRunPlaces& stored);
+    TRunPlaces RunPlaces() const;
     void CreateEstimate();
     void ShowCellFormat(const TCellFormat& format);
     void SettingsChanged();
@@ -160,7 +165,7 @@ private:
     void SetEditColor(QLineEdit* edit, bool windowColor);
     bool ShowModal(QDialog& dialog);
     void OfferOptionsAgain();
-    void ShowCounts(int written, int skipped, int total);
+    void ShowCounts(const TGenerationCounts& counts);
     const TGenerationInput m_input;
     const std::string m_projectFileName;
     const std::optional<TOutputValues> m_storedOutput;
@@ -172,6 +177,9 @@ private:
     // As given, and as the box shows it.
     std::pair<double, double> m_shownMinPsnr { 0, 0 };
     bool m_running = false;
+    // Where the run writes, as first shown and with no project's places.
+    TRunPlaces m_shownPlaces;
+    TRunPlaces m_defaultPlaces;
 };
 
 // The end-of-run message; when pieces were skipped it says how many images

@@ -455,7 +455,10 @@ TEST_F(GenerateDialog, SkippedPiecesAreCountedApartFromWrittenImages)
     TGenerationInput input = SmallInput(picture);
     // A second line at x = 8 leaves a column without pixels: one cell a row.
     input.ColumnCaptions = { "8", "8" };
-    auto* run = new TGenerateDlg(input, std::string());
+    // A filled cell has no image but is done all the same.
+    TCellPropertyMap cells;
+    cells[TCellRef { 2, 3 }].Fill = TCellFill::Auto;
+    auto* run = new TGenerateDlg(input, std::string(), nullptr, std::nullopt, cells);
     run->edtOutputPath->setText(QString::fromStdString(folder.Path().string()));
     run->show();
     QString barText;
@@ -463,12 +466,12 @@ TEST_F(GenerateDialog, SkippedPiecesAreCountedApartFromWrittenImages)
     run->btnGenerateClick();
 
     EXPECT_EQ(
-        services.informations, QStringList { QString(kDoneMessage) + "\n\n4 images written, 2 skipped." });
+        services.informations, QStringList { QString(kDoneMessage) + "\n\n3 images written, 2 skipped." });
     // No page was written, so there is none to offer.
     EXPECT_TRUE(services.offeredActions.isEmpty());
     EXPECT_EQ(watching.progress, 6);
-    EXPECT_EQ(barText, "4 written, 2 skipped of 6 images");
-    EXPECT_EQ(folder.EntryCount(), 4u);
+    EXPECT_EQ(barText, "3 written, 2 skipped of 6 images");
+    EXPECT_EQ(folder.EntryCount(), 3u);
 }
 
 TEST_F(GenerateDialog, AFailedRunStaysOnTheProgressPageAndCanBeClosed)
@@ -618,6 +621,22 @@ TEST(GenerateDialogOutput, TheChoiceGoesBackToTheProjectValues)
                 d.cbxRetina->click();
             },
             TOutputValues { { "NameTemplate", "{project}_{row}" } } },
+        // The page and the folder are kept as chosen, the tick only while on.
+        { "none, page chosen", std::nullopt,
+            [](TGenerateDlg& d) {
+                d.cbxWriteHTML->click();
+                d.edtFilename->setText("/web/index.html");
+            },
+            TOutputValues {
+                { "WriteHtml", "1" }, { "PageFile", "/web/index.html" }, { "OutputFolder", "/web" } } },
+        { "stored page, unticked",
+            TOutputValues { { "WriteHtml", "1" }, { "PageFile", "/web/a.bcs" }, { "OutputFolder", "/out/" } },
+            [](TGenerateDlg& d) {
+                EXPECT_TRUE(d.edtBCSDescription->isEnabled());
+                EXPECT_EQ(d.edtOutputPath->text(), "/out/");
+                d.cbxWriteHTML->click();
+            },
+            TOutputValues { { "PageFile", "/web/a.bcs" }, { "OutputFolder", "/out/" } } },
     };
     for (const Case& c : cases) {
         TGenerateDlg dialog(SmallInput(picture), std::string(), nullptr, c.stored);
@@ -636,18 +655,47 @@ TEST(GenerateDialogOutput, TheChoiceGoesBackToTheProjectValues)
     }
 }
 
+TEST_F(GenerateDialog, APageAndFolderInTheProjectsFolderAreKeptRelativeToIt)
+{
+    const std::string project = folder / "site.swr";
+    TGenerateDlg first(SmallInput(picture), project);
+    first.cbxWriteHTML->click();
+    first.edtFilename->setText(QString::fromStdString(folder / "web/index.html"));
+    const std::optional<TOutputValues> kept = first.OutputValues();
+    EXPECT_EQ(kept,
+        (TOutputValues {
+            { "WriteHtml", "1" }, { "PageFile", "web/index.html" }, { "OutputFolder", "web" } }));
+
+    TGenerateDlg again(SmallInput(picture), project, nullptr, kept);
+    EXPECT_TRUE(again.cbxWriteHTML->isChecked());
+    EXPECT_TRUE(again.sbtnHTMLFile->isEnabled());
+    EXPECT_EQ(again.edtFilename->text().toStdString(), folder / "web/index.html");
+    EXPECT_EQ(again.edtOutputPath->text().toStdString(), folder / "web");
+    EXPECT_EQ(again.OutputValues(), kept);
+    // The project's own folder, and one outside it.
+    again.edtOutputPath->setText(QString::fromStdString(folder.Path().string() + "/"));
+    EXPECT_EQ(again.OutputValues()->at("OutputFolder"), ".");
+    again.edtOutputPath->setText("/elsewhere/");
+    EXPECT_EQ(again.OutputValues()->at("OutputFolder"), "/elsewhere/");
+}
+
 TEST_F(GenerateDialog, ThePageStyleTheCellsAndTheThreadsReachTheRun)
 {
     delete dialog.data();
     TCellPropertyMap cells;
     cells[TCellRef { 1, 2 }].Alt = "Logo & co";
     dialog = new TGenerateDlg(SmallInput(picture), folder / "site.swr", nullptr,
-        TOutputValues { { "PageStyle", "html5" }, { "NameTemplate", "{project}_{row}_{col}" } }, cells);
+        TOutputValues { { "PageStyle", "html5" }, { "NameTemplate", "{project}_{row}_{col}" },
+            { "BaseUrl", "https://cdn.example.com/" } },
+        cells);
     EXPECT_EQ(dialog->cbPageStyle->currentText(), "HTML5");
     EXPECT_FALSE(dialog->cbPageStyle->isEnabled());
     dialog->cbxWriteHTML->click();
     EXPECT_TRUE(dialog->cbPageStyle->isEnabled());
     EXPECT_FALSE(dialog->edtBaseUrl->isEnabled());
+    // Greyed, the base URL is kept for the e-mail style but not used.
+    EXPECT_EQ(dialog->Settings().BaseUrl, "");
+    EXPECT_EQ(dialog->OutputValues()->at("BaseUrl"), "https://cdn.example.com/");
     dialog->speThreads->setValue(3);
     EXPECT_EQ(dialog->Settings().Threads, 3);
     EXPECT_EQ(TGenerateDlg(SmallInput(picture), std::string()).speThreads->value(), 3);
@@ -661,6 +709,7 @@ TEST_F(GenerateDialog, ThePageStyleTheCellsAndTheThreadsReachTheRun)
     const std::string page = test::ReadFileBytes(folder / "index.html");
     EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u) << page;
     EXPECT_NE(page.find("alt=\"Logo &amp; co\""), std::string::npos) << page;
+    EXPECT_EQ(page.find("cdn.example.com"), std::string::npos) << page;
     EXPECT_TRUE(fs::exists(folder / "site_1_2.gif"));
     FlushDeletes();
 }
