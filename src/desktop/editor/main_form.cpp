@@ -9,6 +9,7 @@
 #include "desktop/editor/image_list.h"
 #include "desktop/editor/splash_form.h"
 #include "desktop/generate/generate_dialog.h"
+#include "desktop/generate/generate_settings_form.h"
 #include "desktop/shell/file_names.h"
 #include "desktop/shell/handler_guard.h"
 #include "desktop/shell/platform_services.h"
@@ -814,9 +815,15 @@ void TMainForm::Generate1Click()
     if (imgInterface->HasPicture())
         input = GenerationInput();
     GenerateDlg = new TGenerateDlg(std::move(input), ProjectFileName, this, m_projectOutput, m_projectCells);
+    // A reload would change the project under the run; it waits for the end.
+    connect(GenerateDlg, &TGenerateDlg::RunningChanged, this, [this](bool running) {
+        m_runGoing = running;
+        if (!running && !m_changedFiles.isEmpty())
+            m_reloadTimer->start();
+    });
     // Read as it closes: the dialog frees itself soon after.
     connect(GenerateDlg, &QDialog::finished, this, [this, dialog = GenerateDlg] {
-        if (std::optional<TOutputValues> output = dialog->OutputValues(); output != m_projectOutput) {
+        if (std::optional<TOutputValues> output = dialog->Form->OutputValues(); output != m_projectOutput) {
             m_projectOutput = std::move(output);
             SetModified(true);
         }
@@ -1125,6 +1132,8 @@ void TMainForm::FileChanged(const QString& path)
 
 void TMainForm::ReloadChangedFiles()
 {
+    if (m_runGoing)
+        return;
     const QSet<QString> changed = std::exchange(m_changedFiles, {});
     // A file replaced by renaming another over it has left the watcher.
     const auto rewatch = qScopeGuard([this] { WatchFiles(); });

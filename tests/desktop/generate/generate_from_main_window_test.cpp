@@ -1,6 +1,7 @@
 #include "core/imaging/bitmap.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/generate/generate_dialog.h"
+#include "desktop/generate/generate_settings_form.h"
 
 #include "desktop/shell/fake_services.h"
 #include "support/folder_entries.h"
@@ -56,10 +57,10 @@ TEST(GenerateFromMainWindow, CutsThePictureAndClosesTheDialog)
         shown = GenerateDlg;
         ASSERT_NE(shown, nullptr);
         // A project made here starts on the format that keeps cells good.
-        EXPECT_EQ(shown->CellFormat().Type, TImageType::Auto);
-        shown->cbxWriteHTML->click();
-        shown->edtFilename->setText(QString::fromStdString((out / "index.html").string()));
-        shown->btnGenerate->click();
+        EXPECT_EQ(shown->Form->CellFormat().Type, TImageType::Auto);
+        shown->Form->cbxWriteHTML->click();
+        shown->Form->edtFilename->setText(QString::fromStdString((out / "index.html").string()));
+        shown->Form->btnGenerate->click();
     });
     form.Generate1Click();
 
@@ -90,7 +91,7 @@ TEST(GenerateFromMainWindow, AProjectThatNamesNoFormatKeepsTheWebCubeGif)
     form.LoadProject(project);
     std::optional<TImageType> type;
     QTimer::singleShot(0, &form, [&type] {
-        type = GenerateDlg->CellFormat().Type;
+        type = GenerateDlg->Form->CellFormat().Type;
         GenerateDlg->close();
     });
     form.Generate1Click();
@@ -106,8 +107,8 @@ TEST(GenerateFromMainWindow, WithoutAPictureTheRunIsRefused)
     TMainForm form;
     QTimer::singleShot(0, &form, [&folder] {
         ASSERT_NE(GenerateDlg, nullptr);
-        GenerateDlg->edtOutputPath->setText(QString::fromStdString(folder.Path().string()));
-        GenerateDlg->btnGenerate->click();
+        GenerateDlg->Form->edtOutputPath->setText(QString::fromStdString(folder.Path().string()));
+        GenerateDlg->Form->btnGenerate->click();
         GenerateDlg->close();
     });
     form.Generate1Click();
