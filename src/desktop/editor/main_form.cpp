@@ -815,18 +815,20 @@ void TMainForm::Generate1Click()
     if (imgInterface->HasPicture())
         input = GenerationInput();
     GenerateDlg = new TGenerateDlg(std::move(input), ProjectFileName, this, m_projectOutput, m_projectCells);
-    // A reload would change the project under the run; it waits for the end.
-    connect(GenerateDlg, &TGenerateDlg::RunningChanged, this, [this](bool running) {
-        m_runGoing = running;
-        if (!running && !m_changedFiles.isEmpty())
-            m_reloadTimer->start();
-    });
     // Read as it closes: the dialog frees itself soon after.
     connect(GenerateDlg, &QDialog::finished, this, [this, dialog = GenerateDlg] {
         if (std::optional<TOutputValues> output = dialog->Form->OutputValues(); output != m_projectOutput) {
             m_projectOutput = std::move(output);
             SetModified(true);
         }
+    });
+    // The dialog cuts the picture on screen and its run the lines it was
+    // given: files changed on disk are read again once it has closed.
+    m_generateOpen = true;
+    const auto reloadLater = qScopeGuard([this] {
+        m_generateOpen = false;
+        if (!m_changedFiles.isEmpty())
+            m_reloadTimer->start();
     });
     GenerateDlg->exec();
 }
@@ -1132,7 +1134,7 @@ void TMainForm::FileChanged(const QString& path)
 
 void TMainForm::ReloadChangedFiles()
 {
-    if (m_runGoing)
+    if (m_generateOpen)
         return;
     const QSet<QString> changed = std::exchange(m_changedFiles, {});
     // A file replaced by renaming another over it has left the watcher.

@@ -140,7 +140,7 @@ public:
     // file watcher does once the changes have settled: the picture is read
     // again at once, keeping the lines; the project is loaded again, after
     // asking when there are unsaved changes. Our own saves are no change.
-    // While a Generate run goes, the changes wait for its end.
+    // While the Generate dialog is open, the changes wait for it to close.
     void ReloadChangedFiles();
 
     // Whether the project has changes that were not saved: any change to
@@ -396,7 +396,7 @@ private:
     // Editors write a file in several steps; one reload follows the last.
     QTimer* m_reloadTimer = nullptr;
     QSet<QString> m_changedFiles;
-    bool m_runGoing = false;
+    bool m_generateOpen = false;
     std::optional<std::pair<qint64, qint64>> m_projectStamp;
 };
 

@@ -211,7 +211,6 @@ void TGenerateDlg::btnGenerateClick()
     btnClose->setEnabled(false);
     m_runPage = settings.WriteHTML ? std::optional(settings.PageFileName) : std::nullopt;
     m_runner->Start(m_input, settings);
-    emit RunningChanged(true);
 }
 
 void TGenerateDlg::btnStopClick()
@@ -233,7 +232,6 @@ void TGenerateDlg::RunEnded()
 {
     btnStop->hide();
     btnClose->setEnabled(true);
-    emit RunningChanged(false);
 }
 
 void TGenerateDlg::RunFinished(const TGenerationCounts& counts)

@@ -68,10 +68,6 @@ public:
     QWidget* tbshtOptions = nullptr;
     QWidget* tbshtGenerate = nullptr;
 
-signals:
-    // A run started or ended.
-    void RunningChanged(bool running);
-
 public slots:
     void done(int result) override;
 

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -98,6 +99,36 @@ TEST(GenerateFromMainWindow, AProjectThatNamesNoFormatKeepsTheWebCubeGif)
     EXPECT_EQ(type, TImageType::Gif);
     form.SaveProject(project);
     EXPECT_EQ(test::ReadFileBytes(project), "[Settings]\r\nGraphicImage=design.bmp\r\n");
+}
+
+// The dialog cuts the picture on screen with the lines it was given: a
+// project changed on disk meanwhile is read again, and asked about, only
+// once the dialog has closed.
+TEST(GenerateFromMainWindow, AProjectChangedOnDiskIsReadAgainOnceTheDialogCloses)
+{
+    FakeServices services;
+    test::TempFolder folder;
+    TBitmap picture;
+    picture.SetSize(30, 20);
+    picture.SaveToFile(folder / "design.bmp");
+    const std::string project = folder / "p.swr";
+    test::WriteFileBytes(project, "[Settings]\r\nGraphicImage=design.bmp\r\n");
+
+    TMainForm form;
+    form.LoadProject(project);
+    form.DrawColumn(true, true, 10, 0); // unsaved: a reload asks first
+    QStringList askedWhileOpen;
+    QTimer::singleShot(0, &form, [&] {
+        test::WriteFileBytes(
+            project, "[Settings]\r\nGraphicImage=design.bmp\r\n[Columns]\r\nPosition1=5\r\n");
+        QTest::qWait(800);
+        askedWhileOpen = services.confirmations;
+        GenerateDlg->close();
+    });
+    form.Generate1Click();
+    EXPECT_TRUE(askedWhileOpen.isEmpty()) << askedWhileOpen.join("\n").toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return services.confirmations.size() == 1; }, 3000));
+    EXPECT_EQ(form.lvColumns->Lines(), (TCutLines { { "5", true } }));
 }
 
 TEST(GenerateFromMainWindow, WithoutAPictureTheRunIsRefused)
