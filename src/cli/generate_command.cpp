@@ -350,7 +350,7 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
         settings.PageFileName = PathOfProject(options.Project, settings.PageFileName);
     else
         settings.PageFileName = ResolvedPageFileName(options);
-    if (!options.Settings.OutputFolder.empty())
+    if (!options.Settings.OutputFolder.empty() || output.count("OutputFolder") != 0)
         CreateFolder(settings.OutputFolder);
 
     TStopSignals stopSignals;

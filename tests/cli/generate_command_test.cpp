@@ -201,7 +201,6 @@ TEST_F(GenerateRun, OutputSettingsFromProjectAndCommandLine)
     // So do the page and the folder it keeps, stored relative to the project.
     WriteFileBytes(
         project, lines + "[Output]\r\nWriteHtml=1\r\nPageFile=site/index.html\r\nOutputFolder=site\r\n");
-    fs::create_directory(Out() + "/site");
     const RunResult kept = Run({ "generate", project });
     ASSERT_EQ(kept.Status, 0) << kept.Err;
     std::set<std::string> site = CellNames(1, 2, ".gif");
