@@ -2,6 +2,7 @@
 // and drawing what they say over the picture.
 
 #include "desktop/editor/cell_panel.h"
+#include "desktop/editor/editor_document.h"
 #include "desktop/editor/main_form.h"
 
 #include "core/base/sysutils.h"
@@ -50,7 +51,7 @@ TCellGrid TMainForm::CellGrid() const
 
 std::string TMainForm::DefaultCellName(TCellRef cell) const
 {
-    const TCellNaming naming = CellNaming(m_projectOutput, ProjectFileName);
+    const TCellNaming naming = CellNaming(m_document->Output, ProjectFileName);
     const std::string nameTemplate = !naming.NameTemplate.empty() ? naming.NameTemplate
         : lvColumns->topLevelItemCount() == 0                     ? std::string("r{row}")
                                                                   : std::string(kDefaultNameTemplate);
@@ -110,7 +111,7 @@ void TMainForm::EditCellProperty(const std::string& property, const std::string&
 {
     if (!m_selectedCell)
         return;
-    const TCellNaming naming = CellNaming(m_projectOutput, ProjectFileName);
+    const TCellNaming naming = CellNaming(m_document->Output, ProjectFileName);
     // Fill=auto is checked against the pixels the run would cut.
     std::optional<TBitmap> rows;
     std::optional<TPixelView> pixels;
@@ -134,7 +135,7 @@ void TMainForm::EditCellProperty(const std::string& property, const std::string&
     if (edited == m_projectCells)
         return;
     m_projectCells = std::move(edited);
-    SetModified(true);
+    m_document->SetModified(true);
     Record();
     ShowSelectedCell();
     InvalidateGrid();

@@ -50,6 +50,7 @@ class QUndoStack;
 namespace sw {
 
 class TCellPanel;
+class TEditorDocument;
 
 class TOpenPictureDialog;
 
@@ -146,7 +147,7 @@ public:
     // Whether the project has changes that were not saved: any change to
     // the lines, the picture or the transparent colour since the last New,
     // save or load. The title shows it as "*".
-    bool IsModified() const { return isWindowModified(); }
+    bool IsModified() const;
     // Whether a picture was opened and is shown; Generate needs one.
     bool HasPicture() const { return m_hasPicture; }
 
@@ -262,8 +263,6 @@ private:
     void PlaceRow(bool add, bool checked, int32_t y, TDuplicates duplicates);
     void AddLineInside(
         TCutLineList& list, int32_t position, bool checked, int extent, TDuplicates duplicates);
-    // The one store of the modified state, shown by the title's "[*]".
-    void SetModified(bool modified);
     // With unsaved changes, asks whether to save them first; false when the
     // command that would lose them must stop.
     bool QuerySaveChanges();
@@ -355,12 +354,10 @@ private:
     TGridCanvas m_gridCanvas;
     // The file the open dialog returned last.
     std::string m_openDialogFileName;
-    // The picture path as the open project stores it, written back unchanged
-    // while the picture stays the same.
-    std::string m_storedPictureFileName;
-    // The project's cell-format settings, kept for the next save.
-    std::optional<TOutputValues> m_projectOutput;
-    // Its [Cells] properties, edited in the Cells mode.
+    // The history, the modified state (the title's "[*]") and the values
+    // the project file keeps for the next save.
+    TEditorDocument* m_document = nullptr;
+    // The project's [Cells] properties, edited in the Cells mode.
     TCellPropertyMap m_projectCells;
     std::optional<TCellRef> m_selectedCell;
     struct TFittingCells {
@@ -376,7 +373,6 @@ private:
 
     // The picture on screen, shared with the history.
     std::shared_ptr<const TBitmap> m_picture;
-    TProjectState m_committed;
     int m_recordingPaused = 0;
     int m_zoomPercent = 100;
     TLineSuggestions m_suggestions;
