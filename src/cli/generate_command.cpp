@@ -346,7 +346,11 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
         settings.OutputFolder = PathOfProject(options.Project, settings.OutputFolder);
     else
         settings.OutputFolder = ResolvedOutputFolder(options);
-    if (output.count("PageFile") != 0)
+    // With --out, the kept page goes there too, under its own name.
+    if (output.count("PageFile") != 0 && !options.Settings.OutputFolder.empty())
+        settings.PageFileName
+            = WithTrailingBackslash(settings.OutputFolder) + ExtractFileName(settings.PageFileName);
+    else if (output.count("PageFile") != 0)
         settings.PageFileName = PathOfProject(options.Project, settings.PageFileName);
     else
         settings.PageFileName = ResolvedPageFileName(options);

@@ -210,6 +210,11 @@ TEST_F(GenerateRun, OutputSettingsFromProjectAndCommandLine)
     site = CellNames(1, 2, ".gif");
     site.insert("f.html");
     EXPECT_EQ(FolderEntries(Out() + "/f"), site);
+    // --out alone takes the kept page along.
+    ASSERT_EQ(Run({ "generate", project, "--out", Out() + "/g" }).Status, 0);
+    site = CellNames(1, 2, ".gif");
+    site.insert("index.html");
+    EXPECT_EQ(FolderEntries(Out() + "/g"), site);
 }
 
 TEST_F(GenerateRun, ProjectFolderIsTheDefaultOutput)
