@@ -319,6 +319,14 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
     TOutputValues output = project.Output.value_or(TOutputValues {});
     for (const auto& [key, value] : options.Output)
         output[key] = value;
+    // The page and the folder the project keeps count unless --page or
+    // --out name others.
+    if (!options.Settings.PageFileName.empty()) {
+        output.erase("WriteHtml");
+        output.erase("PageFile");
+    }
+    if (!options.Settings.OutputFolder.empty())
+        output.erase("OutputFolder");
     settings.CellFormat = CellFormatOf(output, options.Project + " [Output]");
     ApplyRunValues(settings, output, options.Project + " [Output]");
     input.TransparentColor = TransparentColorOf(output, options.Project + " [Output]");
@@ -332,9 +340,19 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
             input.Rgba = TPixelView { alpha.Rgba.data(), alpha.Width, alpha.Height,
                 ptrdiff_t(alpha.Width) * 4, TPixelLayout::Rgba32 };
     }
-    settings.OutputFolder = ResolvedOutputFolder(options);
-    settings.PageFileName = ResolvedPageFileName(options);
-    if (!options.Settings.OutputFolder.empty())
+    if (output.count("OutputFolder") != 0)
+        settings.OutputFolder = PathOfProject(options.Project, settings.OutputFolder);
+    else
+        settings.OutputFolder = ResolvedOutputFolder(options);
+    // With --out, the kept page goes there too, under its own name.
+    if (output.count("PageFile") != 0 && !options.Settings.OutputFolder.empty())
+        settings.PageFileName
+            = WithTrailingBackslash(settings.OutputFolder) + ExtractFileName(settings.PageFileName);
+    else if (output.count("PageFile") != 0)
+        settings.PageFileName = PathOfProject(options.Project, settings.PageFileName);
+    else
+        settings.PageFileName = ResolvedPageFileName(options);
+    if (!options.Settings.OutputFolder.empty() || output.count("OutputFolder") != 0)
         CreateFolder(settings.OutputFolder);
 
     TStopSignals stopSignals;

@@ -225,6 +225,24 @@ TEST_F(GenerateRun, OutputSettingsFromProjectAndCommandLine)
         const std::string mail = ReadFileBytes(Out() + "/e/index.html");
         EXPECT_NE(mail.find("src=\"" + expected + "r1_c1.gif\""), std::string::npos) << mail;
     }
+
+    // So do the page and the folder it keeps, stored relative to the project.
+    WriteFileBytes(
+        project, lines + "[Output]\r\nWriteHtml=1\r\nPageFile=site/index.html\r\nOutputFolder=site\r\n");
+    const RunResult kept = Run({ "generate", project });
+    ASSERT_EQ(kept.Status, 0) << kept.Err;
+    std::set<std::string> site = CellNames(1, 2, ".gif");
+    site.insert("index.html");
+    EXPECT_EQ(FolderEntries(Out() + "/site"), site);
+    ASSERT_EQ(Run({ "generate", project, "--out", Out() + "/f", "--page", "f.html" }).Status, 0);
+    site = CellNames(1, 2, ".gif");
+    site.insert("f.html");
+    EXPECT_EQ(FolderEntries(Out() + "/f"), site);
+    // --out alone takes the kept page along.
+    ASSERT_EQ(Run({ "generate", project, "--out", Out() + "/g" }).Status, 0);
+    site = CellNames(1, 2, ".gif");
+    site.insert("index.html");
+    EXPECT_EQ(FolderEntries(Out() + "/g"), site);
 }
 
 TEST_F(GenerateRun, ProjectFolderIsTheDefaultOutput)

@@ -109,6 +109,13 @@ bool CheckTransparent(TGenerationSettings&, std::string_view text)
     return TransparentColorFromText(text).has_value();
 }
 
+template <std::string TGenerationSettings::*Field>
+bool ApplyText(TGenerationSettings& settings, std::string_view text)
+{
+    settings.*Field = text;
+    return true;
+}
+
 template <bool TGenerationSettings::*Field>
 bool ApplySwitch(TGenerationSettings& settings, std::string_view text)
 {
@@ -137,6 +144,11 @@ const std::vector<TRunKey>& RunKeys()
         { "AlsoHalfSize", "0 or 1", ApplySwitch<&TGenerationSettings::AlsoHalfSize> },
         { "AutoFill", "0 or 1", ApplySwitch<&TGenerationSettings::AutoFill> },
         { "Transparent", "RRGGBB or none", CheckTransparent },
+        // Where the run writes, as the project stores it: a path relative to
+        // the project's folder is made whole by the host (PathOfProject).
+        { "WriteHtml", "0 or 1", ApplySwitch<&TGenerationSettings::WriteHTML> },
+        { "PageFile", "a file name", ApplyText<&TGenerationSettings::PageFileName> },
+        { "OutputFolder", "a folder", ApplyText<&TGenerationSettings::OutputFolder> },
     };
     return keys;
 }

@@ -54,7 +54,8 @@ struct TGenerationSettings {
 
 // The [Output] keys that shape the run rather than its cells: PageStyle
 // (classic, html5, email or grid), Scale (1 or 2), NameTemplate, BaseUrl,
-// AlsoHalfSize and AutoFill (0 or 1), and Transparent, only checked here. Built
+// AlsoHalfSize and AutoFill (0 or 1), Transparent, only checked here, and
+// where it writes: WriteHtml (0 or 1), PageFile and OutputFolder. Built
 // like TOutputKey, so both hosts check a value the same way.
 struct TRunKey {
     const char* Key;
@@ -112,15 +113,18 @@ struct TCellFileReport {
 };
 
 // Where the run reports. The desktop dialog shows these in its log and
-// lists and lets its event loop run in ProcessMessages; the command line
-// prints the log and draws a progress bar.
+// lists, the command line prints the log and draws a progress bar. A host
+// stops a run by throwing from ProcessMessages, RowFileAdded or Progress
+// (a stop button, a signal): the run then ends as a failed one does,
+// leaving no files of its own behind. All calls come from the thread that
+// called RunGeneration.
 class IGenerationSink {
 public:
     virtual ~IGenerationSink() = default;
     virtual void LogLine(const std::string& line) = 0; // mmoGenerate
     virtual void RowFileAdded(const std::string& fileName) = 0; // lbxRowFiles
     virtual void FileFinished(const std::string& fileName) = 0; // lbxFinishedFiles
-    virtual void ProcessMessages() = 0; // a yield to the event loop
+    virtual void ProcessMessages() = 0; // between strips: a chance to stop
     virtual void Beep() = 0; // the exclamation beep that ends a run
     // After every cell written or skipped; for progress display only.
     virtual void Progress(const TGenerationCounts& counts) { (void)counts; }

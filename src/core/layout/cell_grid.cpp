@@ -3,6 +3,7 @@
 #include "core/generate/cell_format.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace sw {
 
@@ -78,9 +79,60 @@ TCellPropertyMap FittingCells(const TCellPropertyMap& cells, int rows, int colum
     return fitting;
 }
 
+std::optional<TColor> FlatColorOf(const TPixelView& picture, const TCellBounds& bounds)
+{
+    const int left = std::max(bounds.Left, 0);
+    const int top = std::max(bounds.Top, 0);
+    const int right = std::min(bounds.Right, picture.Width);
+    const int bottom = std::min(bounds.Bottom, picture.Height);
+    if (left >= right || top >= bottom || picture.Layout != TPixelLayout::Bgr24)
+        return std::nullopt;
+    const uint8_t* first = picture.Row(top) + ptrdiff_t(left) * 3;
+    for (int y = top; y < bottom; ++y) {
+        const uint8_t* row = picture.Row(y);
+        for (int x = left; x < right; ++x)
+            if (std::memcmp(row + ptrdiff_t(x) * 3, first, 3) != 0)
+                return std::nullopt;
+    }
+    return RGB(first[2], first[1], first[0]);
+}
+
+namespace {
+
+bool IsProperty(std::string_view property, std::string_view name)
+{
+    return property.size() == name.size()
+        && std::equal(property.begin(), property.end(), name.begin(),
+            [](char a, char b) { return (a | 0x20) == (b | 0x20); });
+}
+
+// What a run would refuse, or leave out of the page without a word.
+void CheckCellContent(const TCellProperties& properties, TCellRef cell, std::string_view property,
+    const TCellGrid& grid, const std::optional<TPixelView>& picture)
+{
+    const bool placing
+        = IsProperty(property, "Link") || IsProperty(property, "Alt") || IsProperty(property, "Skip");
+    if (placing && properties.Skip && !properties.Link.empty())
+        throw ECellPropertyError(
+            "Cell " + CellLabel(cell) + " is skipped, so a link on it would lead nowhere");
+    if (placing && properties.Skip && !properties.Alt.empty())
+        throw ECellPropertyError(
+            "Cell " + CellLabel(cell) + " is skipped, so it has no image for an alt text");
+    const bool covering = IsProperty(property, "Fill") || IsProperty(property, "Span");
+    if (!covering || properties.Fill != TCellFill::Auto || !picture)
+        return;
+    const TCellBounds bounds = grid.Bounds(cell, properties.SpanColumns, properties.SpanRows);
+    // A cell without pixels is left out like any empty piece.
+    if (bounds.Width() > 0 && bounds.Height() > 0 && !FlatColorOf(*picture, bounds))
+        throw ECellPropertyError(
+            "Cell " + CellLabel(cell) + " is not one flat colour, so Fill=auto cannot paint it");
+}
+
+} // namespace
+
 TCellPropertyMap WithCellProperty(const TCellPropertyMap& cells, TCellRef cell, std::string_view property,
     std::string_view value, const TCellGrid& grid, std::string_view nameTemplate,
-    std::string_view projectName)
+    std::string_view projectName, const std::optional<TPixelView>& picture)
 {
     TCellProperties properties;
     if (const auto it = cells.find(cell); it != cells.end())
@@ -97,6 +149,7 @@ TCellPropertyMap WithCellProperty(const TCellPropertyMap& cells, TCellRef cell, 
         CheckCellNames(checked, nameTemplate, projectName, grid.Rows(), grid.Columns());
     if (!properties.Format.empty())
         CellFormatOf({ { "Format", properties.Format } }, "Cell " + CellLabel(cell));
+    CheckCellContent(properties, cell, property, grid, picture);
 
     TCellPropertyMap result = cells;
     if (properties.IsPlain())

@@ -4,6 +4,8 @@
 // them, and the one way an edit reaches a cell's properties. Plain data, no
 // Qt: rows and columns count from 1, pixels from 0.
 
+#include "core/base/colors.h"
+#include "core/imaging/pixel_view.h"
 #include "core/project/cell_properties.h"
 #include "core/project/cut_lines.h"
 
@@ -55,14 +57,21 @@ private:
 // a run refuses them.
 TCellPropertyMap FittingCells(const TCellPropertyMap& cells, int rows, int columns);
 
+// The one colour of the bounds' pixels in picture (24-bit rows), or none
+// when they hold two or none at all.
+std::optional<TColor> FlatColorOf(const TPixelView& picture, const TCellBounds& bounds);
+
 // cells with one property of cell set to value, read as the project file
 // reads it (an empty value gives the default). The cell is then checked by
 // the core against the fitting others: its layout, a new name for being
-// unique, a format for being known. Fails with the core's exception, which
-// names the cell.
+// unique, a format for being known; and what a run would refuse or leave
+// out: a Fill or Span edit that leaves Fill=auto over pixels of more than
+// one colour (checked when picture, the 24-bit rows the grid cuts, is
+// given), a Link or Alt on a skipped cell, which has neither image nor
+// area to carry them. Fails with ECellPropertyError, which names the cell.
 TCellPropertyMap WithCellProperty(const TCellPropertyMap& cells, TCellRef cell, std::string_view property,
     std::string_view value, const TCellGrid& grid, std::string_view nameTemplate,
-    std::string_view projectName);
+    std::string_view projectName, const std::optional<TPixelView>& picture = std::nullopt);
 
 // The cell an arrow key moves to from the one selected: the next one past
 // its span in that direction, taken to the anchor of a span over it;

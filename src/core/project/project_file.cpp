@@ -55,9 +55,9 @@ void MakeBackup(const std::string& fileName)
         throw EIniFileException(Format("Unable to write to %s", fileName.c_str()));
 }
 
-// The picture's path from the project's folder when the picture lies in it
-// or below; compared as written, without asking the file system.
-std::optional<std::string> RelativePicturePath(std::string_view projectFileName, const std::string& picture)
+// The way from the project's folder to a file that lies in it or below;
+// compared as written, without asking the file system.
+std::optional<std::string> RelativeToProject(std::string_view projectFileName, std::string_view picture)
 {
     namespace fs = std::filesystem;
     if (picture.empty())
@@ -124,6 +124,28 @@ std::string PicturePathOfProject(std::string_view projectFileName, std::string_v
     return ExtractFilePath(projectFileName) + std::string(pictureFileName);
 }
 
+std::string PathToStoreInProject(std::string_view projectFileName, std::string_view path)
+{
+    namespace fs = std::filesystem;
+    const std::string folder = ExtractFilePath(projectFileName);
+    if (!folder.empty() && fs::path(path).lexically_normal() == fs::path(folder).lexically_normal())
+        return ".";
+    if (std::optional<std::string> relative = RelativeToProject(projectFileName, path))
+        return *relative;
+    return std::string(path);
+}
+
+std::string PathOfProject(std::string_view projectFileName, std::string_view storedPath)
+{
+    if (storedPath == ".") {
+        std::string folder = ExtractFilePath(projectFileName);
+        if (folder.size() > 1 && folder.back() == kPathSeparator)
+            folder.pop_back();
+        return folder.empty() ? std::string(".") : folder;
+    }
+    return PicturePathOfProject(projectFileName, storedPath);
+}
+
 std::string BackupFileName(std::string_view projectFileName)
 {
     return ChangeFileExt(projectFileName, ".bak");
@@ -135,7 +157,7 @@ std::string PicturePathToStore(std::string_view projectFileName, const TProjectD
     if (!stored.empty() && stored.front() != kPathSeparator
         && PicturePathOfProject(projectFileName, stored) == project.PictureFileName)
         return stored;
-    if (std::optional<std::string> relative = RelativePicturePath(projectFileName, project.PictureFileName))
+    if (std::optional<std::string> relative = RelativeToProject(projectFileName, project.PictureFileName))
         return *relative;
     return project.PictureFileName;
 }

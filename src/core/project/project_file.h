@@ -28,9 +28,9 @@ constexpr int32_t kMissingPosition = -999;
 // kOutputSectionKeys, spelled as there. Their meaning is the generation
 // run's; here they are only kept.
 using TOutputValues = std::map<std::string, std::string>;
-inline constexpr const char* kOutputSectionKeys[]
-    = { "Format", "Colors", "Dither", "Quality", "Progressive", "Subsampling", "MinPsnr", "Alpha",
-          "PageStyle", "Scale", "NameTemplate", "BaseUrl", "AlsoHalfSize", "AutoFill", "Transparent" };
+inline constexpr const char* kOutputSectionKeys[] = { "Format", "Colors", "Dither", "Quality", "Progressive",
+    "Subsampling", "MinPsnr", "Alpha", "PageStyle", "Scale", "NameTemplate", "BaseUrl", "AlsoHalfSize",
+    "AutoFill", "Transparent", "WriteHtml", "PageFile", "OutputFolder" };
 
 // [Output] Transparent: the colour every cell leaves transparent, "RRGGBB"
 // (a leading '#' allowed); absent, empty or "none" (any case) for none.
@@ -87,6 +87,13 @@ std::string BackupFileName(std::string_view projectFileName);
 // full path is taken to sit beside the project file, so a project and its
 // picture can move together.
 std::string PicturePathOfProject(std::string_view projectFileName, std::string_view pictureFileName);
+// A path a project keeps for its run (the page file, the output folder):
+// one inside the project's folder is stored relative to it ("." for the
+// folder itself), so the project and its output can move together; any
+// other is stored as it is. PathOfProject reads it back as a path to use.
+std::string PathToStoreInProject(std::string_view projectFileName, std::string_view path);
+std::string PathOfProject(std::string_view projectFileName, std::string_view storedPath);
+
 // The project as an INI file bound to fileName (nothing is written).
 TIniFile ProjectIni(const std::string& fileName, const TProjectData& project);
 

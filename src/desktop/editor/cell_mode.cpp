@@ -2,14 +2,18 @@
 // and drawing what they say over the picture.
 
 #include "desktop/editor/cell_panel.h"
+#include "desktop/editor/editor_document.h"
 #include "desktop/editor/main_form.h"
 
 #include "core/base/sysutils.h"
+#include "core/imaging/bitmap.h"
 #include "desktop/shell/platform_services.h"
 
 #include <QKeyEvent>
 #include <QPainter>
 #include <QUndoStack>
+
+#include <utility>
 
 namespace sw {
 
@@ -47,7 +51,7 @@ TCellGrid TMainForm::CellGrid() const
 
 std::string TMainForm::DefaultCellName(TCellRef cell) const
 {
-    const TCellNaming naming = CellNaming(m_projectOutput, ProjectFileName);
+    const TCellNaming naming = CellNaming(m_document->Output, ProjectFileName);
     const std::string nameTemplate = !naming.NameTemplate.empty() ? naming.NameTemplate
         : lvColumns->topLevelItemCount() == 0                     ? std::string("r{row}")
                                                                   : std::string(kDefaultNameTemplate);
@@ -107,11 +111,20 @@ void TMainForm::EditCellProperty(const std::string& property, const std::string&
 {
     if (!m_selectedCell)
         return;
-    const TCellNaming naming = CellNaming(m_projectOutput, ProjectFileName);
+    const TCellNaming naming = CellNaming(m_document->Output, ProjectFileName);
+    // Fill=auto is checked against the pixels the run would cut.
+    std::optional<TBitmap> rows;
+    std::optional<TPixelView> pixels;
+    if (HasPicture() && m_picture) {
+        rows.emplace(*m_picture);
+        if (rows->PixelFormat() != TPixelFormat::pf24bit)
+            rows->SetPixelFormat(TPixelFormat::pf24bit);
+        pixels = std::as_const(*rows).View24();
+    }
     TCellPropertyMap edited;
     try {
         edited = WithCellProperty(m_projectCells, *m_selectedCell, property, value, CellGrid(),
-            naming.NameTemplate, naming.ProjectName);
+            naming.NameTemplate, naming.ProjectName, pixels);
     } catch (const Exception& refusal) {
         // The last valid state stays, with the reason beside it.
         Services().MessageBeep(BeepType::Exclamation);
@@ -122,7 +135,7 @@ void TMainForm::EditCellProperty(const std::string& property, const std::string&
     if (edited == m_projectCells)
         return;
     m_projectCells = std::move(edited);
-    SetModified(true);
+    m_document->SetModified(true);
     Record();
     ShowSelectedCell();
     InvalidateGrid();

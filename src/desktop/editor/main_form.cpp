@@ -5,10 +5,12 @@
 #include "core/project/cut_lines.h"
 #include "core/project/project_file.h"
 #include "desktop/editor/cell_panel.h"
+#include "desktop/editor/editor_document.h"
 #include "desktop/editor/file_dialogs.h"
 #include "desktop/editor/image_list.h"
 #include "desktop/editor/splash_form.h"
 #include "desktop/generate/generate_dialog.h"
+#include "desktop/generate/generate_settings_form.h"
 #include "desktop/shell/file_names.h"
 #include "desktop/shell/handler_guard.h"
 #include "desktop/shell/platform_services.h"
@@ -159,7 +161,6 @@ TMainForm::TMainForm(QWidget* parent)
     m_reloadTimer->setInterval(kReloadDelayMs);
     connect(m_reloadTimer, &QTimer::timeout, this, Guarded(this, &TMainForm::ReloadChangedFiles));
     FormCreate();
-    // The design-time lines are no work of the user's.
     ResetHistory();
     setAcceptDrops(true);
     UpdateStatus();
@@ -245,8 +246,10 @@ void TMainForm::CreateActions()
     SetShortcutAndTip(Cells1, { QKeySequence(Qt::CTRL | Qt::Key_E) },
         QStringLiteral("Cells mode: a click selects a cell to name, link, merge or fill"));
 
-    UndoStack = new QUndoStack(this);
-    UndoStack->setObjectName(QStringLiteral("UndoStack"));
+    m_document = new TEditorDocument(this);
+    UndoStack = m_document->UndoStack();
+    connect(m_document, &TEditorDocument::ModifiedChanged, this, &QWidget::setWindowModified);
+    connect(m_document, &TEditorDocument::Restored, this, &TMainForm::ApplyState);
     Undo1 = UndoStack->createUndoAction(this, QStringLiteral("&Undo"));
     Undo1->setObjectName(QStringLiteral("Undo1"));
     Undo1->setShortcuts(QKeySequence::Undo);
@@ -257,8 +260,6 @@ void TMainForm::CreateActions()
     Redo1->setShortcuts(QKeySequence::Redo);
     Redo1->setIcon(
         QIcon::fromTheme(QStringLiteral("edit-redo"), style()->standardIcon(QStyle::SP_ArrowForward)));
-    // The saved state is the clean one: undoing back to it clears the marker.
-    connect(UndoStack, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
     // The undo and redo actions name the change; their tips follow.
     for (QAction* action : { Undo1, Redo1 })
         connect(action, &QAction::changed, this, [action] {
@@ -549,10 +550,6 @@ void TMainForm::FormCreate()
     imgInterface->lower();
     pbGrid->move(0, 0);
     pbGrid->raise();
-    for (int position : { 12, 34, 48 })
-        lvColumns->AddLine(position, false);
-    for (int position : { 20, 60 })
-        lvRows->AddLine(position, false);
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
@@ -595,7 +592,7 @@ void TMainForm::NewProject()
     m_suggestions = {};
     ClearLines(true);
     pnlTransparent->SetColor(clNone);
-    m_projectOutput.reset();
+    m_document->New();
     m_projectCells.clear();
     m_selectedCell.reset();
     ProjectFileName.assign(1, '*');
@@ -603,6 +600,11 @@ void TMainForm::NewProject()
     SetCaption(QString::fromUtf8(AppName));
     --m_recordingPaused;
     ResetHistory();
+}
+
+bool TMainForm::IsModified() const
+{
+    return m_document->IsModified();
 }
 
 bool TMainForm::QuerySaveChanges()
@@ -625,13 +627,6 @@ bool TMainForm::QuerySaveChanges()
         break;
     }
     return false;
-}
-
-void TMainForm::SetModified(bool modified)
-{
-    if (!modified)
-        UndoStack->setClean();
-    setWindowModified(modified);
 }
 
 void TMainForm::SetCaption(const QString& caption)
@@ -690,14 +685,10 @@ void TMainForm::SaveProject(std::string fileName)
     project.PictureFileName = PictureFileName;
     project.Columns = lvColumns->Lines();
     project.Rows = lvRows->Lines();
-    project.StoredPictureFileName = m_storedPictureFileName;
-    project.Output = m_projectOutput;
-    SetTransparentColor(project.Output, pnlTransparent->Color());
     project.Cells = m_projectCells;
-    WriteProjectFile(fileName, project);
+    m_document->Save(fileName, std::move(project), pnlTransparent->Color());
     StampProject();
     ShowProjectCaption();
-    SetModified(false);
     RememberProject();
     WatchFiles();
 }
@@ -719,8 +710,8 @@ void TMainForm::LoadProject(std::string fileName)
     auto resume = qScopeGuard([this] { --m_recordingPaused; });
     ProjectFileName = fileName;
     PictureFileName = PicturePathOfProject(fileName, project.PictureFileName);
-    m_storedPictureFileName = project.PictureFileName;
-    m_projectOutput = std::move(output);
+    m_document->Loaded(project);
+    m_document->Output = std::move(output);
     pnlTransparent->SetColor(transparent);
     m_projectCells = project.Cells;
     std::string pictureFailure;
@@ -760,7 +751,7 @@ void TMainForm::OpenPicture(const std::string& fileName)
 {
     PictureFileName = fileName;
     // Changed even if the picture cannot be read: Save writes the new name.
-    SetModified(true);
+    m_document->SetModified(true);
     const auto recorded = qScopeGuard([this] { Record(); });
     LoadPicture(PictureFileName);
 }
@@ -825,13 +816,23 @@ void TMainForm::Generate1Click()
     TGenerationInput input;
     if (imgInterface->HasPicture())
         input = GenerationInput();
-    GenerateDlg = new TGenerateDlg(std::move(input), ProjectFileName, this, m_projectOutput, m_projectCells);
+    GenerateDlg
+        = new TGenerateDlg(std::move(input), ProjectFileName, this, m_document->Output, m_projectCells);
     // Read as it closes: the dialog frees itself soon after.
     connect(GenerateDlg, &QDialog::finished, this, [this, dialog = GenerateDlg] {
-        if (std::optional<TOutputValues> output = dialog->OutputValues(); output != m_projectOutput) {
-            m_projectOutput = std::move(output);
-            SetModified(true);
+        if (std::optional<TOutputValues> output = dialog->Form->OutputValues();
+            output != m_document->Output) {
+            m_document->Output = std::move(output);
+            m_document->SetModified(true);
         }
+    });
+    // The dialog cuts the picture on screen and its run the lines it was
+    // given: files changed on disk are read again once it has closed.
+    m_generateOpen = true;
+    const auto reloadLater = qScopeGuard([this] {
+        m_generateOpen = false;
+        if (!m_changedFiles.isEmpty())
+            m_reloadTimer->start();
     });
     GenerateDlg->exec();
 }
@@ -879,7 +880,7 @@ void TMainForm::NoTransparentColorClick()
     if (pnlTransparent->Color() == clNone)
         return;
     pnlTransparent->SetColor(clNone);
-    SetModified(true);
+    m_document->SetModified(true);
     Record();
 }
 
@@ -902,7 +903,7 @@ void TMainForm::pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int
         // A release beyond the picture's edge has no colour to take.
         if (color != clNone && color != pnlTransparent->Color()) {
             pnlTransparent->SetColor(color);
-            SetModified(true);
+            m_document->SetModified(true);
             Record();
         }
         ShowModeHint();
@@ -992,7 +993,7 @@ void TMainForm::ClearLines(bool all)
         removed += lvRows->RemoveLines(all);
     }
     if (removed > 0)
-        SetModified(true);
+        m_document->SetModified(true);
     InvalidateGrid();
     Record();
 }
@@ -1005,7 +1006,7 @@ void TMainForm::ShowProjectCaption()
 
 void TMainForm::DataChange()
 {
-    SetModified(true);
+    m_document->SetModified(true);
     InvalidateGrid();
     Record();
     ShowSelectedCell();
@@ -1069,7 +1070,6 @@ void TMainForm::ApplyState(const TProjectState& state)
     pbGrid->SetGridSize(QSize(state.GridWidth, state.GridHeight));
     pnlTransparent->SetColor(state.TransparentColor);
     m_projectCells = state.Cells;
-    m_committed = state;
     FitScrollContent();
     InvalidateGrid();
     UpdateStatus();
@@ -1082,19 +1082,15 @@ void TMainForm::Record()
     if (m_recordingPaused > 0)
         return;
     TProjectState state = CurrentState();
-    if (state == m_committed)
+    if (state == m_document->State())
         return;
-    TProjectState before = std::exchange(m_committed, state);
-    UndoStack->push(new TStateCommand(
-        std::move(before), std::move(state), [this](const TProjectState& target) { ApplyState(target); }));
+    m_document->Record(std::move(state));
     UpdateStatus();
 }
 
 void TMainForm::ResetHistory()
 {
-    UndoStack->clear();
-    m_committed = CurrentState();
-    SetModified(false);
+    m_document->Reset(CurrentState());
     UpdateStatus();
     WatchFiles();
     ShowSelectedCell();
@@ -1146,6 +1142,8 @@ void TMainForm::FileChanged(const QString& path)
 
 void TMainForm::ReloadChangedFiles()
 {
+    if (m_generateOpen)
+        return;
     const QSet<QString> changed = std::exchange(m_changedFiles, {});
     // A file replaced by renaming another over it has left the watcher.
     const auto rewatch = qScopeGuard([this] { WatchFiles(); });
@@ -1191,15 +1189,7 @@ void TMainForm::ReloadPicture()
     }
     // The file's new pixels are no edit of the project: every state of
     // the history that showed the old ones shows the new ones instead.
-    const TProjectState fresh = CurrentState();
-    if (m_committed.Picture.get() == stale) {
-        m_committed.Picture = fresh.Picture;
-        m_committed.GridWidth = fresh.GridWidth;
-        m_committed.GridHeight = fresh.GridHeight;
-    }
-    for (int i = 0; i < UndoStack->count(); ++i)
-        if (auto* command = dynamic_cast<TStateCommand*>(const_cast<QUndoCommand*>(UndoStack->command(i))))
-            command->ReplacePicture(stale, fresh);
+    m_document->ReplacePicture(stale, CurrentState());
     InvalidateGrid();
 }
 
@@ -1392,7 +1382,7 @@ bool TMainForm::GridEvent(QEvent* event)
                 Services().MessageBeep(BeepType::Exclamation);
             }
             Record();
-            setWindowModified(!UndoStack->isClean());
+            m_document->TakeModifiedFromHistory();
             InvalidateGrid();
         }
         return true;

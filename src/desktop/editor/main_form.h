@@ -50,6 +50,7 @@ class QUndoStack;
 namespace sw {
 
 class TCellPanel;
+class TEditorDocument;
 
 class TOpenPictureDialog;
 
@@ -142,12 +143,13 @@ public:
     // file watcher does once the changes have settled: the picture is read
     // again at once, keeping the lines; the project is loaded again, after
     // asking when there are unsaved changes. Our own saves are no change.
+    // While the Generate dialog is open, the changes wait for it to close.
     void ReloadChangedFiles();
 
     // Whether the project has changes that were not saved: any change to
     // the lines, the picture or the transparent colour since the last New,
     // save or load. The title shows it as "*".
-    bool IsModified() const { return isWindowModified(); }
+    bool IsModified() const;
     // Whether a picture was opened and is shown; Generate needs one.
     bool HasPicture() const { return m_hasPicture; }
 
@@ -264,8 +266,6 @@ private:
     void PlaceRow(bool add, bool checked, int32_t y, TDuplicates duplicates);
     void AddLineInside(
         TCutLineList& list, int32_t position, bool checked, int extent, TDuplicates duplicates);
-    // The one store of the modified state, shown by the title's "[*]".
-    void SetModified(bool modified);
     // With unsaved changes, asks whether to save them first; false when the
     // command that would lose them must stop.
     bool QuerySaveChanges();
@@ -357,12 +357,10 @@ private:
     TGridCanvas m_gridCanvas;
     // The file the open dialog returned last.
     std::string m_openDialogFileName;
-    // The picture path as the open project stores it, written back unchanged
-    // while the picture stays the same.
-    std::string m_storedPictureFileName;
-    // The project's cell-format settings, kept for the next save.
-    std::optional<TOutputValues> m_projectOutput;
-    // Its [Cells] properties, edited in the Cells mode.
+    // The history, the modified state (the title's "[*]") and the values
+    // the project file keeps for the next save.
+    TEditorDocument* m_document = nullptr;
+    // The project's [Cells] properties, edited in the Cells mode.
     TCellPropertyMap m_projectCells;
     std::optional<TCellRef> m_selectedCell;
     struct TFittingCells {
@@ -378,7 +376,6 @@ private:
 
     // The picture on screen, shared with the history.
     std::shared_ptr<const TBitmap> m_picture;
-    TProjectState m_committed;
     int m_recordingPaused = 0;
     int m_zoomPercent = 100;
     TLineSuggestions m_suggestions;
@@ -398,6 +395,7 @@ private:
     // Editors write a file in several steps; one reload follows the last.
     QTimer* m_reloadTimer = nullptr;
     QSet<QString> m_changedFiles;
+    bool m_generateOpen = false;
     std::optional<std::pair<qint64, qint64>> m_projectStamp;
 };
 

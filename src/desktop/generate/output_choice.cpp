@@ -24,6 +24,23 @@ std::string Decibels(double value)
 
 // The run keys the dialog has controls for; NameTemplate is kept as stored.
 constexpr const char* kShownRunKeys[] = { "PageStyle", "BaseUrl", "Scale", "AlsoHalfSize", "AutoFill" };
+// Those of them that say where the run writes.
+constexpr const char* kPlaceKeys[] = { "WriteHtml", "PageFile", "OutputFolder" };
+
+bool IsOneOf(const TRunKey* row, const char* const* begin, const char* const* end)
+{
+    return row && std::find_if(begin, end, [row](const char* key) { return FindRunKey(key) == row; }) != end;
+}
+
+// Sets key to text, or removes it for nothing, whatever case it was stored in.
+void StoreRunKey(TOutputValues& output, const char* key, const std::optional<std::string>& text)
+{
+    const TRunKey* row = FindRunKey(key);
+    for (auto it = output.begin(); it != output.end();)
+        it = FindRunKey(it->first) == row ? output.erase(it) : std::next(it);
+    if (text)
+        output[row->Key] = *text;
+}
 
 } // namespace
 
@@ -115,9 +132,8 @@ std::string RunText(const TGenerationSettings& settings, std::string_view key)
 bool IsShownRunKey(std::string_view key)
 {
     const TRunKey* row = FindRunKey(key);
-    return row && std::find_if(std::begin(kShownRunKeys), std::end(kShownRunKeys), [row](const char* shown) {
-        return FindRunKey(shown) == row;
-    }) != std::end(kShownRunKeys);
+    return IsOneOf(row, std::begin(kShownRunKeys), std::end(kShownRunKeys))
+        || IsOneOf(row, std::begin(kPlaceKeys), std::end(kPlaceKeys));
 }
 
 TGenerationSettings ShownRunSettings(const std::optional<TOutputValues>& stored)
@@ -141,12 +157,45 @@ std::optional<TOutputValues> RunAfterChoice(std::optional<TOutputValues> output,
             continue;
         if (!output)
             output.emplace();
-        const TRunKey* row = FindRunKey(key);
-        for (auto it = output->begin(); it != output->end();)
-            it = FindRunKey(it->first) == row ? output->erase(it) : std::next(it);
-        if (text != RunText(defaults, key))
-            (*output)[row->Key] = text;
+        StoreRunKey(*output, key, text != RunText(defaults, key) ? std::optional(text) : std::nullopt);
     }
+    return output;
+}
+
+TRunPlaces ShownRunPlaces(const std::optional<TOutputValues>& stored, const std::string& projectFileName)
+{
+    TRunPlaces places;
+    if (!stored)
+        return places;
+    for (const auto& [key, text] : *stored) {
+        const TRunKey* row = FindRunKey(key);
+        if (row == FindRunKey("WriteHtml"))
+            places.WriteHtml = text == "1";
+        else if (row == FindRunKey("PageFile") && !text.empty())
+            places.PageFile = PathOfProject(projectFileName, text);
+        else if (row == FindRunKey("OutputFolder") && !text.empty())
+            places.OutputFolder = PathOfProject(projectFileName, text);
+    }
+    return places;
+}
+
+std::optional<TOutputValues> PlacesAfterChoice(std::optional<TOutputValues> output, const TRunPlaces& shown,
+    const TRunPlaces& chosen, const TRunPlaces& defaults, const std::string& projectFileName)
+{
+    const auto place = [&](const char* key, bool changed, bool atDefault, const std::string& text) {
+        if (!changed)
+            return;
+        if (!output)
+            output.emplace();
+        StoreRunKey(*output, key, atDefault ? std::nullopt : std::optional(text));
+    };
+    place("WriteHtml", chosen.WriteHtml != shown.WriteHtml, chosen.WriteHtml == defaults.WriteHtml,
+        Switch(chosen.WriteHtml));
+    place("PageFile", chosen.PageFile != shown.PageFile, chosen.PageFile == defaults.PageFile,
+        PathToStoreInProject(projectFileName, chosen.PageFile));
+    place("OutputFolder", chosen.OutputFolder != shown.OutputFolder,
+        chosen.OutputFolder == defaults.OutputFolder,
+        PathToStoreInProject(projectFileName, chosen.OutputFolder));
     return output;
 }
 

@@ -39,4 +39,21 @@ TGenerationSettings ShownRunSettings(const std::optional<TOutputValues>& stored)
 std::optional<TOutputValues> RunAfterChoice(std::optional<TOutputValues> output,
     const std::optional<TOutputValues>& stored, const TGenerationSettings& chosen);
 
+// Where the run writes, as the dialog shows it: full paths, empty for a
+// page not chosen or, read from a project, a place it does not keep.
+struct TRunPlaces {
+    bool WriteHtml = false;
+    std::string PageFile;
+    std::string OutputFolder;
+    bool operator==(const TRunPlaces&) const = default;
+};
+// The places stored (WriteHtml, PageFile, OutputFolder), made whole
+// against the project's folder; a bad WriteHtml reads as unticked.
+TRunPlaces ShownRunPlaces(const std::optional<TOutputValues>& stored, const std::string& projectFileName);
+// output with each place that chosen changes from shown, stored relative
+// to the project where it lies in its folder; a place back at its default
+// (unticked, no page, the default folder) leaves no key.
+std::optional<TOutputValues> PlacesAfterChoice(std::optional<TOutputValues> output, const TRunPlaces& shown,
+    const TRunPlaces& chosen, const TRunPlaces& defaults, const std::string& projectFileName);
+
 } // namespace sw

@@ -1,6 +1,6 @@
 #include "desktop/generate/size_estimator.h"
 
-#include "core/imaging/bitmap.h"
+#include "desktop/generate/input_copy.h"
 #include "desktop/shell/file_names.h"
 
 #include <algorithm>
@@ -11,8 +11,11 @@
 namespace sw {
 
 struct TSizeEstimator::TJob {
-    TBitmap Picture;
-    std::vector<uint8_t> Rgba;
+    explicit TJob(const TGenerationInput& input)
+        : Copy(input)
+        , Input(Copy.EstimateInput())
+    { }
+    TInputCopy Copy;
     TSizeEstimateInput Input;
     TCellFormat Settings;
     std::atomic<bool> Cancelled { false };
@@ -41,32 +44,7 @@ void TSizeEstimator::Cancel()
 void TSizeEstimator::Start(const TGenerationInput& input, const TCellFormat& settings)
 {
     Cancel();
-    auto job = std::make_shared<TJob>();
-    if (input.Picture && !input.Picture->Empty()) {
-        // An own copy, made as the run makes its strips: the worker then
-        // shares no pixel store with the window.
-        TBitmap source(*input.Picture);
-        const int width = source.Width();
-        const int height = source.Height();
-        job->Picture.SetSize(width, height);
-        job->Picture.Canvas().SetBrushColor(clWhite);
-        job->Picture.Canvas().FillRect({ 0, 0, width, height });
-        job->Picture.Canvas().CopyRect({ 0, 0, width, height }, source.Canvas(), { 0, 0, width, height });
-        job->Input.Picture = &job->Picture;
-    }
-    if (input.Rgba && input.Rgba->Layout == TPixelLayout::Rgba32 && input.Rgba->Width > 0
-        && input.Rgba->Height > 0) {
-        const TPixelView& view = *input.Rgba;
-        const size_t rowBytes = size_t(view.Width) * 4;
-        job->Rgba.resize(rowBytes * size_t(view.Height));
-        for (int y = 0; y < view.Height; ++y)
-            std::copy_n(view.Row(y), rowBytes, job->Rgba.data() + rowBytes * size_t(y));
-        job->Input.Rgba = TPixelView { job->Rgba.data(), view.Width, view.Height, ptrdiff_t(rowBytes),
-            TPixelLayout::Rgba32 };
-    }
-    job->Input.ColumnCaptions = input.ColumnCaptions;
-    job->Input.RowCaptions = input.RowCaptions;
-    job->Input.TransparentColor = input.TransparentColor;
+    auto job = std::make_shared<TJob>(input);
     job->Settings = settings;
 
     const int generation = m_generation;

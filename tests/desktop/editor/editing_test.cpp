@@ -589,5 +589,37 @@ TEST_F(EditingTest, ACellEditTheCoreRefusesKeepsTheLastValidStateAndShowsItsMess
     EXPECT_EQ(services.exclamations, static_cast<int>(std::size(refusals)));
 }
 
+// What the run would refuse is refused at the edit, with its reason.
+TEST_F(EditingTest, AnAutoFillOverTwoColoursOrALinkOnASkippedCellIsRefused)
+{
+    TBitmap halves;
+    halves.SetSize(120, 80);
+    halves.Canvas().SetBrushColor(RGB(200, 100, 40));
+    halves.Canvas().FillRect(TRect { 0, 0, 120, 80 });
+    halves.Canvas().SetBrushColor(RGB(20, 40, 60));
+    halves.Canvas().FillRect(TRect { 60, 0, 120, 80 });
+    answer = folder / "halves.bmp";
+    halves.SaveToFile(answer);
+    form.mnuOpenImageClick();
+    form.DrawColumn(true, true, 40, 0);
+    form.Cells1->trigger();
+    TCellPanel& panel = *form.pnlCell;
+
+    form.SelectCell(TCellRef { 1, 1 });
+    panel.cbFill->setCurrentIndex(2);
+    EXPECT_TRUE(panel.Refusal().isEmpty()) << panel.Refusal().toStdString();
+    form.SelectCell(TCellRef { 1, 2 });
+    panel.cbFill->setCurrentIndex(2);
+    EXPECT_EQ(panel.Refusal(), "Cell R1C2 is not one flat colour, so Fill=auto cannot paint it.");
+    panel.cbxSkip->click();
+    TypeInto(panel.edtLink, "https://example.com/");
+    EXPECT_EQ(panel.Refusal(), "Cell R1C2 is skipped, so a link on it would lead nowhere.");
+
+    TCellPropertyMap expected;
+    expected[TCellRef { 1, 1 }].Fill = TCellFill::Auto;
+    expected[TCellRef { 1, 2 }].Skip = true;
+    EXPECT_EQ(form.CellProperties(), expected);
+}
+
 } // namespace
 } // namespace sw

@@ -349,7 +349,8 @@ TEST_F(PictureViewTest, TheTransparentColourIsSavedLoadedAndCanBeNone)
     form.pbGridMouseUp(Qt::LeftButton, {}, 3, 2);
     const std::string project = folder / "page.swr";
     form.SaveProject(project);
-    EXPECT_NE(test::ReadFileBytes(project).find("[Output]\r\nTransparent=010203\r\n"), std::string::npos);
+    EXPECT_NE(test::ReadFileBytes(project).find("[Output]\r\nFormat=auto\r\nTransparent=010203\r\n"),
+        std::string::npos);
 
     form.New1->trigger();
     EXPECT_EQ(form.pnlTransparent->Color(), clNone);
@@ -466,7 +467,7 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
     EXPECT_EQ(test::ReadFileBytes(project),
         "[Settings]\r\nGraphicImage=page.bmp"
         "\r\n[Columns]\r\nPosition1=12\r\nChecked1=0\r\nPosition2=40\r\nChecked2=1\r\n"
-        "[Rows]\r\nPosition1=30\r\nChecked1=1\r\n");
+        "[Rows]\r\nPosition1=30\r\nChecked1=1\r\n[Output]\r\nFormat=auto\r\n");
     // Once it exists, Save writes to it without asking.
     const int dialogs = static_cast<int>(shownDialogs.size());
     form.Save1->trigger();

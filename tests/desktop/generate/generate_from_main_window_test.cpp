@@ -1,6 +1,7 @@
 #include "core/imaging/bitmap.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/generate/generate_dialog.h"
+#include "desktop/generate/generate_settings_form.h"
 
 #include "desktop/shell/fake_services.h"
 #include "support/folder_entries.h"
@@ -13,10 +14,12 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 
 namespace sw {
@@ -54,19 +57,78 @@ TEST(GenerateFromMainWindow, CutsThePictureAndClosesTheDialog)
     QTimer::singleShot(0, &form, [&shown, &out] {
         shown = GenerateDlg;
         ASSERT_NE(shown, nullptr);
-        shown->cbxWriteHTML->click();
-        shown->edtFilename->setText(QString::fromStdString((out / "index.html").string()));
-        shown->btnGenerate->click();
+        // A project made here starts on the format that keeps cells good.
+        EXPECT_EQ(shown->Form->CellFormat().Type, TImageType::Auto);
+        shown->Form->cbxWriteHTML->click();
+        shown->Form->edtFilename->setText(QString::fromStdString((out / "index.html").string()));
+        shown->Form->btnGenerate->click();
     });
     form.Generate1Click();
 
     EXPECT_TRUE(services.errors.isEmpty()) << services.errors.join("\n").toStdString();
     EXPECT_EQ(services.informations, QStringList { "Slicewright is done.  Enjoy the interface!" });
-    EXPECT_EQ(test::FolderEntries(out),
-        (std::set<std::string> { "index.html", "r1_c1.gif", "r1_c2.gif", "r2_c1.gif", "r2_c2.gif" }));
+    std::set<std::string> stems;
+    for (const std::string& name : test::FolderEntries(out))
+        stems.insert(fs::path(name).stem().string());
+    EXPECT_EQ(stems, (std::set<std::string> { "index", "r1_c1", "r1_c2", "r2_c1", "r2_c2" }));
     EXPECT_EQ(GenerateDlg, nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(shown.isNull());
+}
+
+// Stored projects rely on the web-cube GIF of a file that names no format.
+TEST(GenerateFromMainWindow, AProjectThatNamesNoFormatKeepsTheWebCubeGif)
+{
+    FakeServices services;
+    test::TempFolder folder;
+    const std::string design = folder / "design.bmp";
+    TBitmap picture;
+    picture.SetSize(30, 20);
+    picture.SaveToFile(design);
+    const std::string project = folder / "old.swr";
+    test::WriteFileBytes(project, "[Settings]\r\nGraphicImage=design.bmp\r\n");
+
+    TMainForm form;
+    form.LoadProject(project);
+    std::optional<TImageType> type;
+    QTimer::singleShot(0, &form, [&type] {
+        type = GenerateDlg->Form->CellFormat().Type;
+        GenerateDlg->close();
+    });
+    form.Generate1Click();
+    EXPECT_EQ(type, TImageType::Gif);
+    form.SaveProject(project);
+    EXPECT_EQ(test::ReadFileBytes(project), "[Settings]\r\nGraphicImage=design.bmp\r\n");
+}
+
+// The dialog cuts the picture on screen with the lines it was given: a
+// project changed on disk meanwhile is read again, and asked about, only
+// once the dialog has closed.
+TEST(GenerateFromMainWindow, AProjectChangedOnDiskIsReadAgainOnceTheDialogCloses)
+{
+    FakeServices services;
+    test::TempFolder folder;
+    TBitmap picture;
+    picture.SetSize(30, 20);
+    picture.SaveToFile(folder / "design.bmp");
+    const std::string project = folder / "p.swr";
+    test::WriteFileBytes(project, "[Settings]\r\nGraphicImage=design.bmp\r\n");
+
+    TMainForm form;
+    form.LoadProject(project);
+    form.DrawColumn(true, true, 10, 0); // unsaved: a reload asks first
+    QStringList askedWhileOpen;
+    QTimer::singleShot(0, &form, [&] {
+        test::WriteFileBytes(
+            project, "[Settings]\r\nGraphicImage=design.bmp\r\n[Columns]\r\nPosition1=5\r\n");
+        QTest::qWait(800);
+        askedWhileOpen = services.confirmations;
+        GenerateDlg->close();
+    });
+    form.Generate1Click();
+    EXPECT_TRUE(askedWhileOpen.isEmpty()) << askedWhileOpen.join("\n").toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return services.confirmations.size() == 1; }, 3000));
+    EXPECT_EQ(form.lvColumns->Lines(), (TCutLines { { "5", true } }));
 }
 
 TEST(GenerateFromMainWindow, WithoutAPictureTheRunIsRefused)
@@ -76,8 +138,8 @@ TEST(GenerateFromMainWindow, WithoutAPictureTheRunIsRefused)
     TMainForm form;
     QTimer::singleShot(0, &form, [&folder] {
         ASSERT_NE(GenerateDlg, nullptr);
-        GenerateDlg->edtOutputPath->setText(QString::fromStdString(folder.Path().string()));
-        GenerateDlg->btnGenerate->click();
+        GenerateDlg->Form->edtOutputPath->setText(QString::fromStdString(folder.Path().string()));
+        GenerateDlg->Form->btnGenerate->click();
         GenerateDlg->close();
     });
     form.Generate1Click();
