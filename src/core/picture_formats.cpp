@@ -3,6 +3,7 @@
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_image.h"
 #include "core/imaging/png/png_image.h"
+#include "core/imaging/psd/psd_image.h"
 
 #include <mutex>
 
@@ -15,6 +16,7 @@ void RegisterPictureFormats()
         RegisterJpegImageFormats();
         RegisterGifImageFormat();
         RegisterPngImageFormat();
+        RegisterPsdImageFormat();
     });
 }
 

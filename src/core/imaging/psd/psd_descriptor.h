@@ -1,0 +1,40 @@
+#pragma once
+
+// Action descriptors: the typed key-value trees PSD files keep text layers,
+// newer slices and many settings in. Only the value kinds those need are
+// kept; the rest are read past so that the keys after them can be found.
+
+#include "core/imaging/psd/psd_bytes.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace sw {
+
+struct TPsdValue {
+    enum class TKind { Other, Descriptor, List, Integer, Double, Text, Enum, Bool };
+    TKind Kind = TKind::Other;
+    int64_t Integer = 0;
+    double Double = 0;
+    bool Bool = false;
+    // Text of a Text value; the value of an Enum.
+    std::string Text;
+    // A descriptor's items by key, in stored order; a list's items with
+    // empty keys.
+    std::vector<std::pair<std::string, TPsdValue>> Items;
+
+    // The first item with that key, or nullptr.
+    const TPsdValue* Find(std::string_view key) const;
+    // The item's text, or empty when it is missing or not text.
+    std::string TextOf(std::string_view key) const;
+};
+
+// Reads one descriptor (class name, class id, items). Nesting deeper than a
+// few dozen levels, a kind of value it cannot step over, or a short read
+// throw EInvalidGraphic.
+TPsdValue ReadPsdDescriptor(TPsdBytes& in);
+
+} // namespace sw
