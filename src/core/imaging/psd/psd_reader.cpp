@@ -422,6 +422,8 @@ TLayerRecord ReadLayerRecord(TPsdBytes& in)
 
 void ReadLayerInfo(TPsdBytes in, std::vector<TLayerRecord>& records)
 {
+    if (in.AtEnd())
+        return;
     // A negative count says the composite's first extra channel is its
     // transparency; the layers are the same.
     const int count = std::abs(int(in.I16()));
