@@ -32,6 +32,7 @@ constexpr int kMaxChannels = 56;
 constexpr uint32_t kMaxSide = 30000;
 constexpr uint16_t kGuidesResource = 1032;
 constexpr uint16_t kSlicesResource = 1050;
+constexpr uint16_t kVersionResource = 1057;
 
 [[noreturn]] void ThrowUnsupported(const std::string& reason)
 {
@@ -326,7 +327,8 @@ bool IsResourceSignature(const std::string& signature)
         || signature == "DCSR";
 }
 
-void ReadResources(std::span<const uint8_t> bytes, TPsdDesign& design)
+// Calls visit(id, data) for each image resource.
+template <typename Visit> void ForEachResource(std::span<const uint8_t> bytes, Visit visit)
 {
     TPsdBytes in(bytes);
     // Each block: signature, id, padded Pascal name, length, data padded to
@@ -340,11 +342,34 @@ void ReadResources(std::span<const uint8_t> bytes, TPsdDesign& design)
         TPsdBytes block = in.Sub(size);
         if (size % 2 != 0 && !in.AtEnd())
             in.Skip(1);
+        visit(id, block);
+    }
+}
+
+// A file saved without its composite (to save space) stores a blank one
+// and says so in its version resource; files without that resource have
+// a real one.
+bool HasRealComposite(std::span<const uint8_t> resources)
+{
+    bool real = true;
+    ForEachResource(resources, [&](uint16_t id, TPsdBytes block) {
+        if (id == kVersionResource) {
+            block.U32(); // version
+            real = block.U8() != 0;
+        }
+    });
+    return real;
+}
+
+void ReadResources(std::span<const uint8_t> bytes, TPsdDesign& design)
+{
+    ForEachResource(bytes, [&](uint16_t id, TPsdBytes block) {
         if (id == kGuidesResource)
             ReadGuides(block, design);
         else if (id == kSlicesResource)
             ReadSlices(block, design);
-    }
+    });
+    design.HasComposite = HasRealComposite(bytes);
 }
 
 // A layer record as stored, before groups are put together.
@@ -510,6 +535,8 @@ TPsdDesign ReadPsdDesign(std::span<const uint8_t> bytes)
 void ReadPsdComposite(std::span<const uint8_t> bytes, TBitmap& bitmap)
 {
     const TPsdSections s = ReadSections(bytes);
+    if (!HasRealComposite(s.Resources))
+        ThrowUnsupported("saved without its composite image; save it again with Maximize Compatibility on");
     if (s.Mode == TPsdColorMode::Indexed && s.ColorModeData.size() < 768)
         ThrowInvalidPsd("an indexed picture without its palette");
     const size_t width = size_t(s.Width);

@@ -8,7 +8,8 @@
 // Read: colour modes bitmap, greyscale, indexed, RGB and CMYK at 1, 8 and 16
 // bits per channel, composites stored raw or RLE. Refused with a message that
 // says so: PSB (large document) files, 32-bit channels, Lab, duotone and
-// multichannel modes, zip-compressed composites. A damaged or truncated file
+// multichannel modes, zip-compressed composites, and files saved without
+// their composite (this reader does not compose the layers itself). A damaged or truncated file
 // gives "PSD image is not valid (REASON)"; a picture over kMaxPicturePixels
 // gives PictureTooLargeMessage before anything is allocated for it.
 
@@ -86,6 +87,9 @@ struct TPsdDesign {
     int Channels = 0;
     int Depth = 0; // bits per channel
     TPsdColorMode Mode = TPsdColorMode::Rgb;
+    // False when the file was saved without its composite: the stored one
+    // is blank, and ReadPsdComposite refuses it.
+    bool HasComposite = true;
     std::vector<TPsdGuide> Guides; // in stored order
     std::vector<TPsdSlice> Slices; // in stored order
     // Bottom first, as stored, each group just before the layers inside it.
