@@ -197,8 +197,11 @@ TEST(PsdPeer, AgreesWithPsdToolsOnTheCorpus)
         }
         if (!peer.Error.empty()) {
             ++peerRefused;
-            std::printf("  psd-tools refuses %s (%s); ours: %s\n", name.c_str(), peer.Error.c_str(),
-                ourError.empty() ? "read" : ourError.c_str());
+            const std::string ours = !ourError.empty() ? ourError
+                : !compositeError.empty()              ? "composite: " + compositeError
+                                                       : "read";
+            std::printf(
+                "  psd-tools refuses %s (%s); ours: %s\n", name.c_str(), peer.Error.c_str(), ours.c_str());
             continue;
         }
         if (!ourError.empty()) {
@@ -244,6 +247,7 @@ TEST(PsdPeer, AgreesWithPsdToolsOnTheCorpus)
     }
     std::printf("PSD files %zu: both read %d, psd-tools refuses %d, we refuse as unsupported %d\n",
         peers.size(), bothRead, peerRefused, weRefuseUnsupported);
+    std::printf("saved without a composite (psd-tools has none, we refuse): %d\n", withoutComposite);
     std::printf(
         "composite pixels agree in %d of %d files; guides in %d of %d; layer records (%d layers, %d of them "
         "text) in %d of %d\n",
