@@ -29,6 +29,8 @@ const fs::path kScript = fs::path(SLICEWRIGHT_SOURCE_DIR) / "tests/core/imaging/
 struct TPeerLayer {
     bool IsGroup = false;
     bool Visible = false;
+    bool Shown = false;
+    int Parent = -1;
     TRect Bounds;
     std::string Name;
     bool IsText = false;
@@ -42,6 +44,7 @@ struct TPeerFile {
     int Height = 0;
     int Composite = -1;
     std::vector<TPsdGuide> Guides;
+    std::vector<TPsdSlice> Slices;
     std::vector<TPeerLayer> Layers;
 };
 
@@ -102,12 +105,25 @@ std::vector<TPeerFile> ReadReport(const fs::path& report)
             fields >> guide.Position32 >> axis;
             guide.Horizontal = axis == "h";
             files.back().Guides.push_back(guide);
+        } else if (tag == "slice") {
+            TPsdSlice slice;
+            int origin = 0;
+            std::string name;
+            std::string url;
+            std::string alt;
+            fields >> slice.Id >> origin >> slice.Bounds.Left >> slice.Bounds.Top >> slice.Bounds.Right
+                >> slice.Bounds.Bottom >> name >> url >> alt;
+            slice.Origin = static_cast<TPsdSlice::TOrigin>(origin);
+            slice.Name = FromHex(name);
+            slice.Url = FromHex(url);
+            slice.Alt = FromHex(alt);
+            files.back().Slices.push_back(slice);
         } else if (tag == "layer") {
             TPeerLayer layer;
             std::string name;
             std::string text;
-            fields >> layer.IsGroup >> layer.Visible >> layer.Bounds.Left >> layer.Bounds.Top
-                >> layer.Bounds.Right >> layer.Bounds.Bottom >> name >> text;
+            fields >> layer.IsGroup >> layer.Visible >> layer.Shown >> layer.Parent >> layer.Bounds.Left
+                >> layer.Bounds.Top >> layer.Bounds.Right >> layer.Bounds.Bottom >> name >> text;
             layer.Name = FromHex(name);
             layer.IsText = text != "-";
             layer.Text = FromHex(text);
@@ -146,10 +162,24 @@ std::string CompareLayers(const std::vector<TPsdLayer>& ours, const std::vector<
             return "layer " + std::to_string(i) + " rectangle";
         if (a.Name != b.Name)
             return "layer " + std::to_string(i) + " name '" + a.Name + "', peer '" + b.Name + "'";
-        if (a.IsGroup != b.IsGroup || a.Visible != b.Visible)
-            return "layer " + std::to_string(i) + " group or eye";
+        if (a.IsGroup != b.IsGroup || a.Visible != b.Visible || a.Shown != b.Shown || a.Parent != b.Parent)
+            return "layer " + std::to_string(i) + " group, eye or parent";
         if (a.IsText != b.IsText || a.Text != b.Text)
             return "layer " + std::to_string(i) + " text";
+    }
+    return std::string();
+}
+
+std::string CompareSlices(const std::vector<TPsdSlice>& ours, const std::vector<TPsdSlice>& peer)
+{
+    if (ours.size() != peer.size())
+        return std::to_string(ours.size()) + " slices, peer " + std::to_string(peer.size());
+    for (size_t i = 0; i < ours.size(); ++i) {
+        const TPsdSlice& a = ours[i];
+        const TPsdSlice& b = peer[i];
+        if (a.Id != b.Id || a.Origin != b.Origin || a.Bounds != b.Bounds || a.Name != b.Name || a.Url != b.Url
+            || a.Alt != b.Alt)
+            return "slice " + std::to_string(i);
     }
     return std::string();
 }
@@ -178,7 +208,8 @@ TEST(PsdPeer, AgreesWithPsdToolsOnTheCorpus)
     ASSERT_EQ(peers.size(), paths.size());
 
     int bothRead = 0, peerRefused = 0, weRefuseUnsupported = 0, withoutComposite = 0;
-    int composites = 0, compositesAgree = 0, guideFiles = 0, guidesAgree = 0, layerFiles = 0, layersAgree = 0;
+    int composites = 0, compositesAgree = 0, guideFiles = 0, guidesAgree = 0, sliceFiles = 0, slicesAgree = 0,
+        layerFiles = 0, layersAgree = 0;
     int layers = 0, textLayers = 0;
     for (const TPeerFile& peer : peers) {
         SCOPED_TRACE(peer.Path);
@@ -235,6 +266,12 @@ TEST(PsdPeer, AgreesWithPsdToolsOnTheCorpus)
             guidesAgree += ours == peer.Guides;
             EXPECT_EQ(ours, peer.Guides) << "guides";
         }
+        if (!peer.Slices.empty() || !design.Slices.empty()) {
+            ++sliceFiles;
+            const std::string difference = CompareSlices(design.Slices, peer.Slices);
+            slicesAgree += difference.empty();
+            EXPECT_EQ(difference, "") << "slices";
+        }
         if (!peer.Layers.empty() || !design.Layers.empty()) {
             ++layerFiles;
             layers += static_cast<int>(peer.Layers.size());
@@ -248,10 +285,11 @@ TEST(PsdPeer, AgreesWithPsdToolsOnTheCorpus)
     std::printf("PSD files %zu: both read %d, psd-tools refuses %d, we refuse as unsupported %d\n",
         peers.size(), bothRead, peerRefused, weRefuseUnsupported);
     std::printf("saved without a composite (psd-tools has none, we refuse): %d\n", withoutComposite);
-    std::printf(
-        "composite pixels agree in %d of %d files; guides in %d of %d; layer records (%d layers, %d of them "
-        "text) in %d of %d\n",
-        compositesAgree, composites, guidesAgree, guideFiles, layers, textLayers, layersAgree, layerFiles);
+    std::printf("composite pixels agree in %d of %d files; guides in %d of %d; slices in %d of %d; layer "
+                "records (%d layers, %d of them "
+                "text) in %d of %d\n",
+        compositesAgree, composites, guidesAgree, guideFiles, slicesAgree, sliceFiles, layers, textLayers,
+        layersAgree, layerFiles);
 }
 
 } // namespace
