@@ -7,6 +7,19 @@ namespace {
 // Real files nest a handful of levels; the bound keeps hostile nesting from
 // exhausting the stack.
 constexpr int kMaxDepth = 32;
+// A value takes a few bytes in the file but over a hundred in memory; text
+// layers and slices hold a few hundred values, so this bounds the memory a
+// hostile descriptor can claim well above any real one.
+constexpr size_t kMaxValues = size_t(1) << 17;
+
+struct TBudget {
+    size_t Values = 0;
+    void Take()
+    {
+        if (++Values > kMaxValues)
+            ThrowInvalidPsd("a descriptor with too many values");
+    }
+};
 
 // A key or class id: a length, or 0 for a four-byte code.
 std::string ReadId(TPsdBytes& in)
@@ -16,9 +29,9 @@ std::string ReadId(TPsdBytes& in)
     return std::string(bytes.begin(), bytes.end());
 }
 
-TPsdValue ReadValue(TPsdBytes& in, const std::string& type, int depth);
+TPsdValue ReadValue(TPsdBytes& in, const std::string& type, int depth, TBudget& budget);
 
-TPsdValue ReadItems(TPsdBytes& in, int depth)
+TPsdValue ReadItems(TPsdBytes& in, int depth, TBudget& budget)
 {
     if (depth > kMaxDepth)
         ThrowInvalidPsd("descriptors nested too deeply");
@@ -32,7 +45,7 @@ TPsdValue ReadItems(TPsdBytes& in, int depth)
     for (uint32_t i = 0; i < count; ++i) {
         std::string key = ReadId(in);
         const std::string type = in.Key4();
-        value.Items.emplace_back(std::move(key), ReadValue(in, type, depth + 1));
+        value.Items.emplace_back(std::move(key), ReadValue(in, type, depth + 1, budget));
     }
     return value;
 }
@@ -70,11 +83,12 @@ void SkipReference(TPsdBytes& in)
     }
 }
 
-TPsdValue ReadValue(TPsdBytes& in, const std::string& type, int depth)
+TPsdValue ReadValue(TPsdBytes& in, const std::string& type, int depth, TBudget& budget)
 {
+    budget.Take();
     TPsdValue value;
     if (type == "Objc" || type == "GlbO") {
-        return ReadItems(in, depth);
+        return ReadItems(in, depth, budget);
     } else if (type == "VlLs") {
         if (depth > kMaxDepth)
             ThrowInvalidPsd("descriptors nested too deeply");
@@ -82,7 +96,7 @@ TPsdValue ReadValue(TPsdBytes& in, const std::string& type, int depth)
         const uint32_t count = in.U32();
         for (uint32_t i = 0; i < count; ++i) {
             const std::string itemType = in.Key4();
-            value.Items.emplace_back(std::string(), ReadValue(in, itemType, depth + 1));
+            value.Items.emplace_back(std::string(), ReadValue(in, itemType, depth + 1, budget));
         }
     } else if (type == "long") {
         value.Kind = TPsdValue::TKind::Integer;
@@ -142,7 +156,8 @@ std::string TPsdValue::TextOf(std::string_view key) const
 
 TPsdValue ReadPsdDescriptor(TPsdBytes& in)
 {
-    return ReadItems(in, 0);
+    TBudget budget;
+    return ReadItems(in, 0, budget);
 }
 
 } // namespace sw

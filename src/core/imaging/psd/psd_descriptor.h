@@ -33,8 +33,8 @@ struct TPsdValue {
 };
 
 // Reads one descriptor (class name, class id, items). Nesting deeper than a
-// few dozen levels, a kind of value it cannot step over, or a short read
-// throw EInvalidGraphic.
+// few dozen levels, more than about a hundred thousand values, a kind of
+// value it cannot step over, or a short read throw EInvalidGraphic.
 TPsdValue ReadPsdDescriptor(TPsdBytes& in);
 
 } // namespace sw
