@@ -12,6 +12,17 @@ namespace sw {
 
 namespace {
 
+enum class TPsdColorMode : uint16_t {
+    Bitmap = 0,
+    Grayscale = 1,
+    Indexed = 2,
+    Rgb = 3,
+    Cmyk = 4,
+    Multichannel = 7,
+    Duotone = 8,
+    Lab = 9,
+};
+
 // The file layout: a 26-byte header, then four sections, each but the last
 // led by its 32-bit length: colour mode data (an indexed file's palette),
 // image resources, layer and mask information, and the composite.
@@ -213,12 +224,12 @@ private:
 
 // ---- the design record ----
 
-void ReadGuides(TPsdBytes in, TPsdDesign& design)
+void ReadGuides(TPsdBytes in, TLayeredDesign& design)
 {
     in.Skip(12); // version, grid cycles
     const uint32_t count = in.U32();
     for (uint32_t i = 0; i < count; ++i) {
-        TPsdGuide guide;
+        TDesignGuide guide;
         guide.Position32 = in.I32();
         guide.Horizontal = in.U8() == 1;
         guide.Position = static_cast<int>(std::lround(guide.Position32 / 32.0));
@@ -243,19 +254,19 @@ TRect ReadRect(TPsdBytes& in, bool topFirst)
     return rect;
 }
 
-void ReadSlicesV6(TPsdBytes& in, TPsdDesign& design)
+void ReadSlicesV6(TPsdBytes& in, TLayeredDesign& design)
 {
     ReadRect(in, true); // around every slice
     in.UnicodeString(); // the set's name
     const uint32_t count = in.U32();
     for (uint32_t i = 0; i < count; ++i) {
-        TPsdSlice slice;
+        TDesignSlice slice;
         slice.Id = in.I32();
         in.U32(); // group
         const uint32_t origin = in.U32();
-        slice.Origin = origin == 1 ? TPsdSlice::TOrigin::Layer
-            : origin == 2          ? TPsdSlice::TOrigin::User
-                                   : TPsdSlice::TOrigin::Auto;
+        slice.Origin = origin == 1 ? TDesignSlice::TOrigin::Layer
+            : origin == 2          ? TDesignSlice::TOrigin::User
+                                   : TDesignSlice::TOrigin::Auto;
         if (origin == 1)
             in.U32(); // the layer it follows
         slice.Name = in.UnicodeString();
@@ -278,7 +289,7 @@ int64_t IntegerOf(const TPsdValue* value)
     return value && value->Kind == TPsdValue::TKind::Integer ? value->Integer : 0;
 }
 
-void ReadSlicesDescriptor(TPsdBytes& in, TPsdDesign& design)
+void ReadSlicesDescriptor(TPsdBytes& in, TLayeredDesign& design)
 {
     in.U32(); // descriptor version
     const TPsdValue root = ReadPsdDescriptor(in);
@@ -288,13 +299,13 @@ void ReadSlicesDescriptor(TPsdBytes& in, TPsdDesign& design)
     for (const auto& [unused, item] : slices->Items) {
         if (item.Kind != TPsdValue::TKind::Descriptor)
             continue;
-        TPsdSlice slice;
+        TDesignSlice slice;
         slice.Id = static_cast<int32_t>(IntegerOf(item.Find("sliceID")));
         const TPsdValue* origin = item.Find("origin");
         const std::string originText = origin ? origin->Text : std::string();
-        slice.Origin = originText == "userGenerated" ? TPsdSlice::TOrigin::User
-            : originText == "layerGenerated"         ? TPsdSlice::TOrigin::Layer
-                                                     : TPsdSlice::TOrigin::Auto;
+        slice.Origin = originText == "userGenerated" ? TDesignSlice::TOrigin::User
+            : originText == "layerGenerated"         ? TDesignSlice::TOrigin::Layer
+                                                     : TDesignSlice::TOrigin::Auto;
         slice.Name = item.TextOf("Nm  ");
         if (const TPsdValue* bounds = item.Find("bounds")) {
             slice.Bounds.Left = static_cast<int>(IntegerOf(bounds->Find("Left")));
@@ -311,7 +322,7 @@ void ReadSlicesDescriptor(TPsdBytes& in, TPsdDesign& design)
     }
 }
 
-void ReadSlices(TPsdBytes in, TPsdDesign& design)
+void ReadSlices(TPsdBytes in, TLayeredDesign& design)
 {
     const uint32_t version = in.U32();
     if (version == 6)
@@ -361,7 +372,7 @@ bool HasRealComposite(std::span<const uint8_t> resources)
     return real;
 }
 
-void ReadResources(std::span<const uint8_t> bytes, TPsdDesign& design)
+void ReadResources(std::span<const uint8_t> bytes, TLayeredDesign& design)
 {
     ForEachResource(bytes, [&](uint16_t id, TPsdBytes block) {
         if (id == kGuidesResource)
@@ -374,7 +385,7 @@ void ReadResources(std::span<const uint8_t> bytes, TPsdDesign& design)
 
 // A layer record as stored, before groups are put together.
 struct TLayerRecord {
-    TPsdLayer Layer;
+    TDesignLayer Layer;
     // 0 a plain layer, 1 or 2 a group (open or closed), 3 the hidden marker
     // that ends a group (it comes first, below the group's layers).
     uint32_t Section = 0;
@@ -410,7 +421,7 @@ std::string ReadTypeToolText(TPsdBytes in)
 TLayerRecord ReadLayerRecord(TPsdBytes& in)
 {
     TLayerRecord record;
-    TPsdLayer& layer = record.Layer;
+    TDesignLayer& layer = record.Layer;
     const TRect stored = ReadRect(in, true);
     layer.Bounds = stored;
     const uint16_t channels = in.U16();
@@ -457,7 +468,7 @@ void ReadLayerInfo(TPsdBytes in, std::vector<TLayerRecord>& records)
     // The layers' own pixels follow; the design does not need them.
 }
 
-void ReadLayers(std::span<const uint8_t> bytes, TPsdDesign& design)
+void ReadLayers(std::span<const uint8_t> bytes, TLayeredDesign& design)
 {
     TPsdBytes in(bytes);
     std::vector<TLayerRecord> records;
@@ -487,13 +498,13 @@ void ReadLayers(std::span<const uint8_t> bytes, TPsdDesign& design)
     for (TLayerRecord& record : records) {
         const int parent = open.empty() ? -1 : open.back();
         if (record.Section == 3) {
-            TPsdLayer group;
+            TDesignLayer group;
             group.IsGroup = true;
             group.Parent = parent;
             open.push_back(static_cast<int>(design.Layers.size()));
             design.Layers.push_back(std::move(group));
         } else if ((record.Section == 1 || record.Section == 2) && !open.empty()) {
-            TPsdLayer& group = design.Layers[static_cast<size_t>(open.back())];
+            TDesignLayer& group = design.Layers[static_cast<size_t>(open.back())];
             const int groupParent = group.Parent;
             group = std::move(record.Layer);
             group.IsGroup = true;
@@ -505,7 +516,7 @@ void ReadLayers(std::span<const uint8_t> bytes, TPsdDesign& design)
             design.Layers.push_back(std::move(record.Layer));
         }
     }
-    for (TPsdLayer& layer : design.Layers) {
+    for (TDesignLayer& layer : design.Layers) {
         layer.Shown
             = layer.Visible && (layer.Parent < 0 || design.Layers[static_cast<size_t>(layer.Parent)].Shown);
     }
@@ -518,15 +529,12 @@ bool IsPsdSignature(std::span<const uint8_t> bytes)
     return bytes.size() >= 4 && std::memcmp(bytes.data(), "8BPS", 4) == 0;
 }
 
-TPsdDesign ReadPsdDesign(std::span<const uint8_t> bytes)
+TLayeredDesign ReadPsdDesign(std::span<const uint8_t> bytes)
 {
     const TPsdSections s = ReadSections(bytes);
-    TPsdDesign design;
+    TLayeredDesign design;
     design.Width = s.Width;
     design.Height = s.Height;
-    design.Channels = s.Channels;
-    design.Depth = s.Depth;
-    design.Mode = s.Mode;
     ReadResources(s.Resources, design);
     ReadLayers(s.LayersAndMasks, design);
     return design;

@@ -43,8 +43,8 @@ struct TPeerFile {
     int Width = 0;
     int Height = 0;
     int Composite = -1;
-    std::vector<TPsdGuide> Guides;
-    std::vector<TPsdSlice> Slices;
+    std::vector<TDesignGuide> Guides;
+    std::vector<TDesignSlice> Slices;
     std::vector<TPeerLayer> Layers;
 };
 
@@ -100,20 +100,20 @@ std::vector<TPeerFile> ReadReport(const fs::path& report)
             if (number != "none")
                 files.back().Composite = std::stoi(number);
         } else if (tag == "guide") {
-            TPsdGuide guide;
+            TDesignGuide guide;
             std::string axis;
             fields >> guide.Position32 >> axis;
             guide.Horizontal = axis == "h";
             files.back().Guides.push_back(guide);
         } else if (tag == "slice") {
-            TPsdSlice slice;
+            TDesignSlice slice;
             int origin = 0;
             std::string name;
             std::string url;
             std::string alt;
             fields >> slice.Id >> origin >> slice.Bounds.Left >> slice.Bounds.Top >> slice.Bounds.Right
                 >> slice.Bounds.Bottom >> name >> url >> alt;
-            slice.Origin = static_cast<TPsdSlice::TOrigin>(origin);
+            slice.Origin = static_cast<TDesignSlice::TOrigin>(origin);
             slice.Name = FromHex(name);
             slice.Url = FromHex(url);
             slice.Alt = FromHex(alt);
@@ -151,12 +151,12 @@ std::string CompareComposite(const TBitmap& ours, const std::string& peer)
     return std::string();
 }
 
-std::string CompareLayers(const std::vector<TPsdLayer>& ours, const std::vector<TPeerLayer>& peer)
+std::string CompareLayers(const std::vector<TDesignLayer>& ours, const std::vector<TPeerLayer>& peer)
 {
     if (ours.size() != peer.size())
         return std::to_string(ours.size()) + " layers, peer " + std::to_string(peer.size());
     for (size_t i = 0; i < ours.size(); ++i) {
-        const TPsdLayer& a = ours[i];
+        const TDesignLayer& a = ours[i];
         const TPeerLayer& b = peer[i];
         if (a.Bounds != b.Bounds)
             return "layer " + std::to_string(i) + " rectangle";
@@ -170,13 +170,13 @@ std::string CompareLayers(const std::vector<TPsdLayer>& ours, const std::vector<
     return std::string();
 }
 
-std::string CompareSlices(const std::vector<TPsdSlice>& ours, const std::vector<TPsdSlice>& peer)
+std::string CompareSlices(const std::vector<TDesignSlice>& ours, const std::vector<TDesignSlice>& peer)
 {
     if (ours.size() != peer.size())
         return std::to_string(ours.size()) + " slices, peer " + std::to_string(peer.size());
     for (size_t i = 0; i < ours.size(); ++i) {
-        const TPsdSlice& a = ours[i];
-        const TPsdSlice& b = peer[i];
+        const TDesignSlice& a = ours[i];
+        const TDesignSlice& b = peer[i];
         if (a.Id != b.Id || a.Origin != b.Origin || a.Bounds != b.Bounds || a.Name != b.Name || a.Url != b.Url
             || a.Alt != b.Alt)
             return "slice " + std::to_string(i);
@@ -216,7 +216,7 @@ TEST(PsdPeer, AgreesWithPsdToolsOnTheCorpus)
         const std::string name = fs::path(peer.Path).lexically_relative(corpus).string();
         const std::string bytes = test::ReadFileBytes(peer.Path);
         const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        TPsdDesign design;
+        TLayeredDesign design;
         TBitmap composite;
         std::string ourError;
         std::string compositeError;
@@ -260,8 +260,8 @@ TEST(PsdPeer, AgreesWithPsdToolsOnTheCorpus)
         }
         if (!peer.Guides.empty() || !design.Guides.empty()) {
             ++guideFiles;
-            std::vector<TPsdGuide> ours = design.Guides;
-            for (TPsdGuide& guide : ours)
+            std::vector<TDesignGuide> ours = design.Guides;
+            for (TDesignGuide& guide : ours)
                 guide.Position = 0;
             guidesAgree += ours == peer.Guides;
             EXPECT_EQ(ours, peer.Guides) << "guides";

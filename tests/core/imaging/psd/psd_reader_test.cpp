@@ -67,28 +67,28 @@ uint32_t Rgb(const TBitmap& bitmap, int x, int y)
 
 TEST(PsdReader, ReadsTheDesignAroundTheComposite)
 {
-    const TPsdDesign design = ReadPsdDesign(Seed("rgb8_rle.psd"));
+    const TLayeredDesign design = ReadPsdDesign(Seed("rgb8_rle.psd"));
     EXPECT_EQ(design.Width, 6);
     EXPECT_EQ(design.Height, 4);
     EXPECT_TRUE(design.HasComposite);
     // Stored in 1/32 pixel: 96 is 3, -40 rounds to -1.
-    const std::vector<TPsdGuide> guides = { { false, 3, 96 }, { true, -1, -40 } };
+    const std::vector<TDesignGuide> guides = { { false, 3, 96 }, { true, -1, -40 } };
     EXPECT_EQ(design.Guides, guides);
 
     ASSERT_EQ(design.Slices.size(), 2u);
-    const TPsdSlice& logo = design.Slices[0];
-    EXPECT_EQ(logo.Origin, TPsdSlice::TOrigin::User);
+    const TDesignSlice& logo = design.Slices[0];
+    EXPECT_EQ(logo.Origin, TDesignSlice::TOrigin::User);
     EXPECT_EQ(logo.Name, "logo");
     EXPECT_EQ(logo.Bounds, (TRect { 1, 0, 4, 2 }));
     EXPECT_EQ(logo.Url, "https://example.com/");
     EXPECT_EQ(logo.Alt, "Harbour");
-    EXPECT_EQ(design.Slices[1].Origin, TPsdSlice::TOrigin::Auto);
+    EXPECT_EQ(design.Slices[1].Origin, TDesignSlice::TOrigin::Auto);
 
     // Stored bottom first as Background, group end, Title, group record.
     ASSERT_EQ(design.Layers.size(), 3u);
-    const TPsdLayer& background = design.Layers[0];
-    const TPsdLayer& group = design.Layers[1];
-    const TPsdLayer& title = design.Layers[2];
+    const TDesignLayer& background = design.Layers[0];
+    const TDesignLayer& group = design.Layers[1];
+    const TDesignLayer& title = design.Layers[2];
     EXPECT_EQ(background.Name, "Background");
     EXPECT_EQ(background.Bounds, (TRect { 0, 0, 6, 4 }));
     EXPECT_TRUE(background.Shown);
@@ -105,7 +105,7 @@ TEST(PsdReader, ReadsTheDesignAroundTheComposite)
     EXPECT_EQ(title.Bounds, (TRect { 2, 1, 5, 3 }));
 
     // The 16-bit file keeps its layer in a block after the global mask.
-    const TPsdDesign grey = ReadPsdDesign(Seed("grey16_raw.psd"));
+    const TLayeredDesign grey = ReadPsdDesign(Seed("grey16_raw.psd"));
     ASSERT_EQ(grey.Layers.size(), 1u);
     EXPECT_EQ(grey.Layers[0].Bounds, (TRect { -1, -1, 3, 2 }));
 }
