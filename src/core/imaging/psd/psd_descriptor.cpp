@@ -45,7 +45,8 @@ TPsdValue ReadItems(TPsdBytes& in, int depth, TBudget& budget)
     for (uint32_t i = 0; i < count; ++i) {
         std::string key = ReadId(in);
         const std::string type = in.Key4();
-        value.Items.emplace_back(std::move(key), ReadValue(in, type, depth + 1, budget));
+        value.Items.push_back(ReadValue(in, type, depth + 1, budget));
+        value.Items.back().Key = std::move(key);
     }
     return value;
 }
@@ -96,7 +97,7 @@ TPsdValue ReadValue(TPsdBytes& in, const std::string& type, int depth, TBudget& 
         const uint32_t count = in.U32();
         for (uint32_t i = 0; i < count; ++i) {
             const std::string itemType = in.Key4();
-            value.Items.emplace_back(std::string(), ReadValue(in, itemType, depth + 1, budget));
+            value.Items.push_back(ReadValue(in, itemType, depth + 1, budget));
         }
     } else if (type == "long") {
         value.Kind = TPsdValue::TKind::Integer;
@@ -141,8 +142,8 @@ TPsdValue ReadValue(TPsdBytes& in, const std::string& type, int depth, TBudget& 
 
 const TPsdValue* TPsdValue::Find(std::string_view key) const
 {
-    for (const auto& [itemKey, item] : Items) {
-        if (itemKey == key)
+    for (const TPsdValue& item : Items) {
+        if (item.Key == key)
             return &item;
     }
     return nullptr;

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace sw {
@@ -22,9 +21,10 @@ struct TPsdValue {
     bool Bool = false;
     // Text of a Text value; the value of an Enum.
     std::string Text;
-    // A descriptor's items by key, in stored order; a list's items with
-    // empty keys.
-    std::vector<std::pair<std::string, TPsdValue>> Items;
+    // The value's key in the descriptor holding it; empty in a list.
+    std::string Key;
+    // A descriptor's or list's items, in stored order.
+    std::vector<TPsdValue> Items;
 
     // The first item with that key, or nullptr.
     const TPsdValue* Find(std::string_view key) const;

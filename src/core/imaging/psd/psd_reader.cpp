@@ -296,7 +296,7 @@ void ReadSlicesDescriptor(TPsdBytes& in, TLayeredDesign& design)
     const TPsdValue* slices = root.Find("slices");
     if (!slices || slices->Kind != TPsdValue::TKind::List)
         return;
-    for (const auto& [unused, item] : slices->Items) {
+    for (const TPsdValue& item : slices->Items) {
         if (item.Kind != TPsdValue::TKind::Descriptor)
             continue;
         TDesignSlice slice;
