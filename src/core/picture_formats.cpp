@@ -2,6 +2,7 @@
 
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_image.h"
+#include "core/imaging/ora/ora_image.h"
 #include "core/imaging/png/png_image.h"
 #include "core/imaging/psd/psd_image.h"
 
@@ -17,6 +18,7 @@ void RegisterPictureFormats()
         RegisterGifImageFormat();
         RegisterPngImageFormat();
         RegisterPsdImageFormat();
+        RegisterOraImageFormat();
     });
 }
 
