@@ -43,7 +43,7 @@ public:
         zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
         if (!source)
             throw EOutOfResources("Out of memory");
-        m_archive.reset(zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error));
+        m_archive.reset(zip_open_from_source(source, ZIP_RDONLY, &error));
         if (!m_archive) {
             zip_source_free(source);
             const std::string reason = zip_error_strerror(&error);
