@@ -1,6 +1,7 @@
 #include "core/imaging/ora/ora_xml.h"
 
 #include "core/base/errors.h"
+#include "core/base/utf8.h"
 
 #include <cstdint>
 
@@ -14,27 +15,6 @@ constexpr size_t kMaxElements = size_t(1) << 16;
 [[noreturn]] void Invalid(const std::string& reason)
 {
     throw EInvalidGraphic("OpenRaster image is not valid (stack.xml: " + reason + ")");
-}
-
-void AppendUtf8(std::string& out, uint32_t code)
-{
-    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000))
-        Invalid("a character reference to no character");
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | code >> 6);
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | code >> 12);
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | code >> 18);
-        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 class TXmlParser {
@@ -161,6 +141,8 @@ private:
             if (code > 0x10FFFF)
                 Invalid("a character reference to no character");
         }
+        if (code == 0 || (code >= 0xD800 && code < 0xE000))
+            Invalid("a character reference to no character");
         return code;
     }
 

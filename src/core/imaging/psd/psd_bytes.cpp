@@ -1,6 +1,7 @@
 #include "core/imaging/psd/psd_bytes.h"
 
 #include "core/base/errors.h"
+#include "core/base/utf8.h"
 
 #include <bit>
 #include <cstring>
@@ -10,25 +11,6 @@ namespace sw {
 namespace {
 
 const char* const kTruncated = "PSD image is not valid (the file ends too early)";
-
-void AppendUtf8(std::string& out, uint32_t code)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | code >> 6);
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | code >> 12);
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | code >> 18);
-        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include "core/base/errors.h"
 #include "core/imaging/ora/ora_reader.h"
 #include "core/imaging/ora/ora_xml.h"
+#include "support/damaged_copies.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -121,7 +122,6 @@ TEST(OraReader, RefusesWithAClearMessage)
 
 TEST(OraReader, TruncatedAndFlippedFilesReadOrFailCleanly)
 {
-    const Bytes good = Seed("layers.ora");
     const auto readOrFail = [](const Bytes& bytes) {
         try {
             ReadOraDesign(bytes);
@@ -131,15 +131,7 @@ TEST(OraReader, TruncatedAndFlippedFilesReadOrFailCleanly)
             ReadOraComposite(bytes, bitmap);
         } catch (const EInvalidGraphic&) { }
     };
-    for (size_t size = 0; size < good.size(); ++size)
-        readOrFail(Bytes(good.begin(), good.begin() + std::ptrdiff_t(size)));
-    for (size_t at = 0; at < good.size(); ++at) {
-        for (const uint8_t flip : { 0x01, 0x80, 0xFF }) {
-            Bytes bytes = good;
-            bytes[at] ^= flip;
-            readOrFail(bytes);
-        }
-    }
+    test::ForEachDamagedCopy(Seed("layers.ora"), readOrFail);
 }
 
 } // namespace

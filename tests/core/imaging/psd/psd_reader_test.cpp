@@ -5,6 +5,7 @@
 #include "core/base/errors.h"
 #include "core/base/pixel_limit.h"
 #include "core/imaging/psd/psd_reader.h"
+#include "support/damaged_copies.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -215,15 +216,7 @@ TEST(PsdReader, TruncatedAndFlippedFilesReadOrFailCleanly)
                 ReadPsdComposite(bytes, bitmap);
             } catch (const EInvalidGraphic&) { }
         };
-        for (size_t size = 0; size < good.size(); ++size)
-            readOrFail(Bytes(good.begin(), good.begin() + std::ptrdiff_t(size)));
-        for (size_t at = 0; at < good.size(); ++at) {
-            for (const uint8_t flip : { 0x01, 0x80, 0xFF }) {
-                Bytes bytes = good;
-                bytes[at] ^= flip;
-                readOrFail(bytes);
-            }
-        }
+        test::ForEachDamagedCopy(good, readOrFail);
     }
 }
 
