@@ -3,8 +3,10 @@
 // messages of files it refuses, and a truncation and byte-flip sweep.
 
 #include "core/base/errors.h"
+#include "core/imaging/ora/ora_image.h"
 #include "core/imaging/ora/ora_reader.h"
 #include "core/imaging/ora/ora_xml.h"
+#include "core/imaging/picture.h"
 #include "support/damaged_copies.h"
 #include "support/temp_folder.h"
 
@@ -74,6 +76,15 @@ TEST(OraReader, ThePictureIsTheFlattenedImageOverWhite)
     const uint8_t* row = bitmap.ScanLine(0); // blue, green, red
     EXPECT_EQ((std::vector<uint8_t>(row, row + 9)),
         (std::vector<uint8_t> { 0, 0, 255, 255, 127, 127, 255, 255, 255 }));
+}
+
+TEST(OraReader, OpensThroughThePictureLoader)
+{
+    RegisterOraImageFormat();
+    TPicture picture;
+    picture.LoadFromFile((kSeeds / "layers.ora").string());
+    EXPECT_EQ(picture.Width(), 8);
+    EXPECT_EQ(picture.Height(), 6);
 }
 
 TEST(OraReader, RefusesWithAClearMessage)

@@ -4,6 +4,8 @@
 
 #include "core/base/errors.h"
 #include "core/base/pixel_limit.h"
+#include "core/imaging/picture.h"
+#include "core/imaging/psd/psd_image.h"
 #include "core/imaging/psd/psd_reader.h"
 #include "support/damaged_copies.h"
 #include "support/temp_folder.h"
@@ -198,6 +200,28 @@ TEST(PsdReader, RefusesWithAClearMessage)
     huge.resize(huge.size() + 4 * 8192 * 2, 0x81);
     EXPECT_EQ(CompositeError(huge),
         "PSD image is not valid (an RLE row of the composite is too short for its width)");
+}
+
+TEST(PsdReader, OpensThroughThePictureLoader)
+{
+    RegisterPsdImageFormat();
+    TPicture picture;
+    picture.LoadFromFile((kSeeds / "rgb8_rle.psd").string());
+    EXPECT_EQ(picture.Width(), 6);
+    EXPECT_EQ(Rgb(picture.Bitmap(), 5, 3), 0x000AE6u);
+
+    // A large document is refused with its reason, whatever its name says.
+    test::TempFolder folder;
+    Bytes psb = Seed("rgb8_rle.psd");
+    psb[5] = 2;
+    test::WriteFileBytes(folder / "design.psb", std::string(psb.begin(), psb.end()));
+    try {
+        picture.LoadFromFile(folder / "design.psb");
+        ADD_FAILURE() << "a PSB file opened";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_STREQ(e.what(), "PSD image is not supported (a PSB large document; save the design as PSD)");
+    }
+    EXPECT_EQ(picture.Width(), 6); // kept what it held
 }
 
 TEST(PsdReader, TruncatedAndFlippedFilesReadOrFailCleanly)
