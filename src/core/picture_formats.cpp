@@ -2,7 +2,9 @@
 
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_image.h"
+#include "core/imaging/ora/ora_image.h"
 #include "core/imaging/png/png_image.h"
+#include "core/imaging/psd/psd_image.h"
 
 #include <mutex>
 
@@ -15,6 +17,8 @@ void RegisterPictureFormats()
         RegisterJpegImageFormats();
         RegisterGifImageFormat();
         RegisterPngImageFormat();
+        RegisterPsdImageFormat();
+        RegisterOraImageFormat();
     });
 }
 

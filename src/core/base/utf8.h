@@ -1,0 +1,32 @@
+#pragma once
+
+// UTF-8 encoding of one code point, for readers that turn a file's UTF-16
+// or numeric character references into the core's UTF-8 text.
+
+#include <cstdint>
+#include <string>
+
+namespace sw {
+
+// Appends code (at most U+10FFFF, not a surrogate: the caller checks) as
+// one to four bytes.
+inline void AppendUtf8(std::string& out, uint32_t code)
+{
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+} // namespace sw
