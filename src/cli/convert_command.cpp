@@ -7,6 +7,8 @@
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_image.h"
 #include "core/imaging/picture.h"
+#include "core/imaging/png/png_writer.h"
+#include "core/imaging/webp/webp_writer.h"
 
 #include <memory>
 
@@ -14,7 +16,7 @@ namespace sw::cli {
 
 namespace {
 
-enum class OutputKind { Bmp, Gif, Jpeg };
+enum class OutputKind { Bmp, Gif, Jpeg, Png, Webp };
 
 OutputKind OutputKindOf(const std::string& output)
 {
@@ -25,47 +27,60 @@ OutputKind OutputKindOf(const std::string& output)
         return OutputKind::Gif;
     if (extension == ".jpg" || extension == ".jpeg")
         return OutputKind::Jpeg;
+    if (extension == ".png")
+        return OutputKind::Png;
+    if (extension == ".webp")
+        return OutputKind::Webp;
     throw Exception(
         Format("Unsupported output extension (%s)", extension.empty() ? "none" : extension.c_str()));
 }
 
-std::unique_ptr<TGraphic> OutputGraphic(OutputKind kind, const TBitmap& bitmap)
+std::vector<uint8_t> Encoded(OutputKind kind, const TBitmap& bitmap)
 {
+    std::unique_ptr<TGraphic> graphic;
     switch (kind) {
     case OutputKind::Bmp:
-        return std::make_unique<TBitmap>(bitmap);
+        graphic = std::make_unique<TBitmap>(bitmap);
+        break;
     case OutputKind::Gif: {
         auto gif = std::make_unique<TGIFImage>();
         gif->Assign(bitmap);
         // The frame takes its transparency entry from the bitmap's fixed colour.
         if (bitmap.Transparent())
             gif->SetTransparent(true);
-        return gif;
+        graphic = std::move(gif);
+        break;
     }
     case OutputKind::Jpeg: {
         auto jpeg = std::make_unique<TJPEGImage>();
         jpeg->Assign(bitmap);
-        return jpeg;
+        graphic = std::move(jpeg);
+        break;
+    }
+    case OutputKind::Png:
+    case OutputKind::Webp: {
+        TBitmap flat(bitmap);
+        if (flat.PixelFormat() != TPixelFormat::pf24bit)
+            flat.SetPixelFormat(TPixelFormat::pf24bit);
+        std::optional<TColor> key;
+        if (bitmap.Transparent())
+            key = ColorToRGB(bitmap.TransparentColor()) & 0xFFFFFF;
+        if (kind == OutputKind::Png)
+            return WritePng(flat.View24(), { key });
+        TWebpOptions options;
+        options.TransparentColor = key;
+        return WriteWebp(flat.View24(), options);
     }
     }
-    throw Exception("Unsupported output kind");
-}
-
-void WriteOutput(TGraphic& graphic, const std::string& output)
-{
     TMemoryStream encoded;
-    graphic.SaveToStream(encoded);
-    try {
-        encoded.SaveToFile(output);
-    } catch (const EWriteError&) {
-        DeleteFile(output);
-        throw;
-    }
+    graphic->SaveToStream(encoded);
+    return std::move(encoded.Bytes());
 }
 
 } // namespace
 
-void RunConvert(const std::string& input, const std::string& output, std::optional<TColor> transparent)
+void RunConvert(const std::string& input, const std::string& output, std::optional<TColor> transparent,
+    std::FILE* warnings)
 {
     const OutputKind kind = OutputKindOf(output);
 
@@ -73,13 +88,18 @@ void RunConvert(const std::string& input, const std::string& output, std::option
     picture.LoadFromFile(input);
     TBitmap bitmap;
     bitmap.Assign(*picture.Graphic());
+    for (const std::string& warning : picture.Warnings())
+        std::fprintf(warnings, "slicewright-cli: warning: %s\n", warning.c_str());
     if (transparent) {
         bitmap.SetTransparent(true);
         bitmap.SetTransparentColor(*transparent);
     }
 
-    const std::unique_ptr<TGraphic> graphic = OutputGraphic(kind, bitmap);
-    WriteOutput(*graphic, output);
+    // Written under a temporary name and renamed into place: a failed
+    // write leaves the previous file as it was.
+    TMemoryStream file;
+    file.Bytes() = Encoded(kind, bitmap);
+    file.SaveToFile(output);
 }
 
 } // namespace sw::cli

@@ -41,7 +41,7 @@ int Run(const sw::cli::CliArguments& arguments)
         if (arguments.Has("--transparent"))
             transparent = sw::cli::ParseHexColor(arguments.Options.at("--transparent"), "--transparent");
         sw::RegisterPictureFormats();
-        sw::cli::RunConvert(arguments.Positionals[0], arguments.Positionals[1], transparent);
+        sw::cli::RunConvert(arguments.Positionals[0], arguments.Positionals[1], transparent, stderr);
         return 0;
     }
     case CliCommand::Suggest:

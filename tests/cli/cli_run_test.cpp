@@ -53,9 +53,9 @@ TEST_F(CliRun, FailuresExitWithOneAndTheMessageAlone)
     EXPECT_EQ(result.Err, "Cannot open file " + missing + " (No such file or directory).\n");
     EXPECT_FALSE(fs::exists(m_folder / "out.bmp"));
 
-    const RunResult unsupported = Run({ "convert", missing, m_folder / "out.png" });
+    const RunResult unsupported = Run({ "convert", missing, m_folder / "out.tiff" });
     EXPECT_EQ(unsupported.Status, 1);
-    EXPECT_EQ(unsupported.Err, "Unsupported output extension (.png)\n");
+    EXPECT_EQ(unsupported.Err, "Unsupported output extension (.tiff)\n");
 }
 
 // A 3 x 2 picture, 24 bits per pixel, rows stored bottom-up, each padded to 12 bytes.
@@ -103,12 +103,32 @@ TEST_F(CliRun, OutputKindFollowsTheExtensionInAnyCase)
         { "c.jpg", "\xFF\xD8\xFF" },
         { "d.Jpeg", "\xFF\xD8\xFF" },
         { "e.bmp", "BM" },
+        { "f.PNG", "\x89PNG" },
+        { "g.webp", "RIFF" },
     };
     for (const auto& [name, magic] : cases) {
         const RunResult result = Run({ "convert", input, m_folder / name, "--transparent", "000000" });
         ASSERT_EQ(result.Status, 0) << name << ": " << result.Err;
         EXPECT_EQ(ReadFileBytes(m_folder / name).substr(0, magic.size()), magic) << name;
     }
+}
+
+TEST_F(CliRun, AFailedWriteKeepsThePreviousOutput)
+{
+    const std::string input = m_folder / "in.bmp";
+    TBitmap picture;
+    picture.SetSize(64, 64);
+    picture.SaveToFile(input);
+    const std::string output = m_folder / "out.bmp";
+    const std::string previous(4096, 'x');
+    std::ofstream(output, std::ios::binary) << previous;
+    // A file size limit of 512 bytes makes the write fail as a full disk would.
+    const std::string command = "sh -c " + test::ShellQuote("trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"")
+        + " " + test::ShellQuote(m_cli) + " convert " + test::ShellQuote(input) + " "
+        + test::ShellQuote(output) + " 2>/dev/null";
+    ASSERT_NE(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadFileBytes(output), previous);
+    EXPECT_EQ(m_folder.EntryCount(), 2u);
 }
 
 } // namespace

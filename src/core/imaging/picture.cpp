@@ -44,6 +44,8 @@ const TFileFormat* TPicture::FindFileFormat(const std::string& extension)
 
 void TPicture::SetGraphic(std::unique_ptr<TGraphic> graphic)
 {
+    if (graphic.get() != m_graphic.get())
+        m_fileName.clear();
     m_graphic = std::move(graphic);
     if (m_graphic)
         m_graphic->OnChange = [this] { Changed(); };
@@ -76,8 +78,25 @@ void TPicture::LoadFromFile(const std::string& fileName)
     if (!format || !format->Create)
         throw EInvalidGraphic(Format("Unknown picture file extension (.%s)", extension.c_str()));
     std::unique_ptr<TGraphic> graphic = format->Create();
-    graphic->LoadFromFile(fileName);
+    TFileStream stream(fileName, FileMode::OpenRead);
+    if (stream.Size() == 0)
+        throw EInvalidGraphic(Format(kNoPixelsMessage, fileName.c_str()));
+    graphic->LoadFromStream(stream);
+    // A run or conversion of such a file would report success and write
+    // nothing of use, replacing what earlier runs wrote.
+    if (graphic->Empty() || graphic->Width() <= 0 || graphic->Height() <= 0)
+        throw EInvalidGraphic(Format(kNoPixelsMessage, fileName.c_str()));
     SetGraphic(std::move(graphic));
+    m_fileName = fileName;
+}
+
+std::vector<std::string> TPicture::Warnings() const
+{
+    std::vector<std::string> warnings;
+    if (m_graphic)
+        for (const std::string& warning : m_graphic->ReadWarnings())
+            warnings.push_back(m_fileName + ": " + warning);
+    return warnings;
 }
 
 void TPicture::SaveToFile(const std::string& fileName)

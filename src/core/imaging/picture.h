@@ -14,6 +14,10 @@ namespace sw {
 
 class TBitmap;
 
+// The one refusal of a picture file that holds no pixels (a screen without
+// an image, a 0-byte bitmap), whatever its kind; %s is the file's name.
+inline constexpr char kNoPixelsMessage[] = "Picture holds no pixels (%s)";
+
 using TGraphicFactory = std::function<std::unique_ptr<TGraphic>()>;
 
 // The ordered list of registered kinds. Built-in: "bmp" (Bitmaps). The JPEG
@@ -40,8 +44,12 @@ public:
     int Height() const;
 
     // Picks the kind by the name's extension ("Unknown picture file
-    // extension (.%s)"); on any failure the container keeps what it held.
+    // extension (.%s)"); a file that holds no pixels is refused with
+    // kNoPixelsMessage. On any failure the container keeps what it held.
     void LoadFromFile(const std::string& fileName);
+    // The held graphic's read warnings, each as "FILE: text" with the name
+    // it was loaded from; complete once a bitmap has been made of it.
+    std::vector<std::string> Warnings() const;
     // Hands the name to the held graphic; nothing happens when none is held.
     void SaveToFile(const std::string& fileName);
 
@@ -56,6 +64,7 @@ public:
 private:
     void Changed();
     std::unique_ptr<TGraphic> m_graphic;
+    std::string m_fileName;
 };
 
 // A control that owns a picture container. Starts at 105 x 105; with

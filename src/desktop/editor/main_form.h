@@ -375,6 +375,8 @@ private:
 
     // The picture on screen, shared with the history.
     std::shared_ptr<const TBitmap> m_picture;
+    // What reading the picture's file found wrong with it; each run logs it.
+    std::vector<std::string> m_pictureWarnings;
     TProjectState m_committed;
     int m_recordingPaused = 0;
     int m_zoomPercent = 100;

@@ -548,6 +548,16 @@ void TGIFSubImage::DecodeFrameData(TByteReader& reader)
     TLZWDecoder decoder(
         reader, [this](const std::string& message) { Warning(TGIFSeverity::Warning, message); });
     decoder.DecodeFrame(m_data.data(), m_width, m_height, Interlaced(), fill);
+    // Codes that run out before the bytes do are a short frame, which many
+    // writers make; bytes that run out first are a file cut short.
+    if (decoder.DecodedPixels() < pixels && reader.AtEnd() && Image() != nullptr) {
+        const int64_t missing = pixels - decoder.DecodedPixels();
+        const int frame = Image()->m_images.Count() + 1;
+        const std::string where = frame == 1 ? std::string() : Format(" of frame %d", frame);
+        Image()->m_readWarnings.push_back(Format("cut short: %lld of %lld pixels%s are missing (%lld %%)",
+            static_cast<long long>(missing), static_cast<long long>(pixels), where.c_str(),
+            static_cast<long long>(missing * 100 / pixels)));
+    }
 }
 
 void TGIFSubImage::DropBitmap()
@@ -715,6 +725,7 @@ void TGIFImage::LoadFromMemory(TMemoryStream& stream)
 {
     Clear();
     m_pixelsRead = 0;
+    m_readWarnings.clear();
     const int64_t start = stream.Position();
     Progress(TProgressStage::Starting, 0, gif_message::kLoading);
     try {

@@ -59,6 +59,12 @@ struct Codec {
     std::exception_ptr pending;
     int errorCode = 0;
     j_common_ptr common = nullptr;
+    // Where the compressed data ran out, when it did before the end marker:
+    // the scan and the image row the decoder had reached.
+    bool cutShort = false;
+    int cutScan = 0;
+    JDIMENSION cutRow = 0;
+    JDIMENSION cutHeight = 0;
 };
 
 struct DecodeContext : Codec {
@@ -74,6 +80,7 @@ struct DecodeContext : Codec {
     JSAMPARRAY cmykRows = nullptr;
     // Rows of the bitmap written by any pass so far, from the top.
     JDIMENSION rowsWritten = 0;
+    bool multiScan = false;
 };
 
 struct EncodeContext : Codec {
@@ -294,6 +301,14 @@ boolean FillInputBuffer(j_decompress_ptr cinfo)
     // A file cut short: an end-of-image marker lets the library finish the
     // picture with what it has.
     WARNMS(cinfo, JWRN_JPEG_EOF);
+    Codec& codec = CodecOf(reinterpret_cast<j_common_ptr>(cinfo));
+    if (!codec.cutShort) {
+        codec.cutShort = true;
+        codec.cutScan = cinfo->input_scan_number;
+        const uint64_t row = uint64_t(cinfo->input_iMCU_row) * uint64_t(cinfo->max_v_samp_factor) * DCTSIZE;
+        codec.cutRow = static_cast<JDIMENSION>(std::min<uint64_t>(row, cinfo->image_height));
+        codec.cutHeight = cinfo->image_height;
+    }
     source.end[0] = 0xFF;
     source.end[1] = JPEG_EOI;
     source.pub.next_input_byte = source.end;
@@ -567,6 +582,7 @@ void PrepareDecoder(std::span<const uint8_t> file, const TJpegDecodeOptions& opt
             cinfo.two_pass_quantize = FALSE;
             cinfo.dither_mode = JDITHER_ORDERED;
         }
+        context.multiScan = jpeg_has_multiple_scans(&cinfo);
         context.finalDct = cinfo.dct_method;
         context.finalTwoPass = cinfo.two_pass_quantize;
         context.finalDither = cinfo.dither_mode;
@@ -648,6 +664,22 @@ void RunDecode(std::span<const uint8_t> file, const TJpegDecodeOptions& options,
     Guarded(context, [&] { jpeg_finish_decompress(&cinfo); });
 }
 
+// The warning for a file whose data ends before its end marker. A file of
+// one scan is grey below the row reached; one of several scans lacks the
+// detail of the scans that were still to come.
+std::string CutShortText(const DecodeContext& context)
+{
+    const JDIMENSION height = context.cutHeight;
+    if (context.cutRow >= height && !context.multiScan)
+        return "the file ends without its end marker";
+    const JDIMENSION missing = height - context.cutRow;
+    if (!context.multiScan)
+        return Format("cut short: %u of %u rows are missing (%u %%) and shown grey", unsigned(missing),
+            unsigned(height), unsigned(uint64_t(missing) * 100 / std::max<JDIMENSION>(height, 1)));
+    return Format("cut short in scan %d at row %u of %u: the scans still to come are missing",
+        context.cutScan, unsigned(context.cutRow), unsigned(height));
+}
+
 } // namespace
 
 void DecodeJpeg(std::span<const uint8_t> file, const TJpegDecodeOptions& options,
@@ -664,6 +696,8 @@ void DecodeJpeg(std::span<const uint8_t> file, const TJpegDecodeOptions& options
         result.Cancelled = true;
     }
     context.Release();
+    if (context.cutShort)
+        result.CutShort = CutShortText(context);
     TBitmap& bitmap = *result.Bitmap;
     if (static_cast<int>(context.rowsWritten) < bitmap.Height()) {
         bitmap.Canvas().SetBrushColor(clWhite);

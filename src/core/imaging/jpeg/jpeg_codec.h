@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace sw {
@@ -73,6 +74,8 @@ struct TJpegDecoded {
     bool PaletteTaken = false;
     // Progress threw EAbort: the rows done so far are kept.
     bool Cancelled = false;
+    // The data ended before the end marker: what is missing, in words.
+    std::string CutShort;
 };
 
 // Decodes a whole file into result.Bitmap: 24 bits per pixel, or 8 for
