@@ -5,6 +5,7 @@
 #include "core/base/sysutils.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/gif/gif_image.h"
+#include "core/imaging/jpeg/jpeg_codec.h"
 #include "core/imaging/jpeg/jpeg_image.h"
 #include "core/imaging/picture.h"
 #include "core/imaging/png/png_writer.h"
@@ -33,6 +34,22 @@ OutputKind OutputKindOf(const std::string& output)
         return OutputKind::Webp;
     throw Exception(
         Format("Unsupported output extension (%s)", extension.empty() ? "none" : extension.c_str()));
+}
+
+TImageType CellTypeOf(OutputKind kind)
+{
+    switch (kind) {
+    case OutputKind::Gif:
+        return TImageType::Gif;
+    case OutputKind::Jpeg:
+        return TImageType::Jpg;
+    case OutputKind::Webp:
+        return TImageType::Webp;
+    case OutputKind::Bmp:
+    case OutputKind::Png:
+        break;
+    }
+    return TImageType::Png;
 }
 
 std::vector<uint8_t> Encoded(OutputKind kind, const TBitmap& bitmap)
@@ -79,10 +96,36 @@ std::vector<uint8_t> Encoded(OutputKind kind, const TBitmap& bitmap)
 
 } // namespace
 
+void CheckCellWritable(TImageType type, int64_t width, int64_t height)
+{
+    switch (type) {
+    case TImageType::Gif:
+    case TImageType::GifAdaptive:
+        CheckGifWritable(width, height);
+        break;
+    case TImageType::Jpg:
+    case TImageType::Jpeg:
+        CheckJpegWritable(width, height);
+        break;
+    case TImageType::Webp:
+    case TImageType::WebpLossless:
+        CheckWebpWritable(width, height);
+        break;
+    case TImageType::Png8:
+    case TImageType::Png:
+    case TImageType::Auto:
+        break;
+    }
+}
+
 void RunConvert(const std::string& input, const std::string& output, std::optional<TColor> transparent,
     std::FILE* warnings)
 {
     const OutputKind kind = OutputKindOf(output);
+    // Decoding a picture the output cannot hold would only cost time and
+    // memory before the same refusal.
+    if (const std::optional<TPictureSize> size = TPicture::HeaderSize(input))
+        CheckCellWritable(CellTypeOf(kind), size->Width, size->Height);
 
     TPicture picture;
     picture.LoadFromFile(input);

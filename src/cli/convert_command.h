@@ -1,12 +1,18 @@
 #pragma once
 
 #include "core/base/colors.h"
+#include "core/generate/cell_format.h"
 
 #include <cstdio>
 #include <optional>
 #include <string>
 
 namespace sw::cli {
+
+// Refuses, with the writer's own message, a cell of this size that a file
+// of this type cannot hold (GIF's 65535, JPEG's 65500, WebP's 16383 pixels
+// a side); lets a run refuse it before the picture is decoded.
+void CheckCellWritable(TImageType type, int64_t width, int64_t height);
 
 // Loads input through the picture loader, makes a bitmap of it and saves
 // that by output's extension (.bmp, .gif, .jpg, .jpeg, .png, .webp, any

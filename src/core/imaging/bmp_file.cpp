@@ -171,6 +171,20 @@ void DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
 
 } // namespace
 
+std::optional<TPictureSize> BmpHeaderSize(std::span<const uint8_t> bytes)
+{
+    try {
+        TByteReader reader = Reader(bytes.first(std::min<size_t>(bytes.size(), kFileHeaderSize + kMaxHeaderSize)));
+        if (reader.U8() != 'B' || reader.U8() != 'M')
+            return std::nullopt;
+        reader.Skip(12); // file size, reserved, pixel offset
+        const THeader header = ReadHeader(reader);
+        return TPictureSize { header.Width, header.Height < 0 ? -header.Height : header.Height };
+    } catch (const EInvalidGraphic&) {
+        return std::nullopt;
+    }
+}
+
 std::string BitmapTooLargeMessage(int64_t width, int64_t height)
 {
     return std::string(kBitmapNotValidMessage) + ": " + PictureTooLargeMessage(width, height);

@@ -3,6 +3,7 @@
 // Reading and writing BMP files; bmp_file.cpp describes the layouts. The
 // bitmap (bitmap.h) keeps its pixels in a TBitmapImage (bitmap_image.h).
 
+#include "core/imaging/picture.h"
 #include "core/imaging/pixel_view.h"
 
 #include <cstdint>
@@ -22,6 +23,10 @@ inline constexpr char kBitmapNotValidMessage[] = "Bitmap image is not valid";
 // "Bitmap image is not valid: Picture too large (W x H pixels; the limit is
 // 67108864 pixels)" for a header that asks for more than the pixel limit.
 std::string BitmapTooLargeMessage(int64_t width, int64_t height);
+
+// The picture size a BMP file's headers state; nullopt for bytes that are
+// no BMP file or too short to tell.
+std::optional<TPictureSize> BmpHeaderSize(std::span<const uint8_t> bytes);
 
 // The store a BMP file describes; no bytes give an empty store. Bad files
 // throw EInvalidGraphic with one of the messages above.

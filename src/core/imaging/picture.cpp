@@ -1,8 +1,10 @@
 #include "core/imaging/picture.h"
 
 #include "core/base/errors.h"
+#include "core/base/mapped_file.h"
 #include "core/base/sysutils.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/bmp_file.h"
 
 namespace sw {
 
@@ -14,17 +16,32 @@ std::vector<TFileFormat>& Registry()
 {
     // Icons and metafiles have no reader on this platform and are left out.
     static std::vector<TFileFormat> formats = {
-        { "bmp", "Bitmaps", [] { return std::unique_ptr<TGraphic>(std::make_unique<TBitmap>()); } },
+        { "bmp", "Bitmaps", [] { return std::unique_ptr<TGraphic>(std::make_unique<TBitmap>()); },
+            BmpHeaderSize },
     };
     return formats;
 }
 
 } // namespace
 
-void TPicture::RegisterFileFormat(
-    const std::string& extension, const std::string& description, TGraphicFactory factory)
+void TPicture::RegisterFileFormat(const std::string& extension, const std::string& description,
+    TGraphicFactory factory, TSizeReader readSize)
 {
-    Registry().push_back({ LowerCaseAscii(extension), description, std::move(factory) });
+    Registry().push_back({ LowerCaseAscii(extension), description, std::move(factory), std::move(readSize) });
+}
+
+std::optional<TPictureSize> TPicture::HeaderSize(const std::string& fileName)
+{
+    std::string extension = ExtractFileExt(fileName);
+    if (!extension.empty())
+        extension.erase(0, 1);
+    const TFileFormat* format = FindFileFormat(extension);
+    if (!format || !format->ReadSize)
+        return std::nullopt;
+    const TMappedFile file(fileName);
+    if (file.Bytes().empty())
+        return std::nullopt;
+    return format->ReadSize(file.Bytes());
 }
 
 const std::vector<TFileFormat>& TPicture::FileFormats()

@@ -5,8 +5,11 @@
 
 #include "core/imaging/graphic.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,14 @@ inline constexpr char kNoPixelsMessage[] = "Picture holds no pixels (%s)";
 
 using TGraphicFactory = std::function<std::unique_ptr<TGraphic>()>;
 
+struct TPictureSize {
+    int64_t Width = 0;
+    int64_t Height = 0;
+};
+// The size a file's header states, read without decoding a pixel; nullopt
+// when the header cannot be read (loading the file then says why).
+using TSizeReader = std::function<std::optional<TPictureSize>(std::span<const uint8_t> file)>;
+
 // The ordered list of registered kinds. Built-in: "bmp" (Bitmaps). The JPEG
 // and GIF modules add theirs through RegisterFileFormat at start-up; the
 // lookup runs from the last entry to the first.
@@ -27,6 +38,7 @@ struct TFileFormat {
     std::string Extension; // lower case, without the dot
     std::string Description;
     TGraphicFactory Create;
+    TSizeReader ReadSize; // may be empty
 };
 
 class TPicture {
@@ -53,11 +65,16 @@ public:
     // Hands the name to the held graphic; nothing happens when none is held.
     void SaveToFile(const std::string& fileName);
 
-    static void RegisterFileFormat(
-        const std::string& extension, const std::string& description, TGraphicFactory factory);
+    static void RegisterFileFormat(const std::string& extension, const std::string& description,
+        TGraphicFactory factory, TSizeReader readSize = {});
     static const std::vector<TFileFormat>& FileFormats();
     // The factory for an extension (without dot, any case), or nullptr.
     static const TFileFormat* FindFileFormat(const std::string& extension);
+    // The size the file's header states, picked by extension as
+    // LoadFromFile picks the kind; nullopt when its kind has no size reader
+    // or the header cannot be read. Lets a caller refuse a picture too
+    // large for what it will write before decoding it.
+    static std::optional<TPictureSize> HeaderSize(const std::string& fileName);
 
     std::function<void()> OnChange;
 

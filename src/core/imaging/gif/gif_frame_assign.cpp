@@ -189,10 +189,7 @@ template <typename Fill> void TGIFSubImage::AssignSized(int width, int height, F
             progress(TProgressStage::Ending, 100);
             return;
         }
-        // The descriptor holds 16-bit sizes; a larger bitmap cannot be
-        // stored without corrupting the file.
-        if (width > 0xFFFF || height > 0xFFFF)
-            throw GIFException(Format(gif_message::kTooLargeForGif, width, height));
+        CheckGifWritable(width, height);
         // Sized in the order SetWidth and SetHeight would size it, for the
         // owner's logical-screen checks; the pixel block is made once below
         // instead of zero-filled at each step.

@@ -734,8 +734,8 @@ void TGIFImage::LoadFromMemory(TMemoryStream& stream)
         m_header.Load(reader);
         if (ExceedsPixelLimit(m_header.Width(), m_header.Height()))
             throw GIFException(PictureTooLargeMessage(m_header.Width(), m_header.Height()));
-        LoadFrames(reader);
-        TGIFTrailer(this).Load(reader);
+        if (LoadFrames(reader))
+            TGIFTrailer(this).Load(reader);
         stream.SetPosition(static_cast<int64_t>(reader.Position()));
     } catch (...) {
         stream.SetPosition(start);
@@ -747,7 +747,7 @@ void TGIFImage::LoadFromMemory(TMemoryStream& stream)
     Changed();
 }
 
-void TGIFImage::LoadFrames(TByteReader& reader)
+bool TGIFImage::LoadFrames(TByteReader& reader)
 {
     const int64_t size = std::max<int64_t>(int64_t(reader.Position() + reader.Remaining()), 1);
     uint8_t byte = 0;
@@ -760,11 +760,15 @@ void TGIFImage::LoadFrames(TByteReader& reader)
         }
         auto frame = std::make_unique<TGIFSubImage>(this);
         frame->Load(reader);
+        const bool hasPixels = !frame->Empty();
         m_images.Add(std::move(frame));
+        if (m_firstFrameOnly && hasPixels)
+            return false;
         Progress(TProgressStage::Running, static_cast<int>(int64_t(reader.Position()) * 100 / size),
             gif_message::kLoading);
         more = ReadNonZero(reader, byte);
     }
+    return true;
 }
 
 void TGIFImage::DropBitmaps()

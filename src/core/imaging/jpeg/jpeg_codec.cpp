@@ -58,6 +58,10 @@ struct Codec {
     // library object is gone.
     std::exception_ptr pending;
     int errorCode = 0;
+    // The library's own words for errorCode, and the memory it was allowed.
+    std::string errorText;
+    long memoryLimit = 0;
+    void (*libraryFormat)(j_common_ptr, char*) = nullptr;
     j_common_ptr common = nullptr;
     // Where the compressed data ran out, when it did before the end marker:
     // the scan and the image row the decoder had reached.
@@ -120,9 +124,13 @@ template <typename Step> void Guarded(Codec& codec, Step&& step)
         std::exception_ptr pending = std::exchange(codec.pending, nullptr);
         std::rethrow_exception(pending);
     }
+    std::string detail = codec.errorText;
+    if ((codec.errorCode == JERR_NO_BACKING_STORE || codec.errorCode == JERR_OUT_OF_MEMORY)
+        && codec.memoryLimit > 0)
+        detail += Format(jpeg_message::kMemoryLimitSuffix, int(codec.memoryLimit >> 20));
     std::string message = Format(jpeg_message::kLibraryError, codec.errorCode);
-    if (codec.errorCode == JERR_NO_BACKING_STORE || codec.errorCode == JERR_OUT_OF_MEMORY)
-        message += Format(jpeg_message::kMemoryLimitSuffix, kMaxJpegDecoderMegabytes);
+    if (!detail.empty())
+        message += " (" + detail + ")";
     throw EJPEG(message);
 }
 
@@ -130,6 +138,10 @@ template <typename Step> void Guarded(Codec& codec, Step&& step)
 {
     Codec& codec = CodecOf(cinfo);
     codec.errorCode = cinfo->err->msg_code;
+    char text[JMSG_LENGTH_MAX] = {};
+    if (codec.libraryFormat)
+        codec.libraryFormat(cinfo, text);
+    codec.errorText = text;
     std::longjmp(codec.jump, 1);
 }
 
@@ -166,6 +178,7 @@ void ResetErrorManager(j_common_ptr cinfo)
 void InstallErrorManager(Codec& codec, j_common_ptr cinfo)
 {
     jpeg_std_error(&codec.error);
+    codec.libraryFormat = codec.error.format_message;
     codec.error.error_exit = RaiseJpegError;
     codec.error.emit_message = IgnoreMessage;
     codec.error.output_message = IgnoreOutput;
@@ -226,14 +239,47 @@ void CreateLibraryObject(Context& context, const TJpegProgress* report, Create c
     InstallProgress(context, context.common, report);
 }
 
-// Past the limit the library asks for a backing store, which this build has
-// not got, and fails instead of growing.
+// Until the header is read the library may take only a little; past its
+// limit it asks for a backing store, which this build has not got, and
+// fails instead of growing.
+constexpr long kHeaderMemory = long(16) << 20;
+
 void CreateDecompressor(DecodeContext& context, const TJpegProgress* report)
 {
     CreateLibraryObject(context, report, [](j_decompress_ptr cinfo) {
         jpeg_create_decompress(cinfo);
-        cinfo->mem->max_memory_to_use = long(kMaxJpegDecoderMegabytes) * 1024 * 1024;
+        cinfo->mem->max_memory_to_use = kHeaderMemory;
     });
+    context.memoryLimit = kHeaderMemory;
+}
+
+// What a decode of this picture may take beside the bitmap, from its own
+// size (bounded by the pixel limit): the coefficients of every block,
+// which a file of several scans keeps whole, a whole-image buffer for
+// two-pass colour reduction, and a margin for the rest.
+// A file of several scans gets its coefficients kept whole before a pixel
+// is shown, so a few bytes of header could take hundreds of megabytes. Its
+// first scan spends a bit at least on each block, and one that cannot have
+// done so is refused.
+constexpr uint64_t kMaxBlocksPerByte = 64;
+
+void AllowMemoryFor(DecodeContext& context, size_t fileSize)
+{
+    jpeg_decompress_struct& cinfo = context.cinfo;
+    uint64_t blocks = 0;
+    for (int i = 0; i < cinfo.num_components; ++i) {
+        const jpeg_component_info& component = cinfo.comp_info[i];
+        blocks += uint64_t(component.width_in_blocks + cinfo.max_h_samp_factor)
+            * (component.height_in_blocks + cinfo.max_v_samp_factor);
+    }
+    if (jpeg_has_multiple_scans(&cinfo) && blocks > uint64_t(fileSize) * kMaxBlocksPerByte) {
+        context.pending = std::make_exception_ptr(EJPEG(jpeg_message::kTooShort));
+        std::longjmp(context.jump, 1);
+    }
+    uint64_t need = kHeaderMemory + blocks * DCTSIZE2 * sizeof(JCOEF);
+    need += uint64_t(cinfo.image_width) * cinfo.image_height * 3;
+    context.memoryLimit = static_cast<long>(need);
+    cinfo.mem->max_memory_to_use = context.memoryLimit;
 }
 
 void CreateCompressor(EncodeContext& context, const TJpegProgress* report)
@@ -559,6 +605,7 @@ void PrepareDecoder(std::span<const uint8_t> file, const TJpegDecodeOptions& opt
         MemorySource(&cinfo, file);
         jpeg_read_header(&cinfo, TRUE);
         CheckImageSize(&cinfo);
+        AllowMemoryFor(context, file.size());
         cinfo.scale_num = 1;
         cinfo.scale_denom = 1u << options.Scale;
         cinfo.do_block_smoothing = options.BlockSmoothing;
@@ -759,9 +806,17 @@ std::optional<std::vector<uint8_t>> EncodeRows(const uint8_t* first, ptrdiff_t d
 
 } // namespace
 
+void CheckJpegWritable(int64_t width, int64_t height)
+{
+    if (width > kMaxJpegSide || height > kMaxJpegSide)
+        throw EJPEG(Format(jpeg_message::kCannotWrite, static_cast<long long>(width),
+            static_cast<long long>(height), kMaxJpegSide, kMaxJpegSide));
+}
+
 std::optional<std::vector<uint8_t>> EncodeJpeg(
     const TBitmap& bitmap, const TJpegEncodeOptions& options, const TJpegProgress& progress)
 {
+    CheckJpegWritable(bitmap.Width(), bitmap.Height());
     const auto height = static_cast<JDIMENSION>(bitmap.Height());
     // Shares the held pixels; only a bitmap of another layout is converted.
     TBitmap source;
@@ -780,6 +835,7 @@ std::optional<std::vector<uint8_t>> EncodeJpeg(
 {
     if (pixels.Layout != TPixelLayout::Bgr24 || pixels.Width <= 0 || pixels.Height <= 0)
         throw EInvalidGraphicOperation("A JPEG file is written from 24-bit pixels");
+    CheckJpegWritable(pixels.Width, pixels.Height);
     return EncodeRows(pixels.Data, pixels.Stride, static_cast<JDIMENSION>(pixels.Width),
         static_cast<JDIMENSION>(pixels.Height), false, options, progress);
 }

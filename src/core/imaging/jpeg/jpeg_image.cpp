@@ -25,7 +25,15 @@ void RegisterJpegImageFormats()
         JpegDefaults.DecodeDepth = DetectDisplayDepth();
         for (const char* extension : { "jpeg", "jpg" })
             TPicture::RegisterFileFormat(
-                extension, "JPEG Image File", [] { return std::make_unique<TJPEGImage>(); });
+                extension, "JPEG Image File", [] { return std::make_unique<TJPEGImage>(); },
+                [](std::span<const uint8_t> file) -> std::optional<TPictureSize> {
+                    try {
+                        const TJpegHeaderInfo header = ReadJpegHeader(file);
+                        return TPictureSize { header.Width, header.Height };
+                    } catch (const EJPEG&) {
+                        return std::nullopt;
+                    }
+                });
     });
 }
 

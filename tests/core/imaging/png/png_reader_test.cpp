@@ -136,6 +136,16 @@ TEST(PngCorpus, SamePixelsAsLibpngAndNoCrash)
             EXPECT_FALSE(expected.has_value()) << path << ": " << e.what();
             continue;
         }
+        // Row by row into a bitmap, interlaced or not, gives the same pixels.
+        TBitmap whole;
+        TBitmap byRows;
+        PngToBitmap(ours, whole);
+        ASSERT_NO_THROW(ReadPngBitmap(bytes, byRows)) << path;
+        bool same = whole.Width() == byRows.Width() && whole.Height() == byRows.Height();
+        for (int y = 0; same && y < whole.Height(); ++y)
+            same = std::equal(std::as_const(whole).ScanLine(y),
+                std::as_const(whole).ScanLine(y) + whole.Width() * 3, std::as_const(byRows).ScanLine(y));
+        EXPECT_TRUE(same) << path;
         // libpng turns 16-bit and gamma-tagged samples into sRGB values; the
         // picture here is the stored values.
         if (!expected || SixteenBitOrGamma(bytes))
