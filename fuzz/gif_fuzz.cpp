@@ -17,18 +17,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const sw::Exception&) {
         return 0;
     }
-    // Bitmaps of huge screens are slow to make and say nothing new.
+    // The picture the programs show is made whatever its size: the reader's
+    // pixel limits bound it.
+    try {
+        sw::TBitmap bitmap;
+        bitmap.Assign(image);
+    } catch (const sw::Exception&) {
+        return 0;
+    }
+    // The other ways a read image is used, for pictures of a size that keeps
+    // the run quick: every frame's bitmap, dithered, and written again.
     int64_t pixels = int64_t(image.Width()) * image.Height();
     for (const auto& frame : image.Images())
         pixels += int64_t(frame->Width()) * frame->Height();
     if (pixels > (int64_t(1) << 20))
         return 0;
     try {
-        sw::TBitmap bitmap;
-        bitmap.Assign(image);
         for (const auto& frame : image.Images())
             frame->FrameBitmap();
         image.SetDithered(true);
+        sw::TBitmap bitmap;
         bitmap.Assign(image);
         // What was read can be written again (frames with pixels only).
         if (!image.Empty() && image.Images()[0].ColorMap().Count() > 0) {
