@@ -47,14 +47,17 @@ constexpr uint32_t kInfoHeaderSize = 40;
 // The longest header known is 124 bytes; anything much longer is damage.
 constexpr uint32_t kMaxHeaderSize = 1024;
 
-[[noreturn]] void Invalid()
+// "Bitmap image is not valid (what is wrong)".
+[[noreturn]] void Invalid(const std::string& reason)
 {
-    throw EInvalidGraphic(kBitmapNotValidMessage);
+    throw EInvalidGraphic(std::string(kBitmapNotValidMessage) + " (" + reason + ")");
 }
+
+constexpr char kEndsEarly[] = "Bitmap image is not valid (the file ends inside its headers)";
 
 TByteReader Reader(std::span<const uint8_t> bytes)
 {
-    return TByteReader(bytes, ThrowAs<EInvalidGraphic>, kBitmapNotValidMessage);
+    return TByteReader(bytes, ThrowAs<EInvalidGraphic>, kEndsEarly);
 }
 
 struct THeader {
@@ -85,7 +88,7 @@ THeader ReadHeader(TByteReader& reader)
         return header;
     }
     if (header.Size < 16 || header.Size > kMaxHeaderSize)
-        Invalid();
+        Invalid(Format("an information header of %u bytes", unsigned(header.Size)));
     // Shorter headers (OS/2 2.x) stop anywhere after the bit count; the
     // fields they lack read as 0.
     uint8_t fields[56] = {};
@@ -174,7 +177,8 @@ void DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
 std::optional<TPictureSize> BmpHeaderSize(std::span<const uint8_t> bytes)
 {
     try {
-        TByteReader reader = Reader(bytes.first(std::min<size_t>(bytes.size(), kFileHeaderSize + kMaxHeaderSize)));
+        TByteReader reader
+            = Reader(bytes.first(std::min<size_t>(bytes.size(), kFileHeaderSize + kMaxHeaderSize)));
         if (reader.U8() != 'B' || reader.U8() != 'M')
             return std::nullopt;
         reader.Skip(12); // file size, reserved, pixel offset
@@ -269,31 +273,36 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
 
     TByteReader reader = Reader(source.Front(std::min(fileSize, kHeadersRead)));
     if (reader.U8() != 'B' || reader.U8() != 'M')
-        Invalid();
+        Invalid("no BM signature");
     reader.Skip(8); // file size, reserved
     const uint32_t pixelOffset = reader.U32LE();
     THeader header = ReadHeader(reader);
     const bool os2 = header.Size == kCoreHeaderSize;
 
-    if (header.Planes != 1 || !ValidBitCount(header.BitCount))
-        Invalid();
+    if (header.Planes != 1)
+        Invalid(Format("%d colour planes, not 1", int(header.Planes)));
+    if (!ValidBitCount(header.BitCount))
+        Invalid(Format("%d bits per pixel", int(header.BitCount)));
     const int bits = header.BitCount;
+    const auto wrongBits = [&] {
+        Invalid(Format("compression %u with %d bits per pixel", unsigned(header.Compression), bits));
+    };
     uint32_t compression = header.Compression;
     switch (compression) {
     case kCompressionNone:
         break;
     case kCompressionRle8:
         if (bits != 8)
-            Invalid();
+            wrongBits();
         break;
     case kCompressionRle4:
         if (bits != 4)
-            Invalid();
+            wrongBits();
         break;
     case kCompressionBitFields:
     case kCompressionAlphaBitFields:
         if (bits != 16 && bits != 32)
-            Invalid();
+            wrongBits();
         if (!header.HasMasks) {
             for (uint32_t& mask : header.Masks)
                 mask = reader.U32LE();
@@ -304,14 +313,15 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
         break;
     default:
         // Embedded JPEG or PNG data, OS/2 Huffman and RLE24 are not read.
-        Invalid();
+        Invalid(Format("compression %u is not supported", unsigned(compression)));
     }
 
     const bool topDown = header.Height < 0;
     const int64_t height = topDown ? -header.Height : header.Height;
     const int64_t width = header.Width;
     if (width <= 0 || height <= 0)
-        Invalid();
+        Invalid(Format("a size of %lld x %lld pixels", static_cast<long long>(width),
+            static_cast<long long>(header.Height)));
     if (ExceedsPixelLimit(width, height))
         throw EInvalidGraphic(BitmapTooLargeMessage(width, height));
     const bool runLength = compression == kCompressionRle8 || compression == kCompressionRle4;
@@ -329,7 +339,8 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
     if (offsetUsable)
         colorCount = std::min<uint64_t>(colorCount, (pixelOffset - tableStart) / entrySize);
     if (colorCount > (fileSize - tableStart) / entrySize)
-        Invalid();
+        Invalid(Format("a colour table of %llu entries does not fit in the file",
+            static_cast<unsigned long long>(colorCount)));
     reader = Reader(source.Front(tableStart + static_cast<size_t>(colorCount) * entrySize));
     reader.Seek(tableStart);
     std::vector<TRGBQuad> table(static_cast<size_t>(colorCount));
@@ -345,8 +356,11 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
     // Within the pixel limit none of this can overflow.
     const uint64_t rowBytes = static_cast<uint64_t>(TBitmapImage::RowBytesFor(width, bits));
     const uint64_t lastRowPixelBytes = (static_cast<uint64_t>(width) * bits + 7) / 8;
-    if (!runLength && available < rowBytes * static_cast<uint64_t>(height - 1) + lastRowPixelBytes)
-        Invalid();
+    const uint64_t pixelBytes = rowBytes * static_cast<uint64_t>(height - 1) + lastRowPixelBytes;
+    if (!runLength && available < pixelBytes)
+        Invalid(Format("%llu bytes of pixels for %lld x %lld at %d bits, %llu needed",
+            static_cast<unsigned long long>(available), static_cast<long long>(width),
+            static_cast<long long>(height), bits, static_cast<unsigned long long>(pixelBytes)));
 
     image->Width = static_cast<int>(width);
     image->Height = static_cast<int>(height);
@@ -383,9 +397,9 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
         }
         image->AllocateForOverwrite();
     } catch (const EOutOfResources&) {
-        Invalid();
+        Invalid("not enough memory for its pixels");
     } catch (const std::bad_alloc&) {
-        Invalid();
+        Invalid("not enough memory for its pixels");
     }
     // The header's size of pixel data is not needed for uncompressed rows;
     // files get it wrong often enough that the row length is trusted instead.
@@ -428,7 +442,7 @@ void WriteBmpRows(const TBitmapImage& image, size_t pixelsPerRow, RowAt rowAt, T
     const uint64_t pixelBytes = rowBytes * static_cast<uint64_t>(image.Height);
     const uint64_t fileSize = kFileHeaderSize + headerSize + pixelBytes;
     if (fileSize > UINT32_MAX)
-        Invalid();
+        Invalid("a file over 4 GB cannot be written");
 
     TMemoryStream head;
     head.WriteU16LE(0x4D42);
@@ -495,7 +509,7 @@ std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream)
         source.Finish();
         return image;
     } catch (const std::bad_alloc&) {
-        Invalid();
+        Invalid("not enough memory for its pixels");
     }
 }
 
