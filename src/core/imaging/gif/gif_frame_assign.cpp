@@ -341,6 +341,7 @@ void TGIFSubImage::ReadBitmap(const TBitmap& kept)
     if (IsIndexedFormat(format)) {
         m_colorMap.ImportTable(kept.ColorTable());
         const int bits = IndexedBits(format);
+        uint8_t highest = 0;
         for (int y = 0; y < height; ++y) {
             const uint8_t* row = kept.ScanLine(y);
             uint8_t* out = m_data.data() + size_t(y) * stride;
@@ -349,8 +350,14 @@ void TGIFSubImage::ReadBitmap(const TBitmap& kept)
             else
                 for (int x = 0; x < width; ++x)
                     out[x] = IndexAt(row, x, bits);
+            if (width > 0)
+                highest = std::max(highest, *std::max_element(out, out + width));
             RowDone(y, gif_message::kConverting);
         }
+        // Indices past a short table show black everywhere else (the bitmap,
+        // the other formats); black entries keep them so here.
+        while (height > 0 && width > 0 && m_colorMap.Count() <= highest)
+            m_colorMap.AppendColor(TGIFColor { 0, 0, 0 });
         return;
     }
 
