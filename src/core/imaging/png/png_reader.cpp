@@ -101,6 +101,15 @@ void BlendOntoWhite(const uint8_t* rgba, uint8_t* bgr)
     bgr[2] = static_cast<uint8_t>((rgba[0] * alpha + white + 127) / 255);
 }
 
+// The image data's last CRC is only read with the chunks after it. A file
+// cut short after its image data still reads; damage inside it does not.
+void CheckAfterImage(spng_ctx* png)
+{
+    const int status = spng_decode_chunks(png);
+    if (status != 0 && status != SPNG_IO_EOF && status != SPNG_IO_ERROR)
+        Check(status);
+}
+
 } // namespace
 
 TPngPicture ReadPng(std::span<const uint8_t> bytes)
@@ -115,6 +124,7 @@ TPngPicture ReadPng(std::span<const uint8_t> bytes)
     Check(spng_decoded_image_size(png, SPNG_FMT_RGBA8, &size));
     picture.Rgba.resize(size);
     Check(spng_decode_image(png, picture.Rgba.data(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS));
+    CheckAfterImage(png);
     for (size_t i = 3; i < size; i += 4) {
         if (picture.Rgba[i] != 255) {
             picture.HasAlpha = true;
@@ -172,6 +182,7 @@ void ReadPngBitmap(std::span<const uint8_t> bytes, TBitmap& bitmap)
         if (status == SPNG_EOI)
             break;
     }
+    CheckAfterImage(png);
     bitmap.Assign(result);
 }
 

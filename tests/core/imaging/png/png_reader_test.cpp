@@ -65,6 +65,23 @@ TEST(PngReader, RefusesWithAClearMessage)
     EXPECT_EQ(ReadError(HeaderOnly(0, 5)).rfind("PNG image is not valid (", 0), 0u);
 }
 
+TEST(PngReader, DamagedImageDataIsRefused)
+{
+    const Bytes rgb = { 1, 2, 3, 4, 5, 6 };
+    const Bytes good = WritePng({ rgb.data(), 2, 1, 6, TPixelLayout::Bgr24 });
+    const Bytes pixels = ReadPng(good).Rgba;
+    // IDAT follows the 8-byte signature and the 25-byte IHDR chunk.
+    const size_t idat = 8 + 25;
+    ASSERT_EQ(std::string(good.begin() + idat + 4, good.begin() + idat + 8), "IDAT");
+    const uint32_t length = uint32_t(good[idat]) << 24 | uint32_t(good[idat + 1]) << 16
+        | uint32_t(good[idat + 2]) << 8 | good[idat + 3];
+    Bytes badCrc = good;
+    badCrc[idat + 8 + length + 3] ^= 1;
+    EXPECT_EQ(ReadError(badCrc).rfind("PNG image is not valid (", 0), 0u) << ReadError(badCrc);
+    TBitmap bitmap;
+    EXPECT_THROW(ReadPngBitmap(badCrc, bitmap), EInvalidGraphic);
+}
+
 TEST(PngReader, TruncatedAndFlippedFilesReadOrFailCleanly)
 {
     // A small file with every kind of chunk the writer makes.
