@@ -3,7 +3,7 @@
 // Reading and writing BMP files; bmp_file.cpp describes the layouts. The
 // bitmap (bitmap.h) keeps its pixels in a TBitmapImage (bitmap_image.h).
 
-#include "core/imaging/picture.h"
+#include "core/base/pixel_limit.h"
 #include "core/imaging/pixel_view.h"
 
 #include <cstdint>

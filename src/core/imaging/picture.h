@@ -3,6 +3,7 @@
 // The picture container that holds one graphic of any kind, the format
 // registry that picks a kind by file extension, and the image holder.
 
+#include "core/base/pixel_limit.h"
 #include "core/imaging/graphic.h"
 
 #include <cstdint>
@@ -23,10 +24,6 @@ inline constexpr char kNoPixelsMessage[] = "Picture holds no pixels (%s)";
 
 using TGraphicFactory = std::function<std::unique_ptr<TGraphic>()>;
 
-struct TPictureSize {
-    int64_t Width = 0;
-    int64_t Height = 0;
-};
 // The size a file's header states, read without decoding a pixel; nullopt
 // when the header cannot be read (loading the file then says why).
 using TSizeReader = std::function<std::optional<TPictureSize>(std::span<const uint8_t> file)>;
