@@ -131,5 +131,50 @@ TEST_F(CliRun, AFailedWriteKeepsThePreviousOutput)
     EXPECT_EQ(m_folder.EntryCount(), 2u);
 }
 
+// A GIF cut short is read as far as it goes, and every way out says so:
+// convert on standard error, generate in its log and its JSON lines.
+TEST_F(CliRun, CutShortPicturesAreReadWithAWarning)
+{
+    TBitmap design;
+    design.SetPixelFormat(TPixelFormat::pf24bit);
+    design.SetSize(200, 150);
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 600; ++x)
+            design.ScanLine(y)[x] = static_cast<uint8_t>(x * 7 + y * 13);
+    design.SaveToFile(m_folder / "design.bmp");
+    const std::string whole = m_folder / "whole.gif";
+    ASSERT_EQ(Run({ "convert", m_folder / "design.bmp", whole }).Status, 0);
+    const std::string bytes = ReadFileBytes(whole);
+    const std::string half = m_folder / "half.gif";
+    std::ofstream(half, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+
+    const RunResult converted = Run({ "convert", half, m_folder / "out.png" });
+    EXPECT_EQ(converted.Status, 0);
+    EXPECT_EQ(converted.Err.rfind("slicewright-cli: warning: " + half + ": cut short: ", 0), 0u)
+        << converted.Err;
+
+    const std::string project = m_folder / "p.swr";
+    std::ofstream(project) << "[Settings]\nGraphicImage=half.gif\n";
+    const RunResult logged = Run({ "generate", project, "--out", m_folder / "a" });
+    EXPECT_EQ(logged.Status, 0);
+    EXPECT_EQ(logged.Out.rfind("Warning: " + half + ": cut short: ", 0), 0u) << logged.Out;
+    const RunResult json = Run({ "generate", project, "--out", m_folder / "b", "--json" });
+    EXPECT_EQ(json.Status, 0);
+    EXPECT_NE(json.Out.find("\"warning\":\"" + half + ": cut short: "), std::string::npos) << json.Out;
+}
+
+// What the output cannot hold is refused from the header, before decoding:
+// here the header claims far more than the file's bytes could fill.
+TEST_F(CliRun, ASizeTheOutputCannotHoldIsRefusedBeforeDecoding)
+{
+    const unsigned char png[] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D',
+        'R', 0, 0, 0, 1, 0, 1, 0x11, 0x70, 8, 0, 0, 0, 0 };
+    const std::string input = m_folder / "tall.png";
+    std::ofstream(input, std::ios::binary) << std::string(reinterpret_cast<const char*>(png), sizeof png);
+    const RunResult result = Run({ "convert", input, m_folder / "out.gif" });
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_EQ(result.Err, "Image too large for GIF: 1 x 70000 (at most 65535 x 65535)\n");
+}
+
 } // namespace
 } // namespace sw
