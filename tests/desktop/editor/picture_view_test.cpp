@@ -246,7 +246,7 @@ TEST_F(PictureViewTest, APictureThatCannotBeReadKeepsTheOldPictureAndGrid)
     answers = { folder / "damaged.bmp" };
     form.mnuOpenImage->trigger();
     EXPECT_EQ(services.errors,
-        QStringList { "Bitmap image is not valid (an information header of 1768038497 bytes)." });
+        QStringList { "Bitmap image is not valid (an information header of 1768038497 bytes)" });
     EXPECT_EQ(form.imgInterface->Shown(), before);
 }
 
