@@ -22,6 +22,15 @@ std::vector<TFileFormat>& Registry()
     return formats;
 }
 
+// The extension without its dot, as the registry holds them.
+std::string ExtensionOf(const std::string& fileName)
+{
+    std::string extension = ExtractFileExt(fileName);
+    if (!extension.empty())
+        extension.erase(0, 1);
+    return extension;
+}
+
 } // namespace
 
 void TPicture::RegisterFileFormat(const std::string& extension, const std::string& description,
@@ -32,10 +41,7 @@ void TPicture::RegisterFileFormat(const std::string& extension, const std::strin
 
 std::optional<TPictureSize> TPicture::HeaderSize(const std::string& fileName)
 {
-    std::string extension = ExtractFileExt(fileName);
-    if (!extension.empty())
-        extension.erase(0, 1);
-    const TFileFormat* format = FindFileFormat(extension);
+    const TFileFormat* format = FindFileFormat(ExtensionOf(fileName));
     if (!format || !format->ReadSize)
         return std::nullopt;
     const TMappedFile file(fileName);
@@ -88,9 +94,7 @@ int TPicture::Height() const
 
 void TPicture::LoadFromFile(const std::string& fileName)
 {
-    std::string extension = ExtractFileExt(fileName);
-    if (!extension.empty())
-        extension.erase(0, 1);
+    const std::string extension = ExtensionOf(fileName);
     const TFileFormat* format = FindFileFormat(extension);
     if (!format || !format->Create)
         throw EInvalidGraphic(Format("Unknown picture file extension (.%s)", extension.c_str()));
