@@ -26,8 +26,30 @@ TBitmap Design()
         96, 64, [](int x, int y) { return RGB(x * 2 + y, (x * y) & 0xFF, 255 - y * 3); });
 }
 
+// A 96 x 64 run-length file: each row two runs of table colours, an end of
+// line, and an end of bitmap after the last.
+std::string RunLengthBmp()
+{
+    std::string rows;
+    for (int y = 0; y < 64; ++y)
+        rows += std::string { 48, char(y % 4), 48, char(3 - y % 4), 0, 0 };
+    rows += std::string { 0, 1 };
+    std::string table;
+    for (int i = 0; i < 4; ++i)
+        table += std::string { char(i * 60), char(200 - i * 40), char(i * 20), 0 };
+    const auto u32 = [](uint32_t v) {
+        return std::string { char(v), char(v >> 8), char(v >> 16), char(v >> 24) };
+    };
+    const uint32_t offset = 14 + 40 + uint32_t(table.size());
+    return "BM" + u32(offset + uint32_t(rows.size())) + u32(0) + u32(offset) + u32(40) + u32(96) + u32(64)
+        + std::string { 1, 0, 8, 0 } + u32(1) + u32(uint32_t(rows.size())) + u32(0) + u32(0) + u32(4) + u32(0)
+        + table + rows;
+}
+
 std::string Encoded(const std::string& kind)
 {
+    if (kind == "rle.bmp")
+        return RunLengthBmp();
     TBitmap design = Design();
     TMemoryStream stream;
     if (kind == "bmp") {
@@ -103,6 +125,7 @@ TEST(PictureFormats, CutShortFilesAreReadWithAWarningOrRefused)
         { "gif", true },
         { "jpg", true },
         { "progressive.jpg", true },
+        { "rle.bmp", true },
         { "bmp", false },
         { "png", false },
     };

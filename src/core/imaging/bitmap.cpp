@@ -810,7 +810,11 @@ TTransparentMode TBitmap::TransparentMode() const
 
 void TBitmap::LoadFromStream(TStream& stream)
 {
-    ReplaceImage(ReadBmp(stream));
+    std::string cutShort;
+    ReplaceImage(ReadBmp(stream, &cutShort));
+    m_readWarnings.clear();
+    if (!cutShort.empty())
+        m_readWarnings.push_back(cutShort);
     Changed();
 }
 

@@ -118,8 +118,10 @@ bool ValidBitCount(uint16_t bits)
 }
 
 // Run-length decoding into a device store; row 0 of the file is the bottom
-// row unless the file is top-down.
-void DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
+// row unless the file is top-down. The rows the data reached when it ran
+// out before its end mark and before the last row; nothing when it ended
+// as data may (a file cut short leaves the rest black).
+std::optional<int64_t> DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
     const std::vector<TRGBQuad>& table, TBitmapImage& image)
 {
     const TPixelCodec codec(image);
@@ -149,7 +151,7 @@ void DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
             x = 0;
             ++line;
         } else if (value == 1) {
-            break;
+            return std::nullopt;
         } else if (value == 2) {
             if (at + 2 > size)
                 break;
@@ -170,6 +172,10 @@ void DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
             at += std::min(padded, size - at);
         }
     }
+    // Writers that leave out the marks still reach the last row.
+    if (line < image.Height - 1)
+        return line;
+    return std::nullopt;
 }
 
 } // namespace
@@ -264,7 +270,7 @@ private:
 // Enough for the file header, the longest information header and masks.
 constexpr size_t kHeadersRead = kFileHeaderSize + kMaxHeaderSize + 16;
 
-std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
+std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source, std::string* cutShort)
 {
     auto image = std::make_shared<TBitmapImage>();
     const size_t fileSize = source.Size();
@@ -376,8 +382,12 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
             const size_t dataSize
                 = header.SizeImage ? std::min<size_t>(header.SizeImage, available) : available;
             const std::span<const uint8_t> file = source.Front(dataStart + dataSize);
-            DecodeRle(
+            const std::optional<int64_t> reached = DecodeRle(
                 file.data() + dataStart, dataSize, compression == kCompressionRle4, topDown, table, *image);
+            if (reached && cutShort)
+                *cutShort = Format(
+                    "cut short: the run-length data stops after %lld of %lld rows (the rest are black)",
+                    static_cast<long long>(*reached), static_cast<long long>(height));
             image->FileBytes.assign(file.begin(), file.end());
             return image;
         }
@@ -497,15 +507,15 @@ void WriteBmpRows(const TBitmapImage& image, size_t pixelsPerRow, RowAt rowAt, T
 std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes)
 {
     TSpanSource source(bytes);
-    return ReadBmpFrom(source);
+    return ReadBmpFrom(source, nullptr);
 }
 
-std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream)
+std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream, std::string* cutShort)
 {
     const int64_t remaining = stream.Remaining();
     TStreamSource source(stream, remaining > 0 ? static_cast<size_t>(remaining) : 0);
     try {
-        auto image = ReadBmpFrom(source);
+        auto image = ReadBmpFrom(source, cutShort);
         source.Finish();
         return image;
     } catch (const std::bad_alloc&) {

@@ -32,8 +32,10 @@ std::optional<TPictureSize> BmpHeaderSize(std::span<const uint8_t> bytes);
 // throw EInvalidGraphic with one of the messages above.
 std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes);
 // The same from the rest of a stream; uncompressed rows are read straight
-// into the store. Leaves the stream at its end.
-std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream);
+// into the store. Leaves the stream at its end. Run-length data that stops
+// before its end mark and its last row is read as far as it goes, and
+// cutShort (when given) says how far.
+std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream, std::string* cutShort = nullptr);
 void WriteBmp(const TBitmapImage& image, TStream& stream);
 // The file WriteBmp gives for a 24-bit store holding these pixels, written
 // from where they are.
