@@ -718,7 +718,7 @@ std::string CutShortText(const DecodeContext& context)
 {
     const JDIMENSION height = context.cutHeight;
     if (context.cutRow >= height && !context.multiScan)
-        return "the file ends without its end marker";
+        return "cut short: only the end marker is missing";
     const JDIMENSION missing = height - context.cutRow;
     if (!context.multiScan)
         return Format("cut short: %u of %u rows are missing (%u %%) and shown grey", unsigned(missing),
