@@ -52,7 +52,9 @@ TImageType CellTypeOf(OutputKind kind)
     return TImageType::Png;
 }
 
-std::vector<uint8_t> Encoded(OutputKind kind, const TBitmap& bitmap)
+// Writes the file straight into the stream, which puts it under its name
+// only when closed: a picture at the pixel limit is never held twice.
+void Encode(OutputKind kind, const TBitmap& bitmap, TStream& file)
 {
     std::unique_ptr<TGraphic> graphic;
     switch (kind) {
@@ -82,16 +84,15 @@ std::vector<uint8_t> Encoded(OutputKind kind, const TBitmap& bitmap)
         std::optional<TColor> key;
         if (bitmap.Transparent())
             key = ColorToRGB(bitmap.TransparentColor()) & 0xFFFFFF;
-        if (kind == OutputKind::Png)
-            return WritePng(flat.View24(), { key });
         TWebpOptions options;
         options.TransparentColor = key;
-        return WriteWebp(flat.View24(), options);
+        const std::vector<uint8_t> bytes
+            = kind == OutputKind::Png ? WritePng(flat.View24(), { key }) : WriteWebp(flat.View24(), options);
+        file.WriteBuffer(bytes.data(), bytes.size());
+        return;
     }
     }
-    TMemoryStream encoded;
-    graphic->SaveToStream(encoded);
-    return std::move(encoded.Bytes());
+    graphic->SaveToStream(file);
 }
 
 } // namespace
@@ -140,9 +141,9 @@ void RunConvert(const std::string& input, const std::string& output, std::option
 
     // Written under a temporary name and renamed into place: a failed
     // write leaves the previous file as it was.
-    TMemoryStream file;
-    file.Bytes() = Encoded(kind, bitmap);
-    file.SaveToFile(output);
+    TFileStream file(output, FileMode::Create);
+    Encode(kind, bitmap, file);
+    file.Close();
 }
 
 } // namespace sw::cli

@@ -267,6 +267,11 @@ private:
     std::vector<uint8_t> m_front;
 };
 
+// Rows handed to the stream in one call. A piece for every row of a tall,
+// narrow picture at once would take several times the memory of its pixels
+// (16 bytes a piece for a row of 4).
+constexpr int64_t kRowsPerBatch = 4096;
+
 // Enough for the file header, the longest information header and masks.
 constexpr size_t kHeadersRead = kFileHeaderSize + kMaxHeaderSize + 16;
 
@@ -413,17 +418,21 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source, std::string* cutSh
     }
     // The header's size of pixel data is not needed for uncompressed rows;
     // files get it wrong often enough that the row length is trusted instead.
-    // The rows in file order, read together straight into the store.
+    // The rows in file order, read straight into the store a batch at a
+    // time.
     std::vector<std::span<uint8_t>> rows;
-    rows.reserve(static_cast<size_t>(height));
-    for (int64_t line = 0; line < height; ++line) {
-        const size_t offset = static_cast<size_t>(line) * static_cast<size_t>(rowBytes);
-        const size_t present = std::min(static_cast<size_t>(rowBytes), available - offset);
-        uint8_t* row = image->Row(static_cast<int>(topDown ? line : height - 1 - line));
-        std::memset(row + present, 0, static_cast<size_t>(rowBytes) - present);
-        rows.emplace_back(row, present);
+    rows.reserve(static_cast<size_t>(std::min<int64_t>(height, kRowsPerBatch)));
+    for (int64_t first = 0; first < height; first += kRowsPerBatch) {
+        rows.clear();
+        for (int64_t line = first; line < std::min<int64_t>(height, first + kRowsPerBatch); ++line) {
+            const size_t offset = static_cast<size_t>(line) * static_cast<size_t>(rowBytes);
+            const size_t present = std::min(static_cast<size_t>(rowBytes), available - offset);
+            uint8_t* row = image->Row(static_cast<int>(topDown ? line : height - 1 - line));
+            std::memset(row + present, 0, static_cast<size_t>(rowBytes) - present);
+            rows.emplace_back(row, present);
+        }
+        source.Copy(dataStart + static_cast<size_t>(first) * static_cast<size_t>(rowBytes), rows);
     }
-    source.Copy(dataStart, rows);
     return image;
 }
 
@@ -488,18 +497,21 @@ void WriteBmpRows(const TBitmapImage& image, size_t pixelsPerRow, RowAt rowAt, T
         if (!os2)
             head.WriteByte(0);
     }
-    // The headers and the rows bottom up, handed over together.
+    // The headers and the rows bottom up, handed over a batch at a time.
     std::vector<std::span<const uint8_t>> pieces;
     const size_t padding = static_cast<size_t>(rowBytes) - pixelsPerRow;
     static constexpr uint8_t kZeros[3] = { 0, 0, 0 };
-    pieces.reserve(static_cast<size_t>(image.Height) * (padding > 0 ? 2 : 1) + 1);
+    pieces.reserve(size_t(kRowsPerBatch) * 2 + 1);
     pieces.emplace_back(head.Bytes());
     for (int y = image.Height - 1; y >= 0; --y) {
         pieces.emplace_back(rowAt(y), pixelsPerRow);
         if (padding > 0)
             pieces.emplace_back(kZeros, padding);
+        if (pieces.size() >= size_t(kRowsPerBatch) * 2 || y == 0) {
+            stream.WritePieces(pieces);
+            pieces.clear();
+        }
     }
-    stream.WritePieces(pieces);
 }
 
 } // namespace
