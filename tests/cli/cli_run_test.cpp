@@ -174,6 +174,16 @@ TEST_F(CliRun, ASizeTheOutputCannotHoldIsRefusedBeforeDecoding)
     const RunResult result = Run({ "convert", input, m_folder / "out.gif" });
     EXPECT_EQ(result.Status, 1);
     EXPECT_EQ(result.Err, "Image too large for GIF: 1 x 70000 (at most 65535 x 65535)\n");
+
+    // A run whose lines leave a cell taller than GIF allows, likewise; lines
+    // that make every cell small enough let it go on to the picture.
+    const std::string project = m_folder / "p.swr";
+    std::ofstream(project) << "[Settings]\nGraphicImage=tall.png\n[Rows]\nPosition1=2000\nChecked1=1\n";
+    const RunResult refused = Run({ "generate", project, "--out", m_folder / "a" });
+    EXPECT_EQ(refused.Err, "Image too large for GIF: 1 x 68000 (at most 65535 x 65535)\n");
+    std::ofstream(project, std::ios::app) << "Position2=40000\nChecked2=1\n";
+    const RunResult read = Run({ "generate", project, "--out", m_folder / "b" });
+    EXPECT_EQ(read.Err.rfind("PNG image is not valid", 0), 0u) << read.Err;
 }
 
 } // namespace

@@ -426,6 +426,30 @@ TEST(JpegImage, DeclaredSizeIsBoundedAtLoad)
     }
 }
 
+// A few hundred bytes of a multi-scan file claiming 8192 x 8192 would take
+// hundreds of megabytes of coefficients before a pixel is shown.
+TEST(JpegImage, AMultiScanFileTooShortForItsSizeIsRefused)
+{
+    TJPEGImage source;
+    source.SetSaveProgressive(true);
+    source.Assign(MakePicture(16, 16));
+    std::vector<uint8_t> bytes = SaveBytes(source);
+    size_t frame = 0;
+    for (size_t i = 2; i + 8 < bytes.size() && frame == 0; ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC2)
+            frame = i;
+    ASSERT_GT(frame, 0u);
+    for (size_t at : { frame + 5, frame + 7 }) {
+        bytes[at] = 0x20;
+        bytes[at + 1] = 0x00;
+    }
+    TJPEGImage image;
+    TMemoryStream stream(bytes);
+    ASSERT_NO_THROW(image.LoadFromStream(stream));
+    TBitmap bitmap;
+    EXPECT_EQ(MessageOf([&] { bitmap.Assign(image); }), jpeg_message::kTooShort);
+}
+
 TEST(JpegImage, EndlessScansAreRefused)
 {
     TJPEGImage source;
