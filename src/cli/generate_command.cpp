@@ -346,6 +346,10 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
     input.TransparentColor = options.Transparent;
     input.PictureFileName = pictureFileName;
     input.Warnings = picture.Warnings();
+    // The log that would carry them is dropped; warnings are not.
+    if (options.Quiet && !options.Json)
+        for (const std::string& warning : input.Warnings)
+            std::fprintf(warnings, "slicewright-cli: warning: %s\n", warning.c_str());
 
     ApplyRunValues(settings, output, options.Project + " [Output]");
     settings.ProjectName = ChangeFileExt(ExtractFileName(options.Project), "");

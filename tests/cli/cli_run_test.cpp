@@ -158,6 +158,8 @@ TEST_F(CliRun, CutShortPicturesAreReadWithAWarning)
     const RunResult logged = Run({ "generate", project, "--out", m_folder / "a" });
     EXPECT_EQ(logged.Status, 0);
     EXPECT_EQ(logged.Out.rfind("Warning: " + half + ": cut short: ", 0), 0u) << logged.Out;
+    const RunResult quiet = Run({ "generate", project, "--out", m_folder / "c", "--quiet" });
+    EXPECT_EQ(quiet.Err.rfind("slicewright-cli: warning: " + half + ": cut short: ", 0), 0u) << quiet.Err;
     const RunResult json = Run({ "generate", project, "--out", m_folder / "b", "--json" });
     EXPECT_EQ(json.Status, 0);
     EXPECT_NE(json.Out.find("\"warning\":\"" + half + ": cut short: "), std::string::npos) << json.Out;
