@@ -222,9 +222,16 @@ void StretchCopy(TBitmapImage& dest, const TRect& destRect, const TBitmapImage& 
                 std::memcpy(destRow + static_cast<size_t>(dx.Start + begin) * pixelBytes,
                     sourceRow + static_cast<size_t>(sx.Start + begin) * pixelBytes,
                     static_cast<size_t>(end - begin) * pixelBytes);
-            for (int j = begin; !bytewise && j < end; ++j)
-                std::memcpy(destRow + static_cast<size_t>(dx.Start + j) * 3,
-                    lookup[sourceRow[sx.Start + j]].data(), 3);
+            if (!bytewise && end > begin) {
+                const uint8_t* in = sourceRow + sx.Start + begin;
+                uint8_t* out = destRow + static_cast<size_t>(dx.Start + begin) * 3;
+                for (int j = begin; j < end; ++j, out += 3) {
+                    const std::array<uint8_t, 3>& bgr = lookup[*in++];
+                    out[0] = bgr[0];
+                    out[1] = bgr[1];
+                    out[2] = bgr[2];
+                }
+            }
             continue;
         }
         for (int j = firstColumn; j < lastColumn; ++j) {
