@@ -351,6 +351,8 @@ private:
 
     int m_gridRepaintRequests = 0;
     bool m_hasPicture = false;
+    // What reading the picture's file found wrong with it; each run logs it.
+    std::vector<std::string> m_pictureWarnings;
     TGridCanvas m_gridCanvas;
     // The file the open dialog returned last.
     std::string m_openDialogFileName;
@@ -375,8 +377,6 @@ private:
 
     // The picture on screen, shared with the history.
     std::shared_ptr<const TBitmap> m_picture;
-    // What reading the picture's file found wrong with it; each run logs it.
-    std::vector<std::string> m_pictureWarnings;
     TProjectState m_committed;
     int m_recordingPaused = 0;
     int m_zoomPercent = 100;
