@@ -10,25 +10,38 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    // The picture the programs open: the first frame, read and made a
+    // bitmap whatever size it claims; the reader's pixel limit bounds it.
+    try {
+        sw::TMemoryStream stream(std::vector<uint8_t>(data, data + size));
+        sw::TGIFImage picture;
+        picture.SetFirstFrameOnly(true);
+        picture.LoadFromStream(stream);
+        sw::TBitmap bitmap;
+        bitmap.Assign(picture);
+    } catch (const sw::Exception&) { }
+    // Every frame, within a bound on their pixels that keeps a run quick
+    // (the reader's own bound, which refuses what is over it).
     sw::TMemoryStream stream(std::vector<uint8_t>(data, data + size));
     sw::TGIFImage image;
+    image.SetReadLimit(int64_t(1) << 24);
     try {
         image.LoadFromStream(stream);
     } catch (const sw::Exception&) {
         return 0;
     }
-    // Bitmaps of huge screens are slow to make and say nothing new.
+    // The other ways a read image is used, for pictures of a size that keeps
+    // the run quick: every frame's bitmap, dithered, and written again.
     int64_t pixels = int64_t(image.Width()) * image.Height();
     for (const auto& frame : image.Images())
         pixels += int64_t(frame->Width()) * frame->Height();
     if (pixels > (int64_t(1) << 20))
         return 0;
     try {
-        sw::TBitmap bitmap;
-        bitmap.Assign(image);
         for (const auto& frame : image.Images())
             frame->FrameBitmap();
         image.SetDithered(true);
+        sw::TBitmap bitmap;
         bitmap.Assign(image);
         // What was read can be written again (frames with pixels only).
         if (!image.Empty() && image.Images()[0].ColorMap().Count() > 0) {

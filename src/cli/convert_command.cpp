@@ -5,8 +5,11 @@
 #include "core/base/sysutils.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/gif/gif_image.h"
+#include "core/imaging/jpeg/jpeg_codec.h"
 #include "core/imaging/jpeg/jpeg_image.h"
 #include "core/imaging/picture.h"
+#include "core/imaging/png/png_writer.h"
+#include "core/imaging/webp/webp_writer.h"
 
 #include <memory>
 
@@ -14,7 +17,7 @@ namespace sw::cli {
 
 namespace {
 
-enum class OutputKind { Bmp, Gif, Jpeg };
+enum class OutputKind { Bmp, Gif, Jpeg, Png, Webp };
 
 OutputKind OutputKindOf(const std::string& output)
 {
@@ -25,61 +28,122 @@ OutputKind OutputKindOf(const std::string& output)
         return OutputKind::Gif;
     if (extension == ".jpg" || extension == ".jpeg")
         return OutputKind::Jpeg;
+    if (extension == ".png")
+        return OutputKind::Png;
+    if (extension == ".webp")
+        return OutputKind::Webp;
     throw Exception(
         Format("Unsupported output extension (%s)", extension.empty() ? "none" : extension.c_str()));
 }
 
-std::unique_ptr<TGraphic> OutputGraphic(OutputKind kind, const TBitmap& bitmap)
+TImageType CellTypeOf(OutputKind kind)
 {
     switch (kind) {
+    case OutputKind::Gif:
+        return TImageType::Gif;
+    case OutputKind::Jpeg:
+        return TImageType::Jpg;
+    case OutputKind::Webp:
+        return TImageType::Webp;
     case OutputKind::Bmp:
-        return std::make_unique<TBitmap>(bitmap);
+    case OutputKind::Png:
+        break;
+    }
+    return TImageType::Png;
+}
+
+// Writes the file straight into the stream, which puts it under its name
+// only when closed: a picture at the pixel limit is never held twice.
+void Encode(OutputKind kind, const TBitmap& bitmap, TStream& file)
+{
+    std::unique_ptr<TGraphic> graphic;
+    switch (kind) {
+    case OutputKind::Bmp:
+        graphic = std::make_unique<TBitmap>(bitmap);
+        break;
     case OutputKind::Gif: {
         auto gif = std::make_unique<TGIFImage>();
         gif->Assign(bitmap);
         // The frame takes its transparency entry from the bitmap's fixed colour.
         if (bitmap.Transparent())
             gif->SetTransparent(true);
-        return gif;
+        graphic = std::move(gif);
+        break;
     }
     case OutputKind::Jpeg: {
         auto jpeg = std::make_unique<TJPEGImage>();
         jpeg->Assign(bitmap);
-        return jpeg;
+        graphic = std::move(jpeg);
+        break;
+    }
+    case OutputKind::Png:
+    case OutputKind::Webp: {
+        TBitmap flat(bitmap);
+        if (flat.PixelFormat() != TPixelFormat::pf24bit)
+            flat.SetPixelFormat(TPixelFormat::pf24bit);
+        std::optional<TColor> key;
+        if (bitmap.Transparent())
+            key = ColorToRGB(bitmap.TransparentColor()) & 0xFFFFFF;
+        TWebpOptions options;
+        options.TransparentColor = key;
+        const std::vector<uint8_t> bytes
+            = kind == OutputKind::Png ? WritePng(flat.View24(), { key }) : WriteWebp(flat.View24(), options);
+        file.WriteBuffer(bytes.data(), bytes.size());
+        return;
     }
     }
-    throw Exception("Unsupported output kind");
-}
-
-void WriteOutput(TGraphic& graphic, const std::string& output)
-{
-    TMemoryStream encoded;
-    graphic.SaveToStream(encoded);
-    try {
-        encoded.SaveToFile(output);
-    } catch (const EWriteError&) {
-        DeleteFile(output);
-        throw;
-    }
+    graphic->SaveToStream(file);
 }
 
 } // namespace
 
-void RunConvert(const std::string& input, const std::string& output, std::optional<TColor> transparent)
+void CheckCellWritable(TImageType type, int64_t width, int64_t height)
+{
+    switch (type) {
+    case TImageType::Gif:
+    case TImageType::GifAdaptive:
+        CheckGifWritable(width, height);
+        break;
+    case TImageType::Jpg:
+    case TImageType::Jpeg:
+        CheckJpegWritable(width, height);
+        break;
+    case TImageType::Webp:
+    case TImageType::WebpLossless:
+        CheckWebpWritable(width, height);
+        break;
+    case TImageType::Png8:
+    case TImageType::Png:
+    case TImageType::Auto:
+        break;
+    }
+}
+
+void RunConvert(const std::string& input, const std::string& output, std::optional<TColor> transparent,
+    std::FILE* warnings)
 {
     const OutputKind kind = OutputKindOf(output);
+    // Decoding a picture the output cannot hold would only cost time and
+    // memory before the same refusal.
+    if (const std::optional<TPictureSize> size = TPicture::HeaderSize(input))
+        CheckCellWritable(CellTypeOf(kind), size->Width, size->Height);
 
     TPicture picture;
     picture.LoadFromFile(input);
     TBitmap bitmap;
     bitmap.Assign(*picture.Graphic());
+    for (const std::string& warning : picture.Warnings())
+        std::fprintf(warnings, "slicewright-cli: warning: %s\n", warning.c_str());
     if (transparent) {
         bitmap.SetTransparent(true);
         bitmap.SetTransparentColor(*transparent);
     }
 
-    const std::unique_ptr<TGraphic> graphic = OutputGraphic(kind, bitmap);
-    WriteOutput(*graphic, output);
+    // Written under a temporary name and renamed into place: a failed
+    // write leaves the previous file as it was.
+    TFileStream file(output, FileMode::Create);
+    Encode(kind, bitmap, file);
+    file.Close();
 }
 
 } // namespace sw::cli

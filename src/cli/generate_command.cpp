@@ -1,5 +1,7 @@
 #include "cli/generate_command.h"
 
+#include "cli/convert_command.h"
+
 #include "cli/run_report.h"
 #include "core/base/errors.h"
 #include "core/base/stream.h"
@@ -283,6 +285,21 @@ std::optional<TFileStamp> StampOf(const std::string& fileName)
     return TFileStamp { info.st_ino, info.st_mtim };
 }
 
+// The widest (or tallest) cell the stored lines cut from a picture of this
+// extent; lines outside it are left out, as the run leaves them out.
+int64_t LargestCell(const std::vector<TStoredLine>& lines, int64_t extent)
+{
+    std::vector<int64_t> cuts { 0, extent };
+    for (const TStoredLine& line : lines)
+        if (line.Position > 0 && line.Position < extent)
+            cuts.push_back(line.Position);
+    std::sort(cuts.begin(), cuts.end());
+    int64_t largest = 0;
+    for (size_t i = 1; i < cuts.size(); ++i)
+        largest = std::max(largest, cuts[i] - cuts[i - 1]);
+    return largest;
+}
+
 using TClock = std::chrono::steady_clock;
 
 double SecondsSince(TClock::time_point started)
@@ -304,17 +321,6 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
     if (pictureFileName.empty())
         throw Exception(Format("%s names no picture; give one with --picture", options.Project.c_str()));
 
-    TPicture picture;
-    picture.LoadFromFile(pictureFileName);
-    TBitmap bitmap;
-    bitmap.Assign(*picture.Graphic());
-
-    TGenerationInput input;
-    input.Picture = &bitmap;
-    input.ColumnCaptions = FittingCaptions(project.Columns, bitmap.Width(), "column", "width", warnings);
-    input.RowCaptions = FittingCaptions(project.Rows, bitmap.Height(), "row", "height", warnings);
-    input.PictureFileName = pictureFileName;
-
     TGenerationSettings settings = options.Settings;
     TOutputValues output = project.Output.value_or(TOutputValues {});
     for (const auto& [key, value] : options.Output)
@@ -328,6 +334,28 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
     if (!options.Settings.OutputFolder.empty())
         output.erase("OutputFolder");
     settings.CellFormat = CellFormatOf(output, options.Project + " [Output]");
+    // A cell the run's format cannot hold is refused before the picture is
+    // decoded, which for a picture at the pixel limit takes seconds.
+    if (const std::optional<TPictureSize> size = TPicture::HeaderSize(pictureFileName))
+        CheckCellWritable(settings.CellFormat.Type, LargestCell(project.Columns, size->Width),
+            LargestCell(project.Rows, size->Height));
+
+    TPicture picture;
+    picture.LoadFromFile(pictureFileName);
+    TBitmap bitmap;
+    bitmap.Assign(*picture.Graphic());
+
+    TGenerationInput input;
+    input.Picture = &bitmap;
+    input.ColumnCaptions = FittingCaptions(project.Columns, bitmap.Width(), "column", "width", warnings);
+    input.RowCaptions = FittingCaptions(project.Rows, bitmap.Height(), "row", "height", warnings);
+    input.PictureFileName = pictureFileName;
+    input.Warnings = picture.Warnings();
+    // The log that would carry them is dropped; warnings are not.
+    if (options.Quiet && !options.Json)
+        for (const std::string& warning : input.Warnings)
+            std::fprintf(warnings, "slicewright-cli: warning: %s\n", warning.c_str());
+
     ApplyRunValues(settings, output, options.Project + " [Output]");
     input.TransparentColor = TransparentColorOf(output, options.Project + " [Output]");
     settings.ProjectName = ChangeFileExt(ExtractFileName(options.Project), "");

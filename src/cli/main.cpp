@@ -45,7 +45,7 @@ int Run(const sw::cli::CliArguments& arguments)
                 transparent = color;
         }
         sw::RegisterPictureFormats();
-        sw::cli::RunConvert(arguments.Positionals[0], arguments.Positionals[1], transparent);
+        sw::cli::RunConvert(arguments.Positionals[0], arguments.Positionals[1], transparent, stderr);
         return 0;
     }
     case CliCommand::Suggest:

@@ -195,6 +195,8 @@ public:
         Emit("\"skipped\":" + JsonString(ExtractFileName(fileName)) + ",\"reason\":" + JsonString(reason));
     }
 
+    void PictureWarning(const std::string& text) override { Emit("\"warning\":" + JsonString(text)); }
+
     void CellFilled(const std::string& name, TCellRef cell, TColor color) override
     {
         Emit("\"no_image\":" + JsonString(name) + Fields(cell)

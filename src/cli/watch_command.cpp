@@ -2,14 +2,20 @@
 
 #include "core/base/errors.h"
 #include "core/base/output_file.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/picture.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
+#include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace sw::cli {
@@ -140,11 +146,64 @@ int TProjectWatch::RunAll()
 int TProjectWatch::Regenerate(const std::set<std::string>& changed)
 {
     int status = 0;
-    for (TWatched& watched : m_watched)
-        if (changed.count(watched.Project) != 0
-            || (!watched.Picture.empty() && changed.count(watched.Picture) != 0))
-            status |= Generate(watched);
+    for (TWatched& watched : m_watched) {
+        const bool pictureChanged = !watched.Picture.empty() && changed.count(watched.Picture) != 0;
+        if (changed.count(watched.Project) == 0 && !pictureChanged)
+            continue;
+        if (pictureChanged)
+            AwaitWholePicture(watched.Picture);
+        status |= Generate(watched);
+    }
     return status;
+}
+
+namespace {
+
+// Size, change time and identity: what a writer still at work changes.
+std::optional<std::tuple<ino_t, off_t, int64_t>> StampOf(const std::string& fileName)
+{
+    struct stat info { };
+    if (::stat(fileName.c_str(), &info) != 0)
+        return std::nullopt;
+    return std::tuple { info.st_ino, info.st_size,
+        int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec };
+}
+
+// Reads as the run will; true when the picture reads with nothing missing.
+bool ReadsWhole(const std::string& picture)
+{
+    try {
+        TPicture loaded;
+        loaded.LoadFromFile(picture);
+        TBitmap bitmap;
+        bitmap.Assign(*loaded.Graphic());
+        return loaded.Warnings().empty();
+    } catch (const std::exception&) {
+        // A file still being written may not read at all yet.
+        return false;
+    }
+}
+
+} // namespace
+
+void TProjectWatch::AwaitWholePicture(const std::string& picture) const
+{
+    // A damaged picture is generated after these attempts all the same,
+    // and the run says what is missing.
+    constexpr int kAttempts = 5;
+    constexpr int kMaxSettles = 100;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        auto stamp = StampOf(picture);
+        for (int settle = 0; settle < kMaxSettles && !TStopSignals::Stopped(); ++settle) {
+            std::this_thread::sleep_for(m_settle);
+            const auto now = StampOf(picture);
+            if (now == stamp)
+                break;
+            stamp = now;
+        }
+        if (!stamp || TStopSignals::Stopped() || ReadsWhole(picture))
+            return;
+    }
 }
 
 std::set<std::string> TProjectWatch::WatchedFiles() const
@@ -163,6 +222,7 @@ int WatchProjects(TProjectWatch& watch, std::chrono::milliseconds quiet, const s
     using Clock = std::chrono::steady_clock;
     TStopSignals stopSignals;
     TInotify inotify;
+    watch.SetSettleTime(quiet);
     try {
         // Watching starts before the first run, so an edit during it counts.
         inotify.WatchFoldersOf(watch.WatchedFiles());

@@ -23,8 +23,11 @@ public:
     // and the others go on. 0 when all were generated, else 1.
     int RunAll();
     // Generates the projects that read any of changed (names as
-    // WatchedFiles gives them); the project file is read again.
+    // WatchedFiles gives them); the project file is read again. A changed
+    // picture is read only once it has stopped changing for the settle
+    // time and reads whole (a file closed half-written is waited for).
     int Regenerate(const std::set<std::string>& changed);
+    void SetSettleTime(std::chrono::milliseconds settle) { m_settle = settle; }
     // The project files and their pictures, absolute and normalised.
     std::set<std::string> WatchedFiles() const;
 
@@ -35,11 +38,13 @@ private:
         std::string Picture; // empty while the project cannot be read
     };
     int Generate(TWatched& watched);
+    void AwaitWholePicture(const std::string& picture) const;
 
     std::vector<TWatched> m_watched;
     std::FILE* m_out;
     std::FILE* m_err;
     std::FILE* m_progress;
+    std::chrono::milliseconds m_settle { 300 };
 };
 
 // Runs once, then watches the folders of the watched files (editors save

@@ -53,9 +53,9 @@ TEST_F(CliRun, FailuresExitWithOneAndTheMessageAlone)
     EXPECT_EQ(result.Err, "Cannot open file " + missing + " (No such file or directory).\n");
     EXPECT_FALSE(fs::exists(m_folder / "out.bmp"));
 
-    const RunResult unsupported = Run({ "convert", missing, m_folder / "out.png" });
+    const RunResult unsupported = Run({ "convert", missing, m_folder / "out.tiff" });
     EXPECT_EQ(unsupported.Status, 1);
-    EXPECT_EQ(unsupported.Err, "Unsupported output extension (.png)\n");
+    EXPECT_EQ(unsupported.Err, "Unsupported output extension (.tiff)\n");
 }
 
 // A 3 x 2 picture, 24 bits per pixel, rows stored bottom-up, each padded to 12 bytes.
@@ -103,12 +103,89 @@ TEST_F(CliRun, OutputKindFollowsTheExtensionInAnyCase)
         { "c.jpg", "\xFF\xD8\xFF" },
         { "d.Jpeg", "\xFF\xD8\xFF" },
         { "e.bmp", "BM" },
+        { "f.PNG", "\x89PNG" },
+        { "g.webp", "RIFF" },
     };
     for (const auto& [name, magic] : cases) {
         const RunResult result = Run({ "convert", input, m_folder / name, "--transparent", "000000" });
         ASSERT_EQ(result.Status, 0) << name << ": " << result.Err;
         EXPECT_EQ(ReadFileBytes(m_folder / name).substr(0, magic.size()), magic) << name;
     }
+}
+
+TEST_F(CliRun, AFailedWriteKeepsThePreviousOutput)
+{
+    const std::string input = m_folder / "in.bmp";
+    TBitmap picture;
+    picture.SetSize(64, 64);
+    picture.SaveToFile(input);
+    const std::string output = m_folder / "out.bmp";
+    const std::string previous(4096, 'x');
+    std::ofstream(output, std::ios::binary) << previous;
+    // A file size limit of 512 bytes makes the write fail as a full disk would.
+    const std::string command = "sh -c " + test::ShellQuote("trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"")
+        + " " + test::ShellQuote(m_cli) + " convert " + test::ShellQuote(input) + " "
+        + test::ShellQuote(output) + " 2>/dev/null";
+    ASSERT_NE(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadFileBytes(output), previous);
+    EXPECT_EQ(m_folder.EntryCount(), 2u);
+}
+
+// A GIF cut short is read as far as it goes, and every way out says so:
+// convert on standard error, generate in its log and its JSON lines.
+TEST_F(CliRun, CutShortPicturesAreReadWithAWarning)
+{
+    TBitmap design;
+    design.SetPixelFormat(TPixelFormat::pf24bit);
+    design.SetSize(200, 150);
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 600; ++x)
+            design.ScanLine(y)[x] = static_cast<uint8_t>(x * 7 + y * 13);
+    design.SaveToFile(m_folder / "design.bmp");
+    const std::string whole = m_folder / "whole.gif";
+    ASSERT_EQ(Run({ "convert", m_folder / "design.bmp", whole }).Status, 0);
+    const std::string bytes = ReadFileBytes(whole);
+    const std::string half = m_folder / "half.gif";
+    std::ofstream(half, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+
+    const RunResult converted = Run({ "convert", half, m_folder / "out.png" });
+    EXPECT_EQ(converted.Status, 0);
+    EXPECT_EQ(converted.Err.rfind("slicewright-cli: warning: " + half + ": cut short: ", 0), 0u)
+        << converted.Err;
+
+    const std::string project = m_folder / "p.swr";
+    std::ofstream(project) << "[Settings]\nGraphicImage=half.gif\n";
+    const RunResult logged = Run({ "generate", project, "--out", m_folder / "a" });
+    EXPECT_EQ(logged.Status, 0);
+    EXPECT_EQ(logged.Out.rfind("Warning: " + half + ": cut short: ", 0), 0u) << logged.Out;
+    const RunResult quiet = Run({ "generate", project, "--out", m_folder / "c", "--quiet" });
+    EXPECT_EQ(quiet.Err.rfind("slicewright-cli: warning: " + half + ": cut short: ", 0), 0u) << quiet.Err;
+    const RunResult json = Run({ "generate", project, "--out", m_folder / "b", "--json" });
+    EXPECT_EQ(json.Status, 0);
+    EXPECT_NE(json.Out.find("\"warning\":\"" + half + ": cut short: "), std::string::npos) << json.Out;
+}
+
+// What the output cannot hold is refused from the header, before decoding:
+// here the header claims far more than the file's bytes could fill.
+TEST_F(CliRun, ASizeTheOutputCannotHoldIsRefusedBeforeDecoding)
+{
+    const unsigned char png[] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D',
+        'R', 0, 0, 0, 1, 0, 1, 0x11, 0x70, 8, 0, 0, 0, 0 };
+    const std::string input = m_folder / "tall.png";
+    std::ofstream(input, std::ios::binary) << std::string(reinterpret_cast<const char*>(png), sizeof png);
+    const RunResult result = Run({ "convert", input, m_folder / "out.gif" });
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_EQ(result.Err, "Image too large for GIF: 1 x 70000 (at most 65535 x 65535)\n");
+
+    // A run whose lines leave a cell taller than GIF allows, likewise; lines
+    // that make every cell small enough let it go on to the picture.
+    const std::string project = m_folder / "p.swr";
+    std::ofstream(project) << "[Settings]\nGraphicImage=tall.png\n[Rows]\nPosition1=2000\nChecked1=1\n";
+    const RunResult refused = Run({ "generate", project, "--out", m_folder / "a" });
+    EXPECT_EQ(refused.Err, "Image too large for GIF: 1 x 68000 (at most 65535 x 65535)\n");
+    std::ofstream(project, std::ios::app) << "Position2=40000\nChecked2=1\n";
+    const RunResult read = Run({ "generate", project, "--out", m_folder / "b" });
+    EXPECT_EQ(read.Err.rfind("PNG image is not valid", 0), 0u) << read.Err;
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include "cli/watch_command.h"
 
+#include "core/base/stream.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/gif/gif_image.h"
 #include "core/picture_formats.h"
 #include "support/temp_folder.h"
 
@@ -116,6 +119,52 @@ TEST_F(WatchRun, OnePixelRewritesOnlyItsCell)
     // A change to a file the project does not read regenerates nothing.
     ASSERT_EQ(watch.Regenerate({ m_folder / "other.bmp" }), 0);
     EXPECT_EQ(Rewritten(), std::set<std::string> {});
+}
+
+// A picture closed half-written (a slow copy, a writer in two steps) is
+// waited for: the cells come from the whole picture, as a run of it gives.
+TEST_F(WatchRun, APictureClosedHalfWrittenIsReadOnceWhole)
+{
+    TBitmap design;
+    design.LoadFromFile(m_folder / "design.bmp");
+    const auto gifOf = [](const TBitmap& bitmap) {
+        TGIFImage gif;
+        gif.Assign(bitmap);
+        TMemoryStream stream;
+        gif.SaveToStream(stream);
+        return std::string(stream.Bytes().begin(), stream.Bytes().end());
+    };
+    WriteFileBytes(m_folder / "design.gif", gifOf(design));
+    const auto runsOf = [&](const std::string& out) {
+        CliArguments arguments;
+        arguments.Command = CliCommand::Generate;
+        arguments.Positionals = { m_folder / "design.swr" };
+        arguments.Options = { { "--out", m_folder / out }, { "--picture", m_folder / "design.gif" } };
+        return GenerateRunsFrom(arguments);
+    };
+    TProjectWatch watch(runsOf("out"), m_sink, m_sink, nullptr);
+    watch.SetSettleTime(std::chrono::milliseconds(100));
+    ASSERT_EQ(watch.RunAll(), 0);
+
+    design.Canvas().SetBrushColor(RGB(200, 30, 30));
+    design.Canvas().FillRect(TRect { 0, 150, 600, 400 });
+    const std::string edited = gifOf(design);
+    WriteFileBytes(m_folder / "design.gif", edited.substr(0, edited.size() / 2));
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        WriteFileBytes(m_folder / "design.gif", edited);
+    });
+    const int status
+        = watch.Regenerate({ fs::absolute(m_folder / "design.gif").lexically_normal().string() });
+    writer.join();
+    ASSERT_EQ(status, 0);
+
+    TProjectWatch reference(runsOf("reference"), m_sink, m_sink, nullptr);
+    ASSERT_EQ(reference.RunAll(), 0);
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_folder / "reference"))
+        EXPECT_EQ(ReadFileBytes(entry.path().string()),
+            ReadFileBytes(m_folder / ("out/" + entry.path().filename().string())))
+            << entry.path().filename();
 }
 
 // The real thing: the watcher on its own thread sees the picture replaced

@@ -9,6 +9,12 @@
 
 namespace sw {
 
+// A picture's size as a file states it, before anything is decoded.
+struct TPictureSize {
+    int64_t Width = 0;
+    int64_t Height = 0;
+};
+
 // 2^26 pixels: 8192 x 8192, about 256 MB as 32-bit pixels.
 constexpr int64_t kMaxPicturePixels = int64_t(1) << 26;
 

@@ -541,6 +541,10 @@ TGenerationCounts TGenerationRun::Run()
 
     m_sink.ProcessMessages();
     m_rowFiles.clear();
+    for (const std::string& warning : m_input.Warnings) {
+        m_sink.LogLine("Warning: " + warning + ".");
+        m_sink.PictureWarning(warning);
+    }
     m_sink.LogLine("Generating temporary images...");
 
     // Every caption and cell is checked before the first file is written,

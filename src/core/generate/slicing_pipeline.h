@@ -83,6 +83,9 @@ struct TGenerationInput {
     // The picture's own pixels with their alpha, same size as Picture, for
     // cells whose format keeps alpha; the caller keeps them alive.
     std::optional<TPixelView> Rgba {};
+    // What reading the picture found wrong with its file ("FILE: cut short:
+    // ..."): logged and reported at the start of the run.
+    std::vector<std::string> Warnings {};
 };
 
 // Cells so far: written, skipped for having no pixels, left without an
@@ -137,6 +140,8 @@ public:
         (void)fileName;
         (void)reason;
     }
+    // Right after its log line, each of the input's warnings.
+    virtual void PictureWarning(const std::string& text) { (void)text; }
     virtual void CellFilled(const std::string& name, TCellRef cell, TColor color)
     {
         (void)name;

@@ -5,6 +5,7 @@
 #include "core/imaging/bmp_file.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <mutex>
@@ -197,6 +198,15 @@ void StretchCopy(TBitmapImage& dest, const TRect& destRect, const TBitmapImage& 
             || (source.Compression == dest.Compression
                 && std::equal(std::begin(source.Masks), std::end(source.Masks), std::begin(dest.Masks))));
     const int pixelBytes = source.BitCount / 8;
+    // An indexed picture onto true colour (a GIF frame on its screen): a
+    // lookup per pixel rather than a colour conversion, which for a frame
+    // at the pixel limit takes seconds. Indices past the table are black,
+    // as the codec decodes them.
+    const bool indexedToTrue = plainCopy && sameScale && source.BitCount == 8 && dest.BitCount == 24;
+    std::array<std::array<uint8_t, 3>, 256> lookup {};
+    if (indexedToTrue)
+        for (size_t i = 0; i < std::min<size_t>(source.ColorTable.size(), 256); ++i)
+            lookup[i] = { source.ColorTable[i].Blue, source.ColorTable[i].Green, source.ColorTable[i].Red };
 
     for (int i = firstRow; i < lastRow; ++i) {
         const int sourceY = sy.Start + SourceOffset(i, dy, sy);
@@ -204,14 +214,24 @@ void StretchCopy(TBitmapImage& dest, const TRect& destRect, const TBitmapImage& 
             continue;
         const uint8_t* sourceRow = source.Row(sourceY);
         uint8_t* destRow = dest.Row(dy.Start + i);
-        if (bytewise) {
-            // Same layout, same scale: whole runs of bytes inside both bitmaps.
+        if (bytewise || indexedToTrue) {
+            // Same scale: whole runs inside both bitmaps.
             const int begin = std::max(firstColumn, -(sx.Start));
             const int end = std::min<int64_t>(lastColumn, int64_t(source.Width) - sx.Start);
-            if (end > begin)
+            if (end > begin && bytewise)
                 std::memcpy(destRow + static_cast<size_t>(dx.Start + begin) * pixelBytes,
                     sourceRow + static_cast<size_t>(sx.Start + begin) * pixelBytes,
                     static_cast<size_t>(end - begin) * pixelBytes);
+            if (!bytewise && end > begin) {
+                const uint8_t* in = sourceRow + sx.Start + begin;
+                uint8_t* out = destRow + static_cast<size_t>(dx.Start + begin) * 3;
+                for (int j = begin; j < end; ++j, out += 3) {
+                    const std::array<uint8_t, 3>& bgr = lookup[*in++];
+                    out[0] = bgr[0];
+                    out[1] = bgr[1];
+                    out[2] = bgr[2];
+                }
+            }
             continue;
         }
         for (int j = firstColumn; j < lastColumn; ++j) {
@@ -810,7 +830,11 @@ TTransparentMode TBitmap::TransparentMode() const
 
 void TBitmap::LoadFromStream(TStream& stream)
 {
-    ReplaceImage(ReadBmp(stream));
+    std::string cutShort;
+    ReplaceImage(ReadBmp(stream, &cutShort));
+    m_readWarnings.clear();
+    if (!cutShort.empty())
+        m_readWarnings.push_back(cutShort);
     Changed();
 }
 

@@ -6,6 +6,7 @@
 // writes lives in bmp_file.cpp, its pixel store in bitmap_image.h.
 
 #include "core/imaging/graphic.h"
+#include "core/imaging/pixel_format.h"
 #include "core/imaging/pixel_view.h"
 
 #include <cstdint>
@@ -14,26 +15,12 @@
 
 namespace sw {
 
-enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
-
 enum class TTransparentMode { tmAuto, tmFixed };
-
-struct TRGBQuad {
-    uint8_t Blue = 0;
-    uint8_t Green = 0;
-    uint8_t Red = 0;
-    uint8_t Reserved = 0;
-    bool operator==(const TRGBQuad&) const = default;
-};
 
 // The "no colour chosen" marker of a bitmap's transparent colour.
 constexpr TColor kTransparentColorAuto = 0x20000000;
 // Bit 25, set on every transparent colour a bitmap reports.
 constexpr TColor kTransparentColorFlag = 0x02000000;
-
-// The display here is true colour: device bitmaps are 24 bits per pixel,
-// rows of blue, green, red.
-constexpr int kDisplayBitsPerPixel = 24;
 
 // The largest pixel count a bitmap made in memory may have (width x height);
 // bigger sizes fail as out of resources rather than being allocated. Files

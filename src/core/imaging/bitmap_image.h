@@ -4,8 +4,9 @@
 // its canvas and the BMP reader and writer (bmp_file.h). Private to the
 // imaging module; both are implemented in bitmap.cpp.
 
+#include "core/base/colors.h"
 #include "core/base/huge_pages.h"
-#include "core/imaging/bitmap.h"
+#include "core/imaging/pixel_format.h"
 
 #include <cstdint>
 #include <cstdlib>

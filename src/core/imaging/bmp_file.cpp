@@ -47,14 +47,17 @@ constexpr uint32_t kInfoHeaderSize = 40;
 // The longest header known is 124 bytes; anything much longer is damage.
 constexpr uint32_t kMaxHeaderSize = 1024;
 
-[[noreturn]] void Invalid()
+// "Bitmap image is not valid (what is wrong)".
+[[noreturn]] void Invalid(const std::string& reason)
 {
-    throw EInvalidGraphic(kBitmapNotValidMessage);
+    throw EInvalidGraphic(std::string(kBitmapNotValidMessage) + " (" + reason + ")");
 }
+
+constexpr char kEndsEarly[] = "Bitmap image is not valid (the file ends inside its headers)";
 
 TByteReader Reader(std::span<const uint8_t> bytes)
 {
-    return TByteReader(bytes, ThrowAs<EInvalidGraphic>, kBitmapNotValidMessage);
+    return TByteReader(bytes, ThrowAs<EInvalidGraphic>, kEndsEarly);
 }
 
 struct THeader {
@@ -85,7 +88,7 @@ THeader ReadHeader(TByteReader& reader)
         return header;
     }
     if (header.Size < 16 || header.Size > kMaxHeaderSize)
-        Invalid();
+        Invalid(Format("an information header of %u bytes", unsigned(header.Size)));
     // Shorter headers (OS/2 2.x) stop anywhere after the bit count; the
     // fields they lack read as 0.
     uint8_t fields[56] = {};
@@ -115,8 +118,10 @@ bool ValidBitCount(uint16_t bits)
 }
 
 // Run-length decoding into a device store; row 0 of the file is the bottom
-// row unless the file is top-down.
-void DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
+// row unless the file is top-down. The rows the data reached when it ran
+// out before its end mark and before the last row; nothing when it ended
+// as data may (a file cut short leaves the rest black).
+std::optional<int64_t> DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
     const std::vector<TRGBQuad>& table, TBitmapImage& image)
 {
     const TPixelCodec codec(image);
@@ -146,7 +151,7 @@ void DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
             x = 0;
             ++line;
         } else if (value == 1) {
-            break;
+            return std::nullopt;
         } else if (value == 2) {
             if (at + 2 > size)
                 break;
@@ -167,9 +172,28 @@ void DecodeRle(const uint8_t* data, size_t size, bool fourBits, bool topDown,
             at += std::min(padded, size - at);
         }
     }
+    // Writers that leave out the marks still reach the last row.
+    if (line < image.Height - 1)
+        return line;
+    return std::nullopt;
 }
 
 } // namespace
+
+std::optional<TPictureSize> BmpHeaderSize(std::span<const uint8_t> bytes)
+{
+    try {
+        TByteReader reader
+            = Reader(bytes.first(std::min<size_t>(bytes.size(), kFileHeaderSize + kMaxHeaderSize)));
+        if (reader.U8() != 'B' || reader.U8() != 'M')
+            return std::nullopt;
+        reader.Skip(12); // file size, reserved, pixel offset
+        const THeader header = ReadHeader(reader);
+        return TPictureSize { header.Width, header.Height < 0 ? -header.Height : header.Height };
+    } catch (const EInvalidGraphic&) {
+        return std::nullopt;
+    }
+}
 
 std::string BitmapTooLargeMessage(int64_t width, int64_t height)
 {
@@ -243,10 +267,15 @@ private:
     std::vector<uint8_t> m_front;
 };
 
+// Rows handed to the stream in one call. A piece for every row of a tall,
+// narrow picture at once would take several times the memory of its pixels
+// (16 bytes a piece for a row of 4).
+constexpr int64_t kRowsPerBatch = 4096;
+
 // Enough for the file header, the longest information header and masks.
 constexpr size_t kHeadersRead = kFileHeaderSize + kMaxHeaderSize + 16;
 
-std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
+std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source, std::string* cutShort)
 {
     auto image = std::make_shared<TBitmapImage>();
     const size_t fileSize = source.Size();
@@ -255,31 +284,36 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
 
     TByteReader reader = Reader(source.Front(std::min(fileSize, kHeadersRead)));
     if (reader.U8() != 'B' || reader.U8() != 'M')
-        Invalid();
+        Invalid("no BM signature");
     reader.Skip(8); // file size, reserved
     const uint32_t pixelOffset = reader.U32LE();
     THeader header = ReadHeader(reader);
     const bool os2 = header.Size == kCoreHeaderSize;
 
-    if (header.Planes != 1 || !ValidBitCount(header.BitCount))
-        Invalid();
+    if (header.Planes != 1)
+        Invalid(Format("%d colour planes, not 1", int(header.Planes)));
+    if (!ValidBitCount(header.BitCount))
+        Invalid(Format("%d bits per pixel", int(header.BitCount)));
     const int bits = header.BitCount;
+    const auto wrongBits = [&] {
+        Invalid(Format("compression %u with %d bits per pixel", unsigned(header.Compression), bits));
+    };
     uint32_t compression = header.Compression;
     switch (compression) {
     case kCompressionNone:
         break;
     case kCompressionRle8:
         if (bits != 8)
-            Invalid();
+            wrongBits();
         break;
     case kCompressionRle4:
         if (bits != 4)
-            Invalid();
+            wrongBits();
         break;
     case kCompressionBitFields:
     case kCompressionAlphaBitFields:
         if (bits != 16 && bits != 32)
-            Invalid();
+            wrongBits();
         if (!header.HasMasks) {
             for (uint32_t& mask : header.Masks)
                 mask = reader.U32LE();
@@ -290,14 +324,15 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
         break;
     default:
         // Embedded JPEG or PNG data, OS/2 Huffman and RLE24 are not read.
-        Invalid();
+        Invalid(Format("compression %u is not supported", unsigned(compression)));
     }
 
     const bool topDown = header.Height < 0;
     const int64_t height = topDown ? -header.Height : header.Height;
     const int64_t width = header.Width;
     if (width <= 0 || height <= 0)
-        Invalid();
+        Invalid(Format("a size of %lld x %lld pixels", static_cast<long long>(width),
+            static_cast<long long>(header.Height)));
     if (ExceedsPixelLimit(width, height))
         throw EInvalidGraphic(BitmapTooLargeMessage(width, height));
     const bool runLength = compression == kCompressionRle8 || compression == kCompressionRle4;
@@ -315,7 +350,8 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
     if (offsetUsable)
         colorCount = std::min<uint64_t>(colorCount, (pixelOffset - tableStart) / entrySize);
     if (colorCount > (fileSize - tableStart) / entrySize)
-        Invalid();
+        Invalid(Format("a colour table of %llu entries does not fit in the file",
+            static_cast<unsigned long long>(colorCount)));
     reader = Reader(source.Front(tableStart + static_cast<size_t>(colorCount) * entrySize));
     reader.Seek(tableStart);
     std::vector<TRGBQuad> table(static_cast<size_t>(colorCount));
@@ -331,8 +367,11 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
     // Within the pixel limit none of this can overflow.
     const uint64_t rowBytes = static_cast<uint64_t>(TBitmapImage::RowBytesFor(width, bits));
     const uint64_t lastRowPixelBytes = (static_cast<uint64_t>(width) * bits + 7) / 8;
-    if (!runLength && available < rowBytes * static_cast<uint64_t>(height - 1) + lastRowPixelBytes)
-        Invalid();
+    const uint64_t pixelBytes = rowBytes * static_cast<uint64_t>(height - 1) + lastRowPixelBytes;
+    if (!runLength && available < pixelBytes)
+        Invalid(Format("%llu bytes of pixels for %lld x %lld at %d bits, %llu needed",
+            static_cast<unsigned long long>(available), static_cast<long long>(width),
+            static_cast<long long>(height), bits, static_cast<unsigned long long>(pixelBytes)));
 
     image->Width = static_cast<int>(width);
     image->Height = static_cast<int>(height);
@@ -348,8 +387,12 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
             const size_t dataSize
                 = header.SizeImage ? std::min<size_t>(header.SizeImage, available) : available;
             const std::span<const uint8_t> file = source.Front(dataStart + dataSize);
-            DecodeRle(
+            const std::optional<int64_t> reached = DecodeRle(
                 file.data() + dataStart, dataSize, compression == kCompressionRle4, topDown, table, *image);
+            if (reached && cutShort)
+                *cutShort = Format(
+                    "cut short: the run-length data stops after %lld of %lld rows (the rest are black)",
+                    static_cast<long long>(*reached), static_cast<long long>(height));
             image->FileBytes.assign(file.begin(), file.end());
             return image;
         }
@@ -369,23 +412,27 @@ std::shared_ptr<TBitmapImage> ReadBmpFrom(TBmpSource& source)
         }
         image->AllocateForOverwrite();
     } catch (const EOutOfResources&) {
-        Invalid();
+        Invalid("not enough memory for its pixels");
     } catch (const std::bad_alloc&) {
-        Invalid();
+        Invalid("not enough memory for its pixels");
     }
     // The header's size of pixel data is not needed for uncompressed rows;
     // files get it wrong often enough that the row length is trusted instead.
-    // The rows in file order, read together straight into the store.
+    // The rows in file order, read straight into the store a batch at a
+    // time.
     std::vector<std::span<uint8_t>> rows;
-    rows.reserve(static_cast<size_t>(height));
-    for (int64_t line = 0; line < height; ++line) {
-        const size_t offset = static_cast<size_t>(line) * static_cast<size_t>(rowBytes);
-        const size_t present = std::min(static_cast<size_t>(rowBytes), available - offset);
-        uint8_t* row = image->Row(static_cast<int>(topDown ? line : height - 1 - line));
-        std::memset(row + present, 0, static_cast<size_t>(rowBytes) - present);
-        rows.emplace_back(row, present);
+    rows.reserve(static_cast<size_t>(std::min<int64_t>(height, kRowsPerBatch)));
+    for (int64_t first = 0; first < height; first += kRowsPerBatch) {
+        rows.clear();
+        for (int64_t line = first; line < std::min<int64_t>(height, first + kRowsPerBatch); ++line) {
+            const size_t offset = static_cast<size_t>(line) * static_cast<size_t>(rowBytes);
+            const size_t present = std::min(static_cast<size_t>(rowBytes), available - offset);
+            uint8_t* row = image->Row(static_cast<int>(topDown ? line : height - 1 - line));
+            std::memset(row + present, 0, static_cast<size_t>(rowBytes) - present);
+            rows.emplace_back(row, present);
+        }
+        source.Copy(dataStart + static_cast<size_t>(first) * static_cast<size_t>(rowBytes), rows);
     }
-    source.Copy(dataStart, rows);
     return image;
 }
 
@@ -414,7 +461,7 @@ void WriteBmpRows(const TBitmapImage& image, size_t pixelsPerRow, RowAt rowAt, T
     const uint64_t pixelBytes = rowBytes * static_cast<uint64_t>(image.Height);
     const uint64_t fileSize = kFileHeaderSize + headerSize + pixelBytes;
     if (fileSize > UINT32_MAX)
-        Invalid();
+        Invalid("a file over 4 GB cannot be written");
 
     TMemoryStream head;
     head.WriteU16LE(0x4D42);
@@ -450,18 +497,21 @@ void WriteBmpRows(const TBitmapImage& image, size_t pixelsPerRow, RowAt rowAt, T
         if (!os2)
             head.WriteByte(0);
     }
-    // The headers and the rows bottom up, handed over together.
+    // The headers and the rows bottom up, handed over a batch at a time.
     std::vector<std::span<const uint8_t>> pieces;
     const size_t padding = static_cast<size_t>(rowBytes) - pixelsPerRow;
     static constexpr uint8_t kZeros[3] = { 0, 0, 0 };
-    pieces.reserve(static_cast<size_t>(image.Height) * (padding > 0 ? 2 : 1) + 1);
+    pieces.reserve(size_t(kRowsPerBatch) * 2 + 1);
     pieces.emplace_back(head.Bytes());
     for (int y = image.Height - 1; y >= 0; --y) {
         pieces.emplace_back(rowAt(y), pixelsPerRow);
         if (padding > 0)
             pieces.emplace_back(kZeros, padding);
+        if (pieces.size() >= size_t(kRowsPerBatch) * 2 || y == 0) {
+            stream.WritePieces(pieces);
+            pieces.clear();
+        }
     }
-    stream.WritePieces(pieces);
 }
 
 } // namespace
@@ -469,19 +519,19 @@ void WriteBmpRows(const TBitmapImage& image, size_t pixelsPerRow, RowAt rowAt, T
 std::shared_ptr<TBitmapImage> ReadBmp(std::span<const uint8_t> bytes)
 {
     TSpanSource source(bytes);
-    return ReadBmpFrom(source);
+    return ReadBmpFrom(source, nullptr);
 }
 
-std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream)
+std::shared_ptr<TBitmapImage> ReadBmp(TStream& stream, std::string* cutShort)
 {
     const int64_t remaining = stream.Remaining();
     TStreamSource source(stream, remaining > 0 ? static_cast<size_t>(remaining) : 0);
     try {
-        auto image = ReadBmpFrom(source);
+        auto image = ReadBmpFrom(source, cutShort);
         source.Finish();
         return image;
     } catch (const std::bad_alloc&) {
-        Invalid();
+        Invalid("not enough memory for its pixels");
     }
 }
 

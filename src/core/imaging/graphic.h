@@ -77,12 +77,18 @@ public:
     // with EInvalidGraphic "Unsupported clipboard format".
     virtual void LoadFromClipboardFormat(const TClipboardData& data);
 
+    // What reading found wrong with a file it still read (a file cut short
+    // whose missing pixels were filled in), one text each, for the caller to
+    // pass on. Kinds that decode on first use add theirs then.
+    const std::vector<std::string>& ReadWarnings() const { return m_readWarnings; }
+
     // Raised after every change of content.
     std::function<void()> OnChange;
 
 protected:
     void Changed();
     bool m_transparent = false;
+    mutable std::vector<std::string> m_readWarnings;
 };
 
 } // namespace sw

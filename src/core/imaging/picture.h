@@ -3,10 +3,14 @@
 // The picture container that holds one graphic of any kind, the format
 // registry that picks a kind by file extension, and the image holder.
 
+#include "core/base/pixel_limit.h"
 #include "core/imaging/graphic.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,7 +18,15 @@ namespace sw {
 
 class TBitmap;
 
+// The one refusal of a picture file that holds no pixels (a screen without
+// an image, a 0-byte bitmap), whatever its kind; %s is the file's name.
+inline constexpr char kNoPixelsMessage[] = "Picture holds no pixels (%s)";
+
 using TGraphicFactory = std::function<std::unique_ptr<TGraphic>()>;
+
+// The size a file's header states, read without decoding a pixel; nullopt
+// when the header cannot be read (loading the file then says why).
+using TSizeReader = std::function<std::optional<TPictureSize>(std::span<const uint8_t> file)>;
 
 // The ordered list of registered kinds. Built-in: "bmp" (Bitmaps). The JPEG
 // and GIF modules add theirs through RegisterFileFormat at start-up; the
@@ -23,6 +35,7 @@ struct TFileFormat {
     std::string Extension; // lower case, without the dot
     std::string Description;
     TGraphicFactory Create;
+    TSizeReader ReadSize; // may be empty
 };
 
 class TPicture {
@@ -40,22 +53,32 @@ public:
     int Height() const;
 
     // Picks the kind by the name's extension ("Unknown picture file
-    // extension (.%s)"); on any failure the container keeps what it held.
+    // extension (.%s)"); a file that holds no pixels is refused with
+    // kNoPixelsMessage. On any failure the container keeps what it held.
     void LoadFromFile(const std::string& fileName);
+    // The held graphic's read warnings, each as "FILE: text" with the name
+    // it was loaded from; complete once a bitmap has been made of it.
+    std::vector<std::string> Warnings() const;
     // Hands the name to the held graphic; nothing happens when none is held.
     void SaveToFile(const std::string& fileName);
 
-    static void RegisterFileFormat(
-        const std::string& extension, const std::string& description, TGraphicFactory factory);
+    static void RegisterFileFormat(const std::string& extension, const std::string& description,
+        TGraphicFactory factory, TSizeReader readSize = {});
     static const std::vector<TFileFormat>& FileFormats();
     // The factory for an extension (without dot, any case), or nullptr.
     static const TFileFormat* FindFileFormat(const std::string& extension);
+    // The size the file's header states, picked by extension as
+    // LoadFromFile picks the kind; nullopt when its kind has no size reader
+    // or the header cannot be read. Lets a caller refuse a picture too
+    // large for what it will write before decoding it.
+    static std::optional<TPictureSize> HeaderSize(const std::string& fileName);
 
     std::function<void()> OnChange;
 
 private:
     void Changed();
     std::unique_ptr<TGraphic> m_graphic;
+    std::string m_fileName;
 };
 
 // A control that owns a picture container. Starts at 105 x 105; with

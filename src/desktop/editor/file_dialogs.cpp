@@ -19,8 +19,6 @@ namespace sw {
 namespace {
 
 constexpr char kProjectFilter[] = "Slicewright files|*.swr|All files|*.*";
-constexpr char kPictureFilter[] = "All supported files|*.jpeg;*.jpg;*.gif;*.bmp|JPEG files|*.jpeg;*.jpg|"
-                                  "Compuserve GIF files|*.gif|Bitmap files|*.bmp|All files|*.*";
 constexpr int kPreviewSize = 160;
 // Larger files, or pictures whose header claims more pixels, are not decoded
 // just to preview them: decoding runs on the GUI thread, and a small file
@@ -76,7 +74,7 @@ TOpenPictureDialog::TOpenPictureDialog(QWidget* parent)
     : QFileDialog(parent)
 {
     setObjectName(QStringLiteral("OpenImageDlg"));
-    SetUpDialog(*this, kPictureFilter, QStringLiteral("jpg"));
+    SetUpDialog(*this, PictureFilterPairs().c_str(), QStringLiteral("jpg"));
     setAcceptMode(QFileDialog::AcceptOpen);
     setFileMode(QFileDialog::ExistingFile);
 

@@ -766,6 +766,7 @@ void TMainForm::LoadPicture(const std::string& fileName)
     // the view's picture is replaced only once that has worked.
     auto bitmap = std::make_unique<TBitmap>();
     bitmap->Assign(*loaded.Graphic());
+    m_pictureWarnings = loaded.Warnings();
     // The history keeps its own copy, which shares the pixels.
     m_picture = std::make_shared<const TBitmap>(*bitmap);
     imgInterface->Image().Picture().SetGraphic(std::move(bitmap));
@@ -794,6 +795,7 @@ TGenerationInput TMainForm::GenerationInput()
     for (const TCutLineEntry& line : lvRows->Lines())
         input.RowCaptions.push_back(line.Caption);
     input.TransparentColor = pnlTransparent->Color();
+    input.Warnings = m_pictureWarnings;
     return input;
 }
 

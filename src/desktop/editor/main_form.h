@@ -354,6 +354,8 @@ private:
 
     int m_gridRepaintRequests = 0;
     bool m_hasPicture = false;
+    // What reading the picture's file found wrong with it; each run logs it.
+    std::vector<std::string> m_pictureWarnings;
     TGridCanvas m_gridCanvas;
     // The file the open dialog returned last.
     std::string m_openDialogFileName;

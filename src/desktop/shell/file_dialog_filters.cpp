@@ -1,5 +1,10 @@
 #include "desktop/shell/file_dialog_filters.h"
 
+#include "core/imaging/picture.h"
+
+#include <utility>
+#include <vector>
+
 namespace sw {
 
 QStringList FileDialogFilters(std::string_view pairs)
@@ -16,6 +21,27 @@ QStringList FileDialogFilters(std::string_view pairs)
         filters << parts[i] + QStringLiteral(" (") + patterns.join(' ') + QStringLiteral(")");
     }
     return filters;
+}
+
+std::string PictureFilterPairs()
+{
+    std::string all;
+    std::vector<std::pair<std::string, std::string>> kinds;
+    for (const TFileFormat& format : TPicture::FileFormats()) {
+        const std::string pattern = "*." + format.Extension;
+        all += (all.empty() ? "" : ";") + pattern;
+        auto kind = kinds.begin();
+        while (kind != kinds.end() && kind->first != format.Description)
+            ++kind;
+        if (kind == kinds.end())
+            kinds.emplace_back(format.Description, pattern);
+        else
+            kind->second += ";" + pattern;
+    }
+    std::string pairs = "All supported files|" + all;
+    for (const auto& [description, patterns] : kinds)
+        pairs += "|" + description + "|" + patterns;
+    return pairs + "|All files|*.*";
 }
 
 } // namespace sw

@@ -204,7 +204,7 @@ TEST(Bitmap, FailuresLeaveTheBitmapAsItWas)
         { "Invalid pixel format", [](TBitmap& b) { b.SetPixelFormat(TPixelFormat::pfCustom); } },
         { "Scan line index out of range", [](TBitmap& b) { b.ScanLine(4); } },
         { "Scan line index out of range", [](TBitmap& b) { b.ScanLine(-1); } },
-        { kBitmapNotValidMessage,
+        { "Bitmap image is not valid (the file ends inside its headers)",
             [](TBitmap& b) {
                 TMemoryStream stream(std::vector<uint8_t> { 'B', 'M', 0, 0 });
                 b.LoadFromStream(stream);

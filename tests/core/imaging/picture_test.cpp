@@ -93,15 +93,14 @@ TEST(Picture, AFailedLoadKeepsWhatWasHeld)
     EXPECT_EQ(picture.Width(), 4);
 }
 
-TEST(Picture, AnEmptyFileIsAnEmptyBitmap)
+TEST(Picture, AnEmptyFileIsRefusedAndAutoSizeWaitsForPixels)
 {
     TempFolder folder;
     WriteFileBytes(folder / "empty.bmp", "");
     TImage image;
     image.SetAutoSize(true);
-    image.Picture().LoadFromFile(folder / "empty.bmp");
-    ASSERT_NE(dynamic_cast<TBitmap*>(image.Picture().Graphic()), nullptr);
-    EXPECT_TRUE(image.Picture().Graphic()->Empty());
+    EXPECT_THROW(image.Picture().LoadFromFile(folder / "empty.bmp"), EInvalidGraphic);
+    EXPECT_EQ(image.Picture().Graphic(), nullptr);
     EXPECT_EQ(image.Width(), 105);
     EXPECT_EQ(image.Height(), 105);
 

@@ -189,10 +189,7 @@ template <typename Fill> void TGIFSubImage::AssignSized(int width, int height, F
             progress(TProgressStage::Ending, 100);
             return;
         }
-        // The descriptor holds 16-bit sizes; a larger bitmap cannot be
-        // stored without corrupting the file.
-        if (width > 0xFFFF || height > 0xFFFF)
-            throw GIFException(Format(gif_message::kTooLargeForGif, width, height));
+        CheckGifWritable(width, height);
         // Sized in the order SetWidth and SetHeight would size it, for the
         // owner's logical-screen checks; the pixel block is made once below
         // instead of zero-filled at each step.
@@ -344,6 +341,7 @@ void TGIFSubImage::ReadBitmap(const TBitmap& kept)
     if (IsIndexedFormat(format)) {
         m_colorMap.ImportTable(kept.ColorTable());
         const int bits = IndexedBits(format);
+        uint8_t highest = 0;
         for (int y = 0; y < height; ++y) {
             const uint8_t* row = kept.ScanLine(y);
             uint8_t* out = m_data.data() + size_t(y) * stride;
@@ -352,8 +350,14 @@ void TGIFSubImage::ReadBitmap(const TBitmap& kept)
             else
                 for (int x = 0; x < width; ++x)
                     out[x] = IndexAt(row, x, bits);
+            if (width > 0)
+                highest = std::max(highest, *std::max_element(out, out + width));
             RowDone(y, gif_message::kConverting);
         }
+        // Indices past a short table show black everywhere else (the bitmap,
+        // the other formats); black entries keep them so here.
+        while (height > 0 && width > 0 && m_colorMap.Count() <= highest)
+            m_colorMap.AppendColor(TGIFColor { 0, 0, 0 });
         return;
     }
 

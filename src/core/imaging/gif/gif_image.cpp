@@ -24,8 +24,31 @@ void RegisterGifImageFormat()
     if (registered)
         return;
     TPicture::RegisterFileFormat(
-        LowerCaseAscii("GIF"), "GIF Image", [] { return std::make_unique<TGIFImage>(); });
+        LowerCaseAscii("GIF"), "GIF Image",
+        [] {
+            // A picture shows the first frame; the others would only cost
+            // memory (four frames at the pixel limit are 256 MB).
+            auto image = std::make_unique<TGIFImage>();
+            image->SetFirstFrameOnly(true);
+            return image;
+        },
+        [](std::span<const uint8_t> file) -> std::optional<TPictureSize> {
+            // The picture is the logical screen, whose size follows the
+            // six signature bytes.
+            if (file.size() < 10 || (file[0] | 0x20) != 'g' || (file[1] | 0x20) != 'i'
+                || (file[2] | 0x20) != 'f')
+                return std::nullopt;
+            return TPictureSize { file[6] | file[7] << 8, file[8] | file[9] << 8 };
+        });
     registered = true;
+}
+
+void CheckGifWritable(int64_t width, int64_t height)
+{
+    // A larger bitmap cannot be stored without corrupting the file.
+    if (width > 0xFFFF || height > 0xFFFF)
+        throw GIFException(Format(gif_message::kTooLargeForGif, int(std::min<int64_t>(width, INT32_MAX)),
+            int(std::min<int64_t>(height, INT32_MAX))));
 }
 
 // ---- TGIFItem

@@ -509,6 +509,10 @@ public:
 // GIFException naming the limit instead of exhausting memory.
 constexpr int64_t kMaxGIFImagePixels = int64_t(1) << 28;
 
+// A frame's descriptor holds 16-bit sizes. GIFException "Image too large for
+// GIF: W x H (at most 65535 x 65535)" for a bitmap no frame can hold.
+void CheckGifWritable(int64_t width, int64_t height);
+
 // Whether the screen has 8 bits per pixel or fewer (sampled once); frame
 // bitmaps are then dithered to the web cube.
 bool GifLowColorScreen();
@@ -576,6 +580,9 @@ public:
     // set lower. Each frame and the logical screen are bounded by the
     // picture pixel limit whatever this says.
     void SetReadLimit(int64_t imagePixels);
+    // Reading stops after the first frame with image data: what the picture
+    // shows, without the cost of the frames after it. Off by default.
+    void SetFirstFrameOnly(bool value) { m_firstFrameOnly = value; }
     // Frame bitmaps are dithered to the web cube; defaults to
     // GifLowColorScreen().
     bool Dithered() const { return m_dithered; }
@@ -596,7 +603,8 @@ private:
     // was already set.
     void FrameBoundsChanged(const TGIFSubImage& frame);
     void LoadFromMemory(TMemoryStream& stream);
-    void LoadFrames(TByteReader& reader);
+    // False when it stopped early at the first frame, as asked.
+    bool LoadFrames(TByteReader& reader);
     void DropBitmaps();
 
     TGIFHeader m_header;
@@ -606,6 +614,7 @@ private:
     mutable std::unique_ptr<TBitmap> m_bitmap;
     int64_t m_pixelsRead = 0;
     int64_t m_maxImagePixels = kMaxGIFImagePixels;
+    bool m_firstFrameOnly = false;
 };
 
 } // namespace sw

@@ -548,6 +548,16 @@ void TGIFSubImage::DecodeFrameData(TByteReader& reader)
     TLZWDecoder decoder(
         reader, [this](const std::string& message) { Warning(TGIFSeverity::Warning, message); });
     decoder.DecodeFrame(m_data.data(), m_width, m_height, Interlaced(), fill);
+    // Codes that run out before the bytes do are a short frame, which many
+    // writers make; bytes that run out first are a file cut short.
+    if (decoder.DecodedPixels() < pixels && reader.AtEnd() && Image() != nullptr) {
+        const int64_t missing = pixels - decoder.DecodedPixels();
+        const int frame = Image()->m_images.Count() + 1;
+        const std::string where = frame == 1 ? std::string() : Format(" of frame %d", frame);
+        Image()->m_readWarnings.push_back(Format("cut short: %lld of %lld pixels%s are missing (%lld %%)",
+            static_cast<long long>(missing), static_cast<long long>(pixels), where.c_str(),
+            static_cast<long long>(missing * 100 / pixels)));
+    }
 }
 
 void TGIFSubImage::DropBitmap()
@@ -715,6 +725,7 @@ void TGIFImage::LoadFromMemory(TMemoryStream& stream)
 {
     Clear();
     m_pixelsRead = 0;
+    m_readWarnings.clear();
     const int64_t start = stream.Position();
     Progress(TProgressStage::Starting, 0, gif_message::kLoading);
     try {
@@ -723,8 +734,8 @@ void TGIFImage::LoadFromMemory(TMemoryStream& stream)
         m_header.Load(reader);
         if (ExceedsPixelLimit(m_header.Width(), m_header.Height()))
             throw GIFException(PictureTooLargeMessage(m_header.Width(), m_header.Height()));
-        LoadFrames(reader);
-        TGIFTrailer(this).Load(reader);
+        if (LoadFrames(reader))
+            TGIFTrailer(this).Load(reader);
         stream.SetPosition(static_cast<int64_t>(reader.Position()));
     } catch (...) {
         stream.SetPosition(start);
@@ -736,7 +747,7 @@ void TGIFImage::LoadFromMemory(TMemoryStream& stream)
     Changed();
 }
 
-void TGIFImage::LoadFrames(TByteReader& reader)
+bool TGIFImage::LoadFrames(TByteReader& reader)
 {
     const int64_t size = std::max<int64_t>(int64_t(reader.Position() + reader.Remaining()), 1);
     uint8_t byte = 0;
@@ -749,11 +760,15 @@ void TGIFImage::LoadFrames(TByteReader& reader)
         }
         auto frame = std::make_unique<TGIFSubImage>(this);
         frame->Load(reader);
+        const bool hasPixels = !frame->Empty();
         m_images.Add(std::move(frame));
+        if (m_firstFrameOnly && hasPixels)
+            return false;
         Progress(TProgressStage::Running, static_cast<int>(int64_t(reader.Position()) * 100 / size),
             gif_message::kLoading);
         more = ReadNonZero(reader, byte);
     }
+    return true;
 }
 
 void TGIFImage::DropBitmaps()

@@ -58,7 +58,17 @@ struct Codec {
     // library object is gone.
     std::exception_ptr pending;
     int errorCode = 0;
+    // The library's own words for errorCode, and the memory it was allowed.
+    std::string errorText;
+    long memoryLimit = 0;
+    void (*libraryFormat)(j_common_ptr, char*) = nullptr;
     j_common_ptr common = nullptr;
+    // Where the compressed data ran out, when it did before the end marker:
+    // the scan and the image row the decoder had reached.
+    bool cutShort = false;
+    int cutScan = 0;
+    JDIMENSION cutRow = 0;
+    JDIMENSION cutHeight = 0;
 };
 
 struct DecodeContext : Codec {
@@ -74,6 +84,7 @@ struct DecodeContext : Codec {
     JSAMPARRAY cmykRows = nullptr;
     // Rows of the bitmap written by any pass so far, from the top.
     JDIMENSION rowsWritten = 0;
+    bool multiScan = false;
 };
 
 struct EncodeContext : Codec {
@@ -113,9 +124,13 @@ template <typename Step> void Guarded(Codec& codec, Step&& step)
         std::exception_ptr pending = std::exchange(codec.pending, nullptr);
         std::rethrow_exception(pending);
     }
+    std::string detail = codec.errorText;
+    if ((codec.errorCode == JERR_NO_BACKING_STORE || codec.errorCode == JERR_OUT_OF_MEMORY)
+        && codec.memoryLimit > 0)
+        detail += Format(jpeg_message::kMemoryLimitSuffix, int(codec.memoryLimit >> 20));
     std::string message = Format(jpeg_message::kLibraryError, codec.errorCode);
-    if (codec.errorCode == JERR_NO_BACKING_STORE || codec.errorCode == JERR_OUT_OF_MEMORY)
-        message += Format(jpeg_message::kMemoryLimitSuffix, kMaxJpegDecoderMegabytes);
+    if (!detail.empty())
+        message += " (" + detail + ")";
     throw EJPEG(message);
 }
 
@@ -123,6 +138,10 @@ template <typename Step> void Guarded(Codec& codec, Step&& step)
 {
     Codec& codec = CodecOf(cinfo);
     codec.errorCode = cinfo->err->msg_code;
+    char text[JMSG_LENGTH_MAX] = {};
+    if (codec.libraryFormat)
+        codec.libraryFormat(cinfo, text);
+    codec.errorText = text;
     std::longjmp(codec.jump, 1);
 }
 
@@ -159,6 +178,7 @@ void ResetErrorManager(j_common_ptr cinfo)
 void InstallErrorManager(Codec& codec, j_common_ptr cinfo)
 {
     jpeg_std_error(&codec.error);
+    codec.libraryFormat = codec.error.format_message;
     codec.error.error_exit = RaiseJpegError;
     codec.error.emit_message = IgnoreMessage;
     codec.error.output_message = IgnoreOutput;
@@ -219,14 +239,47 @@ void CreateLibraryObject(Context& context, const TJpegProgress* report, Create c
     InstallProgress(context, context.common, report);
 }
 
-// Past the limit the library asks for a backing store, which this build has
-// not got, and fails instead of growing.
+// Until the header is read the library may take only a little; past its
+// limit it asks for a backing store, which this build has not got, and
+// fails instead of growing.
+constexpr long kHeaderMemory = long(16) << 20;
+
 void CreateDecompressor(DecodeContext& context, const TJpegProgress* report)
 {
     CreateLibraryObject(context, report, [](j_decompress_ptr cinfo) {
         jpeg_create_decompress(cinfo);
-        cinfo->mem->max_memory_to_use = long(kMaxJpegDecoderMegabytes) * 1024 * 1024;
+        cinfo->mem->max_memory_to_use = kHeaderMemory;
     });
+    context.memoryLimit = kHeaderMemory;
+}
+
+// What a decode of this picture may take beside the bitmap, from its own
+// size (bounded by the pixel limit): the coefficients of every block,
+// which a file of several scans keeps whole, a whole-image buffer for
+// two-pass colour reduction, and a margin for the rest.
+// A file of several scans gets its coefficients kept whole before a pixel
+// is shown, so a few bytes of header could take hundreds of megabytes. Its
+// first scan spends a bit at least on each block, and one that cannot have
+// done so is refused.
+constexpr uint64_t kMaxBlocksPerByte = 64;
+
+void AllowMemoryFor(DecodeContext& context, size_t fileSize)
+{
+    jpeg_decompress_struct& cinfo = context.cinfo;
+    uint64_t blocks = 0;
+    for (int i = 0; i < cinfo.num_components; ++i) {
+        const jpeg_component_info& component = cinfo.comp_info[i];
+        blocks += uint64_t(component.width_in_blocks + cinfo.max_h_samp_factor)
+            * (component.height_in_blocks + cinfo.max_v_samp_factor);
+    }
+    if (jpeg_has_multiple_scans(&cinfo) && blocks > uint64_t(fileSize) * kMaxBlocksPerByte) {
+        context.pending = std::make_exception_ptr(EJPEG(jpeg_message::kTooShort));
+        std::longjmp(context.jump, 1);
+    }
+    uint64_t need = kHeaderMemory + blocks * DCTSIZE2 * sizeof(JCOEF);
+    need += uint64_t(cinfo.image_width) * cinfo.image_height * 3;
+    context.memoryLimit = static_cast<long>(need);
+    cinfo.mem->max_memory_to_use = context.memoryLimit;
 }
 
 void CreateCompressor(EncodeContext& context, const TJpegProgress* report)
@@ -294,6 +347,14 @@ boolean FillInputBuffer(j_decompress_ptr cinfo)
     // A file cut short: an end-of-image marker lets the library finish the
     // picture with what it has.
     WARNMS(cinfo, JWRN_JPEG_EOF);
+    Codec& codec = CodecOf(reinterpret_cast<j_common_ptr>(cinfo));
+    if (!codec.cutShort) {
+        codec.cutShort = true;
+        codec.cutScan = cinfo->input_scan_number;
+        const uint64_t row = uint64_t(cinfo->input_iMCU_row) * uint64_t(cinfo->max_v_samp_factor) * DCTSIZE;
+        codec.cutRow = static_cast<JDIMENSION>(std::min<uint64_t>(row, cinfo->image_height));
+        codec.cutHeight = cinfo->image_height;
+    }
     source.end[0] = 0xFF;
     source.end[1] = JPEG_EOI;
     source.pub.next_input_byte = source.end;
@@ -544,6 +605,7 @@ void PrepareDecoder(std::span<const uint8_t> file, const TJpegDecodeOptions& opt
         MemorySource(&cinfo, file);
         jpeg_read_header(&cinfo, TRUE);
         CheckImageSize(&cinfo);
+        AllowMemoryFor(context, file.size());
         cinfo.scale_num = 1;
         cinfo.scale_denom = 1u << options.Scale;
         cinfo.do_block_smoothing = options.BlockSmoothing;
@@ -567,6 +629,7 @@ void PrepareDecoder(std::span<const uint8_t> file, const TJpegDecodeOptions& opt
             cinfo.two_pass_quantize = FALSE;
             cinfo.dither_mode = JDITHER_ORDERED;
         }
+        context.multiScan = jpeg_has_multiple_scans(&cinfo);
         context.finalDct = cinfo.dct_method;
         context.finalTwoPass = cinfo.two_pass_quantize;
         context.finalDither = cinfo.dither_mode;
@@ -648,6 +711,22 @@ void RunDecode(std::span<const uint8_t> file, const TJpegDecodeOptions& options,
     Guarded(context, [&] { jpeg_finish_decompress(&cinfo); });
 }
 
+// The warning for a file whose data ends before its end marker. A file of
+// one scan is grey below the row reached; one of several scans lacks the
+// detail of the scans that were still to come.
+std::string CutShortText(const DecodeContext& context)
+{
+    const JDIMENSION height = context.cutHeight;
+    if (context.cutRow >= height && !context.multiScan)
+        return "cut short: only the end marker is missing";
+    const JDIMENSION missing = height - context.cutRow;
+    if (!context.multiScan)
+        return Format("cut short: %u of %u rows are missing (%u %%) and shown grey", unsigned(missing),
+            unsigned(height), unsigned(uint64_t(missing) * 100 / std::max<JDIMENSION>(height, 1)));
+    return Format("cut short in scan %d at row %u of %u: the scans still to come are missing",
+        context.cutScan, unsigned(context.cutRow), unsigned(height));
+}
+
 } // namespace
 
 void DecodeJpeg(std::span<const uint8_t> file, const TJpegDecodeOptions& options,
@@ -664,6 +743,8 @@ void DecodeJpeg(std::span<const uint8_t> file, const TJpegDecodeOptions& options
         result.Cancelled = true;
     }
     context.Release();
+    if (context.cutShort)
+        result.CutShort = CutShortText(context);
     TBitmap& bitmap = *result.Bitmap;
     if (static_cast<int>(context.rowsWritten) < bitmap.Height()) {
         bitmap.Canvas().SetBrushColor(clWhite);
@@ -725,9 +806,17 @@ std::optional<std::vector<uint8_t>> EncodeRows(const uint8_t* first, ptrdiff_t d
 
 } // namespace
 
+void CheckJpegWritable(int64_t width, int64_t height)
+{
+    if (width > kMaxJpegSide || height > kMaxJpegSide)
+        throw EJPEG(Format(jpeg_message::kCannotWrite, static_cast<long long>(width),
+            static_cast<long long>(height), kMaxJpegSide, kMaxJpegSide));
+}
+
 std::optional<std::vector<uint8_t>> EncodeJpeg(
     const TBitmap& bitmap, const TJpegEncodeOptions& options, const TJpegProgress& progress)
 {
+    CheckJpegWritable(bitmap.Width(), bitmap.Height());
     const auto height = static_cast<JDIMENSION>(bitmap.Height());
     // Shares the held pixels; only a bitmap of another layout is converted.
     TBitmap source;
@@ -746,6 +835,7 @@ std::optional<std::vector<uint8_t>> EncodeJpeg(
 {
     if (pixels.Layout != TPixelLayout::Bgr24 || pixels.Width <= 0 || pixels.Height <= 0)
         throw EInvalidGraphicOperation("A JPEG file is written from 24-bit pixels");
+    CheckJpegWritable(pixels.Width, pixels.Height);
     return EncodeRows(pixels.Data, pixels.Stride, static_cast<JDIMENSION>(pixels.Width),
         static_cast<JDIMENSION>(pixels.Height), false, options, progress);
 }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace sw {
@@ -20,13 +21,15 @@ namespace sw {
 enum class TJPEGPixelFormat { Depth24 = 0, Depth8 = 1 };
 enum class TJPEGPerformance { Accurate = 0, Fast = 1 };
 
+// The largest side the library writes.
+constexpr int kMaxJpegSide = 65500;
+
+// EJPEG "Cannot write a JPEG image of W x H pixels (at most 65500 x 65500)"
+// when a side is over kMaxJpegSide.
+void CheckJpegWritable(int64_t width, int64_t height);
+
 // The most scans a file may have; each one costs a pass over the image.
 constexpr int kMaxJpegScans = 1000;
-
-// The most memory the library may take for one decode (coefficient buffers
-// of multi-scan files, whole-image buffers of two-pass colour reduction),
-// beside the bitmap decoded into. A file needing more fails with EJPEG.
-constexpr int kMaxJpegDecoderMegabytes = 256;
 
 // Reports from inside a decode or encode; it may throw, EAbort to cancel.
 using TJpegProgress
@@ -73,6 +76,8 @@ struct TJpegDecoded {
     bool PaletteTaken = false;
     // Progress threw EAbort: the rows done so far are kept.
     bool Cancelled = false;
+    // The data ended before the end marker: what is missing, in words.
+    std::string CutShort;
 };
 
 // Decodes a whole file into result.Bitmap: 24 bits per pixel, or 8 for

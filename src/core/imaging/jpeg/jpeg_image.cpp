@@ -25,7 +25,15 @@ void RegisterJpegImageFormats()
         JpegDefaults.DecodeDepth = DetectDisplayDepth();
         for (const char* extension : { "jpeg", "jpg" })
             TPicture::RegisterFileFormat(
-                extension, "JPEG Image File", [] { return std::make_unique<TJPEGImage>(); });
+                extension, "JPEG Image File", [] { return std::make_unique<TJPEGImage>(); },
+                [](std::span<const uint8_t> file) -> std::optional<TPictureSize> {
+                    try {
+                        const TJpegHeaderInfo header = ReadJpegHeader(file);
+                        return TPictureSize { header.Width, header.Height };
+                    } catch (const EJPEG&) {
+                        return std::nullopt;
+                    }
+                });
     });
 }
 
@@ -156,6 +164,7 @@ void TJPEGImage::ReadJpegStream(TStream& stream, int64_t size)
     }
     // The image changes only once the header has been accepted.
     m_data = std::move(data);
+    m_readWarnings.clear();
     m_bitmap.reset();
     m_saveProgressive = multiScan;
     m_needRecalc = true;
@@ -302,6 +311,9 @@ void TJPEGImage::DecodeToBitmap() const
     }
     m_paletteModified = m_paletteModified || decoded.PaletteTaken;
     m_bitmap = std::move(decoded.Bitmap);
+    m_readWarnings.clear();
+    if (!decoded.CutShort.empty())
+        m_readWarnings.push_back(decoded.CutShort);
     Progress(TProgressStage::Ending, decoded.Cancelled ? 0 : 100, m_paletteModified, TRect {});
     if (m_paletteModified)
         NotifyChange();

@@ -5,7 +5,8 @@
 // a palette over; past that they are gathered into boxes of 4 x 4 x 4 colours
 // that keep the exact sum of their pixels, so a box's mean is still exact.
 
-#include "core/imaging/palette/palette.h"
+#include "core/imaging/palette/palette_color.h"
+#include "core/imaging/pixel_view.h"
 
 #include <cstdint>
 #include <optional>

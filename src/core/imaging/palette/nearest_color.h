@@ -7,8 +7,9 @@
 // of a picture), coarse ones few (a histogram), as each listing costs a pass
 // over all the colours.
 
-#include "core/imaging/palette/palette.h"
+#include "core/imaging/palette/palette_color.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

@@ -5,6 +5,7 @@
 // plain rows, so any pixel store can hand its pixels over. Nothing here starts
 // a thread: callers run one cell per thread.
 
+#include "core/imaging/palette/palette_color.h"
 #include "core/imaging/pixel_view.h"
 
 #include <cstddef>
@@ -13,13 +14,6 @@
 #include <vector>
 
 namespace sw {
-
-struct TPaletteColor {
-    uint8_t Red = 0;
-    uint8_t Green = 0;
-    uint8_t Blue = 0;
-    bool operator==(const TPaletteColor&) const = default;
-};
 
 enum class TDither {
     None,

@@ -35,6 +35,11 @@ TPngPicture ReadPng(std::span<const uint8_t> bytes);
 // The picture as a 24-bit bitmap, translucent pixels blended onto white.
 void PngToBitmap(const TPngPicture& picture, TBitmap& bitmap);
 
+// The same as PngToBitmap(ReadPng(bytes)), decoded row by row into the
+// bitmap without the RGBA picture beside it. On failure the bitmap is left
+// as it was.
+void ReadPngBitmap(std::span<const uint8_t> bytes, TBitmap& bitmap);
+
 // Reads the rest of the stream as a PNG file into a 24-bit bitmap (alpha
 // blended onto white): the reading function of the picture loader. On
 // failure the bitmap is left as it was.

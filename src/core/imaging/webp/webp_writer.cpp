@@ -84,12 +84,17 @@ std::vector<uint8_t> WithTransparency(const TPixelView& view, std::optional<TCol
 
 } // namespace
 
+void CheckWebpWritable(int64_t width, int64_t height)
+{
+    if (width <= 0 || height <= 0 || width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION)
+        Refuse(Format("Cannot write a WebP image of %lld x %lld pixels (at most %d x %d)",
+            static_cast<long long>(width), static_cast<long long>(height), WEBP_MAX_DIMENSION,
+            WEBP_MAX_DIMENSION));
+}
+
 std::vector<uint8_t> WriteWebp(const TPixelView& view, const TWebpOptions& options)
 {
-    if (view.Width <= 0 || view.Height <= 0 || view.Width > WEBP_MAX_DIMENSION
-        || view.Height > WEBP_MAX_DIMENSION)
-        Refuse(Format("Cannot write a WebP image of %d x %d pixels (at most %d x %d)", view.Width,
-            view.Height, WEBP_MAX_DIMENSION, WEBP_MAX_DIMENSION));
+    CheckWebpWritable(view.Width, view.Height);
     TEncoding encoding;
     WebPConfig& config = encoding.Config();
     config.lossless = options.Lossless ? 1 : 0;

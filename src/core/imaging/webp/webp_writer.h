@@ -24,6 +24,10 @@ struct TWebpOptions {
     std::optional<TColor> TransparentColor;
 };
 
+// EInvalidGraphicOperation "Cannot write a WebP image of W x H pixels (at
+// most 16383 x 16383)" for a size the format cannot hold.
+void CheckWebpWritable(int64_t width, int64_t height);
+
 // The pixels as a WebP file, with an alpha channel only when some pixel is
 // not fully opaque. EInvalidGraphicOperation for an empty view or one over
 // 16383 pixels wide or high (the format's limit); EOutOfResources when the

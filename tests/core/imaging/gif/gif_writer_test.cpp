@@ -222,6 +222,30 @@ TEST(GifImage, AssignAndRegistration)
     EXPECT_STREQ(gif->Create()->ClassName(), "TGIFImage");
 }
 
+TEST(GifWriter, IndicesPastAShortTableAreWrittenBlack)
+{
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf8bit);
+    bitmap.SetColorTable({ TRGBQuad { 0, 0, 255, 0 }, TRGBQuad { 0, 255, 0, 0 } });
+    bitmap.SetSize(3, 1);
+    uint8_t* row = bitmap.ScanLine(0);
+    row[0] = 1;
+    row[1] = 5;
+    row[2] = 0;
+    TGIFImage image;
+    image.Assign(bitmap);
+    TMemoryStream stream;
+    ASSERT_NO_THROW(image.SaveToStream(stream));
+    stream.SetPosition(0);
+    TGIFImage read;
+    read.LoadFromStream(stream);
+    TBitmap back;
+    back.Assign(read);
+    EXPECT_EQ(back.Canvas().Pixel(0, 0), kGreen);
+    EXPECT_EQ(back.Canvas().Pixel(1, 0), clBlack);
+    EXPECT_EQ(back.Canvas().Pixel(2, 0), kRed);
+}
+
 TEST(GifImage, SaveToFileReplacesTheFile)
 {
     const test::TempFolder folder;

@@ -65,6 +65,23 @@ TEST(PngReader, RefusesWithAClearMessage)
     EXPECT_EQ(ReadError(HeaderOnly(0, 5)).rfind("PNG image is not valid (", 0), 0u);
 }
 
+TEST(PngReader, DamagedImageDataIsRefused)
+{
+    const Bytes rgb = { 1, 2, 3, 4, 5, 6 };
+    const Bytes good = WritePng({ rgb.data(), 2, 1, 6, TPixelLayout::Bgr24 });
+    const Bytes pixels = ReadPng(good).Rgba;
+    // IDAT follows the 8-byte signature and the 25-byte IHDR chunk.
+    const size_t idat = 8 + 25;
+    ASSERT_EQ(std::string(good.begin() + idat + 4, good.begin() + idat + 8), "IDAT");
+    const uint32_t length = uint32_t(good[idat]) << 24 | uint32_t(good[idat + 1]) << 16
+        | uint32_t(good[idat + 2]) << 8 | good[idat + 3];
+    Bytes badCrc = good;
+    badCrc[idat + 8 + length + 3] ^= 1;
+    EXPECT_EQ(ReadError(badCrc).rfind("PNG image is not valid (", 0), 0u) << ReadError(badCrc);
+    TBitmap bitmap;
+    EXPECT_THROW(ReadPngBitmap(badCrc, bitmap), EInvalidGraphic);
+}
+
 TEST(PngReader, TruncatedAndFlippedFilesReadOrFailCleanly)
 {
     // A small file with every kind of chunk the writer makes.
@@ -136,6 +153,16 @@ TEST(PngCorpus, SamePixelsAsLibpngAndNoCrash)
             EXPECT_FALSE(expected.has_value()) << path << ": " << e.what();
             continue;
         }
+        // Row by row into a bitmap, interlaced or not, gives the same pixels.
+        TBitmap whole;
+        TBitmap byRows;
+        PngToBitmap(ours, whole);
+        ASSERT_NO_THROW(ReadPngBitmap(bytes, byRows)) << path;
+        bool same = whole.Width() == byRows.Width() && whole.Height() == byRows.Height();
+        for (int y = 0; same && y < whole.Height(); ++y)
+            same = std::equal(std::as_const(whole).ScanLine(y),
+                std::as_const(whole).ScanLine(y) + whole.Width() * 3, std::as_const(byRows).ScanLine(y));
+        EXPECT_TRUE(same) << path;
         // libpng turns 16-bit and gamma-tagged samples into sRGB values; the
         // picture here is the stored values.
         if (!expected || SixteenBitOrGamma(bytes))
