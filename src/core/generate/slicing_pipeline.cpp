@@ -8,6 +8,8 @@
 #include "core/base/thread_pool.h"
 #include "core/generate/cell_writer.h"
 #include "core/generate/page_writer.h"
+#include "core/generate/run_checks.h"
+#include "core/generate/run_folder.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/bmp_file.h"
 #include "core/imaging/gif/gif_image.h"
@@ -345,13 +347,11 @@ TPageCell PageCellOf(int column, const TCellProperties& properties)
     return cell;
 }
 
-// A strip as read back from its file: mapped, or read into a bitmap when
-// it is not the plain file the run writes.
+// A strip's rows: the picture's own when strips are not kept, else its file
+// as read back, mapped, or read into a bitmap when it is not the plain file
+// the run writes.
 struct TStripRows {
-    explicit TStripRows(const std::string& fileName)
-        : Mapped(fileName)
-    { }
-    TMappedFile Mapped;
+    std::optional<TMappedFile> Mapped;
     TImage Holder;
     TPixelView Rows;
 };
@@ -429,11 +429,13 @@ private:
         const auto own = m_cellFormats.find({ row, column });
         return own == m_cellFormats.end() ? m_settings.CellFormat : own->second;
     }
-    std::vector<std::string> PossibleExtensions() const;
     void CheckScale(const std::vector<int>& rows, int width, int height) const;
     void CheckCells(TBitmap& picture);
-    void RefuseToReplaceThePicture() const;
+    void RefuseNameCollisions() const;
+    void PublishAll();
     void WriteStrip(TBitmap& picture, size_t strip);
+    // A strip that is not kept: reported as a written one is, never written.
+    void ListStrip(size_t strip);
     void WriteStripsOnWorkers(const TPixelView& picture);
     void SliceRowStrip(TBitmap& picture, size_t strip);
     // Cells of a strip without pixels keep their place in a page of tracks.
@@ -476,6 +478,7 @@ private:
     std::vector<TPiece> m_columnPieces;
     std::map<TCellRef, TCellFormat> m_cellFormats; // cells with a format of their own
     std::map<TCellRef, TColor> m_autoFills; // Fill=auto cells, resolved
+    TBitmap m_picture24; // the picture at 24 bits, when strips are not kept
     std::vector<std::string> m_rowFiles;
     std::vector<int> m_rowNumbers; // each strip's number in its name
     std::vector<std::string> m_stripsWritten;
@@ -485,6 +488,7 @@ private:
     TPageLayout m_layout;
     TPageWriter m_page;
     TGenerationCounts m_counts;
+    std::unique_ptr<TRunFolder> m_folderLock;
     std::unique_ptr<TThreadPool> m_pool;
     size_t m_maxInFlight = 1;
     struct TStep {
@@ -534,9 +538,11 @@ TGenerationCounts TGenerationRun::Run()
     }
     CheckScale(rows, width, height);
     CheckCells(picture);
-    RefuseToReplaceThePicture();
+    RefuseNameCollisions();
     if (m_settings.WriteHTML)
         m_sourcePrefix = ImageSourcePrefix(m_settings.PageFileName, m_folder);
+    m_folderLock = std::make_unique<TRunFolder>(
+        m_folder, !m_settings.DeleteTemp, [this](const std::string& line) { m_sink.LogLine(line); });
     const int64_t total = int64_t(rows.size() + 1) * int64_t(m_columns.size() + 1);
     m_counts.Total = static_cast<int>(std::min<int64_t>(total, INT32_MAX));
     m_sink.Progress(m_counts);
@@ -544,7 +550,15 @@ TGenerationCounts TGenerationRun::Run()
     // No more workers than cells, and a sane ceiling on what a setting asks.
     const int threads = m_settings.Threads > 0 ? m_settings.Threads : TThreadPool::HardwareThreads();
     m_pool = std::make_unique<TThreadPool>(std::clamp(threads, 1, std::clamp(m_counts.Total, 1, 256)));
-    if (m_pool->Threads() > 1 && picture.PixelFormat() == TPixelFormat::pf24bit) {
+    if (m_settings.DeleteTemp) {
+        // Strips the user did not ask for never reach the folder: the cells
+        // are cut from the picture's rows, in the form a strip's file holds.
+        m_picture24 = picture.PixelFormat() == TPixelFormat::pf24bit
+            ? TBitmap(picture)
+            : CutOut(picture, { 0, width }, { 0, height });
+        for (size_t k = 0; k < m_rowPieces.size(); ++k)
+            ListStrip(k);
+    } else if (m_pool->Threads() > 1 && picture.PixelFormat() == TPixelFormat::pf24bit) {
         WriteStripsOnWorkers(picture.View24());
     } else {
         for (size_t k = 0; k < m_rowPieces.size(); ++k)
@@ -604,18 +618,7 @@ TGenerationCounts TGenerationRun::Run()
         options.BaseUrl = m_settings.BaseUrl;
         m_page.WritePage(m_settings.PageFileName, m_layout, options);
     }
-    // The cells take their names before the page that shows them.
-    for (const std::unique_ptr<TFileStream>& cell : m_cells) {
-        m_current = cell->FileName();
-        cell->Publish();
-    }
-    if (m_settings.WriteHTML) {
-        m_current = m_settings.PageFileName;
-        if (m_settings.KeepUnchanged && m_page.MatchesPublished())
-            m_page.Close();
-        else
-            m_page.Publish();
-    }
+    PublishAll();
     m_current.clear();
     m_cells.clear();
     m_stripsWritten.clear();
@@ -625,8 +628,34 @@ TGenerationCounts TGenerationRun::Run()
     return m_counts;
 }
 
+// The cells take their names before the page that shows them, all listed
+// in the folder's journal first, so that a run killed among the renames is
+// finished by the next one.
+void TGenerationRun::PublishAll()
+{
+    if (m_settings.WriteHTML && m_settings.KeepUnchanged && m_page.MatchesPublished())
+        m_page.Close();
+    std::vector<TRename> renames;
+    for (const std::unique_ptr<TFileStream>& cell : m_cells)
+        renames.push_back({ cell->TemporaryFileName(), cell->FileName() });
+    const bool page = m_settings.WriteHTML && !m_page.TemporaryFileName().empty();
+    if (page)
+        renames.push_back({ m_page.TemporaryFileName(), m_settings.PageFileName });
+    m_folderLock->Publish(renames, [this, page](size_t k) {
+        if (k < m_cells.size()) {
+            m_current = m_cells[k]->FileName();
+            m_cells[k]->Publish();
+        } else if (page) {
+            m_current = m_settings.PageFileName;
+            m_page.Publish();
+        }
+    });
+}
+
 void TGenerationRun::Abandon() noexcept
 {
+    if (m_folderLock)
+        m_folderLock->Abandon();
     m_abandoned = true;
     m_pending.clear(); // waits for the cells being encoded
     m_page.Close();
@@ -688,53 +717,35 @@ void TGenerationRun::CheckCells(TBitmap& picture)
     }
 }
 
-// Compares the files themselves, so that another spelling of the folder or a
-// link to the picture is caught too; a link of that name would only be
-// replaced, which leaves the picture alone.
-void TGenerationRun::RefuseToReplaceThePicture() const
+// Every file the run may write, an auto cell under each extension it may
+// take, so that no two of them, the picture or the project share a name.
+void TGenerationRun::RefuseNameCollisions() const
 {
-    struct stat picture { };
-    if (m_input.PictureFileName.empty() || ::stat(m_input.PictureFileName.c_str(), &picture) != 0)
-        return;
-    const auto refuseIfPicture = [&picture](const std::string& name) {
-        struct stat info { };
-        if (::lstat(name.c_str(), &info) == 0 && info.st_dev == picture.st_dev
-            && info.st_ino == picture.st_ino)
-            throw EFCreateError(WithDetail(
-                "Cannot create file " + name, "it is the picture being cut; choose another output folder"));
-    };
+    std::vector<TRunFile> files;
     if (m_settings.WriteHTML)
-        refuseIfPicture(m_settings.PageFileName);
-    const std::vector<std::string> extensions = PossibleExtensions();
-    for (size_t k = 1; k <= m_rowPieces.size(); ++k) {
-        const int row = static_cast<int>(k);
-        refuseIfPicture(StripFileName(row));
-        for (size_t m = 1; m <= m_columnPieces.size(); ++m) {
-            const std::string stem = CellStem({ row, static_cast<int>(m) });
+        files.push_back({ m_settings.PageFileName, "the page" });
+    for (size_t k = 0; k < m_rowPieces.size(); ++k)
+        if (!m_settings.DeleteTemp && m_rowPieces[k].Span)
+            files.push_back({ StripFileName(static_cast<int>(k) + 1), Format("row %d's strip", int(k) + 1) });
+    for (int row = 1; row <= static_cast<int>(m_rowPieces.size()); ++row)
+        for (int column = 1; column <= static_cast<int>(m_columnPieces.size()); ++column) {
+            const TCellRef ref { row, column };
+            const auto found = m_settings.Cells.find(ref);
+            if (Covered(ref) || (found != m_settings.Cells.end() && !found->second.HasImage())
+                || !m_rowPieces[size_t(row) - 1].Span || !m_columnPieces[size_t(column) - 1].Span)
+                continue;
+            const TImageType type = CellFormatAt(row, column).Type;
+            const std::vector<std::string> extensions = type == TImageType::Auto
+                ? std::vector<std::string> { ".png", ".gif", ".jpg", ".webp" }
+                : std::vector<std::string> { ImageExtension(type) };
+            const std::string stem = CellStem(ref);
             for (const std::string& extension : extensions) {
-                refuseIfPicture(stem + extension);
+                files.push_back({ stem + extension, "cell " + CellLabel(ref) + "'s image" });
                 if (m_settings.AlsoHalfSize)
-                    refuseIfPicture(stem + "@1x" + extension);
+                    files.push_back({ stem + "@1x" + extension, "cell " + CellLabel(ref) + "'s @1x image" });
             }
         }
-    }
-}
-
-std::vector<std::string> TGenerationRun::PossibleExtensions() const
-{
-    std::vector<std::string> extensions;
-    const auto add = [&extensions](const TCellFormat& format) {
-        const std::vector<std::string> found = format.Type == TImageType::Auto
-            ? std::vector<std::string> { ".png", ".gif", ".jpg", ".webp" }
-            : std::vector<std::string> { ImageExtension(format.Type) };
-        for (const std::string& extension : found)
-            if (std::find(extensions.begin(), extensions.end(), extension) == extensions.end())
-                extensions.push_back(extension);
-    };
-    add(m_settings.CellFormat);
-    for (const auto& [cell, format] : m_cellFormats)
-        add(format);
-    return extensions;
+    sw::RefuseNameCollisions(files, m_input.PictureFileName, m_input.ProjectFileName);
 }
 
 // The files are written side by side on the workers, each under its
@@ -816,6 +827,20 @@ void TGenerationRun::WriteStrip(TBitmap& picture, size_t strip)
     m_stripsWritten.push_back(name);
 }
 
+void TGenerationRun::ListStrip(size_t strip)
+{
+    const int row = static_cast<int>(strip) + 1;
+    const std::string name = StripFileName(row);
+    const TPiece& piece = m_rowPieces[strip];
+    if (!piece.Span) {
+        Skipped(name, piece.Reason, static_cast<int>(m_columns.size()) + 1);
+        return;
+    }
+    m_rowFiles.push_back(name);
+    m_rowNumbers.push_back(row);
+    m_sink.RowFileAdded(name);
+}
+
 void TGenerationRun::EmptyRow(int row)
 {
     TPageRow pageRow;
@@ -841,8 +866,14 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
     InOrder([this, stripFileName] { m_current = stripFileName; });
     // The strip's cells come from its file as written: mapped where it is
     // the plain file the run writes, read into a bitmap otherwise.
-    auto strip = std::make_shared<TStripRows>(stripFileName);
-    if (const std::optional<TPixelView> rows = BmpRows24(strip->Mapped.Bytes())) {
+    auto strip = std::make_shared<TStripRows>();
+    const TSpan stripRows = *m_rowPieces[size_t(row) - 1].Span;
+    if (m_settings.DeleteTemp) {
+        strip->Rows = m_picture24.View24();
+        strip->Rows.Data = strip->Rows.Row(stripRows.Start);
+        strip->Rows.Height = stripRows.Length();
+    } else if (const std::optional<TPixelView> rows
+        = BmpRows24(strip->Mapped.emplace(stripFileName).Bytes())) {
         strip->Rows = *rows;
     } else {
         strip->Holder.SetAutoSize(true);
@@ -855,7 +886,6 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
         strip->Rows = bitmap->View24();
     }
     const int stripHeight = strip->Rows.Height;
-    const TSpan stripRows = *m_rowPieces[size_t(row) - 1].Span;
     InOrder([this] { m_sink.ProcessMessages(); });
 
     // The row is in the layout from the start: cells encoded later fill in

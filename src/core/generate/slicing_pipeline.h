@@ -78,6 +78,9 @@ struct TGenerationInput {
     // The file the picture was read from, when known: no strip, cell or page
     // of the run may replace it.
     std::string PictureFileName {};
+    // The project file the run was started from, when there is one: no
+    // file of the run may replace it either.
+    std::string ProjectFileName {};
     // The picture's own pixels with their alpha, same size as Picture, for
     // cells whose format keeps alpha; the caller keeps them alive.
     std::optional<TPixelView> Rgba {};

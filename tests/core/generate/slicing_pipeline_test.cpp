@@ -446,7 +446,7 @@ TEST_F(SlicingPipeline, FailuresLeaveNoOpenFile)
     };
     const std::vector<Case> cases = {
         { "missing output folder", Captions({ 10 }), missing, false, "",
-            "Cannot create file " + missing + "/r1.bmp (No such file or directory)." },
+            "Cannot create file " + missing + "/r1.gif (No such file or directory)." },
         { "caption not a number", { "10", "12a" }, m_folder.Path().string(), true, m_folder / "p.html",
             "'12a' is not a valid integer value" },
         { "page in a missing folder", {}, m_folder.Path().string(), true, missing + "/p.html",
@@ -481,7 +481,7 @@ TEST_F(SlicingPipeline, StripRemovedBeforeItIsReadBack)
     };
     const size_t before = OpenFileCount();
     try {
-        Generate({ &m_picture, {}, Captions({ 10 }), kMagenta }, {}, sink);
+        Generate({ &m_picture, {}, Captions({ 10 }), kMagenta }, { .DeleteTemp = false }, sink);
         ADD_FAILURE() << "no exception";
     } catch (const EFOpenError& e) {
         EXPECT_EQ(
@@ -490,6 +490,29 @@ TEST_F(SlicingPipeline, StripRemovedBeforeItIsReadBack)
     EXPECT_EQ(OpenFileCount(), before);
     // The first strip and its cell went with the failed run.
     EXPECT_TRUE(FolderEntries(m_folder.Path()).empty());
+}
+
+// Strips the user did not ask to keep are never files: a file of the user's
+// with a strip's name stays as it was, and no other strip appears at any step.
+TEST_F(SlicingPipeline, StripsNotKeptNeverReachTheFolder)
+{
+    for (const int threads : { 1, 2 }) {
+        SCOPED_TRACE(threads);
+        TempFolder folder;
+        WriteFileBytes(folder / "r1.bmp", "mine");
+        std::set<std::string> seen;
+        RecordingSink sink;
+        sink.OnLogLine = [&](const std::string&) {
+            for (const std::string& name : FolderEntries(folder.Path()))
+                seen.insert(name);
+        };
+        Generate({ &m_picture, Captions({ 15 }), Captions({ 10, 20 }), kMagenta },
+            { .OutputFolder = folder.Path().string(), .Threads = threads }, sink);
+        EXPECT_EQ(ReadFileBytes(folder / "r1.bmp"), "mine");
+        for (const std::string& name : seen)
+            EXPECT_TRUE(name == "r1.bmp" || name.find(".bmp") == std::string::npos) << name;
+        EXPECT_EQ(FolderEntries(folder.Path()).size(), 7u);
+    }
 }
 
 // A picture kept in the output folder under a name the run gives one of its
@@ -575,8 +598,11 @@ TEST_F(SlicingPipeline, AFailedRunLeavesTheEarlierOutputAlone)
         const TGenerationSettings settings { .OutputFolder = folder.Path().string(),
             .WriteHTML = true,
             .PageFileName = folder / "index.html",
-            .CellFormat = { .Type = TImageType::Jpg } };
-        Generate({ &m_picture, {}, Captions({ 1 }), kMagenta }, settings);
+            .CellFormat = { .Type = TImageType::Jpg },
+            .DeleteTemp = c.removeOnLog.empty() };
+        TGenerationSettings earlier = settings;
+        earlier.DeleteTemp = true;
+        Generate({ &m_picture, {}, Captions({ 1 }), kMagenta }, earlier);
         std::map<std::string, std::string> before;
         for (const std::string& name : FolderEntries(folder.Path()))
             before[name] = ReadFileBytes(folder / name);
@@ -768,8 +794,8 @@ TEST_F(SlicingPipeline, ThreadCountChangesNothingOutside)
         { "a middle strip and a later one fail", &tooWide, { nullptr, {}, Captions({ 2, 4 }), kMagenta },
             { .Cells = CellsOf({ { 2, 1, "Format", "jpg" }, { 3, 1, "Format", "jpg" } }) },
             "log Stopped at r2.jpg; the files of this run were removed." },
-        { "a middle strip cannot be written", &m_picture, { nullptr, {}, Captions({ 10, 20 }), kMagenta }, {},
-            "log Stopped at r2.bmp; the files of this run were removed.", "r2.bmp" },
+        { "a middle strip cannot be written", &m_picture, { nullptr, {}, Captions({ 10, 20 }), kMagenta },
+            { .DeleteTemp = false }, "log Stopped at r2.bmp; the files of this run were removed.", "r2.bmp" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
