@@ -317,6 +317,7 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
     input.RowCaptions = FittingCaptions(project.Rows, bitmap.Height(), "row", "height", warnings);
     input.TransparentColor = options.Transparent;
     input.PictureFileName = pictureFileName;
+    input.ProjectFileName = options.Project;
 
     TGenerationSettings settings = options.Settings;
     TOutputValues output = project.Output.value_or(TOutputValues {});

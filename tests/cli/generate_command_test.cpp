@@ -317,17 +317,21 @@ TEST_F(GenerateRun, MissingOutFolderIsMadeAndThePageReachesIt)
 
 // Without --out the cells go beside the project, where its picture may be
 // named like the first strip.
-TEST_F(GenerateRun, PictureNamedLikeAStripIsRefused)
+// Strips are files only when kept: only then does a picture of a strip's
+// name stand in the way.
+TEST_F(GenerateRun, PictureNamedLikeAStripIsRefusedWhenStripsAreKept)
 {
     fs::copy_file(fs::path(kSample).parent_path() / "design.bmp", Out() + "/r1.bmp");
     const std::string picture = ReadFileBytes(Out() + "/r1.bmp");
     WriteFileBytes(Out() + "/p.swr", "[Settings]\r\nGraphicImage=r1.bmp\r\n");
-    const RunResult result = Run({ "generate", Out() + "/p.swr" });
-    EXPECT_EQ(result.Status, 1);
-    EXPECT_EQ(result.Err,
+    const RunResult kept = Run({ "generate", Out() + "/p.swr", "--keep-temp" });
+    EXPECT_EQ(kept.Status, 1);
+    EXPECT_EQ(kept.Err,
         "Cannot create file " + Out()
             + "/r1.bmp (it is the picture being cut; choose another output folder).\n");
     EXPECT_EQ(FolderEntries(Out()), (std::set<std::string> { "p.swr", "r1.bmp" }));
+    EXPECT_EQ(Run({ "generate", Out() + "/p.swr" }).Status, 0);
+    EXPECT_EQ(FolderEntries(Out()), (std::set<std::string> { "p.swr", "r1.bmp", "r1.gif" }));
     EXPECT_EQ(ReadFileBytes(Out() + "/r1.bmp"), picture);
 }
 

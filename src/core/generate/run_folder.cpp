@@ -155,7 +155,7 @@ TRunFolder::TRunFolder(std::string folder, bool exclusive, const std::function<v
     if (!alone)
         return;
     if (const int renamed = CompleteRenameJournal(m_folder))
-        log(Format("Finished %d renames of an interrupted run.", renamed));
+        log(Format("Finished the renames of an interrupted run (%d files).", renamed));
     static const std::vector<std::string> kRunExtensions
         = { ".gif", ".jpg", ".jpeg", ".png", ".webp", ".bmp", ".html", ".htm", ".bcs" };
     if (const int removed = RemoveStaleTemporaries(m_folder, kRunExtensions))

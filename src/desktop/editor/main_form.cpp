@@ -810,6 +810,7 @@ void TMainForm::Generate1Click()
     TGenerationInput input;
     if (imgInterface->HasPicture())
         input = GenerationInput();
+    input.ProjectFileName = ProjectFileName;
     GenerateDlg = new TGenerateDlg(std::move(input), ProjectFileName, this, m_projectOutput, m_projectCells);
     // Read as it closes: the dialog frees itself soon after.
     connect(GenerateDlg, &QDialog::finished, this, [this, dialog = GenerateDlg] {

@@ -12,10 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <tuple>
 
 #if SLICEWRIGHT_HAVE_GIFLIB
@@ -833,6 +836,96 @@ TEST_F(SlicingPipeline, ThreadCountChangesNothingOutside)
         EXPECT_EQ(outcomes[0], outcomes[1]);
         EXPECT_EQ(outcomes[0].Events.back(), c.lastEvent);
     }
+}
+
+// Two files of one run under one name, or a file of the run over the
+// project or the picture, are refused before anything is written.
+TEST_F(SlicingPipeline, RefusesEveryNameCollision)
+{
+    struct Case {
+        const char* name;
+        TGenerationSettings settings;
+        std::string page; // in the folder
+        std::string message; // after the file's name
+    };
+    const std::vector<Case> cases = {
+        { "page over the project", {}, "design.swr", " (it is the project file" },
+        { "page over a cell", {}, "r1_c2.gif",
+            " (the run would write it as the page and as cell R1C2's image)" },
+        { "page over an auto cell", { .CellFormat = { .Type = TImageType::Auto } }, "r2_c1.webp",
+            " (the run would write it as the page and as cell R2C1's image)" },
+        { "page over a kept strip", { .DeleteTemp = false }, "r2.bmp",
+            " (the run would write it as the page and as row 2's strip)" },
+        { "page over the picture", {}, "design.bmp", " (it is the picture being cut" },
+        { "a name and another's @1x",
+            { .Scale = 2,
+                .AlsoHalfSize = true,
+                .Cells = CellsOf({ { 1, 1, "Name", "logo@1x" }, { 1, 2, "Name", "logo" } }) },
+            "", " (the run would write it as cell R1C1's image and as cell R1C2's @1x image)" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        WriteFileBytes(folder / "design.swr", "the project");
+        WriteFileBytes(folder / "design.bmp", "the picture");
+        WriteFileBytes(folder / "r1.bmp", "the user's");
+        TGenerationInput input { &m_picture, Captions({ 20 }), Captions({ 10 }), kMagenta };
+        input.PictureFileName = folder / "design.bmp";
+        input.ProjectFileName = folder / "design.swr";
+        TGenerationSettings settings = c.settings;
+        settings.OutputFolder = folder.Path().string();
+        settings.WriteHTML = !c.page.empty();
+        settings.PageFileName = c.page.empty() ? "" : folder / c.page;
+        try {
+            Generate(input, settings);
+            ADD_FAILURE() << "no exception";
+        } catch (const EFCreateError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(
+            FolderEntries(folder.Path()), (std::set<std::string> { "design.bmp", "design.swr", "r1.bmp" }));
+        EXPECT_EQ(ReadFileBytes(folder / "design.swr"), "the project");
+        EXPECT_EQ(ReadFileBytes(folder / "r1.bmp"), "the user's");
+    }
+}
+
+// Two runs that keep their strips never write into one folder at once: the
+// second waits for the first and then cuts its own picture.
+TEST_F(SlicingPipeline, RunsKeepingStripsTakeTurnsInAFolder)
+{
+    const TBitmap other = MakePicture(40, 30, NoisyColor);
+    const TGenerationInput first { &m_picture, Captions({ 15 }), Captions({ 10 }), kMagenta };
+    const TGenerationInput second { &other, Captions({ 15 }), Captions({ 10 }), kMagenta };
+    TempFolder alone;
+    Generate(second, { .OutputFolder = alone.Path().string(), .DeleteTemp = false });
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool secondWaits = false;
+    std::thread secondRun;
+    RecordingSink secondSink;
+    secondSink.OnLogLine = [&](const std::string& line) {
+        if (line.rfind("Another run is writing into ", 0) == 0) {
+            std::lock_guard lock(mutex);
+            secondWaits = true;
+            changed.notify_all();
+        }
+    };
+    RecordingSink firstSink;
+    firstSink.OnLogLine = [&](const std::string& line) {
+        if (!line.empty() || secondRun.joinable())
+            return;
+        // The first run's strips are written; the second starts now.
+        secondRun = std::thread([&] { Generate(second, { .DeleteTemp = false }, secondSink); });
+        // Bounded only so that a run that does not wait fails instead of hanging.
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(changed.wait_for(lock, std::chrono::minutes(1), [&] { return secondWaits; }));
+    };
+    Generate(first, { .DeleteTemp = false }, firstSink);
+    secondRun.join();
+    EXPECT_EQ(secondSink.Log.back(), "Done.");
+    for (const std::string& name : FolderEntries(alone.Path()))
+        EXPECT_EQ(ReadFileBytes(m_folder / name), ReadFileBytes(alone / name)) << name;
 }
 
 } // namespace
