@@ -32,6 +32,7 @@ const std::vector<CommandRule>& Commands()
         { "generate", CliCommand::Generate, 1, GenerateOptionRules(), true },
         { "convert", CliCommand::Convert, 2, { { "--transparent", true } } },
         { "suggest", CliCommand::Suggest, 1, {} },
+        { "estimate", CliCommand::Estimate, 1, { { "--format", true, true }, { "--json", false } } },
     };
     return commands;
 }
@@ -51,6 +52,7 @@ const std::string& UsageText()
           "                       [--threads N] [--quiet] [--json] [-j N] [--watch]\n"
           "       slicewright-cli convert INPUT OUTPUT [--transparent RRGGBB]\n"
           "       slicewright-cli suggest PICTURE\n"
+          "       slicewright-cli estimate PROJECT.swr [--format NAME]... [--json]\n"
           "       slicewright-cli --help | --version\n"
           "\n"
           "generate  cuts the project's picture at every cut line, checked or not,\n"
@@ -62,6 +64,10 @@ const std::string& UsageText()
           "suggest   prints where PICTURE wants to be cut: a line of column and a\n"
           "          line of row positions, where the picture changes across much\n"
           "          of its length and at the edges of flat bands\n"
+          "estimate  prints the bytes the project's cell files would take in each\n"
+          "          format (each --format NAME, or every one), and auto's mix of\n"
+          "          formats, as generate would write them; --json prints one\n"
+          "          object per format instead\n"
           "\n"
           "  --out DIR             where the cells go (default: the project's folder);\n"
           "                        with several projects each goes to DIR/NAME,\n"
@@ -169,7 +175,7 @@ CliArguments ParseArguments(const std::vector<std::string>& args)
             [&arg](const OptionRule& rule) { return arg == rule.Name; });
         if (option == command->Options.end())
             throw CliUsageError("unknown option '" + arg + "' for " + command->Name);
-        if (result.Has(arg))
+        if (result.Has(arg) && !option->Repeats)
             throw CliUsageError(arg + " given twice");
         std::string value;
         if (option->TakesValue) {
@@ -178,6 +184,8 @@ CliArguments ParseArguments(const std::vector<std::string>& args)
             value = args[++i];
         }
         result.Options.emplace(arg, value);
+        if (option->Repeats)
+            result.Lists[arg].push_back(value);
     }
 
     const size_t given = result.Positionals.size();

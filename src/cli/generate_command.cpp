@@ -292,10 +292,11 @@ double SecondsSince(TClock::time_point started)
     return std::chrono::duration<double>(TClock::now() - started).count();
 }
 
-// summarised tells whether a JSON run's summary was printed when it failed.
-void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, TProgressBar* bar,
-    TClock::time_point started, bool& summarised)
+} // namespace
+
+TPreparedProject PrepareProject(const GenerateOptions& options, std::FILE* warnings)
 {
+    TPreparedProject prepared;
     // A project file that is not there would read as an empty project; on
     // the command line that is far more likely a mistyped name.
     TFileStream(options.Project, FileMode::OpenRead).Close();
@@ -308,10 +309,10 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
 
     TPicture picture;
     picture.LoadFromFile(pictureFileName);
-    TBitmap bitmap;
+    TBitmap& bitmap = *prepared.Picture;
     bitmap.Assign(*picture.Graphic());
 
-    TGenerationInput input;
+    TGenerationInput& input = prepared.Input;
     input.Picture = &bitmap;
     input.ColumnCaptions = FittingCaptions(project.Columns, bitmap.Width(), "column", "width", warnings);
     input.RowCaptions = FittingCaptions(project.Rows, bitmap.Height(), "row", "height", warnings);
@@ -319,7 +320,8 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
     input.PictureFileName = pictureFileName;
     input.ProjectFileName = options.Project;
 
-    TGenerationSettings settings = options.Settings;
+    TGenerationSettings& settings = prepared.Settings;
+    settings = options.Settings;
     TOutputValues output = project.Output.value_or(TOutputValues {});
     for (const auto& [key, value] : options.Output)
         output[key] = value;
@@ -328,13 +330,25 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
     settings.ProjectName = ChangeFileExt(ExtractFileName(options.Project), "");
     settings.Cells = project.Cells;
     settings.MeasurePsnr = options.Json;
-    TPngPicture alpha;
+    TPngPicture& alpha = prepared.Alpha;
     if (settings.CellFormat.KeepAlpha) {
         alpha = PictureAlpha(pictureFileName, warnings);
         if (alpha.Width == bitmap.Width() && alpha.Height == bitmap.Height() && !alpha.Rgba.empty())
             input.Rgba = TPixelView { alpha.Rgba.data(), alpha.Width, alpha.Height,
                 ptrdiff_t(alpha.Width) * 4, TPixelLayout::Rgba32 };
     }
+    return prepared;
+}
+
+namespace {
+
+// summarised tells whether a JSON run's summary was printed when it failed.
+void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, TProgressBar* bar,
+    TClock::time_point started, bool& summarised)
+{
+    TPreparedProject prepared = PrepareProject(options, warnings);
+    const TGenerationInput& input = prepared.Input;
+    TGenerationSettings& settings = prepared.Settings;
     settings.OutputFolder = ResolvedOutputFolder(options);
     settings.PageFileName = ResolvedPageFileName(options);
     if (!options.Settings.OutputFolder.empty())

@@ -6,6 +6,8 @@
 #include "core/base/stream.h"
 #include "core/base/sysutils.h"
 #include "core/base/thread_pool.h"
+#include "core/generate/cell_pixels.h"
+#include "core/generate/cell_plan.h"
 #include "core/generate/cell_writer.h"
 #include "core/generate/page_writer.h"
 #include "core/generate/run_checks.h"
@@ -27,127 +29,6 @@
 #include <sys/stat.h>
 
 namespace sw {
-
-std::string WithTrailingBackslash(std::string_view folder)
-{
-    std::string result(folder);
-    if (result.empty() || result.back() != kPathSeparator)
-        result += kPathSeparator;
-    return result;
-}
-
-std::string ImageExtension(TImageType imageType)
-{
-    switch (imageType) {
-    case TImageType::Gif:
-        return ".gif";
-    case TImageType::Jpg:
-        return ".jpg";
-    case TImageType::Jpeg:
-        return ".jpeg";
-    case TImageType::GifAdaptive:
-        return ".gif";
-    case TImageType::Webp:
-    case TImageType::WebpLossless:
-        return ".webp";
-    case TImageType::Png8:
-    case TImageType::Png:
-    case TImageType::Auto:
-        break;
-    }
-    return ".png";
-}
-
-TImageType ImageTypeOfIndex(int index)
-{
-    return index == 0 ? TImageType::Gif : index == 1 ? TImageType::Jpg : TImageType::Jpeg;
-}
-
-std::string ImageExtension(int imageType)
-{
-    return ImageExtension(ImageTypeOfIndex(imageType));
-}
-
-namespace {
-
-bool ApplyPageStyle(TGenerationSettings& settings, std::string_view text)
-{
-    const std::optional<TPageStyle> style = PageStyleFromName(text);
-    if (style)
-        settings.PageStyle = *style;
-    return style.has_value();
-}
-
-bool ApplyScale(TGenerationSettings& settings, std::string_view text)
-{
-    if (text != "1" && text != "2")
-        return false;
-    settings.Scale = text == "1" ? 1 : 2;
-    return true;
-}
-
-// The template's fields are checked with the cells' names, where a bad one
-// can name the cell it would have named.
-bool ApplyNameTemplate(TGenerationSettings& settings, std::string_view text)
-{
-    settings.NameTemplate = text;
-    return true;
-}
-
-bool ApplyBaseUrl(TGenerationSettings& settings, std::string_view text)
-{
-    settings.BaseUrl = text;
-    return true;
-}
-
-template <bool TGenerationSettings::*Field>
-bool ApplySwitch(TGenerationSettings& settings, std::string_view text)
-{
-    if (text != "0" && text != "1")
-        return false;
-    settings.*Field = text == "1";
-    return true;
-}
-
-} // namespace
-
-std::string RunNameTemplate(const TGenerationSettings& settings, bool hasColumnLines)
-{
-    if (!settings.NameTemplate.empty())
-        return settings.NameTemplate;
-    return hasColumnLines ? std::string(kDefaultNameTemplate) : std::string("r{row}");
-}
-
-const std::vector<TRunKey>& RunKeys()
-{
-    static const std::vector<TRunKey> keys = {
-        { "PageStyle", "classic, html5, email or grid", ApplyPageStyle },
-        { "Scale", "1 or 2", ApplyScale },
-        { "NameTemplate", "a file name with {row}, {col} or {project} in it", ApplyNameTemplate },
-        { "BaseUrl", "an address", ApplyBaseUrl },
-        { "AlsoHalfSize", "0 or 1", ApplySwitch<&TGenerationSettings::AlsoHalfSize> },
-        { "AutoFill", "0 or 1", ApplySwitch<&TGenerationSettings::AutoFill> },
-    };
-    return keys;
-}
-
-const TRunKey* FindRunKey(std::string_view key)
-{
-    const std::string folded = LowerCaseAscii(key);
-    for (const TRunKey& row : RunKeys())
-        if (LowerCaseAscii(row.Key) == folded)
-            return &row;
-    return nullptr;
-}
-
-void ApplyRunValues(TGenerationSettings& settings, const TOutputValues& values, const std::string& where)
-{
-    for (const auto& [key, text] : values) {
-        const TRunKey* row = FindRunKey(key);
-        if (row && !row->Apply(settings, text))
-            throw Exception(where + ": " + row->Key + " expects " + row->Expects + ", not '" + text + "'");
-    }
-}
 
 void SaveCellGif(TStream& stream, TBitmap& cell, TColor transparentColor)
 {
@@ -192,149 +73,7 @@ void SaveCellJpeg(const std::string& fileName, TBitmap& cell)
 
 namespace {
 
-// The stretch from one cut line to the next, clipped to the picture.
-struct TSpan {
-    int Start = 0;
-    int End = 0;
-    int Length() const { return End - Start; }
-};
-
-struct TPiece {
-    std::optional<TSpan> Span; // empty when nothing of the piece is inside the picture
-    std::string Reason; // why, for the log
-};
-
-// lines is "rows" or "columns", size "height" or "width". Lines beyond the
-// picture (left over from a larger one) and repeated positions make pieces
-// that would have no pixels; they are reported and never read outside it.
-TPiece PieceBetween(int from, int to, int extent, const char* lines, const char* size)
-{
-    TPiece piece;
-    if (to <= from) {
-        piece.Reason = Format("%s %d to %d give it no %s", lines, from, to, size);
-        return piece;
-    }
-    const TSpan span { std::clamp(from, 0, extent), std::clamp(to, 0, extent) };
-    if (span.Length() <= 0) {
-        piece.Reason
-            = Format("%s %d to %d lie outside the picture's %s of %d", lines, from, to, size, extent);
-        return piece;
-    }
-    piece.Span = span;
-    return piece;
-}
-
-std::vector<int> Positions(const std::vector<std::string>& captions)
-{
-    std::vector<int> positions;
-    positions.reserve(captions.size());
-    for (const std::string& caption : captions)
-        positions.push_back(StrToInt(caption));
-    return positions;
-}
-
-// The stretch that pieces first .. first + count - 1 cover together; empty
-// when none of them has pixels.
-std::optional<TSpan> UnionOf(const std::vector<TPiece>& pieces, int first, int count)
-{
-    std::optional<TSpan> span;
-    for (int k = first; k < first + count; ++k) {
-        const std::optional<TSpan>& piece = pieces[size_t(k)].Span;
-        if (!piece)
-            continue;
-        if (!span)
-            span = piece;
-        span->Start = std::min(span->Start, piece->Start);
-        span->End = std::max(span->End, piece->End);
-    }
-    return span;
-}
-
-TBitmap CutOut(TBitmap& source, TSpan columns, TSpan rows)
-{
-    TBitmap cell;
-    // In the form the writers read, so that none of them converts a copy.
-    cell.SetPixelFormat(TPixelFormat::pf24bit);
-    // The copy covers every pixel: the pieces lie inside the picture.
-    cell.SetSizeForOverwrite(columns.Length(), rows.Length());
-    cell.Canvas().CopyRect({ 0, 0, columns.Length(), rows.Length() }, source.Canvas(),
-        { columns.Start, rows.Start, columns.End, rows.End });
-    return cell;
-}
-
-// The same from 24-bit rows anywhere, a strip's file mapped in memory included.
-TBitmap CutOut(const TPixelView& source, TSpan columns, TSpan rows)
-{
-    TBitmap cell;
-    cell.SetPixelFormat(TPixelFormat::pf24bit);
-    cell.SetSizeForOverwrite(columns.Length(), rows.Length());
-    const size_t rowBytes = size_t(columns.Length()) * 3;
-    for (int y = 0; y < rows.Length(); ++y)
-        std::memcpy(cell.ScanLine(y), source.Row(rows.Start + y) + ptrdiff_t(columns.Start) * 3, rowBytes);
-    return cell;
-}
-
-// The cell's one colour, or nothing when it has two, or a pixel that is not
-// opaque (a fill would lose its transparency).
-std::optional<TColor> FlatColor(const TBitmap& cell, const std::optional<TPixelView>& rgba)
-{
-    if (cell.Width() <= 0 || cell.Height() <= 0)
-        return std::nullopt;
-    const uint8_t* first = cell.ScanLine(0);
-    for (int y = 0; y < cell.Height(); ++y) {
-        const uint8_t* row = cell.ScanLine(y);
-        for (int x = 0; x < cell.Width(); ++x)
-            if (!std::equal(row + 3 * x, row + 3 * x + 3, first))
-                return std::nullopt;
-        if (rgba)
-            for (int x = 0; x < rgba->Width; ++x)
-                if (rgba->Row(y)[4 * x + 3] != 255)
-                    return std::nullopt;
-    }
-    return RGB(first[2], first[1], first[0]);
-}
-
-// Each 2 x 2 block of a 24-bit bitmap as one pixel of their mean, rounded.
-TBitmap HalfSize(const TBitmap& cell)
-{
-    TBitmap half;
-    half.SetSize(cell.Width() / 2, cell.Height() / 2);
-    for (int y = 0; y < half.Height(); ++y) {
-        const uint8_t* upper = cell.ScanLine(2 * y);
-        const uint8_t* lower = cell.ScanLine(2 * y + 1);
-        uint8_t* out = half.ScanLine(y);
-        for (int i = 0; i < 3 * half.Width(); ++i) {
-            const int at = (i / 3) * 6 + i % 3;
-            out[i] = static_cast<uint8_t>((upper[at] + upper[at + 3] + lower[at] + lower[at + 3] + 2) / 4);
-        }
-    }
-    return half;
-}
-
-// The same for straight RGBA: colours are weighed by their alpha, so the
-// colour under a transparent pixel does not bleed into its neighbours.
-std::vector<uint8_t> HalfSize(const TPixelView& rgba)
-{
-    const int width = rgba.Width / 2;
-    const int height = rgba.Height / 2;
-    std::vector<uint8_t> half(size_t(width) * size_t(height) * 4);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const uint8_t* p[4] = { rgba.Row(2 * y) + 8 * x, rgba.Row(2 * y) + 8 * x + 4,
-                rgba.Row(2 * y + 1) + 8 * x, rgba.Row(2 * y + 1) + 8 * x + 4 };
-            const int alpha = p[0][3] + p[1][3] + p[2][3] + p[3][3];
-            uint8_t* out = &half[(size_t(y) * size_t(width) + size_t(x)) * 4];
-            for (int c = 0; c < 3; ++c) {
-                const int sum = alpha == 0
-                    ? p[0][c] + p[1][c] + p[2][c] + p[3][c]
-                    : p[0][c] * p[0][3] + p[1][c] * p[1][3] + p[2][c] * p[2][3] + p[3][c] * p[3][3];
-                const int weight = alpha == 0 ? 4 : alpha;
-                out[c] = static_cast<uint8_t>((sum + weight / 2) / weight);
-            }
-            out[3] = static_cast<uint8_t>((alpha + 2) / 4);
-        }
-    return half;
-}
+using TSpan = TBand;
 
 TPageCell PageCellOf(int column, const TCellProperties& properties)
 {
@@ -420,31 +159,18 @@ public:
 private:
     std::string StripFileName(int row) const { return m_folder + "r" + IntToStr(row) + ".bmp"; }
     // A cell's file name without its extension.
-    std::string CellStem(TCellRef cell) const
-    {
-        return m_folder + CellBaseName(m_settings.Cells, m_nameTemplate, m_settings.ProjectName, cell);
-    }
-    const TCellFormat& CellFormatAt(int row, int column) const
-    {
-        const auto own = m_cellFormats.find({ row, column });
-        return own == m_cellFormats.end() ? m_settings.CellFormat : own->second;
-    }
-    void CheckScale(const std::vector<int>& rows, int width, int height) const;
-    void CheckCells(TBitmap& picture);
+    std::string CellStem(const TPlannedCell& cell) const { return m_folder + cell.BaseName; }
+    // Strips and cells of a row without pixels are counted as skipped.
+    int CellsPerRow() const { return m_plan.Grid.Columns(); }
     void RefuseNameCollisions() const;
     void PublishAll();
-    void WriteStrip(TBitmap& picture, size_t strip);
+    void WriteStrip(TBitmap& picture, int row);
     // A strip that is not kept: reported as a written one is, never written.
-    void ListStrip(size_t strip);
+    void ListStrip(int row);
     void WriteStripsOnWorkers(const TPixelView& picture);
     void SliceRowStrip(TBitmap& picture, size_t strip);
     // Cells of a strip without pixels keep their place in a page of tracks.
     void EmptyRow(int row);
-    // A cell under another's span has no place of its own.
-    bool Covered(TCellRef cell) const
-    {
-        return !m_settings.Cells.empty() && CoveringCell(m_settings.Cells, cell) != cell;
-    }
     std::optional<TPixelView> RgbaAt(const TCellFormat& format, TSpan columns, TSpan rows) const;
     void EncodeJob(TCellJob& job) const;
     // Writes an encoded cell's file under stem plus its format's extension,
@@ -471,14 +197,9 @@ private:
     const TGenerationSettings& m_settings;
     IGenerationSink& m_sink;
     const std::string m_folder;
-    std::string m_nameTemplate;
     std::string m_sourcePrefix; // the way from the page to the cells
-    std::vector<int> m_columns;
-    std::vector<TPiece> m_rowPieces;
-    std::vector<TPiece> m_columnPieces;
-    std::map<TCellRef, TCellFormat> m_cellFormats; // cells with a format of their own
-    std::map<TCellRef, TColor> m_autoFills; // Fill=auto cells, resolved
-    TBitmap m_picture24; // the picture at 24 bits, when strips are not kept
+    TCellPlan m_plan;
+    TBitmap m_picture24; // the picture at 24 bits
     std::vector<std::string> m_rowFiles;
     std::vector<int> m_rowNumbers; // each strip's number in its name
     std::vector<std::string> m_stripsWritten;
@@ -522,29 +243,15 @@ TGenerationCounts TGenerationRun::Run()
 
     // Every caption and cell is checked before the first file is written,
     // so a bad one leaves no half-finished output behind.
-    const std::vector<int> rows = Positions(m_input.RowCaptions);
-    m_columns = Positions(m_input.ColumnCaptions);
-    int prev = 0;
-    for (size_t k = 0; k <= rows.size(); ++k) {
-        const int to = k == rows.size() ? height : rows[k];
-        m_rowPieces.push_back(PieceBetween(prev, to, height, "rows", "height"));
-        prev = to;
-    }
-    prev = 0;
-    for (size_t m = 0; m <= m_columns.size(); ++m) {
-        const int to = m == m_columns.size() ? width : m_columns[m];
-        m_columnPieces.push_back(PieceBetween(prev, to, width, "columns", "width"));
-        prev = to;
-    }
-    CheckScale(rows, width, height);
-    CheckCells(picture);
+    const TPixelView picture24 = Picture24(picture, m_picture24);
+    m_plan = PlanCells(TCutGrid::FromCaptions(width, height, m_input.ColumnCaptions, m_input.RowCaptions),
+        m_settings, picture24, m_input.Rgba);
     RefuseNameCollisions();
     if (m_settings.WriteHTML)
         m_sourcePrefix = ImageSourcePrefix(m_settings.PageFileName, m_folder);
     m_folderLock = std::make_unique<TRunFolder>(
         m_folder, !m_settings.DeleteTemp, [this](const std::string& line) { m_sink.LogLine(line); });
-    const int64_t total = int64_t(rows.size() + 1) * int64_t(m_columns.size() + 1);
-    m_counts.Total = static_cast<int>(std::min<int64_t>(total, INT32_MAX));
+    m_counts.Total = static_cast<int>(m_plan.Grid.CellCount());
     m_sink.Progress(m_counts);
 
     // No more workers than cells, and a sane ceiling on what a setting asks.
@@ -553,16 +260,13 @@ TGenerationCounts TGenerationRun::Run()
     if (m_settings.DeleteTemp) {
         // Strips the user did not ask for never reach the folder: the cells
         // are cut from the picture's rows, in the form a strip's file holds.
-        m_picture24 = picture.PixelFormat() == TPixelFormat::pf24bit
-            ? TBitmap(picture)
-            : CutOut(picture, { 0, width }, { 0, height });
-        for (size_t k = 0; k < m_rowPieces.size(); ++k)
-            ListStrip(k);
+        for (int row = 1; row <= m_plan.Grid.Rows(); ++row)
+            ListStrip(row);
     } else if (m_pool->Threads() > 1 && picture.PixelFormat() == TPixelFormat::pf24bit) {
         WriteStripsOnWorkers(picture.View24());
     } else {
-        for (size_t k = 0; k < m_rowPieces.size(); ++k)
-            WriteStrip(picture, k);
+        for (int row = 1; row <= m_plan.Grid.Rows(); ++row)
+            WriteStrip(picture, row);
     }
 
     m_sink.LogLine("Temporary images created, creating final images...");
@@ -577,20 +281,21 @@ TGenerationCounts TGenerationRun::Run()
     m_layout.Width = width;
     m_layout.Height = height;
     m_layout.Scale = m_settings.Scale;
-    for (const TPiece& piece : m_columnPieces)
-        m_layout.ColumnWidths.push_back(piece.Span ? piece.Span->Length() : 0);
-    for (const TPiece& piece : m_rowPieces)
-        m_layout.RowHeights.push_back(piece.Span ? piece.Span->Length() : 0);
+    for (int column = 1; column <= m_plan.Grid.Columns(); ++column)
+        m_layout.ColumnWidths.push_back(
+            m_plan.Grid.Column(column).Band ? m_plan.Grid.Column(column).Band->Length() : 0);
+    for (int row = 1; row <= m_plan.Grid.Rows(); ++row)
+        m_layout.RowHeights.push_back(m_plan.Grid.Row(row).Band ? m_plan.Grid.Row(row).Band->Length() : 0);
     // Enough to keep every worker busy while the next cell is cut; more
     // would only hold more cells in memory.
     m_maxInFlight = static_cast<size_t>(m_pool->Threads()) * 2;
     try {
         size_t strip = 0;
-        for (size_t k = 0; k < m_rowPieces.size(); ++k) {
-            if (m_rowPieces[k].Span)
+        for (int row = 1; row <= m_plan.Grid.Rows(); ++row) {
+            if (m_plan.Grid.Row(row).Band)
                 SliceRowStrip(picture, strip++);
             else
-                EmptyRow(static_cast<int>(k) + 1);
+                EmptyRow(row);
         }
     } catch (...) {
         // The cells before the failure come first, as they would in one
@@ -672,51 +377,6 @@ void TGenerationRun::Abandon() noexcept
     }
 }
 
-void TGenerationRun::CheckScale(const std::vector<int>& rows, int width, int height) const
-{
-    if (m_settings.Scale != 1 && m_settings.Scale != 2)
-        throw Exception(Format("A design's scale is 1 or 2, not %d", m_settings.Scale));
-    if (m_settings.AlsoHalfSize && m_settings.Scale != 2)
-        throw Exception("Images at half size (@1x) need a design at scale 2");
-    if (m_settings.Scale == 1)
-        return;
-    if (width % 2 != 0 || height % 2 != 0)
-        throw Exception(Format(
-            "A design at scale 2 needs an even width and height; the picture is %d x %d", width, height));
-    for (const auto& [positions, kind] : { std::pair(&rows, "row"), std::pair(&m_columns, "column") })
-        for (const int position : *positions)
-            if (position % 2 != 0)
-                throw Exception(
-                    Format("The %s line at %d is odd; a design at scale 2 needs even cut positions", kind,
-                        position));
-}
-
-void TGenerationRun::CheckCells(TBitmap& picture)
-{
-    const int rows = static_cast<int>(m_rowPieces.size());
-    const int columns = static_cast<int>(m_columnPieces.size());
-    m_nameTemplate = RunNameTemplate(m_settings, !m_columns.empty());
-    CheckCellNames(m_settings.Cells, m_nameTemplate, m_settings.ProjectName, rows, columns);
-    for (const auto& [cell, properties] : m_settings.Cells) {
-        if (!properties.Format.empty())
-            m_cellFormats[cell] = CellFormatOf(
-                { { "Format", properties.Format } }, "Cell " + CellLabel(cell), m_settings.CellFormat);
-        if (properties.Fill != TCellFill::Auto)
-            continue;
-        const std::optional<TSpan> across = UnionOf(m_columnPieces, cell.Column - 1, properties.SpanColumns);
-        const std::optional<TSpan> down = UnionOf(m_rowPieces, cell.Row - 1, properties.SpanRows);
-        if (!across || !down)
-            continue; // no pixels: skipped like any empty piece
-        const TBitmap pixels = CutOut(picture, *across, *down);
-        const std::optional<TColor> color
-            = FlatColor(pixels, RgbaAt(CellFormatAt(cell.Row, cell.Column), *across, *down));
-        if (!color)
-            throw ECellPropertyError(
-                "Cell " + CellLabel(cell) + " is not one flat colour, so Fill=auto cannot paint it");
-        m_autoFills[cell] = *color;
-    }
-}
-
 // Every file the run may write, an auto cell under each extension it may
 // take, so that no two of them, the picture or the project share a name.
 void TGenerationRun::RefuseNameCollisions() const
@@ -724,27 +384,22 @@ void TGenerationRun::RefuseNameCollisions() const
     std::vector<TRunFile> files;
     if (m_settings.WriteHTML)
         files.push_back({ m_settings.PageFileName, "the page" });
-    for (size_t k = 0; k < m_rowPieces.size(); ++k)
-        if (!m_settings.DeleteTemp && m_rowPieces[k].Span)
-            files.push_back({ StripFileName(static_cast<int>(k) + 1), Format("row %d's strip", int(k) + 1) });
-    for (int row = 1; row <= static_cast<int>(m_rowPieces.size()); ++row)
-        for (int column = 1; column <= static_cast<int>(m_columnPieces.size()); ++column) {
-            const TCellRef ref { row, column };
-            const auto found = m_settings.Cells.find(ref);
-            if (Covered(ref) || (found != m_settings.Cells.end() && !found->second.HasImage())
-                || !m_rowPieces[size_t(row) - 1].Span || !m_columnPieces[size_t(column) - 1].Span)
-                continue;
-            const TImageType type = CellFormatAt(row, column).Type;
-            const std::vector<std::string> extensions = type == TImageType::Auto
-                ? std::vector<std::string> { ".png", ".gif", ".jpg", ".webp" }
-                : std::vector<std::string> { ImageExtension(type) };
-            const std::string stem = CellStem(ref);
-            for (const std::string& extension : extensions) {
-                files.push_back({ stem + extension, "cell " + CellLabel(ref) + "'s image" });
-                if (m_settings.AlsoHalfSize)
-                    files.push_back({ stem + "@1x" + extension, "cell " + CellLabel(ref) + "'s @1x image" });
-            }
+    for (int row = 1; row <= m_plan.Grid.Rows(); ++row)
+        if (!m_settings.DeleteTemp && m_plan.Grid.Row(row).Band)
+            files.push_back({ StripFileName(row), Format("row %d's strip", row) });
+    for (const TPlannedCell& cell : m_plan.Cells) {
+        if (cell.Role != TCellRole::Image)
+            continue;
+        const std::vector<std::string> extensions = cell.Format.Type == TImageType::Auto
+            ? std::vector<std::string> { ".png", ".gif", ".jpg", ".webp" }
+            : std::vector<std::string> { ImageExtension(cell.Format.Type) };
+        const std::string stem = CellStem(cell);
+        for (const std::string& extension : extensions) {
+            files.push_back({ stem + extension, "cell " + CellLabel(cell.Ref) + "'s image" });
+            if (m_settings.AlsoHalfSize)
+                files.push_back({ stem + "@1x" + extension, "cell " + CellLabel(cell.Ref) + "'s @1x image" });
         }
+    }
     sw::RefuseNameCollisions(files, m_input.PictureFileName, m_input.ProjectFileName);
 }
 
@@ -761,13 +416,14 @@ void TGenerationRun::WriteStripsOnWorkers(const TPixelView& picture)
         std::unique_ptr<TTaskBatch> Batch;
     };
     std::atomic<bool> failed = false; // before the writes, which wait for their tasks
-    std::vector<TStripWrite> writes(m_rowPieces.size());
-    for (size_t k = 0; k < m_rowPieces.size(); ++k) {
+    std::vector<TStripWrite> writes(size_t(m_plan.Grid.Rows()));
+    for (size_t k = 0; k < writes.size(); ++k) {
+        const TGridPiece& piece = m_plan.Grid.Row(static_cast<int>(k) + 1);
         writes[k].Name = StripFileName(static_cast<int>(k) + 1);
-        if (!m_rowPieces[k].Span)
+        if (!piece.Band)
             continue;
         writes[k].Batch = std::make_unique<TTaskBatch>(*m_pool);
-        writes[k].Batch->Run([&write = writes[k], &failed, picture, rows = *m_rowPieces[k].Span] {
+        writes[k].Batch->Run([&write = writes[k], &failed, picture, rows = *piece.Band] {
             if (failed)
                 return;
             try {
@@ -783,7 +439,7 @@ void TGenerationRun::WriteStripsOnWorkers(const TPixelView& picture)
         for (; k < writes.size(); ++k) {
             TStripWrite& write = writes[k];
             if (!write.Batch) {
-                Skipped(write.Name, m_rowPieces[k].Reason, static_cast<int>(m_columns.size()) + 1);
+                Skipped(write.Name, m_plan.Grid.Row(static_cast<int>(k) + 1).Reason, CellsPerRow());
                 continue;
             }
             m_rowFiles.push_back(write.Name);
@@ -807,33 +463,27 @@ void TGenerationRun::WriteStripsOnWorkers(const TPixelView& picture)
     }
 }
 
-void TGenerationRun::WriteStrip(TBitmap& picture, size_t strip)
+void TGenerationRun::WriteStrip(TBitmap& picture, int row)
 {
-    const int row = static_cast<int>(strip) + 1;
-    const std::string name = StripFileName(row);
-    const TPiece& piece = m_rowPieces[strip];
-    if (!piece.Span) {
-        Skipped(name, piece.Reason, static_cast<int>(m_columns.size()) + 1);
+    ListStrip(row);
+    const std::optional<TBand>& rows = m_plan.Grid.Row(row).Band;
+    if (!rows)
         return;
-    }
-    m_rowFiles.push_back(name);
-    m_rowNumbers.push_back(row);
-    m_sink.RowFileAdded(name);
+    const std::string name = StripFileName(row);
     m_current = name;
     if (picture.PixelFormat() == TPixelFormat::pf24bit)
-        WriteStripFile(picture.View24(), *piece.Span, name)->Publish();
+        WriteStripFile(picture.View24(), *rows, name)->Publish();
     else
-        CutOut(picture, { 0, picture.Width() }, *piece.Span).SaveToFile(name);
+        CutOut(picture, { 0, picture.Width() }, *rows).SaveToFile(name);
     m_stripsWritten.push_back(name);
 }
 
-void TGenerationRun::ListStrip(size_t strip)
+void TGenerationRun::ListStrip(int row)
 {
-    const int row = static_cast<int>(strip) + 1;
     const std::string name = StripFileName(row);
-    const TPiece& piece = m_rowPieces[strip];
-    if (!piece.Span) {
-        Skipped(name, piece.Reason, static_cast<int>(m_columns.size()) + 1);
+    const TGridPiece& piece = m_plan.Grid.Row(row);
+    if (!piece.Band) {
+        Skipped(name, piece.Reason, CellsPerRow());
         return;
     }
     m_rowFiles.push_back(name);
@@ -844,14 +494,11 @@ void TGenerationRun::ListStrip(size_t strip)
 void TGenerationRun::EmptyRow(int row)
 {
     TPageRow pageRow;
-    for (int column = 1; column <= static_cast<int>(m_columnPieces.size()); ++column) {
-        const TCellRef cell { row, column };
-        if (Covered(cell))
+    for (int column = 1; column <= m_plan.Grid.Columns(); ++column) {
+        const TPlannedCell& cell = m_plan.At(row, column);
+        if (cell.Role == TCellRole::Covered)
             continue;
-        const auto found = m_settings.Cells.find(cell);
-        const TCellProperties properties
-            = found == m_settings.Cells.end() ? TCellProperties() : found->second;
-        TPageCell pageCell = PageCellOf(column, properties);
+        TPageCell pageCell = PageCellOf(column, cell.Properties);
         pageCell.Skip = true;
         AddPageCell(pageRow, pageCell);
     }
@@ -867,7 +514,7 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
     // The strip's cells come from its file as written: mapped where it is
     // the plain file the run writes, read into a bitmap otherwise.
     auto strip = std::make_shared<TStripRows>();
-    const TSpan stripRows = *m_rowPieces[size_t(row) - 1].Span;
+    const TSpan stripRows = *m_plan.Grid.Row(row).Band;
     if (m_settings.DeleteTemp) {
         strip->Rows = m_picture24.View24();
         strip->Rows.Data = strip->Rows.Row(stripRows.Start);
@@ -893,43 +540,34 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
     const size_t pageRowIndex = m_layout.Rows.size();
     m_layout.Rows.emplace_back();
     const auto pageRow = [this, pageRowIndex]() -> TPageRow& { return m_layout.Rows[pageRowIndex]; };
-    for (int column = 1; column <= static_cast<int>(m_columnPieces.size()); ++column) {
-        const TCellRef ref { row, column };
-        if (Covered(ref)) {
+    for (int column = 1; column <= m_plan.Grid.Columns(); ++column) {
+        const TPlannedCell& cell = m_plan.At(row, column);
+        if (cell.Role == TCellRole::Covered) {
             InOrder([this] { WithoutImage(); });
             continue;
         }
-        const auto found = m_settings.Cells.find(ref);
-        const TCellProperties properties
-            = found == m_settings.Cells.end() ? TCellProperties() : found->second;
-        const TCellFormat& format = CellFormatAt(row, column);
-        const std::string stem = CellStem(ref);
+        const TCellRef ref = cell.Ref;
+        const TCellProperties& properties = cell.Properties;
+        const TCellFormat& format = cell.Format;
+        const std::string stem = CellStem(cell);
         TPageCell pageCell = PageCellOf(column, properties);
-        const std::optional<TSpan> across = UnionOf(m_columnPieces, column - 1, properties.SpanColumns);
-        const std::optional<TSpan> down = properties.SpanRows == 1
-            ? std::optional<TSpan>(stripRows)
-            : UnionOf(m_rowPieces, row - 1, properties.SpanRows);
-        if (!across) {
+        if (cell.Role == TCellRole::NoPixels) {
             // An auto cell that is skipped has no format to name.
             const std::string name
                 = stem + (format.Type == TImageType::Auto ? "" : ImageExtension(format.Type));
-            InOrder([this, name, reason = m_columnPieces[size_t(column) - 1].Reason] {
-                Skipped(name, reason, 1);
-            });
+            InOrder([this, name, reason = cell.Reason] { Skipped(name, reason, 1); });
             pageCell.Skip = true;
             if (m_settings.PageStyle != TPageStyle::Classic)
                 AddPageCell(pageRow(), pageCell);
             continue;
         }
+        const TSpan* across = &cell.Rect.Columns;
+        const TSpan* down = &cell.Rect.Rows;
         pageCell.Width = across->Length();
         pageCell.Height = down->Length();
-        if (properties.Skip) {
-            pageCell.Skip = true;
-        } else if (properties.Fill == TCellFill::Color) {
-            pageCell.Fill = properties.FillColor;
-        } else if (properties.Fill == TCellFill::Auto) {
-            pageCell.Fill = m_autoFills.at(ref);
-        }
+        pageCell.Skip = cell.Role == TCellRole::Skip;
+        if (cell.Role == TCellRole::Fill)
+            pageCell.Fill = cell.FillColor;
         if (pageCell.Skip || pageCell.Fill) {
             AddPageCell(pageRow(), pageCell);
             InOrder([this] { WithoutImage(); });
@@ -970,7 +608,7 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
         job->Format = format;
         // Without column lines the strips are the cells, and that list holds
         // cut cells only.
-        job->Listed = !m_columns.empty();
+        job->Listed = !m_plan.Grid.ColumnLines().empty();
         job->PageRow = pageRowIndex;
         if (m_settings.WriteHTML)
             job->PageCell = pageRow().Cells.size();
