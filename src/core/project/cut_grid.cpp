@@ -108,9 +108,8 @@ std::string TCutGrid::EmptyReason(int row, int column) const
 void TCutGrid::CheckCellCount() const
 {
     if (CellCount() > kMaxGridCells)
-        throw Exception(Format(
-            "The cut lines make %lld cells (%d columns by %d rows); a run makes at most %lld",
-            static_cast<long long>(CellCount()), Columns(), Rows(), static_cast<long long>(kMaxGridCells)));
+        throw Exception(Format("The cut lines make %lld cells, more than the %lld a run makes",
+            static_cast<long long>(CellCount()), static_cast<long long>(kMaxGridCells)));
 }
 
 } // namespace sw

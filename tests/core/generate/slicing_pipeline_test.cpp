@@ -457,6 +457,8 @@ TEST_F(SlicingPipeline, FailuresLeaveNoOpenFile)
         { "page on a full device", {}, m_folder.Path().string(), true, "/dev/full",
             "No space left on device (/dev/full)." },
         { "no page name", {}, m_folder.Path().string(), true, "", "No page file name was given" },
+        { "too many cells", std::vector<std::string>(100000, "5"), m_folder.Path().string(), false, "",
+            "The cut lines make 100001 cells, more than the 100000 a run makes" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
