@@ -301,6 +301,8 @@ TPreparedProject PrepareProject(const GenerateOptions& options, std::FILE* warni
     // the command line that is far more likely a mistyped name.
     TFileStream(options.Project, FileMode::OpenRead).Close();
     const TLoadedProject project = ReadProjectFile(options.Project, "");
+    for (const std::string& warning : project.Warnings)
+        std::fprintf(warnings, "slicewright-cli: warning: %s\n", warning.c_str());
 
     const std::string pictureFileName
         = options.Picture.empty() ? PictureOfProject(options, project) : options.Picture;
