@@ -24,7 +24,8 @@ constexpr size_t kMaxPictureFileNameLength = 2047;
 
 // The [Output] section's values by key, as text: the keys of
 // kOutputSectionKeys, spelled as there. Their meaning is the generation
-// run's; here they are only kept.
+// run's, whose table of keys (OutputSectionKeyNames) this list follows
+// name for name; here they are only kept.
 using TOutputValues = std::map<std::string, std::string>;
 inline constexpr const char* kOutputSectionKeys[]
     = { "Format", "Colors", "Dither", "Quality", "Progressive", "Subsampling", "MinPsnr", "Alpha",

@@ -168,6 +168,14 @@ TEST(SlicingNames, TrailingSeparatorAndExtension)
     EXPECT_EQ(ImageExtension(-1), ".jpeg");
 }
 
+// The project file keeps exactly the keys the run reads, so that no
+// setting is lost in a save.
+TEST(SlicingNames, TheProjectFileKeepsEveryOutputKey)
+{
+    EXPECT_EQ(std::vector<std::string>(std::begin(kOutputSectionKeys), std::end(kOutputSectionKeys)),
+        OutputSectionKeyNames());
+}
+
 TEST_F(SlicingPipeline, FileSetsNamesAndOrder)
 {
     struct Case {
