@@ -1,9 +1,10 @@
 #pragma once
 
 // The generation run: cuts the picture at every row line into full-width
-// strips (written as BMP files and read back), cuts each strip at every
-// column line into cells, writes each cell in its format, and drives
-// the page writer so the page's table follows the order of the cell files.
+// strips (the picture's own rows, or BMP files written and read back when
+// the user keeps them), cuts each strip at every column line into cells,
+// writes each cell in its format, and drives the page writer so the page's
+// table follows the order of the cell files.
 
 #include "core/base/colors.h"
 #include "core/generate/cell_format.h"
@@ -96,15 +97,6 @@ public:
     }
 };
 
-// Writes the cell as a GIF with the given transparent colour fixed.
-void SaveCellGif(const std::string& fileName, TBitmap& cell, TColor transparentColor);
-void SaveCellGif(TStream& stream, TBitmap& cell, TColor transparentColor);
-// The same from 24-bit rows anywhere.
-void SaveCellGif(TStream& stream, const TPixelView& cell, TColor transparentColor);
-// Writes the cell as a JPEG with the default settings.
-void SaveCellJpeg(const std::string& fileName, TBitmap& cell);
-void SaveCellJpeg(TStream& stream, TBitmap& cell);
-
 // The whole run, steps in order; ends with the sink's Beep and the log line
 // "Done.". Failures are exceptions; the page file is closed on every path.
 // Refused before any file is written: no picture, a page wanted without a
@@ -113,11 +105,15 @@ void SaveCellJpeg(TStream& stream, TBitmap& cell);
 // Pieces are clipped to the picture; a strip or cell left without pixels
 // (two lines at one position, lines beyond the picture) is not written, has
 // no page cell, and gets a log line "Skipped NAME: REASON.".
-// A run whose strip, cell or page names would replace the picture's file is
-// refused before anything is written.
+// A run whose files would replace the picture's or the project's file, or
+// two of whose files share a name, is refused before anything is written
+// (RefuseNameCollisions); so is a grid of more than kMaxGridCells cells.
+// Strips are files only with DeleteTemp off; such a run holds the output
+// folder exclusively (TRunFolder), and others wait for it.
 // The cells and the page go to temporary files and take their names together
-// at the end, so a failed run leaves the files of an earlier one as they
-// were; it removes the strips it wrote and logs the piece it stopped at.
+// at the end, through the folder's rename journal, so a failed run leaves
+// the files of an earlier one as they were; it removes the strips it wrote
+// and logs the piece it stopped at.
 // A page in another folder than the cells reaches them by a relative src.
 // The cells' properties are checked before anything is written too
 // (ECellPropertyError naming the cell): the layout of spans, the names, each
