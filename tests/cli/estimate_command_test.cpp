@@ -1,5 +1,6 @@
 #include "cli_runner.h"
 
+#include "support/folder_entries.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -13,14 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kSample = std::string(SLICEWRIGHT_SOURCE_DIR) + "/data/sample/design.swr";
-
-uint64_t FolderBytes(const fs::path& folder)
-{
-    uint64_t bytes = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
-        bytes += entry.file_size();
-    return bytes;
-}
 
 // The estimate's figures are those of the files generate writes, one JSON
 // object per format asked for, in that order.

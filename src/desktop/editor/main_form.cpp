@@ -718,6 +718,9 @@ void TMainForm::LoadProject(std::string fileName)
             pictureFailure = WithFullStop(error.what());
         }
     }
+    // A stored line that is no position beeps as one outside the grid does.
+    for (size_t k = 0; k < project.Warnings.size(); ++k)
+        Services().MessageBeep(BeepType::Exclamation);
     for (const TStoredLine& line : project.Columns)
         PlaceColumn(true, line.Checked, line.Position, TDuplicates::Keep);
     for (const TStoredLine& line : project.Rows)

@@ -5,6 +5,7 @@
 #include "core/imaging/picture.h"
 #include "core/picture_formats.h"
 
+#include "support/folder_entries.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -24,14 +25,6 @@ public:
     void ProcessMessages() override { }
     void Beep() override { }
 };
-
-uint64_t FolderBytes(const fs::path& folder)
-{
-    uint64_t bytes = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
-        bytes += entry.file_size();
-    return bytes;
-}
 
 // The estimate weighs exactly the files a run writes: spans, a flat cell
 // filled by its colour, a skipped and a painted cell, cells of their own
@@ -72,7 +65,7 @@ TEST(SizeEstimate, WeighsTheFilesTheRunWrites)
         QuietSink sink;
         RunGeneration(
             { &picture, input.ColumnCaptions, input.RowCaptions, input.TransparentColor }, run, sink);
-        EXPECT_EQ((*sizes)[k].Bytes, FolderBytes(folder.Path()));
+        EXPECT_EQ((*sizes)[k].Bytes, test::FolderBytes(folder.Path()));
     }
     int autoFiles = 0;
     for (const auto& [type, count] : sizes->back().Chosen)

@@ -482,14 +482,14 @@ TEST_F(GenerateDialog, AFailedRunStaysOnTheProgressPageAndCanBeClosed)
         ADD_FAILURE() << "the run should fail";
     } catch (const Exception& error) {
         EXPECT_EQ(std::string(error.what()),
-            "Cannot create file " + folder / "missing" + "/r1.bmp (No such file or directory).");
+            "Cannot create file " + folder / "missing" + "/r1_c1.jpg (No such file or directory).");
     }
     EXPECT_EQ(dialog->PageControl1->currentWidget(), dialog->tbshtGenerate);
     EXPECT_FALSE(dialog->IsRunning());
     EXPECT_TRUE(dialog->btnClose->isEnabled());
     EXPECT_TRUE(services.informations.isEmpty());
     EXPECT_TRUE(dialog->mmoGenerate->toPlainText().endsWith(QString::fromStdString(
-        "\nFailed: Cannot create file " + folder / "missing" + "/r1.bmp (No such file or directory).")))
+        "\nFailed: Cannot create file " + folder / "missing" + "/r1_c1.jpg (No such file or directory).")))
         << dialog->mmoGenerate->toPlainText().toStdString();
 
     // Enter goes back to the options, where the folder can be put right.
@@ -502,8 +502,9 @@ TEST_F(GenerateDialog, AFailedRunStaysOnTheProgressPageAndCanBeClosed)
 
     // Run again in the same dialog: the strip list starts afresh.
     EXPECT_THROW(dialog->btnGenerateClick(), Exception);
-    EXPECT_EQ(
-        Items(dialog->lbxRowFiles), QStringList { QString::fromStdString(folder / "missing" + "/r1.bmp") });
+    EXPECT_EQ(Items(dialog->lbxRowFiles),
+        QStringList({ QString::fromStdString(folder / "missing" + "/r1.bmp"),
+            QString::fromStdString(folder / "missing" + "/r2.bmp") }));
 
     dialog->btnClose->click();
     EXPECT_EQ(GenerateDlg, nullptr);
@@ -518,7 +519,7 @@ TEST_F(GenerateDialog, AFailedRunStartedByTheButtonIsShownInTheErrorBox)
 
     EXPECT_EQ(services.errors,
         QStringList { QString::fromStdString(
-            "Cannot create file " + folder / "missing" + "/r1.bmp (No such file or directory).") });
+            "Cannot create file " + folder / "missing" + "/r1_c1.gif (No such file or directory).") });
     EXPECT_EQ(dialog->PageControl1->currentWidget(), dialog->tbshtGenerate);
     EXPECT_FALSE(dialog->IsRunning());
 }
