@@ -114,13 +114,4 @@ std::optional<std::vector<TFormatSize>> EstimateSizes(const TSizeEstimateInput& 
     return sizes;
 }
 
-std::optional<std::vector<TFormatSize>> EstimateSizes(const TSizeEstimateInput& input,
-    const TCellFormat& settings, const std::vector<TImageType>& types,
-    const std::function<bool(int64_t done, int64_t total)>& keepGoing)
-{
-    TGenerationSettings run;
-    run.CellFormat = settings;
-    return EstimateSizes(input, run, types, keepGoing);
-}
-
 } // namespace sw

@@ -49,10 +49,5 @@ struct TSizeEstimateInput {
 std::optional<std::vector<TFormatSize>> EstimateSizes(const TSizeEstimateInput& input,
     const TGenerationSettings& settings, const std::vector<TImageType>& types,
     const std::function<bool(int64_t done, int64_t total)>& keepGoing);
-// The same for a run of plain cells with the given format settings (its
-// Type is ignored).
-std::optional<std::vector<TFormatSize>> EstimateSizes(const TSizeEstimateInput& input,
-    const TCellFormat& settings, const std::vector<TImageType>& types,
-    const std::function<bool(int64_t done, int64_t total)>& keepGoing);
 
 } // namespace sw

@@ -847,7 +847,8 @@ void TGenerateDlg::btnEstimateClick()
     pbEstimate->setRange(0, 0);
     pbEstimate->show();
     btnEstimate->setText(QStringLiteral("&Stop"));
-    m_estimator->Start(m_input, CellFormat());
+    // The run's own settings, so that the estimate plans the cells as the run does.
+    m_estimator->Start(m_input, Settings());
 }
 
 void TGenerateDlg::StopEstimate()

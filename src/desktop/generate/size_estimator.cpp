@@ -14,7 +14,7 @@ struct TSizeEstimator::TJob {
     TBitmap Picture;
     std::vector<uint8_t> Rgba;
     TSizeEstimateInput Input;
-    TCellFormat Settings;
+    TGenerationSettings Settings;
     std::atomic<bool> Cancelled { false };
 };
 
@@ -38,7 +38,7 @@ void TSizeEstimator::Cancel()
     ++m_generation;
 }
 
-void TSizeEstimator::Start(const TGenerationInput& input, const TCellFormat& settings)
+void TSizeEstimator::Start(const TGenerationInput& input, const TGenerationSettings& settings)
 {
     Cancel();
     auto job = std::make_shared<TJob>();
