@@ -6,6 +6,7 @@
 #include "core/base/sysutils.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -73,37 +74,79 @@ bool ApplyRecord(const std::string& folder, const std::string& temporary, const 
 
 } // namespace
 
-int CompleteRenameJournal(const std::string& folderName)
+namespace {
+
+// How many of the journal's renames were made; none when it is not one a
+// run writes.
+int ApplyJournal(const std::string& folder, const std::string& text)
+{
+    int renamed = 0;
+    if (text.rfind(kJournalHeader, 0) != 0)
+        return renamed;
+    size_t at = kJournalHeader.size();
+    while (at < text.size()) {
+        const size_t fromEnd = text.find('\0', at);
+        const size_t toEnd = fromEnd == std::string::npos ? fromEnd : text.find('\0', fromEnd + 1);
+        if (toEnd == std::string::npos)
+            break;
+        if (ApplyRecord(folder, text.substr(at, fromEnd - at), text.substr(fromEnd + 1, toEnd - fromEnd - 1)))
+            ++renamed;
+        at = toEnd + 1;
+    }
+    return renamed;
+}
+
+std::vector<std::string> NamesStartingWith(const std::string& folder, std::string_view prefix)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (std::string_view(entry->d_name).substr(0, prefix.size()) == prefix)
+                names.push_back(folder + entry->d_name);
+        ::closedir(dir);
+    }
+    return names;
+}
+
+// A journal nobody holds: its run is gone.
+int CompleteDeadJournal(const std::string& folder, const std::string& journal)
+{
+    const int fd = ::open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    struct stat info { };
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return 0;
+    }
+    if (static_cast<uint64_t>(info.st_size) > kMaxRenameJournalBytes) {
+        ::close(fd);
+        throw EFOpenError(
+            WithDetail("Cannot open file " + journal, "larger than any run writes; remove it to go on"));
+    }
+    std::string text(static_cast<size_t>(info.st_size), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    text.resize(done);
+    const int renamed = ApplyJournal(folder, text);
+    DeleteFile(journal);
+    ::close(fd);
+    return renamed;
+}
+
+} // namespace
+
+int CompleteRenameJournals(const std::string& folderName)
 {
     const std::string folder = FolderOf(folderName);
-    const std::string journal = folder + kRenameJournalName;
-    if (!IsRegularFile(journal))
-        return 0;
-    std::string text;
-    {
-        TFileStream file(journal, FileMode::OpenRead);
-        const int64_t size = file.Size();
-        if (size < 0 || static_cast<uint64_t>(size) > kMaxRenameJournalBytes)
-            throw EFOpenError(
-                WithDetail("Cannot open file " + journal, "larger than any run writes; remove it to go on"));
-        text.resize(static_cast<size_t>(size));
-        file.ReadBuffer(text.data(), text.size());
-    }
     int renamed = 0;
-    if (text.rfind(kJournalHeader, 0) == 0) {
-        size_t at = kJournalHeader.size();
-        while (at < text.size()) {
-            const size_t fromEnd = text.find('\0', at);
-            const size_t toEnd = fromEnd == std::string::npos ? fromEnd : text.find('\0', fromEnd + 1);
-            if (toEnd == std::string::npos)
-                break; // cut short: the journal was written whole, so nothing follows
-            if (ApplyRecord(
-                    folder, text.substr(at, fromEnd - at), text.substr(fromEnd + 1, toEnd - fromEnd - 1)))
-                ++renamed;
-            at = toEnd + 1;
-        }
-    }
-    DeleteFile(journal);
+    for (const std::string& journal : NamesStartingWith(folder, kRenameJournalPrefix))
+        renamed += CompleteDeadJournal(folder, journal);
     return renamed;
 }
 
@@ -119,11 +162,13 @@ int RemoveStaleTemporaries(const std::string& folderName, const std::vector<std:
         if (!target)
             continue;
         const std::string extension = LowerCaseAscii(ExtractFileExt(*target));
-        if (*target == kRenameJournalName
-            || std::find(extensions.begin(), extensions.end(), extension) != extensions.end())
+        if (std::find(extensions.begin(), extensions.end(), extension) != extensions.end())
             stale.push_back(folder + entry->d_name);
     }
     ::closedir(dir);
+    // Only a run that finds the folder free removes these, so none is live.
+    for (const std::string& name : NamesStartingWith(folder, kJournalWritingPrefix))
+        stale.push_back(name);
     int removed = 0;
     for (const std::string& name : stale)
         if (IsRegularFile(name) && DeleteFile(name))
@@ -133,7 +178,6 @@ int RemoveStaleTemporaries(const std::string& folderName, const std::vector<std:
 
 TRunFolder::TRunFolder(std::string folder, bool exclusive, const std::function<void(const std::string&)>& log)
     : m_folder(FolderOf(folder))
-    , m_exclusive(exclusive)
 {
     m_fd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_fd < 0)
@@ -154,7 +198,7 @@ TRunFolder::TRunFolder(std::string folder, bool exclusive, const std::function<v
     }
     if (!alone)
         return;
-    if (const int renamed = CompleteRenameJournal(m_folder))
+    if (const int renamed = CompleteRenameJournals(m_folder))
         log(Format("Finished the renames of an interrupted run (%d files).", renamed));
     static const std::vector<std::string> kRunExtensions
         = { ".gif", ".jpg", ".jpeg", ".png", ".webp", ".bmp", ".html", ".htm", ".bcs" };
@@ -166,6 +210,8 @@ TRunFolder::TRunFolder(std::string folder, bool exclusive, const std::function<v
 
 TRunFolder::~TRunFolder()
 {
+    if (m_journalFd >= 0)
+        ::close(m_journalFd); // a journal left here is a dead run's now
     if (m_fd >= 0)
         ::close(m_fd); // the lock goes with the descriptor
 }
@@ -182,32 +228,58 @@ void TRunFolder::Lock(int operation, const std::function<void(const std::string&
 
 void TRunFolder::Publish(const std::vector<TRename>& renames, const std::function<void(size_t index)>& rename)
 {
-    if (m_fd >= 0 && !m_exclusive)
-        Lock(LOCK_EX, [](const std::string&) {});
-    // Whatever journal is here now is a dead run's: no live one hands over
-    // without this lock.
-    CompleteRenameJournal(m_folder);
+    CompleteRenameJournals(m_folder);
     if (renames.empty())
         return;
-    const std::string journal = m_folder + kRenameJournalName;
-    const std::string text = JournalText(m_folder, renames);
-    {
-        TFileStream file(journal, FileMode::Create);
-        file.WriteBuffer(text.data(), text.size());
-        file.Close();
-    }
-    m_journalWritten = true;
+    WriteJournal(renames);
     for (size_t k = 0; k < renames.size(); ++k)
         rename(k);
-    DeleteFile(journal);
-    m_journalWritten = false;
+    DropJournal();
+}
+
+// Locked before it has its name, so that no other run ever finds it
+// unlocked while this one lives.
+void TRunFolder::WriteJournal(const std::vector<TRename>& renames)
+{
+    static std::atomic<unsigned> counter { 0 };
+    const std::string text = JournalText(m_folder, renames);
+    std::string writing;
+    for (int attempt = 0; m_journalFd < 0; ++attempt) {
+        const std::string id = IntToStr(::getpid()) + "-" + IntToStr(counter.fetch_add(1));
+        writing = m_folder + kJournalWritingPrefix + id;
+        m_journal = m_folder + kRenameJournalPrefix + id;
+        m_journalFd = ::open(writing.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_journalFd < 0 && (errno != EEXIST || attempt == 100))
+            throw EFCreateError(WithDetail("Cannot create file " + writing, SystemErrorText(errno)));
+    }
+    size_t done = 0;
+    bool written = ::flock(m_journalFd, LOCK_EX) == 0 || errno == ENOLCK || errno == EOPNOTSUPP;
+    while (written && done < text.size()) {
+        const ssize_t n = ::write(m_journalFd, text.data() + done, text.size() - done);
+        written = n > 0 || (n < 0 && errno == EINTR);
+        done += n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    if (!written || ::rename(writing.c_str(), m_journal.c_str()) != 0) {
+        const int error = errno;
+        DeleteFile(writing);
+        ::close(m_journalFd);
+        m_journalFd = -1;
+        throw EWriteError(WithDetail("Cannot write file " + writing, SystemErrorText(error)));
+    }
+}
+
+void TRunFolder::DropJournal() noexcept
+{
+    if (m_journalFd < 0)
+        return;
+    DeleteFile(m_journal);
+    ::close(m_journalFd);
+    m_journalFd = -1;
 }
 
 void TRunFolder::Abandon() noexcept
 {
-    if (m_journalWritten)
-        DeleteFile(m_folder + kRenameJournalName);
-    m_journalWritten = false;
+    DropJournal();
 }
 
 } // namespace sw

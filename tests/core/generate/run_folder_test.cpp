@@ -46,7 +46,7 @@ TEST(RunFolder, NextRunFinishesAnInterruptedHandOver)
             WriteFileBytes(rename.From, "new");
         }
         WriteFileBytes(base + ".r9_c9.png.tmpdddddd", "stale");
-        WriteFileBytes(base + "..slicewright-renames.tmpeeeeee", "stale");
+        WriteFileBytes(base + ".slicewright-writing-1-1", "stale");
         WriteFileBytes(base + ".notes.txt.tmpffffff", "the user's");
         WriteFileBytes(base + ".r1_c3.gif.tmp", "the user's");
         try {
@@ -61,7 +61,10 @@ TEST(RunFolder, NextRunFinishesAnInterruptedHandOver)
         }
     }
     EXPECT_EQ(ReadFileBytes(base + "r1_c2.gif"), "old");
-    EXPECT_TRUE(FolderEntries(folder.Path()).count(kRenameJournalName));
+    int journals = 0;
+    for (const std::string& name : FolderEntries(folder.Path()))
+        journals += name.rfind(kRenameJournalPrefix, 0) == 0;
+    EXPECT_EQ(journals, 1);
 
     EXPECT_EQ(LogOf(base, false),
         (std::vector<std::string> { "Finished the renames of an interrupted run (2 files).",
@@ -71,6 +74,34 @@ TEST(RunFolder, NextRunFinishesAnInterruptedHandOver)
     EXPECT_EQ(FolderEntries(elsewhere.Path()), (std::set<std::string> { "index.html" }));
     for (const TRename& rename : renames)
         EXPECT_EQ(ReadFileBytes(rename.To), "new") << rename.To;
+}
+
+// Runs into one folder at once: one that publishes while another is
+// renaming leaves the other's journal and files to it.
+TEST(RunFolder, ALiveRunsJournalIsLeftToIt)
+{
+    TempFolder folder;
+    const std::string base = folder.Path().string() + "/";
+    const auto quiet = [](const std::string&) {};
+    TRunFolder first(base, false, quiet);
+    const std::vector<TRename> renames = {
+        { base + ".a.gif.tmpaaaaaa", base + "a.gif" },
+        { base + ".b.gif.tmpbbbbbb", base + "b.gif" },
+    };
+    for (const TRename& rename : renames) {
+        WriteFileBytes(rename.To, "old");
+        WriteFileBytes(rename.From, "new");
+    }
+    first.Publish(renames, [&](size_t k) {
+        if (k == 1) {
+            TRunFolder second(base, false, quiet);
+            second.Publish({}, [](size_t) {});
+            EXPECT_EQ(ReadFileBytes(base + "b.gif"), "old");
+        }
+        RenameFile(renames[k].From, renames[k].To);
+    });
+    EXPECT_EQ(FolderEntries(folder.Path()), (std::set<std::string> { "a.gif", "b.gif" }));
+    EXPECT_EQ(ReadFileBytes(base + "b.gif"), "new");
 }
 
 // A journal moves nothing but a run's temporary file onto the target it was
@@ -99,9 +130,9 @@ TEST(RunFolder, JournalRecordsThatNameOtherFilesArePassedOver)
     for (const Record& record : records)
         journal += record.from + '\0' + record.to + '\0';
     journal += ".a.gif.tmpbbbbbb"; // cut short
-    WriteFileBytes(base + kRenameJournalName, journal);
+    WriteFileBytes(base + kRenameJournalPrefix + "1-1", journal);
 
-    EXPECT_EQ(CompleteRenameJournal(base), 0);
+    EXPECT_EQ(CompleteRenameJournals(base), 0);
     EXPECT_EQ(ReadFileBytes(elsewhere / "victim"), "keep");
     EXPECT_EQ(FolderEntries(folder.Path()),
         (std::set<std::string> { ".victim.tmpaaaaaa", ".a.gif.tmpbbbbbb", "notes.txt" }));
