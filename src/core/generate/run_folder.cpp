@@ -2,7 +2,6 @@
 
 #include "core/base/errors.h"
 #include "core/base/output_file.h"
-#include "core/base/stream.h"
 #include "core/base/sysutils.h"
 
 #include <algorithm>
@@ -71,10 +70,6 @@ bool ApplyRecord(const std::string& folder, const std::string& temporary, const 
     const std::string from = ExtractFilePath(fullTarget) + temporary;
     return IsRegularFile(from) && RenameFile(from, fullTarget);
 }
-
-} // namespace
-
-namespace {
 
 // How many of the journal's renames were made; none when it is not one a
 // run writes.
