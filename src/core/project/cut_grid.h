@@ -27,7 +27,9 @@ struct TGridRect {
     bool operator==(const TGridRect&) const = default;
 };
 
-// One cut line, across the whole picture.
+// One cut line, across the whole picture. A line that runs across some
+// bands only would say which here; users who take cells through CellRect
+// and EmptyReason then need no change.
 struct TGridLine {
     int32_t Position = 0;
     bool operator==(const TGridLine&) const = default;
