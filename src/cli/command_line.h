@@ -23,11 +23,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class CliCommand { Help, Version, Generate, Convert, Suggest };
+enum class CliCommand { Help, Version, Generate, Convert, Suggest, Estimate };
 
 struct OptionRule {
     const char* Name;
     bool TakesValue;
+    // May be given more than once; every value is kept, in order, in Lists.
+    bool Repeats = false;
 };
 
 struct CliArguments {
@@ -36,6 +38,8 @@ struct CliArguments {
     // Options by name with the leading dashes ("--transparent"); a flag maps
     // to the empty text.
     std::map<std::string, std::string> Options;
+    // Every value of an option that may repeat; Options holds its first.
+    std::map<std::string, std::vector<std::string>> Lists;
 
     bool Has(const std::string& option) const { return Options.count(option) != 0; }
 };

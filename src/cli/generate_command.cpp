@@ -307,21 +307,25 @@ double SecondsSince(TClock::time_point started)
     return std::chrono::duration<double>(TClock::now() - started).count();
 }
 
-// summarised tells whether a JSON run's summary was printed when it failed.
-void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, TProgressBar* bar,
-    TClock::time_point started, bool& summarised)
+} // namespace
+
+TPreparedProject PrepareProject(const GenerateOptions& options, std::FILE* warnings)
 {
+    TPreparedProject prepared;
     // A project file that is not there would read as an empty project; on
     // the command line that is far more likely a mistyped name.
     TFileStream(options.Project, FileMode::OpenRead).Close();
     const TLoadedProject project = ReadProjectFile(options.Project, "");
+    for (const std::string& warning : project.Warnings)
+        std::fprintf(warnings, "slicewright-cli: warning: %s\n", warning.c_str());
 
     const std::string pictureFileName
         = options.Picture.empty() ? PictureOfProject(options, project) : options.Picture;
     if (pictureFileName.empty())
         throw Exception(Format("%s names no picture; give one with --picture", options.Project.c_str()));
 
-    TGenerationSettings settings = options.Settings;
+    TGenerationSettings& settings = prepared.Settings;
+    settings = options.Settings;
     TOutputValues output = project.Output.value_or(TOutputValues {});
     for (const auto& [key, value] : options.Output)
         output[key] = value;
@@ -342,10 +346,10 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
 
     TPicture picture;
     picture.LoadFromFile(pictureFileName);
-    TBitmap bitmap;
+    TBitmap& bitmap = *prepared.Picture;
     bitmap.Assign(*picture.Graphic());
 
-    TGenerationInput input;
+    TGenerationInput& input = prepared.Input;
     input.Picture = &bitmap;
     input.ColumnCaptions = FittingCaptions(project.Columns, bitmap.Width(), "column", "width", warnings);
     input.RowCaptions = FittingCaptions(project.Rows, bitmap.Height(), "row", "height", warnings);
@@ -356,12 +360,14 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
         for (const std::string& warning : input.Warnings)
             std::fprintf(warnings, "slicewright-cli: warning: %s\n", warning.c_str());
 
+    input.ProjectFileName = options.Project;
+
     ApplyRunValues(settings, output, options.Project + " [Output]");
     input.TransparentColor = TransparentColorOf(output, options.Project + " [Output]");
     settings.ProjectName = ChangeFileExt(ExtractFileName(options.Project), "");
     settings.Cells = project.Cells;
     settings.MeasurePsnr = options.Json;
-    TPngPicture alpha;
+    TPngPicture& alpha = prepared.Alpha;
     if (settings.CellFormat.KeepAlpha) {
         alpha = PictureAlpha(pictureFileName, warnings);
         if (alpha.Width == bitmap.Width() && alpha.Height == bitmap.Height() && !alpha.Rgba.empty())
@@ -380,7 +386,20 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
         settings.PageFileName = PathOfProject(options.Project, settings.PageFileName);
     else
         settings.PageFileName = ResolvedPageFileName(options);
-    if (!options.Settings.OutputFolder.empty() || output.count("OutputFolder") != 0)
+    prepared.MakeOutputFolder = !options.Settings.OutputFolder.empty() || output.count("OutputFolder") != 0;
+    return prepared;
+}
+
+namespace {
+
+// summarised tells whether a JSON run's summary was printed when it failed.
+void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* warnings, TProgressBar* bar,
+    TClock::time_point started, bool& summarised)
+{
+    TPreparedProject prepared = PrepareProject(options, warnings);
+    const TGenerationInput& input = prepared.Input;
+    TGenerationSettings& settings = prepared.Settings;
+    if (prepared.MakeOutputFolder)
         CreateFolder(settings.OutputFolder);
 
     TStopSignals stopSignals;

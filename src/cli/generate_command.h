@@ -3,9 +3,12 @@
 #include "cli/command_line.h"
 #include "core/base/colors.h"
 #include "core/generate/slicing_pipeline.h"
+#include "core/imaging/bitmap.h"
+#include "core/imaging/png/png_reader.h"
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,6 +54,23 @@ std::string ResolvedPageFileName(const GenerateOptions& options);
 // The picture a run cuts: --picture, else the project's picture beside it;
 // empty when the project names none. Reads the project.
 std::string ResolvedPictureFileName(const GenerateOptions& options);
+
+// What a run of a project starts from: its picture, with alpha when its
+// cells keep it, the input and the settings (output folder and page not yet
+// resolved). Input points into Picture and Alpha, which stay where they are.
+struct TPreparedProject {
+    std::unique_ptr<TBitmap> Picture = std::make_unique<TBitmap>();
+    TPngPicture Alpha;
+    TGenerationInput Input;
+    TGenerationSettings Settings;
+    // The output folder was named (--out or the project's): a missing one
+    // is made with its parents.
+    bool MakeOutputFolder = false;
+};
+// Reads the project and its picture, applies the bounds test to every stored
+// line (a refused line is a warning on warnings), and the project's and the
+// options' [Output] values.
+TPreparedProject PrepareProject(const GenerateOptions& options, std::FILE* warnings);
 
 // Reads the project and its picture, applies the bounds test to every
 // stored line (a refused line is a warning on warnings), creates a missing

@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 #include "cli/convert_command.h"
+#include "cli/estimate_command.h"
 #include "cli/generate_command.h"
 #include "cli/suggest_command.h"
 #include "cli/watch_command.h"
@@ -52,6 +53,12 @@ int Run(const sw::cli::CliArguments& arguments)
         sw::RegisterPictureFormats();
         sw::cli::RunSuggest(arguments.Positionals[0], stdout);
         return 0;
+    case CliCommand::Estimate: {
+        const sw::cli::EstimateOptions options = sw::cli::EstimateOptionsFrom(arguments);
+        sw::RegisterPictureFormats();
+        sw::cli::RunEstimate(options, stdout, stderr);
+        return 0;
+    }
     }
     return 1;
 }

@@ -248,24 +248,28 @@ TEST_F(GenerateRun, OutputSettingsFromProjectAndCommandLine)
 TEST_F(GenerateRun, ProjectFolderIsTheDefaultOutput)
 {
     // A copy of the sample beside its picture, with lines that the picture
-    // refuses and unchecked lines, which cut like checked ones.
+    // refuses, a line that is no position (the ones after it still cut) and
+    // unchecked lines, which cut like checked ones.
     fs::copy_file(fs::path(kSample).parent_path() / "design.bmp", Out() + "/design.bmp");
     WriteFileBytes(Out() + "/p.swr",
         "[Settings]\r\nGraphicImage=design.bmp\r\n"
         "[Columns]\r\nPosition1=600\r\nChecked1=1\r\nPosition2=300\r\nChecked2=0\r\nPosition3="
         "100\r\nChecked3=1\r\n"
-        "[Rows]\r\nPosition1=0\r\nChecked1=1\r\nPosition2=200\r\nChecked2=0\r\n");
+        "[Rows]\r\nPosition1=0\r\nChecked1=1\r\nPosition2=200\r\nChecked2=0\r\nPosition3=-5\r\n"
+        "Position4=300\r\n");
     const RunResult result = Run({ "generate", Out() + "/p.swr" });
     ASSERT_EQ(result.Status, 0) << result.Err;
     EXPECT_EQ(result.Out, kLog);
     EXPECT_EQ(result.Err,
+        "slicewright-cli: warning: row line Position3=-5 ignored: a position is a whole number from 0 to "
+        "2147483647\n"
         "slicewright-cli: warning: column line at 600 ignored: the picture's width is 600, so a line must "
         "lie "
         "in 1 to 599\n"
         "slicewright-cli: warning: row line at 0 ignored: the picture's height is 400, so a line must lie in "
         "1 "
         "to 399\n");
-    std::set<std::string> expected = CellNames(2, 3, ".gif");
+    std::set<std::string> expected = CellNames(3, 3, ".gif");
     expected.insert({ "design.bmp", "p.swr" });
     EXPECT_EQ(FolderEntries(Out()), expected);
 
@@ -365,17 +369,21 @@ TEST_F(GenerateRun, MissingOutFolderIsMadeAndThePageReachesIt)
 
 // Without --out the cells go beside the project, where its picture may be
 // named like the first strip.
-TEST_F(GenerateRun, PictureNamedLikeAStripIsRefused)
+// Strips are files only when kept: only then does a picture of a strip's
+// name stand in the way.
+TEST_F(GenerateRun, PictureNamedLikeAStripIsRefusedWhenStripsAreKept)
 {
     fs::copy_file(fs::path(kSample).parent_path() / "design.bmp", Out() + "/r1.bmp");
     const std::string picture = ReadFileBytes(Out() + "/r1.bmp");
     WriteFileBytes(Out() + "/p.swr", "[Settings]\r\nGraphicImage=r1.bmp\r\n");
-    const RunResult result = Run({ "generate", Out() + "/p.swr" });
-    EXPECT_EQ(result.Status, 1);
-    EXPECT_EQ(result.Err,
+    const RunResult kept = Run({ "generate", Out() + "/p.swr", "--keep-temp" });
+    EXPECT_EQ(kept.Status, 1);
+    EXPECT_EQ(kept.Err,
         "Cannot create file " + Out()
             + "/r1.bmp (it is the picture being cut; choose another output folder).\n");
     EXPECT_EQ(FolderEntries(Out()), (std::set<std::string> { "p.swr", "r1.bmp" }));
+    EXPECT_EQ(Run({ "generate", Out() + "/p.swr" }).Status, 0);
+    EXPECT_EQ(FolderEntries(Out()), (std::set<std::string> { "p.swr", "r1.bmp", "r1.gif" }));
     EXPECT_EQ(ReadFileBytes(Out() + "/r1.bmp"), picture);
 }
 

@@ -3,6 +3,7 @@
 // The names in a folder, for comparing what a run left behind with what it
 // should have.
 
+#include <cstdint>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -15,6 +16,15 @@ inline std::set<std::string> FolderEntries(const std::filesystem::path& folder)
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.insert(entry.path().filename().string());
     return names;
+}
+
+// The bytes of the files directly in a folder, together.
+inline uint64_t FolderBytes(const std::filesystem::path& folder)
+{
+    uint64_t bytes = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        bytes += entry.file_size();
+    return bytes;
 }
 
 } // namespace sw::test

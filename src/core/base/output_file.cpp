@@ -17,6 +17,10 @@ namespace sw {
 
 namespace {
 
+constexpr size_t kKeep = 200;
+constexpr std::string_view kTemporaryMark = ".tmp";
+constexpr size_t kSuffixLength = 6;
+
 // Six letters that differ between calls and between processes; O_EXCL
 // settles any clash.
 std::string UniqueSuffix()
@@ -27,7 +31,7 @@ std::string UniqueSuffix()
         ^ (counter.fetch_add(1) * 0xBF58476D1CE4E5B9ull);
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::string suffix;
-    for (int i = 0; i < 6; ++i) {
+    for (size_t i = 0; i < kSuffixLength; ++i) {
         suffix += kLetters[seed % 36];
         seed /= 36;
     }
@@ -38,9 +42,8 @@ std::string UniqueSuffix()
 // suffix cannot push it past the file system's limit.
 std::string TemporaryNameFor(const std::string& fileName)
 {
-    constexpr size_t kKeep = 200;
     const std::string name = ExtractFileName(fileName).substr(0, kKeep);
-    return ExtractFilePath(fileName) + "." + name + ".tmp" + UniqueSuffix();
+    return ExtractFilePath(fileName) + "." + name + std::string(kTemporaryMark) + UniqueSuffix();
 }
 
 // Up to count bytes; fewer only at the end of the file or on an error.
@@ -74,6 +77,21 @@ bool FileHoldsBytes(const std::string& fileName, std::span<const uint8_t> bytes)
     const size_t read = ReadAll(fd, found.data(), found.size());
     ::close(fd);
     return read == bytes.size() && std::equal(bytes.begin(), bytes.end(), found.begin());
+}
+
+std::optional<std::string> TemporaryFileTarget(std::string_view baseName)
+{
+    const size_t fixed = 1 + kTemporaryMark.size() + kSuffixLength;
+    if (baseName.size() <= fixed || baseName.size() > fixed + kKeep || baseName.front() != '.')
+        return std::nullopt;
+    const std::string_view suffix = baseName.substr(baseName.size() - kSuffixLength);
+    const bool letters = std::all_of(suffix.begin(), suffix.end(),
+        [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+    if (!letters
+        || baseName.substr(baseName.size() - kSuffixLength - kTemporaryMark.size(), kTemporaryMark.size())
+            != kTemporaryMark)
+        return std::nullopt;
+    return std::string(baseName.substr(1, baseName.size() - fixed));
 }
 
 std::string SystemErrorText(int error)

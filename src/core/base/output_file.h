@@ -14,8 +14,10 @@
 // its own message family.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace sw {
 
@@ -41,6 +43,8 @@ public:
     bool MatchesTarget() const;
 
     const std::string& FileName() const { return m_fileName; }
+    // The hidden file the bytes go to until Publish; empty when there is none.
+    const std::string& TemporaryFileName() const { return m_tempName; }
     bool Published() const { return m_published; }
 
 private:
@@ -52,6 +56,11 @@ private:
 // The regular file fileName (not a link) holds exactly bytes. Reads no
 // more than bytes.size() + 1 bytes of it.
 bool FileHoldsBytes(const std::string& fileName, std::span<const uint8_t> bytes);
+
+// The part of a target's file name a temporary file's name keeps (its
+// first 200 bytes), when baseName (without folder) has the form TOutputFile
+// gives its temporary files; empty otherwise.
+std::optional<std::string> TemporaryFileTarget(std::string_view baseName);
 
 // The system's text for an errno value, "I/O error N" when it has none.
 std::string SystemErrorText(int error);

@@ -276,6 +276,11 @@ void TFileStream::Finish()
     }
 }
 
+std::string TFileStream::TemporaryFileName() const
+{
+    return m_output && !m_output->Published() ? m_output->TemporaryFileName() : std::string();
+}
+
 void TFileStream::Publish()
 {
     if (!m_output || m_output->Published())

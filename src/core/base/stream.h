@@ -100,6 +100,8 @@ public:
     int64_t Seek(int64_t offset, SeekOrigin origin) override;
 
     const std::string& FileName() const { return m_fileName; }
+    // Where a created file's bytes wait until Publish; empty otherwise.
+    std::string TemporaryFileName() const;
     // Finish, then Publish.
     void Close();
     // Flushes and closes; throws EWriteError when buffered bytes cannot be

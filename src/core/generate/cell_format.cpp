@@ -25,99 +25,6 @@ constexpr std::array<std::pair<TImageType, const char*>, 9> kTypeNames { {
     { TImageType::Auto, "auto" },
 } };
 
-std::optional<int> WholeNumber(std::string_view text, int low, int high)
-{
-    const std::optional<int32_t> value = TryStrToInt(text);
-    if (!value || *value < low || *value > high)
-        return std::nullopt;
-    return *value;
-}
-
-std::optional<bool> Switch(std::string_view text)
-{
-    if (text == "0" || text == "1")
-        return text == "1";
-    return std::nullopt;
-}
-
-bool ApplyFormat(TCellFormat& format, std::string_view text)
-{
-    for (const auto& [type, typeName] : kTypeNames)
-        if (text == typeName) {
-            format.Type = type;
-            return true;
-        }
-    return false;
-}
-
-bool ApplyColors(TCellFormat& format, std::string_view text)
-{
-    const auto colors = WholeNumber(text, kMinPaletteColors, kMaxPaletteColors);
-    if (colors)
-        format.Colors = *colors;
-    return colors.has_value();
-}
-
-bool ApplyDither(TCellFormat& format, std::string_view text)
-{
-    if (text == "none")
-        format.Dither = TDither::None;
-    else if (text == "fs")
-        format.Dither = TDither::FloydSteinberg;
-    else if (text == "ordered")
-        format.Dither = TDither::Ordered;
-    else
-        return false;
-    return true;
-}
-
-bool ApplyQuality(TCellFormat& format, std::string_view text)
-{
-    const auto quality = WholeNumber(text, 1, 100);
-    if (quality)
-        format.Quality = *quality;
-    return quality.has_value();
-}
-
-bool ApplyProgressive(TCellFormat& format, std::string_view text)
-{
-    const auto on = Switch(text);
-    if (on)
-        format.Progressive = *on;
-    return on.has_value();
-}
-
-bool ApplySubsampling(TCellFormat& format, std::string_view text)
-{
-    if (text == "420")
-        format.Subsampling = TChromaSubsampling::Half;
-    else if (text == "444")
-        format.Subsampling = TChromaSubsampling::Full;
-    else
-        return false;
-    return true;
-}
-
-bool ApplyMinPsnr(TCellFormat& format, std::string_view text)
-{
-    double value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value) || value < 1
-        || value > 100)
-        return false;
-    format.MinPsnr = value;
-    return true;
-}
-
-bool ApplyAlpha(TCellFormat& format, std::string_view text)
-{
-    const auto on = Switch(text);
-    if (on)
-        format.KeepAlpha = *on;
-    return on.has_value();
-}
-
 } // namespace
 
 std::string ImageTypeName(TImageType type)
@@ -128,38 +35,12 @@ std::string ImageTypeName(TImageType type)
     return "gif";
 }
 
-const std::vector<TOutputKey>& OutputKeys()
+std::optional<TImageType> ImageTypeOfName(std::string_view name)
 {
-    static const std::vector<TOutputKey> keys = {
-        { "Format", "gif, gif-adaptive, png8, png, jpg, jpeg, webp, webp-lossless or auto", ApplyFormat },
-        { "Colors", "a whole number from 2 to 256", ApplyColors },
-        { "Dither", "none, fs or ordered", ApplyDither },
-        { "Quality", "a whole number from 1 to 100", ApplyQuality },
-        { "Progressive", "0 or 1", ApplyProgressive },
-        { "Subsampling", "420 or 444", ApplySubsampling },
-        { "MinPsnr", "a number of decibels from 1 to 100", ApplyMinPsnr },
-        { "Alpha", "0 or 1", ApplyAlpha },
-    };
-    return keys;
-}
-
-const TOutputKey* FindOutputKey(std::string_view key)
-{
-    const std::string folded = LowerCaseAscii(key);
-    for (const TOutputKey& row : OutputKeys())
-        if (LowerCaseAscii(row.Key) == folded)
-            return &row;
-    return nullptr;
-}
-
-TCellFormat CellFormatOf(const TOutputValues& values, const std::string& where, TCellFormat base)
-{
-    for (const auto& [key, text] : values) {
-        const TOutputKey* row = FindOutputKey(key);
-        if (row && !row->Apply(base, text))
-            throw Exception(where + ": " + row->Key + " expects " + row->Expects + ", not '" + text + "'");
-    }
-    return base;
+    for (const auto& [type, typeName] : kTypeNames)
+        if (name == typeName)
+            return type;
+    return std::nullopt;
 }
 
 } // namespace sw

@@ -7,6 +7,7 @@
 #include "core/project/project_file.h"
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,9 +48,13 @@ struct TCellFormat {
 // "gif", "gif-adaptive", "png8", "png", "jpg", "jpeg", "webp",
 // "webp-lossless", "auto".
 std::string ImageTypeName(TImageType type);
+// The type of such a name; empty for any other text.
+std::optional<TImageType> ImageTypeOfName(std::string_view name);
 
 // The meaning of each output setting (TOutputValues), as a project's
-// [Output] section stores them and as the command line gives them.
+// [Output] section stores them and as the command line gives them: the
+// keys that set a cell's format. They and the run's keys (RunKeys) come
+// from one table; OutputSectionKeyNames lists all of them.
 
 struct TOutputKey {
     const char* Key;
@@ -59,6 +64,8 @@ struct TOutputKey {
     bool (*Apply)(TCellFormat& format, std::string_view text);
 };
 const std::vector<TOutputKey>& OutputKeys();
+// Every [Output] key, format's and run's, in the order a project writes them.
+std::vector<std::string> OutputSectionKeyNames();
 // The key's row, or nullptr; keys match without regard to ASCII case.
 const TOutputKey* FindOutputKey(std::string_view key);
 

@@ -3,10 +3,10 @@
 #include "core/base/errors.h"
 #include "core/base/stream.h"
 #include "core/base/sysutils.h"
-#include "core/generate/slicing_pipeline.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_codec.h"
+#include "core/imaging/jpeg/jpeg_image.h"
 #include "core/imaging/palette/palette.h"
 #include "core/imaging/png/png_reader.h"
 #include "core/imaging/png/png_writer.h"
@@ -21,6 +21,50 @@
 #include <memory>
 
 namespace sw {
+
+void SaveCellGif(TStream& stream, TBitmap& cell, TColor transparentColor)
+{
+    TGIFImage gif;
+    // A fixed colour, not the automatic bottom-left pixel, decides which
+    // pixels the frame leaves transparent.
+    const bool transparent = transparentColor != clNone;
+    cell.SetTransparent(transparent);
+    if (transparent)
+        cell.SetTransparentColor(transparentColor);
+    gif.Assign(cell);
+    gif.SetTransparent(transparent);
+    gif.SaveToStream(stream);
+}
+
+void SaveCellGif(TStream& stream, const TPixelView& cell, TColor transparentColor)
+{
+    TGIFImage gif;
+    const bool transparent = transparentColor != clNone;
+    gif.AssignRows(cell, transparent ? std::optional<TColor>(transparentColor) : std::nullopt);
+    gif.SetTransparent(transparent);
+    gif.SaveToStream(stream);
+}
+
+void SaveCellGif(const std::string& fileName, TBitmap& cell, TColor transparentColor)
+{
+    TFileStream file(fileName, FileMode::Create);
+    SaveCellGif(file, cell, transparentColor);
+    file.Close();
+}
+
+void SaveCellJpeg(TStream& stream, TBitmap& cell)
+{
+    TJPEGImage jpeg;
+    jpeg.Assign(cell);
+    jpeg.SaveToStream(stream);
+}
+
+void SaveCellJpeg(const std::string& fileName, TBitmap& cell)
+{
+    TFileStream file(fileName, FileMode::Create);
+    SaveCellJpeg(file, cell);
+    file.Close();
+}
 
 namespace {
 

@@ -14,6 +14,7 @@
 namespace sw {
 
 class TBitmap;
+class TStream;
 
 struct TEncodedCell {
     // What the file is; auto's choice for an auto cell.
@@ -33,6 +34,15 @@ struct TEncodedCell {
 // baseline, 4:2:0 give exactly the bytes the plain GIF and JPEG writers do.
 TEncodedCell EncodeCell(
     TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor);
+
+// Writes the cell as a GIF with the given transparent colour fixed.
+void SaveCellGif(const std::string& fileName, TBitmap& cell, TColor transparentColor);
+void SaveCellGif(TStream& stream, TBitmap& cell, TColor transparentColor);
+// The same from 24-bit rows anywhere.
+void SaveCellGif(TStream& stream, const TPixelView& cell, TColor transparentColor);
+// Writes the cell as a JPEG with the default settings.
+void SaveCellJpeg(const std::string& fileName, TBitmap& cell);
+void SaveCellJpeg(TStream& stream, TBitmap& cell);
 
 // Whether a cell of this format can be encoded from 24-bit rows anywhere
 // (gif, jpg, jpeg), without a bitmap of its own.

@@ -148,6 +148,11 @@ public:
     void Publish();
     // A finished page holds the same bytes as the file under its name.
     bool MatchesPublished() const { return m_output && m_output->MatchesTarget(); }
+    // Where a finished page waits for Publish; empty when there is none.
+    std::string TemporaryFileName() const
+    {
+        return m_output && !m_output->Published() ? m_output->TemporaryFileName() : std::string();
+    }
 
     bool IsOpen() const { return m_fd >= 0; }
     // Closes the file without writing anything more and drops a page not

@@ -1,56 +1,55 @@
 #include "core/generate/size_estimate.h"
 
 #include "core/base/errors.h"
-#include "core/base/sysutils.h"
+#include "core/generate/cell_pixels.h"
+#include "core/generate/cell_plan.h"
 #include "core/generate/cell_writer.h"
 #include "core/imaging/bitmap.h"
-
-#include <algorithm>
 
 namespace sw {
 
 namespace {
 
-struct TSpan {
-    int Start = 0;
-    int End = 0;
+// A cell's file and its @1x copy, as the run makes them.
+struct TCellFiles {
+    uint64_t Bytes = 0;
+    std::vector<TImageType> Types;
 };
 
-// The stretches between successive cut lines, clipped to extent; those
-// left without pixels are dropped, as the run skips them.
-std::vector<TSpan> Spans(const std::vector<std::string>& captions, int extent)
+TCellFiles EncodeFiles(const TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format,
+    TColor transparentColor, bool alsoHalfSize)
 {
-    std::vector<int> ends;
-    ends.reserve(captions.size() + 1);
-    for (const std::string& caption : captions)
-        ends.push_back(StrToInt(caption));
-    ends.push_back(extent);
-    std::vector<TSpan> spans;
-    int from = 0;
-    for (const int to : ends) {
-        const TSpan span { std::clamp(from, 0, extent), std::clamp(to, 0, extent) };
-        if (to > from && span.End > span.Start)
-            spans.push_back(span);
-        from = to;
+    TCellFiles files;
+    // Writers may mark the cell transparent; each format starts afresh.
+    TBitmap own(cell);
+    const TEncodedCell main = EncodeCell(own, rgba, format, transparentColor);
+    files.Bytes += main.Bytes.size();
+    files.Types.push_back(main.Type);
+    if (!alsoHalfSize)
+        return files;
+    TBitmap half = HalfSize(cell);
+    std::vector<uint8_t> halfRgba;
+    std::optional<TPixelView> halfView;
+    if (rgba) {
+        halfRgba = HalfSize(*rgba);
+        halfView = TPixelView { halfRgba.data(), half.Width(), half.Height(), ptrdiff_t(half.Width()) * 4,
+            TPixelLayout::Rgba32 };
     }
-    return spans;
+    const TEncodedCell encoded = EncodeCell(half, halfView, format, transparentColor);
+    files.Bytes += encoded.Bytes.size();
+    files.Types.push_back(encoded.Type);
+    return files;
+}
+
+void Add(TFormatSize& size, const TCellFiles& files)
+{
+    size.Bytes += files.Bytes;
+    if (size.Type == TImageType::Auto)
+        for (const TImageType type : files.Types)
+            ++size.Chosen[type];
 }
 
 } // namespace
-
-std::vector<TCellPlace> CellPlaces(int width, int height, const std::vector<std::string>& columnCaptions,
-    const std::vector<std::string>& rowCaptions)
-{
-    // Every caption is read first, so a bad one fails before any work.
-    const std::vector<TSpan> rows = Spans(rowCaptions, height);
-    const std::vector<TSpan> columns = Spans(columnCaptions, width);
-    std::vector<TCellPlace> places;
-    places.reserve(rows.size() * columns.size());
-    for (const TSpan& row : rows)
-        for (const TSpan& column : columns)
-            places.push_back({ column.Start, row.Start, column.End - column.Start, row.End - row.Start });
-    return places;
-}
 
 std::vector<TImageType> EstimatedTypes()
 {
@@ -59,53 +58,58 @@ std::vector<TImageType> EstimatedTypes()
 }
 
 std::optional<std::vector<TFormatSize>> EstimateSizes(const TSizeEstimateInput& input,
-    const TCellFormat& settings, const std::vector<TImageType>& types,
+    const TGenerationSettings& settings, const std::vector<TImageType>& types,
     const std::function<bool(int64_t done, int64_t total)>& keepGoing)
 {
     if (!input.Picture || input.Picture->Empty())
         throw Exception("There is no picture to cut");
-    TBitmap picture(*input.Picture); // shares the pixels
-    const int width = picture.Width();
-    const int height = picture.Height();
+    const int width = input.Picture->Width();
+    const int height = input.Picture->Height();
     if (input.Rgba
         && (input.Rgba->Width != width || input.Rgba->Height != height
             || input.Rgba->Layout != TPixelLayout::Rgba32))
         throw Exception("The picture's alpha does not match the picture");
+    TBitmap holder;
+    const TPixelView picture = Picture24(*input.Picture, holder);
+    const TCellPlan plan
+        = PlanCells(TCutGrid::FromCaptions(width, height, input.ColumnCaptions, input.RowCaptions), settings,
+            picture, input.Rgba);
 
-    const std::vector<TCellPlace> places = CellPlaces(width, height, input.ColumnCaptions, input.RowCaptions);
     std::vector<TFormatSize> sizes;
     for (const TImageType type : types)
         sizes.push_back({ type, 0, {} });
-    const int64_t total = int64_t(places.size()) * int64_t(types.size());
+    int64_t images = 0;
+    for (const TPlannedCell& cell : plan.Cells)
+        images += cell.Role == TCellRole::Image;
+    const int64_t total = images * int64_t(types.size());
     int64_t done = 0;
     if (!keepGoing(done, total))
         return std::nullopt;
 
-    for (const TCellPlace& place : places) {
-        // The place lies within the picture, so the copy covers the cell.
-        TBitmap cell;
-        cell.SetSize(place.Width, place.Height);
-        cell.Canvas().CopyRect({ 0, 0, place.Width, place.Height }, picture.Canvas(),
-            { place.Left, place.Top, place.Left + place.Width, place.Top + place.Height });
-        std::optional<TPixelView> rgba;
-        if (input.Rgba) {
-            rgba = *input.Rgba;
-            rgba->Data += rgba->Stride * place.Top + ptrdiff_t(place.Left) * rgba->BytesPerPixel();
-            rgba->Width = place.Width;
-            rgba->Height = place.Height;
+    for (const TPlannedCell& cell : plan.Cells) {
+        if (cell.Role != TCellRole::Image)
+            continue;
+        const TBitmap pixels = CutOut(picture, cell.Rect.Columns, cell.Rect.Rows);
+        const std::optional<TPixelView> rgba
+            = cell.Format.KeepAlpha ? PixelsAt(input.Rgba, cell.Rect) : std::nullopt;
+        // Auto-fill paints flat cells instead of writing them.
+        if (!settings.AutoFill || !FlatColor(pixels, rgba)) {
+            std::optional<TCellFiles> own;
+            if (cell.OwnFormat)
+                own = EncodeFiles(pixels, rgba, cell.Format, input.TransparentColor, settings.AlsoHalfSize);
+            for (TFormatSize& size : sizes) {
+                if (own) {
+                    Add(size, *own);
+                    continue;
+                }
+                TCellFormat format = cell.Format;
+                format.Type = size.Type;
+                Add(size, EncodeFiles(pixels, rgba, format, input.TransparentColor, settings.AlsoHalfSize));
+            }
         }
-        for (TFormatSize& size : sizes) {
-            TCellFormat format = settings;
-            format.Type = size.Type;
-            // Writers may mark the cell transparent; each format starts afresh.
-            TBitmap own(cell);
-            const TEncodedCell encoded = EncodeCell(own, rgba, format, input.TransparentColor);
-            size.Bytes += encoded.Bytes.size();
-            if (size.Type == TImageType::Auto)
-                ++size.Chosen[encoded.Type];
-            if (!keepGoing(++done, total))
-                return std::nullopt;
-        }
+        done += int64_t(types.size());
+        if (!keepGoing(done, total))
+            return std::nullopt;
     }
     return sizes;
 }

@@ -1,10 +1,13 @@
 #pragma once
 
 // What the cells of a run would weigh in each format, worked out in memory
-// before anything is written.
+// before anything is written: the cells the run would write, as it plans
+// them (spans, fills, skips, each cell's own format, @1x copies), encoded
+// as it encodes them.
 
 #include "core/base/colors.h"
 #include "core/generate/cell_format.h"
+#include "core/generate/run_settings.h"
 #include "core/imaging/pixel_view.h"
 
 #include <cstdint>
@@ -18,20 +21,6 @@ namespace sw {
 
 class TBitmap;
 
-// A cell's pixels in the picture.
-struct TCellPlace {
-    int Left = 0;
-    int Top = 0;
-    int Width = 0;
-    int Height = 0;
-};
-
-// The cells a run writes, row by row, clipped to the picture as the run
-// clips them; pieces the run skips for having no pixels are left out.
-// A caption that is not a whole number fails with EConvertError.
-std::vector<TCellPlace> CellPlaces(int width, int height, const std::vector<std::string>& columnCaptions,
-    const std::vector<std::string>& rowCaptions);
-
 // The formats an estimate compares: every one, with jpeg left out as it
 // gives jpg's bytes.
 std::vector<TImageType> EstimatedTypes();
@@ -39,7 +28,7 @@ std::vector<TImageType> EstimatedTypes();
 struct TFormatSize {
     TImageType Type = TImageType::Gif;
     uint64_t Bytes = 0;
-    // Auto only: how many cells went to each format.
+    // Auto only: how many files of each format the run would write.
     std::map<TImageType, int> Chosen;
 };
 
@@ -52,11 +41,13 @@ struct TSizeEstimateInput {
     TColor TransparentColor = clNone; // as the run's
 };
 
-// Every cell encoded in each of types with settings' values (its Type is
-// ignored). keepGoing is asked after each encode with the encodes done and
-// the total; when it says false the estimate stops and gives nothing.
+// The bytes of the cell files a run with settings would write, once for
+// each of types as the run's format (cells with a format of their own keep
+// it). Fails as the run does on captions, cells and Scale before any work.
+// keepGoing is asked after each cell's encodes with the work done and the
+// total; when it says false the estimate stops and gives nothing.
 std::optional<std::vector<TFormatSize>> EstimateSizes(const TSizeEstimateInput& input,
-    const TCellFormat& settings, const std::vector<TImageType>& types,
+    const TGenerationSettings& settings, const std::vector<TImageType>& types,
     const std::function<bool(int64_t done, int64_t total)>& keepGoing);
 
 } // namespace sw

@@ -1,14 +1,14 @@
 #pragma once
 
 // The generation run: cuts the picture at every row line into full-width
-// strips (written as BMP files and read back), cuts each strip at every
-// column line into cells, writes each cell in its format, and drives
-// the page writer so the page's table follows the order of the cell files.
+// strips (the picture's own rows, or BMP files written and read back when
+// the user keeps them), cuts each strip at every column line into cells,
+// writes each cell in its format, and drives the page writer so the page's
+// table follows the order of the cell files.
 
 #include "core/base/colors.h"
-#include "core/base/product.h"
 #include "core/generate/cell_format.h"
-#include "core/generate/page_writer.h"
+#include "core/generate/run_settings.h"
 #include "core/imaging/pixel_view.h"
 #include "core/project/cell_properties.h"
 
@@ -22,53 +22,6 @@ namespace sw {
 class TBitmap;
 class TStream;
 
-// The generation settings, as plain data, shared by both hosts: the
-// Generate dialog fills them from its controls, the command line from its
-// options. A new setting is one field here plus its reading in each host.
-struct TGenerationSettings {
-    std::string OutputFolder {}; // edtOutputPath
-    bool WriteHTML = false; // cbxWriteHTML
-    std::string PageFileName {}; // edtFilename
-    std::string Description = DefaultSnippetDescription(); // edtBCSDescription
-    TCellFormat CellFormat {}; // rgOutputImages; every cell's unless it has its own
-    bool DeleteTemp = true; // cbxDeleteTemp
-    // Beyond the dialog's settings; their defaults give the classic run.
-    TPageStyle PageStyle = TPageStyle::Classic;
-    std::string BaseUrl {}; // put before every image's address
-    // 2: the picture is drawn at twice the size the page shows it.
-    int Scale = 1;
-    // With Scale 2, each image also at half size, as NAME@1x.
-    bool AlsoHalfSize = false;
-    // Every cell of one flat colour becomes a filled cell without an image.
-    bool AutoFill = false;
-    std::string NameTemplate {}; // empty: r{row}_c{col}, or r{row} without column lines
-    std::string ProjectName {}; // {project} in names, and the page's title
-    TCellPropertyMap Cells {};
-    // A cell or page whose new bytes equal its file keeps that file as it
-    // is, time included, so a re-run touches only what changed.
-    bool KeepUnchanged = false;
-    // Each written cell's report carries its PSNR; costs a decode per cell.
-    bool MeasurePsnr = false;
-    int Threads = 0; // cells encoded at once; 0: one per hardware thread
-};
-
-// The [Output] keys that shape the run rather than its cells: PageStyle
-// (classic, html5, email or grid), Scale (1 or 2), NameTemplate, BaseUrl,
-// AlsoHalfSize and AutoFill (0 or 1), Transparent, only checked here, and
-// where it writes: WriteHtml (0 or 1), PageFile and OutputFolder. Built
-// like TOutputKey, so both hosts check a value the same way.
-struct TRunKey {
-    const char* Key;
-    const char* Expects;
-    bool (*Apply)(TGenerationSettings& settings, std::string_view text);
-};
-const std::vector<TRunKey>& RunKeys();
-// The key's row, or nullptr; keys match without regard to ASCII case.
-const TRunKey* FindRunKey(std::string_view key);
-// settings with every run key of values applied; a bad value fails with
-// Exception "WHERE: KEY expects EXPECTS, not 'TEXT'", other keys are left alone.
-void ApplyRunValues(TGenerationSettings& settings, const TOutputValues& values, const std::string& where);
-
 // What the run reads from the main window. Captions are taken from every
 // list entry, checked or not, in list order.
 struct TGenerationInput {
@@ -80,6 +33,9 @@ struct TGenerationInput {
     // The file the picture was read from, when known: no strip, cell or page
     // of the run may replace it.
     std::string PictureFileName {};
+    // The project file the run was started from, when there is one: no
+    // file of the run may replace it either.
+    std::string ProjectFileName {};
     // The picture's own pixels with their alpha, same size as Picture, for
     // cells whose format keeps alpha; the caller keeps them alive.
     std::optional<TPixelView> Rgba {};
@@ -150,30 +106,6 @@ public:
     }
 };
 
-// The template a run names its cells by: the settings' own, else
-// r{row}_c{col}, or r{row} without column lines, where a strip is the cell.
-std::string RunNameTemplate(const TGenerationSettings& settings, bool hasColumnLines);
-
-// A folder text with one '/' appended unless it already ends in one; an
-// empty text gives "/" alone.
-std::string WithTrailingBackslash(std::string_view folder);
-// ".gif", ".jpg", ".jpeg", ".png" or ".webp"; auto cells take their
-// chosen format's, and ".png" stands for them here.
-std::string ImageExtension(TImageType imageType);
-// The dialog's choice index: 0 GIF, 1 JPG, anything else JPEG.
-TImageType ImageTypeOfIndex(int index);
-// ".gif" for 0, ".jpg" for 1, ".jpeg" for anything else.
-std::string ImageExtension(int imageType);
-
-// Writes the cell as a GIF with the given transparent colour fixed.
-void SaveCellGif(const std::string& fileName, TBitmap& cell, TColor transparentColor);
-void SaveCellGif(TStream& stream, TBitmap& cell, TColor transparentColor);
-// The same from 24-bit rows anywhere.
-void SaveCellGif(TStream& stream, const TPixelView& cell, TColor transparentColor);
-// Writes the cell as a JPEG with the default settings.
-void SaveCellJpeg(const std::string& fileName, TBitmap& cell);
-void SaveCellJpeg(TStream& stream, TBitmap& cell);
-
 // The whole run, steps in order; ends with the sink's Beep and the log line
 // "Done.". Failures are exceptions; the page file is closed on every path.
 // Refused before any file is written: no picture, a page wanted without a
@@ -182,11 +114,15 @@ void SaveCellJpeg(TStream& stream, TBitmap& cell);
 // Pieces are clipped to the picture; a strip or cell left without pixels
 // (two lines at one position, lines beyond the picture) is not written, has
 // no page cell, and gets a log line "Skipped NAME: REASON.".
-// A run whose strip, cell or page names would replace the picture's file is
-// refused before anything is written.
+// A run whose files would replace the picture's or the project's file, or
+// two of whose files share a name, is refused before anything is written
+// (RefuseNameCollisions); so is a grid of more than kMaxGridCells cells.
+// Strips are files only with DeleteTemp off; such a run holds the output
+// folder exclusively (TRunFolder), and others wait for it.
 // The cells and the page go to temporary files and take their names together
-// at the end, so a failed run leaves the files of an earlier one as they
-// were; it removes the strips it wrote and logs the piece it stopped at.
+// at the end, through the folder's rename journal, so a failed run leaves
+// the files of an earlier one as they were; it removes the strips it wrote
+// and logs the piece it stopped at.
 // A page in another folder than the cells reaches them by a relative src.
 // The cells' properties are checked before anything is written too
 // (ECellPropertyError naming the cell): the layout of spans, the names, each

@@ -5,7 +5,10 @@
 #include "core/project/ini_file.h"
 #include "core/project/safe_save.h"
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
+#include <optional>
 
 namespace sw {
 
@@ -26,16 +29,52 @@ void WriteList(TIniFile& ini, const char* section, const std::vector<TCutLineEnt
     }
 }
 
-std::vector<TStoredLine> ReadList(const TIniFile& ini, const char* section)
+// The numbers n of the section's Position<n> keys, ascending; n counts
+// from 1 in plain decimal.
+std::vector<int64_t> PositionNumbers(const TIniFile& ini, const char* section)
+{
+    constexpr std::string_view kPrefix = "position";
+    std::vector<int64_t> numbers;
+    for (const std::string& key : ini.KeysOf(section)) {
+        const std::string folded = LowerCaseAscii(key);
+        if (folded.size() <= kPrefix.size() || folded.size() > kPrefix.size() + 9
+            || folded.compare(0, kPrefix.size(), kPrefix) != 0)
+            continue;
+        const std::string digits = folded.substr(kPrefix.size());
+        if (digits.front() == '0' || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        numbers.push_back(std::stoll(digits));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+// Every line the section holds, in the order of their numbers. A line that
+// cannot be used (no whole number from 0 up, or a number missing between
+// two lines) is left out with a warning naming its key, and the lines after
+// it still count.
+std::vector<TStoredLine> ReadList(
+    const TIniFile& ini, const char* section, const char* kind, std::vector<std::string>& warnings)
 {
     std::vector<TStoredLine> lines;
-    // Each step needs one more key than the last, so a bounded file ends the loop.
-    for (int64_t n = 1;; ++n) {
+    int64_t expected = 1;
+    for (const int64_t n : PositionNumbers(ini, section)) {
+        if (n > expected)
+            warnings.push_back(n == expected + 1
+                    ? Format("%s line Position%lld missing", kind, static_cast<long long>(expected))
+                    : Format("%s lines Position%lld to Position%lld missing", kind,
+                        static_cast<long long>(expected), static_cast<long long>(n - 1)));
+        expected = n + 1;
         const std::string suffix = IntToStr(n);
-        const int32_t position = ini.ReadInteger(section, "Position" + suffix, kMissingPosition);
-        if (position < 0)
-            break;
-        lines.push_back({ position, ini.ReadBool(section, "Checked" + suffix, true) });
+        const std::string text = ini.ReadString(section, "Position" + suffix, std::string());
+        const std::optional<int32_t> position = TryStrToInt(text);
+        if (!position || *position < 0) {
+            warnings.push_back(
+                Format("%s line Position%s=%s ignored: a position is a whole number from 0 to %d", kind,
+                    suffix.c_str(), text.c_str(), INT32_MAX));
+            continue;
+        }
+        lines.push_back({ *position, ini.ReadBool(section, "Checked" + suffix, true) });
     }
     return lines;
 }
@@ -194,8 +233,8 @@ TLoadedProject ReadProject(const TIniFile& ini, const std::string& defaultPictur
     } else {
         project.PictureFileName = defaultPictureFileName;
     }
-    project.Columns = ReadList(ini, kColumnsSection);
-    project.Rows = ReadList(ini, kRowsSection);
+    project.Columns = ReadList(ini, kColumnsSection, "column", project.Warnings);
+    project.Rows = ReadList(ini, kRowsSection, "row", project.Warnings);
     for (const char* key : kOutputSectionKeys)
         if (ini.ValueExists(kOutputSection, key)) {
             if (!project.Output)

@@ -21,12 +21,11 @@ class TIniFile;
 
 // The longest picture path a project file gives back; longer values are cut.
 constexpr size_t kMaxPictureFileNameLength = 2047;
-// The default of a missing or non-numeric position; any negative value ends a list.
-constexpr int32_t kMissingPosition = -999;
 
 // The [Output] section's values by key, as text: the keys of
 // kOutputSectionKeys, spelled as there. Their meaning is the generation
-// run's; here they are only kept.
+// run's, whose table of keys (OutputSectionKeyNames) this list follows
+// name for name; here they are only kept.
 using TOutputValues = std::map<std::string, std::string>;
 inline constexpr const char* kOutputSectionKeys[] = { "Format", "Colors", "Dither", "Quality", "Progressive",
     "Subsampling", "MinPsnr", "Alpha", "PageStyle", "Scale", "NameTemplate", "BaseUrl", "AlsoHalfSize",
@@ -77,6 +76,9 @@ struct TLoadedProject {
     // Present when the file has any of the [Output] keys.
     std::optional<TOutputValues> Output {};
     TCellPropertyMap Cells {};
+    // The stored lines that could not be used, each naming its key: "column
+    // line Position2=-5 ignored: ...", "row line Position3 missing".
+    std::vector<std::string> Warnings {};
 };
 
 // The backup's name: the extension of the name's file-name part replaced by
@@ -112,9 +114,11 @@ std::string PicturePathToStore(std::string_view projectFileName, const TProjectD
 void WriteProjectFile(const std::string& fileName, const TProjectData& project);
 
 // Reads the picture path (defaultPictureFileName when the key is missing,
-// empty when its value is) and, for each list, Position<n> (default -999)
-// and Checked<n> (default true, true when not 0) for n = 1, 2, ... up to
-// the first negative position, the [Output] keys present and the [Cells]
+// empty when its value is) and, for each list, every Position<n> in the
+// order of n with its Checked<n> (default true, true when not 0); a
+// position that is not a whole number from 0 up, and a number missing
+// between two keys, is a warning and the later lines still count. Then the
+// [Output] keys present and the [Cells]
 // section (a key or value there that cannot be read fails with
 // ECellPropertyError naming the cell). A file that does not exist reads as
 // if every key were missing. Fails with EIniFileException for a file that cannot be

@@ -724,6 +724,9 @@ void TMainForm::LoadProject(std::string fileName)
             pictureFailure = WithFullStop(error.what());
         }
     }
+    // A stored line that is no position beeps as one outside the grid does.
+    for (size_t k = 0; k < project.Warnings.size(); ++k)
+        Services().MessageBeep(BeepType::Exclamation);
     for (const TStoredLine& line : project.Columns)
         PlaceColumn(true, line.Checked, line.Position, TDuplicates::Keep);
     for (const TStoredLine& line : project.Rows)
@@ -818,6 +821,7 @@ void TMainForm::Generate1Click()
     TGenerationInput input;
     if (imgInterface->HasPicture())
         input = GenerationInput();
+    input.ProjectFileName = ProjectFileName;
     GenerateDlg
         = new TGenerateDlg(std::move(input), ProjectFileName, this, m_document->Output, m_projectCells);
     // Read as it closes: the dialog frees itself soon after.

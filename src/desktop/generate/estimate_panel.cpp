@@ -48,10 +48,10 @@ QString MixText(const std::map<TImageType, int>& chosen)
 } // namespace
 
 TEstimatePanel::TEstimatePanel(
-    const TGenerationInput& input, std::function<TCellFormat()> format, QWidget* parent)
+    const TGenerationInput& input, std::function<TGenerationSettings()> settings, QWidget* parent)
     : QWidget(parent)
     , m_input(input)
-    , m_format(std::move(format))
+    , m_settings(std::move(settings))
 {
     setObjectName(QStringLiteral("EstimatePanel"));
     btnEstimate = new QPushButton(QStringLiteral("Size &estimate"), this);
@@ -113,7 +113,7 @@ void TEstimatePanel::FormatChanged()
     MarkChosen();
     if (!m_estimated)
         return;
-    TCellFormat now = m_format();
+    TCellFormat now = m_settings().CellFormat;
     now.Type = m_estimated->Type;
     bool same = true;
     for (const TOutputKey& row : OutputKeys())
@@ -138,7 +138,7 @@ void TEstimatePanel::btnEstimateClick()
     pbEstimate->setRange(0, 0);
     pbEstimate->show();
     btnEstimate->setText(QStringLiteral("&Stop"));
-    m_estimator->Start(m_input, m_format());
+    m_estimator->Start(m_input, m_settings());
 }
 
 void TEstimatePanel::Stop()
@@ -159,7 +159,7 @@ void TEstimatePanel::Halt()
 void TEstimatePanel::Finished(const std::vector<TFormatSize>& sizes)
 {
     Halt();
-    m_estimated = m_format();
+    m_estimated = m_settings().CellFormat;
     tblEstimate->setRowCount(static_cast<int>(sizes.size()));
     const QLocale locale;
     for (size_t k = 0; k < sizes.size(); ++k) {
@@ -200,7 +200,7 @@ void TEstimatePanel::Failed(const QString& message)
 
 void TEstimatePanel::MarkChosen()
 {
-    const int chosen = static_cast<int>(EstimatedTypeOf(m_format().Type));
+    const int chosen = static_cast<int>(EstimatedTypeOf(m_settings().CellFormat.Type));
     const QColor highlight = palette().color(QPalette::Highlight);
     for (int row = 0; row < tblEstimate->rowCount(); ++row) {
         const bool mark = tblEstimate->item(row, 0)->data(Qt::UserRole).toInt() == chosen;

@@ -26,8 +26,8 @@ class TEstimatePanel : public QWidget {
 public:
     // input's picture must outlive the panel; format gives the settings
     // the estimate is made with and the format to mark.
-    TEstimatePanel(
-        const TGenerationInput& input, std::function<TCellFormat()> format, QWidget* parent = nullptr);
+    TEstimatePanel(const TGenerationInput& input, std::function<TGenerationSettings()> settings,
+        QWidget* parent = nullptr);
 
     // Starts the size estimate in the background, or stops the one running.
     void btnEstimateClick();
@@ -50,7 +50,8 @@ private:
     QString Note() const;
 
     const TGenerationInput& m_input;
-    const std::function<TCellFormat()> m_format;
+    // The run's own settings, so that the estimate plans the cells as the run does.
+    const std::function<TGenerationSettings()> m_settings;
     TSizeEstimator* m_estimator = nullptr;
     // The settings the table shows, once an estimate has finished.
     std::optional<TCellFormat> m_estimated;

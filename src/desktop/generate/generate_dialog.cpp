@@ -84,7 +84,7 @@ TGenerateDlg::TGenerateDlg(TGenerationInput input, std::string projectFileName, 
     Form = new TGenerateSettingsForm(std::move(projectFileName), std::move(output), std::move(cells));
     tbshtOptions = Form;
     tbshtOptions->setObjectName(QStringLiteral("tbshtOptions"));
-    Estimate = new TEstimatePanel(m_input, [this] { return Form->CellFormat(); });
+    Estimate = new TEstimatePanel(m_input, [this] { return Form->Settings(); });
     Form->SetSidePanel(Estimate);
     PageControl1->addTab(tbshtOptions, QString());
     Log = new TRunLog();

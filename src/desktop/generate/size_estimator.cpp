@@ -17,7 +17,7 @@ struct TSizeEstimator::TJob {
     { }
     TInputCopy Copy;
     TSizeEstimateInput Input;
-    TCellFormat Settings;
+    TGenerationSettings Settings;
     std::atomic<bool> Cancelled { false };
 };
 
@@ -41,7 +41,7 @@ void TSizeEstimator::Cancel()
     ++m_generation;
 }
 
-void TSizeEstimator::Start(const TGenerationInput& input, const TCellFormat& settings)
+void TSizeEstimator::Start(const TGenerationInput& input, const TGenerationSettings& settings)
 {
     Cancel();
     auto job = std::make_shared<TJob>(input);

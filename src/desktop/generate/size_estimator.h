@@ -24,7 +24,7 @@ public:
 
     // Stops any estimate under way and starts one on a copy of the input's
     // picture and alpha, so the caller's may change meanwhile.
-    void Start(const TGenerationInput& input, const TCellFormat& settings);
+    void Start(const TGenerationInput& input, const TGenerationSettings& settings);
     // Waits for the worker to stop; nothing more is reported.
     void Cancel();
     bool IsRunning() const { return m_running; }

@@ -12,10 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <tuple>
 
 #if SLICEWRIGHT_HAVE_GIFLIB
@@ -163,6 +166,14 @@ TEST(SlicingNames, TrailingSeparatorAndExtension)
     EXPECT_EQ(ImageExtension(1), ".jpg");
     EXPECT_EQ(ImageExtension(2), ".jpeg");
     EXPECT_EQ(ImageExtension(-1), ".jpeg");
+}
+
+// The project file keeps exactly the keys the run reads, so that no
+// setting is lost in a save.
+TEST(SlicingNames, TheProjectFileKeepsEveryOutputKey)
+{
+    EXPECT_EQ(std::vector<std::string>(std::begin(kOutputSectionKeys), std::end(kOutputSectionKeys)),
+        OutputSectionKeyNames());
 }
 
 TEST_F(SlicingPipeline, FileSetsNamesAndOrder)
@@ -458,7 +469,7 @@ TEST_F(SlicingPipeline, FailuresLeaveNoOpenFile)
     };
     const std::vector<Case> cases = {
         { "missing output folder", Captions({ 10 }), missing, false, "",
-            "Cannot create file " + missing + "/r1.bmp (No such file or directory)." },
+            "Cannot create file " + missing + "/r1.gif (No such file or directory)." },
         { "caption not a number", { "10", "12a" }, m_folder.Path().string(), true, m_folder / "p.html",
             "'12a' is not a valid integer value" },
         { "page in a missing folder", {}, m_folder.Path().string(), true, missing + "/p.html",
@@ -466,6 +477,8 @@ TEST_F(SlicingPipeline, FailuresLeaveNoOpenFile)
         { "page on a full device", {}, m_folder.Path().string(), true, "/dev/full",
             "No space left on device (/dev/full)." },
         { "no page name", {}, m_folder.Path().string(), true, "", "No page file name was given" },
+        { "too many cells", std::vector<std::string>(100000, "5"), m_folder.Path().string(), false, "",
+            "The cut lines make 100001 cells, more than the 100000 a run makes" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -493,7 +506,7 @@ TEST_F(SlicingPipeline, StripRemovedBeforeItIsReadBack)
     };
     const size_t before = OpenFileCount();
     try {
-        Generate({ &m_picture, {}, Captions({ 10 }), kMagenta }, {}, sink);
+        Generate({ &m_picture, {}, Captions({ 10 }), kMagenta }, { .DeleteTemp = false }, sink);
         ADD_FAILURE() << "no exception";
     } catch (const EFOpenError& e) {
         EXPECT_EQ(
@@ -502,6 +515,29 @@ TEST_F(SlicingPipeline, StripRemovedBeforeItIsReadBack)
     EXPECT_EQ(OpenFileCount(), before);
     // The first strip and its cell went with the failed run.
     EXPECT_TRUE(FolderEntries(m_folder.Path()).empty());
+}
+
+// Strips the user did not ask to keep are never files: a file of the user's
+// with a strip's name stays as it was, and no other strip appears at any step.
+TEST_F(SlicingPipeline, StripsNotKeptNeverReachTheFolder)
+{
+    for (const int threads : { 1, 2 }) {
+        SCOPED_TRACE(threads);
+        TempFolder folder;
+        WriteFileBytes(folder / "r1.bmp", "mine");
+        std::set<std::string> seen;
+        RecordingSink sink;
+        sink.OnLogLine = [&](const std::string&) {
+            for (const std::string& name : FolderEntries(folder.Path()))
+                seen.insert(name);
+        };
+        Generate({ &m_picture, Captions({ 15 }), Captions({ 10, 20 }), kMagenta },
+            { .OutputFolder = folder.Path().string(), .Threads = threads }, sink);
+        EXPECT_EQ(ReadFileBytes(folder / "r1.bmp"), "mine");
+        for (const std::string& name : seen)
+            EXPECT_TRUE(name == "r1.bmp" || name.find(".bmp") == std::string::npos) << name;
+        EXPECT_EQ(FolderEntries(folder.Path()).size(), 7u);
+    }
 }
 
 // A picture kept in the output folder under a name the run gives one of its
@@ -587,8 +623,11 @@ TEST_F(SlicingPipeline, AFailedRunLeavesTheEarlierOutputAlone)
         const TGenerationSettings settings { .OutputFolder = folder.Path().string(),
             .WriteHTML = true,
             .PageFileName = folder / "index.html",
-            .CellFormat = { .Type = TImageType::Jpg } };
-        Generate({ &m_picture, {}, Captions({ 1 }), kMagenta }, settings);
+            .CellFormat = { .Type = TImageType::Jpg },
+            .DeleteTemp = c.removeOnLog.empty() };
+        TGenerationSettings earlier = settings;
+        earlier.DeleteTemp = true;
+        Generate({ &m_picture, {}, Captions({ 1 }), kMagenta }, earlier);
         std::map<std::string, std::string> before;
         for (const std::string& name : FolderEntries(folder.Path()))
             before[name] = ReadFileBytes(folder / name);
@@ -780,8 +819,8 @@ TEST_F(SlicingPipeline, ThreadCountChangesNothingOutside)
         { "a middle strip and a later one fail", &tooWide, { nullptr, {}, Captions({ 2, 4 }), kMagenta },
             { .Cells = CellsOf({ { 2, 1, "Format", "jpg" }, { 3, 1, "Format", "jpg" } }) },
             "log Stopped at r2.jpg; the files of this run were removed." },
-        { "a middle strip cannot be written", &m_picture, { nullptr, {}, Captions({ 10, 20 }), kMagenta }, {},
-            "log Stopped at r2.bmp; the files of this run were removed.", "r2.bmp" },
+        { "a middle strip cannot be written", &m_picture, { nullptr, {}, Captions({ 10, 20 }), kMagenta },
+            { .DeleteTemp = false }, "log Stopped at r2.bmp; the files of this run were removed.", "r2.bmp" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -819,6 +858,96 @@ TEST_F(SlicingPipeline, ThreadCountChangesNothingOutside)
         EXPECT_EQ(outcomes[0], outcomes[1]);
         EXPECT_EQ(outcomes[0].Events.back(), c.lastEvent);
     }
+}
+
+// Two files of one run under one name, or a file of the run over the
+// project or the picture, are refused before anything is written.
+TEST_F(SlicingPipeline, RefusesEveryNameCollision)
+{
+    struct Case {
+        const char* name;
+        TGenerationSettings settings;
+        std::string page; // in the folder
+        std::string message; // after the file's name
+    };
+    const std::vector<Case> cases = {
+        { "page over the project", {}, "design.swr", " (it is the project file" },
+        { "page over a cell", {}, "r1_c2.gif",
+            " (the run would write it as the page and as cell R1C2's image)" },
+        { "page over an auto cell", { .CellFormat = { .Type = TImageType::Auto } }, "r2_c1.webp",
+            " (the run would write it as the page and as cell R2C1's image)" },
+        { "page over a kept strip", { .DeleteTemp = false }, "r2.bmp",
+            " (the run would write it as the page and as row 2's strip)" },
+        { "page over the picture", {}, "design.bmp", " (it is the picture being cut" },
+        { "a name and another's @1x",
+            { .Scale = 2,
+                .AlsoHalfSize = true,
+                .Cells = CellsOf({ { 1, 1, "Name", "logo@1x" }, { 1, 2, "Name", "logo" } }) },
+            "", " (the run would write it as cell R1C1's image and as cell R1C2's @1x image)" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        WriteFileBytes(folder / "design.swr", "the project");
+        WriteFileBytes(folder / "design.bmp", "the picture");
+        WriteFileBytes(folder / "r1.bmp", "the user's");
+        TGenerationInput input { &m_picture, Captions({ 20 }), Captions({ 10 }), kMagenta };
+        input.PictureFileName = folder / "design.bmp";
+        input.ProjectFileName = folder / "design.swr";
+        TGenerationSettings settings = c.settings;
+        settings.OutputFolder = folder.Path().string();
+        settings.WriteHTML = !c.page.empty();
+        settings.PageFileName = c.page.empty() ? "" : folder / c.page;
+        try {
+            Generate(input, settings);
+            ADD_FAILURE() << "no exception";
+        } catch (const EFCreateError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(
+            FolderEntries(folder.Path()), (std::set<std::string> { "design.bmp", "design.swr", "r1.bmp" }));
+        EXPECT_EQ(ReadFileBytes(folder / "design.swr"), "the project");
+        EXPECT_EQ(ReadFileBytes(folder / "r1.bmp"), "the user's");
+    }
+}
+
+// Two runs that keep their strips never write into one folder at once: the
+// second waits for the first and then cuts its own picture.
+TEST_F(SlicingPipeline, RunsKeepingStripsTakeTurnsInAFolder)
+{
+    const TBitmap other = MakePicture(40, 30, NoisyColor);
+    const TGenerationInput first { &m_picture, Captions({ 15 }), Captions({ 10 }), kMagenta };
+    const TGenerationInput second { &other, Captions({ 15 }), Captions({ 10 }), kMagenta };
+    TempFolder alone;
+    Generate(second, { .OutputFolder = alone.Path().string(), .DeleteTemp = false });
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool secondWaits = false;
+    std::thread secondRun;
+    RecordingSink secondSink;
+    secondSink.OnLogLine = [&](const std::string& line) {
+        if (line.rfind("Another run is writing into ", 0) == 0) {
+            std::lock_guard lock(mutex);
+            secondWaits = true;
+            changed.notify_all();
+        }
+    };
+    RecordingSink firstSink;
+    firstSink.OnLogLine = [&](const std::string& line) {
+        if (!line.empty() || secondRun.joinable())
+            return;
+        // The first run's strips are written; the second starts now.
+        secondRun = std::thread([&] { Generate(second, { .DeleteTemp = false }, secondSink); });
+        // Bounded only so that a run that does not wait fails instead of hanging.
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(changed.wait_for(lock, std::chrono::minutes(1), [&] { return secondWaits; }));
+    };
+    Generate(first, { .DeleteTemp = false }, firstSink);
+    secondRun.join();
+    EXPECT_EQ(secondSink.Log.back(), "Done.");
+    for (const std::string& name : FolderEntries(alone.Path()))
+        EXPECT_EQ(ReadFileBytes(m_folder / name), ReadFileBytes(alone / name)) << name;
 }
 
 } // namespace

@@ -92,34 +92,50 @@ TEST(ProjectFile, CellsSectionIsReadAndKeptThroughASave)
     EXPECT_THROW(ReadProject(TIniFile::FromText("[Cells]\r\nR0C1.Skip=1\r\n"), ""), ECellPropertyError);
 }
 
-TEST(ProjectFile, CaptionsThatAreNoNumbersAreWrittenAndEndTheListOnReading)
+TEST(ProjectFile, CaptionsThatAreNoNumbersAreWrittenAndReportedOnReading)
 {
     const TProjectData project { "p.bmp", { { "10", true }, { "2O", true }, { "30", true } }, {} };
     const TLoadedProject loaded = ReadProject(ProjectIni("p.swr", project), "");
-    EXPECT_EQ(loaded.Columns, (std::vector<TStoredLine> { { 10, true } }));
+    EXPECT_EQ(loaded.Columns, (std::vector<TStoredLine> { { 10, true }, { 30, true } }));
+    EXPECT_EQ(loaded.Warnings,
+        (std::vector<std::string> {
+            "column line Position2=2O ignored: a position is a whole number from 0 to 2147483647" }));
 }
 
 struct ReadCase {
     const char* description;
     const char* columnsSection;
     std::vector<TStoredLine> expected;
+    std::vector<std::string> warnings {};
 };
 
-TEST(ProjectFile, ReadsEachListUpToTheFirstNegativeOrMissingPosition)
+// A bad or missing line is reported by its key; the lines after it count.
+TEST(ProjectFile, ReadsEveryLineAndReportsEachBadOne)
 {
+    const std::string bad = " ignored: a position is a whole number from 0 to 2147483647";
     const ReadCase cases[] = {
         { "the example", "Position1=120\nChecked1=1\nPosition2=340\nChecked2=0",
             { { 120, true }, { 340, false } } },
-        { "gap at 3", "Position1=1\nPosition2=2\nPosition4=4", { { 1, true }, { 2, true } } },
-        { "first is -5", "Position1=-5\nPosition2=10", {} },
+        { "gap at 3", "Position1=1\nPosition2=2\nPosition4=4", { { 1, true }, { 2, true }, { 4, true } },
+            { "column line Position3 missing" } },
+        { "gap of three", "Position4=4\nPosition2=2", { { 2, true }, { 4, true } },
+            { "column line Position1 missing", "column line Position3 missing" } },
+        { "wide gap", "Position1=1\nPosition9=9", { { 1, true }, { 9, true } },
+            { "column lines Position2 to Position8 missing" } },
+        { "first is -5", "Position1=-5\nPosition2=10", { { 10, true } },
+            { "column line Position1=-5" + bad } },
+        { "past 32 bits, empty", "Position1=4294967306\nPosition2=\nPosition3=7", { { 7, true } },
+            { "column line Position1=4294967306" + bad, "column line Position2=" + bad } },
         { "checked values",
             "Position1=1\nChecked1=0\nPosition2=2\nChecked2=false\nPosition3=3\nPosition4=4\nChecked4=2",
             { { 1, false }, { 2, true }, { 3, true }, { 4, true } } },
         { "number forms", "Position1=0x1F\nPosition2=$1F\nPosition3= 42\nPosition4=42px\nPosition5=50",
-            { { 31, true }, { 31, true }, { 42, true } } },
+            { { 31, true }, { 31, true }, { 42, true }, { 50, true } },
+            { "column line Position4=42px" + bad } },
         { "file order kept, zero kept", "Position1=300\nPosition2=0\nPosition3=100",
             { { 300, true }, { 0, true }, { 100, true } } },
         { "keys in any case and order", "checked1=0\nPOSITION1=5", { { 5, false } } },
+        { "other keys", "Position01=3\nPositionX=4\nChecked2=0\nPosition1=5", { { 5, true } } },
         { "blanks around values", "Position1=10 \nChecked1=0 \nPosition2=\t20\t\nChecked2= 0",
             { { 10, false }, { 20, false } } },
     };
@@ -128,6 +144,7 @@ TEST(ProjectFile, ReadsEachListUpToTheFirstNegativeOrMissingPosition)
             = TIniFile::FromText(std::string("[Columns]\n") + c.columnsSection + "\n[Rows]\nPosition1=9\n");
         const TLoadedProject loaded = ReadProject(ini, "");
         EXPECT_EQ(loaded.Columns, c.expected) << c.description;
+        EXPECT_EQ(loaded.Warnings, c.warnings) << c.description;
         EXPECT_EQ(loaded.Rows, (std::vector<TStoredLine> { { 9, true } })) << c.description;
     }
 }

@@ -530,8 +530,9 @@ TEST_F(PictureViewTest, LoadingRefusesLinesThatDoNotFitWithOneBeepEach)
     EXPECT_EQ(form.pbGrid->size(), QSize(64, 48));
     EXPECT_EQ(form.PictureFileName, folder / "gone.bmp");
     EXPECT_EQ(form.lvColumns->Lines(), (TCutLines { { "63", false } }));
-    EXPECT_EQ(form.lvRows->Lines(), (TCutLines { { "16", true } }));
-    EXPECT_EQ(services.exclamations, 3); // 500, 64 and row 0
+    // A line that is no position is passed over; the lines after it count.
+    EXPECT_EQ(form.lvRows->Lines(), (TCutLines { { "5", true }, { "16", true } }));
+    EXPECT_EQ(services.exclamations, 4); // 500, 64, row 0 and row -1
     EXPECT_EQ(Caption(), "Slicewright - [big.swr]");
     // Said once the lines are in, and Generate then refuses to cut a blank page.
     ASSERT_EQ(services.errors.size(), 1);

@@ -493,7 +493,7 @@ TEST_F(GenerateDialog, AFailedRunIsShownStaysOnTheProgressPageAndCanBeClosed)
     dialog->show();
 
     const std::string failure
-        = "Cannot create file " + folder / "missing" + "/r1.bmp (No such file or directory).";
+        = "Cannot create file " + folder / "missing" + "/r1_c1.jpg (No such file or directory).";
     dialog->Form->btnGenerate->click();
     WaitForTheRun(dialog);
     EXPECT_EQ(services.errors, QStringList { QString::fromStdString(failure) });
@@ -518,7 +518,8 @@ TEST_F(GenerateDialog, AFailedRunIsShownStaysOnTheProgressPageAndCanBeClosed)
     WaitForTheRun(dialog);
     EXPECT_EQ(services.errors.size(), 2);
     EXPECT_EQ(Items(dialog->Log->lbxRowFiles),
-        QStringList { QString::fromStdString(folder / "missing" + "/r1.bmp") });
+        QStringList({ QString::fromStdString(folder / "missing" + "/r1.bmp"),
+            QString::fromStdString(folder / "missing" + "/r2.bmp") }));
 
     dialog->btnClose->click();
     EXPECT_EQ(GenerateDlg, nullptr);

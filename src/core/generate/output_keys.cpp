@@ -1,0 +1,276 @@
+#include "core/base/errors.h"
+#include "core/base/sysutils.h"
+#include "core/generate/cell_format.h"
+#include "core/generate/run_settings.h"
+#include "core/project/project_file.h"
+
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+// The one table of a project's [Output] keys: what each value must be and
+// where it goes, the cells' format or the run's settings. A new key is one
+// row here and its name in the project file's list.
+
+namespace sw {
+
+namespace {
+
+std::optional<int> WholeNumber(std::string_view text, int low, int high)
+{
+    const std::optional<int32_t> value = TryStrToInt(text);
+    if (!value || *value < low || *value > high)
+        return std::nullopt;
+    return *value;
+}
+
+std::optional<bool> Switch(std::string_view text)
+{
+    if (text == "0" || text == "1")
+        return text == "1";
+    return std::nullopt;
+}
+
+bool ApplyFormat(TCellFormat& format, std::string_view text)
+{
+    const std::optional<TImageType> type = ImageTypeOfName(text);
+    if (type)
+        format.Type = *type;
+    return type.has_value();
+}
+
+bool ApplyColors(TCellFormat& format, std::string_view text)
+{
+    const auto colors = WholeNumber(text, kMinPaletteColors, kMaxPaletteColors);
+    if (colors)
+        format.Colors = *colors;
+    return colors.has_value();
+}
+
+bool ApplyDither(TCellFormat& format, std::string_view text)
+{
+    if (text == "none")
+        format.Dither = TDither::None;
+    else if (text == "fs")
+        format.Dither = TDither::FloydSteinberg;
+    else if (text == "ordered")
+        format.Dither = TDither::Ordered;
+    else
+        return false;
+    return true;
+}
+
+bool ApplyQuality(TCellFormat& format, std::string_view text)
+{
+    const auto quality = WholeNumber(text, 1, 100);
+    if (quality)
+        format.Quality = *quality;
+    return quality.has_value();
+}
+
+bool ApplyProgressive(TCellFormat& format, std::string_view text)
+{
+    const auto on = Switch(text);
+    if (on)
+        format.Progressive = *on;
+    return on.has_value();
+}
+
+bool ApplySubsampling(TCellFormat& format, std::string_view text)
+{
+    if (text == "420")
+        format.Subsampling = TChromaSubsampling::Half;
+    else if (text == "444")
+        format.Subsampling = TChromaSubsampling::Full;
+    else
+        return false;
+    return true;
+}
+
+bool ApplyMinPsnr(TCellFormat& format, std::string_view text)
+{
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value) || value < 1
+        || value > 100)
+        return false;
+    format.MinPsnr = value;
+    return true;
+}
+
+bool ApplyAlpha(TCellFormat& format, std::string_view text)
+{
+    const auto on = Switch(text);
+    if (on)
+        format.KeepAlpha = *on;
+    return on.has_value();
+}
+
+bool ApplyPageStyle(TGenerationSettings& settings, std::string_view text)
+{
+    const std::optional<TPageStyle> style = PageStyleFromName(text);
+    if (style)
+        settings.PageStyle = *style;
+    return style.has_value();
+}
+
+bool ApplyScale(TGenerationSettings& settings, std::string_view text)
+{
+    if (text != "1" && text != "2")
+        return false;
+    settings.Scale = text == "1" ? 1 : 2;
+    return true;
+}
+
+// The template's fields are checked with the cells' names, where a bad one
+// can name the cell it would have named.
+bool ApplyNameTemplate(TGenerationSettings& settings, std::string_view text)
+{
+    settings.NameTemplate = text;
+    return true;
+}
+
+// Every image's address starts with it, so it must not bring in a scheme
+// that runs code.
+bool ApplyBaseUrl(TGenerationSettings& settings, std::string_view text)
+{
+    if (!IsSafeLink(text))
+        return false;
+    settings.BaseUrl = text;
+    return true;
+}
+
+// The colour itself goes to the run with its input, as the desktop's
+// picked colour does; here it is only checked.
+bool CheckTransparent(TGenerationSettings&, std::string_view text)
+{
+    return TransparentColorFromText(text).has_value();
+}
+
+template <std::string TGenerationSettings::*Field>
+bool ApplyText(TGenerationSettings& settings, std::string_view text)
+{
+    settings.*Field = text;
+    return true;
+}
+
+template <bool TGenerationSettings::*Field>
+bool ApplySwitch(TGenerationSettings& settings, std::string_view text)
+{
+    if (text != "0" && text != "1")
+        return false;
+    settings.*Field = text == "1";
+    return true;
+}
+
+struct TSectionKey {
+    const char* Key;
+    const char* Expects;
+    bool (*Format)(TCellFormat& format, std::string_view text) = nullptr;
+    bool (*Run)(TGenerationSettings& settings, std::string_view text) = nullptr;
+};
+
+// In the order the project file writes them.
+constexpr TSectionKey kSectionKeys[] = {
+    { "Format", "gif, gif-adaptive, png8, png, jpg, jpeg, webp, webp-lossless or auto", ApplyFormat },
+    { "Colors", "a whole number from 2 to 256", ApplyColors },
+    { "Dither", "none, fs or ordered", ApplyDither },
+    { "Quality", "a whole number from 1 to 100", ApplyQuality },
+    { "Progressive", "0 or 1", ApplyProgressive },
+    { "Subsampling", "420 or 444", ApplySubsampling },
+    { "MinPsnr", "a number of decibels from 1 to 100", ApplyMinPsnr },
+    { "Alpha", "0 or 1", ApplyAlpha },
+    { "PageStyle", "classic, html5, email or grid", nullptr, ApplyPageStyle },
+    { "Scale", "1 or 2", nullptr, ApplyScale },
+    { "NameTemplate", "a file name with {row}, {col} or {project} in it", nullptr, ApplyNameTemplate },
+    { "BaseUrl", "an http: or https: address or a relative path", nullptr, ApplyBaseUrl },
+    { "AlsoHalfSize", "0 or 1", nullptr, ApplySwitch<&TGenerationSettings::AlsoHalfSize> },
+    { "AutoFill", "0 or 1", nullptr, ApplySwitch<&TGenerationSettings::AutoFill> },
+    { "Transparent", "RRGGBB or none", nullptr, CheckTransparent },
+    // Where the run writes, as the project stores it: a path relative to
+    // the project's folder is made whole by the host (PathOfProject).
+    { "WriteHtml", "0 or 1", nullptr, ApplySwitch<&TGenerationSettings::WriteHTML> },
+    { "PageFile", "a file name", nullptr, ApplyText<&TGenerationSettings::PageFileName> },
+    { "OutputFolder", "a folder", nullptr, ApplyText<&TGenerationSettings::OutputFolder> },
+};
+
+template <typename TRow> const TRow* FindRow(const std::vector<TRow>& rows, std::string_view key)
+{
+    const std::string folded = LowerCaseAscii(key);
+    for (const TRow& row : rows)
+        if (LowerCaseAscii(row.Key) == folded)
+            return &row;
+    return nullptr;
+}
+
+[[noreturn]] void FailValue(
+    const std::string& where, const char* key, const char* expects, const std::string& text)
+{
+    throw Exception(where + ": " + key + " expects " + expects + ", not '" + text + "'");
+}
+
+} // namespace
+
+std::vector<std::string> OutputSectionKeyNames()
+{
+    std::vector<std::string> names;
+    for (const TSectionKey& row : kSectionKeys)
+        names.push_back(row.Key);
+    return names;
+}
+
+const std::vector<TOutputKey>& OutputKeys()
+{
+    static const std::vector<TOutputKey> keys = [] {
+        std::vector<TOutputKey> rows;
+        for (const TSectionKey& row : kSectionKeys)
+            if (row.Format)
+                rows.push_back({ row.Key, row.Expects, row.Format });
+        return rows;
+    }();
+    return keys;
+}
+
+const TOutputKey* FindOutputKey(std::string_view key)
+{
+    return FindRow(OutputKeys(), key);
+}
+
+TCellFormat CellFormatOf(const TOutputValues& values, const std::string& where, TCellFormat base)
+{
+    for (const auto& [key, text] : values) {
+        const TOutputKey* row = FindOutputKey(key);
+        if (row && !row->Apply(base, text))
+            FailValue(where, row->Key, row->Expects, text);
+    }
+    return base;
+}
+
+const std::vector<TRunKey>& RunKeys()
+{
+    static const std::vector<TRunKey> keys = [] {
+        std::vector<TRunKey> rows;
+        for (const TSectionKey& row : kSectionKeys)
+            if (row.Run)
+                rows.push_back({ row.Key, row.Expects, row.Run });
+        return rows;
+    }();
+    return keys;
+}
+
+const TRunKey* FindRunKey(std::string_view key)
+{
+    return FindRow(RunKeys(), key);
+}
+
+void ApplyRunValues(TGenerationSettings& settings, const TOutputValues& values, const std::string& where)
+{
+    for (const auto& [key, text] : values) {
+        const TRunKey* row = FindRunKey(key);
+        if (row && !row->Apply(settings, text))
+            FailValue(where, row->Key, row->Expects, text);
+    }
+}
+
+} // namespace sw

@@ -1,0 +1,80 @@
+#pragma once
+
+// The generation settings as plain data, shared by both hosts, the keys of
+// a project's [Output] section that set them, and the names a run gives
+// its files.
+
+#include "core/base/product.h"
+#include "core/generate/cell_format.h"
+#include "core/generate/page_writer.h"
+#include "core/project/cell_properties.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sw {
+
+// The generation settings, as plain data, shared by both hosts: the
+// Generate dialog fills them from its controls, the command line from its
+// options. A new setting is one field here plus its reading in each host.
+struct TGenerationSettings {
+    std::string OutputFolder {}; // edtOutputPath
+    bool WriteHTML = false; // cbxWriteHTML
+    std::string PageFileName {}; // edtFilename
+    std::string Description = DefaultSnippetDescription(); // edtBCSDescription
+    TCellFormat CellFormat {}; // rgOutputImages; every cell's unless it has its own
+    bool DeleteTemp = true; // cbxDeleteTemp
+    // Beyond the dialog's settings; their defaults give the classic run.
+    TPageStyle PageStyle = TPageStyle::Classic;
+    std::string BaseUrl {}; // put before every image's address
+    // 2: the picture is drawn at twice the size the page shows it.
+    int Scale = 1;
+    // With Scale 2, each image also at half size, as NAME@1x.
+    bool AlsoHalfSize = false;
+    // Every cell of one flat colour becomes a filled cell without an image.
+    bool AutoFill = false;
+    std::string NameTemplate {}; // empty: r{row}_c{col}, or r{row} without column lines
+    std::string ProjectName {}; // {project} in names, and the page's title
+    TCellPropertyMap Cells {};
+    // A cell or page whose new bytes equal its file keeps that file as it
+    // is, time included, so a re-run touches only what changed.
+    bool KeepUnchanged = false;
+    // Each written cell's report carries its PSNR; costs a decode per cell.
+    bool MeasurePsnr = false;
+    int Threads = 0; // cells encoded at once; 0: one per hardware thread
+};
+
+// The [Output] keys that shape the run rather than its cells: PageStyle
+// (classic, html5, email or grid), Scale (1 or 2), NameTemplate, BaseUrl,
+// AlsoHalfSize and AutoFill (0 or 1), Transparent, only checked here, and
+// where it writes: WriteHtml (0 or 1), PageFile and OutputFolder. Built
+// like TOutputKey, so both hosts check a value the same way.
+struct TRunKey {
+    const char* Key;
+    const char* Expects;
+    bool (*Apply)(TGenerationSettings& settings, std::string_view text);
+};
+const std::vector<TRunKey>& RunKeys();
+// The key's row, or nullptr; keys match without regard to ASCII case.
+const TRunKey* FindRunKey(std::string_view key);
+// settings with every run key of values applied; a bad value fails with
+// Exception "WHERE: KEY expects EXPECTS, not 'TEXT'", other keys are left alone.
+void ApplyRunValues(TGenerationSettings& settings, const TOutputValues& values, const std::string& where);
+
+// The template a run names its cells by: the settings' own, else
+// r{row}_c{col}, or r{row} without column lines, where a strip is the cell.
+std::string RunNameTemplate(const TGenerationSettings& settings, bool hasColumnLines);
+
+// A folder text with one '/' appended unless it already ends in one; an
+// empty text gives "/" alone.
+std::string WithTrailingBackslash(std::string_view folder);
+// ".gif", ".jpg", ".jpeg", ".png" or ".webp"; auto cells take their
+// chosen format's, and ".png" stands for them here.
+std::string ImageExtension(TImageType imageType);
+// The dialog's choice index: 0 GIF, 1 JPG, anything else JPEG.
+TImageType ImageTypeOfIndex(int index);
+// ".gif" for 0, ".jpg" for 1, ".jpeg" for anything else.
+std::string ImageExtension(int imageType);
+
+} // namespace sw
