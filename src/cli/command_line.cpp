@@ -32,7 +32,7 @@ const std::vector<CommandRule>& Commands()
     static const std::vector<CommandRule> commands = {
         { "generate", CliCommand::Generate, 1, GenerateOptionRules(), true },
         { "convert", CliCommand::Convert, 2, { { "--transparent", true } } },
-        { "suggest", CliCommand::Suggest, 1, {} },
+        { "suggest", CliCommand::Suggest, 1, { { "--partial", false } } },
     };
     return commands;
 }
@@ -51,7 +51,7 @@ const std::string& UsageText()
           "                       [--base-url URL] [--scale 1|2] [--also-1x] [--auto-fill]\n"
           "                       [--threads N] [--quiet] [--json] [-j N] [--watch]\n"
           "       slicewright-cli convert INPUT OUTPUT [--transparent RRGGBB|none]\n"
-          "       slicewright-cli suggest PICTURE\n"
+          "       slicewright-cli suggest PICTURE [--partial]\n"
           "       slicewright-cli --help | --version\n"
           "\n"
           "generate  cuts the project's picture at every cut line, checked or not,\n"
@@ -62,7 +62,10 @@ const std::string& UsageText()
           "          extension: .bmp, .gif (web palette) or .jpg/.jpeg\n"
           "suggest   prints where PICTURE wants to be cut: a line of column and a\n"
           "          line of row positions, where the picture changes across much\n"
-          "          of its length and at the edges of flat bands\n"
+          "          of its length and at the edges of flat bands, never through\n"
+          "          text; --partial adds the lines that run between some of\n"
+          "          the bands only: \"partial columns: X:TOP-BOTTOM ...\" and\n"
+          "          \"partial rows: Y:LEFT-RIGHT ...\" (pixels, end excluded)\n"
           "\n"
           "  --out DIR             where the cells go (default: the project's folder);\n"
           "                        with several projects each goes to DIR/NAME,\n"

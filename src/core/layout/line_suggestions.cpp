@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
+#include <utility>
 
 namespace sw {
 
@@ -36,12 +38,55 @@ struct TAxis {
     { }
 };
 
-std::vector<int32_t> Choose(const TAxis& axis, int64_t length, const TSuggestionSettings& settings)
+// Collects the columns' axis of the rectangle [x0, x1) x [y0, ...), a row at
+// a time.
+void AddColumnsOfRow(
+    TAxis& axis, const uint8_t* row, int32_t x0, int32_t x1, bool first, const TSuggestionSettings& settings)
+{
+    for (int32_t x = x0; x < x1; ++x) {
+        const uint8_t* pixel = row + static_cast<size_t>(x) * 3;
+        const auto at = static_cast<size_t>(x - x0);
+        if (x > x0 && Difference(pixel - 3, pixel) > settings.ChangeThreshold)
+            ++axis.Changes[at];
+        uint8_t* colour = &axis.Colour[at * 3];
+        if (first)
+            std::memcpy(colour, pixel, 3);
+        else if (Difference(colour, pixel) > settings.FlatTolerance)
+            axis.Flat[at] = 0;
+    }
+}
+
+// Adds row `at` of the rows' axis of the columns [x0, x1).
+void AddRowOfColumns(TAxis& axis, size_t at, const uint8_t* row, const uint8_t* previous, int32_t x0, int32_t x1,
+    const TSuggestionSettings& settings)
+{
+    int64_t changes = 0;
+    bool flat = true;
+    const uint8_t* start = row + static_cast<size_t>(x0) * 3;
+    for (int32_t x = x0; x < x1; ++x) {
+        const size_t offset = static_cast<size_t>(x) * 3;
+        if (previous && Difference(previous + offset, row + offset) > settings.ChangeThreshold)
+            ++changes;
+        if (Difference(start, row + offset) > settings.FlatTolerance)
+            flat = false;
+    }
+    axis.Changes[at] = changes;
+    axis.Flat[at] = flat ? 1 : 0;
+    std::memcpy(&axis.Colour[at * 3], start, 3);
+}
+
+// `length` is how long the lines are; a line needs `least` changes along it
+// to be taken, whatever its neighbours; `blocked` lines are never taken.
+std::vector<int32_t> Choose(const TAxis& axis, int64_t length, int64_t least, const std::vector<uint8_t>& blocked,
+    const TSuggestionSettings& settings)
 {
     const auto count = static_cast<int32_t>(axis.Flat.size());
     std::vector<TCandidate> candidates;
     const auto edge
         = std::max<int64_t>(static_cast<int64_t>(static_cast<double>(length) * settings.EdgeShare), 1);
+    const auto open = [&](int32_t at) {
+        return !blocked[static_cast<size_t>(at)] && axis.Changes[static_cast<size_t>(at)] >= least;
+    };
     std::vector<int64_t> around;
     for (int32_t at = 1; at < count; ++at) {
         // Measured against the changes nearby, so a texture that changes
@@ -59,7 +104,7 @@ std::vector<int32_t> Choose(const TAxis& axis, int64_t length, const TSuggestion
             background = around[around.size() / 2];
         }
         const int64_t strength = axis.Changes[static_cast<size_t>(at)] - background;
-        if (strength >= edge)
+        if (strength >= edge && open(at))
             candidates.push_back({ at, strength });
     }
 
@@ -79,7 +124,7 @@ std::vector<int32_t> Choose(const TAxis& axis, int64_t length, const TSuggestion
             // Band edges beat edges of the same place found by change. A
             // band that merely fades into the next (a gradient) has no edge.
             for (const int32_t at : { first, end })
-                if (at > 0 && at < count && axis.Changes[static_cast<size_t>(at)] > 0)
+                if (at > 0 && at < count && axis.Changes[static_cast<size_t>(at)] > 0 && open(at))
                     candidates.push_back({ at, length + 1 });
         }
         first = end;
@@ -98,6 +143,327 @@ std::vector<int32_t> Choose(const TAxis& axis, int64_t length, const TSuggestion
     return chosen;
 }
 
+struct TBox {
+    int32_t Left;
+    int32_t Top;
+    int32_t Right;
+    int32_t Bottom;
+};
+
+// The boxes around the marks of the picture: 8-connected pixels that differ
+// from their left or upper neighbour, labelled run by run. A pixel is marked
+// by the step into it, so a mark's box reaches one pixel past its last
+// row and column of ink.
+class TMarks {
+public:
+    explicit TMarks(int32_t width)
+        : m_width(width)
+    { }
+
+    void AddRow(int32_t y, const uint8_t* row, const uint8_t* previous, int threshold)
+    {
+        m_current.clear();
+        for (int32_t x = 0; x < m_width;) {
+            if (!Marked(x, row, previous, threshold)) {
+                ++x;
+                continue;
+            }
+            int32_t end = x + 1;
+            while (end < m_width && Marked(end, row, previous, threshold))
+                ++end;
+            m_current.push_back({ x, end, Join(x, end, y) });
+            x = end;
+        }
+        std::swap(m_current, m_previous);
+    }
+
+    // The boxes of the marks that are text or alike, with whether they lie
+    // in a picture (a photo's speckles are no text to keep clear of).
+    std::vector<std::pair<TBox, bool>> Small(int32_t height, int32_t width) const
+    {
+        std::vector<TBox> pictures;
+        for (size_t n = 0; n < m_parent.size(); ++n) {
+            const TBox& box = m_box[n];
+            const int64_t area = int64_t { box.Right - box.Left } * (box.Bottom - box.Top);
+            if (m_parent[n] == n && (box.Bottom - box.Top > height || box.Right - box.Left > width)
+                && m_count[n] * kPictureShare >= area)
+                pictures.push_back(box);
+        }
+        std::vector<std::pair<TBox, bool>> small;
+        for (size_t n = 0; n < m_parent.size(); ++n) {
+            const TBox& box = m_box[n];
+            if (m_parent[n] != n || box.Bottom - box.Top > height || box.Right - box.Left > width)
+                continue;
+            const bool inPicture = std::any_of(pictures.begin(), pictures.end(), [&](const TBox& picture) {
+                return picture.Left <= box.Left && picture.Top <= box.Top && picture.Right >= box.Right
+                    && picture.Bottom >= box.Bottom;
+            });
+            small.push_back({ box, inPicture });
+        }
+        return small;
+    }
+
+private:
+    struct TRun {
+        int32_t Begin;
+        int32_t End;
+        size_t Label;
+    };
+
+    bool Marked(int32_t x, const uint8_t* row, const uint8_t* previous, int threshold) const
+    {
+        const uint8_t* pixel = row + static_cast<size_t>(x) * 3;
+        return (x > 0 && Difference(pixel - 3, pixel) > threshold)
+            || (previous && Difference(previous + static_cast<size_t>(x) * 3, pixel) > threshold);
+    }
+
+    size_t Root(size_t n)
+    {
+        while (m_parent[n] != n) {
+            m_parent[n] = m_parent[m_parent[n]];
+            n = m_parent[n];
+        }
+        return n;
+    }
+
+    size_t Join(int32_t begin, int32_t end, int32_t y)
+    {
+        size_t label = m_parent.size();
+        for (const TRun& above : m_previous) {
+            if (above.End < begin || above.Begin > end)
+                continue;
+            const size_t other = Root(above.Label);
+            if (label == m_parent.size()) {
+                label = other;
+                continue;
+            }
+            const size_t mine = Root(label);
+            if (mine == other)
+                continue;
+            m_parent[other] = mine;
+            m_count[mine] += m_count[other];
+            TBox& box = m_box[mine];
+            const TBox& merged = m_box[other];
+            box = { std::min(box.Left, merged.Left), std::min(box.Top, merged.Top),
+                std::max(box.Right, merged.Right), std::max(box.Bottom, merged.Bottom) };
+        }
+        if (label == m_parent.size()) {
+            m_parent.push_back(label);
+            m_box.push_back({ begin, y, end, y + 1 });
+            m_count.push_back(end - begin);
+            return label;
+        }
+        label = Root(label);
+        m_count[label] += end - begin;
+        TBox& box = m_box[label];
+        box = { std::min(box.Left, begin), box.Top, std::max(box.Right, end), std::max(box.Bottom, y + 1) };
+        return label;
+    }
+
+    // A large mark is a picture when at least one pixel in this many of its
+    // box is marked; a box's outline is far thinner.
+    static constexpr int64_t kPictureShare = 8;
+
+    int32_t m_width;
+    std::vector<TRun> m_previous;
+    std::vector<TRun> m_current;
+    std::vector<size_t> m_parent;
+    std::vector<TBox> m_box;
+    std::vector<int64_t> m_count;
+};
+
+// Where lines would cross marks: per position, the spans across it that
+// are closed. A line at p runs between pixels p - 1 and p; it crosses a
+// mark with ink on both sides. Text's own box is taller than its ink (room
+// for accents and descenders) and runs on over the spaces between words,
+// so each mark closes a margin around it in proportion to its height.
+class TClosed {
+public:
+    TClosed(int32_t columns, int32_t rows)
+        : m_columns(static_cast<size_t>(columns))
+        , m_rows(static_cast<size_t>(rows))
+    { }
+
+    void Add(const TBox& box, bool bare)
+    {
+        const int32_t height = box.Bottom - box.Top;
+        const int32_t above = bare ? 0 : height * 7 / 20 + 1;
+        const int32_t aside = bare ? 0 : height / 2 + 1;
+        const int32_t left = std::max(box.Left - aside, 0);
+        const int32_t right = std::min(box.Right + aside, static_cast<int32_t>(m_columns.size()));
+        const int32_t top = std::max(box.Top - above, 0);
+        const int32_t bottom = std::min(box.Bottom + above, static_cast<int32_t>(m_rows.size()));
+        // The box reaches one pixel past the ink on its right and bottom.
+        for (int32_t x = left + 1; x < right - 1; ++x)
+            m_columns[static_cast<size_t>(x)].push_back({ top, bottom });
+        for (int32_t y = top + 1; y < bottom - 1; ++y)
+            m_rows[static_cast<size_t>(y)].push_back({ left, right });
+    }
+
+    std::vector<uint8_t> Whole(bool vertical) const
+    {
+        const auto& spans = vertical ? m_columns : m_rows;
+        std::vector<uint8_t> closed(spans.size(), 0);
+        for (size_t n = 0; n < spans.size(); ++n)
+            closed[n] = spans[n].empty() ? 0 : 1;
+        return closed;
+    }
+
+    // Positions [begin, begin + count) closed somewhere in [from, to).
+    std::vector<uint8_t> Within(bool vertical, int32_t begin, int32_t count, int32_t from, int32_t to) const
+    {
+        const auto& spans = vertical ? m_columns : m_rows;
+        std::vector<uint8_t> closed(static_cast<size_t>(count), 0);
+        for (int32_t n = 0; n < count; ++n)
+            for (const auto& [low, high] : spans[static_cast<size_t>(begin + n)])
+                if (low < to && high > from)
+                    closed[static_cast<size_t>(n)] = 1;
+        return closed;
+    }
+
+private:
+    std::vector<std::vector<std::pair<int32_t, int32_t>>> m_columns;
+    std::vector<std::vector<std::pair<int32_t, int32_t>>> m_rows;
+};
+
+// Tells text from the speckles of a photo: text stands on a plain ground,
+// so the row above its ink and the row below are flat. Turns the flag of
+// each mark from "in a picture" to "text".
+bool FindText(const TPixelRows& picture, std::vector<std::pair<TBox, bool>>& marks,
+    const TSuggestionSettings& settings)
+{
+    // Per row, the marks whose edge rows it is: (mark, segment start, end).
+    std::vector<std::vector<size_t>> checks(static_cast<size_t>(picture.Height));
+    std::vector<int> flatRows(marks.size(), 0);
+    for (size_t n = 0; n < marks.size(); ++n) {
+        const TBox& box = marks[n].first;
+        if (marks[n].second)
+            continue;
+        for (const int32_t y : { box.Top - 1, box.Bottom - 1 })
+            if (y >= 0)
+                checks[static_cast<size_t>(y)].push_back(n);
+            else
+                ++flatRows[n];
+    }
+    for (int32_t y = 0; y < picture.Height; ++y) {
+        if (checks[static_cast<size_t>(y)].empty())
+            continue;
+        const uint8_t* row = picture.Row(y);
+        if (!row)
+            return false;
+        for (const size_t n : checks[static_cast<size_t>(y)]) {
+            const TBox& box = marks[n].first;
+            const uint8_t* first = row + static_cast<size_t>(box.Left) * 3;
+            bool flat = true;
+            for (int32_t x = box.Left + 1; x < box.Right && flat; ++x)
+                flat = Difference(first, row + static_cast<size_t>(x) * 3) <= settings.FlatTolerance;
+            flatRows[n] += flat ? 1 : 0;
+        }
+    }
+    for (size_t n = 0; n < marks.size(); ++n)
+        marks[n].second = flatRows[n] == 2;
+    return true;
+}
+
+// The bands between whole lines: [start, end) pairs covering 0 to size.
+std::vector<std::pair<int32_t, int32_t>> Bands(const std::vector<int32_t>& lines, int32_t size)
+{
+    std::vector<std::pair<int32_t, int32_t>> bands;
+    int32_t start = 0;
+    for (const int32_t line : lines) {
+        bands.push_back({ start, line });
+        start = line;
+    }
+    bands.push_back({ start, size });
+    return bands;
+}
+
+// Adds the lines found in band `band` (numbered from 0), extending a line
+// of the band before when it goes on at the same place.
+void AddPartial(std::vector<TPartialLine>& lines, bool vertical, const std::vector<int32_t>& found,
+    const std::vector<int32_t>& whole, int32_t band, std::pair<int32_t, int32_t> span,
+    const TSuggestionSettings& settings)
+{
+    for (const int32_t at : found) {
+        const bool taken = std::any_of(
+            whole.begin(), whole.end(), [&](int32_t line) { return std::abs(line - at) < settings.MinGap; });
+        if (taken)
+            continue;
+        const auto going = std::find_if(lines.begin(), lines.end(), [&](const TPartialLine& line) {
+            return line.Vertical == vertical && line.ToBand == band && std::abs(line.Position - at) <= 1;
+        });
+        if (going != lines.end()) {
+            going->ToBand = band + 1;
+            going->To = span.second;
+        } else {
+            lines.push_back({ vertical, at, span.first, span.second, band + 1, band + 1 });
+        }
+    }
+}
+
+int64_t Least(int32_t length, const TSuggestionSettings& settings)
+{
+    return std::max<int64_t>(static_cast<int64_t>(static_cast<double>(length) * settings.PartialShare), 1);
+}
+
+// Second pass for the partial lines: the columns of each row band, and the
+// rows of each column band.
+bool SuggestPartial(const TPixelRows& picture, TLineSuggestions& found, const TClosed& closed,
+    const TSuggestionSettings& settings)
+{
+    const int32_t width = picture.Width;
+    const int32_t height = picture.Height;
+    const auto rowBands = Bands(found.Rows, height);
+    const auto columnBands = Bands(found.Columns, width);
+    std::vector<TAxis> bandRows;
+    for (const auto& band : columnBands) {
+        (void)band;
+        bandRows.emplace_back(height);
+    }
+    std::vector<TPartialLine> columns;
+    std::vector<uint8_t> previous(static_cast<size_t>(width) * 3);
+    size_t band = 0;
+    TAxis bandColumns(width);
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* row = picture.Row(y);
+        if (!row)
+            return false;
+        if (y == rowBands[band].first)
+            bandColumns = TAxis(width);
+        AddColumnsOfRow(bandColumns, row, 0, width, y == rowBands[band].first, settings);
+        for (size_t n = 0; n < columnBands.size(); ++n)
+            AddRowOfColumns(bandRows[n], static_cast<size_t>(y), row, y > 0 ? previous.data() : nullptr,
+                columnBands[n].first, columnBands[n].second, settings);
+        if (y + 1 == rowBands[band].second) {
+            const auto [from, to] = rowBands[band];
+            if (to - from >= settings.MinPartialBand)
+                AddPartial(columns, true,
+                    Choose(bandColumns, to - from, Least(to - from, settings),
+                        closed.Within(true, 0, width, from, to), settings),
+                    found.Columns, static_cast<int32_t>(band), rowBands[band], settings);
+            ++band;
+        }
+        std::memcpy(previous.data(), row, previous.size());
+    }
+    std::vector<TPartialLine> rows;
+    for (size_t n = 0; n < columnBands.size(); ++n) {
+        const auto [from, to] = columnBands[n];
+        if (to - from >= settings.MinPartialBand)
+            AddPartial(rows, false,
+                Choose(bandRows[n], to - from, Least(to - from, settings),
+                    closed.Within(false, 0, height, from, to), settings),
+                found.Rows, static_cast<int32_t>(n), columnBands[n], settings);
+    }
+    const auto order = [](const TPartialLine& a, const TPartialLine& b) {
+        return std::pair(a.Position, a.From) < std::pair(b.Position, b.From);
+    };
+    std::sort(columns.begin(), columns.end(), order);
+    std::sort(rows.begin(), rows.end(), order);
+    found.Partial = std::move(columns);
+    found.Partial.insert(found.Partial.end(), rows.begin(), rows.end());
+    return true;
+}
+
 } // namespace
 
 TLineSuggestions SuggestCutLines(const TPixelRows& picture, const TSuggestionSettings& settings)
@@ -109,32 +475,31 @@ TLineSuggestions SuggestCutLines(const TPixelRows& picture, const TSuggestionSet
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     TAxis columns(width);
     TAxis rows(height);
+    TMarks marks(width);
     std::vector<uint8_t> previous(rowBytes);
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* row = picture.Row(y);
         if (!row)
             return {};
-        auto& rowChanges = rows.Changes[static_cast<size_t>(y)];
-        bool rowFlat = true;
-        for (int32_t x = 0; x < width; ++x) {
-            const uint8_t* pixel = row + static_cast<size_t>(x) * 3;
-            if (x > 0 && Difference(pixel - 3, pixel) > settings.ChangeThreshold)
-                ++columns.Changes[static_cast<size_t>(x)];
-            if (y > 0 && Difference(&previous[static_cast<size_t>(x) * 3], pixel) > settings.ChangeThreshold)
-                ++rowChanges;
-            if (Difference(row, pixel) > settings.FlatTolerance)
-                rowFlat = false;
-            uint8_t* columnColour = &columns.Colour[static_cast<size_t>(x) * 3];
-            if (y == 0)
-                std::memcpy(columnColour, pixel, 3);
-            else if (Difference(columnColour, pixel) > settings.FlatTolerance)
-                columns.Flat[static_cast<size_t>(x)] = 0;
-        }
-        rows.Flat[static_cast<size_t>(y)] = rowFlat ? 1 : 0;
-        std::memcpy(&rows.Colour[static_cast<size_t>(y) * 3], row, 3);
+        AddColumnsOfRow(columns, row, 0, width, y == 0, settings);
+        AddRowOfColumns(rows, static_cast<size_t>(y), row, y > 0 ? previous.data() : nullptr, 0, width, settings);
+        marks.AddRow(y, row, y > 0 ? previous.data() : nullptr, settings.InkThreshold);
         std::memcpy(previous.data(), row, rowBytes);
     }
-    return TLineSuggestions { Choose(columns, height, settings), Choose(rows, width, settings) };
+    TClosed closed(width, height);
+    std::vector<std::pair<TBox, bool>> small = marks.Small(settings.MarkHeight, settings.MarkWidth);
+    if (!FindText(picture, small, settings))
+        return {};
+    for (const auto& [box, text] : small) {
+        if (std::getenv("SW_DEBUG_MARKS"))
+            std::fprintf(stderr, "mark %d %d %d %d %d\n", box.Left, box.Top, box.Right, box.Bottom, text);
+        closed.Add(box, !text);
+    }
+    TLineSuggestions found { Choose(columns, height, 0, closed.Whole(true), settings),
+        Choose(rows, width, 0, closed.Whole(false), settings), {} };
+    if (settings.Partial && !SuggestPartial(picture, found, closed, settings))
+        return {};
+    return found;
 }
 
 TSuggestionScore ScoreSuggestions(
