@@ -16,6 +16,14 @@ int Difference(const uint8_t* a, const uint8_t* b)
     return std::max({ std::abs(a[0] - b[0]), std::abs(a[1] - b[1]), std::abs(a[2] - b[2]) });
 }
 
+// Ink fewer rows high than this (plus the row past it) is a rule or a
+// speck, not a glyph.
+constexpr int32_t kLeastText = 5;
+
+// The ground text stands on stays within this of one colour (paper grain
+// and noise included).
+constexpr int kTextGround = 20;
+
 // How far on each side the changes around a line are looked at.
 constexpr int32_t kNeighbourhood = 8;
 
@@ -177,28 +185,38 @@ public:
         std::swap(m_current, m_previous);
     }
 
-    // The boxes of the marks that are text or alike, with whether they lie
-    // in a picture (a photo's speckles are no text to keep clear of).
+    // The marks no line should cross: text, icons, thumbnails. A mark
+    // taller than `height` is a picture or a box's side; a wider one is a
+    // box's outline or a rule unless it is dense (a line of large type); a
+    // mark thinner than three pixels is a rule. Each comes with whether it
+    // may be text: not in a picture (a photo's speckles) and tall enough.
     std::vector<std::pair<TBox, bool>> Small(int32_t height, int32_t width) const
     {
+        const auto dense = [this](size_t n) {
+            const TBox& box = m_box[n];
+            return m_count[n] * kPictureShare >= int64_t { box.Right - box.Left } * (box.Bottom - box.Top);
+        };
         std::vector<TBox> pictures;
         for (size_t n = 0; n < m_parent.size(); ++n) {
             const TBox& box = m_box[n];
-            const int64_t area = int64_t { box.Right - box.Left } * (box.Bottom - box.Top);
-            if (m_parent[n] == n && (box.Bottom - box.Top > height || box.Right - box.Left > width)
-                && m_count[n] * kPictureShare >= area)
+            if (m_parent[n] == n && (box.Bottom - box.Top > height || box.Right - box.Left > width) && dense(n))
                 pictures.push_back(box);
         }
         std::vector<std::pair<TBox, bool>> small;
         for (size_t n = 0; n < m_parent.size(); ++n) {
             const TBox& box = m_box[n];
-            if (m_parent[n] != n || box.Bottom - box.Top > height || box.Right - box.Left > width)
+            const int32_t tall = box.Bottom - box.Top;
+            const int32_t wide = box.Right - box.Left;
+            if (m_parent[n] != n || tall > height || (wide > width && !dense(n)))
                 continue;
             const bool inPicture = std::any_of(pictures.begin(), pictures.end(), [&](const TBox& picture) {
                 return picture.Left <= box.Left && picture.Top <= box.Top && picture.Right >= box.Right
                     && picture.Bottom >= box.Bottom;
             });
-            small.push_back({ box, inPicture });
+            const bool text = !inPicture && tall >= kLeastText;
+            if (!text && (tall < 3 || wide < 3 || wide > width))
+                continue;
+            small.push_back({ box, text });
         }
         return small;
     }
@@ -287,8 +305,8 @@ public:
     void Add(const TBox& box, bool bare)
     {
         const int32_t height = box.Bottom - box.Top;
-        const int32_t above = bare ? 0 : height * 7 / 20 + 1;
-        const int32_t aside = bare ? 0 : height / 2 + 1;
+        const int32_t above = bare ? 0 : height * 7 / 20;
+        const int32_t aside = bare ? 0 : height / 2;
         const int32_t left = std::max(box.Left - aside, 0);
         const int32_t right = std::min(box.Right + aside, static_cast<int32_t>(m_columns.size()));
         const int32_t top = std::max(box.Top - above, 0);
@@ -326,18 +344,17 @@ private:
     std::vector<std::vector<std::pair<int32_t, int32_t>>> m_rows;
 };
 
-// Tells text from the speckles of a photo: text stands on a plain ground,
-// so the row above its ink and the row below are flat. Turns the flag of
-// each mark from "in a picture" to "text".
-bool FindText(const TPixelRows& picture, std::vector<std::pair<TBox, bool>>& marks,
-    const TSuggestionSettings& settings)
+// Tells text from other small marks (an icon's details, a thumbnail): text
+// stands on a plain ground, so the row above its ink and the row below are
+// flat. Keeps the flag of the marks that may be text only for those that are.
+bool FindText(const TPixelRows& picture, std::vector<std::pair<TBox, bool>>& marks)
 {
     // Per row, the marks whose edge rows it is: (mark, segment start, end).
     std::vector<std::vector<size_t>> checks(static_cast<size_t>(picture.Height));
     std::vector<int> flatRows(marks.size(), 0);
     for (size_t n = 0; n < marks.size(); ++n) {
         const TBox& box = marks[n].first;
-        if (marks[n].second)
+        if (!marks[n].second)
             continue;
         for (const int32_t y : { box.Top - 1, box.Bottom - 1 })
             if (y >= 0)
@@ -356,7 +373,7 @@ bool FindText(const TPixelRows& picture, std::vector<std::pair<TBox, bool>>& mar
             const uint8_t* first = row + static_cast<size_t>(box.Left) * 3;
             bool flat = true;
             for (int32_t x = box.Left + 1; x < box.Right && flat; ++x)
-                flat = Difference(first, row + static_cast<size_t>(x) * 3) <= settings.FlatTolerance;
+                flat = Difference(first, row + static_cast<size_t>(x) * 3) <= kTextGround;
             flatRows[n] += flat ? 1 : 0;
         }
     }
@@ -488,7 +505,7 @@ TLineSuggestions SuggestCutLines(const TPixelRows& picture, const TSuggestionSet
     }
     TClosed closed(width, height);
     std::vector<std::pair<TBox, bool>> small = marks.Small(settings.MarkHeight, settings.MarkWidth);
-    if (!FindText(picture, small, settings))
+    if (!FindText(picture, small))
         return {};
     for (const auto& [box, text] : small) {
         if (std::getenv("SW_DEBUG_MARKS"))
