@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
+#include <tuple>
 #include <utility>
 
 namespace sw {
@@ -33,14 +33,17 @@ struct TCandidate {
 };
 
 // What one axis collected: per line, how many of its pixels differ from the
-// line before, whether the line is flat, and its colour when it is.
+// line before (clearly, and at all), whether the line is flat, and its
+// colour when it is.
 struct TAxis {
     std::vector<int64_t> Changes;
+    std::vector<int64_t> Steps;
     std::vector<uint8_t> Flat;
     std::vector<uint8_t> Colour;
 
     explicit TAxis(int32_t count)
         : Changes(static_cast<size_t>(count), 0)
+        , Steps(static_cast<size_t>(count), 0)
         , Flat(static_cast<size_t>(count), 1)
         , Colour(static_cast<size_t>(count) * 3, 0)
     { }
@@ -54,8 +57,11 @@ void AddColumnsOfRow(
     for (int32_t x = x0; x < x1; ++x) {
         const uint8_t* pixel = row + static_cast<size_t>(x) * 3;
         const auto at = static_cast<size_t>(x - x0);
-        if (x > x0 && Difference(pixel - 3, pixel) > settings.ChangeThreshold)
-            ++axis.Changes[at];
+        if (x > x0) {
+            const int step = Difference(pixel - 3, pixel);
+            axis.Changes[at] += step > settings.ChangeThreshold ? 1 : 0;
+            axis.Steps[at] += step > settings.FlatTolerance ? 1 : 0;
+        }
         uint8_t* colour = &axis.Colour[at * 3];
         if (first)
             std::memcpy(colour, pixel, 3);
@@ -69,16 +75,21 @@ void AddRowOfColumns(TAxis& axis, size_t at, const uint8_t* row, const uint8_t* 
     const TSuggestionSettings& settings)
 {
     int64_t changes = 0;
+    int64_t steps = 0;
     bool flat = true;
     const uint8_t* start = row + static_cast<size_t>(x0) * 3;
     for (int32_t x = x0; x < x1; ++x) {
         const size_t offset = static_cast<size_t>(x) * 3;
-        if (previous && Difference(previous + offset, row + offset) > settings.ChangeThreshold)
-            ++changes;
+        if (previous) {
+            const int step = Difference(previous + offset, row + offset);
+            changes += step > settings.ChangeThreshold ? 1 : 0;
+            steps += step > settings.FlatTolerance ? 1 : 0;
+        }
         if (Difference(start, row + offset) > settings.FlatTolerance)
             flat = false;
     }
     axis.Changes[at] = changes;
+    axis.Steps[at] = steps;
     axis.Flat[at] = flat ? 1 : 0;
     std::memcpy(&axis.Colour[at * 3], start, 3);
 }
@@ -93,7 +104,7 @@ std::vector<int32_t> Choose(const TAxis& axis, int64_t length, int64_t least, co
     const auto edge
         = std::max<int64_t>(static_cast<int64_t>(static_cast<double>(length) * settings.EdgeShare), 1);
     const auto open = [&](int32_t at) {
-        return !blocked[static_cast<size_t>(at)] && axis.Changes[static_cast<size_t>(at)] >= least;
+        return !blocked[static_cast<size_t>(at)] && axis.Steps[static_cast<size_t>(at)] >= least;
     };
     std::vector<int64_t> around;
     for (int32_t at = 1; at < count; ++at) {
@@ -130,9 +141,11 @@ std::vector<int32_t> Choose(const TAxis& axis, int64_t length, int64_t least, co
             ++end;
         if (end - first >= settings.MinBand) {
             // Band edges beat edges of the same place found by change. A
-            // band that merely fades into the next (a gradient) has no edge.
+            // band that merely fades into the next (a gradient) has no edge,
+            // one that meets a faintly different ground (white on light
+            // grey) has.
             for (const int32_t at : { first, end })
-                if (at > 0 && at < count && axis.Changes[static_cast<size_t>(at)] > 0 && open(at))
+                if (at > 0 && at < count && axis.Steps[static_cast<size_t>(at)] > 0 && open(at))
                     candidates.push_back({ at, length + 1 });
         }
         first = end;
@@ -213,7 +226,9 @@ public:
                 return picture.Left <= box.Left && picture.Top <= box.Top && picture.Right >= box.Right
                     && picture.Bottom >= box.Bottom;
             });
-            const bool text = !inPicture && tall >= kLeastText;
+            // A glyph is mostly edge; a button or a box is an outline.
+            const bool text = !inPicture && tall >= kLeastText
+                && m_count[n] * kTextShare >= int64_t { wide } * tall;
             if (!text && (tall < 3 || wide < 3 || wide > width))
                 continue;
             small.push_back({ box, text });
@@ -281,6 +296,8 @@ private:
     // A large mark is a picture when at least one pixel in this many of its
     // box is marked; a box's outline is far thinner.
     static constexpr int64_t kPictureShare = 8;
+    // Text is marked at one pixel in this many of its box at least.
+    static constexpr int64_t kTextShare = 10;
 
     int32_t m_width;
     std::vector<TRun> m_previous;
@@ -382,40 +399,17 @@ bool FindText(const TPixelRows& picture, std::vector<std::pair<TBox, bool>>& mar
     return true;
 }
 
-// The bands between whole lines: [start, end) pairs covering 0 to size.
-std::vector<std::pair<int32_t, int32_t>> Bands(const std::vector<int32_t>& lines, int32_t size)
+// The bands between lines: [start, end) pairs covering begin to end.
+std::vector<std::pair<int32_t, int32_t>> Bands(const std::vector<int32_t>& lines, int32_t begin, int32_t end)
 {
     std::vector<std::pair<int32_t, int32_t>> bands;
-    int32_t start = 0;
+    int32_t start = begin;
     for (const int32_t line : lines) {
         bands.push_back({ start, line });
         start = line;
     }
-    bands.push_back({ start, size });
+    bands.push_back({ start, end });
     return bands;
-}
-
-// Adds the lines found in band `band` (numbered from 0), extending a line
-// of the band before when it goes on at the same place.
-void AddPartial(std::vector<TPartialLine>& lines, bool vertical, const std::vector<int32_t>& found,
-    const std::vector<int32_t>& whole, int32_t band, std::pair<int32_t, int32_t> span,
-    const TSuggestionSettings& settings)
-{
-    for (const int32_t at : found) {
-        const bool taken = std::any_of(
-            whole.begin(), whole.end(), [&](int32_t line) { return std::abs(line - at) < settings.MinGap; });
-        if (taken)
-            continue;
-        const auto going = std::find_if(lines.begin(), lines.end(), [&](const TPartialLine& line) {
-            return line.Vertical == vertical && line.ToBand == band && std::abs(line.Position - at) <= 1;
-        });
-        if (going != lines.end()) {
-            going->ToBand = band + 1;
-            going->To = span.second;
-        } else {
-            lines.push_back({ vertical, at, span.first, span.second, band + 1, band + 1 });
-        }
-    }
 }
 
 int64_t Least(int32_t length, const TSuggestionSettings& settings)
@@ -423,61 +417,100 @@ int64_t Least(int32_t length, const TSuggestionSettings& settings)
     return std::max<int64_t>(static_cast<int64_t>(static_cast<double>(length) * settings.PartialShare), 1);
 }
 
-// Second pass for the partial lines: the columns of each row band, and the
-// rows of each column band.
-bool SuggestPartial(const TPixelRows& picture, TLineSuggestions& found, const TClosed& closed,
-    const TSuggestionSettings& settings)
+// How deep the cells between lines are searched for lines of their own: a
+// section, a card in it, a picture in the card.
+constexpr int kPartialDepth = 3;
+
+// Looks for the lines of the cell [x0, x1) x [y0, y1), then in the cells
+// they make, as the whole lines make the first cells.
+bool SuggestInCell(const TPixelRows& picture, const TBox& cell, int depth, const TClosed& closed,
+    const TSuggestionSettings& settings, std::vector<TPartialLine>& lines)
 {
-    const int32_t width = picture.Width;
-    const int32_t height = picture.Height;
-    const auto rowBands = Bands(found.Rows, height);
-    const auto columnBands = Bands(found.Columns, width);
-    std::vector<TAxis> bandRows;
-    for (const auto& band : columnBands) {
-        (void)band;
-        bandRows.emplace_back(height);
-    }
-    std::vector<TPartialLine> columns;
-    std::vector<uint8_t> previous(static_cast<size_t>(width) * 3);
-    size_t band = 0;
-    TAxis bandColumns(width);
-    for (int32_t y = 0; y < height; ++y) {
+    const int32_t width = cell.Right - cell.Left;
+    const int32_t height = cell.Bottom - cell.Top;
+    if (width < settings.MinPartialBand || height < settings.MinPartialBand || depth > kPartialDepth)
+        return true;
+    TAxis columns(width);
+    TAxis rows(height);
+    const uint8_t* previous = nullptr;
+    std::vector<uint8_t> kept(static_cast<size_t>(picture.Width) * 3);
+    for (int32_t y = cell.Top; y < cell.Bottom; ++y) {
         const uint8_t* row = picture.Row(y);
         if (!row)
             return false;
-        if (y == rowBands[band].first)
-            bandColumns = TAxis(width);
-        AddColumnsOfRow(bandColumns, row, 0, width, y == rowBands[band].first, settings);
-        for (size_t n = 0; n < columnBands.size(); ++n)
-            AddRowOfColumns(bandRows[n], static_cast<size_t>(y), row, y > 0 ? previous.data() : nullptr,
-                columnBands[n].first, columnBands[n].second, settings);
-        if (y + 1 == rowBands[band].second) {
-            const auto [from, to] = rowBands[band];
-            if (to - from >= settings.MinPartialBand)
-                AddPartial(columns, true,
-                    Choose(bandColumns, to - from, Least(to - from, settings),
-                        closed.Within(true, 0, width, from, to), settings),
-                    found.Columns, static_cast<int32_t>(band), rowBands[band], settings);
-            ++band;
+        AddColumnsOfRow(columns, row + static_cast<size_t>(cell.Left) * 3, 0, width, y == cell.Top, settings);
+        AddRowOfColumns(rows, static_cast<size_t>(y - cell.Top), row, previous, cell.Left, cell.Right, settings);
+        std::memcpy(kept.data(), row, kept.size());
+        previous = kept.data();
+    }
+    std::vector<int32_t> across = Choose(columns, height, Least(height, settings),
+        closed.Within(true, cell.Left, width, cell.Top, cell.Bottom), settings);
+    std::vector<int32_t> down = Choose(rows, width, Least(width, settings),
+        closed.Within(false, cell.Top, height, cell.Left, cell.Right), settings);
+    for (int32_t& at : across)
+        at += cell.Left;
+    for (int32_t& at : down)
+        at += cell.Top;
+    for (const int32_t at : across)
+        lines.push_back({ true, at, cell.Top, cell.Bottom, 0, 0 });
+    for (const int32_t at : down)
+        lines.push_back({ false, at, cell.Left, cell.Right, 0, 0 });
+    if (across.empty() && down.empty())
+        return true;
+    for (const auto& [top, bottom] : Bands(down, cell.Top, cell.Bottom))
+        for (const auto& [left, right] : Bands(across, cell.Left, cell.Right))
+            if (!SuggestInCell(picture, { left, top, right, bottom }, depth + 1, closed, settings, lines))
+                return false;
+    return true;
+}
+
+// The band of `lines` (numbered from 1) that holds pixel `at`.
+int32_t BandOf(const std::vector<int32_t>& lines, int32_t at)
+{
+    return static_cast<int32_t>(std::upper_bound(lines.begin(), lines.end(), at) - lines.begin()) + 1;
+}
+
+// The partial lines of every cell the whole lines make; lines of
+// neighbouring cells that go on at the same place become one.
+bool SuggestPartial(const TPixelRows& picture, TLineSuggestions& found, const TClosed& closed,
+    const TSuggestionSettings& settings)
+{
+    std::vector<TPartialLine> lines;
+    for (const auto& [top, bottom] : Bands(found.Rows, 0, picture.Height))
+        for (const auto& [left, right] : Bands(found.Columns, 0, picture.Width))
+            if (!SuggestInCell(picture, { left, top, right, bottom }, 1, closed, settings, lines))
+                return false;
+    std::sort(lines.begin(), lines.end(), [](const TPartialLine& a, const TPartialLine& b) {
+        return std::tuple(!a.Vertical, a.Position, a.From) < std::tuple(!b.Vertical, b.Position, b.From);
+    });
+    std::vector<TPartialLine> merged;
+    for (const TPartialLine& line : lines) {
+        const auto& whole = line.Vertical ? found.Columns : found.Rows;
+        const bool taken = std::any_of(
+            whole.begin(), whole.end(), [&](int32_t at) { return std::abs(at - line.Position) < settings.MinGap; });
+        if (taken)
+            continue;
+        // Cells side by side find the same gutter a pixel apart at most.
+        const auto going = std::find_if(merged.rbegin(), merged.rend(), [&](const TPartialLine& before) {
+            return before.Vertical == line.Vertical && std::abs(before.Position - line.Position) <= 1
+                && before.From <= line.To && line.From <= before.To;
+        });
+        if (going != merged.rend()) {
+            going->From = std::min(going->From, line.From);
+            going->To = std::max(going->To, line.To);
+            continue;
         }
-        std::memcpy(previous.data(), row, previous.size());
+        merged.push_back(line);
     }
-    std::vector<TPartialLine> rows;
-    for (size_t n = 0; n < columnBands.size(); ++n) {
-        const auto [from, to] = columnBands[n];
-        if (to - from >= settings.MinPartialBand)
-            AddPartial(rows, false,
-                Choose(bandRows[n], to - from, Least(to - from, settings),
-                    closed.Within(false, 0, height, from, to), settings),
-                found.Rows, static_cast<int32_t>(n), columnBands[n], settings);
+    for (TPartialLine& line : merged) {
+        const auto& other = line.Vertical ? found.Rows : found.Columns;
+        line.FromBand = BandOf(other, line.From);
+        line.ToBand = BandOf(other, line.To - 1);
     }
-    const auto order = [](const TPartialLine& a, const TPartialLine& b) {
-        return std::pair(a.Position, a.From) < std::pair(b.Position, b.From);
-    };
-    std::sort(columns.begin(), columns.end(), order);
-    std::sort(rows.begin(), rows.end(), order);
-    found.Partial = std::move(columns);
-    found.Partial.insert(found.Partial.end(), rows.begin(), rows.end());
+    std::sort(merged.begin(), merged.end(), [](const TPartialLine& a, const TPartialLine& b) {
+        return std::tuple(!a.Vertical, a.Position, a.From) < std::tuple(!b.Vertical, b.Position, b.From);
+    });
+    found.Partial = std::move(merged);
     return true;
 }
 
@@ -507,11 +540,8 @@ TLineSuggestions SuggestCutLines(const TPixelRows& picture, const TSuggestionSet
     std::vector<std::pair<TBox, bool>> small = marks.Small(settings.MarkHeight, settings.MarkWidth);
     if (!FindText(picture, small))
         return {};
-    for (const auto& [box, text] : small) {
-        if (std::getenv("SW_DEBUG_MARKS"))
-            std::fprintf(stderr, "mark %d %d %d %d %d\n", box.Left, box.Top, box.Right, box.Bottom, text);
+    for (const auto& [box, text] : small)
         closed.Add(box, !text);
-    }
     TLineSuggestions found { Choose(columns, height, 0, closed.Whole(true), settings),
         Choose(rows, width, 0, closed.Whole(false), settings), {} };
     if (settings.Partial && !SuggestPartial(picture, found, closed, settings))

@@ -38,7 +38,7 @@ struct TSuggestionSettings {
     int32_t MinGap = 3;
     // Two neighbours this far apart belong to the same mark (a glyph's
     // anti-aliased rim is fainter than a box's edge).
-    int InkThreshold = 12;
+    int InkThreshold = 24;
     // A mark no taller than this (and no wider than MarkWidth) is text, an
     // icon or a thumbnail: no line goes through it.
     int32_t MarkHeight = 160;
