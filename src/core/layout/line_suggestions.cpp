@@ -199,10 +199,11 @@ public:
     }
 
     // The marks no line should cross: text, icons, thumbnails. A mark
-    // taller than `height` is a picture or a box's side; a wider one is a
-    // box's outline or a rule unless it is dense (a line of large type); a
-    // mark thinner than three pixels is a rule. Each comes with whether it
-    // may be text: not in a picture (a photo's speckles) and tall enough.
+    // taller than `height` is a picture or a box's side; a wider one, or one
+    // that is not dense, is a box's outline or rules meeting (lines may run
+    // along them), unless it is text; a mark thinner than three pixels is a
+    // rule. Each comes with whether it may be text: not in a picture (a
+    // photo's speckles), tall enough and dense enough.
     std::vector<std::pair<TBox, bool>> Small(int32_t height, int32_t width) const
     {
         const auto dense = [this](size_t n) {
@@ -229,14 +230,46 @@ public:
             // A glyph is mostly edge; a button or a box is an outline.
             const bool text = !inPicture && tall >= kLeastText
                 && m_count[n] * kTextShare >= int64_t { wide } * tall;
-            if (!text && (tall < 3 || wide < 3 || wide > width))
+            if (!text && (tall < 3 || wide < 3 || !dense(n)))
                 continue;
             small.push_back({ box, text });
         }
+        KeepLines(small);
         return small;
     }
 
 private:
+    // Text comes in lines: a mark that may be text is text only with another
+    // beside it, a glyph's height away at most, or a word's width. A lone
+    // one is an icon or a small box, whose edges lines may follow.
+    static void KeepLines(std::vector<std::pair<TBox, bool>>& marks)
+    {
+        std::vector<size_t> order;
+        for (size_t n = 0; n < marks.size(); ++n)
+            if (marks[n].second)
+                order.push_back(n);
+        std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return marks[a].first.Left < marks[b].first.Left; });
+        std::vector<uint8_t> paired(marks.size(), 0);
+        for (size_t i = 0; i < order.size(); ++i) {
+            const TBox& box = marks[order[i]].first;
+            const int32_t tall = box.Bottom - box.Top;
+            for (size_t j = i + 1; j < order.size() && marks[order[j]].first.Left <= box.Right + tall; ++j) {
+                const TBox& other = marks[order[j]].first;
+                const int32_t overlap = std::min(box.Bottom, other.Bottom) - std::max(box.Top, other.Top);
+                if (overlap * 2 >= std::min(tall, other.Bottom - other.Top)) {
+                    paired[order[i]] = 1;
+                    paired[order[j]] = 1;
+                }
+            }
+        }
+        // A word whose glyphs ran together is a line of its own.
+        for (size_t n = 0; n < marks.size(); ++n) {
+            const TBox& box = marks[n].first;
+            marks[n].second = marks[n].second && (paired[n] || box.Right - box.Left >= 2 * (box.Bottom - box.Top));
+        }
+    }
+
     struct TRun {
         int32_t Begin;
         int32_t End;
