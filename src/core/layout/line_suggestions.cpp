@@ -71,8 +71,8 @@ void AddColumnsOfRow(
 }
 
 // Adds row `at` of the rows' axis of the columns [x0, x1).
-void AddRowOfColumns(TAxis& axis, size_t at, const uint8_t* row, const uint8_t* previous, int32_t x0, int32_t x1,
-    const TSuggestionSettings& settings)
+void AddRowOfColumns(TAxis& axis, size_t at, const uint8_t* row, const uint8_t* previous, int32_t x0,
+    int32_t x1, const TSuggestionSettings& settings)
 {
     int64_t changes = 0;
     int64_t steps = 0;
@@ -96,8 +96,8 @@ void AddRowOfColumns(TAxis& axis, size_t at, const uint8_t* row, const uint8_t* 
 
 // `length` is how long the lines are; a line needs `least` changes along it
 // to be taken, whatever its neighbours; `blocked` lines are never taken.
-std::vector<int32_t> Choose(const TAxis& axis, int64_t length, int64_t least, const std::vector<uint8_t>& blocked,
-    const TSuggestionSettings& settings)
+std::vector<int32_t> Choose(const TAxis& axis, int64_t length, int64_t least,
+    const std::vector<uint8_t>& blocked, const TSuggestionSettings& settings)
 {
     const auto count = static_cast<int32_t>(axis.Flat.size());
     std::vector<TCandidate> candidates;
@@ -213,7 +213,8 @@ public:
         std::vector<TBox> pictures;
         for (size_t n = 0; n < m_parent.size(); ++n) {
             const TBox& box = m_box[n];
-            if (m_parent[n] == n && (box.Bottom - box.Top > height || box.Right - box.Left > width) && dense(n))
+            if (m_parent[n] == n && (box.Bottom - box.Top > height || box.Right - box.Left > width)
+                && dense(n))
                 pictures.push_back(box);
         }
         std::vector<std::pair<TBox, bool>> small;
@@ -228,8 +229,8 @@ public:
                     && picture.Bottom >= box.Bottom;
             });
             // A glyph is mostly edge; a button or a box is an outline.
-            const bool text = !inPicture && tall >= kLeastText
-                && m_count[n] * kTextShare >= int64_t { wide } * tall;
+            const bool text
+                = !inPicture && tall >= kLeastText && m_count[n] * kTextShare >= int64_t { wide } * tall;
             if (!text && (tall < 3 || wide < 3 || !dense(n)))
                 continue;
             small.push_back({ box, text });
@@ -266,7 +267,8 @@ private:
         // A word whose glyphs ran together is a line of its own.
         for (size_t n = 0; n < marks.size(); ++n) {
             const TBox& box = marks[n].first;
-            marks[n].second = marks[n].second && (paired[n] || box.Right - box.Left >= 2 * (box.Bottom - box.Top));
+            marks[n].second
+                = marks[n].second && (paired[n] || box.Right - box.Left >= 2 * (box.Bottom - box.Top));
         }
     }
 
@@ -472,7 +474,8 @@ bool SuggestInCell(const TPixelRows& picture, const TBox& cell, int depth, const
         if (!row)
             return false;
         AddColumnsOfRow(columns, row + static_cast<size_t>(cell.Left) * 3, 0, width, y == cell.Top, settings);
-        AddRowOfColumns(rows, static_cast<size_t>(y - cell.Top), row, previous, cell.Left, cell.Right, settings);
+        AddRowOfColumns(
+            rows, static_cast<size_t>(y - cell.Top), row, previous, cell.Left, cell.Right, settings);
         std::memcpy(kept.data(), row, kept.size());
         previous = kept.data();
     }
@@ -519,8 +522,8 @@ bool SuggestPartial(const TPixelRows& picture, TLineSuggestions& found, const TC
     std::vector<TPartialLine> merged;
     for (const TPartialLine& line : lines) {
         const auto& whole = line.Vertical ? found.Columns : found.Rows;
-        const bool taken = std::any_of(
-            whole.begin(), whole.end(), [&](int32_t at) { return std::abs(at - line.Position) < settings.MinGap; });
+        const bool taken = std::any_of(whole.begin(), whole.end(),
+            [&](int32_t at) { return std::abs(at - line.Position) < settings.MinGap; });
         if (taken)
             continue;
         // Cells side by side find the same gutter a pixel apart at most.
@@ -565,7 +568,8 @@ TLineSuggestions SuggestCutLines(const TPixelRows& picture, const TSuggestionSet
         if (!row)
             return {};
         AddColumnsOfRow(columns, row, 0, width, y == 0, settings);
-        AddRowOfColumns(rows, static_cast<size_t>(y), row, y > 0 ? previous.data() : nullptr, 0, width, settings);
+        AddRowOfColumns(
+            rows, static_cast<size_t>(y), row, y > 0 ? previous.data() : nullptr, 0, width, settings);
         marks.AddRow(y, row, y > 0 ? previous.data() : nullptr, settings.InkThreshold);
         std::memcpy(previous.data(), row, rowBytes);
     }
