@@ -21,15 +21,26 @@
 })();
 
 // For measuring suggested cuts: every marked box (data-cut, or data-box for
-// boxes that are not cut across the whole page) and the rectangles of the
-// visible text, clipped by the boxes that hide their overflow.
+// boxes that are not cut across the whole page) and every visible one, and
+// the rectangles of the visible text, clipped by the boxes that hide their
+// overflow.
 (function () {
   var out = [];
   function fmt(kind, r) {
     return kind + ' ' + [r.left, r.top, r.right, r.bottom].map(function (v) { return v.toFixed(2); }).join(' ');
   }
-  document.querySelectorAll('[data-cut], [data-box]').forEach(function (el) {
-    out.push(fmt('box', el.getBoundingClientRect()));
+  // Besides the marked boxes, every box one can see: a picture, a
+  // background, a border or a shadow of its own.
+  document.querySelectorAll('body *').forEach(function (el) {
+    var s = getComputedStyle(el);
+    var r = el.getBoundingClientRect();
+    if (r.width < 1 || r.height < 1 || s.visibility !== 'visible') return;
+    var seen = el.matches('[data-cut], [data-box], img, svg, canvas, video') ||
+      s.backgroundImage !== 'none' || !/rgba\(.*, 0\)$|transparent/.test(s.backgroundColor) ||
+      s.boxShadow !== 'none' || ['Top', 'Right', 'Bottom', 'Left'].some(function (side) {
+        return s['border' + side + 'Style'] !== 'none' && parseFloat(s['border' + side + 'Width']) > 0;
+      });
+    if (seen) out.push(fmt('box', r));
   });
   var walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
   for (var node = walker.nextNode(); node; node = walker.nextNode()) {

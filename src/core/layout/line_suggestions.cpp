@@ -107,22 +107,26 @@ std::vector<int32_t> Choose(const TAxis& axis, int64_t length, int64_t least,
         return !blocked[static_cast<size_t>(at)] && axis.Steps[static_cast<size_t>(at)] >= least;
     };
     std::vector<int64_t> around;
-    for (int32_t at = 1; at < count; ++at) {
-        // Measured against the changes nearby, so a texture that changes
-        // everywhere suggests nothing, while a soft edge two pixels wide
-        // still stands out from its surroundings.
+    // Measured against the changes nearby, so a texture that changes
+    // everywhere suggests nothing, while a soft edge two pixels wide still
+    // stands out from its surroundings.
+    const auto standsOut = [&](const std::vector<int64_t>& changes, int32_t at) {
         around.clear();
-        for (int32_t near = std::max(at - kNeighbourhood, 1);
-             near <= std::min(at + kNeighbourhood, count - 1); ++near)
+        for (int32_t near = std::max(at - kNeighbourhood, 1); near <= std::min(at + kNeighbourhood, count - 1);
+             ++near)
             if (std::abs(near - at) > 1)
-                around.push_back(axis.Changes[static_cast<size_t>(near)]);
+                around.push_back(changes[static_cast<size_t>(near)]);
         int64_t background = 0;
         if (!around.empty()) {
             std::nth_element(around.begin(), around.begin() + static_cast<std::ptrdiff_t>(around.size() / 2),
                 around.end());
             background = around[around.size() / 2];
         }
-        const int64_t strength = axis.Changes[static_cast<size_t>(at)] - background;
+        return changes[static_cast<size_t>(at)] - background;
+    };
+    for (int32_t at = 1; at < count; ++at) {
+        // A faint edge (a white card on a light grey page) counts too.
+        const int64_t strength = std::max(standsOut(axis.Changes, at), standsOut(axis.Steps, at));
         if (strength >= edge && open(at))
             candidates.push_back({ at, strength });
     }
