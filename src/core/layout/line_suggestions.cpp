@@ -457,8 +457,34 @@ int64_t Least(int32_t length, const TSuggestionSettings& settings)
 }
 
 // How deep the cells between lines are searched for lines of their own: a
-// section, a card in it, a picture in the card.
-constexpr int kPartialDepth = 3;
+// section, a block in it, a card in the block, a picture in the card.
+constexpr int kPartialDepth = 5;
+
+// A blank gap that splits a cell is at least this many flat lines.
+constexpr int32_t kGap = 8;
+
+// The middles of the runs of flat lines of one colour, kGap long or more,
+// that do not touch the ends.
+std::vector<int32_t> GapMiddles(const TAxis& axis)
+{
+    const auto count = static_cast<int32_t>(axis.Flat.size());
+    std::vector<int32_t> middles;
+    for (int32_t first = 0; first < count;) {
+        if (!axis.Flat[static_cast<size_t>(first)]) {
+            ++first;
+            continue;
+        }
+        int32_t end = first + 1;
+        while (end < count && axis.Flat[static_cast<size_t>(end)]
+            && Difference(&axis.Colour[static_cast<size_t>(first) * 3], &axis.Colour[static_cast<size_t>(end) * 3])
+                == 0)
+            ++end;
+        if (first > 0 && end < count && end - first >= kGap)
+            middles.push_back((first + end) / 2);
+        first = end;
+    }
+    return middles;
+}
 
 // Looks for the lines of the cell [x0, x1) x [y0, y1), then in the cells
 // they make, as the whole lines make the first cells.
@@ -495,8 +521,21 @@ bool SuggestInCell(const TPixelRows& picture, const TBox& cell, int depth, const
         lines.push_back({ true, at, cell.Top, cell.Bottom, 0, 0 });
     for (const int32_t at : down)
         lines.push_back({ false, at, cell.Left, cell.Right, 0, 0 });
-    if (across.empty() && down.empty())
-        return true;
+    if (across.empty() && down.empty()) {
+        // No line runs through the whole cell: split it along the middle of
+        // its blank gaps (the space between a mail's blocks), so the edges
+        // of a box in one part span enough of that part to show.
+        down = GapMiddles(rows);
+        for (int32_t& at : down)
+            at += cell.Top;
+        if (down.empty()) {
+            across = GapMiddles(columns);
+            for (int32_t& at : across)
+                at += cell.Left;
+        }
+        if (down.empty() && across.empty())
+            return true;
+    }
     for (const auto& [top, bottom] : Bands(down, cell.Top, cell.Bottom))
         for (const auto& [left, right] : Bands(across, cell.Left, cell.Right))
             if (!SuggestInCell(picture, { left, top, right, bottom }, depth + 1, closed, settings, lines))
