@@ -112,8 +112,8 @@ std::vector<int32_t> Choose(const TAxis& axis, int64_t length, int64_t least,
     // stands out from its surroundings.
     const auto standsOut = [&](const std::vector<int64_t>& changes, int32_t at) {
         around.clear();
-        for (int32_t near = std::max(at - kNeighbourhood, 1); near <= std::min(at + kNeighbourhood, count - 1);
-             ++near)
+        for (int32_t near = std::max(at - kNeighbourhood, 1);
+             near <= std::min(at + kNeighbourhood, count - 1); ++near)
             if (std::abs(near - at) > 1)
                 around.push_back(changes[static_cast<size_t>(near)]);
         int64_t background = 0;
@@ -476,7 +476,8 @@ std::vector<int32_t> GapMiddles(const TAxis& axis)
         }
         int32_t end = first + 1;
         while (end < count && axis.Flat[static_cast<size_t>(end)]
-            && Difference(&axis.Colour[static_cast<size_t>(first) * 3], &axis.Colour[static_cast<size_t>(end) * 3])
+            && Difference(
+                   &axis.Colour[static_cast<size_t>(first) * 3], &axis.Colour[static_cast<size_t>(end) * 3])
                 == 0)
             ++end;
         if (first > 0 && end < count && end - first >= kGap)
