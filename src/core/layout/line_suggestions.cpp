@@ -94,6 +94,29 @@ void AddRowOfColumns(TAxis& axis, size_t at, const uint8_t* row, const uint8_t* 
     std::memcpy(&axis.Colour[at * 3], start, 3);
 }
 
+// The runs [first, end) of flat lines whose colours stay within `tolerance`
+// of the run's first: a band ends where a line is not flat or changes colour.
+std::vector<std::pair<int32_t, int32_t>> FlatBands(const TAxis& axis, int tolerance)
+{
+    const auto count = static_cast<int32_t>(axis.Flat.size());
+    std::vector<std::pair<int32_t, int32_t>> bands;
+    for (int32_t first = 0; first < count;) {
+        if (!axis.Flat[static_cast<size_t>(first)]) {
+            ++first;
+            continue;
+        }
+        int32_t end = first + 1;
+        while (end < count && axis.Flat[static_cast<size_t>(end)]
+            && Difference(
+                   &axis.Colour[static_cast<size_t>(first) * 3], &axis.Colour[static_cast<size_t>(end) * 3])
+                <= tolerance)
+            ++end;
+        bands.push_back({ first, end });
+        first = end;
+    }
+    return bands;
+}
+
 // `length` is how long the lines are; a line needs `least` changes along it
 // to be taken, whatever its neighbours; `blocked` lines are never taken.
 std::vector<int32_t> Choose(const TAxis& axis, int64_t length, int64_t least,
@@ -131,18 +154,7 @@ std::vector<int32_t> Choose(const TAxis& axis, int64_t length, int64_t least,
             candidates.push_back({ at, strength });
     }
 
-    // A band ends where a line is not flat or changes colour.
-    for (int32_t first = 0; first < count;) {
-        if (!axis.Flat[static_cast<size_t>(first)]) {
-            ++first;
-            continue;
-        }
-        int32_t end = first + 1;
-        while (end < count && axis.Flat[static_cast<size_t>(end)]
-            && Difference(
-                   &axis.Colour[static_cast<size_t>(first) * 3], &axis.Colour[static_cast<size_t>(end) * 3])
-                <= settings.FlatTolerance)
-            ++end;
+    for (const auto& [first, end] : FlatBands(axis, settings.FlatTolerance)) {
         if (end - first >= settings.MinBand) {
             // Band edges beat edges of the same place found by change. A
             // band that merely fades into the next (a gradient) has no edge,
@@ -152,7 +164,6 @@ std::vector<int32_t> Choose(const TAxis& axis, int64_t length, int64_t least,
                 if (at > 0 && at < count && axis.Steps[static_cast<size_t>(at)] > 0 && open(at))
                     candidates.push_back({ at, length + 1 });
         }
-        first = end;
     }
 
     std::stable_sort(candidates.begin(), candidates.end(),
@@ -188,6 +199,7 @@ public:
     void AddRow(int32_t y, const uint8_t* row, const uint8_t* previous, int threshold)
     {
         m_current.clear();
+        m_scan = 0;
         for (int32_t x = 0; x < m_width;) {
             if (!Marked(x, row, previous, threshold)) {
                 ++x;
@@ -301,9 +313,12 @@ private:
     size_t Join(int32_t begin, int32_t end, int32_t y)
     {
         size_t label = m_parent.size();
-        for (const TRun& above : m_previous) {
-            if (above.End < begin || above.Begin > end)
-                continue;
+        // Runs come left to right in both rows: those that end before this
+        // one (diagonals included) are passed for good.
+        while (m_scan < m_previous.size() && m_previous[m_scan].End < begin)
+            ++m_scan;
+        for (size_t n = m_scan; n < m_previous.size() && m_previous[n].Begin <= end; ++n) {
+            const TRun& above = m_previous[n];
             const size_t other = Root(above.Label);
             if (label == m_parent.size()) {
                 label = other;
@@ -339,6 +354,7 @@ private:
     static constexpr int64_t kTextShare = 10;
 
     int32_t m_width;
+    size_t m_scan = 0;
     std::vector<TRun> m_previous;
     std::vector<TRun> m_current;
     std::vector<size_t> m_parent;
@@ -469,21 +485,9 @@ std::vector<int32_t> GapMiddles(const TAxis& axis)
 {
     const auto count = static_cast<int32_t>(axis.Flat.size());
     std::vector<int32_t> middles;
-    for (int32_t first = 0; first < count;) {
-        if (!axis.Flat[static_cast<size_t>(first)]) {
-            ++first;
-            continue;
-        }
-        int32_t end = first + 1;
-        while (end < count && axis.Flat[static_cast<size_t>(end)]
-            && Difference(
-                   &axis.Colour[static_cast<size_t>(first) * 3], &axis.Colour[static_cast<size_t>(end) * 3])
-                == 0)
-            ++end;
+    for (const auto& [first, end] : FlatBands(axis, 0))
         if (first > 0 && end < count && end - first >= kGap)
             middles.push_back((first + end) / 2);
-        first = end;
-    }
     return middles;
 }
 
