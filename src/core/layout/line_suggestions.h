@@ -36,26 +36,30 @@ struct TSuggestionSettings {
     int32_t MinBand = 3;
     // Of two suggestions closer than this, only the stronger stays.
     int32_t MinGap = 3;
-    // Two neighbours this far apart belong to the same mark (a glyph's
-    // anti-aliased rim is fainter than a box's edge).
+    // Neighbours further apart than this make an edge; edges that touch
+    // make one mark (a glyph, an icon, a photo). Fainter steps, a sunburst
+    // or paper grain behind the type, would join every glyph into one.
     int InkThreshold = 24;
     // A mark no taller than this (and no wider than MarkWidth) is text, an
     // icon or a thumbnail: no line goes through it.
     int32_t MarkHeight = 160;
     int32_t MarkWidth = 400;
-    // Also look for lines inside each band between two whole lines.
+    // Also look for lines inside each cell the whole lines make, and inside
+    // the cells those lines make in turn (a section, a card, its picture).
     bool Partial = false;
-    // A partial line follows a change along at least this share of its band
+    // A partial line follows a change along at least this share of its cell
     // (a box's side, not the ragged margin of a paragraph).
     double PartialShare = 0.5;
-    // Bands shorter than this get no partial lines.
+    // Cells narrower or shorter than this get no partial lines.
     int32_t MinPartialBand = 24;
 };
 
 // A line that runs over part of the picture: a column from one row band to
 // another, or a row across some column bands. Bands are those the whole
 // suggestions of the other direction make, numbered from 1 at the top or
-// the left; a line covers FromBand to ToBand, both included.
+// the left; FromBand and ToBand (both included) hold From and To - 1. A
+// line found inside a card may start or end within a band: From and To say
+// where.
 struct TPartialLine {
     bool Vertical = true;
     int32_t Position = 0;
