@@ -32,7 +32,7 @@ const std::vector<CommandRule>& Commands()
     static const std::vector<CommandRule> commands = {
         { "generate", CliCommand::Generate, 1, GenerateOptionRules(), true },
         { "convert", CliCommand::Convert, 2, { { "--transparent", true } } },
-        { "suggest", CliCommand::Suggest, 1, {} },
+        { "suggest", CliCommand::Suggest, 1, { { "--partial", false } } },
         { "estimate", CliCommand::Estimate, 1, { { "--format", true, true }, { "--json", false } } },
     };
     return commands;
@@ -52,7 +52,7 @@ const std::string& UsageText()
           "                       [--base-url URL] [--scale 1|2] [--also-1x] [--auto-fill]\n"
           "                       [--threads N] [--quiet] [--json] [-j N] [--watch]\n"
           "       slicewright-cli convert INPUT OUTPUT [--transparent RRGGBB|none]\n"
-          "       slicewright-cli suggest PICTURE\n"
+          "       slicewright-cli suggest PICTURE [--partial]\n"
           "       slicewright-cli estimate PROJECT.swr [--format NAME]... [--json]\n"
           "       slicewright-cli --help | --version\n"
           "\n"
@@ -64,7 +64,10 @@ const std::string& UsageText()
           "          extension: .bmp, .gif (web palette), .jpg/.jpeg, .png or .webp\n"
           "suggest   prints where PICTURE wants to be cut: a line of column and a\n"
           "          line of row positions, where the picture changes across much\n"
-          "          of its length and at the edges of flat bands\n"
+          "          of its length and at the edges of flat bands, never through\n"
+          "          text; --partial adds the lines that run between some of\n"
+          "          the bands only: \"partial columns: X:TOP-BOTTOM ...\" and\n"
+          "          \"partial rows: Y:LEFT-RIGHT ...\" (pixels, end excluded)\n"
           "estimate  prints the bytes the project's cell files would take in each\n"
           "          format (each --format NAME, or every one), and auto's mix of\n"
           "          formats, as generate would write them; --json prints one\n"

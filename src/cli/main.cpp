@@ -51,7 +51,7 @@ int Run(const sw::cli::CliArguments& arguments)
     }
     case CliCommand::Suggest:
         sw::RegisterPictureFormats();
-        sw::cli::RunSuggest(arguments.Positionals[0], stdout);
+        sw::cli::RunSuggest(arguments.Positionals[0], arguments.Has("--partial"), stdout);
         return 0;
     case CliCommand::Estimate: {
         const sw::cli::EstimateOptions options = sw::cli::EstimateOptionsFrom(arguments);

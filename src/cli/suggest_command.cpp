@@ -21,9 +21,20 @@ void PrintPositions(std::FILE* out, const char* label, const std::vector<int32_t
     std::fputs(line.c_str(), out);
 }
 
+void PrintPartial(std::FILE* out, bool vertical, const std::vector<TPartialLine>& lines)
+{
+    std::string line = vertical ? "partial columns:" : "partial rows:";
+    for (const TPartialLine& partial : lines)
+        if (partial.Vertical == vertical)
+            line += ' ' + std::to_string(partial.Position) + ':' + std::to_string(partial.From) + '-'
+                + std::to_string(partial.To);
+    line += '\n';
+    std::fputs(line.c_str(), out);
+}
+
 } // namespace
 
-void RunSuggest(const std::string& picture, std::FILE* out)
+void RunSuggest(const std::string& picture, bool partial, std::FILE* out)
 {
     TPicture loaded;
     loaded.LoadFromFile(picture);
@@ -32,9 +43,15 @@ void RunSuggest(const std::string& picture, std::FILE* out)
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     const TBitmap& rows = bitmap;
     const TPixelRows view { rows.Width(), rows.Height(), [&rows](int32_t y) { return rows.ScanLine(y); } };
-    const TLineSuggestions suggestions = SuggestCutLines(view);
+    TSuggestionSettings settings;
+    settings.Partial = partial;
+    const TLineSuggestions suggestions = SuggestCutLines(view, settings);
     PrintPositions(out, "columns", suggestions.Columns);
     PrintPositions(out, "rows", suggestions.Rows);
+    if (partial) {
+        PrintPartial(out, true, suggestions.Partial);
+        PrintPartial(out, false, suggestions.Partial);
+    }
 }
 
 } // namespace sw::cli

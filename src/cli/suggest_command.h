@@ -7,8 +7,11 @@ namespace sw::cli {
 
 // Loads the picture and prints where it wants to be cut, one line for the
 // columns and one for the rows: "columns: 24 376 400" — positions in
-// picture pixels, ascending, as a project's cut lines give them. Failures
-// are sw::Exception; the picture formats must be registered.
-void RunSuggest(const std::string& picture, std::FILE* out);
+// picture pixels, ascending, as a project's cut lines give them. With
+// `partial`, two more lines give the lines that run over part of the
+// picture: "partial columns: 310:120-560" is a column at 310 from row 120
+// down to 560 (excluded). Failures are sw::Exception; the picture formats
+// must be registered.
+void RunSuggest(const std::string& picture, bool partial, std::FILE* out);
 
 } // namespace sw::cli

@@ -55,11 +55,13 @@ TEST(LineSuggestionsTest, FindsWhereADesignWantsCutting)
         { "a box on a plain ground: the edges of the bands around it", 100, 60,
             [](int32_t x, int32_t y) { return Inside(x, y, 20, 10, 50, 30) ? 0xC03020u : 0xFFFFFFu; },
             { 20, 50 }, { 10, 30 } },
-        { "text-like specks between margins: only the margins' edges", 100, 60,
+        { "text on a panel: the panel's edges, none at the text's", 100, 60,
             [](int32_t x, int32_t y) {
-                return Inside(x, y, 10, 20, 90, 40) && (x + y) % 5 == 0 ? 0x000000u : 0xFFFFFFu;
+                if (Inside(x, y, 20, 25, 80, 35) && (x + y) % 5 == 0)
+                    return 0x000000u;
+                return Inside(x, y, 5, 10, 95, 50) ? 0xE0E0E0u : 0xFFFFFFu;
             },
-            { 10, 90 }, { 20, 40 } },
+            { 5, 95 }, { 10, 50 } },
         { "two noisy halves meeting along a column and a row", 80, 40,
             [](int32_t x, int32_t y) {
                 return (Noise(x, y) & 0x0F0F0F) + (x < 30 ? 0 : 0x808080) + (y < 25 ? 0 : 0x404040);
@@ -81,6 +83,77 @@ TEST(LineSuggestionsTest, FindsWhereADesignWantsCutting)
         EXPECT_EQ(found.Columns, c.columns);
         EXPECT_EQ(found.Rows, c.rows);
     }
+}
+
+// A line of glyph-like marks: bars 6 wide, 3 apart, rows [top, top + height).
+bool Glyph(int32_t x, int32_t y, int32_t left, int32_t right, int32_t top, int32_t height)
+{
+    return x >= left && x < right && y >= top && y < top + height && (x - left) % 9 < 6 && (y - top) % 4 != 3;
+}
+
+TEST(LineSuggestionsTest, NoLineCrossesTextOrTheRoomAroundIt)
+{
+    // Text on a plain ground with a rule under it whose edge runs along the
+    // whole picture; a line of text has many changes on its baseline and
+    // flat gaps just above and below its ink, all tempting.
+    const int32_t width = 240;
+    const int32_t height = 120;
+    const auto colour = [](int32_t x, int32_t y) {
+        if (Glyph(x, y, 12, 228, 30, 20) || Glyph(x, y, 12, 120, 60, 20))
+            return 0x202020u;
+        return y >= 100 ? 0x3060C0u : 0xFFFFFFu;
+    };
+    const std::vector<uint8_t> pixels = Paint(width, height, colour);
+    TSuggestionSettings settings;
+    settings.Partial = true;
+    const TLineSuggestions found = SuggestCutLines(
+        TPixelRows { width, height, [&](int32_t y) { return &pixels[static_cast<size_t>(y) * width * 3]; } },
+        settings);
+    EXPECT_EQ(found.Rows, std::vector<int32_t> { 100 });
+    // Ink rows 30-49 and 60-79, and a third of their height around them.
+    const auto clear = [](int32_t y) { return y <= 23 || y >= 87; };
+    for (const int32_t y : found.Rows)
+        EXPECT_TRUE(clear(y)) << "row " << y;
+    for (const TPartialLine& line : found.Partial) {
+        if (line.Vertical)
+            EXPECT_TRUE(line.To <= 23 || line.From >= 87 || line.Position < 2 || line.Position >= 238)
+                << "column " << line.Position << " from " << line.From << " to " << line.To;
+        else
+            EXPECT_TRUE(clear(line.Position) || line.From >= 130) << "row " << line.Position;
+    }
+}
+
+TEST(LineSuggestionsTest, GuttersBetweenCardsBecomePartialColumns)
+{
+    // A heading across the top keeps the cards' edges from being whole
+    // columns; below it, two cards side by side.
+    const int32_t width = 200;
+    const int32_t height = 120;
+    const auto colour = [](int32_t x, int32_t y) {
+        if (Glyph(x, y, 10, 190, 15, 12))
+            return 0x202020u;
+        return Inside(x, y, 20, 60, 90, 110) || Inside(x, y, 110, 60, 180, 110) ? 0xC8C8C8u : 0xFFFFFFu;
+    };
+    const std::vector<uint8_t> pixels = Paint(width, height, colour);
+    TSuggestionSettings settings;
+    settings.Partial = true;
+    const TLineSuggestions found = SuggestCutLines(
+        TPixelRows { width, height, [&](int32_t y) { return &pixels[static_cast<size_t>(y) * width * 3]; } },
+        settings);
+    EXPECT_TRUE(found.Columns.empty());
+    EXPECT_EQ(found.Rows, (std::vector<int32_t> { 60, 110 }));
+    const std::vector<TPartialLine> expected = {
+        { true, 20, 60, 110, 2, 2 },
+        { true, 90, 60, 110, 2, 2 },
+        { true, 110, 60, 110, 2, 2 },
+        { true, 180, 60, 110, 2, 2 },
+    };
+    EXPECT_EQ(found.Partial, expected);
+    // Without asking, nothing partial, and the whole lines stay the same.
+    const TLineSuggestions whole = SuggestCutLines(
+        TPixelRows { width, height, [&](int32_t y) { return &pixels[static_cast<size_t>(y) * width * 3]; } });
+    EXPECT_TRUE(whole.Partial.empty());
+    EXPECT_EQ(whole.Rows, found.Rows);
 }
 
 TEST(LineSuggestionsTest, EmptyOrUnreadablePicturesGiveNothing)
