@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <optional>
 
 namespace sw {
@@ -21,6 +22,19 @@ namespace {
 constexpr double kSmallTextScale = 3.0;
 // A grey range narrower than this is a flat or nearly flat panel.
 constexpr int kMinContrast = 40;
+// Each cell is read several ways and the words merged: scattered words
+// with a global and with a tiled threshold (text on a highlight or a
+// photo), then as one block, which keeps short lone words such as prices
+// that the scattered reading drops as noise.
+struct TReading {
+    tesseract::PageSegMode Layout;
+    const char* Threshold; // Otsu over the cell, Otsu per tile
+};
+constexpr TReading kReadings[] = {
+    { tesseract::PSM_SPARSE_TEXT, "0" },
+    { tesseract::PSM_SPARSE_TEXT, "1" },
+    { tesseract::PSM_SINGLE_BLOCK, "0" },
+};
 // White around the text: the engine misses words that touch the edge.
 constexpr int kMargin = 12;
 
@@ -173,7 +187,6 @@ TTextReader::TTextReader()
     if (m_engine->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0)
         throw ETextReaderError("Cannot start reading text: the English language data of Tesseract "
                                "(tesseract-ocr-eng) is not installed");
-    m_engine->SetPageSegMode(tesseract::PSM_AUTO);
 }
 
 TTextReader::~TTextReader()
@@ -181,29 +194,78 @@ TTextReader::~TTextReader()
     m_engine->End();
 }
 
+namespace {
+
+struct TPlacedWord {
+    TTextWord Word;
+    int Left = 0;
+    int Top = 0;
+    int Right = 0;
+    int Bottom = 0;
+};
+
+bool Overlap(const TPlacedWord& a, const TPlacedWord& b)
+{
+    const int width = std::min(a.Right, b.Right) - std::max(a.Left, b.Left);
+    const int height = std::min(a.Bottom, b.Bottom) - std::max(a.Top, b.Top);
+    return width > 0 && height > 0;
+}
+
+} // namespace
+
 TCellText TTextReader::Read(const TPixelView& picture, const TCellBounds& bounds)
 {
     const TReadImage image = PrepareForReading(picture, bounds);
     TCellText result;
     if (image.Width == 0)
         return result;
-    m_engine->SetImage(image.Grey.data(), image.Width, image.Height, 1, image.Width);
-    m_engine->SetSourceResolution(300);
-    if (m_engine->Recognize(nullptr) != 0)
-        return result;
-    const std::unique_ptr<tesseract::ResultIterator> words(m_engine->GetIterator());
-    if (words) {
-        do {
-            const std::unique_ptr<char[]> text(words->GetUTF8Text(tesseract::RIL_WORD));
-            if (!text)
-                continue;
-            TTextWord word { text.get(),
-                static_cast<int>(std::lround(words->Confidence(tesseract::RIL_WORD))) };
-            if (word.Confidence >= kWordConfidence && WordCharacters(word.Text) > 0)
-                result.Words.push_back(std::move(word));
-        } while (words->Next(tesseract::RIL_WORD));
+    std::vector<TPlacedWord> found[std::size(kReadings)];
+    for (size_t pass = 0; pass < std::size(kReadings); ++pass) {
+        m_engine->SetPageSegMode(kReadings[pass].Layout);
+        m_engine->SetVariable("thresholding_method", kReadings[pass].Threshold);
+        m_engine->SetImage(image.Grey.data(), image.Width, image.Height, 1, image.Width);
+        m_engine->SetSourceResolution(300);
+        if (m_engine->Recognize(nullptr) != 0)
+            continue;
+        const std::unique_ptr<tesseract::ResultIterator> words(m_engine->GetIterator());
+        if (words) {
+            do {
+                const std::unique_ptr<char[]> text(words->GetUTF8Text(tesseract::RIL_WORD));
+                if (!text)
+                    continue;
+                TPlacedWord word { { text.get(),
+                    static_cast<int>(std::lround(words->Confidence(tesseract::RIL_WORD))) } };
+                words->BoundingBox(tesseract::RIL_WORD, &word.Left, &word.Top, &word.Right, &word.Bottom);
+                if (word.Word.Confidence >= kWordConfidence && WordCharacters(word.Word.Text) > 0)
+                    found[pass].push_back(std::move(word));
+            } while (words->Next(tesseract::RIL_WORD));
+        }
+        m_engine->Clear();
     }
-    m_engine->Clear();
+    // The first reading's words, and the others' where it found none.
+    std::vector<TPlacedWord> kept;
+    for (std::vector<TPlacedWord>& pass : found)
+        for (TPlacedWord& word : pass)
+            if (std::none_of(
+                    kept.begin(), kept.end(), [&](const TPlacedWord& other) { return Overlap(word, other); }))
+                kept.push_back(std::move(word));
+    std::sort(
+        kept.begin(), kept.end(), [](const TPlacedWord& a, const TPlacedWord& b) { return a.Top < b.Top; });
+    std::vector<std::vector<TPlacedWord>> lines;
+    int lineBottom = -1;
+    for (TPlacedWord& word : kept) {
+        if (lines.empty() || (word.Top + word.Bottom) / 2 > lineBottom) {
+            lines.emplace_back();
+            lineBottom = word.Bottom;
+        }
+        lines.back().push_back(std::move(word));
+    }
+    for (std::vector<TPlacedWord>& line : lines) {
+        std::stable_sort(line.begin(), line.end(),
+            [](const TPlacedWord& a, const TPlacedWord& b) { return a.Left < b.Left; });
+        for (TPlacedWord& word : line)
+            result.Words.push_back(std::move(word.Word));
+    }
     return result;
 }
 
