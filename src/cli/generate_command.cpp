@@ -143,8 +143,15 @@ void ProposeAlts(const TGenerationInput& input, TGenerationSettings& settings, T
     const TCellGrid grid(CaptionLines(input.ColumnCaptions), CaptionLines(input.RowCaptions),
         input.Picture->Width(), input.Picture->Height());
     CheckCellLayout(settings.Cells, grid.Rows(), grid.Columns());
-    const std::vector<TTextProposal> proposals = ProposeCellTexts(input.Picture->View24(), grid,
-        settings.Cells, settings.Threads, [](int, int) { return !TStopSignals::Stopped(); });
+    // A GIF or 8-bit BMP picture has no 24-bit rows of its own.
+    std::optional<TBitmap> converted;
+    if (input.Picture->PixelFormat() != TPixelFormat::pf24bit) {
+        converted.emplace(*input.Picture);
+        converted->SetPixelFormat(TPixelFormat::pf24bit);
+    }
+    const TBitmap& rows = converted ? *converted : *input.Picture;
+    const std::vector<TTextProposal> proposals = ProposeCellTexts(rows.View24(), grid, settings.Cells,
+        settings.Threads, [](int, int) { return !TStopSignals::Stopped(); });
     TStopSignals::ThrowIfStopped();
     for (const TTextProposal& proposal : proposals) {
         SetCellProperty(settings.Cells[proposal.Cell], proposal.Cell, proposal.Property, proposal.Text);
