@@ -251,6 +251,8 @@ TCellText TTextReader::Read(const TPixelView& picture, const TCellBounds& bounds
                 kept.push_back(std::move(word));
     std::sort(
         kept.begin(), kept.end(), [](const TPlacedWord& a, const TPlacedWord& b) { return a.Top < b.Top; });
+    // Reading order: a word whose middle lies below the bottom of a line's
+    // first word starts the next line; each line left to right.
     std::vector<std::vector<TPlacedWord>> lines;
     int lineBottom = -1;
     for (TPlacedWord& word : kept) {

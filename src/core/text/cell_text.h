@@ -56,7 +56,7 @@ constexpr int kTextConfidence = 75;
 constexpr int64_t kMaxReadPixels = int64_t(8) << 20;
 
 // How a cell's pixels are prepared for the engine: grey, dark text on a
-// light ground (light-on-dark cells are inverted), scaled by Scale, with a
+// light ground (light-on-dark cells are inverted), scaled by ReadScale, with a
 // margin of the ground's colour.
 struct TReadImage {
     std::vector<uint8_t> Grey;
