@@ -11,9 +11,11 @@
 #include "core/imaging/bitmap.h"
 #include "core/imaging/picture.h"
 #include "core/imaging/png/png_reader.h"
+#include "core/layout/cell_grid.h"
 #include "core/project/cell_properties.h"
 #include "core/project/cut_lines.h"
 #include "core/project/project_file.h"
+#include "core/text/cell_text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -128,6 +130,37 @@ std::vector<std::string> FittingCaptions(const std::vector<TStoredLine>& stored,
     return captions;
 }
 
+TCutLines CaptionLines(const std::vector<std::string>& captions)
+{
+    TCutLines lines;
+    for (const std::string& caption : captions)
+        lines.push_back({ caption, true });
+    return lines;
+}
+
+// Fills the empty alts that the cells' pixels propose, before the run
+// checks and writes the cells, and reports each one as the run reports.
+void ProposeAlts(const TGenerationInput& input, TGenerationSettings& settings, TRunSink& sink)
+{
+    const TCellGrid grid(CaptionLines(input.ColumnCaptions), CaptionLines(input.RowCaptions),
+        input.Picture->Width(), input.Picture->Height());
+    CheckCellLayout(settings.Cells, grid.Rows(), grid.Columns());
+    // A GIF or 8-bit BMP picture has no 24-bit rows of its own.
+    std::optional<TBitmap> converted;
+    if (input.Picture->PixelFormat() != TPixelFormat::pf24bit) {
+        converted.emplace(*input.Picture);
+        converted->SetPixelFormat(TPixelFormat::pf24bit);
+    }
+    const TBitmap& rows = converted ? *converted : *input.Picture;
+    const std::vector<TTextProposal> proposals = ProposeCellTexts(rows.View24(), grid, settings.Cells,
+        settings.Threads, [](int, int) { return !TStopSignals::Stopped(); });
+    TStopSignals::ThrowIfStopped();
+    for (const TTextProposal& proposal : proposals) {
+        SetCellProperty(settings.Cells[proposal.Cell], proposal.Cell, proposal.Property, proposal.Text);
+        sink.TextProposed(proposal);
+    }
+}
+
 volatile std::sig_atomic_t g_stopSignal = 0;
 constexpr int kStopSignals[] = { SIGINT, SIGTERM, SIGHUP };
 std::atomic<bool> g_stopSignalsInstalled { false };
@@ -221,6 +254,8 @@ const std::vector<GenerateOption>& GenerateOptionTable()
                 o.Watch = true;
                 o.Settings.KeepUnchanged = true;
             } },
+        { { "--alt-from-text", false },
+            [](GenerateOptions& o, const std::string&) { o.AltFromText = true; } },
         { { "--threads", true },
             [](GenerateOptions& o, const std::string& v) {
                 const std::optional<int32_t> threads = TryStrToInt(v);
@@ -405,6 +440,8 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
     TStopSignals stopSignals;
     if (!options.Json) {
         TConsoleSink sink(options.Quiet ? nullptr : log, bar);
+        if (options.AltFromText)
+            ProposeAlts(input, settings, sink);
         RunGeneration(input, settings, sink);
         if (sink.LogFailed())
             throw EWriteError("Cannot write the log to standard output");
@@ -414,6 +451,8 @@ void GenerateProject(const GenerateOptions& options, std::FILE* log, std::FILE* 
     const std::optional<TFileStamp> pageBefore
         = settings.WriteHTML ? StampOf(settings.PageFileName) : std::nullopt;
     try {
+        if (options.AltFromText)
+            ProposeAlts(input, settings, sink);
         RunGeneration(input, settings, sink);
     } catch (const std::exception& e) {
         sink.Summary(SecondsSince(started), WithFullStop(e.what()));

@@ -31,6 +31,9 @@ struct GenerateOptions {
     // keep regenerating on change.
     int Jobs = 1;
     bool Watch = false;
+    // Fills each empty alt of a linked or text-bearing cell from the text
+    // its pixels read as, for this run only, and reports each proposal.
+    bool AltFromText = false;
 };
 
 // One option of generate: its rule for the parser and how its value goes

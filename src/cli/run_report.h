@@ -8,6 +8,7 @@
 #include "core/generate/cell_format.h"
 #include "core/generate/slicing_pipeline.h"
 #include "core/project/cell_properties.h"
+#include "core/text/cell_text.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -146,6 +147,12 @@ public:
         if (m_bar)
             m_bar->SetFile(report.FileName);
     }
+    // A cell property filled from the text the cell's pixels read as.
+    virtual void TextProposed(const TTextProposal& proposal)
+    {
+        LogLine(CellLabel(proposal.Cell) + " " + proposal.Property + " from the picture: " + proposal.Text
+            + " (confidence " + IntToStr(proposal.Confidence) + ")");
+    }
 
 protected:
     void Write(const std::string& text)
@@ -196,6 +203,12 @@ public:
     }
 
     void PictureWarning(const std::string& text) override { Emit("\"warning\":" + JsonString(text)); }
+
+    void TextProposed(const TTextProposal& proposal) override
+    {
+        Emit("\"text_proposal\":" + JsonString(proposal.Text) + Fields(proposal.Cell) + ",\"property\":"
+            + JsonString(proposal.Property) + ",\"confidence\":" + IntToStr(proposal.Confidence));
+    }
 
     void CellFilled(const std::string& name, TCellRef cell, TColor color) override
     {

@@ -188,5 +188,24 @@ TEST_F(CliRun, ASizeTheOutputCannotHoldIsRefusedBeforeDecoding)
     EXPECT_EQ(read.Err.rfind("PNG image is not valid", 0), 0u) << read.Err;
 }
 
+TEST_F(CliRun, AltFromTextReadsAPictureOfAnyDepthIntoThePage)
+{
+    // A GIF picture has 8-bit rows: the reading needs them as 24-bit ones.
+    const std::string sample = SLICEWRIGHT_SOURCE_DIR "/data/sample/design.bmp";
+    ASSERT_EQ(Run({ "convert", sample, m_folder / "design.gif" }).Status, 0);
+    std::string project = ReadFileBytes(SLICEWRIGHT_SOURCE_DIR "/data/sample/design.swr");
+    project.replace(project.find("design.bmp"), 10, "design.gif");
+    std::ofstream(m_folder / "design.swr", std::ios::binary) << project;
+
+    const RunResult result = Run({ "generate", m_folder / "design.swr", "--alt-from-text", "--json", "--page",
+        "index.html", "--page-style", "html5", "--threads", "2" });
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    const size_t proposal = result.Out.find("\"text_proposal\":\"");
+    ASSERT_NE(proposal, std::string::npos) << result.Out;
+    const size_t start = proposal + 17;
+    const std::string text = result.Out.substr(start, result.Out.find('"', start) - start);
+    EXPECT_NE(ReadFileBytes(m_folder / "index.html").find("alt=\"" + text), std::string::npos) << text;
+}
+
 } // namespace
 } // namespace sw

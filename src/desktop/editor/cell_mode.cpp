@@ -107,6 +107,33 @@ void TMainForm::ShowSelectedCell()
         m_selectedCell, properties, DefaultCellName(*m_selectedCell), QSize(bounds.Width(), bounds.Height()));
 }
 
+std::optional<TCellPixels> TMainForm::SelectedCellPixels() const
+{
+    if (!m_selectedCell || !HasPicture() || !m_picture)
+        return std::nullopt;
+    // The picture is copied only when its rows are not 24-bit already.
+    std::optional<TBitmap> converted;
+    if (m_picture->PixelFormat() != TPixelFormat::pf24bit) {
+        converted.emplace(*m_picture);
+        converted->SetPixelFormat(TPixelFormat::pf24bit);
+    }
+    const TPixelView view = std::as_const(converted ? *converted : *m_picture).View24();
+    TCellProperties properties;
+    if (const auto it = m_projectCells.find(*m_selectedCell); it != m_projectCells.end())
+        properties = it->second;
+    const TCellBounds bounds
+        = CellGrid().Bounds(*m_selectedCell, properties.SpanColumns, properties.SpanRows);
+    if (bounds.Width() <= 0 || bounds.Height() <= 0)
+        return std::nullopt;
+    TCellPixels pixels { {}, bounds.Width(), bounds.Height() };
+    pixels.Bgr.reserve(size_t(bounds.Width()) * size_t(bounds.Height()) * 3);
+    for (int y = bounds.Top; y < bounds.Bottom; ++y) {
+        const uint8_t* row = view.Row(y) + ptrdiff_t(bounds.Left) * 3;
+        pixels.Bgr.insert(pixels.Bgr.end(), row, row + ptrdiff_t(bounds.Width()) * 3);
+    }
+    return pixels;
+}
+
 void TMainForm::EditCellProperty(const std::string& property, const std::string& value)
 {
     if (!m_selectedCell)

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScopedValueRollback>
 #include <QSpinBox>
 #include <QToolButton>
@@ -72,6 +73,20 @@ TCellPanel::TCellPanel(QWidget* parent)
     };
     edtName = addLine("edtName", "&Name:", "Name", "The cell's file name, without its extension");
     edtAlt = addLine("edtAlt", "&Alt text:", "Alt", "Shown when the image is not; not in classic pages");
+    btnSuggestText = new QPushButton(QStringLiteral("Su&ggest from picture"), this);
+    btnSuggestText->setObjectName(QStringLiteral("btnSuggestText"));
+    btnSuggestText->setToolTip(QStringLiteral("Fills the alt text with the words the cell shows; press "
+                                              "Enter in the field to keep them"));
+    form->addRow(QString(), btnSuggestText);
+    m_suggester = new TTextSuggester(this);
+    connect(btnSuggestText, &QPushButton::clicked, this, &TCellPanel::SuggestText);
+    connect(m_suggester, &TTextSuggester::Finished, this, &TCellPanel::ShowSuggestion);
+    connect(m_suggester, &TTextSuggester::Failed, this, [this](const QString& message) {
+        m_reading.reset();
+        btnSuggestText->setText(QStringLiteral("Su&ggest from picture"));
+        btnSuggestText->setEnabled(m_cell.has_value());
+        ShowRefusal(message);
+    });
     edtLink = addLine("edtLink", "&Link:", "Link", "An address the image links to");
 
     auto* span = new QWidget(this);
@@ -141,9 +156,11 @@ void TCellPanel::ShowCell(std::optional<TCellRef> cell, const TCellProperties& p
 {
     const QScopedValueRollback showing(m_showing, true);
     lblRefusal->clear();
+    m_cell = cell;
     for (QWidget* field : std::initializer_list<QWidget*> {
              edtName, edtAlt, edtLink, speSpanColumns, speSpanRows, cbFill, btnFillColor, cbFormat, cbxSkip })
         field->setEnabled(cell.has_value());
+    btnSuggestText->setEnabled(cell.has_value() && !m_suggester->IsRunning());
     if (!cell) {
         lblCell->setText(QStringLiteral("No cell selected"));
         for (QLineEdit* edit : { edtName, edtAlt, edtLink })
@@ -227,6 +244,37 @@ void TCellPanel::PickFillColor()
         return;
     m_fillColor = *chosen;
     Edit("Fill", HexOf(m_fillColor).toStdString());
+}
+
+void TCellPanel::SuggestText()
+{
+    const std::optional<TCellPixels> pixels = CellPixels ? CellPixels() : std::nullopt;
+    if (!m_cell || !pixels || !m_suggester->Start(*pixels))
+        return;
+    m_reading = m_cell;
+    btnSuggestText->setEnabled(false);
+    btnSuggestText->setText(QStringLiteral("Reading the picture..."));
+}
+
+void TCellPanel::ShowSuggestion(const QString& text)
+{
+    const bool same = m_reading && m_reading == m_cell;
+    m_reading.reset();
+    btnSuggestText->setText(QStringLiteral("Su&ggest from picture"));
+    btnSuggestText->setEnabled(m_cell.has_value());
+    if (!same)
+        return;
+    if (text.isEmpty()) {
+        ShowRefusal(QStringLiteral("No text could be read in the cell's picture."));
+        return;
+    }
+    // Proposed, not taken: the edit is made when the user confirms the field.
+    // Alt is the field a proposal fills until cells carry text of their own.
+    QLineEdit* field = edtAlt;
+    field->setText(text);
+    field->setModified(true);
+    field->setFocus();
+    field->selectAll();
 }
 
 void TCellPanel::ShowFillColor(const QColor& color)

@@ -6,6 +6,7 @@
 // shows the cell again, or shows the refusal.
 
 #include "core/project/cell_properties.h"
+#include "desktop/editor/text_suggester.h"
 
 #include <QColor>
 #include <QSize>
@@ -19,6 +20,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QSpinBox;
 class QToolButton;
 
@@ -43,10 +45,14 @@ public:
     // Asks for a fill colour; empty when cancelled. Tests answer in place
     // of the user; empty means the colour dialog.
     std::function<std::optional<QColor>(const QColor& initial)> ChooseColor;
+    // The pixels of the cell shown, for Suggest from picture; none without
+    // a picture.
+    std::function<std::optional<TCellPixels>()> CellPixels;
 
     QLabel* lblCell = nullptr;
     QLineEdit* edtName = nullptr;
     QLineEdit* edtAlt = nullptr;
+    QPushButton* btnSuggestText = nullptr;
     QLineEdit* edtLink = nullptr;
     QSpinBox* speSpanColumns = nullptr;
     QSpinBox* speSpanRows = nullptr;
@@ -62,8 +68,14 @@ private:
     void EditFill();
     void PickFillColor();
     void ShowFillColor(const QColor& color);
+    void SuggestText();
+    void ShowSuggestion(const QString& text);
 
     QColor m_fillColor = Qt::white;
+    std::optional<TCellRef> m_cell;
+    // The cell whose text is being read: a result for another is dropped.
+    std::optional<TCellRef> m_reading;
+    TTextSuggester* m_suggester = nullptr;
     // Set while the controls are being filled: their signals are no edits.
     bool m_showing = false;
 };

@@ -498,6 +498,7 @@ void TMainForm::CreateBody()
     pnlCell->OnEdit = [this](const std::string& property, const std::string& value) {
         RunHandler([&] { EditCellProperty(property, value); });
     };
+    pnlCell->CellPixels = [this] { return SelectedCellPixels(); };
     dckCells->setWidget(pnlCell);
     addDockWidget(Qt::RightDockWidgetArea, dckCells);
     dckCells->hide();

@@ -13,6 +13,7 @@
 #include "desktop/editor/edit_history.h"
 #include "desktop/editor/grid_canvas.h"
 #include "desktop/editor/picture_view.h"
+#include "desktop/editor/text_suggester.h"
 #include "desktop/shell/recent_files.h"
 
 #include <QAction>
@@ -329,6 +330,8 @@ private:
     // The selected cell's properties into the panel; a selection the grid
     // no longer has is cleared.
     void ShowSelectedCell();
+    // A copy of the selected cell's pixels (a span's whole area).
+    std::optional<TCellPixels> SelectedCellPixels() const;
     bool CellKey(QKeyEvent* key);
     bool EditsLines() const { return DrawMode == TDrawMode::dmColumn || DrawMode == TDrawMode::dmRow; }
     // FittingCells of the project's cells, worked out again only when the
