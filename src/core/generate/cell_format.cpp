@@ -13,7 +13,7 @@ namespace sw {
 
 namespace {
 
-constexpr std::array<std::pair<TImageType, const char*>, 9> kTypeNames { {
+constexpr std::array<std::pair<TImageType, const char*>, 11> kTypeNames { {
     { TImageType::Gif, "gif" },
     { TImageType::GifAdaptive, "gif-adaptive" },
     { TImageType::Png8, "png8" },
@@ -23,6 +23,8 @@ constexpr std::array<std::pair<TImageType, const char*>, 9> kTypeNames { {
     { TImageType::Webp, "webp" },
     { TImageType::WebpLossless, "webp-lossless" },
     { TImageType::Auto, "auto" },
+    { TImageType::Avif, "avif" },
+    { TImageType::AvifLossless, "avif-lossless" },
 } };
 
 std::optional<int> WholeNumber(std::string_view text, int low, int high)
@@ -98,16 +100,48 @@ bool ApplySubsampling(TCellFormat& format, std::string_view text)
     return true;
 }
 
-bool ApplyMinPsnr(TCellFormat& format, std::string_view text)
+std::optional<double> Number(std::string_view text, double low, double high)
 {
     double value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value) || value < 1
-        || value > 100)
-        return false;
-    format.MinPsnr = value;
-    return true;
+    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value) || value < low
+        || value > high)
+        return std::nullopt;
+    return value;
+}
+
+bool ApplyMinPsnr(TCellFormat& format, std::string_view text)
+{
+    const auto value = Number(text, 1, 100);
+    if (value)
+        format.MinPsnr = *value;
+    return value.has_value();
+}
+
+// Butteraugli distances past 25 no longer rank pictures.
+bool ApplyMinScore(TCellFormat& format, std::string_view text)
+{
+    const auto value = Number(text, 0.1, 25);
+    if (value)
+        format.MinScore = *value;
+    return value.has_value();
+}
+
+bool ApplyAvifSpeed(TCellFormat& format, std::string_view text)
+{
+    const auto speed = WholeNumber(text, kMinAvifSpeed, kMaxAvifSpeed);
+    if (speed)
+        format.AvifSpeed = *speed;
+    return speed.has_value();
+}
+
+bool ApplyAutoAvif(TCellFormat& format, std::string_view text)
+{
+    const auto on = Switch(text);
+    if (on)
+        format.AutoAvif = *on;
+    return on.has_value();
 }
 
 bool ApplyAlpha(TCellFormat& format, std::string_view text)
@@ -131,7 +165,9 @@ std::string ImageTypeName(TImageType type)
 const std::vector<TOutputKey>& OutputKeys()
 {
     static const std::vector<TOutputKey> keys = {
-        { "Format", "gif, gif-adaptive, png8, png, jpg, jpeg, webp, webp-lossless or auto", ApplyFormat },
+        { "Format",
+            "gif, gif-adaptive, png8, png, jpg, jpeg, webp, webp-lossless, auto, avif or avif-lossless",
+            ApplyFormat },
         { "Colors", "a whole number from 2 to 256", ApplyColors },
         { "Dither", "none, fs or ordered", ApplyDither },
         { "Quality", "a whole number from 1 to 100", ApplyQuality },
@@ -139,6 +175,9 @@ const std::vector<TOutputKey>& OutputKeys()
         { "Subsampling", "420 or 444", ApplySubsampling },
         { "MinPsnr", "a number of decibels from 1 to 100", ApplyMinPsnr },
         { "Alpha", "0 or 1", ApplyAlpha },
+        { "MinScore", "a butteraugli distance from 0.1 to 25", ApplyMinScore },
+        { "AvifSpeed", "a whole number from 0 to 10", ApplyAvifSpeed },
+        { "AutoAvif", "0 or 1", ApplyAutoAvif },
     };
     return keys;
 }

@@ -48,6 +48,9 @@ std::string ImageExtension(TImageType imageType)
     case TImageType::Webp:
     case TImageType::WebpLossless:
         return ".webp";
+    case TImageType::Avif:
+    case TImageType::AvifLossless:
+        return ".avif";
     case TImageType::Png8:
     case TImageType::Png:
     case TImageType::Auto:
@@ -425,6 +428,8 @@ struct TCellJob {
     TCellFile HalfFile;
     std::optional<double> MainPsnr; // when the run measures them
     std::optional<double> HalfPsnr;
+    std::optional<double> MainScore;
+    std::optional<double> HalfScore;
     std::exception_ptr MainError;
     std::exception_ptr HalfError;
     std::atomic<bool> Done = false;
@@ -478,7 +483,7 @@ private:
     // Reports a written cell's file in its turn (the @1x one when half) and
     // keeps it to be put in place with the others; returns its name.
     std::string SaveCell(const TCellJob& job, const TEncodedCell& encoded, TCellFile& file,
-        std::optional<double> psnr, bool half);
+        std::optional<double> psnr, std::optional<double> score, bool half);
     void CommitCell(TCellJob& job);
     // The cells are encoded on the pool while everything the sink and the
     // files see happens here, in cell order: each such step waits in
@@ -751,9 +756,11 @@ std::vector<std::string> TGenerationRun::PossibleExtensions() const
 {
     std::vector<std::string> extensions;
     const auto add = [&extensions](const TCellFormat& format) {
-        const std::vector<std::string> found = format.Type == TImageType::Auto
+        std::vector<std::string> found = format.Type == TImageType::Auto
             ? std::vector<std::string> { ".png", ".gif", ".jpg", ".webp" }
             : std::vector<std::string> { ImageExtension(format.Type) };
+        if (format.Type == TImageType::Auto && format.AutoAvif)
+            found.push_back(".avif");
         for (const std::string& extension : found)
             if (std::find(extensions.begin(), extensions.end(), extension) == extensions.end())
                 extensions.push_back(extension);
@@ -1033,9 +1040,13 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
     try {
         job.Main = job.Rows ? EncodeCellRows(*job.Rows, job.Format, m_input.TransparentColor)
                             : EncodeCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor);
-        if (m_settings.MeasurePsnr)
+        if (m_settings.MeasurePsnr) {
             job.MainPsnr
                 = EncodedCellPsnr(job.Cell, job.Rgba, job.Format, m_input.TransparentColor, job.Main);
+            if (job.MainPsnr)
+                job.MainScore
+                    = EncodedCellScore(job.Cell, job.Rgba, job.Format, m_input.TransparentColor, job.Main);
+        }
     } catch (...) {
         job.MainError = std::current_exception();
         return;
@@ -1053,8 +1064,12 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
                 TPixelLayout::Rgba32 };
         }
         job.Half = EncodeCell(half, halfView, job.Format, m_input.TransparentColor);
-        if (m_settings.MeasurePsnr)
+        if (m_settings.MeasurePsnr) {
             job.HalfPsnr = EncodedCellPsnr(half, halfView, job.Format, m_input.TransparentColor, *job.Half);
+            if (job.HalfPsnr)
+                job.HalfScore
+                    = EncodedCellScore(half, halfView, job.Format, m_input.TransparentColor, *job.Half);
+        }
     } catch (...) {
         job.HalfError = std::current_exception();
         return;
@@ -1068,12 +1083,12 @@ void TGenerationRun::CommitCell(TCellJob& job)
     m_current = job.Stem + extension;
     if (job.MainError)
         std::rethrow_exception(job.MainError);
-    const std::string fileName = SaveCell(job, job.Main, job.MainFile, job.MainPsnr, false);
+    const std::string fileName = SaveCell(job, job.Main, job.MainFile, job.MainPsnr, job.MainScore, false);
     if (m_settings.AlsoHalfSize) {
         m_current = job.Stem + "@1x" + extension;
         if (job.HalfError)
             std::rethrow_exception(job.HalfError);
-        SaveCell(job, *job.Half, job.HalfFile, job.HalfPsnr, true);
+        SaveCell(job, *job.Half, job.HalfFile, job.HalfPsnr, job.HalfScore, true);
     }
     if (job.PageCell)
         m_layout.Rows[job.PageRow].Cells[*job.PageCell].Source
@@ -1110,8 +1125,8 @@ TCellFile TGenerationRun::WriteCellFile(const std::string& stem, const TEncodedC
     return file;
 }
 
-std::string TGenerationRun::SaveCell(
-    const TCellJob& job, const TEncodedCell& encoded, TCellFile& file, std::optional<double> psnr, bool half)
+std::string TGenerationRun::SaveCell(const TCellJob& job, const TEncodedCell& encoded, TCellFile& file,
+    std::optional<double> psnr, std::optional<double> score, bool half)
 {
     const std::string fileName = job.Stem + (half ? "@1x" : "") + ImageExtension(encoded.Type);
     if (job.Listed)
@@ -1120,7 +1135,7 @@ std::string TGenerationRun::SaveCell(
     if (file.Error)
         std::rethrow_exception(file.Error);
     const TCellFileReport report { fileName, job.Ref, half, encoded.Type, encoded.Bytes.size(), psnr,
-        encoded.Reason, file.Unchanged };
+        encoded.Reason, file.Unchanged, score };
     if (file.Stream)
         m_cells.push_back(std::move(file.Stream));
     m_sink.CellFileWritten(report);
