@@ -77,6 +77,7 @@ TEST(GenerateOptions, DefaultsAndValues)
     EXPECT_EQ(avif.MinScore, 1.5);
     EXPECT_EQ(avif.AvifSpeed, 4);
     EXPECT_TRUE(avif.AutoAvif);
+    EXPECT_FALSE(OptionsOf({ "p.swr", "--min-score", "" }).Settings.CellFormat.MinScore);
     // A page named with a folder stays where it was named.
     EXPECT_EQ(ResolvedPageFileName(OptionsOf({ "p.swr", "--page", "web/index.html" })), "web/index.html");
 

@@ -119,9 +119,14 @@ bool ApplyMinPsnr(TCellFormat& format, std::string_view text)
     return value.has_value();
 }
 
-// Butteraugli distances past 25 no longer rank pictures.
+// Butteraugli distances past 25 no longer rank pictures. Empty, as a
+// template's "MinScore=" line, leaves the floor off.
 bool ApplyMinScore(TCellFormat& format, std::string_view text)
 {
+    if (text.empty()) {
+        format.MinScore.reset();
+        return true;
+    }
     const auto value = Number(text, 0.1, 25);
     if (value)
         format.MinScore = *value;
@@ -175,7 +180,7 @@ const std::vector<TOutputKey>& OutputKeys()
         { "Subsampling", "420 or 444", ApplySubsampling },
         { "MinPsnr", "a number of decibels from 1 to 100", ApplyMinPsnr },
         { "Alpha", "0 or 1", ApplyAlpha },
-        { "MinScore", "a butteraugli distance from 0.1 to 25", ApplyMinScore },
+        { "MinScore", "a butteraugli distance from 0.1 to 25, or nothing", ApplyMinScore },
         { "AvifSpeed", "a whole number from 0 to 10", ApplyAvifSpeed },
         { "AutoAvif", "0 or 1", ApplyAutoAvif },
     };
