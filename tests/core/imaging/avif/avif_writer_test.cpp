@@ -138,14 +138,6 @@ TEST(AvifWriter, LossyQualityTradesSizeForError)
     EXPECT_LT(coarse.size(), fine.size());
 }
 
-TEST(AvifWriter, QualityMapsOntoTheWholeQuantizerRange)
-{
-    EXPECT_EQ(AvifQuantizer(100), 0);
-    EXPECT_EQ(AvifQuantizer(0), 63);
-    EXPECT_EQ(AvifQuantizer(-5), 63);
-    EXPECT_EQ(AvifQuantizer(50), 32);
-}
-
 TEST(AvifWriter, EmptyViewIsRefused)
 {
     EXPECT_THROW(WriteAvif(TPixelView {}), EInvalidGraphicOperation);
