@@ -204,6 +204,18 @@ const std::vector<GenerateOption>& GenerateOptionTable()
             } },
         { { "--min-psnr", true },
             [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "MinPsnr", "--min-psnr", v); } },
+        { { "--min-score", true },
+            [](GenerateOptions& o, const std::string& v) {
+                SetOutputValue(o, "MinScore", "--min-score", v);
+            } },
+        { { "--avif-speed", true },
+            [](GenerateOptions& o, const std::string& v) {
+                SetOutputValue(o, "AvifSpeed", "--avif-speed", v);
+            } },
+        { { "--auto-avif", false },
+            [](GenerateOptions& o, const std::string&) {
+                SetOutputValue(o, "AutoAvif", "--auto-avif", "1");
+            } },
         { { "--alpha", false },
             [](GenerateOptions& o, const std::string&) { SetOutputValue(o, "Alpha", "--alpha", "1"); } },
         { { "--page", true },

@@ -226,6 +226,8 @@ public:
             + ",\"bytes\":" + IntToStr(int64_t(report.Bytes));
         if (report.Psnr)
             line += ",\"psnr\":" + JsonNumber(*report.Psnr);
+        if (report.Score)
+            line += ",\"score\":" + JsonNumber(*report.Score);
         if (report.Unchanged) {
             line += ",\"unchanged\":true";
             ++m_unchanged;

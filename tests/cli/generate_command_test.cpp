@@ -70,6 +70,14 @@ TEST(GenerateOptions, DefaultsAndValues)
     EXPECT_EQ(format.Subsampling, TChromaSubsampling::Full);
     EXPECT_EQ(format.MinPsnr, 42.5);
     EXPECT_TRUE(format.KeepAlpha);
+    const TCellFormat avif
+        = OptionsOf({ "p.swr", "--format", "avif", "--min-score", "1.5", "--avif-speed", "4", "--auto-avif" })
+              .Settings.CellFormat;
+    EXPECT_EQ(avif.Type, TImageType::Avif);
+    EXPECT_EQ(avif.MinScore, 1.5);
+    EXPECT_EQ(avif.AvifSpeed, 4);
+    EXPECT_TRUE(avif.AutoAvif);
+    EXPECT_FALSE(OptionsOf({ "p.swr", "--min-score", "" }).Settings.CellFormat.MinScore);
     // A page named with a folder stays where it was named.
     EXPECT_EQ(ResolvedPageFileName(OptionsOf({ "p.swr", "--page", "web/index.html" })), "web/index.html");
 
@@ -87,6 +95,9 @@ TEST(GenerateOptions, DefaultsAndValues)
              { "p.swr", "--quality", "0" },
              { "p.swr", "--subsampling", "422" },
              { "p.swr", "--min-psnr", "inf" },
+             { "p.swr", "--min-score", "0" },
+             { "p.swr", "--min-score", "nan" },
+             { "p.swr", "--avif-speed", "11" },
              { "p.swr", "--threads", "0" },
              { "p.swr", "--threads", "-2" },
              { "p.swr", "--threads", "0x4" },

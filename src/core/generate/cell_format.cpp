@@ -13,7 +13,7 @@ namespace sw {
 
 namespace {
 
-constexpr std::array<std::pair<TImageType, const char*>, 9> kTypeNames { {
+constexpr std::array<std::pair<TImageType, const char*>, 11> kTypeNames { {
     { TImageType::Gif, "gif" },
     { TImageType::GifAdaptive, "gif-adaptive" },
     { TImageType::Png8, "png8" },
@@ -23,6 +23,8 @@ constexpr std::array<std::pair<TImageType, const char*>, 9> kTypeNames { {
     { TImageType::Webp, "webp" },
     { TImageType::WebpLossless, "webp-lossless" },
     { TImageType::Auto, "auto" },
+    { TImageType::Avif, "avif" },
+    { TImageType::AvifLossless, "avif-lossless" },
 } };
 
 } // namespace

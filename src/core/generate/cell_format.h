@@ -3,6 +3,7 @@
 // The file kind of a cell and the settings it is written with. Every cell
 // carries a TCellFormat of its own; the run's is the default.
 
+#include "core/imaging/avif/avif_writer.h"
 #include "core/imaging/palette/palette.h"
 #include "core/project/project_file.h"
 
@@ -26,6 +27,8 @@ enum class TImageType {
     Webp, // lossy
     WebpLossless,
     Auto, // the smallest file that keeps the cell good, chosen per cell
+    Avif, // lossy
+    AvifLossless,
 };
 
 enum class TChromaSubsampling {
@@ -43,10 +46,15 @@ struct TCellFormat {
     double MinPsnr = 40.0; // auto: the floor a lossy file must reach, in dB
     // png, webp and auto cells keep the picture's own alpha when it has one.
     bool KeepAlpha = false;
+    int AvifSpeed = kDefaultAvifSpeed; // avif, avif-lossless: 0 slowest to 10
+    // auto: lossy files must also look the same, by a butteraugli distance
+    // of at most this; none checks PSNR alone.
+    std::optional<double> MinScore {};
+    bool AutoAvif = false; // auto: lossy AVIF among the candidates
 };
 
 // "gif", "gif-adaptive", "png8", "png", "jpg", "jpeg", "webp",
-// "webp-lossless", "auto".
+// "webp-lossless", "auto", "avif", "avif-lossless".
 std::string ImageTypeName(TImageType type);
 // The type of such a name; empty for any other text.
 std::optional<TImageType> ImageTypeOfName(std::string_view name);

@@ -3,10 +3,12 @@
 #include "core/base/errors.h"
 #include "core/base/stream.h"
 #include "core/base/sysutils.h"
+#include "core/imaging/avif/avif_writer.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_codec.h"
 #include "core/imaging/jpeg/jpeg_image.h"
+#include "core/imaging/metric/perceptual_distance.h"
 #include "core/imaging/palette/palette.h"
 #include "core/imaging/png/png_reader.h"
 #include "core/imaging/png/png_writer.h"
@@ -197,6 +199,24 @@ std::vector<uint8_t> WebpBytes(const TPixelView& view, bool lossless, int qualit
     return WriteWebp(view, options);
 }
 
+// One thread per cell: the run already encodes its cells side by side.
+std::vector<uint8_t> AvifBytes(
+    const TPixelView& view, bool lossless, int quality, const TCellFormat& format, TKey key)
+{
+    TAvifOptions options;
+    options.Lossless = lossless;
+    options.Quality = quality;
+    options.FullChroma = format.Subsampling == TChromaSubsampling::Full;
+    options.Speed = format.AvifSpeed;
+    options.TransparentColor = key;
+    return WriteAvif(view, options);
+}
+
+std::vector<uint8_t> DecodedAvif(const std::vector<uint8_t>& bytes)
+{
+    return ReadAvif(bytes).Rgba;
+}
+
 std::vector<uint8_t> DecodedJpeg(const std::vector<uint8_t>& bytes)
 {
     TJpegDecoded decoded;
@@ -258,6 +278,7 @@ struct TCandidate {
     int Quality = 0;
     double Psnr = 0;
     bool FullChroma = false;
+    std::optional<double> Score {}; // when the run sets a perceptual floor
 };
 
 // The lowest quality whose file still reaches the floor, by bisection: files shrink with quality far more
@@ -269,9 +290,16 @@ std::optional<TCandidate> SmallestAboveFloor(TImageType type, const TCellFormat&
 {
     const auto attempt = [&](int quality) -> std::optional<TCandidate> {
         TCandidate candidate { type, encode(quality), quality, 0 };
-        candidate.Psnr = CellPsnr(expected, key, decode(candidate.Bytes));
+        const std::vector<uint8_t> decoded = decode(candidate.Bytes);
+        candidate.Psnr = CellPsnr(expected, key, decoded);
         if (candidate.Psnr < format.MinPsnr)
             return std::nullopt;
+        // The costlier measure only for files that reach the cheap one.
+        if (format.MinScore) {
+            candidate.Score = PerceptualDistance(expected, key, decoded);
+            if (*candidate.Score > *format.MinScore)
+                return std::nullopt;
+        }
         return candidate;
     };
     std::optional<TCandidate> best = attempt(kBestQuality);
@@ -307,7 +335,7 @@ TEncodedCell Smallest(std::vector<TCandidate> candidates, const std::string& why
     TCandidate& chosen = candidates.front();
     std::string reason = why + " (" + IntToStr(static_cast<int64_t>(chosen.Bytes.size())) + " bytes"
         + SizeNote({ candidates.begin() + 1, candidates.end() }) + ")";
-    return { chosen.Type, std::move(chosen.Bytes), std::move(reason) };
+    return { chosen.Type, std::move(chosen.Bytes), std::move(reason), chosen.Score };
 }
 
 TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCellFormat& format, TKey key)
@@ -351,6 +379,11 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
             TImageType::Webp, format, pixels, key,
             [&](int quality) { return WebpBytes(pixels, false, quality, key); }, DecodedWebp))
         lossy.push_back(std::move(*webp));
+    if (format.AutoAvif)
+        if (auto avif = SmallestAboveFloor(
+                TImageType::Avif, format, pixels, key,
+                [&](int quality) { return AvifBytes(pixels, false, quality, format, key); }, DecodedAvif))
+            lossy.push_back(std::move(*avif));
     // A lossless file keeps the cell good too, and at times is the smaller.
     const bool lossyReached = !lossy.empty();
     std::vector<TCandidate> candidates = std::move(lossy);
@@ -360,13 +393,20 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
         [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });
     const TCandidate& chosen = candidates.front();
     std::string why;
-    if (chosen.Type == TImageType::Jpg || chosen.Type == TImageType::Webp)
+    const std::string floor = format.MinScore
+        ? Format("%.1f dB and distance %.2f", format.MinPsnr, *format.MinScore)
+        : Format("%.1f dB", format.MinPsnr);
+    if (chosen.Type == TImageType::Jpg || chosen.Type == TImageType::Webp
+        || chosen.Type == TImageType::Avif) {
         why = Format("quality %d%s, %.1f dB", chosen.Quality, chosen.FullChroma ? " 4:4:4" : "",
             std::min(chosen.Psnr, 99.9));
-    else if (lossyReached)
-        why = Format("lossless, smaller than any lossy file of %.1f dB", format.MinPsnr);
-    else
-        why = Format("no lossy file reached %.1f dB", format.MinPsnr);
+        if (chosen.Score)
+            why += Format(", distance %.2f", *chosen.Score);
+    } else if (lossyReached) {
+        why = "lossless, smaller than any lossy file of " + floor;
+    } else {
+        why = "no lossy file reached " + floor;
+    }
     return Smallest(std::move(candidates), why);
 }
 
@@ -428,6 +468,11 @@ TEncodedCell EncodeCell(
     case TImageType::WebpLossless:
         result.Bytes = WebpBytes(pixels, format.Type == TImageType::WebpLossless, format.Quality, key);
         break;
+    case TImageType::Avif:
+    case TImageType::AvifLossless:
+        result.Bytes
+            = AvifBytes(pixels, format.Type == TImageType::AvifLossless, format.Quality, format, key);
+        break;
     case TImageType::Auto:
         result = AutoCell(bgr, pixels, format, key);
         break;
@@ -461,12 +506,19 @@ double CellPsnr(const TPixelView& expected, std::optional<TColor> transparentCol
     return 10.0 * std::log10(255.0 * 255.0 / meanSquare);
 }
 
-std::optional<double> EncodedCellPsnr(TBitmap& cell, const std::optional<TPixelView>& rgba,
-    const TCellFormat& format, TColor transparentColor, const TEncodedCell& encoded)
+namespace {
+
+using TMeasure
+    = std::function<double(const TPixelView& expected, TKey key, const std::vector<uint8_t>& decoded)>;
+
+// measure on the encoded file decoded back, against the pixels it was made
+// to show; nothing when the file holds the cell exactly.
+std::optional<double> MeasureEncoded(TBitmap& cell, const std::optional<TPixelView>& rgba,
+    const TCellFormat& format, TColor transparentColor, const TEncodedCell& encoded, const TMeasure& measure)
 {
     // Auto keeps its palette files for exact cells only.
     const bool mayLose = encoded.Type == TImageType::Jpg || encoded.Type == TImageType::Jpeg
-        || encoded.Type == TImageType::Webp
+        || encoded.Type == TImageType::Webp || encoded.Type == TImageType::Avif
         || (format.Type != TImageType::Auto
             && (encoded.Type == TImageType::Gif || encoded.Type == TImageType::GifAdaptive
                 || encoded.Type == TImageType::Png8));
@@ -480,25 +532,43 @@ std::optional<double> EncodedCellPsnr(TBitmap& cell, const std::optional<TPixelV
     const bool translucent
         = format.KeepAlpha && rgba && AnyPixel(*rgba, [](const TRgba& pixel) { return pixel.Alpha != 255; });
     const TPixelView pixels = translucent ? *rgba : bgr;
-    double psnr = 0;
     switch (encoded.Type) {
     case TImageType::Jpg:
     case TImageType::Jpeg:
-        psnr = CellPsnr(bgr, std::nullopt, DecodedJpeg(encoded.Bytes));
-        break;
+        return measure(bgr, std::nullopt, DecodedJpeg(encoded.Bytes));
     case TImageType::Webp:
-        psnr = CellPsnr(pixels, key, DecodedWebp(encoded.Bytes));
-        break;
+        return measure(pixels, key, DecodedWebp(encoded.Bytes));
+    case TImageType::Avif:
+        return measure(pixels, key, DecodedAvif(encoded.Bytes));
     case TImageType::Png8:
-        psnr = CellPsnr(bgr, key, ReadPng(encoded.Bytes).Rgba);
-        break;
+        return measure(bgr, key, ReadPng(encoded.Bytes).Rgba);
     default:
-        psnr = CellPsnr(bgr, key, DecodedGif(encoded.Bytes, bgr.Width, bgr.Height));
-        break;
+        return measure(bgr, key, DecodedGif(encoded.Bytes, bgr.Width, bgr.Height));
     }
-    if (std::isinf(psnr))
+}
+
+} // namespace
+
+std::optional<double> EncodedCellPsnr(TBitmap& cell, const std::optional<TPixelView>& rgba,
+    const TCellFormat& format, TColor transparentColor, const TEncodedCell& encoded)
+{
+    const std::optional<double> psnr
+        = MeasureEncoded(cell, rgba, format, transparentColor, encoded, CellPsnr);
+    if (psnr && std::isinf(*psnr))
         return std::nullopt;
     return psnr;
+}
+
+std::optional<double> EncodedCellScore(TBitmap& cell, const std::optional<TPixelView>& rgba,
+    const TCellFormat& format, TColor transparentColor, const TEncodedCell& encoded)
+{
+    if (encoded.Score)
+        return encoded.Score;
+    const std::optional<double> score
+        = MeasureEncoded(cell, rgba, format, transparentColor, encoded, PerceptualDistance);
+    if (score && *score == 0)
+        return std::nullopt;
+    return score;
 }
 
 } // namespace sw

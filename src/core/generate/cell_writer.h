@@ -23,6 +23,9 @@ struct TEncodedCell {
     // Why auto chose it ("12 colours, exact (340 bytes; png 402)"); empty
     // for the other formats.
     std::string Reason;
+    // The butteraugli distance auto measured for a lossy file it chose
+    // under a perceptual floor.
+    std::optional<double> Score {};
 };
 
 // The cell's file. cell is 24 bits per pixel; rgba, when given, is the
@@ -62,6 +65,12 @@ double CellPsnr(const TPixelView& expected, std::optional<TColor> transparentCol
 // (the arguments EncodeCell had), decoded back; empty when the file holds
 // the cell exactly, which lossless formats always do.
 std::optional<double> EncodedCellPsnr(TBitmap& cell, const std::optional<TPixelView>& rgba,
+    const TCellFormat& format, TColor transparentColor, const TEncodedCell& encoded);
+
+// The butteraugli distance of an encoded cell's file against the cell it
+// was made from, as EncodedCellPsnr takes them (auto's own measure when it
+// kept one); empty when the file holds the cell exactly.
+std::optional<double> EncodedCellScore(TBitmap& cell, const std::optional<TPixelView>& rgba,
     const TCellFormat& format, TColor transparentColor, const TEncodedCell& encoded);
 
 } // namespace sw

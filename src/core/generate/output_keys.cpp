@@ -87,16 +87,53 @@ bool ApplySubsampling(TCellFormat& format, std::string_view text)
     return true;
 }
 
-bool ApplyMinPsnr(TCellFormat& format, std::string_view text)
+std::optional<double> Number(std::string_view text, double low, double high)
 {
     double value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value) || value < 1
-        || value > 100)
-        return false;
-    format.MinPsnr = value;
-    return true;
+    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value) || value < low
+        || value > high)
+        return std::nullopt;
+    return value;
+}
+
+bool ApplyMinPsnr(TCellFormat& format, std::string_view text)
+{
+    const auto value = Number(text, 1, 100);
+    if (value)
+        format.MinPsnr = *value;
+    return value.has_value();
+}
+
+// Butteraugli distances past 25 no longer rank pictures. Empty, as a
+// template's "MinScore=" line, leaves the floor off.
+bool ApplyMinScore(TCellFormat& format, std::string_view text)
+{
+    if (text.empty()) {
+        format.MinScore.reset();
+        return true;
+    }
+    const auto value = Number(text, 0.1, 25);
+    if (value)
+        format.MinScore = *value;
+    return value.has_value();
+}
+
+bool ApplyAvifSpeed(TCellFormat& format, std::string_view text)
+{
+    const auto speed = WholeNumber(text, kMinAvifSpeed, kMaxAvifSpeed);
+    if (speed)
+        format.AvifSpeed = *speed;
+    return speed.has_value();
+}
+
+bool ApplyAutoAvif(TCellFormat& format, std::string_view text)
+{
+    const auto on = Switch(text);
+    if (on)
+        format.AutoAvif = *on;
+    return on.has_value();
 }
 
 bool ApplyAlpha(TCellFormat& format, std::string_view text)
@@ -173,7 +210,8 @@ struct TSectionKey {
 
 // In the order the project file writes them.
 constexpr TSectionKey kSectionKeys[] = {
-    { "Format", "gif, gif-adaptive, png8, png, jpg, jpeg, webp, webp-lossless or auto", ApplyFormat },
+    { "Format", "gif, gif-adaptive, png8, png, jpg, jpeg, webp, webp-lossless, auto, avif or avif-lossless",
+        ApplyFormat },
     { "Colors", "a whole number from 2 to 256", ApplyColors },
     { "Dither", "none, fs or ordered", ApplyDither },
     { "Quality", "a whole number from 1 to 100", ApplyQuality },
@@ -181,6 +219,9 @@ constexpr TSectionKey kSectionKeys[] = {
     { "Subsampling", "420 or 444", ApplySubsampling },
     { "MinPsnr", "a number of decibels from 1 to 100", ApplyMinPsnr },
     { "Alpha", "0 or 1", ApplyAlpha },
+    { "MinScore", "a butteraugli distance from 0.1 to 25, or nothing", ApplyMinScore },
+    { "AvifSpeed", "a whole number from 0 to 10", ApplyAvifSpeed },
+    { "AutoAvif", "0 or 1", ApplyAutoAvif },
     { "PageStyle", "classic, html5, email or grid", nullptr, ApplyPageStyle },
     { "Scale", "1 or 2", nullptr, ApplyScale },
     { "NameTemplate", "a file name with {row}, {col} or {project} in it", nullptr, ApplyNameTemplate },

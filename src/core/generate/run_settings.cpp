@@ -29,6 +29,9 @@ std::string ImageExtension(TImageType imageType)
     case TImageType::Webp:
     case TImageType::WebpLossless:
         return ".webp";
+    case TImageType::Avif:
+    case TImageType::AvifLossless:
+        return ".avif";
     case TImageType::Png8:
     case TImageType::Png:
     case TImageType::Auto:

@@ -64,6 +64,8 @@ struct TCellJob {
     TCellFile HalfFile;
     std::optional<double> MainPsnr; // when the run measures them
     std::optional<double> HalfPsnr;
+    std::optional<double> MainScore;
+    std::optional<double> HalfScore;
     std::exception_ptr MainError;
     std::exception_ptr HalfError;
 };
@@ -114,7 +116,7 @@ private:
     // Reports a written cell's file in its turn (the @1x one when half) and
     // keeps it to be put in place with the others; returns its name.
     std::string SaveCell(const TCellJob& job, const TEncodedCell& encoded, TCellFile& file,
-        std::optional<double> psnr, bool half);
+        std::optional<double> psnr, std::optional<double> score, bool half);
     void CommitCell(TCellJob& job);
     // The cells are encoded on the pool while everything the sink and the
     // files see happens here, in cell order (m_steps).
@@ -342,9 +344,11 @@ void TGenerationRun::RefuseNameCollisions() const
     for (const TPlannedCell& cell : m_plan.Cells) {
         if (cell.Role != TCellRole::Image)
             continue;
-        const std::vector<std::string> extensions = cell.Format.Type == TImageType::Auto
+        std::vector<std::string> extensions = cell.Format.Type == TImageType::Auto
             ? std::vector<std::string> { ".png", ".gif", ".jpg", ".webp" }
             : std::vector<std::string> { ImageExtension(cell.Format.Type) };
+        if (cell.Format.Type == TImageType::Auto && cell.Format.AutoAvif)
+            extensions.push_back(".avif");
         const std::string stem = CellStem(cell);
         for (const std::string& extension : extensions) {
             files.push_back({ stem + extension, "cell " + CellLabel(cell.Ref) + "'s image" });
@@ -507,9 +511,13 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
     try {
         job.Main = job.Rows ? EncodeCellRows(*job.Rows, job.Format, m_input.TransparentColor)
                             : EncodeCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor);
-        if (m_settings.MeasurePsnr)
+        if (m_settings.MeasurePsnr) {
             job.MainPsnr
                 = EncodedCellPsnr(job.Cell, job.Rgba, job.Format, m_input.TransparentColor, job.Main);
+            if (job.MainPsnr)
+                job.MainScore
+                    = EncodedCellScore(job.Cell, job.Rgba, job.Format, m_input.TransparentColor, job.Main);
+        }
     } catch (...) {
         job.MainError = std::current_exception();
         return;
@@ -527,8 +535,12 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
                 TPixelLayout::Rgba32 };
         }
         job.Half = EncodeCell(half, halfView, job.Format, m_input.TransparentColor);
-        if (m_settings.MeasurePsnr)
+        if (m_settings.MeasurePsnr) {
             job.HalfPsnr = EncodedCellPsnr(half, halfView, job.Format, m_input.TransparentColor, *job.Half);
+            if (job.HalfPsnr)
+                job.HalfScore
+                    = EncodedCellScore(half, halfView, job.Format, m_input.TransparentColor, *job.Half);
+        }
     } catch (...) {
         job.HalfError = std::current_exception();
         return;
@@ -542,12 +554,12 @@ void TGenerationRun::CommitCell(TCellJob& job)
     m_current = job.Stem + extension;
     if (job.MainError)
         std::rethrow_exception(job.MainError);
-    const std::string fileName = SaveCell(job, job.Main, job.MainFile, job.MainPsnr, false);
+    const std::string fileName = SaveCell(job, job.Main, job.MainFile, job.MainPsnr, job.MainScore, false);
     if (m_settings.AlsoHalfSize) {
         m_current = job.Stem + "@1x" + extension;
         if (job.HalfError)
             std::rethrow_exception(job.HalfError);
-        SaveCell(job, *job.Half, job.HalfFile, job.HalfPsnr, true);
+        SaveCell(job, *job.Half, job.HalfFile, job.HalfPsnr, job.HalfScore, true);
     }
     if (job.PageCell)
         m_layout.Rows[job.PageRow].Cells[*job.PageCell].Source
@@ -573,8 +585,8 @@ TCellFile TGenerationRun::WriteCellFile(const std::string& stem, const TEncodedC
     return file;
 }
 
-std::string TGenerationRun::SaveCell(
-    const TCellJob& job, const TEncodedCell& encoded, TCellFile& file, std::optional<double> psnr, bool half)
+std::string TGenerationRun::SaveCell(const TCellJob& job, const TEncodedCell& encoded, TCellFile& file,
+    std::optional<double> psnr, std::optional<double> score, bool half)
 {
     const std::string fileName = job.Stem + (half ? "@1x" : "") + ImageExtension(encoded.Type);
     if (job.Listed)
@@ -583,7 +595,7 @@ std::string TGenerationRun::SaveCell(
     if (file.Error)
         std::rethrow_exception(file.Error);
     const TCellFileReport report { fileName, job.Ref, half, encoded.Type, encoded.Bytes.size(), psnr,
-        encoded.Reason, file.Unchanged };
+        encoded.Reason, file.Unchanged, score };
     if (file.Stream)
         m_cells.push_back(std::move(file.Stream));
     m_sink.CellFileWritten(report);

@@ -57,7 +57,8 @@ struct TGenerationCounts {
 
 // A cell's file, finished: under FileName (the half-size one, Half, ends
 // in @1x), Bytes long, showing Cell (a span's first cell). Psnr when
-// MeasurePsnr is set and the file does not hold the cell exactly; Reason is
+// MeasurePsnr is set and the file does not hold the cell exactly, Score
+// then too; Reason is
 // auto's choice. Unchanged: KeepUnchanged found the file already holding
 // these bytes and left it alone.
 struct TCellFileReport {
@@ -69,6 +70,7 @@ struct TCellFileReport {
     std::optional<double> Psnr;
     std::string Reason;
     bool Unchanged = false;
+    std::optional<double> Score {}; // butteraugli distance, with Psnr
 };
 
 // Where the run reports. The desktop dialog shows these in its log and

@@ -80,8 +80,10 @@ TAppliesTo OptionsOf(TImageType type)
         return { .Palette = true };
     case TImageType::Png:
     case TImageType::WebpLossless:
+    case TImageType::AvifLossless:
         return { .Alpha = true };
     case TImageType::Webp:
+    case TImageType::Avif:
         return { .Quality = true, .Alpha = true };
     case TImageType::Auto:
         return { .Quality = true, .Jpeg = true, .Floor = true, .Alpha = true };

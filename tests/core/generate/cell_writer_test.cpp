@@ -3,6 +3,7 @@
 #include "core/base/stream.h"
 #include "core/generate/slicing_pipeline.h"
 #include "core/imaging/bitmap.h"
+#include "core/imaging/metric/perceptual_distance.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include <avif/avif.h>
 #include <jpeglib.h>
 #include <png.h>
 #include <webp/decode.h>
@@ -60,6 +62,30 @@ TDecoded DecodeWebp(const std::vector<uint8_t>& bytes)
     if (pixels)
         result.Rgba.assign(pixels, pixels + size_t(result.Width) * size_t(result.Height) * 4);
     WebPFree(pixels);
+    return result;
+}
+
+// libavif's own decoder, apart from our reader.
+TDecoded DecodeAvif(const std::vector<uint8_t>& bytes)
+{
+    TDecoded result;
+    avifDecoder* decoder = avifDecoderCreate();
+    avifImage* image = avifImageCreateEmpty();
+    if (avifDecoderReadMemory(decoder, image, bytes.data(), bytes.size()) == AVIF_RESULT_OK) {
+        avifRGBImage rgb;
+        avifRGBImageSetDefaults(&rgb, image);
+        rgb.depth = 8;
+        rgb.format = AVIF_RGB_FORMAT_RGBA;
+        result.Rgba.resize(size_t(image->width) * image->height * 4);
+        rgb.pixels = result.Rgba.data();
+        rgb.rowBytes = image->width * 4;
+        if (avifImageYUVToRGB(image, &rgb) == AVIF_RESULT_OK) {
+            result.Width = int(image->width);
+            result.Height = int(image->height);
+        }
+    }
+    avifImageDestroy(image);
+    avifDecoderDestroy(decoder);
     return result;
 }
 
@@ -154,6 +180,9 @@ TDecoded Decode(TImageType type, const std::vector<uint8_t>& bytes)
     case TImageType::Jpg:
     case TImageType::Jpeg:
         return DecodeJpeg(bytes);
+    case TImageType::Avif:
+    case TImageType::AvifLossless:
+        return DecodeAvif(bytes);
     default:
 #if SLICEWRIGHT_HAVE_GIFLIB
         return DecodeGif(bytes);
@@ -200,6 +229,8 @@ TEST(CellWriter, EveryFormatReadsBackInAnOutsideDecoder)
         { TImageType::Jpg, false, 28 },
         { TImageType::Webp, false, 28 },
         { TImageType::WebpLossless, false, 0 },
+        { TImageType::Avif, false, 28 },
+        { TImageType::AvifLossless, false, 0 },
         { TImageType::Auto, true, 0 },
         { TImageType::Auto, false, 40 },
     };
@@ -294,6 +325,43 @@ TEST(CellWriter, KeptAlphaReachesPngAndWebp)
             EXPECT_GE(psnr, 40.0);
         else
             EXPECT_TRUE(std::isinf(psnr)) << psnr << " dB";
+    }
+}
+
+// With a perceptual floor, auto's lossy file is one a viewer cannot tell
+// from the cell, as measured again on the file; AVIF competes only when asked.
+TEST(CellWriter, AutoKeepsItsPerceptualFloor)
+{
+    TBitmap cell = MakeCell(false);
+    const struct {
+        std::optional<double> Floor;
+        bool Avif;
+    } cases[] = { { std::nullopt, true }, { 1.0, false }, { 1.0, true }, { 0.4, true } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.Floor ? std::to_string(*c.Floor) : "no floor") + (c.Avif ? " with avif" : ""));
+        TCellFormat format { .Type = TImageType::Auto, .MinPsnr = 30 };
+        format.MinScore = c.Floor;
+        format.AutoAvif = c.Avif;
+        const TEncodedCell encoded = EncodeCell(cell, std::nullopt, format, clNone);
+        if (!c.Avif) {
+            EXPECT_EQ(encoded.Reason.find("avif"), std::string::npos) << encoded.Reason;
+            EXPECT_NE(encoded.Type, TImageType::Avif);
+        }
+        const TDecoded decoded = Decode(encoded.Type, encoded.Bytes);
+        ASSERT_EQ(decoded.Width, 48);
+        TBitmap flat = MakeCell(false);
+        const double distance = PerceptualDistance(flat.View24(), std::nullopt, decoded.Rgba);
+        const bool lossy = encoded.Type == TImageType::Jpg || encoded.Type == TImageType::Webp
+            || encoded.Type == TImageType::Avif;
+        if (c.Floor) {
+            EXPECT_LE(distance, *c.Floor) << encoded.Reason;
+        }
+        EXPECT_EQ(encoded.Score.has_value(), c.Floor && lossy) << encoded.Reason;
+        if (encoded.Score) {
+            EXPECT_NEAR(*encoded.Score, distance, 1e-3);
+        }
+        EXPECT_NE(encoded.Reason.find(c.Floor && lossy ? ", distance " : "dB"), std::string::npos)
+            << encoded.Reason;
     }
 }
 
