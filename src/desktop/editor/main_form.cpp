@@ -7,7 +7,9 @@
 #include "desktop/editor/cell_panel.h"
 #include "desktop/editor/editor_document.h"
 #include "desktop/editor/file_dialogs.h"
+#include "desktop/editor/file_watch.h"
 #include "desktop/editor/image_list.h"
+#include "desktop/editor/main_actions.h"
 #include "desktop/editor/splash_form.h"
 #include "desktop/generate/generate_dialog.h"
 #include "desktop/generate/generate_settings_form.h"
@@ -17,14 +19,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QDir>
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
@@ -62,75 +62,23 @@ TMainForm* MainForm = nullptr;
 namespace {
 
 constexpr QSize kDesignSize(696, 458);
-// How long a file must stay unchanged before it is read again.
-constexpr int kReloadDelayMs = 200;
 constexpr int kInfoWidth = 185;
 constexpr int kColumnsHeight = 190;
 constexpr int kSplitterWidth = 3;
 constexpr int kGridDesignSize = 105;
 constexpr int kListColumnMargin = 30;
-constexpr int kSeparatorWidth = 8;
-constexpr int kBandHeight = 24;
 constexpr int kToolBarHeight = 22;
-constexpr QSize kToolButtonSize(23, 22);
 // The dialogs' size; the window's lists and menus read like theirs.
 // Where Qt puts the modified marker: "*" while modified, nothing otherwise.
 constexpr char kModifiedMarker[] = "[*]";
 
-// The hint carried by a command: short text, "|", long text.
-constexpr char kHintProperty[] = "hint";
 // How near, in logical pixels, the pointer must be to take hold of a line.
 constexpr int kGrabDistance = 2;
 constexpr char kProjectExtension[] = ".swr";
-// Tells the mode commands apart in their shared handler.
-constexpr char kTagProperty[] = "tag";
-
-QAction* MakeAction(QObject* owner, const char* name, const char* caption)
-{
-    auto* action = new QAction(QString::fromUtf8(caption), owner);
-    action->setObjectName(QString::fromUtf8(name));
-    return action;
-}
-
-// An etched line in the middle of an 8-pixel gap.
-QWidget* MakeSeparator(const char* name)
-{
-    auto* gap = new QWidget();
-    gap->setObjectName(QString::fromUtf8(name));
-    gap->setFixedSize(kSeparatorWidth, kToolBarHeight);
-    auto* layout = new QHBoxLayout(gap);
-    layout->setContentsMargins(0, 3, 0, 3);
-    auto* line = new QFrame(gap);
-    line->setFrameStyle(QFrame::VLine | QFrame::Sunken);
-    line->setFixedWidth(2);
-    layout->addWidget(line, 0, Qt::AlignHCenter);
-    return gap;
-}
 
 QString FileNameText(const std::string& fileName)
 {
     return QFile::decodeName(QByteArray::fromStdString(fileName));
-}
-
-void SetShortcutAndTip(QAction* action, const QList<QKeySequence>& keys, const QString& tip)
-{
-    action->setShortcuts(keys);
-    const QString shortcut = keys.isEmpty() ? QString() : keys.front().toString(QKeySequence::NativeText);
-    action->setToolTip(shortcut.isEmpty() ? tip : QStringLiteral("%1 (%2)").arg(tip, shortcut));
-}
-
-// A grid of four cells, one of them picked out.
-QIcon CellsIcon()
-{
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.fillRect(QRect(8, 8, 6, 6), QColor(0x00, 0x78, 0xD7));
-    painter.setPen(QColor(0x40, 0x40, 0x40));
-    painter.drawRect(QRect(1, 1, 13, 13));
-    painter.drawLine(QPoint(1, 7), QPoint(14, 7));
-    painter.drawLine(QPoint(7, 1), QPoint(7, 14));
-    return QIcon(pixmap);
 }
 
 // The cells the lines make: every entry counts, checked or not, as in a run.
@@ -149,17 +97,18 @@ TMainForm::TMainForm(QWidget* parent)
     setFont(FormFont());
     resize(kDesignSize);
     ilstImages = CreateImageList();
-    CreateActions();
-    CreateMenus();
+    m_document = new TEditorDocument(this);
+    connect(m_document, &TEditorDocument::ModifiedChanged, this, &QWidget::setWindowModified);
+    connect(m_document, &TEditorDocument::Restored, this, &TMainForm::ApplyState);
+    m_actions = std::make_unique<TMainActions>(*this, ilstImages, *m_document->UndoStack());
+    connect(m_actions->CellOverlay1, &QAction::toggled, this, [this] { InvalidateGrid(); });
+    m_actions->CreateMenus();
+    connect(m_actions->RecentMenu, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
     CreateToolBar();
     CreateBody();
     MainForm = this;
-    m_watcher = new QFileSystemWatcher(this);
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &TMainForm::FileChanged);
-    m_reloadTimer = new QTimer(this);
-    m_reloadTimer->setSingleShot(true);
-    m_reloadTimer->setInterval(kReloadDelayMs);
-    connect(m_reloadTimer, &QTimer::timeout, this, Guarded(this, &TMainForm::ReloadChangedFiles));
+    m_fileWatch = new TFileWatch(this);
+    connect(m_fileWatch, &TFileWatch::Settled, this, Guarded(this, &TMainForm::ReloadChangedFiles));
     FormCreate();
     ResetHistory();
     setAcceptDrops(true);
@@ -172,243 +121,17 @@ TMainForm::~TMainForm()
         MainForm = nullptr;
 }
 
-void TMainForm::CreateActions()
-{
-    New1 = MakeAction(this, "New1", "&New");
-    New1->setIcon(ilstImages[kIconNewProject]);
-    connect(New1, &QAction::triggered, this, Guarded(this, &TMainForm::New1Click));
-
-    Open1 = MakeAction(this, "Open1", "&Open...");
-    Open1->setIcon(ilstImages[kIconOpenProject]);
-    connect(Open1, &QAction::triggered, this, Guarded(this, &TMainForm::Open1Click));
-    Save1 = MakeAction(this, "Save1", "&Save");
-    Save1->setIcon(ilstImages[kIconSaveProject]);
-    connect(Save1, &QAction::triggered, this, Guarded(this, &TMainForm::Save1Click));
-    Saveas1 = MakeAction(this, "Saveas1", "Save &as...");
-    connect(Saveas1, &QAction::triggered, this, Guarded(this, &TMainForm::Saveas1Click));
-    Transparentcolor1 = MakeAction(this, "Transparentcolor1", "&Transparent color");
-    Transparentcolor1->setProperty(kHintProperty,
-        QStringLiteral("The next color that you click on on the image will be set as the transparent color"));
-    connect(Transparentcolor1, &QAction::triggered, this, Guarded(this, &TMainForm::Transparentcolor1Click));
-    NoTransparentColor1 = MakeAction(this, "NoTransparentColor1", "&No transparent color");
-    NoTransparentColor1->setProperty(kHintProperty, QStringLiteral("Every cell keeps all its pixels opaque"));
-    connect(
-        NoTransparentColor1, &QAction::triggered, this, Guarded(this, &TMainForm::NoTransparentColorClick));
-    mnuOpenImage = MakeAction(this, "mnuOpenImage", "O&pen image...");
-    mnuOpenImage->setIcon(ilstImages[kIconOpenPicture]);
-    mnuOpenImage->setProperty(kHintProperty, QStringLiteral("Open an image|Open an image to be cut up"));
-    connect(mnuOpenImage, &QAction::triggered, this, Guarded(this, &TMainForm::mnuOpenImageClick));
-    Generate1 = MakeAction(this, "Generate1", "&Generate...");
-    connect(Generate1, &QAction::triggered, this, Guarded(this, &TMainForm::Generate1Click));
-
-    mnuExit = MakeAction(this, "mnuExit", "E&xit");
-    mnuExit->setProperty(kHintProperty, QStringLiteral("Exit|Exit this application"));
-    connect(mnuExit, &QAction::triggered, this, Guarded(this, &TMainForm::mnuExitClick));
-
-    Column1 = MakeAction(this, "Column1", "&Column");
-    Column1->setIcon(ilstImages[kIconColumn]);
-    Column1->setProperty(kHintProperty, QStringLiteral("Column|Insert a column"));
-    Column1->setProperty(kTagProperty, 0);
-    Row1 = MakeAction(this, "Row1", "&Row");
-    Row1->setIcon(ilstImages[kIconRow]);
-    Row1->setProperty(kHintProperty, QStringLiteral("Row|Insert a row"));
-    Row1->setProperty(kTagProperty, 1);
-    Cells1 = MakeAction(this, "Cells1", "C&ells");
-    Cells1->setIcon(CellsIcon());
-    Cells1->setProperty(kHintProperty, QStringLiteral("Cells|Select a cell and edit its properties"));
-    Cells1->setProperty(kTagProperty, static_cast<int>(TDrawMode::dmCells));
-    ModeGroup = new QActionGroup(this);
-    ModeGroup->setObjectName(QStringLiteral("ModeGroup"));
-    ModeGroup->setExclusive(true);
-    for (QAction* mode : { Column1, Row1, Cells1 }) {
-        mode->setCheckable(true);
-        ModeGroup->addAction(mode);
-        connect(mode, &QAction::triggered, this, [this, mode] { SetDrawMode(mode); });
-    }
-    Column1->setChecked(true);
-
-    Clear1 = MakeAction(this, "Clear1", "&Clear...");
-    connect(Clear1, &QAction::triggered, this, Guarded(this, &TMainForm::Clear1Click));
-    Clearunchecked1 = MakeAction(this, "Clearunchecked1", "C&lear unchecked...");
-    connect(Clearunchecked1, &QAction::triggered, this, Guarded(this, &TMainForm::Clearunchecked1Click));
-    About1 = MakeAction(this, "About1", "&About...");
-    connect(About1, &QAction::triggered, this, Guarded(this, &TMainForm::About1Click));
-
-    SetShortcutAndTip(New1, { QKeySequence::New }, QStringLiteral("New project"));
-    SetShortcutAndTip(Open1, { QKeySequence::Open }, QStringLiteral("Open a project"));
-    SetShortcutAndTip(Save1, { QKeySequence::Save }, QStringLiteral("Save the project"));
-    SetShortcutAndTip(Saveas1, { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) }, QStringLiteral("Save as"));
-    SetShortcutAndTip(mnuOpenImage, {}, QStringLiteral("Open an image to be cut up"));
-    SetShortcutAndTip(mnuExit, { QKeySequence(Qt::CTRL | Qt::Key_Q) }, QStringLiteral("Exit"));
-    SetShortcutAndTip(About1, { QKeySequence(Qt::Key_F1) }, QStringLiteral("About"));
-    SetShortcutAndTip(Column1, {}, QStringLiteral("Column mode: a click adds a column"));
-    SetShortcutAndTip(Row1, {}, QStringLiteral("Row mode: a click adds a row"));
-    SetShortcutAndTip(Cells1, { QKeySequence(Qt::CTRL | Qt::Key_E) },
-        QStringLiteral("Cells mode: a click selects a cell to name, link, merge or fill"));
-
-    m_document = new TEditorDocument(this);
-    UndoStack = m_document->UndoStack();
-    connect(m_document, &TEditorDocument::ModifiedChanged, this, &QWidget::setWindowModified);
-    connect(m_document, &TEditorDocument::Restored, this, &TMainForm::ApplyState);
-    Undo1 = UndoStack->createUndoAction(this, QStringLiteral("&Undo"));
-    Undo1->setObjectName(QStringLiteral("Undo1"));
-    Undo1->setShortcuts(QKeySequence::Undo);
-    Undo1->setIcon(
-        QIcon::fromTheme(QStringLiteral("edit-undo"), style()->standardIcon(QStyle::SP_ArrowBack)));
-    Redo1 = UndoStack->createRedoAction(this, QStringLiteral("&Redo"));
-    Redo1->setObjectName(QStringLiteral("Redo1"));
-    Redo1->setShortcuts(QKeySequence::Redo);
-    Redo1->setIcon(
-        QIcon::fromTheme(QStringLiteral("edit-redo"), style()->standardIcon(QStyle::SP_ArrowForward)));
-    // The undo and redo actions name the change; their tips follow.
-    for (QAction* action : { Undo1, Redo1 })
-        connect(action, &QAction::changed, this, [action] {
-            const QString tip = action->text().remove(QLatin1Char('&'))
-                + QStringLiteral(" (%1)").arg(action->shortcut().toString(QKeySequence::NativeText));
-            if (action->toolTip() != tip)
-                action->setToolTip(tip);
-        });
-
-    ZoomIn1 = MakeAction(this, "ZoomIn1", "Zoom &in");
-    SetShortcutAndTip(ZoomIn1,
-        { QKeySequence(Qt::CTRL | Qt::Key_Equal), QKeySequence(Qt::CTRL | Qt::Key_Plus) },
-        QStringLiteral("Zoom in"));
-    connect(ZoomIn1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomInClick));
-    ZoomOut1 = MakeAction(this, "ZoomOut1", "Zoom &out");
-    SetShortcutAndTip(ZoomOut1, { QKeySequence(Qt::CTRL | Qt::Key_Minus) }, QStringLiteral("Zoom out"));
-    connect(ZoomOut1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomOutClick));
-    ZoomActual1 = MakeAction(this, "ZoomActual1", "&Actual size");
-    SetShortcutAndTip(
-        ZoomActual1, { QKeySequence(Qt::CTRL | Qt::Key_0) }, QStringLiteral("Actual size, 100 %"));
-    connect(ZoomActual1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomActualClick));
-    ZoomFit1 = MakeAction(this, "ZoomFit1", "&Fit in window");
-    SetShortcutAndTip(
-        ZoomFit1, { QKeySequence(Qt::CTRL | Qt::Key_9) }, QStringLiteral("Fit the picture in the window"));
-    connect(ZoomFit1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomFitClick));
-    CellOverlay1 = MakeAction(this, "CellOverlay1", "&Cell names and sizes");
-    CellOverlay1->setCheckable(true);
-    CellOverlay1->setToolTip(QStringLiteral("Show each cell's name and size on the picture"));
-    connect(CellOverlay1, &QAction::toggled, this, [this] { InvalidateGrid(); });
-
-    DeleteLine1 = MakeAction(this, "DeleteLine1", "&Delete line");
-    SetShortcutAndTip(DeleteLine1, { QKeySequence::Delete }, QStringLiteral("Delete the selected line"));
-    connect(DeleteLine1, &QAction::triggered, this, Guarded(this, &TMainForm::DeleteLineClick));
-    Suggest1 = MakeAction(this, "Suggest1", "&Suggest cuts");
-    Suggest1->setToolTip(QStringLiteral("Propose lines where the picture changes or flat bands end"));
-    connect(Suggest1, &QAction::triggered, this, Guarded(this, &TMainForm::SuggestClick));
-    AcceptSuggestions1 = MakeAction(this, "AcceptSuggestions1", "Accept &all suggestions");
-    connect(AcceptSuggestions1, &QAction::triggered, this, Guarded(this, &TMainForm::AcceptSuggestionsClick));
-    DismissSuggestions1 = MakeAction(this, "DismissSuggestions1", "D&ismiss suggestions");
-    connect(
-        DismissSuggestions1, &QAction::triggered, this, Guarded(this, &TMainForm::DismissSuggestionsClick));
-    for (QAction* action : { ZoomIn1, ZoomOut1, ZoomActual1, ZoomFit1, DeleteLine1 })
-        addAction(action);
-}
-
-void TMainForm::CreateMenus()
-{
-    MainMenu = new QMenuBar(this);
-    MainMenu->setObjectName(QStringLiteral("MainMenu"));
-    setMenuBar(MainMenu);
-
-    QMenu* file = MainMenu->addMenu(QStringLiteral("&File"));
-    file->setObjectName(QStringLiteral("File1"));
-    file->addActions({ New1, Open1, Save1, Saveas1 });
-    file->addSeparator()->setObjectName(QStringLiteral("N2"));
-    file->addActions({ Transparentcolor1, NoTransparentColor1, mnuOpenImage });
-    file->addSeparator()->setObjectName(QStringLiteral("N1"));
-    file->addAction(Generate1);
-    file->addSeparator()->setObjectName(QStringLiteral("N3"));
-    RecentMenu = file->addMenu(QStringLiteral("&Recent projects"));
-    RecentMenu->setObjectName(QStringLiteral("RecentMenu"));
-    connect(RecentMenu, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
-    file->addSeparator()->setObjectName(QStringLiteral("N4"));
-    file->addAction(mnuExit);
-
-    QMenu* edit = MainMenu->addMenu(QStringLiteral("&Edit"));
-    edit->setObjectName(QStringLiteral("Edit1"));
-    edit->addActions({ Undo1, Redo1 });
-    edit->addSeparator();
-    edit->addAction(DeleteLine1);
-
-    QMenu* view = MainMenu->addMenu(QStringLiteral("&View"));
-    view->setObjectName(QStringLiteral("View1"));
-    view->addActions({ ZoomIn1, ZoomOut1, ZoomActual1, ZoomFit1 });
-    view->addSeparator();
-    view->addAction(CellOverlay1);
-
-    QMenu* mode = MainMenu->addMenu(QStringLiteral("&Mode"));
-    mode->setObjectName(QStringLiteral("Mode1"));
-    mode->addActions({ Column1, Row1, Cells1 });
-
-    QMenu* grid = MainMenu->addMenu(QStringLiteral("&Grid"));
-    grid->setObjectName(QStringLiteral("Grid1"));
-    grid->addActions({ Clear1, Clearunchecked1 });
-    grid->addSeparator();
-    grid->addActions({ Suggest1, AcceptSuggestions1, DismissSuggestions1 });
-
-    QMenu* help = MainMenu->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("Help1"));
-    help->addAction(About1);
-}
-
 void TMainForm::CreateToolBar()
 {
-    // The band bar spans the window's top edge and holds the tool bar as its
-    // one band.
-    CoolBar1 = new QFrame(this);
-    CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
-    CoolBar1->setFixedHeight(kBandHeight);
-    auto* band = new QHBoxLayout(CoolBar1);
-    band->setContentsMargins(2, 1, 2, 1);
-    band->setSpacing(0);
-
-    ToolBar1 = new QToolBar(CoolBar1);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setMovable(false);
-    ToolBar1->setFloatable(false);
-    ToolBar1->setFixedHeight(kToolBarHeight);
-    ToolBar1->setIconSize(QSize(16, 16));
-    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    // The buttons fill the band's height; the style's own tool-bar margins
-    // would squeeze the icons below 16 pixels.
-    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; spacing: 0px; }"));
-    band->addWidget(ToolBar1);
-    band->addStretch();
-
-    auto addButton = [this](QAction* action, const char* name) {
-        ToolBar1->addAction(action);
-        auto* button = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(action));
-        button->setObjectName(QString::fromUtf8(name));
-        button->setAutoRaise(true);
-        button->setFixedSize(kToolButtonSize);
-        button->installEventFilter(this);
-        return button;
-    };
-    ToolButton1 = addButton(New1, "ToolButton1");
-    ToolButton3 = addButton(Open1, "ToolButton3");
-    ToolButton4 = addButton(Save1, "ToolButton4");
-    ToolBar1->addWidget(MakeSeparator("ToolButton5"));
-    tbtnOpenImage = addButton(mnuOpenImage, "tbtnOpenImage");
-    ToolBar1->addWidget(MakeSeparator("ToolButton2"));
-    tbtnColumn = addButton(Column1, "tbtnColumn");
-    tbtnRow = addButton(Row1, "tbtnRow");
-    tbtnCells = addButton(Cells1, "tbtnCells");
-    ToolBar1->addWidget(MakeSeparator("ToolButton6"));
-
-    pnlTransparent = new TColorPanel(QStringLiteral("Transparent"), clNone);
+    pnlTransparent = new TColorPanel(tr("Transparent"), clNone);
     pnlTransparent->setObjectName(QStringLiteral("pnlTransparent"));
     pnlTransparent->setFixedSize(89, kToolBarHeight);
+    pnlTransparent->setToolTip(tr("The transparent color; click, then click the picture to pick it. "
+                                  "Right-click for none"));
     connect(pnlTransparent, &TColorPanel::clicked, this, &TMainForm::pnlTransparentClick);
     connect(
         pnlTransparent, &TColorPanel::noneChosen, this, Guarded(this, &TMainForm::NoTransparentColorClick));
-    ToolBar1->addWidget(pnlTransparent);
-    ToolBar1->addWidget(MakeSeparator("ToolButton7"));
-    addButton(Undo1, "tbtnUndo");
-    addButton(Redo1, "tbtnRedo");
-    pnlTransparent->setToolTip(
-        QStringLiteral("The transparent color; click, then click the picture to pick it. "
-                       "Right-click for none"));
+    CoolBar1 = m_actions->CreateToolBar(pnlTransparent);
 }
 
 void TMainForm::CreateBody()
@@ -473,12 +196,7 @@ void TMainForm::CreateBody()
     pbGrid->setMouseTracking(true);
     pbGrid->setFocusPolicy(Qt::ClickFocus);
     pbGrid->installEventFilter(this);
-    pbGrid->OnPaint = [this](QPainter& painter, const QRect& area) {
-        m_gridCanvas.Begin(painter, area, pbGrid->Zoom());
-        const auto lendingEnds = qScopeGuard([this] { m_gridCanvas.End(); });
-        pbGridPaint();
-        DrawMarks(painter);
-    };
+    pbGrid->OnPaint = [this](QPainter& painter, const QRect& area) { PaintGrid(painter, area); };
     pbGrid->OnMouseUp = [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
         RunHandler([&] { pbGridMouseUp(button, shift, x, y); });
     };
@@ -596,10 +314,15 @@ void TMainForm::NewProject()
     m_projectCells.clear();
     m_selectedCell.reset();
     ProjectFileName.assign(1, '*');
-    m_projectStamp.reset();
+    m_fileWatch->StampProject({});
     SetCaption(QString::fromUtf8(AppName));
     --m_recordingPaused;
     ResetHistory();
+}
+
+QUndoStack* TMainForm::UndoStack() const
+{
+    return m_document->UndoStack();
 }
 
 bool TMainForm::IsModified() const
@@ -828,12 +551,8 @@ void TMainForm::Generate1Click()
     });
     // The dialog cuts the picture on screen and its run the lines it was
     // given: files changed on disk are read again once it has closed.
-    m_generateOpen = true;
-    const auto reloadLater = qScopeGuard([this] {
-        m_generateOpen = false;
-        if (!m_changedFiles.isEmpty())
-            m_reloadTimer->start();
-    });
+    m_fileWatch->Hold();
+    const auto reloadLater = qScopeGuard([this] { m_fileWatch->Release(); });
     GenerateDlg->exec();
 }
 
@@ -846,13 +565,12 @@ void TMainForm::About1Click()
 
 void TMainForm::SetDrawMode(QAction* sender)
 {
-    const int tag = sender->property(kTagProperty).toInt();
-    DrawMode = tag == static_cast<int>(TDrawMode::dmCells) ? TDrawMode::dmCells
-        : tag != 0                                         ? TDrawMode::dmRow
-                                                           : TDrawMode::dmColumn;
-    Column1->setChecked(DrawMode == TDrawMode::dmColumn);
-    Row1->setChecked(DrawMode == TDrawMode::dmRow);
-    Cells1->setChecked(DrawMode == TDrawMode::dmCells);
+    DrawMode = sender == m_actions->Cells1 ? TDrawMode::dmCells
+        : sender == m_actions->Row1        ? TDrawMode::dmRow
+                                           : TDrawMode::dmColumn;
+    m_actions->Column1->setChecked(DrawMode == TDrawMode::dmColumn);
+    m_actions->Row1->setChecked(DrawMode == TDrawMode::dmRow);
+    m_actions->Cells1->setChecked(DrawMode == TDrawMode::dmCells);
     dckCells->setVisible(DrawMode == TDrawMode::dmCells);
     if (DrawMode == TDrawMode::dmCells)
         ShowSelectedCell();
@@ -872,7 +590,7 @@ void TMainForm::Transparentcolor1Click()
 
 void TMainForm::pnlTransparentClick()
 {
-    Transparentcolor1->trigger();
+    m_actions->Transparentcolor1->trigger();
 }
 
 void TMainForm::NoTransparentColorClick()
@@ -912,24 +630,6 @@ void TMainForm::pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int
     }
 }
 
-void TMainForm::pbGridPaint()
-{
-    // Each list is drawn by the same steps as an added line, so the pen's
-    // mode carries from one line to the next.
-    const TCellGrid grid = CellGrid();
-    const TCellPropertyMap& fitting = FittingProjectCells(grid);
-    for (const TCutLineEntry& line : lvColumns->Lines()) {
-        const std::optional<int32_t> position = CutLinePosition(line.Caption);
-        if (position && line.Checked)
-            DrawGridLine(true, *position, grid, fitting);
-    }
-    for (const TCutLineEntry& line : lvRows->Lines()) {
-        const std::optional<int32_t> position = CutLinePosition(line.Caption);
-        if (position && line.Checked)
-            DrawGridLine(false, *position, grid, fitting);
-    }
-}
-
 void TMainForm::Clear1Click()
 {
     Services().MessageBeep(BeepType::Question);
@@ -957,18 +657,14 @@ void TMainForm::DrawRow(bool add, bool checked, int32_t /*x*/, int32_t y)
 void TMainForm::PlaceColumn(bool add, bool checked, int32_t x, TDuplicates duplicates)
 {
     // Drawn before the bounds test; outside a repaint only the pen changes.
-    m_gridCanvas.PenStyle = TPenStyle::psDot;
-    m_gridCanvas.PenMode = TPenMode::pmXor;
-    m_gridCanvas.VerticalLine(x, 0, pbGrid->GridHeight());
+    m_gridPainter.StrokeLine(true, x, pbGrid->GridWidth(), pbGrid->GridHeight());
     if (add)
         AddLineInside(*lvColumns, x, checked, pbGrid->GridWidth(), duplicates);
 }
 
 void TMainForm::PlaceRow(bool add, bool checked, int32_t y, TDuplicates duplicates)
 {
-    // Rows keep the pen's mode: copy until the first column has been drawn.
-    m_gridCanvas.PenStyle = TPenStyle::psDot;
-    m_gridCanvas.HorizontalLine(y, 0, pbGrid->GridWidth());
+    m_gridPainter.StrokeLine(false, y, pbGrid->GridWidth(), pbGrid->GridHeight());
     if (add)
         AddLineInside(*lvRows, y, checked, pbGrid->GridHeight(), duplicates);
 }
@@ -1098,76 +794,45 @@ void TMainForm::ResetHistory()
 
 // Changes on disk.
 
-namespace {
-
-std::optional<std::pair<qint64, qint64>> FileStamp(const QString& path)
+std::string TMainForm::NamedProjectFileName() const
 {
-    QFileInfo info(path);
-    info.setCaching(false);
-    if (!info.isFile())
-        return std::nullopt;
-    return std::pair { info.size(), info.lastModified().toMSecsSinceEpoch() };
+    return ProjectFileName == "*" ? std::string() : ProjectFileName;
 }
-
-} // namespace
 
 void TMainForm::StampProject()
 {
-    m_projectStamp = FileStamp(FileNameFromCore(ProjectFileName));
+    m_fileWatch->StampProject(NamedProjectFileName());
 }
 
 void TMainForm::WatchFiles()
 {
-    if (!m_watcher)
-        return;
-    QStringList wanted;
-    if (m_hasPicture && !PictureFileName.empty())
-        wanted << QFileInfo(FileNameFromCore(PictureFileName)).absoluteFilePath();
-    if (!ProjectFileName.empty() && ProjectFileName != "*")
-        wanted << QFileInfo(FileNameFromCore(ProjectFileName)).absoluteFilePath();
-    const QStringList watched = m_watcher->files();
-    for (const QString& file : watched)
-        if (!wanted.contains(file))
-            m_watcher->removePath(file);
-    for (const QString& file : wanted)
-        if (!watched.contains(file) && QFileInfo::exists(file))
-            m_watcher->addPath(file);
-}
-
-void TMainForm::FileChanged(const QString& path)
-{
-    m_changedFiles.insert(path);
-    m_reloadTimer->start();
+    if (m_fileWatch)
+        m_fileWatch->Watch(m_hasPicture ? PictureFileName : std::string(), NamedProjectFileName());
 }
 
 void TMainForm::ReloadChangedFiles()
 {
-    if (m_generateOpen)
+    if (m_fileWatch->Held())
         return;
-    const QSet<QString> changed = std::exchange(m_changedFiles, {});
     // A file replaced by renaming another over it has left the watcher.
     const auto rewatch = qScopeGuard([this] { WatchFiles(); });
-    const auto isChanged = [&changed](const std::string& fileName) {
-        return !fileName.empty()
-            && changed.contains(QFileInfo(FileNameFromCore(fileName)).absoluteFilePath());
-    };
-    // Loading the project reads its picture too.
-    if (isChanged(ProjectFileName) && ProjectFileName != "*") {
-        const auto stamp = FileStamp(FileNameFromCore(ProjectFileName));
-        if (stamp && stamp != m_projectStamp) {
-            ReloadProject();
-            return;
-        }
-    }
-    if (m_hasPicture && isChanged(PictureFileName) && FileStamp(FileNameFromCore(PictureFileName)))
+    switch (
+        m_fileWatch->TakeChanges(m_hasPicture ? PictureFileName : std::string(), NamedProjectFileName())) {
+    case TFileWatch::TReload::Project:
+        ReloadProject();
+        break;
+    case TFileWatch::TReload::Picture:
         ReloadPicture();
+        break;
+    case TFileWatch::TReload::None:
+        break;
+    }
 }
 
 void TMainForm::ReloadProject()
 {
     // Asked once for each change: No keeps the window as it is until the
     // file changes again.
-    m_projectStamp = FileStamp(FileNameFromCore(ProjectFileName));
     if (IsModified()) {
         Services().MessageBeep(BeepType::Question);
         if (!Services().Confirm(QStringLiteral("The project \"%1\" has changed on disk. Load it again and "
@@ -1247,11 +912,11 @@ void TMainForm::RememberProject()
 
 void TMainForm::FillRecentMenu()
 {
-    RecentMenu->clear();
+    m_actions->RecentMenu->clear();
     const QStringList files = m_recentFiles.Files();
     for (int i = 0; i < files.size(); ++i) {
         const QString file = files[i];
-        QAction* action = RecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(
+        QAction* action = m_actions->RecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(
             QFileInfo(file).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
         action->setToolTip(file);
         action->setStatusTip(file);
@@ -1263,7 +928,7 @@ void TMainForm::FillRecentMenu()
         });
     }
     if (files.isEmpty())
-        RecentMenu->addAction(QStringLiteral("(none)"))->setEnabled(false);
+        m_actions->RecentMenu->addAction(QStringLiteral("(none)"))->setEnabled(false);
 }
 
 // Lines under the pointer.
@@ -1449,7 +1114,7 @@ void TMainForm::ShowLineMenu(const TLineHit& hit, int32_t suggestion, const QPoi
 {
     QMenu menu(this);
     if (hit.Item)
-        menu.addAction(DeleteLine1);
+        menu.addAction(m_actions->DeleteLine1);
     if (suggestion >= 0) {
         const bool vertical = IsVerticalMode();
         menu.addAction(QStringLiteral("&Accept this suggestion"), this,
@@ -1604,81 +1269,29 @@ void TMainForm::DismissSuggestionsClick()
 
 // Drawing the editor's marks.
 
-void TMainForm::DrawMarks(QPainter& painter)
+void TMainForm::PaintGrid(QPainter& painter, const QRect& area)
 {
+    const TCutLines columns = lvColumns->Lines();
+    const TCutLines rows = lvRows->Lines();
     const int width = pbGrid->GridWidth();
     const int height = pbGrid->GridHeight();
-    for (const int32_t x : m_suggestions.Columns)
-        m_gridCanvas.Mark(true, x, 0, height, TMarkStyle::Suggestion);
-    for (const int32_t y : m_suggestions.Rows)
-        m_gridCanvas.Mark(false, y, 0, width, TMarkStyle::Suggestion);
-    if (QTreeWidgetItem* item = SelectedLine(); item && item->checkState(0) == Qt::Checked) {
-        const bool vertical = SelectedList() == lvColumns;
+    const TCellGrid grid(columns, rows, width, height);
+    TGridScene scene;
+    scene.Columns = &columns;
+    scene.Rows = &rows;
+    scene.Grid = &grid;
+    scene.Fitting = &FittingProjectCells(grid);
+    scene.HasCellMarks = !m_projectCells.empty() || m_selectedCell;
+    scene.Suggestions = &m_suggestions;
+    if (QTreeWidgetItem* item = SelectedLine(); item && item->checkState(0) == Qt::Checked)
         if (const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString()))
-            m_gridCanvas.Mark(vertical, *position, 0, vertical ? height : width, TMarkStyle::Selected);
-    }
-    if (m_drag && m_drag->Moved) {
-        const bool vertical = m_drag->List == lvColumns;
-        m_gridCanvas.Mark(vertical, m_drag->To, 0, vertical ? height : width, TMarkStyle::Guide);
-    }
-    if (CellOverlay1->isChecked())
-        DrawCellOverlay(painter);
-    if (!m_projectCells.empty() || m_selectedCell) {
-        const TCellGrid grid = CellGrid();
-        const TCellPropertyMap& fitting = FittingProjectCells(grid);
-        if (CellOverlay1->isChecked())
-            DrawCellMarks(painter, grid, fitting);
-        if (DrawMode == TDrawMode::dmCells)
-            DrawSelectedCell(painter, grid, fitting);
-    }
-}
-
-void TMainForm::DrawCellOverlay(QPainter& painter)
-{
-    // The cells a run would cut: every entry counts, in list order, clipped
-    // to the grid; a cell without pixels is marked as skipped.
-    const TCellGrid grid = CellGrid();
-    const std::vector<int>& xs = grid.ColumnEdges();
-    const std::vector<int>& ys = grid.RowEdges();
-    // A span is labelled once, over its whole area.
-    const TCellPropertyMap& fitting = FittingProjectCells(grid);
-    const TZoomMapping& zoom = pbGrid->Zoom();
-    const auto logical = [&zoom](int pixel) { return zoom.LogicalOfDevice(zoom.DeviceStart(pixel)); };
-    painter.save();
-    QFont font = painter.font();
-    font.setPointSize(7);
-    painter.setFont(font);
-    const QFontMetrics metrics(font);
-    for (size_t r = 0; r + 1 < ys.size(); ++r) {
-        for (size_t c = 0; c + 1 < xs.size(); ++c) {
-            const TCellRef ref { static_cast<int>(r) + 1, static_cast<int>(c) + 1 };
-            if (CoveringCell(fitting, ref) != ref)
-                continue;
-            const auto own = fitting.find(ref);
-            const size_t right
-                = own == fitting.end() ? c + 1 : c + static_cast<size_t>(own->second.SpanColumns);
-            const size_t bottom
-                = own == fitting.end() ? r + 1 : r + static_cast<size_t>(own->second.SpanRows);
-            const int width = xs[right] - xs[c];
-            const int height = ys[bottom] - ys[r];
-            const QString name = own != fitting.end() && !own->second.Name.empty()
-                ? QString::fromStdString(own->second.Name)
-                : QStringLiteral("r%1_c%2").arg(r + 1).arg(c + 1);
-            const QString text = width > 0 && height > 0
-                ? QStringLiteral("%1 %2\u00D7%3").arg(name).arg(width).arg(height)
-                : QStringLiteral("%1 skipped").arg(name);
-            const QRectF cell(
-                QPointF(logical(xs[c]), logical(ys[r])), QPointF(logical(xs[right]), logical(ys[bottom])));
-            if (cell.width() < 4 || cell.height() < 4)
-                continue;
-            QRectF label(cell.topLeft() + QPointF(2, 2), metrics.size(0, text) + QSizeF(4, 2));
-            label = label.intersected(cell);
-            painter.fillRect(label, QColor(255, 255, 224, 220));
-            painter.setPen(Qt::black);
-            painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral(" ") + text);
-        }
-    }
-    painter.restore();
+            scene.SelectedLine = TGridMark { SelectedList() == lvColumns, *position };
+    if (m_drag && m_drag->Moved)
+        scene.Guide = TGridMark { m_drag->List == lvColumns, m_drag->To };
+    scene.Overlay = m_actions->CellOverlay1->isChecked();
+    scene.CellsMode = DrawMode == TDrawMode::dmCells;
+    scene.SelectedCell = m_selectedCell;
+    m_gridPainter.Paint(painter, area, pbGrid->Zoom(), width, height, scene);
 }
 
 // Zoom.
@@ -1735,12 +1348,12 @@ void TMainForm::ZoomFitClick()
 
 void TMainForm::UpdateActions()
 {
-    DeleteLine1->setEnabled(SelectedLine() != nullptr);
+    m_actions->DeleteLine1->setEnabled(SelectedLine() != nullptr);
     const bool suggested = !m_suggestions.Columns.empty() || !m_suggestions.Rows.empty();
-    AcceptSuggestions1->setEnabled(suggested);
-    DismissSuggestions1->setEnabled(suggested);
-    ZoomIn1->setEnabled(m_zoomPercent < kMaxZoom);
-    ZoomOut1->setEnabled(m_zoomPercent > kMinZoom);
+    m_actions->AcceptSuggestions1->setEnabled(suggested);
+    m_actions->DismissSuggestions1->setEnabled(suggested);
+    m_actions->ZoomIn1->setEnabled(m_zoomPercent < kMaxZoom);
+    m_actions->ZoomOut1->setEnabled(m_zoomPercent > kMinZoom);
 }
 
 void TMainForm::UpdateStatus()

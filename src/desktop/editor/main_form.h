@@ -11,7 +11,7 @@
 #include "desktop/editor/color_panel.h"
 #include "desktop/editor/cut_line_list.h"
 #include "desktop/editor/edit_history.h"
-#include "desktop/editor/grid_canvas.h"
+#include "desktop/editor/grid_painter.h"
 #include "desktop/editor/picture_view.h"
 #include "desktop/shell/recent_files.h"
 
@@ -32,7 +32,6 @@ class QDockWidget;
 class QDragEnterEvent;
 class QDropEvent;
 class QFileDialog;
-class QFileSystemWatcher;
 class QTimer;
 class QWheelEvent;
 class QTreeWidgetItem;
@@ -50,6 +49,8 @@ class QUndoStack;
 namespace sw {
 
 class TCellPanel;
+class TFileWatch;
+class TMainActions;
 class TEditorDocument;
 
 class TOpenPictureDialog;
@@ -114,8 +115,6 @@ public:
     // A release on the grid adds a line in the current mode, or picks the
     // transparent colour from the picture; x and y may lie off the grid.
     void pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
-    // Draws every checked line over the picture.
-    void pbGridPaint();
 
     // The cells the lines make now, and the project's cell properties.
     TCellGrid CellGrid() const;
@@ -171,7 +170,7 @@ public:
 
     // How often the grid was marked for a full repaint.
     int GridRepaintRequests() const { return m_gridRepaintRequests; }
-    const TGridCanvas& GridCanvas() const { return m_gridCanvas; }
+    const TGridCanvas& GridCanvas() const { return m_gridPainter.Canvas(); }
 
     // Shows a file dialog modally and tells whether the user confirmed it.
     // Tests answer in place of the user; empty means the real dialog.
@@ -183,46 +182,11 @@ public:
 
     QList<QIcon> ilstImages;
 
-    QAction* New1 = nullptr;
-    QAction* Open1 = nullptr;
-    QAction* Save1 = nullptr;
-    QAction* Saveas1 = nullptr;
-    QAction* Transparentcolor1 = nullptr;
-    QAction* NoTransparentColor1 = nullptr;
-    QAction* mnuOpenImage = nullptr;
-    QAction* Generate1 = nullptr;
-    QAction* mnuExit = nullptr;
-    QAction* Column1 = nullptr;
-    QAction* Row1 = nullptr;
-    QAction* Cells1 = nullptr;
-    QAction* Clear1 = nullptr;
-    QAction* Clearunchecked1 = nullptr;
-    QAction* About1 = nullptr;
-    QActionGroup* ModeGroup = nullptr;
-    QAction* Undo1 = nullptr;
-    QAction* Redo1 = nullptr;
-    QAction* ZoomIn1 = nullptr;
-    QAction* ZoomOut1 = nullptr;
-    QAction* ZoomActual1 = nullptr;
-    QAction* ZoomFit1 = nullptr;
-    QAction* CellOverlay1 = nullptr;
-    QAction* DeleteLine1 = nullptr;
-    QAction* Suggest1 = nullptr;
-    QAction* AcceptSuggestions1 = nullptr;
-    QAction* DismissSuggestions1 = nullptr;
-    QMenu* RecentMenu = nullptr;
-    QUndoStack* UndoStack = nullptr;
+    // The commands, each one action for its menu item and tool button.
+    const TMainActions& Actions() const { return *m_actions; }
+    QUndoStack* UndoStack() const;
 
-    QMenuBar* MainMenu = nullptr;
     QFrame* CoolBar1 = nullptr;
-    QToolBar* ToolBar1 = nullptr;
-    QToolButton* ToolButton1 = nullptr;
-    QToolButton* ToolButton3 = nullptr;
-    QToolButton* ToolButton4 = nullptr;
-    QToolButton* tbtnOpenImage = nullptr;
-    QToolButton* tbtnColumn = nullptr;
-    QToolButton* tbtnRow = nullptr;
-    QToolButton* tbtnCells = nullptr;
     // Shown in the Cells mode.
     QDockWidget* dckCells = nullptr;
     TCellPanel* pnlCell = nullptr;
@@ -272,8 +236,6 @@ private:
     // The caption with the modified marker's place after it.
     void SetCaption(const QString& caption);
     void FormCreate();
-    void CreateActions();
-    void CreateMenus();
     void CreateToolBar();
     void CreateBody();
     void DataChange();
@@ -316,16 +278,7 @@ private:
     void AcceptSuggestion(bool vertical, int32_t position);
     void SelectLine(TCutLineList& list, QTreeWidgetItem* item);
     void SelectionChanged(TCutLineList* list);
-    void DrawMarks(QPainter& painter);
-    void DrawCellOverlay(QPainter& painter);
-    // A checked line as DrawColumn or DrawRow draws it, less its stretches
-    // inside spans.
-    void DrawGridLine(
-        bool vertical, int32_t position, const TCellGrid& grid, const TCellPropertyMap& fitting);
-    // The cells' own marks: fills and skips with the overlay, the selected
-    // cell in the Cells mode.
-    void DrawCellMarks(QPainter& painter, const TCellGrid& grid, const TCellPropertyMap& fitting);
-    void DrawSelectedCell(QPainter& painter, const TCellGrid& grid, const TCellPropertyMap& fitting);
+    void PaintGrid(QPainter& painter, const QRect& area);
     // The selected cell's properties into the panel; a selection the grid
     // no longer has is cleared.
     void ShowSelectedCell();
@@ -345,16 +298,16 @@ private:
     void RememberProject();
     // Watches the files of the picture shown and of the named project.
     void WatchFiles();
-    void FileChanged(const QString& path);
+    // The project's file name, empty while it has none.
+    std::string NamedProjectFileName() const;
     void ReloadPicture();
     void ReloadProject();
-    // The project file's size and modification time as we last read or
-    // wrote it, to tell our own writes from others'.
+    // The project file as it is now is our own.
     void StampProject();
 
     int m_gridRepaintRequests = 0;
     bool m_hasPicture = false;
-    TGridCanvas m_gridCanvas;
+    TGridPainter m_gridPainter;
     // The file the open dialog returned last.
     std::string m_openDialogFileName;
     // The history, the modified state (the title's "[*]") and the values
@@ -391,12 +344,8 @@ private:
     };
     std::optional<TDrag> m_drag;
     TRecentFiles m_recentFiles;
-    QFileSystemWatcher* m_watcher = nullptr;
-    // Editors write a file in several steps; one reload follows the last.
-    QTimer* m_reloadTimer = nullptr;
-    QSet<QString> m_changedFiles;
-    bool m_generateOpen = false;
-    std::optional<std::pair<qint64, qint64>> m_projectStamp;
+    TFileWatch* m_fileWatch = nullptr;
+    std::unique_ptr<TMainActions> m_actions;
 };
 
 // The main window while it exists, else empty.

@@ -3,6 +3,8 @@
 #include "core/layout/zoom_mapping.h"
 #include "core/project/project_file.h"
 #include "desktop/editor/cell_panel.h"
+#include "desktop/editor/form_children.h"
+#include "desktop/editor/main_actions.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/shell/fake_services.h"
 #include "support/temp_folder.h"
@@ -69,7 +71,7 @@ protected:
         form.mnuOpenImageClick();
         form.ProjectFileName = folder / "page.swr";
         form.SaveProject(form.ProjectFileName);
-        form.UndoStack->clear();
+        form.UndoStack()->clear();
     }
 
     // A click as the user makes it: press and release at one place.
@@ -107,7 +109,7 @@ TEST_F(EditingTest, EveryKindOfChangeIsUndoneAndRedone)
     form.DrawColumn(true, false, 60, 0);
     form.DrawRow(true, true, 0, 30);
     form.SaveProject(form.ProjectFileName);
-    form.UndoStack->clear();
+    form.UndoStack()->clear();
     const TCutLines columns = form.lvColumns->Lines();
     const TCutLines rows = form.lvRows->Lines();
     const TColor colour = form.pnlTransparent->Color();
@@ -124,7 +126,7 @@ TEST_F(EditingTest, EveryKindOfChangeIsUndoneAndRedone)
         { "delete",
             [&] {
                 form.lvColumns->setCurrentItem(form.lvColumns->topLevelItem(0));
-                form.DeleteLine1->trigger();
+                form.Actions().DeleteLine1->trigger();
             } },
         { "clear", [&] { form.ClearLines(true); } },
         { "clear unchecked", [&] { form.ClearLines(false); } },
@@ -136,22 +138,22 @@ TEST_F(EditingTest, EveryKindOfChangeIsUndoneAndRedone)
             } },
         { "pick the transparent colour",
             [&] {
-                form.Transparentcolor1->trigger();
+                form.Actions().Transparentcolor1->trigger();
                 form.pbGridMouseUp(Qt::LeftButton, {}, 3, 3);
-                form.tbtnColumn->click();
+                Child<QToolButton>(form, "tbtnColumn")->click();
             } },
     };
     for (const Change& change : changes) {
         SCOPED_TRACE(change.what);
         change.make();
-        ASSERT_EQ(form.UndoStack->count(), 1);
+        ASSERT_EQ(form.UndoStack()->count(), 1);
         const TCutLines changedColumns = form.lvColumns->Lines();
         const TCutLines changedRows = form.lvRows->Lines();
         const std::string changedPicture = form.PictureFileName;
         const TColor changedColour = form.pnlTransparent->Color();
         EXPECT_TRUE(form.IsModified());
 
-        form.Undo1->trigger();
+        form.Actions().Undo1->trigger();
         EXPECT_EQ(form.lvColumns->Lines(), columns);
         EXPECT_EQ(form.lvRows->Lines(), rows);
         EXPECT_EQ(form.PictureFileName, picture);
@@ -160,15 +162,15 @@ TEST_F(EditingTest, EveryKindOfChangeIsUndoneAndRedone)
         EXPECT_EQ(form.pnlTransparent->Color(), colour);
         EXPECT_FALSE(form.IsModified());
 
-        form.Redo1->trigger();
+        form.Actions().Redo1->trigger();
         EXPECT_EQ(form.lvColumns->Lines(), changedColumns);
         EXPECT_EQ(form.lvRows->Lines(), changedRows);
         EXPECT_EQ(form.PictureFileName, changedPicture);
         EXPECT_EQ(form.pnlTransparent->Color(), changedColour);
         EXPECT_TRUE(form.IsModified());
 
-        form.Undo1->trigger();
-        form.UndoStack->clear();
+        form.Actions().Undo1->trigger();
+        form.UndoStack()->clear();
     }
     EXPECT_EQ(services.exclamations, 0);
 }
@@ -230,7 +232,7 @@ TEST_F(EditingTest, DraggingMovesALineAndRefusesAPlaceOutside)
     // A press on a line is no click that adds one.
     Click(QPoint(101, 60));
     EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 50, 70 }));
-    form.Undo1->trigger();
+    form.Actions().Undo1->trigger();
     EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 40, 70 }));
 }
 
@@ -238,7 +240,7 @@ TEST_F(EditingTest, ArrowKeysNudgeTheSelectedLine)
 {
     form.DrawRow(true, true, 0, 30);
     form.DrawRow(true, true, 0, 41);
-    form.tbtnRow->click();
+    Child<QToolButton>(form, "tbtnRow")->click();
     Click(QPoint(10, 30));
     ASSERT_EQ(form.SelectedList(), form.lvRows);
     form.pbGrid->setFocus();
@@ -266,14 +268,14 @@ TEST_F(EditingTest, SavingMarksTheCleanStateThatUndoReturnsTo)
     EXPECT_EQ(form.windowHandle()->title(), "Slicewright - [page.swr]*");
     form.Save1Click();
     EXPECT_FALSE(form.IsModified());
-    form.Undo1->trigger();
+    form.Actions().Undo1->trigger();
     EXPECT_TRUE(form.IsModified());
-    form.Redo1->trigger();
+    form.Actions().Redo1->trigger();
     EXPECT_FALSE(form.IsModified());
-    form.Undo1->trigger();
+    form.Actions().Undo1->trigger();
     form.DrawColumn(true, true, 50, 0);
     EXPECT_TRUE(form.IsModified()) << "the saved state cannot be reached again";
-    EXPECT_FALSE(form.Redo1->isEnabled());
+    EXPECT_FALSE(form.Actions().Redo1->isEnabled());
 }
 
 TEST_F(EditingTest, StartingOnAProjectThenClickUndoClickSaveKeepsTheSecondLine)
@@ -287,7 +289,7 @@ TEST_F(EditingTest, StartingOnAProjectThenClickUndoClickSaveKeepsTheSecondLine)
     started.ClearLines(true);
     started.Save1Click();
     started.SetZoom(200);
-    started.tbtnColumn->click();
+    Child<QToolButton>(started, "tbtnColumn")->click();
     QTest::mouseClick(started.pbGrid, Qt::LeftButton, {}, QPoint(21, 5));
     QTest::keyClick(&started, Qt::Key_Z, Qt::ControlModifier);
     QTest::mouseClick(started.pbGrid, Qt::LeftButton, {}, QPoint(61, 5));
@@ -307,7 +309,7 @@ TEST_F(EditingTest, AStartFileThatCannotBeOpenedLeavesTheWindowAsItStarted)
     EXPECT_EQ(started.lvColumns->Lines(), columns);
     EXPECT_TRUE(started.PictureFileName.empty());
     EXPECT_FALSE(started.IsModified());
-    EXPECT_EQ(started.UndoStack->count(), 0);
+    EXPECT_EQ(started.UndoStack()->count(), 0);
 }
 
 // Replaces a file the way most editors save: a new file renamed over it.
@@ -338,7 +340,7 @@ TEST_F(EditingTest, APictureChangedOnDiskIsReadAgainAndTheLinesStay)
         EXPECT_TRUE(form.IsModified());
     }
     // Undo takes back the row, not the new pixels.
-    form.UndoStack->undo();
+    form.UndoStack()->undo();
     EXPECT_EQ(shown(), RGB(0, 255, 0));
     EXPECT_EQ(form.pbGrid->GridHeight(), 70);
 
@@ -385,7 +387,7 @@ TEST_F(EditingTest, AProjectChangedOnDiskIsLoadedAgainAskingFirstWhenModified)
     EXPECT_TRUE(QTest::qWaitFor([&] { return services.confirmations.size() == 2; }, 3000));
     EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 11, 21, 31, 41 }));
     EXPECT_FALSE(form.IsModified());
-    EXPECT_EQ(form.UndoStack->count(), 0);
+    EXPECT_EQ(form.UndoStack()->count(), 0);
     EXPECT_TRUE(services.confirmations.back().contains("page.swr"))
         << services.confirmations.back().toStdString();
 }
@@ -414,8 +416,8 @@ TEST_F(EditingTest, CellsModeSelectsTheCellUnderAClickAtAnyZoomAndArrowsMoveIt)
     form.DrawColumn(true, true, 40, 0);
     form.DrawColumn(true, true, 80, 0);
     form.DrawRow(true, true, 0, 30);
-    form.UndoStack->clear();
-    form.Cells1->trigger();
+    form.UndoStack()->clear();
+    form.Actions().Cells1->trigger();
     EXPECT_TRUE(form.dckCells->isVisible());
     const TCutLines columns = form.lvColumns->Lines();
     for (const int percent : { 50, 200, 300 }) {
@@ -432,7 +434,7 @@ TEST_F(EditingTest, CellsModeSelectsTheCellUnderAClickAtAnyZoomAndArrowsMoveIt)
         EXPECT_EQ(form.SelectedCell(), (TCellRef { 1, 3 }));
     }
     EXPECT_EQ(form.lvColumns->Lines(), columns);
-    EXPECT_EQ(form.UndoStack->count(), 0);
+    EXPECT_EQ(form.UndoStack()->count(), 0);
 
     form.SelectCell(TCellRef { 1, 1 });
     const std::pair<Qt::Key, std::optional<TCellRef>> steps[] = { { Qt::Key_Right, TCellRef { 1, 2 } },
@@ -452,7 +454,7 @@ TEST_F(EditingTest, CellsModeSelectsTheCellUnderAClickAtAnyZoomAndArrowsMoveIt)
     EXPECT_EQ(form.SelectedCell(), (TCellRef { 1, 1 }));
     QTest::keyClick(form.pbGrid, Qt::Key_Right);
     EXPECT_EQ(form.SelectedCell(), (TCellRef { 1, 3 }));
-    form.tbtnColumn->click();
+    Child<QToolButton>(form, "tbtnColumn")->click();
     EXPECT_FALSE(form.dckCells->isVisible());
     const QImage shown = form.ScrollBox1->widget()->grab().toImage();
     const auto ratio = static_cast<int>(ScreenRatio());
@@ -465,8 +467,8 @@ TEST_F(EditingTest, EveryCellEditIsOneUndoStepAndTheProjectKeepsIt)
     form.DrawColumn(true, true, 40, 0);
     form.DrawRow(true, true, 0, 30);
     form.SaveProject(form.ProjectFileName);
-    form.UndoStack->clear();
-    form.Cells1->trigger();
+    form.UndoStack()->clear();
+    form.Actions().Cells1->trigger();
     form.SelectCell(TCellRef { 1, 2 });
     TCellPanel& panel = *form.pnlCell;
     panel.ChooseColor = [](const QColor&) { return QColor(0x12, 0x34, 0x56); };
@@ -497,25 +499,25 @@ TEST_F(EditingTest, EveryCellEditIsOneUndoStepAndTheProjectKeepsIt)
     for (const Change& change : changes) {
         SCOPED_TRACE(change.what);
         change.make();
-        ASSERT_EQ(form.UndoStack->count(), 1);
+        ASSERT_EQ(form.UndoStack()->count(), 1);
         TCellPropertyMap edited;
         change.expected(edited[TCellRef { 1, 2 }]);
         EXPECT_EQ(form.CellProperties(), edited);
         EXPECT_TRUE(form.IsModified());
         EXPECT_TRUE(panel.Refusal().isEmpty()) << panel.Refusal().toStdString();
 
-        form.Undo1->trigger();
+        form.Actions().Undo1->trigger();
         EXPECT_TRUE(form.CellProperties().empty());
         EXPECT_FALSE(form.IsModified());
         EXPECT_TRUE(panel.edtName->text().isEmpty() && panel.edtAlt->text().isEmpty());
         EXPECT_EQ(panel.speSpanRows->value(), 1);
 
-        form.Redo1->trigger();
+        form.Actions().Redo1->trigger();
         EXPECT_EQ(form.CellProperties(), edited);
         EXPECT_TRUE(form.IsModified());
 
-        form.Undo1->trigger();
-        form.UndoStack->clear();
+        form.Actions().Undo1->trigger();
+        form.UndoStack()->clear();
     }
 
     form.SelectCell(TCellRef { 1, 1 });
@@ -544,11 +546,11 @@ TEST_F(EditingTest, ACellEditTheCoreRefusesKeepsTheLastValidStateAndShowsItsMess
     form.DrawColumn(true, true, 40, 0);
     form.DrawColumn(true, true, 80, 0);
     form.DrawRow(true, true, 0, 30);
-    form.Cells1->trigger();
+    form.Actions().Cells1->trigger();
     TCellPanel& panel = *form.pnlCell;
     form.SelectCell(TCellRef { 1, 2 });
     panel.speSpanRows->setValue(2);
-    form.UndoStack->clear();
+    form.UndoStack()->clear();
     const TCellPropertyMap valid = form.CellProperties();
     const auto with = [&valid](TCellRef cell, const std::function<void(TCellProperties&)>& change) {
         TCellPropertyMap cells = valid;
@@ -582,7 +584,7 @@ TEST_F(EditingTest, ACellEditTheCoreRefusesKeepsTheLastValidStateAndShowsItsMess
         refusal.make();
         EXPECT_EQ(panel.Refusal().toStdString(), refusal.expected);
         EXPECT_EQ(form.CellProperties(), valid);
-        EXPECT_EQ(form.UndoStack->count(), 0);
+        EXPECT_EQ(form.UndoStack()->count(), 0);
         EXPECT_EQ(panel.speSpanColumns->value(), 1);
         EXPECT_TRUE(panel.edtName->text().isEmpty());
     }
@@ -602,7 +604,7 @@ TEST_F(EditingTest, AnAutoFillOverTwoColoursOrALinkOnASkippedCellIsRefused)
     halves.SaveToFile(answer);
     form.mnuOpenImageClick();
     form.DrawColumn(true, true, 40, 0);
-    form.Cells1->trigger();
+    form.Actions().Cells1->trigger();
     TCellPanel& panel = *form.pnlCell;
 
     form.SelectCell(TCellRef { 1, 1 });

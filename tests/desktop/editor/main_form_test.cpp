@@ -1,6 +1,8 @@
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
 #include "desktop/app/application.h"
+#include "desktop/editor/form_children.h"
+#include "desktop/editor/main_actions.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/shell/fake_services.h"
 #include "desktop/shell/handler_guard.h"
@@ -88,8 +90,8 @@ TEST_F(MainFormTest, StartsWithoutLinesInColumnMode)
     EXPECT_TRUE(form.lvRows->Lines().empty());
     EXPECT_EQ(form.lblCounts->text(), "0 columns, 0 rows, 1 cells");
     EXPECT_EQ(form.DrawMode, TDrawMode::dmColumn);
-    EXPECT_TRUE(form.tbtnColumn->isChecked());
-    EXPECT_FALSE(form.tbtnRow->isChecked());
+    EXPECT_TRUE(Child<QToolButton>(form, "tbtnColumn")->isChecked());
+    EXPECT_FALSE(Child<QToolButton>(form, "tbtnRow")->isChecked());
     EXPECT_EQ(form.pbGrid->size(), QSize(105, 105));
     // The transparent colour is the unresolved button-face reference.
     EXPECT_EQ(form.pnlTransparent->Color(), clNone);
@@ -156,16 +158,16 @@ TEST_F(MainFormTest, CommandsShareOneActionWithTheirToolButtons)
 
 TEST_F(MainFormTest, ModeCommandsKeepMenuAndButtonsInStep)
 {
-    form.tbtnRow->click();
+    Child<QToolButton>(form, "tbtnRow")->click();
     EXPECT_EQ(form.DrawMode, TDrawMode::dmRow);
-    EXPECT_TRUE(form.Row1->isChecked());
-    EXPECT_FALSE(form.Column1->isChecked());
-    EXPECT_FALSE(form.tbtnColumn->isChecked());
+    EXPECT_TRUE(form.Actions().Row1->isChecked());
+    EXPECT_FALSE(form.Actions().Column1->isChecked());
+    EXPECT_FALSE(Child<QToolButton>(form, "tbtnColumn")->isChecked());
 
-    form.Column1->trigger();
+    form.Actions().Column1->trigger();
     EXPECT_EQ(form.DrawMode, TDrawMode::dmColumn);
-    EXPECT_TRUE(form.tbtnColumn->isChecked());
-    EXPECT_FALSE(form.tbtnRow->isChecked());
+    EXPECT_TRUE(Child<QToolButton>(form, "tbtnColumn")->isChecked());
+    EXPECT_FALSE(Child<QToolButton>(form, "tbtnRow")->isChecked());
 }
 
 TEST_F(MainFormTest, AddedLinesSortNumericallyAndALineWhereOneIsIsRefused)
@@ -311,13 +313,13 @@ TEST_F(MainFormTest, CaptionEditsAreStoredAsNumbersAndResorted)
 TEST_F(MainFormTest, NewEmptiesBothListsAndResetsTheProject)
 {
     form.DrawColumn(true, true, 70, 0);
-    form.tbtnRow->click();
+    Child<QToolButton>(form, "tbtnRow")->click();
     form.PictureFileName = "/pictures/page.jpg";
     form.ProjectFileName = "/projects/page.swr";
     form.ShowProjectCaption();
     EXPECT_EQ(Caption(), "Slicewright - [page.swr]*");
 
-    form.New1->trigger();
+    form.Actions().New1->trigger();
     EXPECT_TRUE(form.lvColumns->Lines().empty());
     EXPECT_TRUE(form.lvRows->Lines().empty());
     EXPECT_EQ(form.ProjectFileName, "*");
@@ -333,17 +335,17 @@ TEST_F(MainFormTest, NewEmptiesBothListsAndResetsTheProject)
 
 TEST_F(MainFormTest, ExitAsksAboutUnsavedChangesOnlyWhenThereAreSome)
 {
-    form.mnuExit->trigger();
+    form.Actions().mnuExit->trigger();
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(services.saveQuestions.isEmpty());
 
     form.show();
     form.DrawColumn(true, true, 70, 0);
     services.saveAnswer = SaveChangesAnswer::Cancel;
-    form.mnuExit->trigger();
+    form.Actions().mnuExit->trigger();
     EXPECT_TRUE(form.isVisible());
     services.saveAnswer = SaveChangesAnswer::Discard;
-    form.mnuExit->trigger();
+    form.Actions().mnuExit->trigger();
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(services.saveQuestions.size(), 2);
     EXPECT_TRUE(services.confirmations.isEmpty());
@@ -365,7 +367,7 @@ TEST_F(MainFormTest, EveryChangeToTheProjectMarksItModified)
         { "clear unchecked", [&] { form.ClearLines(false); } },
         { "colour",
             [&] {
-                form.Transparentcolor1->trigger();
+                form.Actions().Transparentcolor1->trigger();
                 form.pbGridMouseUp(Qt::LeftButton, {}, 5, 5);
             } },
     };
@@ -418,7 +420,7 @@ TEST_F(MainFormTest, TheSaveQuestionDecidesWhetherNewGoesOn)
         form.New1Click();
         form.DrawColumn(true, true, 70, 0);
         services.saveAnswer = c.answer;
-        form.New1->trigger();
+        form.Actions().New1->trigger();
         EXPECT_EQ(form.lvColumns->Lines().empty(), c.emptied);
         EXPECT_EQ(form.IsModified(), !c.emptied);
         EXPECT_EQ(dialogs, c.dialogs);

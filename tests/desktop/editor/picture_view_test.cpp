@@ -5,6 +5,8 @@
 #include "core/project/cut_lines.h"
 #include "core/project/ini_file.h"
 #include "desktop/editor/file_dialogs.h"
+#include "desktop/editor/form_children.h"
+#include "desktop/editor/main_actions.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/generate/generate_dialog.h"
 #include "desktop/shell/fake_services.h"
@@ -108,7 +110,7 @@ TEST_F(PictureViewTest, OpeningAPictureSizesViewAndGridAndKeepsEverythingElse)
 {
     form.DrawColumn(true, true, 100, 0);
     form.DrawRow(true, false, 0, 90);
-    form.tbtnRow->click();
+    Child<QToolButton>(form, "tbtnRow")->click();
     form.ProjectFileName = "/projects/page.swr";
     form.ShowProjectCaption();
 
@@ -243,7 +245,7 @@ TEST_F(PictureViewTest, APictureThatCannotBeReadKeepsTheOldPictureAndGrid)
     }
     // Chosen from the menu, the failure reaches the user as the error box.
     answers = { folder / "damaged.bmp" };
-    form.mnuOpenImage->trigger();
+    form.Actions().mnuOpenImage->trigger();
     EXPECT_EQ(services.errors, QStringList { "Bitmap image is not valid." });
     EXPECT_EQ(form.imgInterface->Shown(), before);
 }
@@ -259,7 +261,7 @@ TEST_F(PictureViewTest, ReleasesAddLinesInTheCurrentModeWithTheBoundsTest)
     EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 20, 639 }));
     EXPECT_EQ(services.exclamations, 2);
 
-    form.Row1->trigger();
+    form.Actions().Row1->trigger();
     QTest::mouseRelease(form.pbGrid, Qt::MiddleButton, {}, QPoint(5, 479));
     form.pbGridMouseUp(Qt::LeftButton, {}, 5, 480);
     EXPECT_EQ(Positions(form.lvRows), std::vector<int32_t> { 479 });
@@ -311,13 +313,13 @@ TEST_F(PictureViewTest, ReleasesOnAScaledScreenLandOnThePixelTheyLieIn)
 TEST_F(PictureViewTest, TransparentModePicksUntilColumnOrRowIsChosen)
 {
     OpenPicture(WritePicture(folder, "page.bmp", 64, 48));
-    form.tbtnRow->click();
+    Child<QToolButton>(form, "tbtnRow")->click();
     form.pnlTransparent->clicked(); // the panel does what the menu item does
     EXPECT_EQ(form.DrawMode, TDrawMode::dmTransparent);
     EXPECT_EQ(form.pbGrid->cursor().shape(), Qt::CrossCursor);
-    EXPECT_TRUE(form.tbtnRow->isChecked());
-    EXPECT_TRUE(form.Row1->isChecked());
-    EXPECT_FALSE(form.tbtnColumn->isChecked());
+    EXPECT_TRUE(Child<QToolButton>(form, "tbtnRow")->isChecked());
+    EXPECT_TRUE(form.Actions().Row1->isChecked());
+    EXPECT_FALSE(Child<QToolButton>(form, "tbtnColumn")->isChecked());
 
     QTest::mouseRelease(form.pbGrid, Qt::LeftButton, {}, QPoint(3, 2));
     EXPECT_EQ(form.pnlTransparent->Color(), RGB(1, 2, 3));
@@ -333,7 +335,7 @@ TEST_F(PictureViewTest, TransparentModePicksUntilColumnOrRowIsChosen)
     EXPECT_TRUE(form.lvColumns->Lines().empty());
     EXPECT_TRUE(form.lvRows->Lines().empty());
 
-    form.tbtnColumn->click();
+    Child<QToolButton>(form, "tbtnColumn")->click();
     form.pbGridMouseUp(Qt::LeftButton, {}, 10, 10);
     EXPECT_EQ(Positions(form.lvColumns), std::vector<int32_t> { 10 });
     EXPECT_EQ(form.pnlTransparent->Color(), kPaper);
@@ -345,14 +347,14 @@ TEST_F(PictureViewTest, TheTransparentColourIsSavedLoadedAndCanBeNone)
     const std::string picture = WritePicture(folder, "page.bmp", 64, 48);
     OpenPicture(picture);
     EXPECT_EQ(form.GenerationInput().TransparentColor, clNone);
-    form.Transparentcolor1->trigger();
+    form.Actions().Transparentcolor1->trigger();
     form.pbGridMouseUp(Qt::LeftButton, {}, 3, 2);
     const std::string project = folder / "page.swr";
     form.SaveProject(project);
     EXPECT_NE(test::ReadFileBytes(project).find("[Output]\r\nFormat=auto\r\nTransparent=010203\r\n"),
         std::string::npos);
 
-    form.New1->trigger();
+    form.Actions().New1->trigger();
     EXPECT_EQ(form.pnlTransparent->Color(), clNone);
     form.LoadProject(project);
     EXPECT_EQ(form.pnlTransparent->Color(), RGB(1, 2, 3));
@@ -363,7 +365,7 @@ TEST_F(PictureViewTest, TheTransparentColourIsSavedLoadedAndCanBeNone)
     EXPECT_TRUE(form.IsModified());
     form.SaveProject(project);
     EXPECT_EQ(test::ReadFileBytes(project).find("Transparent"), std::string::npos);
-    form.Undo1->trigger();
+    form.Actions().Undo1->trigger();
     EXPECT_EQ(form.pnlTransparent->Color(), RGB(1, 2, 3));
 }
 
@@ -394,7 +396,7 @@ TEST_F(PictureViewTest, ThePreviewDecodesNoPictureWhoseHeaderClaimsMoreThanFourM
 
 TEST_F(PictureViewTest, APickWithoutAPictureReadsABlankDesignSizeBitmap)
 {
-    form.Transparentcolor1->trigger();
+    form.Actions().Transparentcolor1->trigger();
     form.pbGridMouseUp(Qt::LeftButton, {}, 104, 104);
     EXPECT_EQ(form.pnlTransparent->Color(), clWhite);
     const TGraphic* graphic = form.imgInterface->Image().Picture().Graphic();
@@ -459,7 +461,7 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
 
     // With no project file yet, Save asks for a name.
     answers = { project };
-    form.Save1->trigger();
+    form.Actions().Save1->trigger();
     EXPECT_EQ(shownDialogs.last(), "SaveDialog");
     EXPECT_EQ(form.ProjectFileName, project);
     EXPECT_EQ(Caption(), "Slicewright - [page.swr]");
@@ -470,7 +472,7 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
         "[Rows]\r\nPosition1=30\r\nChecked1=1\r\n[Output]\r\nFormat=auto\r\n");
     // Once it exists, Save writes to it without asking.
     const int dialogs = static_cast<int>(shownDialogs.size());
-    form.Save1->trigger();
+    form.Actions().Save1->trigger();
     EXPECT_EQ(shownDialogs.size(), dialogs);
     EXPECT_TRUE(std::filesystem::exists(folder / "page.bak"));
 
@@ -478,7 +480,7 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
     EXPECT_FALSE(form.imgInterface->HasPicture());
     EXPECT_EQ(form.pbGrid->size(), QSize(64, 48));
     answers = { project };
-    form.Open1->trigger();
+    form.Actions().Open1->trigger();
     EXPECT_EQ(shownDialogs.last(), "OpenDialog");
     EXPECT_EQ(form.ProjectFileName, project);
     EXPECT_EQ(form.PictureFileName, picture);
@@ -492,7 +494,7 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
     test::WriteFileBytes(project, "[Settings]\r\nGraphicImage=page.bmp\r\n");
     form.LoadProject(project);
     EXPECT_EQ(form.PictureFileName, picture);
-    form.Save1->trigger();
+    form.Actions().Save1->trigger();
     EXPECT_EQ(test::ReadFileBytes(project), "[Settings]\r\nGraphicImage=page.bmp\r\n");
 }
 
@@ -581,7 +583,7 @@ TEST_F(PictureViewTest, GenerationInputReadsEveryLineThePictureAndTheColour)
     EXPECT_EQ(input.TransparentColor, clNone);
 
     OpenPicture(WritePicture(folder, "page.bmp", 64, 48));
-    form.Transparentcolor1->trigger();
+    form.Actions().Transparentcolor1->trigger();
     form.pbGridMouseUp(Qt::LeftButton, {}, 3, 2);
     input = form.GenerationInput();
     EXPECT_EQ(input.Picture->Width(), 64);
@@ -591,13 +593,13 @@ TEST_F(PictureViewTest, GenerationInputReadsEveryLineThePictureAndTheColour)
 TEST_F(PictureViewTest, GenerateShowsAFreshDialogEachTimeOnceThereIsAPicture)
 {
     // A pick makes a blank picture, which is still nothing to cut.
-    form.Transparentcolor1->trigger();
+    form.Actions().Transparentcolor1->trigger();
     form.pbGridMouseUp(Qt::LeftButton, {}, 5, 5);
     QTimer::singleShot(0, [] {
         if (GenerateDlg)
             GenerateDlg->close();
     });
-    form.Generate1->trigger();
+    form.Actions().Generate1->trigger();
     QCoreApplication::processEvents();
     EXPECT_EQ(services.errors,
         QStringList { "There is no picture to cut up. Open one with \"Open image...\" first." });
@@ -612,7 +614,7 @@ TEST_F(PictureViewTest, GenerateShowsAFreshDialogEachTimeOnceThereIsAPicture)
             modal = QApplication::activeModalWidget() == GenerateDlg;
             GenerateDlg->close();
         });
-        form.Generate1->trigger();
+        form.Actions().Generate1->trigger();
         EXPECT_TRUE(modal);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(seen.isNull());
