@@ -180,7 +180,8 @@ void TMainForm::CreateBody()
         connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
             if (QTreeWidgetItem* item = list->itemAt(at)) {
                 SelectLine(*list, item);
-                ShowLineMenu(TLineHit { list, item }, -1, list->viewport()->mapToGlobal(at));
+                m_interaction.ShowLineMenu(
+                    TGridInteraction::TLineHit { list, item }, -1, list->viewport()->mapToGlobal(at));
             }
         });
     }
@@ -274,10 +275,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == pnlInfo && event->type() == QEvent::Resize)
         pnlInfoResize();
-    if (watched == pbGrid && GridEvent(event))
+    if (watched == pbGrid && m_interaction.GridEvent(event))
         return true;
     if (ScrollBox1 && watched == ScrollBox1->viewport() && event->type() == QEvent::Wheel
-        && ViewportWheel(static_cast<QWheelEvent*>(event)))
+        && m_interaction.ViewportWheel(static_cast<QWheelEvent*>(event)))
         return true;
     return QMainWindow::eventFilter(watched, event);
 }
@@ -746,11 +747,7 @@ TProjectState TMainForm::CurrentState() const
 void TMainForm::ApplyState(const TProjectState& state)
 {
     // An undo in the middle of a drag ends the drag where it started.
-    if (m_drag) {
-        m_drag.reset();
-        m_pressTaken = false;
-        --m_recordingPaused;
-    }
+    m_interaction.CancelDrag();
     ++m_recordingPaused;
     const auto resume = qScopeGuard([this] { --m_recordingPaused; });
     lvColumns->SetLines(state.Columns);
@@ -931,204 +928,6 @@ void TMainForm::FillRecentMenu()
         m_actions->RecentMenu->addAction(QStringLiteral("(none)"))->setEnabled(false);
 }
 
-// Lines under the pointer.
-
-bool TMainForm::Near(QPointF at, int32_t position, bool vertical) const
-{
-    const TZoomMapping& zoom = pbGrid->Zoom();
-    const int64_t pointer = zoom.DeviceAtLogical(vertical ? at.x() : at.y());
-    const int64_t reach = int64_t { kGrabDistance } * zoom.RatioHundredths() / 100;
-    return std::abs(pointer - zoom.DeviceStart(position)) <= reach;
-}
-
-TMainForm::TLineHit TMainForm::LineUnder(QPointF at) const
-{
-    if (!EditsLines())
-        return {};
-    const bool vertical = IsVerticalMode();
-    TCutLineList* list = vertical ? lvColumns : lvRows;
-    const int64_t pointer = pbGrid->Zoom().DeviceAtLogical(vertical ? at.x() : at.y());
-    TLineHit best;
-    int64_t bestDistance = 0;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = list->topLevelItem(i);
-        const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString());
-        // Only drawn lines can be taken hold of.
-        if (!position || item->checkState(0) != Qt::Checked || !Near(at, *position, vertical))
-            continue;
-        const int64_t distance = std::abs(pointer - pbGrid->Zoom().DeviceStart(*position));
-        if (!best.Item || distance < bestDistance) {
-            best = TLineHit { list, item };
-            bestDistance = distance;
-        }
-    }
-    return best;
-}
-
-int32_t TMainForm::SuggestionUnder(QPointF at) const
-{
-    if (!EditsLines())
-        return -1;
-    const bool vertical = IsVerticalMode();
-    for (const int32_t position : vertical ? m_suggestions.Columns : m_suggestions.Rows)
-        if (Near(at, position, vertical))
-            return position;
-    return -1;
-}
-
-bool TMainForm::GridEvent(QEvent* event)
-{
-    switch (event->type()) {
-    case QEvent::MouseButtonPress: {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        const QPointF at = mouse->position();
-        const TLineHit hit = LineUnder(at);
-        const int32_t suggestion = hit.Item ? -1 : SuggestionUnder(at);
-        if (mouse->button() == Qt::LeftButton && suggestion >= 0) {
-            m_pressTaken = true;
-            RunHandler([&] { AcceptSuggestion(IsVerticalMode(), suggestion); });
-            return true;
-        }
-        if (mouse->button() == Qt::LeftButton && hit.Item) {
-            m_pressTaken = true;
-            SelectLine(*hit.List, hit.Item);
-            const int32_t position = CutLinePosition(hit.Item->text(0).toStdString()).value_or(0);
-            m_drag = TDrag { hit.List, hit.Item, position, position, false };
-            ++m_recordingPaused;
-            return true;
-        }
-        if (mouse->button() == Qt::RightButton && (hit.Item || suggestion >= 0)) {
-            m_pressTaken = true;
-            if (hit.Item)
-                SelectLine(*hit.List, hit.Item);
-            ShowLineMenu(hit, suggestion, mouse->globalPosition().toPoint());
-            return true;
-        }
-        return false;
-    }
-    case QEvent::MouseMove: {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        UpdatePointer(mouse->position());
-        if (m_drag) {
-            const QPoint pixel = pbGrid->PixelAt(mouse->position());
-            const bool vertical = m_drag->List == lvColumns;
-            m_drag->To = vertical ? pixel.x() : pixel.y();
-            m_drag->Moved = m_drag->Moved || m_drag->To != m_drag->From;
-            // The list follows while the place is one a line may take.
-            const int extent = vertical ? pbGrid->GridWidth() : pbGrid->GridHeight();
-            if (IsInsideGrid(m_drag->To, extent) && !m_drag->List->HasLineAt(m_drag->To, m_drag->Item))
-                m_drag->Item->setText(0, QString::number(m_drag->To));
-            InvalidateGrid();
-            return true;
-        }
-        if (DrawMode != TDrawMode::dmTransparent) {
-            const bool onLine = LineUnder(mouse->position()).Item != nullptr;
-            if (onLine)
-                pbGrid->setCursor(IsVerticalMode() ? Qt::SizeHorCursor : Qt::SizeVerCursor);
-            else
-                pbGrid->unsetCursor();
-        }
-        return false;
-    }
-    case QEvent::MouseButtonRelease: {
-        if (!m_pressTaken)
-            return false;
-        m_pressTaken = false;
-        if (m_drag) {
-            const TDrag drag = *m_drag;
-            m_drag.reset();
-            --m_recordingPaused;
-            const bool vertical = drag.List == lvColumns;
-            const int extent = vertical ? pbGrid->GridWidth() : pbGrid->GridHeight();
-            if (drag.Moved && (!IsInsideGrid(drag.To, extent) || drag.List->HasLineAt(drag.To, drag.Item))) {
-                ++m_recordingPaused;
-                drag.Item->setText(0, QString::number(drag.From));
-                --m_recordingPaused;
-                Services().MessageBeep(BeepType::Exclamation);
-            }
-            Record();
-            m_document->TakeModifiedFromHistory();
-            InvalidateGrid();
-        }
-        return true;
-    }
-    case QEvent::KeyPress: {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (DrawMode == TDrawMode::dmCells)
-            return CellKey(key);
-        const int step = key->modifiers().testFlag(Qt::ShiftModifier) ? 10 : 1;
-        const bool column = SelectedList() == lvColumns;
-        int delta = 0;
-        switch (key->key()) {
-        case Qt::Key_Left:
-            delta = column ? -step : 0;
-            break;
-        case Qt::Key_Right:
-            delta = column ? step : 0;
-            break;
-        case Qt::Key_Up:
-            delta = !column ? -step : 0;
-            break;
-        case Qt::Key_Down:
-            delta = !column ? step : 0;
-            break;
-        default:
-            break;
-        }
-        if (delta == 0 || !SelectedLine())
-            return false;
-        RunHandler([&] { NudgeSelectedLine(delta); });
-        return true;
-    }
-    case QEvent::Leave:
-        lblPointer->clear();
-        return false;
-    case QEvent::ScreenChangeInternal:
-        // Another screen may have another device pixel ratio.
-        QTimer::singleShot(0, this, [this] { SetZoom(m_zoomPercent); });
-        return false;
-    default:
-        return false;
-    }
-}
-
-bool TMainForm::ViewportWheel(QWheelEvent* event)
-{
-    const QPoint delta = event->angleDelta();
-    if (event->modifiers().testFlag(Qt::ControlModifier)) {
-        if (delta.y() != 0) {
-            const QPointF anchor = pbGrid->mapFrom(ScrollBox1->viewport(), event->position());
-            ApplyZoom(delta.y() > 0 ? NextZoomStep(m_zoomPercent) : PreviousZoomStep(m_zoomPercent), anchor);
-        }
-        return true;
-    }
-    if (event->modifiers().testFlag(Qt::ShiftModifier) && delta.y() != 0) {
-        QScrollBar* bar = ScrollBox1->horizontalScrollBar();
-        bar->setValue(bar->value() - delta.y() * QApplication::wheelScrollLines() * bar->singleStep() / 120);
-        return true;
-    }
-    return false;
-}
-
-void TMainForm::ShowLineMenu(const TLineHit& hit, int32_t suggestion, const QPoint& globalAt)
-{
-    QMenu menu(this);
-    if (hit.Item)
-        menu.addAction(m_actions->DeleteLine1);
-    if (suggestion >= 0) {
-        const bool vertical = IsVerticalMode();
-        menu.addAction(QStringLiteral("&Accept this suggestion"), this,
-            [this, vertical, suggestion] { RunHandler([&] { AcceptSuggestion(vertical, suggestion); }); });
-        menu.addAction(QStringLiteral("D&ismiss this suggestion"), this, [this, vertical, suggestion] {
-            std::vector<int32_t>& list = vertical ? m_suggestions.Columns : m_suggestions.Rows;
-            std::erase(list, suggestion);
-            UpdateActions();
-            InvalidateGrid();
-        });
-    }
-    menu.exec(globalAt);
-}
-
 // Selecting, moving and deleting lines.
 
 void TMainForm::SelectLine(TCutLineList& list, QTreeWidgetItem* item)
@@ -1195,7 +994,7 @@ void TMainForm::DeleteLineClick()
 {
     TCutLineList* list = SelectedList();
     QTreeWidgetItem* item = SelectedLine();
-    if (!list || !item || m_drag)
+    if (!list || !item || m_interaction.Dragging())
         return;
     delete list->takeTopLevelItem(list->indexOfTopLevelItem(item));
     DataChange();
@@ -1286,8 +1085,8 @@ void TMainForm::PaintGrid(QPainter& painter, const QRect& area)
     if (QTreeWidgetItem* item = SelectedLine(); item && item->checkState(0) == Qt::Checked)
         if (const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString()))
             scene.SelectedLine = TGridMark { SelectedList() == lvColumns, *position };
-    if (m_drag && m_drag->Moved)
-        scene.Guide = TGridMark { m_drag->List == lvColumns, m_drag->To };
+    if (const std::optional<TGridInteraction::TGuide> guide = m_interaction.Guide())
+        scene.Guide = TGridMark { guide->Vertical, guide->Position };
     scene.Overlay = m_actions->CellOverlay1->isChecked();
     scene.CellsMode = DrawMode == TDrawMode::dmCells;
     scene.SelectedCell = m_selectedCell;
@@ -1390,7 +1189,7 @@ void TMainForm::ShowModeHint()
         break;
     }
     lblHint->setText(hint);
-    if (DrawMode != TDrawMode::dmTransparent && !m_drag)
+    if (DrawMode != TDrawMode::dmTransparent && !m_interaction.Dragging())
         pbGrid->unsetCursor();
 }
 

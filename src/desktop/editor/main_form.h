@@ -11,6 +11,7 @@
 #include "desktop/editor/color_panel.h"
 #include "desktop/editor/cut_line_list.h"
 #include "desktop/editor/edit_history.h"
+#include "desktop/editor/grid_interaction.h"
 #include "desktop/editor/grid_painter.h"
 #include "desktop/editor/picture_view.h"
 #include "desktop/shell/recent_files.h"
@@ -221,6 +222,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    friend class TGridInteraction;
+
     // Whether a second line at the same position is taken: a project file
     // may hold one, a click may not add one.
     enum class TDuplicates : uint8_t { Refuse, Keep };
@@ -258,20 +261,6 @@ private:
     // Forgets the history; the state on screen becomes the saved one.
     void ResetHistory();
 
-    // A line under the pointer in the current mode's list, within a few
-    // pixels of where it is drawn.
-    struct TLineHit {
-        TCutLineList* List = nullptr;
-        QTreeWidgetItem* Item = nullptr;
-    };
-    TLineHit LineUnder(QPointF at) const;
-    // The suggestion of the current mode under the pointer, or -1.
-    int32_t SuggestionUnder(QPointF at) const;
-    bool Near(QPointF at, int32_t position, bool vertical) const;
-    bool IsVerticalMode() const { return DrawMode == TDrawMode::dmColumn; }
-    bool GridEvent(QEvent* event);
-    bool ViewportWheel(QWheelEvent* event);
-    void ShowLineMenu(const TLineHit& hit, int32_t suggestion, const QPoint& globalAt);
     // Moves an entry to position when the position fits the grid and is
     // free; otherwise beeps and leaves it.
     bool MoveLine(TCutLineList& list, QTreeWidgetItem* item, int32_t position);
@@ -284,6 +273,7 @@ private:
     void ShowSelectedCell();
     bool CellKey(QKeyEvent* key);
     bool EditsLines() const { return DrawMode == TDrawMode::dmColumn || DrawMode == TDrawMode::dmRow; }
+    bool IsVerticalMode() const { return DrawMode == TDrawMode::dmColumn; }
     // FittingCells of the project's cells, worked out again only when the
     // cells or the grid's size in cells have changed: paints come often.
     const TCellPropertyMap& FittingProjectCells(const TCellGrid& grid) const;
@@ -308,6 +298,7 @@ private:
     int m_gridRepaintRequests = 0;
     bool m_hasPicture = false;
     TGridPainter m_gridPainter;
+    TGridInteraction m_interaction { *this };
     // The file the open dialog returned last.
     std::string m_openDialogFileName;
     // The history, the modified state (the title's "[*]") and the values
@@ -332,17 +323,6 @@ private:
     int m_recordingPaused = 0;
     int m_zoomPercent = 100;
     TLineSuggestions m_suggestions;
-    // A press the editor took (a drag, a menu, an accepted suggestion)
-    // owns its release: it adds no line.
-    bool m_pressTaken = false;
-    struct TDrag {
-        TCutLineList* List = nullptr;
-        QTreeWidgetItem* Item = nullptr;
-        int32_t From = 0;
-        int32_t To = 0;
-        bool Moved = false;
-    };
-    std::optional<TDrag> m_drag;
     TRecentFiles m_recentFiles;
     TFileWatch* m_fileWatch = nullptr;
     std::unique_ptr<TMainActions> m_actions;
