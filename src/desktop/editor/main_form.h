@@ -187,27 +187,13 @@ public:
     const TMainActions& Actions() const { return *m_actions; }
     QUndoStack* UndoStack() const;
 
-    QFrame* CoolBar1 = nullptr;
-    // Shown in the Cells mode.
-    QDockWidget* dckCells = nullptr;
-    TCellPanel* pnlCell = nullptr;
-    TColorPanel* pnlTransparent = nullptr;
-    QSplitter* Splitter1 = nullptr;
-    QFrame* pnlInfo = nullptr;
-    QSplitter* Splitter2 = nullptr;
-    TCutLineList* lvColumns = nullptr;
-    TCutLineList* lvRows = nullptr;
-    QScrollArea* ScrollBox1 = nullptr;
-    TImageView* imgInterface = nullptr;
-    TPaintBox* pbGrid = nullptr;
-    QStatusBar* StatusBar1 = nullptr;
-    // What a click does, the pointer's pixel and colour, the picture's size,
-    // the counts and the zoom.
-    QLabel* lblHint = nullptr;
-    QLabel* lblPointer = nullptr;
-    QLabel* lblSize = nullptr;
-    QLabel* lblCounts = nullptr;
-    QLabel* lblZoom = nullptr;
+    // The widgets tests and the run's dialog look at.
+    TCutLineList* ColumnList() const { return lvColumns; }
+    TCutLineList* RowList() const { return lvRows; }
+    TPaintBox* GridBox() const { return pbGrid; }
+    TImageView* PictureView() const { return imgInterface; }
+    TColorPanel* TransparentPanel() const { return pnlTransparent; }
+    TCellPanel* CellPanel() const { return pnlCell; }
 
     // The file dialogs, made on first use and kept.
     QFileDialog& OpenDialog();
@@ -294,6 +280,28 @@ private:
     void ReloadProject();
     // The project file as it is now is our own.
     void StampProject();
+
+    QFrame* CoolBar1 = nullptr;
+    // Shown in the Cells mode.
+    QDockWidget* dckCells = nullptr;
+    TCellPanel* pnlCell = nullptr;
+    TColorPanel* pnlTransparent = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QFrame* pnlInfo = nullptr;
+    QSplitter* Splitter2 = nullptr;
+    TCutLineList* lvColumns = nullptr;
+    TCutLineList* lvRows = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;
+    TImageView* imgInterface = nullptr;
+    TPaintBox* pbGrid = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    // What a click does, the pointer's pixel and colour, the picture's size,
+    // the counts and the zoom.
+    QLabel* lblHint = nullptr;
+    QLabel* lblPointer = nullptr;
+    QLabel* lblSize = nullptr;
+    QLabel* lblCounts = nullptr;
+    QLabel* lblZoom = nullptr;
 
     int m_gridRepaintRequests = 0;
     bool m_hasPicture = false;
