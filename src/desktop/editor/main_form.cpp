@@ -17,40 +17,20 @@
 #include "desktop/shell/handler_guard.h"
 #include "desktop/shell/platform_services.h"
 
-#include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QDockWidget>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFile>
-#include <QFileInfo>
-#include <QFontMetrics>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QMimeData>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QSignalBlocker>
-#include <QStyle>
-#include <QTimer>
-#include <QUndoStack>
 #include <QWheelEvent>
-#include <QWindow>
 
 #include <QEvent>
 #include <QFrame>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QMenu>
-#include <QMenuBar>
 #include <QScopeGuard>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QToolBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <utility>

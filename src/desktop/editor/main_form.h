@@ -1,8 +1,13 @@
 #pragma once
 
 // The main window: the cut-line lists on the left, the picture view on the
-// right, menus and a tool bar whose buttons share one action with the menu
-// item of the same command, so caption, hint, icon and check mark stay linked.
+// right, the menus and the tool bar of its commands (TMainActions), the Cells
+// mode's panel and the status bar. It assembles them and carries out the
+// commands; the grid's painting (TGridPainter), the pointer's and keys' work
+// on it (TGridInteraction) and the watch on the open files (TFileWatch) are
+// classes of their own. The file and cut-line commands live in
+// main_form_files.cpp and main_form_lines.cpp, the Cells mode in
+// cell_mode.cpp.
 
 #include "core/base/colors.h"
 #include "core/generate/slicing_pipeline.h"
@@ -17,10 +22,8 @@
 #include "desktop/shell/recent_files.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QList>
 #include <QMainWindow>
-#include <QSet>
 
 #include <cstdint>
 #include <functional>
@@ -33,17 +36,13 @@ class QDockWidget;
 class QDragEnterEvent;
 class QDropEvent;
 class QFileDialog;
-class QTimer;
 class QWheelEvent;
 class QTreeWidgetItem;
 class QFrame;
 class QMenu;
-class QMenuBar;
 class QScrollArea;
 class QSplitter;
 class QStatusBar;
-class QToolBar;
-class QToolButton;
 class QLabel;
 class QUndoStack;
 
