@@ -59,9 +59,9 @@ std::string TMainForm::DefaultCellName(TCellRef cell) const
 const TCellPropertyMap& TMainForm::FittingProjectCells(const TCellGrid& grid) const
 {
     if (m_fitting.Rows != grid.Rows() || m_fitting.Columns != grid.Columns()
-        || m_fitting.Cells != m_projectCells)
-        m_fitting = { m_projectCells, grid.Rows(), grid.Columns(),
-            FittingCells(m_projectCells, grid.Rows(), grid.Columns()) };
+        || m_fitting.Cells != CellProperties())
+        m_fitting = { CellProperties(), grid.Rows(), grid.Columns(),
+            FittingCells(CellProperties(), grid.Rows(), grid.Columns()) };
     return m_fitting.Fitting;
 }
 
@@ -93,7 +93,7 @@ void TMainForm::ShowSelectedCell()
         return;
     }
     TCellProperties properties;
-    if (const auto it = m_projectCells.find(*m_selectedCell); it != m_projectCells.end())
+    if (const auto it = CellProperties().find(*m_selectedCell); it != CellProperties().end())
         properties = it->second;
     const TCellBounds bounds = grid.Bounds(*m_selectedCell, properties.SpanColumns, properties.SpanRows);
     pnlCell->ShowCell(
@@ -116,7 +116,7 @@ void TMainForm::EditCellProperty(const std::string& property, const std::string&
     }
     TCellPropertyMap edited;
     try {
-        edited = WithCellProperty(m_projectCells, *m_selectedCell, property, value, CellGrid(),
+        edited = WithCellProperty(CellProperties(), *m_selectedCell, property, value, CellGrid(),
             naming.NameTemplate, naming.ProjectName, pixels);
     } catch (const Exception& refusal) {
         // The last valid state stays, with the reason beside it.
@@ -125,11 +125,13 @@ void TMainForm::EditCellProperty(const std::string& property, const std::string&
         pnlCell->ShowRefusal(QString::fromStdString(WithFullStop(refusal.what())));
         return;
     }
-    if (edited == m_projectCells)
+    if (edited == CellProperties())
         return;
-    m_projectCells = std::move(edited);
     m_document->SetModified(true);
-    Record();
+    TProjectState state = CurrentState();
+    state.Cells = std::move(edited);
+    m_document->Record(std::move(state));
+    UpdateStatus();
     ShowSelectedCell();
     InvalidateGrid();
 }

@@ -75,12 +75,14 @@ void TEditorDocument::New()
     // made with; one made here starts on the format that keeps cells good.
     Output = TOutputValues { { "Format", ImageTypeName(TImageType::Auto) } };
     StoredPictureFileName.clear();
+    m_state.Cells.clear();
 }
 
 void TEditorDocument::Loaded(const TLoadedProject& project)
 {
     Output = project.Output;
     StoredPictureFileName = project.PictureFileName;
+    m_state.Cells = project.Cells;
 }
 
 void TEditorDocument::Save(const std::string& fileName, TProjectData project, TColor transparentColor)

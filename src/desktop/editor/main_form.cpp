@@ -282,7 +282,7 @@ void TMainForm::Generate1Click()
     if (imgInterface->HasPicture())
         input = GenerationInput();
     GenerateDlg
-        = new TGenerateDlg(std::move(input), ProjectFileName, this, m_document->Output, m_projectCells);
+        = new TGenerateDlg(std::move(input), ProjectFileName, this, m_document->Output, CellProperties());
     // Read as it closes: the dialog frees itself soon after.
     connect(GenerateDlg, &QDialog::finished, this, [this, dialog = GenerateDlg] {
         if (std::optional<TOutputValues> output = dialog->Form->OutputValues();
@@ -417,7 +417,7 @@ TProjectState TMainForm::CurrentState() const
     state.GridWidth = pbGrid->GridWidth();
     state.GridHeight = pbGrid->GridHeight();
     state.TransparentColor = pnlTransparent->Color();
-    state.Cells = m_projectCells;
+    state.Cells = m_document->Cells();
     return state;
 }
 
@@ -439,7 +439,6 @@ void TMainForm::ApplyState(const TProjectState& state)
     }
     pbGrid->SetGridSize(QSize(state.GridWidth, state.GridHeight));
     pnlTransparent->SetColor(state.TransparentColor);
-    m_projectCells = state.Cells;
     FitScrollContent();
     InvalidateGrid();
     UpdateStatus();
@@ -480,7 +479,7 @@ void TMainForm::PaintGrid(QPainter& painter, const QRect& area)
     scene.Rows = &rows;
     scene.Grid = &grid;
     scene.Fitting = &FittingProjectCells(grid);
-    scene.HasCellMarks = !m_projectCells.empty() || m_selectedCell;
+    scene.HasCellMarks = !CellProperties().empty() || m_selectedCell;
     scene.Suggestions = &m_suggestions;
     if (QTreeWidgetItem* item = SelectedLine(); item && item->checkState(0) == Qt::Checked)
         if (const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString()))

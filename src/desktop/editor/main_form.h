@@ -118,7 +118,7 @@ public:
 
     // The cells the lines make now, and the project's cell properties.
     TCellGrid CellGrid() const;
-    const TCellPropertyMap& CellProperties() const { return m_projectCells; }
+    const TCellPropertyMap& CellProperties() const;
     // The selected cell (a span's anchor), or none. Selecting a cell under
     // a span selects the span; one off the grid clears the selection.
     std::optional<TCellRef> SelectedCell() const { return m_selectedCell; }
@@ -311,8 +311,6 @@ private:
     // The history, the modified state (the title's "[*]") and the values
     // the project file keeps for the next save.
     TEditorDocument* m_document = nullptr;
-    // The project's [Cells] properties, edited in the Cells mode.
-    TCellPropertyMap m_projectCells;
     std::optional<TCellRef> m_selectedCell;
     struct TFittingCells {
         TCellPropertyMap Cells;

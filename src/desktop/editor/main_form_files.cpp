@@ -61,13 +61,17 @@ void TMainForm::NewProject()
     ClearLines(true);
     pnlTransparent->SetColor(clNone);
     m_document->New();
-    m_projectCells.clear();
     m_selectedCell.reset();
     ProjectFileName.assign(1, '*');
     m_fileWatch->StampProject({});
     SetCaption(QString::fromUtf8(AppName));
     --m_recordingPaused;
     ResetHistory();
+}
+
+const TCellPropertyMap& TMainForm::CellProperties() const
+{
+    return m_document->Cells();
 }
 
 QUndoStack* TMainForm::UndoStack() const
@@ -158,7 +162,7 @@ void TMainForm::SaveProject(std::string fileName)
     project.PictureFileName = PictureFileName;
     project.Columns = lvColumns->Lines();
     project.Rows = lvRows->Lines();
-    project.Cells = m_projectCells;
+    project.Cells = CellProperties();
     m_document->Save(fileName, std::move(project), pnlTransparent->Color());
     StampProject();
     ShowProjectCaption();
@@ -186,7 +190,6 @@ void TMainForm::LoadProject(std::string fileName)
     m_document->Loaded(project);
     m_document->Output = std::move(output);
     pnlTransparent->SetColor(transparent);
-    m_projectCells = project.Cells;
     std::string pictureFailure;
     if (!PictureFileName.empty()) {
         try {
@@ -360,6 +363,8 @@ void TMainForm::OpenStartFile(const std::string& fileName)
     } catch (...) {
         ApplyState(start);
         ProjectFileName = project;
+        // The cells are the document's: they go back with the state.
+        m_document->Reset(start);
         ResetHistory();
         throw;
     }
