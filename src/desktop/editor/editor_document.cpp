@@ -76,13 +76,15 @@ void TEditorDocument::New()
     Output = TOutputValues { { "Format", ImageTypeName(TImageType::Auto) } };
     StoredPictureFileName.clear();
     m_state.Cells.clear();
+    m_state.TransparentColor = clNone;
 }
 
-void TEditorDocument::Loaded(const TLoadedProject& project)
+void TEditorDocument::Loaded(const TLoadedProject& project, TColor transparentColor)
 {
     Output = project.Output;
     StoredPictureFileName = project.PictureFileName;
     m_state.Cells = project.Cells;
+    m_state.TransparentColor = transparentColor;
 }
 
 void TEditorDocument::Save(const std::string& fileName, TProjectData project, TColor transparentColor)

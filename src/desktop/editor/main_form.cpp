@@ -337,11 +337,19 @@ void TMainForm::pnlTransparentClick()
 
 void TMainForm::NoTransparentColorClick()
 {
-    if (pnlTransparent->Color() == clNone)
+    ChooseTransparentColor(clNone);
+}
+
+void TMainForm::ChooseTransparentColor(TColor color)
+{
+    if (color == m_document->TransparentColor())
         return;
-    pnlTransparent->SetColor(clNone);
+    pnlTransparent->SetColor(color);
     m_document->SetModified(true);
-    Record();
+    TProjectState state = CurrentState();
+    state.TransparentColor = color;
+    m_document->Record(std::move(state));
+    UpdateStatus();
 }
 
 void TMainForm::pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y)
@@ -361,11 +369,8 @@ void TMainForm::pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int
         pbGrid->setCursor(Qt::ArrowCursor);
         const TColor color = imgInterface->PictureBitmap().Canvas().Pixel(x, y);
         // A release beyond the picture's edge has no colour to take.
-        if (color != clNone && color != pnlTransparent->Color()) {
-            pnlTransparent->SetColor(color);
-            m_document->SetModified(true);
-            Record();
-        }
+        if (color != clNone)
+            ChooseTransparentColor(color);
         ShowModeHint();
         break;
     }
@@ -416,7 +421,7 @@ TProjectState TMainForm::CurrentState() const
     state.Picture = m_hasPicture ? m_picture : nullptr;
     state.GridWidth = pbGrid->GridWidth();
     state.GridHeight = pbGrid->GridHeight();
-    state.TransparentColor = pnlTransparent->Color();
+    state.TransparentColor = m_document->TransparentColor();
     state.Cells = m_document->Cells();
     return state;
 }

@@ -214,6 +214,8 @@ private:
     enum class TDuplicates : uint8_t { Refuse, Keep };
 
     void NewProject();
+    // A new transparent colour as one undo step; the same one is no change.
+    void ChooseTransparentColor(TColor color);
     void PlaceColumn(bool add, bool checked, int32_t x, TDuplicates duplicates);
     void PlaceRow(bool add, bool checked, int32_t y, TDuplicates duplicates);
     void AddLineInside(

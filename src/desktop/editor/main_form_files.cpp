@@ -163,7 +163,7 @@ void TMainForm::SaveProject(std::string fileName)
     project.Columns = lvColumns->Lines();
     project.Rows = lvRows->Lines();
     project.Cells = CellProperties();
-    m_document->Save(fileName, std::move(project), pnlTransparent->Color());
+    m_document->Save(fileName, std::move(project), m_document->TransparentColor());
     StampProject();
     ShowProjectCaption();
     RememberProject();
@@ -187,7 +187,7 @@ void TMainForm::LoadProject(std::string fileName)
     auto resume = qScopeGuard([this] { --m_recordingPaused; });
     ProjectFileName = fileName;
     PictureFileName = PicturePathOfProject(fileName, project.PictureFileName);
-    m_document->Loaded(project);
+    m_document->Loaded(project, transparent);
     m_document->Output = std::move(output);
     pnlTransparent->SetColor(transparent);
     std::string pictureFailure;
@@ -269,7 +269,7 @@ TGenerationInput TMainForm::GenerationInput()
         input.ColumnCaptions.push_back(line.Caption);
     for (const TCutLineEntry& line : lvRows->Lines())
         input.RowCaptions.push_back(line.Caption);
-    input.TransparentColor = pnlTransparent->Color();
+    input.TransparentColor = m_document->TransparentColor();
     return input;
 }
 
