@@ -1,5 +1,5 @@
-// The main window's Cells mode: selecting cells, editing their properties
-// and drawing what they say over the picture.
+// The main window's Cells mode: selecting cells and editing their
+// properties.
 
 #include "desktop/editor/cell_panel.h"
 #include "desktop/editor/editor_document.h"
@@ -10,7 +10,6 @@
 #include "desktop/shell/platform_services.h"
 
 #include <QKeyEvent>
-#include <QPainter>
 #include <QUndoStack>
 
 #include <utility>
@@ -18,12 +17,6 @@
 namespace sw {
 
 namespace {
-
-// The selection's outline: a dark line with a light one inside, so one of
-// them shows on any picture.
-const QColor kSelectionDark(0x00, 0x4A, 0x9F);
-const QColor kSelectionLight(0xFF, 0xFF, 0xFF);
-const QColor kSelectionTint(0x00, 0x78, 0xD7, 40);
 
 // The [Output] NameTemplate as far as it reads, and the {project} field.
 struct TCellNaming {
@@ -66,9 +59,9 @@ std::string TMainForm::DefaultCellName(TCellRef cell) const
 const TCellPropertyMap& TMainForm::FittingProjectCells(const TCellGrid& grid) const
 {
     if (m_fitting.Rows != grid.Rows() || m_fitting.Columns != grid.Columns()
-        || m_fitting.Cells != m_projectCells)
-        m_fitting = { m_projectCells, grid.Rows(), grid.Columns(),
-            FittingCells(m_projectCells, grid.Rows(), grid.Columns()) };
+        || m_fitting.Cells != CellProperties())
+        m_fitting = { CellProperties(), grid.Rows(), grid.Columns(),
+            FittingCells(CellProperties(), grid.Rows(), grid.Columns()) };
     return m_fitting.Fitting;
 }
 
@@ -100,7 +93,7 @@ void TMainForm::ShowSelectedCell()
         return;
     }
     TCellProperties properties;
-    if (const auto it = m_projectCells.find(*m_selectedCell); it != m_projectCells.end())
+    if (const auto it = CellProperties().find(*m_selectedCell); it != CellProperties().end())
         properties = it->second;
     const TCellBounds bounds = grid.Bounds(*m_selectedCell, properties.SpanColumns, properties.SpanRows);
     pnlCell->ShowCell(
@@ -119,7 +112,7 @@ std::optional<TCellPixels> TMainForm::SelectedCellPixels() const
     }
     const TPixelView view = std::as_const(converted ? *converted : *m_picture).View24();
     TCellProperties properties;
-    if (const auto it = m_projectCells.find(*m_selectedCell); it != m_projectCells.end())
+    if (const auto it = m_document->Cells().find(*m_selectedCell); it != m_document->Cells().end())
         properties = it->second;
     const TCellBounds bounds
         = CellGrid().Bounds(*m_selectedCell, properties.SpanColumns, properties.SpanRows);
@@ -150,7 +143,7 @@ void TMainForm::EditCellProperty(const std::string& property, const std::string&
     }
     TCellPropertyMap edited;
     try {
-        edited = WithCellProperty(m_projectCells, *m_selectedCell, property, value, CellGrid(),
+        edited = WithCellProperty(CellProperties(), *m_selectedCell, property, value, CellGrid(),
             naming.NameTemplate, naming.ProjectName, pixels);
     } catch (const Exception& refusal) {
         // The last valid state stays, with the reason beside it.
@@ -159,11 +152,13 @@ void TMainForm::EditCellProperty(const std::string& property, const std::string&
         pnlCell->ShowRefusal(QString::fromStdString(WithFullStop(refusal.what())));
         return;
     }
-    if (edited == m_projectCells)
+    if (edited == CellProperties())
         return;
-    m_projectCells = std::move(edited);
     m_document->SetModified(true);
-    Record();
+    TProjectState state = CurrentState();
+    state.Cells = std::move(edited);
+    m_document->Record(std::move(state));
+    UpdateStatus();
     ShowSelectedCell();
     InvalidateGrid();
 }
@@ -197,99 +192,6 @@ bool TMainForm::CellKey(QKeyEvent* key)
     SelectCell(
         m_selectedCell ? NeighbourCell(FittingProjectCells(grid), grid, from, rowStep, columnStep) : from);
     return true;
-}
-
-void TMainForm::DrawGridLine(
-    bool vertical, int32_t position, const TCellGrid& grid, const TCellPropertyMap& fitting)
-{
-    // A span is one area: the lines inside it stop at its edges.
-    const int extent = vertical ? pbGrid->GridHeight() : pbGrid->GridWidth();
-    const std::vector<std::pair<int, int>> open = OpenStretches(fitting, grid, vertical, position, extent);
-    if (open.size() == 1 && open.front() == std::pair(0, extent)) {
-        if (vertical)
-            DrawColumn(false, false, position, 0);
-        else
-            DrawRow(false, false, 0, position);
-        return;
-    }
-    // The pen as the whole line would set it.
-    m_gridCanvas.PenStyle = TPenStyle::psDot;
-    if (vertical)
-        m_gridCanvas.PenMode = TPenMode::pmXor;
-    for (const auto& [from, to] : open) {
-        if (vertical)
-            m_gridCanvas.VerticalLine(position, from, to);
-        else
-            m_gridCanvas.HorizontalLine(position, from, to);
-    }
-}
-
-void TMainForm::DrawCellMarks(QPainter& painter, const TCellGrid& grid, const TCellPropertyMap& fitting)
-{
-    const TZoomMapping& zoom = pbGrid->Zoom();
-    const auto logical = [&zoom](int pixel) { return zoom.LogicalOfDevice(zoom.DeviceStart(pixel)); };
-    painter.save();
-    for (const auto& [cell, properties] : fitting) {
-        if (properties.HasImage())
-            continue;
-        const TCellBounds bounds = grid.Bounds(cell, properties.SpanColumns, properties.SpanRows);
-        const QRectF area(QPointF(logical(bounds.Left), logical(bounds.Top)),
-            QPointF(logical(bounds.Right), logical(bounds.Bottom)));
-        if (properties.Skip) {
-            // Hatched: the page leaves the cell empty.
-            painter.fillRect(area, QBrush(QColor(0x60, 0x60, 0x60, 160), Qt::BDiagPattern));
-            continue;
-        }
-        // A swatch of the fill in the bottom right corner; auto's colour is
-        // only known to the run, so it shows as a split of black and white.
-        const QRectF swatch = QRectF(area.bottomRight() - QPointF(16, 16), QSizeF(12, 12)).intersected(area);
-        if (properties.Fill == TCellFill::Color) {
-            const TColor rgb = properties.FillColor;
-            painter.fillRect(swatch, QColor(GetRValue(rgb), GetGValue(rgb), GetBValue(rgb)));
-        } else {
-            painter.fillRect(swatch, Qt::white);
-            painter.fillRect(
-                QRectF(swatch.topLeft(), QSizeF(swatch.width() / 2, swatch.height())), Qt::black);
-        }
-        // Black inside white, so the swatch shows on a cell of its own colour.
-        painter.setPen(QPen(Qt::black, 0));
-        painter.drawRect(swatch);
-        painter.setPen(QPen(Qt::white, 0));
-        painter.drawRect(swatch.adjusted(-1, -1, 1, 1));
-    }
-    painter.restore();
-}
-
-void TMainForm::DrawSelectedCell(QPainter& painter, const TCellGrid& grid, const TCellPropertyMap& fitting)
-{
-    if (!m_selectedCell || !grid.Contains(*m_selectedCell))
-        return;
-    TCellProperties properties;
-    if (const auto it = fitting.find(*m_selectedCell); it != fitting.end())
-        properties = it->second;
-    const TCellBounds bounds = grid.Bounds(*m_selectedCell, properties.SpanColumns, properties.SpanRows);
-    const TZoomMapping& zoom = pbGrid->Zoom();
-    // In device pixels, so the outline is as crisp at 800 % as at 25 %.
-    const QRect device(QPoint(static_cast<int>(zoom.DeviceStart(bounds.Left)),
-                           static_cast<int>(zoom.DeviceStart(bounds.Top))),
-        QPoint(static_cast<int>(zoom.DeviceStart(bounds.Right)) - 1,
-            static_cast<int>(zoom.DeviceStart(bounds.Bottom)) - 1));
-    if (device.isEmpty())
-        return;
-    painter.save();
-    const qreal ratio = painter.device()->devicePixelRatioF();
-    painter.setWorldTransform(QTransform::fromScale(1 / ratio, 1 / ratio));
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.fillRect(device, kSelectionTint);
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(kSelectionDark, 0));
-    painter.drawRect(device.adjusted(0, 0, -1, -1));
-    painter.drawRect(device.adjusted(1, 1, -2, -2));
-    if (device.width() > 4 && device.height() > 4) {
-        painter.setPen(QPen(kSelectionLight, 0));
-        painter.drawRect(device.adjusted(2, 2, -3, -3));
-    }
-    painter.restore();
 }
 
 } // namespace sw

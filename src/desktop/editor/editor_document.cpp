@@ -75,12 +75,16 @@ void TEditorDocument::New()
     // made with; one made here starts on the format that keeps cells good.
     Output = TOutputValues { { "Format", ImageTypeName(TImageType::Auto) } };
     StoredPictureFileName.clear();
+    m_state.Cells.clear();
+    m_state.TransparentColor = clNone;
 }
 
-void TEditorDocument::Loaded(const TLoadedProject& project)
+void TEditorDocument::Loaded(const TLoadedProject& project, TColor transparentColor)
 {
     Output = project.Output;
     StoredPictureFileName = project.PictureFileName;
+    m_state.Cells = project.Cells;
+    m_state.TransparentColor = transparentColor;
 }
 
 void TEditorDocument::Save(const std::string& fileName, TProjectData project, TColor transparentColor)

@@ -26,6 +26,11 @@ public:
 
     // The state as last recorded.
     const TProjectState& State() const { return m_state; }
+    // The project's [Cells] properties. The document is their store: they
+    // change by a recorded state, by New (none) and by Loaded (the file's).
+    const TCellPropertyMap& Cells() const { return m_state.Cells; }
+    // The transparent colour, stored the same way.
+    TColor TransparentColor() const { return m_state.TransparentColor; }
     // Takes state, already shown, as one undo step when it differs from
     // the last recorded; the step's undo and redo emit Restored.
     void Record(TProjectState state);
@@ -47,11 +52,12 @@ public:
     // began, nothing is left unsaved.
     void TakeModifiedFromHistory();
 
-    // A new project: no stored picture path, the values a project made here
-    // starts with.
+    // A new project: no stored picture path and no cell properties, the
+    // values a project made here starts with.
     void New();
-    // The kept values of a project just read.
-    void Loaded(const TLoadedProject& project);
+    // The kept values, the cell properties and the transparent colour of a
+    // project just read.
+    void Loaded(const TLoadedProject& project, TColor transparentColor);
     // Writes project, with the kept values and the transparent colour the
     // window shows, to fileName and clears the modified state; a failed save
     // leaves both as they were.

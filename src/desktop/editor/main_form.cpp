@@ -7,7 +7,9 @@
 #include "desktop/editor/cell_panel.h"
 #include "desktop/editor/editor_document.h"
 #include "desktop/editor/file_dialogs.h"
+#include "desktop/editor/file_watch.h"
 #include "desktop/editor/image_list.h"
+#include "desktop/editor/main_actions.h"
 #include "desktop/editor/splash_form.h"
 #include "desktop/generate/generate_dialog.h"
 #include "desktop/generate/generate_settings_form.h"
@@ -15,42 +17,20 @@
 #include "desktop/shell/handler_guard.h"
 #include "desktop/shell/platform_services.h"
 
-#include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
-#include <QDir>
 #include <QDockWidget>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFile>
-#include <QFileInfo>
-#include <QFileSystemWatcher>
-#include <QFontMetrics>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QMimeData>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QSignalBlocker>
-#include <QStyle>
-#include <QTimer>
-#include <QUndoStack>
 #include <QWheelEvent>
-#include <QWindow>
 
 #include <QEvent>
 #include <QFrame>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QMenu>
-#include <QMenuBar>
 #include <QScopeGuard>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QToolBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -62,77 +42,12 @@ TMainForm* MainForm = nullptr;
 namespace {
 
 constexpr QSize kDesignSize(696, 458);
-// How long a file must stay unchanged before it is read again.
-constexpr int kReloadDelayMs = 200;
 constexpr int kInfoWidth = 185;
 constexpr int kColumnsHeight = 190;
 constexpr int kSplitterWidth = 3;
 constexpr int kGridDesignSize = 105;
 constexpr int kListColumnMargin = 30;
-constexpr int kSeparatorWidth = 8;
-constexpr int kBandHeight = 24;
 constexpr int kToolBarHeight = 22;
-constexpr QSize kToolButtonSize(23, 22);
-// The dialogs' size; the window's lists and menus read like theirs.
-// Where Qt puts the modified marker: "*" while modified, nothing otherwise.
-constexpr char kModifiedMarker[] = "[*]";
-
-// The hint carried by a command: short text, "|", long text.
-constexpr char kHintProperty[] = "hint";
-// How near, in logical pixels, the pointer must be to take hold of a line.
-constexpr int kGrabDistance = 2;
-constexpr char kProjectExtension[] = ".swr";
-// Tells the mode commands apart in their shared handler.
-constexpr char kTagProperty[] = "tag";
-
-QAction* MakeAction(QObject* owner, const char* name, const char* caption)
-{
-    auto* action = new QAction(QString::fromUtf8(caption), owner);
-    action->setObjectName(QString::fromUtf8(name));
-    return action;
-}
-
-// An etched line in the middle of an 8-pixel gap.
-QWidget* MakeSeparator(const char* name)
-{
-    auto* gap = new QWidget();
-    gap->setObjectName(QString::fromUtf8(name));
-    gap->setFixedSize(kSeparatorWidth, kToolBarHeight);
-    auto* layout = new QHBoxLayout(gap);
-    layout->setContentsMargins(0, 3, 0, 3);
-    auto* line = new QFrame(gap);
-    line->setFrameStyle(QFrame::VLine | QFrame::Sunken);
-    line->setFixedWidth(2);
-    layout->addWidget(line, 0, Qt::AlignHCenter);
-    return gap;
-}
-
-QString FileNameText(const std::string& fileName)
-{
-    return QFile::decodeName(QByteArray::fromStdString(fileName));
-}
-
-void SetShortcutAndTip(QAction* action, const QList<QKeySequence>& keys, const QString& tip)
-{
-    action->setShortcuts(keys);
-    const QString shortcut = keys.isEmpty() ? QString() : keys.front().toString(QKeySequence::NativeText);
-    action->setToolTip(shortcut.isEmpty() ? tip : QStringLiteral("%1 (%2)").arg(tip, shortcut));
-}
-
-// A grid of four cells, one of them picked out.
-QIcon CellsIcon()
-{
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.fillRect(QRect(8, 8, 6, 6), QColor(0x00, 0x78, 0xD7));
-    painter.setPen(QColor(0x40, 0x40, 0x40));
-    painter.drawRect(QRect(1, 1, 13, 13));
-    painter.drawLine(QPoint(1, 7), QPoint(14, 7));
-    painter.drawLine(QPoint(7, 1), QPoint(7, 14));
-    return QIcon(pixmap);
-}
-
 // The cells the lines make: every entry counts, checked or not, as in a run.
 int CellCount(int columns, int rows)
 {
@@ -149,17 +64,18 @@ TMainForm::TMainForm(QWidget* parent)
     setFont(FormFont());
     resize(kDesignSize);
     ilstImages = CreateImageList();
-    CreateActions();
-    CreateMenus();
+    m_document = new TEditorDocument(this);
+    connect(m_document, &TEditorDocument::ModifiedChanged, this, &QWidget::setWindowModified);
+    connect(m_document, &TEditorDocument::Restored, this, &TMainForm::ApplyState);
+    m_actions = std::make_unique<TMainActions>(*this, ilstImages, *m_document->UndoStack());
+    connect(m_actions->CellOverlay1, &QAction::toggled, this, [this] { InvalidateGrid(); });
+    m_actions->CreateMenus();
+    connect(m_actions->RecentMenu, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
     CreateToolBar();
     CreateBody();
     MainForm = this;
-    m_watcher = new QFileSystemWatcher(this);
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &TMainForm::FileChanged);
-    m_reloadTimer = new QTimer(this);
-    m_reloadTimer->setSingleShot(true);
-    m_reloadTimer->setInterval(kReloadDelayMs);
-    connect(m_reloadTimer, &QTimer::timeout, this, Guarded(this, &TMainForm::ReloadChangedFiles));
+    m_fileWatch = new TFileWatch(this);
+    connect(m_fileWatch, &TFileWatch::Settled, this, Guarded(this, &TMainForm::ReloadChangedFiles));
     FormCreate();
     ResetHistory();
     setAcceptDrops(true);
@@ -172,243 +88,17 @@ TMainForm::~TMainForm()
         MainForm = nullptr;
 }
 
-void TMainForm::CreateActions()
-{
-    New1 = MakeAction(this, "New1", "&New");
-    New1->setIcon(ilstImages[kIconNewProject]);
-    connect(New1, &QAction::triggered, this, Guarded(this, &TMainForm::New1Click));
-
-    Open1 = MakeAction(this, "Open1", "&Open...");
-    Open1->setIcon(ilstImages[kIconOpenProject]);
-    connect(Open1, &QAction::triggered, this, Guarded(this, &TMainForm::Open1Click));
-    Save1 = MakeAction(this, "Save1", "&Save");
-    Save1->setIcon(ilstImages[kIconSaveProject]);
-    connect(Save1, &QAction::triggered, this, Guarded(this, &TMainForm::Save1Click));
-    Saveas1 = MakeAction(this, "Saveas1", "Save &as...");
-    connect(Saveas1, &QAction::triggered, this, Guarded(this, &TMainForm::Saveas1Click));
-    Transparentcolor1 = MakeAction(this, "Transparentcolor1", "&Transparent color");
-    Transparentcolor1->setProperty(kHintProperty,
-        QStringLiteral("The next color that you click on on the image will be set as the transparent color"));
-    connect(Transparentcolor1, &QAction::triggered, this, Guarded(this, &TMainForm::Transparentcolor1Click));
-    NoTransparentColor1 = MakeAction(this, "NoTransparentColor1", "&No transparent color");
-    NoTransparentColor1->setProperty(kHintProperty, QStringLiteral("Every cell keeps all its pixels opaque"));
-    connect(
-        NoTransparentColor1, &QAction::triggered, this, Guarded(this, &TMainForm::NoTransparentColorClick));
-    mnuOpenImage = MakeAction(this, "mnuOpenImage", "O&pen image...");
-    mnuOpenImage->setIcon(ilstImages[kIconOpenPicture]);
-    mnuOpenImage->setProperty(kHintProperty, QStringLiteral("Open an image|Open an image to be cut up"));
-    connect(mnuOpenImage, &QAction::triggered, this, Guarded(this, &TMainForm::mnuOpenImageClick));
-    Generate1 = MakeAction(this, "Generate1", "&Generate...");
-    connect(Generate1, &QAction::triggered, this, Guarded(this, &TMainForm::Generate1Click));
-
-    mnuExit = MakeAction(this, "mnuExit", "E&xit");
-    mnuExit->setProperty(kHintProperty, QStringLiteral("Exit|Exit this application"));
-    connect(mnuExit, &QAction::triggered, this, Guarded(this, &TMainForm::mnuExitClick));
-
-    Column1 = MakeAction(this, "Column1", "&Column");
-    Column1->setIcon(ilstImages[kIconColumn]);
-    Column1->setProperty(kHintProperty, QStringLiteral("Column|Insert a column"));
-    Column1->setProperty(kTagProperty, 0);
-    Row1 = MakeAction(this, "Row1", "&Row");
-    Row1->setIcon(ilstImages[kIconRow]);
-    Row1->setProperty(kHintProperty, QStringLiteral("Row|Insert a row"));
-    Row1->setProperty(kTagProperty, 1);
-    Cells1 = MakeAction(this, "Cells1", "C&ells");
-    Cells1->setIcon(CellsIcon());
-    Cells1->setProperty(kHintProperty, QStringLiteral("Cells|Select a cell and edit its properties"));
-    Cells1->setProperty(kTagProperty, static_cast<int>(TDrawMode::dmCells));
-    ModeGroup = new QActionGroup(this);
-    ModeGroup->setObjectName(QStringLiteral("ModeGroup"));
-    ModeGroup->setExclusive(true);
-    for (QAction* mode : { Column1, Row1, Cells1 }) {
-        mode->setCheckable(true);
-        ModeGroup->addAction(mode);
-        connect(mode, &QAction::triggered, this, [this, mode] { SetDrawMode(mode); });
-    }
-    Column1->setChecked(true);
-
-    Clear1 = MakeAction(this, "Clear1", "&Clear...");
-    connect(Clear1, &QAction::triggered, this, Guarded(this, &TMainForm::Clear1Click));
-    Clearunchecked1 = MakeAction(this, "Clearunchecked1", "C&lear unchecked...");
-    connect(Clearunchecked1, &QAction::triggered, this, Guarded(this, &TMainForm::Clearunchecked1Click));
-    About1 = MakeAction(this, "About1", "&About...");
-    connect(About1, &QAction::triggered, this, Guarded(this, &TMainForm::About1Click));
-
-    SetShortcutAndTip(New1, { QKeySequence::New }, QStringLiteral("New project"));
-    SetShortcutAndTip(Open1, { QKeySequence::Open }, QStringLiteral("Open a project"));
-    SetShortcutAndTip(Save1, { QKeySequence::Save }, QStringLiteral("Save the project"));
-    SetShortcutAndTip(Saveas1, { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) }, QStringLiteral("Save as"));
-    SetShortcutAndTip(mnuOpenImage, {}, QStringLiteral("Open an image to be cut up"));
-    SetShortcutAndTip(mnuExit, { QKeySequence(Qt::CTRL | Qt::Key_Q) }, QStringLiteral("Exit"));
-    SetShortcutAndTip(About1, { QKeySequence(Qt::Key_F1) }, QStringLiteral("About"));
-    SetShortcutAndTip(Column1, {}, QStringLiteral("Column mode: a click adds a column"));
-    SetShortcutAndTip(Row1, {}, QStringLiteral("Row mode: a click adds a row"));
-    SetShortcutAndTip(Cells1, { QKeySequence(Qt::CTRL | Qt::Key_E) },
-        QStringLiteral("Cells mode: a click selects a cell to name, link, merge or fill"));
-
-    m_document = new TEditorDocument(this);
-    UndoStack = m_document->UndoStack();
-    connect(m_document, &TEditorDocument::ModifiedChanged, this, &QWidget::setWindowModified);
-    connect(m_document, &TEditorDocument::Restored, this, &TMainForm::ApplyState);
-    Undo1 = UndoStack->createUndoAction(this, QStringLiteral("&Undo"));
-    Undo1->setObjectName(QStringLiteral("Undo1"));
-    Undo1->setShortcuts(QKeySequence::Undo);
-    Undo1->setIcon(
-        QIcon::fromTheme(QStringLiteral("edit-undo"), style()->standardIcon(QStyle::SP_ArrowBack)));
-    Redo1 = UndoStack->createRedoAction(this, QStringLiteral("&Redo"));
-    Redo1->setObjectName(QStringLiteral("Redo1"));
-    Redo1->setShortcuts(QKeySequence::Redo);
-    Redo1->setIcon(
-        QIcon::fromTheme(QStringLiteral("edit-redo"), style()->standardIcon(QStyle::SP_ArrowForward)));
-    // The undo and redo actions name the change; their tips follow.
-    for (QAction* action : { Undo1, Redo1 })
-        connect(action, &QAction::changed, this, [action] {
-            const QString tip = action->text().remove(QLatin1Char('&'))
-                + QStringLiteral(" (%1)").arg(action->shortcut().toString(QKeySequence::NativeText));
-            if (action->toolTip() != tip)
-                action->setToolTip(tip);
-        });
-
-    ZoomIn1 = MakeAction(this, "ZoomIn1", "Zoom &in");
-    SetShortcutAndTip(ZoomIn1,
-        { QKeySequence(Qt::CTRL | Qt::Key_Equal), QKeySequence(Qt::CTRL | Qt::Key_Plus) },
-        QStringLiteral("Zoom in"));
-    connect(ZoomIn1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomInClick));
-    ZoomOut1 = MakeAction(this, "ZoomOut1", "Zoom &out");
-    SetShortcutAndTip(ZoomOut1, { QKeySequence(Qt::CTRL | Qt::Key_Minus) }, QStringLiteral("Zoom out"));
-    connect(ZoomOut1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomOutClick));
-    ZoomActual1 = MakeAction(this, "ZoomActual1", "&Actual size");
-    SetShortcutAndTip(
-        ZoomActual1, { QKeySequence(Qt::CTRL | Qt::Key_0) }, QStringLiteral("Actual size, 100 %"));
-    connect(ZoomActual1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomActualClick));
-    ZoomFit1 = MakeAction(this, "ZoomFit1", "&Fit in window");
-    SetShortcutAndTip(
-        ZoomFit1, { QKeySequence(Qt::CTRL | Qt::Key_9) }, QStringLiteral("Fit the picture in the window"));
-    connect(ZoomFit1, &QAction::triggered, this, Guarded(this, &TMainForm::ZoomFitClick));
-    CellOverlay1 = MakeAction(this, "CellOverlay1", "&Cell names and sizes");
-    CellOverlay1->setCheckable(true);
-    CellOverlay1->setToolTip(QStringLiteral("Show each cell's name and size on the picture"));
-    connect(CellOverlay1, &QAction::toggled, this, [this] { InvalidateGrid(); });
-
-    DeleteLine1 = MakeAction(this, "DeleteLine1", "&Delete line");
-    SetShortcutAndTip(DeleteLine1, { QKeySequence::Delete }, QStringLiteral("Delete the selected line"));
-    connect(DeleteLine1, &QAction::triggered, this, Guarded(this, &TMainForm::DeleteLineClick));
-    Suggest1 = MakeAction(this, "Suggest1", "&Suggest cuts");
-    Suggest1->setToolTip(QStringLiteral("Propose lines where the picture changes or flat bands end"));
-    connect(Suggest1, &QAction::triggered, this, Guarded(this, &TMainForm::SuggestClick));
-    AcceptSuggestions1 = MakeAction(this, "AcceptSuggestions1", "Accept &all suggestions");
-    connect(AcceptSuggestions1, &QAction::triggered, this, Guarded(this, &TMainForm::AcceptSuggestionsClick));
-    DismissSuggestions1 = MakeAction(this, "DismissSuggestions1", "D&ismiss suggestions");
-    connect(
-        DismissSuggestions1, &QAction::triggered, this, Guarded(this, &TMainForm::DismissSuggestionsClick));
-    for (QAction* action : { ZoomIn1, ZoomOut1, ZoomActual1, ZoomFit1, DeleteLine1 })
-        addAction(action);
-}
-
-void TMainForm::CreateMenus()
-{
-    MainMenu = new QMenuBar(this);
-    MainMenu->setObjectName(QStringLiteral("MainMenu"));
-    setMenuBar(MainMenu);
-
-    QMenu* file = MainMenu->addMenu(QStringLiteral("&File"));
-    file->setObjectName(QStringLiteral("File1"));
-    file->addActions({ New1, Open1, Save1, Saveas1 });
-    file->addSeparator()->setObjectName(QStringLiteral("N2"));
-    file->addActions({ Transparentcolor1, NoTransparentColor1, mnuOpenImage });
-    file->addSeparator()->setObjectName(QStringLiteral("N1"));
-    file->addAction(Generate1);
-    file->addSeparator()->setObjectName(QStringLiteral("N3"));
-    RecentMenu = file->addMenu(QStringLiteral("&Recent projects"));
-    RecentMenu->setObjectName(QStringLiteral("RecentMenu"));
-    connect(RecentMenu, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
-    file->addSeparator()->setObjectName(QStringLiteral("N4"));
-    file->addAction(mnuExit);
-
-    QMenu* edit = MainMenu->addMenu(QStringLiteral("&Edit"));
-    edit->setObjectName(QStringLiteral("Edit1"));
-    edit->addActions({ Undo1, Redo1 });
-    edit->addSeparator();
-    edit->addAction(DeleteLine1);
-
-    QMenu* view = MainMenu->addMenu(QStringLiteral("&View"));
-    view->setObjectName(QStringLiteral("View1"));
-    view->addActions({ ZoomIn1, ZoomOut1, ZoomActual1, ZoomFit1 });
-    view->addSeparator();
-    view->addAction(CellOverlay1);
-
-    QMenu* mode = MainMenu->addMenu(QStringLiteral("&Mode"));
-    mode->setObjectName(QStringLiteral("Mode1"));
-    mode->addActions({ Column1, Row1, Cells1 });
-
-    QMenu* grid = MainMenu->addMenu(QStringLiteral("&Grid"));
-    grid->setObjectName(QStringLiteral("Grid1"));
-    grid->addActions({ Clear1, Clearunchecked1 });
-    grid->addSeparator();
-    grid->addActions({ Suggest1, AcceptSuggestions1, DismissSuggestions1 });
-
-    QMenu* help = MainMenu->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("Help1"));
-    help->addAction(About1);
-}
-
 void TMainForm::CreateToolBar()
 {
-    // The band bar spans the window's top edge and holds the tool bar as its
-    // one band.
-    CoolBar1 = new QFrame(this);
-    CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
-    CoolBar1->setFixedHeight(kBandHeight);
-    auto* band = new QHBoxLayout(CoolBar1);
-    band->setContentsMargins(2, 1, 2, 1);
-    band->setSpacing(0);
-
-    ToolBar1 = new QToolBar(CoolBar1);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setMovable(false);
-    ToolBar1->setFloatable(false);
-    ToolBar1->setFixedHeight(kToolBarHeight);
-    ToolBar1->setIconSize(QSize(16, 16));
-    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    // The buttons fill the band's height; the style's own tool-bar margins
-    // would squeeze the icons below 16 pixels.
-    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; spacing: 0px; }"));
-    band->addWidget(ToolBar1);
-    band->addStretch();
-
-    auto addButton = [this](QAction* action, const char* name) {
-        ToolBar1->addAction(action);
-        auto* button = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(action));
-        button->setObjectName(QString::fromUtf8(name));
-        button->setAutoRaise(true);
-        button->setFixedSize(kToolButtonSize);
-        button->installEventFilter(this);
-        return button;
-    };
-    ToolButton1 = addButton(New1, "ToolButton1");
-    ToolButton3 = addButton(Open1, "ToolButton3");
-    ToolButton4 = addButton(Save1, "ToolButton4");
-    ToolBar1->addWidget(MakeSeparator("ToolButton5"));
-    tbtnOpenImage = addButton(mnuOpenImage, "tbtnOpenImage");
-    ToolBar1->addWidget(MakeSeparator("ToolButton2"));
-    tbtnColumn = addButton(Column1, "tbtnColumn");
-    tbtnRow = addButton(Row1, "tbtnRow");
-    tbtnCells = addButton(Cells1, "tbtnCells");
-    ToolBar1->addWidget(MakeSeparator("ToolButton6"));
-
-    pnlTransparent = new TColorPanel(QStringLiteral("Transparent"), clNone);
+    pnlTransparent = new TColorPanel(tr("Transparent"), clNone);
     pnlTransparent->setObjectName(QStringLiteral("pnlTransparent"));
     pnlTransparent->setFixedSize(89, kToolBarHeight);
+    pnlTransparent->setToolTip(tr("The transparent color; click, then click the picture to pick it. "
+                                  "Right-click for none"));
     connect(pnlTransparent, &TColorPanel::clicked, this, &TMainForm::pnlTransparentClick);
     connect(
         pnlTransparent, &TColorPanel::noneChosen, this, Guarded(this, &TMainForm::NoTransparentColorClick));
-    ToolBar1->addWidget(pnlTransparent);
-    ToolBar1->addWidget(MakeSeparator("ToolButton7"));
-    addButton(Undo1, "tbtnUndo");
-    addButton(Redo1, "tbtnRedo");
-    pnlTransparent->setToolTip(
-        QStringLiteral("The transparent color; click, then click the picture to pick it. "
-                       "Right-click for none"));
+    CoolBar1 = m_actions->CreateToolBar(pnlTransparent);
 }
 
 void TMainForm::CreateBody()
@@ -457,7 +147,8 @@ void TMainForm::CreateBody()
         connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
             if (QTreeWidgetItem* item = list->itemAt(at)) {
                 SelectLine(*list, item);
-                ShowLineMenu(TLineHit { list, item }, -1, list->viewport()->mapToGlobal(at));
+                m_interaction.ShowLineMenu(
+                    TGridInteraction::TLineHit { list, item }, -1, list->viewport()->mapToGlobal(at));
             }
         });
     }
@@ -473,12 +164,7 @@ void TMainForm::CreateBody()
     pbGrid->setMouseTracking(true);
     pbGrid->setFocusPolicy(Qt::ClickFocus);
     pbGrid->installEventFilter(this);
-    pbGrid->OnPaint = [this](QPainter& painter, const QRect& area) {
-        m_gridCanvas.Begin(painter, area, pbGrid->Zoom());
-        const auto lendingEnds = qScopeGuard([this] { m_gridCanvas.End(); });
-        pbGridPaint();
-        DrawMarks(painter);
-    };
+    pbGrid->OnPaint = [this](QPainter& painter, const QRect& area) { PaintGrid(painter, area); };
     pbGrid->OnMouseUp = [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
         RunHandler([&] { pbGridMouseUp(button, shift, x, y); });
     };
@@ -557,10 +243,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == pnlInfo && event->type() == QEvent::Resize)
         pnlInfoResize();
-    if (watched == pbGrid && GridEvent(event))
+    if (watched == pbGrid && m_interaction.GridEvent(event))
         return true;
     if (ScrollBox1 && watched == ScrollBox1->viewport() && event->type() == QEvent::Wheel
-        && ViewportWheel(static_cast<QWheelEvent*>(event)))
+        && m_interaction.ViewportWheel(static_cast<QWheelEvent*>(event)))
         return true;
     return QMainWindow::eventFilter(watched, event);
 }
@@ -575,232 +261,6 @@ void TMainForm::closeEvent(QCloseEvent* event)
         event->accept();
     else
         event->ignore();
-}
-
-void TMainForm::New1Click()
-{
-    if (QuerySaveChanges())
-        NewProject();
-}
-
-void TMainForm::NewProject()
-{
-    // The view and the grid keep their sizes.
-    ++m_recordingPaused;
-    imgInterface->Image().Picture().SetGraphic(nullptr);
-    m_hasPicture = false;
-    m_picture.reset();
-    m_suggestions = {};
-    ClearLines(true);
-    pnlTransparent->SetColor(clNone);
-    m_document->New();
-    m_projectCells.clear();
-    m_selectedCell.reset();
-    ProjectFileName.assign(1, '*');
-    m_projectStamp.reset();
-    SetCaption(QString::fromUtf8(AppName));
-    --m_recordingPaused;
-    ResetHistory();
-}
-
-bool TMainForm::IsModified() const
-{
-    return m_document->IsModified();
-}
-
-bool TMainForm::QuerySaveChanges()
-{
-    if (!IsModified())
-        return true;
-    const bool named = !ProjectFileName.empty() && ProjectFileName != "*";
-    const QString project = named
-        ? QStringLiteral("\"") + FileNameText(ExtractFileName(ProjectFileName)) + QStringLiteral("\"")
-        : QStringLiteral("the new project");
-    Services().MessageBeep(BeepType::Question);
-    switch (Services().AskSaveChanges(QStringLiteral("Save the changes to %1?").arg(project))) {
-    case SaveChangesAnswer::Save:
-        Save1Click();
-        // A save dialog that was cancelled saved nothing.
-        return !IsModified();
-    case SaveChangesAnswer::Discard:
-        return true;
-    case SaveChangesAnswer::Cancel:
-        break;
-    }
-    return false;
-}
-
-void TMainForm::SetCaption(const QString& caption)
-{
-    // A "[*]" inside a file name is doubled, which Qt shows as it is.
-    QString escaped = caption;
-    escaped.replace(QString::fromUtf8(kModifiedMarker), QString::fromUtf8(kModifiedMarker).repeated(2));
-    setWindowTitle(escaped + QString::fromUtf8(kModifiedMarker));
-}
-
-void TMainForm::Open1Click()
-{
-    if (!QuerySaveChanges())
-        return;
-    if (!FileExists(m_openDialogFileName))
-        OpenDialog().setDirectory(QCoreApplication::applicationDirPath() + QDir::separator());
-    if (!ExecuteDialog(OpenDialog()))
-        return;
-    m_openDialogFileName = SelectedFileName(OpenDialog());
-    OpenProject(m_openDialogFileName);
-}
-
-void TMainForm::OpenProject(const std::string& fileName)
-{
-    const std::string previous = ProjectFileName;
-    ProjectFileName = fileName;
-    try {
-        LoadProject(ProjectFileName);
-    } catch (const EIniFileException&) {
-        // Nothing was loaded, so Save must still go to the project on
-        // screen, not over the file that could not be read.
-        ProjectFileName = previous;
-        throw;
-    }
-}
-
-void TMainForm::Save1Click()
-{
-    if (FileExists(ProjectFileName))
-        SaveProject(ProjectFileName);
-    else
-        Saveas1Click();
-}
-
-void TMainForm::Saveas1Click()
-{
-    if (!ExecuteDialog(SaveDialog()))
-        return;
-    ProjectFileName = SelectedFileName(SaveDialog());
-    SaveProject(ProjectFileName);
-}
-
-void TMainForm::SaveProject(std::string fileName)
-{
-    TProjectData project;
-    project.PictureFileName = PictureFileName;
-    project.Columns = lvColumns->Lines();
-    project.Rows = lvRows->Lines();
-    project.Cells = m_projectCells;
-    m_document->Save(fileName, std::move(project), pnlTransparent->Color());
-    StampProject();
-    ShowProjectCaption();
-    RememberProject();
-    WatchFiles();
-}
-
-// The name is taken by value: callers pass ProjectFileName, which New resets.
-void TMainForm::LoadProject(std::string fileName)
-{
-    // Read before anything is emptied: a file that cannot be read leaves
-    // the window as it was.
-    const TLoadedProject project = ReadProjectFile(fileName, PictureFileName);
-    // The panel holds the colour while the project is open; the generate
-    // dialog gets it from there.
-    std::optional<TOutputValues> output = project.Output;
-    const TColor transparent = TransparentColorOf(output, fileName + " [Output]");
-    SetTransparentColor(output, clNone);
-    NewProject();
-    StampProject();
-    ++m_recordingPaused;
-    auto resume = qScopeGuard([this] { --m_recordingPaused; });
-    ProjectFileName = fileName;
-    PictureFileName = PicturePathOfProject(fileName, project.PictureFileName);
-    m_document->Loaded(project);
-    m_document->Output = std::move(output);
-    pnlTransparent->SetColor(transparent);
-    m_projectCells = project.Cells;
-    std::string pictureFailure;
-    if (!PictureFileName.empty()) {
-        try {
-            LoadPicture(PictureFileName);
-        } catch (const std::exception& error) {
-            // A picture that has gone or cannot be read is no reason to
-            // refuse the lines: they are tested against the grid as it is.
-            pictureFailure = WithFullStop(error.what());
-        }
-    }
-    // A stored line that is no position beeps as one outside the grid does.
-    for (size_t k = 0; k < project.Warnings.size(); ++k)
-        Services().MessageBeep(BeepType::Exclamation);
-    for (const TStoredLine& line : project.Columns)
-        PlaceColumn(true, line.Checked, line.Position, TDuplicates::Keep);
-    for (const TStoredLine& line : project.Rows)
-        PlaceRow(true, line.Checked, line.Position, TDuplicates::Keep);
-    ShowProjectCaption();
-    resume.dismiss();
-    --m_recordingPaused;
-    ResetHistory();
-    RememberProject();
-    if (!pictureFailure.empty())
-        Services().ShowError(QStringLiteral("The picture \"%1\" could not be read: %2\n"
-                                            "The cut lines were loaded. Open the picture with "
-                                            "\"Open image...\" before generating.")
-                                 .arg(FileNameText(PictureFileName), QString::fromStdString(pictureFailure)));
-}
-
-void TMainForm::mnuOpenImageClick()
-{
-    if (!ExecuteDialog(OpenImageDlg()))
-        return;
-    OpenPicture(SelectedFileName(OpenImageDlg()));
-}
-
-void TMainForm::OpenPicture(const std::string& fileName)
-{
-    PictureFileName = fileName;
-    // Changed even if the picture cannot be read: Save writes the new name.
-    m_document->SetModified(true);
-    const auto recorded = qScopeGuard([this] { Record(); });
-    LoadPicture(PictureFileName);
-}
-
-void TMainForm::LoadPicture(const std::string& fileName)
-{
-    // Decoding a large picture takes a while; the window shows it is busy.
-    HourglassCursor hourglass;
-    TPicture loaded;
-    loaded.LoadFromFile(fileName);
-    // A JPEG or GIF picture becomes a bitmap here, a BMP picture is copied;
-    // the view's picture is replaced only once that has worked.
-    auto bitmap = std::make_unique<TBitmap>();
-    bitmap->Assign(*loaded.Graphic());
-    m_pictureWarnings = loaded.Warnings();
-    // The history keeps its own copy, which shares the pixels.
-    m_picture = std::make_shared<const TBitmap>(*bitmap);
-    imgInterface->Image().Picture().SetGraphic(std::move(bitmap));
-    m_hasPicture = true;
-    m_suggestions = {};
-    pbGrid->SetGridSize(QSize(imgInterface->Image().Width(), imgInterface->Image().Height()));
-    FitScrollContent();
-    UpdateStatus();
-    WatchFiles();
-    ShowSelectedCell();
-}
-
-bool TMainForm::ExecuteDialog(QFileDialog& dialog)
-{
-    if (RunFileDialog)
-        return RunFileDialog(dialog);
-    return dialog.exec() == QDialog::Accepted;
-}
-
-TGenerationInput TMainForm::GenerationInput()
-{
-    TGenerationInput input;
-    input.Picture = &imgInterface->PictureBitmap();
-    for (const TCutLineEntry& line : lvColumns->Lines())
-        input.ColumnCaptions.push_back(line.Caption);
-    for (const TCutLineEntry& line : lvRows->Lines())
-        input.RowCaptions.push_back(line.Caption);
-    input.TransparentColor = pnlTransparent->Color();
-    input.Warnings = m_pictureWarnings;
-    return input;
 }
 
 void TMainForm::mnuExitClick()
@@ -824,7 +284,7 @@ void TMainForm::Generate1Click()
         input = GenerationInput();
     input.ProjectFileName = ProjectFileName;
     GenerateDlg
-        = new TGenerateDlg(std::move(input), ProjectFileName, this, m_document->Output, m_projectCells);
+        = new TGenerateDlg(std::move(input), ProjectFileName, this, m_document->Output, CellProperties());
     // Read as it closes: the dialog frees itself soon after.
     connect(GenerateDlg, &QDialog::finished, this, [this, dialog = GenerateDlg] {
         if (std::optional<TOutputValues> output = dialog->Form->OutputValues();
@@ -835,12 +295,8 @@ void TMainForm::Generate1Click()
     });
     // The dialog cuts the picture on screen and its run the lines it was
     // given: files changed on disk are read again once it has closed.
-    m_generateOpen = true;
-    const auto reloadLater = qScopeGuard([this] {
-        m_generateOpen = false;
-        if (!m_changedFiles.isEmpty())
-            m_reloadTimer->start();
-    });
+    m_fileWatch->Hold();
+    const auto reloadLater = qScopeGuard([this] { m_fileWatch->Release(); });
     GenerateDlg->exec();
 }
 
@@ -853,13 +309,12 @@ void TMainForm::About1Click()
 
 void TMainForm::SetDrawMode(QAction* sender)
 {
-    const int tag = sender->property(kTagProperty).toInt();
-    DrawMode = tag == static_cast<int>(TDrawMode::dmCells) ? TDrawMode::dmCells
-        : tag != 0                                         ? TDrawMode::dmRow
-                                                           : TDrawMode::dmColumn;
-    Column1->setChecked(DrawMode == TDrawMode::dmColumn);
-    Row1->setChecked(DrawMode == TDrawMode::dmRow);
-    Cells1->setChecked(DrawMode == TDrawMode::dmCells);
+    DrawMode = sender == m_actions->Cells1 ? TDrawMode::dmCells
+        : sender == m_actions->Row1        ? TDrawMode::dmRow
+                                           : TDrawMode::dmColumn;
+    m_actions->Column1->setChecked(DrawMode == TDrawMode::dmColumn);
+    m_actions->Row1->setChecked(DrawMode == TDrawMode::dmRow);
+    m_actions->Cells1->setChecked(DrawMode == TDrawMode::dmCells);
     dckCells->setVisible(DrawMode == TDrawMode::dmCells);
     if (DrawMode == TDrawMode::dmCells)
         ShowSelectedCell();
@@ -879,16 +334,24 @@ void TMainForm::Transparentcolor1Click()
 
 void TMainForm::pnlTransparentClick()
 {
-    Transparentcolor1->trigger();
+    m_actions->Transparentcolor1->trigger();
 }
 
 void TMainForm::NoTransparentColorClick()
 {
-    if (pnlTransparent->Color() == clNone)
+    ChooseTransparentColor(clNone);
+}
+
+void TMainForm::ChooseTransparentColor(TColor color)
+{
+    if (color == m_document->TransparentColor())
         return;
-    pnlTransparent->SetColor(clNone);
+    pnlTransparent->SetColor(color);
     m_document->SetModified(true);
-    Record();
+    TProjectState state = CurrentState();
+    state.TransparentColor = color;
+    m_document->Record(std::move(state));
+    UpdateStatus();
 }
 
 void TMainForm::pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y)
@@ -908,101 +371,12 @@ void TMainForm::pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int
         pbGrid->setCursor(Qt::ArrowCursor);
         const TColor color = imgInterface->PictureBitmap().Canvas().Pixel(x, y);
         // A release beyond the picture's edge has no colour to take.
-        if (color != clNone && color != pnlTransparent->Color()) {
-            pnlTransparent->SetColor(color);
-            m_document->SetModified(true);
-            Record();
-        }
+        if (color != clNone)
+            ChooseTransparentColor(color);
         ShowModeHint();
         break;
     }
     }
-}
-
-void TMainForm::pbGridPaint()
-{
-    // Each list is drawn by the same steps as an added line, so the pen's
-    // mode carries from one line to the next.
-    const TCellGrid grid = CellGrid();
-    const TCellPropertyMap& fitting = FittingProjectCells(grid);
-    for (const TCutLineEntry& line : lvColumns->Lines()) {
-        const std::optional<int32_t> position = CutLinePosition(line.Caption);
-        if (position && line.Checked)
-            DrawGridLine(true, *position, grid, fitting);
-    }
-    for (const TCutLineEntry& line : lvRows->Lines()) {
-        const std::optional<int32_t> position = CutLinePosition(line.Caption);
-        if (position && line.Checked)
-            DrawGridLine(false, *position, grid, fitting);
-    }
-}
-
-void TMainForm::Clear1Click()
-{
-    Services().MessageBeep(BeepType::Question);
-    if (Services().Confirm(QStringLiteral("Remove all items?")))
-        ClearLines(true);
-}
-
-void TMainForm::Clearunchecked1Click()
-{
-    Services().MessageBeep(BeepType::Question);
-    if (Services().Confirm(QStringLiteral("Remove unchecked items?")))
-        ClearLines(false);
-}
-
-void TMainForm::DrawColumn(bool add, bool checked, int32_t x, int32_t /*y*/)
-{
-    PlaceColumn(add, checked, x, TDuplicates::Refuse);
-}
-
-void TMainForm::DrawRow(bool add, bool checked, int32_t /*x*/, int32_t y)
-{
-    PlaceRow(add, checked, y, TDuplicates::Refuse);
-}
-
-void TMainForm::PlaceColumn(bool add, bool checked, int32_t x, TDuplicates duplicates)
-{
-    // Drawn before the bounds test; outside a repaint only the pen changes.
-    m_gridCanvas.PenStyle = TPenStyle::psDot;
-    m_gridCanvas.PenMode = TPenMode::pmXor;
-    m_gridCanvas.VerticalLine(x, 0, pbGrid->GridHeight());
-    if (add)
-        AddLineInside(*lvColumns, x, checked, pbGrid->GridWidth(), duplicates);
-}
-
-void TMainForm::PlaceRow(bool add, bool checked, int32_t y, TDuplicates duplicates)
-{
-    // Rows keep the pen's mode: copy until the first column has been drawn.
-    m_gridCanvas.PenStyle = TPenStyle::psDot;
-    m_gridCanvas.HorizontalLine(y, 0, pbGrid->GridWidth());
-    if (add)
-        AddLineInside(*lvRows, y, checked, pbGrid->GridHeight(), duplicates);
-}
-
-void TMainForm::AddLineInside(
-    TCutLineList& list, int32_t position, bool checked, int extent, TDuplicates duplicates)
-{
-    // Two lines at one place would cancel each other's XOR dots and vanish.
-    if (!IsInsideGrid(position, extent) || (duplicates == TDuplicates::Refuse && list.HasLineAt(position))) {
-        Services().MessageBeep(BeepType::Exclamation);
-        return;
-    }
-    list.AddLine(position, checked);
-}
-
-void TMainForm::ClearLines(bool all)
-{
-    int removed = 0;
-    {
-        HourglassCursor hourglass;
-        removed += lvColumns->RemoveLines(all);
-        removed += lvRows->RemoveLines(all);
-    }
-    if (removed > 0)
-        m_document->SetModified(true);
-    InvalidateGrid();
-    Record();
 }
 
 void TMainForm::ShowProjectCaption()
@@ -1049,19 +423,15 @@ TProjectState TMainForm::CurrentState() const
     state.Picture = m_hasPicture ? m_picture : nullptr;
     state.GridWidth = pbGrid->GridWidth();
     state.GridHeight = pbGrid->GridHeight();
-    state.TransparentColor = pnlTransparent->Color();
-    state.Cells = m_projectCells;
+    state.TransparentColor = m_document->TransparentColor();
+    state.Cells = m_document->Cells();
     return state;
 }
 
 void TMainForm::ApplyState(const TProjectState& state)
 {
     // An undo in the middle of a drag ends the drag where it started.
-    if (m_drag) {
-        m_drag.reset();
-        m_pressTaken = false;
-        --m_recordingPaused;
-    }
+    m_interaction.CancelDrag();
     ++m_recordingPaused;
     const auto resume = qScopeGuard([this] { --m_recordingPaused; });
     lvColumns->SetLines(state.Columns);
@@ -1076,7 +446,6 @@ void TMainForm::ApplyState(const TProjectState& state)
     }
     pbGrid->SetGridSize(QSize(state.GridWidth, state.GridHeight));
     pnlTransparent->SetColor(state.TransparentColor);
-    m_projectCells = state.Cells;
     FitScrollContent();
     InvalidateGrid();
     UpdateStatus();
@@ -1103,589 +472,31 @@ void TMainForm::ResetHistory()
     ShowSelectedCell();
 }
 
-// Changes on disk.
-
-namespace {
-
-std::optional<std::pair<qint64, qint64>> FileStamp(const QString& path)
-{
-    QFileInfo info(path);
-    info.setCaching(false);
-    if (!info.isFile())
-        return std::nullopt;
-    return std::pair { info.size(), info.lastModified().toMSecsSinceEpoch() };
-}
-
-} // namespace
-
-void TMainForm::StampProject()
-{
-    m_projectStamp = FileStamp(FileNameFromCore(ProjectFileName));
-}
-
-void TMainForm::WatchFiles()
-{
-    if (!m_watcher)
-        return;
-    QStringList wanted;
-    if (m_hasPicture && !PictureFileName.empty())
-        wanted << QFileInfo(FileNameFromCore(PictureFileName)).absoluteFilePath();
-    if (!ProjectFileName.empty() && ProjectFileName != "*")
-        wanted << QFileInfo(FileNameFromCore(ProjectFileName)).absoluteFilePath();
-    const QStringList watched = m_watcher->files();
-    for (const QString& file : watched)
-        if (!wanted.contains(file))
-            m_watcher->removePath(file);
-    for (const QString& file : wanted)
-        if (!watched.contains(file) && QFileInfo::exists(file))
-            m_watcher->addPath(file);
-}
-
-void TMainForm::FileChanged(const QString& path)
-{
-    m_changedFiles.insert(path);
-    m_reloadTimer->start();
-}
-
-void TMainForm::ReloadChangedFiles()
-{
-    if (m_generateOpen)
-        return;
-    const QSet<QString> changed = std::exchange(m_changedFiles, {});
-    // A file replaced by renaming another over it has left the watcher.
-    const auto rewatch = qScopeGuard([this] { WatchFiles(); });
-    const auto isChanged = [&changed](const std::string& fileName) {
-        return !fileName.empty()
-            && changed.contains(QFileInfo(FileNameFromCore(fileName)).absoluteFilePath());
-    };
-    // Loading the project reads its picture too.
-    if (isChanged(ProjectFileName) && ProjectFileName != "*") {
-        const auto stamp = FileStamp(FileNameFromCore(ProjectFileName));
-        if (stamp && stamp != m_projectStamp) {
-            ReloadProject();
-            return;
-        }
-    }
-    if (m_hasPicture && isChanged(PictureFileName) && FileStamp(FileNameFromCore(PictureFileName)))
-        ReloadPicture();
-}
-
-void TMainForm::ReloadProject()
-{
-    // Asked once for each change: No keeps the window as it is until the
-    // file changes again.
-    m_projectStamp = FileStamp(FileNameFromCore(ProjectFileName));
-    if (IsModified()) {
-        Services().MessageBeep(BeepType::Question);
-        if (!Services().Confirm(QStringLiteral("The project \"%1\" has changed on disk. Load it again and "
-                                               "lose your changes?")
-                                    .arg(FileNameText(ExtractFileName(ProjectFileName)))))
-            return;
-    }
-    LoadProject(ProjectFileName);
-}
-
-void TMainForm::ReloadPicture()
-{
-    const TBitmap* stale = m_picture.get();
-    {
-        ++m_recordingPaused;
-        const auto resume = qScopeGuard([this] { --m_recordingPaused; });
-        // A picture that cannot be read now leaves the one on screen.
-        LoadPicture(PictureFileName);
-    }
-    // The file's new pixels are no edit of the project: every state of
-    // the history that showed the old ones shows the new ones instead.
-    m_document->ReplacePicture(stale, CurrentState());
-    InvalidateGrid();
-}
-
-// Opening files.
-
-void TMainForm::OpenFile(const std::string& fileName)
-{
-    if (QFileInfo(FileNameFromCore(fileName))
-            .suffix()
-            .compare(QString::fromUtf8(kProjectExtension + 1), Qt::CaseInsensitive)
-        == 0) {
-        if (QuerySaveChanges())
-            OpenProject(fileName);
-        return;
-    }
-    OpenPicture(fileName);
-}
-
-void TMainForm::OpenStartFile(const std::string& fileName)
-{
-    const TProjectState start = CurrentState();
-    const std::string project = ProjectFileName;
-    try {
-        OpenFile(fileName);
-    } catch (...) {
-        ApplyState(start);
-        ProjectFileName = project;
-        ResetHistory();
-        throw;
-    }
-}
-
-void TMainForm::dragEnterEvent(QDragEnterEvent* event)
-{
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() == 1 && urls.front().isLocalFile())
-        event->acceptProposedAction();
-}
-
-void TMainForm::dropEvent(QDropEvent* event)
-{
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1 || !urls.front().isLocalFile())
-        return;
-    event->acceptProposedAction();
-    const std::string fileName = FileNameToCore(urls.front().toLocalFile());
-    RunHandler([&] { OpenFile(fileName); });
-}
-
-void TMainForm::RememberProject()
-{
-    if (!ProjectFileName.empty() && ProjectFileName != "*")
-        m_recentFiles.Add(QFileInfo(FileNameFromCore(ProjectFileName)).absoluteFilePath());
-}
-
-void TMainForm::FillRecentMenu()
-{
-    RecentMenu->clear();
-    const QStringList files = m_recentFiles.Files();
-    for (int i = 0; i < files.size(); ++i) {
-        const QString file = files[i];
-        QAction* action = RecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(
-            QFileInfo(file).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
-        action->setToolTip(file);
-        action->setStatusTip(file);
-        connect(action, &QAction::triggered, this, [this, file] {
-            RunHandler([&] {
-                if (QuerySaveChanges())
-                    OpenProject(FileNameToCore(file));
-            });
-        });
-    }
-    if (files.isEmpty())
-        RecentMenu->addAction(QStringLiteral("(none)"))->setEnabled(false);
-}
-
-// Lines under the pointer.
-
-bool TMainForm::Near(QPointF at, int32_t position, bool vertical) const
-{
-    const TZoomMapping& zoom = pbGrid->Zoom();
-    const int64_t pointer = zoom.DeviceAtLogical(vertical ? at.x() : at.y());
-    const int64_t reach = int64_t { kGrabDistance } * zoom.RatioHundredths() / 100;
-    return std::abs(pointer - zoom.DeviceStart(position)) <= reach;
-}
-
-TMainForm::TLineHit TMainForm::LineUnder(QPointF at) const
-{
-    if (!EditsLines())
-        return {};
-    const bool vertical = IsVerticalMode();
-    TCutLineList* list = vertical ? lvColumns : lvRows;
-    const int64_t pointer = pbGrid->Zoom().DeviceAtLogical(vertical ? at.x() : at.y());
-    TLineHit best;
-    int64_t bestDistance = 0;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = list->topLevelItem(i);
-        const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString());
-        // Only drawn lines can be taken hold of.
-        if (!position || item->checkState(0) != Qt::Checked || !Near(at, *position, vertical))
-            continue;
-        const int64_t distance = std::abs(pointer - pbGrid->Zoom().DeviceStart(*position));
-        if (!best.Item || distance < bestDistance) {
-            best = TLineHit { list, item };
-            bestDistance = distance;
-        }
-    }
-    return best;
-}
-
-int32_t TMainForm::SuggestionUnder(QPointF at) const
-{
-    if (!EditsLines())
-        return -1;
-    const bool vertical = IsVerticalMode();
-    for (const int32_t position : vertical ? m_suggestions.Columns : m_suggestions.Rows)
-        if (Near(at, position, vertical))
-            return position;
-    return -1;
-}
-
-bool TMainForm::GridEvent(QEvent* event)
-{
-    switch (event->type()) {
-    case QEvent::MouseButtonPress: {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        const QPointF at = mouse->position();
-        const TLineHit hit = LineUnder(at);
-        const int32_t suggestion = hit.Item ? -1 : SuggestionUnder(at);
-        if (mouse->button() == Qt::LeftButton && suggestion >= 0) {
-            m_pressTaken = true;
-            RunHandler([&] { AcceptSuggestion(IsVerticalMode(), suggestion); });
-            return true;
-        }
-        if (mouse->button() == Qt::LeftButton && hit.Item) {
-            m_pressTaken = true;
-            SelectLine(*hit.List, hit.Item);
-            const int32_t position = CutLinePosition(hit.Item->text(0).toStdString()).value_or(0);
-            m_drag = TDrag { hit.List, hit.Item, position, position, false };
-            ++m_recordingPaused;
-            return true;
-        }
-        if (mouse->button() == Qt::RightButton && (hit.Item || suggestion >= 0)) {
-            m_pressTaken = true;
-            if (hit.Item)
-                SelectLine(*hit.List, hit.Item);
-            ShowLineMenu(hit, suggestion, mouse->globalPosition().toPoint());
-            return true;
-        }
-        return false;
-    }
-    case QEvent::MouseMove: {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        UpdatePointer(mouse->position());
-        if (m_drag) {
-            const QPoint pixel = pbGrid->PixelAt(mouse->position());
-            const bool vertical = m_drag->List == lvColumns;
-            m_drag->To = vertical ? pixel.x() : pixel.y();
-            m_drag->Moved = m_drag->Moved || m_drag->To != m_drag->From;
-            // The list follows while the place is one a line may take.
-            const int extent = vertical ? pbGrid->GridWidth() : pbGrid->GridHeight();
-            if (IsInsideGrid(m_drag->To, extent) && !m_drag->List->HasLineAt(m_drag->To, m_drag->Item))
-                m_drag->Item->setText(0, QString::number(m_drag->To));
-            InvalidateGrid();
-            return true;
-        }
-        if (DrawMode != TDrawMode::dmTransparent) {
-            const bool onLine = LineUnder(mouse->position()).Item != nullptr;
-            if (onLine)
-                pbGrid->setCursor(IsVerticalMode() ? Qt::SizeHorCursor : Qt::SizeVerCursor);
-            else
-                pbGrid->unsetCursor();
-        }
-        return false;
-    }
-    case QEvent::MouseButtonRelease: {
-        if (!m_pressTaken)
-            return false;
-        m_pressTaken = false;
-        if (m_drag) {
-            const TDrag drag = *m_drag;
-            m_drag.reset();
-            --m_recordingPaused;
-            const bool vertical = drag.List == lvColumns;
-            const int extent = vertical ? pbGrid->GridWidth() : pbGrid->GridHeight();
-            if (drag.Moved && (!IsInsideGrid(drag.To, extent) || drag.List->HasLineAt(drag.To, drag.Item))) {
-                ++m_recordingPaused;
-                drag.Item->setText(0, QString::number(drag.From));
-                --m_recordingPaused;
-                Services().MessageBeep(BeepType::Exclamation);
-            }
-            Record();
-            m_document->TakeModifiedFromHistory();
-            InvalidateGrid();
-        }
-        return true;
-    }
-    case QEvent::KeyPress: {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (DrawMode == TDrawMode::dmCells)
-            return CellKey(key);
-        const int step = key->modifiers().testFlag(Qt::ShiftModifier) ? 10 : 1;
-        const bool column = SelectedList() == lvColumns;
-        int delta = 0;
-        switch (key->key()) {
-        case Qt::Key_Left:
-            delta = column ? -step : 0;
-            break;
-        case Qt::Key_Right:
-            delta = column ? step : 0;
-            break;
-        case Qt::Key_Up:
-            delta = !column ? -step : 0;
-            break;
-        case Qt::Key_Down:
-            delta = !column ? step : 0;
-            break;
-        default:
-            break;
-        }
-        if (delta == 0 || !SelectedLine())
-            return false;
-        RunHandler([&] { NudgeSelectedLine(delta); });
-        return true;
-    }
-    case QEvent::Leave:
-        lblPointer->clear();
-        return false;
-    case QEvent::ScreenChangeInternal:
-        // Another screen may have another device pixel ratio.
-        QTimer::singleShot(0, this, [this] { SetZoom(m_zoomPercent); });
-        return false;
-    default:
-        return false;
-    }
-}
-
-bool TMainForm::ViewportWheel(QWheelEvent* event)
-{
-    const QPoint delta = event->angleDelta();
-    if (event->modifiers().testFlag(Qt::ControlModifier)) {
-        if (delta.y() != 0) {
-            const QPointF anchor = pbGrid->mapFrom(ScrollBox1->viewport(), event->position());
-            ApplyZoom(delta.y() > 0 ? NextZoomStep(m_zoomPercent) : PreviousZoomStep(m_zoomPercent), anchor);
-        }
-        return true;
-    }
-    if (event->modifiers().testFlag(Qt::ShiftModifier) && delta.y() != 0) {
-        QScrollBar* bar = ScrollBox1->horizontalScrollBar();
-        bar->setValue(bar->value() - delta.y() * QApplication::wheelScrollLines() * bar->singleStep() / 120);
-        return true;
-    }
-    return false;
-}
-
-void TMainForm::ShowLineMenu(const TLineHit& hit, int32_t suggestion, const QPoint& globalAt)
-{
-    QMenu menu(this);
-    if (hit.Item)
-        menu.addAction(DeleteLine1);
-    if (suggestion >= 0) {
-        const bool vertical = IsVerticalMode();
-        menu.addAction(QStringLiteral("&Accept this suggestion"), this,
-            [this, vertical, suggestion] { RunHandler([&] { AcceptSuggestion(vertical, suggestion); }); });
-        menu.addAction(QStringLiteral("D&ismiss this suggestion"), this, [this, vertical, suggestion] {
-            std::vector<int32_t>& list = vertical ? m_suggestions.Columns : m_suggestions.Rows;
-            std::erase(list, suggestion);
-            UpdateActions();
-            InvalidateGrid();
-        });
-    }
-    menu.exec(globalAt);
-}
-
-// Selecting, moving and deleting lines.
-
-void TMainForm::SelectLine(TCutLineList& list, QTreeWidgetItem* item)
-{
-    list.setCurrentItem(item);
-    item->setSelected(true);
-    list.scrollToItem(item);
-}
-
-void TMainForm::SelectionChanged(TCutLineList* list)
-{
-    // One selected line over both lists.
-    if (!list->selectedItems().isEmpty()) {
-        TCutLineList* other = list == lvColumns ? lvRows : lvColumns;
-        const QSignalBlocker quiet(other);
-        other->clearSelection();
-        other->viewport()->update();
-    }
-    UpdateActions();
-    InvalidateGrid();
-}
-
-TCutLineList* TMainForm::SelectedList() const
-{
-    for (TCutLineList* list : { lvColumns, lvRows })
-        if (!list->selectedItems().isEmpty())
-            return list;
-    return nullptr;
-}
-
-QTreeWidgetItem* TMainForm::SelectedLine() const
-{
-    TCutLineList* list = SelectedList();
-    return list ? list->selectedItems().front() : nullptr;
-}
-
-bool TMainForm::MoveLine(TCutLineList& list, QTreeWidgetItem* item, int32_t position)
-{
-    const int extent = &list == lvColumns ? pbGrid->GridWidth() : pbGrid->GridHeight();
-    if (!IsInsideGrid(position, extent) || list.HasLineAt(position, item)) {
-        Services().MessageBeep(BeepType::Exclamation);
-        return false;
-    }
-    item->setText(0, QString::number(position));
-    return true;
-}
-
-void TMainForm::NudgeSelectedLine(int delta)
-{
-    TCutLineList* list = SelectedList();
-    QTreeWidgetItem* item = SelectedLine();
-    if (!list || !item)
-        return;
-    const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString());
-    if (!position) {
-        Services().MessageBeep(BeepType::Exclamation);
-        return;
-    }
-    MoveLine(*list, item, *position + delta);
-    list->scrollToItem(item);
-}
-
-void TMainForm::DeleteLineClick()
-{
-    TCutLineList* list = SelectedList();
-    QTreeWidgetItem* item = SelectedLine();
-    if (!list || !item || m_drag)
-        return;
-    delete list->takeTopLevelItem(list->indexOfTopLevelItem(item));
-    DataChange();
-    UpdateActions();
-}
-
-// Suggested cuts.
-
-void TMainForm::SuggestClick()
-{
-    if (!HasPicture()) {
-        Services().ShowError(QStringLiteral(
-            "There is no picture to suggest cuts for. Open one with \"Open image...\" first."));
-        return;
-    }
-    HourglassCursor hourglass;
-    TBitmap rows(imgInterface->PictureBitmap());
-    rows.SetPixelFormat(TPixelFormat::pf24bit);
-    // Read-only rows: a writable row would copy the store the view and the
-    // history share, the whole picture once more.
-    TLineSuggestions found = SuggestCutLines(TPixelRows {
-        rows.Width(), rows.Height(), [&rows](int32_t y) { return std::as_const(rows).ScanLine(y); } });
-    // A place that has a line already needs no proposal.
-    std::erase_if(found.Columns, [this](int32_t x) { return lvColumns->HasLineAt(x); });
-    std::erase_if(found.Rows, [this](int32_t y) { return lvRows->HasLineAt(y); });
-    m_suggestions = std::move(found);
-    UpdateActions();
-    InvalidateGrid();
-    StatusBar1->showMessage(m_suggestions.Columns.empty() && m_suggestions.Rows.empty()
-            ? QStringLiteral("No cuts to suggest.")
-            : QStringLiteral("%1 columns and %2 rows suggested: click one to take it, or accept all.")
-                  .arg(m_suggestions.Columns.size())
-                  .arg(m_suggestions.Rows.size()),
-        5000);
-}
-
-void TMainForm::AcceptSuggestion(bool vertical, int32_t position)
-{
-    std::erase(vertical ? m_suggestions.Columns : m_suggestions.Rows, position);
-    if (vertical)
-        DrawColumn(true, true, position, 0);
-    else
-        DrawRow(true, true, 0, position);
-    UpdateActions();
-    InvalidateGrid();
-}
-
-void TMainForm::AcceptSuggestionsClick()
-{
-    const TLineSuggestions accepted = std::exchange(m_suggestions, {});
-    {
-        // One step to undo for the lot.
-        ++m_recordingPaused;
-        const auto resume = qScopeGuard([this] { --m_recordingPaused; });
-        for (const int32_t x : accepted.Columns)
-            PlaceColumn(true, true, x, TDuplicates::Refuse);
-        for (const int32_t y : accepted.Rows)
-            PlaceRow(true, true, y, TDuplicates::Refuse);
-    }
-    Record();
-    UpdateActions();
-    InvalidateGrid();
-}
-
-void TMainForm::DismissSuggestionsClick()
-{
-    m_suggestions = {};
-    UpdateActions();
-    InvalidateGrid();
-}
-
 // Drawing the editor's marks.
 
-void TMainForm::DrawMarks(QPainter& painter)
+void TMainForm::PaintGrid(QPainter& painter, const QRect& area)
 {
+    const TCutLines columns = lvColumns->Lines();
+    const TCutLines rows = lvRows->Lines();
     const int width = pbGrid->GridWidth();
     const int height = pbGrid->GridHeight();
-    for (const int32_t x : m_suggestions.Columns)
-        m_gridCanvas.Mark(true, x, 0, height, TMarkStyle::Suggestion);
-    for (const int32_t y : m_suggestions.Rows)
-        m_gridCanvas.Mark(false, y, 0, width, TMarkStyle::Suggestion);
-    if (QTreeWidgetItem* item = SelectedLine(); item && item->checkState(0) == Qt::Checked) {
-        const bool vertical = SelectedList() == lvColumns;
+    const TCellGrid grid(columns, rows, width, height);
+    TGridScene scene;
+    scene.Columns = &columns;
+    scene.Rows = &rows;
+    scene.Grid = &grid;
+    scene.Fitting = &FittingProjectCells(grid);
+    scene.HasCellMarks = !CellProperties().empty() || m_selectedCell;
+    scene.Suggestions = &m_suggestions;
+    if (QTreeWidgetItem* item = SelectedLine(); item && item->checkState(0) == Qt::Checked)
         if (const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString()))
-            m_gridCanvas.Mark(vertical, *position, 0, vertical ? height : width, TMarkStyle::Selected);
-    }
-    if (m_drag && m_drag->Moved) {
-        const bool vertical = m_drag->List == lvColumns;
-        m_gridCanvas.Mark(vertical, m_drag->To, 0, vertical ? height : width, TMarkStyle::Guide);
-    }
-    if (CellOverlay1->isChecked())
-        DrawCellOverlay(painter);
-    if (!m_projectCells.empty() || m_selectedCell) {
-        const TCellGrid grid = CellGrid();
-        const TCellPropertyMap& fitting = FittingProjectCells(grid);
-        if (CellOverlay1->isChecked())
-            DrawCellMarks(painter, grid, fitting);
-        if (DrawMode == TDrawMode::dmCells)
-            DrawSelectedCell(painter, grid, fitting);
-    }
-}
-
-void TMainForm::DrawCellOverlay(QPainter& painter)
-{
-    // The cells a run would cut: every entry counts, in list order, clipped
-    // to the grid; a cell without pixels is marked as skipped.
-    const TCellGrid grid = CellGrid();
-    const std::vector<int>& xs = grid.ColumnEdges();
-    const std::vector<int>& ys = grid.RowEdges();
-    // A span is labelled once, over its whole area.
-    const TCellPropertyMap& fitting = FittingProjectCells(grid);
-    const TZoomMapping& zoom = pbGrid->Zoom();
-    const auto logical = [&zoom](int pixel) { return zoom.LogicalOfDevice(zoom.DeviceStart(pixel)); };
-    painter.save();
-    QFont font = painter.font();
-    font.setPointSize(7);
-    painter.setFont(font);
-    const QFontMetrics metrics(font);
-    for (size_t r = 0; r + 1 < ys.size(); ++r) {
-        for (size_t c = 0; c + 1 < xs.size(); ++c) {
-            const TCellRef ref { static_cast<int>(r) + 1, static_cast<int>(c) + 1 };
-            if (CoveringCell(fitting, ref) != ref)
-                continue;
-            const auto own = fitting.find(ref);
-            const size_t right
-                = own == fitting.end() ? c + 1 : c + static_cast<size_t>(own->second.SpanColumns);
-            const size_t bottom
-                = own == fitting.end() ? r + 1 : r + static_cast<size_t>(own->second.SpanRows);
-            const int width = xs[right] - xs[c];
-            const int height = ys[bottom] - ys[r];
-            const QString name = own != fitting.end() && !own->second.Name.empty()
-                ? QString::fromStdString(own->second.Name)
-                : QStringLiteral("r%1_c%2").arg(r + 1).arg(c + 1);
-            const QString text = width > 0 && height > 0
-                ? QStringLiteral("%1 %2\u00D7%3").arg(name).arg(width).arg(height)
-                : QStringLiteral("%1 skipped").arg(name);
-            const QRectF cell(
-                QPointF(logical(xs[c]), logical(ys[r])), QPointF(logical(xs[right]), logical(ys[bottom])));
-            if (cell.width() < 4 || cell.height() < 4)
-                continue;
-            QRectF label(cell.topLeft() + QPointF(2, 2), metrics.size(0, text) + QSizeF(4, 2));
-            label = label.intersected(cell);
-            painter.fillRect(label, QColor(255, 255, 224, 220));
-            painter.setPen(Qt::black);
-            painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral(" ") + text);
-        }
-    }
-    painter.restore();
+            scene.SelectedLine = TGridMark { SelectedList() == lvColumns, *position };
+    if (const std::optional<TGridInteraction::TGuide> guide = m_interaction.Guide())
+        scene.Guide = TGridMark { guide->Vertical, guide->Position };
+    scene.Overlay = m_actions->CellOverlay1->isChecked();
+    scene.CellsMode = DrawMode == TDrawMode::dmCells;
+    scene.SelectedCell = m_selectedCell;
+    m_gridPainter.Paint(painter, area, pbGrid->Zoom(), width, height, scene);
 }
 
 // Zoom.
@@ -1742,12 +553,12 @@ void TMainForm::ZoomFitClick()
 
 void TMainForm::UpdateActions()
 {
-    DeleteLine1->setEnabled(SelectedLine() != nullptr);
+    m_actions->DeleteLine1->setEnabled(SelectedLine() != nullptr);
     const bool suggested = !m_suggestions.Columns.empty() || !m_suggestions.Rows.empty();
-    AcceptSuggestions1->setEnabled(suggested);
-    DismissSuggestions1->setEnabled(suggested);
-    ZoomIn1->setEnabled(m_zoomPercent < kMaxZoom);
-    ZoomOut1->setEnabled(m_zoomPercent > kMinZoom);
+    m_actions->AcceptSuggestions1->setEnabled(suggested);
+    m_actions->DismissSuggestions1->setEnabled(suggested);
+    m_actions->ZoomIn1->setEnabled(m_zoomPercent < kMaxZoom);
+    m_actions->ZoomOut1->setEnabled(m_zoomPercent > kMinZoom);
 }
 
 void TMainForm::UpdateStatus()
@@ -1784,7 +595,7 @@ void TMainForm::ShowModeHint()
         break;
     }
     lblHint->setText(hint);
-    if (DrawMode != TDrawMode::dmTransparent && !m_drag)
+    if (DrawMode != TDrawMode::dmTransparent && !m_interaction.Dragging())
         pbGrid->unsetCursor();
 }
 

@@ -1,8 +1,13 @@
 #pragma once
 
 // The main window: the cut-line lists on the left, the picture view on the
-// right, menus and a tool bar whose buttons share one action with the menu
-// item of the same command, so caption, hint, icon and check mark stay linked.
+// right, the menus and the tool bar of its commands (TMainActions), the Cells
+// mode's panel and the status bar. It assembles them and carries out the
+// commands; the grid's painting (TGridPainter), the pointer's and keys' work
+// on it (TGridInteraction) and the watch on the open files (TFileWatch) are
+// classes of their own. The file and cut-line commands live in
+// main_form_files.cpp and main_form_lines.cpp, the Cells mode in
+// cell_mode.cpp.
 
 #include "core/base/colors.h"
 #include "core/generate/slicing_pipeline.h"
@@ -11,16 +16,15 @@
 #include "desktop/editor/color_panel.h"
 #include "desktop/editor/cut_line_list.h"
 #include "desktop/editor/edit_history.h"
-#include "desktop/editor/grid_canvas.h"
+#include "desktop/editor/grid_interaction.h"
+#include "desktop/editor/grid_painter.h"
 #include "desktop/editor/picture_view.h"
 #include "desktop/editor/text_suggester.h"
 #include "desktop/shell/recent_files.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QList>
 #include <QMainWindow>
-#include <QSet>
 
 #include <cstdint>
 #include <functional>
@@ -33,24 +37,21 @@ class QDockWidget;
 class QDragEnterEvent;
 class QDropEvent;
 class QFileDialog;
-class QFileSystemWatcher;
-class QTimer;
 class QWheelEvent;
 class QTreeWidgetItem;
 class QFrame;
 class QMenu;
-class QMenuBar;
 class QScrollArea;
 class QSplitter;
 class QStatusBar;
-class QToolBar;
-class QToolButton;
 class QLabel;
 class QUndoStack;
 
 namespace sw {
 
 class TCellPanel;
+class TFileWatch;
+class TMainActions;
 class TEditorDocument;
 
 class TOpenPictureDialog;
@@ -115,12 +116,10 @@ public:
     // A release on the grid adds a line in the current mode, or picks the
     // transparent colour from the picture; x and y may lie off the grid.
     void pbGridMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
-    // Draws every checked line over the picture.
-    void pbGridPaint();
 
     // The cells the lines make now, and the project's cell properties.
     TCellGrid CellGrid() const;
-    const TCellPropertyMap& CellProperties() const { return m_projectCells; }
+    const TCellPropertyMap& CellProperties() const;
     // The selected cell (a span's anchor), or none. Selecting a cell under
     // a span selects the span; one off the grid clears the selection.
     std::optional<TCellRef> SelectedCell() const { return m_selectedCell; }
@@ -172,7 +171,7 @@ public:
 
     // How often the grid was marked for a full repaint.
     int GridRepaintRequests() const { return m_gridRepaintRequests; }
-    const TGridCanvas& GridCanvas() const { return m_gridCanvas; }
+    const TGridCanvas& GridCanvas() const { return m_gridPainter.Canvas(); }
 
     // Shows a file dialog modally and tells whether the user confirmed it.
     // Tests answer in place of the user; empty means the real dialog.
@@ -184,66 +183,17 @@ public:
 
     QList<QIcon> ilstImages;
 
-    QAction* New1 = nullptr;
-    QAction* Open1 = nullptr;
-    QAction* Save1 = nullptr;
-    QAction* Saveas1 = nullptr;
-    QAction* Transparentcolor1 = nullptr;
-    QAction* NoTransparentColor1 = nullptr;
-    QAction* mnuOpenImage = nullptr;
-    QAction* Generate1 = nullptr;
-    QAction* mnuExit = nullptr;
-    QAction* Column1 = nullptr;
-    QAction* Row1 = nullptr;
-    QAction* Cells1 = nullptr;
-    QAction* Clear1 = nullptr;
-    QAction* Clearunchecked1 = nullptr;
-    QAction* About1 = nullptr;
-    QActionGroup* ModeGroup = nullptr;
-    QAction* Undo1 = nullptr;
-    QAction* Redo1 = nullptr;
-    QAction* ZoomIn1 = nullptr;
-    QAction* ZoomOut1 = nullptr;
-    QAction* ZoomActual1 = nullptr;
-    QAction* ZoomFit1 = nullptr;
-    QAction* CellOverlay1 = nullptr;
-    QAction* DeleteLine1 = nullptr;
-    QAction* Suggest1 = nullptr;
-    QAction* AcceptSuggestions1 = nullptr;
-    QAction* DismissSuggestions1 = nullptr;
-    QMenu* RecentMenu = nullptr;
-    QUndoStack* UndoStack = nullptr;
+    // The commands, each one action for its menu item and tool button.
+    const TMainActions& Actions() const { return *m_actions; }
+    QUndoStack* UndoStack() const;
 
-    QMenuBar* MainMenu = nullptr;
-    QFrame* CoolBar1 = nullptr;
-    QToolBar* ToolBar1 = nullptr;
-    QToolButton* ToolButton1 = nullptr;
-    QToolButton* ToolButton3 = nullptr;
-    QToolButton* ToolButton4 = nullptr;
-    QToolButton* tbtnOpenImage = nullptr;
-    QToolButton* tbtnColumn = nullptr;
-    QToolButton* tbtnRow = nullptr;
-    QToolButton* tbtnCells = nullptr;
-    // Shown in the Cells mode.
-    QDockWidget* dckCells = nullptr;
-    TCellPanel* pnlCell = nullptr;
-    TColorPanel* pnlTransparent = nullptr;
-    QSplitter* Splitter1 = nullptr;
-    QFrame* pnlInfo = nullptr;
-    QSplitter* Splitter2 = nullptr;
-    TCutLineList* lvColumns = nullptr;
-    TCutLineList* lvRows = nullptr;
-    QScrollArea* ScrollBox1 = nullptr;
-    TImageView* imgInterface = nullptr;
-    TPaintBox* pbGrid = nullptr;
-    QStatusBar* StatusBar1 = nullptr;
-    // What a click does, the pointer's pixel and colour, the picture's size,
-    // the counts and the zoom.
-    QLabel* lblHint = nullptr;
-    QLabel* lblPointer = nullptr;
-    QLabel* lblSize = nullptr;
-    QLabel* lblCounts = nullptr;
-    QLabel* lblZoom = nullptr;
+    // The widgets tests and the run's dialog look at.
+    TCutLineList* ColumnList() const { return lvColumns; }
+    TCutLineList* RowList() const { return lvRows; }
+    TPaintBox* GridBox() const { return pbGrid; }
+    TImageView* PictureView() const { return imgInterface; }
+    TColorPanel* TransparentPanel() const { return pnlTransparent; }
+    TCellPanel* CellPanel() const { return pnlCell; }
 
     // The file dialogs, made on first use and kept.
     QFileDialog& OpenDialog();
@@ -258,11 +208,15 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    friend class TGridInteraction;
+
     // Whether a second line at the same position is taken: a project file
     // may hold one, a click may not add one.
     enum class TDuplicates : uint8_t { Refuse, Keep };
 
     void NewProject();
+    // A new transparent colour as one undo step; the same one is no change.
+    void ChooseTransparentColor(TColor color);
     void PlaceColumn(bool add, bool checked, int32_t x, TDuplicates duplicates);
     void PlaceRow(bool add, bool checked, int32_t y, TDuplicates duplicates);
     void AddLineInside(
@@ -273,8 +227,6 @@ private:
     // The caption with the modified marker's place after it.
     void SetCaption(const QString& caption);
     void FormCreate();
-    void CreateActions();
-    void CreateMenus();
     void CreateToolBar();
     void CreateBody();
     void DataChange();
@@ -297,36 +249,13 @@ private:
     // Forgets the history; the state on screen becomes the saved one.
     void ResetHistory();
 
-    // A line under the pointer in the current mode's list, within a few
-    // pixels of where it is drawn.
-    struct TLineHit {
-        TCutLineList* List = nullptr;
-        QTreeWidgetItem* Item = nullptr;
-    };
-    TLineHit LineUnder(QPointF at) const;
-    // The suggestion of the current mode under the pointer, or -1.
-    int32_t SuggestionUnder(QPointF at) const;
-    bool Near(QPointF at, int32_t position, bool vertical) const;
-    bool IsVerticalMode() const { return DrawMode == TDrawMode::dmColumn; }
-    bool GridEvent(QEvent* event);
-    bool ViewportWheel(QWheelEvent* event);
-    void ShowLineMenu(const TLineHit& hit, int32_t suggestion, const QPoint& globalAt);
     // Moves an entry to position when the position fits the grid and is
     // free; otherwise beeps and leaves it.
     bool MoveLine(TCutLineList& list, QTreeWidgetItem* item, int32_t position);
     void AcceptSuggestion(bool vertical, int32_t position);
     void SelectLine(TCutLineList& list, QTreeWidgetItem* item);
     void SelectionChanged(TCutLineList* list);
-    void DrawMarks(QPainter& painter);
-    void DrawCellOverlay(QPainter& painter);
-    // A checked line as DrawColumn or DrawRow draws it, less its stretches
-    // inside spans.
-    void DrawGridLine(
-        bool vertical, int32_t position, const TCellGrid& grid, const TCellPropertyMap& fitting);
-    // The cells' own marks: fills and skips with the overlay, the selected
-    // cell in the Cells mode.
-    void DrawCellMarks(QPainter& painter, const TCellGrid& grid, const TCellPropertyMap& fitting);
-    void DrawSelectedCell(QPainter& painter, const TCellGrid& grid, const TCellPropertyMap& fitting);
+    void PaintGrid(QPainter& painter, const QRect& area);
     // The selected cell's properties into the panel; a selection the grid
     // no longer has is cleared.
     void ShowSelectedCell();
@@ -334,6 +263,7 @@ private:
     std::optional<TCellPixels> SelectedCellPixels() const;
     bool CellKey(QKeyEvent* key);
     bool EditsLines() const { return DrawMode == TDrawMode::dmColumn || DrawMode == TDrawMode::dmRow; }
+    bool IsVerticalMode() const { return DrawMode == TDrawMode::dmColumn; }
     // FittingCells of the project's cells, worked out again only when the
     // cells or the grid's size in cells have changed: paints come often.
     const TCellPropertyMap& FittingProjectCells(const TCellGrid& grid) const;
@@ -348,25 +278,46 @@ private:
     void RememberProject();
     // Watches the files of the picture shown and of the named project.
     void WatchFiles();
-    void FileChanged(const QString& path);
+    // The project's file name, empty while it has none.
+    std::string NamedProjectFileName() const;
     void ReloadPicture();
     void ReloadProject();
-    // The project file's size and modification time as we last read or
-    // wrote it, to tell our own writes from others'.
+    // The project file as it is now is our own.
     void StampProject();
+
+    QFrame* CoolBar1 = nullptr;
+    // Shown in the Cells mode.
+    QDockWidget* dckCells = nullptr;
+    TCellPanel* pnlCell = nullptr;
+    TColorPanel* pnlTransparent = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QFrame* pnlInfo = nullptr;
+    QSplitter* Splitter2 = nullptr;
+    TCutLineList* lvColumns = nullptr;
+    TCutLineList* lvRows = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;
+    TImageView* imgInterface = nullptr;
+    TPaintBox* pbGrid = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    // What a click does, the pointer's pixel and colour, the picture's size,
+    // the counts and the zoom.
+    QLabel* lblHint = nullptr;
+    QLabel* lblPointer = nullptr;
+    QLabel* lblSize = nullptr;
+    QLabel* lblCounts = nullptr;
+    QLabel* lblZoom = nullptr;
 
     int m_gridRepaintRequests = 0;
     bool m_hasPicture = false;
     // What reading the picture's file found wrong with it; each run logs it.
     std::vector<std::string> m_pictureWarnings;
-    TGridCanvas m_gridCanvas;
+    TGridPainter m_gridPainter;
+    TGridInteraction m_interaction { *this };
     // The file the open dialog returned last.
     std::string m_openDialogFileName;
     // The history, the modified state (the title's "[*]") and the values
     // the project file keeps for the next save.
     TEditorDocument* m_document = nullptr;
-    // The project's [Cells] properties, edited in the Cells mode.
-    TCellPropertyMap m_projectCells;
     std::optional<TCellRef> m_selectedCell;
     struct TFittingCells {
         TCellPropertyMap Cells;
@@ -384,24 +335,9 @@ private:
     int m_recordingPaused = 0;
     int m_zoomPercent = 100;
     TLineSuggestions m_suggestions;
-    // A press the editor took (a drag, a menu, an accepted suggestion)
-    // owns its release: it adds no line.
-    bool m_pressTaken = false;
-    struct TDrag {
-        TCutLineList* List = nullptr;
-        QTreeWidgetItem* Item = nullptr;
-        int32_t From = 0;
-        int32_t To = 0;
-        bool Moved = false;
-    };
-    std::optional<TDrag> m_drag;
     TRecentFiles m_recentFiles;
-    QFileSystemWatcher* m_watcher = nullptr;
-    // Editors write a file in several steps; one reload follows the last.
-    QTimer* m_reloadTimer = nullptr;
-    QSet<QString> m_changedFiles;
-    bool m_generateOpen = false;
-    std::optional<std::pair<qint64, qint64>> m_projectStamp;
+    TFileWatch* m_fileWatch = nullptr;
+    std::unique_ptr<TMainActions> m_actions;
 };
 
 // The main window while it exists, else empty.

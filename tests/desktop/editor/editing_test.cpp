@@ -3,6 +3,8 @@
 #include "core/layout/zoom_mapping.h"
 #include "core/project/project_file.h"
 #include "desktop/editor/cell_panel.h"
+#include "desktop/editor/form_children.h"
+#include "desktop/editor/main_actions.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/shell/fake_services.h"
 #include "support/temp_folder.h"
@@ -69,22 +71,22 @@ protected:
         form.mnuOpenImageClick();
         form.ProjectFileName = folder / "page.swr";
         form.SaveProject(form.ProjectFileName);
-        form.UndoStack->clear();
+        form.UndoStack()->clear();
     }
 
     // A click as the user makes it: press and release at one place.
     void Click(QPointF at, Qt::MouseButton button = Qt::LeftButton)
     {
-        QTest::mouseClick(form.pbGrid, button, {}, at.toPoint());
+        QTest::mouseClick(form.GridBox(), button, {}, at.toPoint());
     }
 
     void Drag(QPoint from, QPoint to)
     {
-        QTest::mousePress(form.pbGrid, Qt::LeftButton, {}, from);
-        QMouseEvent move(QEvent::MouseMove, QPointF(to), form.pbGrid->mapToGlobal(QPointF(to)), Qt::NoButton,
-            Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(form.pbGrid, &move);
-        QTest::mouseRelease(form.pbGrid, Qt::LeftButton, {}, to);
+        QTest::mousePress(form.GridBox(), Qt::LeftButton, {}, from);
+        QMouseEvent move(QEvent::MouseMove, QPointF(to), form.GridBox()->mapToGlobal(QPointF(to)),
+            Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form.GridBox(), &move);
+        QTest::mouseRelease(form.GridBox(), Qt::LeftButton, {}, to);
     }
 
     FakeServices services;
@@ -107,10 +109,10 @@ TEST_F(EditingTest, EveryKindOfChangeIsUndoneAndRedone)
     form.DrawColumn(true, false, 60, 0);
     form.DrawRow(true, true, 0, 30);
     form.SaveProject(form.ProjectFileName);
-    form.UndoStack->clear();
-    const TCutLines columns = form.lvColumns->Lines();
-    const TCutLines rows = form.lvRows->Lines();
-    const TColor colour = form.pnlTransparent->Color();
+    form.UndoStack()->clear();
+    const TCutLines columns = form.ColumnList()->Lines();
+    const TCutLines rows = form.RowList()->Lines();
+    const TColor colour = form.TransparentPanel()->Color();
     const std::string other = WritePicture(folder, "other.bmp", 50, 50, RGB(0, 0, 0));
 
     struct Change {
@@ -119,16 +121,16 @@ TEST_F(EditingTest, EveryKindOfChangeIsUndoneAndRedone)
     };
     const Change changes[] = {
         { "add by a click", [&] { form.pbGridMouseUp(Qt::LeftButton, {}, 90, 5); } },
-        { "move by a caption edit", [&] { form.lvColumns->topLevelItem(0)->setText(0, "45"); } },
+        { "move by a caption edit", [&] { form.ColumnList()->topLevelItem(0)->setText(0, "45"); } },
         { "move by dragging", [&] { Drag(QPoint(40, 50), QPoint(44, 50)); } },
         { "delete",
             [&] {
-                form.lvColumns->setCurrentItem(form.lvColumns->topLevelItem(0));
-                form.DeleteLine1->trigger();
+                form.ColumnList()->setCurrentItem(form.ColumnList()->topLevelItem(0));
+                form.Actions().DeleteLine1->trigger();
             } },
         { "clear", [&] { form.ClearLines(true); } },
         { "clear unchecked", [&] { form.ClearLines(false); } },
-        { "uncheck", [&] { form.lvColumns->topLevelItem(0)->setCheckState(0, Qt::Unchecked); } },
+        { "uncheck", [&] { form.ColumnList()->topLevelItem(0)->setCheckState(0, Qt::Unchecked); } },
         { "change the picture",
             [&] {
                 answer = other;
@@ -136,50 +138,50 @@ TEST_F(EditingTest, EveryKindOfChangeIsUndoneAndRedone)
             } },
         { "pick the transparent colour",
             [&] {
-                form.Transparentcolor1->trigger();
+                form.Actions().Transparentcolor1->trigger();
                 form.pbGridMouseUp(Qt::LeftButton, {}, 3, 3);
-                form.tbtnColumn->click();
+                Child<QToolButton>(form, "tbtnColumn")->click();
             } },
     };
     for (const Change& change : changes) {
         SCOPED_TRACE(change.what);
         change.make();
-        ASSERT_EQ(form.UndoStack->count(), 1);
-        const TCutLines changedColumns = form.lvColumns->Lines();
-        const TCutLines changedRows = form.lvRows->Lines();
+        ASSERT_EQ(form.UndoStack()->count(), 1);
+        const TCutLines changedColumns = form.ColumnList()->Lines();
+        const TCutLines changedRows = form.RowList()->Lines();
         const std::string changedPicture = form.PictureFileName;
-        const TColor changedColour = form.pnlTransparent->Color();
+        const TColor changedColour = form.TransparentPanel()->Color();
         EXPECT_TRUE(form.IsModified());
 
-        form.Undo1->trigger();
-        EXPECT_EQ(form.lvColumns->Lines(), columns);
-        EXPECT_EQ(form.lvRows->Lines(), rows);
+        form.Actions().Undo1->trigger();
+        EXPECT_EQ(form.ColumnList()->Lines(), columns);
+        EXPECT_EQ(form.RowList()->Lines(), rows);
         EXPECT_EQ(form.PictureFileName, picture);
-        EXPECT_EQ(form.pbGrid->GridWidth(), 120);
-        EXPECT_EQ(form.imgInterface->Shown().pixel(3, 3), qRgb(200, 100, 40));
-        EXPECT_EQ(form.pnlTransparent->Color(), colour);
+        EXPECT_EQ(form.GridBox()->GridWidth(), 120);
+        EXPECT_EQ(form.PictureView()->Shown().pixel(3, 3), qRgb(200, 100, 40));
+        EXPECT_EQ(form.TransparentPanel()->Color(), colour);
         EXPECT_FALSE(form.IsModified());
 
-        form.Redo1->trigger();
-        EXPECT_EQ(form.lvColumns->Lines(), changedColumns);
-        EXPECT_EQ(form.lvRows->Lines(), changedRows);
+        form.Actions().Redo1->trigger();
+        EXPECT_EQ(form.ColumnList()->Lines(), changedColumns);
+        EXPECT_EQ(form.RowList()->Lines(), changedRows);
         EXPECT_EQ(form.PictureFileName, changedPicture);
-        EXPECT_EQ(form.pnlTransparent->Color(), changedColour);
+        EXPECT_EQ(form.TransparentPanel()->Color(), changedColour);
         EXPECT_TRUE(form.IsModified());
 
-        form.Undo1->trigger();
-        form.UndoStack->clear();
+        form.Actions().Undo1->trigger();
+        form.UndoStack()->clear();
     }
     EXPECT_EQ(services.exclamations, 0);
 }
 
 TEST_F(EditingTest, AClickLandsOnThePixelUnderThePointerAtEveryZoom)
 {
-    ASSERT_DOUBLE_EQ(form.pbGrid->devicePixelRatioF(), ScreenRatio());
+    ASSERT_DOUBLE_EQ(form.GridBox()->devicePixelRatioF(), ScreenRatio());
     for (const int percent : { 25, 100, 200, 300 }) {
         SCOPED_TRACE(percent);
         form.SetZoom(percent);
-        EXPECT_EQ(form.pbGrid->width(), TZoomMapping(percent, ScreenRatio()).LogicalExtent(120));
+        EXPECT_EQ(form.GridBox()->width(), TZoomMapping(percent, ScreenRatio()).LogicalExtent(120));
         const TZoomMapping zoom(percent, ScreenRatio());
         for (const int at : { 3, 17, 29, 59 }) {
             form.ClearLines(true);
@@ -188,7 +190,7 @@ TEST_F(EditingTest, AClickLandsOnThePixelUnderThePointerAtEveryZoom)
             EXPECT_LE(zoom.DeviceStart(expected), at * ScreenRatio());
             EXPECT_GT(zoom.DeviceStart(expected + 1), at * ScreenRatio());
             if (expected > 0 && expected < 120) {
-                EXPECT_EQ(Positions(form.lvColumns), std::vector<int32_t> { expected }) << at;
+                EXPECT_EQ(Positions(form.ColumnList()), std::vector<int32_t> { expected }) << at;
             }
         }
     }
@@ -203,7 +205,7 @@ TEST_F(EditingTest, AClickLandsOnThePixelUnderThePointerAtEveryZoom)
     answer = folder / "marked.bmp";
     form.mnuOpenImageClick();
     form.SetZoom(300);
-    const QImage shown = form.ScrollBox1->widget()->grab().toImage();
+    const QImage shown = Child<QScrollArea>(form, "ScrollBox1")->widget()->grab().toImage();
     const TZoomMapping zoom(300, ScreenRatio());
     for (int64_t device = 0; device < zoom.DeviceStart(8); ++device) {
         const bool blue = zoom.PixelAt(device) == 5;
@@ -220,42 +222,42 @@ TEST_F(EditingTest, DraggingMovesALineAndRefusesAPlaceOutside)
     form.DrawColumn(true, true, 70, 0);
     form.SetZoom(200);
     Drag(QPoint(80, 20), QPoint(101, 20));
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 50, 70 }));
+    EXPECT_EQ(Positions(form.ColumnList()), (std::vector<int32_t> { 50, 70 }));
     EXPECT_EQ(form.SelectedLine()->text(0), "50");
     // Onto another line, then beyond the picture: each put back, with a beep.
     Drag(QPoint(100, 20), QPoint(140, 20));
     Drag(QPoint(100, 20), QPoint(500, 20));
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 50, 70 }));
+    EXPECT_EQ(Positions(form.ColumnList()), (std::vector<int32_t> { 50, 70 }));
     EXPECT_EQ(services.exclamations, 2);
     // A press on a line is no click that adds one.
     Click(QPoint(101, 60));
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 50, 70 }));
-    form.Undo1->trigger();
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 40, 70 }));
+    EXPECT_EQ(Positions(form.ColumnList()), (std::vector<int32_t> { 50, 70 }));
+    form.Actions().Undo1->trigger();
+    EXPECT_EQ(Positions(form.ColumnList()), (std::vector<int32_t> { 40, 70 }));
 }
 
 TEST_F(EditingTest, ArrowKeysNudgeTheSelectedLine)
 {
     form.DrawRow(true, true, 0, 30);
     form.DrawRow(true, true, 0, 41);
-    form.tbtnRow->click();
+    Child<QToolButton>(form, "tbtnRow")->click();
     Click(QPoint(10, 30));
-    ASSERT_EQ(form.SelectedList(), form.lvRows);
-    form.pbGrid->setFocus();
-    QTest::keyClick(form.pbGrid, Qt::Key_Down);
-    QTest::keyClick(form.pbGrid, Qt::Key_Down, Qt::ShiftModifier);
-    EXPECT_EQ(Positions(form.lvRows), (std::vector<int32_t> { 31, 41 }));
+    ASSERT_EQ(form.SelectedList(), form.RowList());
+    form.GridBox()->setFocus();
+    QTest::keyClick(form.GridBox(), Qt::Key_Down);
+    QTest::keyClick(form.GridBox(), Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(Positions(form.RowList()), (std::vector<int32_t> { 31, 41 }));
     EXPECT_EQ(services.exclamations, 1) << "onto the line at 41";
-    QTest::keyClick(form.pbGrid, Qt::Key_Up, Qt::ShiftModifier);
-    QTest::keyClick(form.pbGrid, Qt::Key_Left);
-    EXPECT_EQ(Positions(form.lvRows), (std::vector<int32_t> { 21, 41 }));
-    form.lvRows->setCurrentItem(form.lvRows->topLevelItem(1));
+    QTest::keyClick(form.GridBox(), Qt::Key_Up, Qt::ShiftModifier);
+    QTest::keyClick(form.GridBox(), Qt::Key_Left);
+    EXPECT_EQ(Positions(form.RowList()), (std::vector<int32_t> { 21, 41 }));
+    form.RowList()->setCurrentItem(form.RowList()->topLevelItem(1));
     for (int i = 0; i < 4; ++i)
-        QTest::keyClick(form.pbGrid, Qt::Key_Down, Qt::ShiftModifier);
-    EXPECT_EQ(Positions(form.lvRows), (std::vector<int32_t> { 21, 71 }));
+        QTest::keyClick(form.GridBox(), Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(Positions(form.RowList()), (std::vector<int32_t> { 21, 71 }));
     EXPECT_EQ(services.exclamations, 2) << "beyond the picture";
     QTest::keyClick(&form, Qt::Key_Delete);
-    EXPECT_EQ(Positions(form.lvRows), (std::vector<int32_t> { 21 }));
+    EXPECT_EQ(Positions(form.RowList()), (std::vector<int32_t> { 21 }));
 }
 
 TEST_F(EditingTest, SavingMarksTheCleanStateThatUndoReturnsTo)
@@ -266,14 +268,14 @@ TEST_F(EditingTest, SavingMarksTheCleanStateThatUndoReturnsTo)
     EXPECT_EQ(form.windowHandle()->title(), "Slicewright - [page.swr]*");
     form.Save1Click();
     EXPECT_FALSE(form.IsModified());
-    form.Undo1->trigger();
+    form.Actions().Undo1->trigger();
     EXPECT_TRUE(form.IsModified());
-    form.Redo1->trigger();
+    form.Actions().Redo1->trigger();
     EXPECT_FALSE(form.IsModified());
-    form.Undo1->trigger();
+    form.Actions().Undo1->trigger();
     form.DrawColumn(true, true, 50, 0);
     EXPECT_TRUE(form.IsModified()) << "the saved state cannot be reached again";
-    EXPECT_FALSE(form.Redo1->isEnabled());
+    EXPECT_FALSE(form.Actions().Redo1->isEnabled());
 }
 
 TEST_F(EditingTest, StartingOnAProjectThenClickUndoClickSaveKeepsTheSecondLine)
@@ -287,10 +289,10 @@ TEST_F(EditingTest, StartingOnAProjectThenClickUndoClickSaveKeepsTheSecondLine)
     started.ClearLines(true);
     started.Save1Click();
     started.SetZoom(200);
-    started.tbtnColumn->click();
-    QTest::mouseClick(started.pbGrid, Qt::LeftButton, {}, QPoint(21, 5));
+    Child<QToolButton>(started, "tbtnColumn")->click();
+    QTest::mouseClick(started.GridBox(), Qt::LeftButton, {}, QPoint(21, 5));
     QTest::keyClick(&started, Qt::Key_Z, Qt::ControlModifier);
-    QTest::mouseClick(started.pbGrid, Qt::LeftButton, {}, QPoint(61, 5));
+    QTest::mouseClick(started.GridBox(), Qt::LeftButton, {}, QPoint(61, 5));
     QTest::keyClick(&started, Qt::Key_S, Qt::ControlModifier);
     EXPECT_FALSE(started.IsModified());
     const TLoadedProject saved = ReadProjectFile(folder / "page.swr", "");
@@ -302,12 +304,12 @@ TEST_F(EditingTest, StartingOnAProjectThenClickUndoClickSaveKeepsTheSecondLine)
 TEST_F(EditingTest, AStartFileThatCannotBeOpenedLeavesTheWindowAsItStarted)
 {
     TMainForm started;
-    const TCutLines columns = started.lvColumns->Lines();
+    const TCutLines columns = started.ColumnList()->Lines();
     EXPECT_THROW(started.OpenStartFile(folder / "missing.bmp"), std::exception);
-    EXPECT_EQ(started.lvColumns->Lines(), columns);
+    EXPECT_EQ(started.ColumnList()->Lines(), columns);
     EXPECT_TRUE(started.PictureFileName.empty());
     EXPECT_FALSE(started.IsModified());
-    EXPECT_EQ(started.UndoStack->count(), 0);
+    EXPECT_EQ(started.UndoStack()->count(), 0);
 }
 
 // Replaces a file the way most editors save: a new file renamed over it.
@@ -322,9 +324,9 @@ TEST_F(EditingTest, APictureChangedOnDiskIsReadAgainAndTheLinesStay)
 {
     form.DrawColumn(true, true, 40, 0);
     form.DrawRow(true, true, 0, 30);
-    const TCutLines columns = form.lvColumns->Lines();
-    const TCutLines rows = form.lvRows->Lines();
-    const auto shown = [this] { return form.imgInterface->PictureBitmap().Canvas().Pixel(1, 1); };
+    const TCutLines columns = form.ColumnList()->Lines();
+    const TCutLines rows = form.RowList()->Lines();
+    const auto shown = [this] { return form.PictureView()->PictureBitmap().Canvas().Pixel(1, 1); };
 
     // Twice: the first rename takes the file away from the watcher.
     for (const TColor colour : { RGB(0, 0, 255), RGB(0, 255, 0) }) {
@@ -332,15 +334,15 @@ TEST_F(EditingTest, APictureChangedOnDiskIsReadAgainAndTheLinesStay)
             WritePicture(folder, std::filesystem::path(name).filename().string(), 100, 70, colour);
         });
         EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == colour; }, 3000));
-        EXPECT_EQ(form.pbGrid->GridWidth(), 100);
-        EXPECT_EQ(form.lvColumns->Lines(), columns);
-        EXPECT_EQ(form.lvRows->Lines(), rows);
+        EXPECT_EQ(form.GridBox()->GridWidth(), 100);
+        EXPECT_EQ(form.ColumnList()->Lines(), columns);
+        EXPECT_EQ(form.RowList()->Lines(), rows);
         EXPECT_TRUE(form.IsModified());
     }
     // Undo takes back the row, not the new pixels.
-    form.UndoStack->undo();
+    form.UndoStack()->undo();
     EXPECT_EQ(shown(), RGB(0, 255, 0));
-    EXPECT_EQ(form.pbGrid->GridHeight(), 70);
+    EXPECT_EQ(form.GridBox()->GridHeight(), 70);
 
     ReplaceByRename(picture, [](const std::string& name) { test::WriteFileBytes(name, "BM not a bitmap"); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return !services.errors.isEmpty(); }, 3000));
@@ -364,11 +366,11 @@ TEST_F(EditingTest, AProjectChangedOnDiskIsLoadedAgainAskingFirstWhenModified)
     form.Save1Click();
     settle();
     EXPECT_TRUE(services.confirmations.isEmpty());
-    EXPECT_EQ(Positions(form.lvColumns), std::vector<int32_t> { 40 });
+    EXPECT_EQ(Positions(form.ColumnList()), std::vector<int32_t> { 40 });
 
     // Unmodified: loaded at once.
     writeLines({ 10, 20 });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Positions(form.lvColumns).size() == 2; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Positions(form.ColumnList()).size() == 2; }, 3000));
     EXPECT_TRUE(services.confirmations.isEmpty());
 
     // Modified: No keeps the changes, Yes loads the file like Open.
@@ -377,15 +379,15 @@ TEST_F(EditingTest, AProjectChangedOnDiskIsLoadedAgainAskingFirstWhenModified)
     writeLines({ 10, 20, 30 });
     EXPECT_TRUE(QTest::qWaitFor([&] { return services.confirmations.size() == 1; }, 3000));
     settle();
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 10, 20, 50 }));
+    EXPECT_EQ(Positions(form.ColumnList()), (std::vector<int32_t> { 10, 20, 50 }));
     EXPECT_TRUE(form.IsModified());
 
     services.answer = true;
     writeLines({ 11, 21, 31, 41 });
     EXPECT_TRUE(QTest::qWaitFor([&] { return services.confirmations.size() == 2; }, 3000));
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 11, 21, 31, 41 }));
+    EXPECT_EQ(Positions(form.ColumnList()), (std::vector<int32_t> { 11, 21, 31, 41 }));
     EXPECT_FALSE(form.IsModified());
-    EXPECT_EQ(form.UndoStack->count(), 0);
+    EXPECT_EQ(form.UndoStack()->count(), 0);
     EXPECT_TRUE(services.confirmations.back().contains("page.swr"))
         << services.confirmations.back().toStdString();
 }
@@ -414,10 +416,10 @@ TEST_F(EditingTest, CellsModeSelectsTheCellUnderAClickAtAnyZoomAndArrowsMoveIt)
     form.DrawColumn(true, true, 40, 0);
     form.DrawColumn(true, true, 80, 0);
     form.DrawRow(true, true, 0, 30);
-    form.UndoStack->clear();
-    form.Cells1->trigger();
-    EXPECT_TRUE(form.dckCells->isVisible());
-    const TCutLines columns = form.lvColumns->Lines();
+    form.UndoStack()->clear();
+    form.Actions().Cells1->trigger();
+    EXPECT_TRUE(Child<QDockWidget>(form, "dckCells")->isVisible());
+    const TCutLines columns = form.ColumnList()->Lines();
     for (const int percent : { 50, 200, 300 }) {
         SCOPED_TRACE(percent);
         form.SetZoom(percent);
@@ -431,8 +433,8 @@ TEST_F(EditingTest, CellsModeSelectsTheCellUnderAClickAtAnyZoomAndArrowsMoveIt)
         Click(at(100, 10));
         EXPECT_EQ(form.SelectedCell(), (TCellRef { 1, 3 }));
     }
-    EXPECT_EQ(form.lvColumns->Lines(), columns);
-    EXPECT_EQ(form.UndoStack->count(), 0);
+    EXPECT_EQ(form.ColumnList()->Lines(), columns);
+    EXPECT_EQ(form.UndoStack()->count(), 0);
 
     form.SelectCell(TCellRef { 1, 1 });
     const std::pair<Qt::Key, std::optional<TCellRef>> steps[] = { { Qt::Key_Right, TCellRef { 1, 2 } },
@@ -440,21 +442,21 @@ TEST_F(EditingTest, CellsModeSelectsTheCellUnderAClickAtAnyZoomAndArrowsMoveIt)
         { Qt::Key_Down, TCellRef { 2, 3 } }, { Qt::Key_Down, TCellRef { 2, 3 } },
         { Qt::Key_Left, TCellRef { 2, 2 } }, { Qt::Key_Escape, std::nullopt } };
     for (const auto& [key, expected] : steps) {
-        QTest::keyClick(form.pbGrid, key);
+        QTest::keyClick(form.GridBox(), key);
         EXPECT_EQ(form.SelectedCell(), expected) << key;
     }
 
     // A span is one cell to select and to step over, and no line crosses it.
     form.SelectCell(TCellRef { 1, 1 });
-    form.pnlCell->speSpanColumns->setValue(2);
+    form.CellPanel()->speSpanColumns->setValue(2);
     form.SetZoom(100);
     Click(QPointF(60, 10));
     EXPECT_EQ(form.SelectedCell(), (TCellRef { 1, 1 }));
-    QTest::keyClick(form.pbGrid, Qt::Key_Right);
+    QTest::keyClick(form.GridBox(), Qt::Key_Right);
     EXPECT_EQ(form.SelectedCell(), (TCellRef { 1, 3 }));
-    form.tbtnColumn->click();
-    EXPECT_FALSE(form.dckCells->isVisible());
-    const QImage shown = form.ScrollBox1->widget()->grab().toImage();
+    Child<QToolButton>(form, "tbtnColumn")->click();
+    EXPECT_FALSE(Child<QDockWidget>(form, "dckCells")->isVisible());
+    const QImage shown = Child<QScrollArea>(form, "ScrollBox1")->widget()->grab().toImage();
     const auto ratio = static_cast<int>(ScreenRatio());
     EXPECT_EQ(shown.pixel(40 * ratio, 2 * ratio), qRgb(200, 100, 40));
     EXPECT_NE(shown.pixel(40 * ratio, 32 * ratio), qRgb(200, 100, 40));
@@ -465,10 +467,10 @@ TEST_F(EditingTest, EveryCellEditIsOneUndoStepAndTheProjectKeepsIt)
     form.DrawColumn(true, true, 40, 0);
     form.DrawRow(true, true, 0, 30);
     form.SaveProject(form.ProjectFileName);
-    form.UndoStack->clear();
-    form.Cells1->trigger();
+    form.UndoStack()->clear();
+    form.Actions().Cells1->trigger();
     form.SelectCell(TCellRef { 1, 2 });
-    TCellPanel& panel = *form.pnlCell;
+    TCellPanel& panel = *form.CellPanel();
     panel.ChooseColor = [](const QColor&) { return QColor(0x12, 0x34, 0x56); };
 
     struct Change {
@@ -497,25 +499,25 @@ TEST_F(EditingTest, EveryCellEditIsOneUndoStepAndTheProjectKeepsIt)
     for (const Change& change : changes) {
         SCOPED_TRACE(change.what);
         change.make();
-        ASSERT_EQ(form.UndoStack->count(), 1);
+        ASSERT_EQ(form.UndoStack()->count(), 1);
         TCellPropertyMap edited;
         change.expected(edited[TCellRef { 1, 2 }]);
         EXPECT_EQ(form.CellProperties(), edited);
         EXPECT_TRUE(form.IsModified());
         EXPECT_TRUE(panel.Refusal().isEmpty()) << panel.Refusal().toStdString();
 
-        form.Undo1->trigger();
+        form.Actions().Undo1->trigger();
         EXPECT_TRUE(form.CellProperties().empty());
         EXPECT_FALSE(form.IsModified());
         EXPECT_TRUE(panel.edtName->text().isEmpty() && panel.edtAlt->text().isEmpty());
         EXPECT_EQ(panel.speSpanRows->value(), 1);
 
-        form.Redo1->trigger();
+        form.Actions().Redo1->trigger();
         EXPECT_EQ(form.CellProperties(), edited);
         EXPECT_TRUE(form.IsModified());
 
-        form.Undo1->trigger();
-        form.UndoStack->clear();
+        form.Actions().Undo1->trigger();
+        form.UndoStack()->clear();
     }
 
     form.SelectCell(TCellRef { 1, 1 });
@@ -544,11 +546,11 @@ TEST_F(EditingTest, ACellEditTheCoreRefusesKeepsTheLastValidStateAndShowsItsMess
     form.DrawColumn(true, true, 40, 0);
     form.DrawColumn(true, true, 80, 0);
     form.DrawRow(true, true, 0, 30);
-    form.Cells1->trigger();
-    TCellPanel& panel = *form.pnlCell;
+    form.Actions().Cells1->trigger();
+    TCellPanel& panel = *form.CellPanel();
     form.SelectCell(TCellRef { 1, 2 });
     panel.speSpanRows->setValue(2);
-    form.UndoStack->clear();
+    form.UndoStack()->clear();
     const TCellPropertyMap valid = form.CellProperties();
     const auto with = [&valid](TCellRef cell, const std::function<void(TCellProperties&)>& change) {
         TCellPropertyMap cells = valid;
@@ -582,7 +584,7 @@ TEST_F(EditingTest, ACellEditTheCoreRefusesKeepsTheLastValidStateAndShowsItsMess
         refusal.make();
         EXPECT_EQ(panel.Refusal().toStdString(), refusal.expected);
         EXPECT_EQ(form.CellProperties(), valid);
-        EXPECT_EQ(form.UndoStack->count(), 0);
+        EXPECT_EQ(form.UndoStack()->count(), 0);
         EXPECT_EQ(panel.speSpanColumns->value(), 1);
         EXPECT_TRUE(panel.edtName->text().isEmpty());
     }
@@ -602,8 +604,8 @@ TEST_F(EditingTest, AnAutoFillOverTwoColoursOrALinkOnASkippedCellIsRefused)
     halves.SaveToFile(answer);
     form.mnuOpenImageClick();
     form.DrawColumn(true, true, 40, 0);
-    form.Cells1->trigger();
-    TCellPanel& panel = *form.pnlCell;
+    form.Actions().Cells1->trigger();
+    TCellPanel& panel = *form.CellPanel();
 
     form.SelectCell(TCellRef { 1, 1 });
     panel.cbFill->setCurrentIndex(2);

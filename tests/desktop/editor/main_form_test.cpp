@@ -1,6 +1,8 @@
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
 #include "desktop/app/application.h"
+#include "desktop/editor/form_children.h"
+#include "desktop/editor/main_actions.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/shell/fake_services.h"
 #include "desktop/shell/handler_guard.h"
@@ -8,6 +10,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,22 +87,22 @@ TEST_F(MainFormTest, StartsWithoutLinesInColumnMode)
     EXPECT_EQ(form.font().family(), QApplication::font().family());
     EXPECT_EQ(form.font().pointSize(), 8);
     // Lines left over from the window's making would cut the next picture.
-    EXPECT_TRUE(form.lvColumns->Lines().empty());
-    EXPECT_TRUE(form.lvRows->Lines().empty());
-    EXPECT_EQ(form.lblCounts->text(), "0 columns, 0 rows, 1 cells");
+    EXPECT_TRUE(form.ColumnList()->Lines().empty());
+    EXPECT_TRUE(form.RowList()->Lines().empty());
+    EXPECT_EQ(Child<QLabel>(form, "lblCounts")->text(), "0 columns, 0 rows, 1 cells");
     EXPECT_EQ(form.DrawMode, TDrawMode::dmColumn);
-    EXPECT_TRUE(form.tbtnColumn->isChecked());
-    EXPECT_FALSE(form.tbtnRow->isChecked());
-    EXPECT_EQ(form.pbGrid->size(), QSize(105, 105));
+    EXPECT_TRUE(Child<QToolButton>(form, "tbtnColumn")->isChecked());
+    EXPECT_FALSE(Child<QToolButton>(form, "tbtnRow")->isChecked());
+    EXPECT_EQ(form.GridBox()->size(), QSize(105, 105));
     // The transparent colour is the unresolved button-face reference.
-    EXPECT_EQ(form.pnlTransparent->Color(), clNone);
-    EXPECT_EQ(form.pnlTransparent->size(), QSize(89, 22));
-    EXPECT_EQ(form.pnlTransparent->Caption(), "Transparent");
-    EXPECT_EQ(form.lvColumns->headerItem()->text(0), "Position");
+    EXPECT_EQ(form.TransparentPanel()->Color(), clNone);
+    EXPECT_EQ(form.TransparentPanel()->size(), QSize(89, 22));
+    EXPECT_EQ(form.TransparentPanel()->Caption(), "Transparent");
+    EXPECT_EQ(form.ColumnList()->headerItem()->text(0), "Position");
     form.DrawColumn(true, true, 12, 0);
     form.DrawRow(true, true, 0, 20);
-    EXPECT_EQ(form.lvColumns->topLevelItem(0)->icon(0).cacheKey(), form.ilstImages[1].cacheKey());
-    EXPECT_EQ(form.lvRows->topLevelItem(0)->icon(0).cacheKey(), form.ilstImages[2].cacheKey());
+    EXPECT_EQ(form.ColumnList()->topLevelItem(0)->icon(0).cacheKey(), form.ilstImages[1].cacheKey());
+    EXPECT_EQ(form.RowList()->topLevelItem(0)->icon(0).cacheKey(), form.ilstImages[2].cacheKey());
 }
 
 TEST_F(MainFormTest, CommandsShareOneActionWithTheirToolButtons)
@@ -156,16 +159,16 @@ TEST_F(MainFormTest, CommandsShareOneActionWithTheirToolButtons)
 
 TEST_F(MainFormTest, ModeCommandsKeepMenuAndButtonsInStep)
 {
-    form.tbtnRow->click();
+    Child<QToolButton>(form, "tbtnRow")->click();
     EXPECT_EQ(form.DrawMode, TDrawMode::dmRow);
-    EXPECT_TRUE(form.Row1->isChecked());
-    EXPECT_FALSE(form.Column1->isChecked());
-    EXPECT_FALSE(form.tbtnColumn->isChecked());
+    EXPECT_TRUE(form.Actions().Row1->isChecked());
+    EXPECT_FALSE(form.Actions().Column1->isChecked());
+    EXPECT_FALSE(Child<QToolButton>(form, "tbtnColumn")->isChecked());
 
-    form.Column1->trigger();
+    form.Actions().Column1->trigger();
     EXPECT_EQ(form.DrawMode, TDrawMode::dmColumn);
-    EXPECT_TRUE(form.tbtnColumn->isChecked());
-    EXPECT_FALSE(form.tbtnRow->isChecked());
+    EXPECT_TRUE(Child<QToolButton>(form, "tbtnColumn")->isChecked());
+    EXPECT_FALSE(Child<QToolButton>(form, "tbtnRow")->isChecked());
 }
 
 TEST_F(MainFormTest, AddedLinesSortNumericallyAndALineWhereOneIsIsRefused)
@@ -173,20 +176,20 @@ TEST_F(MainFormTest, AddedLinesSortNumericallyAndALineWhereOneIsIsRefused)
     form.New1Click();
     for (int x : { 100, 20, 5 })
         form.DrawColumn(true, true, x, 0);
-    EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "5", true }, { "20", true }, { "100", true } }));
+    EXPECT_EQ(form.ColumnList()->Lines(), Entries({ { "5", true }, { "20", true }, { "100", true } }));
     EXPECT_EQ(services.exclamations, 0);
 
     // Two lines at one place would cancel each other's XOR dots.
     form.DrawColumn(true, false, 20, 0);
     form.DrawColumn(true, true, 10, 0);
-    EXPECT_EQ(
-        form.lvColumns->Lines(), Entries({ { "5", true }, { "10", true }, { "20", true }, { "100", true } }));
+    EXPECT_EQ(form.ColumnList()->Lines(),
+        Entries({ { "5", true }, { "10", true }, { "20", true }, { "100", true } }));
     EXPECT_EQ(services.exclamations, 1);
 
     // Rows and columns are apart: a row may lie where a column does.
     for (int y : { 60, 9, 60, 20 })
         form.DrawRow(true, y != 9, 0, y);
-    EXPECT_EQ(form.lvRows->Lines(), Entries({ { "9", false }, { "20", true }, { "60", true } }));
+    EXPECT_EQ(form.RowList()->Lines(), Entries({ { "9", false }, { "20", true }, { "60", true } }));
     EXPECT_EQ(services.exclamations, 2);
 }
 
@@ -199,20 +202,20 @@ TEST_F(MainFormTest, LinesOutsideTheGridAreRefusedWithABeep)
     for (int y : { 0, 105 })
         form.DrawRow(true, true, 50, y);
     EXPECT_EQ(services.exclamations, 6);
-    EXPECT_TRUE(form.lvColumns->Lines().empty());
-    EXPECT_TRUE(form.lvRows->Lines().empty());
+    EXPECT_TRUE(form.ColumnList()->Lines().empty());
+    EXPECT_TRUE(form.RowList()->Lines().empty());
 
     form.DrawColumn(true, true, 104, 500);
     form.DrawColumn(true, true, 1, 0);
     form.DrawRow(true, false, 500, 104);
-    EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "1", true }, { "104", true } }));
-    EXPECT_EQ(form.lvRows->Lines(), Entries({ { "104", false } }));
+    EXPECT_EQ(form.ColumnList()->Lines(), Entries({ { "1", true }, { "104", true } }));
+    EXPECT_EQ(form.RowList()->Lines(), Entries({ { "104", false } }));
     EXPECT_EQ(services.exclamations, 6);
 
     // Without the add flag nothing is added and nothing beeps.
     form.DrawColumn(false, true, 50, 0);
     form.DrawColumn(false, true, 0, 0);
-    EXPECT_EQ(form.lvColumns->Lines().size(), 2u);
+    EXPECT_EQ(form.ColumnList()->Lines().size(), 2u);
     EXPECT_EQ(services.exclamations, 6);
 }
 
@@ -247,8 +250,8 @@ TEST_F(MainFormTest, ClearCommandsAskFirstAndRemoveWhatTheySay)
         (form.*c.command)();
         EXPECT_EQ(services.questions, 1);
         EXPECT_EQ(services.confirmations, QStringList { c.question });
-        EXPECT_EQ(form.lvColumns->Lines(), c.columns);
-        EXPECT_EQ(form.lvRows->Lines(), c.rows);
+        EXPECT_EQ(form.ColumnList()->Lines(), c.columns);
+        EXPECT_EQ(form.RowList()->Lines(), c.rows);
         EXPECT_EQ(form.GridRepaintRequests() > repaints, c.answer);
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     }
@@ -261,8 +264,8 @@ TEST_F(MainFormTest, ClearUncheckedWithOnlyCheckedLinesStillRepaints)
     form.DrawRow(true, true, 0, 9);
     const int repaints = form.GridRepaintRequests();
     form.ClearLines(false);
-    EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "8", true } }));
-    EXPECT_EQ(form.lvRows->Lines(), Entries({ { "9", true } }));
+    EXPECT_EQ(form.ColumnList()->Lines(), Entries({ { "8", true } }));
+    EXPECT_EQ(form.RowList()->Lines(), Entries({ { "9", true } }));
     EXPECT_GT(form.GridRepaintRequests(), repaints);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -270,27 +273,28 @@ TEST_F(MainFormTest, ClearUncheckedWithOnlyCheckedLinesStillRepaints)
 TEST_F(MainFormTest, UntickingKeepsTheEntryAndMarksTheGridForRepaint)
 {
     AddUncheckedLines();
-    QTreeWidgetItem* item = form.lvColumns->topLevelItem(1);
+    QTreeWidgetItem* item = form.ColumnList()->topLevelItem(1);
     item->setCheckState(0, Qt::Checked);
     const int repaints = form.GridRepaintRequests();
     item->setCheckState(0, Qt::Unchecked);
     EXPECT_GT(form.GridRepaintRequests(), repaints);
-    EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "12", false }, { "34", false }, { "48", false } }));
+    EXPECT_EQ(form.ColumnList()->Lines(), Entries({ { "12", false }, { "34", false }, { "48", false } }));
 }
 
 TEST_F(MainFormTest, ListColumnFollowsTheLeftPanelWidth)
 {
-    form.Splitter1->setSizes({ 300, form.Splitter1->width() - 300 });
-    ASSERT_EQ(form.pnlInfo->width(), 300);
-    EXPECT_EQ(form.lvColumns->columnWidth(0), 270);
-    EXPECT_EQ(form.lvRows->columnWidth(0), 270);
+    Child<QSplitter>(form, "Splitter1")
+        ->setSizes({ 300, Child<QSplitter>(form, "Splitter1")->width() - 300 });
+    ASSERT_EQ(Child<QFrame>(form, "pnlInfo")->width(), 300);
+    EXPECT_EQ(form.ColumnList()->columnWidth(0), 270);
+    EXPECT_EQ(form.RowList()->columnWidth(0), 270);
 }
 
 TEST_F(MainFormTest, CaptionEditsAreStoredAsNumbersAndResorted)
 {
     AddUncheckedLines();
-    EditCaption(form.lvColumns, 0, QStringLiteral(" 0x3C")); // 12 becomes 60
-    EXPECT_EQ(form.lvColumns->Lines(), Entries({ { "34", false }, { "48", false }, { "60", false } }));
+    EditCaption(form.ColumnList(), 0, QStringLiteral(" 0x3C")); // 12 becomes 60
+    EXPECT_EQ(form.ColumnList()->Lines(), Entries({ { "34", false }, { "48", false }, { "60", false } }));
     EXPECT_EQ(services.exclamations, 0);
 
     // Text that is no whole number, a position off the 105-pixel grid or
@@ -298,28 +302,28 @@ TEST_F(MainFormTest, CaptionEditsAreStoredAsNumbersAndResorted)
     const QString refused[] = { "abc", "12px", "", "0", "105", "0x14" };
     for (const QString& text : refused) {
         SCOPED_TRACE(text.toStdString());
-        EditCaption(form.lvRows, 1, text);
-        EXPECT_EQ(form.lvRows->Lines(), Entries({ { "20", false }, { "60", false } }));
+        EditCaption(form.RowList(), 1, text);
+        EXPECT_EQ(form.RowList()->Lines(), Entries({ { "20", false }, { "60", false } }));
     }
     EXPECT_EQ(services.exclamations, 6);
 
-    EditCaption(form.lvRows, 1, QStringLiteral("60"));
-    EditCaption(form.lvRows, 1, QStringLiteral("104"));
-    EXPECT_EQ(form.lvRows->Lines(), Entries({ { "20", false }, { "104", false } }));
+    EditCaption(form.RowList(), 1, QStringLiteral("60"));
+    EditCaption(form.RowList(), 1, QStringLiteral("104"));
+    EXPECT_EQ(form.RowList()->Lines(), Entries({ { "20", false }, { "104", false } }));
 }
 
 TEST_F(MainFormTest, NewEmptiesBothListsAndResetsTheProject)
 {
     form.DrawColumn(true, true, 70, 0);
-    form.tbtnRow->click();
+    Child<QToolButton>(form, "tbtnRow")->click();
     form.PictureFileName = "/pictures/page.jpg";
     form.ProjectFileName = "/projects/page.swr";
     form.ShowProjectCaption();
     EXPECT_EQ(Caption(), "Slicewright - [page.swr]*");
 
-    form.New1->trigger();
-    EXPECT_TRUE(form.lvColumns->Lines().empty());
-    EXPECT_TRUE(form.lvRows->Lines().empty());
+    form.Actions().New1->trigger();
+    EXPECT_TRUE(form.ColumnList()->Lines().empty());
+    EXPECT_TRUE(form.RowList()->Lines().empty());
     EXPECT_EQ(form.ProjectFileName, "*");
     EXPECT_EQ(Caption(), "Slicewright");
     // Only the unsaved-changes question, answered Discard.
@@ -328,22 +332,22 @@ TEST_F(MainFormTest, NewEmptiesBothListsAndResetsTheProject)
     // What New leaves alone.
     EXPECT_EQ(form.PictureFileName, "/pictures/page.jpg");
     EXPECT_EQ(form.DrawMode, TDrawMode::dmRow);
-    EXPECT_EQ(form.pbGrid->size(), QSize(105, 105));
+    EXPECT_EQ(form.GridBox()->size(), QSize(105, 105));
 }
 
 TEST_F(MainFormTest, ExitAsksAboutUnsavedChangesOnlyWhenThereAreSome)
 {
-    form.mnuExit->trigger();
+    form.Actions().mnuExit->trigger();
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(services.saveQuestions.isEmpty());
 
     form.show();
     form.DrawColumn(true, true, 70, 0);
     services.saveAnswer = SaveChangesAnswer::Cancel;
-    form.mnuExit->trigger();
+    form.Actions().mnuExit->trigger();
     EXPECT_TRUE(form.isVisible());
     services.saveAnswer = SaveChangesAnswer::Discard;
-    form.mnuExit->trigger();
+    form.Actions().mnuExit->trigger();
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(services.saveQuestions.size(), 2);
     EXPECT_TRUE(services.confirmations.isEmpty());
@@ -359,13 +363,13 @@ TEST_F(MainFormTest, EveryChangeToTheProjectMarksItModified)
     const std::string project = folder / "marks.swr";
     const Change changes[] = {
         { "add", [&] { form.DrawRow(true, true, 0, 50); } },
-        { "tick", [&] { form.lvColumns->topLevelItem(0)->setCheckState(0, Qt::Checked); } },
-        { "edit", [&] { EditCaption(form.lvColumns, 0, QStringLiteral("13")); } },
+        { "tick", [&] { form.ColumnList()->topLevelItem(0)->setCheckState(0, Qt::Checked); } },
+        { "edit", [&] { EditCaption(form.ColumnList(), 0, QStringLiteral("13")); } },
         { "clear", [&] { form.ClearLines(true); } },
         { "clear unchecked", [&] { form.ClearLines(false); } },
         { "colour",
             [&] {
-                form.Transparentcolor1->trigger();
+                form.Actions().Transparentcolor1->trigger();
                 form.pbGridMouseUp(Qt::LeftButton, {}, 5, 5);
             } },
     };
@@ -418,8 +422,8 @@ TEST_F(MainFormTest, TheSaveQuestionDecidesWhetherNewGoesOn)
         form.New1Click();
         form.DrawColumn(true, true, 70, 0);
         services.saveAnswer = c.answer;
-        form.New1->trigger();
-        EXPECT_EQ(form.lvColumns->Lines().empty(), c.emptied);
+        form.Actions().New1->trigger();
+        EXPECT_EQ(form.ColumnList()->Lines().empty(), c.emptied);
         EXPECT_EQ(form.IsModified(), !c.emptied);
         EXPECT_EQ(dialogs, c.dialogs);
         EXPECT_EQ(FileExists(project), c.answer == SaveChangesAnswer::Save && c.saveDialogConfirmed);

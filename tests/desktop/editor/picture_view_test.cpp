@@ -5,6 +5,8 @@
 #include "core/project/cut_lines.h"
 #include "core/project/ini_file.h"
 #include "desktop/editor/file_dialogs.h"
+#include "desktop/editor/form_children.h"
+#include "desktop/editor/main_actions.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/generate/generate_dialog.h"
 #include "desktop/shell/fake_services.h"
@@ -89,7 +91,7 @@ protected:
     // The picture with the grid over it, as the screen shows them.
     QImage Screen(const QRect& area = QRect())
     {
-        QWidget* content = form.ScrollBox1->widget();
+        QWidget* content = Child<QScrollArea>(form, "ScrollBox1")->widget();
         return content->grab(area.isNull() ? QRect(QPoint(0, 0), content->size()) : area).toImage();
     }
 
@@ -108,7 +110,7 @@ TEST_F(PictureViewTest, OpeningAPictureSizesViewAndGridAndKeepsEverythingElse)
 {
     form.DrawColumn(true, true, 100, 0);
     form.DrawRow(true, false, 0, 90);
-    form.tbtnRow->click();
+    Child<QToolButton>(form, "tbtnRow")->click();
     form.ProjectFileName = "/projects/page.swr";
     form.ShowProjectCaption();
 
@@ -116,14 +118,14 @@ TEST_F(PictureViewTest, OpeningAPictureSizesViewAndGridAndKeepsEverythingElse)
     OpenPicture(fileName);
     EXPECT_EQ(shownDialogs, QStringList { "OpenImageDlg" });
     EXPECT_EQ(form.PictureFileName, fileName);
-    EXPECT_EQ(form.imgInterface->size(), QSize(64, 48));
-    EXPECT_EQ(form.pbGrid->size(), QSize(64, 48));
-    EXPECT_EQ(form.imgInterface->Shown().pixel(0, 0), kPaperShown);
-    EXPECT_EQ(form.imgInterface->Shown().pixel(3, 2), qRgb(1, 2, 3));
+    EXPECT_EQ(form.PictureView()->size(), QSize(64, 48));
+    EXPECT_EQ(form.GridBox()->size(), QSize(64, 48));
+    EXPECT_EQ(form.PictureView()->Shown().pixel(0, 0), kPaperShown);
+    EXPECT_EQ(form.PictureView()->Shown().pixel(3, 2), qRgb(1, 2, 3));
     // Lines beyond the new picture stay; caption, project and mode are
     // untouched but for the modified marker.
-    EXPECT_EQ(Positions(form.lvColumns), std::vector<int32_t> { 100 });
-    EXPECT_EQ(Positions(form.lvRows), std::vector<int32_t> { 90 });
+    EXPECT_EQ(Positions(form.ColumnList()), std::vector<int32_t> { 100 });
+    EXPECT_EQ(Positions(form.RowList()), std::vector<int32_t> { 90 });
     EXPECT_EQ(Caption(), "Slicewright - [page.swr]*");
     EXPECT_EQ(form.ProjectFileName, "/projects/page.swr");
     EXPECT_EQ(form.DrawMode, TDrawMode::dmRow);
@@ -131,19 +133,19 @@ TEST_F(PictureViewTest, OpeningAPictureSizesViewAndGridAndKeepsEverythingElse)
     // Cancelling changes nothing.
     OpenPicture("");
     EXPECT_EQ(form.PictureFileName, fileName);
-    EXPECT_EQ(form.pbGrid->size(), QSize(64, 48));
+    EXPECT_EQ(form.GridBox()->size(), QSize(64, 48));
 }
 
 TEST_F(PictureViewTest, JpegPicturesBecomeBitmaps)
 {
     OpenPicture(SLICEWRIGHT_SOURCE_DIR "/data/sample/design.jpg");
-    const TGraphic* graphic = form.imgInterface->Image().Picture().Graphic();
+    const TGraphic* graphic = form.PictureView()->Image().Picture().Graphic();
     ASSERT_NE(dynamic_cast<const TBitmap*>(graphic), nullptr);
-    EXPECT_EQ(form.pbGrid->size(), QSize(600, 400));
-    EXPECT_EQ(form.ScrollBox1->widget()->size(), QSize(600, 400));
+    EXPECT_EQ(form.GridBox()->size(), QSize(600, 400));
+    EXPECT_EQ(Child<QScrollArea>(form, "ScrollBox1")->widget()->size(), QSize(600, 400));
     // Decoded once: the screen shows the held bitmap's own rows.
-    EXPECT_EQ(form.imgInterface->Shown().constBits(),
-        std::as_const(form.imgInterface->PictureBitmap()).ScanLine(0));
+    EXPECT_EQ(form.PictureView()->Shown().constBits(),
+        std::as_const(form.PictureView()->PictureBitmap()).ScanLine(0));
 }
 
 TEST_F(PictureViewTest, EveryPixelLayoutIsShownAndPaintedAsTheBitmapReadsIt)
@@ -180,8 +182,8 @@ TEST_F(PictureViewTest, EveryPixelLayoutIsShownAndPaintedAsTheBitmapReadsIt)
         const std::string fileName = folder / c.name;
         written.SaveToFile(fileName);
         OpenPicture(fileName);
-        TBitmap& held = form.imgInterface->PictureBitmap();
-        const QImage& shown = form.imgInterface->Shown();
+        TBitmap& held = form.PictureView()->PictureBitmap();
+        const QImage& shown = form.PictureView()->Shown();
         ASSERT_EQ(shown.size(), QSize(7, 5));
         EXPECT_EQ(shown.constBits() == std::as_const(held).ScanLine(0), c.format != TPixelFormat::pf4bit);
         for (const int percent : { 100, 300 }) {
@@ -207,7 +209,7 @@ TEST_F(PictureViewTest, EveryPixelLayoutIsShownAndPaintedAsTheBitmapReadsIt)
     // A copy of the screen image outlives the picture it showed.
     const QRgb first = previous.pixel(0, 0);
     form.New1Click();
-    EXPECT_FALSE(form.imgInterface->HasPicture());
+    EXPECT_FALSE(form.PictureView()->HasPicture());
     EXPECT_EQ(previous.pixel(0, 0), first);
 }
 
@@ -215,7 +217,7 @@ TEST_F(PictureViewTest, APictureThatCannotBeReadKeepsTheOldPictureAndGrid)
 {
     const std::string good = WritePicture(folder, "good.bmp", 64, 48);
     OpenPicture(good);
-    const QImage before = form.imgInterface->Shown();
+    const QImage before = form.PictureView()->Shown();
 
     struct Case {
         const char* name;
@@ -239,35 +241,35 @@ TEST_F(PictureViewTest, APictureThatCannotBeReadKeepsTheOldPictureAndGrid)
             EXPECT_STREQ(error.what(), c.message);
         }
         EXPECT_EQ(form.PictureFileName, fileName);
-        EXPECT_EQ(form.imgInterface->Shown(), before);
-        EXPECT_EQ(form.pbGrid->size(), QSize(64, 48));
+        EXPECT_EQ(form.PictureView()->Shown(), before);
+        EXPECT_EQ(form.GridBox()->size(), QSize(64, 48));
     }
     // Chosen from the menu, the failure reaches the user as the error box.
     answers = { folder / "damaged.bmp" };
-    form.mnuOpenImage->trigger();
+    form.Actions().mnuOpenImage->trigger();
     EXPECT_EQ(services.errors,
         QStringList { "Bitmap image is not valid (an information header of 1768038497 bytes)" });
-    EXPECT_EQ(form.imgInterface->Shown(), before);
+    EXPECT_EQ(form.PictureView()->Shown(), before);
 }
 
 TEST_F(PictureViewTest, ReleasesAddLinesInTheCurrentModeWithTheBoundsTest)
 {
     OpenPicture(WritePicture(folder, "page.bmp", 640, 480));
     // Any button adds; the release point is in grid pixels.
-    QTest::mouseRelease(form.pbGrid, Qt::LeftButton, {}, QPoint(639, 5));
-    QTest::mouseRelease(form.pbGrid, Qt::RightButton, Qt::ShiftModifier, QPoint(20, 5));
+    QTest::mouseRelease(form.GridBox(), Qt::LeftButton, {}, QPoint(639, 5));
+    QTest::mouseRelease(form.GridBox(), Qt::RightButton, Qt::ShiftModifier, QPoint(20, 5));
     form.pbGridMouseUp(Qt::LeftButton, {}, 640, 5);
     form.pbGridMouseUp(Qt::LeftButton, {}, -3, 5);
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 20, 639 }));
+    EXPECT_EQ(Positions(form.ColumnList()), (std::vector<int32_t> { 20, 639 }));
     EXPECT_EQ(services.exclamations, 2);
 
-    form.Row1->trigger();
-    QTest::mouseRelease(form.pbGrid, Qt::MiddleButton, {}, QPoint(5, 479));
+    form.Actions().Row1->trigger();
+    QTest::mouseRelease(form.GridBox(), Qt::MiddleButton, {}, QPoint(5, 479));
     form.pbGridMouseUp(Qt::LeftButton, {}, 5, 480);
-    EXPECT_EQ(Positions(form.lvRows), std::vector<int32_t> { 479 });
-    EXPECT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 20, 639 }));
+    EXPECT_EQ(Positions(form.RowList()), std::vector<int32_t> { 479 });
+    EXPECT_EQ(Positions(form.ColumnList()), (std::vector<int32_t> { 20, 639 }));
     EXPECT_EQ(services.exclamations, 3);
-    for (const TCutLineEntry& line : form.lvColumns->Lines())
+    for (const TCutLineEntry& line : form.ColumnList()->Lines())
         EXPECT_TRUE(line.Checked);
 }
 
@@ -299,10 +301,10 @@ TEST_F(PictureViewTest, ReleasesOnAScaledScreenLandOnThePixelTheyLieIn)
             form.DrawMode = mode;
             const double at = c.device / c.scale;
             const QPointF point = mode == TDrawMode::dmColumn ? QPointF(at, 5.0) : QPointF(5.0, at);
-            QMouseEvent release(QEvent::MouseButtonRelease, point, form.pbGrid->mapToGlobal(point),
+            QMouseEvent release(QEvent::MouseButtonRelease, point, form.GridBox()->mapToGlobal(point),
                 Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(form.pbGrid, &release);
-            const TCutLineList* list = mode == TDrawMode::dmColumn ? form.lvColumns : form.lvRows;
+            QApplication::sendEvent(form.GridBox(), &release);
+            const TCutLineList* list = mode == TDrawMode::dmColumn ? form.ColumnList() : form.RowList();
             const int32_t extent = mode == TDrawMode::dmColumn ? 640 : 480;
             EXPECT_EQ(Positions(list),
                 IsInsideGrid(c.pixel, extent) ? std::vector<int32_t> { c.pixel } : std::vector<int32_t> {});
@@ -313,32 +315,32 @@ TEST_F(PictureViewTest, ReleasesOnAScaledScreenLandOnThePixelTheyLieIn)
 TEST_F(PictureViewTest, TransparentModePicksUntilColumnOrRowIsChosen)
 {
     OpenPicture(WritePicture(folder, "page.bmp", 64, 48));
-    form.tbtnRow->click();
-    form.pnlTransparent->clicked(); // the panel does what the menu item does
+    Child<QToolButton>(form, "tbtnRow")->click();
+    form.TransparentPanel()->clicked(); // the panel does what the menu item does
     EXPECT_EQ(form.DrawMode, TDrawMode::dmTransparent);
-    EXPECT_EQ(form.pbGrid->cursor().shape(), Qt::CrossCursor);
-    EXPECT_TRUE(form.tbtnRow->isChecked());
-    EXPECT_TRUE(form.Row1->isChecked());
-    EXPECT_FALSE(form.tbtnColumn->isChecked());
+    EXPECT_EQ(form.GridBox()->cursor().shape(), Qt::CrossCursor);
+    EXPECT_TRUE(Child<QToolButton>(form, "tbtnRow")->isChecked());
+    EXPECT_TRUE(form.Actions().Row1->isChecked());
+    EXPECT_FALSE(Child<QToolButton>(form, "tbtnColumn")->isChecked());
 
-    QTest::mouseRelease(form.pbGrid, Qt::LeftButton, {}, QPoint(3, 2));
-    EXPECT_EQ(form.pnlTransparent->Color(), RGB(1, 2, 3));
-    EXPECT_EQ(form.pbGrid->cursor().shape(), Qt::ArrowCursor);
+    QTest::mouseRelease(form.GridBox(), Qt::LeftButton, {}, QPoint(3, 2));
+    EXPECT_EQ(form.TransparentPanel()->Color(), RGB(1, 2, 3));
+    EXPECT_EQ(form.GridBox()->cursor().shape(), Qt::ArrowCursor);
     EXPECT_EQ(form.DrawMode, TDrawMode::dmTransparent);
 
     // The next release picks again; one beyond the picture keeps the colour.
     form.pbGridMouseUp(Qt::LeftButton, {}, 10, 10);
-    EXPECT_EQ(form.pnlTransparent->Color(), kPaper);
+    EXPECT_EQ(form.TransparentPanel()->Color(), kPaper);
     form.pbGridMouseUp(Qt::LeftButton, {}, 64, 10);
     form.pbGridMouseUp(Qt::LeftButton, {}, 10, -1);
-    EXPECT_EQ(form.pnlTransparent->Color(), kPaper);
-    EXPECT_TRUE(form.lvColumns->Lines().empty());
-    EXPECT_TRUE(form.lvRows->Lines().empty());
+    EXPECT_EQ(form.TransparentPanel()->Color(), kPaper);
+    EXPECT_TRUE(form.ColumnList()->Lines().empty());
+    EXPECT_TRUE(form.RowList()->Lines().empty());
 
-    form.tbtnColumn->click();
+    Child<QToolButton>(form, "tbtnColumn")->click();
     form.pbGridMouseUp(Qt::LeftButton, {}, 10, 10);
-    EXPECT_EQ(Positions(form.lvColumns), std::vector<int32_t> { 10 });
-    EXPECT_EQ(form.pnlTransparent->Color(), kPaper);
+    EXPECT_EQ(Positions(form.ColumnList()), std::vector<int32_t> { 10 });
+    EXPECT_EQ(form.TransparentPanel()->Color(), kPaper);
 }
 
 // The pick lives in the project, none is a choice of its own, and both undo.
@@ -347,26 +349,26 @@ TEST_F(PictureViewTest, TheTransparentColourIsSavedLoadedAndCanBeNone)
     const std::string picture = WritePicture(folder, "page.bmp", 64, 48);
     OpenPicture(picture);
     EXPECT_EQ(form.GenerationInput().TransparentColor, clNone);
-    form.Transparentcolor1->trigger();
+    form.Actions().Transparentcolor1->trigger();
     form.pbGridMouseUp(Qt::LeftButton, {}, 3, 2);
     const std::string project = folder / "page.swr";
     form.SaveProject(project);
     EXPECT_NE(test::ReadFileBytes(project).find("[Output]\r\nFormat=auto\r\nTransparent=010203\r\n"),
         std::string::npos);
 
-    form.New1->trigger();
-    EXPECT_EQ(form.pnlTransparent->Color(), clNone);
+    form.Actions().New1->trigger();
+    EXPECT_EQ(form.TransparentPanel()->Color(), clNone);
     form.LoadProject(project);
-    EXPECT_EQ(form.pnlTransparent->Color(), RGB(1, 2, 3));
+    EXPECT_EQ(form.TransparentPanel()->Color(), RGB(1, 2, 3));
     EXPECT_EQ(form.GenerationInput().TransparentColor, RGB(1, 2, 3));
 
-    form.pnlTransparent->noneChosen();
-    EXPECT_EQ(form.pnlTransparent->Color(), clNone);
+    form.TransparentPanel()->noneChosen();
+    EXPECT_EQ(form.TransparentPanel()->Color(), clNone);
     EXPECT_TRUE(form.IsModified());
     form.SaveProject(project);
     EXPECT_EQ(test::ReadFileBytes(project).find("Transparent"), std::string::npos);
-    form.Undo1->trigger();
-    EXPECT_EQ(form.pnlTransparent->Color(), RGB(1, 2, 3));
+    form.Actions().Undo1->trigger();
+    EXPECT_EQ(form.TransparentPanel()->Color(), RGB(1, 2, 3));
 }
 
 TEST_F(PictureViewTest, ThePreviewDecodesNoPictureWhoseHeaderClaimsMoreThanFourMegapixels)
@@ -396,10 +398,10 @@ TEST_F(PictureViewTest, ThePreviewDecodesNoPictureWhoseHeaderClaimsMoreThanFourM
 
 TEST_F(PictureViewTest, APickWithoutAPictureReadsABlankDesignSizeBitmap)
 {
-    form.Transparentcolor1->trigger();
+    form.Actions().Transparentcolor1->trigger();
     form.pbGridMouseUp(Qt::LeftButton, {}, 104, 104);
-    EXPECT_EQ(form.pnlTransparent->Color(), clWhite);
-    const TGraphic* graphic = form.imgInterface->Image().Picture().Graphic();
+    EXPECT_EQ(form.TransparentPanel()->Color(), clWhite);
+    const TGraphic* graphic = form.PictureView()->Image().Picture().Graphic();
     ASSERT_NE(graphic, nullptr);
     EXPECT_EQ(graphic->Width(), 105);
     EXPECT_EQ(graphic->Height(), 105);
@@ -442,11 +444,11 @@ TEST_F(PictureViewTest, CheckedLinesAreDottedColumnsXorAndRowsFollowThePen)
     test::WriteFileBytes(project,
         "[Settings]\r\nGraphicImage=" + picture + "\r\n[Columns]\r\nPosition1=10\r\nPosition2=10\r\n");
     form.LoadProject(project);
-    ASSERT_EQ(Positions(form.lvColumns), (std::vector<int32_t> { 10, 10 }));
+    ASSERT_EQ(Positions(form.ColumnList()), (std::vector<int32_t> { 10, 10 }));
     screen = Screen();
     EXPECT_EQ(screen.pixel(10, 0), kPaperShown);
     EXPECT_EQ(screen.pixel(10, 46), kPaperShown);
-    form.lvColumns->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    form.ColumnList()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
     EXPECT_EQ(Screen().pixel(10, 0), kPaperXor);
 }
 
@@ -461,7 +463,7 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
 
     // With no project file yet, Save asks for a name.
     answers = { project };
-    form.Save1->trigger();
+    form.Actions().Save1->trigger();
     EXPECT_EQ(shownDialogs.last(), "SaveDialog");
     EXPECT_EQ(form.ProjectFileName, project);
     EXPECT_EQ(Caption(), "Slicewright - [page.swr]");
@@ -472,21 +474,21 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
         "[Rows]\r\nPosition1=30\r\nChecked1=1\r\n[Output]\r\nFormat=auto\r\n");
     // Once it exists, Save writes to it without asking.
     const int dialogs = static_cast<int>(shownDialogs.size());
-    form.Save1->trigger();
+    form.Actions().Save1->trigger();
     EXPECT_EQ(shownDialogs.size(), dialogs);
     EXPECT_TRUE(std::filesystem::exists(folder / "page.bak"));
 
     form.New1Click();
-    EXPECT_FALSE(form.imgInterface->HasPicture());
-    EXPECT_EQ(form.pbGrid->size(), QSize(64, 48));
+    EXPECT_FALSE(form.PictureView()->HasPicture());
+    EXPECT_EQ(form.GridBox()->size(), QSize(64, 48));
     answers = { project };
-    form.Open1->trigger();
+    form.Actions().Open1->trigger();
     EXPECT_EQ(shownDialogs.last(), "OpenDialog");
     EXPECT_EQ(form.ProjectFileName, project);
     EXPECT_EQ(form.PictureFileName, picture);
-    EXPECT_EQ(form.imgInterface->Shown().pixel(3, 2), qRgb(1, 2, 3));
-    EXPECT_EQ(form.lvColumns->Lines(), (TCutLines { { "12", false }, { "40", true } }));
-    EXPECT_EQ(form.lvRows->Lines(), (TCutLines { { "30", true } }));
+    EXPECT_EQ(form.PictureView()->Shown().pixel(3, 2), qRgb(1, 2, 3));
+    EXPECT_EQ(form.ColumnList()->Lines(), (TCutLines { { "12", false }, { "40", true } }));
+    EXPECT_EQ(form.RowList()->Lines(), (TCutLines { { "30", true } }));
     EXPECT_EQ(Caption(), "Slicewright - [page.swr]");
     EXPECT_EQ(services.exclamations, 0);
 
@@ -494,7 +496,7 @@ TEST_F(PictureViewTest, SavedProjectsComeBackWithPictureLinesChecksAndCaption)
     test::WriteFileBytes(project, "[Settings]\r\nGraphicImage=page.bmp\r\n");
     form.LoadProject(project);
     EXPECT_EQ(form.PictureFileName, picture);
-    form.Save1->trigger();
+    form.Actions().Save1->trigger();
     EXPECT_EQ(test::ReadFileBytes(project), "[Settings]\r\nGraphicImage=page.bmp\r\n");
 }
 
@@ -511,7 +513,7 @@ TEST_F(PictureViewTest, AProjectThatCannotBeReadLeavesSaveOnTheProjectShown)
     answers = { unreadable };
     EXPECT_THROW(form.Open1Click(), EIniFileException);
     EXPECT_EQ(form.ProjectFileName, project);
-    EXPECT_EQ(Positions(form.lvColumns), std::vector<int32_t> { 40 });
+    EXPECT_EQ(Positions(form.ColumnList()), std::vector<int32_t> { 40 });
     form.Save1Click();
     EXPECT_TRUE(test::ReadFileBytes(unreadable) == hugeBytes); // no 4 MB diff on failure
 }
@@ -526,12 +528,12 @@ TEST_F(PictureViewTest, LoadingRefusesLinesThatDoNotFitWithOneBeepEach)
             + "\r\n[Columns]\r\nPosition1=500\r\nPosition2=63\r\nChecked2=0\r\nPosition3=64\r\n"
               "[Rows]\r\nPosition1=0x10\r\nPosition2=0\r\nPosition3=-1\r\nPosition4=5\r\n");
     form.LoadProject(project);
-    EXPECT_FALSE(form.imgInterface->HasPicture());
-    EXPECT_EQ(form.pbGrid->size(), QSize(64, 48));
+    EXPECT_FALSE(form.PictureView()->HasPicture());
+    EXPECT_EQ(form.GridBox()->size(), QSize(64, 48));
     EXPECT_EQ(form.PictureFileName, folder / "gone.bmp");
-    EXPECT_EQ(form.lvColumns->Lines(), (TCutLines { { "63", false } }));
+    EXPECT_EQ(form.ColumnList()->Lines(), (TCutLines { { "63", false } }));
     // A line that is no position is passed over; the lines after it count.
-    EXPECT_EQ(form.lvRows->Lines(), (TCutLines { { "5", true }, { "16", true } }));
+    EXPECT_EQ(form.RowList()->Lines(), (TCutLines { { "5", true }, { "16", true } }));
     EXPECT_EQ(services.exclamations, 4); // 500, 64, row 0 and row -1
     EXPECT_EQ(Caption(), "Slicewright - [big.swr]");
     // Said once the lines are in, and Generate then refuses to cut a blank page.
@@ -554,7 +556,7 @@ TEST_F(PictureViewTest, OpenStartsInTheProgramFolderUntilAProjectHasBeenOpened)
     form.DrawColumn(true, true, 9, 0);
     form.Open1Click();
     EXPECT_EQ(directories.last(), programFolder);
-    EXPECT_EQ(Positions(form.lvColumns), std::vector<int32_t> { 9 }); // cancel: New did not run
+    EXPECT_EQ(Positions(form.ColumnList()), std::vector<int32_t> { 9 }); // cancel: New did not run
 
     answers = { project };
     form.Open1Click();
@@ -584,7 +586,7 @@ TEST_F(PictureViewTest, GenerationInputReadsEveryLineThePictureAndTheColour)
     EXPECT_EQ(input.TransparentColor, clNone);
 
     OpenPicture(WritePicture(folder, "page.bmp", 64, 48));
-    form.Transparentcolor1->trigger();
+    form.Actions().Transparentcolor1->trigger();
     form.pbGridMouseUp(Qt::LeftButton, {}, 3, 2);
     input = form.GenerationInput();
     EXPECT_EQ(input.Picture->Width(), 64);
@@ -594,13 +596,13 @@ TEST_F(PictureViewTest, GenerationInputReadsEveryLineThePictureAndTheColour)
 TEST_F(PictureViewTest, GenerateShowsAFreshDialogEachTimeOnceThereIsAPicture)
 {
     // A pick makes a blank picture, which is still nothing to cut.
-    form.Transparentcolor1->trigger();
+    form.Actions().Transparentcolor1->trigger();
     form.pbGridMouseUp(Qt::LeftButton, {}, 5, 5);
     QTimer::singleShot(0, [] {
         if (GenerateDlg)
             GenerateDlg->close();
     });
-    form.Generate1->trigger();
+    form.Actions().Generate1->trigger();
     QCoreApplication::processEvents();
     EXPECT_EQ(services.errors,
         QStringList { "There is no picture to cut up. Open one with \"Open image...\" first." });
@@ -615,7 +617,7 @@ TEST_F(PictureViewTest, GenerateShowsAFreshDialogEachTimeOnceThereIsAPicture)
             modal = QApplication::activeModalWidget() == GenerateDlg;
             GenerateDlg->close();
         });
-        form.Generate1->trigger();
+        form.Actions().Generate1->trigger();
         EXPECT_TRUE(modal);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(seen.isNull());

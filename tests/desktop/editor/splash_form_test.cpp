@@ -1,3 +1,5 @@
+#include "desktop/editor/form_children.h"
+#include "desktop/editor/main_actions.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/editor/splash_form.h"
 #include "desktop/shell/fake_services.h"
@@ -106,7 +108,7 @@ TEST(SplashFormTest, AboutShowsAFreshModalWindowEachTime)
             EXPECT_TRUE(splash->isVisible());
             QTest::mouseClick(splash->Label3, Qt::LeftButton);
         });
-        form.About1->trigger();
+        form.Actions().About1->trigger();
         EXPECT_EQ(frmSplash, nullptr);
         ReleaseDeferred();
     }

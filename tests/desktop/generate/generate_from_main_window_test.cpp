@@ -128,7 +128,7 @@ TEST(GenerateFromMainWindow, AProjectChangedOnDiskIsReadAgainOnceTheDialogCloses
     form.Generate1Click();
     EXPECT_TRUE(askedWhileOpen.isEmpty()) << askedWhileOpen.join("\n").toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return services.confirmations.size() == 1; }, 3000));
-    EXPECT_EQ(form.lvColumns->Lines(), (TCutLines { { "5", true } }));
+    EXPECT_EQ(form.ColumnList()->Lines(), (TCutLines { { "5", true } }));
 }
 
 TEST(GenerateFromMainWindow, WithoutAPictureTheRunIsRefused)
@@ -148,7 +148,7 @@ TEST(GenerateFromMainWindow, WithoutAPictureTheRunIsRefused)
     EXPECT_TRUE(services.errors[0].startsWith("There is no picture to cut"))
         << services.errors[0].toStdString();
     EXPECT_EQ(folder.EntryCount(), 0u);
-    EXPECT_FALSE(form.imgInterface->HasPicture());
+    EXPECT_FALSE(form.PictureView()->HasPicture());
 }
 
 } // namespace

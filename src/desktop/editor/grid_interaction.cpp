@@ -1,0 +1,255 @@
+#include "desktop/editor/grid_interaction.h"
+
+#include "core/project/cut_lines.h"
+#include "desktop/editor/main_actions.h"
+#include "desktop/editor/main_form.h"
+#include "desktop/shell/handler_guard.h"
+#include "desktop/shell/platform_services.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QTreeWidgetItem>
+#include <QWheelEvent>
+
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+namespace sw {
+
+namespace {
+
+// How near, in logical pixels, the pointer must be to take hold of a line.
+constexpr int kGrabDistance = 2;
+
+} // namespace
+
+bool TGridInteraction::Near(QPointF at, int32_t position, bool vertical) const
+{
+    const TZoomMapping& zoom = m_form.pbGrid->Zoom();
+    const int64_t pointer = zoom.DeviceAtLogical(vertical ? at.x() : at.y());
+    const int64_t reach = int64_t { kGrabDistance } * zoom.RatioHundredths() / 100;
+    return std::abs(pointer - zoom.DeviceStart(position)) <= reach;
+}
+
+TGridInteraction::TLineHit TGridInteraction::LineUnder(QPointF at) const
+{
+    if (!m_form.EditsLines())
+        return {};
+    const bool vertical = m_form.IsVerticalMode();
+    TCutLineList* list = vertical ? m_form.lvColumns : m_form.lvRows;
+    const TZoomMapping& zoom = m_form.pbGrid->Zoom();
+    const int64_t pointer = zoom.DeviceAtLogical(vertical ? at.x() : at.y());
+    TLineHit best;
+    int64_t bestDistance = 0;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list->topLevelItem(i);
+        const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString());
+        // Only drawn lines can be taken hold of.
+        if (!position || item->checkState(0) != Qt::Checked || !Near(at, *position, vertical))
+            continue;
+        const int64_t distance = std::abs(pointer - zoom.DeviceStart(*position));
+        if (!best.Item || distance < bestDistance) {
+            best = TLineHit { list, item };
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+int32_t TGridInteraction::SuggestionUnder(QPointF at) const
+{
+    if (!m_form.EditsLines())
+        return -1;
+    const bool vertical = m_form.IsVerticalMode();
+    for (const int32_t position : vertical ? m_form.m_suggestions.Columns : m_form.m_suggestions.Rows)
+        if (Near(at, position, vertical))
+            return position;
+    return -1;
+}
+
+std::optional<TGridInteraction::TGuide> TGridInteraction::Guide() const
+{
+    if (!m_drag || !m_drag->Moved)
+        return std::nullopt;
+    return TGuide { m_drag->List == m_form.lvColumns, m_drag->To };
+}
+
+void TGridInteraction::CancelDrag()
+{
+    if (!m_drag)
+        return;
+    m_drag.reset();
+    m_pressTaken = false;
+}
+
+bool TGridInteraction::GridEvent(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        return Press(event);
+    case QEvent::MouseMove:
+        return Move(event);
+    case QEvent::MouseButtonRelease:
+        return Release();
+    case QEvent::KeyPress:
+        return Key(event);
+    case QEvent::Leave:
+        m_form.lblPointer->clear();
+        return false;
+    case QEvent::ScreenChangeInternal:
+        // Another screen may have another device pixel ratio.
+        QTimer::singleShot(0, &m_form, [form = &m_form] { form->SetZoom(form->ZoomPercent()); });
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool TGridInteraction::Press(QEvent* event)
+{
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPointF at = mouse->position();
+    const TLineHit hit = LineUnder(at);
+    const int32_t suggestion = hit.Item ? -1 : SuggestionUnder(at);
+    if (mouse->button() == Qt::LeftButton && suggestion >= 0) {
+        m_pressTaken = true;
+        RunHandler([&] { m_form.AcceptSuggestion(m_form.IsVerticalMode(), suggestion); });
+        return true;
+    }
+    if (mouse->button() == Qt::LeftButton && hit.Item) {
+        m_pressTaken = true;
+        m_form.SelectLine(*hit.List, hit.Item);
+        const int32_t position = CutLinePosition(hit.Item->text(0).toStdString()).value_or(0);
+        m_drag = TDrag { hit.List, hit.Item, position, position, false };
+        return true;
+    }
+    if (mouse->button() == Qt::RightButton && (hit.Item || suggestion >= 0)) {
+        m_pressTaken = true;
+        if (hit.Item)
+            m_form.SelectLine(*hit.List, hit.Item);
+        ShowLineMenu(hit, suggestion, mouse->globalPosition().toPoint());
+        return true;
+    }
+    return false;
+}
+
+bool TGridInteraction::Move(QEvent* event)
+{
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    m_form.UpdatePointer(mouse->position());
+    TPaintBox& grid = *m_form.pbGrid;
+    if (m_drag) {
+        const QPoint pixel = grid.PixelAt(mouse->position());
+        m_drag->To = m_drag->List == m_form.lvColumns ? pixel.x() : pixel.y();
+        m_drag->Moved = m_drag->Moved || m_drag->To != m_drag->From;
+        m_form.InvalidateGrid();
+        return true;
+    }
+    if (m_form.DrawMode != TDrawMode::dmTransparent) {
+        if (LineUnder(mouse->position()).Item)
+            grid.setCursor(m_form.IsVerticalMode() ? Qt::SizeHorCursor : Qt::SizeVerCursor);
+        else
+            grid.unsetCursor();
+    }
+    return false;
+}
+
+bool TGridInteraction::Release()
+{
+    if (!m_pressTaken)
+        return false;
+    m_pressTaken = false;
+    if (m_drag) {
+        const TDrag drag = *std::exchange(m_drag, std::nullopt);
+        // A place outside the grid or on another line beeps and leaves the
+        // line where it was.
+        if (drag.Moved && drag.To != drag.From)
+            RunHandler([&] { m_form.MoveLine(*drag.List, drag.Item, drag.To); });
+        m_form.InvalidateGrid();
+    }
+    return true;
+}
+
+bool TGridInteraction::Key(QEvent* event)
+{
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (m_form.DrawMode == TDrawMode::dmCells)
+        return m_form.CellKey(key);
+    const int step = key->modifiers().testFlag(Qt::ShiftModifier) ? 10 : 1;
+    const bool column = m_form.SelectedList() == m_form.lvColumns;
+    int delta = 0;
+    switch (key->key()) {
+    case Qt::Key_Left:
+        delta = column ? -step : 0;
+        break;
+    case Qt::Key_Right:
+        delta = column ? step : 0;
+        break;
+    case Qt::Key_Up:
+        delta = !column ? -step : 0;
+        break;
+    case Qt::Key_Down:
+        delta = !column ? step : 0;
+        break;
+    default:
+        break;
+    }
+    if (delta == 0 || !m_form.SelectedLine())
+        return false;
+    RunHandler([&] { m_form.NudgeSelectedLine(delta); });
+    return true;
+}
+
+bool TGridInteraction::ViewportWheel(QWheelEvent* event)
+{
+    const QPoint delta = event->angleDelta();
+    QScrollArea& view = *m_form.ScrollBox1;
+    if (event->modifiers().testFlag(Qt::ControlModifier)) {
+        if (delta.y() != 0) {
+            const int percent = m_form.ZoomPercent();
+            const QPointF anchor = m_form.pbGrid->mapFrom(view.viewport(), event->position());
+            m_form.ApplyZoom(delta.y() > 0 ? NextZoomStep(percent) : PreviousZoomStep(percent), anchor);
+        }
+        return true;
+    }
+    if (event->modifiers().testFlag(Qt::ShiftModifier) && delta.y() != 0) {
+        QScrollBar* bar = view.horizontalScrollBar();
+        bar->setValue(bar->value() - delta.y() * QApplication::wheelScrollLines() * bar->singleStep() / 120);
+        return true;
+    }
+    return false;
+}
+
+void TGridInteraction::ShowLineMenu(const TLineHit& hit, int32_t suggestion, const QPoint& globalAt)
+{
+    QMenu menu(&m_form);
+    if (hit.Item)
+        menu.addAction(m_form.Actions().DeleteLine1);
+    if (suggestion >= 0) {
+        TMainForm* form = &m_form;
+        const bool vertical = form->IsVerticalMode();
+        menu.addAction(QCoreApplication::translate("TMainForm", "&Accept this suggestion"), form,
+            [form, vertical, suggestion] {
+                RunHandler([&] { form->AcceptSuggestion(vertical, suggestion); });
+            });
+        menu.addAction(QCoreApplication::translate("TMainForm", "D&ismiss this suggestion"), form,
+            [form, vertical, suggestion] {
+                std::vector<int32_t>& list
+                    = vertical ? form->m_suggestions.Columns : form->m_suggestions.Rows;
+                std::erase(list, suggestion);
+                form->UpdateActions();
+                form->InvalidateGrid();
+            });
+    }
+    menu.exec(globalAt);
+}
+
+} // namespace sw

@@ -1,0 +1,69 @@
+#pragma once
+
+// The main window's commands. Each is one action, shared by its menu item
+// and its tool button so caption, hint, icon and check mark stay linked; the
+// actions, the menus and the tool bar are declared as rows of tables.
+
+#include <QIcon>
+#include <QList>
+
+class QAction;
+class QActionGroup;
+class QFrame;
+class QMenu;
+class QUndoStack;
+class QWidget;
+
+namespace sw {
+
+class TMainForm;
+
+class TMainActions {
+public:
+    // Makes every action on form, each connected to its command, the undo
+    // and redo actions over undoStack.
+    TMainActions(TMainForm& form, const QList<QIcon>& icons, QUndoStack& undoStack);
+
+    // The menu bar, set on the form.
+    void CreateMenus();
+    // The band along the window's top edge holding the tool bar, with
+    // colourPanel at its place among the buttons.
+    QFrame* CreateToolBar(QWidget* colourPanel);
+
+    QAction* New1 = nullptr;
+    QAction* Open1 = nullptr;
+    QAction* Save1 = nullptr;
+    QAction* Saveas1 = nullptr;
+    QAction* Transparentcolor1 = nullptr;
+    QAction* NoTransparentColor1 = nullptr;
+    QAction* mnuOpenImage = nullptr;
+    QAction* Generate1 = nullptr;
+    QAction* mnuExit = nullptr;
+    QAction* Column1 = nullptr;
+    QAction* Row1 = nullptr;
+    QAction* Cells1 = nullptr;
+    QAction* Clear1 = nullptr;
+    QAction* Clearunchecked1 = nullptr;
+    QAction* About1 = nullptr;
+    QActionGroup* ModeGroup = nullptr;
+    QAction* Undo1 = nullptr;
+    QAction* Redo1 = nullptr;
+    QAction* ZoomIn1 = nullptr;
+    QAction* ZoomOut1 = nullptr;
+    QAction* ZoomActual1 = nullptr;
+    QAction* ZoomFit1 = nullptr;
+    QAction* CellOverlay1 = nullptr;
+    QAction* DeleteLine1 = nullptr;
+    QAction* Suggest1 = nullptr;
+    QAction* AcceptSuggestions1 = nullptr;
+    QAction* DismissSuggestions1 = nullptr;
+    // Filled as it opens.
+    QMenu* RecentMenu = nullptr;
+
+private:
+    void CreateUndoActions(QUndoStack& undoStack);
+
+    TMainForm& m_form;
+};
+
+} // namespace sw
