@@ -115,6 +115,8 @@ void CheckCellWritable(TImageType type, int64_t width, int64_t height)
     case TImageType::Png8:
     case TImageType::Png:
     case TImageType::Auto:
+    case TImageType::Avif:
+    case TImageType::AvifLossless:
         break;
     }
 }
