@@ -21,9 +21,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://slicewright.example.org)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt loads its windowing plugins at run time, out of dpkg-shlibdeps' sight.
+# Tesseract reads its English data, and Qt loads its windowing plugins, at
+# run time, out of dpkg-shlibdeps' sight.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "tesseract-ocr-eng")
 if(TARGET slicewright)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+  string(PREPEND CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, ")
 endif()
 # The synopsis line comes from the summary above.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
