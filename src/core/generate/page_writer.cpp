@@ -4,6 +4,7 @@
 #include "core/base/output_file.h"
 #include "core/base/product.h"
 #include "core/base/sysutils.h"
+#include "core/generate/page_markup.h"
 #include "core/project/cell_properties.h"
 
 #include <cerrno>
@@ -26,121 +27,9 @@ bool SameFolder(const std::string& a, const std::string& b)
 
 const char* const kStyleNames[] = { "classic", "html5", "email", "grid" };
 
-// Alt text, links and titles may hold anything the project file can: markup
-// characters become references, and so does every non-ASCII character, so
-// the text survives a page read in any character set. Broken UTF-8 shows as
-// the replacement character; controls, which no attribute may hold, as
-// blanks.
-std::string HtmlEscaped(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x80) {
-            ++i;
-            switch (byte) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += (byte < 0x20 && byte != '\t') || byte == 0x7F ? ' ' : static_cast<char>(byte);
-            }
-            continue;
-        }
-        int length = 0;
-        uint32_t codePoint = 0;
-        if (byte >= 0xC2 && byte <= 0xDF) {
-            length = 2;
-            codePoint = byte & 0x1F;
-        } else if (byte >= 0xE0 && byte <= 0xEF) {
-            length = 3;
-            codePoint = byte & 0x0F;
-        } else if (byte >= 0xF0 && byte <= 0xF4) {
-            length = 4;
-            codePoint = byte & 0x07;
-        }
-        bool valid = length > 0 && i + static_cast<size_t>(length) <= text.size();
-        for (int k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-            valid = (next & 0xC0) == 0x80;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not text.
-        valid = valid && !(length == 3 && codePoint < 0x800) && !(length == 4 && codePoint < 0x10000)
-            && !(codePoint >= 0xD800 && codePoint <= 0xDFFF) && codePoint <= 0x10FFFF;
-        if (!valid) {
-            out += "&#xFFFD;";
-            ++i;
-            continue;
-        }
-        out += Format("&#x%X;", static_cast<unsigned>(codePoint));
-        i += static_cast<size_t>(length);
-    }
-    return out;
-}
-
-std::string ColorHex(TColor color)
-{
-    return "#" + HexRgb(color);
-}
-
-// Every attribute value of every style is written through here, so no
-// address, name or text can end its attribute early.
-std::string Attribute(std::string_view name, std::string_view value)
-{
-    return " " + std::string(name) + "=\"" + HtmlEscaped(value) + "\"";
-}
-
-// What a cell without an image says about itself: its alt text as a label,
-// on its link when it has one, else on the cell itself as a picture.
-std::string LabelOf(const TPageCell& cell, bool onLink)
-{
-    if (cell.Alt.empty())
-        return std::string();
-    return (onLink ? std::string() : Attribute("role", "img")) + Attribute("aria-label", cell.Alt);
-}
-
-// Tracks that no cell starts in are merged into the one before, so that a
-// table never holds a row or a column made only of spanned cells (which
-// browsers collapse). Each track maps to the index of its merged track.
-std::vector<int> MergedTracks(const std::vector<char>& anchored)
-{
-    std::vector<int> merged(anchored.size());
-    int index = -1;
-    for (size_t t = 0; t < anchored.size(); ++t) {
-        if (anchored[t] || index < 0)
-            ++index;
-        merged[t] = index;
-    }
-    return merged;
-}
-
-std::vector<int> MergedSizes(const std::vector<int>& sizes, const std::vector<int>& merged, int scale)
-{
-    std::vector<int> out(merged.empty() ? 0 : static_cast<size_t>(merged.back()) + 1, 0);
-    for (size_t t = 0; t < sizes.size(); ++t)
-        out[static_cast<size_t>(merged[t])] += sizes[t] / scale;
-    return out;
-}
-
-std::string Px(int value)
-{
-    return IntToStr(value) + "px";
-}
+using page::Attribute;
+using page::ColorHex;
+using page::Px;
 
 } // namespace
 
@@ -411,18 +300,6 @@ void CheckLayout(const TPageLayout& layout, TPageStyle style)
                 }
 }
 
-std::string SourceOf(const TPageCell& cell, const std::string& baseUrl)
-{
-    if (baseUrl.empty() || baseUrl.back() == '/')
-        return baseUrl + cell.Source;
-    return baseUrl + "/" + cell.Source;
-}
-
-std::string TitleOf(const TPageOptions& options)
-{
-    return HtmlEscaped(options.Title.empty() ? std::string("Generated by ") + kProductName : options.Title);
-}
-
 } // namespace
 
 void TPageWriter::WritePage(
@@ -440,10 +317,13 @@ void TPageWriter::WritePage(
     }
     OpenFile(fileName);
     m_kind = TPageKind();
+    const page::TLineSink line = [this](std::string_view text) { WriteLine(text); };
     if (options.Style == TPageStyle::Grid)
-        WriteGrid(layout, options);
+        page::WriteGridPage(layout, options, line);
+    else if (options.Style == TPageStyle::Email)
+        page::WriteEmailPage(layout, options, line);
     else
-        WriteTable(layout, options);
+        page::WriteHtml5Page(layout, options, line);
     CloseFile();
 }
 
@@ -480,7 +360,7 @@ void TPageWriter::WriteClassic(const TPageLayout& layout, const TPageOptions& op
                 WriteLine(td + size + ">" + link + "</td>");
                 continue;
             }
-            std::string image = "<img" + Attribute("src", SourceOf(cell, options.BaseUrl));
+            std::string image = "<img" + Attribute("src", page::SourceOf(cell, options.BaseUrl));
             if (scale != 1)
                 image += size;
             image += " border=0>";
@@ -490,188 +370,6 @@ void TPageWriter::WriteClassic(const TPageLayout& layout, const TPageOptions& op
         }
         EndRow();
     }
-}
-
-// Standards mode and mail clients add gaps below inline images and ignore
-// sizes they are not given, so every size is stated and images are blocks.
-void TPageWriter::WriteTable(const TPageLayout& layout, const TPageOptions& options)
-{
-    const bool email = options.Style == TPageStyle::Email;
-    const int scale = layout.Scale;
-    std::vector<char> columnAnchors(layout.ColumnWidths.size(), 0);
-    std::vector<char> rowAnchors(layout.RowHeights.size(), 0);
-    for (size_t r = 0; r < layout.Rows.size(); ++r)
-        for (const TPageCell& cell : layout.Rows[r].Cells) {
-            rowAnchors[r] = 1;
-            columnAnchors[size_t(cell.Column)] = 1;
-        }
-    const std::vector<int> columnOf = MergedTracks(columnAnchors);
-    const std::vector<int> rowOf = MergedTracks(rowAnchors);
-    const std::vector<int> widths = MergedSizes(layout.ColumnWidths, columnOf, scale);
-    const std::vector<int> heights = MergedSizes(layout.RowHeights, rowOf, scale);
-    const std::string width = IntToStr(layout.Width / scale);
-    const std::string height = IntToStr(layout.Height / scale);
-
-    WriteLine("<!DOCTYPE html>");
-    WriteLine("<html>");
-    WriteLine("<head>");
-    WriteLine(email ? "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"
-                    : "<meta charset=\"utf-8\">");
-    WriteLine("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">");
-    WriteLine("<title>" + TitleOf(options) + "</title>");
-    if (!email) {
-        WriteLine("<style>");
-        WriteLine("table.slices{border-collapse:collapse;border-spacing:0;table-layout:fixed}");
-        WriteLine("table.slices td{padding:0;border:0}");
-        WriteLine("table.slices img,table.slices a{display:block;border:0}");
-        WriteLine("</style>");
-    }
-    WriteLine("</head>");
-    if (email) {
-        WriteLine("<body style=\"margin:0;padding:0\">");
-        WriteLine(
-            "<table role=\"presentation\" width=\"100%\" cellpadding=\"0\" cellspacing=\"0\" border=\"0\">");
-        WriteLine("<tr>");
-        WriteLine("<td align=\"center\">");
-        WriteLine("<table role=\"presentation\"" + Attribute("width", width) + Attribute("height", height)
-            + " cellpadding=\"0\" cellspacing=\"0\" border=\"0\" style=\"border-collapse:collapse\">");
-    } else {
-        WriteLine("<body>");
-        WriteLine("<table class=\"slices\" style=\"width:" + Px(layout.Width / scale) + "\">");
-        WriteLine("<colgroup>");
-        for (const int w : widths)
-            WriteLine("<col style=\"width:" + Px(w) + "\">");
-        WriteLine("</colgroup>");
-    }
-
-    for (size_t r = 0; r < layout.Rows.size(); ++r) {
-        if (!rowAnchors[r])
-            continue;
-        WriteLine(email ? "<tr>" : "<tr style=\"height:" + Px(heights[size_t(rowOf[r])]) + "\">");
-        for (const TPageCell& cell : layout.Rows[r].Cells) {
-            const int firstColumn = columnOf[size_t(cell.Column)];
-            const int columnSpan = columnOf[size_t(cell.Column + cell.ColumnSpan - 1)] - firstColumn + 1;
-            const int firstRow = rowOf[r];
-            const int rowSpan = rowOf[r + size_t(cell.RowSpan) - 1] - firstRow + 1;
-            const std::string cellWidth = IntToStr(cell.Width / scale);
-            const std::string cellHeight = IntToStr(cell.Height / scale);
-            std::string td = "<td";
-            if (columnSpan > 1)
-                td += Attribute("colspan", IntToStr(columnSpan));
-            if (rowSpan > 1)
-                td += Attribute("rowspan", IntToStr(rowSpan));
-            if (email)
-                td += Attribute("width", cellWidth) + Attribute("height", cellHeight);
-            if (!cell.Fill && !cell.Skip) {
-                std::string image = "<img" + Attribute("src", SourceOf(cell, options.BaseUrl))
-                    + Attribute("width", cellWidth) + Attribute("height", cellHeight);
-                if (email)
-                    image += Attribute("border", "0");
-                image += Attribute("alt", cell.Alt);
-                if (email)
-                    image += Attribute("style", "display:block");
-                image += ">";
-                if (!cell.Link.empty())
-                    image = "<a" + Attribute("href", cell.Link)
-                        + (email ? Attribute("style", "display:block") : std::string()) + ">" + image
-                        + "</a>";
-                if (email)
-                    td += Attribute("style", "line-height:0;font-size:0");
-                WriteLine(td + ">" + image + "</td>");
-                continue;
-            }
-            // A cell without an image keeps its link as a block of its size.
-            const std::string content = email && cell.Fill ? "&nbsp;" : "";
-            std::string inside = content;
-            if (!cell.Link.empty())
-                inside = "<a" + Attribute("href", cell.Link) + LabelOf(cell, true)
-                    + Attribute("style",
-                        email ? "display:block;width:" + Px(cell.Width / scale)
-                                + ";height:" + Px(cell.Height / scale)
-                              : "height:" + Px(cell.Height / scale))
-                    + ">" + content + "</a>";
-            else
-                td += LabelOf(cell, false);
-            if (cell.Fill) {
-                const std::string color = ColorHex(*cell.Fill);
-                if (email)
-                    WriteLine(td + Attribute("bgcolor", color)
-                        + Attribute("style", "background-color:" + color + ";line-height:0;font-size:0") + ">"
-                        + inside + "</td>");
-                else
-                    WriteLine(td + Attribute("style", "background-color:" + color) + ">" + inside + "</td>");
-                continue;
-            }
-            WriteLine(td + ">" + inside + "</td>");
-        }
-        WriteLine("</tr>");
-    }
-
-    WriteLine("</table>");
-    if (email) {
-        WriteLine("</td>");
-        WriteLine("</tr>");
-        WriteLine("</table>");
-    }
-    WriteLine("</body>");
-    WriteLine("</html>");
-}
-
-// The tracks are fractions of the design, so the grid shrinks with a narrow
-// window while the aspect ratio keeps the rows in step; minmax(0, ...) lets
-// a track go below the width of the image it holds.
-void TPageWriter::WriteGrid(const TPageLayout& layout, const TPageOptions& options)
-{
-    const int scale = layout.Scale;
-    const auto tracks = [](const std::vector<int>& sizes) {
-        std::string text;
-        for (const int size : sizes)
-            text += (text.empty() ? "" : " ") + std::string("minmax(0,") + IntToStr(size) + "fr)";
-        return text;
-    };
-
-    WriteLine("<!DOCTYPE html>");
-    WriteLine("<html>");
-    WriteLine("<head>");
-    WriteLine("<meta charset=\"utf-8\">");
-    WriteLine("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">");
-    WriteLine("<title>" + TitleOf(options) + "</title>");
-    WriteLine("<style>");
-    WriteLine(".slices{display:grid;width:" + Px(layout.Width / scale) + ";max-width:100%;aspect-ratio:"
-        + IntToStr(layout.Width) + "/" + IntToStr(layout.Height) + ";grid-template-columns:"
-        + tracks(layout.ColumnWidths) + ";grid-template-rows:" + tracks(layout.RowHeights) + "}");
-    WriteLine(".slices>*{display:block;min-width:0;min-height:0}");
-    WriteLine(".slices img{display:block;width:100%;height:100%;border:0}");
-    WriteLine("</style>");
-    WriteLine("</head>");
-    WriteLine("<body>");
-    WriteLine("<div class=\"slices\">");
-    for (size_t r = 0; r < layout.Rows.size(); ++r)
-        for (const TPageCell& cell : layout.Rows[r].Cells) {
-            const std::string area = Attribute("style",
-                "grid-area:" + IntToStr(int64_t(r) + 1) + "/" + IntToStr(cell.Column + 1) + "/"
-                    + IntToStr(int64_t(r) + 1 + cell.RowSpan) + "/"
-                    + IntToStr(cell.Column + 1 + cell.ColumnSpan)
-                    + (cell.Fill ? ";background-color:" + ColorHex(*cell.Fill) : std::string()));
-            if (cell.Fill || cell.Skip) {
-                // A cell without an image keeps its link as a block of its area.
-                if (cell.Link.empty())
-                    WriteLine("<div" + LabelOf(cell, false) + area + "></div>");
-                else
-                    WriteLine("<a" + Attribute("href", cell.Link) + LabelOf(cell, true) + area + "></a>");
-                continue;
-            }
-            const std::string image = "<img" + Attribute("src", SourceOf(cell, options.BaseUrl))
-                + Attribute("width", IntToStr(cell.Width / scale))
-                + Attribute("height", IntToStr(cell.Height / scale)) + Attribute("alt", cell.Alt);
-            if (cell.Link.empty())
-                WriteLine(image + area + ">");
-            else
-                WriteLine("<a" + Attribute("href", cell.Link) + area + ">" + image + "></a>");
-        }
-    WriteLine("</div>");
-    WriteLine("</body>");
-    WriteLine("</html>");
 }
 
 } // namespace sw

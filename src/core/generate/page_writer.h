@@ -164,8 +164,6 @@ private:
     void OpenFile(const std::string& fileName);
     void CloseFile();
     void WriteClassic(const TPageLayout& layout, const TPageOptions& options);
-    void WriteTable(const TPageLayout& layout, const TPageOptions& options);
-    void WriteGrid(const TPageLayout& layout, const TPageOptions& options);
     [[noreturn]] void Fail(int error);
 
     int m_fd = -1;

@@ -1,0 +1,58 @@
+#pragma once
+
+// What every page style writes its markup with: one escaping routine, the
+// attributes built on it, the tracks a table is made of, and one function per
+// style. Only the page writer's own files include this.
+
+#include "core/generate/page_writer.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sw::page {
+
+// Receives the page's lines, one at a time, without their line ends.
+using TLineSink = std::function<void(std::string_view line)>;
+
+// Alt text, links and titles may hold anything the project file can: markup
+// characters become references, and so does every non-ASCII character, so
+// the text survives a page read in any character set. Broken UTF-8 shows as
+// the replacement character; controls, which no attribute may hold, as
+// blanks.
+std::string HtmlEscaped(std::string_view text);
+// Every attribute value of every style is written through here, so no
+// address, name or text can end its attribute early.
+std::string Attribute(std::string_view name, std::string_view value);
+std::string ColorHex(TColor color);
+std::string Px(int value);
+// What a cell without an image says about itself: its alt text as a label,
+// on its link when it has one, else on the cell itself as a picture.
+std::string LabelOf(const TPageCell& cell, bool onLink);
+// The image's address: the base URL, a '/' when it needs one, the source.
+std::string SourceOf(const TPageCell& cell, const std::string& baseUrl);
+// The page's title, escaped; the product's when the options give none.
+std::string TitleOf(const TPageOptions& options);
+
+// The tracks of a table page. Tracks that no cell starts in are merged into
+// the one before, so that a table never holds a row or a column made only of
+// spanned cells (which browsers collapse).
+struct TTableTracks {
+    std::vector<char> RowAnchored; // per row track: a cell starts in it
+    std::vector<int> ColumnOf; // per column track: its merged column
+    std::vector<int> RowOf; // per row track: its merged row
+    std::vector<int> Widths; // per merged column, in page pixels
+    std::vector<int> Heights; // per merged row, in page pixels
+
+    int ColumnSpan(const TPageCell& cell) const;
+    int RowSpan(size_t row, const TPageCell& cell) const;
+};
+
+TTableTracks TableTracks(const TPageLayout& layout);
+
+void WriteHtml5Page(const TPageLayout& layout, const TPageOptions& options, const TLineSink& line);
+void WriteEmailPage(const TPageLayout& layout, const TPageOptions& options, const TLineSink& line);
+void WriteGridPage(const TPageLayout& layout, const TPageOptions& options, const TLineSink& line);
+
+} // namespace sw::page
