@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 namespace sw {
 
@@ -47,6 +48,35 @@ std::optional<TColor> FlatColor(const TBitmap& cell, const std::optional<TPixelV
                     return std::nullopt;
     }
     return RGB(first[2], first[1], first[0]);
+}
+
+TColor DominantColor(const TBitmap& cell)
+{
+    const int64_t pixels = int64_t(cell.Width()) * cell.Height();
+    if (pixels <= 0)
+        return RGB(0, 0, 0);
+    std::unordered_map<uint32_t, int64_t> counts;
+    uint64_t sum[3] = { 0, 0, 0 };
+    uint32_t mostFrequent = 0;
+    int64_t mostCount = 0;
+    for (int y = 0; y < cell.Height(); ++y) {
+        const uint8_t* row = cell.ScanLine(y);
+        for (int x = 0; x < cell.Width(); ++x) {
+            const uint8_t* bgr = row + 3 * x;
+            for (int c = 0; c < 3; ++c)
+                sum[c] += bgr[c];
+            const uint32_t key = uint32_t(bgr[0]) | uint32_t(bgr[1]) << 8 | uint32_t(bgr[2]) << 16;
+            const int64_t count = ++counts[key];
+            if (count > mostCount) {
+                mostCount = count;
+                mostFrequent = key;
+            }
+        }
+    }
+    if (mostCount * 5 >= pixels * 2)
+        return RGB(uint8_t(mostFrequent >> 16), uint8_t(mostFrequent >> 8), uint8_t(mostFrequent));
+    const auto mean = [&](int c) { return uint8_t((sum[c] + uint64_t(pixels) / 2) / uint64_t(pixels)); };
+    return RGB(mean(2), mean(1), mean(0));
 }
 
 // Each 2 x 2 block of a 24-bit bitmap as one pixel of their mean, rounded.

@@ -23,6 +23,12 @@ TBitmap CutOut(const TPixelView& source, TBand columns, TBand rows);
 // (its alpha, when given) that is not opaque: a fill would lose it.
 std::optional<TColor> FlatColor(const TBitmap& cell, const std::optional<TPixelView>& rgba);
 
+// The colour a cell reads as from afar, for what stands in its place when its
+// image is not shown: the most frequent colour when it covers at least 40 %
+// of the cell (a button's face, a band's background), else the mean of all
+// its pixels (a photograph). Black for an empty cell.
+TColor DominantColor(const TBitmap& cell);
+
 // Each 2 x 2 block of a 24-bit bitmap as one pixel of their mean, rounded.
 TBitmap HalfSize(const TBitmap& cell);
 // The same for straight RGBA; colours weighed by their alpha.
