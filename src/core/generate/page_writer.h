@@ -77,6 +77,7 @@ struct TPageOptions {
     TPageStyle Style = TPageStyle::Classic;
     std::string Description; // Classic's snippet header
     std::string Title; // the title of every other style; empty: the product's
+    std::string Lang = "en"; // the page's language (a BCP 47 tag), for every style but Classic
     // Put before every image's Source when not empty (a '/' is added when it
     // does not end in one), for images kept on another server. Only what
     // IsSafeLink allows.
