@@ -94,6 +94,12 @@ void ReadSvgBitmap(std::span<const uint8_t> bytes, const TRenderOptions& render,
     const THandle handle = ParseSvg(bytes);
     const TSvgSize nominal = NominalSize(handle.get());
     const TRenderSize size = RenderSize(nominal.Width, nominal.Height, render.Scale, kKind);
+    // Cairo's image surfaces stop here whatever the pixel count.
+    constexpr int kMaxSide = 32767;
+    if (size.Width > kMaxSide || size.Height > kMaxSide)
+        throw EInvalidGraphic(
+            Format("%s is not supported (%d x %d pixels; drawings stop at %d pixels a side)", kKind,
+                size.Width, size.Height, kMaxSide));
 
     const std::unique_ptr<cairo_surface_t, TSurfaceDestroy> surface(
         cairo_image_surface_create(CAIRO_FORMAT_RGB24, size.Width, size.Height));

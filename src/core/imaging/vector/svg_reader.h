@@ -7,7 +7,8 @@
 // other files and addresses are left undrawn.
 //
 // A file librsvg cannot read gives "SVG image is not valid (REASON)"; a
-// drawing larger than the pixel limit is refused before it is drawn.
+// drawing larger than the pixel limit, or wider or taller than 32767 pixels
+// (cairo's bound), is refused before it is drawn.
 // librsvg's own limits bound the work a hostile file can cause (elements
 // loaded, references followed, the depth of nesting).
 
