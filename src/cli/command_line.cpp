@@ -31,8 +31,9 @@ const std::vector<CommandRule>& Commands()
 {
     static const std::vector<CommandRule> commands = {
         { "generate", CliCommand::Generate, 1, GenerateOptionRules(), true },
-        { "convert", CliCommand::Convert, 2, { { "--transparent", true } } },
-        { "suggest", CliCommand::Suggest, 1, { { "--partial", false } } },
+        { "convert", CliCommand::Convert, 2,
+            { { "--transparent", true }, { "--scale", true }, { "--picture-page", true } } },
+        { "suggest", CliCommand::Suggest, 1, { { "--partial", false }, { "--design", false } } },
         { "estimate", CliCommand::Estimate, 1, { { "--format", true, true }, { "--json", false } } },
     };
     return commands;
@@ -50,11 +51,13 @@ const std::string& UsageText()
           "                       [--quality Q] [--progressive] [--subsampling 420|444]\n"
           "                       [--min-psnr DB] [--min-score D] [--avif-speed S]\n"
           "                       [--auto-avif] [--alpha] [--page-style STYLE]\n"
-          "                       [--base-url URL] [--scale 1|2] [--also-1x] [--auto-fill]\n"
+          "                       [--base-url URL] [--scale 1|2] [--picture-page N]\n"
+          "                       [--also-1x] [--auto-fill]\n"
           "                       [--threads N] [--alt-from-text] [--quiet] [--json]\n"
           "                       [-j N] [--watch]\n"
           "       slicewright-cli convert INPUT OUTPUT [--transparent RRGGBB|none]\n"
-          "       slicewright-cli suggest PICTURE [--partial]\n"
+          "                       [--scale 1|2] [--picture-page N]\n"
+          "       slicewright-cli suggest PICTURE [--partial | --design]\n"
           "       slicewright-cli estimate PROJECT.swr [--format NAME]... [--json]\n"
           "       slicewright-cli --help | --version\n"
           "\n"
@@ -62,14 +65,17 @@ const std::string& UsageText()
           "          writes one image per cell and, with --page, the page that puts\n"
           "          them back together; prints the run's log. Several projects\n"
           "          are generated one after the other, or N at once with -j\n"
-          "convert   loads INPUT (.bmp, .gif, .jpg, .jpeg, .png) and saves it by OUTPUT's\n"
-          "          extension: .bmp, .gif (web palette), .jpg/.jpeg, .png or .webp\n"
+          "convert   loads INPUT (.bmp, .gif, .jpg, .jpeg, .png, .psd, .ora, .svg,\n"
+          "          .pdf) and saves it by OUTPUT's extension: .bmp, .gif (web\n"
+          "          palette), .jpg/.jpeg, .png or .webp\n"
           "suggest   prints where PICTURE wants to be cut: a line of column and a\n"
           "          line of row positions, where the picture changes across much\n"
           "          of its length and at the edges of flat bands, never through\n"
           "          text; --partial adds the lines that run between some of\n"
           "          the bands only: \"partial columns: X:TOP-BOTTOM ...\" and\n"
-          "          \"partial rows: Y:LEFT-RIGHT ...\" (pixels, end excluded)\n"
+          "          \"partial rows: Y:LEFT-RIGHT ...\" (pixels, end excluded); a\n"
+          "          PSD or OpenRaster design's layer sides join them; --design\n"
+          "          prints the design's guides and slice sides instead\n"
           "estimate  prints the bytes the project's cell files would take in each\n"
           "          format (each --format NAME, or every one), and auto's mix of\n"
           "          formats, as generate would write them; --json prints one\n"
@@ -111,8 +117,11 @@ const std::string& UsageText()
           "                        the project's [Output] BaseUrl otherwise; an\n"
           "                        empty URL clears it\n"
           "  --scale 1|2           2: the picture is drawn at twice the size the page\n"
-          "                        shows (cut positions must be even); the project's\n"
-          "                        [Output] Scale otherwise\n"
+          "                        shows (cut positions must be even); an SVG or PDF\n"
+          "                        picture is rendered at twice its size; the\n"
+          "                        project's [Output] Scale otherwise\n"
+          "  --picture-page N      the page of a PDF picture to cut, from 1 (default:\n"
+          "                        the project's [Output] PicturePage, else 1)\n"
           "  --also-1x             with --scale 2, also writes each image at half\n"
           "                        size as NAME@1x\n"
           "  --auto-fill           a cell of one flat colour becomes a painted cell\n"

@@ -3,6 +3,7 @@
 #include "core/base/errors.h"
 #include "core/base/stream.h"
 #include "core/base/sysutils.h"
+#include "core/generate/run_settings.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/gif/gif_image.h"
 #include "core/imaging/jpeg/jpeg_codec.h"
@@ -12,6 +13,7 @@
 #include "core/imaging/webp/webp_writer.h"
 
 #include <memory>
+#include <utility>
 
 namespace sw::cli {
 
@@ -121,8 +123,23 @@ void CheckCellWritable(TImageType type, int64_t width, int64_t height)
     }
 }
 
+TRenderOptions ConvertRenderOptions(const CliArguments& arguments)
+{
+    TGenerationSettings settings;
+    for (const auto& [option, key] :
+        { std::pair { "--scale", "Scale" }, std::pair { "--picture-page", "PicturePage" } }) {
+        if (!arguments.Has(option))
+            continue;
+        const std::string& value = arguments.Options.at(option);
+        const TRunKey* row = FindRunKey(key);
+        if (!row->Apply(settings, value))
+            throw CliUsageError(std::string(option) + " expects " + row->Expects + ", not '" + value + "'");
+    }
+    return PictureRenderOptions(settings);
+}
+
 void RunConvert(const std::string& input, const std::string& output, std::optional<TColor> transparent,
-    std::FILE* warnings)
+    std::FILE* warnings, const TRenderOptions& render)
 {
     const OutputKind kind = OutputKindOf(output);
     // Decoding a picture the output cannot hold would only cost time and
@@ -131,7 +148,7 @@ void RunConvert(const std::string& input, const std::string& output, std::option
         CheckCellWritable(CellTypeOf(kind), size->Width, size->Height);
 
     TPicture picture;
-    picture.LoadFromFile(input);
+    picture.LoadFromFile(input, render);
     TBitmap bitmap;
     bitmap.Assign(*picture.Graphic());
     for (const std::string& warning : picture.Warnings())

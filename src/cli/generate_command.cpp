@@ -231,6 +231,10 @@ const std::vector<GenerateOption>& GenerateOptionTable()
             [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "BaseUrl", "--base-url", v); } },
         { { "--scale", true },
             [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Scale", "--scale", v); } },
+        { { "--picture-page", true },
+            [](GenerateOptions& o, const std::string& v) {
+                SetOutputValue(o, "PicturePage", "--picture-page", v);
+            } },
         { { "--also-1x", false },
             [](GenerateOptions& o, const std::string&) {
                 SetOutputValue(o, "AlsoHalfSize", "--also-1x", "1");
@@ -391,8 +395,10 @@ TPreparedProject PrepareProject(const GenerateOptions& options, std::FILE* warni
         CheckCellWritable(settings.CellFormat.Type, LargestCell(project.Columns, size->Width),
             LargestCell(project.Rows, size->Height));
 
+    // Before the picture: a vector design is drawn at the run's scale.
+    ApplyRunValues(settings, output, options.Project + " [Output]");
     TPicture picture;
-    picture.LoadFromFile(pictureFileName);
+    picture.LoadFromFile(pictureFileName, PictureRenderOptions(settings));
     TBitmap& bitmap = *prepared.Picture;
     bitmap.Assign(*picture.Graphic());
 
@@ -409,7 +415,6 @@ TPreparedProject PrepareProject(const GenerateOptions& options, std::FILE* warni
 
     input.ProjectFileName = options.Project;
 
-    ApplyRunValues(settings, output, options.Project + " [Output]");
     input.TransparentColor = TransparentColorOf(output, options.Project + " [Output]");
     settings.ProjectName = ChangeFileExt(ExtractFileName(options.Project), "");
     settings.Cells = project.Cells;

@@ -45,13 +45,15 @@ int Run(const sw::cli::CliArguments& arguments)
             if (color != sw::clNone)
                 transparent = color;
         }
+        const sw::TRenderOptions render = sw::cli::ConvertRenderOptions(arguments);
         sw::RegisterPictureFormats();
-        sw::cli::RunConvert(arguments.Positionals[0], arguments.Positionals[1], transparent, stderr);
+        sw::cli::RunConvert(arguments.Positionals[0], arguments.Positionals[1], transparent, stderr, render);
         return 0;
     }
     case CliCommand::Suggest:
         sw::RegisterPictureFormats();
-        sw::cli::RunSuggest(arguments.Positionals[0], arguments.Has("--partial"), stdout);
+        sw::cli::RunSuggest(
+            arguments.Positionals[0], arguments.Has("--partial"), stdout, arguments.Has("--design"));
         return 0;
     case CliCommand::Estimate: {
         const sw::cli::EstimateOptions options = sw::cli::EstimateOptionsFrom(arguments);

@@ -1,9 +1,13 @@
 #include "cli/suggest_command.h"
 
+#include "core/base/errors.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/picture.h"
+#include "core/layout/design_cuts.h"
 #include "core/layout/line_suggestions.h"
+#include "core/picture_formats.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +38,18 @@ void PrintPartial(std::FILE* out, bool vertical, const std::vector<TPartialLine>
 
 } // namespace
 
-void RunSuggest(const std::string& picture, bool partial, std::FILE* out)
+void RunSuggest(const std::string& picture, bool partial, std::FILE* out, bool fromDesign)
 {
+    if (fromDesign) {
+        const std::optional<TLayeredDesign> design = ReadLayeredDesign(picture);
+        if (!design)
+            throw Exception(Format(
+                "%s has no guides or slices: --design reads PSD and OpenRaster files", picture.c_str()));
+        const TDesignCuts cuts = DesignCutLines(*design);
+        PrintPositions(out, "columns", cuts.Columns);
+        PrintPositions(out, "rows", cuts.Rows);
+        return;
+    }
     TPicture loaded;
     loaded.LoadFromFile(picture);
     TBitmap bitmap;
@@ -45,7 +59,14 @@ void RunSuggest(const std::string& picture, bool partial, std::FILE* out)
     const TPixelRows view { rows.Width(), rows.Height(), [&rows](int32_t y) { return rows.ScanLine(y); } };
     TSuggestionSettings settings;
     settings.Partial = partial;
-    const TLineSuggestions suggestions = SuggestCutLines(view, settings);
+    TLineSuggestions suggestions = SuggestCutLines(view, settings);
+    // A layered design's record is a help, not a need: the picture read.
+    std::optional<TLayeredDesign> design;
+    try {
+        design = ReadLayeredDesign(picture);
+    } catch (const Exception&) { }
+    if (design)
+        AddLayerEdges(suggestions, *design);
     PrintPositions(out, "columns", suggestions.Columns);
     PrintPositions(out, "rows", suggestions.Rows);
     if (partial) {

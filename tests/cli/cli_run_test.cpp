@@ -93,6 +93,61 @@ TEST_F(CliRun, BmpToBmpKeepsEveryPixel)
             EXPECT_EQ(converted.Canvas().Pixel(x, y), expected[y][x]) << x << ',' << y;
 }
 
+// The small designs of fuzz/seeds/svg and pdf: red on the left half, blue on
+// the right; the PDF's second page is 100 x 50 points of green.
+TEST_F(CliRun, VectorDesignsAreDrawnAtTheScaleAndPageAsked)
+{
+    const fs::path seeds = fs::path(SLICEWRIGHT_SOURCE_DIR) / "fuzz/seeds";
+    struct TCase {
+        std::vector<std::string> Args;
+        int Width;
+        int Height;
+    };
+    const TCase cases[] = {
+        { { (seeds / "svg/design.svg").string() }, 200, 100 },
+        { { (seeds / "svg/design.svg").string(), "--scale", "2" }, 400, 200 },
+        { { (seeds / "pdf/design.pdf").string(), "--picture-page", "2" }, 100, 50 },
+    };
+    for (const TCase& c : cases) {
+        std::vector<std::string> args = { "convert", c.Args[0], m_folder / "out.bmp" };
+        args.insert(args.end(), c.Args.begin() + 1, c.Args.end());
+        const RunResult result = Run(args);
+        ASSERT_EQ(result.Status, 0) << result.Err;
+        TBitmap converted;
+        converted.LoadFromFile(m_folder / "out.bmp");
+        EXPECT_EQ(converted.Width(), c.Width) << c.Args.back();
+        EXPECT_EQ(converted.Height(), c.Height) << c.Args.back();
+    }
+    const RunResult past = Run(
+        { "convert", (seeds / "pdf/design.pdf").string(), m_folder / "out.bmp", "--picture-page", "3" });
+    EXPECT_EQ(past.Status, 1);
+    EXPECT_EQ(past.Err, "PDF document has 2 pages; there is no page 3.\n");
+
+    // The project's Scale draws the design; its cut positions are in the
+    // pixels of that drawing.
+    std::ofstream(m_folder / "design.swr")
+        << "[Settings]\nGraphicImage=" << (seeds / "svg/design.svg").string()
+        << "\n[Columns]\nPosition1=200\n[Output]\nScale=2\n";
+    const RunResult run = Run({ "generate", m_folder / "design.swr", "--keep-temp" });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    TBitmap strip;
+    strip.LoadFromFile(m_folder / "r1.bmp");
+    EXPECT_EQ(strip.Width(), 400);
+    EXPECT_EQ(strip.Height(), 200);
+    EXPECT_EQ(strip.Canvas().Pixel(199, 100), RGB(255, 0, 0));
+    EXPECT_EQ(strip.Canvas().Pixel(200, 100), RGB(0, 0, 255));
+}
+
+TEST_F(CliRun, SuggestReadsTheGuidesAndSlicesOfADesign)
+{
+    const std::string psd = (fs::path(SLICEWRIGHT_SOURCE_DIR) / "fuzz/seeds/psd/rgb8_rle.psd").string();
+    const RunResult design = Run({ "suggest", psd, "--design" });
+    ASSERT_EQ(design.Status, 0) << design.Err;
+    EXPECT_EQ(design.Out, "columns: 1 3 4\nrows: 2\n");
+    const RunResult flat = Run({ "suggest", m_folder / "none.bmp", "--design" });
+    EXPECT_EQ(flat.Status, 1);
+}
+
 TEST_F(CliRun, OutputKindFollowsTheExtensionInAnyCase)
 {
     const std::string input = m_folder / "in.bmp";

@@ -160,6 +160,16 @@ bool ApplyScale(TGenerationSettings& settings, std::string_view text)
     return true;
 }
 
+// Which page of a PDF design is the picture.
+bool ApplyPicturePage(TGenerationSettings& settings, std::string_view text)
+{
+    const std::optional<int32_t> page = TryStrToInt(text);
+    if (!page || *page < 1 || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    settings.PicturePage = *page;
+    return true;
+}
+
 // The template's fields are checked with the cells' names, where a bad one
 // can name the cell it would have named.
 bool ApplyNameTemplate(TGenerationSettings& settings, std::string_view text)
@@ -224,6 +234,7 @@ constexpr TSectionKey kSectionKeys[] = {
     { "AutoAvif", "0 or 1", ApplyAutoAvif },
     { "PageStyle", "classic, html5, email or grid", nullptr, ApplyPageStyle },
     { "Scale", "1 or 2", nullptr, ApplyScale },
+    { "PicturePage", "a page number from 1 up", nullptr, ApplyPicturePage },
     { "NameTemplate", "a file name with {row}, {col} or {project} in it", nullptr, ApplyNameTemplate },
     { "BaseUrl", "an http: or https: address or a relative path", nullptr, ApplyBaseUrl },
     { "AlsoHalfSize", "0 or 1", nullptr, ApplySwitch<&TGenerationSettings::AlsoHalfSize> },
@@ -303,6 +314,16 @@ const std::vector<TRunKey>& RunKeys()
 const TRunKey* FindRunKey(std::string_view key)
 {
     return FindRow(RunKeys(), key);
+}
+
+TRenderOptions PictureRenderOptions(const std::optional<TOutputValues>& values)
+{
+    TGenerationSettings settings;
+    if (values)
+        for (const char* key : { "Scale", "PicturePage" })
+            if (const auto it = values->find(key); it != values->end())
+                FindRunKey(key)->Apply(settings, it->second);
+    return PictureRenderOptions(settings);
 }
 
 void ApplyRunValues(TGenerationSettings& settings, const TOutputValues& values, const std::string& where)

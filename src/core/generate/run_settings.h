@@ -7,8 +7,10 @@
 #include "core/base/product.h"
 #include "core/generate/cell_format.h"
 #include "core/generate/page_writer.h"
+#include "core/imaging/graphic.h"
 #include "core/project/cell_properties.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +32,8 @@ struct TGenerationSettings {
     std::string BaseUrl {}; // put before every image's address
     // 2: the picture is drawn at twice the size the page shows it.
     int Scale = 1;
+    // The page of a PDF design that is the picture, from 1.
+    int PicturePage = 1;
     // With Scale 2, each image also at half size, as NAME@1x.
     bool AlsoHalfSize = false;
     // Every cell of one flat colour becomes a filled cell without an image.
@@ -46,7 +50,7 @@ struct TGenerationSettings {
 };
 
 // The [Output] keys that shape the run rather than its cells: PageStyle
-// (classic, html5, email or grid), Scale (1 or 2), NameTemplate, BaseUrl,
+// (classic, html5, email or grid), Scale (1 or 2), PicturePage, NameTemplate, BaseUrl,
 // AlsoHalfSize and AutoFill (0 or 1), Transparent, only checked here, and
 // where it writes: WriteHtml (0 or 1), PageFile and OutputFolder. Built
 // like TOutputKey, so both hosts check a value the same way.
@@ -56,6 +60,15 @@ struct TRunKey {
     bool (*Apply)(TGenerationSettings& settings, std::string_view text);
 };
 const std::vector<TRunKey>& RunKeys();
+// How the run's picture is drawn when it is a vector design: at the run's
+// Scale, from its PicturePage.
+inline TRenderOptions PictureRenderOptions(const TGenerationSettings& settings)
+{
+    return { settings.Scale, settings.PicturePage };
+}
+// The same from a project's [Output] values, a value that cannot be read
+// counting as absent (the run reports it): for showing the picture.
+TRenderOptions PictureRenderOptions(const std::optional<TOutputValues>& values);
 // The key's row, or nullptr; keys match without regard to ASCII case.
 const TRunKey* FindRunKey(std::string_view key);
 // settings with every run key of values applied; a bad value fails with

@@ -25,6 +25,14 @@ struct TRect {
     bool operator==(const TRect&) const = default;
 };
 
+// How a picture drawn in lengths rather than pixels (SVG, PDF) becomes
+// pixels: at Scale times its nominal size, from page Page (1 is the first).
+struct TRenderOptions {
+    int Scale = 1;
+    int Page = 1;
+    bool operator==(const TRenderOptions&) const = default;
+};
+
 // A picture on the clipboard. The one form written and read is the
 // device-independent bitmap: a BMP file without its 14-byte file header
 // (information header, masks, colour table, rows), the rows following the
@@ -50,6 +58,9 @@ public:
     virtual bool Transparent() const { return m_transparent; }
     virtual void SetTransparent(bool value);
 
+    // Kinds drawn in lengths take these before LoadFromStream; the others
+    // have one size and ignore them.
+    virtual void SetRenderOptions(const TRenderOptions&) { }
     virtual void LoadFromStream(TStream& stream) = 0;
     virtual void SaveToStream(TStream& stream) = 0;
     // Opens the file for reading ("Cannot open file %s") and reads the

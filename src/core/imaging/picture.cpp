@@ -92,13 +92,14 @@ int TPicture::Height() const
     return m_graphic ? m_graphic->Height() : 0;
 }
 
-void TPicture::LoadFromFile(const std::string& fileName)
+void TPicture::LoadFromFile(const std::string& fileName, const TRenderOptions& render)
 {
     const std::string extension = ExtensionOf(fileName);
     const TFileFormat* format = FindFileFormat(extension);
     if (!format || !format->Create)
         throw EInvalidGraphic(Format("Unknown picture file extension (.%s)", extension.c_str()));
     std::unique_ptr<TGraphic> graphic = format->Create();
+    graphic->SetRenderOptions(render);
     TFileStream stream(fileName, FileMode::OpenRead);
     if (stream.Size() == 0)
         throw EInvalidGraphic(Format(kNoPixelsMessage, fileName.c_str()));

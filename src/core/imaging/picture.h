@@ -55,7 +55,8 @@ public:
     // Picks the kind by the name's extension ("Unknown picture file
     // extension (.%s)"); a file that holds no pixels is refused with
     // kNoPixelsMessage. On any failure the container keeps what it held.
-    void LoadFromFile(const std::string& fileName);
+    // A vector design is drawn as render says.
+    void LoadFromFile(const std::string& fileName, const TRenderOptions& render = {});
     // The held graphic's read warnings, each as "FILE: text" with the name
     // it was loaded from; complete once a bitmap has been made of it.
     std::vector<std::string> Warnings() const;

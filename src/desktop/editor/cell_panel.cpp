@@ -248,6 +248,11 @@ void TCellPanel::PickFillColor()
 
 void TCellPanel::SuggestText()
 {
+    if (const QString text = DesignText ? DesignText() : QString(); m_cell && !text.isEmpty()) {
+        m_reading = m_cell;
+        ShowSuggestion(text);
+        return;
+    }
     const std::optional<TCellPixels> pixels = CellPixels ? CellPixels() : std::nullopt;
     if (!m_cell || !pixels || !m_suggester->Start(*pixels))
         return;

@@ -48,6 +48,9 @@ public:
     // The pixels of the cell shown, for Suggest from picture; none without
     // a picture.
     std::function<std::optional<TCellPixels>()> CellPixels;
+    // The text the design file itself gives the cell shown (its text
+    // layers); Suggest from picture proposes it instead of reading pixels.
+    std::function<QString()> DesignText;
 
     QLabel* lblCell = nullptr;
     QLineEdit* edtName = nullptr;

@@ -185,6 +185,7 @@ void TMainForm::CreateBody()
         RunHandler([&] { EditCellProperty(property, value); });
     };
     pnlCell->CellPixels = [this] { return SelectedCellPixels(); };
+    pnlCell->DesignText = [this] { return SelectedCellDesignText(); };
     dckCells->setWidget(pnlCell);
     addDockWidget(Qt::RightDockWidgetArea, dckCells);
     dckCells->hide();

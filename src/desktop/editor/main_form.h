@@ -11,6 +11,7 @@
 
 #include "core/base/colors.h"
 #include "core/generate/slicing_pipeline.h"
+#include "core/imaging/layered_design.h"
 #include "core/layout/cell_grid.h"
 #include "core/layout/line_suggestions.h"
 #include "desktop/editor/color_panel.h"
@@ -261,6 +262,7 @@ private:
     void ShowSelectedCell();
     // A copy of the selected cell's pixels (a span's whole area).
     std::optional<TCellPixels> SelectedCellPixels() const;
+    QString SelectedCellDesignText() const;
     bool CellKey(QKeyEvent* key);
     bool EditsLines() const { return DrawMode == TDrawMode::dmColumn || DrawMode == TDrawMode::dmRow; }
     bool IsVerticalMode() const { return DrawMode == TDrawMode::dmColumn; }
@@ -335,6 +337,8 @@ private:
     int m_recordingPaused = 0;
     int m_zoomPercent = 100;
     TLineSuggestions m_suggestions;
+    // The picture's layered design record (PSD, OpenRaster), when it has one.
+    std::optional<TLayeredDesign> m_design;
     TRecentFiles m_recentFiles;
     TFileWatch* m_fileWatch = nullptr;
     std::unique_ptr<TMainActions> m_actions;

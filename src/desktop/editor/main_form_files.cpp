@@ -6,7 +6,9 @@
 
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
+#include "core/generate/run_settings.h"
 #include "core/project/project_file.h"
+#include "desktop/editor/design_import.h"
 #include "desktop/editor/editor_document.h"
 #include "desktop/editor/file_dialogs.h"
 #include "desktop/editor/file_watch.h"
@@ -228,11 +230,36 @@ void TMainForm::mnuOpenImageClick()
 
 void TMainForm::OpenPicture(const std::string& fileName)
 {
+    std::optional<int> page = 1;
+    if (const int pages = DesignPageCount(fileName); pages > 1)
+        page = AskPage(this, pages, PictureRenderOptions(m_document->Output).Page);
+    if (!page)
+        return;
     PictureFileName = fileName;
     // Changed even if the picture cannot be read: Save writes the new name.
     m_document->SetModified(true);
     const auto recorded = qScopeGuard([this] { Record(); });
+    // Page 1 is the default: a project that never chose keeps no key.
+    if (*page != 1) {
+        if (!m_document->Output)
+            m_document->Output.emplace();
+        (*m_document->Output)["PicturePage"] = std::to_string(*page);
+    } else if (m_document->Output) {
+        m_document->Output->erase("PicturePage");
+    }
     LoadPicture(PictureFileName);
+    if (m_design) {
+        // One undo step with the picture, recorded on the way out.
+        ++m_recordingPaused;
+        const auto resume = qScopeGuard([this] { --m_recordingPaused; });
+        const TDesignCuts cuts = OfferDesignCuts(*m_design);
+        for (const int32_t x : cuts.Columns)
+            if (!lvColumns->HasLineAt(x))
+                PlaceColumn(true, true, x, TDuplicates::Refuse);
+        for (const int32_t y : cuts.Rows)
+            if (!lvRows->HasLineAt(y))
+                PlaceRow(true, true, y, TDuplicates::Refuse);
+    }
 }
 
 void TMainForm::LoadPicture(const std::string& fileName)
@@ -240,7 +267,7 @@ void TMainForm::LoadPicture(const std::string& fileName)
     // Decoding a large picture takes a while; the window shows it is busy.
     HourglassCursor hourglass;
     TPicture loaded;
-    loaded.LoadFromFile(fileName);
+    loaded.LoadFromFile(fileName, PictureRenderOptions(m_document->Output));
     // A JPEG or GIF picture becomes a bitmap here, a BMP picture is copied;
     // the view's picture is replaced only once that has worked.
     auto bitmap = std::make_unique<TBitmap>();
@@ -251,6 +278,7 @@ void TMainForm::LoadPicture(const std::string& fileName)
     imgInterface->Image().Picture().SetGraphic(std::move(bitmap));
     m_hasPicture = true;
     m_suggestions = {};
+    m_design = DesignOfPicture(fileName);
     pbGrid->SetGridSize(QSize(imgInterface->Image().Width(), imgInterface->Image().Height()));
     FitScrollContent();
     UpdateStatus();

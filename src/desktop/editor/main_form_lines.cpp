@@ -3,6 +3,7 @@
 
 #include "desktop/editor/main_form.h"
 
+#include "core/layout/design_cuts.h"
 #include "core/project/cut_lines.h"
 #include "desktop/editor/editor_document.h"
 #include "desktop/editor/main_actions.h"
@@ -170,6 +171,8 @@ void TMainForm::SuggestClick()
     // history share, the whole picture once more.
     TLineSuggestions found = SuggestCutLines(TPixelRows {
         rows.Width(), rows.Height(), [&rows](int32_t y) { return std::as_const(rows).ScanLine(y); } });
+    if (m_design)
+        AddLayerEdges(found, *m_design);
     // A place that has a line already needs no proposal.
     std::erase_if(found.Columns, [this](int32_t x) { return lvColumns->HasLineAt(x); });
     std::erase_if(found.Rows, [this](int32_t y) { return lvRows->HasLineAt(y); });
