@@ -21,7 +21,7 @@ constexpr int kInkDistance = 48;
 constexpr int kFaceDistance = 24;
 // A line of text's ink, from the top of its capitals to the foot of its
 // descenders, is about this share of the font size.
-constexpr double kInkPerSize = 0.8;
+constexpr double kInkPerSize = 0.95;
 constexpr int kMinTextSize = 6;
 // Of the ink's colours, only the most frequent few can be the text's own.
 constexpr size_t kInkCandidates = 8;
@@ -49,10 +49,12 @@ int Distance(TColor a, TColor b)
         std::abs(GetBValue(a) - GetBValue(b)) });
 }
 
-// Where the ink within box lies, and the height of its tallest band of rows.
+// Where the ink within box lies, the height of its tallest band of rows
+// (a line of text) and the rows each band starts at.
 struct TInk {
     TBox Box;
     int TallestLine = 0;
+    std::vector<int> LineStarts;
 };
 
 TInk InkOf(const TPixelView& pixels, const TBox& box, TColor ground)
@@ -68,6 +70,8 @@ TInk InkOf(const TPixelView& pixels, const TBox& box, TColor ground)
                 ink.Box.Left = std::min(ink.Box.Left, x);
                 ink.Box.Right = std::max(ink.Box.Right, x + 1);
             }
+        if (any && line == 0)
+            ink.LineStarts.push_back(y);
         line = any ? line + 1 : 0;
         ink.TallestLine = std::max(ink.TallestLine, line);
         if (any) {
@@ -216,7 +220,17 @@ void ContentOfText(TPageContent& content, const TCellProperties& properties, con
             --content.Size;
         content.Size = std::max(content.Size, kMinTextSize);
     }
+    // The design's own spacing when it shows more than one line.
     content.LineHeight = LineHeightOf(content.Size);
+    if (properties.TextSize == 0 && ink.LineStarts.size() > 1) {
+        std::vector<int> pitches;
+        for (size_t k = 1; k < ink.LineStarts.size(); ++k)
+            pitches.push_back((ink.LineStarts[k] - ink.LineStarts[k - 1]) / scale);
+        std::nth_element(pitches.begin(), pitches.begin() + ptrdiff_t(pitches.size() / 2), pitches.end());
+        const int pitch = pitches[pitches.size() / 2];
+        if (pitch >= content.Size && lines * pitch <= room)
+            content.LineHeight = pitch;
+    }
     content.Color = properties.TextColor
         ? *properties.TextColor
         : InkColor(pixels, whole, content.Background, NeededContrast(content.Size, content.Bold));
@@ -233,7 +247,10 @@ void ContentOfButton(TPageContent& content, const TCellProperties& properties, c
     content.Background = fill ? *fill : AroundFace(pixels, face);
     content.FaceWidth = std::max(face.Width() / scale, 1);
     content.FaceHeight = std::max(face.Height() / scale, 1);
-    content.Align = "center";
+    // Where the design has its face, unless the project aligns it.
+    content.Align = AlignName(properties.TextAlign);
+    content.Padding = properties.TextPadding.value_or(
+        std::array<int, 4> { face.Top / scale, (pixels.Width - face.Right) / scale, 0, face.Left / scale });
     content.LineHeight = content.FaceHeight;
 
     const TInk label = InkOf(pixels, face, designFace);
@@ -319,11 +336,15 @@ std::string TextBlock(const TPageCell& cell, int scale, bool fluid)
     std::string style = "margin:0;padding:" + Px(top) + " " + Px(right) + " " + Px(bottom) + " " + Px(left)
         + ";" + FontStyle(content) + ";text-align:" + content.Align;
     // A stated width also keeps a long word from widening its column.
-    if (fluid)
+    if (fluid) {
         style += ";box-sizing:border-box;width:100%;max-height:100%;overflow:hidden";
-    else
-        style += ";width:" + Px(std::max(cell.Width / scale - left - right, 0))
-            + ";max-height:" + Px(std::max(cell.Height / scale - top - bottom, 0)) + ";overflow:hidden";
+    } else {
+        // Clipped after the last whole line that fits, not through one.
+        const int room = std::max(cell.Height / scale - top - bottom, 0);
+        const int shown = content.LineHeight > 0 ? room / content.LineHeight * content.LineHeight : room;
+        style += ";width:" + Px(std::max(cell.Width / scale - left - right, 0)) + ";max-height:" + Px(shown)
+            + ";overflow:hidden";
+    }
     std::string text = TextMarkup(content);
     if (!cell.Link.empty())
         text = "<a" + Attribute("href", cell.Link)
@@ -332,15 +353,27 @@ std::string TextBlock(const TPageCell& cell, int scale, bool fluid)
     return "<div" + Attribute("style", style) + ">" + text + "</div>";
 }
 
+// A button keeps to its cell's top, and to the side it is aligned to, by
+// its padding.
+std::string ButtonMargin(const TPageContent& content)
+{
+    const auto& [top, right, bottom, left] = content.Padding;
+    if (content.Align == "center")
+        return Px(top) + " auto 0";
+    if (content.Align == "right")
+        return Px(top) + " " + Px(right) + " 0 auto";
+    return Px(top) + " 0 0 " + Px(left);
+}
+
 std::string ButtonLink(const TPageCell& cell)
 {
     const TPageContent& content = *cell.Content;
     const std::string href = cell.Link.empty() ? std::string() : Attribute("href", cell.Link);
     return "<a" + href
         + Attribute("style",
-            "display:block;margin:0 auto;width:" + Px(content.FaceWidth) + ";height:" + Px(content.FaceHeight)
-                + ";background-color:" + ColorHex(content.Face) + ";border-radius:" + Px(content.Radius) + ";"
-                + FontStyle(content)
+            "display:block;margin:" + ButtonMargin(content) + ";width:" + Px(content.FaceWidth)
+                + ";height:" + Px(content.FaceHeight) + ";background-color:" + ColorHex(content.Face)
+                + ";border-radius:" + Px(content.Radius) + ";" + FontStyle(content)
                 + ";text-align:center;text-decoration:none;overflow:hidden;white-space:nowrap")
         + ">" + TextMarkup(content) + "</a>";
 }
@@ -369,16 +402,26 @@ std::string OutlookButton(const TPageCell& cell)
 
 } // namespace
 
-std::string ContentCell(std::string td, const TPageCell& cell, int scale, TPageStyle style)
+std::string ContentCell(std::string td, const TPageCell& cell, int scale, TPageStyle pageStyle)
 {
     const TPageContent& content = *cell.Content;
     const std::string background = ColorHex(content.Background);
-    const bool mail = style == TPageStyle::Email;
-    if (style == TPageStyle::Classic || mail)
+    const bool mail = pageStyle == TPageStyle::Email;
+    if (pageStyle == TPageStyle::Classic || mail)
         td += Attribute("bgcolor", background);
-    if (mail && content.Button)
-        td += Attribute("align", "center");
-    td += Attribute("style", "background-color:" + background) + ">";
+    std::string style = "background-color:" + background;
+    if (content.Button) {
+        // Outlook places its VML button by the cell's alignment and padding,
+        // which only it reads from mso-padding-alt.
+        if (mail) {
+            const auto& [top, right, bottom, left] = content.Padding;
+            td += Attribute("align", content.Align) + Attribute("valign", "top");
+            style += ";mso-padding-alt:" + Px(top) + " " + Px(content.Align == "right" ? right : 0) + " 0 "
+                + Px(content.Align == "left" ? left : 0);
+        }
+        style += ";vertical-align:top";
+    }
+    td += Attribute("style", style) + ">";
     if (!content.Button)
         return td + TextBlock(cell, scale, false) + "</td>";
     if (!mail)
@@ -392,7 +435,7 @@ std::string ContentGridItem(size_t row, const TPageCell& cell)
     const std::string area = "grid-area:" + IntToStr(int64_t(row) + 1) + "/" + IntToStr(cell.Column + 1) + "/"
         + IntToStr(int64_t(row) + 1 + cell.RowSpan) + "/" + IntToStr(cell.Column + 1 + cell.ColumnSpan)
         + ";background-color:" + ColorHex(content.Background)
-        + ";display:flex;align-items:center;overflow:hidden";
+        + ";display:flex;align-items:" + (content.Button ? "flex-start" : "center") + ";overflow:hidden";
     return "<div" + Attribute("style", area) + ">"
         + (content.Button ? ButtonLink(cell) : TextBlock(cell, 1, true)) + "</div>";
 }

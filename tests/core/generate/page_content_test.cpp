@@ -61,22 +61,22 @@ TEST(PageContent, TextTakesWhatTheProjectLeavesOpenFromThePixels)
     };
     const TBitmap leftLine = Cell(200, 40, kPaper, { { { 20, 10, 120, 30 }, kNavy } });
     const Case cases[] = {
-        { "a line of navy ink on paper", leftLine, Text("Hi"), 1, {}, kPaper, kNavy, 25, "left",
+        { "a line of navy ink on paper", leftLine, Text("Hi"), 1, {}, kPaper, kNavy, 21, "left",
             { 0, 0, 0, 20 } },
         { "the same drawn at twice the size", Cell(400, 80, kPaper, { { { 40, 20, 240, 60 }, kNavy } }),
-            Text("Hi"), 2, {}, kPaper, kNavy, 25, "left", { 0, 0, 0, 20 } },
+            Text("Hi"), 2, {}, kPaper, kNavy, 21, "left", { 0, 0, 0, 20 } },
         { "ink in the middle", Cell(200, 40, kPaper, { { { 50, 10, 150, 30 }, kNavy } }), Text("Hi"), 1, {},
-            kPaper, kNavy, 25, "center", { 0, 0, 0, 0 } },
+            kPaper, kNavy, 21, "center", { 0, 0, 0, 0 } },
         { "ink to the right", Cell(200, 40, kPaper, { { { 150, 10, 190, 30 }, kNavy } }), Text("Hi"), 1, {},
-            kPaper, kNavy, 25, "right", { 0, 10, 0, 0 } },
+            kPaper, kNavy, 21, "right", { 0, 10, 0, 0 } },
         // Grey on white fails WCAG AA, so the text reads in black.
         { "pale ink", Cell(200, 40, clWhite, { { { 20, 10, 120, 30 }, RGB(0xA0, 0xA0, 0xA0) } }), Text("Hi"),
-            1, {}, clWhite, clBlack, 25, "left", { 0, 0, 0, 20 } },
+            1, {}, clWhite, clBlack, 21, "left", { 0, 0, 0, 20 } },
         { "two lines shrink to fit the cell", leftLine, Text("One\\nTwo"), 1, {}, kPaper, kNavy, 16, "left",
             { 0, 0, 0, 20 } },
         { "no ink: from the height", Cell(200, 40, kNavy, {}), Text("Hi"), 1, {}, kNavy, clWhite, 32, "left",
             { 0, 0, 0, 0 } },
-        { "a fill is the background", leftLine, Text("Hi"), 1, RGB(0xFF, 0xFF, 0xFF), clWhite, kNavy, 25,
+        { "a fill is the background", leftLine, Text("Hi"), 1, RGB(0xFF, 0xFF, 0xFF), clWhite, kNavy, 21,
             "left", { 0, 0, 0, 20 } },
     };
     for (const Case& c : cases) {
@@ -90,6 +90,13 @@ TEST(PageContent, TextTakesWhatTheProjectLeavesOpenFromThePixels)
         EXPECT_EQ(content.Padding, c.padding) << c.what;
         EXPECT_FALSE(content.Bold) << c.what;
     }
+
+    // Two lines of ink give their spacing.
+    const TBitmap twoLines
+        = Cell(200, 40, kPaper, { { { 20, 4, 120, 16 }, kNavy }, { { 20, 24, 100, 36 }, kNavy } });
+    const TPageContent spaced = PageContentOf(Text("One\\nTwo"), twoLines.View24(), 1, std::nullopt);
+    EXPECT_EQ(spaced.Size, 13);
+    EXPECT_EQ(spaced.LineHeight, 20);
 
     // What the project says wins over the pixels.
     TCellProperties stated = Text("Hi");
@@ -132,7 +139,7 @@ TEST(PageContent, ButtonLooksLikeTheDesignsButton)
     EXPECT_EQ(content.FaceWidth, 140);
     EXPECT_EQ(content.FaceHeight, 40);
     EXPECT_EQ(content.LineHeight, 40);
-    EXPECT_EQ(content.Size, 21); // the label's ink, white and red, is 17 rows tall
+    EXPECT_EQ(content.Size, 18); // the label's ink, white and red, is 17 rows tall
     EXPECT_TRUE(content.Bold);
     // White outnumbers the red underline, and reads on navy.
     EXPECT_EQ(content.Color, clWhite);
@@ -228,8 +235,9 @@ TEST(PageContent, EveryStyleWritesTextAndButtons)
             EXPECT_EQ(count("grid-area:1/2/2/3;background-color:#F4F1EA;display:flex"), 1u);
             EXPECT_EQ(count("box-sizing:border-box;width:100%;max-height:100%;overflow:hidden"), 1u);
         } else {
-            // The text's box is the cell's less its padding, and clips.
-            EXPECT_EQ(count(";width:94px;max-height:36px;overflow:hidden"), 1u);
+            // The text's box is the cell's less its padding, and clips
+            // after its last whole line: two of 15 px in 36.
+            EXPECT_EQ(count(";width:94px;max-height:30px;overflow:hidden"), 1u);
         }
         EXPECT_EQ(count("bgcolor=\"#F4F1EA\""), style == TPageStyle::Classic || mail ? 2u : 0u);
     }
