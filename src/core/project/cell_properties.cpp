@@ -388,6 +388,15 @@ TCellPropertyMap ReadCellProperties(const TIniFile& ini)
     return cells;
 }
 
+std::string CellPropertyText(const TCellProperties& properties, std::string_view property)
+{
+    const std::string folded = LowerCaseAscii(property);
+    for (size_t p = 0; p < std::size(kProperties); ++p)
+        if (folded == LowerCaseAscii(kProperties[p]))
+            return ValueOf(properties, p);
+    return std::string();
+}
+
 void WriteCellProperties(TIniFile& ini, const TCellPropertyMap& cells)
 {
     for (const auto& [cell, properties] : cells)
@@ -436,24 +445,6 @@ std::vector<std::string> CellTextLines(std::string_view value)
         }
     }
     return lines;
-}
-
-std::string CellTextValue(const std::vector<std::string>& lines)
-{
-    std::string value;
-    for (size_t k = 0; k < lines.size(); ++k) {
-        if (k > 0)
-            value += "\\n";
-        for (size_t i = 0; i < lines[k].size(); ++i) {
-            const char c = lines[k][i];
-            // Only a backslash the reader would take for an escape needs one.
-            const char next = i + 1 < lines[k].size() ? lines[k][i + 1] : '\0';
-            value += c;
-            if (c == '\\' && (next == 'n' || next == '\\' || (next == '\0' && k + 1 < lines.size())))
-                value += '\\';
-        }
-    }
-    return value;
 }
 
 TCellRef CoveringCell(const TCellPropertyMap& cells, TCellRef cell)

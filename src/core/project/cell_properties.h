@@ -118,6 +118,10 @@ std::optional<TColor> ParseRgbHex(std::string_view text);
 void SetCellProperty(
     TCellProperties& properties, TCellRef cell, std::string_view property, std::string_view value);
 
+// The value of one property as WriteCellProperties writes it (names as
+// SetCellProperty matches them); empty for the default or an unknown name.
+std::string CellPropertyText(const TCellProperties& properties, std::string_view property);
+
 // Reads every key of [Cells]. A key that is not "R{r}C{c}.{Property}" with
 // r, c >= 1 and a known property fails, as a bad value does. Properties that
 // come to their defaults leave no entry.
@@ -136,9 +140,8 @@ void WriteCellProperties(TIniFile& ini, const TCellPropertyMap& cells);
 void CheckCellLayout(const TCellPropertyMap& cells, int rows, int columns);
 
 // The lines of a Text value: "\n" ends a line, "\\" is a backslash, any
-// other backslash is kept. CellTextValue is its inverse.
+// other backslash is kept.
 std::vector<std::string> CellTextLines(std::string_view value);
-std::string CellTextValue(const std::vector<std::string>& lines);
 
 // The cell that covers (row, column): the anchor of the span it lies under,
 // or the cell itself. Assumes CheckCellLayout passed.
