@@ -302,6 +302,15 @@ TPageContent PageContentOf(
         ContentOfButton(content, properties, pixels, scale, fill);
     else
         ContentOfText(content, properties, pixels, scale, fill);
+    // Padding the project states may not push the content past its cell,
+    // which would grow the row or the column.
+    const int width = pixels.Width / scale - content.FaceWidth;
+    const int height = pixels.Height / scale - content.FaceHeight;
+    auto& [top, right, bottom, left] = content.Padding;
+    top = std::clamp(top, 0, std::max(height, 0));
+    bottom = std::clamp(bottom, 0, std::max(height - top, 0));
+    left = std::clamp(left, 0, std::max(width, 0));
+    right = std::clamp(right, 0, std::max(content.Button ? width : width - left, 0));
     return content;
 }
 

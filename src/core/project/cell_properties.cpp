@@ -135,15 +135,19 @@ std::optional<int> CssPixels(std::string_view text, int maximum)
 }
 
 // Font names go into a style attribute, so nothing that could end a
-// declaration or open a function is let through.
+// declaration or open a function is let through, nor a quote left open,
+// which would swallow the declarations after it.
 bool IsFontList(std::string_view text)
 {
+    char open = 0;
     for (const char c : text) {
         const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (!letter && c != ' ' && c != ',' && c != '-' && c != '_' && c != '\'' && c != '"')
+        if (c == '\'' || c == '"')
+            open = open == 0 ? c : open == c ? 0 : open;
+        else if (!letter && c != ' ' && c != ',' && c != '-' && c != '_')
             return false;
     }
-    return true;
+    return open == 0;
 }
 
 template <typename Enum, size_t N>

@@ -114,6 +114,9 @@ TEST(PageContent, TextTakesWhatTheProjectLeavesOpenFromThePixels)
     EXPECT_EQ(content.Align, "right");
     EXPECT_TRUE(content.Bold);
     EXPECT_EQ(content.Padding, (std::array<int, 4> { 1, 2, 3, 4 }));
+    stated.TextPadding = std::array<int, 4> { 30, 150, 30, 150 };
+    EXPECT_EQ(PageContentOf(stated, leftLine.View24(), 1, std::nullopt).Padding,
+        (std::array<int, 4> { 30, 50, 10, 150 }));
 }
 
 // A button looks like the design's: its face's colour and size, its
@@ -154,6 +157,11 @@ TEST(PageContent, ButtonLooksLikeTheDesignsButton)
     EXPECT_EQ(stated.Color, RGB(0x11, 0x22, 0x33));
     EXPECT_EQ(stated.Background, RGB(1, 2, 3));
     EXPECT_EQ(stated.Radius, 20); // at most half the face's height
+
+    // Stated padding never pushes the face out of its cell.
+    properties.TextPadding = std::array<int, 4> { 30, 100, 30, 100 };
+    EXPECT_EQ(PageContentOf(properties, pixels.View24(), 1, std::nullopt).Padding,
+        (std::array<int, 4> { 10, 20, 0, 20 }));
 }
 
 TEST(PageContent, ContrastIsWcags)

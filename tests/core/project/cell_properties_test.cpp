@@ -141,6 +141,10 @@ TEST(CellProperties, RefusesKeysAndValuesItCannotRead)
             "Cell R1C2 has TextFont=Arial;background:url(x); expected font names separated by commas, such "
             "as "
             "Georgia, serif" },
+        { "R1C2.TextFont='Times New Roman, serif",
+            "Cell R1C2 has TextFont='Times New Roman, serif; expected font names separated by commas, such "
+            "as "
+            "Georgia, serif" },
         { "R1C2.ButtonColor=red", "Cell R1C2 has ButtonColor=red; expected RRGGBB in hexadecimal" },
         { "R1C2.ButtonRadius=1001",
             "Cell R1C2 has ButtonRadius=1001; expected a radius in CSS pixels from 0 to 1000" },
