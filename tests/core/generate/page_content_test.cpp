@@ -147,6 +147,9 @@ TEST(PageContent, ButtonLooksLikeTheDesignsButton)
     // White outnumbers the red underline, and reads on navy.
     EXPECT_EQ(content.Color, clWhite);
     EXPECT_NEAR(content.Radius, 8, 2);
+    // Where the design has it.
+    EXPECT_EQ(content.Align, "left");
+    EXPECT_EQ(content.Padding, (std::array<int, 4> { 5, 10, 0, 10 }));
 
     // The stated colours and radius win; a fill is the background.
     properties.ButtonColor = red;
@@ -207,7 +210,8 @@ TEST(PageContent, EveryStyleWritesTextAndButtons)
     button.FaceHeight = 30;
     button.LineHeight = 30;
     button.Radius = 6;
-    button.Align = "center";
+    button.Align = "right";
+    button.Padding = { 5, 10, 0, 0 };
     layout.Rows[0].Cells[2].Content = button;
     layout.Rows[0].Cells[2].Link = "https://example.org/order?a=1&b=2";
 
@@ -237,7 +241,15 @@ TEST(PageContent, EveryStyleWritesTextAndButtons)
         EXPECT_EQ(count(">Order &lt;now&gt;</"), mail ? 2u : 1u);
         EXPECT_EQ(count("<v:roundrect"), mail ? 1u : 0u);
         EXPECT_EQ(count("arcsize=\"20%\""), mail ? 1u : 0u);
-        EXPECT_EQ(count("width:80px;height:30px;background-color:#E63946;border-radius:6px;"), 1u);
+        EXPECT_EQ(
+            count(
+                "margin:5px 10px 0 auto;width:80px;height:30px;background-color:#E63946;border-radius:6px;"),
+            1u);
+        EXPECT_EQ(
+            count(
+                "align=\"right\" valign=\"top\" style=\"background-color:#F4F1EA;mso-padding-alt:5px 10px 0 "
+                "0px;vertical-align:top\""),
+            mail ? 1u : 0u);
         EXPECT_EQ(count("padding:1px 2px 3px 4px;"), 1u);
         if (style == TPageStyle::Grid) {
             EXPECT_EQ(count("grid-area:1/2/2/3;background-color:#F4F1EA;display:flex"), 1u);
