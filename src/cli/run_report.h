@@ -243,7 +243,10 @@ public:
     {
         for (const auto& [cell, properties] : m_settings.Cells) {
             if (!properties.HasImage()) {
-                const std::string why = properties.Skip ? "skip" : "fill";
+                const std::string why = properties.Skip ? "skip"
+                    : !properties.Button.empty()        ? "button"
+                    : !properties.Text.empty()          ? "text"
+                                                        : "fill";
                 std::string line
                     = "\"no_image\":" + JsonString(NameOf(cell)) + Fields(cell) + ",\"why\":\"" + why + "\"";
                 if (properties.Fill == TCellFill::Color)

@@ -83,6 +83,7 @@ def check_json(cli, sample):
             project = source.read()
         project = project.replace(b"Position2=376", b"Position2=24")
         project += b"[Cells]\r\nR1C3.Span=2x1\r\nR2C3.Skip=1\r\nR2C4.Fill=FF0000\r\nR3C3.Name=na\xffme \"q\"\r\n"
+        project += b"R3C1.Text=Open daily\r\nR3C2.Button=Order\r\nR3C2.Link=#order\r\n"
         with open(os.path.join(temp, "odd.swr"), "wb") as target:
             target.write(project)
         odd = os.path.join(os.fsencode(temp), b"o\xfe\x01")
@@ -90,7 +91,8 @@ def check_json(cli, sample):
             run(cli, ["generate", os.path.join(temp, "odd.swr"), b"--out", odd, "--json", "--format", "jpg"]),
             odd)
         kinds = {(obj.get("no_image"), obj.get("why")) for obj in objects if "no_image" in obj}
-        if kinds != {("r1_c4", "covered"), ("r2_c3", "skip"), ("r2_c4", "fill")}:
+        if kinds != {("r1_c4", "covered"), ("r2_c3", "skip"), ("r2_c4", "fill"), ("r3_c1", "text"),
+                     ("r3_c2", "button")}:
             fail("cells without image: %r" % kinds)
         if not any(obj.get("colspan") == 2 and obj.get("row") == 1 and obj.get("col") == 3 for obj in objects):
             fail("the spanning cell is not reported with its span")

@@ -4,6 +4,7 @@
 // design pixel for pixel (the fill's colour and the page's white where the
 // design says so). tidy reads the standards-mode pages as well.
 
+#include "core/base/errors.h"
 #include "core/generate/page_writer.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/png/png_writer.h"
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -90,7 +92,9 @@ protected:
     }
 
     void ExpectTidy(const std::string& page);
-    void ExpectPicture(TBitmap& screen, TBitmap& expected, int left, int top);
+    // skip: areas of expected not compared; at: where the design was found.
+    void ExpectPicture(TBitmap& screen, TBitmap& expected, int left, int top,
+        const std::vector<TRect>& skip = {}, std::pair<int, int>* at = nullptr);
 
     TBrowser m_browser;
     TBitmap m_design;
@@ -193,15 +197,21 @@ void PageStyles::ExpectTidy(const std::string& page)
 
 // The design's place on the screen is searched for near (left, top), since
 // centring may round either way; there it must match pixel for pixel.
-void PageStyles::ExpectPicture(TBitmap& screen, TBitmap& expected, int left, int top)
+void PageStyles::ExpectPicture(TBitmap& screen, TBitmap& expected, int left, int top,
+    const std::vector<TRect>& skip, std::pair<int, int>* at)
 {
+    const auto compared = [&skip](int x, int y) {
+        return std::none_of(skip.begin(), skip.end(),
+            [x, y](const TRect& r) { return x >= r.Left && x < r.Right && y >= r.Top && y < r.Bottom; });
+    };
     ASSERT_GE(screen.Width(), left + expected.Width() + 2);
     ASSERT_GE(screen.Height(), top + expected.Height() + 2);
     const auto mismatches = [&](int dx, int dy, int step) {
         int count = 0;
         for (int y = 0; y < expected.Height(); y += step)
             for (int x = 0; x < expected.Width(); x += step)
-                count += screen.Canvas().Pixel(dx + x, dy + y) != expected.Canvas().Pixel(x, y);
+                count += compared(x, y)
+                    && screen.Canvas().Pixel(dx + x, dy + y) != expected.Canvas().Pixel(x, y);
         return count;
     };
     int bestX = left;
@@ -215,6 +225,8 @@ void PageStyles::ExpectPicture(TBitmap& screen, TBitmap& expected, int left, int
                 bestY = dy;
             }
     EXPECT_EQ(mismatches(bestX, bestY, 1), 0) << "at " << bestX << "," << bestY;
+    if (at)
+        *at = { bestX, bestY };
     // Nothing of the page lies beyond the design's right and bottom edges.
     for (int y = bestY; y < bestY + expected.Height(); ++y)
         ASSERT_EQ(screen.Canvas().Pixel(bestX + expected.Width(), y), kPageWhite) << y;
@@ -247,6 +259,74 @@ TEST_F(PageStyles, EveryStyleShowsTheDesign)
             ExpectTidy(page);
         TBitmap screen = Shoot(page, windowWidth, windowHeight);
         ExpectPicture(screen, expected, c.left, c.top);
+    }
+}
+
+// Live text and a button take their cells' place: every image around them
+// stays where it was, pixel for pixel, so no row or column moved, and what
+// does not fit is clipped at the cell's edge.
+TEST_F(PageStyles, TextAndButtonsKeepToTheirCells)
+{
+    TPageLayout layout = CutCells(m_design, 1, "");
+    const auto cellAt = [&layout](int row, int column) -> TPageCell& {
+        for (TPageCell& cell : layout.Rows[size_t(row)].Cells)
+            if (cell.Column == column)
+                return cell;
+        throw Exception("no such cell");
+    };
+    constexpr TColor kPaper = RGB(0xF4, 0xF1, 0xEA);
+    constexpr TColor kFace = RGB(0xC8, 0x40, 0x2E);
+    TPageContent text;
+    text.Font = "DejaVu Sans, sans-serif";
+    for (int k = 0; k < 12; ++k)
+        text.Text += "Harbour Days &amp; <b>Boat Show</b> on the quay, all weekend long\\n";
+    text.Size = 20;
+    text.LineHeight = 25;
+    text.Color = RGB(0x1D, 0x35, 0x57);
+    text.Background = kPaper;
+    text.Padding = { 4, 4, 4, 10 };
+    TPageCell& textCell = cellAt(0, 1);
+    textCell.Content = text;
+    TPageContent button = text;
+    button.Button = true;
+    button.Text = "Order now and see every boat of the whole show";
+    button.Background = clWhite;
+    button.Face = kFace;
+    button.Color = clWhite;
+    button.FaceWidth = 120;
+    button.FaceHeight = 40;
+    button.LineHeight = 40;
+    button.Radius = 6;
+    button.Padding = { 20, 0, 0, 28 };
+    TPageCell& buttonCell = cellAt(2, 3);
+    buttonCell.Content = button;
+    buttonCell.Link = "https://example.org/order";
+    const TRect textBox { kColumnCuts[1], kRowCuts[0], kColumnCuts[2], kRowCuts[1] };
+    const TRect buttonBox { kColumnCuts[3], kRowCuts[2], kColumnCuts[4], kRowCuts[3] };
+    // The face, well inside its rounded corners and clear of the label.
+    const TRect face { buttonBox.Left + 28 + 8, buttonBox.Top + 20 + 2, buttonBox.Left + 28 + 120 - 8,
+        buttonBox.Top + 20 + 8 };
+
+    TBitmap expected = Expected(1);
+    for (const TPageStyle style :
+        { TPageStyle::Classic, TPageStyle::Html5, TPageStyle::Email, TPageStyle::Grid }) {
+        SCOPED_TRACE(PageStyleName(style));
+        const std::string page
+            = WritePage(std::string("live-") + PageStyleName(style) + ".html", layout, style);
+        if (style != TPageStyle::Classic)
+            ExpectTidy(page);
+        TBitmap screen = Shoot(page, 800, 600);
+        const bool centred = style == TPageStyle::Email;
+        std::pair<int, int> at;
+        ExpectPicture(screen, expected, centred ? (800 - expected.Width()) / 2 : 8, centred ? 0 : 8,
+            { textBox, buttonBox }, &at);
+        const auto shown = [&](int x, int y) { return screen.Canvas().Pixel(at.first + x, at.second + y); };
+        EXPECT_EQ(shown(textBox.Right - 1, textBox.Bottom - 1), kPaper);
+        EXPECT_EQ(shown(buttonBox.Right - 1, buttonBox.Bottom - 1), clWhite);
+        EXPECT_EQ(shown(buttonBox.Left + 27, buttonBox.Top + 30), clWhite);
+        for (int y = face.Top; y < face.Bottom; ++y)
+            for (int x = face.Left; x < face.Right; ++x)
+                ASSERT_EQ(shown(x, y), kFace) << x << "," << y;
     }
 }
 

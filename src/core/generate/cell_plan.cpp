@@ -55,7 +55,11 @@ TPlannedCell PlanCell(const TCellPlan& plan, const TGenerationSettings& settings
         return cell;
     }
     cell.Rect = *rect;
-    if (cell.Properties.Skip)
+    // A text or button cell's Fill is its background; auto leaves it to the
+    // cell's dominant colour.
+    if (cell.Properties.HasContent())
+        cell.Role = TCellRole::Content;
+    else if (cell.Properties.Skip)
         cell.Role = TCellRole::Skip;
     else if (cell.Properties.Fill != TCellFill::None)
         cell.Role = TCellRole::Fill;

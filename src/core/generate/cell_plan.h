@@ -19,6 +19,7 @@ enum class TCellRole {
     Image, // a file of its own, and its @1x copy with AlsoHalfSize
     Fill, // a coloured cell without an image: Fill=RRGGBB, or Fill=auto resolved
     Skip, // an empty cell of its size
+    Content, // live text or a button: no image, its pixels give the defaults
     Covered, // under another cell's span: no place of its own
     NoPixels, // its pieces lie outside the picture or have no size
 };
@@ -35,7 +36,7 @@ struct TPlannedCell {
     // The file's name without folder or extension; set for every cell not
     // covered in a row with pixels, as only those are named in a run.
     std::string BaseName;
-    TColor FillColor = 0; // Fill
+    TColor FillColor = 0; // Fill; Content with Fill=RRGGBB
     std::string Reason; // NoPixels
 };
 

@@ -1,3 +1,4 @@
+#include "core/generate/page_content.h"
 #include "core/generate/page_markup.h"
 
 #include "core/base/sysutils.h"
@@ -35,6 +36,10 @@ void WriteGridPage(const TPageLayout& layout, const TPageOptions& options, const
     line("<div class=\"slices\">");
     for (size_t r = 0; r < layout.Rows.size(); ++r)
         for (const TPageCell& cell : layout.Rows[r].Cells) {
+            if (cell.Content) {
+                line(ContentGridItem(r, cell));
+                continue;
+            }
             const std::string area = Attribute("style",
                 "grid-area:" + IntToStr(int64_t(r) + 1) + "/" + IntToStr(cell.Column + 1) + "/"
                     + IntToStr(int64_t(r) + 1 + cell.RowSpan) + "/"

@@ -1,3 +1,4 @@
+#include "core/generate/page_content.h"
 #include "core/generate/page_markup.h"
 
 #include "core/base/sysutils.h"
@@ -42,6 +43,10 @@ void WriteHtml5Page(const TPageLayout& layout, const TPageOptions& options, cons
                 td += Attribute("colspan", IntToStr(columnSpan));
             if (rowSpan > 1)
                 td += Attribute("rowspan", IntToStr(rowSpan));
+            if (cell.Content) {
+                line(ContentCell(td, cell, scale, TPageStyle::Html5));
+                continue;
+            }
             if (!cell.Fill && !cell.Skip) {
                 std::string image = "<img" + Attribute("src", SourceOf(cell, options.BaseUrl))
                     + Attribute("width", IntToStr(cell.Width / scale))

@@ -4,6 +4,7 @@
 #include "core/base/output_file.h"
 #include "core/base/product.h"
 #include "core/base/sysutils.h"
+#include "core/generate/page_content.h"
 #include "core/generate/page_markup.h"
 #include "core/project/cell_properties.h"
 
@@ -350,6 +351,10 @@ void TPageWriter::WriteClassic(const TPageLayout& layout, const TPageOptions& op
                         "display:block;width:" + Px(cell.Width / scale)
                             + ";height:" + Px(cell.Height / scale))
                     + "></a>";
+            if (cell.Content) {
+                WriteLine(page::ContentCell(td + size, cell, scale, TPageStyle::Classic));
+                continue;
+            }
             if (cell.Fill) {
                 const std::string color = ColorHex(*cell.Fill);
                 WriteLine(td + size + Attribute("bgcolor", color)

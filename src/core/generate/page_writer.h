@@ -7,6 +7,7 @@
 #include "core/base/colors.h"
 #include "core/base/output_file.h"
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,29 @@ enum class TPageStyle { Classic, Html5, Email, Grid };
 // ASCII case, and an unknown name gives nothing.
 const char* PageStyleName(TPageStyle style);
 std::optional<TPageStyle> PageStyleFromName(std::string_view name);
+
+// Live text or a button that a cell shows in place of its image, every size
+// in page pixels and every default already taken from the cell's pixels.
+struct TPageContent {
+    bool Button = false;
+    // As the project writes it: "\n" breaks the line (CellTextLines).
+    std::string Text;
+    std::string Font;
+    int Size = 0;
+    int LineHeight = 0;
+    TColor Color = 0;
+    TColor Background = 0; // of the whole cell
+    std::string Align = "left"; // as CSS writes it
+    bool Bold = false;
+    std::array<int, 4> Padding {}; // top, right, bottom, left
+    // A button's face, centred in the cell.
+    TColor Face = 0;
+    int FaceWidth = 0;
+    int FaceHeight = 0;
+    int Radius = 0;
+
+    bool operator==(const TPageContent&) const = default;
+};
 
 // One cell of a page: a rectangle of the grid of column and row tracks,
 // anchored at Column of its row and covering ColumnSpan x RowSpan tracks.
@@ -50,6 +74,8 @@ struct TPageCell {
     std::string Link;
     std::optional<TColor> Fill; // no image: a cell painted in this RGB colour
     bool Skip = false; // no image and no content: an empty cell of its size
+    // No image: live text or a button, on its Link when it has one.
+    std::optional<TPageContent> Content;
 };
 
 // The cells of one row track, left to right; cells that another cell's

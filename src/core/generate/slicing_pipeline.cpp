@@ -8,6 +8,7 @@
 #include "core/generate/cell_plan.h"
 #include "core/generate/cell_writer.h"
 #include "core/generate/ordered_steps.h"
+#include "core/generate/page_content.h"
 #include "core/generate/page_writer.h"
 #include "core/generate/run_checks.h"
 #include "core/generate/run_folder.h"
@@ -438,7 +439,11 @@ void TGenerationRun::PlaceCell(
     pageCell.Skip = cell.Role == TCellRole::Skip;
     if (cell.Role == TCellRole::Fill)
         pageCell.Fill = cell.FillColor;
-    if (pageCell.Skip || pageCell.Fill) {
+    if (cell.Role == TCellRole::Content && m_settings.WriteHTML)
+        pageCell.Content
+            = PageContentOf(cell.Properties, *PixelsAt(m_picture24.View24(), cell.Rect), m_settings.Scale,
+                cell.Properties.Fill == TCellFill::Color ? std::optional(cell.FillColor) : std::nullopt);
+    if (pageCell.Skip || pageCell.Fill || cell.Role == TCellRole::Content) {
         AddPageCell(pageRow, pageCell);
         InOrder([this] { WithoutImage(); });
         return;

@@ -3,6 +3,7 @@
 #include "core/base/sysutils.h"
 #include "core/project/ini_file.h"
 
+#include <algorithm>
 #include <iterator>
 #include <optional>
 #include <unordered_map>
@@ -12,7 +13,11 @@ namespace sw {
 
 namespace {
 
-const char* const kProperties[] = { "Name", "Alt", "Link", "Span", "Fill", "Format", "Skip" };
+const char* const kProperties[] = { "Name", "Alt", "Link", "Span", "Fill", "Format", "Skip", "Text",
+    "TextFont", "TextSize", "TextColor", "TextAlign", "TextWeight", "TextPadding", "Button", "ButtonColor",
+    "ButtonTextColor", "ButtonRadius" };
+const char* const kAlignNames[] = { "", "left", "center", "right" };
+const char* const kWeightNames[] = { "", "normal", "bold" };
 
 [[noreturn]] void Fail(const std::string& message)
 {
@@ -54,6 +59,29 @@ std::string FillText(const TCellProperties& properties)
     return HexRgb(properties.FillColor);
 }
 
+std::string ColorText(const std::optional<TColor>& color)
+{
+    return color ? HexRgb(*color) : std::string();
+}
+
+std::string PaddingText(const std::optional<std::array<int, 4>>& padding)
+{
+    if (!padding)
+        return std::string();
+    const auto& [top, right, bottom, left] = *padding;
+    // The shortest form CSS reads back as the same four sides.
+    std::string text = IntToStr(top);
+    if (right == top && bottom == top && left == top)
+        return text;
+    text += " " + IntToStr(right);
+    if (bottom == top && left == right)
+        return text;
+    text += " " + IntToStr(bottom);
+    if (left == right)
+        return text;
+    return text + " " + IntToStr(left);
+}
+
 std::string ValueOf(const TCellProperties& properties, size_t property)
 {
     switch (property) {
@@ -69,9 +97,67 @@ std::string ValueOf(const TCellProperties& properties, size_t property)
         return properties.Fill == TCellFill::None ? std::string() : FillText(properties);
     case 5:
         return properties.Format;
-    default:
+    case 6:
         return properties.Skip ? "1" : std::string();
+    case 7:
+        return properties.Text;
+    case 8:
+        return properties.TextFont;
+    case 9:
+        return properties.TextSize > 0 ? IntToStr(properties.TextSize) : std::string();
+    case 10:
+        return ColorText(properties.TextColor);
+    case 11:
+        return kAlignNames[static_cast<size_t>(properties.TextAlign)];
+    case 12:
+        return kWeightNames[static_cast<size_t>(properties.TextWeight)];
+    case 13:
+        return PaddingText(properties.TextPadding);
+    case 14:
+        return properties.Button;
+    case 15:
+        return ColorText(properties.ButtonColor);
+    case 16:
+        return ColorText(properties.ButtonTextColor);
+    default:
+        return properties.ButtonRadius >= 0 ? IntToStr(properties.ButtonRadius) : std::string();
     }
+}
+
+// A whole number from 0 to maximum, digits only, "px" allowed after them.
+std::optional<int> CssPixels(std::string_view text, int maximum)
+{
+    if (text.size() > 2 && LowerCaseAscii(text.substr(text.size() - 2)) == "px")
+        text.remove_suffix(2);
+    if (text == "0")
+        return 0;
+    return Decimal(text, maximum);
+}
+
+// Font names go into a style attribute, so nothing that could end a
+// declaration or open a function is let through, nor a quote left open,
+// which would swallow the declarations after it.
+bool IsFontList(std::string_view text)
+{
+    char open = 0;
+    for (const char c : text) {
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (c == '\'' || c == '"')
+            open = open == 0 ? c : open == c ? 0 : open;
+        else if (!letter && c != ' ' && c != ',' && c != '-' && c != '_')
+            return false;
+    }
+    return open == 0;
+}
+
+template <typename Enum, size_t N>
+std::optional<Enum> Keyword(std::string_view value, const char* const (&names)[N])
+{
+    const std::string folded = LowerCaseAscii(value);
+    for (size_t k = 1; k < N; ++k)
+        if (folded == names[k])
+            return static_cast<Enum>(k);
+    return std::nullopt;
 }
 
 // Each cell under a span, with the span's anchor. Covered cells come after
@@ -206,9 +292,76 @@ void SetCellProperty(
         if (!number)
             bad("1 or 0");
         properties.Skip = *number != 0;
+    } else if (folded == "text") {
+        properties.Text = value;
+    } else if (folded == "button") {
+        properties.Button = value;
+    } else if (folded == "textfont") {
+        if (!IsFontList(value))
+            bad("font names separated by commas, such as Georgia, serif");
+        properties.TextFont = value;
+    } else if (folded == "textcolor" || folded == "buttoncolor" || folded == "buttontextcolor") {
+        std::optional<TColor>& target = folded == "textcolor" ? properties.TextColor
+            : folded == "buttoncolor"                         ? properties.ButtonColor
+                                                              : properties.ButtonTextColor;
+        target.reset();
+        if (value.empty())
+            return;
+        target = ParseRgbHex(value);
+        if (!target)
+            bad("RRGGBB in hexadecimal");
+    } else if (folded == "textsize") {
+        properties.TextSize = 0;
+        if (value.empty())
+            return;
+        const std::optional<int> size = CssPixels(value, kMaxTextSize);
+        if (!size || *size == 0)
+            bad("a size in CSS pixels from 1 to 400");
+        properties.TextSize = *size;
+    } else if (folded == "buttonradius") {
+        properties.ButtonRadius = -1;
+        if (value.empty())
+            return;
+        const std::optional<int> radius = CssPixels(value, kMaxButtonRadius);
+        if (!radius)
+            bad("a radius in CSS pixels from 0 to 1000");
+        properties.ButtonRadius = *radius;
+    } else if (folded == "textalign") {
+        const auto align = Keyword<TTextAlign>(value, kAlignNames);
+        if (!align && !value.empty())
+            bad("left, center or right");
+        properties.TextAlign = align.value_or(TTextAlign::Auto);
+    } else if (folded == "textweight") {
+        const auto weight = Keyword<TTextWeight>(value, kWeightNames);
+        if (!weight && !value.empty())
+            bad("normal or bold");
+        properties.TextWeight = weight.value_or(TTextWeight::Auto);
+    } else if (folded == "textpadding") {
+        properties.TextPadding.reset();
+        std::vector<int> sides;
+        size_t at = 0;
+        while (at < value.size()) {
+            const size_t end = std::min(value.find(' ', at), value.size());
+            if (end > at) {
+                const std::optional<int> side = CssPixels(value.substr(at, end - at), kMaxTextPadding);
+                if (!side || sides.size() == 4)
+                    bad("one to four sizes in CSS pixels from 0 to 1000, as CSS padding");
+                sides.push_back(*side);
+            }
+            at = end + 1;
+        }
+        if (sides.empty())
+            return;
+        // CSS's shorthand: top, right, bottom, left, each missing side from its opposite.
+        const int top = sides[0];
+        const int right = sides.size() > 1 ? sides[1] : top;
+        const int bottom = sides.size() > 2 ? sides[2] : top;
+        const int left = sides.size() > 3 ? sides[3] : right;
+        properties.TextPadding = std::array<int, 4> { top, right, bottom, left };
     } else {
         Fail("Cell " + CellLabel(cell) + " has an unknown property " + std::string(property)
-            + "; known are Name, Alt, Link, Span, Fill, Format and Skip");
+            + "; known are Name, Alt, Link, Span, Fill, Format, Skip, Text, TextFont, TextSize, TextColor, "
+              "TextAlign, TextWeight, TextPadding, Button, ButtonColor, ButtonTextColor and ButtonRadius");
     }
 }
 
@@ -239,6 +392,15 @@ TCellPropertyMap ReadCellProperties(const TIniFile& ini)
     return cells;
 }
 
+std::string CellPropertyText(const TCellProperties& properties, std::string_view property)
+{
+    const std::string folded = LowerCaseAscii(property);
+    for (size_t p = 0; p < std::size(kProperties); ++p)
+        if (folded == LowerCaseAscii(kProperties[p]))
+            return ValueOf(properties, p);
+    return std::string();
+}
+
 void WriteCellProperties(TIniFile& ini, const TCellPropertyMap& cells)
 {
     for (const auto& [cell, properties] : cells)
@@ -260,10 +422,33 @@ void CheckCellLayout(const TCellPropertyMap& cells, int rows, int columns)
                 + GridText(rows, columns));
         if (properties.Skip && properties.Fill != TCellFill::None)
             Fail("Cell " + CellLabel(cell) + " cannot be both skipped and filled");
+        if (properties.Skip && properties.HasContent())
+            Fail("Cell " + CellLabel(cell) + " is skipped, so it cannot hold "
+                + (properties.Text.empty() ? "a button" : "text"));
+        if (!properties.Text.empty() && !properties.Button.empty())
+            Fail("Cell " + CellLabel(cell) + " cannot hold both text and a button");
         if (!IsSafeLink(properties.Link))
             Fail("Cell " + CellLabel(cell) + ": the link " + properties.Link + " is not " + kSafeLinkRule);
     }
     CoveredCells(cells);
+}
+
+std::vector<std::string> CellTextLines(std::string_view value)
+{
+    std::vector<std::string> lines(1);
+    for (size_t i = 0; i < value.size(); ++i) {
+        const char next = i + 1 < value.size() ? value[i + 1] : '\0';
+        if (value[i] == '\\' && next == 'n') {
+            lines.emplace_back();
+            ++i;
+        } else if (value[i] == '\\' && next == '\\') {
+            lines.back() += '\\';
+            ++i;
+        } else {
+            lines.back() += value[i];
+        }
+    }
+    return lines;
 }
 
 TCellRef CoveringCell(const TCellPropertyMap& cells, TCellRef cell)

@@ -8,11 +8,13 @@
 #include "core/base/colors.h"
 #include "core/base/errors.h"
 
+#include <array>
 #include <compare>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sw {
 
@@ -33,6 +35,13 @@ constexpr int kMaxCellSpan = 100000;
 constexpr size_t kMaxCellNameLength = 200;
 
 enum class TCellFill { None, Color, Auto };
+// Auto: what the cell's pixels suggest.
+enum class TTextAlign { Auto, Left, Center, Right };
+enum class TTextWeight { Auto, Normal, Bold };
+// Bounds of the sizes a text cell or a button is written with, in CSS px.
+constexpr int kMaxTextSize = 400;
+constexpr int kMaxTextPadding = 1000;
+constexpr int kMaxButtonRadius = 1000;
 
 struct TCellProperties {
     std::string Name; // the file's base name; empty: the name template's
@@ -44,12 +53,29 @@ struct TCellProperties {
     TColor FillColor = 0; // RGB, when Fill is Color
     std::string Format; // a cell format's name; empty: the run's
     bool Skip = false;
+    // Live text in place of the image, as the project writes it: "\n"
+    // breaks the line, "\\" is one backslash (CellTextLines).
+    std::string Text;
+    std::string TextFont; // CSS font names; empty: the default
+    int TextSize = 0; // CSS px; 0: from the cell's pixels
+    std::optional<TColor> TextColor; // RGB; none: from the cell's pixels
+    TTextAlign TextAlign = TTextAlign::Auto;
+    TTextWeight TextWeight = TTextWeight::Auto;
+    // CSS px, top, right, bottom, left; none: from the cell's pixels.
+    std::optional<std::array<int, 4>> TextPadding;
+    // A link drawn as a button in place of the image: its label, one line.
+    std::string Button;
+    std::optional<TColor> ButtonColor;
+    std::optional<TColor> ButtonTextColor;
+    int ButtonRadius = -1; // CSS px; -1: from the cell's pixels
 
     bool operator==(const TCellProperties&) const = default;
     bool IsPlain() const { return *this == TCellProperties(); }
     bool Spans() const { return SpanColumns > 1 || SpanRows > 1; }
-    // A filled or skipped cell has no image file.
-    bool HasImage() const { return Fill == TCellFill::None && !Skip; }
+    // Live text or a button in place of the image.
+    bool HasContent() const { return !Text.empty() || !Button.empty(); }
+    // A filled, skipped, text or button cell has no image file.
+    bool HasImage() const { return Fill == TCellFill::None && !Skip && !HasContent(); }
 };
 
 struct TCellRef {
@@ -76,15 +102,25 @@ constexpr const char* kSafeLinkRule
 // any other text.
 std::optional<TColor> ParseRgbHex(std::string_view text);
 
-// The property names as written: Name, Alt, Link, Span, Fill, Format, Skip.
+// The property names as written: Name, Alt, Link, Span, Fill, Format, Skip,
+// Text, TextFont, TextSize, TextColor, TextAlign, TextWeight, TextPadding,
+// Button, ButtonColor, ButtonTextColor, ButtonRadius.
 // SetCellProperty reads one value into properties (names match without
 // regard to ASCII case): Span is "CxR" with whole numbers from 1 to
 // kMaxCellSpan, Fill "RRGGBB" (a leading '#' allowed) or "auto", Skip a
-// whole number (not 0: skipped), Name as CheckCellName allows; an empty
-// value gives the default. A Link IsSafeLink refuses, a bad value or an
-// unknown property fails with ECellPropertyError naming the cell.
+// whole number (not 0: skipped), Name as CheckCellName allows; colours
+// "RRGGBB"; TextSize and ButtonRadius whole CSS px; TextAlign left, center
+// or right; TextWeight normal or bold; TextPadding one to four whole CSS px
+// as CSS orders them; TextFont font names (letters, digits, blanks, '-',
+// '_', quotes) separated by commas; an empty value gives the default. A
+// Link IsSafeLink refuses, a bad value or an unknown property fails with
+// ECellPropertyError naming the cell.
 void SetCellProperty(
     TCellProperties& properties, TCellRef cell, std::string_view property, std::string_view value);
+
+// The value of one property as WriteCellProperties writes it (names as
+// SetCellProperty matches them); empty for the default or an unknown name.
+std::string CellPropertyText(const TCellProperties& properties, std::string_view property);
 
 // Reads every key of [Cells]. A key that is not "R{r}C{c}.{Property}" with
 // r, c >= 1 and a known property fails, as a bad value does. Properties that
@@ -99,8 +135,13 @@ void WriteCellProperties(TIniFile& ini, const TCellPropertyMap& cells);
 // Checks the cells against a grid of rows x columns cells: every cell and
 // span inside the grid, no two spans overlapping, no cell under another's
 // span carrying properties of its own, no cell both filled and skipped, no
-// link IsSafeLink refuses.
+// cell both skipped and holding text or a button, none holding both text
+// and a button, no link IsSafeLink refuses.
 void CheckCellLayout(const TCellPropertyMap& cells, int rows, int columns);
+
+// The lines of a Text value: "\n" ends a line, "\\" is a backslash, any
+// other backslash is kept.
+std::vector<std::string> CellTextLines(std::string_view value);
 
 // The cell that covers (row, column): the anchor of the span it lies under,
 // or the cell itself. Assumes CheckCellLayout passed.

@@ -2,6 +2,7 @@
 
 #include "core/base/sysutils.h"
 #include "core/generate/cell_format.h"
+#include "core/generate/page_content.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -139,6 +140,8 @@ TCellPanel::TCellPanel(QWidget* parent)
     form->addRow(QString(), cbxSkip);
     connect(cbxSkip, &QCheckBox::toggled, this, [this](bool on) { Edit("Skip", on ? "1" : ""); });
 
+    AddContentFields(form);
+
     lblRefusal = new QLabel(this);
     lblRefusal->setObjectName(QStringLiteral("lblRefusal"));
     lblRefusal->setWordWrap(true);
@@ -157,13 +160,18 @@ void TCellPanel::ShowCell(std::optional<TCellRef> cell, const TCellProperties& p
     const QScopedValueRollback showing(m_showing, true);
     lblRefusal->clear();
     m_cell = cell;
-    for (QWidget* field : std::initializer_list<QWidget*> {
-             edtName, edtAlt, edtLink, speSpanColumns, speSpanRows, cbFill, btnFillColor, cbFormat, cbxSkip })
+    for (QWidget* field :
+        std::initializer_list<QWidget*> { edtName, edtAlt, edtLink, speSpanColumns, speSpanRows, cbFill,
+            btnFillColor, cbFormat, cbxSkip, edtText, edtTextFont, speTextSize, edtTextColor, cbTextAlign,
+            cbTextWeight, edtTextPadding, edtButton, edtButtonColor, edtButtonTextColor, speButtonRadius })
         field->setEnabled(cell.has_value());
+    m_textCell = !properties.Text.empty();
     btnSuggestText->setEnabled(cell.has_value() && !m_suggester->IsRunning());
     if (!cell) {
         lblCell->setText(QStringLiteral("No cell selected"));
         for (QLineEdit* edit : { edtName, edtAlt, edtLink })
+            edit->clear();
+        for (const auto& [edit, property] : TextFields())
             edit->clear();
         edtName->setPlaceholderText(QString());
         return;
@@ -194,6 +202,86 @@ void TCellPanel::ShowCell(std::optional<TCellRef> cell, const TCellProperties& p
     }
     cbFormat->setCurrentIndex(format);
     cbxSkip->setChecked(properties.Skip);
+    for (const auto& [edit, property] : TextFields()) {
+        edit->setText(QString::fromStdString(CellPropertyText(properties, property)));
+        edit->setModified(false);
+    }
+    speTextSize->setValue(properties.TextSize);
+    speButtonRadius->setValue(properties.ButtonRadius);
+    cbTextAlign->setCurrentIndex(static_cast<int>(properties.TextAlign));
+    cbTextWeight->setCurrentIndex(static_cast<int>(properties.TextWeight));
+}
+
+std::vector<std::pair<QLineEdit*, const char*>> TCellPanel::TextFields() const
+{
+    return { { edtText, "Text" }, { edtTextFont, "TextFont" }, { edtTextColor, "TextColor" },
+        { edtTextPadding, "TextPadding" }, { edtButton, "Button" }, { edtButtonColor, "ButtonColor" },
+        { edtButtonTextColor, "ButtonTextColor" } };
+}
+
+void TCellPanel::AddContentFields(QFormLayout* form)
+{
+    const auto addLine = [&](QLineEdit*& edit, const char* name, const QString& label, const char* property,
+                             const QString& tip, const QString& placeholder) {
+        edit = new QLineEdit(this);
+        edit->setObjectName(QString::fromUtf8(name));
+        edit->setToolTip(tip);
+        edit->setPlaceholderText(placeholder);
+        form->addRow(label, edit);
+        connect(edit, &QLineEdit::editingFinished, this, [this, edit, property] {
+            if (edit->isModified())
+                Edit(property, edit->text().toStdString());
+            edit->setModified(false);
+        });
+    };
+    const QString fromPicture = tr("From the picture");
+    const auto addSize = [&](QSpinBox*& box, const char* name, const QString& label, const char* property,
+                             int automatic, int maximum, const QString& tip) {
+        box = new QSpinBox(this);
+        box->setObjectName(QString::fromUtf8(name));
+        box->setRange(automatic, maximum);
+        box->setSuffix(tr(" px"));
+        box->setSpecialValueText(fromPicture);
+        box->setKeyboardTracking(false);
+        box->setToolTip(tip);
+        form->addRow(label, box);
+        connect(box, &QSpinBox::valueChanged, this, [this, property, automatic](int value) {
+            Edit(property, value == automatic ? std::string() : IntToStr(value));
+        });
+    };
+    const auto addChoice = [&](QComboBox*& box, const char* name, const QString& label, const char* property,
+                               const QStringList& items, std::vector<std::string> values) {
+        box = new QComboBox(this);
+        box->setObjectName(QString::fromUtf8(name));
+        box->addItems(items);
+        form->addRow(label, box);
+        connect(box, &QComboBox::currentIndexChanged, this, [this, property, values](int index) {
+            if (index >= 0 && size_t(index) < values.size())
+                Edit(property, values[size_t(index)]);
+        });
+    };
+
+    addLine(edtText, "edtText", tr("Te&xt:"), "Text",
+        tr("Live text in place of the image; \n starts a new line"), QString());
+    addLine(edtTextFont, "edtTextFont", tr("Font:"), "TextFont", tr("Font names, separated by commas"),
+        QString::fromUtf8(kDefaultTextFont));
+    addSize(speTextSize, "speTextSize", tr("Text size:"), "TextSize", 0, kMaxTextSize,
+        tr("The text's size in CSS pixels"));
+    addLine(edtTextColor, "edtTextColor", tr("Text colour:"), "TextColor", tr("RRGGBB, as for the fill"),
+        fromPicture);
+    addChoice(cbTextAlign, "cbTextAlign", tr("Align:"), "TextAlign",
+        { fromPicture, tr("Left"), tr("Centre"), tr("Right") }, { "", "left", "center", "right" });
+    addChoice(cbTextWeight, "cbTextWeight", tr("Weight:"), "TextWeight",
+        { tr("Normal (buttons bold)"), tr("Normal"), tr("Bold") }, { "", "normal", "bold" });
+    addLine(edtTextPadding, "edtTextPadding", tr("Padding:"), "TextPadding",
+        tr("One to four sizes in CSS pixels, in CSS's order: top, right, bottom, left"), fromPicture);
+    addLine(edtButton, "edtButton", tr("B&utton:"), "Button",
+        tr("A button with this label in place of the image, leading to the link"), QString());
+    addLine(edtButtonColor, "edtButtonColor", tr("Button colour:"), "ButtonColor", tr("RRGGBB"), fromPicture);
+    addLine(edtButtonTextColor, "edtButtonTextColor", tr("Label colour:"), "ButtonTextColor", tr("RRGGBB"),
+        fromPicture);
+    addSize(speButtonRadius, "speButtonRadius", tr("Corner radius:"), "ButtonRadius", -1, kMaxButtonRadius,
+        tr("The rounding of the button's corners in CSS pixels"));
 }
 
 void TCellPanel::ShowRefusal(const QString& message)
@@ -274,8 +362,7 @@ void TCellPanel::ShowSuggestion(const QString& text)
         return;
     }
     // Proposed, not taken: the edit is made when the user confirms the field.
-    // Alt is the field a proposal fills until cells carry text of their own.
-    QLineEdit* field = edtAlt;
+    QLineEdit* field = m_textCell ? edtText : edtAlt;
     field->setText(text);
     field->setModified(true);
     field->setFocus();

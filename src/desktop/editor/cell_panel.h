@@ -15,9 +15,12 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -63,10 +66,26 @@ public:
     QToolButton* btnFillColor = nullptr;
     QComboBox* cbFormat = nullptr;
     QCheckBox* cbxSkip = nullptr;
+    // Live text or a button in place of the image, each field holding the
+    // value as the project writes it; empty is the default.
+    QLineEdit* edtText = nullptr;
+    QLineEdit* edtTextFont = nullptr;
+    QSpinBox* speTextSize = nullptr; // 0: from the picture
+    QLineEdit* edtTextColor = nullptr;
+    QComboBox* cbTextAlign = nullptr;
+    QComboBox* cbTextWeight = nullptr;
+    QLineEdit* edtTextPadding = nullptr;
+    QLineEdit* edtButton = nullptr;
+    QLineEdit* edtButtonColor = nullptr;
+    QLineEdit* edtButtonTextColor = nullptr;
+    QSpinBox* speButtonRadius = nullptr; // -1: from the picture
     QLabel* lblRefusal = nullptr;
 
 private:
     void Edit(const char* property, const std::string& value);
+    void AddContentFields(QFormLayout* form);
+    // The fields whose values are the property's text, by property name.
+    std::vector<std::pair<QLineEdit*, const char*>> TextFields() const;
     void EditSpan();
     void EditFill();
     void PickFillColor();
@@ -79,6 +98,8 @@ private:
     // The cell whose text is being read: a result for another is dropped.
     std::optional<TCellRef> m_reading;
     TTextSuggester* m_suggester = nullptr;
+    // A text cell: Suggest from picture proposes its text, not its alt.
+    bool m_textCell = false;
     // Set while the controls are being filled: their signals are no edits.
     bool m_showing = false;
 };

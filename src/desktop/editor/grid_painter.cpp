@@ -19,6 +19,19 @@ const QColor kSelectionDark(0x00, 0x4A, 0x9F);
 const QColor kSelectionLight(0xFF, 0xFF, 0xFF);
 const QColor kSelectionTint(0x00, 0x78, 0xD7, 40);
 
+// A text cell's first line in quotes, a button's label in brackets, cut
+// short so a label does not cover its neighbours.
+QString ContentLabel(const TCellProperties& properties)
+{
+    const bool button = !properties.Button.empty();
+    const std::vector<std::string> lines = CellTextLines(button ? properties.Button : properties.Text);
+    QString text = QString::fromStdString(lines.front());
+    if (text.size() > 32 || lines.size() > 1)
+        text = text.left(32) + QStringLiteral("\u2026");
+    return button ? QCoreApplication::translate("TGridPainter", "[%1]").arg(text)
+                  : QCoreApplication::translate("TGridPainter", "\u201C%1\u201D").arg(text);
+}
+
 } // namespace
 
 void TGridPainter::StrokeLine(bool vertical, int32_t position, int width, int height)
@@ -129,9 +142,12 @@ void TGridPainter::PaintOverlay(QPainter& painter, const TZoomMapping& zoom, con
                 = own == fitting.end() ? r + 1 : r + static_cast<size_t>(own->second.SpanRows);
             const int width = xs[right] - xs[c];
             const int height = ys[bottom] - ys[r];
-            const QString name = own != fitting.end() && !own->second.Name.empty()
+            QString name = own != fitting.end() && !own->second.Name.empty()
                 ? QString::fromStdString(own->second.Name)
                 : QStringLiteral("r%1_c%2").arg(r + 1).arg(c + 1);
+            // A text or button cell has no file: it shows what the page will say.
+            if (own != fitting.end() && own->second.HasContent())
+                name = ContentLabel(own->second);
             const QString text = width > 0 && height > 0
                 ? QCoreApplication::translate("TGridPainter", "%1 %2\u00D7%3")
                       .arg(name)
@@ -157,7 +173,8 @@ void TGridPainter::PaintCellMarks(QPainter& painter, const TZoomMapping& zoom, c
     const auto logical = [&zoom](int pixel) { return zoom.LogicalOfDevice(zoom.DeviceStart(pixel)); };
     painter.save();
     for (const auto& [cell, properties] : *scene.Fitting) {
-        if (properties.HasImage())
+        // Content over the design's own background needs no swatch.
+        if (properties.HasImage() || (properties.HasContent() && properties.Fill == TCellFill::None))
             continue;
         const TCellBounds bounds = scene.Grid->Bounds(cell, properties.SpanColumns, properties.SpanRows);
         const QRectF area(QPointF(logical(bounds.Left), logical(bounds.Top)),

@@ -671,13 +671,15 @@ TCellPropertyMap CellsOf(std::initializer_list<std::tuple<int, int, const char*,
 }
 
 // A 3 x 3 grid: a flat cell filled by its own colour, a span with a link, a
-// skipped cell, a cell of its own format and one filled by a given colour.
+// skipped cell, a cell of its own format, one filled by a given colour, a
+// text cell and a button, which have no image file.
 TEST_F(SlicingPipeline, CellPropertiesShapeFilesAndPageInEveryStyle)
 {
     TBitmap picture = MakePicture(40, 30, FlatCornerColor);
     const TCellPropertyMap cells = CellsOf({ { 1, 1, "Fill", "auto" }, { 1, 2, "Span", "2x1" },
         { 1, 2, "Link", "?a=1&b=2" }, { 1, 2, "Alt", "A <b>" }, { 2, 1, "Skip", "1" },
-        { 2, 2, "Format", "png" }, { 3, 3, "Fill", "336699" } });
+        { 2, 2, "Format", "png" }, { 3, 3, "Fill", "336699" }, { 3, 1, "Text", "Open <daily>" },
+        { 3, 2, "Button", "Order" }, { 3, 2, "Link", "#order" } });
     for (const TPageStyle style :
         { TPageStyle::Classic, TPageStyle::Html5, TPageStyle::Email, TPageStyle::Grid }) {
         SCOPED_TRACE(PageStyleName(style));
@@ -690,10 +692,9 @@ TEST_F(SlicingPipeline, CellPropertiesShapeFilesAndPageInEveryStyle)
                     .PageStyle = style,
                     .Cells = cells });
         EXPECT_EQ(FolderEntries(folder.Path()),
-            (std::set<std::string> {
-                "index.html", "r1_c2.gif", "r2_c2.png", "r2_c3.gif", "r3_c1.gif", "r3_c2.gif" }));
-        EXPECT_EQ(sink.Last.Written, 5);
-        EXPECT_EQ(sink.Last.WithoutImage, 4);
+            (std::set<std::string> { "index.html", "r1_c2.gif", "r2_c2.png", "r2_c3.gif" }));
+        EXPECT_EQ(sink.Last.Written, 3);
+        EXPECT_EQ(sink.Last.WithoutImage, 6);
         EXPECT_EQ(sink.Last.Done(), sink.Last.Total);
 
         TBitmap spanned = LoadBitmap(folder / "r1_c2.gif");
@@ -703,8 +704,8 @@ TEST_F(SlicingPipeline, CellPropertiesShapeFilesAndPageInEveryStyle)
         EXPECT_EQ(own.Canvas().Pixel(14, 9), FlatCornerColor(24, 19));
 
         const std::string page = ReadFileBytes(folder / "index.html");
-        for (const char* expected :
-            { "\"r1_c2.gif\"", "\"r2_c2.png\"", "#0A141E", "#336699", "?a=1&amp;b=2" })
+        for (const char* expected : { "\"r1_c2.gif\"", "\"r2_c2.png\"", "#0A141E", "#336699", "?a=1&amp;b=2",
+                 ">Open &lt;daily&gt;</div>", "href=\"#order\"", ">Order</a>" })
             EXPECT_NE(page.find(expected), std::string::npos) << expected << "\n" << page;
         EXPECT_EQ(page.find("r1_c3"), std::string::npos);
         EXPECT_EQ(page.find("A &lt;b&gt;") != std::string::npos, style != TPageStyle::Classic);

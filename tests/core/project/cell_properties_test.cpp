@@ -61,6 +61,59 @@ TEST(CellProperties, ReadsAndWritesTheCellsSection)
     EXPECT_EQ(plain.Text(), "");
 }
 
+// Text and button cells: every property read in any accepted spelling is
+// written back in one form, padding in CSS's shortest.
+TEST(CellProperties, ReadsAndWritesTextAndButtons)
+{
+    const TCellPropertyMap cells = FromCells("R1C1.text=Harbour Lane 4\\nOpen daily\r\n"
+                                             "R1C1.TextFont=Georgia, 'Times New Roman', serif\r\n"
+                                             "R1C1.TextSize=18px\r\n"
+                                             "R1C1.TextColor=#f1faee\r\n"
+                                             "R1C1.TextAlign=CENTER\r\n"
+                                             "R1C1.TextWeight=bold\r\n"
+                                             "R1C1.TextPadding=4px  8 4\r\n"
+                                             "R2C1.Button=Order now\r\n"
+                                             "R2C1.Link=https://example.org/order\r\n"
+                                             "R2C1.ButtonColor=E63946\r\n"
+                                             "R2C1.ButtonTextColor=FFFFFF\r\n"
+                                             "R2C1.ButtonRadius=0\r\n"
+                                             "R3C1.TextPadding=5 5 5 5\r\n"
+                                             "R3C2.TextPadding=1 2 1 2\r\n"
+                                             "R3C3.TextAlign=\r\n");
+    EXPECT_FALSE(cells.at({ 1, 1 }).HasImage());
+    EXPECT_EQ(cells.at({ 1, 1 }).TextPadding, (std::array<int, 4> { 4, 8, 4, 8 }));
+    EXPECT_EQ(cells.at({ 2, 1 }).ButtonRadius, 0);
+    EXPECT_FALSE(cells.count({ 3, 3 }));
+
+    TIniFile ini = TIniFile::FromText("");
+    WriteCellProperties(ini, cells);
+    EXPECT_EQ(ini.Text(),
+        "[Cells]\r\n"
+        "R1C1.Text=Harbour Lane 4\\nOpen daily\r\nR1C1.TextFont=Georgia, 'Times New Roman', serif\r\n"
+        "R1C1.TextSize=18\r\nR1C1.TextColor=F1FAEE\r\nR1C1.TextAlign=center\r\nR1C1.TextWeight=bold\r\n"
+        "R1C1.TextPadding=4 8\r\n"
+        "R2C1.Link=https://example.org/order\r\nR2C1.Button=Order now\r\nR2C1.ButtonColor=E63946\r\n"
+        "R2C1.ButtonTextColor=FFFFFF\r\nR2C1.ButtonRadius=0\r\n"
+        "R3C1.TextPadding=5\r\nR3C2.TextPadding=1 2\r\n");
+    EXPECT_EQ(ReadCellProperties(ini), cells);
+}
+
+// "\n" breaks a line and "\\" is a backslash; any other backslash stays.
+TEST(CellProperties, TextValuesAndTheirLines)
+{
+    using TLines = std::vector<std::string>;
+    const std::pair<const char*, TLines> cases[] = {
+        { "", { "" } },
+        { "One\\nTwo", { "One", "Two" } },
+        { "C:\\\\new", { "C:\\new" } },
+        { "a\\b\\", { "a\\b\\" } },
+        { "end\\\\\\nnext", { "end\\", "next" } },
+        { "\\n", { "", "" } },
+    };
+    for (const auto& [value, lines] : cases)
+        EXPECT_EQ(CellTextLines(value), lines) << value;
+}
+
 TEST(CellProperties, RefusesKeysAndValuesItCannotRead)
 {
     const std::pair<const char*, const char*> cases[] = {
@@ -69,8 +122,32 @@ TEST(CellProperties, RefusesKeysAndValuesItCannotRead)
         { "R1C-2.Alt=x", "The [Cells] key R1C-2.Alt is not R{row}C{column}.{property}, such as R1C2.Alt" },
         { "R1C2Alt=x", "The [Cells] key R1C2Alt is not R{row}C{column}.{property}, such as R1C2.Alt" },
         { "R1C2.Colour=red",
-            "Cell R1C2 has an unknown property Colour; known are Name, Alt, Link, Span, Fill, Format and "
-            "Skip" },
+            "Cell R1C2 has an unknown property Colour; known are Name, Alt, Link, Span, Fill, Format, Skip, "
+            "Text, TextFont, TextSize, TextColor, TextAlign, TextWeight, TextPadding, Button, ButtonColor, "
+            "ButtonTextColor and ButtonRadius" },
+        { "R1C2.TextSize=0", "Cell R1C2 has TextSize=0; expected a size in CSS pixels from 1 to 400" },
+        { "R1C2.TextSize=12pt", "Cell R1C2 has TextSize=12pt; expected a size in CSS pixels from 1 to 400" },
+        { "R1C2.TextAlign=justify", "Cell R1C2 has TextAlign=justify; expected left, center or right" },
+        { "R1C2.TextWeight=700", "Cell R1C2 has TextWeight=700; expected normal or bold" },
+        { "R1C2.TextPadding=1 2 3 4 5",
+            "Cell R1C2 has TextPadding=1 2 3 4 5; expected one to four sizes in CSS pixels from 0 to 1000, "
+            "as "
+            "CSS padding" },
+        { "R1C2.TextPadding=-1",
+            "Cell R1C2 has TextPadding=-1; expected one to four sizes in CSS pixels from 0 to 1000, as CSS "
+            "padding" },
+        // Font names go into a style attribute: nothing may end the declaration.
+        { "R1C2.TextFont=Arial;background:url(x)",
+            "Cell R1C2 has TextFont=Arial;background:url(x); expected font names separated by commas, such "
+            "as "
+            "Georgia, serif" },
+        { "R1C2.TextFont='Times New Roman, serif",
+            "Cell R1C2 has TextFont='Times New Roman, serif; expected font names separated by commas, such "
+            "as "
+            "Georgia, serif" },
+        { "R1C2.ButtonColor=red", "Cell R1C2 has ButtonColor=red; expected RRGGBB in hexadecimal" },
+        { "R1C2.ButtonRadius=1001",
+            "Cell R1C2 has ButtonRadius=1001; expected a radius in CSS pixels from 0 to 1000" },
         { "R1C2.Span=2", "Cell R1C2 has Span=2; expected COLUMNSxROWS, such as 2x1" },
         { "R1C2.Span=0x1", "Cell R1C2 has Span=0x1; expected COLUMNSxROWS, such as 2x1" },
         { "R1C2.Span=2x+1", "Cell R1C2 has Span=2x+1; expected COLUMNSxROWS, such as 2x1" },
@@ -129,6 +206,10 @@ TEST(CellProperties, ChecksCellsAgainstTheGrid)
         { "R1C1.Span=2x2\r\nR2C1.Alt=x",
             "Cell R2C1 lies under the span of cell R1C1 and cannot have properties of its own" },
         { "R1C1.Fill=auto\r\nR1C1.Skip=1", "Cell R1C1 cannot be both skipped and filled" },
+        { "R1C1.Text=Hi\r\nR1C1.Skip=1", "Cell R1C1 is skipped, so it cannot hold text" },
+        { "R1C1.Button=Go\r\nR1C1.Skip=1", "Cell R1C1 is skipped, so it cannot hold a button" },
+        { "R1C1.Text=Hi\r\nR1C1.Button=Go", "Cell R1C1 cannot hold both text and a button" },
+        { "R1C1.Text=Hi\r\nR1C1.Fill=112233", "(no error)" },
     };
     for (const auto& [text, message] : cases)
         EXPECT_EQ(MessageOf([&] { CheckCellLayout(FromCells(text), 4, 3); }), message) << text;

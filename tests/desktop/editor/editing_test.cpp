@@ -495,6 +495,24 @@ TEST_F(EditingTest, EveryCellEditIsOneUndoStepAndTheProjectKeepsIt)
         { "format", [&] { panel.cbFormat->setCurrentIndex(panel.cbFormat->findData("png")); },
             [](TCellProperties& p) { p.Format = "png"; } },
         { "skip", [&] { panel.cbxSkip->click(); }, [](TCellProperties& p) { p.Skip = true; } },
+        { "text", [&] { TypeInto(panel.edtText, "Open daily\\n9 to 5"); },
+            [](TCellProperties& p) { p.Text = "Open daily\\n9 to 5"; } },
+        { "text size", [&] { panel.speTextSize->setValue(18); },
+            [](TCellProperties& p) { p.TextSize = 18; } },
+        { "text colour", [&] { TypeInto(panel.edtTextColor, "1d3557"); },
+            [](TCellProperties& p) { p.TextColor = RGB(0x1D, 0x35, 0x57); } },
+        { "align", [&] { panel.cbTextAlign->setCurrentIndex(2); },
+            [](TCellProperties& p) { p.TextAlign = TTextAlign::Center; } },
+        { "weight", [&] { panel.cbTextWeight->setCurrentIndex(2); },
+            [](TCellProperties& p) { p.TextWeight = TTextWeight::Bold; } },
+        { "padding", [&] { TypeInto(panel.edtTextPadding, "4 8"); },
+            [](TCellProperties& p) {
+                p.TextPadding = std::array<int, 4> { 4, 8, 4, 8 };
+            } },
+        { "button", [&] { TypeInto(panel.edtButton, "Order now"); },
+            [](TCellProperties& p) { p.Button = "Order now"; } },
+        { "radius", [&] { panel.speButtonRadius->setValue(0); },
+            [](TCellProperties& p) { p.ButtonRadius = 0; } },
     };
     for (const Change& change : changes) {
         SCOPED_TRACE(change.what);
@@ -519,6 +537,16 @@ TEST_F(EditingTest, EveryCellEditIsOneUndoStepAndTheProjectKeepsIt)
         form.Actions().Undo1->trigger();
         form.UndoStack()->clear();
     }
+
+    // A cell holds text or a button, not both; the fields show what it holds.
+    TypeInto(panel.edtText, "Open");
+    TypeInto(panel.edtButton, "Order");
+    EXPECT_EQ(panel.Refusal(), "Cell R1C2 cannot hold both text and a button.");
+    EXPECT_EQ(form.UndoStack()->count(), 1);
+    EXPECT_EQ(panel.edtText->text(), "Open");
+    EXPECT_TRUE(panel.edtButton->text().isEmpty());
+    form.Actions().Undo1->trigger();
+    form.UndoStack()->clear();
 
     form.SelectCell(TCellRef { 1, 1 });
     TypeInto(panel.edtAlt, "Logo");
