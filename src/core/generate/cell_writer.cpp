@@ -412,36 +412,19 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
 
 } // namespace
 
-bool EncodesFromRows(TImageType type)
+TEncodedCell EncodeCellRows(const TPixelView& bgr, const std::optional<TPixelView>& rgba,
+    const TCellFormat& format, TColor transparentColor)
 {
-    return type == TImageType::Gif || type == TImageType::Jpg || type == TImageType::Jpeg;
-}
-
-TEncodedCell EncodeCellRows(const TPixelView& cell, const TCellFormat& format, TColor transparentColor)
-{
+    if (bgr.Layout != TPixelLayout::Bgr24)
+        throw EInvalidGraphicOperation("A cell is encoded from 24-bit pixels");
+    const TKey key = KeyOf(transparentColor);
     if (format.Type == TImageType::Gif) {
         TMemoryStream stream;
-        SaveCellGif(stream, cell, transparentColor);
+        SaveCellGif(stream, bgr, transparentColor);
         return { format.Type, std::move(stream.Bytes()), {} };
     }
-    if (!EncodesFromRows(format.Type))
-        throw EInvalidGraphicOperation("This format is encoded from a bitmap");
-    return { format.Type, JpegBytes(cell, format, format.Quality), {} };
-}
-
-TEncodedCell EncodeCell(
-    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
-{
-    const TKey key = KeyOf(transparentColor);
-    if (format.Type == TImageType::Gif)
-        return { format.Type, GifBytes(cell, transparentColor), {} };
-    // Shares the pixels unless the cell came in another layout.
-    TBitmap flat(cell);
-    if (flat.PixelFormat() != TPixelFormat::pf24bit)
-        flat.SetPixelFormat(TPixelFormat::pf24bit);
-    const TPixelView bgr = flat.View24();
     if (format.Type == TImageType::Jpg || format.Type == TImageType::Jpeg)
-        return EncodeCellRows(bgr, format, transparentColor);
+        return { format.Type, JpegBytes(bgr, format, format.Quality), {} };
     // The picture's alpha only where it says something: an opaque cell is
     // the same as its flattened pixels.
     const bool translucent
@@ -478,6 +461,18 @@ TEncodedCell EncodeCell(
         break;
     }
     return result;
+}
+
+TEncodedCell EncodeCell(
+    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
+{
+    if (format.Type == TImageType::Gif)
+        return { format.Type, GifBytes(cell, transparentColor), {} };
+    // Shares the pixels unless the cell came in another layout.
+    TBitmap flat(cell);
+    if (flat.PixelFormat() != TPixelFormat::pf24bit)
+        flat.SetPixelFormat(TPixelFormat::pf24bit);
+    return EncodeCellRows(flat.View24(), rgba, format, transparentColor);
 }
 
 double CellPsnr(const TPixelView& expected, std::optional<TColor> transparentColor,
