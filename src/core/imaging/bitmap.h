@@ -114,7 +114,7 @@ public:
     uint8_t* ScanLine(int y);
     // Read-only row access that never copies the store.
     const uint8_t* ScanLine(int y) const;
-    // The rows of a pf24bit (or device) bitmap as the cell writers take them; valid
+    // The rows of a pf24bit bitmap as the cell writers take them; valid
     // while the bitmap is neither changed nor destroyed.
     TPixelView View24() const;
 
