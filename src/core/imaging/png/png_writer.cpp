@@ -174,9 +174,8 @@ std::vector<uint8_t> Filtered(const TRaster& raster, int strategy)
     const std::vector<uint8_t> zeros(rowBytes, 0);
     std::vector<uint8_t> trial(strategy == kAdaptive ? rowBytes : 0);
     // Made rows alternate between two buffers, so the prior one stays.
-    std::vector<uint8_t> scratch[2];
-    if (raster.Rows.empty())
-        scratch[0].resize(rowBytes), scratch[1].resize(rowBytes);
+    const size_t made = raster.Rows.empty() ? rowBytes : 0;
+    std::vector<uint8_t> scratch[2] = { std::vector<uint8_t>(made), std::vector<uint8_t>(made) };
     const uint8_t* prior = zeros.data();
     for (uint32_t y = 0; y < raster.Height; ++y) {
         const uint8_t* row = raster.Row(y, scratch[y % 2]);
