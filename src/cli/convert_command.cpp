@@ -81,7 +81,8 @@ void Encode(OutputKind kind, const TBitmap& bitmap, TStream& file)
     case OutputKind::Png:
     case OutputKind::Webp: {
         TBitmap flat(bitmap);
-        if (flat.PixelFormat() != TPixelFormat::pf24bit)
+        // A device store's rows are read as they are; converting would copy them.
+        if (flat.PixelFormat() != TPixelFormat::pf24bit && !flat.IsDevice())
             flat.SetPixelFormat(TPixelFormat::pf24bit);
         std::optional<TColor> key;
         if (bitmap.Transparent())

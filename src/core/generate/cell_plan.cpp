@@ -106,7 +106,7 @@ TCellPlan PlanCells(TCutGrid grid, const TGenerationSettings& settings, const TP
 TPixelView Picture24(const TBitmap& picture, TBitmap& holder)
 {
     holder = picture; // shares the pixels
-    if (holder.PixelFormat() != TPixelFormat::pf24bit)
+    if (holder.PixelFormat() != TPixelFormat::pf24bit && !holder.IsDevice())
         holder = CutOut(holder, { 0, picture.Width() }, { 0, picture.Height() });
     return holder.View24();
 }

@@ -234,14 +234,16 @@ std::vector<uint8_t> DecodedJpeg(const std::vector<uint8_t>& bytes)
 
 std::vector<uint8_t> DecodedWebp(const std::vector<uint8_t>& bytes)
 {
+    // Straight into the result: a copy would hold a large cell twice.
     int width = 0;
     int height = 0;
-    uint8_t* pixels = WebPDecodeRGBA(bytes.data(), bytes.size(), &width, &height);
-    if (!pixels)
-        throw EInvalidGraphic("WebP image is not valid (the cell just written does not decode)");
-    std::vector<uint8_t> rgba(pixels, pixels + size_t(width) * size_t(height) * 4);
-    WebPFree(pixels);
-    return rgba;
+    std::vector<uint8_t> rgba;
+    if (WebPGetInfo(bytes.data(), bytes.size(), &width, &height)) {
+        rgba.resize(size_t(width) * size_t(height) * 4);
+        if (WebPDecodeRGBAInto(bytes.data(), bytes.size(), rgba.data(), rgba.size(), width * 4))
+            return rgba;
+    }
+    throw EInvalidGraphic("WebP image is not valid (the cell just written does not decode)");
 }
 
 // The first frame as straight RGBA, its transparent index clear.
@@ -338,17 +340,31 @@ TEncodedCell Smallest(std::vector<TCandidate> candidates, const std::string& why
     return { chosen.Type, std::move(chosen.Bytes), std::move(reason), chosen.Score };
 }
 
+// Whether a file of the format can hold the cell (check throws when not).
+bool Holds(void (*check)(int64_t width, int64_t height), const TPixelView& cell)
+{
+    try {
+        check(cell.Width, cell.Height);
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
 TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCellFormat& format, TKey key)
 {
+    // A format too small for the cell is no candidate: PNG holds any.
+    const bool gifHolds = Holds(CheckGifWritable, bgr);
+    const bool jpegHolds = Holds(CheckJpegWritable, bgr);
+    const bool webpHolds = Holds(CheckWebpWritable, bgr);
     const bool translucent = pixels.Layout == TPixelLayout::Rgba32;
     if (!translucent) {
         const TIndexedCell indexed = IndexedCell(bgr, kMaxPaletteColors, TDither::None, key);
         if (indexed.Palette.Exact) {
-            std::vector<TCandidate> exact {
-                { TImageType::Png8, Png8Bytes(indexed, bgr) },
-                { TImageType::GifAdaptive, AdaptiveGifBytes(indexed, bgr) },
-                { TImageType::Png, WritePng(bgr, { key }) },
-            };
+            std::vector<TCandidate> exact { { TImageType::Png8, Png8Bytes(indexed, bgr) } };
+            if (gifHolds)
+                exact.push_back({ TImageType::GifAdaptive, AdaptiveGifBytes(indexed, bgr) });
+            exact.push_back({ TImageType::Png, WritePng(bgr, { key }) });
             const size_t colors = indexed.Palette.Colors.size();
             return Smallest(std::move(exact),
                 IntToStr(static_cast<int64_t>(colors)) + (colors == 1 ? " colour" : " colours") + ", exact");
@@ -359,7 +375,7 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
     const bool needsTransparency
         = translucent || (key && AnyPixel(bgr, [&key](const TRgba& pixel) { return IsKey(pixel, *key); }));
     std::vector<TCandidate> lossy;
-    if (!needsTransparency) {
+    if (!needsTransparency && jpegHolds) {
         // Saturated colour keeps halved chroma below the floor at any
         // quality; full chroma often reaches it smaller than lossless.
         std::vector<TCellFormat> jpegs { format };
@@ -375,10 +391,11 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
                 lossy.push_back(std::move(*jpeg));
             }
     }
-    if (auto webp = SmallestAboveFloor(
-            TImageType::Webp, format, pixels, key,
-            [&](int quality) { return WebpBytes(pixels, false, quality, key); }, DecodedWebp))
-        lossy.push_back(std::move(*webp));
+    if (webpHolds)
+        if (auto webp = SmallestAboveFloor(
+                TImageType::Webp, format, pixels, key,
+                [&](int quality) { return WebpBytes(pixels, false, quality, key); }, DecodedWebp))
+            lossy.push_back(std::move(*webp));
     if (format.AutoAvif)
         if (auto avif = SmallestAboveFloor(
                 TImageType::Avif, format, pixels, key,
@@ -388,7 +405,8 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
     const bool lossyReached = !lossy.empty();
     std::vector<TCandidate> candidates = std::move(lossy);
     candidates.push_back({ TImageType::Png, WritePng(pixels, { key }) });
-    candidates.push_back({ TImageType::WebpLossless, WebpBytes(pixels, true, format.Quality, key) });
+    if (webpHolds)
+        candidates.push_back({ TImageType::WebpLossless, WebpBytes(pixels, true, format.Quality, key) });
     std::stable_sort(candidates.begin(), candidates.end(),
         [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });
     const TCandidate& chosen = candidates.front();
@@ -412,36 +430,19 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
 
 } // namespace
 
-bool EncodesFromRows(TImageType type)
+TEncodedCell EncodeCellRows(const TPixelView& bgr, const std::optional<TPixelView>& rgba,
+    const TCellFormat& format, TColor transparentColor)
 {
-    return type == TImageType::Gif || type == TImageType::Jpg || type == TImageType::Jpeg;
-}
-
-TEncodedCell EncodeCellRows(const TPixelView& cell, const TCellFormat& format, TColor transparentColor)
-{
+    if (bgr.Layout != TPixelLayout::Bgr24)
+        throw EInvalidGraphicOperation("A cell is encoded from 24-bit pixels");
+    const TKey key = KeyOf(transparentColor);
     if (format.Type == TImageType::Gif) {
         TMemoryStream stream;
-        SaveCellGif(stream, cell, transparentColor);
+        SaveCellGif(stream, bgr, transparentColor);
         return { format.Type, std::move(stream.Bytes()), {} };
     }
-    if (!EncodesFromRows(format.Type))
-        throw EInvalidGraphicOperation("This format is encoded from a bitmap");
-    return { format.Type, JpegBytes(cell, format, format.Quality), {} };
-}
-
-TEncodedCell EncodeCell(
-    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
-{
-    const TKey key = KeyOf(transparentColor);
-    if (format.Type == TImageType::Gif)
-        return { format.Type, GifBytes(cell, transparentColor), {} };
-    // Shares the pixels unless the cell came in another layout.
-    TBitmap flat(cell);
-    if (flat.PixelFormat() != TPixelFormat::pf24bit)
-        flat.SetPixelFormat(TPixelFormat::pf24bit);
-    const TPixelView bgr = flat.View24();
     if (format.Type == TImageType::Jpg || format.Type == TImageType::Jpeg)
-        return EncodeCellRows(bgr, format, transparentColor);
+        return { format.Type, JpegBytes(bgr, format, format.Quality), {} };
     // The picture's alpha only where it says something: an opaque cell is
     // the same as its flattened pixels.
     const bool translucent
@@ -478,6 +479,18 @@ TEncodedCell EncodeCell(
         break;
     }
     return result;
+}
+
+TEncodedCell EncodeCell(
+    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
+{
+    if (format.Type == TImageType::Gif)
+        return { format.Type, GifBytes(cell, transparentColor), {} };
+    // Shares the pixels unless the cell came in another layout.
+    TBitmap flat(cell);
+    if (flat.PixelFormat() != TPixelFormat::pf24bit)
+        flat.SetPixelFormat(TPixelFormat::pf24bit);
+    return EncodeCellRows(flat.View24(), rgba, format, transparentColor);
 }
 
 double CellPsnr(const TPixelView& expected, std::optional<TColor> transparentColor,

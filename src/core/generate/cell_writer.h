@@ -47,12 +47,10 @@ void SaveCellGif(TStream& stream, const TPixelView& cell, TColor transparentColo
 void SaveCellJpeg(const std::string& fileName, TBitmap& cell);
 void SaveCellJpeg(TStream& stream, TBitmap& cell);
 
-// Whether a cell of this format can be encoded from 24-bit rows anywhere
-// (gif, jpg, jpeg), without a bitmap of its own.
-bool EncodesFromRows(TImageType type);
-// Such a cell straight from its rows: the bytes EncodeCell gives for a
-// bitmap of those pixels.
-TEncodedCell EncodeCellRows(const TPixelView& cell, const TCellFormat& format, TColor transparentColor);
+// A cell's file from 24-bit rows anywhere, without a bitmap of its own: the
+// bytes EncodeCell gives for a bitmap of those pixels.
+TEncodedCell EncodeCellRows(const TPixelView& cell, const std::optional<TPixelView>& rgba,
+    const TCellFormat& format, TColor transparentColor);
 
 // Peak signal-to-noise ratio of a decoded cell against what was asked for,
 // in dB: colours are weighed by their alpha, so the colour under a fully

@@ -473,12 +473,12 @@ std::shared_ptr<TCellJob> TGenerationRun::CellJob(
 {
     const TBand& across = cell.Rect.Columns;
     auto job = std::make_shared<TCellJob>();
-    // GIF and JPEG read the strip's rows as they are; the others, and
-    // whatever looks at the cell's pixels again, get a copy of their own. A
-    // cell that spans strips is cut from the picture itself.
+    // Cells are encoded from the strip's rows as they are; whatever looks
+    // at the cell's pixels again gets a copy of its own. A cell that spans
+    // strips is cut from the picture itself.
     const bool oneStrip = cell.Properties.SpanRows == 1;
-    const bool fromRows = oneStrip && EncodesFromRows(cell.Format.Type) && !m_settings.AutoFill
-        && !m_settings.MeasurePsnr && !m_settings.AlsoHalfSize;
+    const bool fromRows
+        = oneStrip && !m_settings.AutoFill && !m_settings.MeasurePsnr && !m_settings.AlsoHalfSize;
     if (fromRows) {
         TPixelView rows = strip->Rows;
         rows.Data += ptrdiff_t(across.Start) * 3;
@@ -514,7 +514,7 @@ void TGenerationRun::StartCell(std::shared_ptr<TCellJob> job)
 void TGenerationRun::EncodeJob(TCellJob& job) const
 {
     try {
-        job.Main = job.Rows ? EncodeCellRows(*job.Rows, job.Format, m_input.TransparentColor)
+        job.Main = job.Rows ? EncodeCellRows(*job.Rows, job.Rgba, job.Format, m_input.TransparentColor)
                             : EncodeCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor);
         if (m_settings.MeasurePsnr) {
             job.MainPsnr

@@ -749,7 +749,8 @@ const uint8_t* TBitmap::ScanLine(int y) const
 
 TPixelView TBitmap::View24() const
 {
-    if (PixelFormat() != TPixelFormat::pf24bit)
+    // A device store holds the same rows.
+    if (PixelFormat() != TPixelFormat::pf24bit && !IsDevice())
         throw EInvalidGraphicOperation("A pixel view needs a 24-bit bitmap");
     TPixelView view;
     view.Width = Width();

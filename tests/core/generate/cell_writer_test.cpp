@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -325,6 +326,35 @@ TEST(CellWriter, KeptAlphaReachesPngAndWebp)
             EXPECT_GE(psnr, 40.0);
         else
             EXPECT_TRUE(std::isinf(psnr)) << psnr << " dB";
+    }
+}
+
+// A cell larger than GIF, JPEG or WebP can hold is still written by auto,
+// in a format that holds it.
+TEST(CellWriter, AutoChoosesAmongFormatsThatHoldTheCell)
+{
+    const struct {
+        int Width, Height;
+        bool Noise;
+        std::vector<TImageType> Allowed;
+    } cases[] = {
+        { 1, 70000, false, { TImageType::Png8, TImageType::Png } },
+        { 20000, 2, true, { TImageType::Jpg, TImageType::Png } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Width) + " x " + std::to_string(c.Height));
+        TBitmap cell;
+        cell.SetPixelFormat(TPixelFormat::pf24bit);
+        cell.SetSize(c.Width, c.Height);
+        for (int y = 0; y < c.Height; ++y)
+            for (int x = 0; x < c.Width; ++x) {
+                const uint8_t v = c.Noise ? uint8_t((x * 7919 + y * 104729) % 251) : uint8_t(y % 2 * 200);
+                std::fill_n(cell.ScanLine(y) + 3 * x, 3, v);
+            }
+        const TEncodedCell encoded = EncodeCell(cell, std::nullopt, { .Type = TImageType::Auto }, clNone);
+        EXPECT_NE(std::find(c.Allowed.begin(), c.Allowed.end(), encoded.Type), c.Allowed.end())
+            << encoded.Reason;
+        EXPECT_EQ(Decode(encoded.Type, encoded.Bytes).Width, c.Width);
     }
 }
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <memory>
 
 namespace sw {
@@ -47,7 +49,9 @@ constexpr size_t kTrialAllLimit = size_t(1) << 22;
 constexpr size_t kMaxChunkData = size_t(1) << 24;
 
 // One picture ready for filtering: packed rows of samples plus the
-// palette and transparency chunks' contents.
+// palette and transparency chunks' contents. The rows are held when they
+// are few enough to be filtered several ways; otherwise each is made when
+// it is filtered, so that a picture at the pixel limit is not held again.
 struct TRaster {
     uint8_t ColorType = kTruecolor;
     uint8_t BitDepth = 8;
@@ -58,8 +62,21 @@ struct TRaster {
     // and Paeth filters look back.
     size_t FilterUnit = 1;
     std::vector<uint8_t> Rows;
+    // Writes row y's RowBytes into out, which it finds zeroed; used when
+    // Rows is empty.
+    std::function<void(uint32_t y, uint8_t* out)> MakeRow;
     std::vector<uint8_t> Palette; // PLTE
     std::vector<uint8_t> Transparency; // tRNS
+    size_t Size() const { return RowBytes * Height; }
+    // Row y, from Rows or made in scratch.
+    const uint8_t* Row(uint32_t y, std::vector<uint8_t>& scratch) const
+    {
+        if (!Rows.empty())
+            return Rows.data() + y * RowBytes;
+        std::fill(scratch.begin(), scratch.end(), uint8_t(0));
+        MakeRow(y, scratch.data());
+        return scratch.data();
+    }
 };
 
 [[noreturn]] void Refuse(const std::string& message)
@@ -85,15 +102,21 @@ libdeflate_compressor* Compressor(int level)
     return compressor.get();
 }
 
-std::vector<uint8_t> ZlibCompress(const std::vector<uint8_t>& data, int level)
+// Compressed bytes in a buffer of the worst case's size, of which only
+// the part written is ever touched.
+struct TCompressed {
+    std::unique_ptr<uint8_t[]> Bytes;
+    size_t Size = 0;
+};
+
+TCompressed ZlibCompress(const std::vector<uint8_t>& data, int level)
 {
     libdeflate_compressor* compressor = Compressor(level);
-    std::vector<uint8_t> out(libdeflate_zlib_compress_bound(compressor, data.size()));
-    const size_t size
-        = libdeflate_zlib_compress(compressor, data.data(), data.size(), out.data(), out.size());
-    if (size == 0)
+    const size_t bound = libdeflate_zlib_compress_bound(compressor, data.size());
+    TCompressed out { std::make_unique_for_overwrite<uint8_t[]>(bound), 0 };
+    out.Size = libdeflate_zlib_compress(compressor, data.data(), data.size(), out.Bytes.get(), bound);
+    if (out.Size == 0)
         Refuse("PNG image data could not be compressed");
-    out.resize(size);
     return out;
 }
 
@@ -150,33 +173,40 @@ std::vector<uint8_t> Filtered(const TRaster& raster, int strategy)
     std::vector<uint8_t> out((rowBytes + 1) * raster.Height);
     const std::vector<uint8_t> zeros(rowBytes, 0);
     std::vector<uint8_t> trial(strategy == kAdaptive ? rowBytes : 0);
+    // Made rows alternate between two buffers, so the prior one stays.
+    const size_t made = raster.Rows.empty() ? rowBytes : 0;
+    std::vector<uint8_t> scratch[2] = { std::vector<uint8_t>(made), std::vector<uint8_t>(made) };
+    const uint8_t* prior = zeros.data();
     for (uint32_t y = 0; y < raster.Height; ++y) {
-        const uint8_t* row = raster.Rows.data() + y * rowBytes;
-        const uint8_t* prior = y == 0 ? zeros.data() : row - rowBytes;
+        const uint8_t* row = raster.Row(y, scratch[y % 2]);
         uint8_t* line = out.data() + y * (rowBytes + 1);
         if (strategy != kAdaptive) {
             line[0] = static_cast<uint8_t>(strategy);
             FilterRow(line[0], row, prior, rowBytes, raster.FilterUnit, line + 1);
-            continue;
-        }
-        unsigned best = ~0u;
-        for (uint8_t filter = kNone; filter <= kPaeth; ++filter) {
-            FilterRow(filter, row, prior, rowBytes, raster.FilterUnit, trial.data());
-            const unsigned magnitude = SignedMagnitude(trial.data(), rowBytes);
-            if (magnitude < best) {
-                best = magnitude;
-                line[0] = filter;
-                std::copy(trial.begin(), trial.end(), line + 1);
+        } else {
+            unsigned best = ~0u;
+            for (uint8_t filter = kNone; filter <= kPaeth; ++filter) {
+                FilterRow(filter, row, prior, rowBytes, raster.FilterUnit, trial.data());
+                const unsigned magnitude = SignedMagnitude(trial.data(), rowBytes);
+                if (magnitude < best) {
+                    best = magnitude;
+                    line[0] = filter;
+                    std::copy(trial.begin(), trial.end(), line + 1);
+                }
             }
         }
+        prior = row;
     }
     return out;
 }
 
 // The raster's image data filtered by the strategy that deflates shortest
-// at the trial level, with that trial's size.
+// at the trial level, with that trial's size. With one strategy to try
+// there is no trial, and the filtering waits for the final deflate: of two
+// layouts of a large picture only the one written is ever filtered.
 struct TFilterChoice {
-    std::vector<uint8_t> Data;
+    std::vector<uint8_t> Data; // empty until filtered
+    int Strategy = kNone;
     size_t TrialSize = 0; // 0 when only one strategy was tried
 };
 
@@ -191,14 +221,14 @@ TFilterChoice ChooseFilters(const TRaster& raster)
         strategies = { kNone, kSub, kPaeth, kAdaptive };
     else
         strategies = { kAdaptive, kNone, kPaeth };
-    if (raster.Rows.size() > kTrialAllLimit)
-        strategies.resize(1);
+    if (raster.Size() > kTrialAllLimit)
+        return { {}, strategies.front(), 0 };
     TFilterChoice best;
     for (int strategy : strategies) {
         std::vector<uint8_t> data = Filtered(raster, strategy);
-        const size_t size = strategies.size() == 1 ? 0 : ZlibCompress(data, kTrialLevel).size();
+        const size_t size = ZlibCompress(data, kTrialLevel).Size;
         if (best.Data.empty() || size < best.TrialSize)
-            best = { std::move(data), size };
+            best = { std::move(data), strategy, size };
     }
     return best;
 }
@@ -218,12 +248,16 @@ void PutChunk(std::vector<uint8_t>& out, const char (&type)[5], const uint8_t* d
     PutU32(out, libdeflate_crc32(0, out.data() + start, size + 4));
 }
 
-std::vector<uint8_t> EncodeFile(const TRaster& raster, const TFilterChoice& choice)
+std::vector<uint8_t> EncodeFile(const TRaster& raster, TFilterChoice choice)
 {
+    if (choice.Data.empty())
+        choice.Data = Filtered(raster, choice.Strategy);
     const bool flat = choice.TrialSize < choice.Data.size() / kFlatRatio;
-    const std::vector<uint8_t> imageData = ZlibCompress(choice.Data, flat ? kFlatLevel : kFinalLevel);
+    const TCompressed imageData = ZlibCompress(choice.Data, flat ? kFlatLevel : kFinalLevel);
+    choice.Data = {};
     std::vector<uint8_t> out(std::begin(kSignature), std::end(kSignature));
-    out.reserve(imageData.size() + raster.Palette.size() + raster.Transparency.size() + 128);
+    out.reserve(imageData.Size + imageData.Size / kMaxChunkData * 12 + raster.Palette.size()
+        + raster.Transparency.size() + 128);
     std::vector<uint8_t> header;
     PutU32(header, raster.Width);
     PutU32(header, raster.Height);
@@ -233,8 +267,8 @@ std::vector<uint8_t> EncodeFile(const TRaster& raster, const TFilterChoice& choi
         PutChunk(out, "PLTE", raster.Palette.data(), raster.Palette.size());
     if (!raster.Transparency.empty())
         PutChunk(out, "tRNS", raster.Transparency.data(), raster.Transparency.size());
-    for (size_t at = 0; at < imageData.size(); at += kMaxChunkData)
-        PutChunk(out, "IDAT", imageData.data() + at, std::min(kMaxChunkData, imageData.size() - at));
+    for (size_t at = 0; at < imageData.Size; at += kMaxChunkData)
+        PutChunk(out, "IDAT", imageData.Bytes.get() + at, std::min(kMaxChunkData, imageData.Size - at));
     PutChunk(out, "IEND", nullptr, 0);
     return out;
 }
@@ -261,9 +295,12 @@ uint8_t Alpha(uint32_t pixel)
     return static_cast<uint8_t>(pixel >> 24);
 }
 
+// Writes a row's samples (one byte each) into its buffer.
+using TRowSamples = std::function<void(uint32_t y, uint8_t* samples)>;
+
 // Samples of depth bits (1, 2, 4 or 8) packed into rows, first sample in
 // the high bits.
-TRaster PackedRaster(const std::vector<uint8_t>& samples, uint32_t width, uint32_t height, uint8_t depth,
+TRaster PackedRaster(TRowSamples rowSamples, uint32_t width, uint32_t height, uint8_t depth,
     uint8_t colorType, size_t samplesPerPixel)
 {
     TRaster raster;
@@ -271,22 +308,28 @@ TRaster PackedRaster(const std::vector<uint8_t>& samples, uint32_t width, uint32
     raster.BitDepth = depth;
     raster.Width = width;
     raster.Height = height;
-    const size_t rowSamples = size_t(width) * samplesPerPixel;
-    raster.RowBytes = (rowSamples * depth + 7) / 8;
+    const size_t samplesPerRow = size_t(width) * samplesPerPixel;
+    raster.RowBytes = (samplesPerRow * depth + 7) / 8;
     raster.FilterUnit = std::max<size_t>(1, samplesPerPixel * depth / 8);
     if (depth == 8) {
-        raster.Rows = samples;
-        return raster;
+        raster.MakeRow = std::move(rowSamples);
+    } else {
+        raster.MakeRow
+            = [rowSamples = std::move(rowSamples), samplesPerRow, depth,
+                  samples = std::vector<uint8_t>(samplesPerRow)](uint32_t y, uint8_t* out) mutable {
+                  rowSamples(y, samples.data());
+                  const int perByte = 8 / depth;
+                  for (size_t i = 0; i < samplesPerRow; ++i) {
+                      const int shift = 8 - depth * (static_cast<int>(i % perByte) + 1);
+                      out[i / perByte] = static_cast<uint8_t>(out[i / perByte] | samples[i] << shift);
+                  }
+              };
     }
-    raster.Rows.assign(raster.RowBytes * height, 0);
-    const int perByte = 8 / depth;
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* in = samples.data() + y * rowSamples;
-        uint8_t* out = raster.Rows.data() + y * raster.RowBytes;
-        for (size_t i = 0; i < rowSamples; ++i) {
-            const int shift = 8 - depth * (static_cast<int>(i % perByte) + 1);
-            out[i / perByte] = static_cast<uint8_t>(out[i / perByte] | in[i] << shift);
-        }
+    // Rows filtered several ways are made once.
+    if (raster.Size() <= kTrialAllLimit) {
+        raster.Rows.assign(raster.Size(), 0);
+        for (uint32_t y = 0; y < height; ++y)
+            raster.MakeRow(y, raster.Rows.data() + y * raster.RowBytes);
     }
     return raster;
 }
@@ -296,11 +339,13 @@ uint8_t IndexDepth(size_t colors)
     return colors <= 2 ? 1 : colors <= 4 ? 2 : colors <= 16 ? 4 : 8;
 }
 
-// entries: the palette as packed pixels, those with alpha below 255 first.
-TRaster IndexedRaster(const std::vector<uint8_t>& indices, uint32_t width, uint32_t height,
-    const std::vector<uint32_t>& entries)
+// entries: the palette as packed pixels, those with alpha below 255 first;
+// rowIndices writes a row's indices into them.
+TRaster IndexedRaster(
+    TRowSamples rowIndices, uint32_t width, uint32_t height, const std::vector<uint32_t>& entries)
 {
-    TRaster raster = PackedRaster(indices, width, height, IndexDepth(entries.size()), kIndexed, 1);
+    TRaster raster
+        = PackedRaster(std::move(rowIndices), width, height, IndexDepth(entries.size()), kIndexed, 1);
     for (uint32_t entry : entries) {
         raster.Palette.insert(raster.Palette.end(), { Red(entry), Green(entry), Blue(entry) });
         if (Alpha(entry) != 255)
@@ -343,60 +388,112 @@ private:
     std::vector<uint32_t> m_colors;
 };
 
-// The smallest grey depth whose levels hold every grey value used.
-uint8_t GreyDepth(const std::vector<uint32_t>& pixels)
-{
-    for (uint8_t depth : { 1, 2, 4 }) {
-        const unsigned step = 255 / ((1u << depth) - 1);
-        if (std::all_of(pixels.begin(), pixels.end(), [&](uint32_t p) { return Red(p) % step == 0; }))
-            return depth;
+// A view's pixels packed, the transparent colour's with alpha 0.
+class TPixelSource {
+public:
+    TPixelSource(const TPixelView& view, const TPngOptions& options)
+        : m_view(view)
+        , m_bgr(view.Layout == TPixelLayout::Bgr24)
+    {
+        if (options.TransparentColor)
+            m_transparent = *options.TransparentColor & 0xFFFFFF;
     }
-    return 8;
-}
+    // Calls take(pixel) for every pixel of row y, left to right.
+    template <typename Take> void ForRow(int y, Take&& take) const
+    {
+        const uint8_t* in = m_view.Row(y);
+        const int step = m_view.BytesPerPixel();
+        for (int x = 0; x < m_view.Width; ++x, in += step) {
+            uint32_t pixel = m_bgr ? Pack(in[2], in[1], in[0], 255) : Pack(in[0], in[1], in[2], in[3]);
+            if ((pixel & 0xFFFFFF) == m_transparent)
+                pixel &= 0xFFFFFF;
+            take(pixel);
+        }
+    }
+    template <typename Take> void ForEach(Take&& take) const
+    {
+        for (int y = 0; y < m_view.Height; ++y)
+            ForRow(y, take);
+    }
 
-// Grey or RGB, with a tRNS key colour or an alpha channel as needed.
-TRaster DirectRaster(const std::vector<uint32_t>& pixels, uint32_t width, uint32_t height)
+private:
+    TPixelView m_view;
+    bool m_bgr;
+    // No colour's value when none is transparent.
+    uint32_t m_transparent = 0xFFFFFFFF;
+};
+
+// What the direct layout needs to know of every pixel.
+struct TDirectLayout {
+    bool Grey = true;
+    bool AlphaChannel = false;
+    uint8_t Depth = 8;
+    std::optional<uint32_t> Key; // the transparent pixel a tRNS key stands for
+};
+
+TDirectLayout DirectLayoutOf(const TPixelSource& source)
 {
     bool grey = true;
     bool opaque = true;
     bool binaryAlpha = true;
-    for (uint32_t p : pixels) {
+    // Whether every red value is a level of 1, 2 and 4 bits.
+    bool levels[3] = { true, true, true };
+    std::optional<uint32_t> firstClear;
+    source.ForEach([&](uint32_t p) {
         grey = grey && Red(p) == Green(p) && Green(p) == Blue(p);
         opaque = opaque && Alpha(p) == 255;
         binaryAlpha = binaryAlpha && (Alpha(p) == 0 || Alpha(p) == 255);
-    }
+        if (!firstClear && Alpha(p) == 0)
+            firstClear = p;
+        for (int k = 0; k < 3; ++k)
+            levels[k] = levels[k] && Red(p) % (255 / ((1u << (1 << k)) - 1)) == 0;
+    });
     // A key colour stands for transparency when every transparent pixel has
     // it and no opaque pixel does.
     std::optional<uint32_t> key;
     if (!opaque && binaryAlpha) {
-        key = *std::find_if(pixels.begin(), pixels.end(), [](uint32_t p) { return Alpha(p) == 0; });
+        key = firstClear;
         const uint32_t rgb = *key & 0xFFFFFF;
-        for (uint32_t p : pixels) {
-            if (Alpha(p) == 0 ? p != *key : (p & 0xFFFFFF) == rgb) {
-                key.reset();
-                break;
-            }
-        }
+        bool holds = true;
+        source.ForEach(
+            [&](uint32_t p) { holds = holds && (Alpha(p) == 0 ? p == *key : (p & 0xFFFFFF) != rgb); });
+        if (!holds)
+            key.reset();
     }
-    const bool alphaChannel = !opaque && !key;
+    TDirectLayout layout;
+    layout.Grey = grey;
+    layout.AlphaChannel = !opaque && !key;
+    layout.Key = key;
+    if (grey && !layout.AlphaChannel)
+        layout.Depth = levels[0] ? 1 : levels[1] ? 2 : levels[2] ? 4 : 8;
+    return layout;
+}
+
+// Grey or RGB, with a tRNS key colour or an alpha channel as needed.
+TRaster DirectRaster(const TPixelSource& source, uint32_t width, uint32_t height)
+{
+    const TDirectLayout layout = DirectLayoutOf(source);
+    const bool grey = layout.Grey;
+    const bool alphaChannel = layout.AlphaChannel;
     const size_t channels = (grey ? 1 : 3) + (alphaChannel ? 1 : 0);
-    const uint8_t depth = grey && !alphaChannel ? GreyDepth(pixels) : 8;
-    const unsigned step = 255 / ((1u << depth) - 1);
-    std::vector<uint8_t> samples;
-    samples.reserve(pixels.size() * channels);
-    for (uint32_t p : pixels) {
-        if (grey) {
-            samples.push_back(static_cast<uint8_t>(Red(p) / step));
-        } else {
-            samples.insert(samples.end(), { Red(p), Green(p), Blue(p) });
-        }
-        if (alphaChannel)
-            samples.push_back(Alpha(p));
-    }
+    const unsigned step = 255 / ((1u << layout.Depth) - 1);
     const uint8_t type
         = grey ? (alphaChannel ? kGreyAlpha : kGrey) : (alphaChannel ? kTruecolorAlpha : kTruecolor);
-    TRaster raster = PackedRaster(samples, width, height, depth, type, channels);
-    if (key) {
+    auto rowSamples = [&source, grey, alphaChannel, step](uint32_t y, uint8_t* out) {
+        source.ForRow(static_cast<int>(y), [&](uint32_t p) {
+            if (grey) {
+                *out++ = static_cast<uint8_t>(Red(p) / step);
+            } else {
+                *out++ = Red(p);
+                *out++ = Green(p);
+                *out++ = Blue(p);
+            }
+            if (alphaChannel)
+                *out++ = Alpha(p);
+        });
+    };
+    TRaster raster = PackedRaster(rowSamples, width, height, layout.Depth, type, channels);
+    if (const std::optional<uint32_t> key = layout.Key) {
         // 16-bit sample values, whatever the depth.
         if (grey)
             raster.Transparency = { 0, static_cast<uint8_t>(Red(*key) / step) };
@@ -419,36 +516,28 @@ std::vector<uint8_t> WritePng(const TPixelView& view, const TPngOptions& options
     CheckSize(view.Width, view.Height);
     const auto width = static_cast<uint32_t>(view.Width);
     const auto height = static_cast<uint32_t>(view.Height);
-    std::vector<uint32_t> pixels;
-    pixels.reserve(size_t(width) * height);
-    const bool bgr = view.Layout == TPixelLayout::Bgr24;
-    const std::optional<uint32_t> transparent = options.TransparentColor
-        ? std::optional<uint32_t>(*options.TransparentColor & 0xFFFFFF)
-        : std::nullopt;
-    for (int y = 0; y < view.Height; ++y) {
-        const uint8_t* in = view.Row(y);
-        for (int x = 0; x < view.Width; ++x, in += view.BytesPerPixel()) {
-            uint32_t pixel = bgr ? Pack(in[2], in[1], in[0], 255) : Pack(in[0], in[1], in[2], in[3]);
-            if (transparent && (pixel & 0xFFFFFF) == *transparent)
-                pixel &= 0xFFFFFF;
-            pixels.push_back(pixel);
-        }
-    }
+    // The pixels are read from the view as each pass needs them: a copy
+    // would hold a picture at the pixel limit several times over.
+    const TPixelSource source(view, options);
 
     // Only the layout whose trial came out shorter gets the final deflate.
-    const TRaster direct = DirectRaster(pixels, width, height);
+    const TRaster direct = DirectRaster(source, width, height);
     TFilterChoice directChoice = ChooseFilters(direct);
     auto colors = std::make_unique<TColorSet>();
-    if (!std::all_of(pixels.begin(), pixels.end(), [&](uint32_t p) { return colors->Add(p); }))
-        return EncodeFile(direct, directChoice);
+    bool fits = true;
+    source.ForEach([&](uint32_t p) { fits = fits && colors->Add(p); });
+    if (!fits)
+        return EncodeFile(direct, std::move(directChoice));
     std::vector<uint32_t> entries = colors->Colors();
     std::stable_partition(entries.begin(), entries.end(), [](uint32_t p) { return Alpha(p) != 255; });
     for (size_t i = 0; i < entries.size(); ++i)
         colors->SetIndex(entries[i], static_cast<uint8_t>(i));
-    std::vector<uint8_t> indices(pixels.size());
-    std::transform(
-        pixels.begin(), pixels.end(), indices.begin(), [&](uint32_t p) { return colors->Index(p); });
-    const TRaster indexed = IndexedRaster(indices, width, height, entries);
+    const TColorSet& palette = *colors;
+    const TRaster indexed = IndexedRaster(
+        [&](uint32_t y, uint8_t* out) {
+            source.ForRow(static_cast<int>(y), [&](uint32_t p) { *out++ = palette.Index(p); });
+        },
+        width, height, entries);
     TFilterChoice indexedChoice = ChooseFilters(indexed);
     // The palette and its chunk are paid for by the paletted layout alone.
     auto chunks = [](const TRaster& raster) {
@@ -456,9 +545,15 @@ std::vector<uint8_t> WritePng(const TPixelView& view, const TPngOptions& options
         return (raster.Palette.empty() ? 0 : overhead + raster.Palette.size())
             + (raster.Transparency.empty() ? 0 : overhead + raster.Transparency.size());
     };
-    if (indexedChoice.TrialSize + chunks(indexed) <= directChoice.TrialSize + chunks(direct))
-        return EncodeFile(indexed, indexedChoice);
-    return EncodeFile(direct, directChoice);
+    // A layout too large for trials is judged by its bytes before deflate,
+    // which for a palette of few colours are a fraction of the direct ones.
+    const bool trialled = indexedChoice.TrialSize > 0 && directChoice.TrialSize > 0;
+    auto cost = [&](const TRaster& raster, const TFilterChoice& choice) {
+        return (trialled ? choice.TrialSize : raster.Size()) + chunks(raster);
+    };
+    if (cost(indexed, indexedChoice) <= cost(direct, directChoice))
+        return EncodeFile(indexed, std::move(indexedChoice));
+    return EncodeFile(direct, std::move(directChoice));
 }
 
 std::vector<uint8_t> WritePng8(const TIndexedPixels& pixels)
@@ -493,11 +588,14 @@ std::vector<uint8_t> WritePng8(const TIndexedPixels& pixels)
     for (size_t index = 0; index < paletteSize; ++index)
         if (used[index] && int(index) != transparent)
             take(index);
-    std::vector<uint8_t> indices(pixels.Indices.size());
-    std::transform(
-        pixels.Indices.begin(), pixels.Indices.end(), indices.begin(), [&](uint8_t i) { return remap[i]; });
+    const auto width = static_cast<uint32_t>(pixels.Width);
     const TRaster raster = IndexedRaster(
-        indices, static_cast<uint32_t>(pixels.Width), static_cast<uint32_t>(pixels.Height), entries);
+        [&](uint32_t y, uint8_t* out) {
+            const uint8_t* in = pixels.Indices.data() + size_t(y) * width;
+            for (uint32_t x = 0; x < width; ++x)
+                out[x] = remap[in[x]];
+        },
+        width, static_cast<uint32_t>(pixels.Height), entries);
     return EncodeFile(raster, ChooseFilters(raster));
 }
 

@@ -144,6 +144,19 @@ TEST(PngWriter, EveryLayoutDecodesToTheSamePixels)
         { "cut-out with different colours under it", 300, 4, rgba,
             [&](int x, int y) { return (noise(x, y) & 0xFFFFFF) | (x % 5 ? 0xFF000000u : 0); }, {}, 6, 8 },
         { "one pixel", 1, 1, bgr, [](int, int) { return Rgba(1, 2, 3); }, {}, 2, 8 },
+        // Above 4 MiB of rows the writer makes each row as it filters it,
+        // and a layout without trials is judged by its size.
+        { "photo too large for trials", 1500, 1000, bgr,
+            [&](int x, int y) { return (noise(x, y) & 0x0F0F0F) | Rgba(x % 256, y % 256, 90); }, {}, 2, 8 },
+        { "two colours, the direct layout too large for trials", 4200, 1100, bgr,
+            [&](int x, int y) { return noise(x, y) & 64 ? Rgba(20, 40, 80) : Rgba(255, 255, 255); }, {}, 3,
+            1 },
+        { "200 colours, both layouts too large for trials", 2100, 2100, bgr,
+            [&](int x, int y) {
+                const int n = int(noise(x / 3, y / 3) % 200);
+                return Rgba(n * 37 % 256, n * 91 % 256, n * 13 % 256);
+            },
+            {}, 3, 8 },
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
