@@ -69,4 +69,10 @@ int PicturePageCount(const std::string& fileName)
     return PdfPageCount(TFileBytes(fileName).Bytes());
 }
 
+bool IsDrawnAtScale(const std::string& fileName)
+{
+    const std::string extension = LowerCaseAscii(ExtractFileExt(fileName));
+    return extension == ".svg" || extension == ".pdf";
+}
+
 } // namespace sw

@@ -24,4 +24,8 @@ std::optional<TLayeredDesign> ReadLayeredDesign(const std::string& fileName);
 // Fails as reading the file does.
 int PicturePageCount(const std::string& fileName);
 
+// Whether the file's kind is drawn from lengths at the run's scale (SVG,
+// PDF), picked by extension, so its pixels change with the scale.
+bool IsDrawnAtScale(const std::string& fileName);
+
 } // namespace sw

@@ -1,15 +1,20 @@
 #include "desktop/editor/design_import.h"
 
+#include "core/generate/run_settings.h"
 #include "core/picture_formats.h"
 #include "desktop/editor/editor_document.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/shell/platform_services.h"
 
 #include <QInputDialog>
+#include <QScopeGuard>
 #include <QStringList>
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
+#include <iterator>
+#include <set>
 
 namespace sw {
 
@@ -64,6 +69,38 @@ TDesignCuts OfferDesignCuts(const TLayeredDesign& design)
     return cuts;
 }
 
+TCutLines ScaleCutLines(const TCutLines& lines, int from, int to)
+{
+    TCutLines scaled;
+    std::set<int64_t> taken;
+    for (const TCutLineEntry& line : lines) {
+        const std::optional<int32_t> position = CutLinePosition(line.Caption);
+        if (!position || from <= 0 || to <= 0 || from == to) {
+            scaled.push_back(line);
+            continue;
+        }
+        const int64_t moved = int64_t { *position } * to / from;
+        if (moved < 1 || !taken.insert(moved).second)
+            continue;
+        scaled.push_back({ std::to_string(moved), line.Checked });
+    }
+    return scaled;
+}
+
+std::optional<TOutputValues> OutputAtScale(std::optional<TOutputValues> output, int scale)
+{
+    const TRunKey* row = FindRunKey("Scale");
+    if (output)
+        for (auto it = output->begin(); it != output->end();)
+            it = FindRunKey(it->first) == row ? output->erase(it) : std::next(it);
+    if (scale != 1) {
+        if (!output)
+            output.emplace();
+        (*output)[row->Key] = std::to_string(scale);
+    }
+    return output;
+}
+
 QString DesignTextForCell(const TLayeredDesign& design, const TRect& cell)
 {
     QStringList texts;
@@ -83,6 +120,38 @@ QString TMainForm::SelectedCellDesignText() const
     const TCellBounds bounds
         = CellGrid().Bounds(*m_selectedCell, properties.SpanColumns, properties.SpanRows);
     return DesignTextForCell(*m_design, TRect { bounds.Left, bounds.Top, bounds.Right, bounds.Bottom });
+}
+
+int TMainForm::DesignScale() const
+{
+    return m_hasPicture && IsDrawnAtScale(PictureFileName) ? PictureRenderOptions(m_document->Output).Scale
+                                                           : 0;
+}
+
+void TMainForm::SetDesignScale(int from, int to)
+{
+    if (from == to || !m_hasPicture || !IsDrawnAtScale(PictureFileName))
+        return;
+    const TCutLines columns = ScaleCutLines(lvColumns->Lines(), from, to);
+    const TCutLines rows = ScaleCutLines(lvRows->Lines(), from, to);
+    {
+        // The render, the lines and the scale are one step.
+        ++m_recordingPaused;
+        const auto resume = qScopeGuard([this] { --m_recordingPaused; });
+        m_document->Output = OutputAtScale(m_document->Output, to);
+        try {
+            LoadPicture(PictureFileName);
+        } catch (...) {
+            // Too large at the new scale, say: the old render and its scale stand.
+            m_document->Output = OutputAtScale(m_document->Output, from);
+            throw;
+        }
+        lvColumns->SetLines(columns);
+        lvRows->SetLines(rows);
+        m_document->SetModified(true);
+    }
+    InvalidateGrid();
+    Record();
 }
 
 } // namespace sw

@@ -8,6 +8,8 @@
 
 #include "core/imaging/layered_design.h"
 #include "core/layout/design_cuts.h"
+#include "core/project/cut_lines.h"
+#include "core/project/project_file.h"
 
 #include <QString>
 
@@ -38,6 +40,15 @@ std::optional<int> AskPage(QWidget* parent, int pages, int current);
 // to take them (through Services().Confirm); none when there are none or
 // the user declined.
 TDesignCuts OfferDesignCuts(const TLayeredDesign& design);
+
+// The lines of a design drawn at scale from, moved to where they stand in
+// its render at scale to: positions times to / from, any fraction dropped.
+// A line that would fall on the picture's edge or on another line goes;
+// a caption that is no position stays as it was.
+TCutLines ScaleCutLines(const TCutLines& lines, int from, int to);
+
+// output with its Scale set to scale, the key gone at the default 1.
+std::optional<TOutputValues> OutputAtScale(std::optional<TOutputValues> output, int scale);
 
 // The text layers in the cell as one proposal, lines joined by spaces;
 // empty when there are none.

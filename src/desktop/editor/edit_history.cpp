@@ -52,6 +52,8 @@ QString DescribeLines(const TCutLines& before, const TCutLines& after, const QSt
 
 QString DescribeChange(const TProjectState& before, const TProjectState& after)
 {
+    if (before.DesignScale != after.DesignScale && before.PictureFileName == after.PictureFileName)
+        return QStringLiteral("Change design scale");
     if (before.Picture != after.Picture || before.PictureFileName != after.PictureFileName)
         return QStringLiteral("Change picture");
     if (before.TransparentColor != after.TransparentColor)

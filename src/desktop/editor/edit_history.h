@@ -30,6 +30,9 @@ struct TProjectState {
     int GridHeight = 0;
     TColor TransparentColor = clNone;
     TCellPropertyMap Cells;
+    // The project's Scale while the picture is drawn at it (SVG, PDF), so
+    // undoing a new scale restores the render with its scale; 0 otherwise.
+    int DesignScale = 0;
 
     bool operator==(const TProjectState&) const = default;
 };

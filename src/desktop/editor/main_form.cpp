@@ -2,9 +2,11 @@
 
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
+#include "core/generate/run_settings.h"
 #include "core/project/cut_lines.h"
 #include "core/project/project_file.h"
 #include "desktop/editor/cell_panel.h"
+#include "desktop/editor/design_import.h"
 #include "desktop/editor/editor_document.h"
 #include "desktop/editor/file_dialogs.h"
 #include "desktop/editor/file_watch.h"
@@ -290,8 +292,12 @@ void TMainForm::Generate1Click()
     connect(GenerateDlg, &QDialog::finished, this, [this, dialog = GenerateDlg] {
         if (std::optional<TOutputValues> output = dialog->Form->OutputValues();
             output != m_document->Output) {
+            const int from = PictureRenderOptions(m_document->Output).Scale;
+            const int to = PictureRenderOptions(output).Scale;
             m_document->Output = std::move(output);
             m_document->SetModified(true);
+            // An SVG or PDF is drawn again at the new scale, its lines with it.
+            RunHandler([&] { SetDesignScale(from, to); });
         }
     });
     // The dialog cuts the picture on screen and its run the lines it was
@@ -426,6 +432,7 @@ TProjectState TMainForm::CurrentState() const
     state.GridHeight = pbGrid->GridHeight();
     state.TransparentColor = m_document->TransparentColor();
     state.Cells = m_document->Cells();
+    state.DesignScale = DesignScale();
     return state;
 }
 
@@ -447,6 +454,8 @@ void TMainForm::ApplyState(const TProjectState& state)
     }
     pbGrid->SetGridSize(QSize(state.GridWidth, state.GridHeight));
     pnlTransparent->SetColor(state.TransparentColor);
+    if (state.DesignScale > 0 && state.DesignScale != PictureRenderOptions(m_document->Output).Scale)
+        m_document->Output = OutputAtScale(m_document->Output, state.DesignScale);
     FitScrollContent();
     InvalidateGrid();
     UpdateStatus();

@@ -263,6 +263,10 @@ private:
     // A copy of the selected cell's pixels (a span's whole area).
     std::optional<TCellPixels> SelectedCellPixels() const;
     QString SelectedCellDesignText() const;
+    // The project's Scale while an SVG or PDF is shown, 0 for other pictures.
+    int DesignScale() const;
+    // A design drawn at scale from drawn again at to, its lines moved with it.
+    void SetDesignScale(int from, int to);
     bool CellKey(QKeyEvent* key);
     bool EditsLines() const { return DrawMode == TDrawMode::dmColumn || DrawMode == TDrawMode::dmRow; }
     bool IsVerticalMode() const { return DrawMode == TDrawMode::dmColumn; }

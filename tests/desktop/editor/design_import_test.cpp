@@ -6,10 +6,14 @@
 #include "desktop/editor/design_import.h"
 #include "desktop/editor/main_form.h"
 #include "desktop/editor/picture_view.h"
+#include "desktop/generate/generate_dialog.h"
+#include "desktop/generate/generate_settings_form.h"
 #include "desktop/shell/fake_services.h"
 #include "support/temp_folder.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QTimer>
 #include <QUndoStack>
 #include <gtest/gtest.h>
 
@@ -106,6 +110,67 @@ TEST_F(DesignImportTest, APdfOfSeveralPagesAsksWhichToOpen)
     Open(kSeeds / "pdf/design.pdf");
     EXPECT_EQ(form.PictureView()->Image().Width(), 200);
     EXPECT_EQ(form.PictureFileName, (kSeeds / "svg/design.svg").string());
+}
+
+TEST(ScaleCutLines, LinesMoveWithTheScale)
+{
+    const struct {
+        TCutLines Lines;
+        int From, To;
+        TCutLines Expected;
+    } cases[] = {
+        { { { "100", true }, { "37", false } }, 1, 2, { { "200", true }, { "74", false } } },
+        // Halving drops the fraction; a line that lands on another or on the edge goes.
+        { { { "1", true }, { "6", true }, { "7", false }, { "9", true } }, 2, 1,
+            { { "3", true }, { "4", true } } },
+        { { { "x", false }, { "10", true } }, 1, 2, { { "x", false }, { "20", true } } },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ScaleCutLines(c.Lines, c.From, c.To), c.Expected) << c.From << " to " << c.To;
+}
+
+// Ticking the Generate dialog's 2x design draws an SVG again at twice its
+// size, and the designer's lines stay on the same parts of the drawing.
+TEST_F(DesignImportTest, ANewScaleDrawsTheDesignAgainWithItsLines)
+{
+    const test::TempFolder folder;
+    fs::copy_file(kSeeds / "svg/design.svg", folder / "design.svg");
+    test::WriteFileBytes(folder / "design.swr",
+        "[Settings]\r\nGraphicImage=design.svg\r\n[Columns]\r\nPosition1=100\r\nChecked1=1\r\n"
+        "[Rows]\r\nPosition1=30\r\nChecked1=1\r\n");
+    form.LoadProject(folder / "design.swr");
+    ASSERT_EQ(form.PictureView()->Image().Width(), 200);
+
+    const auto choose = [&](bool retina) {
+        QTimer::singleShot(0, &form, [retina] {
+            GenerateDlg->Form->cbxRetina->setChecked(retina);
+            GenerateDlg->close();
+        });
+        form.Generate1Click();
+    };
+    choose(true);
+    EXPECT_EQ(form.PictureView()->Image().Width(), 400);
+    EXPECT_EQ(form.PictureView()->Image().Height(), 200);
+    EXPECT_EQ(Captions(form.ColumnList()), (std::vector<std::string> { "200" }));
+    EXPECT_EQ(Captions(form.RowList()), (std::vector<std::string> { "60" }));
+    // Drawn, not enlarged: the green square's edge is sharp at 20 and 60.
+    EXPECT_EQ(form.PictureView()->PictureBitmap().Canvas().Pixel(19, 40),
+        form.PictureView()->PictureBitmap().Canvas().Pixel(0, 0));
+    EXPECT_NE(form.PictureView()->PictureBitmap().Canvas().Pixel(20, 40),
+        form.PictureView()->PictureBitmap().Canvas().Pixel(0, 0));
+
+    // One step back: the first render, its lines and its scale.
+    form.UndoStack()->undo();
+    EXPECT_EQ(form.PictureView()->Image().Width(), 200);
+    EXPECT_EQ(Captions(form.ColumnList()), (std::vector<std::string> { "100" }));
+    form.SaveProject(folder / "design.swr");
+    const TLoadedProject saved = ReadProjectFile(folder / "design.swr", "");
+    EXPECT_FALSE(saved.Output && saved.Output->contains("Scale"));
+
+    form.UndoStack()->redo();
+    choose(false);
+    EXPECT_EQ(form.PictureView()->Image().Width(), 200);
+    EXPECT_EQ(Captions(form.RowList()), (std::vector<std::string> { "30" }));
 }
 
 } // namespace
