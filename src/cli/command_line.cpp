@@ -52,7 +52,7 @@ const std::string& UsageText()
           "                       [--auto-avif] [--alpha] [--page-style STYLE]\n"
           "                       [--base-url URL] [--scale 1|2] [--also-1x] [--auto-fill]\n"
           "                       [--threads N] [--alt-from-text] [--quiet] [--json]\n"
-          "                       [-j N] [--watch]\n"
+          "                       [-j N] [--watch] [--strict]\n"
           "       slicewright-cli convert INPUT OUTPUT [--transparent RRGGBB|none]\n"
           "       slicewright-cli suggest PICTURE [--partial]\n"
           "       slicewright-cli estimate PROJECT.swr [--format NAME]... [--json]\n"
@@ -145,6 +145,9 @@ const std::string& UsageText()
           "                        whenever it or its picture changes; files whose\n"
           "                        bytes stay the same are left untouched; Ctrl-C\n"
           "                        ends it\n"
+          "  --strict              every warning is an error: the run fails and\n"
+          "                        leaves no files (an e-mail page warns of a link\n"
+          "                        without alt text and of HTML over 102 KB)\n"
           "  --help                shows this text\n"
           "  --version             shows the program's version\n";
     return text;

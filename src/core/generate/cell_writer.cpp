@@ -375,11 +375,12 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
                 lossy.push_back(std::move(*jpeg));
             }
     }
-    if (auto webp = SmallestAboveFloor(
-            TImageType::Webp, format, pixels, key,
-            [&](int quality) { return WebpBytes(pixels, false, quality, key); }, DecodedWebp))
-        lossy.push_back(std::move(*webp));
-    if (format.AutoAvif)
+    if (!format.MailSafe)
+        if (auto webp = SmallestAboveFloor(
+                TImageType::Webp, format, pixels, key,
+                [&](int quality) { return WebpBytes(pixels, false, quality, key); }, DecodedWebp))
+            lossy.push_back(std::move(*webp));
+    if (format.AutoAvif && !format.MailSafe)
         if (auto avif = SmallestAboveFloor(
                 TImageType::Avif, format, pixels, key,
                 [&](int quality) { return AvifBytes(pixels, false, quality, format, key); }, DecodedAvif))
@@ -388,7 +389,8 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
     const bool lossyReached = !lossy.empty();
     std::vector<TCandidate> candidates = std::move(lossy);
     candidates.push_back({ TImageType::Png, WritePng(pixels, { key }) });
-    candidates.push_back({ TImageType::WebpLossless, WebpBytes(pixels, true, format.Quality, key) });
+    if (!format.MailSafe)
+        candidates.push_back({ TImageType::WebpLossless, WebpBytes(pixels, true, format.Quality, key) });
     std::stable_sort(candidates.begin(), candidates.end(),
         [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });
     const TCandidate& chosen = candidates.front();
