@@ -87,7 +87,7 @@ std::string ImageCell(std::string td, const TPageCell& cell, const TPageOptions&
         + Attribute("width", IntToStr(width)) + Attribute("height", IntToStr(height))
         + Attribute("border", "0") + Attribute("alt", cell.Alt)
         + Attribute("style",
-            "display:block;border:0;outline:none;text-decoration:none;font-family:Arial,Helvetica,sans-serif;"
+            "display:block;border:0;text-decoration:none;font-family:Arial,Helvetica,sans-serif;"
             "font-size:"
                 + Px(fontSize) + ";line-height:" + Px(int(std::ceil(fontSize * kLineHeight)))
                 + ";color:" + ColorHex(text))
@@ -154,8 +154,7 @@ void WritePreheader(const std::string& preheader, const TLineSink& line)
     std::string stop;
     for (int k = 0; k < kPreviewStopRepeats; ++k)
         stop += kPreviewStop;
-    line("<div style=\"display:none;max-height:0;max-width:0;overflow:hidden;opacity:0;mso-hide:all\">"
-        + HtmlEscaped(preheader) + stop + "</div>");
+    line("<div style=\"display:none;mso-hide:all\">" + HtmlEscaped(preheader) + stop + "</div>");
 }
 
 } // namespace
@@ -176,7 +175,7 @@ void WriteEmailPage(const TPageLayout& layout, const TPageOptions& options, cons
         + " xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:v=\"urn:schemas-microsoft-com:vml\""
           " xmlns:o=\"urn:schemas-microsoft-com:office:office\">");
     WriteHead(width, options, line);
-    line("<body style=\"margin:0;padding:0;word-spacing:normal\">");
+    line("<body style=\"margin:0;padding:0\">");
     line("<div role=\"article\" aria-roledescription=\"email\"" + language + " aria-label=\""
         + TitleOf(options) + "\">");
     WritePreheader(options.Preheader, line);

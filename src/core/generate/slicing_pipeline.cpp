@@ -551,7 +551,7 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
         // A cell encoded from its strip's rows has no bitmap of its own.
         const TBitmap pixels
             = job.Rows ? CutOut(*job.Rows, { 0, job.Rows->Width }, { 0, job.Rows->Height }) : job.Cell;
-        job.Background = DominantColor(pixels);
+        job.Background = StandInColor(pixels);
     }
     if (!m_settings.AlsoHalfSize)
         return;
