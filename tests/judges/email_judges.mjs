@@ -186,8 +186,14 @@ async function render(browser, page, viewportWidth) {
     const tab = await browser.newPage();
     await tab.setViewport({ width: viewportWidth, height: 800 });
     await tab.goto(pathToFileURL(page).href, { waitUntil: 'load' });
-    // A blocked image's alt text is laid out after the load.
-    await settle(800);
+    // Images may still be decoding after the load, and a blocked image's
+    // alt text is laid out later still; a loaded machine takes longer.
+    // (A blocked image's decode never settles, hence the time limit.)
+    await tab.evaluate(() => Promise.race([
+        Promise.all([...document.images].map((image) => image.decode().catch(() => {}))),
+        new Promise((resolve) => setTimeout(resolve, 5000))]));
+    await tab.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+    await settle(1500);
     const layout = await tab.evaluate(() => {
         const table = document.querySelector('table.sw-mail').getBoundingClientRect();
         return { table: { x: table.x, y: table.y + window.scrollY },
