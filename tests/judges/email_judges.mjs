@@ -186,6 +186,11 @@ async function render(browser, page, viewportWidth) {
     const tab = await browser.newPage();
     await tab.setViewport({ width: viewportWidth, height: 800 });
     await tab.goto(pathToFileURL(page).href, { waitUntil: 'load' });
+    // A window as tall as the page: a full-page shot grows the window only
+    // while it shoots, and on a busy machine the rows below the first
+    // screen may not be painted again by then.
+    const pageHeight = await tab.evaluate(() => document.documentElement.scrollHeight);
+    await tab.setViewport({ width: viewportWidth, height: Math.max(800, pageHeight) });
     // Images may still be decoding after the load, and a blocked image's
     // alt text is laid out later still; a loaded machine takes longer.
     // (A blocked image's decode never settles, hence the time limit.)
@@ -194,7 +199,7 @@ async function render(browser, page, viewportWidth) {
         new Promise((resolve) => setTimeout(resolve, 5000))]));
     await tab.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
     await settle(1500);
-    const layout = await tab.evaluate(() => {
+    const where = () => tab.evaluate(() => {
         const table = document.querySelector('table.sw-mail').getBoundingClientRect();
         return { table: { x: table.x, y: table.y + window.scrollY },
             images: [...document.querySelectorAll('table.sw-mail img')].map((img) => {
@@ -203,7 +208,16 @@ async function render(browser, page, viewportWidth) {
                     width: box.width, height: box.height };
             }) };
     });
-    const shot = `data:image/png;base64,${await tab.screenshot({ fullPage: true, encoding: 'base64' })}`;
+    // The shot counts only if the layout stood still around it.
+    let layout;
+    let shot;
+    for (let attempt = 0; attempt < 10; ++attempt) {
+        layout = await where();
+        shot = `data:image/png;base64,${await tab.screenshot({ encoding: 'base64' })}`;
+        if (JSON.stringify(await where()) === JSON.stringify(layout))
+            break;
+        await settle(1000);
+    }
     await tab.close();
     return { ...layout, shot };
 }
