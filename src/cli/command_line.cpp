@@ -54,7 +54,7 @@ const std::string& UsageText()
           "                       [--base-url URL] [--scale 1|2] [--picture-page N]\n"
           "                       [--also-1x] [--auto-fill]\n"
           "                       [--threads N] [--alt-from-text] [--quiet] [--json]\n"
-          "                       [-j N] [--watch]\n"
+          "                       [-j N] [--watch] [--strict]\n"
           "       slicewright-cli convert INPUT OUTPUT [--transparent RRGGBB|none]\n"
           "                       [--scale 1|2] [--picture-page N]\n"
           "       slicewright-cli suggest PICTURE [--partial | --design]\n"
@@ -154,6 +154,9 @@ const std::string& UsageText()
           "                        whenever it or its picture changes; files whose\n"
           "                        bytes stay the same are left untouched; Ctrl-C\n"
           "                        ends it\n"
+          "  --strict              every warning is an error: the run fails and\n"
+          "                        leaves no files (an e-mail page warns of a link\n"
+          "                        without alt text and of HTML over 102 KB)\n"
           "  --help                shows this text\n"
           "  --version             shows the program's version\n";
     return text;

@@ -40,6 +40,14 @@ namespace {
 
 constexpr int kMaxJobs = 64;
 
+// A warning on standard error; with --strict the run's failure instead.
+void Warn(const GenerateOptions& options, std::FILE* warnings, const std::string& text)
+{
+    if (options.Settings.WarningsAreErrors)
+        throw Exception("Warnings are errors in this run: " + text);
+    std::fprintf(warnings, "slicewright-cli: warning: %s\n", text.c_str());
+}
+
 const std::string& NonEmpty(const std::string& value, const char* message)
 {
     if (value.empty())
@@ -67,7 +75,8 @@ void SetOutputValue(GenerateOptions& options, const char* key, const char* optio
 
 // The picture's own RGBA, for cells that keep alpha; only PNG pictures
 // have it. Empty pixels mean there is none.
-TPngPicture PictureAlpha(const std::string& pictureFileName, std::FILE* warnings)
+TPngPicture PictureAlpha(
+    const GenerateOptions& options, const std::string& pictureFileName, std::FILE* warnings)
 {
     TMemoryStream bytes;
     {
@@ -75,9 +84,7 @@ TPngPicture PictureAlpha(const std::string& pictureFileName, std::FILE* warnings
         bytes.CopyFrom(file, 0);
     }
     if (!IsPngSignature(bytes.Bytes())) {
-        std::fprintf(warnings,
-            "slicewright-cli: warning: alpha is kept from PNG pictures only; %s is not one\n",
-            pictureFileName.c_str());
+        Warn(options, warnings, "alpha is kept from PNG pictures only; " + pictureFileName + " is not one");
         return {};
     }
     return ReadPng(bytes.Bytes());
@@ -107,8 +114,9 @@ std::string ProjectFolder(const std::string& project)
 // The desktop program beeps for a stored line that does not fit the
 // picture; here the user gets told which one. The lines that fit come back
 // as captions in the lists' order.
-std::vector<std::string> FittingCaptions(const std::vector<TStoredLine>& stored, int extent, const char* kind,
-    const char* dimension, std::FILE* warnings)
+std::vector<std::string> FittingCaptions(const GenerateOptions& options,
+    const std::vector<TStoredLine>& stored, int extent, const char* kind, const char* dimension,
+    std::FILE* warnings)
 {
     TCutLines lines;
     lines.reserve(stored.size());
@@ -116,10 +124,9 @@ std::vector<std::string> FittingCaptions(const std::vector<TStoredLine>& stored,
         if (IsInsideGrid(line.Position, extent))
             lines.push_back({ IntToStr(line.Position), line.Checked });
         else
-            std::fprintf(warnings,
-                "slicewright-cli: warning: %s line at %d ignored: the picture's %s is %d, so a line must "
-                "lie in 1 to %d\n",
-                kind, static_cast<int>(line.Position), dimension, extent, extent - 1);
+            Warn(options, warnings,
+                Format("%s line at %d ignored: the picture's %s is %d, so a line must lie in 1 to %d", kind,
+                    static_cast<int>(line.Position), dimension, extent, extent - 1));
     }
     // One sort for the whole list: inserting line by line took seconds for
     // a project of many thousand lines.
@@ -270,6 +277,8 @@ const std::vector<GenerateOption>& GenerateOptionTable()
                 o.Watch = true;
                 o.Settings.KeepUnchanged = true;
             } },
+        { { "--strict", false },
+            [](GenerateOptions& o, const std::string&) { o.Settings.WarningsAreErrors = true; } },
         { { "--alt-from-text", false },
             [](GenerateOptions& o, const std::string&) { o.AltFromText = true; } },
         { { "--threads", true },
@@ -368,7 +377,7 @@ TPreparedProject PrepareProject(const GenerateOptions& options, std::FILE* warni
     TFileStream(options.Project, FileMode::OpenRead).Close();
     const TLoadedProject project = ReadProjectFile(options.Project, "");
     for (const std::string& warning : project.Warnings)
-        std::fprintf(warnings, "slicewright-cli: warning: %s\n", warning.c_str());
+        Warn(options, warnings, warning);
 
     const std::string pictureFileName
         = options.Picture.empty() ? PictureOfProject(options, project) : options.Picture;
@@ -404,8 +413,9 @@ TPreparedProject PrepareProject(const GenerateOptions& options, std::FILE* warni
 
     TGenerationInput& input = prepared.Input;
     input.Picture = &bitmap;
-    input.ColumnCaptions = FittingCaptions(project.Columns, bitmap.Width(), "column", "width", warnings);
-    input.RowCaptions = FittingCaptions(project.Rows, bitmap.Height(), "row", "height", warnings);
+    input.ColumnCaptions
+        = FittingCaptions(options, project.Columns, bitmap.Width(), "column", "width", warnings);
+    input.RowCaptions = FittingCaptions(options, project.Rows, bitmap.Height(), "row", "height", warnings);
     input.PictureFileName = pictureFileName;
     input.Warnings = picture.Warnings();
     // The log that would carry them is dropped; warnings are not.
@@ -421,7 +431,7 @@ TPreparedProject PrepareProject(const GenerateOptions& options, std::FILE* warni
     settings.MeasurePsnr = options.Json;
     TPngPicture& alpha = prepared.Alpha;
     if (settings.CellFormat.KeepAlpha) {
-        alpha = PictureAlpha(pictureFileName, warnings);
+        alpha = PictureAlpha(options, pictureFileName, warnings);
         if (alpha.Width == bitmap.Width() && alpha.Height == bitmap.Height() && !alpha.Rgba.empty())
             input.Rgba = TPixelView { alpha.Rgba.data(), alpha.Width, alpha.Height,
                 ptrdiff_t(alpha.Width) * 4, TPixelLayout::Rgba32 };

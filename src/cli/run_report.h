@@ -204,6 +204,18 @@ public:
 
     void PictureWarning(const std::string& text) override { Emit("\"warning\":" + JsonString(text)); }
 
+    void RunWarning(const TRunWarning& warning) override
+    {
+        Emit("\"warning\":" + JsonString(warning.Text) + ",\"code\":" + JsonString(warning.Code)
+            + (warning.Cell ? Fields(*warning.Cell) : std::string()));
+    }
+
+    void PageSizes(uint64_t htmlBytes, uint64_t imageBytes) override
+    {
+        Emit("\"page_sizes\":true,\"html_bytes\":" + IntToStr(int64_t(htmlBytes))
+            + ",\"image_bytes\":" + IntToStr(int64_t(imageBytes)));
+    }
+
     void TextProposed(const TTextProposal& proposal) override
     {
         Emit("\"text_proposal\":" + JsonString(proposal.Text) + Fields(proposal.Cell) + ",\"property\":"

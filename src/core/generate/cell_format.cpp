@@ -45,4 +45,24 @@ std::optional<TImageType> ImageTypeOfName(std::string_view name)
     return std::nullopt;
 }
 
+bool IsMailSafe(TImageType type)
+{
+    switch (type) {
+    case TImageType::Gif:
+    case TImageType::GifAdaptive:
+    case TImageType::Png8:
+    case TImageType::Png:
+    case TImageType::Jpg:
+    case TImageType::Jpeg:
+        return true;
+    case TImageType::Webp:
+    case TImageType::WebpLossless:
+    case TImageType::Auto:
+    case TImageType::Avif:
+    case TImageType::AvifLossless:
+        break;
+    }
+    return false;
+}
+
 } // namespace sw

@@ -51,7 +51,15 @@ struct TCellFormat {
     // of at most this; none checks PSNR alone.
     std::optional<double> MinScore {};
     bool AutoAvif = false; // auto: lossy AVIF among the candidates
+    // auto: only formats every mail client shows (IsMailSafe); set for
+    // every cell of an e-mail page, and AutoAvif is then ignored.
+    bool MailSafe = false;
 };
+
+// Whether every common mail client shows a file of this type: gif,
+// gif-adaptive, png8, png, jpg and jpeg; WebP and AVIF are missing from
+// Outlook for Windows and others.
+bool IsMailSafe(TImageType type);
 
 // "gif", "gif-adaptive", "png8", "png", "jpg", "jpeg", "webp",
 // "webp-lossless", "auto", "avif", "avif-lossless".

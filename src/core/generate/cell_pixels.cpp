@@ -1,6 +1,7 @@
 #include "core/generate/cell_pixels.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
@@ -77,6 +78,36 @@ TColor DominantColor(const TBitmap& cell)
         return RGB(uint8_t(mostFrequent >> 16), uint8_t(mostFrequent >> 8), uint8_t(mostFrequent));
     const auto mean = [&](int c) { return uint8_t((sum[c] + uint64_t(pixels) / 2) / uint64_t(pixels)); };
     return RGB(mean(2), mean(1), mean(0));
+}
+
+namespace {
+
+TColor MeanColor(const TBitmap& cell)
+{
+    const int64_t pixels = int64_t(cell.Width()) * cell.Height();
+    if (pixels <= 0)
+        return RGB(0, 0, 0);
+    uint64_t sum[3] = { 0, 0, 0 };
+    for (int y = 0; y < cell.Height(); ++y) {
+        const uint8_t* row = cell.ScanLine(y);
+        for (int x = 0; x < 3 * cell.Width(); ++x)
+            sum[x % 3] += row[x];
+    }
+    const auto mean = [&](int c) { return uint8_t((sum[c] + uint64_t(pixels) / 2) / uint64_t(pixels)); };
+    return RGB(mean(2), mean(1), mean(0));
+}
+
+} // namespace
+
+TColor StandInColor(const TBitmap& cell)
+{
+    // Levels per channel the dominant colour may stray from the mean.
+    constexpr int kCloseToMean = 6;
+    const TColor dominant = DominantColor(cell);
+    const TColor mean = MeanColor(cell);
+    const int apart = std::max({ std::abs(GetRValue(dominant) - GetRValue(mean)),
+        std::abs(GetGValue(dominant) - GetGValue(mean)), std::abs(GetBValue(dominant) - GetBValue(mean)) });
+    return apart <= kCloseToMean ? dominant : mean;
 }
 
 // Each 2 x 2 block of a 24-bit bitmap as one pixel of their mean, rounded.

@@ -28,6 +28,11 @@ std::optional<TColor> FlatColor(const TBitmap& cell, const std::optional<TPixelV
 // of the cell (a button's face, a band's background), else the mean of all
 // its pixels (a photograph). Black for an empty cell.
 TColor DominantColor(const TBitmap& cell);
+// What an e-mail shows in a cell's place while its image is blocked: its
+// dominant colour when that is close to the mean of its pixels (a button's
+// face stays exact), else the mean, so that the blocks of colour keep the
+// design's overall tone.
+TColor StandInColor(const TBitmap& cell);
 
 // Each 2 x 2 block of a 24-bit bitmap as one pixel of their mean, rounded.
 TBitmap HalfSize(const TBitmap& cell);

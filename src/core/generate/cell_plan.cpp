@@ -41,6 +41,7 @@ TPlannedCell PlanCell(const TCellPlan& plan, const TGenerationSettings& settings
             { { "Format", cell.Properties.Format } }, "Cell " + CellLabel(ref), settings.CellFormat);
         cell.OwnFormat = true;
     }
+    cell.Format.MailSafe = settings.PageStyle == TPageStyle::Email;
     if (!settings.Cells.empty() && CoveringCell(settings.Cells, ref) != ref) {
         cell.Role = TCellRole::Covered;
         return cell;

@@ -391,12 +391,12 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
                 lossy.push_back(std::move(*jpeg));
             }
     }
-    if (webpHolds)
+    if (webpHolds && !format.MailSafe)
         if (auto webp = SmallestAboveFloor(
                 TImageType::Webp, format, pixels, key,
                 [&](int quality) { return WebpBytes(pixels, false, quality, key); }, DecodedWebp))
             lossy.push_back(std::move(*webp));
-    if (format.AutoAvif)
+    if (format.AutoAvif && !format.MailSafe)
         if (auto avif = SmallestAboveFloor(
                 TImageType::Avif, format, pixels, key,
                 [&](int quality) { return AvifBytes(pixels, false, quality, format, key); }, DecodedAvif))
@@ -405,7 +405,7 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
     const bool lossyReached = !lossy.empty();
     std::vector<TCandidate> candidates = std::move(lossy);
     candidates.push_back({ TImageType::Png, WritePng(pixels, { key }) });
-    if (webpHolds)
+    if (webpHolds && !format.MailSafe)
         candidates.push_back({ TImageType::WebpLossless, WebpBytes(pixels, true, format.Quality, key) });
     std::stable_sort(candidates.begin(), candidates.end(),
         [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });

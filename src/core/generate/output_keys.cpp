@@ -237,6 +237,7 @@ constexpr TSectionKey kSectionKeys[] = {
     { "PicturePage", "a page number from 1 up", nullptr, ApplyPicturePage },
     { "NameTemplate", "a file name with {row}, {col} or {project} in it", nullptr, ApplyNameTemplate },
     { "BaseUrl", "an http: or https: address or a relative path", nullptr, ApplyBaseUrl },
+    { "Preheader", "a line of text", nullptr, ApplyText<&TGenerationSettings::Preheader> },
     { "AlsoHalfSize", "0 or 1", nullptr, ApplySwitch<&TGenerationSettings::AlsoHalfSize> },
     { "AutoFill", "0 or 1", nullptr, ApplySwitch<&TGenerationSettings::AutoFill> },
     { "Transparent", "RRGGBB or none", nullptr, CheckTransparent },

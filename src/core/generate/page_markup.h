@@ -34,6 +34,9 @@ std::string LabelOf(const TPageCell& cell, bool onLink);
 std::string SourceOf(const TPageCell& cell, const std::string& baseUrl);
 // The page's title, escaped; the product's when the options give none.
 std::string TitleOf(const TPageOptions& options);
+// "rtl" for a language tag whose language is written right to left
+// (Arabic, Hebrew, Persian, Urdu...), else "ltr".
+std::string TextDirection(std::string_view lang);
 
 // The tracks of a table page. Tracks that no cell starts in are merged into
 // the one before, so that a table never holds a row or a column made only of

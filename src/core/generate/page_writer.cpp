@@ -160,6 +160,7 @@ void TPageWriter::WriteLine(std::string_view line)
             Fail(EIO);
         done += static_cast<size_t>(n);
     }
+    m_bytesWritten += bytes.size();
 }
 
 void TPageWriter::OpenFile(const std::string& fileName)
@@ -169,6 +170,7 @@ void TPageWriter::OpenFile(const std::string& fileName)
         throw EInOutError("No page file name was given");
 
     m_fileName = fileName;
+    m_bytesWritten = 0;
     m_output = std::make_unique<TOutputFile>(fileName);
     m_fd = m_output->Create();
     if (m_fd < 0)

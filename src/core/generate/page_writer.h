@@ -8,6 +8,7 @@
 #include "core/base/output_file.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,6 +77,9 @@ struct TPageCell {
     bool Skip = false; // no image and no content: an empty cell of its size
     // No image: live text or a button, on its Link when it has one.
     std::optional<TPageContent> Content;
+    // What stands in an image cell's place while its image is not shown:
+    // the colour the cell reads as from afar. Written by the e-mail style.
+    std::optional<TColor> Background {};
 };
 
 // The cells of one row track, left to right; cells that another cell's
@@ -108,6 +112,9 @@ struct TPageOptions {
     // does not end in one), for images kept on another server. Only what
     // IsSafeLink allows.
     std::string BaseUrl;
+    // E-mail: the preview text an inbox shows after the subject; hidden in
+    // the message itself. Empty: none.
+    std::string Preheader {};
 };
 
 // A file name made safe as part of an image address: the characters that
@@ -182,6 +189,8 @@ public:
     }
 
     bool IsOpen() const { return m_fd >= 0; }
+    // The bytes of the page written since it was started.
+    uint64_t BytesWritten() const { return m_bytesWritten; }
     // Closes the file without writing anything more and drops a page not
     // yet published; never throws.
     void Close() noexcept;
@@ -194,6 +203,7 @@ private:
     [[noreturn]] void Fail(int error);
 
     int m_fd = -1;
+    uint64_t m_bytesWritten = 0;
     TPageKind m_kind;
     std::string m_fileName;
     std::unique_ptr<TOutputFile> m_output;

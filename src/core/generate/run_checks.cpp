@@ -2,6 +2,7 @@
 
 #include "core/base/errors.h"
 #include "core/base/sysutils.h"
+#include "core/project/cell_properties.h"
 
 #include <filesystem>
 #include <map>
@@ -79,6 +80,54 @@ void RefuseNameCollisions(const std::vector<TRunFile>& files, const std::string&
             throw EFCreateError(WithDetail("Cannot create file " + file.FileName,
                 "the run would write it as " + at->second->What + " and as " + file.What));
     }
+}
+
+void RefuseMailUnsafeFormats(const TCellPlan& plan)
+{
+    constexpr size_t kNamed = 8;
+    std::vector<std::string> unsafe;
+    for (const TPlannedCell& cell : plan.Cells)
+        if (cell.Role == TCellRole::Image && !IsMailSafe(cell.Format.Type)
+            && cell.Format.Type != TImageType::Auto)
+            unsafe.push_back(CellLabel(cell.Ref) + " (" + ImageTypeName(cell.Format.Type) + ")");
+    if (unsafe.empty())
+        return;
+    std::string cells;
+    for (size_t k = 0; k < unsafe.size() && k < kNamed; ++k)
+        cells += (k == 0 ? "" : ", ") + unsafe[k];
+    if (unsafe.size() > kNamed)
+        cells += Format(" and %d more", int(unsafe.size() - kNamed));
+    throw ECellPropertyError("An e-mail page cannot show WebP or AVIF images, which Outlook for Windows and "
+                             "other mail clients leave blank: cell"
+        + std::string(unsafe.size() == 1 ? " " : "s ") + cells
+        + "; choose gif, gif-adaptive, png8, png, jpg or auto");
+}
+
+std::vector<TRunWarning> MailCellWarnings(const TCellPlan& plan)
+{
+    std::vector<TRunWarning> warnings;
+    for (const TPlannedCell& cell : plan.Cells) {
+        // Live text and a button's label name their link themselves.
+        const TCellProperties& properties = cell.Properties;
+        if (cell.Role == TCellRole::Covered || properties.Link.empty() || !properties.Alt.empty()
+            || !properties.Text.empty() || !properties.Button.empty())
+            continue;
+        warnings.push_back({ "link-without-alt",
+            "cell " + CellLabel(cell.Ref) + " links to " + cell.Properties.Link
+                + " but has no alt text, so the link has no name when images are off or read aloud",
+            cell.Ref });
+    }
+    return warnings;
+}
+
+std::optional<TRunWarning> MailSizeWarning(uint64_t htmlBytes)
+{
+    if (htmlBytes <= kMailClipBytes)
+        return std::nullopt;
+    return TRunWarning { "mail-clipped",
+        Format("the page's HTML is %llu bytes, over 102 KB: Gmail clips the message there and hides the rest "
+               "behind a link",
+            static_cast<unsigned long long>(htmlBytes)) };
 }
 
 } // namespace sw

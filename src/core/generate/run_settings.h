@@ -30,6 +30,7 @@ struct TGenerationSettings {
     // Beyond the dialog's settings; their defaults give the classic run.
     TPageStyle PageStyle = TPageStyle::Classic;
     std::string BaseUrl {}; // put before every image's address
+    std::string Preheader {}; // e-mail: the inbox's preview text
     // 2: the picture is drawn at twice the size the page shows it.
     int Scale = 1;
     // The page of a PDF design that is the picture, from 1.
@@ -47,6 +48,8 @@ struct TGenerationSettings {
     // Each written cell's report carries its PSNR; costs a decode per cell.
     bool MeasurePsnr = false;
     int Threads = 0; // cells encoded at once; 0: one per hardware thread
+    // A run with a warning fails, leaving no files, after logging them all.
+    bool WarningsAreErrors = false;
 };
 
 // The [Output] keys that shape the run rather than its cells: PageStyle

@@ -66,6 +66,7 @@ struct TCellJob {
     std::optional<double> MainPsnr; // when the run measures them
     std::optional<double> HalfPsnr;
     std::optional<double> MainScore;
+    std::optional<TColor> Background; // e-mail: what stands in for the image
     std::optional<double> HalfScore;
     std::exception_ptr MainError;
     std::exception_ptr HalfError;
@@ -127,6 +128,10 @@ private:
     void CellWritten();
     void WithoutImage();
     void Skipped(const std::string& fileName, const std::string& reason, int cells);
+    void Warn(const TRunWarning& warning);
+    // With WarningsAreErrors, fails once anything was warned of.
+    void StopOnWarnings() const;
+    bool MailPage() const { return m_settings.WriteHTML && m_settings.PageStyle == TPageStyle::Email; }
 
     const TGenerationInput& m_input;
     const TGenerationSettings& m_settings;
@@ -144,6 +149,8 @@ private:
     TPageLayout m_layout;
     TPageWriter m_page;
     TGenerationCounts m_counts;
+    uint64_t m_imageBytes = 0; // the page's images, written or unchanged
+    std::vector<TRunWarning> m_warnings; // the picture's too, by their text
     std::unique_ptr<TRunFolder> m_folderLock;
     std::unique_ptr<TThreadPool> m_pool;
     TOrderedSteps m_steps; // after m_pool: its work goes before the workers
@@ -168,6 +175,7 @@ TGenerationCounts TGenerationRun::Run()
     for (const std::string& warning : m_input.Warnings) {
         m_sink.LogLine("Warning: " + warning + ".");
         m_sink.PictureWarning(warning);
+        m_warnings.push_back({ "picture", warning });
     }
     m_sink.LogLine("Generating temporary images...");
     Prepare(picture);
@@ -194,6 +202,12 @@ void TGenerationRun::Prepare(TBitmap& picture)
     m_plan = PlanCells(TCutGrid::FromCaptions(
                            picture.Width(), picture.Height(), m_input.ColumnCaptions, m_input.RowCaptions),
         m_settings, picture24, m_input.Rgba);
+    if (m_settings.PageStyle == TPageStyle::Email)
+        RefuseMailUnsafeFormats(m_plan);
+    if (MailPage())
+        for (const TRunWarning& warning : MailCellWarnings(m_plan))
+            Warn(warning);
+    StopOnWarnings();
     RefuseNameCollisions();
     if (m_settings.WriteHTML)
         m_sourcePrefix = ImageSourcePrefix(m_settings.PageFileName, m_folder);
@@ -285,7 +299,17 @@ void TGenerationRun::WritePage()
     options.Description = m_settings.Description;
     options.Title = m_settings.ProjectName;
     options.BaseUrl = m_settings.BaseUrl;
+    options.Preheader = m_settings.Preheader;
     m_page.WritePage(m_settings.PageFileName, m_layout, options);
+    if (!MailPage())
+        return;
+    const uint64_t htmlBytes = m_page.BytesWritten();
+    m_sink.LogLine(Format("Page: %llu bytes of HTML, %llu bytes of images.",
+        static_cast<unsigned long long>(htmlBytes), static_cast<unsigned long long>(m_imageBytes)));
+    m_sink.PageSizes(htmlBytes, m_imageBytes);
+    if (const std::optional<TRunWarning> warning = MailSizeWarning(htmlBytes))
+        Warn(*warning);
+    StopOnWarnings();
 }
 
 // The cells take their names before the page that shows them, all listed
@@ -528,6 +552,12 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
         return;
     }
     job.MainFile = WriteCellFile(job.Stem, job.Main);
+    if (MailPage() && job.PageCell) {
+        // A cell encoded from its strip's rows has no bitmap of its own.
+        const TBitmap pixels
+            = job.Rows ? CutOut(*job.Rows, { 0, job.Rows->Width }, { 0, job.Rows->Height }) : job.Cell;
+        job.Background = StandInColor(pixels);
+    }
     if (!m_settings.AlsoHalfSize)
         return;
     try {
@@ -566,9 +596,12 @@ void TGenerationRun::CommitCell(TCellJob& job)
             std::rethrow_exception(job.HalfError);
         SaveCell(job, *job.Half, job.HalfFile, job.HalfPsnr, job.HalfScore, true);
     }
-    if (job.PageCell)
-        m_layout.Rows[job.PageRow].Cells[*job.PageCell].Source
-            = m_sourcePrefix + UrlPathEscaped(ExtractFileName(fileName));
+    if (job.PageCell) {
+        TPageCell& pageCell = m_layout.Rows[job.PageRow].Cells[*job.PageCell];
+        pageCell.Source = m_sourcePrefix + UrlPathEscaped(ExtractFileName(fileName));
+        pageCell.Background = job.Background;
+    }
+    m_imageBytes += job.Main.Bytes.size();
     CellWritten();
 }
 
@@ -608,6 +641,22 @@ std::string TGenerationRun::SaveCell(const TCellJob& job, const TEncodedCell& en
         m_sink.LogLine(
             ExtractFileName(fileName) + ": " + ImageTypeName(encoded.Type) + ", " + encoded.Reason + ".");
     return fileName;
+}
+
+void TGenerationRun::Warn(const TRunWarning& warning)
+{
+    m_sink.LogLine("Warning: " + warning.Text + ".");
+    m_sink.RunWarning(warning);
+    m_warnings.push_back(warning);
+}
+
+void TGenerationRun::StopOnWarnings() const
+{
+    if (!m_settings.WarningsAreErrors || m_warnings.empty())
+        return;
+    throw Exception(
+        Format("Warnings are errors in this run, and it had %d; the first: ", int(m_warnings.size()))
+        + m_warnings.front().Text);
 }
 
 void TGenerationRun::AddPageCell(TPageRow& row, TPageCell cell) const

@@ -8,6 +8,7 @@
 
 #include "core/base/colors.h"
 #include "core/generate/cell_format.h"
+#include "core/generate/run_checks.h"
 #include "core/generate/run_settings.h"
 #include "core/imaging/pixel_view.h"
 #include "core/project/cell_properties.h"
@@ -106,6 +107,15 @@ public:
         (void)cell;
         (void)color;
     }
+    // Right after its log line, each warning about the page the run writes.
+    virtual void RunWarning(const TRunWarning& warning) { (void)warning; }
+    // Once an e-mail page is written, before its files take their names:
+    // its HTML's bytes and those of the images it shows.
+    virtual void PageSizes(uint64_t htmlBytes, uint64_t imageBytes)
+    {
+        (void)htmlBytes;
+        (void)imageBytes;
+    }
 };
 
 // The whole run, steps in order; ends with the sink's Beep and the log line
@@ -130,6 +140,11 @@ public:
 // (ECellPropertyError naming the cell): the layout of spans, the names, each
 // cell's format, and that a Fill=auto cell is one flat colour; so are the
 // even cut positions and picture size that Scale 2 needs.
+// An e-mail page's cells are refused in formats mail clients do not show
+// (RefuseMailUnsafeFormats), and the log and the sink get its sizes and
+// warnings (MailCellWarnings, MailSizeWarning). With WarningsAreErrors a
+// run that warned of anything, the picture's warnings included, fails
+// before its files take their names.
 TGenerationCounts RunGeneration(
     const TGenerationInput& input, const TGenerationSettings& settings, IGenerationSink& sink);
 

@@ -29,7 +29,7 @@ constexpr size_t kMaxPictureFileNameLength = 2047;
 using TOutputValues = std::map<std::string, std::string>;
 inline constexpr const char* kOutputSectionKeys[]
     = { "Format", "Colors", "Dither", "Quality", "Progressive", "Subsampling", "MinPsnr", "Alpha", "MinScore",
-          "AvifSpeed", "AutoAvif", "PageStyle", "Scale", "PicturePage", "NameTemplate", "BaseUrl",
+          "AvifSpeed", "AutoAvif", "PageStyle", "Scale", "PicturePage", "NameTemplate", "BaseUrl", "Preheader",
           "AlsoHalfSize", "AutoFill", "Transparent", "WriteHtml", "PageFile", "OutputFolder" };
 
 // [Output] Transparent: the colour every cell leaves transparent, "RRGGBB"

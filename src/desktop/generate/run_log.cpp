@@ -1,6 +1,7 @@
 #include "desktop/generate/run_log.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
@@ -18,6 +19,11 @@ TRunLog::TRunLog(QWidget* parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("tbshtGenerate"));
+    lblWarnings = new QLabel(this);
+    lblWarnings->setObjectName(QStringLiteral("lblWarnings"));
+    lblWarnings->setWordWrap(true);
+    lblWarnings->hide();
+
     mmoGenerate = new QPlainTextEdit(this);
     mmoGenerate->setObjectName(QStringLiteral("mmoGenerate"));
     mmoGenerate->setReadOnly(true);
@@ -43,6 +49,7 @@ TRunLog::TRunLog(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(lblWarnings);
     layout->addWidget(mmoGenerate);
     layout->addWidget(lbxFinishedFiles);
 }
@@ -51,6 +58,22 @@ void TRunLog::Begin()
 {
     mmoGenerate->clear();
     lbxRowFiles->clear();
+    m_warnings = 0;
+    lblWarnings->hide();
+}
+
+// The run's warnings are its log lines that say so; the count keeps them
+// from scrolling by unseen in a long log.
+void TRunLog::CountWarnings(const QStringList& lines)
+{
+    for (const QString& line : lines)
+        if (line.startsWith(QStringLiteral("Warning: ")))
+            ++m_warnings;
+    if (m_warnings == 0)
+        return;
+    lblWarnings->setText(m_warnings == 1 ? tr("1 warning in the log below.")
+                                         : tr("%1 warnings in the log below.").arg(m_warnings));
+    lblWarnings->show();
 }
 
 void TRunLog::Show(const TRunReport& report)
@@ -59,6 +82,7 @@ void TRunLog::Show(const TRunReport& report)
     // each with its own scroll and repaint, cost more than the cells.
     if (!report.LogLines.isEmpty())
         mmoGenerate->appendPlainText(report.LogLines.join(u'\n'));
+    CountWarnings(report.LogLines);
     lbxRowFiles->addItems(report.RowFiles);
     if (!report.FinishedFiles.isEmpty()) {
         lbxFinishedFiles->addItems(report.FinishedFiles);

@@ -7,6 +7,7 @@
 
 #include <QWidget>
 
+class QLabel;
 class QListWidget;
 class QPlainTextEdit;
 
@@ -23,10 +24,17 @@ public:
     void Show(const TRunReport& report);
     void AppendLine(const QString& line);
 
+    // Above the log while the run has warned of anything: how many times.
+    QLabel* lblWarnings = nullptr;
     QPlainTextEdit* mmoGenerate = nullptr;
     QListWidget* lbxFinishedFiles = nullptr;
     // Holds the strip files of the run; never shown.
     QListWidget* lbxRowFiles = nullptr;
+
+private:
+    void CountWarnings(const QStringList& lines);
+
+    int m_warnings = 0;
 };
 
 } // namespace sw
