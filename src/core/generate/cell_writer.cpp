@@ -338,7 +338,10 @@ TEncodedCell Smallest(std::vector<TCandidate> candidates, const std::string& why
     return { chosen.Type, std::move(chosen.Bytes), std::move(reason), chosen.Score };
 }
 
-TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCellFormat& format, TKey key)
+// fallbackOnly keeps to the formats every browser shows (gif, png, jpg),
+// for the image under a page's <picture> sources.
+TEncodedCell AutoCell(
+    const TPixelView& bgr, const TPixelView& pixels, const TCellFormat& format, TKey key, bool fallbackOnly)
 {
     const bool translucent = pixels.Layout == TPixelLayout::Rgba32;
     if (!translucent) {
@@ -375,11 +378,12 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
                 lossy.push_back(std::move(*jpeg));
             }
     }
-    if (auto webp = SmallestAboveFloor(
-            TImageType::Webp, format, pixels, key,
-            [&](int quality) { return WebpBytes(pixels, false, quality, key); }, DecodedWebp))
-        lossy.push_back(std::move(*webp));
-    if (format.AutoAvif)
+    if (!fallbackOnly)
+        if (auto webp = SmallestAboveFloor(
+                TImageType::Webp, format, pixels, key,
+                [&](int quality) { return WebpBytes(pixels, false, quality, key); }, DecodedWebp))
+            lossy.push_back(std::move(*webp));
+    if (format.AutoAvif && !fallbackOnly)
         if (auto avif = SmallestAboveFloor(
                 TImageType::Avif, format, pixels, key,
                 [&](int quality) { return AvifBytes(pixels, false, quality, format, key); }, DecodedAvif))
@@ -388,7 +392,8 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
     const bool lossyReached = !lossy.empty();
     std::vector<TCandidate> candidates = std::move(lossy);
     candidates.push_back({ TImageType::Png, WritePng(pixels, { key }) });
-    candidates.push_back({ TImageType::WebpLossless, WebpBytes(pixels, true, format.Quality, key) });
+    if (!fallbackOnly)
+        candidates.push_back({ TImageType::WebpLossless, WebpBytes(pixels, true, format.Quality, key) });
     std::stable_sort(candidates.begin(), candidates.end(),
         [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });
     const TCandidate& chosen = candidates.front();
@@ -410,43 +415,38 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
     return Smallest(std::move(candidates), why);
 }
 
-} // namespace
+// The cell's pixels as the encoders take them: 24 bits, or its RGBA where
+// the format keeps alpha and some pixel is not opaque.
+struct TCellPixels {
+    TBitmap Flat;
+    TPixelView Bgr {};
+    TPixelView Pixels {};
+};
 
-bool EncodesFromRows(TImageType type)
+void ReadCellPixels(TCellPixels& out, TBitmap& cell, const std::optional<TPixelView>& rgba, bool keepAlpha)
 {
-    return type == TImageType::Gif || type == TImageType::Jpg || type == TImageType::Jpeg;
+    // Shares the pixels unless the cell came in another layout.
+    out.Flat = cell;
+    if (out.Flat.PixelFormat() != TPixelFormat::pf24bit)
+        out.Flat.SetPixelFormat(TPixelFormat::pf24bit);
+    out.Bgr = out.Flat.View24();
+    const bool translucent
+        = keepAlpha && rgba && AnyPixel(*rgba, [](const TRgba& pixel) { return pixel.Alpha != 255; });
+    out.Pixels = translucent ? *rgba : out.Bgr;
 }
 
-TEncodedCell EncodeCellRows(const TPixelView& cell, const TCellFormat& format, TColor transparentColor)
-{
-    if (format.Type == TImageType::Gif) {
-        TMemoryStream stream;
-        SaveCellGif(stream, cell, transparentColor);
-        return { format.Type, std::move(stream.Bytes()), {} };
-    }
-    if (!EncodesFromRows(format.Type))
-        throw EInvalidGraphicOperation("This format is encoded from a bitmap");
-    return { format.Type, JpegBytes(cell, format, format.Quality), {} };
-}
-
-TEncodedCell EncodeCell(
-    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
+TEncodedCell EncodeCellAs(TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format,
+    TColor transparentColor, bool fallbackOnly)
 {
     const TKey key = KeyOf(transparentColor);
     if (format.Type == TImageType::Gif)
         return { format.Type, GifBytes(cell, transparentColor), {} };
-    // Shares the pixels unless the cell came in another layout.
-    TBitmap flat(cell);
-    if (flat.PixelFormat() != TPixelFormat::pf24bit)
-        flat.SetPixelFormat(TPixelFormat::pf24bit);
-    const TPixelView bgr = flat.View24();
+    TCellPixels cellPixels;
+    ReadCellPixels(cellPixels, cell, rgba, format.KeepAlpha);
+    const TPixelView bgr = cellPixels.Bgr;
+    const TPixelView pixels = cellPixels.Pixels;
     if (format.Type == TImageType::Jpg || format.Type == TImageType::Jpeg)
         return EncodeCellRows(bgr, format, transparentColor);
-    // The picture's alpha only where it says something: an opaque cell is
-    // the same as its flattened pixels.
-    const bool translucent
-        = format.KeepAlpha && rgba && AnyPixel(*rgba, [](const TRgba& pixel) { return pixel.Alpha != 255; });
-    const TPixelView pixels = translucent ? *rgba : bgr;
 
     TEncodedCell result;
     result.Type = format.Type;
@@ -474,10 +474,80 @@ TEncodedCell EncodeCell(
             = AvifBytes(pixels, format.Type == TImageType::AvifLossless, format.Quality, format, key);
         break;
     case TImageType::Auto:
-        result = AutoCell(bgr, pixels, format, key);
+        result = AutoCell(bgr, pixels, format, key, fallbackOnly);
         break;
     }
     return result;
+}
+
+} // namespace
+
+bool EncodesFromRows(TImageType type)
+{
+    return type == TImageType::Gif || type == TImageType::Jpg || type == TImageType::Jpeg;
+}
+
+TEncodedCell EncodeCellRows(const TPixelView& cell, const TCellFormat& format, TColor transparentColor)
+{
+    if (format.Type == TImageType::Gif) {
+        TMemoryStream stream;
+        SaveCellGif(stream, cell, transparentColor);
+        return { format.Type, std::move(stream.Bytes()), {} };
+    }
+    if (!EncodesFromRows(format.Type))
+        throw EInvalidGraphicOperation("This format is encoded from a bitmap");
+    return { format.Type, JpegBytes(cell, format, format.Quality), {} };
+}
+
+TEncodedCell EncodeCell(
+    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
+{
+    return EncodeCellAs(cell, rgba, format, transparentColor, false);
+}
+
+TEncodedCell EncodeFallbackCell(
+    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
+{
+    return EncodeCellAs(cell, rgba, format, transparentColor, true);
+}
+
+TEncodedCell EncodeSourceCell(TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format,
+    TImageType sourceType, TColor transparentColor)
+{
+    const TKey key = KeyOf(transparentColor);
+    TCellPixels cellPixels;
+    ReadCellPixels(cellPixels, cell, rgba, format.KeepAlpha);
+    const TPixelView pixels = cellPixels.Pixels;
+    const bool avif = sourceType == TImageType::Avif || sourceType == TImageType::AvifLossless;
+    const bool lossless = sourceType == TImageType::WebpLossless || sourceType == TImageType::AvifLossless;
+    if (!avif && !lossless && sourceType != TImageType::Webp)
+        throw EInvalidGraphicOperation("A cell's source is webp or avif");
+    const auto encode = [&](bool losslessFile, int quality) {
+        return avif ? AvifBytes(pixels, losslessFile, quality, format, key)
+                    : WebpBytes(pixels, losslessFile, quality, key);
+    };
+    const TImageType losslessType = avif ? TImageType::AvifLossless : TImageType::WebpLossless;
+    if (format.Type != TImageType::Auto || lossless)
+        return { lossless ? losslessType : sourceType, encode(lossless, format.Quality), {} };
+
+    std::vector<TCandidate> candidates;
+    if (auto lossy = SmallestAboveFloor(
+            sourceType, format, pixels, key, [&](int quality) { return encode(false, quality); },
+            avif ? DecodedAvif : DecodedWebp))
+        candidates.push_back(std::move(*lossy));
+    // Lossless AVIF seldom beats a lossy one that reaches the floor, and
+    // costs much more to make.
+    if (candidates.empty() || !avif)
+        candidates.push_back({ losslessType, encode(true, format.Quality) });
+    std::stable_sort(candidates.begin(), candidates.end(),
+        [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });
+    TCandidate& chosen = candidates.front();
+    const std::string why = chosen.Type == losslessType
+        ? std::string("lossless")
+        : Format("quality %d, %.1f dB", chosen.Quality, std::min(chosen.Psnr, 99.9))
+            + (chosen.Score ? Format(", distance %.2f", *chosen.Score) : std::string());
+    return { chosen.Type, std::move(chosen.Bytes),
+        why + " (" + IntToStr(static_cast<int64_t>(chosen.Bytes.size())) + " bytes)", chosen.Score };
 }
 
 double CellPsnr(const TPixelView& expected, std::optional<TColor> transparentColor,

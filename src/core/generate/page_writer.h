@@ -28,6 +28,14 @@ enum class TPageStyle { Classic, Html5, Email, Grid };
 const char* PageStyleName(TPageStyle style);
 std::optional<TPageStyle> PageStyleFromName(std::string_view name);
 
+// One more file of a cell's image: its MIME type ("image/avif") and
+// addresses, as TPageCell's Source and HalfSource.
+struct TPageSource {
+    std::string Type;
+    std::string Source;
+    std::string HalfSource {};
+};
+
 // One cell of a page: a rectangle of the grid of column and row tracks,
 // anchored at Column of its row and covering ColumnSpan x RowSpan tracks.
 // Sizes are in the picture's pixels; the page shows them divided by the
@@ -50,12 +58,21 @@ struct TPageCell {
     std::string Link;
     std::optional<TColor> Fill; // no image: a cell painted in this RGB colour
     bool Skip = false; // no image and no content: an empty cell of its size
+    // The image at half its size (a 2x design's @1x file), as Source is
+    // written: the page offers both by pixel density. Empty: none.
+    std::string HalfSource {};
+    // The same image in other formats, best first: the page makes the
+    // cell a <picture> whose sources come before the image (html5, grid).
+    std::vector<TPageSource> Sources {};
 };
 
 // The cells of one row track, left to right; cells that another cell's
 // span covers are left out.
 struct TPageRow {
     std::vector<TPageCell> Cells;
+    // On narrow screens (html5, grid) the band of this row, with every row
+    // a span ties to it, shows its cells one under another at full width.
+    bool Stack = false;
 };
 
 // What a page shows: the picture's size, its tracks and its cells. Classic
@@ -73,15 +90,25 @@ struct TPageLayout {
     std::vector<TPageRow> Rows;
 };
 
+constexpr int kDefaultFold = 900;
+constexpr int kDefaultBreakpoint = 600;
+
 struct TPageOptions {
     TPageStyle Style = TPageStyle::Classic;
-    std::string Description; // Classic's snippet header
+    // Classic's snippet header; the meta description of html5 and grid
+    // pages when not empty.
+    std::string Description;
     std::string Title; // the title of every other style; empty: the product's
     std::string Lang = "en"; // the page's language (a BCP 47 tag), for every style but Classic
     // Put before every image's Source when not empty (a '/' is added when it
     // does not end in one), for images kept on another server. Only what
     // IsSafeLink allows.
     std::string BaseUrl;
+    // html5 and grid: images whose top lies Fold picture pixels down or
+    // lower load lazily, and the largest image above it first; below
+    // Breakpoint CSS pixels of window width stacked rows stack.
+    int Fold = kDefaultFold;
+    int Breakpoint = kDefaultBreakpoint;
 };
 
 // A file name made safe as part of an image address: the characters that

@@ -3,6 +3,7 @@
 #include "core/base/sysutils.h"
 #include "core/project/ini_file.h"
 
+#include <algorithm>
 #include <iterator>
 #include <optional>
 #include <unordered_map>
@@ -12,7 +13,7 @@ namespace sw {
 
 namespace {
 
-const char* const kProperties[] = { "Name", "Alt", "Link", "Span", "Fill", "Format", "Skip" };
+const char* const kProperties[] = { "Name", "Alt", "Link", "Span", "Fill", "Format", "Skip", "Stack" };
 
 [[noreturn]] void Fail(const std::string& message)
 {
@@ -69,8 +70,10 @@ std::string ValueOf(const TCellProperties& properties, size_t property)
         return properties.Fill == TCellFill::None ? std::string() : FillText(properties);
     case 5:
         return properties.Format;
-    default:
+    case 6:
         return properties.Skip ? "1" : std::string();
+    default:
+        return properties.Stack ? "1" : std::string();
     }
 }
 
@@ -109,6 +112,8 @@ std::map<TCellRef, TCellRef> CoveredCells(const TCellPropertyMap& cells)
 
 std::string CellLabel(TCellRef cell)
 {
+    if (cell.Column == kRowColumn)
+        return "R" + IntToStr(cell.Row);
     return "R" + IntToStr(cell.Row) + "C" + IntToStr(cell.Column);
 }
 
@@ -158,7 +163,17 @@ void SetCellProperty(
         Fail("Cell " + CellLabel(cell) + " has " + std::string(property) + "=" + std::string(value)
             + "; expected " + expected);
     };
-    if (folded == "name") {
+    if ((folded == "stack") != (cell.Column == kRowColumn))
+        Fail(cell.Column == kRowColumn ? "Row " + CellLabel(cell) + " has an unknown property "
+                    + std::string(property) + "; a row knows Stack only"
+                                       : "Cell " + CellLabel(cell) + " has Stack, which belongs to its row: R"
+                    + IntToStr(cell.Row) + ".Stack");
+    if (folded == "stack") {
+        const std::optional<int32_t> number = value.empty() ? std::optional<int32_t>(0) : TryStrToInt(value);
+        if (!number)
+            bad("1 or 0");
+        properties.Stack = *number != 0;
+    } else if (folded == "name") {
         if (!value.empty())
             CheckCellName(value, cell);
         properties.Name = value;
@@ -218,14 +233,15 @@ TCellPropertyMap ReadCellProperties(const TIniFile& ini)
     for (const std::string& key : ini.KeysOf(kCellsSection)) {
         // "R{r}C{c}.{Property}", any case.
         const std::string upper = UpperCaseAscii(key);
-        const size_t c = upper.find('C', 1);
         const size_t dot = upper.find('.');
+        const size_t c = std::min(upper.find('C', 1), dot);
         std::optional<int> row;
         std::optional<int> column;
-        if (!upper.empty() && upper.front() == 'R' && c != std::string::npos && dot != std::string::npos
-            && c < dot) {
+        if (!upper.empty() && upper.front() == 'R' && dot != std::string::npos) {
             row = Decimal(std::string_view(upper).substr(1, c - 1), INT32_MAX);
-            column = Decimal(std::string_view(upper).substr(c + 1, dot - c - 1), INT32_MAX);
+            // "R{r}.Stack": the row's own, under kRowColumn.
+            column = c == dot ? std::optional<int>(kRowColumn)
+                              : Decimal(std::string_view(upper).substr(c + 1, dot - c - 1), INT32_MAX);
         }
         if (!row || !column)
             Fail("The [Cells] key " + key + " is not R{row}C{column}.{property}, such as R1C2.Alt");

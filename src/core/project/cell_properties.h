@@ -44,6 +44,9 @@ struct TCellProperties {
     TColor FillColor = 0; // RGB, when Fill is Color
     std::string Format; // a cell format's name; empty: the run's
     bool Skip = false;
+    // A row's own property, kept under column kRowColumn (R{r}.Stack): on
+    // narrow screens the row band shows its cells one under another.
+    bool Stack = false;
 
     bool operator==(const TCellProperties&) const = default;
     bool IsPlain() const { return *this == TCellProperties(); }
@@ -51,6 +54,9 @@ struct TCellProperties {
     // A filled or skipped cell has no image file.
     bool HasImage() const { return Fill == TCellFill::None && !Skip; }
 };
+
+// The column under which a row's own properties are kept.
+constexpr int kRowColumn = 0;
 
 struct TCellRef {
     int Row = 1;
@@ -61,7 +67,7 @@ struct TCellRef {
 // Row by row, left to right; plain cells are not kept.
 using TCellPropertyMap = std::map<TCellRef, TCellProperties>;
 
-// "R3C2".
+// "R3C2"; "R3" for the row's own properties.
 std::string CellLabel(TCellRef cell);
 
 // Whether a page may link to the address: http:, https:, mailto: and tel:
@@ -76,7 +82,8 @@ constexpr const char* kSafeLinkRule
 // any other text.
 std::optional<TColor> ParseRgbHex(std::string_view text);
 
-// The property names as written: Name, Alt, Link, Span, Fill, Format, Skip.
+// The property names as written: Name, Alt, Link, Span, Fill, Format, Skip,
+// and a row's Stack (0 or 1), which only R{r}.Stack carries.
 // SetCellProperty reads one value into properties (names match without
 // regard to ASCII case): Span is "CxR" with whole numbers from 1 to
 // kMaxCellSpan, Fill "RRGGBB" (a leading '#' allowed) or "auto", Skip a
@@ -87,7 +94,7 @@ void SetCellProperty(
     TCellProperties& properties, TCellRef cell, std::string_view property, std::string_view value);
 
 // Reads every key of [Cells]. A key that is not "R{r}C{c}.{Property}" with
-// r, c >= 1 and a known property fails, as a bad value does. Properties that
+// r, c >= 1 and a known property, or "R{r}.Stack", fails, as a bad value does. Properties that
 // come to their defaults leave no entry.
 TCellPropertyMap ReadCellProperties(const TIniFile& ini);
 

@@ -30,7 +30,7 @@ using TOutputValues = std::map<std::string, std::string>;
 inline constexpr const char* kOutputSectionKeys[]
     = { "Format", "Colors", "Dither", "Quality", "Progressive", "Subsampling", "MinPsnr", "Alpha", "MinScore",
           "AvifSpeed", "AutoAvif", "PageStyle", "Scale", "NameTemplate", "BaseUrl", "AlsoHalfSize",
-          "AutoFill", "Transparent", "WriteHtml", "PageFile", "OutputFolder" };
+          "AutoFill", "Lang", "Title", "Description", "Sources", "Fold", "Breakpoint", "Transparent", "WriteHtml", "PageFile", "OutputFolder" };
 
 // [Output] Transparent: the colour every cell leaves transparent, "RRGGBB"
 // (a leading '#' allowed); absent, empty or "none" (any case) for none.
