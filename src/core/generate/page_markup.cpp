@@ -160,6 +160,9 @@ bool RightToLeft(const TPageOptions& options)
 void TitleAndDescription(const TPageOptions& options, const TLineSink& line)
 {
     line("<title>" + TitleOf(options) + "</title>");
+    // Without an icon of its own a browser asks the server for one, which
+    // most folders of cells answer with an error.
+    line("<link rel=\"icon\" href=\"data:,\">");
     if (!options.Description.empty())
         line("<meta" + Attribute("name", "description") + Attribute("content", options.Description) + ">");
 }

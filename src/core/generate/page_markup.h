@@ -55,8 +55,8 @@ TTableTracks TableTracks(const TPageLayout& layout);
 // language written right to left.
 std::string HtmlTag(const TPageOptions& options);
 bool RightToLeft(const TPageOptions& options);
-// The head's lines after the viewport: the title and, when there is one,
-// the meta description.
+// The head's lines after the viewport: the title, an empty icon and, when
+// there is one, the meta description.
 void TitleAndDescription(const TPageOptions& options, const TLineSink& line);
 
 // How each image loads: below the fold lazily, the largest image above it

@@ -240,8 +240,9 @@ TCellPropertyMap ReadCellProperties(const TIniFile& ini)
         if (!upper.empty() && upper.front() == 'R' && dot != std::string::npos) {
             row = Decimal(std::string_view(upper).substr(1, c - 1), INT32_MAX);
             // "R{r}.Stack": the row's own, under kRowColumn.
-            column = c == dot ? std::optional<int>(kRowColumn)
-                              : Decimal(std::string_view(upper).substr(c + 1, dot - c - 1), INT32_MAX);
+            column = c != dot ? Decimal(std::string_view(upper).substr(c + 1, dot - c - 1), INT32_MAX)
+                : upper.substr(dot + 1) == "STACK" ? std::optional<int>(kRowColumn)
+                                                   : std::nullopt;
         }
         if (!row || !column)
             Fail("The [Cells] key " + key + " is not R{row}C{column}.{property}, such as R1C2.Alt");
