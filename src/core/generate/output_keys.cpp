@@ -215,7 +215,7 @@ bool ApplySources(TGenerationSettings& settings, std::string_view text)
 {
     std::vector<TImageType> sources;
     size_t start = 0;
-    while (start < text.size()) {
+    while (!text.empty() && start <= text.size()) {
         const size_t end = std::min(text.find(',', start), text.size());
         std::string_view name = text.substr(start, end - start);
         while (!name.empty() && name.front() == ' ')
