@@ -79,6 +79,8 @@ void WriteHtml5Page(const TPageLayout& layout, const TPageOptions& options, cons
                 + ";aspect-ratio:" + IntToStr(layout.Width / scale) + "/" + IntToStr(height) + "}");
         }
         line("table.stack,table.stack tbody,table.stack tr,table.stack td{display:block}");
+        // A row's own height is written on it, for rows of cells without images.
+        line("table.stack tr{height:auto!important}");
         line("table.stack td{aspect-ratio:var(--r)}");
         line("table.stack img,table.stack a,table.stack picture{height:auto}");
         line("}");
