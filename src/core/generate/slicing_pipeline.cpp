@@ -592,17 +592,31 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
     }
 }
 
+// A browser takes the first source it can show, and every one that shows
+// one of them shows those after it and the image; so an auto cell's source
+// no smaller than the image or than a source after it only costs bytes.
 void TGenerationRun::EncodeSources(
     TCellJob& job, const TBitmap* half, const std::optional<TPixelView>& halfRgba) const
 {
-    for (TSourceJob& source : job.Sources) {
+    for (TSourceJob& source : job.Sources)
         try {
             source.Main
                 = EncodeSourceCell(job.Cell, job.Rgba, job.Format, source.Type, m_input.TransparentColor);
-            source.Dropped
-                = job.Format.Type == TImageType::Auto && source.Main.Bytes.size() >= job.Main.Bytes.size();
-            if (source.Dropped)
-                continue;
+        } catch (...) {
+            source.Error = std::current_exception();
+        }
+    if (job.Format.Type == TImageType::Auto)
+        for (size_t k = 0; k < job.Sources.size(); ++k) {
+            size_t smallest = job.Main.Bytes.size();
+            for (size_t later = k + 1; later < job.Sources.size(); ++later)
+                if (!job.Sources[later].Error)
+                    smallest = std::min(smallest, job.Sources[later].Main.Bytes.size());
+            job.Sources[k].Dropped = job.Sources[k].Main.Bytes.size() >= smallest;
+        }
+    for (TSourceJob& source : job.Sources) {
+        if (source.Error || source.Dropped)
+            continue;
+        try {
             source.MainFile = WriteCellFile(job.Stem, source.Main);
             if (!half)
                 continue;
