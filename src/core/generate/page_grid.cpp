@@ -14,12 +14,6 @@ void WriteGridPage(const TPageLayout& layout, const TPageOptions& options, const
     const int scale = layout.Scale;
     const std::vector<TPageSection> sections = PageSections(layout);
     const std::vector<std::vector<TLoading>> loading = PlanLoading(layout, options.Fold);
-    const auto tracks = [](const std::vector<int>& sizes, size_t first, size_t end) {
-        std::string text;
-        for (size_t k = first; k < end; ++k)
-            text += (text.empty() ? "" : " ") + std::string("minmax(0,") + IntToStr(sizes[k]) + "fr)";
-        return text;
-    };
 
     line("<!DOCTYPE html>");
     line(HtmlTag(options));
@@ -29,7 +23,7 @@ void WriteGridPage(const TPageLayout& layout, const TPageOptions& options, const
     TitleAndDescription(options, line);
     line("<style>");
     line(".slices{display:grid;width:" + Px(layout.Width / scale) + ";max-width:100%;grid-template-columns:"
-        + tracks(layout.ColumnWidths, 0, layout.ColumnWidths.size()) + "}");
+        + Fractions(layout.ColumnWidths, 0, layout.ColumnWidths.size()) + "}");
     line(".slices>*{display:block;min-width:0;min-height:0}");
     line(".slices img{display:block;width:100%;height:100%;border:0}");
     line(".slices picture{display:block;width:100%;height:100%}");
@@ -38,8 +32,8 @@ void WriteGridPage(const TPageLayout& layout, const TPageOptions& options, const
         for (size_t r = sections[s].First; r < sections[s].End; ++r)
             height += layout.RowHeights[r];
         line(".s" + IntToStr(int64_t(s) + 1) + "{aspect-ratio:" + IntToStr(layout.Width) + "/"
-            + IntToStr(height)
-            + ";grid-template-rows:" + tracks(layout.RowHeights, sections[s].First, sections[s].End) + "}");
+            + IntToStr(height) + ";grid-template-rows:"
+            + Fractions(layout.RowHeights, sections[s].First, sections[s].End) + "}");
     }
     if (options.Breakpoint > 0) {
         line(NarrowMedia(options.Breakpoint));

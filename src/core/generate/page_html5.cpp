@@ -6,18 +6,6 @@
 
 namespace sw::page {
 
-namespace {
-
-std::string Fractions(const std::vector<int>& sizes, size_t first, size_t end)
-{
-    std::string text;
-    for (size_t k = first; k < end; ++k)
-        text += (text.empty() ? "" : " ") + std::string("minmax(0,") + IntToStr(sizes[k]) + "fr)";
-    return text;
-}
-
-} // namespace
-
 // Standards mode adds gaps below inline images and ignores sizes it is not
 // given, so every size is stated and images are blocks. On a narrow window
 // each table becomes a grid of the same tracks, which scales where a table

@@ -245,6 +245,14 @@ std::vector<TPageSection> PageSections(const TPageLayout& layout)
     return sections;
 }
 
+std::string Fractions(const std::vector<int>& sizes, size_t first, size_t end)
+{
+    std::string text;
+    for (size_t k = first; k < end; ++k)
+        text += (text.empty() ? "" : " ") + std::string("minmax(0,") + IntToStr(sizes[k]) + "fr)";
+    return text;
+}
+
 std::string NarrowMedia(int breakpoint)
 {
     return "@media (max-width:" + IntToStr(breakpoint - 1) + ".98px){";

@@ -79,6 +79,9 @@ struct TPageSection {
     bool Stack = false;
 };
 std::vector<TPageSection> PageSections(const TPageLayout& layout);
+// Grid tracks as fractions of the sizes [first, end), each allowed below
+// the size of what it holds: "minmax(0,24fr) minmax(0,352fr)".
+std::string Fractions(const std::vector<int>& sizes, size_t first, size_t end);
 // "@media (max-width:599.98px){", for windows narrower than the breakpoint.
 std::string NarrowMedia(int breakpoint);
 
