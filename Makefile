@@ -4,7 +4,7 @@ PRESET ?= default
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= $(if $(CI),-DSLICEWRIGHT_WERROR=ON,)
 
-.PHONY: deps configure build run test asan-test core-only-test fuzz fuzz-smoke bench format format-check clean package
+.PHONY: deps configure build run test asan-test core-only-test fuzz fuzz-smoke bench audit format format-check clean package
 
 deps:
 	bash scripts/install-deps
@@ -57,6 +57,11 @@ bench: build
 	@echo "== the reduction with AVX2 kernels only"
 	SLICEWRIGHT_VECTOR_LIMIT=avx2 build/$(PRESET)/benchmarks/gif_reduce_bench
 	bash scripts/format-sizes build/$(PRESET)/src/cli/slicewright-cli
+
+# Lighthouse on the html5 and grid pages of every design, and their weight
+# beside png and webp pages (the README's table of scores).
+audit: build
+	bash scripts/audit-pages --cli build/$(PRESET)/src/cli/slicewright-cli
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

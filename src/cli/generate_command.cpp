@@ -251,7 +251,21 @@ const std::vector<GenerateOption>& GenerateOptionTable()
                 SetOutputValue(o, "AutoFill", "--auto-fill", "1");
             } },
         { { "--description", true },
-            [](GenerateOptions& o, const std::string& v) { o.Settings.Description = v; } },
+            [](GenerateOptions& o, const std::string& v) {
+                SetOutputValue(o, "Description", "--description", v);
+            } },
+        { { "--lang", true },
+            [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Lang", "--lang", v); } },
+        { { "--title", true },
+            [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Title", "--title", v); } },
+        { { "--sources", true },
+            [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Sources", "--sources", v); } },
+        { { "--fold", true },
+            [](GenerateOptions& o, const std::string& v) { SetOutputValue(o, "Fold", "--fold", v); } },
+        { { "--breakpoint", true },
+            [](GenerateOptions& o, const std::string& v) {
+                SetOutputValue(o, "Breakpoint", "--breakpoint", v);
+            } },
         { { "--keep-temp", false },
             [](GenerateOptions& o, const std::string&) { o.Settings.DeleteTemp = false; } },
         { { "--transparent", true },

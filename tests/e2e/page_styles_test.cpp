@@ -15,9 +15,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace sw {
 namespace {
@@ -395,6 +397,86 @@ TEST_F(PageStyles, ProjectCellsThroughTheCommandLine)
         TBitmap screen = Shoot(out + "/index.html", 800, 600);
         const bool centred = style == TPageStyle::Email;
         ExpectPicture(screen, expected, centred ? (800 - expected.Width()) / 2 : 8, centred ? 0 : 8);
+    }
+}
+
+// What a phone-sized window makes of a page: the page's width beside the
+// window's, and the boxes of the stacked section's cells in page order
+// ("top bottom left width" each), read from the page in the browser.
+struct TNarrowView {
+    int ScrollWidth = -1;
+    int WindowWidth = -1;
+    int SectionWidth = -1;
+    std::vector<std::array<double, 4>> Cells;
+};
+
+TNarrowView ViewAt(const TBrowser& browser, const std::string& page, int width, const std::string& work)
+{
+    // Headless windows have a least width; a frame of the page has none.
+    // The page in it reports to the frame's holder, whatever its origin.
+    const std::string probe = page + ".probe.html";
+    std::string text = test::ReadFileBytes(page);
+    const std::string script
+        = "<script>addEventListener('load',()=>{const s=document.querySelector('.stack');"
+          "let t='probe '+document.documentElement.scrollWidth+' '+innerWidth+' '+"
+          "Math.round(s.getBoundingClientRect().width);"
+          "for(const e of s.querySelectorAll(s.tagName=='TABLE'?'td':':scope>*')){"
+          "const r=e.getBoundingClientRect();t+=' '+r.top+' '+r.bottom+' '+r.left+' '+"
+          "r.width}parent.postMessage(t,'*')})</script>";
+    text.insert(text.rfind("</body>"), script);
+    std::ofstream(probe, std::ios::binary) << text;
+    const std::string holder = page + ".holder.html";
+    std::ofstream(holder, std::ios::binary)
+        << "<!DOCTYPE html><html><body><iframe src=\"" << fs::path(probe).filename().string()
+        << "\" style=\"border:0;width:" << width << "px;height:800px\"></iframe><script>addEventListener("
+        << "'message',e=>document.body.setAttribute('data-probe',e.data))</script></body></html>";
+    const std::string dom = work + "/probe.dom";
+    const std::string command = "timeout 120 " + QuotedForShell(browser.Chromium)
+        + " --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking"
+          " --hide-scrollbars --force-device-scale-factor=1 --virtual-time-budget=5000 --user-data-dir="
+        + QuotedForShell(work + "/probe-profile") + " --window-size=" + std::to_string(width + 200)
+        + ",900 --dump-dom " + QuotedForShell("file://" + holder) + " >" + QuotedForShell(dom)
+        + " 2>/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    const std::string out = test::ReadFileBytes(dom);
+    TNarrowView view;
+    const size_t at = out.find("data-probe=\"probe ");
+    if (at == std::string::npos) {
+        ADD_FAILURE() << "the page in the browser gave no measures:\n" << out;
+        return view;
+    }
+    std::istringstream numbers(out.substr(at + 18, out.find('"', at + 18) - at - 18));
+    numbers >> view.ScrollWidth >> view.WindowWidth >> view.SectionWidth;
+    for (std::array<double, 4> box; numbers >> box[0] >> box[1] >> box[2] >> box[3];)
+        view.Cells.push_back(box);
+    return view;
+}
+
+// At 375 pixels the design (600 wide) scales down without a side scroll,
+// and the stacked rows (the second and third, which a span ties) show their
+// cells one under another at the section's full width, in order.
+TEST_F(PageStyles, PhonesSeeNoSideScrollAndStackedCellsInOrder)
+{
+    TPageLayout layout = CutCells(m_design, 1, "");
+    layout.Rows[2].Stack = true;
+    for (const TPageStyle style : { TPageStyle::Html5, TPageStyle::Grid }) {
+        SCOPED_TRACE(PageStyleName(style));
+        const std::string page
+            = WritePage(std::string("phone-") + PageStyleName(style) + ".html", layout, style);
+        const TNarrowView view = ViewAt(m_browser, page, 375, m_folder.Path().string());
+        EXPECT_EQ(view.WindowWidth, 375);
+        EXPECT_LE(view.ScrollWidth, view.WindowWidth);
+        EXPECT_EQ(view.SectionWidth, 375 - 16); // the body's margins
+        // Row 2 holds four cells (one spanning into row 3), row 3 three.
+        ASSERT_EQ(view.Cells.size(), 7u);
+        for (size_t k = 0; k < view.Cells.size(); ++k) {
+            EXPECT_NEAR(view.Cells[k][2], 8, 0.5) << k;
+            EXPECT_NEAR(view.Cells[k][3], view.SectionWidth, 0.5) << k;
+            EXPECT_GT(view.Cells[k][1], view.Cells[k][0]) << k;
+            if (k > 0) {
+                EXPECT_NEAR(view.Cells[k][0], view.Cells[k - 1][1], 0.5) << k;
+            }
+        }
     }
 }
 

@@ -351,12 +351,17 @@ bool Holds(void (*check)(int64_t width, int64_t height), const TPixelView& cell)
     }
 }
 
-TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCellFormat& format, TKey key)
+// fallbackOnly keeps to the formats every browser shows (gif, png, jpg),
+// for the image under a page's <picture> sources.
+TEncodedCell AutoCell(
+    const TPixelView& bgr, const TPixelView& pixels, const TCellFormat& format, TKey key, bool fallbackOnly)
 {
     // A format too small for the cell is no candidate: PNG holds any.
     const bool gifHolds = Holds(CheckGifWritable, bgr);
     const bool jpegHolds = Holds(CheckJpegWritable, bgr);
-    const bool webpHolds = Holds(CheckWebpWritable, bgr);
+    // Mail clients show neither WebP nor AVIF.
+    const bool webpHolds = Holds(CheckWebpWritable, bgr) && !format.MailSafe && !fallbackOnly;
+    const bool avifAllowed = format.AutoAvif && !format.MailSafe && !fallbackOnly;
     const bool translucent = pixels.Layout == TPixelLayout::Rgba32;
     if (!translucent) {
         const TIndexedCell indexed = IndexedCell(bgr, kMaxPaletteColors, TDither::None, key);
@@ -391,12 +396,12 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
                 lossy.push_back(std::move(*jpeg));
             }
     }
-    if (webpHolds && !format.MailSafe)
+    if (webpHolds)
         if (auto webp = SmallestAboveFloor(
                 TImageType::Webp, format, pixels, key,
                 [&](int quality) { return WebpBytes(pixels, false, quality, key); }, DecodedWebp))
             lossy.push_back(std::move(*webp));
-    if (format.AutoAvif && !format.MailSafe)
+    if (avifAllowed)
         if (auto avif = SmallestAboveFloor(
                 TImageType::Avif, format, pixels, key,
                 [&](int quality) { return AvifBytes(pixels, false, quality, format, key); }, DecodedAvif))
@@ -405,7 +410,7 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
     const bool lossyReached = !lossy.empty();
     std::vector<TCandidate> candidates = std::move(lossy);
     candidates.push_back({ TImageType::Png, WritePng(pixels, { key }) });
-    if (webpHolds && !format.MailSafe)
+    if (webpHolds)
         candidates.push_back({ TImageType::WebpLossless, WebpBytes(pixels, true, format.Quality, key) });
     std::stable_sort(candidates.begin(), candidates.end(),
         [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });
@@ -428,10 +433,17 @@ TEncodedCell AutoCell(const TPixelView& bgr, const TPixelView& pixels, const TCe
     return Smallest(std::move(candidates), why);
 }
 
-} // namespace
+// The picture's alpha only where it says something: an opaque cell is the
+// same as its flattened pixels.
+TPixelView PixelsToEncode(const TPixelView& bgr, const std::optional<TPixelView>& rgba, bool keepAlpha)
+{
+    const bool translucent
+        = keepAlpha && rgba && AnyPixel(*rgba, [](const TRgba& pixel) { return pixel.Alpha != 255; });
+    return translucent ? *rgba : bgr;
+}
 
-TEncodedCell EncodeCellRows(const TPixelView& bgr, const std::optional<TPixelView>& rgba,
-    const TCellFormat& format, TColor transparentColor)
+TEncodedCell EncodeRows(const TPixelView& bgr, const std::optional<TPixelView>& rgba,
+    const TCellFormat& format, TColor transparentColor, bool fallbackOnly)
 {
     if (bgr.Layout != TPixelLayout::Bgr24)
         throw EInvalidGraphicOperation("A cell is encoded from 24-bit pixels");
@@ -443,11 +455,7 @@ TEncodedCell EncodeCellRows(const TPixelView& bgr, const std::optional<TPixelVie
     }
     if (format.Type == TImageType::Jpg || format.Type == TImageType::Jpeg)
         return { format.Type, JpegBytes(bgr, format, format.Quality), {} };
-    // The picture's alpha only where it says something: an opaque cell is
-    // the same as its flattened pixels.
-    const bool translucent
-        = format.KeepAlpha && rgba && AnyPixel(*rgba, [](const TRgba& pixel) { return pixel.Alpha != 255; });
-    const TPixelView pixels = translucent ? *rgba : bgr;
+    const TPixelView pixels = PixelsToEncode(bgr, rgba, format.KeepAlpha);
 
     TEncodedCell result;
     result.Type = format.Type;
@@ -475,22 +483,86 @@ TEncodedCell EncodeCellRows(const TPixelView& bgr, const std::optional<TPixelVie
             = AvifBytes(pixels, format.Type == TImageType::AvifLossless, format.Quality, format, key);
         break;
     case TImageType::Auto:
-        result = AutoCell(bgr, pixels, format, key);
+        result = AutoCell(bgr, pixels, format, key, fallbackOnly);
         break;
     }
     return result;
 }
 
-TEncodedCell EncodeCell(
-    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
+// Shares the pixels unless the cell came in another layout.
+TBitmap Flat24(TBitmap& cell)
 {
-    if (format.Type == TImageType::Gif)
-        return { format.Type, GifBytes(cell, transparentColor), {} };
-    // Shares the pixels unless the cell came in another layout.
     TBitmap flat(cell);
     if (flat.PixelFormat() != TPixelFormat::pf24bit)
         flat.SetPixelFormat(TPixelFormat::pf24bit);
-    return EncodeCellRows(flat.View24(), rgba, format, transparentColor);
+    return flat;
+}
+
+TEncodedCell EncodeBitmap(TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format,
+    TColor transparentColor, bool fallbackOnly)
+{
+    if (format.Type == TImageType::Gif)
+        return { format.Type, GifBytes(cell, transparentColor), {} };
+    TBitmap flat = Flat24(cell);
+    return EncodeRows(flat.View24(), rgba, format, transparentColor, fallbackOnly);
+}
+
+} // namespace
+
+TEncodedCell EncodeCellRows(const TPixelView& bgr, const std::optional<TPixelView>& rgba,
+    const TCellFormat& format, TColor transparentColor)
+{
+    return EncodeRows(bgr, rgba, format, transparentColor, false);
+}
+
+TEncodedCell EncodeCell(
+    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
+{
+    return EncodeBitmap(cell, rgba, format, transparentColor, false);
+}
+
+TEncodedCell EncodeFallbackCell(
+    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor)
+{
+    return EncodeBitmap(cell, rgba, format, transparentColor, true);
+}
+
+TEncodedCell EncodeSourceCell(TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format,
+    TImageType sourceType, TColor transparentColor)
+{
+    const TKey key = KeyOf(transparentColor);
+    TBitmap flat = Flat24(cell);
+    const TPixelView pixels = PixelsToEncode(flat.View24(), rgba, format.KeepAlpha);
+    const bool avif = sourceType == TImageType::Avif || sourceType == TImageType::AvifLossless;
+    const bool lossless = sourceType == TImageType::WebpLossless || sourceType == TImageType::AvifLossless;
+    if (!avif && !lossless && sourceType != TImageType::Webp)
+        throw EInvalidGraphicOperation("A cell's source is webp or avif");
+    const auto encode = [&](bool losslessFile, int quality) {
+        return avif ? AvifBytes(pixels, losslessFile, quality, format, key)
+                    : WebpBytes(pixels, losslessFile, quality, key);
+    };
+    const TImageType losslessType = avif ? TImageType::AvifLossless : TImageType::WebpLossless;
+    if (format.Type != TImageType::Auto || lossless)
+        return { lossless ? losslessType : sourceType, encode(lossless, format.Quality), {} };
+
+    std::vector<TCandidate> candidates;
+    if (auto lossy = SmallestAboveFloor(
+            sourceType, format, pixels, key, [&](int quality) { return encode(false, quality); },
+            avif ? DecodedAvif : DecodedWebp))
+        candidates.push_back(std::move(*lossy));
+    // Lossless AVIF seldom beats a lossy one that reaches the floor, and
+    // costs much more to make.
+    if (candidates.empty() || !avif)
+        candidates.push_back({ losslessType, encode(true, format.Quality) });
+    std::stable_sort(candidates.begin(), candidates.end(),
+        [](const TCandidate& a, const TCandidate& b) { return a.Bytes.size() < b.Bytes.size(); });
+    TCandidate& chosen = candidates.front();
+    const std::string why = chosen.Type == losslessType
+        ? std::string("lossless")
+        : Format("quality %d, %.1f dB", chosen.Quality, std::min(chosen.Psnr, 99.9))
+            + (chosen.Score ? Format(", distance %.2f", *chosen.Score) : std::string());
+    return { chosen.Type, std::move(chosen.Bytes),
+        why + " (" + IntToStr(static_cast<int64_t>(chosen.Bytes.size())) + " bytes)", chosen.Score };
 }
 
 double CellPsnr(const TPixelView& expected, std::optional<TColor> transparentColor,

@@ -38,6 +38,16 @@ struct TEncodedCell {
 TEncodedCell EncodeCell(
     TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor);
 
+// The image under a page's <picture> sources: as EncodeCell, but an auto
+// cell chooses among the formats every browser shows (gif, png, jpg).
+TEncodedCell EncodeFallbackCell(
+    TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format, TColor transparentColor);
+// The cell as one of its page's sources (webp, webp-lossless, avif,
+// avif-lossless): at the format's quality, or for an auto cell the smaller
+// of the smallest lossy file that reaches auto's floors and a lossless one.
+TEncodedCell EncodeSourceCell(TBitmap& cell, const std::optional<TPixelView>& rgba, const TCellFormat& format,
+    TImageType sourceType, TColor transparentColor);
+
 // Writes the cell as a GIF with the given transparent colour fixed.
 void SaveCellGif(const std::string& fileName, TBitmap& cell, TColor transparentColor);
 void SaveCellGif(TStream& stream, TBitmap& cell, TColor transparentColor);

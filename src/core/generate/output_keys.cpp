@@ -4,6 +4,7 @@
 #include "core/generate/run_settings.h"
 #include "core/project/project_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -195,6 +196,66 @@ bool CheckTransparent(TGenerationSettings&, std::string_view text)
     return TransparentColorFromText(text).has_value();
 }
 
+// A BCP 47 tag as pages carry it: letters, digits and hyphens in subtags of
+// one to eight, the first of letters.
+bool ApplyLang(TGenerationSettings& settings, std::string_view text)
+{
+    size_t start = 0;
+    bool first = true;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find('-', start), text.size());
+        const std::string_view part = text.substr(start, end - start);
+        if (part.empty() || part.size() > 8)
+            return false;
+        for (const char c : part) {
+            const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+            if (!letter && (first || c < '0' || c > '9'))
+                return false;
+        }
+        first = false;
+        start = end + 1;
+    }
+    settings.Lang = text;
+    return true;
+}
+
+// A list such as "avif,webp"; empty for none. Two sources of one file
+// extension would be one file.
+bool ApplySources(TGenerationSettings& settings, std::string_view text)
+{
+    std::vector<TImageType> sources;
+    size_t start = 0;
+    while (!text.empty() && start <= text.size()) {
+        const size_t end = std::min(text.find(',', start), text.size());
+        std::string_view name = text.substr(start, end - start);
+        while (!name.empty() && name.front() == ' ')
+            name.remove_prefix(1);
+        while (!name.empty() && name.back() == ' ')
+            name.remove_suffix(1);
+        const std::optional<TImageType> type = ImageTypeOfName(LowerCaseAscii(name));
+        if (!type
+            || (*type != TImageType::Avif && *type != TImageType::AvifLossless && *type != TImageType::Webp
+                && *type != TImageType::WebpLossless))
+            return false;
+        for (const TImageType other : sources)
+            if (ImageExtension(other) == ImageExtension(*type))
+                return false;
+        sources.push_back(*type);
+        start = end + 1;
+    }
+    settings.Sources = std::move(sources);
+    return true;
+}
+
+template <int TGenerationSettings::*Field, int Low, int High>
+bool ApplyNumber(TGenerationSettings& settings, std::string_view text)
+{
+    const auto value = WholeNumber(text, Low, High);
+    if (value)
+        settings.*Field = *value;
+    return value.has_value();
+}
+
 template <std::string TGenerationSettings::*Field>
 bool ApplyText(TGenerationSettings& settings, std::string_view text)
 {
@@ -240,6 +301,15 @@ constexpr TSectionKey kSectionKeys[] = {
     { "Preheader", "a line of text", nullptr, ApplyText<&TGenerationSettings::Preheader> },
     { "AlsoHalfSize", "0 or 1", nullptr, ApplySwitch<&TGenerationSettings::AlsoHalfSize> },
     { "AutoFill", "0 or 1", nullptr, ApplySwitch<&TGenerationSettings::AutoFill> },
+    { "Lang", "a language tag such as en or pt-BR", nullptr, ApplyLang },
+    { "Title", "the page's title", nullptr, ApplyText<&TGenerationSettings::Title> },
+    { "Description", "the page's description", nullptr, ApplyText<&TGenerationSettings::Description> },
+    { "Sources", "a list of avif, avif-lossless, webp or webp-lossless, one of each extension", nullptr,
+        ApplySources },
+    { "Fold", "a whole number of pixels from 0 to 1000000", nullptr,
+        ApplyNumber<&TGenerationSettings::Fold, 0, 1000000> },
+    { "Breakpoint", "a whole number of CSS pixels from 0 to 100000", nullptr,
+        ApplyNumber<&TGenerationSettings::Breakpoint, 0, 100000> },
     { "Transparent", "RRGGBB or none", nullptr, CheckTransparent },
     // Where the run writes, as the project stores it: a path relative to
     // the project's folder is made whole by the host (PathOfProject).

@@ -4,6 +4,8 @@
 #include "core/base/product.h"
 #include "core/base/sysutils.h"
 
+#include <algorithm>
+
 namespace sw::page {
 
 namespace {
@@ -115,11 +117,145 @@ std::string Px(int value)
     return IntToStr(value) + "px";
 }
 
-std::string SourceOf(const TPageCell& cell, const std::string& baseUrl)
+namespace {
+
+std::string WithBase(const std::string& source, const std::string& baseUrl)
 {
     if (baseUrl.empty() || baseUrl.back() == '/')
-        return baseUrl + cell.Source;
-    return baseUrl + "/" + cell.Source;
+        return baseUrl + source;
+    return baseUrl + "/" + source;
+}
+
+// Both files by pixel density when there is a half-size one.
+std::string SourceSet(const std::string& source, const std::string& half, const std::string& baseUrl)
+{
+    if (half.empty())
+        return WithBase(source, baseUrl);
+    return WithBase(half, baseUrl) + " 1x, " + WithBase(source, baseUrl) + " 2x";
+}
+
+} // namespace
+
+std::string SourceOf(const TPageCell& cell, const std::string& baseUrl)
+{
+    return WithBase(cell.Source, baseUrl);
+}
+
+std::string HtmlTag(const TPageOptions& options)
+{
+    return "<html" + Attribute("lang", options.Lang) + (RightToLeft(options) ? " dir=\"rtl\"" : "") + ">";
+}
+
+bool RightToLeft(const TPageOptions& options)
+{
+    static const char* const kRightToLeft[]
+        = { "ar", "arc", "dv", "fa", "he", "ku", "ps", "sd", "ug", "ur", "yi" };
+    const std::string primary = LowerCaseAscii(options.Lang.substr(0, options.Lang.find('-')));
+    for (const char* language : kRightToLeft)
+        if (primary == language)
+            return true;
+    return false;
+}
+
+void TitleAndDescription(const TPageOptions& options, const TLineSink& line)
+{
+    line("<title>" + TitleOf(options) + "</title>");
+    // Without an icon of its own a browser asks the server for one, which
+    // most folders of cells answer with an error.
+    line("<link rel=\"icon\" href=\"data:,\">");
+    if (!options.Description.empty())
+        line("<meta" + Attribute("name", "description") + Attribute("content", options.Description) + ">");
+}
+
+std::vector<std::vector<TLoading>> PlanLoading(const TPageLayout& layout, int fold)
+{
+    std::vector<std::vector<TLoading>> plan(layout.Rows.size());
+    int64_t top = 0;
+    int64_t largest = 0;
+    TLoading* first = nullptr;
+    for (size_t r = 0; r < layout.Rows.size(); ++r) {
+        plan[r].assign(layout.Rows[r].Cells.size(), TLoading::Eager);
+        for (size_t k = 0; k < layout.Rows[r].Cells.size(); ++k) {
+            const TPageCell& cell = layout.Rows[r].Cells[k];
+            if (cell.Fill || cell.Skip)
+                continue;
+            if (top >= fold) {
+                plan[r][k] = TLoading::Lazy;
+                continue;
+            }
+            const int64_t area = int64_t(cell.Width) * cell.Height;
+            if (area > largest) {
+                largest = area;
+                first = &plan[r][k];
+            }
+        }
+        top += r < layout.RowHeights.size() ? layout.RowHeights[r] : 0;
+    }
+    if (first)
+        *first = TLoading::First;
+    return plan;
+}
+
+std::string ImageOf(const TPageCell& cell, const TPageOptions& options, int scale, TLoading loading,
+    const std::string& outerAttributes)
+{
+    std::string image = "<img" + Attribute("src", SourceOf(cell, options.BaseUrl));
+    if (!cell.HalfSource.empty())
+        image += Attribute("srcset", SourceSet(cell.Source, cell.HalfSource, options.BaseUrl));
+    image += Attribute("width", IntToStr(cell.Width / scale))
+        + Attribute("height", IntToStr(cell.Height / scale)) + Attribute("alt", cell.Alt);
+    if (loading == TLoading::Lazy)
+        image += " loading=\"lazy\" decoding=\"async\"";
+    else if (loading == TLoading::First)
+        image += " fetchpriority=\"high\"";
+    if (cell.Sources.empty())
+        return image + outerAttributes + ">";
+    std::string picture = "<picture" + outerAttributes + ">";
+    for (const TPageSource& source : cell.Sources)
+        picture += "<source" + Attribute("type", source.Type)
+            + Attribute("srcset", SourceSet(source.Source, source.HalfSource, options.BaseUrl)) + ">";
+    return picture + image + "></picture>";
+}
+
+std::vector<TPageSection> PageSections(const TPageLayout& layout)
+{
+    // A span ties its rows into one band.
+    const size_t rows = layout.Rows.size();
+    std::vector<size_t> bandEnd(rows);
+    for (size_t r = 0; r < rows; ++r) {
+        bandEnd[r] = r + 1;
+        for (const TPageCell& cell : layout.Rows[r].Cells)
+            bandEnd[r] = std::max(bandEnd[r], r + size_t(cell.RowSpan));
+    }
+    std::vector<TPageSection> sections;
+    size_t r = 0;
+    while (r < rows) {
+        TPageSection band { r, bandEnd[r], layout.Rows[r].Stack };
+        for (size_t k = r + 1; k < band.End; ++k) {
+            band.End = std::max(band.End, std::min(bandEnd[k], rows));
+            band.Stack = band.Stack || layout.Rows[k].Stack;
+        }
+        band.End = std::min(band.End, rows);
+        if (!band.Stack && !sections.empty() && !sections.back().Stack)
+            sections.back().End = band.End;
+        else
+            sections.push_back(band);
+        r = band.End;
+    }
+    return sections;
+}
+
+std::string Fractions(const std::vector<int>& sizes, size_t first, size_t end)
+{
+    std::string text;
+    for (size_t k = first; k < end; ++k)
+        text += (text.empty() ? "" : " ") + std::string("minmax(0,") + IntToStr(sizes[k]) + "fr)";
+    return text;
+}
+
+std::string NarrowMedia(int breakpoint)
+{
+    return "@media (max-width:" + IntToStr(breakpoint - 1) + ".98px){";
 }
 
 std::string TitleOf(const TPageOptions& options)

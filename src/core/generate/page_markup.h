@@ -54,6 +54,40 @@ struct TTableTracks {
 
 TTableTracks TableTracks(const TPageLayout& layout);
 
+// The opening <html> tag with the page's language, and its direction for a
+// language written right to left.
+std::string HtmlTag(const TPageOptions& options);
+bool RightToLeft(const TPageOptions& options);
+// The head's lines after the viewport: the title, an empty icon and, when
+// there is one, the meta description.
+void TitleAndDescription(const TPageOptions& options, const TLineSink& line);
+
+// How each image loads: below the fold lazily, the largest image above it
+// first.
+enum class TLoading { Eager, Lazy, First };
+// Per row, per cell of the layout (cells without an image Eager).
+std::vector<std::vector<TLoading>> PlanLoading(const TPageLayout& layout, int fold);
+// A cell's image: an <img> with its sizes in page pixels, alt text,
+// loading hints and, when the cell has an @1x file, both by pixel density;
+// with sources, a <picture> holding them first and the <img>. outerAttributes
+// go on the outermost element.
+std::string ImageOf(const TPageCell& cell, const TPageOptions& options, int scale, TLoading loading,
+    const std::string& outerAttributes);
+
+// Consecutive row tracks that spans tie together, or that stack together on
+// narrow screens: a page section. Without stacked rows one section holds all.
+struct TPageSection {
+    size_t First = 0; // row tracks [First, End)
+    size_t End = 0;
+    bool Stack = false;
+};
+std::vector<TPageSection> PageSections(const TPageLayout& layout);
+// Grid tracks as fractions of the sizes [first, end), each allowed below
+// the size of what it holds: "minmax(0,24fr) minmax(0,352fr)".
+std::string Fractions(const std::vector<int>& sizes, size_t first, size_t end);
+// "@media (max-width:599.98px){", for windows narrower than the breakpoint.
+std::string NarrowMedia(int breakpoint);
+
 void WriteHtml5Page(const TPageLayout& layout, const TPageOptions& options, const TLineSink& line);
 void WriteEmailPage(const TPageLayout& layout, const TPageOptions& options, const TLineSink& line);
 void WriteGridPage(const TPageLayout& layout, const TPageOptions& options, const TLineSink& line);

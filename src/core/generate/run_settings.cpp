@@ -50,6 +50,20 @@ std::string ImageExtension(int imageType)
     return ImageExtension(ImageTypeOfIndex(imageType));
 }
 
+bool UsesSources(const TGenerationSettings& settings)
+{
+    return !settings.Sources.empty()
+        && (settings.PageStyle == TPageStyle::Html5 || settings.PageStyle == TPageStyle::Grid);
+}
+
+std::string SourceListText(const std::vector<TImageType>& sources)
+{
+    std::string text;
+    for (const TImageType type : sources)
+        text += (text.empty() ? "" : ",") + ImageTypeName(type);
+    return text;
+}
+
 std::string RunNameTemplate(const TGenerationSettings& settings, bool hasColumnLines)
 {
     if (!settings.NameTemplate.empty())

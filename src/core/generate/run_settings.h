@@ -50,11 +50,30 @@ struct TGenerationSettings {
     int Threads = 0; // cells encoded at once; 0: one per hardware thread
     // A run with a warning fails, leaving no files, after logging them all.
     bool WarningsAreErrors = false;
+    // The page's language tag and title (empty: the project's name); the
+    // Description above is also the page's meta description.
+    std::string Lang = "en";
+    std::string Title {};
+    // html5 and grid pages: each image cell is also written in these
+    // formats (webp, webp-lossless, avif, avif-lossless), best first, for
+    // the page's <picture> sources.
+    std::vector<TImageType> Sources {};
+    // Images whose top lies this many picture pixels down or lower load lazily.
+    int Fold = kDefaultFold;
+    // Below this window width (CSS pixels) stacked row bands stack.
+    int Breakpoint = kDefaultBreakpoint;
 };
+
+// Whether a run of these settings writes <picture> sources: they are listed
+// and the page style shows them (html5, grid).
+bool UsesSources(const TGenerationSettings& settings);
+// "avif,webp" for a list of source types.
+std::string SourceListText(const std::vector<TImageType>& sources);
 
 // The [Output] keys that shape the run rather than its cells: PageStyle
 // (classic, html5, email or grid), Scale (1 or 2), PicturePage, NameTemplate, BaseUrl,
-// AlsoHalfSize and AutoFill (0 or 1), Transparent, only checked here, and
+// AlsoHalfSize and AutoFill (0 or 1), Preheader, Lang, Title, Description, Sources,
+// Fold and Breakpoint, Transparent, only checked here, and
 // where it writes: WriteHtml (0 or 1), PageFile and OutputFolder. Built
 // like TOutputKey, so both hosts check a value the same way.
 struct TRunKey {

@@ -44,6 +44,19 @@ struct TCellFile {
     std::exception_ptr Error;
 };
 
+// One more file of a cell for the page's <picture> (and its @1x one).
+// Dropped: an auto cell's source no smaller than its image, which no
+// browser would gain by.
+struct TSourceJob {
+    TImageType Type = TImageType::Webp;
+    TEncodedCell Main {};
+    std::optional<TEncodedCell> Half {};
+    TCellFile MainFile {};
+    TCellFile HalfFile {};
+    bool Dropped = false;
+    std::exception_ptr Error {};
+};
+
 // A cell handed to the pool: its pixels in, its files out.
 struct TCellJob {
     std::string Stem;
@@ -70,7 +83,13 @@ struct TCellJob {
     std::optional<double> HalfScore;
     std::exception_ptr MainError;
     std::exception_ptr HalfError;
+    std::vector<TSourceJob> Sources;
 };
+
+const char* SourceMimeType(TImageType type)
+{
+    return type == TImageType::Avif || type == TImageType::AvifLossless ? "image/avif" : "image/webp";
+}
 
 class TGenerationRun {
 public:
@@ -112,6 +131,8 @@ private:
     // Cells of a strip without pixels keep their place in a page of tracks.
     void EmptyRow(int row);
     void EncodeJob(TCellJob& job) const;
+    void EncodeSources(TCellJob& job, const TBitmap* half, const std::optional<TPixelView>& halfRgba) const;
+    bool RowStacks(int row) const;
     // Writes an encoded cell's file under stem plus its format's extension,
     // on the worker, so that files are made side by side; never throws.
     TCellFile WriteCellFile(const std::string& stem, const TEncodedCell& encoded) const;
@@ -297,9 +318,12 @@ void TGenerationRun::WritePage()
     TPageOptions options;
     options.Style = m_settings.PageStyle;
     options.Description = m_settings.Description;
-    options.Title = m_settings.ProjectName;
+    options.Title = m_settings.Title.empty() ? m_settings.ProjectName : m_settings.Title;
+    options.Lang = m_settings.Lang;
     options.BaseUrl = m_settings.BaseUrl;
     options.Preheader = m_settings.Preheader;
+    options.Fold = m_settings.Fold;
+    options.Breakpoint = m_settings.Breakpoint;
     m_page.WritePage(m_settings.PageFileName, m_layout, options);
     if (!MailPage())
         return;
@@ -369,11 +393,17 @@ void TGenerationRun::RefuseNameCollisions() const
     for (const TPlannedCell& cell : m_plan.Cells) {
         if (cell.Role != TCellRole::Image)
             continue;
-        std::vector<std::string> extensions = cell.Format.Type == TImageType::Auto
-            ? std::vector<std::string> { ".png", ".gif", ".jpg", ".webp" }
-            : std::vector<std::string> { ImageExtension(cell.Format.Type) };
-        if (cell.Format.Type == TImageType::Auto && cell.Format.AutoAvif)
+        const bool sources = UsesSources(m_settings);
+        std::vector<std::string> extensions = cell.Format.Type != TImageType::Auto
+            ? std::vector<std::string> { ImageExtension(cell.Format.Type) }
+            : sources ? std::vector<std::string> { ".png", ".gif", ".jpg" }
+                      : std::vector<std::string> { ".png", ".gif", ".jpg", ".webp" };
+        if (cell.Format.Type == TImageType::Auto && cell.Format.AutoAvif && !sources)
             extensions.push_back(".avif");
+        if (sources)
+            for (const TImageType type : m_settings.Sources)
+                if (std::find(extensions.begin(), extensions.end(), ImageExtension(type)) == extensions.end())
+                    extensions.push_back(ImageExtension(type));
         const std::string stem = CellStem(cell);
         for (const std::string& extension : extensions) {
             files.push_back({ stem + extension, "cell " + CellLabel(cell.Ref) + "'s image" });
@@ -409,6 +439,7 @@ void TGenerationRun::EmptyRow(int row)
         pageCell.Skip = true;
         AddPageCell(pageRow, pageCell);
     }
+    pageRow.Stack = RowStacks(row);
     if (m_settings.PageStyle != TPageStyle::Classic)
         m_layout.Rows.push_back(std::move(pageRow));
 }
@@ -434,6 +465,7 @@ void TGenerationRun::SliceRowStrip(TBitmap& picture, size_t stripIndex)
     const size_t pageRowIndex = m_layout.Rows.size();
     m_layout.Rows.emplace_back();
     const int row = m_rowNumbers[stripIndex];
+    m_layout.Rows.back().Stack = RowStacks(row);
     for (int column = 1; column <= m_plan.Grid.Columns(); ++column)
         PlaceCell(picture, m_plan.At(row, column), strip, pageRowIndex);
 }
@@ -501,8 +533,8 @@ std::shared_ptr<TCellJob> TGenerationRun::CellJob(
     // at the cell's pixels again gets a copy of its own. A cell that spans
     // strips is cut from the picture itself.
     const bool oneStrip = cell.Properties.SpanRows == 1;
-    const bool fromRows
-        = oneStrip && !m_settings.AutoFill && !m_settings.MeasurePsnr && !m_settings.AlsoHalfSize;
+    const bool fromRows = oneStrip && !m_settings.AutoFill && !m_settings.MeasurePsnr
+        && !m_settings.AlsoHalfSize && !UsesSources(m_settings);
     if (fromRows) {
         TPixelView rows = strip->Rows;
         rows.Data += ptrdiff_t(across.Start) * 3;
@@ -520,6 +552,12 @@ std::shared_ptr<TCellJob> TGenerationRun::CellJob(
     // Without column lines the strips are the cells, and that list holds
     // cut cells only.
     job->Listed = !m_plan.Grid.ColumnLines().empty();
+    if (UsesSources(m_settings))
+        for (const TImageType type : m_settings.Sources)
+            // The image already is that format.
+            if (cell.Format.Type == TImageType::Auto
+                || ImageExtension(type) != ImageExtension(cell.Format.Type))
+                job->Sources.emplace_back().Type = type;
     return job;
 }
 
@@ -539,7 +577,9 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
 {
     try {
         job.Main = job.Rows ? EncodeCellRows(*job.Rows, job.Rgba, job.Format, m_input.TransparentColor)
-                            : EncodeCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor);
+            : job.Sources.empty()
+            ? EncodeCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor)
+            : EncodeFallbackCell(job.Cell, job.Rgba, job.Format, m_input.TransparentColor);
         if (m_settings.MeasurePsnr) {
             job.MainPsnr
                 = EncodedCellPsnr(job.Cell, job.Rgba, job.Format, m_input.TransparentColor, job.Main);
@@ -558,8 +598,10 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
             = job.Rows ? CutOut(*job.Rows, { 0, job.Rows->Width }, { 0, job.Rows->Height }) : job.Cell;
         job.Background = StandInColor(pixels);
     }
-    if (!m_settings.AlsoHalfSize)
+    if (!m_settings.AlsoHalfSize) {
+        EncodeSources(job, nullptr, std::nullopt);
         return;
+    }
     try {
         TBitmap half = HalfSize(job.Cell);
         std::vector<uint8_t> halfRgba;
@@ -569,18 +611,64 @@ void TGenerationRun::EncodeJob(TCellJob& job) const
             halfView = TPixelView { halfRgba.data(), half.Width(), half.Height(), ptrdiff_t(half.Width()) * 4,
                 TPixelLayout::Rgba32 };
         }
-        job.Half = EncodeCell(half, halfView, job.Format, m_input.TransparentColor);
+        job.Half = job.Sources.empty()
+            ? EncodeCell(half, halfView, job.Format, m_input.TransparentColor)
+            : EncodeFallbackCell(half, halfView, job.Format, m_input.TransparentColor);
         if (m_settings.MeasurePsnr) {
             job.HalfPsnr = EncodedCellPsnr(half, halfView, job.Format, m_input.TransparentColor, *job.Half);
             if (job.HalfPsnr)
                 job.HalfScore
                     = EncodedCellScore(half, halfView, job.Format, m_input.TransparentColor, *job.Half);
         }
+        job.HalfFile = WriteCellFile(job.Stem + "@1x", *job.Half);
+        EncodeSources(job, &half, halfView);
     } catch (...) {
         job.HalfError = std::current_exception();
-        return;
     }
-    job.HalfFile = WriteCellFile(job.Stem + "@1x", *job.Half);
+}
+
+// A browser takes the first source it can show, and every one that shows
+// one of them shows those after it and the image; so an auto cell's source
+// no smaller than the image or than a source after it only costs bytes.
+void TGenerationRun::EncodeSources(
+    TCellJob& job, const TBitmap* half, const std::optional<TPixelView>& halfRgba) const
+{
+    for (TSourceJob& source : job.Sources)
+        try {
+            source.Main
+                = EncodeSourceCell(job.Cell, job.Rgba, job.Format, source.Type, m_input.TransparentColor);
+        } catch (...) {
+            source.Error = std::current_exception();
+        }
+    if (job.Format.Type == TImageType::Auto)
+        for (size_t k = 0; k < job.Sources.size(); ++k) {
+            size_t smallest = job.Main.Bytes.size();
+            for (size_t later = k + 1; later < job.Sources.size(); ++later)
+                if (!job.Sources[later].Error)
+                    smallest = std::min(smallest, job.Sources[later].Main.Bytes.size());
+            job.Sources[k].Dropped = job.Sources[k].Main.Bytes.size() >= smallest;
+        }
+    for (TSourceJob& source : job.Sources) {
+        if (source.Error || source.Dropped)
+            continue;
+        try {
+            source.MainFile = WriteCellFile(job.Stem, source.Main);
+            if (!half)
+                continue;
+            TBitmap halfCell(*half);
+            source.Half
+                = EncodeSourceCell(halfCell, halfRgba, job.Format, source.Type, m_input.TransparentColor);
+            source.HalfFile = WriteCellFile(job.Stem + "@1x", *source.Half);
+        } catch (...) {
+            source.Error = std::current_exception();
+        }
+    }
+}
+
+bool TGenerationRun::RowStacks(int row) const
+{
+    const auto found = m_settings.Cells.find({ row, kRowColumn });
+    return found != m_settings.Cells.end() && found->second.Stack;
 }
 
 void TGenerationRun::CommitCell(TCellJob& job)
@@ -590,17 +678,37 @@ void TGenerationRun::CommitCell(TCellJob& job)
     if (job.MainError)
         std::rethrow_exception(job.MainError);
     const std::string fileName = SaveCell(job, job.Main, job.MainFile, job.MainPsnr, job.MainScore, false);
+    std::string halfName;
     if (m_settings.AlsoHalfSize) {
         m_current = job.Stem + "@1x" + extension;
         if (job.HalfError)
             std::rethrow_exception(job.HalfError);
-        SaveCell(job, *job.Half, job.HalfFile, job.HalfPsnr, job.HalfScore, true);
+        halfName = SaveCell(job, *job.Half, job.HalfFile, job.HalfPsnr, job.HalfScore, true);
+    }
+    const auto address = [this](const std::string& name) {
+        return name.empty() ? std::string() : m_sourcePrefix + UrlPathEscaped(ExtractFileName(name));
+    };
+    std::vector<TPageSource> pageSources;
+    for (TSourceJob& source : job.Sources) {
+        m_current = job.Stem + ImageExtension(source.Type);
+        if (source.Error)
+            std::rethrow_exception(source.Error);
+        if (source.Dropped)
+            continue;
+        const std::string sourceName = SaveCell(job, source.Main, source.MainFile, {}, {}, false);
+        std::string halfSourceName;
+        if (source.Half)
+            halfSourceName = SaveCell(job, *source.Half, source.HalfFile, {}, {}, true);
+        pageSources.push_back({ SourceMimeType(source.Type), address(sourceName), address(halfSourceName) });
     }
     if (job.PageCell) {
         TPageCell& pageCell = m_layout.Rows[job.PageRow].Cells[*job.PageCell];
-        pageCell.Source = m_sourcePrefix + UrlPathEscaped(ExtractFileName(fileName));
-        pageCell.Background = job.Background;
+        pageCell.Source = address(fileName);
+        pageCell.HalfSource = address(halfName);
+        pageCell.Sources = std::move(pageSources);
     }
+    if (job.PageCell)
+        m_layout.Rows[job.PageRow].Cells[*job.PageCell].Background = job.Background;
     m_imageBytes += job.Main.Bytes.size();
     CellWritten();
 }

@@ -15,7 +15,7 @@ namespace {
 
 const char* const kProperties[] = { "Name", "Alt", "Link", "Span", "Fill", "Format", "Skip", "Text",
     "TextFont", "TextSize", "TextColor", "TextAlign", "TextWeight", "TextPadding", "Button", "ButtonColor",
-    "ButtonTextColor", "ButtonRadius" };
+    "ButtonTextColor", "ButtonRadius", "Stack" };
 const char* const kAlignNames[] = { "", "left", "center", "right" };
 const char* const kWeightNames[] = { "", "normal", "bold" };
 
@@ -119,8 +119,10 @@ std::string ValueOf(const TCellProperties& properties, size_t property)
         return ColorText(properties.ButtonColor);
     case 16:
         return ColorText(properties.ButtonTextColor);
-    default:
+    case 17:
         return properties.ButtonRadius >= 0 ? IntToStr(properties.ButtonRadius) : std::string();
+    default:
+        return properties.Stack ? "1" : std::string();
     }
 }
 
@@ -195,6 +197,8 @@ std::map<TCellRef, TCellRef> CoveredCells(const TCellPropertyMap& cells)
 
 std::string CellLabel(TCellRef cell)
 {
+    if (cell.Column == kRowColumn)
+        return "R" + IntToStr(cell.Row);
     return "R" + IntToStr(cell.Row) + "C" + IntToStr(cell.Column);
 }
 
@@ -244,7 +248,17 @@ void SetCellProperty(
         Fail("Cell " + CellLabel(cell) + " has " + std::string(property) + "=" + std::string(value)
             + "; expected " + expected);
     };
-    if (folded == "name") {
+    if ((folded == "stack") != (cell.Column == kRowColumn))
+        Fail(cell.Column == kRowColumn ? "Row " + CellLabel(cell) + " has an unknown property "
+                    + std::string(property) + "; a row knows Stack only"
+                                       : "Cell " + CellLabel(cell) + " has Stack, which belongs to its row: R"
+                    + IntToStr(cell.Row) + ".Stack");
+    if (folded == "stack") {
+        const std::optional<int32_t> number = value.empty() ? std::optional<int32_t>(0) : TryStrToInt(value);
+        if (!number)
+            bad("1 or 0");
+        properties.Stack = *number != 0;
+    } else if (folded == "name") {
         if (!value.empty())
             CheckCellName(value, cell);
         properties.Name = value;
@@ -371,14 +385,16 @@ TCellPropertyMap ReadCellProperties(const TIniFile& ini)
     for (const std::string& key : ini.KeysOf(kCellsSection)) {
         // "R{r}C{c}.{Property}", any case.
         const std::string upper = UpperCaseAscii(key);
-        const size_t c = upper.find('C', 1);
         const size_t dot = upper.find('.');
+        const size_t c = std::min(upper.find('C', 1), dot);
         std::optional<int> row;
         std::optional<int> column;
-        if (!upper.empty() && upper.front() == 'R' && c != std::string::npos && dot != std::string::npos
-            && c < dot) {
+        if (!upper.empty() && upper.front() == 'R' && dot != std::string::npos) {
             row = Decimal(std::string_view(upper).substr(1, c - 1), INT32_MAX);
-            column = Decimal(std::string_view(upper).substr(c + 1, dot - c - 1), INT32_MAX);
+            // "R{r}.Stack": the row's own, under kRowColumn.
+            column = c != dot ? Decimal(std::string_view(upper).substr(c + 1, dot - c - 1), INT32_MAX)
+                : upper.substr(dot + 1) == "STACK" ? std::optional<int>(kRowColumn)
+                                                   : std::nullopt;
         }
         if (!row || !column)
             Fail("The [Cells] key " + key + " is not R{row}C{column}.{property}, such as R1C2.Alt");

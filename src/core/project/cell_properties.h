@@ -68,6 +68,9 @@ struct TCellProperties {
     std::optional<TColor> ButtonColor;
     std::optional<TColor> ButtonTextColor;
     int ButtonRadius = -1; // CSS px; -1: from the cell's pixels
+    // A row's own property, kept under column kRowColumn (R{r}.Stack): on
+    // narrow screens the row band shows its cells one under another.
+    bool Stack = false;
 
     bool operator==(const TCellProperties&) const = default;
     bool IsPlain() const { return *this == TCellProperties(); }
@@ -78,6 +81,9 @@ struct TCellProperties {
     bool HasImage() const { return Fill == TCellFill::None && !Skip && !HasContent(); }
 };
 
+// The column under which a row's own properties are kept.
+constexpr int kRowColumn = 0;
+
 struct TCellRef {
     int Row = 1;
     int Column = 1;
@@ -87,7 +93,7 @@ struct TCellRef {
 // Row by row, left to right; plain cells are not kept.
 using TCellPropertyMap = std::map<TCellRef, TCellProperties>;
 
-// "R3C2".
+// "R3C2"; "R3" for the row's own properties.
 std::string CellLabel(TCellRef cell);
 
 // Whether a page may link to the address: http:, https:, mailto: and tel:
@@ -104,7 +110,8 @@ std::optional<TColor> ParseRgbHex(std::string_view text);
 
 // The property names as written: Name, Alt, Link, Span, Fill, Format, Skip,
 // Text, TextFont, TextSize, TextColor, TextAlign, TextWeight, TextPadding,
-// Button, ButtonColor, ButtonTextColor, ButtonRadius.
+// Button, ButtonColor, ButtonTextColor, ButtonRadius, and a row's Stack (0 or
+// 1), which only R{r}.Stack carries.
 // SetCellProperty reads one value into properties (names match without
 // regard to ASCII case): Span is "CxR" with whole numbers from 1 to
 // kMaxCellSpan, Fill "RRGGBB" (a leading '#' allowed) or "auto", Skip a
@@ -123,7 +130,7 @@ void SetCellProperty(
 std::string CellPropertyText(const TCellProperties& properties, std::string_view property);
 
 // Reads every key of [Cells]. A key that is not "R{r}C{c}.{Property}" with
-// r, c >= 1 and a known property fails, as a bad value does. Properties that
+// r, c >= 1 and a known property, or "R{r}.Stack", fails, as a bad value does. Properties that
 // come to their defaults leave no entry.
 TCellPropertyMap ReadCellProperties(const TIniFile& ini);
 

@@ -27,10 +27,10 @@ constexpr size_t kMaxPictureFileNameLength = 2047;
 // run's, whose table of keys (OutputSectionKeyNames) this list follows
 // name for name; here they are only kept.
 using TOutputValues = std::map<std::string, std::string>;
-inline constexpr const char* kOutputSectionKeys[]
-    = { "Format", "Colors", "Dither", "Quality", "Progressive", "Subsampling", "MinPsnr", "Alpha", "MinScore",
-          "AvifSpeed", "AutoAvif", "PageStyle", "Scale", "PicturePage", "NameTemplate", "BaseUrl", "Preheader",
-          "AlsoHalfSize", "AutoFill", "Transparent", "WriteHtml", "PageFile", "OutputFolder" };
+inline constexpr const char* kOutputSectionKeys[] = { "Format", "Colors", "Dither", "Quality", "Progressive",
+    "Subsampling", "MinPsnr", "Alpha", "MinScore", "AvifSpeed", "AutoAvif", "PageStyle", "Scale",
+    "PicturePage", "NameTemplate", "BaseUrl", "Preheader", "AlsoHalfSize", "AutoFill", "Lang", "Title",
+    "Description", "Sources", "Fold", "Breakpoint", "Transparent", "WriteHtml", "PageFile", "OutputFolder" };
 
 // [Output] Transparent: the colour every cell leaves transparent, "RRGGBB"
 // (a leading '#' allowed); absent, empty or "none" (any case) for none.

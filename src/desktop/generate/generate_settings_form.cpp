@@ -324,6 +324,26 @@ void TGenerateSettingsForm::CreateFormatOptions()
     cbxKeepAlpha = new QCheckBox(QStringLiteral("Keep the picture's own alpha"), gbFormatOptions);
     cbxKeepAlpha->setObjectName(QStringLiteral("cbxKeepAlpha"));
     form->addRow(QString(), cbxKeepAlpha);
+
+    speMinScore = new QDoubleSpinBox(gbFormatOptions);
+    speMinScore->setObjectName(QStringLiteral("speMinScore"));
+    speMinScore->setRange(0, 25);
+    speMinScore->setDecimals(1);
+    speMinScore->setSingleStep(0.1);
+    speMinScore->setSpecialValueText(tr("Off"));
+    speMinScore->setToolTip(tr("Lossy cells must also look the same: a butteraugli distance of at most "
+                               "this, 1 being visually lossless"));
+    form->addRow(tr("Most &visible change:"), speMinScore);
+
+    speAvifSpeed = new QSpinBox(gbFormatOptions);
+    speAvifSpeed->setObjectName(QStringLiteral("speAvifSpeed"));
+    speAvifSpeed->setRange(kMinAvifSpeed, kMaxAvifSpeed);
+    speAvifSpeed->setToolTip(tr("AVIF encoder speed: 0 writes the smallest files, 10 the fastest"));
+    form->addRow(tr("AVIF s&peed:"), speAvifSpeed);
+
+    cbxAutoAvif = new QCheckBox(tr("Also try lossy AVIF"), gbFormatOptions);
+    cbxAutoAvif->setObjectName(QStringLiteral("cbxAutoAvif"));
+    form->addRow(QString(), cbxAutoAvif);
 }
 
 void TGenerateSettingsForm::CreatePageOptions()
@@ -369,6 +389,40 @@ void TGenerateSettingsForm::CreatePageOptions()
     cbxAutoFill->setToolTip(QStringLiteral("A cell of one colour becomes a painted cell without an image"));
     form->addRow(QString(), cbxAutoFill);
 
+    edtLang = new QLineEdit(gbPageOptions);
+    edtLang->setObjectName(QStringLiteral("edtLang"));
+    edtLang->setToolTip(tr("The page's language, such as en or pt-BR"));
+    form->addRow(tr("&Language:"), edtLang);
+
+    edtTitle = new QLineEdit(gbPageOptions);
+    edtTitle->setObjectName(QStringLiteral("edtTitle"));
+    edtTitle->setMinimumWidth(260);
+    edtTitle->setPlaceholderText(tr("The project's name"));
+    form->addRow(tr("T&itle:"), edtTitle);
+
+    edtSources = new QLineEdit(gbPageOptions);
+    edtSources->setObjectName(QStringLiteral("edtSources"));
+    edtSources->setPlaceholderText(QStringLiteral("avif,webp"));
+    edtSources->setToolTip(tr("HTML5 and Grid pages: each image also in these formats, best first, for "
+                              "browsers that show them"));
+    form->addRow(tr("Extra &sources:"), edtSources);
+
+    speFold = new QSpinBox(gbPageOptions);
+    speFold->setObjectName(QStringLiteral("speFold"));
+    speFold->setRange(0, 1000000);
+    speFold->setSuffix(tr(" px"));
+    speFold->setToolTip(tr("Images whose top lies this far down the picture or lower load lazily"));
+    form->addRow(tr("&Fold:"), speFold);
+
+    speBreakpoint = new QSpinBox(gbPageOptions);
+    speBreakpoint->setObjectName(QStringLiteral("speBreakpoint"));
+    speBreakpoint->setRange(0, 100000);
+    speBreakpoint->setSuffix(tr(" px"));
+    speBreakpoint->setSpecialValueText(tr("Never"));
+    speBreakpoint->setToolTip(tr("On windows narrower than this, rows marked to stack show their cells one "
+                                 "under another"));
+    form->addRow(tr("Stack &below:"), speBreakpoint);
+
     speThreads = new QSpinBox(gbPageOptions);
     speThreads->setObjectName(QStringLiteral("speThreads"));
     speThreads->setRange(0, kMaxThreads);
@@ -404,6 +458,15 @@ TGenerationSettings TGenerateSettingsForm::RunChoice() const
     settings.Scale = cbxRetina->isChecked() ? 2 : 1;
     settings.AlsoHalfSize = cbxAlsoHalfSize->isChecked();
     settings.AutoFill = cbxAutoFill->isChecked();
+    // Values the keys refuse leave the defaults here; Settings reports them.
+    const std::string lang = edtLang->text().trimmed().toStdString();
+    if (!FindRunKey("Lang")->Apply(settings, lang))
+        settings.Lang = TGenerationSettings().Lang;
+    settings.Title = edtTitle->text().toStdString();
+    settings.Description = edtBCSDescription->text().toStdString();
+    FindRunKey("Sources")->Apply(settings, edtSources->text().trimmed().toStdString());
+    settings.Fold = speFold->value();
+    settings.Breakpoint = speBreakpoint->value();
     return settings;
 }
 
@@ -415,6 +478,12 @@ void TGenerateSettingsForm::ShowRunSettings(const TGenerationSettings& settings)
     cbxRetina->setChecked(settings.Scale == 2);
     cbxAlsoHalfSize->setChecked(settings.AlsoHalfSize);
     cbxAutoFill->setChecked(settings.AutoFill);
+    edtLang->setText(QString::fromStdString(settings.Lang));
+    edtTitle->setText(QString::fromStdString(settings.Title));
+    edtBCSDescription->setText(QString::fromStdString(settings.Description));
+    edtSources->setText(QString::fromStdString(SourceListText(settings.Sources)));
+    speFold->setValue(settings.Fold);
+    speBreakpoint->setValue(settings.Breakpoint);
     PageOptionsClick();
 }
 
@@ -428,8 +497,25 @@ void TGenerateSettingsForm::PageOptionsClick()
     cbPageStyle->setEnabled(cbxWriteHTML->isChecked());
     edtBaseUrl->setEnabled(BaseUrlApplies());
     cbxAlsoHalfSize->setEnabled(cbxRetina->isChecked());
+    const TPageStyle style = RunChoice().PageStyle;
+    const bool page = cbxWriteHTML->isChecked() && style != TPageStyle::Classic;
+    const bool modern = page && style != TPageStyle::Email;
+    edtLang->setEnabled(page);
+    edtTitle->setEnabled(page);
+    edtSources->setEnabled(modern);
+    speFold->setEnabled(modern);
+    speBreakpoint->setEnabled(modern);
+    // The description is the snippet's and the modern pages' own.
+    const bool snippet = IsSnippetPage(FileNameToCore(edtFilename->text()));
+    if (modern != edtBCSDescription->isEnabled() && (modern || !snippet)) {
+        edtBCSDescription->setEnabled(modern);
+        SetEditColor(edtBCSDescription, modern);
+    }
     auto* form = static_cast<QFormLayout*>(gbPageOptions->layout());
-    for (QWidget* field : { static_cast<QWidget*>(cbPageStyle), static_cast<QWidget*>(edtBaseUrl) })
+    for (QWidget* field : { static_cast<QWidget*>(cbPageStyle), static_cast<QWidget*>(edtBaseUrl),
+             static_cast<QWidget*>(edtLang), static_cast<QWidget*>(edtTitle),
+             static_cast<QWidget*>(edtSources), static_cast<QWidget*>(speFold),
+             static_cast<QWidget*>(speBreakpoint) })
         if (QWidget* label = form->labelForField(field))
             label->setEnabled(field->isEnabled());
 }
@@ -493,6 +579,15 @@ TGenerationSettings TGenerateSettingsForm::Settings() const
     settings.Scale = chosen.Scale;
     settings.AlsoHalfSize = chosen.Scale == 2 && chosen.AlsoHalfSize;
     settings.AutoFill = chosen.AutoFill;
+    // The text fields go through their keys, so a bad value fails as on the
+    // command line.
+    ApplyRunValues(settings,
+        { { "Lang", edtLang->text().trimmed().toStdString() },
+            { "Sources", edtSources->text().trimmed().toStdString() } },
+        tr("Generate dialog").toStdString());
+    settings.Title = chosen.Title;
+    settings.Fold = chosen.Fold;
+    settings.Breakpoint = chosen.Breakpoint;
     settings.ProjectName = named ? ChangeFileExt(ExtractFileName(m_projectFileName), "") : std::string();
     settings.Cells = m_cells;
     settings.Threads = speThreads->value();
@@ -514,6 +609,10 @@ TCellFormat TGenerateSettingsForm::CellFormat() const
     format.MinPsnr
         = speMinPsnr->value() == m_shownMinPsnr.second ? m_shownMinPsnr.first : speMinPsnr->value();
     format.KeepAlpha = cbxKeepAlpha->isChecked();
+    if (speMinScore->value() > 0)
+        format.MinScore = speMinScore->value();
+    format.AvifSpeed = speAvifSpeed->value();
+    format.AutoAvif = cbxAutoAvif->isChecked();
     return format;
 }
 
@@ -537,6 +636,9 @@ void TGenerateSettingsForm::ShowCellFormat(const TCellFormat& format)
     speMinPsnr->setValue(format.MinPsnr);
     m_shownMinPsnr = { format.MinPsnr, speMinPsnr->value() };
     cbxKeepAlpha->setChecked(format.KeepAlpha);
+    speMinScore->setValue(format.MinScore.value_or(0));
+    speAvifSpeed->setValue(format.AvifSpeed);
+    cbxAutoAvif->setChecked(format.AutoAvif);
     rgOutputImagesClick();
 }
 
@@ -551,9 +653,14 @@ void TGenerateSettingsForm::rgOutputImagesClick()
     cbxFullChroma->setEnabled(applies.Jpeg);
     speMinPsnr->setEnabled(applies.Floor);
     cbxKeepAlpha->setEnabled(applies.Alpha);
+    const TImageType type = CellFormat().Type;
+    speMinScore->setEnabled(applies.Floor);
+    cbxAutoAvif->setEnabled(applies.Floor);
+    speAvifSpeed->setEnabled(applies.Floor || type == TImageType::Avif || type == TImageType::AvifLossless);
     // The labels of the form follow their fields.
     for (QWidget* field : { static_cast<QWidget*>(speColors), static_cast<QWidget*>(cbDither),
-             tbQuality->parentWidget(), static_cast<QWidget*>(speMinPsnr) })
+             tbQuality->parentWidget(), static_cast<QWidget*>(speMinPsnr), static_cast<QWidget*>(speMinScore),
+             static_cast<QWidget*>(speAvifSpeed) })
         if (QWidget* label = static_cast<QFormLayout*>(gbFormatOptions->layout())->labelForField(field))
             label->setEnabled(field == tbQuality->parentWidget() ? applies.Quality : field->isEnabled());
     emit FormatChanged();
@@ -585,6 +692,7 @@ void TGenerateSettingsForm::edtFilenameChange()
         edtBCSDescription->setEnabled(true);
         SetEditColor(edtBCSDescription, true);
     }
+    PageOptionsClick();
 }
 
 void TGenerateSettingsForm::sbtnSelFoldClick()

@@ -87,12 +87,20 @@ public:
     QCheckBox* cbxFullChroma = nullptr;
     QDoubleSpinBox* speMinPsnr = nullptr;
     QCheckBox* cbxKeepAlpha = nullptr;
+    QDoubleSpinBox* speMinScore = nullptr; // 0 shows as "Off"
+    QSpinBox* speAvifSpeed = nullptr;
+    QCheckBox* cbxAutoAvif = nullptr;
     QGroupBox* gbPageOptions = nullptr;
     QComboBox* cbPageStyle = nullptr;
     QLineEdit* edtBaseUrl = nullptr;
     QCheckBox* cbxRetina = nullptr;
     QCheckBox* cbxAlsoHalfSize = nullptr;
     QCheckBox* cbxAutoFill = nullptr;
+    QLineEdit* edtLang = nullptr;
+    QLineEdit* edtTitle = nullptr;
+    QLineEdit* edtSources = nullptr;
+    QSpinBox* speFold = nullptr;
+    QSpinBox* speBreakpoint = nullptr; // 0 shows as "Never"
     // 0 shows as "Automatic"; an application preference, not the project's.
     QSpinBox* speThreads = nullptr;
     QFileDialog* HTMLSaveDialog = nullptr;

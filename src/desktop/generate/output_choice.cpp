@@ -23,7 +23,8 @@ std::string Decibels(double value)
 }
 
 // The run keys the dialog has controls for; NameTemplate is kept as stored.
-constexpr const char* kShownRunKeys[] = { "PageStyle", "BaseUrl", "Scale", "AlsoHalfSize", "AutoFill" };
+constexpr const char* kShownRunKeys[] = { "PageStyle", "BaseUrl", "Scale", "AlsoHalfSize", "AutoFill", "Lang",
+    "Title", "Description", "Sources", "Fold", "Breakpoint" };
 // Those of them that say where the run writes.
 constexpr const char* kPlaceKeys[] = { "WriteHtml", "PageFile", "OutputFolder" };
 
@@ -68,6 +69,12 @@ std::string OutputText(const TCellFormat& format, std::string_view key)
         return Decibels(format.MinPsnr);
     if (name == "Alpha")
         return Switch(format.KeepAlpha);
+    if (name == "MinScore")
+        return format.MinScore ? Decibels(*format.MinScore) : std::string();
+    if (name == "AvifSpeed")
+        return IntToStr(format.AvifSpeed);
+    if (name == "AutoAvif")
+        return Switch(format.AutoAvif);
     return {};
 }
 
@@ -126,6 +133,18 @@ std::string RunText(const TGenerationSettings& settings, std::string_view key)
         return Switch(settings.AlsoHalfSize);
     if (name == "AutoFill")
         return Switch(settings.AutoFill);
+    if (name == "Lang")
+        return settings.Lang;
+    if (name == "Title")
+        return settings.Title;
+    if (name == "Description")
+        return settings.Description;
+    if (name == "Sources")
+        return SourceListText(settings.Sources);
+    if (name == "Fold")
+        return IntToStr(settings.Fold);
+    if (name == "Breakpoint")
+        return IntToStr(settings.Breakpoint);
     return {};
 }
 

@@ -28,7 +28,8 @@ std::optional<TOutputValues> OutputAfterChoice(
     const std::optional<TOutputValues>& stored, const TCellFormat& chosen);
 
 // The run settings the dialog shows, likewise: PageStyle, BaseUrl, Scale,
-// AlsoHalfSize and AutoFill. RunText is the text stored for one of them,
+// AlsoHalfSize, AutoFill, Lang, Title, Description, Sources, Fold and
+// Breakpoint. RunText is the text stored for one of them,
 // empty for any other key.
 std::string RunText(const TGenerationSettings& settings, std::string_view key);
 bool IsShownRunKey(std::string_view key);

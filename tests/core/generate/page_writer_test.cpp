@@ -445,6 +445,144 @@ TEST(PageWriter, RefusesLayoutsThatDoNotCoverTheTracks)
     EXPECT_EQ(folder.EntryCount(), 0u);
 }
 
+size_t Count(const std::string& text, const std::string& what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+std::string WrittenPage(const TPageLayout& layout, const TPageOptions& options)
+{
+    TempFolder folder;
+    TPageWriter writer;
+    writer.WritePage(folder / "page.html", layout, options);
+    writer.Publish();
+    return ReadFileBytes(folder / "page.html");
+}
+
+// Rows 10 pixels high: with the fold at 15 the first two rows are the
+// first screen, where the widest cell loads first; the third loads lazily.
+TEST(PageWriter, ModernPagesLoadTheFirstScreenFirst)
+{
+    for (const TPageStyle style : { TPageStyle::Html5, TPageStyle::Grid }) {
+        SCOPED_TRACE(PageStyleName(style));
+        TPageLayout layout = PlainLayout(3, 2, 10);
+        layout.Width = 30;
+        layout.ColumnWidths[1] = 20;
+        for (TPageRow& row : layout.Rows)
+            row.Cells[1].Width = 20;
+        layout.Rows[0].Cells[1].Fill = RGB(1, 2, 3); // no image, however large
+        TPageOptions options;
+        options.Style = style;
+        options.Fold = 15;
+        const std::string page = WrittenPage(layout, options);
+        EXPECT_EQ(Count(page, "fetchpriority=\"high\""), 1u);
+        EXPECT_NE(page.find("src=\"r2_c2.gif\" width=\"20\" height=\"10\" alt=\"\" fetchpriority=\"high\""),
+            std::string::npos)
+            << page;
+        EXPECT_EQ(Count(page, "loading=\"lazy\" decoding=\"async\""), 2u);
+        EXPECT_NE(page.find("src=\"r3_c1.gif\" width=\"10\" height=\"10\" alt=\"\" loading=\"lazy\""),
+            std::string::npos);
+        options.Fold = 0;
+        EXPECT_EQ(Count(WrittenPage(layout, options), "loading=\"lazy\""), 5u);
+    }
+}
+
+// Each source lists its 1x and 2x files as the image does, before it and
+// in the order given, and the base URL starts every address.
+TEST(PageWriter, ModernPagesOfferSourcesAndDensities)
+{
+    TPageLayout layout = PlainLayout(1, 1, 20);
+    layout.Scale = 2;
+    TPageCell& cell = layout.Rows[0].Cells[0];
+    cell.Source = "a.png";
+    cell.HalfSource = "a@1x.png";
+    cell.Sources = { { "image/avif", "a.avif", "a@1x.avif" }, { "image/webp", "a.webp", "" } };
+    cell.Link = "https://example.org/";
+    for (const TPageStyle style : { TPageStyle::Html5, TPageStyle::Grid }) {
+        SCOPED_TRACE(PageStyleName(style));
+        TPageOptions options;
+        options.Style = style;
+        options.BaseUrl = "https://cdn.example.org/x";
+        const std::string page = WrittenPage(layout, options);
+        EXPECT_NE(
+            page.find(
+                "<picture><source type=\"image/avif\" srcset=\"https://cdn.example.org/x/a@1x.avif "
+                "1x, https://cdn.example.org/x/a.avif 2x\"><source type=\"image/webp\" "
+                "srcset=\"https://cdn.example.org/x/a.webp\"><img src=\"https://cdn.example.org/x/a.png\" "
+                "srcset=\"https://cdn.example.org/x/a@1x.png 1x, https://cdn.example.org/x/a.png 2x\" "
+                "width=\"10\" height=\"10\" alt=\"\" fetchpriority=\"high\"></picture></a>"),
+            std::string::npos)
+            << page;
+    }
+    // The e-mail page never writes a <picture>, nor the classic one.
+    for (const TPageStyle style : { TPageStyle::Classic, TPageStyle::Email }) {
+        TPageOptions options;
+        options.Style = style;
+        EXPECT_EQ(WrittenPage(layout, options).find("<picture"), std::string::npos) << PageStyleName(style);
+    }
+}
+
+TEST(PageWriter, ModernPagesCarryLanguageTitleAndDescription)
+{
+    for (const TPageStyle style : { TPageStyle::Html5, TPageStyle::Grid }) {
+        SCOPED_TRACE(PageStyleName(style));
+        TPageOptions options;
+        options.Style = style;
+        options.Lang = "pt-BR";
+        options.Title = "Harbour <Days>";
+        options.Description = "Boats & fish";
+        std::string page = WrittenPage(PlainLayout(1, 1, 10), options);
+        EXPECT_NE(page.find("<html lang=\"pt-BR\">\r\n"), std::string::npos);
+        EXPECT_NE(page.find("<title>Harbour &lt;Days&gt;</title>"), std::string::npos);
+        EXPECT_NE(page.find("<meta name=\"description\" content=\"Boats &amp; fish\">"), std::string::npos);
+        options.Lang = "ar-EG";
+        options.Description.clear();
+        page = WrittenPage(PlainLayout(1, 1, 10), options);
+        // The design itself still runs left to right.
+        EXPECT_NE(page.find("<html lang=\"ar-EG\" dir=\"rtl\">"), std::string::npos);
+        EXPECT_NE(page.find(" dir=\"ltr\">"), std::string::npos);
+        EXPECT_EQ(page.find("name=\"description\""), std::string::npos);
+    }
+}
+
+// A stacked row takes every row a span ties to it into its own section;
+// the rows around it stay one grid each, in order.
+TEST(PageWriter, StackedRowsMakeSectionsOfTheirOwn)
+{
+    TPageLayout layout = PlainLayout(5, 2, 10);
+    layout.Rows[1].Cells[0].RowSpan = 2; // ties row 3 to row 2
+    layout.Rows[2].Cells.erase(layout.Rows[2].Cells.begin());
+    layout.Rows[2].Stack = true;
+    layout.Rows[2].Cells[0].Fill = RGB(1, 2, 3);
+    for (const TPageStyle style : { TPageStyle::Html5, TPageStyle::Grid }) {
+        SCOPED_TRACE(PageStyleName(style));
+        TPageOptions options;
+        options.Style = style;
+        options.Breakpoint = 480;
+        const std::string page = WrittenPage(layout, options);
+        const std::string open = style == TPageStyle::Grid ? "<div class=\"slices "
+                                                           : "<table role=\"presentation\" class=\"slices ";
+        const size_t first = page.find(open + "s1\">");
+        const size_t second = page.find(open + "s2 stack\">");
+        const size_t third = page.find(open + "s3\">");
+        EXPECT_LT(first, second) << page;
+        EXPECT_LT(second, third) << page;
+        EXPECT_NE(third, std::string::npos);
+        // Rows 2 and 3 are the stacked section, row 2's cells first.
+        EXPECT_LT(second, page.find("r2_c1.gif"));
+        EXPECT_LT(page.find("r2_c2.gif"), third);
+        EXPECT_LT(third, page.find("r4_c1.gif"));
+        EXPECT_NE(page.find("@media (max-width:479.98px){"), std::string::npos);
+        // A stacked cell without an image keeps its shape.
+        EXPECT_NE(page.find("--r:10/10"), std::string::npos);
+        options.Breakpoint = 0;
+        EXPECT_EQ(WrittenPage(layout, options).find("@media"), std::string::npos);
+    }
+}
+
 TEST(PageWriter, StyleNames)
 {
     for (const TPageStyle style :

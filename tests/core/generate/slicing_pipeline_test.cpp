@@ -1,6 +1,7 @@
 #include "core/generate/slicing_pipeline.h"
 
 #include "core/base/errors.h"
+#include "core/base/sysutils.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/picture.h"
 #include "core/picture_formats.h"
@@ -777,6 +778,114 @@ TEST_F(SlicingPipeline, HalfSizeImagesAverageAndStripNamesStay)
     EXPECT_NE(ReadFileBytes(m_folder / "index.html").find("width=\"20\" height=\"5\""), std::string::npos);
 }
 
+// Each image cell gets one more file per source beside its own and its @1x
+// one, and the page offers them; the e-mail page has no use for them, so
+// they are not written for it.
+TEST_F(SlicingPipeline, SourcesBesideEachImage)
+{
+    for (const TPageStyle style : { TPageStyle::Html5, TPageStyle::Grid, TPageStyle::Email }) {
+        SCOPED_TRACE(PageStyleName(style));
+        TempFolder folder;
+        Generate({ &m_picture, {}, Captions({ 10 }), kMagenta },
+            { .OutputFolder = folder.Path().string(),
+                .WriteHTML = true,
+                .PageFileName = folder / "index.html",
+                .CellFormat = { .Type = TImageType::Png },
+                .PageStyle = style,
+                .Scale = 2,
+                .AlsoHalfSize = true,
+                .Cells = CellsOf({ { 2, 1, "Skip", "1" }, { 2, kRowColumn, "Stack", "1" } }),
+                .Sources = { TImageType::Webp } });
+        std::set<std::string> files { "index.html", "r1.png", "r1@1x.png" };
+        if (style != TPageStyle::Email)
+            files.insert({ "r1.webp", "r1@1x.webp" });
+        EXPECT_EQ(FolderEntries(folder.Path()), files);
+        const std::string page = ReadFileBytes(folder / "index.html");
+        EXPECT_EQ(
+            page.find("<source type=\"image/webp\" srcset=\"r1@1x.webp 1x, r1.webp 2x\"><img src=\"r1.png\" "
+                      "srcset=\"r1@1x.png 1x, r1.png 2x\"")
+                != std::string::npos,
+            style != TPageStyle::Email)
+            << page;
+        EXPECT_EQ(page.find(" stack\"") != std::string::npos, style != TPageStyle::Email);
+    }
+}
+
+// Under sources an auto cell's own image is one every browser shows, and a
+// source no smaller than it or than the next source is left out.
+TEST_F(SlicingPipeline, AutoCellsUnderSourcesFallBackOnEveryBrowsersFormats)
+{
+    TBitmap picture = MakePicture(40, 30, FlatCornerColor);
+    Generate({ &picture, Captions({ 10 }), Captions({ 10 }), clNone },
+        { .WriteHTML = true,
+            .PageFileName = m_folder / "index.html",
+            .CellFormat = { .Type = TImageType::Auto },
+            .PageStyle = TPageStyle::Html5,
+            .Sources = { TImageType::Avif, TImageType::Webp } });
+    const std::string page = ReadFileBytes(m_folder / "index.html");
+    int sources = 0;
+    for (const std::string& name : FolderEntries(m_folder.Path())) {
+        const std::string extension = ExtractFileExt(name);
+        if (extension == ".webp" || extension == ".avif") {
+            ++sources;
+            EXPECT_NE(page.find("srcset=\"" + name + "\""), std::string::npos) << name;
+            const std::string stem = ChangeFileExt(name, "");
+            uint64_t fallback = 0;
+            for (const char* own : { ".png", ".gif", ".jpg" })
+                if (fs::exists(m_folder / (stem + own)))
+                    fallback = fs::file_size(m_folder / (stem + own));
+            EXPECT_LT(fs::file_size(m_folder / name), fallback) << name;
+            if (extension == ".avif" && fs::exists(m_folder / (stem + ".webp"))) {
+                EXPECT_LT(fs::file_size(m_folder / name), fs::file_size(m_folder / (stem + ".webp"))) << name;
+            }
+        } else {
+            EXPECT_TRUE(
+                extension == ".png" || extension == ".gif" || extension == ".jpg" || name == "index.html")
+                << name;
+        }
+    }
+    // The noisy cells gain from a lossy source, the flat corner does not.
+    EXPECT_GT(sources, 0);
+    EXPECT_EQ(page.find("<source type=\"image/avif\" srcset=\"r1_c1.avif\">"), std::string::npos);
+}
+
+TEST(SlicingNames, PageKeysAreCheckedAsTheyAreRead)
+{
+    const struct {
+        const char* key;
+        const char* text;
+        bool good;
+    } cases[] = {
+        { "Sources", "avif, webp", true },
+        { "Sources", "", true },
+        { "Sources", "webp-lossless,avif", true },
+        { "Sources", "webp,webp-lossless", false },
+        { "Sources", "png", false },
+        { "Sources", "avif,", false },
+        { "Lang", "pt-BR", true },
+        { "Lang", "zh-Hant-TW", true },
+        { "Lang", "", false },
+        { "Lang", "1en", false },
+        { "Lang", "en-", false },
+        { "Lang", "en\"x", false },
+        { "Fold", "0", true },
+        { "Fold", "-1", false },
+        { "Breakpoint", "100001", false },
+    };
+    for (const auto& c : cases) {
+        TGenerationSettings settings;
+        const auto apply = [&] { ApplyRunValues(settings, { { c.key, c.text } }, "P"); };
+        if (c.good)
+            EXPECT_NO_THROW(apply()) << c.key << "=" << c.text;
+        else
+            EXPECT_THROW(apply(), Exception) << c.key << "=" << c.text;
+    }
+    TGenerationSettings settings;
+    ApplyRunValues(settings, { { "Sources", "AVIF , webp" } }, "P");
+    EXPECT_EQ(settings.Sources, (std::vector<TImageType> { TImageType::Avif, TImageType::Webp }));
+    EXPECT_EQ(SourceListText(settings.Sources), "avif,webp");
+}
+
 // Cells are encoded on several threads but written, logged and counted in
 // cell order: the run's every trace is the one thread's, failures included.
 TEST_F(SlicingPipeline, ThreadCountChangesNothingOutside)
@@ -877,6 +986,8 @@ TEST_F(SlicingPipeline, RefusesEveryNameCollision)
             " (the run would write it as the page and as cell R1C2's image)" },
         { "page over an auto cell", { .CellFormat = { .Type = TImageType::Auto } }, "r2_c1.webp",
             " (the run would write it as the page and as cell R2C1's image)" },
+        { "page over a source", { .PageStyle = TPageStyle::Grid, .Sources = { TImageType::Avif } },
+            "r2_c1.avif", " (the run would write it as the page and as cell R2C1's image)" },
         { "page over a kept strip", { .DeleteTemp = false }, "r2.bmp",
             " (the run would write it as the page and as row 2's strip)" },
         { "page over the picture", {}, "design.bmp", " (it is the picture being cut" },

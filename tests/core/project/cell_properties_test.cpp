@@ -167,6 +167,23 @@ TEST(CellProperties, RefusesKeysAndValuesItCannotRead)
 
 // Read as a browser reads them: case, blanks before and tabs inside do not
 // hide a scheme; letters without a colon right after them are a path.
+// A row's own property sits beside its cells' and reads back as written.
+TEST(CellProperties, RowsStackByTheirOwnKey)
+{
+    const TCellPropertyMap cells = FromCells("r5.stack=1\r\nR2.Stack=0\r\nR5C1.Alt=x\r\n");
+    ASSERT_EQ(cells.size(), 2u);
+    EXPECT_TRUE(cells.at({ 5, kRowColumn }).Stack);
+    TIniFile ini = TIniFile::FromText("");
+    WriteCellProperties(ini, cells);
+    EXPECT_EQ(ini.Text(), "[Cells]\r\nR5.Stack=1\r\nR5C1.Alt=x\r\n");
+    EXPECT_EQ(MessageOf([] { FromCells("R1C2.Stack=1"); }),
+        "Cell R1C2 has Stack, which belongs to its row: R1.Stack");
+    EXPECT_EQ(MessageOf([] { FromCells("R3.Stack=yes"); }), "Cell R3 has Stack=yes; expected 1 or 0");
+    EXPECT_EQ(MessageOf([] { CheckCellLayout(FromCells("R9.Stack=1"), 4, 4); }),
+        "Cell R9 lies outside the grid of 4 rows and 4 columns");
+    EXPECT_NO_THROW(CheckCellLayout(FromCells("R4.Stack=1\r\nR3C1.Span=1x2"), 4, 4));
+}
+
 TEST(CellProperties, OnlyLinksThatCannotRunCode)
 {
     const std::pair<const char*, bool> cases[] = {

@@ -656,6 +656,29 @@ TEST(GenerateDialogOutput, TheChoiceGoesBackToTheProjectValues)
             },
             TOutputValues { { "PageStyle", "email" }, { "BaseUrl", "https://cdn.example.com/mail/" },
                 { "Scale", "2" }, { "AlsoHalfSize", "1" }, { "AutoFill", "1" } } },
+        { "none, modern page and AVIF options chosen", std::nullopt,
+            [](TGenerateDlg& d) {
+                d.Form->cbxWriteHTML->click();
+                d.Form->edtFilename->setText("/web/index.html");
+                d.Form->cbPageStyle->setCurrentIndex(d.Form->cbPageStyle->findData("grid"));
+                EXPECT_TRUE(d.Form->edtSources->isEnabled());
+                EXPECT_TRUE(d.Form->edtBCSDescription->isEnabled());
+                d.Form->edtLang->setText("de");
+                d.Form->edtTitle->setText("Hafen");
+                d.Form->edtBCSDescription->setText("Boote");
+                d.Form->edtSources->setText("avif, webp");
+                d.Form->speFold->setValue(600);
+                d.Form->speBreakpoint->setValue(480);
+                d.Form->rgOutputImagesItems->button(int(TImageType::Auto))->click();
+                d.Form->speMinScore->setValue(1.5);
+                d.Form->speAvifSpeed->setValue(5);
+                d.Form->cbxAutoAvif->click();
+            },
+            TOutputValues { { "WriteHtml", "1" }, { "PageFile", "/web/index.html" },
+                { "OutputFolder", "/web" }, { "Format", "auto" }, { "MinScore", "1.5" }, { "AvifSpeed", "5" },
+                { "AutoAvif", "1" }, { "PageStyle", "grid" }, { "Lang", "de" }, { "Title", "Hafen" },
+                { "Description", "Boote" }, { "Sources", "avif,webp" }, { "Fold", "600" },
+                { "Breakpoint", "480" } } },
         { "stored page options, back to classic",
             TOutputValues {
                 { "pagestyle", "grid" }, { "Scale", "2" }, { "NameTemplate", "{project}_{row}" } },
