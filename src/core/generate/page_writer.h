@@ -51,187 +51,189 @@ struct TPageContent {
     int Radius = 0;
 
     bool operator==(const TPageContent&) const = default;
-    // One more file of a cell's image: its MIME type ("image/avif") and
-    // addresses, as TPageCell's Source and HalfSource.
-    struct TPageSource {
-        std::string Type;
-        std::string Source;
-        std::string HalfSource {};
-    };
+};
 
-    // One cell of a page: a rectangle of the grid of column and row tracks,
-    // anchored at Column of its row and covering ColumnSpan x RowSpan tracks.
-    // Sizes are in the picture's pixels; the page shows them divided by the
-    // layout's Scale.
-    struct TPageCell {
-        int Column = 0; // from 0
-        int ColumnSpan = 1;
-        int RowSpan = 1;
-        int Width = 0; // of the image (the union of the tracks when spanned)
-        int Height = 0;
-        // The image's address as the page refers to it (already a URL: any
-        // escaping a file name needs is done; see UrlPathEscaped). Unused for a
-        // fill or a skipped cell.
-        std::string Source;
-        // Written in every style but Classic: an image's alt text, the label of
-        // a cell without an image.
-        std::string Alt;
-        // Wraps the image in a link when not empty; a cell without an image
-        // holds a link block of its size. Only what IsSafeLink allows.
-        std::string Link;
-        std::optional<TColor> Fill; // no image: a cell painted in this RGB colour
-        bool Skip = false; // no image and no content: an empty cell of its size
-        // No image: live text or a button, on its Link when it has one.
-        std::optional<TPageContent> Content;
-        // What stands in an image cell's place while its image is not shown:
-        // the colour the cell reads as from afar. Written by the e-mail style.
-        std::optional<TColor> Background {};
-        // The image at half its size (a 2x design's @1x file), as Source is
-        // written: the page offers both by pixel density. Empty: none.
-        std::string HalfSource {};
-        // The same image in other formats, best first: the page makes the
-        // cell a <picture> whose sources come before the image (html5, grid).
-        std::vector<TPageSource> Sources {};
-    };
+// One more file of a cell's image: its MIME type ("image/avif") and
+// addresses, as TPageCell's Source and HalfSource.
+struct TPageSource {
+    std::string Type;
+    std::string Source;
+    std::string HalfSource {};
+};
 
-    // The cells of one row track, left to right; cells that another cell's
-    // span covers are left out.
-    struct TPageRow {
-        std::vector<TPageCell> Cells;
-        // On narrow screens (html5, grid) the band of this row, with every row
-        // a span ties to it, shows its cells one under another at full width.
-        bool Stack = false;
-    };
+// One cell of a page: a rectangle of the grid of column and row tracks,
+// anchored at Column of its row and covering ColumnSpan x RowSpan tracks.
+// Sizes are in the picture's pixels; the page shows them divided by the
+// layout's Scale.
+struct TPageCell {
+    int Column = 0; // from 0
+    int ColumnSpan = 1;
+    int RowSpan = 1;
+    int Width = 0; // of the image (the union of the tracks when spanned)
+    int Height = 0;
+    // The image's address as the page refers to it (already a URL: any
+    // escaping a file name needs is done; see UrlPathEscaped). Unused for a
+    // fill or a skipped cell.
+    std::string Source;
+    // Written in every style but Classic: an image's alt text, the label of
+    // a cell without an image.
+    std::string Alt;
+    // Wraps the image in a link when not empty; a cell without an image
+    // holds a link block of its size. Only what IsSafeLink allows.
+    std::string Link;
+    std::optional<TColor> Fill; // no image: a cell painted in this RGB colour
+    bool Skip = false; // no image and no content: an empty cell of its size
+    // No image: live text or a button, on its Link when it has one.
+    std::optional<TPageContent> Content;
+    // What stands in an image cell's place while its image is not shown:
+    // the colour the cell reads as from afar. Written by the e-mail style.
+    std::optional<TColor> Background {};
+    // The image at half its size (a 2x design's @1x file), as Source is
+    // written: the page offers both by pixel density. Empty: none.
+    std::string HalfSource {};
+    // The same image in other formats, best first: the page makes the
+    // cell a <picture> whose sources come before the image (html5, grid).
+    std::vector<TPageSource> Sources {};
+};
 
-    // What a page shows: the picture's size, its tracks and its cells. Classic
-    // writes the rows and cells as listed and needs no tracks; every other style
-    // needs one row per row track and cells that cover every track once. Every
-    // size must be a multiple of Scale.
-    struct TPageLayout {
-        int Width = 0;
-        int Height = 0;
-        // 2 for a design drawn at twice the size it is shown: the page halves
-        // every size, the images keep theirs.
-        int Scale = 1;
-        std::vector<int> ColumnWidths;
-        std::vector<int> RowHeights;
-        std::vector<TPageRow> Rows;
-    };
+// The cells of one row track, left to right; cells that another cell's
+// span covers are left out.
+struct TPageRow {
+    std::vector<TPageCell> Cells;
+    // On narrow screens (html5, grid) the band of this row, with every row
+    // a span ties to it, shows its cells one under another at full width.
+    bool Stack = false;
+};
 
-    constexpr int kDefaultFold = 900;
-    constexpr int kDefaultBreakpoint = 600;
+// What a page shows: the picture's size, its tracks and its cells. Classic
+// writes the rows and cells as listed and needs no tracks; every other style
+// needs one row per row track and cells that cover every track once. Every
+// size must be a multiple of Scale.
+struct TPageLayout {
+    int Width = 0;
+    int Height = 0;
+    // 2 for a design drawn at twice the size it is shown: the page halves
+    // every size, the images keep theirs.
+    int Scale = 1;
+    std::vector<int> ColumnWidths;
+    std::vector<int> RowHeights;
+    std::vector<TPageRow> Rows;
+};
 
-    struct TPageOptions {
-        TPageStyle Style = TPageStyle::Classic;
-        // Classic's snippet header; the meta description of html5 and grid
-        // pages when not empty.
-        std::string Description;
-        std::string Title; // the title of every other style; empty: the product's
-        std::string Lang = "en"; // the page's language (a BCP 47 tag), for every style but Classic
-        // Put before every image's Source when not empty (a '/' is added when it
-        // does not end in one), for images kept on another server. Only what
-        // IsSafeLink allows.
-        std::string BaseUrl;
-        // E-mail: the preview text an inbox shows after the subject; hidden in
-        // the message itself. Empty: none.
-        std::string Preheader {};
-        // html5 and grid: images whose top lies Fold picture pixels down or
-        // lower load lazily, and the largest image above it first; below
-        // Breakpoint CSS pixels of window width stacked rows stack.
-        int Fold = kDefaultFold;
-        int Breakpoint = kDefaultBreakpoint;
-    };
+constexpr int kDefaultFold = 900;
+constexpr int kDefaultBreakpoint = 600;
 
-    // A file name made safe as part of an image address: the characters that
-    // end or redirect a URL (blanks, controls, '"', '#', '%', '<', '>', '?')
-    // are written as %XX.
-    std::string UrlPathEscaped(std::string_view path);
+struct TPageOptions {
+    TPageStyle Style = TPageStyle::Classic;
+    // Classic's snippet header; the meta description of html5 and grid
+    // pages when not empty.
+    std::string Description;
+    std::string Title; // the title of every other style; empty: the product's
+    std::string Lang = "en"; // the page's language (a BCP 47 tag), for every style but Classic
+    // Put before every image's Source when not empty (a '/' is added when it
+    // does not end in one), for images kept on another server. Only what
+    // IsSafeLink allows.
+    std::string BaseUrl;
+    // E-mail: the preview text an inbox shows after the subject; hidden in
+    // the message itself. Empty: none.
+    std::string Preheader {};
+    // html5 and grid: images whose top lies Fold picture pixels down or
+    // lower load lazily, and the largest image above it first; below
+    // Breakpoint CSS pixels of window width stacked rows stack.
+    int Fold = kDefaultFold;
+    int Breakpoint = kDefaultBreakpoint;
+};
 
-    // Tests on the upper-cased extension of the page file name: "BCS" anywhere
-    // asks for the snippet header, "HTM" anywhere for the HTML wrapper. Both
-    // may hold; then the header comes first.
-    struct TPageKind {
-        bool SnippetHeader = false;
-        bool HtmlWrapper = false;
-    };
+// A file name made safe as part of an image address: the characters that
+// end or redirect a URL (blanks, controls, '"', '#', '%', '<', '>', '?')
+// are written as %XX.
+std::string UrlPathEscaped(std::string_view path);
 
-    TPageKind PageKindOf(std::string_view pageFileName);
+// Tests on the upper-cased extension of the page file name: "BCS" anywhere
+// asks for the snippet header, "HTM" anywhere for the HTML wrapper. Both
+// may hold; then the header comes first.
+struct TPageKind {
+    bool SnippetHeader = false;
+    bool HtmlWrapper = false;
+};
 
-    // The description as the snippet header carries it: one line of a comment
-    // that nothing in it can end. Line breaks become blanks and a blank goes
-    // between two dashes in a row; any other text is kept as typed.
-    std::string SnippetDescription(std::string_view description);
+TPageKind PageKindOf(std::string_view pageFileName);
 
-    // What an image's src starts with so that the page finds the images in
-    // imageFolder: empty when the page is in that folder, else the way from the
-    // page's folder, ending in '/'. Folders are compared as the system resolves
-    // them, so two spellings of one folder count as one.
-    std::string ImageSourcePrefix(const std::string& pageFileName, const std::string& imageFolder);
+// The description as the snippet header carries it: one line of a comment
+// that nothing in it can end. Line breaks become blanks and a blank goes
+// between two dashes in a row; any other text is kept as typed.
+std::string SnippetDescription(std::string_view description);
 
-    // Writes one page, line by line, each line ended by CR LF. Lines go to a
-    // temporary file beside the page (TOutputFile) and are checked at once; the
-    // page takes the name only when EndPage or Publish succeeds, so until then an
-    // old page of that name stays as it was. A failure drops the temporary file
-    // and raises EInOutError with the system's error text (or "I/O error %d")
-    // and the page's name in parentheses. The file is closed by EndPage,
-    // FinishPage, a failure, Close and the destructor.
-    class TPageWriter {
-    public:
-        TPageWriter() = default;
-        ~TPageWriter();
-        TPageWriter(const TPageWriter&) = delete;
-        TPageWriter& operator=(const TPageWriter&) = delete;
+// What an image's src starts with so that the page finds the images in
+// imageFolder: empty when the page is in that folder, else the way from the
+// page's folder, ending in '/'. Folders are compared as the system resolves
+// them, so two spellings of one folder count as one.
+std::string ImageSourcePrefix(const std::string& pageFileName, const std::string& imageFolder);
 
-        // Starts the page and writes the head lines and the table's opening tag
-        // for a picture width pixels wide. An empty name is refused before
-        // anything happens. A page still open from an earlier call is dropped.
-        void BeginPage(const std::string& fileName, const std::string& description, int width);
-        void BeginRow();
-        // One cell line whose src is imageSource (the image's name, with the
-        // way from the page to it when they are apart).
-        void CellLine(const std::string& imageSource);
-        void EndRow();
-        // FinishPage, then Publish.
-        void EndPage();
-        // Starts the page, writes all of layout in the options' style and
-        // closes the file (as FinishPage); Publish then gives it its name. A
-        // layout whose cells do not cover its tracks exactly once is refused before
-        // the file is made (a layout is the program's own data, so this is
-        // Exception, not a file error), as is a link or base URL IsSafeLink
-        // refuses. Every attribute value is escaped. Classic pages of plain cells (no link, span, fill,
-        // skip, or scale) are the same bytes as BeginPage ... FinishPage write.
-        void WritePage(const std::string& fileName, const TPageLayout& layout, const TPageOptions& options);
-        // Writes the closing lines and closes the file; a failing close raises.
-        void FinishPage();
-        // Puts a finished page under its name.
-        void Publish();
-        // A finished page holds the same bytes as the file under its name.
-        bool MatchesPublished() const { return m_output && m_output->MatchesTarget(); }
-        // Where a finished page waits for Publish; empty when there is none.
-        std::string TemporaryFileName() const
-        {
-            return m_output && !m_output->Published() ? m_output->TemporaryFileName() : std::string();
-        }
+// Writes one page, line by line, each line ended by CR LF. Lines go to a
+// temporary file beside the page (TOutputFile) and are checked at once; the
+// page takes the name only when EndPage or Publish succeeds, so until then an
+// old page of that name stays as it was. A failure drops the temporary file
+// and raises EInOutError with the system's error text (or "I/O error %d")
+// and the page's name in parentheses. The file is closed by EndPage,
+// FinishPage, a failure, Close and the destructor.
+class TPageWriter {
+public:
+    TPageWriter() = default;
+    ~TPageWriter();
+    TPageWriter(const TPageWriter&) = delete;
+    TPageWriter& operator=(const TPageWriter&) = delete;
 
-        bool IsOpen() const { return m_fd >= 0; }
-        // The bytes of the page written since it was started.
-        uint64_t BytesWritten() const { return m_bytesWritten; }
-        // Closes the file without writing anything more and drops a page not
-        // yet published; never throws.
-        void Close() noexcept;
+    // Starts the page and writes the head lines and the table's opening tag
+    // for a picture width pixels wide. An empty name is refused before
+    // anything happens. A page still open from an earlier call is dropped.
+    void BeginPage(const std::string& fileName, const std::string& description, int width);
+    void BeginRow();
+    // One cell line whose src is imageSource (the image's name, with the
+    // way from the page to it when they are apart).
+    void CellLine(const std::string& imageSource);
+    void EndRow();
+    // FinishPage, then Publish.
+    void EndPage();
+    // Starts the page, writes all of layout in the options' style and
+    // closes the file (as FinishPage); Publish then gives it its name. A
+    // layout whose cells do not cover its tracks exactly once is refused before
+    // the file is made (a layout is the program's own data, so this is
+    // Exception, not a file error), as is a link or base URL IsSafeLink
+    // refuses. Every attribute value is escaped. Classic pages of plain cells (no link, span, fill,
+    // skip, or scale) are the same bytes as BeginPage ... FinishPage write.
+    void WritePage(const std::string& fileName, const TPageLayout& layout, const TPageOptions& options);
+    // Writes the closing lines and closes the file; a failing close raises.
+    void FinishPage();
+    // Puts a finished page under its name.
+    void Publish();
+    // A finished page holds the same bytes as the file under its name.
+    bool MatchesPublished() const { return m_output && m_output->MatchesTarget(); }
+    // Where a finished page waits for Publish; empty when there is none.
+    std::string TemporaryFileName() const
+    {
+        return m_output && !m_output->Published() ? m_output->TemporaryFileName() : std::string();
+    }
 
-    private:
-        void WriteLine(std::string_view line);
-        void OpenFile(const std::string& fileName);
-        void CloseFile();
-        void WriteClassic(const TPageLayout& layout, const TPageOptions& options);
-        [[noreturn]] void Fail(int error);
+    bool IsOpen() const { return m_fd >= 0; }
+    // The bytes of the page written since it was started.
+    uint64_t BytesWritten() const { return m_bytesWritten; }
+    // Closes the file without writing anything more and drops a page not
+    // yet published; never throws.
+    void Close() noexcept;
 
-        int m_fd = -1;
-        uint64_t m_bytesWritten = 0;
-        TPageKind m_kind;
-        std::string m_fileName;
-        std::unique_ptr<TOutputFile> m_output;
-    };
+private:
+    void WriteLine(std::string_view line);
+    void OpenFile(const std::string& fileName);
+    void CloseFile();
+    void WriteClassic(const TPageLayout& layout, const TPageOptions& options);
+    [[noreturn]] void Fail(int error);
+
+    int m_fd = -1;
+    uint64_t m_bytesWritten = 0;
+    TPageKind m_kind;
+    std::string m_fileName;
+    std::unique_ptr<TOutputFile> m_output;
+};
 
 } // namespace sw
