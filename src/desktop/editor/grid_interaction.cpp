@@ -49,15 +49,14 @@ TGridInteraction::TLineHit TGridInteraction::LineUnder(QPointF at) const
     const int64_t pointer = zoom.DeviceAtLogical(vertical ? at.x() : at.y());
     TLineHit best;
     int64_t bestDistance = 0;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = list->topLevelItem(i);
-        const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString());
+    const TEditorLines& lines = m_form.m_document->Lines(vertical);
+    for (size_t i = 0; i < lines.size(); ++i) {
         // Only drawn lines can be taken hold of.
-        if (!position || item->checkState(0) != Qt::Checked || !Near(at, *position, vertical))
+        if (!lines[i].Checked || !Near(at, lines[i].Position, vertical))
             continue;
-        const int64_t distance = std::abs(pointer - zoom.DeviceStart(*position));
+        const int64_t distance = std::abs(pointer - zoom.DeviceStart(lines[i].Position));
         if (!best.Item || distance < bestDistance) {
-            best = TLineHit { list, item };
+            best = TLineHit { list, list->topLevelItem(static_cast<int>(i)) };
             bestDistance = distance;
         }
     }
@@ -127,7 +126,9 @@ bool TGridInteraction::Press(QEvent* event)
     if (mouse->button() == Qt::LeftButton && hit.Item) {
         m_pressTaken = true;
         m_form.SelectLine(*hit.List, hit.Item);
-        const int32_t position = CutLinePosition(hit.Item->text(0).toStdString()).value_or(0);
+        const int32_t position
+            = m_form.m_document->Lines(hit.List->Vertical())[size_t(hit.List->indexOfTopLevelItem(hit.Item))]
+                  .Position;
         m_drag = TDrag { hit.List, hit.Item, position, position, false };
         return true;
     }

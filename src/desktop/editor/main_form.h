@@ -111,6 +111,8 @@ public:
     // The list holding the selected line and the line, or nulls.
     TCutLineList* SelectedList() const;
     QTreeWidgetItem* SelectedLine() const;
+    // The document's line of the selected entry.
+    std::optional<TEditorLine> SelectedEditorLine() const;
     const TLineSuggestions& Suggestions() const { return m_suggestions; }
 
     // A release on the grid adds a line in the current mode, or picks the
