@@ -67,7 +67,7 @@ TMainForm::TMainForm(QWidget* parent)
     m_document = new TEditorDocument(this);
     connect(m_document, &TEditorDocument::ModifiedChanged, this, &QWidget::setWindowModified);
     connect(m_document, &TEditorDocument::Restored, this, &TMainForm::ApplyState);
-    m_actions = std::make_unique<TMainActions>(*this, ilstImages, *m_document->UndoStack());
+    m_actions = std::make_unique<TMainActions>(*this, *this, ilstImages, *m_document->UndoStack());
     connect(m_actions->CellOverlay1, &QAction::toggled, this, [this] { InvalidateGrid(); });
     m_actions->CreateMenus();
     connect(m_actions->RecentMenu, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
@@ -604,6 +604,11 @@ void TMainForm::UpdatePointer(QPointF at)
     if (HasPicture() && shown.valid(pixel))
         text += QStringLiteral("  #%1").arg(shown.pixel(pixel) & 0xFFFFFF, 6, 16, QLatin1Char('0')).toUpper();
     lblPointer->setText(text);
+}
+
+void TMainForm::ClearPointer()
+{
+    lblPointer->clear();
 }
 
 } // namespace sw

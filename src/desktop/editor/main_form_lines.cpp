@@ -222,6 +222,18 @@ void TMainForm::AcceptSuggestionsClick()
     InvalidateGrid();
 }
 
+void TMainForm::DismissSuggestion(bool vertical, int32_t position)
+{
+    std::erase(vertical ? m_suggestions.Columns : m_suggestions.Rows, position);
+    UpdateActions();
+    InvalidateGrid();
+}
+
+QAction* TMainForm::DeleteLineAction() const
+{
+    return m_actions->DeleteLine1;
+}
+
 void TMainForm::DismissSuggestionsClick()
 {
     m_suggestions = {};
