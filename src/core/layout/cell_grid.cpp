@@ -32,22 +32,10 @@ template <typename PieceOf> std::optional<int> PieceAt(int count, const PieceOf&
     return std::nullopt;
 }
 
-// The pixels of pieces first .. first + count - 1 along one side: their
-// bands together, or, when none has pixels, nothing where the last band
-// before them ends.
-template <typename PieceOf> TBand BandOf(int pieces, const PieceOf& pieceOf, int first, int count)
+// A band with pixels as it is; for pieces without, nothing where the last
+// piece with pixels before first ends.
+template <typename PieceOf> TBand BandOr(const std::optional<TBand>& band, const PieceOf& pieceOf, int first)
 {
-    const int last = std::min(first + std::max(count, 1) - 1, pieces);
-    std::optional<TBand> band;
-    for (int k = first; k <= last; ++k) {
-        const std::optional<TBand>& piece = pieceOf(k).Band;
-        if (!piece)
-            continue;
-        if (!band)
-            band = piece;
-        band->Start = std::min(band->Start, piece->Start);
-        band->End = std::max(band->End, piece->End);
-    }
     if (band)
         return *band;
     int end = 0;
@@ -80,10 +68,12 @@ std::optional<TCellRef> TCellGrid::CellAt(int x, int y) const
 
 TCellBounds TCellGrid::Bounds(TCellRef cell, int spanColumns, int spanRows) const
 {
-    const TBand across = BandOf(
-        Columns(), [this](int k) -> const TGridPiece& { return m_grid.Column(k); }, cell.Column, spanColumns);
-    const TBand down = BandOf(
-        Rows(), [this](int k) -> const TGridPiece& { return m_grid.Row(k); }, cell.Row, spanRows);
+    const TBand across = BandOr(
+        m_grid.ColumnBand(cell.Column, std::max(spanColumns, 1)),
+        [this](int k) -> const TGridPiece& { return m_grid.Column(k); }, cell.Column);
+    const TBand down = BandOr(
+        m_grid.RowBand(cell.Row, std::max(spanRows, 1)),
+        [this](int k) -> const TGridPiece& { return m_grid.Row(k); }, cell.Row);
     return TCellBounds { across.Start, down.Start, across.End, down.End };
 }
 
