@@ -2,9 +2,13 @@
 # commands of the README; both install what is missing first.
 PRESET ?= default
 JOBS ?= $(shell nproc)
-CMAKE_FLAGS ?= $(if $(CI),-DSLICEWRIGHT_WERROR=ON,)
+# CI builds through ccache: the legs that compile the same files the same
+# way (the core in the default and core-only builds) then compile them once.
+CI_LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache,)
+CMAKE_FLAGS ?= $(if $(CI),-DSLICEWRIGHT_WERROR=ON $(CI_LAUNCHER),)
 
-.PHONY: deps configure build run test asan-test core-only-test fuzz fuzz-smoke bench audit format format-check clean package
+.PHONY: deps configure build run test asan-test core-only-test fuzz fuzz-smoke bench audit format format-check clean package \
+	check-layers ci ci-gcc-release ci-gcc-debug ci-clang-debug ci-clang-release
 
 deps:
 	bash scripts/install-deps
@@ -23,6 +27,27 @@ test: build
 
 asan-test:
 	$(MAKE) test PRESET=asan
+
+# The legs of CI's matrix, one at a time: GCC and Clang, Debug and Release.
+# GCC's Release leg is the README's tests (optimised, with debug info), its
+# Debug leg the one under the sanitizers. Under CI=true warnings are errors.
+ci-gcc-release: test
+
+ci-gcc-debug: asan-test
+
+ci-clang-debug:
+	$(MAKE) test PRESET=clang-debug
+
+ci-clang-release:
+	$(MAKE) test PRESET=clang-release
+
+# The whole CI run, as a fresh machine runs it.
+ci:
+	bash .ci/run
+
+# The level table of src/README.md, include pairs and desktop files over 700 lines.
+check-layers:
+	python3 scripts/check-layers
 
 # The core and the command line on their own: proves the core needs no Qt.
 core-only-test:

@@ -5,44 +5,14 @@
 // table (its name, how many positional arguments it takes, its options);
 // adding a command means adding a row, its usage lines and its runner.
 
+#include "cli/arguments.h"
 #include "core/base/colors.h"
 
-#include <map>
-#include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace sw::cli {
-
-// A command line that does not follow the usage; main answers with exit
-// status 2 and the usage text.
-class CliUsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-enum class CliCommand { Help, Version, Generate, Convert, Suggest, Estimate };
-
-struct OptionRule {
-    const char* Name;
-    bool TakesValue;
-    // May be given more than once; every value is kept, in order, in Lists.
-    bool Repeats = false;
-};
-
-struct CliArguments {
-    CliCommand Command = CliCommand::Help;
-    std::vector<std::string> Positionals;
-    // Options by name with the leading dashes ("--transparent"); a flag maps
-    // to the empty text.
-    std::map<std::string, std::string> Options;
-    // Every value of an option that may repeat; Options holds its first.
-    std::map<std::string, std::vector<std::string>> Lists;
-
-    bool Has(const std::string& option) const { return Options.count(option) != 0; }
-};
 
 // args excludes the program name. "--help" or "--version" stand alone.
 // Options may come before, between or after the positional arguments; "--"

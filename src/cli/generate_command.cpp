@@ -1,7 +1,6 @@
 #include "cli/generate_command.h"
 
 #include "cli/convert_command.h"
-
 #include "cli/run_report.h"
 #include "core/base/errors.h"
 #include "core/base/stream.h"
@@ -166,15 +165,6 @@ void ProposeAlts(const TGenerationInput& input, TGenerationSettings& settings, T
         SetCellProperty(settings.Cells[proposal.Cell], proposal.Cell, proposal.Property, proposal.Text);
         sink.TextProposed(proposal);
     }
-}
-
-volatile std::sig_atomic_t g_stopSignal = 0;
-constexpr int kStopSignals[] = { SIGINT, SIGTERM, SIGHUP };
-std::atomic<bool> g_stopSignalsInstalled { false };
-
-extern "C" void NoteStopSignal(int signal)
-{
-    g_stopSignal = signal;
 }
 
 } // namespace
@@ -662,8 +652,9 @@ int RunGenerateAll(
             threads.clear();
             lock.lock();
             if (!results[k]) {
-                bar.Print(
-                    err, WithFullStop(WithDetail("Stopped by a signal", ::strsignal(g_stopSignal))) + "\n");
+                bar.Print(err,
+                    WithFullStop(WithDetail("Stopped by a signal", ::strsignal(TStopSignals::Signal())))
+                        + "\n");
                 return 1;
             }
         }
@@ -681,43 +672,6 @@ int RunGenerateAll(
     if (printFailed)
         throw EWriteError("Cannot write the log to standard output");
     return status;
-}
-
-TStopSignals::TStopSignals()
-{
-    if (g_stopSignalsInstalled.exchange(true))
-        return;
-    m_outermost = true;
-    g_stopSignal = 0;
-    struct sigaction note { };
-    note.sa_handler = NoteStopSignal;
-    note.sa_flags = SA_RESETHAND;
-    sigemptyset(&note.sa_mask);
-    for (int i = 0; i < kSignalCount; ++i) {
-        m_installed[i] = ::sigaction(kStopSignals[i], nullptr, &m_previous[i]) == 0
-            && m_previous[i].sa_handler != SIG_IGN && ::sigaction(kStopSignals[i], &note, nullptr) == 0;
-    }
-}
-
-TStopSignals::~TStopSignals()
-{
-    if (!m_outermost)
-        return;
-    for (int i = 0; i < kSignalCount; ++i)
-        if (m_installed[i])
-            ::sigaction(kStopSignals[i], &m_previous[i], nullptr);
-    g_stopSignalsInstalled = false;
-}
-
-bool TStopSignals::Stopped()
-{
-    return g_stopSignal != 0;
-}
-
-void TStopSignals::ThrowIfStopped()
-{
-    if (const int signal = g_stopSignal)
-        throw EAbort(WithDetail("Stopped by a signal", ::strsignal(signal)));
 }
 
 } // namespace sw::cli

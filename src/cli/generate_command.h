@@ -1,12 +1,12 @@
 #pragma once
 
-#include "cli/command_line.h"
+#include "cli/arguments.h"
+#include "cli/stop_signals.h"
 #include "core/base/colors.h"
 #include "core/generate/slicing_pipeline.h"
 #include "core/imaging/bitmap.h"
 #include "core/imaging/png/png_reader.h"
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -97,27 +97,5 @@ std::vector<GenerateOptions> GenerateRunsFrom(const CliArguments& arguments);
 // every project was generated.
 int RunGenerateAll(
     const std::vector<GenerateOptions>& runs, std::FILE* out, std::FILE* err, std::FILE* progress);
-
-// Ctrl-C or a plain kill ends the run at its next piece, which then removes
-// what it wrote instead of leaving strips and temporary files behind; a
-// second one ends the program at once. A signal the caller ignores (nohup)
-// stays ignored. Only the outermost holder installs the handlers, so the
-// projects of a batch, run on several threads, share the first one's.
-class TStopSignals {
-public:
-    TStopSignals();
-    ~TStopSignals();
-    TStopSignals(const TStopSignals&) = delete;
-    TStopSignals& operator=(const TStopSignals&) = delete;
-    static bool Stopped();
-    // EAbort "Stopped by a signal (NAME)" once a signal came.
-    static void ThrowIfStopped();
-
-private:
-    static constexpr int kSignalCount = 3;
-    struct sigaction m_previous[kSignalCount] { };
-    bool m_installed[kSignalCount] {};
-    bool m_outermost = false;
-};
 
 } // namespace sw::cli

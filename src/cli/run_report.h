@@ -3,7 +3,7 @@
 // What a generate run reports on the command line: the progress bar on a
 // terminal, the plain log, and the JSON lines of --json.
 
-#include "cli/generate_command.h"
+#include "cli/stop_signals.h"
 #include "core/base/sysutils.h"
 #include "core/generate/cell_format.h"
 #include "core/generate/slicing_pipeline.h"

@@ -1,6 +1,7 @@
 #include "cli/generate_command.h"
 
 #include "cli/cli_runner.h"
+#include "cli/command_line.h"
 #include "support/folder_entries.h"
 #include "support/temp_folder.h"
 

@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace sw {
@@ -171,7 +173,8 @@ int RemoveStaleTemporaries(const std::string& folderName, const std::vector<std:
     return removed;
 }
 
-TRunFolder::TRunFolder(std::string folder, bool exclusive, const std::function<void(const std::string&)>& log)
+TRunFolder::TRunFolder(std::string folder, bool exclusive, const std::function<void(const std::string&)>& log,
+    const std::function<void()>& waiting)
     : m_folder(FolderOf(folder))
 {
     m_fd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -188,7 +191,7 @@ TRunFolder::TRunFolder(std::string folder, bool exclusive, const std::function<v
         return;
     if (!alone) {
         log("Another run is writing into " + m_folder + "; waiting for it to finish...");
-        Lock(exclusive ? LOCK_EX : LOCK_SH, log);
+        Lock(exclusive ? LOCK_EX : LOCK_SH, log, waiting);
         alone = exclusive;
     }
     if (!alone)
@@ -200,7 +203,7 @@ TRunFolder::TRunFolder(std::string folder, bool exclusive, const std::function<v
     if (const int removed = RemoveStaleTemporaries(m_folder, kRunExtensions))
         log(Format("Removed %d temporary files of an interrupted run.", removed));
     if (!exclusive)
-        Lock(LOCK_SH, log);
+        Lock(LOCK_SH, log, waiting);
 }
 
 TRunFolder::~TRunFolder()
@@ -211,14 +214,29 @@ TRunFolder::~TRunFolder()
         ::close(m_fd); // the lock goes with the descriptor
 }
 
-void TRunFolder::Lock(int operation, const std::function<void(const std::string&)>& log)
+void TRunFolder::Lock(
+    int operation, const std::function<void(const std::string&)>& log, const std::function<void()>& waiting)
 {
-    while (::flock(m_fd, operation) != 0)
-        if (errno != EINTR) {
+    // With someone to ask, the lock is polled, so the run can stop while it
+    // waits; the constructor throws then, so the folder is closed here.
+    const int how = waiting ? operation | LOCK_NB : operation;
+    while (::flock(m_fd, how) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || !waiting) {
             // A file system without locks still runs, as it did before locks.
             log("Could not lock " + m_folder + " (" + SystemErrorText(errno) + "); going on without.");
             return;
         }
+        try {
+            waiting();
+        } catch (...) {
+            ::close(m_fd);
+            m_fd = -1;
+            throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 void TRunFolder::Publish(const std::vector<TRename>& renames, const std::function<void(size_t index)>& rename)

@@ -48,8 +48,11 @@ public:
     // cannot share. When no other run is at work, first completes an
     // interrupted run's renames and removes stale temporary files (see
     // RemoveStaleTemporaries), each told to log. A folder that cannot be
-    // opened is left to fail on the run's first file.
-    TRunFolder(std::string folder, bool exclusive, const std::function<void(const std::string&)>& log);
+    // opened is left to fail on the run's first file. While it waits,
+    // waiting (when given) is called every tenth of a second; what it
+    // throws ends the wait and passes on, so a run can be stopped then.
+    TRunFolder(std::string folder, bool exclusive, const std::function<void(const std::string&)>& log,
+        const std::function<void()>& waiting = {});
     ~TRunFolder();
     TRunFolder(const TRunFolder&) = delete;
     TRunFolder& operator=(const TRunFolder&) = delete;
@@ -63,7 +66,8 @@ public:
     void Abandon() noexcept;
 
 private:
-    void Lock(int operation, const std::function<void(const std::string&)>& log);
+    void Lock(int operation, const std::function<void(const std::string&)>& log,
+        const std::function<void()>& waiting);
     void WriteJournal(const std::vector<TRename>& renames);
     void DropJournal() noexcept;
 

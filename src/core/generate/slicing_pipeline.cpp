@@ -232,8 +232,10 @@ void TGenerationRun::Prepare(TBitmap& picture)
     RefuseNameCollisions();
     if (m_settings.WriteHTML)
         m_sourcePrefix = ImageSourcePrefix(m_settings.PageFileName, m_folder);
+    // A run waiting for another one's folder can still be stopped.
     m_folderLock = std::make_unique<TRunFolder>(
-        m_folder, !m_settings.DeleteTemp, [this](const std::string& line) { m_sink.LogLine(line); });
+        m_folder, !m_settings.DeleteTemp, [this](const std::string& line) { m_sink.LogLine(line); },
+        [this] { m_sink.ProcessMessages(); });
     m_counts.Total = static_cast<int>(m_plan.Grid.CellCount());
     m_sink.Progress(m_counts);
 

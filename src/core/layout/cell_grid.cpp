@@ -4,48 +4,63 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace sw {
 
 namespace {
 
-std::vector<int> Edges(const TCutLines& lines, int extent)
+std::vector<TGridLine> GridLines(const TCutLines& lines)
 {
-    std::vector<int> at { 0 };
+    std::vector<TGridLine> at;
+    at.reserve(lines.size());
     for (const TCutLineEntry& line : lines)
-        at.push_back(std::clamp(CutLinePosition(line.Caption).value_or(0), 0, extent));
-    at.push_back(extent);
+        at.push_back({ CutLinePosition(line.Caption).value_or(0) });
     return at;
 }
 
-// The 1-based piece holding pixel p: the last piece starting at or before
-// it that has pixels, so empty pieces from lines at one place are passed over.
-std::optional<int> PieceAt(const std::vector<int>& edges, int p)
+// The 1-based piece holding pixel p: the last one whose pixels hold it, so
+// empty pieces from lines at one place are passed over.
+template <typename PieceOf> std::optional<int> PieceAt(int count, const PieceOf& pieceOf, int p)
 {
-    if (p < 0 || p >= edges.back())
-        return std::nullopt;
-    for (size_t k = edges.size() - 1; k-- > 0;)
-        if (edges[k] <= p && p < edges[k + 1])
-            return static_cast<int>(k) + 1;
+    for (int k = count; k >= 1; --k) {
+        const std::optional<TBand>& band = pieceOf(k).Band;
+        if (band && band->Start <= p && p < band->End)
+            return k;
+    }
     return std::nullopt;
+}
+
+// A band with pixels as it is; for pieces without, nothing where the last
+// piece with pixels before first ends.
+template <typename PieceOf> TBand BandOr(const std::optional<TBand>& band, const PieceOf& pieceOf, int first)
+{
+    if (band)
+        return *band;
+    int end = 0;
+    for (int k = 1; k < first; ++k)
+        if (const std::optional<TBand>& piece = pieceOf(k).Band)
+            end = piece->End;
+    return { end, end };
 }
 
 } // namespace
 
-TCellGrid::TCellGrid(const TCutLines& columns, const TCutLines& rows, int width, int height)
-    : m_columnEdges(Edges(columns, std::max(width, 0)))
-    , m_rowEdges(Edges(rows, std::max(height, 0)))
+TCellGrid::TCellGrid(TCutGrid grid)
+    : m_grid(std::move(grid))
 { }
 
-bool TCellGrid::Contains(TCellRef cell) const
-{
-    return cell.Row >= 1 && cell.Row <= Rows() && cell.Column >= 1 && cell.Column <= Columns();
-}
+TCellGrid::TCellGrid(const TCutLines& columns, const TCutLines& rows, int width, int height)
+    : m_grid(std::max(width, 0), std::max(height, 0), GridLines(columns), GridLines(rows))
+{ }
 
 std::optional<TCellRef> TCellGrid::CellAt(int x, int y) const
 {
-    const std::optional<int> column = PieceAt(m_columnEdges, x);
-    const std::optional<int> row = PieceAt(m_rowEdges, y);
+    const std::optional<int> column = PieceAt(
+        Columns(), [this](int k) -> const TGridPiece& { return m_grid.Column(k); }, x);
+    const std::optional<int> row = PieceAt(
+        Rows(), [this](int k) -> const TGridPiece& { return m_grid.Row(k); }, y);
     if (!column || !row)
         return std::nullopt;
     return TCellRef { *row, *column };
@@ -53,11 +68,58 @@ std::optional<TCellRef> TCellGrid::CellAt(int x, int y) const
 
 TCellBounds TCellGrid::Bounds(TCellRef cell, int spanColumns, int spanRows) const
 {
-    const auto edge = [](const std::vector<int>& edges, int index) {
-        return edges[static_cast<size_t>(std::clamp(index, 0, static_cast<int>(edges.size()) - 1))];
+    const TBand across = BandOr(
+        m_grid.ColumnBand(cell.Column, std::max(spanColumns, 1)),
+        [this](int k) -> const TGridPiece& { return m_grid.Column(k); }, cell.Column);
+    const TBand down = BandOr(
+        m_grid.RowBand(cell.Row, std::max(spanRows, 1)),
+        [this](int k) -> const TGridPiece& { return m_grid.Row(k); }, cell.Row);
+    return TCellBounds { across.Start, down.Start, across.End, down.End };
+}
+
+TCutLines CutLinesOf(const TEditorLines& lines)
+{
+    TCutLines captions;
+    captions.reserve(lines.size());
+    for (const TEditorLine& line : lines)
+        captions.push_back({ std::to_string(line.Position), line.Checked });
+    return captions;
+}
+
+TCellGrid CellGridOf(const TEditorLines& columns, const TEditorLines& rows, int width, int height)
+{
+    const auto gridLines = [](const TEditorLines& lines) {
+        std::vector<TGridLine> at;
+        at.reserve(lines.size());
+        for (const TEditorLine& line : lines)
+            at.push_back({ line.Position });
+        return at;
     };
-    return TCellBounds { edge(m_columnEdges, cell.Column - 1), edge(m_rowEdges, cell.Row - 1),
-        edge(m_columnEdges, cell.Column - 1 + spanColumns), edge(m_rowEdges, cell.Row - 1 + spanRows) };
+    return TCellGrid(TCutGrid(std::max(width, 0), std::max(height, 0), gridLines(columns), gridLines(rows)));
+}
+
+size_t InsertEditorLine(TEditorLines& lines, TEditorLine line)
+{
+    const auto at = std::upper_bound(lines.begin(), lines.end(), line.Position,
+        [](int32_t position, const TEditorLine& other) { return position < other.Position; });
+    const size_t index = static_cast<size_t>(at - lines.begin());
+    lines.insert(at, line);
+    return index;
+}
+
+size_t MoveEditorLine(TEditorLines& lines, size_t index, int32_t position)
+{
+    TEditorLine line = lines[index];
+    line.Position = position;
+    lines.erase(lines.begin() + static_cast<ptrdiff_t>(index));
+    // Before the lines at its new place that stood after it, after those
+    // that stood before it.
+    size_t to = 0;
+    for (size_t k = 0; k < lines.size(); ++k)
+        if (lines[k].Position < position || (lines[k].Position == position && k < index))
+            to = k + 1;
+    lines.insert(lines.begin() + static_cast<ptrdiff_t>(to), line);
+    return to;
 }
 
 TCellPropertyMap FittingCells(const TCellPropertyMap& cells, int rows, int columns)

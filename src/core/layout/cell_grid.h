@@ -7,8 +7,11 @@
 #include "core/base/colors.h"
 #include "core/imaging/pixel_view.h"
 #include "core/project/cell_properties.h"
+#include "core/project/cut_grid.h"
 #include "core/project/cut_lines.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -29,27 +32,48 @@ struct TCellBounds {
 class TCellGrid {
 public:
     TCellGrid() = default;
-    // Every entry counts, checked or not, in list order, clipped to the
-    // picture, as in a run; a caption that is no number counts as 0.
+    // The cells of the run's cut grid, as the run clips them.
+    explicit TCellGrid(TCutGrid grid);
+    // Every entry counts, checked or not, in list order; a caption that is
+    // no number counts as 0.
     TCellGrid(const TCutLines& columns, const TCutLines& rows, int width, int height);
 
-    int Rows() const { return static_cast<int>(m_rowEdges.size()) - 1; }
-    int Columns() const { return static_cast<int>(m_columnEdges.size()) - 1; }
-    // 0, the clipped positions, the extent.
-    const std::vector<int>& ColumnEdges() const { return m_columnEdges; }
-    const std::vector<int>& RowEdges() const { return m_rowEdges; }
-    bool Contains(TCellRef cell) const;
+    const TCutGrid& CutGrid() const { return m_grid; }
+    int Rows() const { return m_grid.Rows(); }
+    int Columns() const { return m_grid.Columns(); }
+    bool Contains(TCellRef cell) const { return m_grid.Contains(cell.Row, cell.Column); }
     // The cell whose pixels hold (x, y); none off the picture. Of cells
     // without pixels, the one after them.
     std::optional<TCellRef> CellAt(int x, int y) const;
     // The pixels of the cell with the given span; Contains(cell) assumed,
-    // a span beyond the grid stops at its edge.
+    // a span beyond the grid stops at its edge. A cell without pixels gets
+    // no width (or height) where the pixels before it end.
     TCellBounds Bounds(TCellRef cell, int spanColumns = 1, int spanRows = 1) const;
 
 private:
-    std::vector<int> m_columnEdges { 0, 0 };
-    std::vector<int> m_rowEdges { 0, 0 };
+    TCutGrid m_grid { 0, 0, {}, {} };
 };
+
+// A cut line as the editor holds it: where it cuts, in picture pixels, and
+// whether it is ticked (drawn; it cuts either way).
+struct TEditorLine {
+    int32_t Position = 0;
+    bool Checked = true;
+    bool operator==(const TEditorLine&) const = default;
+};
+using TEditorLines = std::vector<TEditorLine>;
+
+// The lines as the project file and a run read them: the position as plain
+// decimal text.
+TCutLines CutLinesOf(const TEditorLines& lines);
+// The cells that lines make over a picture of width x height.
+TCellGrid CellGridOf(const TEditorLines& columns, const TEditorLines& rows, int width, int height);
+// Puts line into lines, which are in ascending order, after every line not
+// past it; gives its index.
+size_t InsertEditorLine(TEditorLines& lines, TEditorLine line);
+// Moves the line at index (< size) to position and gives its new index;
+// lines at one place keep the order they had, as a stable sort leaves them.
+size_t MoveEditorLine(TEditorLines& lines, size_t index, int32_t position);
 
 // The entries of cells that fit the grid, taken in order while they keep the
 // core's layout check passing: what the editor draws and checks edits

@@ -91,10 +91,20 @@ TCutGrid TCutGrid::FromCaptions(int width, int height, const std::vector<std::st
     return TCutGrid(width, height, LinesOf(columnCaptions), std::move(rows));
 }
 
+std::optional<TBand> TCutGrid::ColumnBand(int first, int count) const
+{
+    return UnionOf(m_columns, first - 1, count);
+}
+
+std::optional<TBand> TCutGrid::RowBand(int first, int count) const
+{
+    return UnionOf(m_rows, first - 1, count);
+}
+
 std::optional<TGridRect> TCutGrid::CellRect(int row, int column, int spanColumns, int spanRows) const
 {
-    const std::optional<TBand> across = UnionOf(m_columns, column - 1, spanColumns);
-    const std::optional<TBand> down = UnionOf(m_rows, row - 1, spanRows);
+    const std::optional<TBand> across = ColumnBand(column, spanColumns);
+    const std::optional<TBand> down = RowBand(row, spanRows);
     if (!across || !down)
         return std::nullopt;
     return TGridRect { *across, *down };

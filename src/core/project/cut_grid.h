@@ -81,6 +81,10 @@ public:
     // every such piece with pixels; empty when the columns or the rows have
     // none. The reason is then the first empty piece's, columns first.
     std::optional<TGridRect> CellRect(int row, int column, int spanColumns = 1, int spanRows = 1) const;
+    // The pixels of count pieces from first on (stopping at the grid's
+    // edge) together; none when none of them has any.
+    std::optional<TBand> ColumnBand(int first, int count) const;
+    std::optional<TBand> RowBand(int first, int count) const;
     std::string EmptyReason(int row, int column) const;
 
     // Fails with Exception when the grid has more than kMaxGridCells cells.

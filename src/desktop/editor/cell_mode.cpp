@@ -39,14 +39,15 @@ TCellNaming CellNaming(const std::optional<TOutputValues>& output, const std::st
 
 TCellGrid TMainForm::CellGrid() const
 {
-    return TCellGrid(lvColumns->Lines(), lvRows->Lines(), pbGrid->GridWidth(), pbGrid->GridHeight());
+    return CellGridOf(
+        m_document->Lines(true), m_document->Lines(false), pbGrid->GridWidth(), pbGrid->GridHeight());
 }
 
 std::string TMainForm::DefaultCellName(TCellRef cell) const
 {
     const TCellNaming naming = CellNaming(m_document->Output, ProjectFileName);
     const std::string nameTemplate = !naming.NameTemplate.empty() ? naming.NameTemplate
-        : lvColumns->topLevelItemCount() == 0                     ? std::string("r{row}")
+        : m_document->Lines(true).empty()                         ? std::string("r{row}")
                                                                   : std::string(kDefaultNameTemplate);
     try {
         return ExpandNameTemplate(nameTemplate, cell, naming.ProjectName);

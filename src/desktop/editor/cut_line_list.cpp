@@ -1,10 +1,10 @@
 #include "desktop/editor/cut_line_list.h"
 
-#include "core/base/sysutils.h"
 #include "desktop/shell/platform_services.h"
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 
@@ -15,19 +15,6 @@ namespace sw {
 namespace {
 
 constexpr int kDesignColumnWidth = 148;
-
-// The compare handler of both lists: -1, 0 or 1 by the entries' positions.
-int DataSort(const QTreeWidgetItem& item1, const QTreeWidgetItem& item2)
-{
-    return CompareCutLines(item1.text(0).toStdString(), item2.text(0).toStdString());
-}
-
-class TCutLineItem : public QTreeWidgetItem {
-public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-
-    bool operator<(const QTreeWidgetItem& other) const override { return DataSort(*this, other) < 0; }
-};
 
 // Lets an edit through only when it names a position inside the grid that no
 // other entry holds, and stores it as plain decimal text. A refused edit
@@ -60,9 +47,11 @@ private:
 
 } // namespace
 
-TCutLineList::TCutLineList(
-    const QString& objectName, const QIcon& icon, std::function<int()> extent, QWidget* parent)
+TCutLineList::TCutLineList(TEditorDocument& document, bool columns, const QString& objectName,
+    const QIcon& icon, std::function<int()> extent, QWidget* parent)
     : QTreeWidget(parent)
+    , m_document(document)
+    , m_vertical(columns)
     , m_icon(icon)
     , m_extent(std::move(extent))
 {
@@ -80,71 +69,90 @@ TCutLineList::TCutLineList(
         | QAbstractItemView::SelectedClicked);
     setItemDelegate(new TCaptionDelegate(this));
     connect(this, &QTreeWidget::itemChanged, this, &TCutLineList::ItemChanged);
+    const auto mine = [this](bool vertical) { return vertical == m_vertical; };
+    connect(&m_document, &TEditorDocument::LineInserted, this, [this, mine](bool vertical, int index) {
+        if (!mine(vertical))
+            return;
+        const QScopedValueRollback following(m_following, true);
+        insertTopLevelItem(index, MakeItem(m_document.Lines(m_vertical)[size_t(index)]));
+    });
+    connect(&m_document, &TEditorDocument::LineRemoved, this, [this, mine](bool vertical, int index) {
+        if (mine(vertical))
+            delete takeTopLevelItem(index);
+    });
+    connect(&m_document, &TEditorDocument::LineMoved, this, [this, mine](bool vertical, int from, int to) {
+        if (mine(vertical))
+            ShowMove(from, to);
+    });
+    connect(&m_document, &TEditorDocument::LineChecked, this, [this, mine](bool vertical, int index) {
+        if (!mine(vertical))
+            return;
+        const QScopedValueRollback following(m_following, true);
+        topLevelItem(index)->setCheckState(
+            0, m_document.Lines(m_vertical)[size_t(index)].Checked ? Qt::Checked : Qt::Unchecked);
+    });
+    connect(&m_document, &TEditorDocument::LinesReset, this, &TCutLineList::ShowAll);
 }
 
-void TCutLineList::AddLine(int32_t position, bool checked)
+QTreeWidgetItem* TCutLineList::MakeItem(const TEditorLine& line) const
 {
-    const std::string caption = IntToStr(position);
-    QTreeWidgetItem* item = MakeItem(caption, checked);
-    // The list is always in order, so the entry goes straight to its place.
-    // A sort per entry made loading a project of 2,000 lines take seconds.
-    const size_t at = CutLineInsertionIndex(
-        static_cast<size_t>(topLevelItemCount()),
-        [this](size_t i) { return topLevelItem(static_cast<int>(i))->text(0).toStdString(); }, caption);
-    insertTopLevelItem(static_cast<int>(at), item);
-    emit Changed();
-}
-
-QTreeWidgetItem* TCutLineList::MakeItem(const std::string& caption, bool checked) const
-{
-    auto* item = new TCutLineItem();
+    auto* item = new QTreeWidgetItem();
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsEditable
         | Qt::ItemNeverHasChildren);
     item->setIcon(0, m_icon);
-    item->setText(0, QString::fromStdString(caption));
-    item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    item->setText(0, QString::number(line.Position));
+    item->setCheckState(0, line.Checked ? Qt::Checked : Qt::Unchecked);
     return item;
 }
 
-void TCutLineList::SetLines(const TCutLines& lines)
+void TCutLineList::ShowAll()
 {
-    const QSignalBlocker quiet(this);
+    const QScopedValueRollback following(m_following, true);
     clear();
+    const TEditorLines& lines = m_document.Lines(m_vertical);
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(lines.size()));
-    for (const TCutLineEntry& line : lines)
-        items.append(MakeItem(line.Caption, line.Checked));
+    for (const TEditorLine& line : lines)
+        items.append(MakeItem(line));
     addTopLevelItems(items);
+    viewport()->update();
+}
+
+void TCutLineList::ShowMove(int from, int to)
+{
+    const QScopedValueRollback following(m_following, true);
+    QTreeWidgetItem* item = topLevelItem(from);
+    item->setText(0, QString::number(m_document.Lines(m_vertical)[size_t(to)].Position));
+    if (from == to)
+        return;
+    // The entry keeps its selection and the current mark as it moves.
+    const bool selected = item->isSelected();
+    const bool current = currentItem() == item;
+    const QSignalBlocker quiet(this);
+    takeTopLevelItem(from);
+    insertTopLevelItem(to, item);
+    if (current)
+        setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+    item->setSelected(selected);
     viewport()->update();
 }
 
 QTreeWidgetItem* TCutLineList::ItemAt(int32_t position) const
 {
-    for (int i = 0; i < topLevelItemCount(); ++i)
-        if (CutLinePosition(topLevelItem(i)->text(0).toStdString()) == position)
-            return topLevelItem(i);
+    const TEditorLines& lines = m_document.Lines(m_vertical);
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].Position == position)
+            return topLevelItem(static_cast<int>(i));
     return nullptr;
-}
-
-int TCutLineList::RemoveLines(bool all)
-{
-    int removed = 0;
-    for (int i = topLevelItemCount() - 1; i >= 0; --i) {
-        if (all || topLevelItem(i)->checkState(0) != Qt::Checked) {
-            delete takeTopLevelItem(i);
-            ++removed;
-        }
-    }
-    return removed;
 }
 
 bool TCutLineList::HasLineAt(int32_t position, const QTreeWidgetItem* except) const
 {
-    for (int i = 0; i < topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = topLevelItem(i);
-        if (item != except && CutLinePosition(item->text(0).toStdString()) == position)
+    const int skip = except ? indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(except)) : -1;
+    const TEditorLines& lines = m_document.Lines(m_vertical);
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (static_cast<int>(i) != skip && lines[i].Position == position)
             return true;
-    }
     return false;
 }
 
@@ -159,11 +167,25 @@ TCutLines TCutLineList::Lines() const
     return lines;
 }
 
-void TCutLineList::ItemChanged()
+void TCutLineList::ItemChanged(QTreeWidgetItem* item)
 {
-    // Only a caption edit can break the order; a tick leaves it as it was.
-    if (!IsSortedByPosition(Lines()))
-        sortItems(0, Qt::AscendingOrder);
+    if (m_following)
+        return;
+    const int index = indexOfTopLevelItem(item);
+    if (index < 0)
+        return;
+    const TEditorLine line = m_document.Lines(m_vertical)[size_t(index)];
+    const bool checked = item->checkState(0) == Qt::Checked;
+    if (checked != line.Checked)
+        m_document.CheckLine(m_vertical, index, checked);
+    const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString());
+    if (position && *position != line.Position) {
+        m_document.MoveLine(m_vertical, index, *position);
+    } else if (!position) {
+        // Text that is no position leaves the line where it was.
+        const QScopedValueRollback following(m_following, true);
+        item->setText(0, QString::number(line.Position));
+    }
     emit Changed();
 }
 

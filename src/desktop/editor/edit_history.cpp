@@ -7,29 +7,29 @@ namespace sw {
 
 namespace {
 
-QString Caption(const TCutLineEntry& line)
+QString Caption(const TEditorLine& line)
 {
-    return QString::fromStdString(line.Caption);
+    return QString::number(line.Position);
 }
 
 // The change to one list, or empty when it did not change.
-QString DescribeLines(const TCutLines& before, const TCutLines& after, const QString& kind)
+QString DescribeLines(const TEditorLines& before, const TEditorLines& after, const QString& kind)
 {
     if (before == after)
         return {};
-    const auto missingFrom = [](const TCutLines& lines, const TCutLines& others) {
-        TCutLines missing;
-        for (const TCutLineEntry& line : lines) {
+    const auto missingFrom = [](const TEditorLines& lines, const TEditorLines& others) {
+        TEditorLines missing;
+        for (const TEditorLine& line : lines) {
             bool found = false;
-            for (const TCutLineEntry& other : others)
-                found = found || other.Caption == line.Caption;
+            for (const TEditorLine& other : others)
+                found = found || other.Position == line.Position;
             if (!found)
                 missing.push_back(line);
         }
         return missing;
     };
-    const TCutLines gone = missingFrom(before, after);
-    const TCutLines added = missingFrom(after, before);
+    const TEditorLines gone = missingFrom(before, after);
+    const TEditorLines added = missingFrom(after, before);
     if (gone.empty() && added.size() == 1)
         return QStringLiteral("Add %1 %2").arg(kind, Caption(added.front()));
     if (added.empty() && gone.size() == 1)

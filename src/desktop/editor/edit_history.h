@@ -7,8 +7,8 @@
 
 #include "core/base/colors.h"
 #include "core/imaging/bitmap.h"
+#include "core/layout/cell_grid.h"
 #include "core/project/cell_properties.h"
-#include "core/project/cut_lines.h"
 
 #include <QString>
 #include <QUndoCommand>
@@ -20,8 +20,8 @@
 namespace sw {
 
 struct TProjectState {
-    TCutLines Columns;
-    TCutLines Rows;
+    TEditorLines Columns;
+    TEditorLines Rows;
     std::string PictureFileName;
     // The picture shown; shared, never changed once made. Null for none.
     std::shared_ptr<const TBitmap> Picture;

@@ -4,6 +4,7 @@
 
 #include <QUndoStack>
 
+#include <algorithm>
 #include <utility>
 
 namespace sw {
@@ -16,6 +17,57 @@ TEditorDocument::TEditorDocument(QObject* parent)
     // The saved state is the clean one: undoing back to it clears the marker.
     connect(m_undoStack, &QUndoStack::cleanChanged, this, [this](bool clean) { SetModifiedFlag(!clean); });
     New();
+}
+
+int TEditorDocument::AddLine(bool vertical, int32_t position, bool checked)
+{
+    const int index = static_cast<int>(InsertEditorLine(LinesOf(vertical), { position, checked }));
+    emit LineInserted(vertical, index);
+    return index;
+}
+
+int TEditorDocument::MoveLine(bool vertical, int index, int32_t position)
+{
+    const int to = static_cast<int>(MoveEditorLine(LinesOf(vertical), static_cast<size_t>(index), position));
+    emit LineMoved(vertical, index, to);
+    return to;
+}
+
+void TEditorDocument::CheckLine(bool vertical, int index, bool checked)
+{
+    LinesOf(vertical)[static_cast<size_t>(index)].Checked = checked;
+    emit LineChecked(vertical, index);
+}
+
+void TEditorDocument::RemoveLine(bool vertical, int index)
+{
+    TEditorLines& lines = LinesOf(vertical);
+    lines.erase(lines.begin() + index);
+    emit LineRemoved(vertical, index);
+}
+
+int TEditorDocument::RemoveLines(bool all)
+{
+    int removed = 0;
+    for (const bool vertical : { true, false }) {
+        TEditorLines& lines = LinesOf(vertical);
+        const size_t before = lines.size();
+        if (all)
+            lines.clear();
+        else
+            std::erase_if(lines, [](const TEditorLine& line) { return !line.Checked; });
+        removed += static_cast<int>(before - lines.size());
+    }
+    if (removed > 0)
+        emit LinesReset();
+    return removed;
+}
+
+void TEditorDocument::ShowLines(const TEditorLines& columns, const TEditorLines& rows)
+{
+    m_columns = columns;
+    m_rows = rows;
+    emit LinesReset();
 }
 
 void TEditorDocument::Record(TProjectState state)

@@ -1,15 +1,18 @@
 #pragma once
 
-// The project being edited, apart from the widgets that show it: the state
-// as last recorded, its undo history, whether it has unsaved changes, the
-// values of its file the editor keeps without editing them, and saving. The
-// main window hands it each change and shows what an undo brings back.
+// The project being edited, apart from the widgets that show it: the cut
+// lines, the state as last recorded, its undo history, whether it has
+// unsaved changes, the values of its file the editor keeps without editing
+// them, and saving. The lists and the picture view show the lines and send
+// the commands that change them; the main window records each change and
+// shows what an undo brings back.
 
 #include "core/project/project_file.h"
 #include "desktop/editor/edit_history.h"
 
 #include <QObject>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -23,6 +26,23 @@ public:
     explicit TEditorDocument(QObject* parent = nullptr);
 
     QUndoStack* UndoStack() const { return m_undoStack; }
+
+    // The cut lines, columns (vertical) or rows, each in ascending order.
+    // They run ahead of State() while a change of several steps is made.
+    const TEditorLines& Lines(bool vertical) const { return vertical ? m_columns : m_rows; }
+    // The commands on the lines, each told to the views by a signal below.
+    // Indexes count within one list; positions and ticks are taken as they
+    // are: the bounds and duplicate tests are the caller's. A new line goes
+    // after those at its place; a moved one keeps its rank among equals.
+    int AddLine(bool vertical, int32_t position, bool checked);
+    // Gives the line's new index.
+    int MoveLine(bool vertical, int index, int32_t position);
+    void CheckLine(bool vertical, int index, bool checked);
+    void RemoveLine(bool vertical, int index);
+    // Removes every line, or the unticked ones; gives how many went.
+    int RemoveLines(bool all);
+    // Shows the lines of a state, as an undo brings them back.
+    void ShowLines(const TEditorLines& columns, const TEditorLines& rows);
 
     // The state as last recorded.
     const TProjectState& State() const { return m_state; }
@@ -74,11 +94,21 @@ signals:
     // An undo or redo brought state back; the viewers show it.
     void Restored(const sw::TProjectState& state);
     void ModifiedChanged(bool modified);
+    void LineInserted(bool vertical, int index);
+    void LineRemoved(bool vertical, int index);
+    void LineMoved(bool vertical, int from, int to);
+    void LineChecked(bool vertical, int index);
+    // Every line may have changed.
+    void LinesReset();
 
 private:
     void SetModifiedFlag(bool modified);
 
+    TEditorLines& LinesOf(bool vertical) { return vertical ? m_columns : m_rows; }
+
     QUndoStack* m_undoStack = nullptr;
+    TEditorLines m_columns;
+    TEditorLines m_rows;
     TProjectState m_state;
     bool m_modified = false;
 };

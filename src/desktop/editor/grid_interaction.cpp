@@ -1,8 +1,8 @@
 #include "desktop/editor/grid_interaction.h"
 
-#include "core/project/cut_lines.h"
-#include "desktop/editor/main_actions.h"
-#include "desktop/editor/main_form.h"
+#include "desktop/editor/cut_line_list.h"
+#include "desktop/editor/editor_document.h"
+#include "desktop/editor/picture_view.h"
 #include "desktop/shell/handler_guard.h"
 #include "desktop/shell/platform_services.h"
 
@@ -33,7 +33,7 @@ constexpr int kGrabDistance = 2;
 
 bool TGridInteraction::Near(QPointF at, int32_t position, bool vertical) const
 {
-    const TZoomMapping& zoom = m_form.pbGrid->Zoom();
+    const TZoomMapping& zoom = m_host.Grid().Zoom();
     const int64_t pointer = zoom.DeviceAtLogical(vertical ? at.x() : at.y());
     const int64_t reach = int64_t { kGrabDistance } * zoom.RatioHundredths() / 100;
     return std::abs(pointer - zoom.DeviceStart(position)) <= reach;
@@ -41,23 +41,22 @@ bool TGridInteraction::Near(QPointF at, int32_t position, bool vertical) const
 
 TGridInteraction::TLineHit TGridInteraction::LineUnder(QPointF at) const
 {
-    if (!m_form.EditsLines())
+    if (!EditsLines())
         return {};
-    const bool vertical = m_form.IsVerticalMode();
-    TCutLineList* list = vertical ? m_form.lvColumns : m_form.lvRows;
-    const TZoomMapping& zoom = m_form.pbGrid->Zoom();
+    const bool vertical = IsVerticalMode();
+    TCutLineList* list = &m_host.List(vertical);
+    const TZoomMapping& zoom = m_host.Grid().Zoom();
     const int64_t pointer = zoom.DeviceAtLogical(vertical ? at.x() : at.y());
     TLineHit best;
     int64_t bestDistance = 0;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = list->topLevelItem(i);
-        const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString());
+    const TEditorLines& lines = m_host.Document().Lines(vertical);
+    for (size_t i = 0; i < lines.size(); ++i) {
         // Only drawn lines can be taken hold of.
-        if (!position || item->checkState(0) != Qt::Checked || !Near(at, *position, vertical))
+        if (!lines[i].Checked || !Near(at, lines[i].Position, vertical))
             continue;
-        const int64_t distance = std::abs(pointer - zoom.DeviceStart(*position));
+        const int64_t distance = std::abs(pointer - zoom.DeviceStart(lines[i].Position));
         if (!best.Item || distance < bestDistance) {
-            best = TLineHit { list, item };
+            best = TLineHit { list, list->topLevelItem(static_cast<int>(i)) };
             bestDistance = distance;
         }
     }
@@ -66,10 +65,10 @@ TGridInteraction::TLineHit TGridInteraction::LineUnder(QPointF at) const
 
 int32_t TGridInteraction::SuggestionUnder(QPointF at) const
 {
-    if (!m_form.EditsLines())
+    if (!EditsLines())
         return -1;
-    const bool vertical = m_form.IsVerticalMode();
-    for (const int32_t position : vertical ? m_form.m_suggestions.Columns : m_form.m_suggestions.Rows)
+    const bool vertical = IsVerticalMode();
+    for (const int32_t position : vertical ? m_host.Suggestions().Columns : m_host.Suggestions().Rows)
         if (Near(at, position, vertical))
             return position;
     return -1;
@@ -79,7 +78,7 @@ std::optional<TGridInteraction::TGuide> TGridInteraction::Guide() const
 {
     if (!m_drag || !m_drag->Moved)
         return std::nullopt;
-    return TGuide { m_drag->List == m_form.lvColumns, m_drag->To };
+    return TGuide { m_drag->List->Vertical(), m_drag->To };
 }
 
 void TGridInteraction::CancelDrag()
@@ -102,11 +101,11 @@ bool TGridInteraction::GridEvent(QEvent* event)
     case QEvent::KeyPress:
         return Key(event);
     case QEvent::Leave:
-        m_form.lblPointer->clear();
+        m_host.ClearPointer();
         return false;
     case QEvent::ScreenChangeInternal:
         // Another screen may have another device pixel ratio.
-        QTimer::singleShot(0, &m_form, [form = &m_form] { form->SetZoom(form->ZoomPercent()); });
+        QTimer::singleShot(0, &m_host.Window(), [form = &m_host] { form->SetZoom(form->ZoomPercent()); });
         return false;
     default:
         return false;
@@ -121,20 +120,23 @@ bool TGridInteraction::Press(QEvent* event)
     const int32_t suggestion = hit.Item ? -1 : SuggestionUnder(at);
     if (mouse->button() == Qt::LeftButton && suggestion >= 0) {
         m_pressTaken = true;
-        RunHandler([&] { m_form.AcceptSuggestion(m_form.IsVerticalMode(), suggestion); });
+        RunHandler([&] { m_host.AcceptSuggestion(IsVerticalMode(), suggestion); });
         return true;
     }
     if (mouse->button() == Qt::LeftButton && hit.Item) {
         m_pressTaken = true;
-        m_form.SelectLine(*hit.List, hit.Item);
-        const int32_t position = CutLinePosition(hit.Item->text(0).toStdString()).value_or(0);
+        m_host.SelectLine(*hit.List, hit.Item);
+        const int32_t position
+            = m_host.Document()
+                  .Lines(hit.List->Vertical())[size_t(hit.List->indexOfTopLevelItem(hit.Item))]
+                  .Position;
         m_drag = TDrag { hit.List, hit.Item, position, position, false };
         return true;
     }
     if (mouse->button() == Qt::RightButton && (hit.Item || suggestion >= 0)) {
         m_pressTaken = true;
         if (hit.Item)
-            m_form.SelectLine(*hit.List, hit.Item);
+            m_host.SelectLine(*hit.List, hit.Item);
         ShowLineMenu(hit, suggestion, mouse->globalPosition().toPoint());
         return true;
     }
@@ -144,18 +146,18 @@ bool TGridInteraction::Press(QEvent* event)
 bool TGridInteraction::Move(QEvent* event)
 {
     auto* mouse = static_cast<QMouseEvent*>(event);
-    m_form.UpdatePointer(mouse->position());
-    TPaintBox& grid = *m_form.pbGrid;
+    m_host.UpdatePointer(mouse->position());
+    TPaintBox& grid = m_host.Grid();
     if (m_drag) {
         const QPoint pixel = grid.PixelAt(mouse->position());
-        m_drag->To = m_drag->List == m_form.lvColumns ? pixel.x() : pixel.y();
+        m_drag->To = m_drag->List->Vertical() ? pixel.x() : pixel.y();
         m_drag->Moved = m_drag->Moved || m_drag->To != m_drag->From;
-        m_form.InvalidateGrid();
+        m_host.InvalidateGrid();
         return true;
     }
-    if (m_form.DrawMode != TDrawMode::dmTransparent) {
+    if (m_host.Mode() != TDrawMode::dmTransparent) {
         if (LineUnder(mouse->position()).Item)
-            grid.setCursor(m_form.IsVerticalMode() ? Qt::SizeHorCursor : Qt::SizeVerCursor);
+            grid.setCursor(IsVerticalMode() ? Qt::SizeHorCursor : Qt::SizeVerCursor);
         else
             grid.unsetCursor();
     }
@@ -172,8 +174,8 @@ bool TGridInteraction::Release()
         // A place outside the grid or on another line beeps and leaves the
         // line where it was.
         if (drag.Moved && drag.To != drag.From)
-            RunHandler([&] { m_form.MoveLine(*drag.List, drag.Item, drag.To); });
-        m_form.InvalidateGrid();
+            RunHandler([&] { m_host.MoveLine(*drag.List, drag.Item, drag.To); });
+        m_host.InvalidateGrid();
     }
     return true;
 }
@@ -181,10 +183,10 @@ bool TGridInteraction::Release()
 bool TGridInteraction::Key(QEvent* event)
 {
     auto* key = static_cast<QKeyEvent*>(event);
-    if (m_form.DrawMode == TDrawMode::dmCells)
-        return m_form.CellKey(key);
+    if (m_host.Mode() == TDrawMode::dmCells)
+        return m_host.CellKey(key);
     const int step = key->modifiers().testFlag(Qt::ShiftModifier) ? 10 : 1;
-    const bool column = m_form.SelectedList() == m_form.lvColumns;
+    const bool column = m_host.SelectedList() && m_host.SelectedList()->Vertical();
     int delta = 0;
     switch (key->key()) {
     case Qt::Key_Left:
@@ -202,21 +204,21 @@ bool TGridInteraction::Key(QEvent* event)
     default:
         break;
     }
-    if (delta == 0 || !m_form.SelectedLine())
+    if (delta == 0 || !m_host.SelectedLine())
         return false;
-    RunHandler([&] { m_form.NudgeSelectedLine(delta); });
+    RunHandler([&] { m_host.NudgeSelectedLine(delta); });
     return true;
 }
 
 bool TGridInteraction::ViewportWheel(QWheelEvent* event)
 {
     const QPoint delta = event->angleDelta();
-    QScrollArea& view = *m_form.ScrollBox1;
+    QScrollArea& view = m_host.View();
     if (event->modifiers().testFlag(Qt::ControlModifier)) {
         if (delta.y() != 0) {
-            const int percent = m_form.ZoomPercent();
-            const QPointF anchor = m_form.pbGrid->mapFrom(view.viewport(), event->position());
-            m_form.ApplyZoom(delta.y() > 0 ? NextZoomStep(percent) : PreviousZoomStep(percent), anchor);
+            const int percent = m_host.ZoomPercent();
+            const QPointF anchor = m_host.Grid().mapFrom(view.viewport(), event->position());
+            m_host.ApplyZoom(delta.y() > 0 ? NextZoomStep(percent) : PreviousZoomStep(percent), anchor);
         }
         return true;
     }
@@ -230,24 +232,18 @@ bool TGridInteraction::ViewportWheel(QWheelEvent* event)
 
 void TGridInteraction::ShowLineMenu(const TLineHit& hit, int32_t suggestion, const QPoint& globalAt)
 {
-    QMenu menu(&m_form);
+    QMenu menu(&m_host.Window());
     if (hit.Item)
-        menu.addAction(m_form.Actions().DeleteLine1);
+        menu.addAction(m_host.DeleteLineAction());
     if (suggestion >= 0) {
-        TMainForm* form = &m_form;
-        const bool vertical = form->IsVerticalMode();
-        menu.addAction(QCoreApplication::translate("TMainForm", "&Accept this suggestion"), form,
+        TGridHost* form = &m_host;
+        const bool vertical = IsVerticalMode();
+        menu.addAction(QCoreApplication::translate("TMainForm", "&Accept this suggestion"), &m_host.Window(),
             [form, vertical, suggestion] {
                 RunHandler([&] { form->AcceptSuggestion(vertical, suggestion); });
             });
-        menu.addAction(QCoreApplication::translate("TMainForm", "D&ismiss this suggestion"), form,
-            [form, vertical, suggestion] {
-                std::vector<int32_t>& list
-                    = vertical ? form->m_suggestions.Columns : form->m_suggestions.Rows;
-                std::erase(list, suggestion);
-                form->UpdateActions();
-                form->InvalidateGrid();
-            });
+        menu.addAction(QCoreApplication::translate("TMainForm", "D&ismiss this suggestion"), &m_host.Window(),
+            [form, vertical, suggestion] { form->DismissSuggestion(vertical, suggestion); });
     }
     menu.exec(globalAt);
 }

@@ -7,25 +7,65 @@
 // A drag changes nothing until it ends: the guide shows where the line would
 // go, and the release moves it in one step.
 
+#include "core/layout/line_suggestions.h"
+#include "desktop/editor/main_actions.h"
+
 #include <QPointF>
 
 #include <cstdint>
 #include <optional>
 
+class QAction;
 class QEvent;
+class QKeyEvent;
 class QPoint;
+class QScrollArea;
 class QTreeWidgetItem;
 class QWheelEvent;
+class QWidget;
 
 namespace sw {
 
 class TCutLineList;
-class TMainForm;
+class TEditorDocument;
+class TPaintBox;
+
+// What the interaction needs of the window that shows the grid.
+class TGridHost {
+public:
+    virtual QWidget& Window() = 0;
+    virtual TPaintBox& Grid() const = 0;
+    virtual QScrollArea& View() const = 0;
+    virtual const TEditorDocument& Document() const = 0;
+    virtual TCutLineList& List(bool vertical) const = 0;
+    virtual TDrawMode Mode() const = 0;
+    virtual const TLineSuggestions& Suggestions() const = 0;
+    virtual void AcceptSuggestion(bool vertical, int32_t position) = 0;
+    virtual void DismissSuggestion(bool vertical, int32_t position) = 0;
+    // The list holding the selected line and its entry, or nulls.
+    virtual TCutLineList* SelectedList() const = 0;
+    virtual QTreeWidgetItem* SelectedLine() const = 0;
+    virtual void SelectLine(TCutLineList& list, QTreeWidgetItem* item) = 0;
+    virtual bool MoveLine(TCutLineList& list, QTreeWidgetItem* item, int32_t position) = 0;
+    virtual void NudgeSelectedLine(int delta) = 0;
+    virtual bool CellKey(QKeyEvent* key) = 0;
+    virtual QAction* DeleteLineAction() const = 0;
+    virtual void InvalidateGrid() = 0;
+    // The pointer's place on the picture, or none once it has left.
+    virtual void UpdatePointer(QPointF at) = 0;
+    virtual void ClearPointer() = 0;
+    virtual int ZoomPercent() const = 0;
+    virtual void SetZoom(int percent) = 0;
+    virtual void ApplyZoom(int percent, QPointF anchor) = 0;
+
+protected:
+    ~TGridHost() = default;
+};
 
 class TGridInteraction {
 public:
-    explicit TGridInteraction(TMainForm& form)
-        : m_form(form)
+    explicit TGridInteraction(TGridHost& host)
+        : m_host(host)
     { }
 
     // A line of the current mode's list under the pointer, within a few
@@ -63,7 +103,13 @@ private:
     bool Release();
     bool Key(QEvent* event);
 
-    TMainForm& m_form;
+    bool EditsLines() const
+    {
+        return m_host.Mode() == TDrawMode::dmColumn || m_host.Mode() == TDrawMode::dmRow;
+    }
+    bool IsVerticalMode() const { return m_host.Mode() == TDrawMode::dmColumn; }
+
+    TGridHost& m_host;
     // A press taken here (a drag, a menu, an accepted suggestion) owns its
     // release: it adds no line.
     bool m_pressTaken = false;

@@ -59,16 +59,12 @@ void TGridPainter::PaintLines(const TGridScene& scene, int width, int height)
 {
     // Each list is drawn by the same steps as an added line, so the pen's
     // mode carries from one line to the next.
-    for (const TCutLineEntry& line : *scene.Columns) {
-        const std::optional<int32_t> position = CutLinePosition(line.Caption);
-        if (position && line.Checked)
-            PaintLine(true, *position, scene, width, height);
-    }
-    for (const TCutLineEntry& line : *scene.Rows) {
-        const std::optional<int32_t> position = CutLinePosition(line.Caption);
-        if (position && line.Checked)
-            PaintLine(false, *position, scene, width, height);
-    }
+    for (const TEditorLine& line : *scene.Columns)
+        if (line.Checked)
+            PaintLine(true, line.Position, scene, width, height);
+    for (const TEditorLine& line : *scene.Rows)
+        if (line.Checked)
+            PaintLine(false, line.Position, scene, width, height);
 }
 
 void TGridPainter::PaintLine(bool vertical, int32_t position, const TGridScene& scene, int width, int height)
@@ -120,8 +116,6 @@ void TGridPainter::PaintOverlay(QPainter& painter, const TZoomMapping& zoom, con
 {
     // The cells a run would cut: every entry counts, in list order, clipped
     // to the grid; a cell without pixels is marked as skipped.
-    const std::vector<int>& xs = scene.Grid->ColumnEdges();
-    const std::vector<int>& ys = scene.Grid->RowEdges();
     // A span is labelled once, over its whole area.
     const TCellPropertyMap& fitting = *scene.Fitting;
     const auto logical = [&zoom](int pixel) { return zoom.LogicalOfDevice(zoom.DeviceStart(pixel)); };
@@ -130,21 +124,20 @@ void TGridPainter::PaintOverlay(QPainter& painter, const TZoomMapping& zoom, con
     font.setPointSize(7);
     painter.setFont(font);
     const QFontMetrics metrics(font);
-    for (size_t r = 0; r + 1 < ys.size(); ++r) {
-        for (size_t c = 0; c + 1 < xs.size(); ++c) {
-            const TCellRef ref { static_cast<int>(r) + 1, static_cast<int>(c) + 1 };
+    for (int r = 1; r <= scene.Grid->Rows(); ++r) {
+        for (int c = 1; c <= scene.Grid->Columns(); ++c) {
+            const TCellRef ref { r, c };
             if (CoveringCell(fitting, ref) != ref)
                 continue;
             const auto own = fitting.find(ref);
-            const size_t right
-                = own == fitting.end() ? c + 1 : c + static_cast<size_t>(own->second.SpanColumns);
-            const size_t bottom
-                = own == fitting.end() ? r + 1 : r + static_cast<size_t>(own->second.SpanRows);
-            const int width = xs[right] - xs[c];
-            const int height = ys[bottom] - ys[r];
+            const TCellBounds bounds = own == fitting.end()
+                ? scene.Grid->Bounds(ref)
+                : scene.Grid->Bounds(ref, own->second.SpanColumns, own->second.SpanRows);
+            const int width = bounds.Width();
+            const int height = bounds.Height();
             QString name = own != fitting.end() && !own->second.Name.empty()
                 ? QString::fromStdString(own->second.Name)
-                : QStringLiteral("r%1_c%2").arg(r + 1).arg(c + 1);
+                : QStringLiteral("r%1_c%2").arg(r).arg(c);
             // A text or button cell has no file: it shows what the page will say.
             if (own != fitting.end() && own->second.HasContent())
                 name = ContentLabel(own->second);
@@ -154,8 +147,8 @@ void TGridPainter::PaintOverlay(QPainter& painter, const TZoomMapping& zoom, con
                       .arg(width)
                       .arg(height)
                 : QCoreApplication::translate("TGridPainter", "%1 skipped").arg(name);
-            const QRectF cell(
-                QPointF(logical(xs[c]), logical(ys[r])), QPointF(logical(xs[right]), logical(ys[bottom])));
+            const QRectF cell(QPointF(logical(bounds.Left), logical(bounds.Top)),
+                QPointF(logical(bounds.Right), logical(bounds.Bottom)));
             if (cell.width() < 4 || cell.height() < 4)
                 continue;
             QRectF label(cell.topLeft() + QPointF(2, 2), metrics.size(0, text) + QSizeF(4, 2));

@@ -27,8 +27,8 @@ struct TGridMark {
 
 // One paint's input; the pointers outlive the paint.
 struct TGridScene {
-    const TCutLines* Columns = nullptr;
-    const TCutLines* Rows = nullptr;
+    const TEditorLines* Columns = nullptr;
+    const TEditorLines* Rows = nullptr;
     // The cells the lines make and the project's cells fitted to them.
     const TCellGrid* Grid = nullptr;
     const TCellPropertyMap* Fitting = nullptr;

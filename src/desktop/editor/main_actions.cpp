@@ -1,7 +1,6 @@
 #include "desktop/editor/main_actions.h"
 
 #include "desktop/editor/image_list.h"
-#include "desktop/editor/main_form.h"
 #include "desktop/shell/handler_guard.h"
 
 #include <QAction>
@@ -10,6 +9,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeySequence>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -87,14 +87,14 @@ struct TActionRow {
     QList<QKeySequence> Keys;
     const char* Tip = nullptr;
     const char* Hint = nullptr;
-    void (TMainForm::*Handler)() = nullptr;
+    void (TMainCommands::*Handler)() = nullptr;
     int Tag = -1;
 };
 
 const std::vector<TActionRow>& ActionTable()
 {
     using A = TMainActions;
-    using F = TMainForm;
+    using F = TMainCommands;
     const auto key = [](auto... keys) { return QList<QKeySequence> { QKeySequence(keys)... }; };
     // clang-format off
     static const std::vector<TActionRow> table = {
@@ -238,7 +238,8 @@ const std::vector<TToolItem>& ToolTable()
 
 } // namespace
 
-TMainActions::TMainActions(TMainForm& form, const QList<QIcon>& icons, QUndoStack& undoStack)
+TMainActions::TMainActions(
+    QMainWindow& form, TMainCommands& commands, const QList<QIcon>& icons, QUndoStack& undoStack)
     : m_form(form)
 {
     ModeGroup = new QActionGroup(&form);
@@ -256,12 +257,12 @@ TMainActions::TMainActions(TMainForm& form, const QList<QIcon>& icons, QUndoStac
         if (row.Tip)
             SetShortcutAndTip(action, row.Keys, Translated(row.Tip));
         if (row.Handler)
-            QObject::connect(action, &QAction::triggered, &form, Guarded(&form, row.Handler));
+            QObject::connect(action, &QAction::triggered, &form, Guarded(&commands, row.Handler));
         if (row.Tag >= 0) {
             action->setCheckable(true);
             ModeGroup->addAction(action);
             QObject::connect(
-                action, &QAction::triggered, &form, [&form, action] { form.SetDrawMode(action); });
+                action, &QAction::triggered, &form, [&commands, action] { commands.SetDrawMode(action); });
         }
         this->*row.Slot = action;
     }

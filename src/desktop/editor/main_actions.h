@@ -7,22 +7,57 @@
 #include <QIcon>
 #include <QList>
 
+#include <cstdint>
+
 class QAction;
 class QActionGroup;
 class QFrame;
+class QMainWindow;
 class QMenu;
 class QUndoStack;
 class QWidget;
 
 namespace sw {
 
-class TMainForm;
+// What a mouse release on the picture does; in dmCells it selects the cell.
+enum class TDrawMode : uint8_t { dmColumn = 0, dmRow = 1, dmTransparent = 2, dmCells = 3 };
+
+// The commands the actions run; the main window carries them out.
+class TMainCommands {
+public:
+    virtual void New1Click() = 0;
+    virtual void Open1Click() = 0;
+    virtual void Save1Click() = 0;
+    virtual void Saveas1Click() = 0;
+    virtual void mnuExitClick() = 0;
+    virtual void Generate1Click() = 0;
+    virtual void About1Click() = 0;
+    virtual void mnuOpenImageClick() = 0;
+    virtual void Transparentcolor1Click() = 0;
+    virtual void Clear1Click() = 0;
+    virtual void Clearunchecked1Click() = 0;
+    virtual void NoTransparentColorClick() = 0;
+    virtual void ZoomInClick() = 0;
+    virtual void ZoomOutClick() = 0;
+    virtual void ZoomActualClick() = 0;
+    virtual void ZoomFitClick() = 0;
+    virtual void DeleteLineClick() = 0;
+    virtual void SuggestClick() = 0;
+    virtual void AcceptSuggestionsClick() = 0;
+    virtual void DismissSuggestionsClick() = 0;
+    // sender is the mode's action, its data the TDrawMode.
+    virtual void SetDrawMode(QAction* sender) = 0;
+
+protected:
+    ~TMainCommands() = default;
+};
 
 class TMainActions {
 public:
-    // Makes every action on form, each connected to its command, the undo
+    // Makes every action on window, each connected to its command, the undo
     // and redo actions over undoStack.
-    TMainActions(TMainForm& form, const QList<QIcon>& icons, QUndoStack& undoStack);
+    TMainActions(
+        QMainWindow& window, TMainCommands& commands, const QList<QIcon>& icons, QUndoStack& undoStack);
 
     // The menu bar, set on the form.
     void CreateMenus();
@@ -63,7 +98,7 @@ public:
 private:
     void CreateUndoActions(QUndoStack& undoStack);
 
-    TMainForm& m_form;
+    QMainWindow& m_form;
 };
 
 } // namespace sw

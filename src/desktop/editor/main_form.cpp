@@ -69,7 +69,7 @@ TMainForm::TMainForm(QWidget* parent)
     m_document = new TEditorDocument(this);
     connect(m_document, &TEditorDocument::ModifiedChanged, this, &QWidget::setWindowModified);
     connect(m_document, &TEditorDocument::Restored, this, &TMainForm::ApplyState);
-    m_actions = std::make_unique<TMainActions>(*this, ilstImages, *m_document->UndoStack());
+    m_actions = std::make_unique<TMainActions>(*this, *this, ilstImages, *m_document->UndoStack());
     connect(m_actions->CellOverlay1, &QAction::toggled, this, [this] { InvalidateGrid(); });
     m_actions->CreateMenus();
     connect(m_actions->RecentMenu, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
@@ -135,10 +135,11 @@ void TMainForm::CreateBody()
 
     // The lists test in-place edits against the grid, made just below.
     lvColumns = new TCutLineList(
-        QStringLiteral("lvColumns"), ilstImages[kIconColumn], [this] { return pbGrid->GridWidth(); },
-        Splitter2);
+        *m_document, true, QStringLiteral("lvColumns"), ilstImages[kIconColumn],
+        [this] { return pbGrid->GridWidth(); }, Splitter2);
     lvRows = new TCutLineList(
-        QStringLiteral("lvRows"), ilstImages[kIconRow], [this] { return pbGrid->GridHeight(); }, Splitter2);
+        *m_document, false, QStringLiteral("lvRows"), ilstImages[kIconRow],
+        [this] { return pbGrid->GridHeight(); }, Splitter2);
     Splitter2->setStretchFactor(0, 0);
     Splitter2->setStretchFactor(1, 1);
     Splitter2->setSizes({ kColumnsHeight, kDesignSize.height() - kColumnsHeight });
@@ -424,8 +425,8 @@ void TMainForm::FitScrollContent()
 TProjectState TMainForm::CurrentState() const
 {
     TProjectState state;
-    state.Columns = lvColumns->Lines();
-    state.Rows = lvRows->Lines();
+    state.Columns = m_document->Lines(true);
+    state.Rows = m_document->Lines(false);
     state.PictureFileName = PictureFileName;
     state.Picture = m_hasPicture ? m_picture : nullptr;
     state.GridWidth = pbGrid->GridWidth();
@@ -442,8 +443,7 @@ void TMainForm::ApplyState(const TProjectState& state)
     m_interaction.CancelDrag();
     ++m_recordingPaused;
     const auto resume = qScopeGuard([this] { --m_recordingPaused; });
-    lvColumns->SetLines(state.Columns);
-    lvRows->SetLines(state.Rows);
+    m_document->ShowLines(state.Columns, state.Rows);
     PictureFileName = state.PictureFileName;
     if (state.Picture != (m_hasPicture ? m_picture : nullptr)) {
         m_picture = state.Picture;
@@ -486,21 +486,18 @@ void TMainForm::ResetHistory()
 
 void TMainForm::PaintGrid(QPainter& painter, const QRect& area)
 {
-    const TCutLines columns = lvColumns->Lines();
-    const TCutLines rows = lvRows->Lines();
     const int width = pbGrid->GridWidth();
     const int height = pbGrid->GridHeight();
-    const TCellGrid grid(columns, rows, width, height);
+    const TCellGrid grid = CellGrid();
     TGridScene scene;
-    scene.Columns = &columns;
-    scene.Rows = &rows;
+    scene.Columns = &m_document->Lines(true);
+    scene.Rows = &m_document->Lines(false);
     scene.Grid = &grid;
     scene.Fitting = &FittingProjectCells(grid);
     scene.HasCellMarks = !CellProperties().empty() || m_selectedCell;
     scene.Suggestions = &m_suggestions;
-    if (QTreeWidgetItem* item = SelectedLine(); item && item->checkState(0) == Qt::Checked)
-        if (const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString()))
-            scene.SelectedLine = TGridMark { SelectedList() == lvColumns, *position };
+    if (const std::optional<TEditorLine> line = SelectedEditorLine(); line && line->Checked)
+        scene.SelectedLine = TGridMark { SelectedList() == lvColumns, line->Position };
     if (const std::optional<TGridInteraction::TGuide> guide = m_interaction.Guide())
         scene.Guide = TGridMark { guide->Vertical, guide->Position };
     scene.Overlay = m_actions->CellOverlay1->isChecked();
@@ -578,8 +575,8 @@ void TMainForm::UpdateStatus()
     lblSize->setText(HasPicture()
             ? QStringLiteral("%1 \u00D7 %2").arg(pbGrid->GridWidth()).arg(pbGrid->GridHeight())
             : QStringLiteral("No picture"));
-    const int columns = lvColumns->topLevelItemCount();
-    const int rows = lvRows->topLevelItemCount();
+    const int columns = static_cast<int>(m_document->Lines(true).size());
+    const int rows = static_cast<int>(m_document->Lines(false).size());
     lblCounts->setText(
         QStringLiteral("%1 columns, %2 rows, %3 cells").arg(columns).arg(rows).arg(CellCount(columns, rows)));
     lblZoom->setText(QStringLiteral("%1 %").arg(m_zoomPercent));
@@ -617,6 +614,11 @@ void TMainForm::UpdatePointer(QPointF at)
     if (HasPicture() && shown.valid(pixel))
         text += QStringLiteral("  #%1").arg(shown.pixel(pixel) & 0xFFFFFF, 6, 16, QLatin1Char('0')).toUpper();
     lblPointer->setText(text);
+}
+
+void TMainForm::ClearPointer()
+{
+    lblPointer->clear();
 }
 
 } // namespace sw

@@ -19,6 +19,7 @@
 #include "desktop/editor/edit_history.h"
 #include "desktop/editor/grid_interaction.h"
 #include "desktop/editor/grid_painter.h"
+#include "desktop/editor/main_actions.h"
 #include "desktop/editor/picture_view.h"
 #include "desktop/editor/text_suggester.h"
 #include "desktop/shell/recent_files.h"
@@ -52,49 +53,45 @@ namespace sw {
 
 class TCellPanel;
 class TFileWatch;
-class TMainActions;
 class TEditorDocument;
 
 class TOpenPictureDialog;
 
 inline constexpr char AppName[] = "Slicewright";
 
-// What a mouse release on the picture does; in dmCells it selects the cell.
-enum class TDrawMode : uint8_t { dmColumn = 0, dmRow = 1, dmTransparent = 2, dmCells = 3 };
-
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public TMainCommands, private TGridHost {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
     // Commands.
-    void New1Click();
-    void Open1Click();
-    void Save1Click();
-    void Saveas1Click();
-    void mnuExitClick();
-    void Generate1Click();
-    void About1Click();
-    void mnuOpenImageClick();
-    void SetDrawMode(QAction* sender);
-    void Transparentcolor1Click();
-    void Clear1Click();
-    void Clearunchecked1Click();
+    void New1Click() override;
+    void Open1Click() override;
+    void Save1Click() override;
+    void Saveas1Click() override;
+    void mnuExitClick() override;
+    void Generate1Click() override;
+    void About1Click() override;
+    void mnuOpenImageClick() override;
+    void SetDrawMode(QAction* sender) override;
+    void Transparentcolor1Click() override;
+    void Clear1Click() override;
+    void Clearunchecked1Click() override;
     void pnlTransparentClick();
     // Cells keep every pixel opaque from now on.
-    void NoTransparentColorClick();
-    void ZoomInClick();
-    void ZoomOutClick();
-    void ZoomActualClick();
-    void ZoomFitClick();
+    void NoTransparentColorClick() override;
+    void ZoomInClick() override;
+    void ZoomOutClick() override;
+    void ZoomActualClick() override;
+    void ZoomFitClick() override;
     // Removes the selected line.
-    void DeleteLineClick();
+    void DeleteLineClick() override;
     // Proposes cut lines for the picture; they are drawn dashed until
     // accepted or dismissed.
-    void SuggestClick();
-    void AcceptSuggestionsClick();
-    void DismissSuggestionsClick();
+    void SuggestClick() override;
+    void AcceptSuggestionsClick() override;
+    void DismissSuggestionsClick() override;
 
     // Opens a project (.swr, any case) or a picture, as a drop does; a
     // project asks about unsaved changes first.
@@ -104,15 +101,17 @@ public:
     void OpenStartFile(const std::string& fileName);
 
     // The view's zoom in percent; SetZoom clamps to what the view offers.
-    int ZoomPercent() const { return m_zoomPercent; }
-    void SetZoom(int percent);
+    int ZoomPercent() const override { return m_zoomPercent; }
+    void SetZoom(int percent) override;
     // Moves the selected line by delta pixels along its axis, with the
     // bounds test of a caption edit; a refused move beeps.
-    void NudgeSelectedLine(int delta);
+    void NudgeSelectedLine(int delta) override;
     // The list holding the selected line and the line, or nulls.
-    TCutLineList* SelectedList() const;
-    QTreeWidgetItem* SelectedLine() const;
-    const TLineSuggestions& Suggestions() const { return m_suggestions; }
+    TCutLineList* SelectedList() const override;
+    QTreeWidgetItem* SelectedLine() const override;
+    // The document's line of the selected entry.
+    std::optional<TEditorLine> SelectedEditorLine() const;
+    const TLineSuggestions& Suggestions() const override { return m_suggestions; }
 
     // A release on the grid adds a line in the current mode, or picks the
     // transparent colour from the picture; x and y may lie off the grid.
@@ -209,7 +208,16 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    friend class TGridInteraction;
+    // The grid's host, for TGridInteraction.
+    QWidget& Window() override { return *this; }
+    TPaintBox& Grid() const override { return *pbGrid; }
+    QScrollArea& View() const override { return *ScrollBox1; }
+    const TEditorDocument& Document() const override { return *m_document; }
+    TCutLineList& List(bool vertical) const override { return vertical ? *lvColumns : *lvRows; }
+    TDrawMode Mode() const override { return DrawMode; }
+    void DismissSuggestion(bool vertical, int32_t position) override;
+    QAction* DeleteLineAction() const override;
+    void ClearPointer() override;
 
     // Whether a second line at the same position is taken: a project file
     // may hold one, a click may not add one.
@@ -232,7 +240,7 @@ private:
     void CreateBody();
     void DataChange();
     void pnlInfoResize();
-    void InvalidateGrid();
+    void InvalidateGrid() override;
     void FitScrollContent();
     // Opening a picture from the loading on: on failure the view, the grid
     // and everything else stay as they were.
@@ -252,9 +260,9 @@ private:
 
     // Moves an entry to position when the position fits the grid and is
     // free; otherwise beeps and leaves it.
-    bool MoveLine(TCutLineList& list, QTreeWidgetItem* item, int32_t position);
-    void AcceptSuggestion(bool vertical, int32_t position);
-    void SelectLine(TCutLineList& list, QTreeWidgetItem* item);
+    bool MoveLine(TCutLineList& list, QTreeWidgetItem* item, int32_t position) override;
+    void AcceptSuggestion(bool vertical, int32_t position) override;
+    void SelectLine(TCutLineList& list, QTreeWidgetItem* item) override;
     void SelectionChanged(TCutLineList* list);
     void PaintGrid(QPainter& painter, const QRect& area);
     // The selected cell's properties into the panel; a selection the grid
@@ -267,7 +275,7 @@ private:
     int DesignScale() const;
     // A design drawn at scale from drawn again at to, its lines moved with it.
     void SetDesignScale(int from, int to);
-    bool CellKey(QKeyEvent* key);
+    bool CellKey(QKeyEvent* key) override;
     bool EditsLines() const { return DrawMode == TDrawMode::dmColumn || DrawMode == TDrawMode::dmRow; }
     bool IsVerticalMode() const { return DrawMode == TDrawMode::dmColumn; }
     // FittingCells of the project's cells, worked out again only when the
@@ -277,9 +285,9 @@ private:
     std::string DefaultCellName(TCellRef cell) const;
     void UpdateActions();
     void UpdateStatus();
-    void UpdatePointer(QPointF at);
+    void UpdatePointer(QPointF at) override;
     void ShowModeHint();
-    void ApplyZoom(int percent, QPointF anchor);
+    void ApplyZoom(int percent, QPointF anchor) override;
     void FillRecentMenu();
     void RememberProject();
     // Watches the files of the picture shown and of the named project.

@@ -162,8 +162,8 @@ void TMainForm::SaveProject(std::string fileName)
 {
     TProjectData project;
     project.PictureFileName = PictureFileName;
-    project.Columns = lvColumns->Lines();
-    project.Rows = lvRows->Lines();
+    project.Columns = CutLinesOf(m_document->Lines(true));
+    project.Rows = CutLinesOf(m_document->Lines(false));
     project.Cells = CellProperties();
     m_document->Save(fileName, std::move(project), m_document->TransparentColor());
     StampProject();
@@ -297,9 +297,9 @@ TGenerationInput TMainForm::GenerationInput()
 {
     TGenerationInput input;
     input.Picture = &imgInterface->PictureBitmap();
-    for (const TCutLineEntry& line : lvColumns->Lines())
+    for (const TCutLineEntry& line : CutLinesOf(m_document->Lines(true)))
         input.ColumnCaptions.push_back(line.Caption);
-    for (const TCutLineEntry& line : lvRows->Lines())
+    for (const TCutLineEntry& line : CutLinesOf(m_document->Lines(false)))
         input.RowCaptions.push_back(line.Caption);
     input.TransparentColor = m_document->TransparentColor();
     input.Warnings = m_pictureWarnings;

@@ -65,7 +65,8 @@ void TMainForm::AddLineInside(
         Services().MessageBeep(BeepType::Exclamation);
         return;
     }
-    list.AddLine(position, checked);
+    m_document->AddLine(list.Vertical(), position, checked);
+    DataChange();
 }
 
 void TMainForm::ClearLines(bool all)
@@ -73,8 +74,7 @@ void TMainForm::ClearLines(bool all)
     int removed = 0;
     {
         HourglassCursor hourglass;
-        removed += lvColumns->RemoveLines(all);
-        removed += lvRows->RemoveLines(all);
+        removed = m_document->RemoveLines(all);
     }
     if (removed > 0)
         m_document->SetModified(true);
@@ -118,6 +118,18 @@ QTreeWidgetItem* TMainForm::SelectedLine() const
     return list ? list->selectedItems().front() : nullptr;
 }
 
+std::optional<TEditorLine> TMainForm::SelectedEditorLine() const
+{
+    TCutLineList* list = SelectedList();
+    if (!list)
+        return std::nullopt;
+    const int index = list->indexOfTopLevelItem(list->selectedItems().front());
+    const TEditorLines& lines = m_document->Lines(list->Vertical());
+    if (index < 0 || size_t(index) >= lines.size())
+        return std::nullopt;
+    return lines[size_t(index)];
+}
+
 bool TMainForm::MoveLine(TCutLineList& list, QTreeWidgetItem* item, int32_t position)
 {
     const int extent = &list == lvColumns ? pbGrid->GridWidth() : pbGrid->GridHeight();
@@ -125,7 +137,8 @@ bool TMainForm::MoveLine(TCutLineList& list, QTreeWidgetItem* item, int32_t posi
         Services().MessageBeep(BeepType::Exclamation);
         return false;
     }
-    item->setText(0, QString::number(position));
+    m_document->MoveLine(list.Vertical(), list.indexOfTopLevelItem(item), position);
+    DataChange();
     return true;
 }
 
@@ -135,12 +148,9 @@ void TMainForm::NudgeSelectedLine(int delta)
     QTreeWidgetItem* item = SelectedLine();
     if (!list || !item)
         return;
-    const std::optional<int32_t> position = CutLinePosition(item->text(0).toStdString());
-    if (!position) {
-        Services().MessageBeep(BeepType::Exclamation);
-        return;
-    }
-    MoveLine(*list, item, *position + delta);
+    const int32_t position
+        = m_document->Lines(list->Vertical())[size_t(list->indexOfTopLevelItem(item))].Position;
+    MoveLine(*list, item, position + delta);
     list->scrollToItem(item);
 }
 
@@ -150,7 +160,7 @@ void TMainForm::DeleteLineClick()
     QTreeWidgetItem* item = SelectedLine();
     if (!list || !item || m_interaction.Dragging())
         return;
-    delete list->takeTopLevelItem(list->indexOfTopLevelItem(item));
+    m_document->RemoveLine(list->Vertical(), list->indexOfTopLevelItem(item));
     DataChange();
     UpdateActions();
 }
@@ -213,6 +223,18 @@ void TMainForm::AcceptSuggestionsClick()
     Record();
     UpdateActions();
     InvalidateGrid();
+}
+
+void TMainForm::DismissSuggestion(bool vertical, int32_t position)
+{
+    std::erase(vertical ? m_suggestions.Columns : m_suggestions.Rows, position);
+    UpdateActions();
+    InvalidateGrid();
+}
+
+QAction* TMainForm::DeleteLineAction() const
+{
+    return m_actions->DeleteLine1;
 }
 
 void TMainForm::DismissSuggestionsClick()

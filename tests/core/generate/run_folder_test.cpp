@@ -104,6 +104,27 @@ TEST(RunFolder, ALiveRunsJournalIsLeftToIt)
     EXPECT_EQ(ReadFileBytes(base + "b.gif"), "new");
 }
 
+// A run waiting for another one's folder can be stopped: what its waiting
+// call throws ends the wait.
+TEST(RunFolder, AWaitCanBeStopped)
+{
+    TempFolder folder;
+    const std::string base = folder.Path().string() + "/";
+    const TRunFolder first(base, true, [](const std::string&) {});
+    std::vector<std::string> log;
+    int asked = 0;
+    EXPECT_THROW(TRunFolder(
+                     base, true, [&log](const std::string& line) { log.push_back(line); },
+                     [&asked] {
+                         if (++asked == 2)
+                             throw EAbort("Stopped by the user");
+                     }),
+        EAbort);
+    EXPECT_EQ(asked, 2);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("waiting for it to finish"), std::string::npos);
+}
+
 // A journal moves nothing but a run's temporary file onto the target it was
 // made for, beside it.
 TEST(RunFolder, JournalRecordsThatNameOtherFilesArePassedOver)

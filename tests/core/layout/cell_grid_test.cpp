@@ -87,6 +87,89 @@ TEST(WithCellProperty, RefusesWhatTheRunWouldRefuseOrDrop)
     }
 }
 
+// The cells are the run's pieces: lines at one place, beyond the picture or
+// out of order leave pieces without pixels, which no click lands on.
+TEST(CellGrid, CellsAreTheRunsPieces)
+{
+    struct Case {
+        const char* what;
+        TCutLines columns;
+        TCellRef cell;
+        int span;
+        TCellBounds bounds;
+    };
+    const TCutLines twoAtOnePlace { { "20", true }, { "20", false } };
+    const TCutLines beyond { { "30", true }, { "60", true } };
+    const TCutLines unsorted { { "30", true }, { "10", true } };
+    const Case cases[] = {
+        { "a plain cut", { { "20", true } }, { 1, 2 }, 1, { 20, 0, 40, 20 } },
+        { "a span to the edge", { { "20", true } }, { 1, 1 }, 2, { 0, 0, 40, 20 } },
+        { "a span beyond the grid stops at its edge", { { "20", true } }, { 1, 2 }, 5, { 20, 0, 40, 20 } },
+        { "between two lines at one place", twoAtOnePlace, { 1, 2 }, 1, { 20, 0, 20, 20 } },
+        { "beyond the picture", beyond, { 1, 3 }, 1, { 40, 0, 40, 20 } },
+        { "a span over a piece beyond the picture", beyond, { 1, 2 }, 2, { 30, 0, 40, 20 } },
+        { "the piece a line out of order leaves empty", unsorted, { 1, 2 }, 1, { 30, 0, 30, 20 } },
+        { "a span over it takes only pixels", unsorted, { 1, 1 }, 2, { 0, 0, 30, 20 } },
+        { "no number counts as 0", { { "x", true } }, { 1, 1 }, 1, { 0, 0, 0, 20 } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TCellGrid grid(c.columns, {}, 40, 20);
+        const TCellBounds bounds = grid.Bounds(c.cell, c.span, 1);
+        EXPECT_EQ(std::vector<int>({ bounds.Left, bounds.Top, bounds.Right, bounds.Bottom }),
+            std::vector<int>({ c.bounds.Left, c.bounds.Top, c.bounds.Right, c.bounds.Bottom }));
+    }
+
+    const TCellGrid grid(twoAtOnePlace, unsorted, 40, 20);
+    EXPECT_EQ(grid.CellAt(19, 0), (TCellRef { 1, 1 }));
+    EXPECT_EQ(grid.CellAt(20, 0), (TCellRef { 1, 3 }));
+    EXPECT_EQ(grid.CellAt(0, 5), (TCellRef { 1, 1 }));
+    EXPECT_EQ(grid.CellAt(0, 12), (TCellRef { 3, 1 }));
+    EXPECT_EQ(grid.CellAt(0, 20), std::nullopt);
+    EXPECT_EQ(grid.CellAt(40, 0), std::nullopt);
+    EXPECT_EQ(grid.CellAt(-1, 0), std::nullopt);
+}
+
+// The lists stay in order as a stable sort leaves them: a new line goes
+// after those at its place, a moved one keeps its rank among equals.
+TEST(EditorLines, StayInOrder)
+{
+    const auto positions = [](const TEditorLines& lines) {
+        std::vector<int32_t> at;
+        for (const TEditorLine& line : lines)
+            at.push_back(line.Position);
+        return at;
+    };
+    TEditorLines lines;
+    EXPECT_EQ(InsertEditorLine(lines, { 20, true }), 0u);
+    EXPECT_EQ(InsertEditorLine(lines, { 5, true }), 0u);
+    EXPECT_EQ(InsertEditorLine(lines, { 100, true }), 2u);
+    EXPECT_EQ(InsertEditorLine(lines, { 20, false }), 2u);
+    EXPECT_EQ(lines[2], (TEditorLine { 20, false }));
+    EXPECT_EQ(positions(lines), (std::vector<int32_t> { 5, 20, 20, 100 }));
+
+    struct Case {
+        size_t from;
+        int32_t position;
+        size_t to;
+        std::vector<int32_t> after;
+    };
+    const Case cases[] = {
+        { 0, 150, 3, { 20, 20, 100, 150 } },
+        { 3, 1, 0, { 1, 5, 20, 20 } },
+        { 0, 20, 0, { 20, 20, 20, 100 } },
+        { 3, 20, 3, { 5, 20, 20, 20 } },
+        { 1, 50, 2, { 5, 20, 50, 100 } },
+    };
+    for (const Case& c : cases) {
+        TEditorLines moved = lines;
+        EXPECT_EQ(MoveEditorLine(moved, c.from, c.position), c.to);
+        EXPECT_EQ(positions(moved), c.after);
+        EXPECT_EQ(moved[c.to].Checked, lines[c.from].Checked);
+    }
+    EXPECT_EQ(CutLinesOf(lines)[2], (TCutLineEntry { "20", false }));
+}
+
 TEST(FlatColorOf, TheOneColourOfTheBoundsOrNone)
 {
     const TPicture picture;

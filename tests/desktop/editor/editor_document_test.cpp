@@ -5,16 +5,17 @@
 #include <QUndoStack>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace sw {
 namespace {
 
-TProjectState WithColumns(std::initializer_list<const char*> captions)
+TProjectState WithColumns(std::initializer_list<int32_t> positions)
 {
     TProjectState state;
-    for (const char* caption : captions)
-        state.Columns.push_back({ caption, true });
+    for (const int32_t position : positions)
+        state.Columns.push_back({ position, true });
     return state;
 }
 
@@ -27,9 +28,9 @@ TEST(EditorDocument, UndoBringsBackRecordedStatesAndModifiedFollowsTheSave)
     QObject::connect(&document, &TEditorDocument::Restored,
         [&](const TProjectState& state) { restored.push_back(state); });
     document.Reset(WithColumns({}));
-    document.Record(WithColumns({ "10" }));
-    document.Record(WithColumns({ "10" })); // no change, no step
-    document.Record(WithColumns({ "10", "20" }));
+    document.Record(WithColumns({ 10 }));
+    document.Record(WithColumns({ 10 })); // no change, no step
+    document.Record(WithColumns({ 10, 20 }));
     EXPECT_EQ(document.UndoStack()->count(), 2);
     EXPECT_TRUE(document.IsModified());
 
@@ -44,11 +45,11 @@ TEST(EditorDocument, UndoBringsBackRecordedStatesAndModifiedFollowsTheSave)
     EXPECT_EQ(saved.Output, document.Output);
 
     document.UndoStack()->undo();
-    EXPECT_EQ(restored.back(), WithColumns({ "10" }));
-    EXPECT_EQ(document.State(), WithColumns({ "10" }));
+    EXPECT_EQ(restored.back(), WithColumns({ 10 }));
+    EXPECT_EQ(document.State(), WithColumns({ 10 }));
     EXPECT_TRUE(document.IsModified());
     document.UndoStack()->redo();
-    EXPECT_EQ(restored.back(), WithColumns({ "10", "20" }));
+    EXPECT_EQ(restored.back(), WithColumns({ 10, 20 }));
     EXPECT_FALSE(document.IsModified());
 
     // A change without a step, then one taken back by hand.
@@ -70,7 +71,7 @@ TEST(EditorDocument, APictureReadAgainReplacesTheOldOneInEveryState)
     TProjectState before = WithColumns({});
     before.Picture = stale;
     document.Reset(before);
-    TProjectState after = WithColumns({ "5" });
+    TProjectState after = WithColumns({ 5 });
     after.Picture = stale;
     document.Record(after);
 
@@ -88,6 +89,37 @@ TEST(EditorDocument, APictureReadAgainReplacesTheOldOneInEveryState)
     ASSERT_EQ(restored.size(), 1u);
     EXPECT_EQ(restored[0].Picture, fresh.Picture);
     EXPECT_TRUE(restored[0].Columns.empty());
+}
+
+// The views follow the lines by the document's signals alone: each names
+// the list and the indexes a list of entries needs to stay in step.
+TEST(EditorDocument, LineCommandsTellTheViewsWhereTheyLanded)
+{
+    TEditorDocument document;
+    std::vector<std::string> told;
+    QObject::connect(&document, &TEditorDocument::LineInserted,
+        [&](bool vertical, int index) { told.push_back((vertical ? "+c" : "+r") + std::to_string(index)); });
+    QObject::connect(&document, &TEditorDocument::LineMoved, [&](bool, int from, int to) {
+        told.push_back("m" + std::to_string(from) + ">" + std::to_string(to));
+    });
+    QObject::connect(&document, &TEditorDocument::LineChecked,
+        [&](bool, int index) { told.push_back("c" + std::to_string(index)); });
+    QObject::connect(&document, &TEditorDocument::LineRemoved,
+        [&](bool, int index) { told.push_back("-" + std::to_string(index)); });
+    QObject::connect(&document, &TEditorDocument::LinesReset, [&] { told.push_back("reset"); });
+
+    EXPECT_EQ(document.AddLine(true, 40, true), 0);
+    EXPECT_EQ(document.AddLine(true, 10, false), 0);
+    EXPECT_EQ(document.AddLine(false, 7, true), 0);
+    EXPECT_EQ(document.MoveLine(true, 0, 50), 1);
+    document.CheckLine(true, 1, true);
+    document.RemoveLine(false, 0);
+    EXPECT_EQ(document.RemoveLines(false), 0);
+    document.CheckLine(true, 0, false);
+    EXPECT_EQ(document.RemoveLines(false), 1);
+    EXPECT_EQ(told, (std::vector<std::string> { "+c0", "+c0", "+r0", "m0>1", "c1", "-0", "c0", "reset" }));
+    EXPECT_EQ(document.Lines(true), (TEditorLines { { 50, true } }));
+    EXPECT_TRUE(document.Lines(false).empty());
 }
 
 } // namespace
