@@ -69,20 +69,17 @@ TDesignCuts OfferDesignCuts(const TLayeredDesign& design)
     return cuts;
 }
 
-TCutLines ScaleCutLines(const TCutLines& lines, int from, int to)
+TEditorLines ScaleCutLines(const TEditorLines& lines, int from, int to)
 {
-    TCutLines scaled;
+    if (from <= 0 || to <= 0 || from == to)
+        return lines;
+    TEditorLines scaled;
     std::set<int64_t> taken;
-    for (const TCutLineEntry& line : lines) {
-        const std::optional<int32_t> position = CutLinePosition(line.Caption);
-        if (!position || from <= 0 || to <= 0 || from == to) {
-            scaled.push_back(line);
+    for (const TEditorLine& line : lines) {
+        const int64_t moved = int64_t { line.Position } * to / from;
+        if (moved < 1 || moved > INT32_MAX || !taken.insert(moved).second)
             continue;
-        }
-        const int64_t moved = int64_t { *position } * to / from;
-        if (moved < 1 || !taken.insert(moved).second)
-            continue;
-        scaled.push_back({ std::to_string(moved), line.Checked });
+        scaled.push_back({ static_cast<int32_t>(moved), line.Checked });
     }
     return scaled;
 }
@@ -132,8 +129,8 @@ void TMainForm::SetDesignScale(int from, int to)
 {
     if (from == to || !m_hasPicture || !IsDrawnAtScale(PictureFileName))
         return;
-    const TCutLines columns = ScaleCutLines(lvColumns->Lines(), from, to);
-    const TCutLines rows = ScaleCutLines(lvRows->Lines(), from, to);
+    const TEditorLines columns = ScaleCutLines(m_document->Lines(true), from, to);
+    const TEditorLines rows = ScaleCutLines(m_document->Lines(false), from, to);
     {
         // The render, the lines and the scale are one step.
         ++m_recordingPaused;
@@ -146,8 +143,7 @@ void TMainForm::SetDesignScale(int from, int to)
             m_document->Output = OutputAtScale(m_document->Output, from);
             throw;
         }
-        lvColumns->SetLines(columns);
-        lvRows->SetLines(rows);
+        m_document->ShowLines(columns, rows);
         m_document->SetModified(true);
     }
     InvalidateGrid();

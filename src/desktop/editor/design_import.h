@@ -7,6 +7,7 @@
 // here are the questions and the reading of the file.
 
 #include "core/imaging/layered_design.h"
+#include "core/layout/cell_grid.h"
 #include "core/layout/design_cuts.h"
 #include "core/project/cut_lines.h"
 #include "core/project/project_file.h"
@@ -43,9 +44,8 @@ TDesignCuts OfferDesignCuts(const TLayeredDesign& design);
 
 // The lines of a design drawn at scale from, moved to where they stand in
 // its render at scale to: positions times to / from, any fraction dropped.
-// A line that would fall on the picture's edge or on another line goes;
-// a caption that is no position stays as it was.
-TCutLines ScaleCutLines(const TCutLines& lines, int from, int to);
+// A line that would fall on the picture's edge or on another line goes.
+TEditorLines ScaleCutLines(const TEditorLines& lines, int from, int to);
 
 // output with its Scale set to scale, the key gone at the default 1.
 std::optional<TOutputValues> OutputAtScale(std::optional<TOutputValues> output, int scale);

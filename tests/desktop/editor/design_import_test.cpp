@@ -115,15 +115,13 @@ TEST_F(DesignImportTest, APdfOfSeveralPagesAsksWhichToOpen)
 TEST(ScaleCutLines, LinesMoveWithTheScale)
 {
     const struct {
-        TCutLines Lines;
+        TEditorLines Lines;
         int From, To;
-        TCutLines Expected;
+        TEditorLines Expected;
     } cases[] = {
-        { { { "100", true }, { "37", false } }, 1, 2, { { "200", true }, { "74", false } } },
+        { { { 100, true }, { 37, false } }, 1, 2, { { 200, true }, { 74, false } } },
         // Halving drops the fraction; a line that lands on another or on the edge goes.
-        { { { "1", true }, { "6", true }, { "7", false }, { "9", true } }, 2, 1,
-            { { "3", true }, { "4", true } } },
-        { { { "x", false }, { "10", true } }, 1, 2, { { "x", false }, { "20", true } } },
+        { { { 1, true }, { 6, true }, { 7, false }, { 9, true } }, 2, 1, { { 3, true }, { 4, true } } },
     };
     for (const auto& c : cases)
         EXPECT_EQ(ScaleCutLines(c.Lines, c.From, c.To), c.Expected) << c.From << " to " << c.To;
