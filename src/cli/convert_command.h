@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/command_line.h"
+#include "cli/arguments.h"
 #include "core/base/colors.h"
 #include "core/generate/cell_format.h"
 #include "core/imaging/graphic.h"

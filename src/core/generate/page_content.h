@@ -6,7 +6,7 @@
 // keeps its box: its content is clipped, never grows the row.
 
 #include "core/base/colors.h"
-#include "core/generate/page_writer.h"
+#include "core/generate/page_layout.h"
 #include "core/imaging/pixel_view.h"
 #include "core/project/cell_properties.h"
 

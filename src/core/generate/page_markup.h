@@ -4,7 +4,7 @@
 // attributes built on it, the tracks a table is made of, and one function per
 // style. Only the page writer's own files include this.
 
-#include "core/generate/page_writer.h"
+#include "core/generate/page_layout.h"
 
 #include <functional>
 #include <string>

@@ -114,28 +114,6 @@ QHBoxLayout* EditRow(QLineEdit* edit, QToolButton* button)
 
 } // namespace
 
-QString DefaultOutputFolder(const QString& desktop, const std::string& projectFileName, const QString& home)
-{
-    const QString project = FileNameFromCore(OutputPathOfPage(projectFileName));
-    for (const QString& folder : { desktop, project })
-        if (!folder.isEmpty() && QFileInfo(folder).isDir())
-            return folder;
-    return home;
-}
-
-std::string OutputPathOfPage(const std::string& pageFileName)
-{
-    std::string folder = ExtractFilePath(pageFileName);
-    if (!folder.empty() && folder.back() == kPathSeparator)
-        folder.pop_back();
-    return folder;
-}
-
-bool IsSnippetPage(const std::string& pageFileName)
-{
-    return PageKindOf(pageFileName).SnippetHeader;
-}
-
 TGenerateSettingsForm::TGenerateSettingsForm(
     std::string projectFileName, std::optional<TOutputValues> output, TCellPropertyMap cells, QWidget* parent)
     : QWidget(parent)

@@ -138,15 +138,4 @@ private:
     TRunPlaces m_defaultPlaces;
 };
 
-// The first of the desktop folder and the project's folder that exists, else
-// the home folder.
-QString DefaultOutputFolder(const QString& desktop, const std::string& projectFileName, const QString& home);
-// The folder part of a page file name without its trailing separator: the
-// output path that choosing that page file suggests ("/web/index.html" gives
-// "/web", "/index.html" gives the empty text).
-std::string OutputPathOfPage(const std::string& pageFileName);
-// Whether a page file name asks for the snippet header (its upper-cased
-// extension contains "BCS").
-bool IsSnippetPage(const std::string& pageFileName);
-
 } // namespace sw

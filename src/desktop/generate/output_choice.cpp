@@ -2,6 +2,9 @@
 
 #include "core/base/sysutils.h"
 #include "core/generate/page_writer.h"
+#include "desktop/shell/file_names.h"
+
+#include <QFileInfo>
 
 #include <algorithm>
 #include <charconv>
@@ -216,6 +219,28 @@ std::optional<TOutputValues> PlacesAfterChoice(std::optional<TOutputValues> outp
         chosen.OutputFolder == defaults.OutputFolder,
         PathToStoreInProject(projectFileName, chosen.OutputFolder));
     return output;
+}
+
+QString DefaultOutputFolder(const QString& desktop, const std::string& projectFileName, const QString& home)
+{
+    const QString project = FileNameFromCore(OutputPathOfPage(projectFileName));
+    for (const QString& folder : { desktop, project })
+        if (!folder.isEmpty() && QFileInfo(folder).isDir())
+            return folder;
+    return home;
+}
+
+std::string OutputPathOfPage(const std::string& pageFileName)
+{
+    std::string folder = ExtractFilePath(pageFileName);
+    if (!folder.empty() && folder.back() == kPathSeparator)
+        folder.pop_back();
+    return folder;
+}
+
+bool IsSnippetPage(const std::string& pageFileName)
+{
+    return PageKindOf(pageFileName).SnippetHeader;
 }
 
 } // namespace sw

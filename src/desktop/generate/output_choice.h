@@ -7,6 +7,8 @@
 #include "core/generate/slicing_pipeline.h"
 #include "core/project/project_file.h"
 
+#include <QString>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,5 +58,16 @@ TRunPlaces ShownRunPlaces(const std::optional<TOutputValues>& stored, const std:
 // (unticked, no page, the default folder) leaves no key.
 std::optional<TOutputValues> PlacesAfterChoice(std::optional<TOutputValues> output, const TRunPlaces& shown,
     const TRunPlaces& chosen, const TRunPlaces& defaults, const std::string& projectFileName);
+
+// The first of the desktop folder and the project's folder that exists, else
+// the home folder.
+QString DefaultOutputFolder(const QString& desktop, const std::string& projectFileName, const QString& home);
+// The folder part of a page file name without its trailing separator: the
+// output path that choosing that page file suggests ("/web/index.html" gives
+// "/web", "/index.html" gives the empty text).
+std::string OutputPathOfPage(const std::string& pageFileName);
+// Whether a page file name asks for the snippet header (its upper-cased
+// extension contains "BCS").
+bool IsSnippetPage(const std::string& pageFileName);
 
 } // namespace sw

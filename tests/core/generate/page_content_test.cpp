@@ -1,4 +1,5 @@
 #include "core/generate/page_content.h"
+#include "core/generate/page_writer.h"
 #include "core/imaging/bitmap.h"
 
 #include "support/temp_folder.h"
