@@ -191,13 +191,7 @@ void WriteEmailPage(const TPageLayout& layout, const TPageOptions& options, cons
             continue;
         line("<tr>");
         for (const TPageCell& cell : layout.Rows[r].Cells) {
-            const int columnSpan = tracks.ColumnSpan(cell);
-            const int rowSpan = tracks.RowSpan(r, cell);
-            std::string td = "<td";
-            if (columnSpan > 1)
-                td += Attribute("colspan", IntToStr(columnSpan));
-            if (rowSpan > 1)
-                td += Attribute("rowspan", IntToStr(rowSpan));
+            std::string td = tracks.CellOpening(r, cell);
             td += Attribute("width", IntToStr(cell.Width / scale))
                 + Attribute("height", IntToStr(cell.Height / scale));
             if (cell.Content) {

@@ -16,12 +16,7 @@ void WriteGridPage(const TPageLayout& layout, const TPageOptions& options, const
     const std::vector<TPageSection> sections = PageSections(layout);
     const std::vector<std::vector<TLoading>> loading = PlanLoading(layout, options.Fold);
 
-    line("<!DOCTYPE html>");
-    line(HtmlTag(options));
-    line("<head>");
-    line("<meta charset=\"utf-8\">");
-    line("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">");
-    TitleAndDescription(options, line);
+    WebPageHead(options, line);
     line("<style>");
     line(".slices{display:grid;width:" + Px(layout.Width / scale) + ";max-width:100%;grid-template-columns:"
         + Fractions(layout.ColumnWidths, 0, layout.ColumnWidths.size()) + "}");

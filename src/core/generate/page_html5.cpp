@@ -27,12 +27,7 @@ void WriteHtml5Page(const TPageLayout& layout, const TPageOptions& options, cons
             rowSpans.insert(tracks.RowSpan(r, cell));
         }
 
-    line("<!DOCTYPE html>");
-    line(HtmlTag(options));
-    line("<head>");
-    line("<meta charset=\"utf-8\">");
-    line("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">");
-    TitleAndDescription(options, line);
+    WebPageHead(options, line);
     line("<style>");
     line("table.slices{border-collapse:collapse;border-spacing:0;table-layout:fixed;width:"
         + Px(layout.Width / scale) + "}");
@@ -92,13 +87,7 @@ void WriteHtml5Page(const TPageLayout& layout, const TPageOptions& options, cons
             line("<tr style=\"height:" + Px(tracks.Heights[size_t(tracks.RowOf[r])]) + "\">");
             for (size_t k = 0; k < layout.Rows[r].Cells.size(); ++k) {
                 const TPageCell& cell = layout.Rows[r].Cells[k];
-                const int columnSpan = tracks.ColumnSpan(cell);
-                const int rowSpan = tracks.RowSpan(r, cell);
-                std::string td = "<td";
-                if (columnSpan > 1)
-                    td += Attribute("colspan", IntToStr(columnSpan));
-                if (rowSpan > 1)
-                    td += Attribute("rowspan", IntToStr(rowSpan));
+                std::string td = tracks.CellOpening(r, cell);
                 if (cell.Content) {
                     line(ContentCell(td, cell, scale, TPageStyle::Html5));
                     continue;

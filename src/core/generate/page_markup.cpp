@@ -167,6 +167,16 @@ void TitleAndDescription(const TPageOptions& options, const TLineSink& line)
         line("<meta" + Attribute("name", "description") + Attribute("content", options.Description) + ">");
 }
 
+void WebPageHead(const TPageOptions& options, const TLineSink& line)
+{
+    line("<!DOCTYPE html>");
+    line(HtmlTag(options));
+    line("<head>");
+    line("<meta charset=\"utf-8\">");
+    line("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">");
+    TitleAndDescription(options, line);
+}
+
 std::vector<std::vector<TLoading>> PlanLoading(const TPageLayout& layout, int fold)
 {
     std::vector<std::vector<TLoading>> plan(layout.Rows.size());
@@ -282,6 +292,16 @@ int TTableTracks::ColumnSpan(const TPageCell& cell) const
 int TTableTracks::RowSpan(size_t row, const TPageCell& cell) const
 {
     return RowOf[row + size_t(cell.RowSpan) - 1] - RowOf[row] + 1;
+}
+
+std::string TTableTracks::CellOpening(size_t row, const TPageCell& cell) const
+{
+    std::string td = "<td";
+    if (const int columns = ColumnSpan(cell); columns > 1)
+        td += Attribute("colspan", IntToStr(columns));
+    if (const int rows = RowSpan(row, cell); rows > 1)
+        td += Attribute("rowspan", IntToStr(rows));
+    return td;
 }
 
 TTableTracks TableTracks(const TPageLayout& layout)

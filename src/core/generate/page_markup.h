@@ -50,9 +50,15 @@ struct TTableTracks {
 
     int ColumnSpan(const TPageCell& cell) const;
     int RowSpan(size_t row, const TPageCell& cell) const;
+    // "<td" with the cell's spans in merged tracks, not yet closed.
+    std::string CellOpening(size_t row, const TPageCell& cell) const;
 };
 
 TTableTracks TableTracks(const TPageLayout& layout);
+
+// The first lines of an html5 or grid page, up to its style sheet: doctype,
+// html tag, head, charset, viewport, title and description.
+void WebPageHead(const TPageOptions& options, const TLineSink& line);
 
 // The opening <html> tag with the page's language, and its direction for a
 // language written right to left.
